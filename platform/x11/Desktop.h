@@ -1,0 +1,64 @@
+#pragma once
+// The screen as the recorder sees it: its size and depth as a Windows DIB of
+// the screen would report them, rectangle copies into DIB rows, and the
+// mouse cursor. The X11 implementation talks to a real server; tests use an
+// in-memory one.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/x11/Dib.h"
+
+namespace velmora::platform {
+
+// The cursor as the pointer shows it now.
+struct CursorImage {
+    int x = 0, y = 0;        // pointer position on the screen
+    int xhot = 0, yhot = 0;  // hot spot inside the image
+    int width = 0, height = 0;
+    std::vector<std::uint32_t> argb;  // premultiplied ARGB, rows top-down
+};
+
+// The pointer and the cursor shown by whatever window lies under it.
+struct ForeignCursor {
+    std::uint64_t cursor = 0;  // 0: none found
+    int x = 0, y = 0;
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    // 32 for 24- and 32-bit visuals, 16 for 15/16-bit ones, 8 for 8-bit.
+    virtual int bitsPerPixel() const = 0;
+
+    // Copies the rectangle into the DIB rows (width and height of the rows are
+    // the rectangle's). The part of the rectangle outside the screen is not
+    // written, so the caller's zero-filled rows stay zero there. Safe to call
+    // from any one thread at a time per object.
+    virtual bool grab(int left, int top, const DibRows& out) = 0;
+
+    // False when no cursor shows on this screen or its image cannot be read.
+    virtual bool cursorImage(CursorImage& out) = 0;
+
+    // Pointer position and the cursor of the window under it.
+    virtual ForeignCursor foreignCursor() = 0;
+
+    // Why the last call failed, for the log.
+    virtual std::string lastError() const = 0;
+};
+
+// Opens the X display named (nullptr: $DISPLAY). Returns nullptr and sets
+// *error when there is no usable display.
+std::unique_ptr<Desktop> openX11Desktop(const char* displayName = nullptr,
+                                        std::string* error = nullptr);
+
+// Blends the cursor image into the rows with its top-left at picture position
+// (originX, originY); pixels falling outside the rows are skipped.
+void drawCursor(const CursorImage& cursor, int originX, int originY, const DibRows& out);
+
+}  // namespace velmora::platform

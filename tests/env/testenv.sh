@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Starts and stops the private servers the tests need, as CTest fixtures:
+#   testenv.sh start|stop x11|audio DIR
+# x11: a 1280x720x24 Xvfb with openbox and a 1280x720x16 Xvfb.
+# audio: a PulseAudio daemon with a 440 Hz "fakemic" source and a
+# "speakers" null sink.
+# DIR/<kind>.env gets the variables the tests read; DIR/<kind>.pids the
+# processes started here, which are exactly the ones stopped.
+set -euo pipefail
+
+action=${1:?start or stop}
+kind=${2:?x11 or audio}
+dir=${3:?state folder}
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+pids="$dir/$kind.pids"
+envfile="$dir/$kind.env"
+
+wait_for() {  # wait_for SECONDS COMMAND...
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+        if ((SECONDS >= deadline)); then return 1; fi
+        sleep 0.05
+    done
+}
+
+stop_kind() {
+    [[ -f $pids ]] || return 0
+    local p
+    while read -r p; do kill "$p" 2>/dev/null || true; done <"$pids"
+    for _ in $(seq 50); do
+        local alive=0
+        while read -r p; do kill -0 "$p" 2>/dev/null && alive=1; done <"$pids"
+        ((alive)) || break
+        sleep 0.1
+    done
+    while read -r p; do kill -9 "$p" 2>/dev/null || true; done <"$pids"
+    rm -f "$pids" "$envfile"
+}
+
+# Starts an Xvfb that picks its own free display number; prints ":N".
+start_xvfb() {  # start_xvfb DEPTH-SPEC LOGNAME
+    local numfile="$dir/$2.display"
+    rm -f "$numfile"
+    setsid Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp -noreset \
+        3>"$numfile" >"$dir/$2.log" 2>&1 </dev/null &
+    echo $! >>"$pids"
+    wait_for 20 test -s "$numfile" || { echo "Xvfb $1 did not start" >&2; cat "$dir/$2.log" >&2; return 1; }
+    local display=":$(head -n1 "$numfile")"
+    wait_for 20 xdpyinfo -display "$display" || { echo "Xvfb $display does not answer" >&2; return 1; }
+    echo "$display"
+}
+
+start_x11() {
+    local runtime="$dir/x11-runtime"
+    mkdir -p "$runtime" && chmod 700 "$runtime"
+    local d24 d16
+    d24=$(start_xvfb 1280x720x24 xvfb24)
+    d16=$(start_xvfb 1280x720x16 xvfb16)
+    DISPLAY=$d24 XDG_RUNTIME_DIR=$runtime setsid openbox --sm-disable \
+        >"$dir/openbox.log" 2>&1 </dev/null &
+    echo $! >>"$pids"
+    wait_for 20 xprop -display "$d24" -root _NET_SUPPORTING_WM_CHECK ||
+        { echo "openbox did not start" >&2; return 1; }
+    xprop -display "$d24" -root _NET_SUPPORTING_WM_CHECK | grep -q window ||
+        wait_for 10 sh -c "xprop -display $d24 -root _NET_SUPPORTING_WM_CHECK | grep -q window"
+    cat >"$envfile" <<VARS
+DISPLAY=$d24
+VELMORA_DISPLAY16=$d16
+XDG_RUNTIME_DIR=$runtime
+VARS
+}
+
+start_audio() {
+    local runtime="$dir/pulse-runtime" home="$dir/pulse-home"
+    rm -rf "$runtime" && mkdir -p "$runtime" "$home" && chmod 700 "$runtime"
+    cat >"$dir/pulse.pa" <<'PA'
+load-module module-native-protocol-unix
+load-module module-null-sink sink_name=speakers
+load-module module-null-sink sink_name=micsink
+load-module module-sine sink=micsink frequency=440
+load-module module-remap-source master=micsink.monitor source_name=fakemic
+set-default-sink speakers
+set-default-source fakemic
+PA
+    export XDG_RUNTIME_DIR=$runtime HOME=$home
+    export PULSE_SERVER=unix:$runtime/pulse/native
+    pulseaudio --daemonize=yes --exit-idle-time=-1 --system=false --disallow-exit -n \
+        -F "$dir/pulse.pa" --log-target=file:"$dir/pulse.log" </dev/null
+    wait_for 20 pactl info || { echo "PulseAudio did not start" >&2; cat "$dir/pulse.log" >&2; return 1; }
+    cat "$runtime/pulse/pid" >>"$pids"
+    # A low-latency reader keeps the null sink running, so new capture
+    # streams get data within tens of milliseconds.
+    setsid parec --latency-msec=20 -d micsink.monitor --raw >/dev/null 2>&1 </dev/null &
+    echo $! >>"$pids"
+    cat >"$envfile" <<VARS
+XDG_RUNTIME_DIR=$runtime
+PULSE_SERVER=$PULSE_SERVER
+VARS
+}
+
+case $action in
+start)
+    stop_kind
+    : >"$pids"
+    if ! "start_$kind"; then stop_kind; exit 1; fi
+    echo "started $kind:"; cat "$envfile"
+    ;;
+stop) stop_kind ;;
+*) echo "usage: $0 start|stop x11|audio DIR" >&2; exit 2 ;;
+esac
