@@ -1,57 +1,60 @@
 // The X11 screen: MIT-SHM copies of the root window (XGetImage where the
-// server has no shared memory) and the cursor through XFixes.
+// server has no shared memory) and the cursor through XFixes. Xlib owns the
+// connection; the shared-memory grabs use its XCB side for pipelined requests.
 
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xfixes.h>
+#include <xcb/shm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "platform/x11/Desktop.h"
 
 namespace velmora::platform {
 namespace {
 
-// X protocol errors arrive asynchronously through one process-wide handler.
-// While we set up shared memory we swap in a handler that records them.
-std::mutex trapMutex;
-std::atomic<int> trappedError{0};
+// Xlib's default handler for a broken connection ends the process. Ours
+// returns for the displays this layer opened (each then reports the loss)
+// and leaves other connections to the handler that was there before.
+std::mutex ownedMutex;
+std::vector<Display*> ownedDisplays;
+XIOErrorHandler previousIOHandler = nullptr;
 
-int recordError(Display*, XErrorEvent* event) {
-    trappedError = event->error_code;
-    return 0;
+int ioErrorHandler(Display* display) {
+    {
+        std::lock_guard lock(ownedMutex);
+        if (std::find(ownedDisplays.begin(), ownedDisplays.end(), display) != ownedDisplays.end())
+            return 0;
+    }
+    return previousIOHandler ? previousIOHandler(display) : 0;
 }
 
-class ErrorTrap {
-public:
-    explicit ErrorTrap(Display* display) : display_(display), lock_(trapMutex) {
-        XSync(display_, False);
-        trappedError = 0;
-        previous_ = XSetErrorHandler(recordError);
-    }
-    ~ErrorTrap() { XSetErrorHandler(previous_); }
-    // Waits for the server's answer to everything sent so far.
-    int error() {
-        XSync(display_, False);
-        return trappedError;
-    }
+void own(Display* display) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { previousIOHandler = XSetIOErrorHandler(ioErrorHandler); });
+    std::lock_guard lock(ownedMutex);
+    ownedDisplays.push_back(display);
+}
 
-private:
-    Display* display_;
-    std::lock_guard<std::mutex> lock_;
-    XErrorHandler previous_;
-};
+void disown(Display* display) {
+    std::lock_guard lock(ownedMutex);
+    std::erase(ownedDisplays, display);
+}
 
 class X11Desktop final : public Desktop {
 public:
     X11Desktop(Display* display) : display_(display) {
         // Xlib ends the process on a lost connection unless told otherwise;
         // a recorder must report it instead.
+        own(display_);
         XSetIOErrorExitHandler(display_, &X11Desktop::connectionLost, this);
         screen_ = DefaultScreen(display_);
         root_ = RootWindow(display_, screen_);
@@ -63,6 +66,16 @@ public:
         int major, minor;
         Bool pixmaps;
         useShm_ = XShmQueryVersion(display_, &major, &minor, &pixmaps);
+        connection_ = XGetXCBConnection(display_);
+        int formats = 0;
+        if (XPixmapFormatValues* list = XListPixmapFormats(display_, &formats)) {
+            for (int i = 0; i < formats; ++i)
+                if (list[i].depth == depth) {
+                    serverBitsPerPixel_ = list[i].bits_per_pixel;
+                    scanlinePad_ = list[i].scanline_pad;
+                }
+            XFree(list);
+        }
         int eventBase, errorBase;
         hasXFixes_ = XFixesQueryExtension(display_, &eventBase, &errorBase);
     }
@@ -70,6 +83,7 @@ public:
     ~X11Desktop() override {
         releaseShm();
         if (!lost_) XCloseDisplay(display_);
+        disown(display_);
         // After a lost connection Xlib's own state is unusable; its memory is
         // left to the process exit rather than risking a second failure.
     }
@@ -98,39 +112,8 @@ public:
         if (x1 <= x0 || y1 <= y0) return true;  // wholly off the screen
         const int w = x1 - x0, h = y1 - y0;
 
-        XImage* image = nullptr;
-        bool ownImage = false;
-        if (useShm_ && prepareShm(w, h)) {
-            if (!XShmGetImage(display_, root_, shmImage_, x0, y0, AllPlanes)) {
-                error_ = "XShmGetImage failed";
-                return false;
-            }
-            image = shmImage_;
-        } else {
-            image = XGetImage(display_, root_, x0, y0, static_cast<unsigned>(w),
-                              static_cast<unsigned>(h), AllPlanes, ZPixmap);
-            if (!image) {
-                error_ = lost_ ? "the X server connection was lost" : "XGetImage failed";
-                return false;
-            }
-            ownImage = true;
-        }
-        if (lost_) return false;
-        PixelSource src;
-        src.data = reinterpret_cast<const std::uint8_t*>(image->data);
-        src.width = w;
-        src.height = h;
-        src.bytesPerLine = image->bytes_per_line;
-        src.bitsPerPixel = image->bits_per_pixel;
-        src.redMask = static_cast<std::uint32_t>(image->red_mask);
-        src.greenMask = static_cast<std::uint32_t>(image->green_mask);
-        src.blueMask = static_cast<std::uint32_t>(image->blue_mask);
-        src.msbFirst = image->byte_order == MSBFirst;
-        const bool known = src.bitsPerPixel == 32 || src.bitsPerPixel == 24 || src.bitsPerPixel == 16;
-        if (known) copyToDib(src, 0, 0, w, h, out, x0 - left, y0 - top);
-        else error_ = "grab: " + std::to_string(src.bitsPerPixel) + " bits per pixel not supported";
-        if (ownImage) XDestroyImage(image);
-        return known;
+        if (useShm_ && attachShm()) return grabShm(x0, y0, w, h, out, x0 - left, y0 - top);
+        return grabPlain(x0, y0, w, h, out, x0 - left, y0 - top);
     }
 
     bool cursorImage(CursorImage& out) override {
@@ -190,70 +173,131 @@ private:
         return !lost_;
     }
 
-    // One segment, big enough for the whole screen, serves every grab size;
-    // only the client-side image header follows the size.
-    bool prepareShm(int w, int h) {
-        if (shmImage_ && shmImage_->width == w && shmImage_->height == h) return true;
-        const std::size_t needed = static_cast<std::size_t>(std::max(width_, w)) *
-                                   static_cast<std::size_t>(std::max(height_, h)) * 4;
-        if (shmImage_) {
-            shmImage_->data = nullptr;
-            XDestroyImage(shmImage_);
-            shmImage_ = nullptr;
-        }
-        if (shmSize_ < needed) {
-            releaseShm();
-            if (!attachShm(needed)) {
-                useShm_ = false;  // e.g. a remote server: XGetImage from now on
-                return false;
-            }
-        }
-        shmImage_ = XShmCreateImage(display_, visual_, DefaultDepth(display_, screen_), ZPixmap,
-                                    shm_.shmaddr, &shm_, static_cast<unsigned>(w),
-                                    static_cast<unsigned>(h));
-        if (!shmImage_) return false;
-        return true;
+    PixelSource sourceFormat(const std::uint8_t* data, int w, int h, int bytesPerLine) const {
+        PixelSource src;
+        src.data = data;
+        src.width = w;
+        src.height = h;
+        src.bytesPerLine = bytesPerLine;
+        src.bitsPerPixel = serverBitsPerPixel_;
+        src.redMask = static_cast<std::uint32_t>(visual_->red_mask);
+        src.greenMask = static_cast<std::uint32_t>(visual_->green_mask);
+        src.blueMask = static_cast<std::uint32_t>(visual_->blue_mask);
+        src.msbFirst = ImageByteOrder(display_) == MSBFirst;
+        return src;
     }
 
-    bool attachShm(std::size_t size) {
-        shm_.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-        if (shm_.shmid < 0) return false;
-        shm_.shmaddr = static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
-        if (shm_.shmaddr == reinterpret_cast<char*>(-1)) {
-            shmctl(shm_.shmid, IPC_RMID, nullptr);
+    bool knownServerFormat() {
+        if (serverBitsPerPixel_ == 32 || serverBitsPerPixel_ == 24 || serverBitsPerPixel_ == 16)
+            return true;
+        error_ = "grab: " + std::to_string(serverBitsPerPixel_) + " bits per pixel not supported";
+        return false;
+    }
+
+    // The rectangle is fetched in horizontal bands, all requested at once:
+    // while we convert one band the server already fills the next, so the
+    // copy into the DIB costs little beyond the server's own work.
+    bool grabShm(int x, int y, int w, int h, const DibRows& out, int dstX, int dstY) {
+        if (!knownServerFormat()) return false;
+        const int bytesPerLine =
+            static_cast<int>(((std::int64_t(w) * serverBitsPerPixel_ + scanlinePad_ - 1) /
+                              scanlinePad_) * (scanlinePad_ / 8));
+        const int bandRows = std::max(32, (h + kBands - 1) / kBands);
+        xcb_shm_get_image_cookie_t cookies[kBands];
+        int bands = 0;
+        for (int top = 0; top < h; top += bandRows, ++bands) {
+            const int rows = std::min(bandRows, h - top);
+            cookies[bands] = xcb_shm_get_image(
+                connection_, static_cast<xcb_drawable_t>(root_), static_cast<std::int16_t>(x),
+                static_cast<std::int16_t>(y + top), static_cast<std::uint16_t>(w),
+                static_cast<std::uint16_t>(rows), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_,
+                static_cast<std::uint32_t>(std::int64_t(top) * bytesPerLine));
+        }
+        bool ok = true;
+        for (int band = 0, top = 0; band < bands; ++band, top += bandRows) {
+            xcb_generic_error_t* failure = nullptr;
+            xcb_shm_get_image_reply_t* reply =
+                xcb_shm_get_image_reply(connection_, cookies[band], &failure);
+            if (!reply) {
+                ok = false;
+                if (failure) error_ = "shared-memory grab failed, X error " +
+                                      std::to_string(failure->error_code);
+                free(failure);
+                continue;  // the remaining replies must still be collected
+            }
+            free(reply);
+            if (!ok) continue;
+            const int rows = std::min(bandRows, h - top);
+            const auto* data = reinterpret_cast<const std::uint8_t*>(shmAddress_) +
+                               std::int64_t(top) * bytesPerLine;
+            copyToDib(sourceFormat(data, w, rows, bytesPerLine), 0, 0, w, rows, out, dstX,
+                      dstY + top);
+        }
+        if (xcb_connection_has_error(connection_)) {
+            lost_ = true;
+            error_ = "the X server connection was lost";
             return false;
         }
-        shm_.readOnly = False;
-        int failure;
-        {
-            ErrorTrap trap(display_);
-            XShmAttach(display_, &shm_);
-            failure = trap.error();
+        return ok;
+    }
+
+    bool grabPlain(int x, int y, int w, int h, const DibRows& out, int dstX, int dstY) {
+        XImage* image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w),
+                                  static_cast<unsigned>(h), AllPlanes, ZPixmap);
+        if (!image || lost_) {
+            error_ = lost_ ? "the X server connection was lost" : "XGetImage failed";
+            if (image) XDestroyImage(image);
+            return false;
         }
+        serverBitsPerPixel_ = image->bits_per_pixel;
+        const bool ok = knownServerFormat();
+        if (ok)
+            copyToDib(sourceFormat(reinterpret_cast<const std::uint8_t*>(image->data), w, h,
+                                   image->bytes_per_line),
+                      0, 0, w, h, out, dstX, dstY);
+        XDestroyImage(image);
+        return ok;
+    }
+
+    // One segment the size of the whole screen serves every rectangle.
+    bool attachShm() {
+        if (shmSize_ > 0) return true;
+        const std::size_t size = static_cast<std::size_t>(width_) * height_ * 4;
+        const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+        if (id < 0) return useShm_ = false;
+        void* address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return useShm_ = false;
+        }
+        segment_ = xcb_generate_id(connection_);
+        xcb_generic_error_t* failure =
+            xcb_request_check(connection_, xcb_shm_attach_checked(connection_, segment_,
+                                                                  static_cast<std::uint32_t>(id), 0));
         // Marked for removal at once: the segment goes away with its last
         // user, even if this process dies.
-        shmctl(shm_.shmid, IPC_RMID, nullptr);
-        if (failure || lost_) {
-            shmdt(shm_.shmaddr);
-            shm_.shmaddr = nullptr;
-            return false;
+        shmctl(id, IPC_RMID, nullptr);
+        if (failure || xcb_connection_has_error(connection_)) {
+            free(failure);
+            shmdt(address);
+            return useShm_ = false;  // e.g. a remote server: XGetImage from now on
         }
+        shmAddress_ = address;
         shmSize_ = size;
         return true;
     }
 
     void releaseShm() {
-        if (shmImage_) {
-            shmImage_->data = nullptr;
-            XDestroyImage(shmImage_);
-            shmImage_ = nullptr;
+        if (shmSize_ == 0) return;
+        if (!lost_) {
+            xcb_shm_detach(connection_, segment_);
+            xcb_flush(connection_);
         }
-        if (shmSize_ > 0) {
-            if (!lost_) XShmDetach(display_, &shm_);
-            shmdt(shm_.shmaddr);
-            shmSize_ = 0;
-        }
+        shmdt(shmAddress_);
+        shmSize_ = 0;
     }
+
+    static constexpr int kBands = 8;
 
     Display* display_;
     int screen_ = 0;
@@ -262,9 +306,12 @@ private:
     int width_ = 0, height_ = 0, bitsPerPixel_ = 32;
     bool useShm_ = false;
     bool hasXFixes_ = false;
-    XShmSegmentInfo shm_{};
+    xcb_connection_t* connection_ = nullptr;
+    int serverBitsPerPixel_ = 32;
+    int scanlinePad_ = 32;
+    xcb_shm_seg_t segment_ = 0;
+    void* shmAddress_ = nullptr;
     std::size_t shmSize_ = 0;
-    XImage* shmImage_ = nullptr;
     std::atomic<bool> lost_{false};
     mutable std::mutex mutex_;
     std::string error_;

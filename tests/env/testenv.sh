@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Starts and stops the private servers the tests need, as CTest fixtures:
-#   testenv.sh start|stop x11|audio DIR
+#   testenv.sh start|stop x11|audio|demo DIR
 # x11: a 1280x720x24 Xvfb with openbox and a 1280x720x16 Xvfb.
 # audio: a PulseAudio daemon with a 440 Hz "fakemic" source and a
 # "speakers" null sink.
+# demo: an Xvfb of $VELMORA_DEMO_SIZE (1280x720x24) with openbox and a moving
+# test picture, $VELMORA_DEMO_PICTURE (640x360 at 100,100, or "full").
 # DIR/<kind>.env gets the variables the tests read; DIR/<kind>.pids the
 # processes started here, which are exactly the ones stopped.
 set -euo pipefail
@@ -51,19 +53,46 @@ start_xvfb() {  # start_xvfb DEPTH-SPEC LOGNAME
     echo "$display"
 }
 
+start_wm() {  # start_wm DISPLAY RUNTIME
+    DISPLAY=$1 XDG_RUNTIME_DIR=$2 setsid openbox --sm-disable \
+        >"$dir/openbox.log" 2>&1 </dev/null &
+    echo $! >>"$pids"
+    wait_for 20 sh -c "xprop -display $1 -root _NET_SUPPORTING_WM_CHECK | grep -q window" ||
+        { echo "openbox did not start" >&2; return 1; }
+}
+
+start_demo() {
+    local runtime="$dir/demo-runtime" size=${VELMORA_DEMO_SIZE:-1280x720x24}
+    mkdir -p "$runtime" && chmod 700 "$runtime"
+    local display
+    display=$(start_xvfb "$size" xvfb-demo)
+    start_wm "$display" "$runtime"
+    local w=${size%%x*} rest=${size#*x}
+    local h=${rest%%x*}
+    local geometry=(-left 100 -top 100) picture=640x360
+    if [[ ${VELMORA_DEMO_PICTURE:-} == full ]]; then
+        geometry=(-left 0 -top 0) picture=${w}x${h}
+    fi
+    DISPLAY=$display SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$runtime setsid ffplay -loglevel error \
+        -an -noborder "${geometry[@]}" -window_title "moving picture" \
+        -f lavfi -i "testsrc2=size=$picture:rate=30" >"$dir/ffplay.log" 2>&1 </dev/null &
+    echo $! >>"$pids"
+    wait_for 20 sh -c "xwininfo -display $display -name 'moving picture'" ||
+        { echo "the moving picture did not show" >&2; return 1; }
+    sleep 0.5  # its first frames
+    cat >"$envfile" <<VARS
+DISPLAY=$display
+XDG_RUNTIME_DIR=$runtime
+VARS
+}
+
 start_x11() {
     local runtime="$dir/x11-runtime"
     mkdir -p "$runtime" && chmod 700 "$runtime"
     local d24 d16
     d24=$(start_xvfb 1280x720x24 xvfb24)
     d16=$(start_xvfb 1280x720x16 xvfb16)
-    DISPLAY=$d24 XDG_RUNTIME_DIR=$runtime setsid openbox --sm-disable \
-        >"$dir/openbox.log" 2>&1 </dev/null &
-    echo $! >>"$pids"
-    wait_for 20 xprop -display "$d24" -root _NET_SUPPORTING_WM_CHECK ||
-        { echo "openbox did not start" >&2; return 1; }
-    xprop -display "$d24" -root _NET_SUPPORTING_WM_CHECK | grep -q window ||
-        wait_for 10 sh -c "xprop -display $d24 -root _NET_SUPPORTING_WM_CHECK | grep -q window"
+    start_wm "$d24" "$runtime"
     cat >"$envfile" <<VARS
 DISPLAY=$d24
 VELMORA_DISPLAY16=$d16
@@ -107,5 +136,5 @@ start)
     echo "started $kind:"; cat "$envfile"
     ;;
 stop) stop_kind ;;
-*) echo "usage: $0 start|stop x11|audio DIR" >&2; exit 2 ;;
+*) echo "usage: $0 start|stop x11|audio|demo DIR" >&2; exit 2 ;;
 esac

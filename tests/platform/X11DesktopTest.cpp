@@ -203,8 +203,16 @@ TEST_F(X11Desktop24, CursorIsDrawnAtItsHotSpot) {
     XColor red{}, black{};
     red.red = 0xffff;
     Cursor cursor = XCreatePixmapCursor(d, source, mask, &red, &black, 5, 5);
-    XDefineCursor(d, painter->root(), cursor);
-    painter->fill(0x000000, 90, 190, 40, 40);
+    // A black window of our own under the pointer shows the cursor; the root
+    // window's cursor belongs to the window manager.
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = 0;
+    attributes.cursor = cursor;
+    Window window = XCreateWindow(d, painter->root(), 90, 190, 40, 40, 0, CopyFromParent,
+                                  InputOutput, CopyFromParent,
+                                  CWOverrideRedirect | CWBackPixel | CWCursor, &attributes);
+    XMapRaised(d, window);
     XWarpPointer(d, None, painter->root(), 0, 0, 0, 0, 105, 205);
     XSync(d, False);
 
@@ -233,7 +241,7 @@ TEST_F(X11Desktop24, CursorIsDrawnAtItsHotSpot) {
     EXPECT_EQ(foreign.y, 205);
     EXPECT_NE(foreign.cursor, 0u);
 
-    XUndefineCursor(d, painter->root());
+    XDestroyWindow(d, window);
     XFreeCursor(d, cursor);
     XFreeGC(d, gc);
     XFreePixmap(d, source);

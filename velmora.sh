@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Velmora's two commands:
+#   ./velmora.sh        install what is missing, build (Release) and run the program
+#   ./velmora.sh test   install what is missing, build (Debug with AddressSanitizer
+#                       and UBSan) and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+# Debian 12 packages: build tools, libraries, and the servers and readers the
+# tests use (a real X server, a real sound server, ffprobe).
+packages=(
+    cmake ninja-build g++ ccache pkg-config
+    qt6-base-dev libgl-dev
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+    libx11-dev libxext-dev libxfixes-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
+    libasound2-dev libpulse-dev libasound2-plugins
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb openbox x11-utils x11-xserver-utils xdotool imagemagick
+    pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
+    fonts-liberation
+)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    ((${#missing[@]})) || return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    ((EUID == 0)) || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+build() {  # build DIR TYPE [CMAKE ARGS...]
+    local dir=$1 type=$2
+    shift 2
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    cmake --build "$dir"
+}
+
+run_tests() {
+    local dir=build-test
+    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON
+    # The fixtures start and stop private Xvfb and PulseAudio servers
+    # (tests/env/testenv.sh); no display or sound card is needed.
+    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
+}
+
+run_program() {
+    build build Release -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF
+    if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+        exec build/velmora "$@"
+    fi
+    # No display: a private one with a window manager and a moving picture.
+    local state=build/demo-desktop out=build/demo
+    mkdir -p "$out"
+    tests/env/testenv.sh start demo "$state" >/dev/null
+    trap 'tests/env/testenv.sh stop demo "$state"' EXIT
+    set -a && source "$state/demo.env" && set +a
+    echo "No display: running Velmora on a private display ($DISPLAY)."
+    build/velmora "$@" &
+    local pid=$!
+    sleep 3
+    import -window root "$out/screen.png"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" || true
+    echo "Screenshot of the running program: $root/$out/screen.png"
+}
+
+install_missing
+case ${1:-} in
+test) run_tests ;;
+"") run_program ;;
+*) run_program "$@" ;;
+esac
