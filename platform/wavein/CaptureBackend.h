@@ -1,0 +1,48 @@
+#pragma once
+// What the wave-in driver needs of a sound system: a capture stream in one
+// PCM format, started and stopped from the capture thread, read with a
+// blocking call the device paces and another thread can interrupt.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/wavein/WaveInApi.h"
+
+namespace velmora::platform::wavein {
+
+class CaptureBackend {
+public:
+    virtual ~CaptureBackend() = default;
+    // Capture thread only.
+    virtual bool setRunning(bool on, std::string& error) = 0;
+    // Waits for captured bytes at most timeoutMs. Returns the bytes copied,
+    // 0 when woken or timed out, -1 when the source failed or vanished.
+    virtual long read(char* dst, std::size_t max, int timeoutMs, std::string& error) = 0;
+    // Any thread: makes a waiting read return.
+    virtual void wake() = 0;
+    // steady_clock ns when the first byte the last read returned was taken, or -1.
+    virtual std::int64_t lastReadCaptureTime() { return -1; }
+};
+
+struct SourceInfo {
+    std::string name;         // what the sound system opens
+    std::string description;  // what users read
+};
+
+// PulseAudio (through its own socket; PipeWire answers the same protocol).
+bool pulseAvailable();
+std::vector<SourceInfo> pulseSources();
+// source empty: the server's default source.
+std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEFORMATEX& format,
+                                          std::string& error, MMRESULT& code);
+
+// ALSA "default" PCM, where no sound server answers.
+bool alsaQuery(const WAVEFORMATEX& format, MMRESULT& code);
+std::unique_ptr<CaptureBackend> openAlsa(const WAVEFORMATEX& format, std::string& error,
+                                         MMRESULT& code);
+
+std::int64_t steadyNowNs();
+
+}  // namespace velmora::platform::wavein

@@ -1,0 +1,415 @@
+// The system wave-in driver: one capture thread per open device fills the
+// queued buffers from the sound system in hand-over order and posts each
+// full buffer back to the callback thread.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/wavein/CaptureBackend.h"
+#include "platform/wavein/ThreadMessages.h"
+#include "platform/wavein/WaveInApi.h"
+
+namespace velmora::platform {
+
+using wavein::CaptureBackend;
+
+struct WaveInDevice {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::unique_ptr<CaptureBackend> backend;
+    std::thread thread;
+    DWORD callbackKind = CALLBACK_NULL;
+    std::uint32_t callbackThread = 0;
+    WAVEFORMATEX format{};
+    std::deque<WAVEHDR*> queue;
+    bool started = false;
+    bool exiting = false;
+    bool failed = false;
+    std::uint64_t bytesCaptured = 0;
+    std::int64_t firstSampleNs = -1;
+
+    void post(UINT message, WAVEHDR* header) {
+        if (callbackKind == CALLBACK_THREAD)
+            PostThreadMessage(callbackThread, message, reinterpret_cast<std::uintptr_t>(this),
+                              reinterpret_cast<std::uintptr_t>(header));
+    }
+
+    // Caller holds the mutex.
+    void giveBack(WAVEHDR* h) {
+        h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        post(MM_WIM_DATA, h);
+    }
+    void giveBackAll() {
+        while (!queue.empty()) {
+            WAVEHDR* h = queue.front();
+            queue.pop_front();
+            giveBack(h);
+        }
+    }
+
+    void deliver(const char* data, std::size_t n, std::int64_t captureTime) {
+        if (firstSampleNs < 0 && captureTime >= 0) firstSampleNs = captureTime;
+        bytesCaptured += n;
+        while (n > 0 && !queue.empty()) {
+            WAVEHDR* h = queue.front();
+            const std::size_t take = std::min<std::size_t>(n, h->dwBufferLength - h->dwBytesRecorded);
+            std::memcpy(h->lpData + h->dwBytesRecorded, data, take);
+            h->dwBytesRecorded += static_cast<DWORD>(take);
+            data += take;
+            n -= take;
+            if (h->dwBytesRecorded == h->dwBufferLength) {
+                queue.pop_front();
+                giveBack(h);
+            }
+        }
+        // Bytes left with no buffer queued are lost, as on any wave-in device.
+    }
+
+    void capture();
+};
+
+namespace {
+
+// A running device that delivers nothing for this long has stalled.
+constexpr auto kStallLimit = std::chrono::seconds(4);
+constexpr int kReadSliceMs = 250;
+
+std::mutex& liveMutex() {
+    static std::mutex m;
+    return m;
+}
+std::set<WaveInDevice*>& live() {
+    static std::set<WaveInDevice*> s;
+    return s;
+}
+bool isLive(HWAVEIN h) {
+    std::lock_guard lock(liveMutex());
+    return h && live().count(h) != 0;
+}
+
+bool validPcm(const WAVEFORMATEX* f) {
+    if (!f || f->wFormatTag != WAVE_FORMAT_PCM) return false;
+    if (f->nChannels < 1 || f->nChannels > 2) return false;
+    if (f->wBitsPerSample != 8 && f->wBitsPerSample != 16) return false;
+    if (f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8) return false;
+    if (f->nSamplesPerSec < 1000 || f->nSamplesPerSec > 192000) return false;
+    return f->nAvgBytesPerSec == f->nBlockAlign * f->nSamplesPerSec;
+}
+
+class SystemDriver final : public WaveInDriver {
+public:
+    UINT GetNumDevs() override {
+        if (wavein::pulseAvailable()) return static_cast<UINT>(wavein::pulseSources().size());
+        MMRESULT code;
+        WAVEFORMATEX probe{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+        return wavein::alsaQuery(probe, code) ? 1 : 0;
+    }
+
+    MMRESULT GetDevCaps(UINT id, WAVEINCAPS* caps, UINT size) override {
+        if (!caps || size < sizeof(WAVEINCAPS)) return MMSYSERR_INVALPARAM;
+        std::string name;
+        if (wavein::pulseAvailable()) {
+            const auto sources = wavein::pulseSources();
+            if (id == WAVE_MAPPER)
+                name = "Default sound input";
+            else if (id < sources.size())
+                name = sources[id].description;
+            else
+                return MMSYSERR_BADDEVICEID;
+        } else if ((id == 0 || id == WAVE_MAPPER) && GetNumDevs() == 1) {
+            name = "ALSA default capture";
+        } else {
+            return MMSYSERR_BADDEVICEID;
+        }
+        std::memset(caps, 0, sizeof *caps);
+        std::strncpy(caps->szPname, name.c_str(), sizeof caps->szPname - 1);
+        caps->wChannels = 2;
+        caps->dwFormats = 0xFFF;  // the sound servers resample every standard format
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Open(HWAVEIN* handle, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback,
+                  DWORD_PTR, DWORD flags) override {
+        const DWORD kind = flags & CALLBACK_TYPEMASK;
+        if (kind != CALLBACK_NULL && kind != CALLBACK_THREAD) return MMSYSERR_INVALFLAG;
+        if (!format) return MMSYSERR_INVALPARAM;
+        if (!validPcm(format)) return WAVERR_BADFORMAT;
+
+        std::string source;
+        const bool pulse = wavein::pulseAvailable();
+        if (pulse && id != WAVE_MAPPER) {
+            const auto sources = wavein::pulseSources();
+            if (id >= sources.size()) return MMSYSERR_BADDEVICEID;
+            source = sources[id].name;
+        } else if (!pulse && id != WAVE_MAPPER && id != 0) {
+            return MMSYSERR_BADDEVICEID;
+        }
+        MMRESULT code = MMSYSERR_NOERROR;
+        if (flags & WAVE_FORMAT_QUERY) {
+            if (pulse) return MMSYSERR_NOERROR;
+            return wavein::alsaQuery(*format, code) ? MMSYSERR_NOERROR : code;
+        }
+        if (!handle) return MMSYSERR_INVALPARAM;
+
+        std::string error;
+        auto backend = pulse ? wavein::openPulse(source, *format, error, code)
+                             : wavein::openAlsa(*format, error, code);
+        if (!backend) return code ? code : MMSYSERR_ERROR;
+
+        auto* dev = new WaveInDevice;
+        dev->backend = std::move(backend);
+        dev->callbackKind = kind;
+        dev->callbackThread = static_cast<std::uint32_t>(callback);
+        dev->format = *format;
+        if (kind == CALLBACK_THREAD &&
+            !PostThreadMessage(dev->callbackThread, MM_WIM_OPEN,
+                               reinterpret_cast<std::uintptr_t>(dev), 0)) {
+            delete dev;
+            return MMSYSERR_INVALPARAM;
+        }
+        {
+            std::lock_guard lock(liveMutex());
+            live().insert(dev);
+        }
+        dev->thread = std::thread([dev] { dev->capture(); });
+        *handle = dev;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Close(HWAVEIN h) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        {
+            std::lock_guard lock(h->mutex);
+            if (!h->queue.empty()) return WAVERR_STILLPLAYING;
+            h->exiting = true;
+        }
+        h->changed.notify_all();
+        h->backend->wake();
+        h->thread.join();
+        {
+            std::lock_guard lock(liveMutex());
+            live().erase(h);
+        }
+        h->post(MM_WIM_CLOSE, nullptr);
+        delete h;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT PrepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        if (!hdr || size < sizeof(WAVEHDR) || !hdr->lpData) return MMSYSERR_INVALPARAM;
+        hdr->dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT UnprepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        if (!hdr || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
+        std::lock_guard lock(h->mutex);
+        if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        hdr->dwFlags &= ~WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        if (!hdr || size < sizeof(WAVEHDR) || hdr->dwBufferLength == 0)
+            return MMSYSERR_INVALPARAM;
+        if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+        std::lock_guard lock(h->mutex);
+        if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        if (h->failed) return MMSYSERR_NODRIVER;
+        hdr->dwFlags = (hdr->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        hdr->dwBytesRecorded = 0;
+        h->queue.push_back(hdr);
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Start(HWAVEIN h) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        {
+            std::lock_guard lock(h->mutex);
+            if (h->failed) return MMSYSERR_NODRIVER;
+            h->started = true;
+        }
+        h->changed.notify_all();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Stop(HWAVEIN h) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        {
+            std::lock_guard lock(h->mutex);
+            h->started = false;
+            // The buffer being filled comes back with what it holds; empty
+            // ones stay queued for the next start.
+            if (!h->queue.empty() && h->queue.front()->dwBytesRecorded > 0) {
+                WAVEHDR* front = h->queue.front();
+                h->queue.pop_front();
+                h->giveBack(front);
+            }
+        }
+        h->backend->wake();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT Reset(HWAVEIN h) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        {
+            std::lock_guard lock(h->mutex);
+            h->started = false;
+            h->giveBackAll();
+        }
+        h->backend->wake();
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetPosition(HWAVEIN h, MMTIME* time, UINT size) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        if (!time || size < sizeof(MMTIME)) return MMSYSERR_INVALPARAM;
+        std::lock_guard lock(h->mutex);
+        const std::uint64_t bytes = h->bytesCaptured;
+        const WAVEFORMATEX& f = h->format;
+        if (time->wType == TIME_MS) {
+            time->u.ms = static_cast<DWORD>(bytes * 1000 / f.nAvgBytesPerSec);
+        } else if (time->wType == TIME_SAMPLES) {
+            time->u.sample = static_cast<DWORD>(bytes / f.nBlockAlign);
+        } else {
+            time->wType = TIME_BYTES;
+            time->u.cb = static_cast<DWORD>(bytes);
+        }
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetFirstSampleTime(HWAVEIN h, std::int64_t* ns) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        if (!ns) return MMSYSERR_INVALPARAM;
+        std::lock_guard lock(h->mutex);
+        if (h->firstSampleNs < 0) return MMSYSERR_NOTSUPPORTED;
+        *ns = h->firstSampleNs;
+        return MMSYSERR_NOERROR;
+    }
+};
+
+}  // namespace
+
+void WaveInDevice::capture() {
+    std::vector<char> chunk(std::max<std::size_t>(format.nAvgBytesPerSec / 50, 256));
+    bool running = false;
+    auto lastData = std::chrono::steady_clock::now();
+    std::string error;
+    for (;;) {
+        bool want;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return exiting || (started && !failed) || running; });
+            if (exiting) break;
+            want = started && !failed;
+        }
+        if (want != running) {
+            if (!backend->setRunning(want, error) && want) {
+                std::lock_guard lock(mutex);
+                failed = true;
+                giveBackAll();
+                continue;
+            }
+            running = want;
+            lastData = std::chrono::steady_clock::now();
+            if (!running) continue;
+        }
+        const long n = backend->read(chunk.data(), chunk.size(), kReadSliceMs, error);
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(mutex);
+        if (n < 0 || (n == 0 && started && now - lastData > kStallLimit)) {
+            // The source vanished or stalled: hand every buffer back now, and
+            // refuse new ones, so the owner learns of it instead of waiting.
+            failed = true;
+            giveBackAll();
+            continue;
+        }
+        if (n > 0) {
+            lastData = now;
+            if (started) deliver(chunk.data(), static_cast<std::size_t>(n),
+                                 backend->lastReadCaptureTime());
+        }
+    }
+    if (running) backend->setRunning(false, error);
+}
+
+MMRESULT WaveInDriver::GetErrorText(MMRESULT code, char* text, UINT size) {
+    if (!text || size == 0) return MMSYSERR_INVALPARAM;
+    const std::string t = waveInErrorText(code);
+    if (t.empty()) return MMSYSERR_BADERRNUM;
+    std::strncpy(text, t.c_str(), size - 1);
+    text[size - 1] = '\0';
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) { return MMSYSERR_NOTSUPPORTED; }
+
+std::string waveInErrorText(MMRESULT code) {
+    switch (code) {
+        case MMSYSERR_NOERROR: return "The command completed successfully.";
+        case MMSYSERR_ERROR: return "An unknown error occurred in the sound input.";
+        case MMSYSERR_BADDEVICEID: return "The sound input device number is out of range.";
+        case MMSYSERR_NOTENABLED: return "The sound input driver failed to start.";
+        case MMSYSERR_ALLOCATED:
+            return "The sound input is busy or could not be opened on the sound server.";
+        case MMSYSERR_INVALHANDLE: return "The sound input handle is not valid.";
+        case MMSYSERR_NODRIVER:
+            return "No sound input is available: no sound server answers, the device was "
+                   "removed, or it stopped delivering sound.";
+        case MMSYSERR_NOMEM: return "There is not enough memory for the sound input buffers.";
+        case MMSYSERR_NOTSUPPORTED: return "The sound input does not support this function.";
+        case MMSYSERR_BADERRNUM: return "The error number is not known.";
+        case MMSYSERR_INVALFLAG: return "An invalid flag was passed to the sound input.";
+        case MMSYSERR_INVALPARAM: return "An invalid parameter was passed to the sound input.";
+        case MMSYSERR_HANDLEBUSY: return "The sound input is in use by another thread.";
+        case WAVERR_BADFORMAT: return "The sound input does not support this audio format.";
+        case WAVERR_STILLPLAYING: return "Buffers are still queued on the sound input.";
+        case WAVERR_UNPREPARED: return "The buffer was not prepared for the sound input.";
+        case WAVERR_SYNC: return "The sound input cannot be opened synchronously.";
+        default: return "";
+    }
+}
+
+WaveInDriver& systemWaveInDriver() {
+    static SystemDriver driver;
+    return driver;
+}
+
+UINT waveInGetNumDevs() { return systemWaveInDriver().GetNumDevs(); }
+MMRESULT waveInGetDevCaps(UINT id, WAVEINCAPS* caps, UINT size) {
+    return systemWaveInDriver().GetDevCaps(id, caps, size);
+}
+MMRESULT waveInOpen(HWAVEIN* handle, UINT id, const WAVEFORMATEX* format, DWORD_PTR callback,
+                    DWORD_PTR instance, DWORD flags) {
+    return systemWaveInDriver().Open(handle, id, format, callback, instance, flags);
+}
+MMRESULT waveInClose(HWAVEIN h) { return systemWaveInDriver().Close(h); }
+MMRESULT waveInPrepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) {
+    return systemWaveInDriver().PrepareHeader(h, hdr, size);
+}
+MMRESULT waveInUnprepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) {
+    return systemWaveInDriver().UnprepareHeader(h, hdr, size);
+}
+MMRESULT waveInAddBuffer(HWAVEIN h, WAVEHDR* hdr, UINT size) {
+    return systemWaveInDriver().AddBuffer(h, hdr, size);
+}
+MMRESULT waveInStart(HWAVEIN h) { return systemWaveInDriver().Start(h); }
+MMRESULT waveInStop(HWAVEIN h) { return systemWaveInDriver().Stop(h); }
+MMRESULT waveInReset(HWAVEIN h) { return systemWaveInDriver().Reset(h); }
+MMRESULT waveInGetPosition(HWAVEIN h, MMTIME* time, UINT size) {
+    return systemWaveInDriver().GetPosition(h, time, size);
+}
+MMRESULT waveInGetErrorText(MMRESULT code, char* text, UINT size) {
+    return systemWaveInDriver().GetErrorText(code, text, size);
+}
+
+}  // namespace velmora::platform
