@@ -1,0 +1,91 @@
+#include "audio/WaveRecorders.h"
+
+#include <memory>
+#include <thread>
+
+namespace velmora::audio {
+
+TStockAudioRecorder::~TStockAudioRecorder() {
+    Shutdown();
+    FinishWriter();
+    SetStock(nullptr);
+}
+
+void TStockAudioRecorder::SetStock(TCustomWaveStorage* value) {
+    if (value == stock_) return;
+    if (stock_) stock_->RemoveWatcher(this);
+    stock_ = value;
+    if (stock_)
+        stock_->AddWatcher(this, [this](TCustomWaveStorage* gone) {
+            if (stock_ == gone) stock_ = nullptr;
+        });
+}
+
+bool TStockAudioRecorder::RecordToFile(const std::string& fileName) {
+    auto stream = std::make_unique<TFileStream>(fileName, TFileStream::fmCreate);
+    return RecordToStream(stream.release(), TStreamOwnership::soOwned);
+}
+
+bool TStockAudioRecorder::RecordToStream(TStream* stream, TStreamOwnership ownership) {
+    if (GetActive()) {
+        SetActive(false);
+        std::this_thread::yield();
+    }
+    // The pending close finishes whatever writer is installed: let it finish
+    // the old one before the new one goes in.
+    WaitWhileClosing();
+    writer_ = new TWaveStreamAdapter(stream, ownership);
+    bool result = false;
+    try {
+        result = Open();
+    } catch (...) {
+        if (writer_) FinishWriter();
+        throw;
+    }
+    if (!result && writer_) FinishWriter();
+    return result;
+}
+
+bool TStockAudioRecorder::StartFromStock(int index) {
+    if (!stock_) throw EWaveAudioInvalidOperation("Stock property is not assigned");
+    return RecordToStream(stock_->GetWaveStream(index), TStreamOwnership::soReference);
+}
+
+void TStockAudioRecorder::SetActive(bool value) {
+    if (value == GetActive()) return;
+    if (value)
+        StartFromStock(0);
+    else
+        Stop();
+}
+
+void TStockAudioRecorder::GetWaveFormat(PWaveFormatEx& record, bool& FreeIt) {
+    TWaveAudioIn::GetWaveFormat(record, FreeIt);
+    if (record && writer_) writer_->BeginRewrite(record);
+}
+
+void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, bool&) {
+    const std::int64_t written = writer_ ? writer_->Write(data, count) : -1;
+    if (written != static_cast<std::int64_t>(count)) Success(platform::MMSYSERR_ERROR);
+}
+
+void TStockAudioRecorder::FinishWriter() {
+    delete writer_;  // finishes a file still being written; frees an owned stream
+    writer_ = nullptr;
+}
+
+void TStockAudioRecorder::InClosed() {
+    try {
+        if (writer_) writer_->EndRewrite();
+    } catch (...) {
+    }
+    FinishWriter();
+    TWaveAudioIn::InClosed();
+}
+
+void TStockAudioRecorder::DoError() {
+    if (!GetActive() && writer_) FinishWriter();
+    TWaveAudioIn::DoError();
+}
+
+}  // namespace velmora::audio

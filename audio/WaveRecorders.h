@@ -1,0 +1,49 @@
+#pragma once
+// The recorder: everything the capture device delivers is appended to a
+// RIFF WAVE stream, finished when the device has closed.
+//
+// Use from one owner thread:
+//   rec.SetPCMFormat(format); rec.SetAsync(true);
+//   rec.RecordToFile(path);          // throws EStreamError / EWaveAudioSysError
+//   ...
+//   if (rec.Active()) rec.SetActive(false);   // returns at once
+//   rec.WaitForInactive(timeout);    // Active false: file complete and closed
+
+#include <string>
+
+#include "audio/WaveIn.h"
+#include "audio/WaveStorage.h"
+
+namespace velmora::audio {
+
+class TStockAudioRecorder : public TWaveAudioIn {
+public:
+    TStockAudioRecorder() = default;
+    ~TStockAudioRecorder() override;
+
+    TCustomWaveStorage* Stock() const { return stock_; }
+    void SetStock(TCustomWaveStorage* value);
+
+    // Creates (or truncates) the file, locked and without following links,
+    // and starts recording into it. The stream's creation error propagates
+    // before anything else happens. True when the device opened.
+    bool RecordToFile(const std::string& fileName);
+    virtual bool RecordToStream(TStream* stream, TStreamOwnership ownership);
+    bool StartFromStock(int index);
+    // Close: returns at once; Active turns false when the file is complete.
+    bool Stop() { return Close(); }
+
+    void SetActive(bool value) override;
+    void GetWaveFormat(PWaveFormatEx& record, bool& FreeIt) override;
+    void DoError() override;
+    void ProcessData(const void* data, std::uint32_t count, bool& Owned) override;
+    void InClosed() override;
+
+private:
+    void FinishWriter();
+
+    TWaveStreamAdapter* writer_ = nullptr;
+    TCustomWaveStorage* stock_ = nullptr;
+};
+
+}  // namespace velmora::audio
