@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sys/wait.h>
 
 namespace velmora::test {
@@ -10,7 +11,28 @@ std::string var(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
 }
+
+
+void loadEnvFile(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        setenv(key.c_str(), value.c_str(), 1);
+        if (key == "DISPLAY") setenv("VELMORA_DISPLAY24", value.c_str(), 1);
+    }
+}
 }  // namespace
+
+void loadFixtureEnvironment() {
+    if (const char* dir = std::getenv("VELMORA_TEST_ENV")) {
+        const std::string base = dir;
+        loadEnvFile(base + "/x11.env");
+        loadEnvFile(base + "/audio.env");
+    }
+}
 
 std::string display24() { return var("VELMORA_DISPLAY24"); }
 std::string display16() { return var("VELMORA_DISPLAY16"); }

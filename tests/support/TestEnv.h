@@ -5,6 +5,10 @@
 
 namespace velmora::test {
 
+// Takes the variables the fixtures wrote into the environment; test mains
+// call it before anything else.
+void loadFixtureEnvironment();
+
 // The 24-bit test display (":N"), or empty when the x11 fixture is absent.
 std::string display24();
 // The 16-bit test display, or empty.

@@ -1,0 +1,17 @@
+// Entry of tests that need a QApplication: the fixtures' variables first
+// (tests/env/testenv.sh), then one application object for the whole run.
+// Without a test display Qt draws offscreen.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "tests/support/TestEnv.h"
+
+int main(int argc, char** argv) {
+    velmora::test::loadFixtureEnvironment();
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
