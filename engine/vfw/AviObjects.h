@@ -1,0 +1,100 @@
+#pragma once
+// The objects behind PAVIFILE and PAVISTREAM. Private to engine/vfw.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/vfw/Compressors.h"
+#include "engine/vfw/Vfw.h"
+
+struct AVFormatContext;
+struct AVPacket;
+
+namespace velmora::vfw {
+
+// libavformat error -> AVIERR_* of an open for reading or writing.
+HRESULT aviErrorFromOpen(int averror);
+// The driver behind an open compressor handle.
+std::shared_ptr<ICDriver> driverOfHandle(HIC hic);
+
+// libavformat error -> AVIERR_* of a write.
+HRESULT aviErrorFromWrite(int averror);
+
+class AviFile {
+  public:
+    explicit AviFile(std::string path, bool writing) : path_(std::move(path)), writing_(writing) {}
+    ~AviFile();
+    AviFile(const AviFile&) = delete;
+    AviFile& operator=(const AviFile&) = delete;
+
+    DWORD addRef() { return ++refs_; }
+    DWORD release();
+
+    HRESULT openForWriting();
+    HRESULT openForReading();
+
+    const std::string& path() const { return path_; }
+    bool writing() const { return writing_; }
+    AVFormatContext* context() const { return ctx_; }
+
+    // Muxer options collected from the streams' compressors ("a=1:b=2").
+    void addMuxerOptions(const std::string& options);
+    // Writes the header once every stream has its format.
+    HRESULT ensureHeader();
+    bool headerWritten() const { return headerWritten_; }
+
+  private:
+    void finish();
+
+    std::atomic<DWORD> refs_{1};
+    std::string path_;
+    bool writing_;
+    AVFormatContext* ctx_ = nullptr;
+    std::string muxerOptions_;
+    bool headerWritten_ = false;
+    bool failed_ = false;
+};
+
+class AviStream {
+  public:
+    AviStream(AviFile* file, int index);  // takes a reference on file
+    ~AviStream();
+    AviStream(const AviStream&) = delete;
+    AviStream& operator=(const AviStream&) = delete;
+
+    DWORD addRef() { return ++refs_; }
+    DWORD release();
+
+    AviFile* file() const { return file_; }
+    int index() const { return index_; }
+
+    AVISTREAMINFO info{};
+    bool formatSet = false;
+
+    // Compressed stream: what it writes into, its driver and options.
+    AviStream* target = nullptr;  // holds a reference
+    std::shared_ptr<ICDriver> driver;
+    AVICOMPRESSOPTIONS options{};
+    std::unique_ptr<ICCompressor> compressor;
+
+    // Raw streams: the palette of 8-bit frames, sent with the first frame.
+    std::vector<std::uint32_t> palette;
+    int frameBytes = 0;  // bytes of one raw video frame; audio: block align
+
+    // Stores a packet of this (file) stream at sample index `index`; takes
+    // the packet's data and key flag, sets the rest.
+    HRESULT writePacket(AVPacket* pkt, std::int64_t index);
+
+    std::int64_t nextIndex = 0;  // the first index not yet stored
+
+  private:
+    std::atomic<DWORD> refs_{1};
+    AviFile* file_;
+    int index_;
+    bool paletteSent_ = false;
+};
+
+}  // namespace velmora::vfw

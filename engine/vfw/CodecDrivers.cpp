@@ -1,0 +1,454 @@
+// The built-in drivers: one table row per codec, one encoder wrapper for all
+// libavcodec encoders and a pass-through for full frames.
+//
+// Quality (0..10000, 10000 the best the codec offers) on each codec's scale:
+// - Xvid, MJPEG: fixed quantiser q = 2 + 29 * (10000 - quality) / 10000
+//   (10000 -> 2, 0 -> 31); the driver's quantiser option, when not 0, wins.
+// - x264: constant rate factor crf = 51 * (10000 - quality) / 10000, at least
+//   1 (crf 0 would switch to the lossless profile few players decode).
+// - ZMBV: zlib level 1 + 8 * quality / 10000 (it is lossless; quality buys
+//   smaller files for more time).
+// - MS Video 1 has no quality setting in libavcodec; HuffYUV, FFV1 and full
+//   frames are lossless: quality is not used.
+// Key frame interval (0: 250, libavcodec's usual default) becomes the GOP:
+// gop_size for Xvid, x264 and FFV1, keyint_min for ZMBV (its period) and
+// for MS Video 1 (which counts the frames between key frames, so N - 1).
+// Encoders run without B-frames or look-ahead and with slice threads only,
+// so every frame written comes back compressed at once.
+
+#include "engine/vfw/CodecDrivers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "engine/vfw/PixelConversion.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/opt.h>
+}
+
+namespace velmora::vfw {
+
+namespace {
+
+enum class Codec { MSVC, XVID, MJPG, H264, HFYU, ZMBV, FFV1, DIB };
+
+struct CodecRow {
+    Codec codec;
+    FOURCC handler;
+    const char16_t* name;
+    const char16_t* description;
+    const char* encoder;  // libavcodec encoder; null for full frames
+    FOURCC tag;           // fourcc stored in the file (0: BI_RGB)
+    std::vector<int> depths;
+    int alignWidth;
+    int alignHeight;
+    DWORD flags;
+};
+
+// MS Video 1 is stored as 'MSVC', the handler the program asks for; players
+// take 'MSVC' and 'CRAM' alike.
+const std::vector<CodecRow>& rows() {
+    static const std::vector<CodecRow> r = {
+        {Codec::MSVC,
+         MakeFourCC('M', 'S', 'V', 'C'),
+         u"MS-CRAM",
+         u"Microsoft Video 1",
+         "msvideo1",
+         MakeFourCC('M', 'S', 'V', 'C'),
+         {8, 16, 24, 32},
+         4,
+         4,
+         VIDCF_TEMPORAL},
+        {Codec::XVID,
+         MakeFourCC('X', 'V', 'I', 'D'),
+         u"Xvid",
+         u"Xvid MPEG-4 Codec",
+         "libxvid",
+         MakeFourCC('X', 'V', 'I', 'D'),
+         {24, 32},
+         2,
+         2,
+         VIDCF_QUALITY | VIDCF_TEMPORAL},
+        {Codec::MJPG,
+         MakeFourCC('M', 'J', 'P', 'G'),
+         u"MJPEG",
+         u"Motion JPEG",
+         "mjpeg",
+         MakeFourCC('M', 'J', 'P', 'G'),
+         {24, 32},
+         1,
+         1,
+         VIDCF_QUALITY},
+        {Codec::H264,
+         MakeFourCC('H', '2', '6', '4'),
+         u"x264",
+         u"H.264 (x264)",
+         "libx264",
+         MakeFourCC('H', '2', '6', '4'),
+         {24, 32},
+         2,
+         2,
+         VIDCF_QUALITY | VIDCF_TEMPORAL},
+        {Codec::HFYU,
+         MakeFourCC('H', 'F', 'Y', 'U'),
+         u"HuffYUV",
+         u"HuffYUV Lossless",
+         "huffyuv",
+         MakeFourCC('H', 'F', 'Y', 'U'),
+         {24, 32},
+         1,
+         1,
+         0},
+        {Codec::ZMBV,
+         MakeFourCC('Z', 'M', 'B', 'V'),
+         u"ZMBV",
+         u"Zip Motion Blocks Video",
+         "zmbv",
+         MakeFourCC('Z', 'M', 'B', 'V'),
+         {8, 16, 32},
+         1,
+         1,
+         VIDCF_QUALITY | VIDCF_TEMPORAL},
+        {Codec::FFV1,
+         MakeFourCC('F', 'F', 'V', '1'),
+         u"FFV1",
+         u"FFV1 Lossless",
+         "ffv1",
+         MakeFourCC('F', 'F', 'V', '1'),
+         {24, 32},
+         1,
+         1,
+         VIDCF_TEMPORAL},
+        {Codec::DIB,
+         MakeFourCC('D', 'I', 'B', ' '),
+         u"Uncompressed",
+         u"Full Frames (Uncompressed)",
+         nullptr,
+         0,
+         {8, 16, 24, 32},
+         1,
+         1,
+         0},
+    };
+    return r;
+}
+
+void copyName(char16_t* dst, std::size_t n, const char16_t* src) {
+    std::size_t i = 0;
+    for (; src[i] && i + 1 < n; ++i) dst[i] = src[i];
+    dst[i] = 0;
+}
+
+int threadCount() {
+    unsigned n = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(n, 1u, 8u));
+}
+
+int quantiserFor(DWORD quality) {
+    return 2 + static_cast<int>(29 * (10000 - quality) / 10000);
+}
+
+std::string optionValue(const std::vector<ICCONFIGOPTION>& options, const char* key) {
+    for (auto& o : options) {
+        if (o.key == key) return o.value;
+    }
+    return {};
+}
+
+// Any libavcodec encoder fed from DIB rows.
+class EncoderCompressor : public ICCompressor {
+  public:
+    ~EncoderCompressor() override {
+        av_frame_free(&frame_);
+        avcodec_free_context(&ctx_);
+    }
+
+    HRESULT open(const CodecRow& row, const ICCOMPRESSSETUP& s,
+                 const std::vector<ICCONFIGOPTION>& options) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(row.encoder);
+        if (!codec) return AVIERR_NOCOMPRESSOR;
+        ctx_ = avcodec_alloc_context3(codec);
+        frame_ = av_frame_alloc();
+        if (!ctx_ || !frame_) return AVIERR_MEMORY;
+        tag_ = row.tag;
+        const BITMAPINFOHEADER& in = *s.input;
+        const int bits = in.biBitCount;
+        const int keyEvery = s.keyFrameEvery > 0 ? static_cast<int>(s.keyFrameEvery) : 250;
+
+        ctx_->width = in.biWidth;
+        ctx_->height = in.biHeight;
+        ctx_->time_base = AVRational{static_cast<int>(s.scale), static_cast<int>(s.rate)};
+        ctx_->framerate = AVRational{static_cast<int>(s.rate), static_cast<int>(s.scale)};
+        ctx_->max_b_frames = 0;
+        ctx_->gop_size = keyEvery;
+        ctx_->thread_count = threadCount();
+        ctx_->thread_type = FF_THREAD_SLICE;  // frame threads would delay the output
+
+        AVPixelFormat fmt = AV_PIX_FMT_YUV420P;
+        bool fullRange = false;
+        switch (row.codec) {
+            case Codec::MSVC:
+                fmt = AV_PIX_FMT_RGB555LE;
+                ctx_->keyint_min = keyEvery - 1;
+                break;
+            case Codec::XVID: {
+                int q = std::atoi(optionValue(options, "quantizer").c_str());
+                if (q <= 0) q = quantiserFor(s.quality);
+                qscale_ = std::clamp(q, 1, 31) * FF_QP2LAMBDA;
+                ctx_->flags |= AV_CODEC_FLAG_QSCALE;
+                ctx_->global_quality = qscale_;
+                break;
+            }
+            case Codec::MJPG: {
+                int q = std::atoi(optionValue(options, "quantizer").c_str());
+                if (q <= 0) q = quantiserFor(s.quality);
+                q = std::clamp(q, 1, 31);
+                qscale_ = q * FF_QP2LAMBDA;
+                ctx_->flags |= AV_CODEC_FLAG_QSCALE;
+                ctx_->global_quality = qscale_;
+                ctx_->qmin = std::min(q, 2);
+                ctx_->color_range = AVCOL_RANGE_JPEG;
+                // Full-range 4:2:0 as JPEG has it; the yuvj formats are deprecated.
+                fmt = AV_PIX_FMT_YUV420P;
+                fullRange = true;
+                break;
+            }
+            case Codec::H264: {
+                std::string preset = optionValue(options, "preset");
+                std::string tune = optionValue(options, "tune");
+                av_opt_set(ctx_->priv_data, "preset", preset.empty() ? "ultrafast" : preset.c_str(),
+                           0);
+                // zerolatency: no B-frames, no look-ahead, sliced threads.
+                tune = (tune.empty() || tune == "none") ? "zerolatency" : tune + ",zerolatency";
+                av_opt_set(ctx_->priv_data, "tune", tune.c_str(), 0);
+                const double crf = std::max(1.0, 51.0 * (10000 - s.quality) / 10000.0);
+                av_opt_set_double(ctx_->priv_data, "crf", crf, 0);
+                av_opt_set(ctx_->priv_data, "x264-params", "log=0", 0);  // errors only
+                break;
+            }
+            case Codec::HFYU:
+                // RGB keeps it lossless and takes any width.
+                fmt = AV_PIX_FMT_RGB24;
+                break;
+            case Codec::ZMBV:
+                fmt = bits == 8    ? AV_PIX_FMT_PAL8
+                      : bits == 16 ? AV_PIX_FMT_RGB555LE
+                                   : AV_PIX_FMT_BGR0;
+                ctx_->keyint_min = keyEvery;
+                ctx_->compression_level = 1 + static_cast<int>(8 * s.quality / 10000);
+                break;
+            case Codec::FFV1:
+                fmt = AV_PIX_FMT_BGR0;
+                av_opt_set_int(ctx_->priv_data, "level", 3, 0);  // slices, so threads help
+                av_opt_set_int(ctx_->priv_data, "slicecrc", 0, 0);
+                break;
+            case Codec::DIB:
+                return AVIERR_INTERNAL;
+        }
+        ctx_->pix_fmt = fmt;
+        if (avcodec_open2(ctx_, codec, nullptr) < 0) return AVIERR_COMPRESSOR;
+
+        frame_->format = fmt;
+        frame_->width = ctx_->width;
+        frame_->height = ctx_->height;
+        if (av_frame_get_buffer(frame_, 0) < 0) return AVIERR_MEMORY;
+        if (!converter_.init(in, s.colors, s.colorCount, fmt, fullRange)) return AVIERR_BADFORMAT;
+        frameBytes_ = static_cast<std::size_t>(dibRowBytes(in.biWidth, bits) * in.biHeight);
+        return AVIERR_OK;
+    }
+
+    bool describe(AVCodecParameters* par) const override {
+        if (avcodec_parameters_from_context(par, ctx_) < 0) return false;
+        par->codec_tag = tag_;
+        return true;
+    }
+
+    HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) override {
+        if (size < frameBytes_) return AVIERR_BUFFERTOOSMALL;
+        if (av_frame_make_writable(frame_) < 0) return AVIERR_MEMORY;
+        if (!converter_.convert(static_cast<const std::uint8_t*>(bits), frame_)) {
+            return AVIERR_COMPRESSOR;
+        }
+        frame_->pts = pts_++;
+        frame_->quality = qscale_;
+        frame_->pict_type = AV_PICTURE_TYPE_NONE;
+        if (avcodec_send_frame(ctx_, frame_) < 0) return AVIERR_COMPRESSOR;
+        const int e = avcodec_receive_packet(ctx_, pkt);
+        if (e < 0) return e == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
+        return AVIERR_OK;
+    }
+
+  private:
+    AVCodecContext* ctx_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    DibConverter converter_;
+    FOURCC tag_ = 0;
+    int qscale_ = 0;
+    std::int64_t pts_ = 0;
+    std::size_t frameBytes_ = 0;
+};
+
+// Full frames: the DIB rows as they are, stored bottom-up with BI_RGB.
+class RawCompressor : public ICCompressor {
+  public:
+    explicit RawCompressor(const BITMAPINFOHEADER& in)
+        : width_(in.biWidth),
+          height_(in.biHeight),
+          bits_(in.biBitCount),
+          bytes_(static_cast<std::size_t>(dibRowBytes(in.biWidth, in.biBitCount) * in.biHeight)) {}
+
+    bool describe(AVCodecParameters* par) const override {
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_RAWVIDEO;
+        par->codec_tag = 0;
+        par->width = width_;
+        par->height = height_;
+        par->bits_per_coded_sample = bits_;
+        par->format = dibPixelFormat(bits_);
+        return true;
+    }
+
+    HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) override {
+        if (size < bytes_) return AVIERR_BUFFERTOOSMALL;
+        if (av_new_packet(pkt, static_cast<int>(bytes_)) < 0) return AVIERR_MEMORY;
+        std::memcpy(pkt->data, bits, bytes_);
+        pkt->flags |= AV_PKT_FLAG_KEY;
+        return AVIERR_OK;
+    }
+
+    std::string muxerOptions() const override { return "flipped_raw_rgb=1"; }
+
+  private:
+    int width_;
+    int height_;
+    int bits_;
+    std::size_t bytes_;
+};
+
+class CodecDriver : public ICDriver {
+  public:
+    explicit CodecDriver(const CodecRow& row) : row_(row) {
+        if (row.codec == Codec::H264) {
+            options_.push_back({"preset",
+                                "Preset",
+                                {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium",
+                                 "slow", "slower", "veryslow"},
+                                0,
+                                0,
+                                "ultrafast"});
+            options_.push_back(
+                {"tune",
+                 "Tune",
+                 {"none", "film", "animation", "grain", "stillimage", "psnr", "ssim"},
+                 0,
+                 0,
+                 "none"});
+        } else if (row.codec == Codec::XVID || row.codec == Codec::MJPG) {
+            // 0: follow the quality setting.
+            options_.push_back({"quantizer", "Quantizer (0: from quality)", {}, 0, 31, "0"});
+        }
+    }
+
+    void getInfo(ICINFO& info) const override {
+        info = ICINFO{};
+        info.dwSize = sizeof(ICINFO);
+        info.fccType = ICTYPE_VIDEO;
+        info.fccHandler = row_.handler;
+        info.dwFlags = row_.flags;
+        info.dwVersion = 0x00010000;
+        info.dwVersionICM = 0x0104;
+        copyName(info.szName, 16, row_.name);
+        copyName(info.szDescription, 128, row_.description);
+        copyName(info.szDriver, 128, row_.encoder ? u"libavcodec" : u"velmora");
+    }
+
+    LRESULT compressQuery(const BITMAPINFO* in, const BITMAPINFO* out) const override {
+        if (!in) return ICERR_BADPARAM;
+        const BITMAPINFOHEADER& bi = in->bmiHeader;
+        if (bi.biCompression != BI_RGB || bi.biPlanes > 1) return ICERR_BADFORMAT;
+        if (std::find(row_.depths.begin(), row_.depths.end(), bi.biBitCount) == row_.depths.end()) {
+            return ICERR_BADFORMAT;
+        }
+        // Bottom-up frames only, and no larger than libavcodec takes.
+        if (bi.biWidth <= 0 || bi.biHeight <= 0 || bi.biWidth > 16384 || bi.biHeight > 16384) {
+            return ICERR_BADFORMAT;
+        }
+        if (bi.biWidth % row_.alignWidth != 0 || bi.biHeight % row_.alignHeight != 0) {
+            return ICERR_BADFORMAT;
+        }
+        if (row_.encoder && !avcodec_find_encoder_by_name(row_.encoder)) return ICERR_UNSUPPORTED;
+        if (out) {
+            const BITMAPINFOHEADER& bo = out->bmiHeader;
+            if (bo.biWidth != bi.biWidth || bo.biHeight != bi.biHeight ||
+                bo.biCompression != row_.tag) {
+                return ICERR_BADFORMAT;
+            }
+        }
+        return ICERR_OK;
+    }
+
+    std::vector<ICCONFIGOPTION> options() const override {
+        std::lock_guard lock(mutex_);
+        return options_;
+    }
+
+    void setOptions(const std::vector<ICCONFIGOPTION>& edited) override {
+        std::lock_guard lock(mutex_);
+        for (auto& o : options_) {
+            for (auto& e : edited) {
+                if (e.key != o.key) continue;
+                const bool ok =
+                    o.choices.empty()
+                        ? !e.value.empty() &&
+                              e.value.find_first_not_of("0123456789") == std::string::npos &&
+                              std::atoi(e.value.c_str()) >= o.minimum &&
+                              std::atoi(e.value.c_str()) <= o.maximum
+                        : std::find(o.choices.begin(), o.choices.end(), e.value) != o.choices.end();
+                if (ok) o.value = e.value;
+            }
+        }
+    }
+
+    std::unique_ptr<ICCompressor> openCompressor(const ICCOMPRESSSETUP& setup,
+                                                 HRESULT* error) override {
+        HRESULT hr = AVIERR_OK;
+        std::unique_ptr<ICCompressor> result;
+        if (!setup.input || setup.rate == 0 || setup.scale == 0) {
+            hr = AVIERR_BADPARAM;
+        } else if (compressQuery(reinterpret_cast<const BITMAPINFO*>(setup.input), nullptr) !=
+                   ICERR_OK) {
+            hr = AVIERR_BADFORMAT;
+        } else if (row_.codec == Codec::DIB) {
+            result = std::make_unique<RawCompressor>(*setup.input);
+        } else {
+            auto enc = std::make_unique<EncoderCompressor>();
+            hr = enc->open(row_, setup, options());
+            if (hr == AVIERR_OK) result = std::move(enc);
+        }
+        if (error) *error = hr;
+        return result;
+    }
+
+  private:
+    const CodecRow& row_;
+    mutable std::mutex mutex_;
+    std::vector<ICCONFIGOPTION> options_;
+};
+
+}  // namespace
+
+const std::vector<std::shared_ptr<ICDriver>>& builtinDrivers() {
+    static const std::vector<std::shared_ptr<ICDriver>> drivers = [] {
+        std::vector<std::shared_ptr<ICDriver>> v;
+        for (auto& row : rows()) v.push_back(std::make_shared<CodecDriver>(row));
+        return v;
+    }();
+    return drivers;
+}
+
+}  // namespace velmora::vfw

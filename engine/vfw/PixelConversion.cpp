@@ -1,0 +1,91 @@
+#include "engine/vfw/PixelConversion.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace velmora::vfw {
+
+AVPixelFormat dibPixelFormat(int bitCount) {
+    switch (bitCount) {
+        case 32:
+            return AV_PIX_FMT_BGR0;
+        case 24:
+            return AV_PIX_FMT_BGR24;
+        case 16:
+            return AV_PIX_FMT_RGB555LE;
+        case 8:
+            return AV_PIX_FMT_PAL8;
+        default:
+            return AV_PIX_FMT_NONE;
+    }
+}
+
+std::int64_t dibRowBytes(std::int64_t width, int bitCount) {
+    return ((width * bitCount + 31) / 32) * 4;
+}
+
+DibConverter::~DibConverter() {
+    sws_freeContext(sws_);
+}
+
+bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount,
+                        AVPixelFormat dst, bool fullRange) {
+    src_ = dibPixelFormat(in.biBitCount);
+    if (src_ == AV_PIX_FMT_NONE || in.biWidth <= 0 || in.biHeight <= 0) return false;
+    width_ = in.biWidth;
+    height_ = in.biHeight;
+    stride_ = dibRowBytes(width_, in.biBitCount);
+    dst_ = dst;
+    for (int i = 0; i < 256; ++i) {
+        palette_[i] = 0xFF000000u;
+        if (colors && i < colorCount) {
+            palette_[i] |= static_cast<std::uint32_t>(colors[i].rgbRed) << 16 |
+                           static_cast<std::uint32_t>(colors[i].rgbGreen) << 8 | colors[i].rgbBlue;
+        }
+    }
+    if (src_ == dst_) return true;  // rows are only turned the right way up
+    sws_ = sws_getContext(width_, height_, src_, width_, height_, dst_, SWS_POINT, nullptr, nullptr,
+                          nullptr);
+    if (!sws_) return false;
+    if (fullRange) {
+        int* invTable;
+        int* table;
+        int srcRange;
+        int dstRange;
+        int brightness;
+        int contrast;
+        int saturation;
+        sws_getColorspaceDetails(sws_, &invTable, &srcRange, &table, &dstRange, &brightness,
+                                 &contrast, &saturation);
+        sws_setColorspaceDetails(sws_, invTable, srcRange, table, 1, brightness, contrast,
+                                 saturation);
+    }
+    return true;
+}
+
+bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
+    // Bottom-up rows: start at the last stored row and walk backwards.
+    const std::uint8_t* top = bits + stride_ * (height_ - 1);
+    if (src_ == dst_) {
+        const std::int64_t rowBytes = std::min<std::int64_t>(stride_, dst->linesize[0]);
+        for (int y = 0; y < height_; ++y) {
+            std::memcpy(dst->data[0] + static_cast<std::int64_t>(dst->linesize[0]) * y,
+                        top - stride_ * y, static_cast<std::size_t>(rowBytes));
+        }
+        if (src_ == AV_PIX_FMT_PAL8 && dst->data[1]) std::memcpy(dst->data[1], palette_, 1024);
+        return true;
+    }
+    const std::uint8_t* srcData[4] = {top, nullptr, nullptr, nullptr};
+    int srcStride[4] = {-static_cast<int>(stride_), 0, 0, 0};
+    if (src_ == AV_PIX_FMT_PAL8) {
+        srcData[1] = reinterpret_cast<const std::uint8_t*>(palette_);
+        srcStride[1] = 4;
+    }
+    return sws_scale(sws_, srcData, srcStride, 0, height_, dst->data, dst->linesize) == height_;
+}
+
+}  // namespace velmora::vfw

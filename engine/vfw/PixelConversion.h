@@ -1,0 +1,46 @@
+#pragma once
+// DIB rows (bottom-up BGR0, BGR24, 5-5-5 or 8-bit with a colour table) into
+// the picture format a codec takes, with libswscale.
+
+#include <cstdint>
+
+#include "engine/vfw/Vfw.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+struct AVFrame;
+struct SwsContext;
+
+namespace velmora::vfw {
+
+// Pixel format of DIB rows of this depth (AV_PIX_FMT_NONE: not a DIB depth).
+AVPixelFormat dibPixelFormat(int bitCount);
+// Bytes of one stored DIB row.
+std::int64_t dibRowBytes(std::int64_t width, int bitCount);
+
+class DibConverter {
+  public:
+    DibConverter() = default;
+    ~DibConverter();
+    DibConverter(const DibConverter&) = delete;
+    DibConverter& operator=(const DibConverter&) = delete;
+
+    // fullRange: the codec wants full-range (JPEG) YUV.
+    bool init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount, AVPixelFormat dst,
+              bool fullRange = false);
+    // Fills dst (allocated by the caller in the dst format and the same size).
+    bool convert(const std::uint8_t* bits, AVFrame* dst) const;
+
+  private:
+    SwsContext* sws_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    std::int64_t stride_ = 0;
+    AVPixelFormat src_ = AV_PIX_FMT_NONE;
+    AVPixelFormat dst_ = AV_PIX_FMT_NONE;
+    std::uint32_t palette_[256] = {};
+};
+
+}  // namespace velmora::vfw

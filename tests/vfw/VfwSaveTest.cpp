@@ -1,0 +1,153 @@
+// Reading recordings back and merging them with AVISaveV.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "tests/vfw/VfwTestSupport.h"
+
+namespace velmora::vfwtest {
+namespace {
+
+std::vector<int> progressSeen;
+int abortAt = 1000;
+
+std::int32_t recordProgress(std::int32_t percent) {
+    progressSeen.push_back(percent);
+    return percent >= abortAt ? 1 : 0;
+}
+
+// Opens a file and takes its first stream, as the merge does.
+HRESULT openStream(const std::string& path, PAVISTREAM* stream, DWORD type = 0) {
+    PAVIFILE file = nullptr;
+    HRESULT hr = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
+    if (hr != AVIERR_OK) return hr;
+    hr = AVIFileGetStream(file, stream, type, 0);
+    AVIFileRelease(file);  // the stream keeps what it needs
+    return hr;
+}
+
+double durationOf(const std::string& file, int index) {
+    return std::atof(probeStream(file, index, "duration").c_str());
+}
+
+class VfwSave : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        progressSeen.clear();
+        abortAt = 1000;
+        video = dir.file("~tempvideo.avi");
+        audio = dir.file("~tempaudio.wav");
+        WriteSetup setup;
+        setup.handler = MakeFourCC('M', 'J', 'P', 'G');
+        indices = gappyIndices(30);
+        ASSERT_EQ(writeVideo(video, setup, indices), AVIERR_OK);
+        writeWav(audio, 2.0);
+        ASSERT_EQ(openStream(video, &streams[0]), AVIERR_OK);
+        ASSERT_EQ(openStream(audio, &streams[1]), AVIERR_OK);
+    }
+    void TearDown() override {
+        for (PAVISTREAM s : streams) {
+            if (s) AVIStreamRelease(s);
+        }
+    }
+
+    TempDir dir;
+    std::string video;
+    std::string audio;
+    std::vector<int> indices;
+    PAVISTREAM streams[2] = {nullptr, nullptr};
+};
+
+TEST_F(VfwSave, MergesVideoFirstWithDurationsAndGapsKept) {
+    const std::string target = dir.file("VideoRecord.avi");
+    AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+    // Audio handed first: the video still comes first in the file.
+    PAVISTREAM reversed[2] = {streams[1], streams[0]};
+    ASSERT_EQ(AVISaveV(target.c_str(), nullptr, recordProgress, 2, reversed, options), AVIERR_OK);
+
+    EXPECT_EQ(probeStream(target, 0, "codec_type"), "video");
+    EXPECT_EQ(probeStream(target, 1, "codec_type"), "audio");
+    EXPECT_EQ(probeStream(target, 2, "codec_type"), "");
+    EXPECT_EQ(probeStream(target, 0, "codec_tag_string"), "MJPG");
+    const double frame = 1.0 / 15;
+    EXPECT_NEAR(durationOf(target, 0), (indices.back() + 1) * frame, frame);
+    // AVI readers leave a PCM stream's duration open: count its bytes.
+    long long audioBytes = 0;
+    for (const Packet& p : probePackets(target, "a")) audioBytes += p.size;
+    EXPECT_NEAR(audioBytes / (22050.0 * 2), 2.0, frame);
+    EXPECT_EQ(decodeErrors(target), "");
+
+    std::vector<long long> real;
+    for (const Packet& p : probePackets(target)) {
+        if (p.size > 0) real.push_back(p.pts);
+    }
+    EXPECT_EQ(real, std::vector<long long>(indices.begin(), indices.end()));
+
+    ASSERT_FALSE(progressSeen.empty());
+    EXPECT_EQ(progressSeen.front(), 0);
+    EXPECT_EQ(progressSeen.back(), 100);
+    for (std::size_t i = 1; i < progressSeen.size(); ++i) {
+        EXPECT_GE(progressSeen[i], progressSeen[i - 1]);
+        EXPECT_LE(progressSeen[i] - progressSeen[i - 1], 1 + (progressSeen[i] == 100 ? 99 : 0));
+    }
+}
+
+TEST_F(VfwSave, AbortLeavesAFinishedPartialFile) {
+    const std::string target = dir.file("aborted.avi");
+    abortAt = 50;
+    EXPECT_EQ(AVISaveV(target.c_str(), nullptr, recordProgress, 2, streams, nullptr),
+              AVIERR_USERABORT);
+    EXPECT_EQ(progressSeen.back(), 50);
+    EXPECT_EQ(probeStream(target, 0, "codec_type"), "video");
+    EXPECT_EQ(decodeErrors(target), "");
+    std::size_t real = 0;
+    for (const Packet& p : probePackets(target)) real += p.size > 0;
+    EXPECT_GT(real, 0u);
+    EXPECT_LT(real, indices.size());
+}
+
+TEST_F(VfwSave, UnwritableTargetGivesAnErrorCode) {
+    EXPECT_EQ(AVISaveV(dir.file("no/such/dir.avi").c_str(), nullptr, nullptr, 2, streams, nullptr),
+              AVIERR_FILEOPEN);
+    EXPECT_EQ(AVISaveV(dir.path().c_str(), nullptr, nullptr, 2, streams, nullptr), AVIERR_FILEOPEN);
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_EQ(AVISaveV("/dev/full", nullptr, nullptr, 2, streams, nullptr), AVIERR_FILEWRITE);
+    }
+}
+
+TEST_F(VfwSave, OneStreamWhenThereIsNoAudio) {
+    const std::string target = dir.file("silent.avi");
+    ASSERT_EQ(AVISaveV(target.c_str(), nullptr, nullptr, 1, streams, nullptr), AVIERR_OK);
+    EXPECT_EQ(probeStream(target, 0, "codec_type"), "video");
+    EXPECT_EQ(probeStream(target, 1, "codec_type"), "");
+}
+
+TEST(VfwOpen, ReadsAviAndWavAndNamesWhatFails) {
+    TempDir dir;
+    PAVISTREAM stream = nullptr;
+    EXPECT_EQ(openStream(dir.file("missing.avi"), &stream), AVIERR_FILEOPEN);
+    EXPECT_EQ(stream, nullptr);
+
+    const std::string garbage = dir.file("garbage.avi");
+    std::ofstream(garbage) << std::string(4096, 'x');
+    EXPECT_EQ(openStream(garbage, &stream), AVIERR_BADFORMAT);
+
+    const std::string wav = dir.file("a.wav");
+    writeWav(wav, 0.5);
+    ASSERT_EQ(openStream(wav, &stream), AVIERR_OK);
+    AVISTREAMINFO info{};
+    EXPECT_EQ(AVIStreamInfo(stream, &info, sizeof(info)), AVIERR_OK);
+    EXPECT_EQ(info.fccType, streamtypeAUDIO);
+    AVIStreamRelease(stream);
+    stream = nullptr;
+    EXPECT_EQ(openStream(wav, &stream, streamtypeVIDEO), AVIERR_NODATA);
+    EXPECT_EQ(stream, nullptr);
+}
+
+}  // namespace
+}  // namespace velmora::vfwtest

@@ -1,0 +1,191 @@
+// Every driver writes a gappy 320x240 recording that an independent reader
+// (ffprobe/ffmpeg) takes as it was meant.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "tests/vfw/VfwTestSupport.h"
+
+namespace velmora::vfwtest {
+namespace {
+
+struct DriverCase {
+    const char* handler;
+    const char* codecName;  // ffprobe codec_name
+    const char* fourcc;     // ffprobe codec_tag_string
+    bool intraOnly;
+    bool lossless;
+};
+
+const DriverCase kDrivers[] = {
+    {"MSVC", "msvideo1", "MSVC", false, false}, {"XVID", "mpeg4", "XVID", false, false},
+    {"MJPG", "mjpeg", "MJPG", true, false},     {"H264", "h264", "H264", false, false},
+    {"HFYU", "huffyuv", "HFYU", true, true},    {"ZMBV", "zmbv", "ZMBV", false, true},
+    {"FFV1", "ffv1", "FFV1", false, true},      {"DIB ", "rawvideo", "[0][0][0][0]", true, true},
+};
+
+FOURCC fcc(const char* s) {
+    return MakeFourCC(s[0], s[1], s[2], s[3]);
+}
+
+void PrintTo(const DriverCase& c, std::ostream* os) {
+    *os << c.handler;
+}
+
+class VfwDriverWrite : public ::testing::TestWithParam<DriverCase> {};
+
+TEST_P(VfwDriverWrite, GappyRecordingReadsBackWithTimingAndKeyFrames) {
+    const DriverCase& c = GetParam();
+    TempDir dir;
+    const std::string file = dir.file("rec.avi");
+    const std::vector<int> indices = gappyIndices(30);
+    WriteSetup setup;
+    setup.handler = fcc(c.handler);
+    ASSERT_EQ(writeVideo(file, setup, indices), AVIERR_OK);
+
+    EXPECT_EQ(probeStream(file, 0, "codec_name"), c.codecName);
+    EXPECT_EQ(probeStream(file, 0, "codec_tag_string"), c.fourcc);
+    EXPECT_EQ(probeStream(file, 0, "width,height"), "320,240");
+    EXPECT_EQ(probeStream(file, 0, "r_frame_rate"), "15/1");
+    EXPECT_EQ(decodeErrors(file), "");
+
+    // Real frames sit at the written indices; empty slots fill the gaps.
+    std::vector<long long> real;
+    std::vector<bool> keys;
+    for (const Packet& p : probePackets(file)) {
+        if (p.size > 0) {
+            real.push_back(p.pts);
+            keys.push_back(p.key);
+        } else {
+            EXPECT_FALSE(p.key) << "empty slot at " << p.pts << " indexed as key frame";
+        }
+    }
+    ASSERT_EQ(real.size(), indices.size());
+    for (std::size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(real[i], indices[i]) << i;
+
+    // The index carries the codec's own key flags: the interval asked for,
+    // not every frame.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const bool expected = c.intraOnly || i % setup.keyFrameEvery == 0;
+        EXPECT_EQ(keys[i], expected) << "frame " << i;
+    }
+}
+
+class VfwLosslessWrite : public VfwDriverWrite {};
+
+TEST_P(VfwLosslessWrite, KeepsThePictureUprightAtEveryDepth) {
+    const DriverCase& c = GetParam();
+    for (int bits : {32, 24, 16, 8}) {
+        BITMAPINFOHEADER probe = *testFrame(64, 48, bits, 0).header();
+        HIC hic = ICOpen(ICTYPE_VIDEO, fcc(c.handler), ICMODE_QUERY);
+        ASSERT_NE(hic, nullptr);
+        const bool accepted = ICCompressQuery(hic, &probe, nullptr) == ICERR_OK;
+        ICClose(hic);
+        if (!accepted) continue;
+        SCOPED_TRACE(bits);
+        TempDir dir;
+        const std::string file = dir.file("pic.avi");
+        WriteSetup setup;
+        setup.handler = fcc(c.handler);
+        setup.width = 64;
+        setup.height = 48;
+        setup.bitCount = bits;
+        ASSERT_EQ(writeVideo(file, setup, {0, 1}), AVIERR_OK);
+        const auto got = decodeFirstFrameBgr(file);
+        const auto want = expectedBgr(64, 48, bits, 0);
+        ASSERT_EQ(got.size(), want.size());
+        const int tolerance = bits == 16 ? 8 : 0;  // 5-bit channels
+        int bad = 0;
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            if (std::abs(int(got[i]) - int(want[i])) > tolerance) ++bad;
+        }
+        EXPECT_EQ(bad, 0);
+    }
+}
+
+// The size rules ICCompressQuery gives must be ones the encoder really takes.
+TEST_P(VfwDriverWrite, EncodesAtTheSmallestSizeItAccepts) {
+    const DriverCase& c = GetParam();
+    HIC hic = ICOpen(ICTYPE_VIDEO, fcc(c.handler), ICMODE_QUERY);
+    ASSERT_NE(hic, nullptr);
+    int width = 0;
+    int height = 0;
+    for (int w = 301; w <= 304 && !width; ++w) {
+        BITMAPINFOHEADER probe = *testFrame(w, 204, 32, 0).header();
+        if (ICCompressQuery(hic, &probe, nullptr) == ICERR_OK) width = w;
+    }
+    for (int h = 201; h <= 204 && width && !height; ++h) {
+        BITMAPINFOHEADER probe = *testFrame(width, h, 32, 0).header();
+        if (ICCompressQuery(hic, &probe, nullptr) == ICERR_OK) height = h;
+    }
+    ICClose(hic);
+    ASSERT_GT(width, 0);
+    ASSERT_GT(height, 0);
+    TempDir dir;
+    WriteSetup setup;
+    setup.handler = fcc(c.handler);
+    setup.width = width;
+    setup.height = height;
+    EXPECT_EQ(writeVideo(dir.file("odd.avi"), setup, {0, 1, 3}), AVIERR_OK)
+        << width << "x" << height;
+    EXPECT_EQ(decodeErrors(dir.file("odd.avi")), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(AllDrivers, VfwDriverWrite, ::testing::ValuesIn(kDrivers),
+                         [](const auto& info) {
+                             std::string n = info.param.handler;
+                             return n == "DIB " ? std::string("DIB") : n;
+                         });
+
+INSTANTIATE_TEST_SUITE_P(LosslessDrivers, VfwLosslessWrite,
+                         ::testing::Values(kDrivers[4], kDrivers[5], kDrivers[6], kDrivers[7]),
+                         [](const auto& info) {
+                             std::string n = info.param.handler;
+                             return n == "DIB " ? std::string("DIB") : n;
+                         });
+
+TEST(VfwWrite, LeadingAndVeryLongGapsKeepTheirSlots) {
+    TempDir dir;
+    const std::string file = dir.file("gaps.avi");
+    WriteSetup setup;
+    setup.width = 16;
+    setup.height = 16;
+    // The muxer skips at most 60000 slots in one step.
+    ASSERT_EQ(writeVideo(file, setup, {3, 4, 70010}), AVIERR_OK);
+    std::vector<long long> real;
+    for (const Packet& p : probePackets(file)) {
+        if (p.size > 0) real.push_back(p.pts);
+    }
+    EXPECT_EQ(real, (std::vector<long long>{3, 4, 70010}));
+}
+
+TEST(VfwWrite, StreamNameAndRateFromTheHeader) {
+    TempDir dir;
+    const std::string file = dir.file("named.avi");
+    WriteSetup setup;
+    setup.width = 32;
+    setup.height = 32;
+    setup.fps = 25;
+    setup.name = "Xvid";
+    ASSERT_EQ(writeVideo(file, setup, {0, 2}), AVIERR_OK);
+    EXPECT_EQ(probeStream(file, 0, "r_frame_rate"), "25/1");
+    EXPECT_EQ(probeStreamTag(file, 0, "title"), "Xvid");
+}
+
+TEST(VfwWrite, RefusesWhatCannotBeWritten) {
+    TempDir dir;
+    WriteSetup setup;
+    setup.handler = MakeFourCC('M', 'S', 'V', 'C');
+    setup.width = 301;  // MS Video 1 needs multiples of 4
+    EXPECT_EQ(writeVideo(dir.file("a.avi"), setup, {0}), AVIERR_BADFORMAT);
+    setup.handler = MakeFourCC('N', 'O', 'N', 'E');
+    setup.width = 320;
+    EXPECT_EQ(writeVideo(dir.file("b.avi"), setup, {0}), AVIERR_NOCOMPRESSOR);
+    setup.handler = MakeFourCC('D', 'I', 'B', ' ');
+    EXPECT_EQ(writeVideo(dir.file("c.avi"), setup, {2, 1}), AVIERR_BADPARAM);  // going back
+    EXPECT_EQ(writeVideo(dir.path() + "/missing/d.avi", setup, {0}), AVIERR_FILEOPEN);
+}
+
+}  // namespace
+}  // namespace velmora::vfwtest
