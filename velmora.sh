@@ -16,7 +16,7 @@ packages=(
     libx11-dev libxext-dev libxfixes-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
     libasound2-dev libpulse-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb openbox x11-utils x11-xserver-utils xdotool imagemagick
+    xvfb openbox x11-utils x11-xserver-utils xdotool wmctrl imagemagick
     pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
     fonts-liberation
 )
@@ -60,16 +60,25 @@ run_program() {
     local state=build/demo-desktop out=build/demo
     mkdir -p "$out"
     tests/env/testenv.sh start demo "$state" >/dev/null
-    trap 'tests/env/testenv.sh stop demo "$state"' EXIT
+    trap "tests/env/testenv.sh stop demo '$state'" EXIT
     set -a && source "$state/demo.env" && set +a
     echo "No display: running Velmora on a private display ($DISPLAY)."
     build/velmora "$@" &
     local pid=$!
     sleep 3
     import -window root "$out/screen.png"
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" || true
+    # Closed as a user would, through the window manager's close button.
+    wmctrl -c Velmora || true
+    local status=0
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "Velmora did not close; stopping it." >&2
+        kill "$pid"
+    fi
+    wait "$pid" || status=$?
     echo "Screenshot of the running program: $root/$out/screen.png"
+    echo "Velmora exited with status $status."
+    return "$status"
 }
 
 install_missing

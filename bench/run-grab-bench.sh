@@ -11,7 +11,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/d
 cmake --build "$dir" --target bench_grab
 state=$dir/bench-desktop
 VELMORA_DEMO_SIZE=1920x1080x24 tests/env/testenv.sh start demo "$state" >/dev/null
-trap 'tests/env/testenv.sh stop demo "$state"' EXIT
+trap "tests/env/testenv.sh stop demo '$state'" EXIT
 set -a && source "$state/demo.env" && set +a
 
 "$dir/bench_grab" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
