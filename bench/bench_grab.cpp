@@ -38,7 +38,11 @@ void grab(benchmark::State& state, int width, int height, bool withCursor) {
 }  // namespace
 
 BENCHMARK_CAPTURE(grab, full_screen, 0, 0, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(grab, full_screen_cursor, 0, 0, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(grab, area_640x480, 640, 480, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(grab, full_screen_cursor, 0, 0, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(grab, area_640x480, 640, 480, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -49,16 +49,22 @@ bool writeList(const std::string& file, const std::vector<std::string>& paths) {
 
 }  // namespace
 
-std::string PendingDeletionsFile() { return ProgramFolder() + "PendingDeletions.lst"; }
+std::string PendingDeletionsFile() {
+    return ProgramFolder() + "PendingDeletions.lst";
+}
 
 bool FileEraser::exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool FileEraser::isLocked(const std::string& path) { return IsFileLocked(path); }
+bool FileEraser::isLocked(const std::string& path) {
+    return IsFileLocked(path);
+}
 
-bool FileEraser::deleteNow(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool FileEraser::deleteNow(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool FileEraser::deleteAtNextStart(const std::string& path) {
     std::lock_guard lock(listMutex);

@@ -7,7 +7,7 @@
 namespace velmora {
 
 class FileEraser {
-public:
+  public:
     virtual ~FileEraser() = default;
     virtual bool exists(const std::string& path);
     virtual bool isLocked(const std::string& path);

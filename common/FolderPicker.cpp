@@ -19,8 +19,8 @@ QString rootFolder(const QString& root) {
 }
 }  // namespace
 
-bool BrowseForFolder(const QString& caption, const QString& root, QString& folder,
-                     bool showEditBox, bool includeFiles, bool allowNewFolder) {
+bool BrowseForFolder(const QString& caption, const QString& root, QString& folder, bool showEditBox,
+                     bool includeFiles, bool allowNewFolder) {
     if (!QFileInfo(folder).isDir()) folder.clear();
     // Qt's own dialog: it has the new-folder button and behaves the same on
     // every desktop, where native ones differ in what they allow.

@@ -9,7 +9,7 @@ namespace velmora {
 // folder is empty: "desktop" or a path). A folder that does not exist is
 // emptied, also when the user cancels. True when the user chose a folder,
 // which is then in folder.
-bool BrowseForFolder(const QString& caption, const QString& root, QString& folder,
-                     bool showEditBox, bool includeFiles, bool allowNewFolder);
+bool BrowseForFolder(const QString& caption, const QString& root, QString& folder, bool showEditBox,
+                     bool includeFiles, bool allowNewFolder);
 
 }  // namespace velmora

@@ -15,8 +15,8 @@ namespace velmora {
 
 std::string FormatMacAddress(const HardwareAddress& a) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", a[0], a[1], a[2], a[3],
-                  a[4], a[5]);
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", a[0], a[1], a[2], a[3], a[4],
+                  a[5]);
     return text;
 }
 

@@ -39,7 +39,8 @@ void writeDib(std::uint8_t* p, int bitCount, Rgb c) {
             p[0] = c.b, p[1] = c.g, p[2] = c.r;
             break;
         case 16: {
-            const auto v = static_cast<std::uint16_t>((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
+            const auto v =
+                static_cast<std::uint16_t>((c.r >> 3) << 10 | (c.g >> 3) << 5 | c.b >> 3);
             std::memcpy(p, &v, 2);
             break;
         }
@@ -57,8 +58,9 @@ std::uint8_t over(std::uint32_t premultiplied, std::uint8_t below, std::uint32_t
 }  // namespace
 
 void drawCursor(const CursorImage& cursor, int originX, int originY, const DibRows& out) {
-    if (!isSupportedDibDepth(out.bitCount) || cursor.argb.size() <
-        static_cast<std::size_t>(cursor.width) * static_cast<std::size_t>(cursor.height))
+    if (!isSupportedDibDepth(out.bitCount) ||
+        cursor.argb.size() <
+            static_cast<std::size_t>(cursor.width) * static_cast<std::size_t>(cursor.height))
         return;
     const std::uint32_t* table = out.colorTable ? out.colorTable : dibPalette8();
     const int bytes = out.bitCount / 8;
@@ -76,8 +78,8 @@ void drawCursor(const CursorImage& cursor, int originX, int originY, const DibRo
             std::uint8_t* p = row + std::int64_t(x) * bytes;
             const Rgb below = readDib(p, out.bitCount, table);
             writeDib(p, out.bitCount,
-                     {over(argb >> 16 & 0xff, below.r, alpha), over(argb >> 8 & 0xff, below.g, alpha),
-                      over(argb & 0xff, below.b, alpha)});
+                     {over(argb >> 16 & 0xff, below.r, alpha),
+                      over(argb >> 8 & 0xff, below.g, alpha), over(argb & 0xff, below.b, alpha)});
         }
     }
 }

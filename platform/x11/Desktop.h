@@ -28,7 +28,7 @@ struct ForeignCursor {
 };
 
 class Desktop {
-public:
+  public:
     virtual ~Desktop() = default;
 
     virtual int width() const = 0;

@@ -127,7 +127,8 @@ void copyToDib(const PixelSource& src, int srcX, int srcY, int w, int h, const D
         for (int y = 0; y < h; ++y) {
             const auto* in = reinterpret_cast<const std::uint32_t*>(
                 src.data + std::int64_t(srcY + y) * src.bytesPerLine + std::int64_t(srcX) * 4);
-            auto* out = reinterpret_cast<std::uint32_t*>(dst.row(dstY + y) + std::int64_t(dstX) * 4);
+            auto* out =
+                reinterpret_cast<std::uint32_t*>(dst.row(dstY + y) + std::int64_t(dstX) * 4);
             for (int x = 0; x < w; ++x) out[x] = in[x] & 0x00ffffffu;
         }
         return;

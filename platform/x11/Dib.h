@@ -19,7 +19,7 @@ struct DibRows {
     std::uint8_t* bits = nullptr;  // first stored row = bottom row of the picture
     int width = 0;
     int height = 0;
-    int bitCount = 32;  // 32, 24, 16 or 8
+    int bitCount = 32;                    // 32, 24, 16 or 8
     std::uint32_t* colorTable = nullptr;  // 256 entries, needed when bitCount is 8
 
     std::int64_t stride() const { return dibStride(width, bitCount); }

@@ -7,9 +7,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xfixes.h>
-#include <xcb/shm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/shm.h>
 
 #include <algorithm>
 #include <atomic>
@@ -50,7 +50,7 @@ void disown(Display* display) {
 }
 
 class X11Desktop final : public Desktop {
-public:
+  public:
     X11Desktop(Display* display) : display_(display) {
         // Xlib ends the process on a lost connection unless told otherwise;
         // a recorder must report it instead.
@@ -105,11 +105,13 @@ public:
             return false;
         }
         const int x0 = std::max(left, 0), y0 = std::max(top, 0);
-        const int x1 = static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, width_));
-        const int y1 = static_cast<int>(std::min<std::int64_t>(std::int64_t(top) + out.height, height_));
+        const int x1 =
+            static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, width_));
+        const int y1 =
+            static_cast<int>(std::min<std::int64_t>(std::int64_t(top) + out.height, height_));
         if (out.bitCount == 8 && out.colorTable)
             copyToDib(PixelSource{}, 0, 0, 0, 0, out, 0, 0);  // the colour table alone
-        if (x1 <= x0 || y1 <= y0) return true;  // wholly off the screen
+        if (x1 <= x0 || y1 <= y0) return true;                // wholly off the screen
         const int w = x1 - x0, h = y1 - y0;
 
         if (useShm_ && attachShm()) return grabShm(x0, y0, w, h, out, x0 - left, y0 - top);
@@ -163,7 +165,7 @@ public:
         return error_;
     }
 
-private:
+  private:
     static void connectionLost(Display*, void* self) {
         static_cast<X11Desktop*>(self)->lost_ = true;
     }
@@ -199,9 +201,9 @@ private:
     // copy into the DIB costs little beyond the server's own work.
     bool grabShm(int x, int y, int w, int h, const DibRows& out, int dstX, int dstY) {
         if (!knownServerFormat()) return false;
-        const int bytesPerLine =
-            static_cast<int>(((std::int64_t(w) * serverBitsPerPixel_ + scanlinePad_ - 1) /
-                              scanlinePad_) * (scanlinePad_ / 8));
+        const int bytesPerLine = static_cast<int>(
+            ((std::int64_t(w) * serverBitsPerPixel_ + scanlinePad_ - 1) / scanlinePad_) *
+            (scanlinePad_ / 8));
         const int bandRows = std::max(32, (h + kBands - 1) / kBands);
         xcb_shm_get_image_cookie_t cookies[kBands];
         int bands = 0;
@@ -220,8 +222,9 @@ private:
                 xcb_shm_get_image_reply(connection_, cookies[band], &failure);
             if (!reply) {
                 ok = false;
-                if (failure) error_ = "shared-memory grab failed, X error " +
-                                      std::to_string(failure->error_code);
+                if (failure)
+                    error_ =
+                        "shared-memory grab failed, X error " + std::to_string(failure->error_code);
                 free(failure);
                 continue;  // the remaining replies must still be collected
             }
@@ -271,9 +274,9 @@ private:
             return useShm_ = false;
         }
         segment_ = xcb_generate_id(connection_);
-        xcb_generic_error_t* failure =
-            xcb_request_check(connection_, xcb_shm_attach_checked(connection_, segment_,
-                                                                  static_cast<std::uint32_t>(id), 0));
+        xcb_generic_error_t* failure = xcb_request_check(
+            connection_,
+            xcb_shm_attach_checked(connection_, segment_, static_cast<std::uint32_t>(id), 0));
         // Marked for removal at once: the segment goes away with its last
         // user, even if this process dies.
         shmctl(id, IPC_RMID, nullptr);

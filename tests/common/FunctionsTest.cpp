@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class TempFolder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/velmora-functions-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -63,7 +63,7 @@ struct HeldLock {
 
 // Counts the attempts the eraser makes.
 class CountingEraser : public FileEraser {
-public:
+  public:
     int deletions = 0, requests = 0;
     bool refuseDeletion = false;
     bool deleteNow(const std::string& path) override {

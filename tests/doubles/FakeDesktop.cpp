@@ -5,10 +5,14 @@
 namespace velmora::test {
 
 FakeDesktop::FakeDesktop(int width, int height, int bitsPerPixel)
-    : width_(width), height_(height), bitsPerPixel_(bitsPerPixel),
+    : width_(width),
+      height_(height),
+      bitsPerPixel_(bitsPerPixel),
       pixels_(static_cast<std::size_t>(width) * height, 0) {}
 
-void FakeDesktop::fill(std::uint32_t rgb) { std::fill(pixels_.begin(), pixels_.end(), rgb); }
+void FakeDesktop::fill(std::uint32_t rgb) {
+    std::fill(pixels_.begin(), pixels_.end(), rgb);
+}
 
 void FakeDesktop::setPixel(int x, int y, std::uint32_t rgb) {
     pixels_[static_cast<std::size_t>(y) * width_ + x] = rgb;

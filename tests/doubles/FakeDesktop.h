@@ -9,7 +9,7 @@
 namespace velmora::test {
 
 class FakeDesktop : public platform::Desktop {
-public:
+  public:
     FakeDesktop(int width, int height, int bitsPerPixel = 32);
 
     int width() const override { return width_; }
@@ -38,7 +38,7 @@ public:
     int failAllGrabsFrom = 0;
     int grabCount = 0;
 
-private:
+  private:
     int width_, height_, bitsPerPixel_;
     std::vector<std::uint32_t> pixels_;
     std::string error_;

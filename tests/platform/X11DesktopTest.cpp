@@ -46,7 +46,7 @@ struct Frame {
 
 // Draws on the root window of a display with plain Xlib, as another client.
 class Painter {
-public:
+  public:
     explicit Painter(const std::string& name) : display_(XOpenDisplay(name.c_str())) {
         if (display_) root_ = DefaultRootWindow(display_);
     }
@@ -59,12 +59,13 @@ public:
     void fill(unsigned long pixel, int x, int y, int w, int h) {
         GC gc = XCreateGC(display_, root_, 0, nullptr);
         XSetForeground(display_, gc, pixel);
-        XFillRectangle(display_, root_, gc, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XFillRectangle(display_, root_, gc, x, y, static_cast<unsigned>(w),
+                       static_cast<unsigned>(h));
         XFreeGC(display_, gc);
         XSync(display_, False);
     }
 
-private:
+  private:
     Display* display_;
     Window root_ = 0;
 };
@@ -78,7 +79,7 @@ std::unique_ptr<Desktop> openOrSkip(const std::string& name) {
 
 // An Xvfb of the test's own, for failures that would spoil the shared one.
 class PrivateXvfb {
-public:
+  public:
     explicit PrivateXvfb(std::vector<std::string> extra = {}) {
         int fds[2];
         if (pipe(fds) != 0) return;
@@ -88,8 +89,8 @@ public:
             const int devnull = open("/dev/null", O_RDWR);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0",
-                                             "320x240x24", "-nolisten", "tcp"};
+            std::vector<std::string> args = {"Xvfb", "-displayfd", "3",         "-screen",
+                                             "0",    "320x240x24", "-nolisten", "tcp"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
             for (auto& a : args) argv.push_back(a.data());
@@ -113,7 +114,7 @@ public:
     }
     const std::string& display() const { return display_; }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string display_;
 };
@@ -121,7 +122,7 @@ private:
 }  // namespace
 
 class X11Desktop24 : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (vt::display24().empty()) GTEST_SKIP() << "no test display";
         painter = std::make_unique<Painter>(vt::display24());
@@ -152,7 +153,8 @@ TEST_F(X11Desktop24, GrabsDrawnPixelsAtEveryDepth) {
             const std::uint32_t expected =
                 depth == 16 ? ((c >> 19 & 31) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31)) : c;
             for (int y : {0, 19})
-                for (int x : {i * 10, i * 10 + 9}) EXPECT_EQ(f.value(x, y), expected) << x << "," << y;
+                for (int x : {i * 10, i * 10 + 9})
+                    EXPECT_EQ(f.value(x, y), expected) << x << "," << y;
         }
     }
 }
@@ -209,9 +211,9 @@ TEST_F(X11Desktop24, CursorIsDrawnAtItsHotSpot) {
     attributes.override_redirect = True;
     attributes.background_pixel = 0;
     attributes.cursor = cursor;
-    Window window = XCreateWindow(d, painter->root(), 90, 190, 40, 40, 0, CopyFromParent,
-                                  InputOutput, CopyFromParent,
-                                  CWOverrideRedirect | CWBackPixel | CWCursor, &attributes);
+    Window window =
+        XCreateWindow(d, painter->root(), 90, 190, 40, 40, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWOverrideRedirect | CWBackPixel | CWCursor, &attributes);
     XMapRaised(d, window);
     XWarpPointer(d, None, painter->root(), 0, 0, 0, 0, 105, 205);
     XSync(d, False);

@@ -1,9 +1,9 @@
 #include "tests/support/TestEnv.h"
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sys/wait.h>
 
 namespace velmora::test {
 namespace {
@@ -11,7 +11,6 @@ std::string var(const char* name) {
     const char* v = std::getenv(name);
     return v ? v : "";
 }
-
 
 void loadEnvFile(const std::string& path) {
     std::ifstream in(path);
@@ -34,9 +33,15 @@ void loadFixtureEnvironment() {
     }
 }
 
-std::string display24() { return var("VELMORA_DISPLAY24"); }
-std::string display16() { return var("VELMORA_DISPLAY16"); }
-std::string pulseServer() { return var("PULSE_SERVER"); }
+std::string display24() {
+    return var("VELMORA_DISPLAY24");
+}
+std::string display16() {
+    return var("VELMORA_DISPLAY16");
+}
+std::string pulseServer() {
+    return var("PULSE_SERVER");
+}
 
 int run(const std::string& command) {
     const int status = std::system(command.c_str());
