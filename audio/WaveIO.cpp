@@ -71,7 +71,9 @@ void TWaveAudioIO::SetAsync(bool value) {
     if (!GetActive() && value != async_) async_ = value;
 }
 
-void TWaveAudioIO::SetBufferLength(std::uint16_t value) { bufferLength_ = value < 10 ? 10 : value; }
+void TWaveAudioIO::SetBufferLength(std::uint16_t value) {
+    bufferLength_ = value < 10 ? 10 : value;
+}
 
 void TWaveAudioIO::SetActive(bool value) {
     if (value == GetActive()) return;
@@ -171,12 +173,24 @@ bool TWaveAudioIO::HandleDeviceMessage(std::uint32_t message, std::uintptr_t par
     std::lock_guard lock(lock_);
     try {
         switch (message) {
-            case MM_WOM_OPEN: OutOpened(); break;
-            case MM_WOM_CLOSE: OutClosed(); break;
-            case MM_WOM_DONE: OutDone(header); break;
-            case MM_WIM_OPEN: InOpened(); break;
-            case MM_WIM_CLOSE: InClosed(); break;
-            case MM_WIM_DATA: InData(header); break;
+            case MM_WOM_OPEN:
+                OutOpened();
+                break;
+            case MM_WOM_CLOSE:
+                OutClosed();
+                break;
+            case MM_WOM_DONE:
+                OutDone(header);
+                break;
+            case MM_WIM_OPEN:
+                InOpened();
+                break;
+            case MM_WIM_CLOSE:
+                InClosed();
+                break;
+            case MM_WIM_DATA:
+                InData(header);
+                break;
         }
     } catch (const std::exception& e) {
         ReportWaveException(e);
@@ -303,8 +317,8 @@ void TWaveAudioIO::WaitWhileClosing() {
         std::unique_lock lock(stateMutex_);
         if (callbackThread_ && callbackThread_->IsCurrentThread()) return;
         stateChanged_.wait(lock, [this] {
-            return !closing_ && (callbackHandle_ != 0 || !callbackThread_ ||
-                                 callbackThread_->Finished());
+            return !closing_ &&
+                   (callbackHandle_ != 0 || !callbackThread_ || callbackThread_->Finished());
         });
     }
     if (callbackHandle_ == 0) JoinEndedCallbackThread();

@@ -31,7 +31,7 @@ class TWaveAudioIO;
 // The callback thread: takes its queue's messages until the quit message and
 // hands each device notification to its owner.
 class TWaveThread {
-public:
+  public:
     explicit TWaveThread(TWaveAudioIO* owner);
     ~TWaveThread();  // joins the thread, unless called on it
     TWaveThread(const TWaveThread&) = delete;
@@ -42,7 +42,7 @@ public:
     bool Finished() const { return finished_; }
     bool IsCurrentThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
-private:
+  private:
     void Execute();
 
     TWaveAudioIO* owner_;
@@ -52,7 +52,7 @@ private:
 };
 
 class TWaveAudioIO {
-public:
+  public:
     TWaveAudioIO();
     virtual ~TWaveAudioIO();
     TWaveAudioIO(const TWaveAudioIO&) = delete;
@@ -134,7 +134,7 @@ public:
     // Runs one notification under the lock; false for other messages.
     bool HandleDeviceMessage(std::uint32_t message, std::uintptr_t param);
 
-protected:
+  protected:
     // The most derived destructor calls this while its overrides still
     // exist: closes an active device and waits until the close completed.
     void Shutdown();
@@ -156,7 +156,7 @@ protected:
     std::vector<PWaveHdr> headers_;
     PCMWAVEFORMAT waveFormat_{};
 
-private:
+  private:
     friend class TWaveThread;
     void JoinEndedCallbackThread();
 

@@ -21,7 +21,9 @@ auto guarded(Body body, Cleanup cleanup) {
 }
 }  // namespace
 
-TWaveAudioIn::~TWaveAudioIn() { Shutdown(); }
+TWaveAudioIn::~TWaveAudioIn() {
+    Shutdown();
+}
 
 void TWaveAudioIn::SetPCMFormat(TPCMFormat value) {
     if (value == pcmFormat_) return;
@@ -37,7 +39,9 @@ std::int64_t TWaveAudioIn::FirstSampleTime() {
     return ns;
 }
 
-std::uint32_t TWaveAudioIn::DeviceCount() { return Driver()->GetNumDevs(); }
+std::uint32_t TWaveAudioIn::DeviceCount() {
+    return Driver()->GetNumDevs();
+}
 
 std::string TWaveAudioIn::DeviceName() {
     WAVEINCAPS caps{};
@@ -68,20 +72,22 @@ std::uint32_t TWaveAudioIn::Position() {
     if (Driver()->GetPosition(h, &t, sizeof t) != MMSYSERR_NOERROR) return 0;
     const auto& f = WaveFormat();
     switch (t.wType) {
-        case TIME_MS: return t.u.ms;
+        case TIME_MS:
+            return t.u.ms;
         case TIME_SAMPLES:
-            return f.nSamplesPerSec ? static_cast<std::uint32_t>(MulDiv(
-                                          1000, static_cast<std::int32_t>(t.u.sample),
-                                          static_cast<std::int32_t>(f.nSamplesPerSec)))
+            return f.nSamplesPerSec ? static_cast<std::uint32_t>(
+                                          MulDiv(1000, static_cast<std::int32_t>(t.u.sample),
+                                                 static_cast<std::int32_t>(f.nSamplesPerSec)))
                                     : 0;
         case TIME_BYTES:
-            return f.nAvgBytesPerSec ? static_cast<std::uint32_t>(MulDiv(
-                                           1000, static_cast<std::int32_t>(t.u.cb),
-                                           static_cast<std::int32_t>(f.nAvgBytesPerSec)))
+            return f.nAvgBytesPerSec ? static_cast<std::uint32_t>(
+                                           MulDiv(1000, static_cast<std::int32_t>(t.u.cb),
+                                                  static_cast<std::int32_t>(f.nAvgBytesPerSec)))
                                      : 0;
         case TIME_SMPTE:
             return t.u.smpte.hour * 3600000u + t.u.smpte.min * 60000u + t.u.smpte.sec * 1000u;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -107,8 +113,7 @@ MMRESULT TWaveAudioIn::ValidateDeviceId(std::uint32_t id) {
 }
 
 bool TWaveAudioIn::QueryFormat(const WAVEFORMATEX* record) {
-    return Driver()->Open(nullptr, DeviceId(), record, 0, 0, WAVE_FORMAT_QUERY) ==
-           MMSYSERR_NOERROR;
+    return Driver()->Open(nullptr, DeviceId(), record, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
 }
 
 bool TWaveAudioIn::Open() {
@@ -126,17 +131,16 @@ bool TWaveAudioIn::Open() {
                 [&] {
                     // No record (nonePCM without OnFormat) counts as a format
                     // the device refuses.
-                    const MMRESULT query =
-                        record ? Driver()->Open(nullptr, DeviceId(), record, 0, 0,
-                                                WAVE_FORMAT_QUERY)
-                               : WAVERR_BADFORMAT;
+                    const MMRESULT query = record ? Driver()->Open(nullptr, DeviceId(), record, 0,
+                                                                   0, WAVE_FORMAT_QUERY)
+                                                  : WAVERR_BADFORMAT;
                     if (!Success(query)) return false;
                     std::memcpy(&waveFormat_, record, sizeof waveFormat_);
                     CreateCallback();
                     try {
                         HWAVEIN h = nullptr;
-                        const MMRESULT rc = Driver()->Open(&h, DeviceId(), record,
-                                                           CallbackHandle(), 0, CallbackKind());
+                        const MMRESULT rc = Driver()->Open(&h, DeviceId(), record, CallbackHandle(),
+                                                           0, CallbackKind());
                         if (rc == MMSYSERR_NOERROR) handle_ = h;
                         if (!Success(rc)) {
                             ReleaseCallback();

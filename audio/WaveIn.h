@@ -6,7 +6,7 @@
 namespace velmora::audio {
 
 class TWaveAudioIn : public TWaveAudioIO {
-public:
+  public:
     TWaveAudioIn() = default;
     ~TWaveAudioIn() override;
 
@@ -45,7 +45,7 @@ public:
     // The recorder's hook; set Owned false to keep the data block.
     virtual void ProcessData(const void* data, std::uint32_t count, bool& Owned);
 
-private:
+  private:
     std::atomic<HWAVEIN> handle_{nullptr};
     bool paused_ = false;
     TPCMFormat pcmFormat_ = Mono16bit8000Hz;

@@ -17,7 +17,7 @@
 namespace velmora::audio {
 
 class TStockAudioRecorder : public TWaveAudioIn {
-public:
+  public:
     TStockAudioRecorder() = default;
     ~TStockAudioRecorder() override;
 
@@ -39,7 +39,7 @@ public:
     void ProcessData(const void* data, std::uint32_t count, bool& Owned) override;
     void InClosed() override;
 
-private:
+  private:
     void FinishWriter();
 
     TWaveStreamAdapter* writer_ = nullptr;

@@ -21,7 +21,7 @@ constexpr std::uint32_t kRIFF = fourCC("RIFF"), kWAVE = fourCC("WAVE"), kFmt = f
 // one ended whatever else moved the stream meanwhile. Stream exceptions
 // become failures (-1 / false), never propagate.
 class TChunkIO {
-public:
+  public:
     explicit TChunkIO(TStream* stream) : stream_(stream) {}
 
     bool Open() {
@@ -125,7 +125,7 @@ public:
         return false;
     }
 
-private:
+  private:
     TStream* stream_;
     std::int64_t pos_ = 0;
 };
@@ -168,8 +168,7 @@ bool ReadWaveHeader(TStream* stream, std::vector<std::uint8_t>& format, std::uin
             format.assign(std::max<std::uint32_t>(fmt.cksize, 18), 0);
             if (io.Read(format.data(), fmt.cksize) == fmt.cksize) {
                 // The fmt chunk may be odd-sized; the next chunk starts even.
-                io.Seek(fmt.dwDataOffset + fmt.cksize + (fmt.cksize & 1),
-                        TSeekOrigin::soBeginning);
+                io.Seek(fmt.dwDataOffset + fmt.cksize + (fmt.cksize & 1), TSeekOrigin::soBeginning);
                 if (io.Descend(data, &riff, false)) {
                     dataSize = data.cksize;
                     dataOffset = data.dwDataOffset;
@@ -195,9 +194,15 @@ TWaveStreamAdapter::~TWaveStreamAdapter() {
     if (ownership_ == TStreamOwnership::soOwned) delete stream_;
 }
 
-bool TWaveStreamAdapter::Valid() { return UpdateDetails(); }
-std::uint32_t TWaveStreamAdapter::DataSize() { return UpdateDetails() ? dataSize_ : 0; }
-std::uint32_t TWaveStreamAdapter::DataOffset() { return UpdateDetails() ? dataOffset_ : 0; }
+bool TWaveStreamAdapter::Valid() {
+    return UpdateDetails();
+}
+std::uint32_t TWaveStreamAdapter::DataSize() {
+    return UpdateDetails() ? dataSize_ : 0;
+}
+std::uint32_t TWaveStreamAdapter::DataOffset() {
+    return UpdateDetails() ? dataOffset_ : 0;
+}
 const WAVEFORMATEX* TWaveStreamAdapter::Format() {
     return UpdateDetails() ? reinterpret_cast<const WAVEFORMATEX*>(format_.data()) : nullptr;
 }

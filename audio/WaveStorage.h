@@ -29,7 +29,7 @@ struct MMCKINFO {
 class TChunkIO;  // RIFF chunk reading and writing with its own position
 
 class TWaveStreamAdapter {
-public:
+  public:
     TWaveStreamAdapter(TStream* stream, TStreamOwnership ownership);
     virtual ~TWaveStreamAdapter();
     TWaveStreamAdapter(const TWaveStreamAdapter&) = delete;
@@ -57,9 +57,9 @@ public:
     virtual bool EndRead();
     virtual std::int64_t Read(void* buffer, std::int64_t count);
 
-    std::function<void(TWaveStreamAdapter* Sender)> OnChanging, OnChange;
+    std::function<void(TWaveStreamAdapter*Sender)> OnChanging, OnChange;
 
-private:
+  private:
     TStream* stream_;
     TStreamOwnership ownership_;
     bool dirty_ = true;
@@ -81,7 +81,7 @@ bool ReadWaveHeader(TStream* stream, std::vector<std::uint8_t>& format, std::uin
 // Storage that hands out the stream of a wave by index. Referrers watch it:
 // destruction tells each watcher to drop its reference.
 class TCustomWaveStorage {
-public:
+  public:
     virtual ~TCustomWaveStorage();
     virtual TStream* GetWaveStream(int index) = 0;
     virtual int GetWaveCount() = 0;
@@ -90,7 +90,7 @@ public:
     void AddWatcher(void* who, TRemoval onRemove);
     void RemoveWatcher(void* who);
 
-private:
+  private:
     std::vector<std::pair<void*, TRemoval>> watchers_;
 };
 

@@ -11,14 +11,14 @@
 namespace velmora::audio {
 
 class EStreamError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
 class TStream {
-public:
+  public:
     virtual ~TStream() = default;
     // Byte counts transferred; failures throw EStreamError.
     virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
@@ -30,7 +30,7 @@ public:
 };
 
 class TFileStream : public TStream {
-public:
+  public:
     // Creates or truncates `path` for reading and writing. Refuses symbolic
     // links and files another open holds locked (the lock is flock(LOCK_EX),
     // so IsFileLocked-style probes see it); throws EStreamError.
@@ -47,13 +47,13 @@ public:
     void SetSize(std::int64_t size) override;
     const std::string& FileName() const { return path_; }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
 };
 
 class TMemoryStream : public TStream {
-public:
+  public:
     std::int64_t Read(void* buffer, std::int64_t count) override;
     std::int64_t Write(const void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
@@ -64,7 +64,7 @@ public:
     // Test hook: writes beyond this size fail, as a full disk does.
     std::int64_t WriteLimit = -1;
 
-private:
+  private:
     std::vector<std::uint8_t> data_;
     std::int64_t position_ = 0;
 };

@@ -19,16 +19,26 @@ struct CatalogueRow {
 
 constexpr CatalogueRow kCatalogue[PCMFormatCount + 1] = {
     {"nonePCM", 0, 0, 0},
-    {"Mono8Bit8000Hz", 1, 8000, 8},       {"Stereo8bit8000Hz", 2, 8000, 8},
-    {"Mono16bit8000Hz", 1, 8000, 16},     {"Stereo16bit8000Hz", 2, 8000, 16},
-    {"Mono8bit11025Hz", 1, 11025, 8},     {"Stereo8bit11025Hz", 2, 11025, 8},
-    {"Mono16bit11025Hz", 1, 11025, 16},   {"Stereo16bit11025Hz", 2, 11025, 16},
-    {"Mono8bit22050Hz", 1, 22050, 8},     {"Stereo8bit22050Hz", 2, 22050, 8},
-    {"Mono16bit22050Hz", 1, 22050, 16},   {"Stereo16bit22050Hz", 2, 22050, 16},
-    {"Mono8bit44100Hz", 1, 44100, 8},     {"Stereo8bit44100Hz", 2, 44100, 8},
-    {"Mono16bit44100Hz", 1, 44100, 16},   {"Stereo16bit44100Hz", 2, 44100, 16},
-    {"Mono8bit48000Hz", 1, 48000, 8},     {"Stereo8bit48000Hz", 2, 48000, 8},
-    {"Mono16bit48000Hz", 1, 48000, 16},   {"Stereo16bit48000Hz", 2, 48000, 16},
+    {"Mono8Bit8000Hz", 1, 8000, 8},
+    {"Stereo8bit8000Hz", 2, 8000, 8},
+    {"Mono16bit8000Hz", 1, 8000, 16},
+    {"Stereo16bit8000Hz", 2, 8000, 16},
+    {"Mono8bit11025Hz", 1, 11025, 8},
+    {"Stereo8bit11025Hz", 2, 11025, 8},
+    {"Mono16bit11025Hz", 1, 11025, 16},
+    {"Stereo16bit11025Hz", 2, 11025, 16},
+    {"Mono8bit22050Hz", 1, 22050, 8},
+    {"Stereo8bit22050Hz", 2, 22050, 8},
+    {"Mono16bit22050Hz", 1, 22050, 16},
+    {"Stereo16bit22050Hz", 2, 22050, 16},
+    {"Mono8bit44100Hz", 1, 44100, 8},
+    {"Stereo8bit44100Hz", 2, 44100, 8},
+    {"Mono16bit44100Hz", 1, 44100, 16},
+    {"Stereo16bit44100Hz", 2, 44100, 16},
+    {"Mono8bit48000Hz", 1, 48000, 8},
+    {"Stereo8bit48000Hz", 2, 48000, 8},
+    {"Mono16bit48000Hz", 1, 48000, 16},
+    {"Stereo16bit48000Hz", 2, 48000, 16},
 };
 
 std::mutex& reporterMutex() {
@@ -82,20 +92,34 @@ void FillPCMFormat(WAVEFORMATEX& record, unsigned value) {
 
 std::string WaveFormatTagName(std::uint16_t tag) {
     switch (tag) {
-        case 1: return "PCM";
-        case 2: return "Microsoft ADPCM";
-        case 3: return "PCM IEEE";
-        case 4: return "VSELP";
-        case 5: return "CSVD";
-        case 6: return "A-Law";
-        case 7: return "u-Law";
-        case 8: return "DTS";
-        case 17: return "IMA ADPCM";
-        case 49: return "GSM 6.10";
-        case 67: return "Microsoft G.723.1";
-        case 80: return "MPEG";
-        case 85: return "MPEG Layer-3";
-        default: return "";
+        case 1:
+            return "PCM";
+        case 2:
+            return "Microsoft ADPCM";
+        case 3:
+            return "PCM IEEE";
+        case 4:
+            return "VSELP";
+        case 5:
+            return "CSVD";
+        case 6:
+            return "A-Law";
+        case 7:
+            return "u-Law";
+        case 8:
+            return "DTS";
+        case 17:
+            return "IMA ADPCM";
+        case 49:
+            return "GSM 6.10";
+        case 67:
+            return "Microsoft G.723.1";
+        case 80:
+            return "MPEG";
+        case 85:
+            return "MPEG Layer-3";
+        default:
+            return "";
     }
 }
 

@@ -78,15 +78,15 @@ std::uint32_t DurationForBytes(const WAVEFORMATEX& format, std::uint32_t bytes);
 int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPerSample);
 
 class EWaveAudioError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 class EWaveAudioSysError : public EWaveAudioError {
-public:
+  public:
     using EWaveAudioError::EWaveAudioError;
 };
 class EWaveAudioInvalidOperation : public EWaveAudioError {
-public:
+  public:
     using EWaveAudioError::EWaveAudioError;
 };
 
@@ -106,7 +106,7 @@ void ReportWaveException(const std::exception& error);
 
 // A manual-reset event.
 class TWaveEvent {
-public:
+  public:
     void Set();
     void Reset();
     bool IsSet() const;
@@ -114,7 +114,7 @@ public:
     bool Wait(std::chrono::milliseconds timeout);
     void Wait();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool set_ = false;

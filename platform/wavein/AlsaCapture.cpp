@@ -56,7 +56,7 @@ snd_pcm_t* openPcm(const WAVEFORMATEX& f, bool configure, std::string& error, MM
 }
 
 class AlsaCapture final : public CaptureBackend {
-public:
+  public:
     snd_pcm_t* pcm = nullptr;
     int wakeFd = -1;
     unsigned frameBytes = 1, rate = 1;
@@ -106,7 +106,7 @@ public:
     void wake() override { eventfd_write(wakeFd, 1); }
     std::int64_t lastReadCaptureTime() override { return readTime; }
 
-private:
+  private:
     long recover(int err, std::string& error) {
         // An overrun loses sound but not the device; anything else ends it.
         if (snd_pcm_recover(pcm, err, 1) == 0 && snd_pcm_start(pcm) == 0) return 0;

@@ -13,7 +13,7 @@
 namespace velmora::platform::wavein {
 
 class CaptureBackend {
-public:
+  public:
     virtual ~CaptureBackend() = default;
     // Capture thread only.
     virtual bool setRunning(bool on, std::string& error) = 0;

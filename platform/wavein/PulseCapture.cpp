@@ -65,7 +65,7 @@ struct Connection {
 };
 
 class PulseCapture final : public CaptureBackend {
-public:
+  public:
     Connection conn;
     pa_stream* stream = nullptr;
     std::atomic<bool> wakeRequested{false};
@@ -99,9 +99,10 @@ public:
             if (fragment) {
                 const std::size_t n = std::min(max, fragmentLength - fragmentOffset);
                 std::copy_n(fragment + fragmentOffset, n, dst);
-                readTime = fragmentTime < 0 ? -1
-                                            : fragmentTime + static_cast<std::int64_t>(
-                                                                 fragmentOffset * 1e9 / byteRate);
+                readTime =
+                    fragmentTime < 0
+                        ? -1
+                        : fragmentTime + static_cast<std::int64_t>(fragmentOffset * 1e9 / byteRate);
                 fragmentOffset += n;
                 if (fragmentOffset == fragmentLength) dropFragment();
                 return static_cast<long>(n);
@@ -145,7 +146,7 @@ public:
 
     std::int64_t lastReadCaptureTime() override { return readTime; }
 
-private:
+  private:
     bool streamGood(std::string& error) {
         if (pa_context_get_state(conn.ctx) != PA_CONTEXT_READY) {
             error = "the sound server went away";
@@ -217,13 +218,15 @@ std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEF
     }
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+    // The server's own fragment size: asking for small fragments with
+    // ADJUST_LATENCY made a remapped source deliver at a third of real time.
+    attr.fragsize = static_cast<std::uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-        PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_record(capture->stream, source.empty() ? nullptr : source.c_str(),
-                                 &attr, flags) < 0) {
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE |
+                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_record(capture->stream, source.empty() ? nullptr : source.c_str(), &attr,
+                                 flags) < 0) {
         code = MMSYSERR_ALLOCATED;
         error = pa_strerror(pa_context_errno(capture->conn.ctx));
         return nullptr;

@@ -58,7 +58,8 @@ struct WaveInDevice {
         bytesCaptured += n;
         while (n > 0 && !queue.empty()) {
             WAVEHDR* h = queue.front();
-            const std::size_t take = std::min<std::size_t>(n, h->dwBufferLength - h->dwBytesRecorded);
+            const std::size_t take =
+                std::min<std::size_t>(n, h->dwBufferLength - h->dwBytesRecorded);
             std::memcpy(h->lpData + h->dwBytesRecorded, data, take);
             h->dwBytesRecorded += static_cast<DWORD>(take);
             data += take;
@@ -103,7 +104,7 @@ bool validPcm(const WAVEFORMATEX* f) {
 }
 
 class SystemDriver final : public WaveInDriver {
-public:
+  public:
     UINT GetNumDevs() override {
         if (wavein::pulseAvailable()) return static_cast<UINT>(wavein::pulseSources().size());
         MMRESULT code;
@@ -219,8 +220,7 @@ public:
 
     MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
         if (!isLive(h)) return MMSYSERR_INVALHANDLE;
-        if (!hdr || size < sizeof(WAVEHDR) || hdr->dwBufferLength == 0)
-            return MMSYSERR_INVALPARAM;
+        if (!hdr || size < sizeof(WAVEHDR) || hdr->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
         if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
         std::lock_guard lock(h->mutex);
         if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -335,8 +335,8 @@ void WaveInDevice::capture() {
         }
         if (n > 0) {
             lastData = now;
-            if (started) deliver(chunk.data(), static_cast<std::size_t>(n),
-                                 backend->lastReadCaptureTime());
+            if (started)
+                deliver(chunk.data(), static_cast<std::size_t>(n), backend->lastReadCaptureTime());
         }
     }
     if (running) backend->setRunning(false, error);
@@ -351,31 +351,49 @@ MMRESULT WaveInDriver::GetErrorText(MMRESULT code, char* text, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) { return MMSYSERR_NOTSUPPORTED; }
+MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) {
+    return MMSYSERR_NOTSUPPORTED;
+}
 
 std::string waveInErrorText(MMRESULT code) {
     switch (code) {
-        case MMSYSERR_NOERROR: return "The command completed successfully.";
-        case MMSYSERR_ERROR: return "An unknown error occurred in the sound input.";
-        case MMSYSERR_BADDEVICEID: return "The sound input device number is out of range.";
-        case MMSYSERR_NOTENABLED: return "The sound input driver failed to start.";
+        case MMSYSERR_NOERROR:
+            return "The command completed successfully.";
+        case MMSYSERR_ERROR:
+            return "An unknown error occurred in the sound input.";
+        case MMSYSERR_BADDEVICEID:
+            return "The sound input device number is out of range.";
+        case MMSYSERR_NOTENABLED:
+            return "The sound input driver failed to start.";
         case MMSYSERR_ALLOCATED:
             return "The sound input is busy or could not be opened on the sound server.";
-        case MMSYSERR_INVALHANDLE: return "The sound input handle is not valid.";
+        case MMSYSERR_INVALHANDLE:
+            return "The sound input handle is not valid.";
         case MMSYSERR_NODRIVER:
             return "No sound input is available: no sound server answers, the device was "
                    "removed, or it stopped delivering sound.";
-        case MMSYSERR_NOMEM: return "There is not enough memory for the sound input buffers.";
-        case MMSYSERR_NOTSUPPORTED: return "The sound input does not support this function.";
-        case MMSYSERR_BADERRNUM: return "The error number is not known.";
-        case MMSYSERR_INVALFLAG: return "An invalid flag was passed to the sound input.";
-        case MMSYSERR_INVALPARAM: return "An invalid parameter was passed to the sound input.";
-        case MMSYSERR_HANDLEBUSY: return "The sound input is in use by another thread.";
-        case WAVERR_BADFORMAT: return "The sound input does not support this audio format.";
-        case WAVERR_STILLPLAYING: return "Buffers are still queued on the sound input.";
-        case WAVERR_UNPREPARED: return "The buffer was not prepared for the sound input.";
-        case WAVERR_SYNC: return "The sound input cannot be opened synchronously.";
-        default: return "";
+        case MMSYSERR_NOMEM:
+            return "There is not enough memory for the sound input buffers.";
+        case MMSYSERR_NOTSUPPORTED:
+            return "The sound input does not support this function.";
+        case MMSYSERR_BADERRNUM:
+            return "The error number is not known.";
+        case MMSYSERR_INVALFLAG:
+            return "An invalid flag was passed to the sound input.";
+        case MMSYSERR_INVALPARAM:
+            return "An invalid parameter was passed to the sound input.";
+        case MMSYSERR_HANDLEBUSY:
+            return "The sound input is in use by another thread.";
+        case WAVERR_BADFORMAT:
+            return "The sound input does not support this audio format.";
+        case WAVERR_STILLPLAYING:
+            return "Buffers are still queued on the sound input.";
+        case WAVERR_UNPREPARED:
+            return "The buffer was not prepared for the sound input.";
+        case WAVERR_SYNC:
+            return "The sound input cannot be opened synchronously.";
+        default:
+            return "";
     }
 }
 
@@ -384,7 +402,9 @@ WaveInDriver& systemWaveInDriver() {
     return driver;
 }
 
-UINT waveInGetNumDevs() { return systemWaveInDriver().GetNumDevs(); }
+UINT waveInGetNumDevs() {
+    return systemWaveInDriver().GetNumDevs();
+}
 MMRESULT waveInGetDevCaps(UINT id, WAVEINCAPS* caps, UINT size) {
     return systemWaveInDriver().GetDevCaps(id, caps, size);
 }
@@ -392,7 +412,9 @@ MMRESULT waveInOpen(HWAVEIN* handle, UINT id, const WAVEFORMATEX* format, DWORD_
                     DWORD_PTR instance, DWORD flags) {
     return systemWaveInDriver().Open(handle, id, format, callback, instance, flags);
 }
-MMRESULT waveInClose(HWAVEIN h) { return systemWaveInDriver().Close(h); }
+MMRESULT waveInClose(HWAVEIN h) {
+    return systemWaveInDriver().Close(h);
+}
 MMRESULT waveInPrepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) {
     return systemWaveInDriver().PrepareHeader(h, hdr, size);
 }
@@ -402,9 +424,15 @@ MMRESULT waveInUnprepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) {
 MMRESULT waveInAddBuffer(HWAVEIN h, WAVEHDR* hdr, UINT size) {
     return systemWaveInDriver().AddBuffer(h, hdr, size);
 }
-MMRESULT waveInStart(HWAVEIN h) { return systemWaveInDriver().Start(h); }
-MMRESULT waveInStop(HWAVEIN h) { return systemWaveInDriver().Stop(h); }
-MMRESULT waveInReset(HWAVEIN h) { return systemWaveInDriver().Reset(h); }
+MMRESULT waveInStart(HWAVEIN h) {
+    return systemWaveInDriver().Start(h);
+}
+MMRESULT waveInStop(HWAVEIN h) {
+    return systemWaveInDriver().Stop(h);
+}
+MMRESULT waveInReset(HWAVEIN h) {
+    return systemWaveInDriver().Reset(h);
+}
 MMRESULT waveInGetPosition(HWAVEIN h, MMTIME* time, UINT size) {
     return systemWaveInDriver().GetPosition(h, time, size);
 }

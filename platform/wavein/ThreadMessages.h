@@ -20,8 +20,8 @@ struct ThreadMessage {
 };
 
 class MessageQueue {
-public:
-    MessageQueue();  // registers under a fresh id
+  public:
+    MessageQueue();   // registers under a fresh id
     ~MessageQueue();  // unregisters; messages still queued are dropped
     MessageQueue(const MessageQueue&) = delete;
     MessageQueue& operator=(const MessageQueue&) = delete;
@@ -35,7 +35,7 @@ public:
     std::optional<ThreadMessage> get(std::chrono::milliseconds timeout);
     std::size_t size() const;
 
-private:
+  private:
     const std::uint32_t id_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;

@@ -115,12 +115,10 @@ inline constexpr UINT TIME_BYTES = 0x4;
 inline constexpr UINT TIME_SMPTE = 0x8;
 
 // WAVEINCAPS.dwFormats
-inline constexpr DWORD WAVE_FORMAT_1M08 = 0x001, WAVE_FORMAT_1S08 = 0x002,
-                       WAVE_FORMAT_1M16 = 0x004, WAVE_FORMAT_1S16 = 0x008,
-                       WAVE_FORMAT_2M08 = 0x010, WAVE_FORMAT_2S08 = 0x020,
-                       WAVE_FORMAT_2M16 = 0x040, WAVE_FORMAT_2S16 = 0x080,
-                       WAVE_FORMAT_4M08 = 0x100, WAVE_FORMAT_4S08 = 0x200,
-                       WAVE_FORMAT_4M16 = 0x400, WAVE_FORMAT_4S16 = 0x800;
+inline constexpr DWORD WAVE_FORMAT_1M08 = 0x001, WAVE_FORMAT_1S08 = 0x002, WAVE_FORMAT_1M16 = 0x004,
+                       WAVE_FORMAT_1S16 = 0x008, WAVE_FORMAT_2M08 = 0x010, WAVE_FORMAT_2S08 = 0x020,
+                       WAVE_FORMAT_2M16 = 0x040, WAVE_FORMAT_2S16 = 0x080, WAVE_FORMAT_4M08 = 0x100,
+                       WAVE_FORMAT_4S08 = 0x200, WAVE_FORMAT_4M16 = 0x400, WAVE_FORMAT_4S16 = 0x800;
 
 // result codes
 inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
@@ -145,7 +143,7 @@ inline constexpr UINT MAXERRORLENGTH = 256;
 // The calls, as an interface so tests can put a clocked fake in the place of
 // the sound system. All return MMSYSERR_NOERROR (0) on success.
 class WaveInDriver {
-public:
+  public:
     virtual ~WaveInDriver() = default;
 
     virtual UINT GetNumDevs() = 0;
@@ -179,8 +177,8 @@ std::string waveInErrorText(MMRESULT code);
 // The free functions of the Windows interface, on the system driver.
 UINT waveInGetNumDevs();
 MMRESULT waveInGetDevCaps(UINT deviceId, WAVEINCAPS* caps, UINT size);
-MMRESULT waveInOpen(HWAVEIN* handle, UINT deviceId, const WAVEFORMATEX* format,
-                    DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+MMRESULT waveInOpen(HWAVEIN* handle, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
+                    DWORD_PTR instance, DWORD flags);
 MMRESULT waveInClose(HWAVEIN handle);
 MMRESULT waveInPrepareHeader(HWAVEIN handle, WAVEHDR* header, UINT size);
 MMRESULT waveInUnprepareHeader(HWAVEIN handle, WAVEHDR* header, UINT size);

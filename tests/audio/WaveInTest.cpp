@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class Device : public TWaveAudioIn {
-public:
+  public:
     explicit Device(FakeWaveDevice& fake) {
         SetDriver(&fake);
         SetAsync(true);
@@ -45,7 +45,7 @@ public:
         return bytes_;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::uint32_t> chunks_;
     std::vector<std::uint8_t> bytes_;
@@ -58,7 +58,7 @@ bool countingPattern(const std::vector<std::uint8_t>& bytes) {
 }
 
 class WaveIn : public testing::Test {
-protected:
+  protected:
     FakeWaveDevice fake;
     velmora::test::ReportedErrors errors;
 
@@ -100,8 +100,8 @@ TEST_F(WaveIn, StateErrorsAndPropertySetters) {
     EXPECT_TRUE(d.Async());
     // Buffers are queued before the device starts, and OnActivate comes between.
     const auto log = fake.Log();
-    const std::vector<std::string> expected = {"Query",   "Open",      "Prepare",
-                                               "AddBuffer", "Prepare", "AddBuffer", "Start"};
+    const std::vector<std::string> expected = {"Query",   "Open",      "Prepare", "AddBuffer",
+                                               "Prepare", "AddBuffer", "Start"};
     EXPECT_EQ(log, expected);
     EXPECT_EQ(d.DeviceName(), "Fake microphone");
     const auto formats = d.DeviceFormats();

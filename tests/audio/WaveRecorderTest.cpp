@@ -25,12 +25,12 @@ std::uint32_t u32(const std::vector<std::uint8_t>& d, std::size_t at) {
 }
 
 class WaveRecorder : public testing::Test {
-protected:
+  protected:
     FakeWaveDevice fake;
     velmora::test::ReportedErrors errors;
     TStockAudioRecorder rec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("velmora-recorder-" + std::to_string(getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("velmora-recorder-" + std::to_string(getpid()));
 
     void SetUp() override {
         rec.SetDriver(&fake);

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -49,8 +49,8 @@ struct Case {
 }  // namespace
 
 TEST(WaveStorage, FinishedFileLayoutAndSizes) {
-    for (const Case c : {Case{3, 32000, 32038, 32046}, Case{3, 0, 38, 46},
-                         Case{5, 11025, 11064, 11071}}) {
+    for (const Case c :
+         {Case{3, 32000, 32038, 32046}, Case{3, 0, 38, 46}, Case{5, 11025, 11064, 11071}}) {
         SCOPED_TRACE(c.n);
         TMemoryStream stream;
         TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);

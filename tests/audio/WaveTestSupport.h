@@ -23,7 +23,7 @@ bool eventually(Predicate p, std::chrono::milliseconds limit = std::chrono::seco
 }
 
 class ReportedErrors {
-public:
+  public:
     ReportedErrors() {
         audio::SetWaveExceptionReporter([this](const std::exception& e) {
             std::lock_guard lock(mutex_);
@@ -36,7 +36,7 @@ public:
         return texts_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> texts_;
 };

@@ -59,16 +59,16 @@ TEST(WaveUtils, FillOutsideCatalogueLeavesRecordAndMasksHighBit) {
 TEST(WaveUtils, DescriptionsOfTheCatalogue) {
     QLocale::setDefault(QLocale::c());
     const char* expected[] = {
-        "PCM: 8.000 kHz, 8 Bit, Mono",     "PCM: 8.000 kHz, 8 Bit, Stereo",
-        "PCM: 8.000 kHz, 16 Bit, Mono",    "PCM: 8.000 kHz, 16 Bit, Stereo",
-        "PCM: 11.025 kHz, 8 Bit, Mono",    "PCM: 11.025 kHz, 8 Bit, Stereo",
-        "PCM: 11.025 kHz, 16 Bit, Mono",   "PCM: 11.025 kHz, 16 Bit, Stereo",
-        "PCM: 22.050 kHz, 8 Bit, Mono",    "PCM: 22.050 kHz, 8 Bit, Stereo",
-        "PCM: 22.050 kHz, 16 Bit, Mono",   "PCM: 22.050 kHz, 16 Bit, Stereo",
-        "PCM: 44.100 kHz, 8 Bit, Mono",    "PCM: 44.100 kHz, 8 Bit, Stereo",
-        "PCM: 44.100 kHz, 16 Bit, Mono",   "PCM: 44.100 kHz, 16 Bit, Stereo",
-        "PCM: 48.000 kHz, 8 Bit, Mono",    "PCM: 48.000 kHz, 8 Bit, Stereo",
-        "PCM: 48.000 kHz, 16 Bit, Mono",   "PCM: 48.000 kHz, 16 Bit, Stereo",
+        "PCM: 8.000 kHz, 8 Bit, Mono",   "PCM: 8.000 kHz, 8 Bit, Stereo",
+        "PCM: 8.000 kHz, 16 Bit, Mono",  "PCM: 8.000 kHz, 16 Bit, Stereo",
+        "PCM: 11.025 kHz, 8 Bit, Mono",  "PCM: 11.025 kHz, 8 Bit, Stereo",
+        "PCM: 11.025 kHz, 16 Bit, Mono", "PCM: 11.025 kHz, 16 Bit, Stereo",
+        "PCM: 22.050 kHz, 8 Bit, Mono",  "PCM: 22.050 kHz, 8 Bit, Stereo",
+        "PCM: 22.050 kHz, 16 Bit, Mono", "PCM: 22.050 kHz, 16 Bit, Stereo",
+        "PCM: 44.100 kHz, 8 Bit, Mono",  "PCM: 44.100 kHz, 8 Bit, Stereo",
+        "PCM: 44.100 kHz, 16 Bit, Mono", "PCM: 44.100 kHz, 16 Bit, Stereo",
+        "PCM: 48.000 kHz, 8 Bit, Mono",  "PCM: 48.000 kHz, 8 Bit, Stereo",
+        "PCM: 48.000 kHz, 16 Bit, Mono", "PCM: 48.000 kHz, 16 Bit, Stereo",
     };
     for (unsigned v = 1; v <= 20; ++v) EXPECT_EQ(DescribeWaveFormat(filled(v)), expected[v - 1]);
 
@@ -91,9 +91,9 @@ TEST(WaveUtils, DescriptionsOfForeignRecords) {
 
 TEST(WaveUtils, MulDivRoundsHalvesAwayFromZero) {
     EXPECT_EQ(MulDiv(10, 11025, 1000), 110);  // 110.25
-    EXPECT_EQ(MulDiv(1, 3, 2), 2);           // 1.5
+    EXPECT_EQ(MulDiv(1, 3, 2), 2);            // 1.5
     EXPECT_EQ(MulDiv(-1, 3, 2), -2);
-    EXPECT_EQ(MulDiv(1, 5, 4), 1);  // 1.25
+    EXPECT_EQ(MulDiv(1, 5, 4), 1);                     // 1.25
     EXPECT_EQ(MulDiv(0x40000000, 8, 16), 0x20000000);  // needs 64 bits inside
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
 }

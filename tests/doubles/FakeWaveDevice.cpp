@@ -99,7 +99,7 @@ MMRESULT FakeWaveDevice::Open(HWAVEIN* handle, UINT id, const WAVEFORMATEX* form
     if (flags & WAVE_FORMAT_QUERY) {
         if (MMRESULT rc = scripted(Call::Query, "Query")) return rc;
         return format && format->wFormatTag == WAVE_FORMAT_PCM ? MMSYSERR_NOERROR
-                                                              : WAVERR_BADFORMAT;
+                                                               : WAVERR_BADFORMAT;
     }
     if (MMRESULT rc = scripted(Call::Open, "Open")) return rc;
     if (id != WAVE_MAPPER && id >= Devices) return MMSYSERR_BADDEVICEID;

@@ -16,7 +16,7 @@
 namespace velmora::test {
 
 class FakeWaveDevice : public platform::WaveInDriver {
-public:
+  public:
     enum class Call { Query, Open, Close, Prepare, Unprepare, AddBuffer, Start, Stop, Reset };
 
     // Makes the next `times` calls of that kind return `code`.
@@ -55,7 +55,7 @@ public:
     platform::MMRESULT GetPosition(platform::HWAVEIN h, platform::MMTIME* time,
                                    platform::UINT size) override;
 
-private:
+  private:
     platform::MMRESULT scripted(Call call, const char* name);
     platform::HWAVEIN token() { return reinterpret_cast<platform::HWAVEIN>(&token_); }
     void giveBack(platform::WAVEHDR* h);
