@@ -30,7 +30,7 @@ class WaveCapture : public testing::Test {
         std::filesystem::temp_directory_path() / ("velmora-capture-" + std::to_string(getpid()));
 
     void SetUp() override {
-        if (velmora::test::pulseServer().empty()) GTEST_SKIP() << "no PulseAudio fixture";
+        ASSERT_FALSE(velmora::test::pulseServer().empty()) << "no sound server: run the test through ctest";
         std::filesystem::create_directories(dir);
     }
     void TearDown() override { std::filesystem::remove_all(dir); }

@@ -5,6 +5,15 @@
 #include <cstdlib>
 #include <fstream>
 
+// Leaks inside the system's own libraries (font, shaping and bus caches
+// that live until exit) are theirs, not ours.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libharfbuzz.so\n"
+           "leak:libfreetype.so\n"
+           "leak:libdbus-1.so\n";
+}
+
 namespace velmora::test {
 namespace {
 std::string var(const char* name) {
