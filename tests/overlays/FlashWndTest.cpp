@@ -1,0 +1,105 @@
+// The capture frame on a real X server, read back with our own screen grabs.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <vector>
+
+#include "overlays/FlashWnd.h"
+#include "platform/x11/Desktop.h"
+#include "tests/support/TestEnv.h"
+
+using namespace velmora;
+
+namespace {
+
+struct Screen {
+    std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
+    std::vector<std::uint8_t> bits;
+    platform::DibRows rows;
+    int left = 0, top = 0;
+    void grab(int x, int y, int w, int h) {
+        left = x, top = y;
+        bits.assign(static_cast<std::size_t>(platform::dibStride(w, 32) * h), 0);
+        rows = {bits.data(), w, h, 32, nullptr};
+        ASSERT_TRUE(desktop->grab(x, y, rows));
+    }
+    std::uint32_t at(int sx, int sy) const {
+        const std::uint8_t* p = rows.row(sy - top) + (sx - left) * 4;
+        return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+    }
+};
+
+void settle(int ms = 150) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QApplication::processEvents();
+        QThread::msleep(5);
+    }
+}
+
+}  // namespace
+
+TEST(FlashingWnd, RedCornersAndCaptionSurroundTheAreaAndNeverEnterIt) {
+    ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
+    TFlashingWnd frame;
+    const QString text = QStringLiteral("Recording");
+    frame.SetupRegion(200, 150, 300, 200, true, text);
+    frame.PaintFrame(text);
+    frame.ShowOnTop();
+    settle();
+
+    Screen screen;
+    ASSERT_TRUE(screen.desktop);
+    screen.grab(150, 100, 400, 300);
+    const std::uint32_t red = 0xff0000;
+    // Corner strips: columns x-4, x-3 and x+w, x+w+1; rows y-4, y-3 and y+h, y+h+1.
+    for (int d = 0; d < 20; ++d) {
+        EXPECT_EQ(screen.at(196 + d, 146), red) << d;
+        EXPECT_EQ(screen.at(197, 146 + d), red) << d;
+        EXPECT_EQ(screen.at(501 - d, 351), red) << d;
+        EXPECT_EQ(screen.at(500, 351 - d), red) << d;
+        EXPECT_NE(screen.at(197, 166), red);
+    }
+    EXPECT_NE(screen.at(300, 146), red);  // between the corners: the desktop
+    // The caption sits above the top-left corner: white with blue text.
+    bool blue = false, white = false;
+    for (int y = 125; y < 142; ++y)
+        for (int x = 196; x < 240; ++x) {
+            blue |= screen.at(x, y) == 0x0000ffu;
+            white |= screen.at(x, y) == 0xffffffu;
+        }
+    EXPECT_TRUE(blue && white);
+    // Nothing red over the recorded area.
+    for (int y = 150; y < 350; ++y)
+        for (int x = 200; x < 500; ++x) ASSERT_NE(screen.at(x, y), red) << x << "," << y;
+
+    frame.hide();
+    settle(100);
+    screen.grab(150, 100, 400, 300);
+    EXPECT_NE(screen.at(196, 146), red);
+}
+
+TEST(FlashingWnd, FollowsAMovingArea) {
+    ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
+    TFlashingWnd frame;
+    const QString text = QStringLiteral("Recording");
+    frame.SetupRegion(100, 100, 100, 100, true, text);
+    frame.PaintFrame(text);
+    frame.ShowOnTop();
+    settle();
+    frame.SetupRegion(600, 400, 120, 80, true, text);
+    frame.PaintFrame(text);
+    frame.ShowOnTop();
+    settle();
+    Screen screen;
+    screen.grab(0, 0, 1280, 720);
+    EXPECT_EQ(screen.at(596, 396), 0xff0000u);
+    EXPECT_EQ(screen.at(721, 481), 0xff0000u);
+    EXPECT_NE(screen.at(96, 96), 0xff0000u);
+    frame.hide();
+}
