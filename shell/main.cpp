@@ -1,14 +1,31 @@
-// Program entry. Until the main window exists this shows an empty window
-// with the program's caption so the build and run commands can be checked.
+// Program entry: one copy per user and display, then the windows, created
+// once and living until the main window closes.
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+
+#include "common/Functions.h"
+#include "platform/instance/SingleInstance.h"
+#include "shell/Settings.h"
+#include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Velmora 1.0.4"));
-    window.resize(287, 204);
-    window.show();
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
+    app.setApplicationName(QString::fromStdString(title));
+
+    // Checked before anything is read or written, so a second copy leaves the
+    // first one's files alone.
+    if (!velmora::platform::AcquireSingleInstance(title)) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
+                        QStringLiteral("Velmora already running!"), QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+    velmora::ProcessPendingDeletions();
+
+    velmora::TForm1 form1;
+    form1.show();
     return app.exec();
 }

@@ -1,0 +1,37 @@
+#include "shell/CommandLine.h"
+
+#include <cctype>
+
+#include "platform/profile/Profile.h"
+
+namespace velmora {
+namespace {
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+}  // namespace
+
+bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
+                     const std::function<void()>& logInvalidTime) {
+    bool start = false;
+    for (const std::string& parameter : parameters) {
+        const std::string lower = Lower(parameter);
+        if (lower == "-vc" || lower == "/vc") start = true;
+        if (lower.starts_with("path=")) s.WorkDir = parameter.substr(5);
+        if (lower.starts_with("time=")) {
+            const auto seconds = platform::ParseProfileInt(parameter.substr(5));
+            if (!seconds) {
+                if (logInvalidTime) logInvalidTime();
+                return false;
+            }
+            if (*seconds > 0) s.RecordTimeEnabled = true;
+            s.RecordHours = *seconds / 3600;
+            s.RecordMinutes = (*seconds - s.RecordHours * 3600) / 60;
+            s.RecordSeconds = *seconds - s.RecordHours * 3600 - s.RecordMinutes * 60;
+        }
+    }
+    return start;
+}
+
+}  // namespace velmora

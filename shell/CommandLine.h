@@ -1,0 +1,23 @@
+#pragma once
+// The command line: "-vc" or "/vc" starts a recording once start-up is done,
+// "path=FOLDER" sets the output folder for the run (saved at exit), and
+// "time=SECONDS" sets the time to record (never saved). Switch names ignore
+// letter case; the folder is taken exactly as written, since Linux file names
+// are case-sensitive.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shell/Settings.h"
+
+namespace velmora {
+
+// Applies the parameters (without the program name) to the settings in order.
+// A "time=" value that is not a number is reported through logInvalidTime,
+// cancels a "-vc" seen before it and ends the reading. True when a recording
+// is to start.
+bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& settings,
+                     const std::function<void()>& logInvalidTime);
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+#include "shell/EngineSettings.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace velmora {
+namespace {
+constexpr int kSmallestArea = 16;
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+int PositionOf(const std::vector<std::string>& names, const std::string& wanted) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (SameNameIgnoringCase(names[i], wanted)) return static_cast<int>(i);
+    return -1;
+}
+}  // namespace
+
+EngineSettings ToEngineSettings(const TSettings& s) {
+    EngineSettings e;
+    e.CompressorIndex = s.CodecIndex;
+    e.Quality = s.VideoQuality * 100;
+    e.ThreadPriority = s.PriorityIndex;
+    e.CaptureCursor = s.CaptureCursor;
+    e.RestoreAfterRecord = s.RestoreAfterRecord;
+    e.MinimizeOnRecord = s.MinimizeCapture;
+    e.KeyFrameEvery = s.KeyFramesFreq;
+    const int fps = std::clamp(s.VideoFPS, 1, 50);
+    e.FrameInterval = 1000 / fps;
+    e.FramesPerSecond = fps;
+    if (s.RecordTimeEnabled)
+        e.TimeLimit = EngineTimeLimit{static_cast<std::uint8_t>(s.RecordHours & 0xff),
+                                      static_cast<std::uint8_t>(s.RecordMinutes & 0xff),
+                                      static_cast<std::uint8_t>(s.RecordSeconds & 0xff)};
+    e.CaptureLeft = s.RegionLeftPos;
+    e.CaptureTop = s.RegionTopPos;
+    e.CaptureWidth = s.RegionWidthPos < 1 ? kSmallestArea : s.RegionWidthPos;
+    e.CaptureHeight = s.RegionHeightPos < 1 ? kSmallestArea : s.RegionHeightPos;
+    if (s.TypeCapture == 0) e.CaptureMode = 1;
+    if (s.TypeCapture == 1) e.CaptureMode = 2;
+    if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
+        e.Audio = EngineAudio{s.AudioFormatIndex, s.AudioInputIndex, s.AudioVolumeValue};
+    return e;
+}
+
+int DefaultCompressorIndex(const std::vector<std::string>& names) {
+    const int xvid = PositionOf(names, "Xvid MPEG-4 Codec");
+    return xvid >= 0 ? xvid : PositionOf(names, "Microsoft Video 1");
+}
+
+}  // namespace velmora

@@ -1,0 +1,51 @@
+#pragma once
+// What ApplySettings hands to the recording engine, computed from the
+// process-wide settings. Kept apart from the engine so the mapping can be
+// checked on its own and the engine takes it in one call.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/Settings.h"
+
+namespace velmora {
+
+struct EngineTimeLimit {
+    // Each number travels in one byte, its low 8 bits.
+    std::uint8_t Hours = 0, Minutes = 0, Seconds = 0;
+};
+
+struct EngineAudio {
+    int AudioFormatIndex = -1;  // engine's RecordAudio becomes true with it
+    int AudioInputIndex = -1;   // SelectAudioInput, then SetAudioInputVolume
+    int AudioVolumeValue = 0;
+};
+
+struct EngineSettings {
+    int CompressorIndex = -1;
+    int Quality = 0;  // 0..10000
+    int ThreadPriority = 3;
+    bool CaptureCursor = true;
+    bool RestoreAfterRecord = true;
+    bool MinimizeOnRecord = false;
+    int KeyFrameEvery = 8;
+    int FrameInterval = 66;  // milliseconds, 1000 div FramesPerSecond
+    int FramesPerSecond = 15;
+    // Unset: the engine keeps the limit, mode or audio choice it had.
+    std::optional<EngineTimeLimit> TimeLimit;
+    int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
+    std::optional<int> CaptureMode;  // 1 fixed area, 2 full screen
+    std::optional<EngineAudio> Audio;
+};
+
+// The engine's view of the settings. A frame rate outside 1..50 is clamped
+// and an area side below 1 becomes 16 pixels.
+EngineSettings ToEngineSettings(const TSettings& settings);
+
+// The compressor a first run records with: "Xvid MPEG-4 Codec", else
+// "Microsoft Video 1" (whole names, any letter case), else -1.
+int DefaultCompressorIndex(const std::vector<std::string>& compressorNames);
+
+}  // namespace velmora

@@ -1,0 +1,55 @@
+#pragma once
+// The event log: every notice of the program goes to the main window's
+// status bar and, with the local date and time, to Logs/Log_yyyy-mm-dd.log in
+// the program folder. Callable from any thread: appends are serialised, and
+// the status text reaches the window through the sink, which the window makes
+// hand over to its own thread. A write that fails is reported once in the
+// status bar and never stops the caller.
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <functional>
+#include <mutex>
+
+namespace velmora {
+
+class EventLog {
+  public:
+    // folder: the program folder, ending with '/'.
+    explicit EventLog(QString folder);
+
+    // Set before the first Write, from the UI thread. The sink runs under the
+    // log's lock and must not wait for another thread.
+    void SetStatusSink(std::function<void(const QString&)> sink);
+    void SetClock(std::function<QDateTime()> clock);
+    void SetLocale(const QLocale& locale);
+
+    void Write(const QString& text);
+
+    QString LogFolder() const { return folder_ + QStringLiteral("Logs/"); }
+    // "Log_2024-01-31.log"
+    static QString FileNameFor(const QDate& date);
+    // "31.01.2024 14:25:03 - text" with the locale's date and time separators.
+    static QString LineFor(const QDateTime& when, const QLocale& locale, const QString& text);
+    static QString DateSeparator(const QLocale& locale);
+    static QString TimeSeparator(const QLocale& locale);
+
+  private:
+    bool Append(const QString& path, const QByteArray& line);
+
+    const QString folder_;
+    std::function<void(const QString&)> sink_;
+    std::function<QDateTime()> clock_;
+    QLocale locale_;
+    std::mutex mutex_;
+    bool failureShown_ = false;
+};
+
+// The program's log, in the program folder.
+EventLog& ProgramLog();
+
+// Writes through the program's log.
+void WriteLog(const QString& text);
+
+}  // namespace velmora

@@ -1,0 +1,85 @@
+#include "shell/Settings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/ProgramFolder.h"
+#include "platform/profile/Profile.h"
+
+namespace velmora {
+
+TSettings Settings;
+
+namespace {
+constexpr int kSmallestArea = 16;
+}
+
+std::string SettingsFile() {
+    return ProgramFolder() + "Setup.ini";
+}
+
+TSettings ReadSettings(const std::string& file, const std::string& programFolder) {
+    platform::PrivateProfile ini(file);
+    ini.Load();
+    TSettings s;
+    s.Language = ini.ReadString("Setup", "Language", s.Language);
+    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", programFolder);
+    s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
+    s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
+    s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);
+    s.KeyFramesFreq = ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
+    s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);
+    s.VideoQuality = ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality);
+    s.MinimizeCapture = ini.ReadBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
+    s.RestoreAfterRecord = ini.ReadBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
+    s.SendStats = ini.ReadBool("SetupApp", "SendStats", s.SendStats);
+    s.RegionTopPos = ini.ReadInteger("SetupVideo", "RegionTopPos", s.RegionTopPos);
+    s.RegionLeftPos = ini.ReadInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos);
+    s.RegionWidthPos = ini.ReadInteger("SetupVideo", "RegionWidthPos", s.RegionWidthPos);
+    s.RegionHeightPos = ini.ReadInteger("SetupVideo", "RegionHeightPos", s.RegionHeightPos);
+    if (s.RegionWidthPos < 1) s.RegionWidthPos = kSmallestArea;
+    if (s.RegionHeightPos < 1) s.RegionHeightPos = kSmallestArea;
+    s.AudioRecordEnable = ini.ReadBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
+    s.AudioFormatIndex = ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
+    s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
+    s.AudioVolumeValue = ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
+    return s;
+}
+
+bool WriteSettings(const TSettings& s, const std::string& file) {
+    platform::PrivateProfile ini(file);
+    if (!ini.Load()) return false;
+    // This order makes a new file's sections Setup, SetupApp, SetupVideo, SetupAudio.
+    ini.WriteString("Setup", "Language", s.Language);
+    ini.WriteBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
+    ini.WriteBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
+    ini.WriteBool("SetupApp", "SendStats", s.SendStats);
+    ini.WriteString("SetupVideo", "WorkDir", s.WorkDir);
+    ini.WriteInteger("SetupVideo", "TypeCapture", s.TypeCapture);
+    ini.WriteInteger("SetupVideo", "VideoFPS", s.VideoFPS);
+    ini.WriteInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
+    ini.WriteInteger("SetupVideo", "CodecIndex", s.CodecIndex);
+    ini.WriteInteger("SetupVideo", "VideoQuality", s.VideoQuality);
+    ini.WriteInteger("SetupVideo", "RegionTopPos", s.RegionTopPos);
+    ini.WriteInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos);
+    ini.WriteInteger("SetupVideo", "RegionWidthPos", s.RegionWidthPos);
+    ini.WriteInteger("SetupVideo", "RegionHeightPos", s.RegionHeightPos);
+    ini.WriteBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
+    ini.WriteBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
+    ini.WriteInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
+    ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
+    ini.WriteInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
+    return ini.Save();
+}
+
+std::string ApplicationTitle(const std::string& executablePath) {
+    std::string name = executablePath.substr(executablePath.find_last_of('/') + 1);
+    name = name.substr(0, name.find('.'));
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        name[i] = static_cast<char>(i == 0 ? std::toupper(c) : std::tolower(c));
+    }
+    return name;
+}
+
+}  // namespace velmora

@@ -1,0 +1,69 @@
+#pragma once
+// The process-wide settings: one set for the run, read from Setup.ini beside
+// the program at start and written back by SaveSettings. The main window, the
+// options dialog and the area selector read and write them directly on the
+// UI thread; the engine sees them only through ApplySettings.
+
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+inline constexpr const char* AppVersion = "1.0.4";
+
+struct TSettings {
+    // Setup
+    std::string Language = "English";
+    // SetupVideo
+    std::string WorkDir;  // output folder, used as a prefix: ends with '/'
+    int TypeCapture = 1;  // 0 specific area, 1 full screen
+    bool CaptureCursor = true;
+    int VideoFPS = 15;
+    int KeyFramesFreq = 8;
+    int CodecIndex = -1;  // position in the compressor list, -1 none chosen
+    int VideoQuality = 90;
+    int RegionLeftPos = 0;
+    int RegionTopPos = 0;
+    int RegionWidthPos = 500;
+    int RegionHeightPos = 500;
+    // SetupApp
+    bool MinimizeCapture = false;
+    bool RestoreAfterRecord = true;
+    bool SendStats = true;
+    // SetupAudio
+    bool AudioRecordEnable = false;
+    int AudioFormatIndex = -1;
+    int AudioInputIndex = -1;
+    int AudioVolumeValue = 10;
+
+    // For the run only, never stored.
+    int PriorityIndex = 3;  // "Idle" .. "TimeCritical", 3 = "Normal"
+    bool RecordTimeEnabled = false;
+    int RecordHours = 0;
+    int RecordMinutes = 0;
+    int RecordSeconds = 0;
+    std::vector<std::string> CompressorNames;  // the catalogue's names, for the options dialog
+};
+
+// The settings of this process.
+extern TSettings Settings;
+
+// "Setup.ini" in the program folder.
+std::string SettingsFile();
+
+// Every stored setting from the file; missing keys, a missing file and values
+// that are not integers give the defaults (WorkDir: programFolder). Frame
+// rates outside 1..50 are brought into that range, and an area narrower or
+// lower than 1 pixel becomes 16, so no stored value can break a recording.
+TSettings ReadSettings(const std::string& file, const std::string& programFolder);
+
+// Writes every stored setting in one replacement of the file, keeping other
+// sections, keys and comments. False when the file could not be written.
+bool WriteSettings(const TSettings& settings, const std::string& file);
+
+// The title the program runs under, from its file name: the name without its
+// folder, cut at the first dot, first letter upper case and the rest lower
+// ("velmora" gives "Velmora").
+std::string ApplicationTitle(const std::string& executablePath);
+
+}  // namespace velmora
