@@ -1,0 +1,193 @@
+// The temporary video file: compressor negotiation with the probe frame, the
+// AVI file and its compressed stream, frame writes at their time indices and
+// the release of it all, through our Video for Windows library.
+
+#include <cstring>
+
+#include "common/Functions.h"
+#include "engine/ScreenCamera.h"
+#include "engine/TempFiles.h"
+
+namespace velmora::engine {
+
+using namespace vfw;
+
+namespace {
+
+constexpr FOURCC kDefaultHandler = MakeFourCC('M', 'S', 'V', 'C');
+
+const char* const kNoCompressorQuestion = "You no selected compressor, use default compressor?";
+const char* const kCannotUseQuestion =
+    "Error: Not recording AVI file using current compressor.\r\nUse default compressor? ";
+const char* const kNoSizeQuestion =
+    "Error: This compressor cann`t work if the dimensions is adjusted slightly\r\nUse default "
+    "compressor? ";
+
+// Rounds up to the alignment, or down when rounding up passes the screen.
+std::int32_t AlignDimension(std::int32_t value, std::int32_t alignment, std::int32_t bound) {
+    const std::int32_t r = value % alignment;
+    if (r <= 0) return value;
+    return value + alignment - r > bound ? value - r : value + alignment - r;
+}
+
+}  // namespace
+
+std::string TScreenCamera::EntryShortName(int index) const {
+    std::string name;
+    if (index < 0 || index >= static_cast<int>(Compressors.size())) return name;
+    for (char16_t c : Compressors[static_cast<std::size_t>(index)].szName) {
+        if (c == 0) break;
+        name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return name;
+}
+
+TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, int& result) {
+    auto fallBack = [this] {
+        CompressorHandler = kDefaultHandler;
+        CompressorName = "MS Video Codec";
+    };
+    auto refuse = [this, &probe, &result] {
+        CameraError("User aborted!");
+        FreeFrame(probe);
+        result = EndRun(0);
+        return Negotiation::Ended;
+    };
+
+    if (CompressorIndex == -1) {
+        if (!Ask(kNoCompressorQuestion)) return refuse();
+        fallBack();
+        return Negotiation::Continue;
+    }
+    const bool inCatalogue = CompressorIndex >= 0 && CompressorIndex < CompressorCount;
+    const CompressorEntry* entry =
+        inCatalogue ? &Compressors[static_cast<std::size_t>(CompressorIndex)] : nullptr;
+    HIC handle = entry ? ICOpen(entry->fccType, entry->fccHandler, ICMODE_QUERY) : nullptr;
+    if (!handle) {
+        if (!Ask(kCannotUseQuestion)) return refuse();
+        fallBack();
+        return Negotiation::Continue;
+    }
+
+    std::int32_t alignment = 1;
+    std::int32_t width = Width, height = Height;
+    while (ICCompressQuery(handle, probe, nullptr) != ICERR_OK) {
+        alignment *= 2;
+        if (alignment > 8) break;
+        width = AlignDimension(Width, alignment, ScreenWidth);
+        height = AlignDimension(Height, alignment, ScreenHeight);
+        FreeFrame(probe);
+        probe = GrabFrame(Left, Top, width, height);
+        if (!probe) {
+            ICClose(handle);
+            CameraError("Error capturing a frame from screen.");
+            if (RestoreAfterRecord) host_.RestoreApplication();
+            result = 0;
+            return Negotiation::Ended;
+        }
+    }
+
+    if (alignment <= 8) {
+        if (alignment > 1) {
+            Width = width;
+            Height = height;
+            ActualWidth = static_cast<std::uint32_t>(width);
+            ActualHeight = static_cast<std::uint32_t>(height);
+        }
+        CompressorHandler = entry->fccHandler;
+        CompressorName = EntryShortName(CompressorIndex);
+        ICClose(handle);
+        return Negotiation::Continue;
+    }
+
+    ICClose(handle);
+    if (!Ask(kNoSizeQuestion)) return refuse();
+    fallBack();
+    // The last try left a probe of the adjusted size; the loop grabs at the
+    // area's size, and the stream format must agree with those frames.
+    FreeFrame(probe);
+    probe = GrabFrame(Left, Top, Width, Height);
+    if (!probe) {
+        CameraError("Error capturing a frame from screen.");
+        if (RestoreAfterRecord) host_.RestoreApplication();
+        result = 0;
+        return Negotiation::Ended;
+    }
+    return Negotiation::Continue;
+}
+
+bool TScreenCamera::CreateOutput(PackedDib probe) {
+    auto fail = [this](const char* text) {
+        CameraError(text);
+        aviErrorPending_ = true;
+        return false;
+    };
+    AVIFileInit();
+    ++libraryInits_;
+    if (!RemoveTempFile(TempVideoFile)) return fail("Can not delete video temp file.");
+    if (AVIFileOpen(&aviFile_, TempVideoFile.c_str(), OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) {
+        aviFile_ = nullptr;
+        return fail("Error on create AVI file.");
+    }
+
+    AVISTREAMINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = CompressorHandler;
+    info.dwFlags = 12;
+    info.dwScale = 1;
+    info.dwRate = FramesPerSecond;
+    info.dwSuggestedBufferSize = probe->biSizeImage;
+    info.rcFrame = RECT{0, 0, probe->biWidth, probe->biHeight};
+    if (CompressorIndex >= 0 && CompressorIndex < static_cast<std::int32_t>(Compressors.size())) {
+        const auto& name = Compressors[static_cast<std::size_t>(CompressorIndex)].szName;
+        for (std::size_t i = 0; i < 16; ++i) info.szName[i] = static_cast<char>(name[i] & 0xFF);
+    }
+    AVIFileInit();
+    ++libraryInits_;
+
+    if (AVIFileCreateStream(aviFile_, &rawStream_, &info) != AVIERR_OK) {
+        rawStream_ = nullptr;
+        return fail("Error on create AVI stream.");
+    }
+
+    std::memset(&options_, 0, sizeof options_);
+    options_.fccType = streamtypeVIDEO;
+    options_.fccHandler = CompressorHandler;
+    options_.dwKeyFrameEvery = static_cast<DWORD>(KeyFrameEvery);
+    options_.dwQuality = static_cast<DWORD>(Quality);
+    options_.dwFlags = AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID;
+    optionsCreated_ = true;
+    if (AVIMakeCompressedStream(&compressedStream_, rawStream_, &options_, nullptr) != AVIERR_OK) {
+        compressedStream_ = nullptr;
+        return fail("Error on compress AVI stream.");
+    }
+    if (AVIStreamSetFormat(compressedStream_, 0, probe, PackedDibFormatSize(probe)) != AVIERR_OK)
+        return fail("Error on set AVI stream format.");
+    return true;
+}
+
+HRESULT TScreenCamera::WriteFrame(PackedDib frame, std::int32_t index) {
+    // The library stores the codec's own key-frame flag; AVIIF_KEYFRAME is advisory.
+    return AVIStreamWrite(compressedStream_, index, 1, PackedDibBits(frame),
+                          static_cast<LONG>(frame->biSizeImage), AVIIF_KEYFRAME, nullptr, nullptr);
+}
+
+void TScreenCamera::ReleaseOutput() {
+    if (optionsCreated_) {
+        AVICOMPRESSOPTIONS* list[1] = {&options_};
+        AVISaveOptionsFree(1, list);
+        optionsCreated_ = false;
+    }
+    if (rawStream_) AVIStreamRelease(rawStream_);
+    if (compressedStream_) AVIStreamRelease(compressedStream_);
+    if (aviFile_) AVIFileRelease(aviFile_);
+    rawStream_ = compressedStream_ = nullptr;
+    aviFile_ = nullptr;
+}
+
+void TScreenCamera::LeaveLibrary() {
+    for (; libraryInits_ > 0; --libraryInits_) AVIFileExit();
+}
+
+}  // namespace velmora::engine

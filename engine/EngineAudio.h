@@ -1,0 +1,48 @@
+#pragma once
+// The engine's view of the audio recorder and the input mixer. The audio
+// library implements them behind the host; the engine only drives them.
+
+#include <string>
+
+namespace velmora::engine {
+
+class TEngineAudioRecorder {
+  public:
+    virtual ~TEngineAudioRecorder() = default;
+    // PCM format numbers 1..20 of the audio format catalogue.
+    virtual void SetPCMFormat(int format) = 0;
+    virtual void SetAsync(bool value) = 0;
+    // May throw; the engine catches everything at its edge.
+    virtual bool RecordToFile(const std::string& fileName) = 0;
+    virtual bool Active() = 0;
+    virtual void SetActive(bool value) = 0;
+    virtual bool Stop() = 0;
+    // Waits until Active is false, that is until the WAV file is complete.
+    virtual bool WaitForInactive(int timeoutMs) = 0;
+    virtual int DefaultPCMFormat() = 0;
+    virtual std::string FormatDescription(int format) = 0;
+};
+
+// The recording side of the sound card: destinations, their Master line and
+// its source lines.
+class TEngineMixer {
+  public:
+    virtual ~TEngineMixer() = default;
+    virtual void SetMixerID(int id) = 0;
+    virtual int DestinationCount() = 0;
+    virtual void SetDestinationID(int id) = 0;
+    // The current destination's Master line has a source selector.
+    virtual bool MasterHasSelect() = 0;
+    // Selected source of the Master line, -1 when unreadable.
+    virtual int GetSelectedSource() = 0;
+    virtual void SelectSource(int index) = 0;
+    virtual int LineCount() = 0;
+    virtual std::string LineName(int index) = 0;
+    virtual bool LineHasVolume(int index) = 0;
+    // Percent, -1 without a volume control or when the query fails.
+    virtual int GetLineVolume(int index) = 0;
+    // Percent; the mixer clamps to 0..100.
+    virtual void SetLineVolume(int index, int percent) = 0;
+};
+
+}  // namespace velmora::engine

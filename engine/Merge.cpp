@@ -1,0 +1,178 @@
+// The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file with
+// one AVISaveV, and the texts of its results.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "common/Functions.h"
+#include "engine/ScreenCamera.h"
+#include "engine/TempFiles.h"
+
+namespace velmora::engine {
+
+using namespace vfw;
+
+namespace {
+
+std::string FormatGeneral(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+}
+
+// "dir/VideoRecord_x.avi" -> "dir/VideoRecord_x" + suffix.
+std::string BesideTarget(const std::string& target, const std::string& suffix) {
+    const auto slash = target.find_last_of('/');
+    const auto dot = target.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? target.substr(0, dot) : target) + suffix;
+}
+
+}  // namespace
+
+std::string TScreenCamera::OpenResultText(HRESULT result) {
+    switch (result) {
+        case AVIERR_OK:
+            return {};
+        case REGDB_E_CLASSNOTREG:
+            return "According to the registry, the type of AVI file specified in AVIFileOpen does "
+                   "not have a handler to process it.";
+        case AVIERR_BADFORMAT:
+            return "The file could not be read, indicating a corrupt file or an unrecognized "
+                   "format.";
+        case AVIERR_MEMORY:
+            return "The file could not be opened because of insufficient memory.";
+        case AVIERR_FILEREAD:
+            return "A disk error occurred while reading the AVI file.";
+        case AVIERR_FILEOPEN:
+            return "A disk error occurred while opening the AVI file.";
+        default:
+            return "Unknown error opening AVI file";
+    }
+}
+
+std::string TScreenCamera::SaveResultText(HRESULT result) {
+    switch (result) {
+        case AVIERR_UNSUPPORTED:
+            return "Error, unsupported format!";
+        case AVIERR_BADFORMAT:
+            return "Error, bad format!";
+        case AVIERR_MEMORY:
+            return "Error in memory!";
+        case AVIERR_INTERNAL:
+            return "Error internal!";
+        case AVIERR_BADFLAGS:
+            return "Error bad flags!";
+        case AVIERR_BADPARAM:
+            return "Error bad params!";
+        case AVIERR_BADSIZE:
+            return "Error bad size!";
+        case AVIERR_BADHANDLE:
+            return "Error bad handle!";
+        case AVIERR_FILEREAD:
+            return "Error reading files!";
+        case AVIERR_FILEWRITE:
+            return "Error writing files!";
+        case AVIERR_FILEOPEN:
+            return "Error opening files!";
+        case AVIERR_COMPRESSOR:
+            return "Error in compressor!";
+        case AVIERR_NOCOMPRESSOR:
+            return "Error no compressor!";
+        case AVIERR_READONLY:
+            return "Error read-only files!";
+        case AVIERR_NODATA:
+            return "Error no data!";
+        case AVIERR_BUFFERTOOSMALL:
+            return "Error buffer too small!";
+        case AVIERR_CANTCOMPRESS:
+            return "Error cannot compress!";
+        case AVIERR_USERABORT:
+            return "Error user abort!";
+        case AVIERR_ERROR:
+            return "Error generic!";
+        default:
+            return "Avi error number: " + std::to_string(static_cast<std::uint32_t>(result));
+    }
+}
+
+std::string TScreenCamera::SummaryLine() {
+    const MergeSummaryFigures figures = host_.SummaryFigures();
+    return host_.MessageText(12) + " " + CompressorName + "; " + std::to_string(figures.areaWidth) +
+           "x" + std::to_string(figures.areaHeight) + "; " + host_.MessageText(4) + " " +
+           ElapsedText + "; " + host_.MessageText(11) + " " +
+           FormatGeneral(figures.droppedPercent) + "%";
+}
+
+void TScreenCamera::OpenTempStream(const std::string& fileName, PAVISTREAM& stream) {
+    if (!FileExists(fileName)) return;
+    PAVIFILE file = nullptr;
+    const HRESULT result = AVIFileOpen(&file, fileName.c_str(), OF_READ, nullptr);
+    const std::string text = OpenResultText(result);
+    if (!text.empty()) CameraError(text);
+    if (result != AVIERR_OK || !file) return;
+    if (AVIFileGetStream(file, &stream, 0, 0) != AVIERR_OK) {
+        stream = nullptr;
+        CameraError("Unable to get AVI stream");
+    }
+    AVIFileRelease(file);
+}
+
+std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
+    TScreenCamera* engine = CurrentEngine;
+    if (!engine || !engine->OnSaveProgress) return 0;
+    bool proceed = true;
+    engine->OnSaveProgress(engine, percent, proceed);
+    return proceed ? 0 : -1;
+}
+
+void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text) {
+    // Nothing recorded is lost: the temporary files move beside the target
+    // under names of its own, and the result line says where.
+    std::string kept;
+    const std::pair<const std::string*, std::string> files[] = {
+        {&TempVideoFile, BesideTarget(target, "_video.avi")},
+        {&TempAudioFile, BesideTarget(target, "_audio.wav")}};
+    for (const auto& [from, to] : files) {
+        if (!FileExists(*from)) continue;
+        const std::string& name = std::rename(from->c_str(), to.c_str()) == 0 ? to : *from;
+        kept += (kept.empty() ? "" : ", ") + name;
+    }
+    if (kept.empty()) return;
+    tempFilesKept_ = true;
+    text += " Recording kept in: " + kept;
+}
+
+void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
+    // A file held open elsewhere is only arranged for deletion at the next
+    // start; it is still in the way now.
+    if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
+        std::string text = "Can not delete existing video file.";
+        KeepTempFiles(target, text);
+        CameraError(text);
+        return;
+    }
+    AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
+    CurrentEngine = this;
+    host_.SetBusyCursor(true);
+    const HRESULT result =
+        AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count, streams, options);
+    host_.SetBusyCursor(false);
+    if (OnSaveProgress) {
+        bool proceed = true;
+        OnSaveProgress(this, 100, proceed);
+    }
+    std::string text = result == AVIERR_OK ? SummaryLine() : SaveResultText(result);
+    if (result != AVIERR_OK && result != AVIERR_USERABORT) KeepTempFiles(target, text);
+    CameraError(text);
+    try {
+        host_.ReportMergeResult(text);
+    } catch (...) {
+        // A failed report must not disturb the recording.
+    }
+}
+
+}  // namespace velmora::engine

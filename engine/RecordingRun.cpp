@@ -1,0 +1,232 @@
+// One recording run on the worker: probe, negotiation, the temporary video
+// file, the capture loop, audio beside it, and the merge after an orderly stop.
+
+#include <algorithm>
+#include <exception>
+
+#include "common/Functions.h"
+#include "engine/ScreenCamera.h"
+#include "engine/TempFiles.h"
+
+namespace velmora::engine {
+
+using namespace vfw;
+
+namespace {
+constexpr FOURCC kDefaultHandler = MakeFourCC('M', 'S', 'V', 'C');
+// Longest sleep between checks of the stop flag.
+constexpr std::int64_t kMaxSleepMs = 10;
+// How long the merge waits for the recorder to finish the WAV file.
+constexpr int kAudioCloseTimeoutMs = 10000;
+}  // namespace
+
+std::int32_t TScreenCamera::FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond) {
+    if (elapsedMs <= 0 || framesPerSecond == 0) return 0;
+    // elapsed * fps / 1000 in whole numbers, so ties are exact.
+    const std::int64_t scaled = elapsedMs * framesPerSecond;
+    std::int64_t index = scaled / 1000;
+    const std::int64_t rest = scaled % 1000;
+    if (rest > 500 || (rest == 500 && index % 2 != 0)) ++index;
+    return static_cast<std::int32_t>(index);
+}
+
+std::string TScreenCamera::FormatElapsed(std::int64_t elapsedMs) {
+    std::int64_t seconds = elapsedMs / 1000;
+    std::int64_t minutes = seconds / 60;
+    const std::int64_t hours = seconds / 3600;
+    seconds -= 60 * minutes;
+    minutes -= 60 * hours;
+    if (elapsedMs >= 3600000)
+        return std::to_string(hours) + "h " + std::to_string(minutes) + "m " +
+               std::to_string(seconds) + "s";
+    if (elapsedMs >= 60000) return std::to_string(minutes) + "m " + std::to_string(seconds) + "s";
+    return std::to_string(seconds) + "s";
+}
+
+int TScreenCamera::RunRecording(const std::string& targetFile) {
+    ActualWidth = static_cast<std::uint32_t>(Width);
+    ActualHeight = static_cast<std::uint32_t>(Height);
+    aviErrorPending_ = false;
+    grabFailedInLoop_ = false;
+    tempFilesKept_ = false;
+
+    if ((VideoForWindowsVersion() >> 16) < 0x010A) {
+        CameraError("Failure: Video for windows version too old!");
+        return EndRun(0);
+    }
+    PackedDib probe = GrabFrame(Left, Top, Width, Height);
+    if (!probe) {
+        CameraError("Error capturing a frame from screen.");
+        if (RestoreAfterRecord) host_.RestoreApplication();
+        return 0;
+    }
+    if (!skipNegotiation_) {
+        int result = 0;
+        if (NegotiateCompressor(probe, result) == Negotiation::Ended) return result;
+    }
+
+    if (CreateOutput(probe)) {
+        FreeFrame(probe);
+        if (OnStart) OnStart(this);
+        bool audioReady = true;
+        if (RecordAudio && recorder_) {
+            recorder_->SetPCMFormat(AudioFormatIndex + 1);
+            recorder_->SetAsync(true);
+            if (!RemoveTempFile(TempAudioFile)) {
+                CameraError("Can not delete audio temp file.");
+                aviErrorPending_ = true;
+                audioReady = false;
+            } else {
+                try {
+                    recorder_->RecordToFile(TempAudioFile);
+                } catch (const std::exception& e) {
+                    // Recording goes on without sound; the merge finds no WAV.
+                    CameraError(e.what());
+                } catch (...) {
+                }
+            }
+        }
+        if (audioReady) CaptureLoop();
+    }
+    FreeFrame(probe);
+
+    if (OnStop) OnStop(this);
+    ReleaseOutput();
+    StopAudio();
+    if (RestoreAfterRecord) host_.RestoreApplication();
+
+    // A failing grab must not lose what was recorded before it.
+    const bool merge = grabFailedInLoop_ ? FramesWritten > 0 && !destroying_ : StopReason == 1;
+    if (!aviErrorPending_ && merge) MergeRecording(targetFile);
+    LeaveLibrary();
+
+    if (aviErrorPending_) {
+        if (CompressorHandler != kDefaultHandler) {
+            if (Ask("Error: Not recording AVI file using current compressor.\r\nUse default "
+                    "compressor? ")) {
+                CompressorHandler = kDefaultHandler;
+                CompressorName = "MS Video Codec";
+                StopReason = 2;
+                skipNegotiation_ = true;
+                return -1;
+            }
+            CameraError("User aborted!");
+            return EndRun(0);
+        }
+        CameraError("Error creating AVI file with \"MS Video Codec\".");
+        return EndRun(0);
+    }
+    return 1;
+}
+
+void TScreenCamera::StopAudio() {
+    if (!RecordAudio || !recorder_) return;
+    try {
+        if (recorder_->Active()) {
+            // The recorder closes the WAV file on its own thread; the merge may
+            // read it only once that has happened. Asking it to stop a second
+            // time would only raise "already closed".
+            recorder_->SetActive(false);
+            recorder_->WaitForInactive(kAudioCloseTimeoutMs);
+        }
+    } catch (const std::exception& e) {
+        CameraError(e.what());
+    } catch (...) {
+    }
+}
+
+void TScreenCamera::MergeRecording(const std::string& targetFile) {
+    mergeStreams_[0] = mergeStreams_[1] = nullptr;
+    OpenTempStream(TempVideoFile, mergeStreams_[0]);
+    if (RecordAudio) OpenTempStream(TempAudioFile, mergeStreams_[1]);
+    // Only streams that opened are handed on, video first.
+    PAVISTREAM streams[2] = {nullptr, nullptr};
+    int count = 0;
+    for (PAVISTREAM s : mergeStreams_)
+        if (s) streams[count++] = s;
+    if (count > 0) MergeToFile(targetFile, count, streams);
+    for (PAVISTREAM& s : mergeStreams_) {
+        if (s) AVIStreamRelease(s);
+        s = nullptr;
+    }
+}
+
+void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index) {
+    // The first moment whose time index reaches `index`.
+    const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
+    std::int64_t due = (1000 * static_cast<std::int64_t>(index) - 500 + fps - 1) / fps;
+    while (FrameIndexAt(due, fps) < index) ++due;
+    while (Recording) {
+        const std::int64_t now = clock_->timeGetTime() - start;
+        if (now >= due) return;
+        clock_->Sleep(std::min(due - now, kMaxSleepMs));
+    }
+}
+
+void TScreenCamera::CaptureLoop() {
+    ElapsedHours = ElapsedMinutes = ElapsedSeconds = 0;
+    std::int64_t lastWritten = 0, lastUpdate = 0;
+    std::int32_t lastIndex = 0;
+    LastInterval = 0.0;
+    FramesWritten = 0;
+    FramesDropped = 0;
+    const std::int64_t start = clock_->timeGetTime();
+    bool first = true;
+
+    while (Recording) {
+        const std::int64_t elapsed = clock_->timeGetTime() - start;
+        if (FollowMouse) {
+            const platform::ForeignCursor cursor = QueryForeignCursor();
+            Left = cursor.x - Width / 2;
+            Top = cursor.y - Height / 2;
+        }
+        PackedDib frame = GrabFrame(Left, Top, Width, Height);
+        if (!frame) {
+            CameraError("Error capturing a frame from screen.");
+            grabFailedInLoop_ = true;
+            break;
+        }
+        CurrentFrameIndex = FrameIndexAt(elapsed, FramesPerSecond);
+        if (CurrentFrameIndex - lastIndex >= 2) FramesDropped += CurrentFrameIndex - lastIndex - 1;
+        if (first || CurrentFrameIndex > lastIndex) {
+            first = false;
+            if (WriteFrame(frame, CurrentFrameIndex) != AVIERR_OK) {
+                CameraError("Error on write data to AVI stream.");
+                FreeFrame(frame);
+                aviErrorPending_ = true;
+                break;
+            }
+            LastInterval = static_cast<double>(elapsed - lastWritten);
+            lastWritten = elapsed;
+            ++FramesWritten;
+            lastIndex = CurrentFrameIndex;
+        }
+        FreeFrame(frame);
+
+        std::int64_t seconds = elapsed / 1000;
+        std::int64_t minutes = seconds / 60;
+        const std::int64_t hours = seconds / 3600;
+        seconds -= 60 * minutes;
+        minutes -= 60 * hours;
+        ElapsedHours = static_cast<std::int32_t>(hours);
+        ElapsedMinutes = static_cast<std::int32_t>(minutes);
+        ElapsedSeconds = static_cast<std::int32_t>(seconds);
+        ElapsedText = FormatElapsed(elapsed);
+
+        if (elapsed > lastUpdate + 50) {
+            lastUpdate = elapsed;
+            if (OnUpdate) OnUpdate(this);
+        }
+        // Reached rather than equal: a pass that comes late must not miss the limit.
+        if (TimeLimit.Enabled &&
+            hours * 3600 + minutes * 60 + seconds >=
+                TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
+            StopRecording();
+
+        // Nothing new can be written before the next index is due: sleep
+        // instead of grabbing frames that would be thrown away.
+        WaitForIndex(start, lastIndex + 1);
+    }
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,228 @@
+#include "engine/ScreenCamera.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "common/Functions.h"
+#include "engine/RecordAVIThread.h"
+
+namespace velmora::engine {
+
+std::atomic<TScreenCamera*> CurrentEngine{nullptr};
+std::string TargetFile;
+std::atomic<int> StopReason{0};
+std::atomic<std::int32_t> ElapsedHours{0}, ElapsedMinutes{0}, ElapsedSeconds{0};
+std::string TempVideoFile, TempAudioFile;
+
+TScreenCamera::TScreenCamera(CameraHost& host, const std::string& workDir, CameraOptions options)
+    : host_(host),
+      desktop_(std::move(options.desktop)),
+      clock_(options.clock ? std::move(options.clock) : SystemClock()),
+      alive_(std::make_shared<std::atomic<bool>>(true)) {
+    CurrentEngine = this;
+    TempVideoFile = workDir + "~tempvideo.avi";
+    TempAudioFile = workDir + "~tempaudio.wav";
+    Recording = false;
+    if (!desktop_) desktop_ = platform::openX11Desktop();
+    if (desktop_) {
+        ScreenBitsPerPixel = desktop_->bitsPerPixel();
+        ScreenWidth = desktop_->width();
+        ScreenHeight = desktop_->height();
+    }
+    compressorNames_ = {"Microsoft Video Codec"};
+    mixer_ = host_.CreateMixer();
+    recorder_ = host_.CreateAudioRecorder();
+    AudioFormatIndex = -1;
+    frame_ = host_.CreateFlashingFrame();
+    frame_->Hide();
+    ListAudioFormats();
+    ListAudioInputs();
+    ListCompressors();
+    StopReason = 0;
+    frameTimer_ = host_.CreateTimer(20, [this] { FrameTimerTick(); });
+}
+
+TScreenCamera::~TScreenCamera() {
+    destroying_ = true;
+    if (Recording) {
+        Recording = false;
+        StopReason = 2;
+    }
+    // The worker uses the recorder, the lists and the desktop: wait for it. It
+    // may be waiting for an answer from the UI thread, so keep serving it.
+    while (worker_ && !worker_->Finished()) {
+        host_.ProcessEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    delete worker_;
+    worker_ = nullptr;
+    *alive_ = false;
+
+    mixer_.reset();
+    recorder_.reset();
+    compressorNames_.clear();
+    audioFormatNames_.clear();
+    audioInputNames_.clear();
+    frameTimer_->SetEnabled(false);
+    frame_->Hide();
+    frameTimer_.reset();
+    frame_.reset();
+    EraseFile(TempVideoFile);
+    EraseFile(TempAudioFile);
+    TScreenCamera* self = this;
+    CurrentEngine.compare_exchange_strong(self, nullptr);
+}
+
+void TScreenCamera::CameraError(const std::string& text) {
+    if (OnCameraError) OnCameraError(this, text);
+}
+
+bool TScreenCamera::Ask(const std::string& text) {
+    // Nobody is left to answer while the engine is being destroyed.
+    if (destroying_) return false;
+    return host_.AskYesNo("Notice", text);
+}
+
+void TScreenCamera::DeriveModes() {
+    switch (CaptureMode) {
+        case 0:
+            FollowMouse = true;
+            FullScreen = false;
+            break;
+        case 1:
+            FollowMouse = false;
+            FullScreen = false;
+            break;
+        case 2:
+            FollowMouse = false;
+            FullScreen = true;
+            break;
+        default:
+            break;
+    }
+}
+
+void TScreenCamera::StartRecording(const std::string& targetFile) {
+    // A worker still merging the previous recording owns the temporary files.
+    if (Recording || worker_) return;
+    TargetFile = targetFile;
+    if (MinimizeOnRecord) host_.MinimizeApplication();
+    frameTimer_->SetEnabled(true);
+    DeriveModes();
+    if (FullScreen) {
+        Left = 0;
+        Top = 0;
+        std::lock_guard lock(desktopLock_);
+        Width = desktop_ ? desktop_->width() : 0;
+        Height = desktop_ ? desktop_->height() : 0;
+    }
+    Recording = true;
+    worker_ = new TRecordAVIThread(this);
+    worker_->Start();
+}
+
+void TScreenCamera::StopRecording() {
+    StopReason = 1;
+    Recording = false;
+}
+
+void TScreenCamera::RecordThreadDone() {
+    Recording = false;
+    delete worker_;  // joins; the body has already ended
+    worker_ = nullptr;
+}
+
+int TScreenCamera::EndRun(int result) {
+    Recording = false;
+    StopReason = 2;
+    auto alive = alive_;
+    host_.PostToUiThread([this, alive] {
+        if (!*alive) return;
+        frame_->Hide();
+        frameTimer_->SetEnabled(false);
+    });
+    if (RestoreAfterRecord) host_.RestoreApplication();
+    return result;
+}
+
+void TScreenCamera::FrameTimerTick() {
+    if (!Recording) DeriveModes();
+    if (!Recording || FullScreen) {
+        frame_->Hide();
+        return;
+    }
+    if (FollowMouse) {
+        platform::ForeignCursor cursor;
+        int screenWidth = 0, screenHeight = 0;
+        {
+            std::lock_guard lock(desktopLock_);
+            if (desktop_) {
+                cursor = desktop_->foreignCursor();
+                screenWidth = desktop_->width();
+                screenHeight = desktop_->height();
+            }
+        }
+        int left = std::max(cursor.x - Width / 2, 0);
+        int top = std::max(cursor.y - Height / 2, 0);
+        if (left + Width > screenWidth) left = screenWidth - Width;
+        if (top + Height > screenHeight) top = screenHeight - Height;
+        Left = left;
+        Top = top;
+    }
+    if (ShowFrame) {
+        const std::string caption = host_.MessageText(8);
+        frame_->SetupRegion(Left, Top, Width, Height, CornersOnly, caption);
+        frame_->PaintFrame(caption);
+        frame_->ShowOnTop();
+    } else {
+        frame_->Hide();
+    }
+}
+
+void TScreenCamera::AppMinimized() {
+    if (frame_ && frame_->IsShowing()) frame_->Restore();
+}
+
+const std::vector<std::string>& TScreenCamera::ListAudioFormats() {
+    audioFormatNames_.clear();
+    if (recorder_) {
+        for (int format = 1; format <= 20; ++format)
+            audioFormatNames_.push_back(recorder_->FormatDescription(format));
+        if (AudioFormatIndex == -1) AudioFormatIndex = recorder_->DefaultPCMFormat() - 1;
+    }
+    return audioFormatNames_;
+}
+
+AudioInputInfo TScreenCamera::ListAudioInputs() {
+    audioInputNames_.clear();
+    audioInput_ = AudioInputInfo{&audioInputNames_, -1, -1, false};
+    if (!mixer_) return audioInput_;
+    mixer_->SetMixerID(0);
+    const int destinations = mixer_->DestinationCount();
+    for (int d = 0; d < destinations; ++d) {
+        mixer_->SetDestinationID(d);
+        if (!mixer_->MasterHasSelect()) continue;
+        const int selected = mixer_->GetSelectedSource();
+        audioInput_.selected = selected;
+        audioInput_.volume = selected >= 0 ? mixer_->GetLineVolume(selected) : -1;
+        audioInput_.hasVolume = selected >= 0 && mixer_->LineHasVolume(selected);
+        const int lines = mixer_->LineCount();
+        for (int i = 0; i < lines; ++i) audioInputNames_.push_back(mixer_->LineName(i));
+    }
+    return audioInput_;
+}
+
+void TScreenCamera::SelectAudioInput(int index) {
+    if (!mixer_) return;
+    mixer_->SetMixerID(0);
+    mixer_->SelectSource(index);
+}
+
+void TScreenCamera::SetAudioInputVolume(int index, int percent) {
+    if (!mixer_) return;
+    mixer_->SetMixerID(0);
+    mixer_->SetLineVolume(index, percent);
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,221 @@
+#pragma once
+// TScreenCamera, the recording engine: one per process, owned by the main
+// window. It records the screen (or an area of it) on its worker thread into
+// "~tempvideo.avi" beside "~tempaudio.wav", and merges both into the target
+// file when a recording is stopped. It reports only through its events and
+// the host; nothing is thrown to the caller.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/CameraHost.h"
+#include "engine/EngineAudio.h"
+#include "engine/EngineClock.h"
+#include "engine/PackedDib.h"
+#include "engine/vfw/Compressors.h"
+#include "engine/vfw/Vfw.h"
+#include "platform/x11/Desktop.h"
+
+namespace velmora::engine {
+
+class TScreenCamera;
+class TRecordAVIThread;
+
+// Process-wide values of the engine.
+extern std::atomic<TScreenCamera*> CurrentEngine;
+// Final file of the running recording: written by StartRecording, read by the worker.
+extern std::string TargetFile;
+// 0 none, 1 stopped, 2 aborted; set to 0 only by the constructor.
+extern std::atomic<int> StopReason;
+// Elapsed time of the running recording.
+extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
+// Formed once by the constructor from the output folder.
+extern std::string TempVideoFile, TempAudioFile;
+
+using CompressorEntry = vfw::ICINFO;
+
+struct TTimeLimit {
+    bool Enabled = false;
+    std::uint8_t Hours = 0, Minutes = 0, Seconds = 0;
+};
+
+struct AudioInputInfo {
+    const std::vector<std::string>* names = nullptr;  // engine-owned
+    std::int32_t selected = -1;
+    std::int32_t volume = -1;
+    bool hasVolume = false;
+};
+
+struct CompressorAbilities {
+    bool hasAbout = false;
+    bool hasConfigure = false;
+};
+
+// What may be injected; null members take the real thing.
+struct CameraOptions {
+    std::shared_ptr<platform::Desktop> desktop;  // default: the X11 display
+    std::shared_ptr<TEngineClock> clock;         // default: SystemClock()
+};
+
+class TScreenCamera {
+  public:
+    // host is the owner window; workDir is the output folder ending in '/'.
+    TScreenCamera(CameraHost& host, const std::string& workDir, CameraOptions options = {});
+    ~TScreenCamera();
+    TScreenCamera(const TScreenCamera&) = delete;
+    TScreenCamera& operator=(const TScreenCamera&) = delete;
+
+    // ---------------------------------------------------------------- settings
+    std::atomic<std::int32_t> Left{0}, Top{0};  // also written by the worker and the frame timer
+    std::int32_t Width = 300, Height = 300;
+    std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen
+    bool CaptureCursor = true;
+    std::uint32_t FramesPerSecond = 10;
+    std::int32_t FrameInterval = 100;  // 1000 div FramesPerSecond
+    std::int32_t KeyFrameEvery = 8;
+    std::int32_t Quality = 9000;
+    std::int32_t CompressorIndex = -1;
+    std::uint32_t ThreadPriority = 3;  // 0..6 idle .. time critical; other values: untouched
+    bool RecordAudio = false;
+    std::int32_t AudioFormatIndex = -1;
+    bool MinimizeOnRecord = true;
+    bool RestoreAfterRecord = true;
+    TTimeLimit TimeLimit;
+
+    // ---------------------------------------------------------------- state and results
+    std::atomic<bool> Recording{false};
+    std::atomic<bool> FollowMouse{false}, FullScreen{false};
+    bool ShowFrame = true;
+    bool CornersOnly = true;
+    std::int32_t ScreenBitsPerPixel = 0;
+    std::int32_t ScreenWidth = 0, ScreenHeight = 0;
+    std::uint32_t ActualWidth = 0, ActualHeight = 0;
+    vfw::FOURCC CompressorHandler = vfw::MakeFourCC('M', 'S', 'V', 'C');
+    std::string CompressorName = "Microsoft Video Codec";
+    std::int32_t CurrentFrameIndex = 0;
+    std::int32_t FramesWritten = 0;
+    std::int32_t FramesDropped = 0;
+    double LastInterval = 0.0;
+    std::string ElapsedText;
+
+    // The compressor catalogue: entries 0 .. CompressorCount - 1 are valid.
+    std::array<CompressorEntry, 32> Compressors{};
+    std::int32_t CompressorCount = 0;
+
+    // ---------------------------------------------------------------- events
+    // Raised on the worker thread (the catalogue's grab may raise OnCameraError
+    // on the UI thread). Unset by default.
+    std::function<void(TScreenCamera*)> OnUpdate;
+    std::function<void(TScreenCamera*)> OnStart;
+    std::function<void(TScreenCamera*)> OnStop;
+    std::function<void(TScreenCamera*, const std::string&)> OnCameraError;
+    std::function<void(TScreenCamera*, std::int32_t percent, bool& Continue)> OnSaveProgress;
+
+    // ---------------------------------------------------------------- UI thread
+    void StartRecording(const std::string& targetFile);
+    // Also called by the worker for the time limit.
+    void StopRecording();
+    void FrameTimerTick();
+    // The shell calls it when the application has been minimised.
+    void AppMinimized();
+
+    const std::vector<std::string>& ListCompressors();
+    void ConfigureCompressor(std::uint8_t index, vfw::HWND parent);
+    CompressorAbilities QueryCompressor(std::uint8_t index);
+    const std::vector<std::string>& ListAudioFormats();
+    AudioInputInfo ListAudioInputs();
+    void SelectAudioInput(int index);
+    void SetAudioInputVolume(int index, int percent);
+
+    // True while a worker exists (recording or finishing its merge).
+    bool WorkerRunning() const { return worker_ != nullptr; }
+    TEngineTimer& FrameTimer() { return *frameTimer_; }
+
+    // ---------------------------------------------------------------- worker thread
+    // One recording run: 1 ended in order, 0 ended by a failure or a refusal,
+    // -1 run again with the default compressor.
+    int RunRecording(const std::string& targetFile);
+
+    PackedDib GrabFrame(int left, int top, int width, int height);
+    // Allocates the frame block with its header; the rows stay zero.
+    PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
+    void FreeFrame(PackedDib& frame);
+    platform::ForeignCursor QueryForeignCursor();
+
+    void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
+    void MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
+    static std::int32_t SaveProgressCallback(std::int32_t percent);
+
+    // Time index of a moment of the recording, rounded half to even.
+    static std::int32_t FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond);
+    // "1h 2m 3s", "2m 3s" or "3s".
+    static std::string FormatElapsed(std::int64_t elapsedMs);
+    // The text of an AVISaveV result other than 0, and of an AVIFileOpen result (empty for 0).
+    static std::string SaveResultText(vfw::HRESULT result);
+    static std::string OpenResultText(vfw::HRESULT result);
+    std::string SummaryLine();
+
+  private:
+    friend class TRecordAVIThread;
+    enum class Negotiation { Continue, Ended };
+
+    void CameraError(const std::string& text);
+    bool Ask(const std::string& text);
+    void DeriveModes();
+    int EndRun(int result);
+    Negotiation NegotiateCompressor(PackedDib& probe, int& result);
+    bool CreateOutput(PackedDib probe);
+    vfw::HRESULT WriteFrame(PackedDib frame, std::int32_t index);
+    void ReleaseOutput();
+    void LeaveLibrary();
+    void CaptureLoop();
+    void WaitForIndex(std::int64_t start, std::int32_t index);
+    void StopAudio();
+    void MergeRecording(const std::string& targetFile);
+    void KeepTempFiles(const std::string& target, std::string& text);
+    void RecordThreadDone();
+    void ApplyThreadPriority();
+    std::string EntryShortName(int index) const;
+
+    CameraHost& host_;
+    std::shared_ptr<platform::Desktop> desktop_;
+    std::shared_ptr<TEngineClock> clock_;
+    std::mutex desktopLock_;  // the frame timer and the worker share the desktop
+
+    std::unique_ptr<TEngineAudioRecorder> recorder_;
+    std::unique_ptr<TEngineMixer> mixer_;
+    std::unique_ptr<TFlashingFrame> frame_;
+    std::unique_ptr<TEngineTimer> frameTimer_;
+    std::vector<std::string> compressorNames_;
+    std::vector<std::string> audioFormatNames_;
+    std::vector<std::string> audioInputNames_;
+    AudioInputInfo audioInput_;
+
+    // The worker; touched on the UI thread only.
+    TRecordAVIThread* worker_ = nullptr;
+    // Closures posted to the UI thread do nothing once the engine is gone.
+    std::shared_ptr<std::atomic<bool>> alive_;
+    std::atomic<bool> destroying_{false};
+
+    // One run's AVI objects and flags (worker only).
+    vfw::PAVIFILE aviFile_ = nullptr;
+    vfw::PAVISTREAM rawStream_ = nullptr;
+    vfw::PAVISTREAM compressedStream_ = nullptr;
+    vfw::AVICOMPRESSOPTIONS options_{};
+    bool optionsCreated_ = false;
+    int libraryInits_ = 0;
+    bool aviErrorPending_ = false;
+    bool grabFailedInLoop_ = false;
+    bool skipNegotiation_ = false;
+    int appliedPriority_ = -1;
+    vfw::PAVISTREAM mergeStreams_[2] = {nullptr, nullptr};
+    bool tempFilesKept_ = false;
+};
+
+}  // namespace velmora::engine

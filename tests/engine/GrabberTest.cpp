@@ -1,0 +1,125 @@
+// The frame grabber: frame layout at each depth, pixels, cursor placement.
+
+#include <cstring>
+
+#include "platform/x11/Dib.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace velmora::enginetest {
+namespace {
+
+class GrabberTest : public EngineTest {};
+
+std::uint32_t PixelAt(PackedDib frame, int x, int y) {
+    const std::int64_t stride = platform::dibStride(frame->biWidth, frame->biBitCount);
+    const std::uint8_t* row = PackedDibBits(frame) + stride * (frame->biHeight - 1 - y);
+    const std::uint8_t* p = row + x * (frame->biBitCount / 8);
+    return static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
+}
+
+TEST_F(GrabberTest, FrameLayoutFollowsTheDesktopDepth) {
+    auto& cam = Make(640, 480, 32);
+    PackedDib frame = cam.GrabFrame(0, 0, 300, 300);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->biSize, 40u);
+    EXPECT_EQ(frame->biWidth, 300);
+    EXPECT_EQ(frame->biHeight, 300);
+    EXPECT_EQ(frame->biPlanes, 1);
+    EXPECT_EQ(frame->biBitCount, 32);
+    EXPECT_EQ(frame->biCompression, 0u);
+    EXPECT_EQ(frame->biSizeImage, 360000u);
+    EXPECT_EQ(frame->biClrUsed, 0u);
+    EXPECT_EQ(PackedDibFormatSize(frame) + frame->biSizeImage, 360040u);
+    cam.FreeFrame(frame);
+    EXPECT_EQ(frame, nullptr);
+    cam.FreeFrame(frame);  // nothing held: nothing happens
+
+    camera.reset();
+    auto& cam24 = Make(640, 480, 24);
+    frame = cam24.GrabFrame(0, 0, 301, 10);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->biSizeImage, 904u * 10);
+    cam24.FreeFrame(frame);
+}
+
+TEST_F(GrabberTest, EightBitFramesCarryTheirColourTable) {
+    auto& cam = Make(640, 480, 8);
+    EXPECT_EQ(cam.ScreenBitsPerPixel, 8);
+    PackedDib frame = cam.GrabFrame(0, 0, 33, 7);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->biClrUsed, 256u);
+    EXPECT_EQ(PackedDibFormatSize(frame), 40 + 1024);
+    EXPECT_EQ(frame->biSizeImage, 36u * 7);
+    EXPECT_EQ(std::memcmp(PackedDibColorTable(frame), platform::dibPalette8(), 1024), 0);
+    cam.FreeFrame(frame);
+}
+
+TEST_F(GrabberTest, RowsAreBottomUpAndOffScreenPartsStayBlack) {
+    auto& cam = Make(640, 480, 32);
+    desktop->setPixel(100, 200, 0x123456);
+    desktop->setPixel(139, 229, 0xABCDEF);
+    cam.CaptureCursor = false;
+    PackedDib frame = cam.GrabFrame(100, 200, 40, 30);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(PixelAt(frame, 0, 0), 0x123456u);
+    EXPECT_EQ(PixelAt(frame, 39, 29), 0xABCDEFu);
+    cam.FreeFrame(frame);
+
+    frame = cam.GrabFrame(630, 470, 20, 20);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(PixelAt(frame, 15, 15), 0u);
+    cam.FreeFrame(frame);
+}
+
+TEST_F(GrabberTest, CursorIsDrawnAtItsHotSpotOnlyWhenShownAndAsked) {
+    auto& cam = Make(640, 480, 32);
+    desktop->fill(0x000000);
+    desktop->cursor.x = 105;
+    desktop->cursor.y = 205;
+    desktop->cursor.xhot = 5;
+    desktop->cursor.yhot = 5;
+    desktop->cursor.width = 4;
+    desktop->cursor.height = 4;
+    desktop->cursor.argb.assign(16, 0xFFFF0000);
+
+    PackedDib frame = cam.GrabFrame(100, 200, 20, 20);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(PixelAt(frame, 0, 0), 0xFF0000u);  // image origin at (0, 0)
+    EXPECT_EQ(PixelAt(frame, 3, 3), 0xFF0000u);
+    EXPECT_EQ(PixelAt(frame, 4, 4), 0u);
+    cam.FreeFrame(frame);
+
+    desktop->cursorShowing = false;
+    frame = cam.GrabFrame(100, 200, 20, 20);
+    EXPECT_EQ(PixelAt(frame, 0, 0), 0u);
+    cam.FreeFrame(frame);
+
+    desktop->cursorShowing = true;
+    cam.CaptureCursor = false;
+    frame = cam.GrabFrame(100, 200, 20, 20);
+    EXPECT_EQ(PixelAt(frame, 0, 0), 0u);
+    cam.FreeFrame(frame);
+}
+
+TEST_F(GrabberTest, FailedGrabGivesNoFrame) {
+    auto& cam = Make();
+    desktop->failGrabNumber = desktop->grabCount + 1;
+    EXPECT_EQ(cam.GrabFrame(0, 0, 10, 10), nullptr);
+    PackedDib frame = cam.GrabFrame(0, 0, 10, 10);
+    EXPECT_NE(frame, nullptr);
+    cam.FreeFrame(frame);
+}
+
+TEST_F(GrabberTest, ForeignCursorReportsPointerAndHandle) {
+    auto& cam = Make();
+    desktop->cursor.x = 12;
+    desktop->cursor.y = 34;
+    desktop->cursorHandle = 77;
+    const auto info = cam.QueryForeignCursor();
+    EXPECT_EQ(info.cursor, 77u);
+    EXPECT_EQ(info.x, 12);
+    EXPECT_EQ(info.y, 34);
+}
+
+}  // namespace
+}  // namespace velmora::enginetest

@@ -1,0 +1,215 @@
+// The engine's life on the UI thread and its worker: start, stop, the frame
+// timer, the worker's end, destruction during a recording.
+
+#include "tests/engine/EngineTestSupport.h"
+
+namespace velmora::enginetest {
+namespace {
+
+class LifecycleTest : public EngineTest {
+  protected:
+    TScreenCamera& MakeRaw() {
+        auto& cam = Make();
+        cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
+        return cam;
+    }
+    // Frames are on their way: the worker is inside its loop.
+    void WaitForFrames() {
+        ASSERT_TRUE(host.RunUntil([this] { return updates > 0; }));
+    }
+    std::atomic<int> updates{0};
+};
+
+TEST_F(LifecycleTest, ConstructionSetsDefaultsAndReadsTheDesktop) {
+    InstallDrivers({{MakeFourCC('M', 'S', 'V', 'C'),
+                     vfw::ICGetBuiltinDriver(MakeFourCC('M', 'S', 'V', 'C'))}});
+    desktop.reset();
+    auto& cam = Make(800, 600, 16);
+    EXPECT_EQ(CurrentEngine, &cam);
+    EXPECT_EQ(StopReason, 0);
+    EXPECT_EQ(cam.ScreenBitsPerPixel, 16);
+    EXPECT_EQ(cam.ScreenWidth, 800);
+    EXPECT_EQ(cam.ScreenHeight, 600);
+    EXPECT_EQ(cam.CompressorHandler, MakeFourCC('M', 'S', 'V', 'C'));
+    EXPECT_EQ(TempVideoFile, folder.path() + "~tempvideo.avi");
+    EXPECT_EQ(TempAudioFile, folder.path() + "~tempaudio.wav");
+    EXPECT_EQ(host.timerInterval, 20);
+    EXPECT_FALSE(host.timer->enabled);
+    EXPECT_FALSE(host.frame->showing);
+    EXPECT_EQ(cam.ListCompressors(), std::vector<std::string>{"Microsoft Video 1"});
+}
+
+TEST_F(LifecycleTest, StartWhileRecordingChangesNothingAndStopMerges) {
+    auto& cam = MakeRaw();
+    cam.MinimizeOnRecord = true;
+    cam.OnUpdate = [this](TScreenCamera*) { ++updates; };
+    cam.StartRecording(Target("a.avi"));
+    EXPECT_TRUE(cam.Recording);
+    EXPECT_TRUE(host.timer->enabled);
+    WaitForFrames();
+    cam.StartRecording(Target("b.avi"));
+    EXPECT_EQ(TargetFile, Target("a.avi"));
+    EXPECT_EQ(host.minimizes, 1);
+
+    cam.StopRecording();
+    EXPECT_FALSE(cam.Recording);
+    EXPECT_EQ(StopReason, 1);
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    EXPECT_TRUE(FileExists(Target("a.avi")));
+    EXPECT_FALSE(FileExists(Target("b.avi")));
+    EXPECT_FALSE(FileExists(TempVideoFile));
+    EXPECT_EQ(host.Restores(), 1);
+    // The timer runs on after an ordinary stop and hides the frame at its next tick.
+    host.frame->showing = true;
+    host.timer->Fire();
+    EXPECT_FALSE(host.frame->showing);
+}
+
+TEST_F(LifecycleTest, FrameTimerMarksTheAreaWhileRecording) {
+    auto& cam = Make();
+    cam.Recording = true;  // as seen from the UI thread during a recording
+    cam.Left = 5;
+    cam.Top = 6;
+    cam.FrameTimerTick();
+    EXPECT_TRUE(host.frame->showing);
+    EXPECT_EQ(host.frame->caption, "L8");
+    EXPECT_TRUE(host.frame->cornersOnly);
+    EXPECT_EQ(host.frame->width, 64);
+    EXPECT_EQ(host.frame->left, 5);
+
+    // Follow mouse: clamped into the screen.
+    cam.FollowMouse = true;
+    desktop->cursor.x = 10;
+    desktop->cursor.y = 470;
+    cam.FrameTimerTick();
+    EXPECT_EQ(cam.Left, 0);
+    EXPECT_EQ(cam.Top, 480 - 48);
+
+    cam.FullScreen = true;
+    cam.FrameTimerTick();
+    EXPECT_FALSE(host.frame->showing);
+    cam.Recording = false;
+}
+
+TEST_F(LifecycleTest, CaptureModeDerivesFollowMouseAndFullScreen) {
+    auto& cam = Make();
+    const std::pair<bool, bool> expected[] = {{true, false}, {false, false}, {false, true}};
+    for (std::uint8_t mode = 0; mode < 3; ++mode) {
+        cam.CaptureMode = mode;
+        cam.FrameTimerTick();
+        EXPECT_EQ(cam.FollowMouse, expected[mode].first) << int(mode);
+        EXPECT_EQ(cam.FullScreen, expected[mode].second) << int(mode);
+    }
+    cam.CaptureMode = 7;  // leaves both as they were
+    cam.FrameTimerTick();
+    EXPECT_FALSE(cam.FollowMouse);
+    EXPECT_TRUE(cam.FullScreen);
+}
+
+TEST_F(LifecycleTest, FullScreenTakesTheDesktopSize) {
+    auto& cam = MakeRaw();
+    cam.CaptureMode = 2;
+    cam.Left = 9;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 0};
+    RecordOnWorker(Target());
+    EXPECT_EQ(cam.Left, 0);
+    EXPECT_EQ(cam.Width, 640);
+    EXPECT_EQ(cam.Height, 480);
+    EXPECT_EQ(Probe(Target(), "stream=width,height"), "640,480");
+}
+
+TEST_F(LifecycleTest, MinimisingKeepsTheFrameUp) {
+    auto& cam = Make();
+    cam.AppMinimized();
+    EXPECT_EQ(host.frame->restores, 0);
+    host.frame->showing = true;
+    cam.AppMinimized();
+    EXPECT_EQ(host.frame->restores, 1);
+}
+
+TEST_F(LifecycleTest, DestructionDuringARecordingWaitsAndWritesNoTarget) {
+    auto& cam = MakeRaw();
+    cam.OnUpdate = [this](TScreenCamera*) { ++updates; };
+    cam.StartRecording(Target());
+    WaitForFrames();
+    camera.reset();
+    EXPECT_EQ(StopReason, 2);
+    EXPECT_FALSE(FileExists(Target()));
+    EXPECT_FALSE(FileExists(TempVideoFile));
+    EXPECT_EQ(CurrentEngine, nullptr);
+    host.ProcessEvents();  // the worker's end hook finds the engine gone
+}
+
+TEST_F(LifecycleTest, DestructionAnswersNoToAQuestionInFlight) {
+    auto& cam = Make();
+    cam.CompressorIndex = -1;
+    host.defaultAnswer = true;
+    // The worker asks while the engine is being destroyed: nobody answers Yes.
+    cam.StartRecording(Target());
+    camera.reset();
+    EXPECT_FALSE(FileExists(Target()));
+}
+
+TEST_F(LifecycleTest, AudioRecorderIsDrivenAroundTheLoop) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    EXPECT_EQ(cam.AudioFormatIndex, 7);  // the recorder's default format minus one
+    EXPECT_EQ(cam.ListAudioFormats().size(), 20u);
+    EXPECT_EQ(cam.ListAudioFormats()[0], "F1");
+    cam.RecordAudio = true;
+    cam.AudioFormatIndex = 3;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    RecordOnWorker(Target());
+    EXPECT_EQ(recorder->Calls(),
+              (std::vector<std::string>{"PCMFormat=4", "Async=1", "RecordToFile=" + TempAudioFile,
+                                        "Active=0", "Wait"}));
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "1");
+    EXPECT_FALSE(FileExists(TempAudioFile));
+}
+
+class FakeMixer : public TEngineMixer {
+  public:
+    void SetMixerID(int id) override { calls.push_back("mixer " + std::to_string(id)); }
+    int DestinationCount() override { return 3; }
+    void SetDestinationID(int id) override { destination = id; }
+    bool MasterHasSelect() override { return destination != 0; }
+    int GetSelectedSource() override { return destination == 1 ? 1 : -1; }
+    void SelectSource(int index) override {
+        calls.push_back("select " + std::to_string(index) + " on " + std::to_string(destination));
+    }
+    int LineCount() override { return 2; }
+    std::string LineName(int index) override {
+        return "d" + std::to_string(destination) + "l" + std::to_string(index);
+    }
+    bool LineHasVolume(int) override { return true; }
+    int GetLineVolume(int index) override { return 40 + index; }
+    void SetLineVolume(int index, int percent) override {
+        calls.push_back("volume " + std::to_string(index) + "=" + std::to_string(percent));
+    }
+    int destination = 0;
+    std::vector<std::string> calls;
+};
+
+TEST_F(LifecycleTest, AudioInputsListEveryDestinationWithASelector) {
+    FakeMixer* mixer = nullptr;
+    host.makeMixer = [&mixer] {
+        auto made = std::make_unique<FakeMixer>();
+        mixer = made.get();
+        return made;
+    };
+    auto& cam = Make();
+    const AudioInputInfo info = cam.ListAudioInputs();
+    EXPECT_EQ(*info.names, (std::vector<std::string>{"d1l0", "d1l1", "d2l0", "d2l1"}));
+    // The values describe the last destination with a selector, which has none selected.
+    EXPECT_EQ(info.selected, -1);
+    EXPECT_EQ(info.volume, -1);
+    EXPECT_FALSE(info.hasVolume);
+    cam.SelectAudioInput(1);
+    cam.SetAudioInputVolume(0, 55);
+    EXPECT_EQ(mixer->calls.back(), "volume 0=55");
+    EXPECT_EQ(mixer->calls[mixer->calls.size() - 3], "select 1 on 2");
+}
+
+}  // namespace
+}  // namespace velmora::enginetest

@@ -1,0 +1,153 @@
+// The merge into the target file: streams, result texts, cancel, and the
+// recording kept when the target cannot be written.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "tests/engine/EngineTestSupport.h"
+
+namespace velmora::enginetest {
+namespace {
+
+using namespace velmora::vfw;
+
+TEST(MergeTextTest, EverySaveResultHasItsText) {
+    const std::pair<std::uint32_t, const char*> rows[] = {
+        {0x80044065, "Error, unsupported format!"},
+        {0x80044066, "Error, bad format!"},
+        {0x80044067, "Error in memory!"},
+        {0x80044068, "Error internal!"},
+        {0x80044069, "Error bad flags!"},
+        {0x8004406A, "Error bad params!"},
+        {0x8004406B, "Error bad size!"},
+        {0x8004406C, "Error bad handle!"},
+        {0x8004406D, "Error reading files!"},
+        {0x8004406E, "Error writing files!"},
+        {0x8004406F, "Error opening files!"},
+        {0x80044070, "Error in compressor!"},
+        {0x80044071, "Error no compressor!"},
+        {0x80044072, "Error read-only files!"},
+        {0x80044073, "Error no data!"},
+        {0x80044074, "Error buffer too small!"},
+        {0x80044075, "Error cannot compress!"},
+        {0x800440C6, "Error user abort!"},
+        {0x800440C7, "Error generic!"},
+        {0x80044076, "Avi error number: 2147762294"}};
+    for (const auto& [code, text] : rows)
+        EXPECT_EQ(TScreenCamera::SaveResultText(MakeAviError(code)), text) << std::hex << code;
+}
+
+TEST(MergeTextTest, EveryOpenResultHasItsText) {
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_OK), "");
+    EXPECT_EQ(TScreenCamera::OpenResultText(REGDB_E_CLASSNOTREG),
+              "According to the registry, the type of AVI file specified in AVIFileOpen does not "
+              "have a handler to process it.");
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_BADFORMAT),
+              "The file could not be read, indicating a corrupt file or an unrecognized format.");
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_MEMORY),
+              "The file could not be opened because of insufficient memory.");
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_FILEREAD),
+              "A disk error occurred while reading the AVI file.");
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_FILEOPEN),
+              "A disk error occurred while opening the AVI file.");
+    EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_NODATA), "Unknown error opening AVI file");
+}
+
+class MergeTest : public EngineTest {
+  protected:
+    TScreenCamera& MakeRaw() {
+        auto& cam = Make();
+        cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
+        cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+        return cam;
+    }
+};
+
+TEST_F(MergeTest, SummaryLineTakesTheMainWindowsFigures) {
+    auto& cam = Make();
+    cam.CompressorName = "xvid";
+    cam.ElapsedText = "1m 5s";
+    host.figures = MergeSummaryFigures{800, 600, 0.0};
+    EXPECT_EQ(cam.SummaryLine(), "L12 xvid; 800x600; L4 1m 5s; L11 0%");
+    host.figures.droppedPercent = 12.5;
+    EXPECT_EQ(cam.SummaryLine(), "L12 xvid; 800x600; L4 1m 5s; L11 12.5%");
+}
+
+TEST_F(MergeTest, RecordingWithoutSoundGivesOneVideoStreamAndTheSummary) {
+    auto& cam = MakeRaw();
+    std::vector<int> progress;
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t percent, bool&) {
+        progress.push_back(percent);
+    };
+    host.figures = MergeSummaryFigures{64, 48, 0.0};
+    RecordOnWorker(Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"L12 Uncompressed; 64x48; L4 1s; L11 0%"});
+    EXPECT_EQ(host.Reports(), Errors());
+    EXPECT_EQ(host.BusyCalls(), (std::vector<bool>{true, false}));
+    EXPECT_FALSE(FileExists(TempVideoFile));
+}
+
+TEST_F(MergeTest, MissingSoundFileGivesOneStreamAndNoMessage) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    recorder->writeWav = false;
+    RecordOnWorker(Target());
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    EXPECT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors().front().rfind("L12 ", 0), 0u);
+}
+
+TEST_F(MergeTest, CancelEndsTheSaveWithUserAbortAndAFinal100) {
+    auto& cam = MakeRaw();
+    std::vector<int> progress;
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t percent, bool& proceed) {
+        progress.push_back(percent);
+        proceed = false;
+    };
+    RecordOnWorker(Target());
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Error user abort!"});
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.back(), 100);
+    // A cancel is the user's choice: the temporary files go as usual.
+    EXPECT_FALSE(FileExists(TempVideoFile));
+}
+
+TEST_F(MergeTest, TargetThatCannotBeReplacedKeepsTheRecording) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    std::ofstream(Target()) << "old";
+    const int fd = ::open(Target().c_str(), O_RDWR);
+    ::flock(fd, LOCK_EX);
+    RecordOnWorker(Target());
+    ::close(fd);
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete existing video file. Recording "
+                                                 "kept in: " +
+                                                 video + ", " + audio});
+    std::ifstream in(Target());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+    EXPECT_EQ(Probe(video, "stream=codec_type"), "video");
+    EXPECT_TRUE(FileExists(audio));
+}
+
+TEST_F(MergeTest, FailedSaveKeepsTheTemporaryFiles) {
+    MakeRaw();
+    const std::string target = folder.path() + "gone/VideoRecord_x.avi";
+    RecordOnWorker(target);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0], "Error opening files! Recording kept in: " + TempVideoFile);
+    EXPECT_TRUE(FileExists(TempVideoFile));
+}
+
+}  // namespace
+}  // namespace velmora::enginetest

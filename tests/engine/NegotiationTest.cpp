@@ -1,0 +1,300 @@
+// Compressor negotiation, the fallback to 'MSVC', and every failure text of a
+// recording run.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "tests/engine/EngineTestSupport.h"
+
+namespace velmora::enginetest {
+namespace {
+
+const FOURCC kTest = MakeFourCC('T', 'E', 'S', 'T');
+const FOURCC kMsvc = MakeFourCC('M', 'S', 'V', 'C');
+const std::string kNoCompressor = "Notice|You no selected compressor, use default compressor?";
+const std::string kCannotUse =
+    "Notice|Error: Not recording AVI file using current compressor.\r\nUse default compressor? ";
+const std::string kNoSize =
+    "Notice|Error: This compressor cann`t work if the dimensions is adjusted slightly\r\nUse "
+    "default compressor? ";
+
+// Holds an exclusive lock on a file, as a writer of another program would.
+class LockedFile {
+  public:
+    explicit LockedFile(const std::string& path) {
+        std::ofstream(path) << "busy";
+        fd_ = ::open(path.c_str(), O_RDWR);
+        ::flock(fd_, LOCK_EX);
+    }
+    ~LockedFile() { ::close(fd_); }
+
+  private:
+    int fd_ = -1;
+};
+
+class NegotiationTest : public EngineTest {
+  protected:
+    // The test driver first, then the real MS Video 1.
+    TScreenCamera& MakeWith(std::function<bool(int, int)> accepts, int screenWidth = 1024,
+                            int screenHeight = 768) {
+        driver = std::make_shared<SizeDriver>(kTest, "TestCodec", std::move(accepts));
+        InstallDrivers({{kTest, driver}, {kMsvc, vfw::ICGetBuiltinDriver(kMsvc)}});
+        auto& cam = Make(screenWidth, screenHeight);
+        driver->queries = 0;
+        driver->queried.clear();
+        cam.CompressorIndex = IndexOf(kTest);
+        cam.TimeLimit = TTimeLimit{true, 0, 0, 0};  // one frame per run
+        return cam;
+    }
+    std::string Codec(const std::string& file) { return Probe(file, "stream=codec_name"); }
+    std::string Size(const std::string& file) { return Probe(file, "stream=width,height"); }
+
+    std::shared_ptr<SizeDriver> driver;
+};
+
+using Sizes = std::vector<std::pair<int, int>>;
+
+// The negotiation's queries; the library may query again when the stream opens.
+Sizes FirstQueries(const SizeDriver& driver, std::size_t n) {
+    Sizes all = driver.queried;
+    if (all.size() > n) all.resize(n);
+    return all;
+}
+
+TEST_F(NegotiationTest, AcceptedAreaUsesTheEntryNameAndHandler) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    ASSERT_EQ(cam.CompressorIndex, 0);
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(cam.CompressorHandler, kTest);
+    EXPECT_EQ(cam.CompressorName, "TestCodec");
+    EXPECT_EQ(FirstQueries(*driver, 2), (Sizes{{64, 48}, {64, 48}}));
+    EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "TestCodec");
+    EXPECT_TRUE(host.Questions().empty());
+}
+
+TEST_F(NegotiationTest, EvenOnlyCompressorGrowsTheAreaAndTheFrameFollows) {
+    auto& cam = MakeWith([](int w, int h) { return w % 2 == 0 && h % 2 == 0; });
+    cam.Left = 10;
+    cam.Top = 20;
+    cam.Width = 301;
+    cam.Height = 200;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(FirstQueries(*driver, 2), (Sizes{{301, 200}, {302, 200}}));
+    EXPECT_EQ(cam.Width, 302);
+    EXPECT_EQ(cam.ActualWidth, 302u);
+    EXPECT_EQ(cam.ActualHeight, 200u);
+    EXPECT_EQ(cam.Left, 10);
+    EXPECT_EQ(Size(TempVideoFile), "302,200");
+    cam.Recording = true;
+    cam.FrameTimerTick();
+    cam.Recording = false;
+    EXPECT_EQ(host.frame->width, 302);
+    EXPECT_EQ(host.frame->left, 10);
+}
+
+TEST_F(NegotiationTest, EachAlignmentRoundsTheOriginalSizeWithinTheScreen) {
+    auto& cam = MakeWith([](int w, int h) { return (w % 8 == 0 && h % 8 == 0) || w == 300; });
+    cam.Width = 1023;
+    cam.Height = 765;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(FirstQueries(*driver, 3), (Sizes{{1023, 765}, {1024, 766}, {1024, 768}}));
+    EXPECT_EQ(Size(TempVideoFile), "1024,768");
+
+    auto& narrow =
+        MakeWith([](int w, int h) { return (w % 4 == 0 && h % 4 == 0) || w == 300; }, 1022, 768);
+    narrow.Width = 1021;
+    narrow.Height = 400;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(FirstQueries(*driver, 3), (Sizes{{1021, 400}, {1022, 400}, {1020, 400}}));
+    EXPECT_EQ(narrow.Width, 1020);
+}
+
+TEST_F(NegotiationTest, NoFittingSizeAsksAndRegrabsAtTheAreaSize) {
+    auto& cam = MakeWith([](int w, int h) { return w == 300 && h == 300; });
+    cam.Width = 300;
+    cam.Height = 196;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(driver->queried, (Sizes{{300, 196}, {300, 196}, {300, 196}, {304, 200}}));
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kNoSize});
+    EXPECT_EQ(cam.CompressorHandler, kMsvc);
+    EXPECT_EQ(cam.CompressorName, "MS Video Codec");
+    // The stream format and the frames agree on the area's size.
+    EXPECT_EQ(Size(TempVideoFile), "300,196");
+    EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+    EXPECT_EQ(cam.Width, 300);
+}
+
+TEST_F(NegotiationTest, RefusedQuestionEndsTheRun) {
+    auto& cam = MakeWith([](int w, int h) { return w == 300 && h == 300; });
+    cam.Width = 300;
+    cam.Height = 196;
+    host.timer->SetEnabled(true);
+    host.frame->showing = true;
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"User aborted!"});
+    EXPECT_FALSE(cam.Recording);
+    EXPECT_EQ(StopReason, 2);
+    EXPECT_FALSE(host.frame->showing);
+    EXPECT_FALSE(host.timer->enabled);
+    EXPECT_EQ(host.Restores(), 1);
+    EXPECT_FALSE(FileExists(Target()));
+}
+
+TEST_F(NegotiationTest, NoCompressorChosenAsksBeforeOpeningAnything) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.CompressorIndex = -1;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kNoCompressor});
+    EXPECT_EQ(driver->queries, 0);
+    EXPECT_EQ(cam.CompressorName, "MS Video Codec");
+    EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+    EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "");
+
+    cam.CompressorIndex = -1;
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors().back(), "User aborted!");
+}
+
+TEST_F(NegotiationTest, CompressorThatCannotBeOpenedAsks) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    ASSERT_TRUE(vfw::ICRemove(vfw::ICTYPE_VIDEO, kTest));
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kCannotUse});
+    EXPECT_EQ(cam.CompressorHandler, kMsvc);
+    // The stream keeps the chosen entry's name.
+    EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "TestCodec");
+
+    cam.CompressorIndex = 7;  // beyond the catalogue
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors().back(), "User aborted!");
+}
+
+TEST_F(NegotiationTest, AviErrorOffersTheDefaultAndTheRepeatSkipsNegotiation) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    driver->failOpen = true;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), -1);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Error on set AVI stream format."});
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kCannotUse});
+    EXPECT_EQ(cam.CompressorHandler, kMsvc);
+    EXPECT_EQ(StopReason, 2);
+    EXPECT_TRUE(cam.Recording);
+
+    const int queries = driver->queries;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(driver->queries, queries);
+    EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+    EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "TestCodec");
+}
+
+TEST_F(NegotiationTest, AviErrorRefusedOrWithTheDefaultEndsTheRun) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    driver->failCompressAt = 2;
+    cam.TimeLimit.Enabled = false;
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{"Error on write data to AVI stream.", "User aborted!"}));
+    EXPECT_FALSE(FileExists(Target()));
+
+    // 'MSVC' itself failing: nothing left to fall back to.
+    auto failing = std::make_shared<SizeDriver>(kMsvc, "MSVC", [](int, int) { return true; });
+    failing->failOpen = true;
+    InstallDrivers({{kMsvc, failing}});
+    auto& plain = Make();
+    plain.CompressorIndex = -1;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    const auto errors = Errors();
+    EXPECT_EQ(std::vector<std::string>(errors.end() - 2, errors.end()),
+              (std::vector<std::string>{"Error on set AVI stream format.",
+                                        "Error creating AVI file with \"MS Video Codec\"."}));
+}
+
+TEST_F(NegotiationTest, MissingDefaultCompressorFailsTheCompressedStream) {
+    InstallDrivers({});
+    auto& cam = Make();
+    EXPECT_EQ(cam.CompressorCount, 0);
+    cam.CompressorIndex = -1;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{"Error on compress AVI stream.",
+                                        "Error creating AVI file with \"MS Video Codec\"."}));
+}
+
+TEST_F(NegotiationTest, TemporaryFilesThatCannotBeCreatedOrDeleted) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    const std::string videoFile = TempVideoFile;
+    TempVideoFile = folder.path() + "missing/~tempvideo.avi";
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors().front(), "Error on create AVI file.");
+    TempVideoFile = videoFile;
+
+    {
+        LockedFile lock(TempVideoFile);
+        host.Answer({false});
+        RunOnce(Target());
+        EXPECT_EQ(Errors()[2], "Can not delete video temp file.");
+    }
+    EXPECT_EQ(cam.FramesWritten, 0);
+}
+
+TEST_F(NegotiationTest, LockedAudioTempFileIsAnAviError) {
+    withAudio = true;
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.RecordAudio = true;
+    LockedFile lock(TempAudioFile);
+    host.Answer({false});
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{"Can not delete audio temp file.", "User aborted!"}));
+    EXPECT_EQ(cam.FramesWritten, 0);
+}
+
+TEST_F(NegotiationTest, GrabFailures) {
+    auto& cam = MakeWith([](int w, int) { return w % 2 == 0; });
+    desktop->failGrabNumber = desktop->grabCount + 1;  // the probe
+    cam.Recording = true;
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Error capturing a frame from screen."});
+    EXPECT_TRUE(cam.Recording) << "the worker's end clears it";
+    EXPECT_EQ(host.Restores(), 1);
+
+    cam.Width = 301;  // the adjusted probe fails
+    desktop->failGrabNumber = desktop->grabCount + 2;
+    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(Errors().size(), 2u);
+    EXPECT_EQ(Errors().back(), "Error capturing a frame from screen.");
+}
+
+TEST_F(NegotiationTest, GrabFailureInTheLoopKeepsWhatWasRecorded) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.TimeLimit.Enabled = false;
+    StopReason = 2;                                    // the previous recording was aborted
+    desktop->failGrabNumber = desktop->grabCount + 5;  // probe, then 3 frames
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(cam.FramesWritten, 3);
+    EXPECT_EQ(Errors().front(), "Error capturing a frame from screen.");
+    EXPECT_EQ(WrittenIndices(Target()).size(), 3u);
+
+    // Nothing written: nothing to merge, whatever the last stop was.
+    std::remove(Target().c_str());
+    StopReason = 1;
+    desktop->failGrabNumber = desktop->grabCount + 2;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_FALSE(FileExists(Target()));
+}
+
+}  // namespace
+}  // namespace velmora::enginetest
