@@ -44,6 +44,39 @@ struct EngineSettings {
 // and an area side below 1 becomes 16 pixels.
 EngineSettings ToEngineSettings(const TSettings& settings);
 
+// Copies the settings into the recording engine (TScreenCamera, or a test
+// double with its fields). Unset optionals leave the engine's values alone.
+template <typename Camera>
+void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
+    camera.CompressorIndex = e.CompressorIndex;
+    camera.Quality = e.Quality;
+    camera.ThreadPriority = static_cast<decltype(camera.ThreadPriority)>(e.ThreadPriority);
+    camera.CaptureCursor = e.CaptureCursor;
+    camera.RestoreAfterRecord = e.RestoreAfterRecord;
+    camera.MinimizeOnRecord = e.MinimizeOnRecord;
+    camera.KeyFrameEvery = e.KeyFrameEvery;
+    camera.FrameInterval = e.FrameInterval;
+    camera.FramesPerSecond = static_cast<decltype(camera.FramesPerSecond)>(e.FramesPerSecond);
+    if (e.TimeLimit) {
+        camera.TimeLimit.Enabled = true;
+        camera.TimeLimit.Hours = e.TimeLimit->Hours;
+        camera.TimeLimit.Minutes = e.TimeLimit->Minutes;
+        camera.TimeLimit.Seconds = e.TimeLimit->Seconds;
+    }
+    camera.Left = e.CaptureLeft;
+    camera.Top = e.CaptureTop;
+    camera.Width = e.CaptureWidth;
+    camera.Height = e.CaptureHeight;
+    if (e.CaptureMode)
+        camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
+    if (e.Audio) {
+        camera.RecordAudio = true;
+        camera.AudioFormatIndex = e.Audio->AudioFormatIndex;
+        camera.SelectAudioInput(e.Audio->AudioInputIndex);
+        camera.SetAudioInputVolume(e.Audio->AudioInputIndex, e.Audio->AudioVolumeValue);
+    }
+}
+
 // The compressor a first run records with: "Xvid MPEG-4 Codec", else
 // "Microsoft Video 1" (whole names, any letter case), else -1.
 int DefaultCompressorIndex(const std::vector<std::string>& compressorNames);

@@ -181,8 +181,7 @@ void TForm1::ApplySettings() {
     engineSettings_ = ToEngineSettings(Settings);
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
-    // The engine takes engineSettings_ here: its fields carry the engine's
-    // property names; unset optionals leave the engine's values as they are.
+    // With the engine created in FormCreate: CopyIntoEngine(engineSettings_, *camera).
 }
 
 bool TForm1::SaveSettings() {

@@ -1,0 +1,244 @@
+// The whole program on the private Xvfb with openbox, each test in its own
+// copy of the program folder, closed through the window manager as a user
+// would close it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "platform/x11/HotKeys.h"
+#include "tests/support/TestEnv.h"
+
+namespace fs = std::filesystem;
+using velmora::test::capture;
+using velmora::test::display24;
+using velmora::test::run;
+
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(20);
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+template <typename F>
+bool WaitFor(F condition, std::chrono::milliseconds patience = kPatience) {
+    const auto end = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+// A running copy of the program.
+class Program {
+  public:
+    Program(const fs::path& folder, std::vector<std::string> args) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // The sanitizer build of the program leaves the system libraries'
+            // caches (D-Bus, fonts) for the exit; they are not our leaks.
+            const std::string suppressions = (folder.parent_path() / "lsan.supp").string();
+            ::setenv("LSAN_OPTIONS",
+                     ("suppressions=" + suppressions + ":print_suppressions=0").c_str(), 1);
+            if (::chdir(folder.c_str()) != 0) _exit(126);
+            const std::string exe = (folder / "velmora").string();
+            std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~Program() {
+        if (!exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+    // Exit status, or nothing while it still runs after the wait.
+    std::optional<int> Exit(std::chrono::milliseconds patience = kPatience) {
+        if (!exited_)
+            WaitFor(
+                [&] {
+                    int status = 0;
+                    if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+                    exited_ = true;
+                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                    return true;
+                },
+                patience);
+        if (!exited_) return std::nullopt;
+        return status_;
+    }
+    bool Running() { return !Exit(std::chrono::milliseconds(0)); }
+
+    // The id of this process's window with exactly this title, or "".
+    std::string Window(const std::string& title) const {
+        std::istringstream lines(capture("wmctrl -lp"));
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string id, desktop, pid, host, name;
+            fields >> id >> desktop >> pid >> host;
+            std::getline(fields >> std::ws, name);
+            if (pid == std::to_string(pid_) && name == title) return id;
+        }
+        return {};
+    }
+    std::string WaitForWindow(const std::string& title) const {
+        std::string id;
+        WaitFor([&] { return !(id = Window(title)).empty(); });
+        return id;
+    }
+    void Close(const std::string& windowId) const { run("wmctrl -i -c " + windowId); }
+
+  private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+};
+
+class ProgramTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (display24().empty()) GTEST_SKIP() << "no test display";
+        char pattern[] = "/tmp/velmora-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        folder_ = root_ / "program";
+        fs::create_directory(folder_);
+        std::ofstream(root_ / "lsan.supp") << "leak:libfontconfig.so\nleak:libharfbuzz.so\n"
+                                              "leak:libfreetype.so\nleak:libdbus-1.so\n";
+        const fs::path build = VELMORA_BUILD_DIR;
+        fs::copy_file(build / "velmora", folder_ / "velmora");
+        fs::copy(build / "Language", folder_ / "Language", fs::copy_options::recursive);
+    }
+    void TearDown() override {
+        if (!root_.empty()) fs::remove_all(root_);
+    }
+    std::string TodaysLog() const {
+        std::string text;
+        if (fs::exists(folder_ / "Logs"))
+            for (const auto& entry : fs::directory_iterator(folder_ / "Logs"))
+                text += Slurp(entry.path());
+        return text;
+    }
+
+    fs::path root_, folder_;
+};
+
+struct XConnection {
+    XConnection() : c(xcb_connect(display24().c_str(), nullptr)) {}
+    ~XConnection() { xcb_disconnect(c); }
+    xcb_connection_t* c;
+};
+
+constexpr const char* kMainTitle = "Velmora 1.0.4";
+
+TEST_F(ProgramTest, SecondCopyExitsWithZeroAndTheFirstKeepsRunning) {
+    Program first(folder_, {});
+    const std::string mainWindow = first.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(mainWindow.empty());
+
+    Program second(folder_, {"-vc"});
+    const std::string notice = second.WaitForWindow("Velmora");
+    ASSERT_FALSE(notice.empty()) << "no \"already running\" box";
+    EXPECT_TRUE(second.Window(kMainTitle).empty());
+    second.Close(notice);
+    EXPECT_EQ(second.Exit(), 0);
+
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(first.Window(kMainTitle), mainWindow);
+    EXPECT_FALSE(fs::exists(folder_ / "Setup.ini")) << "the second copy wrote settings";
+    first.Close(mainWindow);
+    EXPECT_EQ(first.Exit(), 0);
+}
+
+TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunning) {
+    const std::string out = (folder_ / "Out Mixed/").string();
+    Program program(folder_, {"PATH=" + out, "time=abc"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    EXPECT_FALSE(fs::exists(folder_ / "Setup.ini"));
+
+    // F9 and F10 belong to the program now; another client cannot take them.
+    XConnection other;
+    {
+        velmora::platform::HotKeys keys(other.c);
+        EXPECT_FALSE(keys.Register(1, velmora::platform::kVkF9));
+        EXPECT_FALSE(keys.Register(2, velmora::platform::kVkF10));
+    }
+    EXPECT_NE(TodaysLog().find(" - The time= parameter is not a number"), std::string::npos)
+        << TodaysLog();
+
+    program.Close(window);
+    ASSERT_EQ(program.Exit(), 0);
+    const std::string ini = Slurp(folder_ / "Setup.ini");
+    for (const char* key : {"[Setup]\nLanguage=English\n",
+                            "[SetupApp]\n",
+                            "MinimizeCapture=0\n",
+                            "RestoreAfterRecord=1\n",
+                            "SendStats=1\n",
+                            "[SetupVideo]\n",
+                            "TypeCapture=1\n",
+                            "VideoFPS=15\n",
+                            "KeyFramesFreq=8\n",
+                            "CodecIndex=",
+                            "VideoQuality=90\n",
+                            "RegionTopPos=0\n",
+                            "RegionLeftPos=0\n",
+                            "RegionWidthPos=500\n",
+                            "RegionHeightPos=500\n",
+                            "CaptureCursor=1\n",
+                            "[SetupAudio]\n",
+                            "AudioRecordEnable=0\n",
+                            "AudioFormatIndex=-1\n",
+                            "AudioInputIndex=-1\n",
+                            "AudioVolumeValue=10\n"})
+        EXPECT_NE(ini.find(key), std::string::npos) << key << " missing from\n" << ini;
+    // The folder from the command line, exactly as written.
+    EXPECT_NE(ini.find("\nWorkDir=" + out + "\n"), std::string::npos) << ini;
+
+    // Gone with the program.
+    {
+        velmora::platform::HotKeys keys(other.c);
+        EXPECT_TRUE(keys.Register(1, velmora::platform::kVkF9));
+        EXPECT_TRUE(keys.Register(2, velmora::platform::kVkF10));
+    }
+}
+
+TEST_F(ProgramTest, SettingsThatCannotBeWrittenKeepTheWindowOpen) {
+    fs::create_directory(folder_ / "Setup.ini");
+    Program program(folder_, {});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    program.Close(window);
+
+    const std::string box = program.WaitForWindow("Velmora");
+    ASSERT_FALSE(box.empty()) << "no message box";
+    const std::string message = "Unable to write to " + (folder_ / "Setup.ini").string();
+    EXPECT_NE(TodaysLog().find(message), std::string::npos) << TodaysLog();
+    program.Close(box);
+
+    EXPECT_FALSE(program.Exit(std::chrono::milliseconds(1500))) << "the program ended";
+    EXPECT_EQ(program.Window(kMainTitle), window);
+    EXPECT_TRUE(fs::is_directory(folder_ / "Setup.ini"));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// The event log with a set clock and locale, writing into a temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <thread>
+#include <vector>
+
+#include "shell/EventLog.h"
+
+using velmora::EventLog;
+
+namespace {
+
+class EventLogTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        log_.SetClock([this] { return now_; });
+        log_.SetLocale(QLocale(QLocale::German, QLocale::Germany));
+        log_.SetStatusSink([this](const QString& text) { status_.push_back(text); });
+    }
+    QString FileText(const QString& name) {
+        QFile f(dir_.filePath(QStringLiteral("Logs/") + name));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll())
+                                           : QStringLiteral("<none>");
+    }
+
+    QTemporaryDir dir_;
+    EventLog log_{dir_.path() + u'/'};
+    QDateTime now_{QDate(2024, 1, 31), QTime(14, 25, 3)};
+    std::vector<QString> status_;
+};
+
+TEST_F(EventLogTest, LineUsesTheLocaleSeparatorsAndStatusShowsTheBareText) {
+    log_.Write(QStringLiteral("Hello"));
+    log_.Write(QString());
+    EXPECT_EQ(FileText(QStringLiteral("Log_2024-01-31.log")),
+              QStringLiteral("31.01.2024 14:25:03 - Hello\n31.01.2024 14:25:03 - \n"));
+    EXPECT_EQ(status_, (std::vector<QString>{QStringLiteral("Hello"), QString()}));
+
+    const QDateTime t(QDate(2024, 1, 31), QTime(9, 5, 7));
+    EXPECT_EQ(EventLog::LineFor(t, QLocale(QLocale::English, QLocale::UnitedStates), "x"),
+              QStringLiteral("31/01/2024 09:05:07 - x"));
+    EXPECT_EQ(EventLog::LineFor(t, QLocale(QLocale::Swedish, QLocale::Sweden), "x"),
+              QStringLiteral("31-01-2024 09:05:07 - x"));
+}
+
+TEST_F(EventLogTest, EntryAfterMidnightGoesToTheNextDaysFile) {
+    now_ = QDateTime(QDate(2024, 1, 31), QTime(23, 59, 59));
+    log_.Write(QStringLiteral("late"));
+    now_ = QDateTime(QDate(2024, 2, 1), QTime(0, 0, 1));
+    log_.Write(QStringLiteral("early"));
+    EXPECT_EQ(FileText(QStringLiteral("Log_2024-01-31.log")),
+              QStringLiteral("31.01.2024 23:59:59 - late\n"));
+    EXPECT_EQ(FileText(QStringLiteral("Log_2024-02-01.log")),
+              QStringLiteral("01.02.2024 00:00:01 - early\n"));
+}
+
+TEST_F(EventLogTest, DeletedFolderIsMadeAgainAndFailuresAreShownOnce) {
+    log_.Write(QStringLiteral("one"));
+    ASSERT_TRUE(QDir(dir_.filePath(QStringLiteral("Logs"))).removeRecursively());
+    log_.Write(QStringLiteral("two"));
+    EXPECT_EQ(FileText(QStringLiteral("Log_2024-01-31.log")),
+              QStringLiteral("31.01.2024 14:25:03 - two\n"));
+
+    // A file where the folder should be: nothing can be written.
+    ASSERT_TRUE(QDir(dir_.filePath(QStringLiteral("Logs"))).removeRecursively());
+    QFile blocker(dir_.filePath(QStringLiteral("Logs")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    status_.clear();
+    log_.Write(QStringLiteral("a"));
+    log_.Write(QStringLiteral("b"));
+    ASSERT_EQ(status_.size(), 3u);
+    EXPECT_TRUE(status_[1].startsWith(QStringLiteral("a  (Unable to write to ")));
+    EXPECT_EQ(status_[2], QStringLiteral("b"));
+
+    // Once writing works again, a later failure is shown again.
+    ASSERT_TRUE(blocker.remove());
+    log_.Write(QStringLiteral("c"));
+    ASSERT_TRUE(QDir(dir_.filePath(QStringLiteral("Logs"))).removeRecursively());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    status_.clear();
+    log_.Write(QStringLiteral("d"));
+    EXPECT_EQ(status_.size(), 2u);
+}
+
+TEST_F(EventLogTest, AppendsFromSeveralThreadsStayWholeLines) {
+    log_.SetStatusSink(nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 200; ++i)
+                log_.Write(QStringLiteral("thread %1 entry %2").arg(t).arg(i));
+        });
+    for (auto& t : threads) t.join();
+    const QStringList lines =
+        FileText(QStringLiteral("Log_2024-01-31.log")).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 800);
+    for (const QString& line : lines)
+        EXPECT_TRUE(line.startsWith(QStringLiteral("31.01.2024 14:25:03 - thread ")))
+            << line.toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// The settings file layer against real files in a temporary folder.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/profile/Profile.h"
+
+using namespace velmora::platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProfileTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("velmora-profile-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        file_ = (dir_ / "Setup.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Put(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
+    std::string Contents() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    fs::path dir_;
+    std::string file_;
+};
+
+TEST(ParseProfileInt, DecimalAndBothHexFormsWithinThirtyTwoBits) {
+    EXPECT_EQ(ParseProfileInt("42"), 42);
+    EXPECT_EQ(ParseProfileInt("  -7 "), -7);
+    EXPECT_EQ(ParseProfileInt("0x1F"), 31);
+    EXPECT_EQ(ParseProfileInt("$ff"), 255);
+    EXPECT_EQ(ParseProfileInt("$FFFFFFFF"), -1);
+    EXPECT_EQ(ParseProfileInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(ParseProfileInt("2147483648"), std::nullopt);
+    EXPECT_EQ(ParseProfileInt("0x100000000"), std::nullopt);
+    for (const char* bad : {"", "abc", "12abc", "0x", "$", "1.5", "0xG1", "- 1"})
+        EXPECT_EQ(ParseProfileInt(bad), std::nullopt) << bad;
+}
+
+TEST_F(ProfileTest, NamesIgnoreCaseValuesAreTrimmedUnquotedAndCut) {
+    Put("; comment=not a key\n[SetupVideo]\n  workdir =  /home/Ann/Videos/  \n"
+        "Quoted=\"  spaced  \"\nLong=" +
+        std::string(3000, 'x') + "\n[Other]\nWorkDir=wrong\n");
+    PrivateProfile ini(file_);
+    ASSERT_TRUE(ini.Load());
+    EXPECT_EQ(ini.ReadString("SETUPVIDEO", "WorkDir", "-"), "/home/Ann/Videos/");
+    EXPECT_EQ(ini.ReadString("setupvideo", "quoted", "-"), "  spaced  ");
+    EXPECT_EQ(ini.ReadString("SetupVideo", "Long", "-").size(), kMaxProfileValue);
+    EXPECT_EQ(ini.ReadString("SetupVideo", "Missing", "def"), "def");
+    EXPECT_EQ(ini.ReadString("Nowhere", "WorkDir", "def"), "def");
+    EXPECT_EQ(ini.ReadString("", "; comment", "def"), "def");
+}
+
+TEST_F(ProfileTest, IntegersAndBooleansFallBackOnlyWhenUnreadable) {
+    Put("[S]\nHex=0x10\nDollar=$10\nBad=ten\nCursor=5\nOff=0\n");
+    PrivateProfile ini(file_);
+    ASSERT_TRUE(ini.Load());
+    EXPECT_EQ(ini.ReadInteger("S", "Hex", -1), 16);
+    EXPECT_EQ(ini.ReadInteger("S", "Dollar", -1), 16);
+    EXPECT_EQ(ini.ReadInteger("S", "Bad", -1), -1);
+    EXPECT_TRUE(ini.ReadBool("S", "Cursor", false));
+    EXPECT_FALSE(ini.ReadBool("S", "Off", true));
+    EXPECT_TRUE(ini.ReadBool("S", "Bad", true));
+}
+
+TEST_F(ProfileTest, WritesInPlaceAppendsKeysToTheirSectionAndSectionsAtTheEnd) {
+    Put("[A]\r\n; keep me\r\nkey=old\r\nOther=1\r\n\r\n[B]\r\nx=1\r\n");
+    ASSERT_TRUE(WritePrivateProfileString("a", "KEY", "new", file_));
+    ASSERT_TRUE(WritePrivateProfileString("A", "Added", "2", file_));
+    ASSERT_TRUE(WritePrivateProfileString("C", "y", "3", file_));
+    EXPECT_EQ(Contents(),
+              "[A]\r\n; keep me\r\nkey=new\r\nOther=1\r\nAdded=2\r\n\r\n[B]\r\nx=1\r\n"
+              "[C]\r\ny=3\r\n");
+    EXPECT_EQ(GetPrivateProfileString("a", "key", "", file_), "new");
+}
+
+TEST_F(ProfileTest, NewFileGetsSectionsInWriteOrder) {
+    PrivateProfile ini(file_);
+    ASSERT_TRUE(ini.Load());  // absent: empty
+    ini.WriteString("Setup", "Language", "English");
+    ini.WriteBool("SetupApp", "SendStats", true);
+    ini.WriteInteger("SetupVideo", "VideoFPS", 15);
+    ini.WriteBool("SetupApp", "MinimizeCapture", false);
+    ASSERT_TRUE(ini.Save());
+    EXPECT_EQ(Contents(),
+              "[Setup]\nLanguage=English\n[SetupApp]\nSendStats=1\nMinimizeCapture=0\n"
+              "[SetupVideo]\nVideoFPS=15\n");
+}
+
+TEST_F(ProfileTest, FailedSaveLeavesTargetAndNoTemporaryFiles) {
+    fs::create_directory(file_);  // a folder where the file should be
+    PrivateProfile ini(file_);
+    EXPECT_FALSE(ini.Load());
+    ini.WriteString("Setup", "Language", "English");
+    EXPECT_FALSE(ini.Save());
+    EXPECT_FALSE(WritePrivateProfileString("Setup", "Language", "x", file_));
+    EXPECT_TRUE(fs::is_directory(file_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    // A folder that cannot take the temporary file.
+    const std::string missing = (dir_ / "gone" / "Setup.ini").string();
+    EXPECT_FALSE(WritePrivateProfileString("Setup", "Language", "x", missing));
+}
+
+TEST_F(ProfileTest, SaveKeepsModeAndWritesThroughSymbolicLinks) {
+    Put("[S]\nk=1\n");
+    ::chmod(file_.c_str(), 0640);
+    const auto link = dir_ / "link.ini";
+    fs::create_symlink(file_, link);
+    ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", link.string()));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(Contents(), "[S]\nk=2\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProfileTest, FileWithoutFinalNewlineAndWithBomStaysReadable) {
+    Put("\xEF\xBB\xBF[S]\nk=1");
+    EXPECT_EQ(GetPrivateProfileInt("S", "k", 0, file_), 1);
+    ASSERT_TRUE(WritePrivateProfileString("T", "j", "2", file_));
+    EXPECT_EQ(GetPrivateProfileInt("S", "k", 0, file_), 1);
+    EXPECT_EQ(GetPrivateProfileInt("T", "j", 0, file_), 2);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// Settings file, command line and what ApplySettings hands to the engine.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "shell/CommandLine.h"
+#include "shell/EngineSettings.h"
+#include "shell/Settings.h"
+
+using namespace velmora;
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class SettingsFileTest : public testing::Test {
+  protected:
+    std::string Path() const { return dir_.filePath(QStringLiteral("Setup.ini")).toStdString(); }
+    void Put(const std::string& text) { std::ofstream(Path()) << text; }
+    QTemporaryDir dir_;
+};
+
+TEST_F(SettingsFileTest, AbsentOrEmptyFileGivesEveryDefault) {
+    for (const bool create : {false, true}) {
+        if (create) Put("");
+        const TSettings s = ReadSettings(Path(), "/opt/velmora/");
+        EXPECT_EQ(s.Language, "English");
+        EXPECT_EQ(s.WorkDir, "/opt/velmora/");
+        EXPECT_EQ(s.TypeCapture, 1);
+        EXPECT_EQ(s.VideoFPS, 15);
+        EXPECT_EQ(s.KeyFramesFreq, 8);
+        EXPECT_EQ(s.VideoQuality, 90);
+        EXPECT_EQ(s.CodecIndex, -1);
+        EXPECT_EQ(s.RegionLeftPos, 0);
+        EXPECT_EQ(s.RegionTopPos, 0);
+        EXPECT_EQ(s.RegionWidthPos, 500);
+        EXPECT_EQ(s.RegionHeightPos, 500);
+        EXPECT_EQ(s.AudioVolumeValue, 10);
+        EXPECT_EQ(s.AudioFormatIndex, -1);
+        EXPECT_EQ(s.AudioInputIndex, -1);
+        EXPECT_TRUE(s.CaptureCursor && s.RestoreAfterRecord && s.SendStats);
+        EXPECT_FALSE(s.MinimizeCapture || s.AudioRecordEnable);
+        EXPECT_EQ(s.PriorityIndex, 3);
+        EXPECT_FALSE(s.RecordTimeEnabled);
+    }
+}
+
+TEST(DefaultCompressorIndex, XvidThenMicrosoftVideoOneByWholeNameIgnoringCase) {
+    EXPECT_EQ(DefaultCompressorIndex({"Microsoft Video 1", "x264", "XVID MPEG-4 CODEC"}), 2);
+    EXPECT_EQ(DefaultCompressorIndex({"Xvid MPEG-4 Codec 2", "microsoft video 1"}), 1);
+    EXPECT_EQ(DefaultCompressorIndex({"Microsoft Video 10", "Motion JPEG"}), -1);
+    EXPECT_EQ(DefaultCompressorIndex({}), -1);
+}
+
+TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
+    Put("[setupvideo]\nCaptureCursor=5\nVideoQuality=0x32\nKeyFramesFreq=$0A\nCodecIndex=two\n"
+        "VideoFPS=0\nRegionWidthPos=0\nRegionHeightPos=-3\nWorkDir=/home/Ann/Videos/\n"
+        "[SetupApp]\nSendStats=0\n");
+    TSettings s = ReadSettings(Path(), "/p/");
+    EXPECT_TRUE(s.CaptureCursor);
+    EXPECT_EQ(s.VideoQuality, 50);
+    EXPECT_EQ(s.KeyFramesFreq, 10);
+    EXPECT_EQ(s.CodecIndex, -1);
+    EXPECT_EQ(s.VideoFPS, 1);
+    EXPECT_EQ(s.RegionWidthPos, 16);
+    EXPECT_EQ(s.RegionHeightPos, 16);
+    EXPECT_EQ(s.WorkDir, "/home/Ann/Videos/");
+    EXPECT_FALSE(s.SendStats);
+    Put("[SetupVideo]\nVideoFPS=99\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").VideoFPS, 50);
+
+    // A true value of 5 goes back as 1.
+    Put("[SetupVideo]\nCaptureCursor=5\n");
+    ASSERT_TRUE(WriteSettings(ReadSettings(Path(), "/p/"), Path()));
+    EXPECT_NE(Slurp(Path()).find("CaptureCursor=1\n"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
+    TSettings s;
+    s.WorkDir = "/out/";
+    s.Language = "German";
+    s.TypeCapture = 0;
+    s.RegionLeftPos = 11;
+    s.AudioRecordEnable = true;
+    s.AudioVolumeValue = 77;
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    const std::string text = Slurp(Path());
+    const auto setup = text.find("[Setup]\n"), app = text.find("[SetupApp]"),
+               video = text.find("[SetupVideo]"), audio = text.find("[SetupAudio]");
+    EXPECT_EQ(setup, 0u);
+    EXPECT_LT(setup, app);
+    EXPECT_LT(app, video);
+    EXPECT_LT(video, audio);
+    for (const char* key :
+         {"Language=", "MinimizeCapture=", "RestoreAfterRecord=", "SendStats=", "WorkDir=",
+          "TypeCapture=", "VideoFPS=", "KeyFramesFreq=", "CodecIndex=", "VideoQuality=",
+          "RegionTopPos=", "RegionLeftPos=", "RegionWidthPos=", "RegionHeightPos=",
+          "CaptureCursor=", "AudioRecordEnable=", "AudioFormatIndex=", "AudioInputIndex=",
+          "AudioVolumeValue="})
+        EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
+    const TSettings back = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(back.WorkDir, "/out/");
+    EXPECT_EQ(back.Language, "German");
+    EXPECT_EQ(back.TypeCapture, 0);
+    EXPECT_EQ(back.RegionLeftPos, 11);
+    EXPECT_TRUE(back.AudioRecordEnable);
+    EXPECT_EQ(back.AudioVolumeValue, 77);
+}
+
+TEST_F(SettingsFileTest, OtherSectionsKeysAndCommentsSurviveASave) {
+    Put("; my notes\n[Mine]\nColour=blue\n\n[SetupVideo]\n; fps below\nVideoFPS=25\nExtra=yes\n");
+    TSettings s = ReadSettings(Path(), "/p/");
+    s.VideoFPS = 30;
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    const std::string text = Slurp(Path());
+    EXPECT_EQ(
+        text.rfind("; my notes\n[Mine]\nColour=blue\n\n[SetupVideo]\n; fps below\nVideoFPS=30\n"
+                   "Extra=yes\n",
+                   0),
+        0u)
+        << text;
+}
+
+TEST_F(SettingsFileTest, UnwritableFileFailsAndIsLeftAlone) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("Setup.ini")));
+    EXPECT_FALSE(WriteSettings(TSettings{}, Path()));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(Path())).isDir());
+}
+
+TEST(ApplicationTitle, FileNameCutAtFirstDotWithOnlyTheFirstLetterUpperCase) {
+    EXPECT_EQ(ApplicationTitle("/usr/bin/velmora"), "Velmora");
+    EXPECT_EQ(ApplicationTitle("/x/RecorderApp.bin"), "Recorderapp");
+    EXPECT_EQ(ApplicationTitle("VELMORA.old.1"), "Velmora");
+}
+
+// ---------------------------------------------------------------- command line
+
+struct Parsed {
+    bool start;
+    TSettings settings;
+    int invalidTimeLogs = 0;
+};
+
+Parsed Parse(std::vector<std::string> parameters) {
+    Parsed p{};
+    p.settings.WorkDir = "/before/";
+    p.start = ReadCommandLine(parameters, p.settings, [&] { ++p.invalidTimeLogs; });
+    return p;
+}
+
+TEST(CommandLine, TimeSetsHoursMinutesSecondsAndEnablesOnlyAboveZero) {
+    Parsed p = Parse({"time=3725"});
+    EXPECT_FALSE(p.start);
+    EXPECT_TRUE(p.settings.RecordTimeEnabled);
+    EXPECT_EQ(p.settings.RecordHours, 1);
+    EXPECT_EQ(p.settings.RecordMinutes, 2);
+    EXPECT_EQ(p.settings.RecordSeconds, 5);
+    p = Parse({"TIME=0"});
+    EXPECT_FALSE(p.settings.RecordTimeEnabled);
+    EXPECT_EQ(p.settings.RecordHours + p.settings.RecordMinutes + p.settings.RecordSeconds, 0);
+}
+
+TEST(CommandLine, BadTimeLogsCancelsRecordingAndStopsReading) {
+    Parsed p = Parse({"-vc", "time=abc", "path=/after/", "/vc"});
+    EXPECT_FALSE(p.start);
+    EXPECT_EQ(p.invalidTimeLogs, 1);
+    EXPECT_EQ(p.settings.WorkDir, "/before/");
+    EXPECT_TRUE(Parse({"/VC"}).start);
+    EXPECT_TRUE(Parse({"time=abc", "-vc"}).invalidTimeLogs == 1);
+}
+
+TEST(CommandLine, PathSwitchIgnoresCaseButKeepsTheFolderAsWritten) {
+    EXPECT_EQ(Parse({"PATH=/tmp/Out/"}).settings.WorkDir, "/tmp/Out/");
+    // No separator is added: the folder is a prefix of the file names.
+    EXPECT_EQ(Parse({"path=/tmp/Out"}).settings.WorkDir, "/tmp/Out");
+    EXPECT_EQ(Parse({"-vc", "Path=/a/", "unknown"}).settings.WorkDir, "/a/");
+}
+
+// ---------------------------------------------------------------- engine settings
+
+// Stands in for TScreenCamera: the fields ApplySettings fills.
+struct FakeCamera {
+    struct {
+        bool Enabled = false;
+        std::uint8_t Hours = 9, Minutes = 9, Seconds = 9;
+    } TimeLimit;
+    std::int32_t CompressorIndex = 7, Quality = 0, KeyFrameEvery = 0, FrameInterval = 0;
+    std::uint32_t ThreadPriority = 0, FramesPerSecond = 0;
+    bool CaptureCursor = false, RestoreAfterRecord = false, MinimizeOnRecord = true;
+    std::atomic<std::int32_t> Left{-1}, Top{-1};
+    std::int32_t Width = 0, Height = 0;
+    std::uint8_t CaptureMode = 0;
+    bool RecordAudio = false;
+    std::int32_t AudioFormatIndex = 5;
+    std::vector<std::string> calls;
+    void SelectAudioInput(int i) { calls.push_back("select " + std::to_string(i)); }
+    void SetAudioInputVolume(int i, int v) {
+        calls.push_back("volume " + std::to_string(i) + " " + std::to_string(v));
+    }
+};
+
+TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
+    TSettings s;
+    s.CodecIndex = 2;
+    s.PriorityIndex = 0;
+    s.MinimizeCapture = true;
+    s.KeyFramesFreq = 12;
+    s.TypeCapture = 0;
+    s.RegionLeftPos = 10, s.RegionTopPos = 20, s.RegionWidthPos = 300, s.RegionHeightPos = 200;
+    FakeCamera camera;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CompressorIndex, 2);
+    EXPECT_EQ(camera.Quality, 9000);
+    EXPECT_EQ(camera.ThreadPriority, 0u);
+    EXPECT_TRUE(camera.CaptureCursor && camera.RestoreAfterRecord && camera.MinimizeOnRecord);
+    EXPECT_EQ(camera.KeyFrameEvery, 12);
+    EXPECT_EQ(camera.FrameInterval, 66);
+    EXPECT_EQ(camera.FramesPerSecond, 15u);
+    EXPECT_EQ(camera.Left, 10);
+    EXPECT_EQ(camera.Top, 20);
+    EXPECT_EQ(camera.Width, 300);
+    EXPECT_EQ(camera.Height, 200);
+    EXPECT_EQ(camera.CaptureMode, 1);
+    // Switched off: the limit and the audio choice stay as the engine had them.
+    EXPECT_FALSE(camera.TimeLimit.Enabled);
+    EXPECT_EQ(camera.TimeLimit.Hours, 9);
+    EXPECT_FALSE(camera.RecordAudio);
+    EXPECT_EQ(camera.AudioFormatIndex, 5);
+    EXPECT_TRUE(camera.calls.empty());
+
+    s.TypeCapture = 1;
+    s.VideoFPS = 50;
+    s.RecordTimeEnabled = true;
+    s.RecordHours = 257, s.RecordMinutes = 2, s.RecordSeconds = 5;  // hours in one byte
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CaptureMode, 2);
+    EXPECT_EQ(camera.FrameInterval, 20);
+    EXPECT_TRUE(camera.TimeLimit.Enabled);
+    EXPECT_EQ(camera.TimeLimit.Hours, 1);
+    EXPECT_EQ(camera.TimeLimit.Minutes, 2);
+    EXPECT_EQ(camera.TimeLimit.Seconds, 5);
+
+    s.TypeCapture = 7;  // neither: the mode stays
+    camera.CaptureMode = 0;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CaptureMode, 0);
+}
+
+TEST(ApplySettings, AudioOnlyWithRecordingEnabledAndBothIndicesValid) {
+    TSettings s;
+    s.AudioRecordEnable = true;
+    s.AudioFormatIndex = 3;
+    s.AudioInputIndex = -1;
+    EXPECT_FALSE(ToEngineSettings(s).Audio);
+    s.AudioInputIndex = 1;
+    s.AudioRecordEnable = false;
+    EXPECT_FALSE(ToEngineSettings(s).Audio);
+    s.AudioRecordEnable = true;
+    s.AudioVolumeValue = 40;
+    FakeCamera camera;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_TRUE(camera.RecordAudio);
+    EXPECT_EQ(camera.AudioFormatIndex, 3);
+    EXPECT_EQ(camera.calls, (std::vector<std::string>{"select 1", "volume 1 40"}));
+}
+
+TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
+    TSettings s;
+    s.VideoFPS = 0;  // would divide by zero
+    s.RegionWidthPos = 0;
+    s.RegionHeightPos = -5;
+    const EngineSettings e = ToEngineSettings(s);
+    EXPECT_EQ(e.FramesPerSecond, 1);
+    EXPECT_EQ(e.FrameInterval, 1000);
+    EXPECT_EQ(e.CaptureWidth, 16);
+    EXPECT_EQ(e.CaptureHeight, 16);
+}
+
+}  // namespace
