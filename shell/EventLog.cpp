@@ -55,6 +55,11 @@ void EventLog::SetLocale(const QLocale& locale) {
     locale_ = locale;
 }
 
+QString EventLog::LogFolder() const {
+    const QString base = folder_.isEmpty() ? QString::fromStdString(ProgramFolder()) : folder_;
+    return base + QStringLiteral("Logs/");
+}
+
 QString EventLog::DateSeparator(const QLocale& locale) {
     return SeparatorIn(locale.dateFormat(QLocale::ShortFormat), QStringLiteral("/"));
 }
@@ -116,7 +121,7 @@ void EventLog::Write(const QString& text) {
 }
 
 EventLog& ProgramLog() {
-    static EventLog log(QString::fromStdString(ProgramFolder()));
+    static EventLog log;
     return log;
 }
 

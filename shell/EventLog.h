@@ -16,8 +16,9 @@ namespace velmora {
 
 class EventLog {
   public:
-    // folder: the program folder, ending with '/'.
-    explicit EventLog(QString folder);
+    // folder: where Logs/ goes, ending with '/'; empty: the program folder
+    // as it is at each write.
+    explicit EventLog(QString folder = {});
 
     // Set before the first Write, from the UI thread. The sink runs under the
     // log's lock and must not wait for another thread.
@@ -27,7 +28,7 @@ class EventLog {
 
     void Write(const QString& text);
 
-    QString LogFolder() const { return folder_ + QStringLiteral("Logs/"); }
+    QString LogFolder() const;
     // "Log_2024-01-31.log"
     static QString FileNameFor(const QDate& date);
     // "31.01.2024 14:25:03 - text" with the locale's date and time separators.

@@ -118,8 +118,8 @@ class ProgramTest : public testing::Test {
   protected:
     void SetUp() override {
         if (display24().empty()) GTEST_SKIP() << "no test display";
-        char pattern[] = "/tmp/velmora-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        std::string pattern = (fs::temp_directory_path() / "velmora-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
         folder_ = root_ / "program";
         fs::create_directory(folder_);
