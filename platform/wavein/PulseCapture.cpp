@@ -218,13 +218,14 @@ std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEF
     }
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    // The server's own fragment size: asking for small fragments with
-    // ADJUST_LATENCY made a remapped source deliver at a third of real time.
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    // 25 ms fragments, with the source asked for that latency: otherwise an
+    // idle source keeps its longest latency, sound comes in bursts of seconds
+    // and the end of a recording is still in the server at the stop.
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(25000, &spec));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE |
-                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(capture->stream, source.empty() ? nullptr : source.c_str(), &attr,
                                  flags) < 0) {
         code = MMSYSERR_ALLOCATED;
