@@ -122,6 +122,10 @@ PA
     # streams get data within tens of milliseconds.
     setsid parec --latency-msec=20 -d micsink.monitor --raw >/dev/null 2>&1 </dev/null &
     echo $! >>"$pids"
+    # A new null sink renders about two seconds ahead before it runs in real
+    # time: until then its monitor, and so the microphone, gives nothing.
+    wait_for 10 sh -c '[ "$(timeout 1 parec --latency-msec=20 -d fakemic --raw 2>/dev/null |
+        head -c 4410 | wc -c)" = 4410 ]' || { echo "the microphone gives no sound" >&2; return 1; }
     cat >"$envfile" <<VARS
 XDG_RUNTIME_DIR=$runtime
 PULSE_SERVER=$PULSE_SERVER
