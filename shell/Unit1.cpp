@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,12 +14,18 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "common/FolderPicker.h"
+#include "common/Functions.h"
 #include "common/ProgramFolder.h"
+#include "engine/ScreenCamera.h"
+#include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
+#include "shell/ButtonImages.h"
 #include "shell/CommandLine.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/Language.h"
+#include "shell/QtCameraHost.h"
 #include "shell/Settings.h"
 
 namespace velmora {
@@ -28,6 +35,11 @@ namespace {
 constexpr int kStartCapturing = 1;
 constexpr int kStopCapturing = 2;
 
+// The panel strip's caption: which way the panel goes on a click.
+QString StripCaption(QChar arrow) {
+    return QStringList(12, QString(arrow)).join(u'\n');
+}
+
 template <typename T>
 T* Make(QWidget* parent, const char* name, QRect geometry) {
     auto* w = new T(parent);
@@ -36,12 +48,14 @@ T* Make(QWidget* parent, const char* name, QRect geometry) {
     return w;
 }
 
-QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& text,
-                            QRect geometry) {
+QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& text, int image,
+                            QRect geometry, Qt::ToolButtonStyle style) {
     auto* b = Make<QToolButton>(parent, name, geometry);
     b->setText(text);
     b->setAutoRaise(true);
-    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIcon(ButtonImageIcon(image));
+    b->setIconSize(QSize(32, 32));
+    b->setToolButtonStyle(style);
     return b;
 }
 
@@ -55,9 +69,14 @@ TForm1::TForm1(QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     CreateControls();
     FormCreate();
+    // The panel reads the settings FormCreate has just loaded.
+    addForm_ = new TAddForm(this);
 }
 
 TForm1::~TForm1() {
+    // The engine first: its worker may still report, and it may still ask.
+    camera_.reset();
+    host_.reset();
     hotKeys_.reset();  // ungrabs F9 and F10
     ProgramLog().SetStatusSink(nullptr);
     SetLanguageWindow(LanguageWindow::Main, nullptr);
@@ -67,38 +86,53 @@ void TForm1::CreateControls() {
     auto* client = new QWidget(this);
     setCentralWidget(client);
     setFixedSize(287, 204);
+    setWindowIcon(ButtonImageIcon(kImageProgram));
 
     // The images sit behind their buttons and mark the chosen capture type.
-    Image1 = Make<QLabel>(client, "Image1", {6, 6, 108, 53});
-    Image2 = Make<QLabel>(client, "Image2", {6, 62, 108, 53});
+    Image1 = Make<QLabel>(client, "Image1", {6, 4, 108, 53});
+    Image2 = Make<QLabel>(client, "Image2", {6, 60, 108, 53});
     for (QLabel* image : {Image1, Image2}) {
         image->setAutoFillBackground(true);
         image->setStyleSheet(QStringLiteral("background-color: rgba(255, 119, 164, 130);"));
     }
-    Button4 = MakeToolButton(client, "Button4", QStringLiteral("Specific\nArea"), {6, 6, 108, 53});
-    Button5 = MakeToolButton(client, "Button5", QStringLiteral("Full\nScreen"), {6, 62, 108, 53});
-    Button1 = MakeToolButton(client, "Button1", QStringLiteral("Record (F9)"), {118, 6, 76, 53});
-    Button3 = MakeToolButton(client, "Button3", QStringLiteral("Options"), {196, 6, 70, 53});
-    AboutButton = MakeToolButton(client, "AboutButton", QString(), {118, 62, 38, 38});
-    sSpeedButton1 = MakeToolButton(client, "sSpeedButton1", QString(), {228, 62, 38, 38});
-    Label1 = Make<QLabel>(client, "Label1", {6, 118, 200, 16});
+    constexpr auto kBeside = Qt::ToolButtonTextBesideIcon;
+    constexpr auto kUnder = Qt::ToolButtonTextUnderIcon;
+    constexpr auto kIconOnly = Qt::ToolButtonIconOnly;
+    Button4 = MakeToolButton(client, "Button4", QStringLiteral("Specific\nArea"), kImageArea,
+                             {6, 4, 108, 53}, kBeside);
+    Button5 = MakeToolButton(client, "Button5", QStringLiteral("Full\nScreen"), kImageFull,
+                             {6, 60, 108, 53}, kBeside);
+    Button1 = MakeToolButton(client, "Button1", QStringLiteral("Record (F9)"), kImageRecord,
+                             {117, 4, 78, 53}, kUnder);
+    button1Image_ = kImageRecord;
+    Button3 = MakeToolButton(client, "Button3", QStringLiteral("Options"), kImageOptions,
+                             {197, 4, 72, 53}, kUnder);
+    AboutButton =
+        MakeToolButton(client, "AboutButton", QString(), kImageAbout, {117, 60, 78, 53}, kIconOnly);
+    sSpeedButton1 = MakeToolButton(client, "sSpeedButton1", QString(), kImageExit,
+                                   {197, 60, 72, 53}, kIconOnly);
+    Label1 = Make<QLabel>(client, "Label1", {8, 115, 200, 16});
     Label1->setText(QStringLiteral("Save to folder:"));
-    Edit8 = Make<QLineEdit>(client, "Edit8", {6, 134, 228, 22});
+    Edit8 = Make<QLineEdit>(client, "Edit8", {6, 132, 232, 24});
     Edit8->setReadOnly(true);
     Edit8->setText(QStringLiteral("Video.avi"));
-    FilesButton = MakeToolButton(client, "FilesButton", QString(), {238, 132, 28, 26});
-    sProgressBar1 = Make<QProgressBar>(client, "sProgressBar1", {6, 160, 190, 18});
+    FilesButton = MakeToolButton(client, "FilesButton", QString(), kImageFolder, {240, 129, 30, 30},
+                                 kIconOnly);
+    FilesButton->setIconSize(QSize(24, 24));
+    sProgressBar1 = Make<QProgressBar>(client, "sProgressBar1", {6, 161, 192, 18});
     sProgressBar1->setRange(0, 100);
     sProgressBar1->setValue(0);
     sProgressBar1->setTextVisible(false);
-    Button2 = Make<QPushButton>(client, "Button2", {200, 158, 66, 22});
+    Button2 = Make<QPushButton>(client, "Button2", {201, 159, 68, 22});
     Button2->setText(QStringLiteral("Cancel"));
     Button2->setEnabled(false);
-    sButton2 = MakeToolButton(client, "sButton2", QString(), {273, 0, 14, 177});
-    sButton2->setText(QStringList(12, QStringLiteral(">")).join(u'\n'));
-    QFont bold = sButton2->font();
-    bold.setBold(true);
-    sButton2->setFont(bold);
+    sButton2 = Make<QToolButton>(client, "sButton2", {273, 0, 14, 177});
+    sButton2->setAutoRaise(true);
+    sButton2->setText(StripCaption(u'>'));
+    QFont strip = sButton2->font();
+    strip.setBold(true);
+    strip.setPixelSize(11);
+    sButton2->setFont(strip);
 
     sStatusBar1 = new QStatusBar(this);
     sStatusBar1->setObjectName(QStringLiteral("sStatusBar1"));
@@ -115,8 +149,19 @@ void TForm1::CreateControls() {
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     Timer2->start();
+
+    connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QToolButton::clicked, this, &TForm1::Button3Click);
+    connect(Button4, &QToolButton::clicked, this, &TForm1::Button4Click);
+    connect(Button5, &QToolButton::clicked, this, &TForm1::FullButtonClick);
+    connect(FilesButton, &QToolButton::clicked, this, &TForm1::sButton1Click);
+    connect(sButton2, &QToolButton::clicked, this, &TForm1::sButton2Click);
+    connect(sSpeedButton1, &QToolButton::clicked, this, &TForm1::sSpeedButton1Click);
+    connect(AboutButton, &QToolButton::clicked, this, &TForm1::AboutButtonClick);
 }
 
 void TForm1::FormCreate() {
@@ -145,11 +190,9 @@ void TForm1::FormCreate() {
     const bool f10 = hotKeys_->Register(kStopCapturing, platform::kVkF10);
     hotKeysRegistered_ = f9 && f10;
 
-    // The recording engine, its three event handlers and its compressor
-    // catalogue join here; until then the name list is empty and CodecIndex
-    // keeps what the file says.
+    CreateEngine();
     Settings.PriorityIndex = 3;
-    Settings.CompressorNames.clear();
+    Settings.CompressorNames = camera_->ListCompressors();
     if (Settings.CodecIndex == -1)
         Settings.CodecIndex = DefaultCompressorIndex(Settings.CompressorNames);
 
@@ -157,6 +200,39 @@ void TForm1::FormCreate() {
     Image2->setVisible(Settings.TypeCapture != 0);
     Timer1->start();
     ApplyLanguage();
+}
+
+void TForm1::CreateEngine() {
+    QtCameraHost::Hooks hooks;
+    hooks.summaryFigures = [this] {
+        engine::MergeSummaryFigures figures;
+        // On the worker, which wrote the frame size itself: the size that was
+        // recorded, also for full screen.
+        if (engine::TScreenCamera* engine = engine::CurrentEngine) {
+            figures.areaWidth = static_cast<int>(engine->ActualWidth);
+            figures.areaHeight = static_cast<int>(engine->ActualHeight);
+        }
+        figures.droppedPercent = droppedPercent_;
+        return figures;
+    };
+    hooks.afterEngineWork = [this] { FollowEngine(); };
+    host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
+    // The temporary files go where WorkDir points now, before the command line.
+    camera_ = std::make_unique<engine::TScreenCamera>(*host_, Settings.WorkDir);
+    camera_->OnCameraError = [this](engine::TScreenCamera* sender, const std::string& text) {
+        CameraError(sender, text);
+    };
+    camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
+                                     bool& proceed) {
+        CameraSaveProgress(sender, percent, proceed);
+    };
+    // The capture loop has ended: when the engine ended it by itself the
+    // window goes back to idle.
+    camera_->OnStop = [this](engine::TScreenCamera*) {
+        QMetaObject::invokeMethod(
+            this, [this] { FollowEngine(); }, Qt::QueuedConnection);
+    };
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -170,10 +246,13 @@ void TForm1::FormShow() {
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i)
         parameters.push_back(arguments[i].toStdString());
-    recordRequested_ =
-        ReadCommandLine(parameters, Settings, [] { WriteLog(LogTexts(1)); }) || recordRequested_;
+    const bool requested = ReadCommandLine(parameters, Settings, [] { WriteLog(LogTexts(1)); });
     ApplySettings();
-    // A requested recording starts here as the Record button starts one.
+    // A window shown again must not start the command line's recording twice.
+    if (requested && !recordRequested_) {
+        recordRequested_ = true;
+        StartCapture();
+    }
     Edit8->setText(QString::fromStdString(Settings.WorkDir));
 }
 
@@ -181,7 +260,7 @@ void TForm1::ApplySettings() {
     engineSettings_ = ToEngineSettings(Settings);
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
-    // With the engine created in FormCreate: CopyIntoEngine(engineSettings_, *camera).
+    if (camera_) CopyIntoEngine(engineSettings_, *camera_);
 }
 
 bool TForm1::SaveSettings() {
@@ -204,14 +283,212 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TForm1::HotKeyPressed(int /*virtualKey*/) {
-    // F9 starts and F10 stops a recording once the window has its recording
-    // control.
+void TForm1::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // The docked panel follows the window.
+    if (addForm_ && addForm_->isVisible()) DockAddForm();
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The frame around the recorded area stays up when the window goes down.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && camera_)
+        camera_->AppMinimized();
+}
+
+// ------------------------------------------------------------ recording control
+
+void TForm1::StartCapture() {
+    // A previous recording still being merged owns the temporary files.
+    if (!camera_ || camera_->Recording || camera_->WorkerRunning()) return;
+    WriteLog(QString());
+    mergeProgress_.Reset();
+    droppedPercent_ = 0.0;
+    ApplySettings();
+    const QString name = TargetFileName(QDateTime::currentDateTime());
+    const QString path =
+        UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
+                         [](const QString& file) { return QFileInfo::exists(file); });
+    camera_->StartRecording(path.toStdString());
+    WriteLog(QFileInfo(path).fileName());
+    SetButton1Image(kImageStop);
+    Button1->setText(MsgTexts(2));
+    for (QToolButton* b : {Button3, Button4, Button5}) b->setEnabled(false);
+    recordingShown_ = true;
+    // A run that fails at once has already told the UI thread; look now too.
+    FollowEngine();
+}
+
+void TForm1::StopCapture() {
+    ShowIdleControls();
+    if (camera_) camera_->StopRecording();
+}
+
+void TForm1::ShowIdleControls() {
+    Button1->setText(MsgTexts(1));
+    for (QToolButton* b : {Button3, Button4, Button5}) b->setEnabled(true);
+    SetButton1Image(kImageRecord);
+    recordingShown_ = false;
+}
+
+void TForm1::FollowEngine() {
+    if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
+}
+
+void TForm1::SetButton1Image(int index) {
+    button1Image_ = index;
+    Button1->setIcon(ButtonImageIcon(index));
+}
+
+void TForm1::HotKeyPressed(int virtualKey) {
+    switch (virtualKey) {
+        case platform::kVkEscape:
+            // The area selector closes here once it is part of the program.
+            break;
+        case platform::kVkReturn:
+            // The area selector's AcceptSelection runs here once it is part
+            // of the program.
+            break;
+        case platform::kVkF9:
+            if (camera_ && !camera_->Recording) StartCapture();
+            break;
+        case platform::kVkF10:
+            if (camera_ && camera_->Recording) StopCapture();
+            break;
+        default:
+            break;
+    }
+}
+
+// ------------------------------------------------------------ control handlers
+
+void TForm1::Button1Click() {
+    if (camera_ && camera_->Recording)
+        StopCapture();
+    else
+        StartCapture();
+}
+
+void TForm1::Button2Click() {
+    mergeProgress_.RequestCancel();
+}
+
+void TForm1::Button3Click() {
+    // The options dialog opens here, modally, once it is part of the program.
+}
+
+void TForm1::AboutButtonClick() {
+    // The about box opens here, modally, once it is part of the program.
+}
+
+void TForm1::Button4Click() {
+    Settings.TypeCapture = 0;
+    Image1->show();
+    Image2->hide();
+    addForm_->SetAreaEditsEnabled(true);
+    // The area selector (ShowAreaSelector) opens here once it is part of the
+    // program.
+}
+
+void TForm1::FullButtonClick() {
+    Settings.TypeCapture = 1;
+    Image1->hide();
+    Image2->show();
+    addForm_->SetAreaEditsEnabled(false);
+    Settings.RegionTopPos = 0;
+    Settings.RegionHeightPos = GetScreenHeight();
+    Settings.RegionLeftPos = 0;
+    Settings.RegionWidthPos = GetScreenWidth();
+    addForm_->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
+                         Settings.RegionHeightPos);
+}
+
+void TForm1::sButton1Click() {
+    QString folder = QString::fromStdString(Settings.WorkDir);
+    BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
+                    false, true);
+    Settings.WorkDir = folder.toStdString();
+    if (folder.isEmpty()) return;
+    if (!folder.endsWith(u'/')) folder += u'/';
+    Settings.WorkDir = folder.toStdString();
+    Edit8->setText(folder);
+}
+
+void TForm1::sButton2Click() {
+    if (addForm_->isVisible()) {
+        addForm_->hide();
+        sButton2->setText(StripCaption(u'>'));
+        return;
+    }
+    DockAddForm();
+    addForm_->show();
+    sButton2->setText(StripCaption(u'<'));
+    ApplyLanguage();
+    // The language sets the Record caption; a running recording keeps Stop.
+    if (recordingShown_) Button1->setText(MsgTexts(2));
+}
+
+void TForm1::DockAddForm() {
+    const QRect frame = frameGeometry();
+    addForm_->move(frame.x() + frame.width(), frame.y());
+}
+
+void TForm1::sSpeedButton1Click() {
+    if (camera_ && camera_->Recording) {
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                        QStringLiteral("Video capturing is running.  Exit now?"),
+                        QMessageBox::Yes | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("ExitQuestion"));
+        if (box.exec() != QMessageBox::Yes) return;
+    }
+    close();
+}
+
+void TForm1::Timer1Timer() {
+    // The stop square blinks while recording.
+    if (camera_ && camera_->Recording)
+        SetButton1Image(button1Image_ == kImageStop ? kImageEmpty : kImageStop);
 }
 
 void TForm1::Timer2Timer() {
     Timer2->stop();
-    // The update check runs from here when Settings.SendStats allows it.
+    // The update check (CheckForUpdate) runs here when Settings.SendStats
+    // allows it, once it is part of the program.
+}
+
+// ------------------------------------------------------------ engine events
+
+void TForm1::CameraError(engine::TScreenCamera*, const std::string& text) {
+    WriteLog(QString::fromStdString(text));
+}
+
+void TForm1::CameraUpdate(engine::TScreenCamera* sender) {
+    // On the worker, which writes these figures itself.
+    LiveFigures figures;
+    figures.compressorName = QString::fromStdString(sender->CompressorName);
+    figures.elapsedText = QString::fromStdString(sender->ElapsedText);
+    figures.lastInterval = sender->LastInterval;
+    figures.framesWritten = sender->FramesWritten;
+    figures.framesDropped = sender->FramesDropped;
+    const QString text = LiveFiguresText(
+        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7)}, QLocale());
+    droppedPercent_ = DroppedPercentOf(figures.framesWritten, figures.framesDropped);
+    QMetaObject::invokeMethod(
+        this, [this, text] { addForm_->Label1->setText(text); }, Qt::QueuedConnection);
+}
+
+void TForm1::CameraSaveProgress(engine::TScreenCamera*, std::int32_t percent, bool& Continue) {
+    // On the worker: decided here, shown later by the UI thread, never waited for.
+    const MergeProgress::Step step = mergeProgress_.Report(percent);
+    for (const int n : step.logTexts) WriteLog(LogTexts(n));
+    QMetaObject::invokeMethod(
+        this,
+        [this, step] {
+            Button2->setEnabled(step.cancelEnabled);
+            sProgressBar1->setValue(step.progress);
+        },
+        Qt::QueuedConnection);
+    Continue = step.proceed;
 }
 
 }  // namespace velmora

@@ -1,13 +1,18 @@
 #pragma once
 // The main window: created first, and closing it ends the program. Its
-// creation does the program's start-up (settings, hot keys, language), its
-// first showing reads the command line, and closing it saves the settings.
+// creation does the program's start-up (settings, hot keys, the recording
+// engine, language), its first showing reads the command line, and closing it
+// saves the settings. It starts and stops recordings, shows what the engine
+// reports, and lets the user cancel the merge of a finished recording.
 
 #include <QMainWindow>
 #include <array>
+#include <atomic>
 #include <memory>
+#include <string>
 
 #include "shell/EngineSettings.h"
+#include "shell/RecordingTexts.h"
 
 class QLabel;
 class QLineEdit;
@@ -19,7 +24,12 @@ class QToolButton;
 
 namespace velmora {
 
+namespace engine {
+class TScreenCamera;
+}
 class HotKeyFilter;
+class QtCameraHost;
+class TAddForm;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -44,17 +54,56 @@ class TForm1 : public QMainWindow {
     // Whether F9 and F10 could be grabbed (another program may own them).
     bool hotKeysRegistered() const { return hotKeysRegistered_; }
 
+    engine::TScreenCamera* Camera() const { return camera_.get(); }
+    TAddForm* AddForm() const { return addForm_; }
+    // Dropped frames of the running recording in percent, for the merge's
+    // summary line.
+    double DroppedPercent() const { return droppedPercent_; }
+    // The image Button1 shows now (a ButtonImage number).
+    int Button1Image() const { return button1Image_; }
+
+    // ---- recording control (UI thread)
+    void StartCapture();
+    void StopCapture();
+    void ShowIdleControls();
+    // A press of a registered global hot key, by its virtual-key code.
+    void HotKeyPressed(int virtualKey);
+
+    // ---- control handlers (UI thread)
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void FullButtonClick();
+    void sButton1Click();
+    void sButton2Click();
+    void sSpeedButton1Click();
+    void AboutButtonClick();
+    void Timer1Timer();
+    void Timer2Timer();
+
+    // ---- engine events (recording worker; the catalogue may raise an error
+    // on the UI thread)
+    void CameraError(engine::TScreenCamera* sender, const std::string& text);
+    void CameraUpdate(engine::TScreenCamera* sender);
+    void CameraSaveProgress(engine::TScreenCamera* sender, std::int32_t percent, bool& Continue);
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void CreateControls();
     void FormCreate();
     void FormShow();
-    // A press of a registered global hot key.
-    void HotKeyPressed(int virtualKey);
-    void Timer2Timer();
+    void CreateEngine();
+    // Returns the window to idle once the engine has ended a recording by
+    // itself (time limit, failure, a refused compressor).
+    void FollowEngine();
+    void SetButton1Image(int index);
+    void DockAddForm();
 
     QToolButton* Button4 = nullptr;  // specific area
     QLabel* Image1 = nullptr;
@@ -74,12 +123,22 @@ class TForm1 : public QMainWindow {
     QToolButton* sButton2 = nullptr;  // companion panel strip
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
+    TAddForm* addForm_ = nullptr;
 
     std::unique_ptr<HotKeyFilter> hotKeys_;
+    std::unique_ptr<QtCameraHost> host_;
+    std::unique_ptr<engine::TScreenCamera> camera_;
     bool hotKeysRegistered_ = false;
     bool recordRequested_ = false;
     bool firstRun_ = false;
+    // The controls show a recording (StartCapture until idle again).
+    bool recordingShown_ = false;
+    int button1Image_ = 0;
     EngineSettings engineSettings_;
+
+    // Shared with the worker.
+    MergeProgress mergeProgress_;
+    std::atomic<double> droppedPercent_{0.0};
 };
 
 }  // namespace velmora

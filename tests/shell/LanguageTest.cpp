@@ -50,9 +50,11 @@ class LanguageTest : public testing::Test {
     }
     static std::map<QString, QString> Captions(QWidget* window) {
         std::map<QString, QString> captions;
+        // Only this window's controls: the companion panel is a child window.
         for (auto* b : window->findChildren<QAbstractButton*>())
-            captions[b->objectName()] = b->text();
-        for (auto* l : window->findChildren<QLabel*>()) captions[l->objectName()] = l->text();
+            if (b->window() == window) captions[b->objectName()] = b->text();
+        for (auto* l : window->findChildren<QLabel*>())
+            if (l->window() == window) captions[l->objectName()] = l->text();
         return captions;
     }
 

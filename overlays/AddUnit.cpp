@@ -1,0 +1,135 @@
+#include "overlays/AddUnit.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+
+#include "common/Functions.h"
+#include "shell/Language.h"
+#include "shell/Settings.h"
+
+namespace velmora {
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry,
+                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setAlignment(alignment);
+    return label;
+}
+
+QSpinBox* MakeSpin(QWidget* parent, const char* name, int minimum, int maximum, int step,
+                   bool typing, QRect geometry) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QLatin1String(name));
+    spin->setGeometry(geometry);
+    spin->setRange(minimum, maximum);
+    spin->setSingleStep(step);
+    spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (!typing)  // the arrows still step; the text cannot be typed over
+        if (auto* edit = spin->findChild<QLineEdit*>()) edit->setReadOnly(true);
+    return spin;
+}
+
+// An upper limit of 0 or below means no upper limit.
+int UpperLimit(int limit) {
+    return limit > 0 ? limit : INT_MAX;
+}
+
+}  // namespace
+
+TAddForm::TAddForm(QWidget* owner) : QWidget(owner, Qt::Tool) {
+    SetLanguageWindow(LanguageWindow::Add, this);
+    setObjectName(QStringLiteral("AddForm"));
+    setWindowTitle(QStringLiteral("Positions and information"));
+    CreateControls();
+    FormCreate();
+}
+
+TAddForm::~TAddForm() {
+    SetLanguageWindow(LanguageWindow::Add, nullptr);
+}
+
+void TAddForm::CreateControls() {
+    setFixedSize(196, 204);
+    constexpr int kLabelX = 8, kLabelW = 58, kEditX = 68, kEditW = 90, kPxX = 162;
+    constexpr int kRowH = 24, kRow0 = 8, kRowStep = 28;
+    const auto row = [&](int i) { return kRow0 + i * kRowStep; };
+
+    // Rows: left, top, width, height; the labels' names are those the
+    // language files use.
+    MakeLabel(this, "Label3", QStringLiteral("Left :"), {kLabelX, row(0), kLabelW, kRowH});
+    sSpinEdit2 = MakeSpin(this, "sSpinEdit2", 0, INT_MAX, 1, true, {kEditX, row(0), kEditW, kRowH});
+    MakeLabel(this, "Label11", QStringLiteral("px"), {kPxX, row(0), 28, kRowH});
+    MakeLabel(this, "Label2", QStringLiteral("Top :"), {kLabelX, row(1), kLabelW, kRowH});
+    sSpinEdit1 = MakeSpin(this, "sSpinEdit1", 0, INT_MAX, 1, true, {kEditX, row(1), kEditW, kRowH});
+    MakeLabel(this, "Label9", QStringLiteral("px"), {kPxX, row(1), 28, kRowH});
+    MakeLabel(this, "Label4", QStringLiteral("Width :"), {kLabelX, row(2), kLabelW, kRowH});
+    sSpinEdit3 = MakeSpin(this, "sSpinEdit3", 10, 5000, 8, false, {kEditX, row(2), kEditW, kRowH});
+    MakeLabel(this, "Label13", QStringLiteral("px"), {kPxX, row(2), 28, kRowH});
+    MakeLabel(this, "Label5", QStringLiteral("Height :"), {kLabelX, row(3), kLabelW, kRowH});
+    sSpinEdit4 = MakeSpin(this, "sSpinEdit4", 10, 2500, 8, false, {kEditX, row(3), kEditW, kRowH});
+    MakeLabel(this, "Label14", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Information"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(4, row(4) - 2, 188, 204 - row(4) - 2);
+    Label1 = new QLabel(GroupBox1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1->setTextFormat(Qt::PlainText);
+    auto* layout = new QVBoxLayout(GroupBox1);
+    layout->setContentsMargins(6, 2, 6, 4);
+    layout->addWidget(Label1);
+
+    connect(sSpinEdit1, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit1Change);
+    connect(sSpinEdit2, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit2Change);
+    connect(sSpinEdit3, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit3Change);
+    connect(sSpinEdit4, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit4Change);
+}
+
+void TAddForm::FormCreate() {
+    ApplyLanguage();
+    SetAreaEditsEnabled(Settings.TypeCapture == 0);
+    ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
+               Settings.RegionHeightPos);
+    // The position limits follow the screen, set only now so the stored
+    // position is shown as it is; a position beyond the screen stays the
+    // limit until the user moves it.
+    sSpinEdit1->setMaximum(std::max(UpperLimit(GetScreenHeight() - 1), sSpinEdit1->value()));
+    sSpinEdit2->setMaximum(std::max(UpperLimit(GetScreenWidth() - 1), sSpinEdit2->value()));
+}
+
+void TAddForm::SetAreaEditsEnabled(bool enabled) {
+    for (QSpinBox* edit : {sSpinEdit1, sSpinEdit2, sSpinEdit3, sSpinEdit4})
+        edit->setEnabled(enabled);
+}
+
+void TAddForm::ShowRegion(int left, int top, int width, int height) {
+    sSpinEdit1->setValue(top);
+    sSpinEdit2->setValue(left);
+    sSpinEdit3->setValue(width);
+    sSpinEdit4->setValue(height);
+}
+
+// The panel does not save: the values go to the file with the other settings.
+void TAddForm::sSpinEdit1Change(int value) {
+    Settings.RegionTopPos = value;
+}
+void TAddForm::sSpinEdit2Change(int value) {
+    Settings.RegionLeftPos = value;
+}
+void TAddForm::sSpinEdit3Change(int value) {
+    Settings.RegionWidthPos = value;
+}
+void TAddForm::sSpinEdit4Change(int value) {
+    Settings.RegionHeightPos = value;
+}
+
+}  // namespace velmora

@@ -1,0 +1,47 @@
+#pragma once
+// The companion panel docked to the main window's right side: the capture
+// area as four numbers the user can change, and the live figures of the
+// running recording.
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QSpinBox;
+
+namespace velmora {
+
+class TAddForm : public QWidget {
+    Q_OBJECT
+
+  public:
+    // A tool window of owner: it stays above it and out of the task bar.
+    explicit TAddForm(QWidget* owner);
+    ~TAddForm() override;
+
+    // The area edits: top, left, width, height. Each writes its value into
+    // its region setting when the value it shows changes.
+    QSpinBox* sSpinEdit1 = nullptr;
+    QSpinBox* sSpinEdit2 = nullptr;
+    QSpinBox* sSpinEdit3 = nullptr;
+    QSpinBox* sSpinEdit4 = nullptr;
+    // The live figures of the running recording.
+    QLabel* Label1 = nullptr;
+
+    // Enables or disables the four area edits together.
+    void SetAreaEditsEnabled(bool enabled);
+    // Puts the region into the edits, each clamped to its limits.
+    void ShowRegion(int left, int top, int width, int height);
+
+  private:
+    void CreateControls();
+    void FormCreate();
+    void sSpinEdit1Change(int value);
+    void sSpinEdit2Change(int value);
+    void sSpinEdit3Change(int value);
+    void sSpinEdit4Change(int value);
+
+    QGroupBox* GroupBox1 = nullptr;
+};
+
+}  // namespace velmora
