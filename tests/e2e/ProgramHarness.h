@@ -1,0 +1,150 @@
+#pragma once
+// Runs copies of the whole program on the private Xvfb with openbox, each in
+// its own temporary program folder, and looks at them from outside as a user
+// (and the window manager) would.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestEnv.h"
+
+namespace velmora::e2e {
+
+namespace fs = std::filesystem;
+using velmora::test::capture;
+using velmora::test::display24;
+using velmora::test::run;
+
+constexpr auto kPatience = std::chrono::seconds(20);
+
+inline std::string Slurp(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+template <typename F>
+bool WaitFor(F condition, std::chrono::milliseconds patience = kPatience) {
+    const auto end = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+// A running copy of the program.
+class Program {
+  public:
+    Program(const fs::path& folder, std::vector<std::string> args) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // The sanitizer build of the program leaves the system libraries'
+            // caches (D-Bus, fonts) for the exit; they are not our leaks.
+            const std::string suppressions = (folder.parent_path() / "lsan.supp").string();
+            ::setenv("LSAN_OPTIONS",
+                     ("suppressions=" + suppressions + ":print_suppressions=0").c_str(), 1);
+            if (::chdir(folder.c_str()) != 0) _exit(126);
+            const std::string exe = (folder / "velmora").string();
+            std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~Program() {
+        if (!exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+    // Exit status, or nothing while it still runs after the wait.
+    std::optional<int> Exit(std::chrono::milliseconds patience = kPatience) {
+        if (!exited_)
+            WaitFor(
+                [&] {
+                    int status = 0;
+                    if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+                    exited_ = true;
+                    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                    return true;
+                },
+                patience);
+        if (!exited_) return std::nullopt;
+        return status_;
+    }
+    bool Running() { return !Exit(std::chrono::milliseconds(0)); }
+
+    // The id of this process's window with exactly this title, or "".
+    std::string Window(const std::string& title) const {
+        std::istringstream lines(capture("wmctrl -lp"));
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string id, desktop, pid, host, name;
+            fields >> id >> desktop >> pid >> host;
+            std::getline(fields >> std::ws, name);
+            if (pid == std::to_string(pid_) && name == title) return id;
+        }
+        return {};
+    }
+    std::string WaitForWindow(const std::string& title) const {
+        std::string id;
+        WaitFor([&] { return !(id = Window(title)).empty(); });
+        return id;
+    }
+    void Close(const std::string& windowId) const { run("wmctrl -i -c " + windowId); }
+
+  private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+};
+
+class ProgramTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (display24().empty()) GTEST_SKIP() << "no test display";
+        std::string pattern = (fs::temp_directory_path() / "velmora-e2e-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        folder_ = root_ / "program";
+        fs::create_directory(folder_);
+        std::ofstream(root_ / "lsan.supp") << "leak:libfontconfig.so\nleak:libharfbuzz.so\n"
+                                              "leak:libfreetype.so\nleak:libdbus-1.so\n";
+        const fs::path build = VELMORA_BUILD_DIR;
+        fs::copy_file(build / "velmora", folder_ / "velmora");
+        fs::copy(build / "Language", folder_ / "Language", fs::copy_options::recursive);
+    }
+    void TearDown() override {
+        if (!root_.empty()) fs::remove_all(root_);
+    }
+    std::string TodaysLog() const {
+        std::string text;
+        if (fs::exists(folder_ / "Logs"))
+            for (const auto& entry : fs::directory_iterator(folder_ / "Logs"))
+                text += Slurp(entry.path());
+        return text;
+    }
+
+    fs::path root_, folder_;
+};
+
+inline constexpr const char* kMainTitle = "Velmora 1.0.4";
+
+}  // namespace velmora::e2e

@@ -1,0 +1,184 @@
+// Recordings of the whole program under the private Xvfb with openbox: from
+// the command line, with the global hot keys, and leaving while one runs.
+// Files are checked with ffprobe.
+
+#include <map>
+#include <regex>
+
+#include "tests/e2e/ProgramHarness.h"
+
+namespace fs = std::filesystem;
+using namespace velmora::e2e;
+using velmora::test::capture;
+using velmora::test::run;
+
+namespace {
+
+constexpr auto kRecordingPatience = std::chrono::seconds(40);
+
+std::vector<fs::path> Recordings(const fs::path& folder) {
+    std::vector<fs::path> found;
+    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
+    if (fs::exists(folder))
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (std::regex_match(entry.path().filename().string(), name))
+                found.push_back(entry.path());
+    return found;
+}
+
+// ffprobe's view of each stream: key=value pairs.
+std::vector<std::map<std::string, std::string>> Streams(const fs::path& file) {
+    const std::string out = capture(
+        "ffprobe -v error -show_entries "
+        "stream=codec_type,codec_tag_string,r_frame_rate,duration -of default=nw=0 '" +
+        file.string() + "'");
+    std::vector<std::map<std::string, std::string>> streams;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line == "[STREAM]") streams.emplace_back();
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && !streams.empty())
+            streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return streams;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Each part found after the one before it.
+::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
+    std::size_t at = 0;
+    for (const std::string& part : parts) {
+        at = text.find(part, at);
+        if (at == std::string::npos)
+            return ::testing::AssertionFailure() << "\"" << part << "\" not in order in\n" << text;
+        at += part.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class RecordingTest : public ProgramTest {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        out_ = root_ / "out";
+        fs::create_directory(out_);
+    }
+    std::string OutArg() const { return "path=" + out_.string() + "/"; }
+    bool Merged(std::size_t files = 1) {
+        return WaitFor(
+            [&] {
+                return Recordings(out_).size() == files &&
+                       Count(TodaysLog(), " - Video file saved\n") == files;
+            },
+            kRecordingPatience);
+    }
+    fs::path out_;
+};
+
+TEST_F(RecordingTest, CommandLineRecordsAboutThreeSecondsOnItsOwnAndMerges) {
+    Program program(folder_, {"-vc", "time=3", OutArg()});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(Merged()) << TodaysLog();
+
+    const fs::path file = Recordings(out_).front();
+    const auto streams = Streams(file);
+    ASSERT_EQ(streams.size(), 1u) << file;
+    EXPECT_EQ(streams[0].at("codec_type"), "video");
+    EXPECT_EQ(streams[0].at("codec_tag_string"), "XVID");  // the default compressor
+    EXPECT_EQ(streams[0].at("r_frame_rate"), "15/1");
+    const double seconds = std::stod(streams[0].at("duration"));
+    EXPECT_GT(seconds, 2.5);
+    EXPECT_LT(seconds, 4.0);
+
+    // The engine took its temporary folder before the command line's path=.
+    EXPECT_TRUE(WaitFor([&] { return !fs::exists(folder_ / "~tempvideo.avi"); }));
+    EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+
+    const std::string log = TodaysLog();
+    EXPECT_TRUE(InOrder(
+        log, {" - \n", " - " + file.filename().string() + "\n", " - Saving the video file...\n",
+              " - Video file saved\n", " - Recorded with "}));
+    EXPECT_EQ(Count(log, " - Saving the video file...\n"), 1u) << log;
+
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+TEST_F(RecordingTest, F9StartsOnlyWhenIdleAndF10StopsOnlyWhenRecordingWhateverHasTheFocus) {
+    Program program(folder_, {OutArg()});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+
+    // Another program's window takes the focus; it goes by itself later.
+    const std::string other = capture(
+        "xmessage -timeout 60 -title Elsewhere elsewhere "
+        ">/dev/null 2>&1 & echo $!");
+    const pid_t otherPid = std::stoi(other);
+    ASSERT_TRUE(WaitFor([] { return run("wmctrl -a Elsewhere") == 0; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return capture("xdotool getactivewindow getwindowname") == "Elsewhere\n"; }));
+
+    run("xdotool key F10");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 0u) << "F10 started something";
+
+    run("xdotool key F9");
+    ASSERT_TRUE(WaitFor([&] { return Count(TodaysLog(), " - VideoRecord_") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    run("xdotool key F9");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 1u) << "F9 started a second recording";
+
+    run("xdotool key F10");
+    ASSERT_TRUE(Merged()) << TodaysLog();
+    const auto streams = Streams(Recordings(out_).front());
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].at("codec_type"), "video");
+    EXPECT_GT(std::stod(streams[0].at("duration")), 1.5);
+
+    // Idle again: F10 does nothing, F9 records once more.
+    run("xdotool key F10");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 1u);
+
+    ::kill(otherPid, SIGTERM);
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesLeavesWithoutAFile) {
+    Program program(folder_, {"-vc", OutArg()});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempvideo.avi"); }));
+
+    // The exit button is the door at the right of the second row.
+    const std::string clickExit = "xdotool mousemove --window " + window + " 233 86 click 1";
+    run(clickExit);
+    std::string box = program.WaitForWindow("Velmora");
+    ASSERT_FALSE(box.empty()) << "no question";
+    run("xdotool windowactivate --sync " + box + " key Escape");
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Velmora").empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(program.Running()) << "Cancel left the program";
+    EXPECT_TRUE(fs::exists(folder_ / "~tempvideo.avi")) << "Cancel stopped the recording";
+
+    run(clickExit);
+    box = program.WaitForWindow("Velmora");
+    ASSERT_FALSE(box.empty()) << "no question the second time";
+    run("xdotool windowactivate --sync " + box + " key Return");
+    EXPECT_EQ(program.Exit(kRecordingPatience), 0);
+    EXPECT_TRUE(Recordings(out_).empty()) << "a recording left by Yes was merged";
+    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_TRUE(fs::exists(folder_ / "Setup.ini"));
+}
+
+}  // namespace
