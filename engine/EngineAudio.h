@@ -2,6 +2,7 @@
 // The engine's view of the audio recorder and the input mixer. The audio
 // library implements them behind the host; the engine only drives them.
 
+#include <cstdint>
 #include <string>
 
 namespace velmora::engine {
@@ -21,6 +22,10 @@ class TEngineAudioRecorder {
     virtual bool WaitForInactive(int timeoutMs) = 0;
     virtual int DefaultPCMFormat() = 0;
     virtual std::string FormatDescription(int format) = 0;
+    // When the first sample in the file was taken, as the sound server dates
+    // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
+    // the merge can line the sound up with the picture.
+    virtual std::int64_t FirstSampleTime() = 0;
 };
 
 // The recording side of the sound card: destinations, their Master line and

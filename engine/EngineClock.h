@@ -14,6 +14,10 @@ class TEngineClock {
     virtual std::int64_t timeGetTime() = 0;
     // Blocks the calling thread for about ms milliseconds.
     virtual void Sleep(std::int64_t ms) = 0;
+    // This clock's reading at a steady_clock moment (nanoseconds since its
+    // epoch), so that times the sound server gives can be set against the
+    // capture loop's start. The system clock is the steady clock in ms.
+    virtual std::int64_t FromSteadyNs(std::int64_t steadyNs) { return steadyNs / 1000000; }
 };
 
 std::shared_ptr<TEngineClock> SystemClock();

@@ -6,6 +6,7 @@
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
+#include "engine/SoundAlign.h"
 #include "engine/TempFiles.h"
 
 namespace velmora::engine {
@@ -18,6 +19,9 @@ constexpr FOURCC kDefaultHandler = MakeFourCC('M', 'S', 'V', 'C');
 constexpr std::int64_t kMaxSleepMs = 10;
 // How long the merge waits for the recorder to finish the WAV file.
 constexpr int kAudioCloseTimeoutMs = 10000;
+// A first sample dated further than this from the loop's start is no sound
+// server's latency but a clock mix-up: the sound is then left as it is.
+constexpr std::int64_t kMaxSoundShiftMs = 5000;
 }  // namespace
 
 std::int32_t TScreenCamera::FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond) {
@@ -49,6 +53,9 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     aviErrorPending_ = false;
     grabFailedInLoop_ = false;
     tempFilesKept_ = false;
+    loopStarted_ = false;
+    firstSampleNs_ = -1;
+    soundComplete_ = true;
 
     if ((VideoForWindowsVersion() >> 16) < 0x010A) {
         CameraError("Failure: Video for windows version too old!");
@@ -124,21 +131,42 @@ void TScreenCamera::StopAudio() {
     try {
         if (recorder_->Active()) {
             // The recorder closes the WAV file on its own thread; the merge may
-            // read it only once that has happened. Asking it to stop a second
-            // time would only raise "already closed".
+            // read it only once that has happened. The second stop request is
+            // made only while the close is pending: after it, it would raise
+            // "already closed".
             recorder_->SetActive(false);
-            recorder_->WaitForInactive(kAudioCloseTimeoutMs);
+            if (recorder_->Active()) recorder_->Stop();
+            if (!recorder_->WaitForInactive(kAudioCloseTimeoutMs)) {
+                soundComplete_ = false;
+                CameraError(
+                    "The sound recorder did not finish the sound file; the video is "
+                    "saved without sound.");
+            }
         }
+        firstSampleNs_ = recorder_->FirstSampleTime();
     } catch (const std::exception& e) {
         CameraError(e.what());
     } catch (...) {
     }
 }
 
+void TScreenCamera::AlignSoundTrack() {
+    if (!loopStarted_ || firstSampleNs_ < 0 || !FileExists(TempAudioFile)) return;
+    // Positive: the first sample was taken after the first frame.
+    const std::int64_t shift = clock_->FromSteadyNs(firstSampleNs_) - loopStartMs_;
+    if (shift == 0 || shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return;
+    std::string error;
+    if (!ShiftWaveStart(TempAudioFile, shift, error))
+        CameraError("Can not line the sound up with the picture: " + error);
+}
+
 void TScreenCamera::MergeRecording(const std::string& targetFile) {
     mergeStreams_[0] = mergeStreams_[1] = nullptr;
     OpenTempStream(TempVideoFile, mergeStreams_[0]);
-    if (RecordAudio) OpenTempStream(TempAudioFile, mergeStreams_[1]);
+    if (RecordAudio && soundComplete_) {
+        AlignSoundTrack();
+        OpenTempStream(TempAudioFile, mergeStreams_[1]);
+    }
     // Only streams that opened are handed on, video first.
     PAVISTREAM streams[2] = {nullptr, nullptr};
     int count = 0;
@@ -171,6 +199,8 @@ void TScreenCamera::CaptureLoop() {
     FramesWritten = 0;
     FramesDropped = 0;
     const std::int64_t start = clock_->timeGetTime();
+    loopStartMs_ = start;
+    loopStarted_ = true;
     bool first = true;
 
     while (Recording) {

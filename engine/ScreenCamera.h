@@ -177,6 +177,7 @@ class TScreenCamera {
     void CaptureLoop();
     void WaitForIndex(std::int64_t start, std::int32_t index);
     void StopAudio();
+    void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
     void KeepTempFiles(const std::string& target, std::string& text);
     void RecordThreadDone();
@@ -215,6 +216,12 @@ class TScreenCamera {
     bool skipNegotiation_ = false;
     int appliedPriority_ = -1;
     vfw::PAVISTREAM mergeStreams_[2] = {nullptr, nullptr};
+    // The sound's place against the picture: the loop's clock zero and the
+    // first sample's time as the recorder reported it (-1 unknown).
+    std::int64_t loopStartMs_ = 0;
+    bool loopStarted_ = false;
+    std::int64_t firstSampleNs_ = -1;
+    bool soundComplete_ = true;  // false: the recorder never finished the WAV
     bool tempFilesKept_ = false;
 };
 

@@ -54,7 +54,9 @@ struct WaveInDevice {
     }
 
     void deliver(const char* data, std::size_t n, std::int64_t captureTime) {
-        if (firstSampleNs < 0 && captureTime >= 0) firstSampleNs = captureTime;
+        // The time of the first byte a buffer keeps, not of bytes lost for
+        // want of one: the owner lines the file up by it.
+        if (firstSampleNs < 0 && captureTime >= 0 && !queue.empty()) firstSampleNs = captureTime;
         bytesCaptured += n;
         while (n > 0 && !queue.empty()) {
             WAVEHDR* h = queue.front();

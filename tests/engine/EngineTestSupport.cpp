@@ -93,15 +93,15 @@ std::unique_ptr<vfw::ICCompressor> SizeDriver::openCompressor(const vfw::ICCOMPR
 bool FakeRecorder::RecordToFile(const std::string& fileName) {
     Call("RecordToFile=" + fileName);
     file_ = fileName;
+    if (firstSample) firstSampleNs = firstSample();
     active = true;
     return true;
 }
 
 void FakeRecorder::SetActive(bool value) {
     Call(value ? "Active=1" : "Active=0");
-    if (value || !active) return;
+    if (value || !active || !closes) return;
     if (writeWav) {
-        // One second of 8 kHz mono 16-bit silence.
         const std::uint32_t rate = 8000, bytes = rate * 2;
         std::ofstream out(file_, std::ios::binary);
         auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
@@ -118,8 +118,7 @@ void FakeRecorder::SetActive(bool value) {
         u16(16);
         out.write("data", 4);
         u32(bytes);
-        const std::vector<char> silence(bytes, 0);
-        out.write(silence.data(), static_cast<std::streamsize>(silence.size()));
+        for (std::uint32_t i = 0; i < rate; ++i) u16(static_cast<std::uint16_t>(i));
     }
     active = false;
 }

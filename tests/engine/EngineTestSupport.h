@@ -75,7 +75,8 @@ class SizeDriver : public vfw::ICDriver {
     std::shared_ptr<vfw::ICDriver> base_;
 };
 
-// A recorder that writes one second of silence when it is stopped.
+// A recorder that writes one second of a ramp (sample i holds i, 8 kHz mono
+// 16-bit) when it is stopped, so a trimmed start shows in the first sample.
 class FakeRecorder : public TEngineAudioRecorder {
   public:
     void SetPCMFormat(int format) override { Call("PCMFormat=" + std::to_string(format)); }
@@ -93,12 +94,17 @@ class FakeRecorder : public TEngineAudioRecorder {
     }
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
+    std::int64_t FirstSampleTime() override { return firstSampleNs; }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);
         return calls;
     }
     bool writeWav = true;
+    bool closes = true;  // false: the WAV is never finished
+    // Asked at RecordToFile for the first sample's steady-clock ns.
+    std::function<std::int64_t()> firstSample;
+    std::atomic<std::int64_t> firstSampleNs{-1};
     std::atomic<bool> active{false};
 
   private:

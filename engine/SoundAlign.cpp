@@ -1,0 +1,178 @@
+#include "engine/SoundAlign.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace velmora::engine {
+namespace {
+
+constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+std::uint32_t U32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint16_t U16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+class File {
+  public:
+    explicit File(const std::string& name) : fd_(::open(name.c_str(), O_RDWR | O_NOFOLLOW)) {}
+    ~File() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool Good() const { return fd_ >= 0; }
+    off_t Size() const { return ::lseek(fd_, 0, SEEK_END); }
+    bool Read(off_t at, void* to, std::size_t n) const {
+        return ::pread(fd_, to, n, at) == static_cast<ssize_t>(n);
+    }
+    bool Write(off_t at, const void* from, std::size_t n) const {
+        return ::pwrite(fd_, from, n, at) == static_cast<ssize_t>(n);
+    }
+    bool WriteU32(off_t at, std::uint32_t v) const {
+        const unsigned char b[4] = {
+            static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        return Write(at, b, 4);
+    }
+    bool Truncate(off_t size) const { return ::ftruncate(fd_, size) == 0; }
+
+  private:
+    int fd_;
+};
+
+struct WaveLayout {
+    std::uint16_t formatTag = 0, blockAlign = 0, bitsPerSample = 0;
+    std::uint32_t samplesPerSec = 0;
+    off_t dataSizeAt = 0;  // where the data chunk's size field is
+    off_t dataOffset = 0;
+    std::uint32_t dataSize = 0;
+};
+
+bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
+    const off_t size = f.Size();
+    unsigned char head[12];
+    if (size < 12 || !f.Read(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
+        error = "not a RIFF WAVE file";
+        return false;
+    }
+    bool haveFormat = false;
+    for (off_t at = 12; at + 8 <= size;) {
+        unsigned char chunk[8];
+        if (!f.Read(at, chunk, 8)) break;
+        const std::uint32_t length = U32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && length >= 16) {
+            unsigned char fmt[16];
+            if (!f.Read(at + 8, fmt, 16)) break;
+            w.formatTag = U16(fmt);
+            w.samplesPerSec = U32(fmt + 4);
+            w.blockAlign = U16(fmt + 12);
+            w.bitsPerSample = U16(fmt + 14);
+            haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            w.dataSizeAt = at + 4;
+            w.dataOffset = at + 8;
+            // A writer that stopped short leaves a size larger than the file.
+            w.dataSize = static_cast<std::uint32_t>(std::min<off_t>(length, size - w.dataOffset));
+            if (w.dataOffset + static_cast<off_t>(w.dataSize) + (w.dataSize & 1) < size) {
+                error = "chunks follow the sound data";
+                return false;
+            }
+            if (!haveFormat || w.blockAlign == 0 || w.samplesPerSec == 0) {
+                error = "no usable format chunk before the sound data";
+                return false;
+            }
+            return true;
+        }
+        at += 8 + static_cast<off_t>(length) + (length & 1);
+    }
+    error = "no sound data";
+    return false;
+}
+
+}  // namespace
+
+bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error) {
+    File f(fileName);
+    if (!f.Good()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    WaveLayout w;
+    if (!ReadLayout(f, w, error)) return false;
+    const std::int64_t frames =
+        (std::llabs(shiftMs) * static_cast<std::int64_t>(w.samplesPerSec) + 500) / 1000;
+    const std::int64_t bytes = frames * w.blockAlign;
+    if (bytes == 0) return true;
+
+    std::vector<char> buffer;
+    std::uint32_t newSize = 0;
+    if (shiftMs < 0) {
+        // Sound from before the first frame: move the rest forward over it.
+        const auto drop = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes, w.dataSize));
+        newSize = w.dataSize - drop;
+        for (std::uint32_t done = 0; done < newSize;) {
+            const std::size_t n = std::min<std::size_t>(kCopyChunk, newSize - done);
+            buffer.resize(n);
+            if (!f.Read(w.dataOffset + drop + done, buffer.data(), n) ||
+                !f.Write(w.dataOffset + done, buffer.data(), n)) {
+                error = "cannot rewrite the sound data";
+                return false;
+            }
+            done += static_cast<std::uint32_t>(n);
+        }
+    } else {
+        if (w.formatTag != kWaveFormatPcm) {
+            error = "silence is known only for PCM";
+            return false;
+        }
+        if (w.dataSize + bytes > 0xFFFFFFF0u) {
+            error = "the sound data would grow too large";
+            return false;
+        }
+        newSize = w.dataSize + static_cast<std::uint32_t>(bytes);
+        // From the end backwards, so nothing is overwritten before it moved.
+        for (std::uint32_t end = w.dataSize; end > 0;) {
+            const std::size_t n = std::min<std::size_t>(kCopyChunk, end);
+            const off_t from = w.dataOffset + end - static_cast<off_t>(n);
+            buffer.resize(n);
+            if (!f.Read(from, buffer.data(), n) || !f.Write(from + bytes, buffer.data(), n)) {
+                error = "cannot rewrite the sound data";
+                return false;
+            }
+            end -= static_cast<std::uint32_t>(n);
+        }
+        // 8-bit PCM is unsigned: its silence is the middle value.
+        const char silence = w.bitsPerSample == 8 ? '\x80' : '\0';
+        for (std::int64_t done = 0; done < bytes;) {
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), bytes - done));
+            buffer.assign(n, silence);
+            if (!f.Write(w.dataOffset + done, buffer.data(), n)) {
+                error = "cannot rewrite the sound data";
+                return false;
+            }
+            done += static_cast<std::int64_t>(n);
+        }
+    }
+    // Sizes as the writer leaves them: the pad byte counted in RIFF, not stored.
+    const auto riffSize = static_cast<std::uint32_t>(w.dataOffset - 8) + newSize + (newSize & 1);
+    if (!f.Truncate(w.dataOffset + newSize) || !f.WriteU32(w.dataSizeAt, newSize) ||
+        !f.WriteU32(4, riffSize)) {
+        error = "cannot rewrite the sound data";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,19 @@
+#pragma once
+// Lines the sound file up with the picture before the merge. The recorder
+// starts before the capture loop and the sound server hands samples over
+// some time after they were taken, so the WAV rarely begins at the video's
+// first frame.
+
+#include <cstdint>
+#include <string>
+
+namespace velmora::engine {
+
+// Moves the start of a RIFF WAVE file's sound by shiftMs: a positive shift
+// puts that much silence before the first sample (the sound began after the
+// picture), a negative one drops that much from the start (it began before).
+// Whole sample frames only; the file is rewritten in place. False with a
+// reason when the file is no WAVE file whose data chunk comes last.
+bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error);
+
+}  // namespace velmora::engine

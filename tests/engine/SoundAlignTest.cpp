@@ -1,0 +1,197 @@
+// The sound file lined up with the picture before the merge: the file
+// rewrite on its own, and the engine using the recorder's first-sample time.
+
+#include <cstring>
+#include <fstream>
+
+#include "engine/SoundAlign.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestEnv.h"
+
+namespace velmora::enginetest {
+namespace {
+
+std::vector<unsigned char> ReadAll(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+std::uint32_t U32At(const std::vector<unsigned char>& d, std::size_t at) {
+    std::uint32_t v;
+    std::memcpy(&v, d.data() + at, 4);
+    return v;
+}
+
+// A WAV laid out as the recorder writes it: 18-byte fmt chunk, data at 46.
+void WriteWave(const std::string& file, std::uint16_t channels, std::uint32_t rate,
+               std::uint16_t bits, const std::vector<unsigned char>& data) {
+    std::ofstream out(file, std::ios::binary);
+    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const auto size = static_cast<std::uint32_t>(data.size());
+    const auto align = static_cast<std::uint16_t>(channels * bits / 8);
+    out.write("RIFF", 4);
+    u32(38 + size + (size & 1));
+    out.write("WAVEfmt ", 8);
+    u32(18);
+    u16(1);
+    u16(channels);
+    u32(rate);
+    u32(rate * align);
+    u16(align);
+    u16(bits);
+    u16(0);
+    out.write("data", 4);
+    u32(size);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(size));
+}
+
+// Frame i of 16-bit stereo holds i in both channels.
+std::vector<unsigned char> StereoRamp(std::size_t frames) {
+    std::vector<unsigned char> d(frames * 4);
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c) {
+            d[4 * i + 2 * c] = static_cast<unsigned char>(i);
+            d[4 * i + 2 * c + 1] = static_cast<unsigned char>(i >> 8);
+        }
+    return d;
+}
+
+TEST(SoundAlignTest, DropsAndInsertsWholeFramesAndPatchesTheSizes) {
+    TempFolder folder;
+    const std::string file = folder.path() + "s.wav";
+    const auto ramp = StereoRamp(4410);  // 100 ms at 44.1 kHz
+    std::string error;
+
+    // 10 ms too early: 441 frames go, frame 441 becomes the first.
+    WriteWave(file, 2, 44100, 16, ramp);
+    ASSERT_TRUE(ShiftWaveStart(file, -10, error)) << error;
+    auto d = ReadAll(file);
+    ASSERT_EQ(d.size(), 46u + (4410 - 441) * 4);
+    EXPECT_EQ(U32At(d, 42), (4410u - 441) * 4);
+    EXPECT_EQ(U32At(d, 4), 38u + (4410 - 441) * 4);
+    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.end()),
+              std::vector<unsigned char>(ramp.begin() + 441 * 4, ramp.end()));
+
+    // 10 ms late: 441 silent frames, then all of it.
+    WriteWave(file, 2, 44100, 16, ramp);
+    ASSERT_TRUE(ShiftWaveStart(file, 10, error)) << error;
+    d = ReadAll(file);
+    ASSERT_EQ(d.size(), 46u + (4410 + 441) * 4);
+    EXPECT_EQ(U32At(d, 42), (4410u + 441) * 4);
+    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.begin() + 46 + 441 * 4),
+              std::vector<unsigned char>(441 * 4, 0));
+    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46 + 441 * 4, d.end()), ramp);
+    EXPECT_EQ(
+        test::capture("ffprobe -v error -show_entries stream=duration -of csv=p=0 '" + file + "'"),
+        "0.110000\n");
+
+    // More dropped than recorded leaves an empty, valid file.
+    ASSERT_TRUE(ShiftWaveStart(file, -1000, error)) << error;
+    d = ReadAll(file);
+    EXPECT_EQ(d.size(), 46u);
+    EXPECT_EQ(U32At(d, 42), 0u);
+    EXPECT_EQ(U32At(d, 4), 38u);
+}
+
+TEST(SoundAlignTest, EightBitSilenceIsTheMiddleValueAndOddSizesKeepThePadInRiff) {
+    TempFolder folder;
+    const std::string file = folder.path() + "s.wav";
+    WriteWave(file, 1, 8000, 8, std::vector<unsigned char>(11, 7));
+    std::string error;
+    ASSERT_TRUE(ShiftWaveStart(file, 2, error)) << error;  // 16 frames
+    const auto d = ReadAll(file);
+    ASSERT_EQ(d.size(), 46u + 27);
+    EXPECT_EQ(U32At(d, 42), 27u);
+    EXPECT_EQ(U32At(d, 4), 38u + 28);
+    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.begin() + 62),
+              std::vector<unsigned char>(16, 0x80));
+    EXPECT_EQ(d.back(), 7);
+}
+
+TEST(SoundAlignTest, RefusesWhatIsNoWaveFile) {
+    TempFolder folder;
+    const std::string file = folder.path() + "s.wav";
+    std::ofstream(file) << "RIFF....AVI LIST";
+    std::string error;
+    EXPECT_FALSE(ShiftWaveStart(file, -10, error));
+    EXPECT_EQ(error, "not a RIFF WAVE file");
+    EXPECT_EQ(ReadAll(file).size(), 16u);
+    EXPECT_FALSE(ShiftWaveStart(folder.path() + "none.wav", -10, error));
+}
+
+class SoundSyncTest : public EngineTest {
+  protected:
+    TScreenCamera& MakeWithSound() {
+        withAudio = true;
+        auto& cam = Make();
+        cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
+        cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+        cam.RecordAudio = true;
+        return cam;
+    }
+    // The merged sound track as 16-bit samples.
+    std::vector<std::int16_t> MergedSamples() {
+        const std::string raw =
+            test::capture("ffmpeg -v error -i '" + Target() + "' -map 0:a -f s16le -");
+        std::vector<std::int16_t> s(raw.size() / 2);
+        std::memcpy(s.data(), raw.data(), s.size() * 2);
+        return s;
+    }
+};
+
+TEST_F(SoundSyncTest, SoundTakenBeforeTheFirstFrameIsDropped) {
+    MakeWithSound();
+    // The recorder's ramp began 250 ms before the loop's clock zero.
+    recorder->firstSample = [this] { return (clock.Now() - 250) * 1000000; };
+    RecordOnWorker(Target());
+    const auto s = MergedSamples();
+    ASSERT_EQ(s.size(), 6000u);
+    EXPECT_EQ(s.front(), 2000);
+    EXPECT_EQ(s.back(), 7999);
+    EXPECT_EQ(Errors().size(), 1u) << Errors().back();
+}
+
+TEST_F(SoundSyncTest, SoundTakenAfterTheFirstFrameStartsLaterWithSilence) {
+    MakeWithSound();
+    recorder->firstSample = [this] { return (clock.Now() + 100) * 1000000; };
+    RecordOnWorker(Target());
+    const auto s = MergedSamples();
+    ASSERT_EQ(s.size(), 8800u);
+    EXPECT_EQ(std::vector<std::int16_t>(s.begin(), s.begin() + 800),
+              std::vector<std::int16_t>(800, 0));
+    EXPECT_EQ(s[800], 0);
+    EXPECT_EQ(s[801], 1);
+    EXPECT_EQ(s.back(), 7999);
+}
+
+TEST_F(SoundSyncTest, UnknownOrImplausibleTimesLeaveTheSoundAlone) {
+    MakeWithSound();
+    RecordOnWorker(Target());  // no first-sample time
+    EXPECT_EQ(MergedSamples().size(), 8000u);
+    recorder->firstSample = [this] { return (clock.Now() - 60000) * 1000000; };
+    RecordOnWorker(Target());
+    const auto s = MergedSamples();
+    ASSERT_EQ(s.size(), 8000u);
+    EXPECT_EQ(s[1], 1);
+}
+
+TEST_F(SoundSyncTest, ARecorderThatNeverClosesCostsTheSoundNotTheVideo) {
+    MakeWithSound();
+    recorder->closes = false;
+    RecordOnWorker(Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0],
+              "The sound recorder did not finish the sound file; the video is saved without "
+              "sound.");
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    // The second stop request is made while the close is pending.
+    const auto calls = recorder->Calls();
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"Active=0", "Stop", "Wait"}));
+}
+
+}  // namespace
+}  // namespace velmora::enginetest
