@@ -56,19 +56,35 @@ run_program() {
     if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
         exec build/velmora "$@"
     fi
-    # No display: a private one with a window manager and a moving picture.
+    # No display: a private one with a window manager and a moving picture,
+    # where Velmora records five seconds of it by itself.
     local state=build/demo-desktop out=build/demo
     mkdir -p "$out"
     tests/env/testenv.sh start demo "$state" >/dev/null
     trap "tests/env/testenv.sh stop demo '$state'" EXIT
     set -a && source "$state/demo.env" && set +a
-    echo "No display: running Velmora on a private display ($DISPLAY)."
-    build/velmora "$@" &
+    echo "No display: Velmora records 5 seconds of a private display ($DISPLAY)."
+    local before
+    before=$(ls "$out"/VideoRecord_*.avi 2>/dev/null || true)
+    if (($#)); then
+        build/velmora "$@" &
+    else
+        build/velmora -vc time=5 "path=$out/" &
+    fi
     local pid=$!
     sleep 3
     import -window root "$out/screen.png"
+    # The recording is done once the log says the file is saved.
+    local file="" log
+    log="build/Logs/Log_$(date +%Y-%m-%d).log"
+    for _ in $(seq 300); do
+        file=$(comm -13 <(echo "$before") <(ls "$out"/VideoRecord_*.avi 2>/dev/null || true) | tail -n1)
+        [[ -n $file ]] && grep -q " - Recorded with\| - Error\|Avi error" "$log" 2>/dev/null && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
     # Closed as a user would, through the window manager's close button.
-    wmctrl -c Velmora || true
+    wmctrl -c "Velmora 1.0.4" || true
     local status=0
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     if kill -0 "$pid" 2>/dev/null; then
@@ -77,6 +93,14 @@ run_program() {
     fi
     wait "$pid" || status=$?
     echo "Screenshot of the running program: $root/$out/screen.png"
+    if [[ -n $file ]]; then
+        echo "Recording: $root/$file"
+        ffprobe -v error -show_entries format=duration,size:stream=index,codec_type,codec_name,codec_tag_string,width,height,r_frame_rate,nb_frames \
+            -of default=nw=1 "$file" | sed 's/^/    /'
+    else
+        echo "No recording was written; see $root/$log" >&2
+        status=1
+    fi
     echo "Velmora exited with status $status."
     return "$status"
 }
