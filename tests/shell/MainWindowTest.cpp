@@ -1,0 +1,276 @@
+// The main window with its real engine on the private X server (1280 x 720,
+// openbox): the recording states of its controls, the engine ending a
+// recording by itself, Cancel during the merge, the docked panel, and the
+// capture-type buttons. Each test runs in a temporary program folder.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+
+#include "common/ProgramFolder.h"
+#include "engine/ScreenCamera.h"
+#include "overlays/AddUnit.h"
+#include "platform/x11/HotKeys.h"
+#include "shell/ButtonImages.h"
+#include "shell/Language.h"
+#include "shell/Settings.h"
+#include "shell/Unit1.h"
+
+using namespace velmora;
+
+namespace {
+
+const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
+
+bool Until(const std::function<bool()>& condition, int ms = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        if (condition()) return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return condition();
+}
+
+void Pause(int ms) {
+    Until([] { return false; }, ms);
+}
+
+class MainWindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        QDir(dir_.path()).mkdir(QStringLiteral("Language"));
+        QDir(dir_.path()).mkdir(QStringLiteral("out"));
+        QFile::copy(kShipped + QStringLiteral("/English.lng"),
+                    dir_.filePath(QStringLiteral("Language/English.lng")));
+        QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+        ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+        setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
+                                   "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
+                                   "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n")
+                        .arg(dir_.filePath(QStringLiteral("out")))
+                        .toUtf8());
+        setup.close();
+        SetProgramFolder(dir_.path().toStdString() + "/");
+        Settings = TSettings{};
+        form_ = std::make_unique<TForm1>();
+    }
+    void TearDown() override {
+        form_.reset();
+        SetProgramFolder("");
+        Settings = TSettings{};
+    }
+
+    template <typename T>
+    T* Control(const char* name) const {
+        return form_->findChild<T*>(QLatin1String(name));
+    }
+    QToolButton* Button(const char* name) const { return Control<QToolButton>(name); }
+    bool Recording() const { return form_->Camera()->Recording; }
+    QString Log() const {
+        QString text;
+        for (const QFileInfo& f :
+             QDir(dir_.filePath(QStringLiteral("Logs"))).entryInfoList(QDir::Files)) {
+            QFile file(f.filePath());
+            if (file.open(QIODevice::ReadOnly)) text += QString::fromUtf8(file.readAll());
+        }
+        return text;
+    }
+    QStringList Recordings() const {
+        return QDir(dir_.filePath(QStringLiteral("out")))
+            .entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files);
+    }
+    bool Merged() {
+        return Until(
+            [&] { return !form_->Camera()->WorkerRunning() && Log().contains(LogTexts(3)); });
+    }
+    // The controls as the state table has them.
+    void ExpectIdle() const {
+        EXPECT_EQ(Button("Button1")->text(), MsgTexts(1));
+        EXPECT_EQ(form_->Button1Image(), kImageRecord);
+        for (const char* name : {"Button3", "Button4", "Button5"})
+            EXPECT_TRUE(Button(name)->isEnabled()) << name;
+    }
+    void ExpectRecording() const {
+        EXPECT_EQ(Button("Button1")->text(), MsgTexts(2));
+        EXPECT_TRUE(form_->Button1Image() == kImageStop || form_->Button1Image() == kImageEmpty);
+        for (const char* name : {"Button3", "Button4", "Button5"})
+            EXPECT_FALSE(Button(name)->isEnabled()) << name;
+        EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<TForm1> form_;
+};
+
+TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
+    form_->show();
+    ExpectIdle();
+    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    form_->HotKeyPressed(platform::kVkF10);  // idle: nothing
+    EXPECT_FALSE(Log().contains(QStringLiteral("VideoRecord_")));
+
+    Button("Button1")->click();
+    ASSERT_TRUE(Recording());
+    ExpectRecording();
+    EXPECT_EQ(form_->Button1Image(), kImageStop);
+    form_->Timer1Timer();
+    EXPECT_EQ(form_->Button1Image(), kImageEmpty);
+    form_->Timer1Timer();
+    EXPECT_EQ(form_->Button1Image(), kImageStop);
+
+    Pause(800);
+    form_->HotKeyPressed(platform::kVkF9);  // recording: nothing
+    EXPECT_EQ(Log().count(QStringLiteral(" - VideoRecord_")), 1);
+    ExpectRecording();
+
+    form_->HotKeyPressed(platform::kVkF10);
+    ExpectIdle();  // before the merge has even started
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    ExpectIdle();
+    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    EXPECT_EQ(Control<QProgressBar>("sProgressBar1")->value(), 0);
+    EXPECT_EQ(Recordings().size(), 1);
+    form_->Timer1Timer();  // idle: no blinking
+    EXPECT_EQ(form_->Button1Image(), kImageRecord);
+}
+
+TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording) {
+    Settings.RecordTimeEnabled = true;
+    Settings.RecordSeconds = 1;
+    form_->StartCapture();
+    ASSERT_TRUE(Recording());
+    ExpectRecording();
+    ASSERT_TRUE(Until([&] { return Button("Button1")->text() == MsgTexts(1); }));
+    ExpectIdle();
+    ASSERT_TRUE(Merged());
+    EXPECT_EQ(Recordings().size(), 1);
+    // The summary line has the size that was recorded.
+    EXPECT_TRUE(Log().contains(QStringLiteral("; 320x240; "))) << Log().toStdString();
+}
+
+TEST_F(MainWindowTest, RefusingTheCompressorQuestionEndsTheRecordingAndTheWindowFollows) {
+    // No compressor chosen: the worker asks in a box owned by the window.
+    Settings.CodecIndex = -1;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        EXPECT_EQ(box->parentWidget(), form_.get());
+        box->button(QMessageBox::No)->click();
+    });
+    answer.start(20);
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return Log().contains(QStringLiteral("User aborted!")); }));
+    EXPECT_EQ(title, QStringLiteral("Notice"));
+    EXPECT_FALSE(text.isEmpty());
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_TRUE(Until([&] { return Button("Button1")->text() == MsgTexts(1); }));
+    ExpectIdle();
+    EXPECT_TRUE(Recordings().isEmpty());
+}
+
+TEST_F(MainWindowTest, CancelDuringTheMergeLogsCancelledThenSavingAndSaved) {
+    // Cancel is pressed on the UI thread as soon as the merge first reports.
+    engine::TScreenCamera& camera = *form_->Camera();
+    auto report = camera.OnSaveProgress;
+    std::atomic<bool> pressed{false};
+    camera.OnSaveProgress = [&](engine::TScreenCamera* sender, std::int32_t percent, bool& go) {
+        if (!pressed.exchange(true))
+            QMetaObject::invokeMethod(
+                form_.get(), [&] { form_->Button2Click(); }, Qt::BlockingQueuedConnection);
+        report(sender, percent, go);
+    };
+    form_->StartCapture();
+    Pause(1000);
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    const QString log = Log();
+    const qsizetype cancelled = log.indexOf(LogTexts(4));
+    ASSERT_GE(cancelled, 0) << log.toStdString();
+    const qsizetype saving = log.indexOf(LogTexts(2), cancelled);
+    ASSERT_GT(saving, cancelled) << log.toStdString();
+    EXPECT_GT(log.indexOf(LogTexts(3), saving), saving) << log.toStdString();
+    Pause(100);
+    EXPECT_EQ(Control<QProgressBar>("sProgressBar1")->value(), 0);
+    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    EXPECT_FALSE(log.contains(QStringLiteral("Recorded with"))) << log.toStdString();
+}
+
+TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigures) {
+    form_->move(100, 100);
+    form_->show();
+    ASSERT_TRUE(Until([&] { return form_->frameGeometry().y() > 0 && form_->isActiveWindow(); }));
+    TAddForm* panel = form_->AddForm();
+    const auto docked = [&] {
+        const QRect main = form_->frameGeometry();
+        const QRect side = panel->frameGeometry();
+        return side.x() == main.x() + main.width() && side.y() == main.y();
+    };
+
+    Button("sButton2")->click();
+    ASSERT_TRUE(panel->isVisible());
+    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_TRUE(Until(docked)) << panel->frameGeometry().x() << " " << form_->frameGeometry().x();
+
+    form_->move(300, 160);
+    EXPECT_TRUE(Until([&] { return form_->frameGeometry().x() != 100 && docked(); }));
+
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return panel->Label1->text().count(u'\n') == 4; }));
+    const QStringList lines = panel->Label1->text().split(u'\n');
+    EXPECT_TRUE(lines[0].startsWith(MsgTexts(3) + QStringLiteral(": ")));
+    EXPECT_TRUE(lines[3].startsWith(MsgTexts(6) + QStringLiteral(": ")));
+
+    // Opening the panel again re-reads the language; Stop keeps its caption.
+    Button("sButton2")->click();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral(">\n>")));
+    Button("sButton2")->click();
+    ExpectRecording();
+    form_->StopCapture();
+    ASSERT_TRUE(Merged());
+}
+
+TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
+    TAddForm* panel = form_->AddForm();
+    form_->show();
+    Button("Button5")->click();
+    EXPECT_EQ(Settings.TypeCapture, 1);
+    EXPECT_FALSE(Control<QLabel>("Image1")->isVisible());
+    EXPECT_TRUE(Control<QLabel>("Image2")->isVisible());
+    EXPECT_EQ(Settings.RegionLeftPos, 0);
+    EXPECT_EQ(Settings.RegionTopPos, 0);
+    EXPECT_EQ(Settings.RegionWidthPos, 1280);
+    EXPECT_EQ(Settings.RegionHeightPos, 720);
+    EXPECT_EQ(panel->sSpinEdit3->value(), 1280);
+    EXPECT_EQ(panel->sSpinEdit4->value(), 720);
+    EXPECT_FALSE(panel->sSpinEdit1->isEnabled());
+
+    Button("Button4")->click();
+    EXPECT_EQ(Settings.TypeCapture, 0);
+    EXPECT_TRUE(Control<QLabel>("Image1")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("Image2")->isVisible());
+    EXPECT_TRUE(panel->sSpinEdit1->isEnabled());
+}
+
+}  // namespace
