@@ -57,9 +57,9 @@ TAddForm::~TAddForm() {
 }
 
 void TAddForm::CreateControls() {
-    setFixedSize(196, 204);
-    constexpr int kLabelX = 8, kLabelW = 58, kEditX = 68, kEditW = 90, kPxX = 162;
-    constexpr int kRowH = 24, kRow0 = 8, kRowStep = 28;
+    setFixedSize(236, 204);
+    constexpr int kLabelX = 8, kLabelW = 70, kEditX = 80, kEditW = 110, kPxX = 196;
+    constexpr int kRowH = 22, kRow0 = 5, kRowStep = 24;
     const auto row = [&](int i) { return kRow0 + i * kRowStep; };
 
     // Rows: left, top, width, height; the labels' names are those the
@@ -79,13 +79,13 @@ void TAddForm::CreateControls() {
 
     GroupBox1 = new QGroupBox(QStringLiteral("Information"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(4, row(4) - 2, 188, 204 - row(4) - 2);
+    GroupBox1->setGeometry(4, row(4) - 2, 228, 204 - row(4));
     Label1 = new QLabel(GroupBox1);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setTextFormat(Qt::PlainText);
     auto* layout = new QVBoxLayout(GroupBox1);
-    layout->setContentsMargins(6, 2, 6, 4);
+    layout->setContentsMargins(6, 0, 6, 2);
     layout->addWidget(Label1);
 
     connect(sSpinEdit1, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit1Change);

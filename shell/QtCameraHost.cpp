@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "audio/EngineRecorder.h"
 #include "engine/EngineAudio.h"
 #include "overlays/FlashWnd.h"
 #include "shell/Language.h"
@@ -145,11 +146,12 @@ std::unique_ptr<engine::TEngineTimer> QtCameraHost::CreateTimer(int intervalMs,
 }
 
 std::unique_ptr<engine::TEngineAudioRecorder> QtCameraHost::CreateAudioRecorder() {
-    // The audio library has no engine-side recorder yet: recordings are silent.
-    return nullptr;
+    return audio::CreateEngineAudioRecorder();
 }
 
 std::unique_ptr<engine::TEngineMixer> QtCameraHost::CreateMixer() {
+    // No input mixer yet: the list of inputs stays empty, and with no input
+    // chosen the recordings are silent.
     return nullptr;
 }
 

@@ -4,12 +4,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -87,6 +89,8 @@ void TForm1::CreateControls() {
     setCentralWidget(client);
     setFixedSize(287, 204);
     setWindowIcon(ButtonImageIcon(kImageProgram));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     // The images sit behind their buttons and mark the chosen capture type.
     Image1 = Make<QLabel>(client, "Image1", {6, 4, 108, 53});
