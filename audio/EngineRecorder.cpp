@@ -19,7 +19,6 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     }
     bool Active() override { return recorder_.Active(); }
     void SetActive(bool value) override {
-        // The device forgets the time once it has closed.
         if (!value) FirstSampleTime();
         recorder_.SetActive(value);
     }
@@ -43,8 +42,10 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         FillPCMFormat(record, static_cast<unsigned>(format));
         return DescribeWaveFormat(record);
     }
+    // The device refines the time over its first reads and forgets it once
+    // closed: the last answer while open is kept.
     std::int64_t FirstSampleTime() override {
-        if (firstSample_ < 0) firstSample_ = recorder_.FirstSampleTime();
+        if (const std::int64_t t = recorder_.FirstSampleTime(); t >= 0) firstSample_ = t;
         return firstSample_;
     }
 

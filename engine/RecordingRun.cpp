@@ -22,6 +22,10 @@ constexpr int kAudioCloseTimeoutMs = 10000;
 // A first sample dated further than this from the loop's start is no sound
 // server's latency but a clock mix-up: the sound is then left as it is.
 constexpr std::int64_t kMaxSoundShiftMs = 5000;
+// The sound server hands samples over this long after they were taken: the
+// recorder runs that much past the last frame's end so the sound lasts as
+// long as the picture.
+constexpr std::int64_t kSoundHandOverMs = 30;
 }  // namespace
 
 std::int32_t TScreenCamera::FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond) {
@@ -129,6 +133,11 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
 void TScreenCamera::StopAudio() {
     if (!RecordAudio || !recorder_) return;
     try {
+        if (recorder_->Active() && loopStarted_) {
+            const std::int64_t until = videoEndMs_ + kSoundHandOverMs;
+            for (std::int64_t now = clock_->timeGetTime(); now < until; now = clock_->timeGetTime())
+                clock_->Sleep(std::min(until - now, kMaxSleepMs));
+        }
         if (recorder_->Active()) {
             // The recorder closes the WAV file on its own thread; the merge may
             // read it only once that has happened. The second stop request is
@@ -253,6 +262,9 @@ void TScreenCamera::CaptureLoop() {
                 TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             StopRecording();
 
+        // The picture lasts until the frame after the last written one.
+        videoEndMs_ = start + 1000 * (static_cast<std::int64_t>(lastIndex) + 1) /
+                                  std::max<std::uint32_t>(FramesPerSecond, 1);
         // Nothing new can be written before the next index is due: sleep
         // instead of grabbing frames that would be thrown away.
         WaitForIndex(start, lastIndex + 1);

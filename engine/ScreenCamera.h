@@ -219,6 +219,7 @@ class TScreenCamera {
     // The sound's place against the picture: the loop's clock zero and the
     // first sample's time as the recorder reported it (-1 unknown).
     std::int64_t loopStartMs_ = 0;
+    std::int64_t videoEndMs_ = 0;
     bool loopStarted_ = false;
     std::int64_t firstSampleNs_ = -1;
     bool soundComplete_ = true;  // false: the recorder never finished the WAV

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "platform/wavein/CaptureBackend.h"
 #include "platform/wavein/ThreadMessages.h"
@@ -18,6 +19,8 @@
 namespace velmora::platform {
 
 using wavein::CaptureBackend;
+
+constexpr std::size_t kStartEstimates = 150;
 
 struct WaveInDevice {
     std::mutex mutex;
@@ -32,7 +35,12 @@ struct WaveInDevice {
     bool exiting = false;
     bool failed = false;
     std::uint64_t bytesCaptured = 0;
+    std::uint64_t bytesKept = 0;  // what went into buffers
     std::int64_t firstSampleNs = -1;
+    // Estimates of the first kept byte's time, one per dated read over the
+    // first three seconds: single readings of the server's latency scatter
+    // by tens of milliseconds around a stream's start; their median does not.
+    std::vector<std::int64_t> startEstimates;
 
     void post(UINT message, WAVEHDR* header) {
         if (callbackKind == CALLBACK_THREAD)
@@ -54,9 +62,16 @@ struct WaveInDevice {
     }
 
     void deliver(const char* data, std::size_t n, std::int64_t captureTime) {
-        // The time of the first byte a buffer keeps, not of bytes lost for
-        // want of one: the owner lines the file up by it.
-        if (firstSampleNs < 0 && captureTime >= 0 && !queue.empty()) firstSampleNs = captureTime;
+        // The owner lines its file up by the time of the first byte a buffer
+        // kept: each dated read, less the bytes kept before it, estimates it.
+        if (captureTime >= 0 && !queue.empty() && startEstimates.size() < kStartEstimates) {
+            startEstimates.push_back(
+                captureTime -
+                static_cast<std::int64_t>(bytesKept * 1000000000 / format.nAvgBytesPerSec));
+            std::vector<std::int64_t> sorted = startEstimates;
+            std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+            firstSampleNs = sorted[sorted.size() / 2];
+        }
         bytesCaptured += n;
         while (n > 0 && !queue.empty()) {
             WAVEHDR* h = queue.front();
@@ -66,6 +81,7 @@ struct WaveInDevice {
             h->dwBytesRecorded += static_cast<DWORD>(take);
             data += take;
             n -= take;
+            bytesKept += take;
             if (h->dwBytesRecorded == h->dwBufferLength) {
                 queue.pop_front();
                 giveBack(h);

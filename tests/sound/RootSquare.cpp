@@ -1,0 +1,42 @@
+#include "tests/sound/RootSquare.h"
+
+#include <X11/Xlib.h>
+
+#include "tests/support/TestEnv.h"
+
+namespace velmora::soundtest {
+
+struct RootSquare::Impl {
+    Display* display = nullptr;
+    GC gc{};
+    int left = 0, top = 0, size = 0;
+};
+
+RootSquare::RootSquare(int left, int top, int size) : impl_(std::make_unique<Impl>()) {
+    impl_->left = left;
+    impl_->top = top;
+    impl_->size = size;
+    impl_->display = XOpenDisplay(test::display24().c_str());
+    if (impl_->display)
+        impl_->gc = XCreateGC(impl_->display, DefaultRootWindow(impl_->display), 0, nullptr);
+}
+
+RootSquare::~RootSquare() {
+    if (!impl_->display) return;
+    XFreeGC(impl_->display, impl_->gc);
+    XCloseDisplay(impl_->display);
+}
+
+bool RootSquare::Good() const {
+    return impl_->display != nullptr;
+}
+
+void RootSquare::Paint(bool white) {
+    Display* d = impl_->display;
+    XSetForeground(d, impl_->gc, white ? WhitePixel(d, 0) : BlackPixel(d, 0));
+    XFillRectangle(d, DefaultRootWindow(d), impl_->gc, impl_->left, impl_->top,
+                   static_cast<unsigned>(impl_->size), static_cast<unsigned>(impl_->size));
+    XSync(d, False);
+}
+
+}  // namespace velmora::soundtest

@@ -1,0 +1,22 @@
+#pragma once
+// A square of the test display's root window painted black or white; Paint
+// returns when the X server has done it. (Xlib's macros stay out of the
+// test sources.)
+
+#include <memory>
+
+namespace velmora::soundtest {
+
+class RootSquare {
+  public:
+    RootSquare(int left, int top, int size);
+    ~RootSquare();
+    bool Good() const;
+    void Paint(bool white);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmora::soundtest

@@ -1,0 +1,64 @@
+#pragma once
+// What the sound tests read back from a recording with ffprobe and ffmpeg,
+// the independent reader.
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestEnv.h"
+
+namespace velmora::soundtest {
+
+// ffprobe's entries of stream n: key=value pairs.
+inline std::map<std::string, std::string> StreamInfo(const std::string& file, int n) {
+    const std::string out = test::capture(
+        "ffprobe -v error -select_streams " + std::to_string(n) +
+        " -show_entries stream=index,codec_type,codec_name,sample_rate,channels,duration"
+        " -of default=nw=1 '" +
+        file + "'");
+    std::map<std::string, std::string> info;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line))
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            info[line.substr(0, eq)] = line.substr(eq + 1);
+    return info;
+}
+
+inline int StreamCount(const std::string& file) {
+    const std::string out = test::capture(
+        "ffprobe -v error -show_entries stream=index -of csv=p=0 '" + file + "' | wc -l");
+    return std::atoi(out.c_str());
+}
+
+// The first audio stream as 16-bit samples, channels kept interleaved.
+inline std::vector<std::int16_t> Samples(const std::string& file) {
+    const std::string raw =
+        test::capture("ffmpeg -v error -i '" + file + "' -map 0:a:0 -f s16le -");
+    std::vector<std::int16_t> s(raw.size() / 2);
+    if (!s.empty()) std::memcpy(s.data(), raw.data(), s.size() * 2);
+    return s;
+}
+
+// Frequency of a tone by the zero crossings of one channel, over the span
+// between its first and last crossing (silence before or after does not count).
+inline double ToneHz(const std::vector<std::int16_t>& s, int channels, int rate) {
+    const std::size_t frames = s.size() / static_cast<std::size_t>(channels);
+    std::size_t crossings = 0, first = 0, last = 0;
+    for (std::size_t i = 1; i < frames; ++i) {
+        const bool before = s[(i - 1) * channels] < 0, now = s[i * channels] < 0;
+        if (before != now) {
+            if (crossings++ == 0) first = i;
+            last = i;
+        }
+    }
+    if (crossings < 3) return 0.0;
+    return (static_cast<double>(crossings - 1) / 2.0) / (static_cast<double>(last - first) / rate);
+}
+
+}  // namespace velmora::soundtest
