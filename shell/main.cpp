@@ -6,6 +6,7 @@
 
 #include "common/Functions.h"
 #include "platform/instance/SingleInstance.h"
+#include "shell/CompressorDialog.h"
 #include "shell/Settings.h"
 #include "shell/Unit1.h"
 
@@ -24,6 +25,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     velmora::ProcessPendingDeletions();
+    velmora::InstallCompressorDialog();
 
     velmora::TForm1 form1;
     form1.show();
