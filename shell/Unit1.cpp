@@ -210,12 +210,10 @@ void TForm1::CreateEngine() {
     QtCameraHost::Hooks hooks;
     hooks.summaryFigures = [this] {
         engine::MergeSummaryFigures figures;
-        // On the worker, which wrote the frame size itself: the size that was
-        // recorded, also for full screen.
-        if (engine::TScreenCamera* engine = engine::CurrentEngine) {
-            figures.areaWidth = static_cast<int>(engine->ActualWidth);
-            figures.areaHeight = static_cast<int>(engine->ActualHeight);
-        }
+        // The area as this window holds it for the recording (the screen in
+        // full-screen mode), fixed when the recording started.
+        figures.areaWidth = summaryWidth_;
+        figures.areaHeight = summaryHeight_;
         figures.droppedPercent = droppedPercent_;
         return figures;
     };
@@ -309,6 +307,9 @@ void TForm1::StartCapture() {
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
     ApplySettings();
+    const bool fullScreen = Settings.TypeCapture == 1;
+    summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
+    summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
     const QString name = TargetFileName(QDateTime::currentDateTime());
     const QString path =
         UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,

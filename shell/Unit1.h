@@ -139,6 +139,8 @@ class TForm1 : public QMainWindow {
     // Shared with the worker.
     MergeProgress mergeProgress_;
     std::atomic<double> droppedPercent_{0.0};
+    // The area for the merge's summary line; read on the worker.
+    std::atomic<int> summaryWidth_{0}, summaryHeight_{0};
 };
 
 }  // namespace velmora
