@@ -43,9 +43,11 @@ std::string TScreenCamera::EntryShortName(int index) const {
 }
 
 TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, int& result) {
-    auto fallBack = [this] {
+    // 'MSVC' takes only some sizes: the area is fitted to it as to any other.
+    auto fallBack = [this, &probe, &result] {
         CompressorHandler = kDefaultHandler;
         CompressorName = "MS Video Codec";
+        return FitToDefaultCompressor(probe, result);
     };
     auto refuse = [this, &probe, &result] {
         CameraError("User aborted!");
@@ -56,8 +58,7 @@ TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, 
 
     if (CompressorIndex == -1) {
         if (!Ask(kNoCompressorQuestion)) return refuse();
-        fallBack();
-        return Negotiation::Continue;
+        return fallBack();
     }
     const bool inCatalogue = CompressorIndex >= 0 && CompressorIndex < CompressorCount;
     const CompressorEntry* entry =
@@ -65,35 +66,19 @@ TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, 
     HIC handle = entry ? ICOpen(entry->fccType, entry->fccHandler, ICMODE_QUERY) : nullptr;
     if (!handle) {
         if (!Ask(kCannotUseQuestion)) return refuse();
-        fallBack();
-        return Negotiation::Continue;
+        return fallBack();
     }
 
-    std::int32_t alignment = 1;
-    std::int32_t width = Width, height = Height;
-    while (ICCompressQuery(handle, probe, nullptr) != ICERR_OK) {
-        alignment *= 2;
-        if (alignment > 8) break;
-        width = AlignDimension(Width, alignment, ScreenWidth);
-        height = AlignDimension(Height, alignment, ScreenHeight);
-        FreeFrame(probe);
-        probe = GrabFrame(Left, Top, width, height);
-        if (!probe) {
-            ICClose(handle);
-            CameraError("Error capturing a frame from screen.");
-            if (RestoreAfterRecord) host_.RestoreApplication();
-            result = 0;
-            return Negotiation::Ended;
-        }
+    const std::int32_t alignment = AlignToCompressor(handle, probe);
+    if (alignment == 0) {
+        ICClose(handle);
+        CameraError("Error capturing a frame from screen.");
+        if (RestoreAfterRecord) host_.RestoreApplication();
+        result = 0;
+        return Negotiation::Ended;
     }
 
     if (alignment <= 8) {
-        if (alignment > 1) {
-            Width = width;
-            Height = height;
-            ActualWidth = static_cast<std::uint32_t>(width);
-            ActualHeight = static_cast<std::uint32_t>(height);
-        }
         CompressorHandler = entry->fccHandler;
         CompressorName = EntryShortName(CompressorIndex);
         ICClose(handle);
@@ -102,9 +87,8 @@ TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, 
 
     ICClose(handle);
     if (!Ask(kNoSizeQuestion)) return refuse();
-    fallBack();
-    // The last try left a probe of the adjusted size; the loop grabs at the
-    // area's size, and the stream format must agree with those frames.
+    // The last try left a probe of the adjusted size; the default compressor
+    // is fitted from the area's own size, as the frames are grabbed at it.
     FreeFrame(probe);
     probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
@@ -112,6 +96,53 @@ TScreenCamera::Negotiation TScreenCamera::NegotiateCompressor(PackedDib& probe, 
         if (RestoreAfterRecord) host_.RestoreApplication();
         result = 0;
         return Negotiation::Ended;
+    }
+    return fallBack();
+}
+
+std::int32_t TScreenCamera::AlignToCompressor(HIC handle, PackedDib& probe) {
+    std::int32_t alignment = 1;
+    std::int32_t width = Width, height = Height;
+    while (ICCompressQuery(handle, probe, nullptr) != ICERR_OK) {
+        alignment *= 2;
+        if (alignment > 8) return alignment;
+        width = AlignDimension(Width, alignment, ScreenWidth);
+        height = AlignDimension(Height, alignment, ScreenHeight);
+        FreeFrame(probe);
+        probe = GrabFrame(Left, Top, width, height);
+        if (!probe) return 0;
+    }
+    if (alignment > 1) {
+        Width = width;
+        Height = height;
+        ActualWidth = static_cast<std::uint32_t>(width);
+        ActualHeight = static_cast<std::uint32_t>(height);
+    }
+    return alignment;
+}
+
+TScreenCamera::Negotiation TScreenCamera::FitToDefaultCompressor(PackedDib& probe, int& result) {
+    HIC handle = ICOpen(ICTYPE_VIDEO, kDefaultHandler, ICMODE_QUERY);
+    // Without the driver the stream cannot be made; that failure is reported there.
+    if (!handle) return Negotiation::Continue;
+    const std::int32_t alignment = AlignToCompressor(handle, probe);
+    ICClose(handle);
+    if (alignment == 0) {
+        CameraError("Error capturing a frame from screen.");
+        if (RestoreAfterRecord) host_.RestoreApplication();
+        result = 0;
+        return Negotiation::Ended;
+    }
+    if (alignment > 8) {
+        // No size fits: record at the area's size and let the stream report it.
+        FreeFrame(probe);
+        probe = GrabFrame(Left, Top, Width, Height);
+        if (!probe) {
+            CameraError("Error capturing a frame from screen.");
+            if (RestoreAfterRecord) host_.RestoreApplication();
+            result = 0;
+            return Negotiation::Ended;
+        }
     }
     return Negotiation::Continue;
 }

@@ -71,9 +71,13 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
         if (RestoreAfterRecord) host_.RestoreApplication();
         return 0;
     }
-    if (!skipNegotiation_) {
+    {
+        // The rerun with 'MSVC' skips the questions but must still fit the
+        // area to it: the size chosen for the previous compressor may not do.
         int result = 0;
-        if (NegotiateCompressor(probe, result) == Negotiation::Ended) return result;
+        const Negotiation n = skipNegotiation_ ? FitToDefaultCompressor(probe, result)
+                                               : NegotiateCompressor(probe, result);
+        if (n == Negotiation::Ended) return result;
     }
 
     if (CreateOutput(probe)) {

@@ -170,6 +170,10 @@ class TScreenCamera {
     void DeriveModes();
     int EndRun(int result);
     Negotiation NegotiateCompressor(PackedDib& probe, int& result);
+    // The 2/4/8 size adjustment against an open compressor: the alignment
+    // accepted (1, 2, 4, 8), 16 when none fits, 0 when a regrab failed.
+    std::int32_t AlignToCompressor(vfw::HIC handle, PackedDib& probe);
+    Negotiation FitToDefaultCompressor(PackedDib& probe, int& result);
     bool CreateOutput(PackedDib probe);
     vfw::HRESULT WriteFrame(PackedDib frame, std::int32_t index);
     void ReleaseOutput();

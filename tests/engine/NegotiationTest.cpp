@@ -296,5 +296,73 @@ TEST_F(NegotiationTest, GrabFailureInTheLoopKeepsWhatWasRecorded) {
     EXPECT_FALSE(FileExists(Target()));
 }
 
+// 'MSVC' takes only multiples of 4: every way of falling back to it fits the
+// area first, or the stream format is refused and nothing is recorded.
+TEST_F(NegotiationTest, FallbackToTheDefaultFitsTheAreaToIt) {
+    auto expectFitted = [&](TScreenCamera& cam) {
+        EXPECT_EQ(cam.Width, 1368);
+        EXPECT_EQ(cam.Height, 768);
+        EXPECT_EQ(cam.ActualWidth, 1368u);
+        EXPECT_EQ(cam.ActualHeight, 768u);
+        EXPECT_EQ(Size(TempVideoFile), "1368,768");
+        EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+        // Only the merge's summary lines: no AVI error on the way.
+        for (const std::string& e : Errors()) EXPECT_EQ(e.rfind("L12 MS Video Codec;", 0), 0u) << e;
+        EXPECT_EQ(Size(Target()), "1368,768");
+    };
+    // No compressor chosen.
+    {
+        auto& cam = MakeWith([](int, int) { return true; }, 1400, 800);
+        cam.CompressorIndex = -1;
+        cam.Width = 1366;
+        cam.Height = 766;
+        host.Answer({true});
+        EXPECT_EQ(RunOnce(Target()), 1);
+        expectFitted(cam);
+    }
+    // The chosen compressor cannot be opened.
+    {
+        auto& cam = MakeWith([](int, int) { return true; }, 1400, 800);
+        ASSERT_TRUE(vfw::ICRemove(vfw::ICTYPE_VIDEO, kTest));
+        cam.Width = 1366;
+        cam.Height = 766;
+        host.Answer({true});
+        EXPECT_EQ(RunOnce(Target()), 1);
+        expectFitted(cam);
+    }
+    // No size fits the chosen compressor: fitted from the area's size.
+    {
+        auto& cam = MakeWith([](int w, int h) { return w == 300 && h == 300; }, 1400, 800);
+        cam.Width = 1366;
+        cam.Height = 766;
+        host.Answer({true});
+        EXPECT_EQ(RunOnce(Target()), 1);
+        EXPECT_EQ(driver->queries, 4);
+        EXPECT_EQ(host.Questions().back(), kNoSize);
+        expectFitted(cam);
+    }
+}
+
+TEST_F(NegotiationTest, RerunWithTheDefaultFitsTheAreaWithoutAsking) {
+    auto& cam = MakeWith([](int w, int h) { return w % 2 == 0 && h % 2 == 0; });
+    driver->failOpen = true;
+    cam.Width = 301;
+    cam.Height = 201;
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), -1);
+    EXPECT_EQ(cam.Width, 302);  // the even size the test compressor took
+
+    const int queries = driver->queries;
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(driver->queries, queries);
+    EXPECT_EQ(host.Questions().size(), 1u);
+    EXPECT_EQ(Errors(), (std::vector<std::string>{"Error on set AVI stream format.",
+                                                  "L12 MS Video Codec; 0x0; L4 0s; L11 0%"}));
+    EXPECT_EQ(cam.Width, 304);
+    EXPECT_EQ(cam.Height, 204);
+    EXPECT_EQ(Size(TempVideoFile), "304,204");
+    EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+}
+
 }  // namespace
 }  // namespace velmora::enginetest
