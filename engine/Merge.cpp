@@ -1,10 +1,14 @@
 // The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file with
 // one AVISaveV, and the texts of its results.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <tuple>
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
@@ -29,6 +33,79 @@ std::string BesideTarget(const std::string& target, const std::string& suffix) {
     const bool hasExtension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? target.substr(0, dot) : target) + suffix;
+}
+
+// Copies a file into a new one (never over an existing file) and syncs it;
+// 0 or the errno of the failure. A partial copy is removed.
+int CopyToNewFile(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno != EINTR) error = errno;
+            if (put > 0) done += put;
+        }
+        if (error) break;
+    }
+    // The source goes away next: the copy must be on the disk first.
+    if (error == 0 && ::fsync(out) != 0) error = errno;
+    if (::close(out) != 0 && error == 0) error = errno;
+    ::close(in);
+    if (error) ::unlink(to.c_str());
+    return error;
+}
+
+// Moves a file to `to`, or to "<to stem>_2<ext>", "_3"... when that is taken;
+// never replaces a file. Across disks it copies. The new name, or empty.
+std::string MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    const std::string stem = BesideTarget(to, "");
+    const std::string extension = to.substr(stem.size());
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string name = n == 1 ? to : stem + "_" + std::to_string(n) + extension;
+        if (::link(from.c_str(), name.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return name;
+        }
+        if (errno == EEXIST) continue;
+        if (errno == EXDEV) {
+            const int error = CopyToNewFile(from, name);
+            if (error == EEXIST) continue;
+            if (error != 0) return {};
+            ::unlink(from.c_str());
+            return name;
+        }
+        // A file system without hard links.
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return {};
+        if (FileExists(name)) continue;
+        return std::rename(from.c_str(), name.c_str()) == 0 ? name : std::string();
+    }
+    return {};
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -131,19 +208,28 @@ std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
 
 void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text) {
     // Nothing recorded is lost: the temporary files move beside the target
-    // under names of its own, and the result line says where.
-    std::string kept;
-    const std::pair<const std::string*, std::string> files[] = {
-        {&TempVideoFile, BesideTarget(target, "_video.avi")},
-        {&TempAudioFile, BesideTarget(target, "_audio.wav")}};
-    for (const auto& [from, to] : files) {
+    // under names of its own, and the result line says where. When the
+    // target's folder cannot take them they get such a name in their own
+    // folder, where the next recording does not delete them.
+    std::string kept, left;
+    const std::tuple<const std::string*, std::string, bool*> files[] = {
+        {&TempVideoFile, "_video.avi", &leaveTempVideo_},
+        {&TempAudioFile, "_audio.wav", &leaveTempAudio_}};
+    for (const auto& [from, suffix, leave] : files) {
         if (!FileExists(*from)) continue;
-        const std::string& name = std::rename(from->c_str(), to.c_str()) == 0 ? to : *from;
+        const std::string beside = BesideTarget(target, suffix);
+        std::string name = MoveWithoutReplacing(*from, beside);
+        if (name.empty()) name = MoveWithoutReplacing(*from, FolderOf(*from) + NameOf(beside));
+        if (name.empty()) {
+            // Not moved: at least this worker does not delete it.
+            *leave = true;
+            left += (left.empty() ? "" : ", ") + *from;
+            continue;
+        }
         kept += (kept.empty() ? "" : ", ") + name;
     }
-    if (kept.empty()) return;
-    tempFilesKept_ = true;
-    text += " Recording kept in: " + kept;
+    if (!kept.empty()) text += " Recording kept in: " + kept;
+    if (!left.empty()) text += " Recording left in: " + left;
 }
 
 void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {

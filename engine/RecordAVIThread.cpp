@@ -32,11 +32,10 @@ void TRecordAVIThread::Execute() {
         engine.CameraError("Recording failed.");
         engine.Recording = false;
     }
-    // Files kept after a failed merge are the recording itself.
-    if (!engine.tempFilesKept_) {
-        EraseFile(TempVideoFile);
-        EraseFile(TempAudioFile);
-    }
+    // Kept files were moved away; one that could not be moved is the only
+    // copy of the recording.
+    if (!engine.leaveTempVideo_) EraseFile(TempVideoFile);
+    if (!engine.leaveTempAudio_) EraseFile(TempAudioFile);
 
     std::shared_ptr<std::atomic<bool>> alive = engine.alive_;
     TScreenCamera* target = engine_;

@@ -56,7 +56,7 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     ActualHeight = static_cast<std::uint32_t>(Height);
     aviErrorPending_ = false;
     grabFailedInLoop_ = false;
-    tempFilesKept_ = false;
+    leaveTempVideo_ = leaveTempAudio_ = false;
     loopStarted_ = false;
     firstSampleNs_ = -1;
     soundComplete_ = true;

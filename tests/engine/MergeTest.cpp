@@ -3,8 +3,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "tests/engine/EngineTestSupport.h"
@@ -140,13 +142,60 @@ TEST_F(MergeTest, TargetThatCannotBeReplacedKeepsTheRecording) {
     EXPECT_TRUE(FileExists(audio));
 }
 
-TEST_F(MergeTest, FailedSaveKeepsTheTemporaryFiles) {
+// The target's folder is gone: the recording moves to a name of its own in
+// the temporary folder, where neither the next recording nor the engine's end
+// deletes it, and a second failure does not overwrite the first.
+TEST_F(MergeTest, FailedSaveKeepsTheRecordingOutOfTheNextOnesWay) {
     MakeRaw();
     const std::string target = folder.path() + "gone/VideoRecord_x.avi";
+    const std::string kept = folder.path() + "VideoRecord_x_video.avi";
+    const std::string second = folder.path() + "VideoRecord_x_video_2.avi";
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Errors()[0], "Error opening files! Recording kept in: " + TempVideoFile);
-    EXPECT_TRUE(FileExists(TempVideoFile));
+    EXPECT_EQ(Errors()[0], "Error opening files! Recording kept in: " + kept);
+    EXPECT_FALSE(FileExists(TempVideoFile));
+    EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
+
+    RecordOnWorker(target);
+    ASSERT_EQ(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[1], "Error opening files! Recording kept in: " + second);
+    camera.reset();
+    EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(second, "stream=codec_type"), "video");
+}
+
+// A target folder on another disk than the temporary files: a rename cannot
+// move them there, a copy does, and the temporary files are gone after it.
+TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
+    struct stat here {
+    }, there{};
+    if (::stat(folder.path().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
+        here.st_dev == there.st_dev)
+        GTEST_SKIP() << "no second file system";
+    char pattern[] = "/dev/shm/velmora-keep-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(pattern));
+    const std::string other = std::string(pattern) + "/";
+    const std::string target = other + "VideoRecord_y.avi";
+
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    std::ofstream(target) << "old";
+    const int fd = ::open(target.c_str(), O_RDWR);
+    ::flock(fd, LOCK_EX);
+    RecordOnWorker(target);
+    ::close(fd);
+    const std::string video = other + "VideoRecord_y_video.avi";
+    const std::string audio = other + "VideoRecord_y_audio.wav";
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete existing video file. Recording "
+                                                 "kept in: " +
+                                                 video + ", " + audio});
+    EXPECT_EQ(Probe(video, "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(audio, "stream=codec_type", "a:0"), "audio");
+    EXPECT_FALSE(FileExists(TempVideoFile));
+    EXPECT_FALSE(FileExists(TempAudioFile));
+    std::error_code ec;
+    std::filesystem::remove_all(other, ec);
 }
 
 }  // namespace
