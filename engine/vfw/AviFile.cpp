@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
 
 #include "engine/vfw/AviObjects.h"
@@ -19,6 +20,15 @@ namespace {
 
 std::mutex initMutex;
 int initCount = 0;
+
+// How the last file created at each path was finished.
+std::mutex finishMutex;
+std::map<std::string, HRESULT> finishResults;
+
+void recordFinish(const std::string& path, HRESULT result) {
+    std::lock_guard lock(finishMutex);
+    finishResults[path] = result;
+}
 
 // The avi muxer refuses gaps longer than this in one step.
 constexpr std::int64_t kMaxGapStep = 50000;
@@ -84,6 +94,7 @@ DWORD AviFile::release() {
 }
 
 HRESULT AviFile::openForWriting() {
+    recordFinish(path_, AVIERR_OK);
     int e = avformat_alloc_output_context2(&ctx_, nullptr, "avi", path_.c_str());
     if (e < 0 || !ctx_) return AVIERR_MEMORY;
     e = avio_open(&ctx_->pb, path_.c_str(), AVIO_FLAG_WRITE);
@@ -140,9 +151,14 @@ void AviFile::finish() {
     if (writing_) {
         // A file nobody wrote a frame to still gets its headers, so it opens.
         if (!headerWritten_ && !failed_ && ctx_->nb_streams > 0) ensureHeader();
-        if (headerWritten_) av_write_trailer(ctx_);
-        avio_closep(&ctx_->pb);
+        // The index and the last buffered bytes go out here: a full disk shows
+        // now, and a file without them is no complete recording.
+        bool ok = !failed_;
+        if (headerWritten_ && av_write_trailer(ctx_) < 0) ok = false;
+        if (ctx_->pb && ctx_->pb->error < 0) ok = false;
+        if (avio_closep(&ctx_->pb) < 0) ok = false;
         avformat_free_context(ctx_);
+        recordFinish(path_, ok ? AVIERR_OK : AVIERR_FILEWRITE);
     } else {
         avformat_close_input(&ctx_);
     }
@@ -248,6 +264,13 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void
     }
     *ppfile = file;
     return AVIERR_OK;
+}
+
+HRESULT AVIFileFinishResult(const char* szFile) {
+    if (!szFile) return AVIERR_BADPARAM;
+    std::lock_guard lock(finishMutex);
+    const auto found = finishResults.find(szFile);
+    return found == finishResults.end() ? AVIERR_OK : found->second;
 }
 
 DWORD AVIFileAddRef(PAVIFILE pfile) {

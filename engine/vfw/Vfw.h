@@ -218,6 +218,13 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void
 DWORD AVIFileAddRef(PAVIFILE pfile);
 DWORD AVIFileRelease(PAVIFILE pfile);
 
+// How the file last created at szFile (OF_CREATE) in this process was
+// finished when its last reference went: AVIERR_FILEWRITE when its index or
+// its last bytes could not be written (a full disk) or a write had failed
+// before, else AVIERR_OK (also while it is still open and for unknown files).
+// Not a Video for Windows call: there, releasing reports nothing.
+HRESULT AVIFileFinishResult(const char* szFile);
+
 // A new stream of a file opened for writing. The stream holds a reference on
 // its file. szName becomes the stream's name in the file.
 HRESULT AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFO* psi);

@@ -187,5 +187,23 @@ TEST(VfwWrite, RefusesWhatCannotBeWritten) {
     EXPECT_EQ(writeVideo(dir.path() + "/missing/d.avi", setup, {0}), AVIERR_FILEOPEN);
 }
 
+// The index and the buffered tail are written when the last reference goes;
+// a disk that is full by then must not pass for a finished file.
+TEST(VfwWrite, FailedFinishIsReportedForThatFile) {
+    TempDir dir;
+    WriteSetup setup;
+    setup.width = 8;
+    setup.height = 8;
+    // Small enough to sit in the write buffer until the file is finished.
+    ASSERT_EQ(writeVideo("/dev/full", setup, {0}), AVIERR_OK);
+    EXPECT_EQ(AVIFileFinishResult("/dev/full"), AVIERR_FILEWRITE);
+
+    const std::string file = dir.file("fine.avi");
+    ASSERT_EQ(writeVideo(file, setup, {0, 1}), AVIERR_OK);
+    EXPECT_EQ(AVIFileFinishResult(file.c_str()), AVIERR_OK);
+    EXPECT_EQ(AVIFileFinishResult(dir.file("never.avi").c_str()), AVIERR_OK);
+    EXPECT_EQ(AVIFileFinishResult(nullptr), AVIERR_BADPARAM);
+}
+
 }  // namespace
 }  // namespace velmora::vfwtest
