@@ -204,7 +204,7 @@ HRESULT TScreenCamera::WriteFrame(PackedDib frame, std::int32_t index) {
                           static_cast<LONG>(frame->biSizeImage), AVIIF_KEYFRAME, nullptr, nullptr);
 }
 
-void TScreenCamera::ReleaseOutput() {
+bool TScreenCamera::ReleaseOutput() {
     if (optionsCreated_) {
         AVICOMPRESSOPTIONS* list[1] = {&options_};
         AVISaveOptionsFree(1, list);
@@ -212,9 +212,12 @@ void TScreenCamera::ReleaseOutput() {
     }
     if (rawStream_) AVIStreamRelease(rawStream_);
     if (compressedStream_) AVIStreamRelease(compressedStream_);
+    const bool hadFile = aviFile_ != nullptr;
     if (aviFile_) AVIFileRelease(aviFile_);
     rawStream_ = compressedStream_ = nullptr;
     aviFile_ = nullptr;
+    // The last release finished the file; a truncated file is no recording.
+    return !hadFile || AVIFileFinishResult(TempVideoFile.c_str()) == AVIERR_OK;
 }
 
 void TScreenCamera::LeaveLibrary() {

@@ -26,6 +26,7 @@ constexpr std::int64_t kMaxSoundShiftMs = 5000;
 // recorder runs that much past the last frame's end so the sound lasts as
 // long as the picture.
 constexpr std::int64_t kSoundHandOverMs = 30;
+const char* const kWriteError = "Error on write data to AVI stream.";
 }  // namespace
 
 std::int32_t TScreenCamera::FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond) {
@@ -106,9 +107,20 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     FreeFrame(probe);
 
     if (OnStop) OnStop(this);
-    ReleaseOutput();
+    const bool framesInFile = loopStarted_ && FramesWritten > 0;
+    if (!ReleaseOutput() && !aviErrorPending_) {
+        if (!framesInFile) CameraError(kWriteError);
+        aviErrorPending_ = true;
+    }
     StopAudio();
     if (RestoreAfterRecord) host_.RestoreApplication();
+    if (aviErrorPending_ && framesInFile) {
+        // What was recorded before the error is not thrown away, whatever
+        // the answer to the question below.
+        std::string text = kWriteError;
+        KeepTempFiles(targetFile, text);
+        CameraError(text);
+    }
 
     // A failing grab must not lose what was recorded before it.
     const bool merge = grabFailedInLoop_ ? FramesWritten > 0 && !destroying_ : StopReason == 1;
@@ -234,7 +246,9 @@ void TScreenCamera::CaptureLoop() {
         if (first || CurrentFrameIndex > lastIndex) {
             first = false;
             if (WriteFrame(frame, CurrentFrameIndex) != AVIERR_OK) {
-                CameraError("Error on write data to AVI stream.");
+                // With frames in the file the message waits until the file is
+                // finished and kept, so that it can say where.
+                if (FramesWritten == 0) CameraError(kWriteError);
                 FreeFrame(frame);
                 aviErrorPending_ = true;
                 break;

@@ -176,7 +176,8 @@ class TScreenCamera {
     Negotiation FitToDefaultCompressor(PackedDib& probe, int& result);
     bool CreateOutput(PackedDib probe);
     vfw::HRESULT WriteFrame(PackedDib frame, std::int32_t index);
-    void ReleaseOutput();
+    // False when finishing the temporary video failed.
+    bool ReleaseOutput();
     void LeaveLibrary();
     void CaptureLoop();
     void WaitForIndex(std::int64_t start, std::int32_t index);

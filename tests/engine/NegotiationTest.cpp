@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 
@@ -202,9 +205,12 @@ TEST_F(NegotiationTest, AviErrorRefusedOrWithTheDefaultEndsTheRun) {
     cam.TimeLimit.Enabled = false;
     host.Answer({false});
     EXPECT_EQ(RunOnce(Target()), 0);
-    EXPECT_EQ(Errors(),
-              (std::vector<std::string>{"Error on write data to AVI stream.", "User aborted!"}));
+    const std::string kept = folder.path() + "VideoRecord_test_video.avi";
+    EXPECT_EQ(Errors(), (std::vector<std::string>{
+                            "Error on write data to AVI stream. Recording kept in: " + kept,
+                            "User aborted!"}));
     EXPECT_FALSE(FileExists(Target()));
+    EXPECT_EQ(WrittenIndices(kept).size(), 1u);
 
     // 'MSVC' itself failing: nothing left to fall back to.
     auto failing = std::make_shared<SizeDriver>(kMsvc, "MSVC", [](int, int) { return true; });
@@ -362,6 +368,55 @@ TEST_F(NegotiationTest, RerunWithTheDefaultFitsTheAreaWithoutAsking) {
     EXPECT_EQ(cam.Height, 204);
     EXPECT_EQ(Size(TempVideoFile), "304,204");
     EXPECT_EQ(Codec(TempVideoFile), "msvideo1");
+}
+
+// A compressor failing in the middle of a recording: the frames before it are
+// finished into a file beside the target before the question, and the rerun
+// with 'MSVC' records into a new temporary file without touching it.
+TEST_F(NegotiationTest, WriteErrorAfterFramesKeepsThemAndTheRerunStartsAfresh) {
+    withAudio = true;
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.RecordAudio = true;
+    driver->failCompressAt = 4;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), -1);
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    EXPECT_EQ(Errors(),
+              std::vector<std::string>{
+                  "Error on write data to AVI stream. Recording kept in: " + video + ", " + audio});
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kCannotUse});
+    EXPECT_EQ(WrittenIndices(video), (std::vector<long long>{0, 1, 2}));
+    EXPECT_EQ(Probe(audio, "stream=codec_type", "a:0"), "audio");
+
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(Codec(Target()), "msvideo1");
+    EXPECT_EQ(Codec(video), "rawvideo");
+    EXPECT_EQ(WrittenIndices(video), (std::vector<long long>{0, 1, 2}));
+}
+
+// A disk that fills while the file is finished: the truncated temporary file
+// is an AVI error, not a recording to merge.
+TEST_F(NegotiationTest, FailureToFinishTheTemporaryFileIsAnAviError) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    host.Answer({false});
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    // Smaller than the header: nothing reaches the disk before the finish.
+    rlimit tiny = old;
+    tiny.rlim_cur = 200;
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    const int result = RunOnce(Target());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[0].rfind("Error on write data to AVI stream.", 0), 0u) << Errors()[0];
+    EXPECT_EQ(Errors()[1], "User aborted!");
+    EXPECT_EQ(cam.FramesWritten, 1);
+    EXPECT_FALSE(FileExists(Target()));
 }
 
 }  // namespace
