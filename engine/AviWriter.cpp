@@ -170,7 +170,9 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
     info.dwRate = FramesPerSecond;
     info.dwSuggestedBufferSize = probe->biSizeImage;
     info.rcFrame = RECT{0, 0, probe->biWidth, probe->biHeight};
-    if (CompressorIndex >= 0 && CompressorIndex < static_cast<std::int32_t>(Compressors.size())) {
+    // Entries past the catalogue's count are no compressors: no name from them.
+    if (CompressorIndex >= 0 && CompressorIndex < CompressorCount &&
+        CompressorIndex < static_cast<std::int32_t>(Compressors.size())) {
         const auto& name = Compressors[static_cast<std::size_t>(CompressorIndex)].szName;
         for (std::size_t i = 0; i < 16; ++i) info.szName[i] = static_cast<char>(name[i] & 0xFF);
     }

@@ -206,17 +206,18 @@ std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
     return proceed ? 0 : -1;
 }
 
-void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text) {
+void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, bool video,
+                                  bool audio) {
     // Nothing recorded is lost: the temporary files move beside the target
     // under names of its own, and the result line says where. When the
     // target's folder cannot take them they get such a name in their own
     // folder, where the next recording does not delete them.
     std::string kept, left;
-    const std::tuple<const std::string*, std::string, bool*> files[] = {
-        {&TempVideoFile, "_video.avi", &leaveTempVideo_},
-        {&TempAudioFile, "_audio.wav", &leaveTempAudio_}};
-    for (const auto& [from, suffix, leave] : files) {
-        if (!FileExists(*from)) continue;
+    const std::tuple<const std::string*, std::string, bool*, bool> files[] = {
+        {&TempVideoFile, "_video.avi", &leaveTempVideo_, video},
+        {&TempAudioFile, "_audio.wav", &leaveTempAudio_, audio}};
+    for (const auto& [from, suffix, leave, wanted] : files) {
+        if (!wanted || !FileExists(*from)) continue;
         const std::string beside = BesideTarget(target, suffix);
         std::string name = MoveWithoutReplacing(*from, beside);
         if (name.empty()) name = MoveWithoutReplacing(*from, FolderOf(*from) + NameOf(beside));

@@ -2,11 +2,22 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
 
 namespace velmora::engine {
+
+namespace {
+// The handler that threw may throw again; the worker must still end.
+void ReportQuietly(TScreenCamera& engine, const std::string& text) {
+    try {
+        if (engine.OnCameraError) engine.OnCameraError(&engine, text);
+    } catch (...) {
+    }
+}
+}  // namespace
 
 TRecordAVIThread::TRecordAVIThread(TScreenCamera* engine) : engine_(engine) {}
 
@@ -25,12 +36,13 @@ void TRecordAVIThread::Execute() {
         while (engine.RunRecording(TargetFile) == -1) {
         }
     } catch (const std::exception& e) {
-        // The engine reports and never throws; this is the last line of defence.
-        engine.CameraError(std::string("Recording failed: ") + e.what());
-        engine.Recording = false;
+        // An event handler threw through the run: end the run properly all
+        // the same, or the recorder and the AVI objects stay behind.
+        engine.AbandonRun();
+        ReportQuietly(engine, std::string("Recording failed: ") + e.what());
     } catch (...) {
-        engine.CameraError("Recording failed.");
-        engine.Recording = false;
+        engine.AbandonRun();
+        ReportQuietly(engine, "Recording failed.");
     }
     // Kept files were moved away; one that could not be moved is the only
     // copy of the recording.

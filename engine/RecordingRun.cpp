@@ -86,20 +86,20 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
         if (OnStart) OnStart(this);
         bool audioReady = true;
         if (RecordAudio && recorder_) {
-            recorder_->SetPCMFormat(AudioFormatIndex + 1);
-            recorder_->SetAsync(true);
-            if (!RemoveTempFile(TempAudioFile)) {
-                CameraError("Can not delete audio temp file.");
-                aviErrorPending_ = true;
-                audioReady = false;
-            } else {
-                try {
+            try {
+                recorder_->SetPCMFormat(AudioFormatIndex + 1);
+                recorder_->SetAsync(true);
+                if (!RemoveTempFile(TempAudioFile)) {
+                    CameraError("Can not delete audio temp file.");
+                    aviErrorPending_ = true;
+                    audioReady = false;
+                } else {
                     recorder_->RecordToFile(TempAudioFile);
-                } catch (const std::exception& e) {
-                    // Recording goes on without sound; the merge finds no WAV.
-                    CameraError(e.what());
-                } catch (...) {
                 }
+            } catch (const std::exception& e) {
+                // Recording goes on without sound; the merge finds no WAV.
+                CameraError(e.what());
+            } catch (...) {
             }
         }
         if (audioReady) CaptureLoop();
@@ -123,7 +123,9 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     }
 
     // A failing grab must not lose what was recorded before it.
-    const bool merge = grabFailedInLoop_ ? FramesWritten > 0 && !destroying_ : StopReason == 1;
+    // Nothing written (a stop during a question): there is no recording to merge.
+    const bool merge = loopStarted_ && FramesWritten > 0 &&
+                       (grabFailedInLoop_ ? !destroying_.load() : StopReason == 1);
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     LeaveLibrary();
 
@@ -144,6 +146,24 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
         return EndRun(0);
     }
     return 1;
+}
+
+void TScreenCamera::AbandonRun() {
+    // Each step on its own: one that throws must not skip the next.
+    auto step = [](auto&& fn) {
+        try {
+            fn();
+        } catch (...) {
+        }
+    };
+    step([this] { ReleaseOutput(); });
+    step([this] { StopAudio(); });
+    for (PAVISTREAM& s : mergeStreams_) {
+        if (s) AVIStreamRelease(s);
+        s = nullptr;
+    }
+    step([this] { LeaveLibrary(); });
+    step([this] { EndRun(0); });
 }
 
 void TScreenCamera::StopAudio() {
@@ -198,17 +218,26 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
     for (PAVISTREAM s : mergeStreams_)
         if (s) streams[count++] = s;
     if (count > 0) MergeToFile(targetFile, count, streams);
+    const bool videoMerged = mergeStreams_[0] != nullptr;
     for (PAVISTREAM& s : mergeStreams_) {
         if (s) AVIStreamRelease(s);
         s = nullptr;
     }
+    // A temporary file that did not go into the merge (unreadable video,
+    // unfinished sound) may be all there is of it: it is kept, not deleted.
+    std::string text;
+    KeepTempFiles(targetFile, text, !videoMerged, RecordAudio && !soundComplete_);
+    if (!text.empty()) CameraError(text.substr(1));
 }
 
-void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index) {
+void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs) {
     // The first moment whose time index reaches `index`.
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
     std::int64_t due = (1000 * static_cast<std::int64_t>(index) - 500 + fps - 1) / fps;
     while (FrameIndexAt(due, fps) < index) ++due;
+    // The time limit is checked in the pass that reaches it, not one frame later.
+    const std::int64_t now0 = clock_->timeGetTime() - start;
+    if (limitMs >= 0 && now0 < limitMs && limitMs < due) due = limitMs;
     while (Recording) {
         const std::int64_t now = clock_->timeGetTime() - start;
         if (now >= due) return;
@@ -228,14 +257,23 @@ void TScreenCamera::CaptureLoop() {
     loopStarted_ = true;
     bool first = true;
 
+    const std::int64_t limitMs =
+        TimeLimit.Enabled
+            ? 1000 * (TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
+            : -1;
     while (Recording) {
         const std::int64_t elapsed = clock_->timeGetTime() - start;
+        const std::int32_t width = Width, height = Height;
+        std::int32_t left = Left, top = Top;
         if (FollowMouse) {
+            // Grabbed where computed: the frame timer moves Left and Top too.
             const platform::ForeignCursor cursor = QueryForeignCursor();
-            Left = cursor.x - Width / 2;
-            Top = cursor.y - Height / 2;
+            left = cursor.x - width / 2;
+            top = cursor.y - height / 2;
+            Left = left;
+            Top = top;
         }
-        PackedDib frame = GrabFrame(Left, Top, Width, Height);
+        PackedDib frame = GrabFrame(left, top, width, height);
         if (!frame) {
             CameraError("Error capturing a frame from screen.");
             grabFailedInLoop_ = true;
@@ -285,7 +323,7 @@ void TScreenCamera::CaptureLoop() {
                                   std::max<std::uint32_t>(FramesPerSecond, 1);
         // Nothing new can be written before the next index is due: sleep
         // instead of grabbing frames that would be thrown away.
-        WaitForIndex(start, lastIndex + 1);
+        WaitForIndex(start, lastIndex + 1, limitMs);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <thread>
 
 #include "common/Functions.h"
@@ -119,7 +120,18 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     }
     Recording = true;
     worker_ = new TRecordAVIThread(this);
-    worker_->Start();
+    try {
+        worker_->Start();
+    } catch (const std::exception& e) {
+        // No worker: nothing would ever clear Recording, and the destructor
+        // would wait for it forever.
+        delete worker_;
+        worker_ = nullptr;
+        Recording = false;
+        frameTimer_->SetEnabled(false);
+        frame_->Hide();
+        CameraError(std::string("Recording failed: ") + e.what());
+    }
 }
 
 void TScreenCamera::StopRecording() {

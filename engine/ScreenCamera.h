@@ -73,7 +73,8 @@ class TScreenCamera {
 
     // ---------------------------------------------------------------- settings
     std::atomic<std::int32_t> Left{0}, Top{0};  // also written by the worker and the frame timer
-    std::int32_t Width = 300, Height = 300;
+    // Also written by the worker's negotiation while the frame timer reads them.
+    std::atomic<std::int32_t> Width{300}, Height{300};
     std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen
     bool CaptureCursor = true;
     std::uint32_t FramesPerSecond = 10;
@@ -180,11 +181,16 @@ class TScreenCamera {
     bool ReleaseOutput();
     void LeaveLibrary();
     void CaptureLoop();
-    void WaitForIndex(std::int64_t start, std::int32_t index);
+    // limitMs: the time limit in recording time, -1 without one.
+    void WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs);
     void StopAudio();
     void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
-    void KeepTempFiles(const std::string& target, std::string& text);
+    // Moves the chosen temporary files out of the way and appends where to text.
+    void KeepTempFiles(const std::string& target, std::string& text, bool video = true,
+                       bool audio = true);
+    // The ending steps of a run that an exception cut short.
+    void AbandonRun();
     void RecordThreadDone();
     void ApplyThreadPriority();
     std::string EntryShortName(int index) const;

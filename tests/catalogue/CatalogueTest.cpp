@@ -74,7 +74,7 @@ TEST_F(CatalogueTest, ARefusedProbeLeavesNothingBehind) {
     EXPECT_EQ(camera.Compressors[1].fccHandler, fourcc("BBBB"));
     EXPECT_EQ(camera.Compressors[2].fccHandler, 0u);  // nothing of NOPE stays in the free slot
     // The probe is the area's size at that moment.
-    EXPECT_EQ(refusing->queried.back(), std::make_pair(camera.Width, camera.Height));
+    EXPECT_EQ(refusing->queried.back(), std::make_pair(camera.Width.load(), camera.Height.load()));
 }
 
 TEST_F(CatalogueTest, OutOfRangeIndicesOpenNothing) {

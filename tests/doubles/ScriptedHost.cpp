@@ -54,8 +54,11 @@ bool ScriptedHost::AskYesNo(const std::string& caption, const std::string& text)
 }
 
 void ScriptedHost::RestoreApplication() {
-    std::lock_guard lock(mutex_);
-    ++restores_;
+    {
+        std::lock_guard lock(mutex_);
+        ++restores_;
+    }
+    if (onRestore) onRestore();
 }
 
 void ScriptedHost::SetBusyCursor(bool busy) {

@@ -63,6 +63,8 @@ class ScriptedHost : public engine::CameraHost {
     // Runs posted closures on this thread until pred holds; false on timeout.
     bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 60000);
 
+    // Called on the restoring thread after each restore; set before a recording.
+    std::function<void()> onRestore;
     int minimizes = 0;
     int Restores() const;
     std::vector<bool> BusyCalls() const;

@@ -152,5 +152,17 @@ TEST_F(CaptureLoopTest, FollowMouseCentresTheAreaOnThePointerUnclamped) {
     EXPECT_EQ(cam.Top, 275);
 }
 
+// At 1 fps the next index is a whole second away: the loop must still stop in
+// the limit's own second, not a frame later.
+TEST_F(CaptureLoopTest, TimeLimitStopsAtItsSecondEvenAtOneFramePerSecond) {
+    auto& cam = MakeRaw();
+    cam.FramesPerSecond = 1;
+    cam.FrameInterval = 1000;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 5};
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(ElapsedSeconds, 5);
+    EXPECT_EQ(WrittenIndices(Target()), (std::vector<long long>{0, 1, 2, 3, 4, 5}));
+}
+
 }  // namespace
 }  // namespace velmora::enginetest

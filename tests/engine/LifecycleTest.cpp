@@ -211,5 +211,28 @@ TEST_F(LifecycleTest, AudioInputsListEveryDestinationWithASelector) {
     EXPECT_EQ(mixer->calls[mixer->calls.size() - 3], "select 1 on 2");
 }
 
+// An event handler throwing on the worker: the run still stops the sound,
+// releases its AVI objects (the leak checker sees any left) and ends as a
+// failed run, so the next recording can start.
+TEST_F(LifecycleTest, HandlerThrowingOnTheWorkerStillEndsTheRun) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    cam.OnUpdate = [](TScreenCamera*) { throw std::runtime_error("boom"); };
+    host.timer->SetEnabled(true);
+    RecordOnWorker(Target());
+    EXPECT_EQ(Errors().back(), "Recording failed: boom");
+    EXPECT_FALSE(recorder->active);
+    EXPECT_FALSE(cam.Recording);
+    EXPECT_EQ(StopReason, 2);
+    EXPECT_FALSE(host.timer->enabled);
+    EXPECT_FALSE(FileExists(Target()));
+
+    cam.OnUpdate = nullptr;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 0};
+    RecordOnWorker(Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
+}
+
 }  // namespace
 }  // namespace velmora::enginetest

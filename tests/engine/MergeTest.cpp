@@ -198,5 +198,41 @@ TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
     std::filesystem::remove_all(other, ec);
 }
 
+// A sound file the recorder never finished does not go into the merge; it may
+// still hold most of the sound, so it is kept rather than deleted.
+TEST_F(MergeTest, UnfinishedSoundFileIsKept) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    recorder->closes = false;
+    desktop->onGrab = [](int number) {
+        if (number == 2) std::ofstream(TempAudioFile) << "RIFF partial";
+    };
+    RecordOnWorker(Target());
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    EXPECT_EQ(errors[2], "Recording kept in: " + audio);
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    std::ifstream in(audio);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "RIFF partial");
+}
+
+// A temporary video that cannot be read back is kept, not deleted.
+TEST_F(MergeTest, UnreadableVideoIsKept) {
+    MakeRaw();
+    // Spoilt after it was finished, before the merge opens it.
+    host.onRestore = [] { std::ofstream(TempVideoFile, std::ios::trunc) << "not an avi"; };
+    RecordOnWorker(Target());
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[1], "Recording kept in: " + video);
+    EXPECT_FALSE(FileExists(Target()));
+    std::ifstream in(video);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not an avi");
+}
+
 }  // namespace
 }  // namespace velmora::enginetest

@@ -419,5 +419,35 @@ TEST_F(NegotiationTest, FailureToFinishTheTemporaryFileIsAnAviError) {
     EXPECT_FALSE(FileExists(Target()));
 }
 
+// Stop pressed while a question is open, then Yes: no frame was recorded, so
+// no empty target is written and reported as a recording.
+TEST_F(NegotiationTest, StopDuringAQuestionWritesNoTarget) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.CompressorIndex = -1;
+    cam.TimeLimit.Enabled = false;
+    desktop->onGrab = [&cam](int number) {
+        if (number == 1) cam.StopRecording();  // the probe, before the question
+    };
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kNoCompressor});
+    EXPECT_EQ(cam.FramesWritten, 0);
+    EXPECT_TRUE(Errors().empty());
+    EXPECT_FALSE(FileExists(Target()));
+}
+
+// An index past the catalogue's count names no stream, whatever the unused
+// entries hold.
+TEST_F(NegotiationTest, IndexPastTheCatalogueLeavesTheStreamNameEmpty) {
+    auto& cam = MakeWith([](int, int) { return true; });
+    cam.CompressorIndex = 7;
+    const std::u16string stale = u"Stale";
+    std::copy(stale.begin(), stale.end(), cam.Compressors[7].szName);
+    host.Answer({true});
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(host.Questions(), std::vector<std::string>{kCannotUse});
+    EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "");
+}
+
 }  // namespace
 }  // namespace velmora::enginetest
