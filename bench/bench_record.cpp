@@ -96,7 +96,11 @@ int main(int argc, char** argv) {
     camera.CaptureMode = 1;
     camera.Width = camera.ScreenWidth;
     camera.Height = camera.ScreenHeight;
-    if (argc > 5) std::sscanf(argv[5], "%dx%d", &camera.Width, &camera.Height);
+    int width = 0, height = 0;
+    if (argc > 5 && std::sscanf(argv[5], "%dx%d", &width, &height) == 2) {
+        camera.Width = width;
+        camera.Height = height;
+    }
     camera.FramesPerSecond = static_cast<std::uint32_t>(fps);
     camera.FrameInterval = 1000 / fps;
     camera.ListCompressors();
