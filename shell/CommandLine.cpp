@@ -13,12 +13,19 @@ std::string Lower(std::string text) {
 }  // namespace
 
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
-                     const std::function<void()>& logInvalidTime) {
+                     const std::function<void()>& logInvalidTime,
+                     const std::function<void()>& logRefusedPath) {
     bool start = false;
     for (const std::string& parameter : parameters) {
         const std::string lower = Lower(parameter);
         if (lower == "-vc" || lower == "/vc") start = true;
-        if (lower.starts_with("path=")) s.WorkDir = parameter.substr(5);
+        if (lower.starts_with("path=")) {
+            std::string folder = parameter.substr(5);
+            if (StorableFolder(folder))
+                s.WorkDir = std::move(folder);
+            else if (logRefusedPath)
+                logRefusedPath();
+        }
         if (lower.starts_with("time=")) {
             const auto seconds = platform::ParseProfileInt(parameter.substr(5));
             if (!seconds) {

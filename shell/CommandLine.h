@@ -16,8 +16,10 @@ namespace velmora {
 // Applies the parameters (without the program name) to the settings in order.
 // A "time=" value that is not a number is reported through logInvalidTime,
 // cancels a "-vc" seen before it and ends the reading. True when a recording
-// is to start.
+// is to start. A folder with a line break in its name cannot be stored: it
+// leaves WorkDir as it was and is reported through logRefusedPath.
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& settings,
-                     const std::function<void()>& logInvalidTime);
+                     const std::function<void()>& logInvalidTime,
+                     const std::function<void()>& logRefusedPath = {});
 
 }  // namespace velmora

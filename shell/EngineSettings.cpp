@@ -24,12 +24,13 @@ int PositionOf(const std::vector<std::string>& names, const std::string& wanted)
 EngineSettings ToEngineSettings(const TSettings& s) {
     EngineSettings e;
     e.CompressorIndex = s.CodecIndex;
-    e.Quality = s.VideoQuality * 100;
+    // Options set at run time pass here unchecked too; the product must not overflow.
+    e.Quality = std::clamp(s.VideoQuality, 0, 100) * 100;
     e.ThreadPriority = s.PriorityIndex;
     e.CaptureCursor = s.CaptureCursor;
     e.RestoreAfterRecord = s.RestoreAfterRecord;
     e.MinimizeOnRecord = s.MinimizeCapture;
-    e.KeyFrameEvery = s.KeyFramesFreq;
+    e.KeyFrameEvery = std::clamp(s.KeyFramesFreq, 1, 50);
     const int fps = std::clamp(s.VideoFPS, 1, 50);
     e.FrameInterval = 1000 / fps;
     e.FramesPerSecond = fps;
@@ -44,7 +45,8 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     if (s.TypeCapture == 0) e.CaptureMode = 1;
     if (s.TypeCapture == 1) e.CaptureMode = 2;
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
-        e.Audio = EngineAudio{s.AudioFormatIndex, s.AudioInputIndex, s.AudioVolumeValue};
+        e.Audio = EngineAudio{s.AudioFormatIndex, s.AudioInputIndex,
+                              std::clamp(s.AudioVolumeValue, 0, 100)};
     return e;
 }
 

@@ -27,9 +27,11 @@ TSettings ReadSettings(const std::string& file, const std::string& programFolder
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);
-    s.KeyFramesFreq = ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
+    s.KeyFramesFreq =
+        std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 50);
     s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);
-    s.VideoQuality = ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality);
+    s.VideoQuality =
+        std::clamp(ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality), 0, 100);
     s.MinimizeCapture = ini.ReadBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
     s.RestoreAfterRecord = ini.ReadBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
     s.SendStats = ini.ReadBool("SetupApp", "SendStats", s.SendStats);
@@ -42,7 +44,8 @@ TSettings ReadSettings(const std::string& file, const std::string& programFolder
     s.AudioRecordEnable = ini.ReadBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
     s.AudioFormatIndex = ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
-    s.AudioVolumeValue = ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
+    s.AudioVolumeValue =
+        std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);
     return s;
 }
 
@@ -70,6 +73,10 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     ini.WriteInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
     return ini.Save();
+}
+
+bool StorableFolder(const std::string& folder) {
+    return folder.find_first_of("\r\n") == std::string::npos;
 }
 
 std::string ApplicationTitle(const std::string& executablePath) {

@@ -53,13 +53,18 @@ std::string SettingsFile();
 
 // Every stored setting from the file; missing keys, a missing file and values
 // that are not integers give the defaults (WorkDir: programFolder). Frame
-// rates outside 1..50 are brought into that range, and an area narrower or
-// lower than 1 pixel becomes 16, so no stored value can break a recording.
+// rate and key-frame interval are brought into 1..50, quality and volume into
+// 0..100, and an area narrower or lower than 1 pixel becomes 16, so no stored
+// value can break a recording.
 TSettings ReadSettings(const std::string& file, const std::string& programFolder);
 
 // Writes every stored setting in one replacement of the file, keeping other
 // sections, keys and comments. False when the file could not be written.
 bool WriteSettings(const TSettings& settings, const std::string& file);
+
+// Whether a folder can be kept as WorkDir: the settings file has no room for
+// a name with a line break in it (legal on Linux).
+bool StorableFolder(const std::string& folder);
 
 // The title the program runs under, from its file name: the name without its
 // folder, cut at the first dot, first letter upper case and the rest lower

@@ -124,6 +124,7 @@ bool PrivateProfile::Load() {
     finalNewline_ = true;
     bom_ = false;
     loadError_ = 0;
+    refusedValue_ = false;
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT) loadError_ = errno;
@@ -173,12 +174,25 @@ bool PrivateProfile::Save() {
         errno = loadError_;
         return false;
     }
+    if (refusedValue_) {
+        errno = EINVAL;
+        return false;
+    }
     // Through a symbolic link the file it points at is replaced, not the link.
     std::error_code error;
     std::filesystem::path target = path_;
     if (std::filesystem::is_symlink(target, error)) {
         const auto link = std::filesystem::read_symlink(target, error);
         if (!error) target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    // A file the user made read-only stays as it is, although the rename could
+    // replace it. The mode bits decide too, since root passes every access().
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (exists && ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                   (::access(target.c_str(), W_OK) != 0 && errno == EACCES))) {
+        errno = EACCES;
+        return false;
     }
     static std::atomic<unsigned> counter{0};
     const std::string temporary =
@@ -191,10 +205,15 @@ bool PrivateProfile::Save() {
         text += lines_[i];
         if (i + 1 < lines_.size() || finalNewline_) text += newline_;
     }
-    struct stat old {};
     bool ok = WriteAll(fd, text);
-    if (ok && ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (ok && exists) {
+        // The replacement keeps the owner, group and mode of the file it
+        // replaces. Only root may give a file away: for others a differing
+        // owner simply stays their own. Ownership first, as it clears set-id bits.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        }
         ::fchmod(fd, old.st_mode & 07777);
+    }
     ok = ok && ::fsync(fd) == 0;
     int saved = errno;
     ok = (::close(fd) == 0) && ok;
@@ -248,6 +267,11 @@ bool PrivateProfile::ReadBool(std::string_view section, std::string_view key, bo
 
 void PrivateProfile::WriteString(std::string_view section, std::string_view key,
                                  std::string_view value) {
+    // A line end inside a value would start new lines, even a new section.
+    if (value.find_first_of("\r\n") != std::string_view::npos) {
+        refusedValue_ = true;
+        return;
+    }
     if (const auto found = Find(section, key)) {
         // The key keeps its spelling and its indentation; only the value changes.
         std::string& line = lines_[found->line];

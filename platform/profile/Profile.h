@@ -32,7 +32,9 @@ class PrivateProfile {
     // overwrite it.
     bool Load();
     // Writes the lines atomically. False on any failure; the target is then
-    // untouched and errno tells why.
+    // untouched and errno tells why. An existing target without write
+    // permission is refused (EACCES), as is everything after a refused value
+    // (EINVAL). The new file keeps the old one's owner, group and mode.
     bool Save();
 
     const std::string& path() const { return path_; }
@@ -46,6 +48,8 @@ class PrivateProfile {
     // Any non-zero integer is true.
     bool ReadBool(std::string_view section, std::string_view key, bool fallback) const;
 
+    // A value with a line break (CR or LF) is not written, and the next Save
+    // fails rather than store the other values without it.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);
@@ -62,7 +66,8 @@ class PrivateProfile {
     std::string newline_ = "\n";      // the file's own line end, kept for new lines
     bool finalNewline_ = true;
     bool bom_ = false;
-    int loadError_ = 0;  // errno of a failed Load; Save refuses while set
+    int loadError_ = 0;          // errno of a failed Load; Save refuses while set
+    bool refusedValue_ = false;  // a value with a line break was written
 };
 
 // The Windows calls, one key per call: the file is read (and written) anew

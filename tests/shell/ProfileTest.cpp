@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -127,6 +130,46 @@ TEST_F(ProfileTest, SaveKeepsModeAndWritesThroughSymbolicLinks) {
     struct stat info {};
     ASSERT_EQ(::stat(file_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProfileTest, ValueWithLineBreakFailsTheSaveAndLeavesTheFile) {
+    Put("[Setup]\nLanguage=English\n[SetupVideo]\nWorkDir=/old/\n");
+    for (const char* value : {"/a\n[Setup]\nLanguage=x/", "/a\rb/", "\n"}) {
+        PrivateProfile ini(file_);
+        ASSERT_TRUE(ini.Load());
+        ini.WriteString("SetupVideo", "WorkDir", value);
+        ini.WriteString("Setup", "Language", "German");
+        errno = 0;
+        EXPECT_FALSE(ini.Save()) << value;
+        EXPECT_EQ(errno, EINVAL);
+        EXPECT_EQ(Contents(), "[Setup]\nLanguage=English\n[SetupVideo]\nWorkDir=/old/\n");
+        EXPECT_FALSE(WritePrivateProfileString("S", "k", value, file_));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(ProfileTest, ReadOnlyFileIsRefusedAndAReplacedFileKeepsItsOwner) {
+    Put("[S]\nk=1\n");
+    ::chmod(file_.c_str(), 0444);
+    errno = 0;
+    EXPECT_FALSE(WritePrivateProfileString("S", "k", "2", file_));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(Contents(), "[S]\nk=1\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    // Root can tell whether the owner survives; others cannot give files away.
+    ::chmod(file_.c_str(), 0664);
+    if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
+    ASSERT_EQ(::chown(file_.c_str(), 12345, 23456), 0);
+    ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", file_));
+    EXPECT_EQ(Contents(), "[S]\nk=2\n");
+    ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 12345u);
+    EXPECT_EQ(info.st_gid, 23456u);
+    EXPECT_EQ(info.st_mode & 0777, 0664u);
 }
 
 TEST_F(ProfileTest, FileWithoutFinalNewlineAndWithBomStaysReadable) {

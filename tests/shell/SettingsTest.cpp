@@ -79,6 +79,20 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     Put("[SetupVideo]\nVideoFPS=99\n");
     EXPECT_EQ(ReadSettings(Path(), "/p/").VideoFPS, 50);
 
+    // Out-of-range numbers would overflow the quality or give a key-frame
+    // interval the encoder cannot use.
+    Put("[SetupVideo]\nVideoQuality=2147483647\nKeyFramesFreq=-1\n"
+        "[SetupAudio]\nAudioVolumeValue=$FFFFFFFF\n");
+    s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.VideoQuality, 100);
+    EXPECT_EQ(s.KeyFramesFreq, 1);
+    EXPECT_EQ(s.AudioVolumeValue, 0);
+    Put("[SetupVideo]\nVideoQuality=-7\nKeyFramesFreq=1000\n[SetupAudio]\nAudioVolumeValue=101\n");
+    s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.VideoQuality, 0);
+    EXPECT_EQ(s.KeyFramesFreq, 50);
+    EXPECT_EQ(s.AudioVolumeValue, 100);
+
     // A true value of 5 goes back as 1.
     Put("[SetupVideo]\nCaptureCursor=5\n");
     ASSERT_TRUE(WriteSettings(ReadSettings(Path(), "/p/"), Path()));
@@ -137,6 +151,14 @@ TEST_F(SettingsFileTest, UnwritableFileFailsAndIsLeftAlone) {
     EXPECT_TRUE(QFileInfo(QString::fromStdString(Path())).isDir());
 }
 
+TEST_F(SettingsFileTest, FolderWithLineBreakIsNotWrittenAndTheFileStaysAsItWas) {
+    Put("[Setup]\nLanguage=English\n");
+    TSettings s;
+    s.WorkDir = "/a\n[Setup]\nLanguage=x/";
+    EXPECT_FALSE(WriteSettings(s, Path()));
+    EXPECT_EQ(Slurp(Path()), "[Setup]\nLanguage=English\n");
+}
+
 TEST(ApplicationTitle, FileNameCutAtFirstDotWithOnlyTheFirstLetterUpperCase) {
     EXPECT_EQ(ApplicationTitle("/usr/bin/velmora"), "Velmora");
     EXPECT_EQ(ApplicationTitle("/x/RecorderApp.bin"), "Recorderapp");
@@ -184,6 +206,23 @@ TEST(CommandLine, PathSwitchIgnoresCaseButKeepsTheFolderAsWritten) {
     // No separator is added: the folder is a prefix of the file names.
     EXPECT_EQ(Parse({"path=/tmp/Out"}).settings.WorkDir, "/tmp/Out");
     EXPECT_EQ(Parse({"-vc", "Path=/a/", "unknown"}).settings.WorkDir, "/a/");
+}
+
+TEST(CommandLine, FolderWithLineBreakKeepsTheOldFolderAndIsLogged) {
+    for (const char* parameter : {"path=/a\n[Setup]\nLanguage=x/", "path=/a\rb/", "PATH=\n"}) {
+        TSettings s;
+        s.WorkDir = "/before/";
+        int refused = 0;
+        EXPECT_TRUE(ReadCommandLine({parameter, "-vc"}, s, {}, [&] { ++refused; })) << parameter;
+        EXPECT_EQ(s.WorkDir, "/before/");
+        EXPECT_EQ(refused, 1);
+        EXPECT_FALSE(StorableFolder(parameter + 5));
+    }
+    // A later valid folder still counts.
+    TSettings s;
+    EXPECT_FALSE(ReadCommandLine({"path=/x\ny/", "path=/ok/"}, s, {}));
+    EXPECT_EQ(s.WorkDir, "/ok/");
+    EXPECT_TRUE(StorableFolder("/with space/\t/"));
 }
 
 // ---------------------------------------------------------------- engine settings
@@ -284,6 +323,24 @@ TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
     EXPECT_EQ(e.FrameInterval, 1000);
     EXPECT_EQ(e.CaptureWidth, 16);
     EXPECT_EQ(e.CaptureHeight, 16);
+
+    s.VideoQuality = 2147483647;  // times 100 would overflow
+    s.KeyFramesFreq = -1;
+    s.AudioRecordEnable = true;
+    s.AudioFormatIndex = s.AudioInputIndex = 0;
+    s.AudioVolumeValue = 1000;
+    const EngineSettings high = ToEngineSettings(s);
+    EXPECT_EQ(high.Quality, 10000);
+    EXPECT_EQ(high.KeyFrameEvery, 1);
+    ASSERT_TRUE(high.Audio);
+    EXPECT_EQ(high.Audio->AudioVolumeValue, 100);
+    s.VideoQuality = -3;
+    s.KeyFramesFreq = 99;
+    s.AudioVolumeValue = -1;
+    const EngineSettings low = ToEngineSettings(s);
+    EXPECT_EQ(low.Quality, 0);
+    EXPECT_EQ(low.KeyFrameEvery, 50);
+    EXPECT_EQ(low.Audio->AudioVolumeValue, 0);
 }
 
 }  // namespace
