@@ -1,5 +1,6 @@
 #include "overlays/AddUnit.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +55,12 @@ TAddForm::TAddForm(QWidget* owner) : QWidget(owner, Qt::Tool) {
 
 TAddForm::~TAddForm() {
     SetLanguageWindow(LanguageWindow::Add, nullptr);
+}
+
+void TAddForm::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    // The main window's strip shows which way a click moves the panel.
+    if (event->isAccepted()) emit closed();
 }
 
 void TAddForm::CreateControls() {

@@ -33,6 +33,14 @@ class TAddForm : public QWidget {
     // Puts the region into the edits, each clamped to its limits.
     void ShowRegion(int left, int top, int width, int height);
 
+  signals:
+    // The panel was closed by its own close button (or close()), not hidden
+    // by the main window's strip.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void CreateControls();
     void FormCreate();

@@ -61,6 +61,11 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     return b;
 }
 
+// The settings file cannot hold such a name, so the old folder stays.
+QString FolderRefusedText() {
+    return QStringLiteral("Folder names with a line break cannot be used");
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -73,6 +78,7 @@ TForm1::TForm1(QWidget* parent)
     FormCreate();
     // The panel reads the settings FormCreate has just loaded.
     addForm_ = new TAddForm(this);
+    connect(addForm_, &TAddForm::closed, this, [this] { sButton2->setText(StripCaption(u'>')); });
 }
 
 TForm1::~TForm1() {
@@ -177,7 +183,10 @@ void TForm1::FormCreate() {
     ProgramLog().SetStatusSink([panel](const QString& text) {
         if (panel)
             QMetaObject::invokeMethod(panel, [panel, text] {
-                if (panel) panel->setText(text);
+                if (!panel) return;
+                panel->setText(text);
+                // A long summary line is cut at the window's edge.
+                panel->setToolTip(text);
             });
     });
 
@@ -248,7 +257,8 @@ void TForm1::FormShow() {
     const QStringList arguments = QCoreApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i)
         parameters.push_back(arguments[i].toStdString());
-    const bool requested = ReadCommandLine(parameters, Settings, [] { WriteLog(LogTexts(1)); });
+    const bool requested = ReadCommandLine(
+        parameters, Settings, [] { WriteLog(LogTexts(1)); }, [] { WriteLog(FolderRefusedText()); });
     ApplySettings();
     // A window shown again must not start the command line's recording twice.
     if (requested && !recordRequested_) {
@@ -301,8 +311,15 @@ void TForm1::changeEvent(QEvent* event) {
 // ------------------------------------------------------------ recording control
 
 void TForm1::StartCapture() {
-    // A previous recording still being merged owns the temporary files.
-    if (!camera_ || camera_->Recording || camera_->WorkerRunning()) return;
+    if (!camera_ || camera_->Recording) return;
+    // A previous recording still being merged owns the temporary files; the
+    // user learns why nothing starts.
+    if (camera_->WorkerRunning()) {
+        statusPanel_->setText(LogTexts(2));
+        statusPanel_->setToolTip(LogTexts(2));
+        UpdateRecordEnabled();
+        return;
+    }
     WriteLog(QString());
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
@@ -327,6 +344,13 @@ void TForm1::StartCapture() {
 void TForm1::StopCapture() {
     ShowIdleControls();
     if (camera_) camera_->StopRecording();
+    UpdateRecordEnabled();
+}
+
+void TForm1::UpdateRecordEnabled() {
+    // Record stays off while the worker still merges the last recording; the
+    // worker's final report to this thread turns it on again.
+    Button1->setEnabled(!camera_ || camera_->Recording || !camera_->WorkerRunning());
 }
 
 void TForm1::ShowIdleControls() {
@@ -338,6 +362,7 @@ void TForm1::ShowIdleControls() {
 
 void TForm1::FollowEngine() {
     if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
+    UpdateRecordEnabled();
 }
 
 void TForm1::SetButton1Image(int index) {
@@ -412,6 +437,10 @@ void TForm1::sButton1Click() {
     QString folder = QString::fromStdString(Settings.WorkDir);
     BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
                     false, true);
+    if (!StorableFolder(folder.toStdString())) {
+        WriteLog(FolderRefusedText());
+        return;
+    }
     Settings.WorkDir = folder.toStdString();
     if (folder.isEmpty()) return;
     if (!folder.endsWith(u'/')) folder += u'/';

@@ -102,6 +102,8 @@ class TForm1 : public QMainWindow {
     // Returns the window to idle once the engine has ended a recording by
     // itself (time limit, failure, a refused compressor).
     void FollowEngine();
+    // Button1 is off from a recording's end until its worker is gone.
+    void UpdateRecordEnabled();
     void SetButton1Image(int index);
     void DockAddForm();
 

@@ -140,8 +140,16 @@ TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
 
     form_->HotKeyPressed(platform::kVkF10);
     ExpectIdle();  // before the merge has even started
+    // Record waits for the merge, and F9 meanwhile says why nothing starts.
+    ASSERT_TRUE(form_->Camera()->WorkerRunning());
+    EXPECT_FALSE(Button("Button1")->isEnabled());
+    form_->HotKeyPressed(platform::kVkF9);
+    EXPECT_FALSE(Recording());
+    EXPECT_EQ(Control<QLabel>("StatusPanel")->text(), LogTexts(2));
     ASSERT_TRUE(Merged()) << Log().toStdString();
     ExpectIdle();
+    EXPECT_TRUE(Button("Button1")->isEnabled());
+    EXPECT_EQ(Log().count(QStringLiteral(" - VideoRecord_")), 1);
     EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
     EXPECT_EQ(Control<QProgressBar>("sProgressBar1")->value(), 0);
     EXPECT_EQ(Recordings().size(), 1);
@@ -158,6 +166,7 @@ TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording
     ASSERT_TRUE(Until([&] { return Button("Button1")->text() == MsgTexts(1); }));
     ExpectIdle();
     ASSERT_TRUE(Merged());
+    EXPECT_TRUE(Button("Button1")->isEnabled());
     EXPECT_EQ(Recordings().size(), 1);
     // The summary line has the size that was recorded.
     EXPECT_TRUE(Log().contains(QStringLiteral("; 320x240; "))) << Log().toStdString();
@@ -249,6 +258,15 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     ExpectRecording();
     form_->StopCapture();
     ASSERT_TRUE(Merged());
+
+    // Closed by its own close button, the panel is gone and the strip says so.
+    ASSERT_TRUE(panel->isVisible());
+    ASSERT_TRUE(panel->close());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral(">\n>")));
+    Button("sButton2")->click();
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral("<\n<")));
 }
 
 TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
