@@ -98,7 +98,8 @@ void Translate(const platform::PrivateProfile& file, const Section& section, QWi
         for (const Prefix& prefix : section.prefixes) {
             const QString name = QString::fromLatin1(prefix.name) + QString::number(n);
             for (QWidget* control : window->findChildren<QWidget*>(name)) {
-                if (!(KindOf(control) & prefix.kinds)) continue;
+                // A child window (the main window's panel) has a section of its own.
+                if (control->window() != window || !(KindOf(control) & prefix.kinds)) continue;
                 SetCaption(control, Read(file, section.name, name, CaptionOf(control)));
                 break;
             }
@@ -122,6 +123,11 @@ QString MsgTexts(int n) {
 }
 
 std::string LanguageFilePath(const std::string& name) {
+    // The name comes from the settings file: it may only name a file in the
+    // language folder, never reach out of it.
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+        return {};
     const QString folder = QString::fromStdString(ProgramFolder()) + QStringLiteral("Language/");
     const QString exact = QString::fromStdString(name) + QStringLiteral(".lng");
     if (!QFileInfo::exists(folder + exact)) {
@@ -148,8 +154,11 @@ void ApplyLanguage() {
         }
     }
     if (QWidget* main = windows[static_cast<std::size_t>(LanguageWindow::Main)])
-        if (auto* record = main->findChild<QAbstractButton*>(QStringLiteral("Button1")))
-            record->setText(MsgTexts(1));
+        for (auto* record : main->findChildren<QAbstractButton*>(QStringLiteral("Button1")))
+            if (record->window() == main) {
+                record->setText(MsgTexts(1));
+                break;
+            }
 }
 
 }  // namespace velmora

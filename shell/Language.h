@@ -2,9 +2,9 @@
 // Localisation: every visible text can come from Language/<name>.lng beside
 // the program. A control takes part when its objectName is a known prefix and
 // a number ("Label1", "Button3") and its kind is one accepted for that prefix
-// on its window; every text defaults to what the control shows now, so a key
-// missing from a language keeps the previous language's text. A value may
-// hold "\n" for a line break.
+// on its window (not on a child window of it); every text defaults to what the control shows now,
+// so a key missing from a language keeps the previous language's text. A value may hold "\n" for a
+// line break.
 
 #include <QString>
 #include <string>
@@ -27,7 +27,8 @@ QString LogTexts(int n);
 QString MsgTexts(int n);
 
 // Path of the language file for a name: Language/<name>.lng in the program
-// folder, or a file there whose name differs only in letter case.
+// folder, or a file there whose name differs only in letter case. Empty (no
+// file) for a name that is not a bare file name: empty, ".", ".." or with a '/'.
 std::string LanguageFilePath(const std::string& name);
 
 // Re-reads the language file of Settings.Language and re-captions the

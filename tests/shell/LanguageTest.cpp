@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <map>
 
 #include "common/ProgramFolder.h"
+#include "overlays/AddUnit.h"
 #include "platform/profile/Profile.h"
 #include "shell/EventLog.h"
 #include "shell/Language.h"
@@ -140,6 +142,39 @@ TEST_F(LanguageTest, OneKeyFileChangesOneControlAndMissingKeysKeepThePreviousLan
     Use("german");
     EXPECT_EQ(Captions(&form)[QStringLiteral("Button3")], QStringLiteral("Optionen"));
     EXPECT_EQ(Captions(&form)[QStringLiteral("Label1")], QStringLiteral("Speichern in Ordner:"));
+}
+
+TEST_F(LanguageTest, MainSectionLeavesThePanelsControlsToTheAddSection) {
+    TForm1 form;
+    auto* panelTop = form.AddForm()->findChild<QLabel*>(QStringLiteral("Label2"));
+    auto* panelWidth = form.AddForm()->findChild<QLabel*>(QStringLiteral("Label4"));
+    ASSERT_TRUE(panelTop && panelWidth);
+    ASSERT_NE(panelTop->window(), &form);
+    const QString top = panelTop->text();
+    Language(QStringLiteral("Mixed"), QStringLiteral("[Main]\nLabel2=Main2\nLabel4=Main4\n"
+                                                     "Label1=Ordner\n[Add]\nLabel4=Breite\n"));
+    Use("Mixed");
+    EXPECT_EQ(panelTop->text(), top);
+    EXPECT_EQ(panelWidth->text(), QStringLiteral("Breite"));
+    EXPECT_EQ(form.AddForm()->Label1->text(), QString());
+    EXPECT_EQ(Captions(&form)[QStringLiteral("Label1")], QStringLiteral("Ordner"));
+}
+
+TEST_F(LanguageTest, LanguageNameMustBeABareFileName) {
+    // A file outside the language folder that a crafted name would reach.
+    Language(QStringLiteral("../Outside"), QStringLiteral("[Main]\nButton3=Outside\n"));
+    ASSERT_TRUE(QFileInfo::exists(dir_.filePath(QStringLiteral("Outside.lng"))));
+    for (const char* name :
+         {"../Outside", "./../Outside", "..", ".", "", "Language/../../Outside", "/etc/passwd"})
+        EXPECT_EQ(LanguageFilePath(name), std::string()) << name;
+    EXPECT_NE(LanguageFilePath(std::string("English\0/x", 11)), LanguageFilePath("English"));
+    EXPECT_EQ(LanguageFilePath("English"),
+              dir_.filePath(QStringLiteral("Language/English.lng")).toStdString());
+
+    TForm1 form;
+    Use("English");
+    Use("../Outside");
+    EXPECT_EQ(Captions(&form)[QStringLiteral("Button3")], QStringLiteral("Options"));
 }
 
 TEST_F(LanguageTest, ControlsAreMatchedByNameKindAndNumberRange) {
