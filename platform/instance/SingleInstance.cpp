@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -36,12 +37,16 @@ bool InstanceLock::Acquire(const std::string& title) {
     // Abstract namespace: a leading NUL, then the name (cut to fit).
     const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
     std::memcpy(address.sun_path + 1, name.data(), length);
+    // Only a name in use means another copy. Any other failure (no
+    // descriptors left, sockets forbidden) must not keep the program from
+    // starting: it then runs without the lock.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return true;
     const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+        const bool taken = errno == EADDRINUSE;
         ::close(fd);
-        return false;
+        return !taken;
     }
     fd_ = fd;
     return true;

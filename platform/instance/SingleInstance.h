@@ -15,9 +15,10 @@ class InstanceLock {
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // True when this object now holds the lock for the title on the current
-    // user and $DISPLAY; false when another holder (any process) has it or
-    // the socket cannot be made.
+    // False only when another holder (any process) has the lock for the
+    // title on the current user and $DISPLAY. True when this object now holds
+    // it, and also when the lock cannot be made at all (held() then stays
+    // false): a broken lock must not stop the program.
     bool Acquire(const std::string& title);
     void Release();
     bool held() const { return fd_ >= 0; }

@@ -1,6 +1,7 @@
 // The single-instance lock, held by this process and by child processes.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,19 @@ TEST(InstanceLock, OtherTitlesAndDisplaysRunSideBySide) {
     EXPECT_NE(InstanceLock::NameFor("Velmora", 0, ":1"), InstanceLock::NameFor("Velmora", 1, ":1"));
     EXPECT_EQ(InstanceLock::NameFor("Velmora", 0, ":1.0"),
               InstanceLock::NameFor("Velmora", 0, ":1"));
+}
+
+TEST(InstanceLock, ALockThatCannotBeMadeDoesNotPassForAnotherCopy) {
+    // No descriptors left: the socket cannot be made, which says nothing
+    // about another copy.
+    EXPECT_EQ(InChild([&] {
+                  const rlimit none{0, 0};
+                  if (::setrlimit(RLIMIT_NOFILE, &none) != 0) return 3;
+                  InstanceLock lock;
+                  if (!lock.Acquire(UniqueTitle("NoFd"))) return 0;
+                  return lock.held() ? 2 : 1;
+              }),
+              1);
 }
 
 TEST(InstanceLock, DeadHolderFreesTheLockWithoutCleanUp) {
