@@ -33,7 +33,12 @@ bool HotKeyFilter::nativeEventFilter(const QByteArray& eventType, void* message,
     if (eventType != "xcb_generic_event_t") return false;
     bool consumed = false;
     const auto press = keys_->Filter(static_cast<const xcb_generic_event_t*>(message), &consumed);
-    if (press && onPress_) onPress_(press->virtualKey);
+    // The action may open windows or spin an event loop, which must not happen
+    // inside Qt's event filter: it runs once the filter has returned. The
+    // context object drops it if this filter is gone by then.
+    if (press && onPress_)
+        QMetaObject::invokeMethod(
+            &context_, [this, key = press->virtualKey] { onPress_(key); }, Qt::QueuedConnection);
     return consumed;
 }
 

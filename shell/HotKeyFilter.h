@@ -4,6 +4,7 @@
 // display (offscreen, Wayland) every registration fails quietly.
 
 #include <QAbstractNativeEventFilter>
+#include <QObject>
 #include <functional>
 #include <memory>
 
@@ -14,7 +15,8 @@ class HotKeys;
 
 class HotKeyFilter : public QAbstractNativeEventFilter {
   public:
-    // onPress receives the virtual-key code of each press of a registered key.
+    // onPress receives the virtual-key code of each press of a registered key,
+    // from the event loop after the X event has been filtered.
     explicit HotKeyFilter(std::function<void(int virtualKey)> onPress);
     ~HotKeyFilter() override;
 
@@ -25,6 +27,7 @@ class HotKeyFilter : public QAbstractNativeEventFilter {
 
   private:
     std::function<void(int)> onPress_;
+    QObject context_;  // pending presses go with it
     std::unique_ptr<platform::HotKeys> keys_;
 };
 

@@ -148,14 +148,18 @@ std::optional<HotKeyPress> HotKeys::Filter(const xcb_generic_event_t* event, boo
     const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
     int id = 0;
     Grab* grab = GrabFor(key->detail, &id);
-    // Only the bare key is ours; with Shift or Ctrl it belongs to the focus window.
-    if (!grab || (key->state & kKeyModifiers & ~ignoredMask_) != 0) return std::nullopt;
-    if (consumed) *consumed = true;
+    if (!grab) return std::nullopt;
+    // A release always ends the press, even with Shift or Ctrl pressed since:
+    // otherwise the next press would pass for auto-repeat.
     if (type == XCB_KEY_RELEASE) {
+        if (consumed) *consumed = true;
         grab->down = false;
         grab->releasedAt = key->time;
         return std::nullopt;
     }
+    // Only the bare key is ours; with Shift or Ctrl it belongs to the focus window.
+    if ((key->state & kKeyModifiers & ~ignoredMask_) != 0) return std::nullopt;
+    if (consumed) *consumed = true;
     // A held key repeats its press; without detectable auto-repeat each
     // repeat comes as a release and a press with the same time stamp.
     const bool repeat = grab->down || (grab->releasedAt != 0 && key->time == grab->releasedAt);

@@ -120,6 +120,24 @@ TEST_F(HotKeysTest, AutoRepeatAndModifiedPressesAreNotHotKeys) {
     };
     const auto presses = Presses(keys, held);
     ASSERT_EQ(presses.size(), 3u);
+
+    // F9 let go while Shift is down still ends the press.
+    const std::vector<xcb_key_press_event_t> shiftedRelease{
+        at(release, 1900), at(press, 2000),                      // counts
+        at(release, 2100, XCB_MOD_MASK_SHIFT), at(press, 2300),  // a new press, not a repeat
+    };
+    EXPECT_EQ(Presses(keys, shiftedRelease).size(), 2u);
+}
+
+TEST_F(HotKeysTest, ReleaseWithShiftDownDoesNotSwallowTheNextPress) {
+    HotKeys keys(own.c);
+    ASSERT_TRUE(keys.Register(1, kVkF9));
+    ASSERT_EQ(run("xdotool keydown F9 keydown shift keyup F9 keyup shift"), 0);
+    ASSERT_EQ(Presses(keys, KeyEvents(own.c)).size(), 1u);
+    ASSERT_EQ(run("xdotool key F9"), 0);
+    const auto presses = Presses(keys, KeyEvents(own.c));
+    ASSERT_EQ(presses.size(), 1u);
+    EXPECT_EQ(presses[0].virtualKey, kVkF9);
 }
 
 }  // namespace
