@@ -106,7 +106,7 @@ TEST_F(LanguageTest, MainWindowTakesItsLanguageAtStartAndKeepsItsCaption) {
     auto* record = form.findChild<QAbstractButton*>(QStringLiteral("Button1"));
     ASSERT_TRUE(options && record);
     EXPECT_EQ(options->text(), QStringLiteral("Optionen"));
-    EXPECT_EQ(record->text(), QStringLiteral("Aufnahme (F9)"));
+    EXPECT_EQ(record->text(), QStringLiteral("Start (F9)"));
     EXPECT_EQ(form.findChild<QAbstractButton*>(QStringLiteral("Button4"))->text(),
               QStringLiteral("Bereich\nwählen"));
     EXPECT_EQ(MsgTexts(2), QStringLiteral("Stopp (F10)"));
@@ -118,6 +118,33 @@ TEST_F(LanguageTest, MainWindowTakesItsLanguageAtStartAndKeepsItsCaption) {
     WriteLog(QStringLiteral("status check"));
     EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("StatusPanel"))->text(),
               QStringLiteral("status check"));
+}
+
+TEST_F(LanguageTest, ShippedCaptionsFitTheMainWindowsButtons) {
+    TForm1 form;
+    // A tool button cuts a line wider than itself less its frame.
+    const auto fits = [](QAbstractButton* button, const QString& text) {
+        for (const QString& line : text.split(u'\n'))
+            if (button->fontMetrics().horizontalAdvance(line) > button->width() - 6) return false;
+        return true;
+    };
+    auto* record = form.findChild<QAbstractButton*>(QStringLiteral("Button1"));
+    for (const char* language : {"English", "German", "Russian"}) {
+        Use(language);
+        for (const QString& text : {MsgTexts(1), MsgTexts(2)})
+            EXPECT_TRUE(fits(record, text)) << language << " " << text.toStdString();
+        // Beside its icon a caption has the button's width less the icon's.
+        for (const char* name : {"Button4", "Button5"}) {
+            auto* button = form.findChild<QAbstractButton*>(QLatin1String(name));
+            const QString text = button->text();
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(text.section(u'\n', 0, 0)),
+                      button->width() - 6 - 32 - 4)
+                << language << " " << name;
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(text.section(u'\n', 1)),
+                      button->width() - 6 - 32 - 4)
+                << language << " " << name;
+        }
+    }
 }
 
 TEST_F(LanguageTest, OneKeyFileChangesOneControlAndMissingKeysKeepThePreviousLanguage) {
