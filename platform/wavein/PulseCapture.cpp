@@ -205,12 +205,12 @@ std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEF
         code = MMSYSERR_NODRIVER;
         return nullptr;
     }
-    pa_sample_spec spec{};
-    spec.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = format.nSamplesPerSec;
-    spec.channels = static_cast<std::uint8_t>(format.nChannels);
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = format.wBitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleFormat.rate = format.nSamplesPerSec;
+    sampleFormat.channels = static_cast<std::uint8_t>(format.nChannels);
     capture->byteRate = format.nAvgBytesPerSec;
-    capture->stream = pa_stream_new(capture->conn.ctx, "Velmora capture", &spec, nullptr);
+    capture->stream = pa_stream_new(capture->conn.ctx, "Velmora capture", &sampleFormat, nullptr);
     if (!capture->stream) {
         code = WAVERR_BADFORMAT;
         error = pa_strerror(pa_context_errno(capture->conn.ctx));
@@ -221,7 +221,7 @@ std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEF
     // 25 ms fragments, with the source asked for that latency: otherwise an
     // idle source keeps its longest latency, sound comes in bursts of seconds
     // and the end of a recording is still in the server at the stop.
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(25000, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(25000, &sampleFormat));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |

@@ -41,7 +41,7 @@ stop_kind() {
 }
 
 # Starts an Xvfb that picks its own free display number; prints ":N".
-start_xvfb() {  # start_xvfb DEPTH-SPEC LOGNAME
+start_xvfb() {  # start_xvfb WxHxDEPTH LOGNAME
     local numfile="$dir/$2.display"
     rm -f "$numfile"
     setsid Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp -noreset \

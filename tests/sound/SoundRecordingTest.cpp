@@ -117,14 +117,14 @@ TEST_F(SoundRecordingTest, FourSecondsWithTheToneMergeIntoTwoStreamsOfOneLength)
 class Beeper {
   public:
     explicit Beeper(const std::string& sink) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, kRate, 2};
         pa_buffer_attr attr{};
         attr.maxlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
         // 200 ms ahead: a burst written now sounds late enough to paint on time.
         attr.tlength = kRate * 4 * 200 / 1000;
         int error = 0;
         stream_ = pa_simple_new(nullptr, "velmora sound test", PA_STREAM_PLAYBACK, sink.c_str(),
-                                "beeper", &spec, nullptr, &attr, &error);
+                                "beeper", &sampleFormat, nullptr, &attr, &error);
         if (stream_) thread_ = std::thread([this] { Pump(); });
     }
     ~Beeper() {
