@@ -202,10 +202,12 @@ void TForm1::FormCreate() {
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
     // A first start is reported whatever SendStats will say; a failure
     // changes nothing.
-    if (firstRun_) try {
+    if (firstRun_) {
+        try {
             reporter_->SendInstallReport();
         } catch (const EHttpError&) {
         }
+    }
 
     Settings = ReadSettings(settingsFile, ProgramFolder());
 
