@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "net/HttpClient.h"
 #include "net/StatsReports.h"
@@ -47,7 +48,6 @@ TUpdateForm::TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent)
     Button1->setObjectName(QStringLiteral("Button1"));
 
     auto* layout = new QGridLayout(this);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->setHorizontalSpacing(16);
     layout->addWidget(Image1, 0, 0, 3, 1);
     layout->addWidget(Label1, 0, 1);
@@ -55,6 +55,7 @@ TUpdateForm::TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent)
     layout->addWidget(Label3, 2, 1);
     layout->addWidget(Button1, 3, 0, 1, 2, Qt::AlignRight);
     layout->setRowMinimumHeight(3, 36);
+    layout->setColumnStretch(1, 1);
 
     connect(Label3, &TWebLinkLabel::clicked, this, &TUpdateForm::Label3Click);
     connect(Button1, &QPushButton::clicked, this, &TUpdateForm::sButton1Click);
@@ -76,6 +77,10 @@ void TUpdateForm::CheckForUpdate() {
     // Compared byte for byte: a line break after the number is a difference.
     LatestVersion = QString::fromUtf8(reply);
     if (reply == QByteArray(AppVersion)) return;
+    // Built before showing, so the dialog is centred at its real size.
+    BuildTexts();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     show();
     raise();
     activateWindow();
@@ -87,14 +92,12 @@ bool TUpdateForm::event(QEvent* event) {
     return handled;
 }
 
-void TUpdateForm::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+void TUpdateForm::FormActivate() {
+    BuildTexts();
+    WriteLog(windowTitle() + QStringLiteral(" - ") + LatestVersion);
 }
 
-void TUpdateForm::FormActivate() {
+void TUpdateForm::BuildTexts() {
     for (QLabel* label : {Label1, Label2, static_cast<QLabel*>(Label3)}) label->clear();
     ApplyLanguage();
     if (OnLanguageApplied) OnLanguageApplied();
@@ -109,7 +112,10 @@ void TUpdateForm::FormActivate() {
     QPalette palette = Label3->palette();
     palette.setColor(QPalette::WindowText, Qt::blue);
     Label3->setPalette(palette);
-    WriteLog(windowTitle() + QStringLiteral(" - ") + LatestVersion);
+    // Wide enough for the caption, beside the window manager's buttons.
+    const QSize content = layout()->sizeHint();
+    setFixedSize(std::max(content.width(), fontMetrics().horizontalAdvance(windowTitle()) + 150),
+                 content.height());
 }
 
 void TUpdateForm::Label3Click() {

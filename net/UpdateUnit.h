@@ -54,9 +54,12 @@ class TUpdateForm : public QWidget {
 
   protected:
     bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
   private:
+    // The labels, the link and the size for the current language and
+    // LatestVersion.
+    void BuildTexts();
+
     HttpClient& http_;
     const TNetServers servers_;
 };
