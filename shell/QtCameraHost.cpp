@@ -8,7 +8,7 @@
 #include "audio/EngineRecorder.h"
 #include "engine/EngineAudio.h"
 #include "overlays/FlashWnd.h"
-#include "shell/Language.h"
+#include "common/Language.h"
 
 namespace velmora {
 namespace {

@@ -26,9 +26,9 @@
 #include "shell/CommandLine.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
-#include "shell/Language.h"
+#include "common/Language.h"
 #include "shell/QtCameraHost.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace velmora {
 namespace {

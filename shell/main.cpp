@@ -7,7 +7,7 @@
 #include "common/Functions.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {

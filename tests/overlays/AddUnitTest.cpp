@@ -9,7 +9,7 @@
 #include <QSpinBox>
 
 #include "overlays/AddUnit.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 using namespace velmora;
 

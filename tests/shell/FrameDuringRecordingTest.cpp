@@ -16,7 +16,7 @@
 #include "common/ProgramFolder.h"
 #include "engine/ScreenCamera.h"
 #include "platform/x11/Desktop.h"
-#include "shell/Language.h"
+#include "common/Language.h"
 #include "shell/QtCameraHost.h"
 #include "tests/support/TestEnv.h"
 

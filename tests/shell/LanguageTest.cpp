@@ -19,8 +19,8 @@
 #include "overlays/AddUnit.h"
 #include "platform/profile/Profile.h"
 #include "shell/EventLog.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
+#include "common/Language.h"
+#include "common/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;

@@ -24,8 +24,8 @@
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
+#include "common/Language.h"
+#include "common/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;

@@ -10,7 +10,7 @@
 
 #include "shell/CommandLine.h"
 #include "shell/EngineSettings.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 using namespace velmora;
 

@@ -1,4 +1,4 @@
-#include "shell/Language.h"
+#include "common/Language.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -13,7 +13,7 @@
 
 #include "common/ProgramFolder.h"
 #include "platform/profile/Profile.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace velmora {
 namespace {
