@@ -12,8 +12,8 @@
 #include <mutex>
 
 #include "common/ProgramFolder.h"
-#include "platform/profile/Profile.h"
 #include "common/Settings.h"
+#include "platform/profile/Profile.h"
 
 namespace velmora {
 namespace {
