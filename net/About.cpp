@@ -6,9 +6,9 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "common/Settings.h"
 #include "net/WebLinkLabel.h"
 #include "shell/ButtonImages.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {

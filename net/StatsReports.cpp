@@ -1,10 +1,10 @@
 #include "net/StatsReports.h"
 
 #include "common/Functions.h"
+#include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/VendorServers.h"
 #include "shell/EventLog.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {

@@ -10,13 +10,13 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "common/Language.h"
+#include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/StatsReports.h"
 #include "net/WebLinkLabel.h"
 #include "shell/ButtonImages.h"
 #include "shell/EventLog.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 

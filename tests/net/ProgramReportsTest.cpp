@@ -18,14 +18,14 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/About.h"
 #include "net/StatsReports.h"
 #include "net/UpdateUnit.h"
-#include "shell/Language.h"
 #include "shell/QtCameraHost.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 #include "tests/net/LoopbackHttpServer.h"
 #include "tests/net/NetTestSupport.h"

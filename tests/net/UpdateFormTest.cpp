@@ -13,12 +13,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/UpdateUnit.h"
 #include "net/WebLinkLabel.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 #include "tests/net/LoopbackHttpServer.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/net/OpenedPages.h"
