@@ -1,11 +1,8 @@
 // The usage reports and the HTTP client against a loopback server: the exact
-// requests, the value encoding, redirects, failures and the timeout.
+// requests, the value encoding, redirects and failures.
 
 #include <gtest/gtest.h>
 
-#include <QMouseEvent>
-#include <QPushButton>
-#include <QTimer>
 #include <thread>
 
 #include "net/HttpClient.h"
@@ -130,40 +127,6 @@ TEST_F(ReportsTest, FailuresRaiseReadableErrors) {
 
     server.SetReply("/big.txt", {200, QByteArray(HttpClient::kMaxReplyBytes + 1, 'x'), {}, false});
     EXPECT_THROW(http.Get(ServerUrl(server.Url(), QStringLiteral("/big.txt"))), EHttpError);
-}
-
-TEST_F(ReportsTest, AServerThatNeverAnswersTimesOutWhileTheWindowsKeepWorking) {
-    server.SetReply("/update_velmora.txt", {200, {}, {}, true});
-    HttpClient impatient(std::chrono::milliseconds(1500));
-    // A button the user clicks while the request waits, and a timer.
-    QPushButton button;
-    button.resize(80, 30);
-    button.show();
-    int clicks = 0, ticks = 0;
-    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(50);
-    QTimer::singleShot(300, [&] {
-        const QPointF at(10, 10);
-        QCoreApplication::postEvent(
-            &button, new QMouseEvent(QEvent::MouseButtonPress, at, at, button.mapToGlobal(at),
-                                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-        QCoreApplication::postEvent(
-            &button, new QMouseEvent(QEvent::MouseButtonRelease, at, at, button.mapToGlobal(at),
-                                     Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
-    });
-    QElapsedTimer waited;
-    waited.start();
-    try {
-        impatient.Get(ServerUrl(server.Url(), QStringLiteral("/update_velmora.txt")));
-        ADD_FAILURE() << "no answer must be an error";
-    } catch (const EHttpError& e) {
-        EXPECT_EQ(std::string(e.what()), "No answer from 127.0.0.1 within 1.5 seconds");
-    }
-    EXPECT_GE(waited.elapsed(), 1400);
-    EXPECT_EQ(clicks, 1);
-    EXPECT_GE(ticks, 5);
 }
 
 TEST_F(ReportsTest, TheMergeReportGoesFromTheWorkersOwnThreadAndFailsSilently) {

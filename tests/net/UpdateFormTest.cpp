@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -153,7 +154,7 @@ TEST_F(UpdateFormTest, EveryActivationRebuildsTheLabelsAndLogsAgain) {
     EXPECT_EQ(form_->Label1->text(), QStringLiteral("Your version: 1.0.4"));
 }
 
-TEST_F(UpdateFormTest, AFailedCheckIsLoggedAndOpensNothing) {
+TEST_F(UpdateFormTest, AFailedCheckIsLoggedAndOpensNothingWhileTheWindowsKeepWorking) {
     server_.SetReply(kUpdateFile, {200, "1.0.5", {}, false});
     form_->CheckForUpdate();
     form_->Button1->click();
@@ -166,8 +167,31 @@ TEST_F(UpdateFormTest, AFailedCheckIsLoggedAndOpensNothing) {
         << Log().toStdString();
 
     // No answer at all: the client's timeout, and the reason in the log.
+    // Meanwhile the windows keep working: a click reaches a button, timers tick.
     server_.SetReply(kUpdateFile, {200, {}, {}, true});
+    QPushButton button;
+    button.resize(80, 30);
+    button.show();
+    int clicks = 0, ticks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    QTimer::singleShot(300, [&] {
+        const QPointF at(10, 10);
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(
+                &button,
+                new QMouseEvent(type, at, at, button.mapToGlobal(at), Qt::LeftButton,
+                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                Qt::NoModifier));
+    });
+    QElapsedTimer waited;
+    waited.start();
     form_->CheckForUpdate();
+    EXPECT_GE(waited.elapsed(), 1400);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_GE(ticks, 5);
     EXPECT_FALSE(form_->isVisible());
     EXPECT_TRUE(Log().contains(
         QStringLiteral(" - Update check failed - No answer from 127.0.0.1 within 1.5 seconds")))
