@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the network tests: waiting with the test's own event loop
-// running (as the program's does), the day's log, and mouse clicks.
+// running (as the program's does), a program folder, the day's log, and
+// mouse clicks.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,8 +11,25 @@
 #include <QThread>
 #include <QWidget>
 #include <functional>
+#include <initializer_list>
+
+#include "common/ProgramFolder.h"
+#include "common/Settings.h"
 
 namespace velmora::test {
+
+// Makes folder the program folder, with the named files of the shipped
+// Language/ folder, and starts from the default settings.
+inline void UseProgramFolder(const QString& folder, const QString& shippedLanguages,
+                             std::initializer_list<const char*> languages) {
+    QDir(folder).mkdir(QStringLiteral("Language"));
+    for (const char* name : languages)
+        QFile::copy(
+            shippedLanguages + u'/' + QLatin1String(name) + QStringLiteral(".lng"),
+            folder + QStringLiteral("/Language/") + QLatin1String(name) + QStringLiteral(".lng"));
+    SetProgramFolder(folder.toStdString() + "/");
+    Settings = TSettings{};
+}
 
 inline bool Until(const std::function<bool()>& condition, int ms = 20000) {
     QElapsedTimer timer;

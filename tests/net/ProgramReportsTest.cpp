@@ -48,12 +48,8 @@ class ProgramReportsTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        QDir(dir_.path()).mkdir(QStringLiteral("Language"));
+        test::UseProgramFolder(dir_.path(), kShipped, {"English"});
         QDir(dir_.path()).mkdir(QStringLiteral("out"));
-        QFile::copy(kShipped + QStringLiteral("/English.lng"),
-                    dir_.filePath(QStringLiteral("Language/English.lng")));
-        SetProgramFolder(dir_.path().toStdString() + "/");
-        Settings = TSettings{};
         for (const char* path : {"/statrec.php", "/stat_velmora_use.php"})
             server_.SetReply(path, {});
         server_.SetReply("/update_velmora.txt", {200, "1.0.4", {}, false});

@@ -38,12 +38,7 @@ class UpdateFormTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        QDir(dir_.path()).mkdir(QStringLiteral("Language"));
-        for (const char* name : {"English", "German", "Russian"})
-            QFile::copy(kShipped + u'/' + QLatin1String(name) + QStringLiteral(".lng"),
-                        dir_.filePath(QStringLiteral("Language/%1.lng").arg(QLatin1String(name))));
-        SetProgramFolder(dir_.path().toStdString() + "/");
-        Settings = TSettings{};
+        test::UseProgramFolder(dir_.path(), kShipped, {"English", "German", "Russian"});
         ApplyLanguage();
         server_.SetReply("/stat_velmora_use.php", {});
         form_ = std::make_unique<TUpdateForm>(http_, TNetServers{server_.Url(), server_.Url()});
