@@ -23,8 +23,7 @@ namespace velmora {
 TUpdateForm* UpdateForm = nullptr;
 
 TUpdateForm::TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint),
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       http_(http),
       servers_(std::move(servers)) {
     UpdateForm = this;
