@@ -66,9 +66,8 @@ class TForm1 : public QMainWindow {
     // The image Button1 shows now (a ButtonImage number).
     int Button1Image() const { return button1Image_; }
 
-    // The window's HTTP client (UI thread) and the servers it talks to.
+    // The window's HTTP client (UI thread), also used by the update dialog.
     HttpClient& Http() const { return *http_; }
-    const TNetServers& Servers() const { return servers_; }
     // After an ApplyLanguage from another window: a running recording keeps
     // its Stop caption.
     void LanguageApplied();
