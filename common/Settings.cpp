@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/ProgramFolder.h"
+#include "common/SettingsLocation.h"
 #include "platform/profile/Profile.h"
 
 namespace velmora {
@@ -15,7 +15,7 @@ constexpr int kSmallestArea = 16;
 }
 
 std::string SettingsFile() {
-    return ProgramFolder() + "Setup.ini";
+    return CurrentSettingsLocation().settingsFolder + "Setup.ini";
 }
 
 TSettings ReadSettings(const std::string& file, const std::string& programFolder) {

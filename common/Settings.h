@@ -48,7 +48,7 @@ struct TSettings {
 // The settings of this process.
 extern TSettings Settings;
 
-// "Setup.ini" in the program folder.
+// "Setup.ini" where this run keeps its settings (see SettingsLocation.h).
 std::string SettingsFile();
 
 // Every stored setting from the file; missing keys, a missing file and values

@@ -16,9 +16,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "common/DefaultOutputFolder.h"
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
-#include "common/ProgramFolder.h"
+#include "common/Language.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
@@ -26,9 +28,7 @@
 #include "shell/CommandLine.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
-#include "common/Language.h"
 #include "shell/QtCameraHost.h"
-#include "common/Settings.h"
 
 namespace velmora {
 namespace {
@@ -195,7 +195,7 @@ void TForm1::FormCreate() {
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
 
-    Settings = ReadSettings(settingsFile, ProgramFolder());
+    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
 
     hotKeys_ = std::make_unique<HotKeyFilter>([this](int vk) { HotKeyPressed(vk); });
     // Another program may own a key: the buttons still work, so no message.
@@ -278,20 +278,27 @@ void TForm1::ApplySettings() {
 bool TForm1::SaveSettings() {
     const std::string file = SettingsFile();
     if (WriteSettings(Settings, file)) return true;
-    const QString message =
-        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
-    WriteLog(message);
-    QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+    ShowSaveFailure(file, {});
     return false;
 }
 
+void TForm1::ShowSaveFailure(const std::string& file, const QString& lost) {
+    const QString message =
+        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
+    WriteLog(lost.isEmpty() ? message : message + QStringLiteral(" - ") + lost);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message,
+                    QMessageBox::Ok, this);
+    box.setInformativeText(lost);
+    box.exec();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Settings that cannot be saved keep the window open, so nothing is lost
-    // without the user knowing.
-    if (!SaveSettings()) {
-        event->ignore();
-        return;
-    }
+    // A settings file that cannot be written must not keep the user in the
+    // program (an installed copy whose folders are all read-only would never
+    // close): the message says what is lost, then the window closes.
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        ShowSaveFailure(file, QStringLiteral("The settings of this session are not saved."));
     event->accept();
 }
 

@@ -3,14 +3,23 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "common/Functions.h"
-#include "platform/instance/SingleInstance.h"
-#include "shell/CompressorDialog.h"
 #include "common/Settings.h"
+#include "common/SettingsLocation.h"
+#include "platform/instance/SingleInstance.h"
+#include "shell/CommandLine.h"
+#include "shell/CompressorDialog.h"
+#include "shell/EventLog.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before the application object, which needs a display.
+    if (const auto text = velmora::InformationRequest({argv + 1, argv + argc})) {
+        std::fputs(text->c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
@@ -24,6 +33,9 @@ int main(int argc, char* argv[]) {
         box.exec();
         return 0;
     }
+    // Chosen once for the run, before anything is read or written.
+    velmora::WriteLog(QString::fromStdString(
+        velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 

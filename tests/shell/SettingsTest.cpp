@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/Settings.h"
 #include "shell/CommandLine.h"
 #include "shell/EngineSettings.h"
-#include "common/Settings.h"
 
 using namespace velmora;
 
@@ -223,6 +223,17 @@ TEST(CommandLine, FolderWithLineBreakKeepsTheOldFolderAndIsLogged) {
     EXPECT_FALSE(ReadCommandLine({"path=/x\ny/", "path=/ok/"}, s, {}));
     EXPECT_EQ(s.WorkDir, "/ok/");
     EXPECT_TRUE(StorableFolder("/with space/\t/"));
+}
+
+TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
+    EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
+    const auto help = InformationRequest({"--version", "path=/a/", "--help"});
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"));
+    EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
+    // The program's own switches, and look-alikes, start it as before.
+    EXPECT_FALSE(InformationRequest({}));
+    EXPECT_FALSE(InformationRequest({"-vc", "time=5", "path=--help", "--HELP", "-version"}));
 }
 
 // ---------------------------------------------------------------- engine settings
