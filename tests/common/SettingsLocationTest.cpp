@@ -123,10 +123,10 @@ TEST_F(LayoutTest, InstalledCopyCreatesPrivateXdgFoldersAndKeepsThePendingListTh
     EXPECT_EQ(PendingDeletionsFile(), location.settingsFolder + "PendingDeletions.lst");
 
     // The choice follows the program folder (tests move it), nothing else.
-    fs::create_directories(root / "portable");
-    SetProgramFolder((root / "portable").string());
+    fs::create_directories(root / "elsewhere/portable");
+    SetProgramFolder((root / "elsewhere/portable").string());
     EXPECT_TRUE(CurrentSettingsLocation().besideProgram);
-    EXPECT_EQ(PendingDeletionsFile(), (root / "portable/PendingDeletions.lst").string());
+    EXPECT_EQ(PendingDeletionsFile(), (root / "elsewhere/portable/PendingDeletions.lst").string());
 }
 
 }  // namespace
