@@ -2,6 +2,7 @@
 // once and living until the main window closes.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
 
@@ -24,6 +25,12 @@ int main(int argc, char* argv[]) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
     app.setApplicationName(QString::fromStdString(title));
+    // Ties the windows to the installed menu entry and its icon.
+    app.setDesktopFileName(QStringLiteral("org.velmora.velmora"));
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/velmora-%1.png").arg(size), QSize(size, size));
+    app.setWindowIcon(icon);
 
     // Checked before anything is read or written, so a second copy leaves the
     // first one's files alone.
