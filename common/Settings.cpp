@@ -18,12 +18,12 @@ std::string SettingsFile() {
     return CurrentSettingsLocation().settingsFolder + "Setup.ini";
 }
 
-TSettings ReadSettings(const std::string& file, const std::string& programFolder) {
+TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir) {
     platform::PrivateProfile ini(file);
     ini.Load();
     TSettings s;
     s.Language = ini.ReadString("Setup", "Language", s.Language);
-    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", programFolder);
+    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", defaultWorkDir);
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);

@@ -8,7 +8,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora developers <velmora@users.noreply.github.com>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora developers <velmora@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_PACKAGE_DESCRIPTION
     "Velmora records the whole screen or a chosen rectangle, with the mouse \
