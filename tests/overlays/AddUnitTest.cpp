@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
-#include "overlays/AddUnit.h"
 #include "common/Settings.h"
+#include "overlays/AddUnit.h"
 
 using namespace velmora;
 
