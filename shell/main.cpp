@@ -8,6 +8,7 @@
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
 #include "shell/Settings.h"
+#include "shell/SoundErrorReporter.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -27,7 +28,11 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
+    // Before the windows: the engine's recorder exists from the main
+    // window's creation on, and it lives until the windows are gone.
+    velmora::SoundErrorReporter soundErrors;
     velmora::TForm1 form1;
+    soundErrors.SetWindow(&form1);
     form1.show();
     return app.exec();
 }
