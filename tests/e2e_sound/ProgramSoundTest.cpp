@@ -139,8 +139,11 @@ TEST_F(ProgramTest, SourceUnpluggedMidwayKeepsTheVideoAndTheSoundBeforeIt) {
     const double soundSeconds = static_cast<double>(samples.size()) / 2 / 44100;
     std::printf("video %.3f s, sound %.3f s\n", videoSeconds, soundSeconds);
     EXPECT_GT(videoSeconds, 5.5);
-    EXPECT_GT(soundSeconds, 1.5);
-    EXPECT_LT(soundSeconds, 4.5);
+    // Pulled 2.5 s after the start was logged; the sound starts a little
+    // after that line, and a loaded machine makes it later.
+    EXPECT_GT(soundSeconds, 1.0);
+    EXPECT_LT(soundSeconds, 3.5);
+    EXPECT_LT(soundSeconds, videoSeconds - 2.0);
     EXPECT_NEAR(ToneHz(samples, 2, 44100), 440.0, 2.0);
 
     // Still answering: the error box closes, then the window, and the
