@@ -1,9 +1,10 @@
 // The mixer snapshot the sound-system backends share: its answers to the
 // mixer calls, the checks on writes, what counts as a change, and names made
-// unique for matching.
+// unique for matching; and the system driver where there is no sound system.
 
 #include <gtest/gtest.h>
 
+#include "platform/mixer/MixerDevice.h"
 #include "platform/mixer/MixerModel.h"
 
 using namespace velmora::platform;
@@ -119,6 +120,28 @@ TEST(MixerModel, NamesAreCutAndMadeUnique) {
     // A cut never splits a character.
     const auto cut = UniqueLineNames({std::string(62, 'a') + "\xC3\xA9"}, {"k"});
     EXPECT_EQ(cut[0], std::string(62, 'a'));
+}
+
+}  // namespace
+
+namespace {
+
+// Where no sound server answers and no card exists (a build machine), the
+// system driver has no device, and opening one fails without a handle.
+TEST(SystemMixer, WithoutASoundSystemThereIsNoDevice) {
+    if (mixer::PulseMixerAvailable() || !mixer::AlsaCards().empty())
+        GTEST_SKIP() << "this machine has a sound system";
+    MixerDriver& driver = systemMixerDriver();
+    EXPECT_EQ(driver.GetNumDevs(), 0u);
+    MIXERCAPS caps{};
+    EXPECT_EQ(driver.GetDevCaps(0, &caps, sizeof caps), MMSYSERR_BADDEVICEID);
+    HMIXER handle = reinterpret_cast<HMIXER>(1);
+    EXPECT_EQ(driver.Open(&handle, 0, nullptr), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(handle, nullptr);
+    MIXERLINE line{};
+    line.cbStruct = sizeof line;
+    EXPECT_EQ(driver.GetLineInfo(nullptr, &line, MIXER_GETLINEINFOF_DESTINATION),
+              MMSYSERR_INVALHANDLE);
 }
 
 }  // namespace
