@@ -6,6 +6,8 @@
 
 #include "common/Functions.h"
 #include "common/Settings.h"
+#include "net/About.h"
+#include "net/UpdateUnit.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
 #include "shell/SoundErrorReporter.h"
@@ -31,8 +33,12 @@ int main(int argc, char* argv[]) {
     // Before the windows: the engine's recorder exists from the main
     // window's creation on, and it lives until the windows are gone.
     velmora::SoundErrorReporter soundErrors;
-    velmora::TForm1 form1;
+    const velmora::TNetServers servers = velmora::VendorServers();
+    velmora::TForm1 form1(servers);
     soundErrors.SetWindow(&form1);
+    velmora::TAboutForm aboutForm(servers.site);
+    velmora::TUpdateForm updateForm(form1.Http(), servers);
+    updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
     form1.show();
     return app.exec();
 }
