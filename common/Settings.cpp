@@ -12,7 +12,8 @@ TSettings Settings;
 
 namespace {
 constexpr int kSmallestArea = 16;
-}
+constexpr int kLastAudioFormat = 19;  // the catalogue's twenty formats, stored minus one
+}  // namespace
 
 std::string SettingsFile() {
     return CurrentSettingsLocation().settingsFolder + "Setup.ini";
@@ -42,7 +43,10 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     if (s.RegionWidthPos < 1) s.RegionWidthPos = kSmallestArea;
     if (s.RegionHeightPos < 1) s.RegionHeightPos = kSmallestArea;
     s.AudioRecordEnable = ini.ReadBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
-    s.AudioFormatIndex = ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
+    // Outside the format catalogue there is no format to record in.
+    s.AudioFormatIndex =
+        std::clamp(ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex), -1,
+                   kLastAudioFormat);
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     s.AudioVolumeValue =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);

@@ -15,6 +15,7 @@
 #include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
 #include "shell/EventLog.h"
+#include "shell/SoundErrorReporter.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -48,8 +49,12 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
+    // Before the windows: the engine's recorder exists from the main
+    // window's creation on, and it lives until the windows are gone.
+    velmora::SoundErrorReporter soundErrors;
     const velmora::TNetServers servers = velmora::VendorServers();
     velmora::TForm1 form1(servers);
+    soundErrors.SetWindow(&form1);
     velmora::TAboutForm aboutForm(servers.site);
     velmora::TUpdateForm updateForm(form1.Http(), servers);
     updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };

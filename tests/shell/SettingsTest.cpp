@@ -92,6 +92,12 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     EXPECT_EQ(s.VideoQuality, 0);
     EXPECT_EQ(s.KeyFramesFreq, 50);
     EXPECT_EQ(s.AudioVolumeValue, 100);
+    // A format beyond the catalogue's twenty would be a zeroed record that
+    // every recording refuses.
+    Put("[SetupAudio]\nAudioFormatIndex=25\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, 19);
+    Put("[SetupAudio]\nAudioFormatIndex=-4\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, -1);
 
     // A true value of 5 goes back as 1.
     Put("[SetupVideo]\nCaptureCursor=5\n");
