@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Starts and stops the private servers the tests need, as CTest fixtures:
 #   testenv.sh start|stop x11|audio|demo DIR
-# x11: a 1280x720x24 Xvfb with openbox, a 1280x720x16 Xvfb, and a
-# 1920x1080x24 Xvfb with openbox whose size, RandR monitors and X resources
-# (Xft.dpi) the geometry tests change; each puts back what it changed.
+# x11: a 1280x720x24 Xvfb with openbox, a 1280x720x16 Xvfb, and an Xvfb with
+# openbox at 1920x1080x24 (RandR sizes 7680x2160, 1920x1080 and 1280x720)
+# whose size, monitors and X resources (Xft.dpi) the geometry tests change;
+# each puts back what it changed.
 # audio: a PulseAudio daemon with a 440 Hz "fakemic" source and a
 # "speakers" null sink.
 # demo: an Xvfb of $VELMORA_DEMO_SIZE (1280x720x24) with openbox and a moving
@@ -94,15 +95,17 @@ start_x11() {
     local d24 d16 drandr
     d24=$(start_xvfb 1280x720x24 xvfb24)
     d16=$(start_xvfb 1280x720x16 xvfb16)
-    drandr=$(start_xvfb 1920x1080x24 xvfb-randr)
+    drandr=$(start_xvfb 7680x2160x24 xvfb-randr)
     start_wm "$d24" "$runtime"
     start_wm "$drandr" "$runtime" openbox-randr
-    # Xvfb lists only its start size; a smaller one must be added as a mode
-    # before `xrandr -s` can switch to it (the screen cannot grow past the
-    # start size).
-    DISPLAY=$drandr xrandr --newmode 1280x720 74.25 1280 1390 1430 1650 720 725 730 750 &&
-        DISPLAY=$drandr xrandr --addmode screen 1280x720 ||
-        { echo "RandR modes cannot be added on $drandr" >&2; return 1; }
+    # Xvfb lists only its start size, which is also the largest it can take;
+    # smaller sizes must be added as modes before `xrandr -s` can switch.
+    DISPLAY=$drandr xrandr --newmode 1920x1080 148.5 1920 2008 2052 2200 1080 1084 1089 1125 &&
+        DISPLAY=$drandr xrandr --addmode screen 1920x1080 &&
+        DISPLAY=$drandr xrandr --newmode 1280x720 74.25 1280 1390 1430 1650 720 725 730 750 &&
+        DISPLAY=$drandr xrandr --addmode screen 1280x720 &&
+        DISPLAY=$drandr xrandr -s 1920x1080 ||
+        { echo "RandR sizes cannot be set on $drandr" >&2; return 1; }
     cat >"$envfile" <<VARS
 DISPLAY=$d24
 VELMORA_DISPLAY16=$d16
