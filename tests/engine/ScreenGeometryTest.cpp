@@ -10,77 +10,13 @@
 #include "common/Functions.h"
 #include "common/ScreenSize.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/RandrServer.h"
 #include "tests/support/TestEnv.h"
-
-// Last: Xlib's macros (None, Bool) would clash with the headers above.
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 
 namespace velmora::enginetest {
 namespace {
 
 using platform::ScreenRect;
-
-// The RandR server through Xlib, for what the xrandr tool cannot do (a
-// monitor marked primary) and for plain coloured windows.
-class RandrServer {
-  public:
-    RandrServer() : display_(XOpenDisplay(test::displayRandr().c_str())) {}
-    ~RandrServer() {
-        if (!display_) return;
-        for (Window w : windows_) XDestroyWindow(display_, w);
-        for (Atom name : monitors_) XRRDeleteMonitor(display_, root(), name);
-        XSync(display_, False);
-        XCloseDisplay(display_);
-        test::run("DISPLAY=" + test::displayRandr() + " xrandr -s 1920x1080");
-    }
-    bool ok() const { return display_ != nullptr; }
-    Window root() const { return DefaultRootWindow(display_); }
-
-    // A monitor; withOutput: it takes over the screen's one output (and so
-    // replaces the server's own monitor of it).
-    void AddMonitor(const char* name, ScreenRect r, bool primary, bool withOutput) {
-        XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root());
-        XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, withOutput ? 1 : 0);
-        monitor->name = XInternAtom(display_, name, False);
-        monitor->primary = primary;
-        monitor->x = r.left;
-        monitor->y = r.top;
-        monitor->width = r.width;
-        monitor->height = r.height;
-        monitor->mwidth = r.width / 4;
-        monitor->mheight = r.height / 4;
-        if (withOutput) monitor->outputs[0] = resources->outputs[0];
-        XRRSetMonitor(display_, root(), monitor);
-        XSync(display_, False);
-        monitors_.push_back(monitor->name);
-        XFree(monitor);
-        XRRFreeScreenResources(resources);
-    }
-
-    // A window of one colour on the given pixels, past the window manager.
-    void Paint(ScreenRect r, unsigned long rgb) {
-        XSetWindowAttributes attributes{};
-        attributes.override_redirect = True;
-        attributes.background_pixel = rgb;
-        const Window w =
-            XCreateWindow(display_, root(), r.left, r.top, static_cast<unsigned>(r.width),
-                          static_cast<unsigned>(r.height), 0, CopyFromParent, InputOutput,
-                          CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(display_, w);
-        XSync(display_, False);
-        windows_.push_back(w);
-    }
-
-    int Resize(const std::string& size) {
-        return test::run("DISPLAY=" + test::displayRandr() + " xrandr -s " + size);
-    }
-
-  private:
-    Display* display_;
-    std::vector<Window> windows_;
-    std::vector<Atom> monitors_;
-};
 
 // The helpers of common/ read $DISPLAY.
 class OnDisplay {
@@ -143,7 +79,7 @@ class ScreenGeometryTest : public ::testing::Test {
         return pixels;
     }
 
-    RandrServer server;
+    test::RandrServer server;
     std::shared_ptr<platform::Desktop> desktop;
     TempFolder folder;
     test::ScriptedHost host;
