@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/Language.h"
 #include "common/ScreenSize.h"
+#include "common/Settings.h"
 #include "overlays/ScreenPixels.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {

@@ -10,8 +10,8 @@
 
 #include <cstdlib>
 
+#include "common/Settings.h"
 #include "overlays/AddUnit.h"
-#include "shell/Settings.h"
 #include "tests/support/TestEnv.h"
 
 using namespace velmora;
