@@ -23,6 +23,15 @@ class AddFormTest : public testing::Test {
     void SetUp() override { Settings = TSettings{}; }
     void TearDown() override { Settings = TSettings{}; }
 
+    // A specific-area capture of the given region in the settings.
+    static void StoreArea(int left, int top, int width, int height) {
+        Settings.TypeCapture = 0;
+        Settings.RegionLeftPos = left;
+        Settings.RegionTopPos = top;
+        Settings.RegionWidthPos = width;
+        Settings.RegionHeightPos = height;
+    }
+
     static QString Text(QWidget* form, const char* name) {
         auto* label = form->findChild<QLabel*>(QLatin1String(name));
         return label ? label->text() : QStringLiteral("<missing>");
@@ -30,11 +39,7 @@ class AddFormTest : public testing::Test {
 };
 
 TEST_F(AddFormTest, ShowsTheStoredAreaWithItsCaptionsAndLimits) {
-    Settings.TypeCapture = 0;
-    Settings.RegionLeftPos = 40;
-    Settings.RegionTopPos = 30;
-    Settings.RegionWidthPos = 320;
-    Settings.RegionHeightPos = 240;
+    StoreArea(40, 30, 320, 240);
     TAddForm form(nullptr);
 
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Positions and information"));
@@ -102,11 +107,7 @@ TEST_F(AddFormTest, LimitsFollowTheWholeScreenSoALargeDesktopsAreaIsNotCut) {
     const std::string display = std::getenv("DISPLAY");
     setenv("DISPLAY", randr.c_str(), 1);
     ASSERT_EQ(test::run("xrandr -s 7680x2160"), 0);
-    Settings.TypeCapture = 0;
-    Settings.RegionLeftPos = 0;
-    Settings.RegionTopPos = 0;
-    Settings.RegionWidthPos = 7680;
-    Settings.RegionHeightPos = 2160;
+    StoreArea(0, 0, 7680, 2160);
     {
         TAddForm form(nullptr);
         EXPECT_EQ(form.sSpinEdit3->value(), 7680);
