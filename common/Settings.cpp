@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/ProgramFolder.h"
+#include "common/SettingsLocation.h"
 #include "platform/profile/Profile.h"
 
 namespace velmora {
@@ -15,15 +15,15 @@ constexpr int kSmallestArea = 16;
 }
 
 std::string SettingsFile() {
-    return ProgramFolder() + "Setup.ini";
+    return CurrentSettingsLocation().settingsFolder + "Setup.ini";
 }
 
-TSettings ReadSettings(const std::string& file, const std::string& programFolder) {
+TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir) {
     platform::PrivateProfile ini(file);
     ini.Load();
     TSettings s;
     s.Language = ini.ReadString("Setup", "Language", s.Language);
-    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", programFolder);
+    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", defaultWorkDir);
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);

@@ -225,6 +225,17 @@ TEST(CommandLine, FolderWithLineBreakKeepsTheOldFolderAndIsLogged) {
     EXPECT_TRUE(StorableFolder("/with space/\t/"));
 }
 
+TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
+    EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
+    const auto help = InformationRequest({"--version", "path=/a/", "--help"});
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"));
+    EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
+    // The program's own switches, and look-alikes, start it as before.
+    EXPECT_FALSE(InformationRequest({}));
+    EXPECT_FALSE(InformationRequest({"-vc", "time=5", "path=--help", "--HELP", "-version"}));
+}
+
 // ---------------------------------------------------------------- engine settings
 
 // Stands in for TScreenCamera: the fields ApplySettings fills.
