@@ -27,6 +27,7 @@
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/Language.h"
+#include "shell/Options.h"
 #include "shell/QtCameraHost.h"
 #include "shell/Settings.h"
 
@@ -404,7 +405,9 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button3Click() {
-    // The options dialog opens here, modally, once it is part of the program.
+    // The one options dialog, created at start beside this window.
+    if (auto* options = findChild<TOptionsForm*>(QString(), Qt::FindDirectChildrenOnly))
+        options->exec();
 }
 
 void TForm1::AboutButtonClick() {

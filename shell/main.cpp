@@ -7,6 +7,7 @@
 #include "common/Functions.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
+#include "shell/Options.h"
 #include "shell/Settings.h"
 #include "shell/Unit1.h"
 
@@ -27,7 +28,9 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
+    // The main window first: the dialog reads the settings its start-up loaded.
     velmora::TForm1 form1;
+    velmora::TOptionsForm optionsForm(form1);
     form1.show();
     return app.exec();
 }
