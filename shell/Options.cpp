@@ -15,6 +15,7 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "common/ProgramFolder.h"
@@ -132,7 +133,8 @@ void TOptionsForm::CreateControls() {
     VideoQuality_TrackBar = MakeSlider(GroupBox4, "VideoQuality_TrackBar", 0, 100);
     LabelQuality = Make<QLabel>(GroupBox4, "LabelQuality");
     // Room for "100%", so the slider does not move as the number grows.
-    LabelQuality->setMinimumWidth(LabelQuality->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
+    LabelQuality->setMinimumWidth(
+        LabelQuality->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
 
     GroupBox1 = Make<QGroupBox>(GroupBox4, "GroupBox1");
     GroupBox1->setTitle(QStringLiteral("Video Parameters:"));
@@ -184,23 +186,36 @@ void TOptionsForm::CreateControls() {
     for (QCheckBox* box : {CheckBox6, CheckBox5, CheckBox1, CheckBox2}) settings->addWidget(box);
     settings->addLayout(languageRow);
 
-    // Time to record, below it: the check box heads its untitled group.
+    // Time to record, below it: an untitled group with its check box on the
+    // top edge, where a title would be.
     GroupBox2 = Make<QGroupBox>(this, "GroupBox2");
-    CheckBox3 = MakeCheckBox(GroupBox2, "CheckBox3", "Time to record");
+    CheckBox3 = MakeCheckBox(this, "CheckBox3", "Time to record");
+    CheckBox3->setAutoFillBackground(true);  // hides the edge behind it
     Label6 = MakeLabel(GroupBox2, "Label6", "Hour");
     Label7 = MakeLabel(GroupBox2, "Label7", "Min");
     Label12 = MakeLabel(GroupBox2, "Label12", "Sec");
     sSpinEdit5 = MakeSpinEdit(GroupBox2, "sSpinEdit5", 99);
     sSpinEdit6 = MakeSpinEdit(GroupBox2, "sSpinEdit6", 59);
     sSpinEdit7 = MakeSpinEdit(GroupBox2, "sSpinEdit7", 59);
+    const int halfCheckBox = CheckBox3->sizeHint().height() / 2;
+    const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
     auto* time = new QGridLayout(GroupBox2);
-    time->addWidget(CheckBox3, 0, 0, 1, 3);
-    time->addWidget(Label6, 1, 0);
-    time->addWidget(Label7, 1, 1);
-    time->addWidget(Label12, 1, 2);
-    time->addWidget(sSpinEdit5, 2, 0);
-    time->addWidget(sSpinEdit6, 2, 1);
-    time->addWidget(sSpinEdit7, 2, 2);
+    time->setContentsMargins(margin, halfCheckBox + margin, margin, margin);
+    time->addWidget(Label6, 0, 0);
+    time->addWidget(Label7, 0, 1);
+    time->addWidget(Label12, 0, 2);
+    time->addWidget(sSpinEdit5, 1, 0);
+    time->addWidget(sSpinEdit6, 1, 1);
+    time->addWidget(sSpinEdit7, 1, 2);
+    auto* onEdge = new QHBoxLayout;
+    onEdge->setContentsMargins(margin, 0, 0, 0);
+    onEdge->addWidget(CheckBox3);
+    onEdge->addStretch(1);
+    auto* timeFrame = new QGridLayout;
+    timeFrame->setSpacing(0);
+    timeFrame->setRowMinimumHeight(0, halfCheckBox);
+    timeFrame->addWidget(GroupBox2, 1, 0);
+    timeFrame->addLayout(onEdge, 0, 0, 2, 1, Qt::AlignTop);
 
     GroupBox3 = Make<QGroupBox>(this, "GroupBox3");
     GroupBox3->setTitle(QStringLiteral("Priority"));
@@ -227,7 +242,8 @@ void TOptionsForm::CreateControls() {
     Label10 = MakeLabel(GroupBox6, "Label10", "Audio Input Volume :");
     AudioVolumeTrackBar = MakeSlider(GroupBox6, "AudioVolumeTrackBar", 0, 100);
     LabelVolume = Make<QLabel>(GroupBox6, "LabelVolume");
-    LabelVolume->setMinimumWidth(LabelVolume->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    LabelVolume->setMinimumWidth(
+        LabelVolume->fontMetrics().horizontalAdvance(QStringLiteral("100")));
     for (QWidget* w :
          std::initializer_list<QWidget*>{AudioFormatComboBox, AudioInputComboBox, Label9, Label11,
                                          Label10, AudioVolumeTrackBar, LabelVolume})
@@ -253,7 +269,7 @@ void TOptionsForm::CreateControls() {
     Button3->setAutoDefault(false);
 
     auto* timeAndPriority = new QHBoxLayout;
-    timeAndPriority->addWidget(GroupBox2, 1);
+    timeAndPriority->addLayout(timeFrame, 1);
     timeAndPriority->addWidget(GroupBox3, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(GroupBox5);
