@@ -27,6 +27,7 @@
 #include "common/ProgramFolder.h"
 #include "engine/ScreenCamera.h"
 #include "engine/vfw/Compressors.h"
+#include "platform/x11/HotKeys.h"
 #include "shell/CompressorDialog.h"
 #include "shell/Language.h"
 #include "shell/Options.h"
@@ -324,6 +325,8 @@ TEST_F(OptionsTest, TimeToRecordOfZeroStopsTheNextRecordingInItsFirstSecond) {
 }
 
 TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
+    // Only regular files are languages.
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Language/Folder.lng")));
     Start();
     Open();
     auto* languages = Control<QComboBox>("ComboBox2");
@@ -443,6 +446,48 @@ TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_FALSE(volume->isEnabled());
     EXPECT_FALSE(Control<QLabel>("LabelVolume")->isEnabled());
+}
+
+TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
+    Start();
+    const engine::AudioInputInfo before = Camera().ListAudioInputs();
+    ASSERT_NE(before.names, nullptr);
+    if (before.names->size() < 2) GTEST_SKIP() << "the mixer has fewer than two inputs";
+    const int other = before.selected == 0 ? 1 : 0;
+    Open();
+    Control<QCheckBox>("AudioRecordCheckbox")->click();
+    Pick(Control<QComboBox>("AudioInputComboBox"), other);
+    EXPECT_EQ(Settings.AudioInputIndex, other);
+    // Nothing changes on the mixer before the settings are applied.
+    EXPECT_EQ(Camera().ListAudioInputs().selected, before.selected);
+    ClickOk();
+    EXPECT_EQ(Camera().ListAudioInputs().selected, other);
+    EXPECT_TRUE(Camera().RecordAudio);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInputIndex=%1").arg(other)));
+    // The next opening shows the mixer's choice.
+    Open();
+    EXPECT_EQ(Control<QComboBox>("AudioInputComboBox")->currentIndex(), other);
+}
+
+TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOne) {
+    Start();
+    // F9 reaches the main window while the dialog is open.
+    Open();
+    form_->HotKeyPressed(platform::kVkF9);
+    ASSERT_TRUE(Camera().Recording);
+    Control<QSlider>("FPS_TrackBar")->setValue(50);
+    ClickOk();
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(Settings.VideoFPS, 50);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("VideoFPS=50")));
+    EXPECT_EQ(Camera().FramesPerSecond, 15u);  // the running file keeps its rate
+    ASSERT_TRUE(Until([&] { return Camera().FramesWritten > 0; }));
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    form_->StartCapture();
+    EXPECT_EQ(Camera().FramesPerSecond, 50u);
+    EXPECT_EQ(Camera().FrameInterval, 20);
+    form_->StopCapture();
 }
 
 TEST_F(OptionsTest, TheMainWindowsOptionsButtonOpensTheOneDialogModally) {
