@@ -18,11 +18,11 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "shell/EventLog.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 namespace velmora {

@@ -7,9 +7,9 @@
 
 #include "audio/EngineMixer.h"
 #include "audio/EngineRecorder.h"
+#include "common/Language.h"
 #include "engine/EngineAudio.h"
 #include "overlays/FlashWnd.h"
-#include "shell/Language.h"
 
 namespace velmora {
 namespace {

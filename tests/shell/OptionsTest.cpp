@@ -24,14 +24,14 @@
 #include <QToolButton>
 #include <functional>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "engine/vfw/Compressors.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/CompressorDialog.h"
-#include "shell/Language.h"
 #include "shell/Options.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;
