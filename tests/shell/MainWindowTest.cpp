@@ -27,23 +27,14 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/Unit1.h"
+#include "tests/shell/WindowTestHelpers.h"
 
 using namespace velmora;
+using velmora::shelltest::Until;
 
 namespace {
 
 const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
-
-bool Until(const std::function<bool()>& condition, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        if (condition()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return condition();
-}
 
 void Pause(int ms) {
     Until([] { return false; }, ms);
@@ -81,15 +72,7 @@ class MainWindowTest : public testing::Test {
     }
     QToolButton* Button(const char* name) const { return Control<QToolButton>(name); }
     bool Recording() const { return form_->Camera()->Recording; }
-    QString Log() const {
-        QString text;
-        for (const QFileInfo& f :
-             QDir(dir_.filePath(QStringLiteral("Logs"))).entryInfoList(QDir::Files)) {
-            QFile file(f.filePath());
-            if (file.open(QIODevice::ReadOnly)) text += QString::fromUtf8(file.readAll());
-        }
-        return text;
-    }
+    QString Log() const { return shelltest::LogsOf(QDir(dir_.path())); }
     QStringList Recordings() const {
         return QDir(dir_.filePath(QStringLiteral("out")))
             .entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files);

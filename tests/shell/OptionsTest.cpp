@@ -33,23 +33,14 @@
 #include "shell/CompressorDialog.h"
 #include "shell/Options.h"
 #include "shell/Unit1.h"
+#include "tests/shell/WindowTestHelpers.h"
 
 using namespace velmora;
+using velmora::shelltest::Until;
 
 namespace {
 
 const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
-
-bool Until(const std::function<bool()>& condition, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        if (condition()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return condition();
-}
 
 // Answers the next modal window with answer, remembering what it was.
 class ModalWatcher {
@@ -142,15 +133,7 @@ class OptionsTest : public testing::Test {
         QFile f(dir_.filePath(QStringLiteral("Setup.ini")));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-    QString Log() const {
-        QString text;
-        for (const QFileInfo& f :
-             QDir(dir_.filePath(QStringLiteral("Logs"))).entryInfoList(QDir::Files)) {
-            QFile file(f.filePath());
-            if (file.open(QIODevice::ReadOnly)) text += QString::fromUtf8(file.readAll());
-        }
-        return text;
-    }
+    QString Log() const { return shelltest::LogsOf(QDir(dir_.path())); }
     engine::TScreenCamera& Camera() const { return *form_->Camera(); }
     bool Merged() {
         return Until([&] { return !Camera().WorkerRunning() && Log().contains(LogTexts(3)); });
