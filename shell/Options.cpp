@@ -242,6 +242,7 @@ void TOptionsForm::CreateControls() {
     Label10 = MakeLabel(GroupBox6, "Label10", "Audio Input Volume :");
     AudioVolumeTrackBar = MakeSlider(GroupBox6, "AudioVolumeTrackBar", 0, 100);
     LabelVolume = Make<QLabel>(GroupBox6, "LabelVolume");
+    LabelVolume->setText(QStringLiteral("0"));  // the slider's position until the first change
     LabelVolume->setMinimumWidth(
         LabelVolume->fontMetrics().horizontalAdvance(QStringLiteral("100")));
     for (QWidget* w :
