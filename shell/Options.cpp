@@ -104,11 +104,14 @@ QStringList ToQStringList(const std::vector<std::string>& items) {
 
 }  // namespace
 
+TOptionsForm* OptionsForm = nullptr;
+
 TOptionsForm::TOptionsForm(TForm1& mainWindow)
     : QDialog(&mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       mainWindow_(mainWindow) {
     // Translated by every ApplyLanguage from here on.
     SetLanguageWindow(LanguageWindow::Options, this);
+    OptionsForm = this;
     setObjectName(QStringLiteral("OptionsForm"));
     setWindowTitle(QStringLiteral("Options"));
     CreateControls();
@@ -116,6 +119,7 @@ TOptionsForm::TOptionsForm(TForm1& mainWindow)
 }
 
 TOptionsForm::~TOptionsForm() {
+    if (OptionsForm == this) OptionsForm = nullptr;
     SetLanguageWindow(LanguageWindow::Options, nullptr);
 }
 

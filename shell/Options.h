@@ -117,4 +117,7 @@ class TOptionsForm : public QDialog {
     QPushButton* Button3 = nullptr;   // Cancel
 };
 
+// The program's one options dialog while it exists.
+extern TOptionsForm* OptionsForm;
+
 }  // namespace velmora

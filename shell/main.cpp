@@ -6,6 +6,8 @@
 
 #include "common/Functions.h"
 #include "common/Settings.h"
+#include "net/About.h"
+#include "net/UpdateUnit.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
 #include "shell/Options.h"
@@ -28,9 +30,13 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
-    // The main window first: the dialog reads the settings its start-up loaded.
-    velmora::TForm1 form1;
+    const velmora::TNetServers servers = velmora::VendorServers();
+    // The main window first: the others read the settings its start-up loaded.
+    velmora::TForm1 form1(servers);
     velmora::TOptionsForm optionsForm(form1);
+    velmora::TAboutForm aboutForm(servers.site);
+    velmora::TUpdateForm updateForm(form1.Http(), servers);
+    updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
     form1.show();
     return app.exec();
 }

@@ -99,6 +99,8 @@ class OptionsTest : public testing::Test {
                         .toUtf8());
         setup.close();
         form_ = std::make_unique<TForm1>();
+        // No update check against the vendor's server from these tests.
+        form_->findChild<QTimer*>(QStringLiteral("Timer2"))->stop();
         options_ = std::make_unique<TOptionsForm>(*form_);
         form_->show();
     }
