@@ -519,6 +519,7 @@ void TOptionsForm::ComboBox1Change() {
 void TOptionsForm::ComboBox2Change() {
     Settings.Language = ComboBox2->currentText().toStdString();
     ApplyLanguage();
+    mainWindow_.LanguageApplied();
     // The language's caption of Label5 has no frame rate in it: show the
     // slider's again.
     ShowFrameRate(FPS_TrackBar->value());

@@ -27,18 +27,15 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/Unit1.h"
-#include "tests/shell/WindowTestHelpers.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
-using velmora::shelltest::Until;
+using velmora::test::Pause;
+using velmora::test::Until;
 
 namespace {
 
 const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
-
-void Pause(int ms) {
-    Until([] { return false; }, ms);
-}
 
 class MainWindowTest : public testing::Test {
   protected:
@@ -73,7 +70,7 @@ class MainWindowTest : public testing::Test {
     }
     QToolButton* Button(const char* name) const { return Control<QToolButton>(name); }
     bool Recording() const { return form_->Camera()->Recording; }
-    QString Log() const { return shelltest::LogsOf(QDir(dir_.path())); }
+    QString Log() const { return test::LogsIn(dir_.path()); }
     QStringList Recordings() const {
         return QDir(dir_.filePath(QStringLiteral("out")))
             .entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files);

@@ -33,10 +33,10 @@
 #include "shell/CompressorDialog.h"
 #include "shell/Options.h"
 #include "shell/Unit1.h"
-#include "tests/shell/WindowTestHelpers.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
-using velmora::shelltest::Until;
+using velmora::test::Until;
 
 namespace {
 
@@ -71,13 +71,8 @@ class OptionsTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        QDir(dir_.path()).mkdir(QStringLiteral("Language"));
         QDir(dir_.path()).mkdir(QStringLiteral("out"));
-        for (const char* name : {"English", "German", "Russian"})
-            QFile::copy(kShipped + u'/' + QLatin1String(name) + QStringLiteral(".lng"),
-                        dir_.filePath(QStringLiteral("Language/%1.lng").arg(QLatin1String(name))));
-        SetProgramFolder(dir_.path().toStdString() + "/");
-        Settings = TSettings{};
+        test::UseProgramFolder(dir_.path(), kShipped, {"English", "German", "Russian"});
         InstallCompressorDialog();
     }
     void TearDown() override {
@@ -135,7 +130,7 @@ class OptionsTest : public testing::Test {
         QFile f(dir_.filePath(QStringLiteral("Setup.ini")));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-    QString Log() const { return shelltest::LogsOf(QDir(dir_.path())); }
+    QString Log() const { return test::LogsIn(dir_.path()); }
     engine::TScreenCamera& Camera() const { return *form_->Camera(); }
     bool Merged() {
         return Until([&] { return !Camera().WorkerRunning() && Log().contains(LogTexts(3)); });
@@ -454,12 +449,17 @@ TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
     EXPECT_EQ(Control<QComboBox>("AudioInputComboBox")->currentIndex(), other);
 }
 
-TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOne) {
+TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCaption) {
     Start();
     // F9 reaches the main window while the dialog is open.
     Open();
     form_->HotKeyPressed(platform::kVkF9);
     ASSERT_TRUE(Camera().Recording);
+    // A language chosen meanwhile keeps the Record button's Stop caption.
+    auto* languages = Control<QComboBox>("ComboBox2");
+    Pick(languages, languages->findText(QStringLiteral("German")));
+    EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("Button1"))->text(),
+              QStringLiteral("Stopp (F10)"));
     Control<QSlider>("FPS_TrackBar")->setValue(50);
     ClickOk();
     EXPECT_FALSE(options_->isVisible());
