@@ -20,8 +20,13 @@ std::string FieldText(const char* field, std::size_t size) {
     return std::string(field, strnlen(field, size));
 }
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+// The first position of a name among names, letter case aside; -1 if none.
+int PositionIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
+    const QString wanted = QString::fromStdString(name);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (QString::fromStdString(names[i]).compare(wanted, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    return -1;
 }
 
 MIXERCONTROLDETAILS Details(DWORD controlId, DWORD items, DWORD entrySize, void* entries) {
@@ -247,11 +252,8 @@ void TAudioMixer::SetMixerName(const std::string& value) {
     if (value == MixerName()) return;
     std::vector<std::string> names;
     GetDeviceNames(names);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameIgnoringCase(names[i], value)) {
-            SetMixerID(static_cast<std::uint32_t>(i));
-            return;
-        }
+    if (const int found = PositionIgnoringCase(names, value); found >= 0)
+        SetMixerID(static_cast<std::uint32_t>(found));
 }
 
 void TAudioMixer::SetDestinationID(std::uint32_t value) {
@@ -264,11 +266,8 @@ void TAudioMixer::SetDestinationName(const std::string& value) {
     if (value == DestinationName()) return;
     std::vector<std::string> names;
     GetDestinationNames(names);
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameIgnoringCase(names[i], value)) {
-            SetDestinationID(static_cast<std::uint32_t>(i));
-            return;
-        }
+    if (const int found = PositionIgnoringCase(names, value); found >= 0)
+        SetDestinationID(static_cast<std::uint32_t>(found));
 }
 
 std::uint16_t TAudioMixer::DeviceCount() {

@@ -19,14 +19,7 @@
 namespace velmora::platform::mixer {
 namespace {
 
-constexpr DWORD kDestinationId = 0xFFFF0000;
-constexpr DWORD kMuxId = 0x70000000;
-constexpr DWORD kSwitchesId = 0x71000000;
 constexpr DWORD kLineBase = 0x100;
-constexpr DWORD kVolumeBase = 0x10000000;
-constexpr DWORD kMuteBase = 0x20000000;
-constexpr DWORD kIndexMask = 0x0FFFFFFF;
-constexpr DWORD kMixerMaximum = 65535;
 
 std::vector<snd_mixer_selem_channel_id_t> CaptureChannels(snd_mixer_elem_t* e) {
     std::vector<snd_mixer_selem_channel_id_t> channels;
@@ -161,11 +154,7 @@ class AlsaMixerDevice final : public MixerDevice {
         elements_.clear();
         switched_.clear();
         mux_ = nullptr;
-        MixerModel m;
-        m.product = product_;
-        m.destination.id = kDestinationId;
-        m.destination.componentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-        m.destination.name = "Recording";
+        MixerModel m = RecordingModel(product_);
         ModelControl switches;
         switches.id = kSwitchesId;
         switches.type = MIXERCONTROL_CONTROLTYPE_MIXER;
@@ -190,22 +179,18 @@ class AlsaMixerDevice final : public MixerDevice {
             if (volume) {
                 long low = 0, high = 0;
                 snd_mixer_selem_get_capture_volume_range(e, &low, &high);
-                ModelControl c;
-                c.id = kVolumeBase | index;
-                c.type = MIXERCONTROL_CONTROLTYPE_VOLUME;
-                c.name = "Volume";
-                c.maximum = kMixerMaximum;
+                std::vector<DWORD> values;
                 for (auto ch : channels) {
                     long raw = low;
                     snd_mixer_selem_get_capture_volume(e, ch, &raw);
                     const long span = std::max(high - low, 1L);
-                    c.values.push_back(static_cast<DWORD>(
+                    values.push_back(static_cast<DWORD>(
                         (static_cast<std::int64_t>(std::clamp(raw, low, high) - low) *
                              kMixerMaximum +
                          span / 2) /
                         span));
                 }
-                line.controls.push_back(c);
+                line.controls.push_back(VolumeControl(index, std::move(values)));
             }
             if (capture) {
                 int on = 0;
@@ -214,13 +199,7 @@ class AlsaMixerDevice final : public MixerDevice {
                     snd_mixer_selem_get_capture_switch(e, ch, &v);
                     on |= v;
                 }
-                ModelControl c;
-                c.id = kMuteBase | index;
-                c.type = MIXERCONTROL_CONTROLTYPE_MUTE;
-                c.name = "Mute";
-                c.maximum = 1;
-                c.values = {on ? 0u : 1u};
-                line.controls.push_back(c);
+                line.controls.push_back(MuteControl(index, !on));
                 switched_.push_back(e);
                 switches.items.push_back(line.name);
                 switches.itemLineIds.push_back(line.id);

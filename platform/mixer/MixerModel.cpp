@@ -304,6 +304,35 @@ std::vector<std::string> UniqueLineNames(const std::vector<std::string>& names,
     return result;
 }
 
+MixerModel RecordingModel(const std::string& product) {
+    MixerModel m;
+    m.product = product;
+    m.destination.id = kDestinationId;
+    m.destination.componentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
+    m.destination.name = "Recording";
+    return m;
+}
+
+ModelControl VolumeControl(DWORD index, std::vector<DWORD> values) {
+    ModelControl c;
+    c.id = kVolumeBase | index;
+    c.type = MIXERCONTROL_CONTROLTYPE_VOLUME;
+    c.name = "Volume";
+    c.maximum = kMixerMaximum;
+    c.values = values.empty() ? std::vector<DWORD>{0} : std::move(values);
+    return c;
+}
+
+ModelControl MuteControl(DWORD index, bool muted) {
+    ModelControl c;
+    c.id = kMuteBase | index;
+    c.type = MIXERCONTROL_CONTROLTYPE_MUTE;
+    c.name = "Mute";
+    c.maximum = 1;
+    c.values = {muted ? 1u : 0u};
+    return c;
+}
+
 void CopyName(char* field, std::size_t size, const std::string& text) {
     std::memset(field, 0, size);
     if (size == 0) return;

@@ -62,6 +62,22 @@ std::vector<std::pair<UINT, DWORD>> ModelChanges(const MixerModel& before, const
 std::vector<std::string> UniqueLineNames(const std::vector<std::string>& names,
                                          const std::vector<std::string>& keys);
 
+// The ids the backends give their lines and controls: a source's volume and
+// mute carry its index in the low bits.
+inline constexpr DWORD kDestinationId = 0xFFFF0000;
+inline constexpr DWORD kMuxId = 0x70000000;
+inline constexpr DWORD kSwitchesId = 0x71000000;
+inline constexpr DWORD kVolumeBase = 0x10000000;
+inline constexpr DWORD kMuteBase = 0x20000000;
+inline constexpr DWORD kIndexMask = 0x0FFFFFFF;
+// Volumes run from 0 to this, whatever the sound system's own range.
+inline constexpr DWORD kMixerMaximum = 65535;
+
+// A snapshot with the destination "Recording" and no sources yet.
+MixerModel RecordingModel(const std::string& product);
+ModelControl VolumeControl(DWORD index, std::vector<DWORD> values);
+ModelControl MuteControl(DWORD index, bool muted);
+
 // Copies text into a fixed record field, cut at a character boundary.
 void CopyName(char* field, std::size_t size, const std::string& text);
 

@@ -20,12 +20,6 @@
 namespace velmora::platform::mixer {
 namespace {
 
-constexpr DWORD kDestinationId = 0xFFFF0000;
-constexpr DWORD kMuxId = 0x70000000;
-constexpr DWORD kVolumeBase = 0x10000000;
-constexpr DWORD kMuteBase = 0x20000000;
-constexpr DWORD kIndexMask = 0x0FFFFFFF;
-constexpr DWORD kMixerMaximum = 65535;
 constexpr auto kAnswerTimeout = std::chrono::seconds(3);
 
 DWORD ToMixer(pa_volume_t v) {
@@ -81,7 +75,7 @@ class PulseMixerDevice final : public MixerDevice {
     }
 
     MMRESULT apply(const ModelControl& control, const std::vector<DWORD>& values) override {
-        if (control.type == MIXERCONTROL_CONTROLTYPE_MUX) return Choose(values);
+        if (control.type == MIXERCONTROL_CONTROLTYPE_MUX) return Choose(control, values);
         const std::uint32_t index = control.id & kIndexMask;
         Source source;
         if (!Find(index, source)) return MIXERR_INVALCONTROL;
@@ -227,7 +221,11 @@ class PulseMixerDevice final : public MixerDevice {
     }
 
     // The multiplexer's item: our recordings take that source from now on.
-    MMRESULT Choose(const std::vector<DWORD>& values) {
+    MMRESULT Choose(const ModelControl& mux, const std::vector<DWORD>& values) {
+        // The item names its source by index, whatever came or went since.
+        const auto item =
+            static_cast<std::size_t>(std::find(values.begin(), values.end(), 1u) - values.begin());
+        if (item >= mux.itemLineIds.size()) return MIXERR_INVALVALUE;
         std::vector<Source> sources;
         std::string fallback;
         {
@@ -235,9 +233,11 @@ class PulseMixerDevice final : public MixerDevice {
             sources = sources_;
             fallback = default_;
         }
-        const auto item = std::find(values.begin(), values.end(), 1u) - values.begin();
-        if (static_cast<std::size_t>(item) >= sources.size()) return MIXERR_INVALVALUE;
-        waveInSetMapperSource(sources[item].name);
+        const auto chosen = std::find_if(sources.begin(), sources.end(), [&](const Source& s) {
+            return s.index == mux.itemLineIds[item];
+        });
+        if (chosen == sources.end()) return MIXERR_INVALVALUE;
+        waveInSetMapperSource(chosen->name);
         replaceModel(Build(sources, fallback));
         return MMSYSERR_NOERROR;
     }
@@ -250,11 +250,7 @@ class PulseMixerDevice final : public MixerDevice {
     }
 
     MixerModel Build(const std::vector<Source>& sources, const std::string& defaultSource) const {
-        MixerModel m;
-        m.product = "PulseAudio";
-        m.destination.id = kDestinationId;
-        m.destination.componentType = MIXERLINE_COMPONENTTYPE_DST_WAVEIN;
-        m.destination.name = "Recording";
+        MixerModel m = RecordingModel("PulseAudio");
         std::vector<std::string> descriptions, keys;
         for (const Source& s : sources) {
             descriptions.push_back(s.description);
@@ -285,21 +281,11 @@ class PulseMixerDevice final : public MixerDevice {
             line.componentType = s.monitor ? MIXERLINE_COMPONENTTYPE_SRC_ANALOG
                                            : MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
             line.name = names[i];
-            ModelControl volume;
-            volume.id = kVolumeBase | s.index;
-            volume.type = MIXERCONTROL_CONTROLTYPE_VOLUME;
-            volume.name = "Volume";
-            volume.maximum = kMixerMaximum;
+            std::vector<DWORD> volume;
             for (std::uint8_t c = 0; c < s.volume.channels; ++c)
-                volume.values.push_back(ToMixer(s.volume.values[c]));
-            if (volume.values.empty()) volume.values.push_back(0);
-            ModelControl mute;
-            mute.id = kMuteBase | s.index;
-            mute.type = MIXERCONTROL_CONTROLTYPE_MUTE;
-            mute.name = "Mute";
-            mute.maximum = 1;
-            mute.values = {s.mute ? 1u : 0u};
-            line.controls = {volume, mute};
+                volume.push_back(ToMixer(s.volume.values[c]));
+            line.controls = {VolumeControl(s.index, std::move(volume)),
+                             MuteControl(s.index, s.mute)};
             m.sources.push_back(std::move(line));
         }
         m.destination.controls = {mux};
