@@ -33,6 +33,7 @@
 #include "shell/CommandLine.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
+#include "shell/Options.h"
 #include "shell/QtCameraHost.h"
 
 namespace velmora {
@@ -434,7 +435,7 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button3Click() {
-    // The options dialog opens here, modally, once it is part of the program.
+    if (OptionsForm) OptionsForm->exec();
 }
 
 void TForm1::AboutButtonClick() {

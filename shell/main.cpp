@@ -15,6 +15,7 @@
 #include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
 #include "shell/EventLog.h"
+#include "shell/Options.h"
 #include "shell/SoundErrorReporter.h"
 #include "shell/Unit1.h"
 
@@ -53,7 +54,9 @@ int main(int argc, char* argv[]) {
     // window's creation on, and it lives until the windows are gone.
     velmora::SoundErrorReporter soundErrors;
     const velmora::TNetServers servers = velmora::VendorServers();
+    // The main window first: the others read the settings its start-up loaded.
     velmora::TForm1 form1(servers);
+    velmora::TOptionsForm optionsForm(form1);
     soundErrors.SetWindow(&form1);
     velmora::TAboutForm aboutForm(servers.site);
     velmora::TUpdateForm updateForm(form1.Http(), servers);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,6 +44,17 @@ bool WaitFor(F condition, std::chrono::milliseconds patience = kPatience) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return condition();
+}
+
+// The program's recordings in a folder (none when it does not exist).
+inline std::vector<fs::path> Recordings(const fs::path& folder) {
+    std::vector<fs::path> found;
+    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
+    if (fs::exists(folder))
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (std::regex_match(entry.path().filename().string(), name))
+                found.push_back(entry.path());
+    return found;
 }
 
 // A running copy of the program.
@@ -155,6 +167,17 @@ class ProgramTest : public testing::Test {
             for (const auto& entry : fs::directory_iterator(folder_ / "Logs"))
                 text += Slurp(entry.path());
         return text;
+    }
+
+    // The one recording in out once its merge has been logged, or "".
+    fs::path MergedRecording(const fs::path& out) const {
+        const bool merged = WaitFor(
+            [&] {
+                return Recordings(out).size() == 1 &&
+                       TodaysLog().find(" - Video file saved\n") != std::string::npos;
+            },
+            std::chrono::seconds(40));
+        return merged ? Recordings(out).front() : fs::path();
     }
 
     fs::path root_, folder_;

@@ -2,7 +2,6 @@
 // Setup.ini ends as an AVI with the picture first and the microphone's tone
 // beside it, both of one length.
 
-#include <regex>
 #include <thread>
 
 #include "tests/e2e/ProgramHarness.h"
@@ -13,14 +12,6 @@ using namespace velmora::e2e;
 using namespace velmora::soundtest;
 
 namespace {
-
-std::vector<fs::path> Recordings(const fs::path& folder) {
-    std::vector<fs::path> found;
-    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (std::regex_match(entry.path().filename().string(), name)) found.push_back(entry.path());
-    return found;
-}
 
 TEST_F(ProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
     ASSERT_FALSE(velmora::test::pulseServer().empty()) << "needs the audio fixture";
@@ -44,15 +35,8 @@ TEST_F(ProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
     Program program(folder_, {"-vc", "time=4", "path=" + out.string() + "/"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            return Recordings(out).size() == 1 &&
-                   TodaysLog().find(" - Video file saved\n") != std::string::npos;
-        },
-        std::chrono::seconds(40)))
-        << TodaysLog();
-
-    const std::string file = Recordings(out).front().string();
+    const std::string file = MergedRecording(out).string();
+    ASSERT_FALSE(file.empty()) << TodaysLog();
     ASSERT_EQ(StreamCount(file), 2) << TodaysLog();
     const auto video = StreamInfo(file, 0), sound = StreamInfo(file, 1);
     EXPECT_EQ(video.at("codec_type"), "video");

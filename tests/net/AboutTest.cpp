@@ -7,8 +7,8 @@
 
 #include "net/About.h"
 #include "net/WebLinkLabel.h"
-#include "tests/net/NetTestSupport.h"
 #include "tests/net/OpenedPages.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
 using test::LeftClick;

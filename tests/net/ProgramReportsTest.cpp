@@ -28,7 +28,7 @@
 #include "shell/QtCameraHost.h"
 #include "shell/Unit1.h"
 #include "tests/net/LoopbackHttpServer.h"
-#include "tests/net/NetTestSupport.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
 using test::LoopbackHttpServer;

@@ -9,7 +9,7 @@
 #include "net/StatsReports.h"
 #include "net/VendorServers.h"
 #include "tests/net/LoopbackHttpServer.h"
-#include "tests/net/NetTestSupport.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
 using test::LoopbackHttpServer;

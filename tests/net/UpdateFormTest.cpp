@@ -21,8 +21,8 @@
 #include "net/UpdateUnit.h"
 #include "net/WebLinkLabel.h"
 #include "tests/net/LoopbackHttpServer.h"
-#include "tests/net/NetTestSupport.h"
 #include "tests/net/OpenedPages.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
 using test::LeftClick;

@@ -27,27 +27,15 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/Unit1.h"
+#include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
+using velmora::test::Pause;
+using velmora::test::Until;
 
 namespace {
 
 const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
-
-bool Until(const std::function<bool()>& condition, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        if (condition()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return condition();
-}
-
-void Pause(int ms) {
-    Until([] { return false; }, ms);
-}
 
 class MainWindowTest : public testing::Test {
   protected:
@@ -82,15 +70,7 @@ class MainWindowTest : public testing::Test {
     }
     QToolButton* Button(const char* name) const { return Control<QToolButton>(name); }
     bool Recording() const { return form_->Camera()->Recording; }
-    QString Log() const {
-        QString text;
-        for (const QFileInfo& f :
-             QDir(dir_.filePath(QStringLiteral("Logs"))).entryInfoList(QDir::Files)) {
-            QFile file(f.filePath());
-            if (file.open(QIODevice::ReadOnly)) text += QString::fromUtf8(file.readAll());
-        }
-        return text;
-    }
+    QString Log() const { return test::LogsIn(dir_.path()); }
     QStringList Recordings() const {
         return QDir(dir_.filePath(QStringLiteral("out")))
             .entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files);

@@ -1,7 +1,7 @@
 #pragma once
-// Helpers of the network tests: waiting with the test's own event loop
-// running (as the program's does), a program folder, the day's log, and
-// mouse clicks.
+// Helpers of the tests that run the program's windows in this process:
+// waiting with the test's own event loop running (as the program's does), a
+// program folder, the day's log, and mouse clicks.
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,0 +1,496 @@
+// The options dialog beside the real main window and engine on the private X
+// server, each test in a temporary program folder: what OK stores and hands
+// to the engine, what the live handlers change at once and Cancel keeps, the
+// key-frame box, the language list, the sound controls and Configure.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+
+#include "common/Language.h"
+#include "common/ProgramFolder.h"
+#include "common/Settings.h"
+#include "engine/ScreenCamera.h"
+#include "engine/vfw/Compressors.h"
+#include "platform/x11/HotKeys.h"
+#include "shell/CompressorDialog.h"
+#include "shell/Options.h"
+#include "shell/Unit1.h"
+#include "tests/support/WindowTestSupport.h"
+
+using namespace velmora;
+using velmora::test::Until;
+
+namespace {
+
+const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
+
+// Answers the next modal window with answer, remembering what it was.
+class ModalWatcher {
+  public:
+    explicit ModalWatcher(std::function<void(QWidget*)> answer = {}) : answer_(std::move(answer)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || modal == ignored_) return;
+            seen_ << modal->objectName();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) texts_ << box->text();
+            if (answer_) answer_(modal);
+            if (modal->isVisible()) modal->close();
+        });
+        timer_.start(20);
+    }
+    void Ignore(QWidget* w) { ignored_ = w; }
+    const QStringList& Seen() const { return seen_; }
+    const QStringList& Texts() const { return texts_; }
+
+  private:
+    QTimer timer_;
+    std::function<void(QWidget*)> answer_;
+    QWidget* ignored_ = nullptr;
+    QStringList seen_, texts_;
+};
+
+class OptionsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        QDir(dir_.path()).mkdir(QStringLiteral("out"));
+        test::UseProgramFolder(dir_.path(), kShipped, {"English", "German", "Russian"});
+        InstallCompressorDialog();
+    }
+    void TearDown() override {
+        options_.reset();
+        form_.reset();
+        vfw::ICSetConfigureHook({});
+        SetProgramFolder("");
+        Settings = TSettings{};
+    }
+
+    // The program's start: main window, then the dialog, from this Setup.ini.
+    void Start(const QString& extra = {}) {
+        QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+        ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+        setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
+                                   "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
+                                   "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n%2")
+                        .arg(dir_.filePath(QStringLiteral("out")), extra)
+                        .toUtf8());
+        setup.close();
+        form_ = std::make_unique<TForm1>();
+        // No update check against the vendor's server from these tests.
+        form_->findChild<QTimer*>(QStringLiteral("Timer2"))->stop();
+        options_ = std::make_unique<TOptionsForm>(*form_);
+        form_->show();
+    }
+    void Open() {
+        options_->show();
+        ASSERT_TRUE(Until([&] { return options_->isVisible(); }));
+    }
+
+    template <typename T>
+    T* Control(const char* name) const {
+        auto* control = options_->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    QLineEdit* KeyFrames() const {
+        return Control<QSpinBox>("EditKeyFrames1")->findChild<QLineEdit*>();
+    }
+    void Type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(edit, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(edit, text);
+    }
+    // A user's pick from the opened list.
+    void Pick(QComboBox* box, int index) {
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    void ClickOk() { Control<QPushButton>("sButton1")->click(); }
+    QString SetupIni() const {
+        QFile f(dir_.filePath(QStringLiteral("Setup.ini")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QString Log() const { return test::LogsIn(dir_.path()); }
+    engine::TScreenCamera& Camera() const { return *form_->Camera(); }
+    bool Merged() {
+        return Until([&] { return !Camera().WorkerRunning() && Log().contains(LogTexts(3)); });
+    }
+    int CompressorPosition(const char* name) const {
+        const auto& names = Settings.CompressorNames;
+        const auto at = std::find(names.begin(), names.end(), std::string(name));
+        return at == names.end() ? -1 : static_cast<int>(at - names.begin());
+    }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TOptionsForm> options_;
+};
+
+TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
+    Start();
+    Open();
+    Control<QSlider>("FPS_TrackBar")->setValue(50);
+    EXPECT_EQ(Control<QLabel>("Label5")->text(), MsgTexts(5) + QStringLiteral(" 50 fps"));
+    Control<QSlider>("VideoQuality_TrackBar")->setValue(40);
+    EXPECT_EQ(Control<QLabel>("LabelQuality")->text(), QStringLiteral("40%"));
+    Type(KeyFrames(), QStringLiteral("12"));
+    Control<QCheckBox>("CheckBox1")->setChecked(false);
+    Control<QCheckBox>("CheckBox2")->setChecked(false);
+    Control<QCheckBox>("CheckBox5")->setChecked(true);
+    Control<QCheckBox>("CheckBox6")->setChecked(false);
+    const int msvc = CompressorPosition("Microsoft Video 1");
+    ASSERT_GE(msvc, 0);
+    Pick(Control<QComboBox>("VideoCodecsComboBox1"), msvc);
+    ClickOk();
+
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(options_->result(), QDialog::Accepted);
+    EXPECT_EQ(Settings.VideoFPS, 50);
+    EXPECT_EQ(Camera().FramesPerSecond, 50u);
+    EXPECT_EQ(Camera().FrameInterval, 20);
+    EXPECT_EQ(Settings.VideoQuality, 40);
+    EXPECT_EQ(Camera().Quality, 4000);
+    EXPECT_EQ(Settings.KeyFramesFreq, 12);
+    EXPECT_EQ(Camera().KeyFrameEvery, 12);
+    EXPECT_FALSE(Settings.CaptureCursor);
+    EXPECT_FALSE(Settings.SendStats);
+    EXPECT_TRUE(Settings.MinimizeCapture);
+    EXPECT_TRUE(Camera().MinimizeOnRecord);
+    EXPECT_FALSE(Settings.RestoreAfterRecord);
+    EXPECT_EQ(Settings.CodecIndex, msvc);
+    EXPECT_EQ(Camera().CompressorIndex, msvc);
+    const QString ini = SetupIni();
+    for (const QString& line :
+         {QStringLiteral("VideoFPS=50"), QStringLiteral("VideoQuality=40"),
+          QStringLiteral("KeyFramesFreq=12"), QStringLiteral("CaptureCursor=0"),
+          QStringLiteral("SendStats=0"), QStringLiteral("MinimizeCapture=1"),
+          QStringLiteral("CodecIndex=%1").arg(msvc)})
+        EXPECT_TRUE(ini.contains(line)) << line.toStdString() << "\n" << ini.toStdString();
+
+    // The next opening shows what was stored.
+    Open();
+    EXPECT_EQ(Control<QSlider>("FPS_TrackBar")->value(), 50);
+    EXPECT_EQ(KeyFrames()->text(), QStringLiteral("12"));
+    EXPECT_EQ(Control<QComboBox>("VideoCodecsComboBox1")->currentIndex(), msvc);
+    EXPECT_TRUE(Control<QCheckBox>("CheckBox5")->isChecked());
+}
+
+TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
+    Start();
+    Settings.CodecIndex = -1;
+    Open();
+    EXPECT_EQ(Control<QComboBox>("VideoCodecsComboBox1")->currentIndex(), -1);
+    ClickOk();
+    EXPECT_EQ(Settings.CodecIndex, -1);
+    EXPECT_EQ(Camera().CompressorIndex, -1);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("CodecIndex=-1")));
+}
+
+TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneToFiftyAndRefusesNonNumbers) {
+    Start();
+    Open();
+    QLineEdit* edit = KeyFrames();
+    Type(edit, QStringLiteral("0"));
+    EXPECT_EQ(edit->text(), QStringLiteral("1"));
+    Type(edit, QStringLiteral("75"));
+    EXPECT_EQ(edit->text(), QStringLiteral("50"));
+    Settings.KeyFramesFreq = 30;
+    Type(edit, QString());
+    EXPECT_EQ(edit->text(), QStringLiteral("8"));
+    EXPECT_EQ(Settings.KeyFramesFreq, 8);  // at once, before OK
+    EXPECT_EQ(Control<QSpinBox>("EditKeyFrames1")->value(), 8);
+    QTest::keyClick(edit, Qt::Key_Up);  // the arrows stay within the range
+    EXPECT_EQ(edit->text(), QStringLiteral("9"));
+
+    // A lone minus sign: the conversion error, once while typing and once at
+    // OK, which then stores nothing and keeps the dialog open.
+    ModalWatcher watcher;
+    Type(edit, QStringLiteral("-"));
+    EXPECT_EQ(edit->text(), QStringLiteral("-"));
+    Control<QSlider>("FPS_TrackBar")->setValue(33);
+    options_->sButton1Click();
+    EXPECT_EQ(watcher.Seen(),
+              QStringList({QStringLiteral("ConversionError"), QStringLiteral("ConversionError")}));
+    EXPECT_EQ(watcher.Texts().value(0), QStringLiteral("'-' is not a valid integer value"));
+    EXPECT_TRUE(options_->isVisible());
+    EXPECT_EQ(Settings.VideoFPS, 15);
+    EXPECT_EQ(Settings.KeyFramesFreq, 8);
+    EXPECT_FALSE(SetupIni().contains(QStringLiteral("VideoFPS=")));
+}
+
+TEST_F(OptionsTest, ASettingsFileThatCannotBeWrittenKeepsTheDialogOpen) {
+    Start();
+    Open();
+    const QString ini = dir_.filePath(QStringLiteral("Setup.ini"));
+    ASSERT_TRUE(QFile::remove(ini));
+    ASSERT_TRUE(QDir().mkdir(ini));
+    ModalWatcher watcher;
+    ClickOk();
+    ASSERT_EQ(watcher.Texts().size(), 1);
+    EXPECT_TRUE(watcher.Texts()[0].startsWith(QStringLiteral("Unable to write to ")));
+    EXPECT_TRUE(options_->isVisible());
+    // The engine has the values already: ApplySettings comes before the save.
+    EXPECT_EQ(Camera().FramesPerSecond, 15u);
+    QDir().rmdir(ini);
+}
+
+TEST_F(OptionsTest, PriorityAndTimeChosenThenCancelReachTheNextRecording) {
+    Start();
+    Open();
+    Pick(Control<QComboBox>("ComboBox1"), 0);  // "Idle"
+    EXPECT_EQ(Settings.PriorityIndex, 0);
+    Control<QSpinBox>("sSpinEdit7")->setValue(7);
+    EXPECT_EQ(Settings.RecordSeconds, 7);  // at once
+    QTest::keyClick(options_.get(), Qt::Key_Escape);
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(options_->result(), QDialog::Rejected);
+    EXPECT_EQ(Settings.PriorityIndex, 0);
+    EXPECT_EQ(Camera().ThreadPriority, 3u);  // not before the next recording
+
+    form_->StartCapture();
+    ASSERT_TRUE(Camera().Recording);
+    EXPECT_EQ(Camera().ThreadPriority, 0u);
+    EXPECT_FALSE(Camera().TimeLimit.Enabled);  // the box was never ticked
+    ASSERT_TRUE(Until([&] { return Camera().FramesWritten > 0; }));
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+
+    // The list keeps the choice for the next opening.
+    Open();
+    EXPECT_EQ(Control<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Idle"));
+    EXPECT_EQ(Control<QSpinBox>("sSpinEdit7")->value(), 7);
+}
+
+TEST_F(OptionsTest, TimeToRecordOfZeroStopsTheNextRecordingInItsFirstSecond) {
+    Start();
+    Open();
+    auto* box = Control<QCheckBox>("CheckBox3");
+    for (const char* name : {"sSpinEdit5", "sSpinEdit6", "sSpinEdit7"})
+        EXPECT_FALSE(Control<QSpinBox>(name)->isEnabled()) << name;
+    box->click();
+    for (const char* name : {"sSpinEdit5", "sSpinEdit6", "sSpinEdit7"})
+        EXPECT_TRUE(Control<QSpinBox>(name)->isEnabled()) << name;
+    ClickOk();
+    EXPECT_TRUE(Settings.RecordTimeEnabled);
+    EXPECT_TRUE(Camera().TimeLimit.Enabled);
+    EXPECT_EQ(Camera().TimeLimit.Hours + Camera().TimeLimit.Minutes + Camera().TimeLimit.Seconds,
+              0);
+
+    form_->StartCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    // Ended by the engine itself after at most the first second's frames.
+    EXPECT_GE(Camera().FramesWritten, 1);
+    EXPECT_LE(Camera().FramesWritten, 15);
+    EXPECT_LT(Camera().CurrentFrameIndex, 15);
+}
+
+TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
+    // Only regular files are languages.
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Language/Folder.lng")));
+    Start();
+    Open();
+    auto* languages = Control<QComboBox>("ComboBox2");
+    ASSERT_EQ(languages->count(), 3);
+    EXPECT_EQ(languages->itemText(0), QStringLiteral("English"));
+    EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
+    const int german = languages->findText(QStringLiteral("German"));
+    Pick(languages, german);
+    EXPECT_EQ(options_->windowTitle(), QStringLiteral("Optionen"));
+    EXPECT_EQ(Control<QGroupBox>("GroupBox6")->title(), QStringLiteral("Audio"));
+    EXPECT_EQ(Control<QLabel>("Label4")->text(), QStringLiteral("Sprache"));
+    // The frame rate stays the slider's, in the new language's words.
+    EXPECT_EQ(Control<QLabel>("Label5")->text(), QStringLiteral("Bildrate 15 fps"));
+    // Not translated: the sound box and the priority names.
+    EXPECT_EQ(Control<QCheckBox>("AudioRecordCheckbox")->text(), QStringLiteral("Audio Record"));
+    EXPECT_EQ(Control<QComboBox>("ComboBox1")->itemText(0), QStringLiteral("Idle"));
+    Control<QPushButton>("Button3")->click();
+    EXPECT_FALSE(options_->isVisible());
+
+    auto* optionsButton = form_->findChild<QToolButton*>(QStringLiteral("Button3"));
+    EXPECT_EQ(optionsButton->text(), QStringLiteral("Optionen"));
+    EXPECT_FALSE(SetupIni().contains(QStringLiteral("Language=")));
+    ASSERT_TRUE(form_->close());
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=German")));
+}
+
+TEST_F(OptionsTest, ALanguageNameInAnotherCaseIsLoggedAndBecomesEnglish) {
+    Start(QStringLiteral("[Setup]\nLanguage=english\n"));
+    // The main window found English.lng whatever the case; the list did not.
+    EXPECT_FALSE(LogTexts(6).isEmpty());
+    EXPECT_TRUE(Log().contains(QStringLiteral(" - ") + LogTexts(6))) << Log().toStdString();
+    EXPECT_EQ(Settings.Language, "English");
+    Open();
+    EXPECT_EQ(Control<QComboBox>("ComboBox2")->currentIndex(), -1);
+    ClickOk();
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=English")));
+}
+
+TEST_F(OptionsTest, ConfigureFollowsTheCompressorOnlyAfterTheUserPicksOne) {
+    Start();
+    const int msvc = CompressorPosition("Microsoft Video 1");
+    const int x264 = CompressorPosition("H.264 (x264)");
+    ASSERT_GE(msvc, 0);
+    ASSERT_GE(x264, 0) << "no H.264 in the catalogue";
+    ASSERT_FALSE(Camera().QueryCompressor(static_cast<std::uint8_t>(msvc)).hasConfigure);
+    ASSERT_TRUE(Camera().QueryCompressor(static_cast<std::uint8_t>(x264)).hasConfigure);
+    auto* configure = Control<QPushButton>("Button1");
+    auto* codecs = Control<QComboBox>("VideoCodecsComboBox1");
+
+    Settings.CodecIndex = msvc;
+    Open();
+    EXPECT_TRUE(configure->isEnabled());  // selected from code: no question asked
+    Pick(codecs, msvc);
+    EXPECT_FALSE(configure->isEnabled());
+    Pick(codecs, x264);
+    EXPECT_TRUE(configure->isEnabled());
+    Pick(codecs, msvc);
+    options_->reject();
+    Settings.CodecIndex = x264;
+    Open();
+    EXPECT_EQ(codecs->currentIndex(), x264);
+    EXPECT_FALSE(configure->isEnabled());  // keeps its last state
+
+    Pick(codecs, x264);
+    QWidget* parent = nullptr;
+    ModalWatcher watcher([&](QWidget* modal) { parent = modal->parentWidget(); });
+    configure->click();
+    EXPECT_EQ(watcher.Seen(), QStringList(QStringLiteral("CompressorDialog")));
+    EXPECT_EQ(parent, options_.get());
+}
+
+TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
+    Start();
+    Open();
+    auto* box = Control<QCheckBox>("AudioRecordCheckbox");
+    auto* formats = Control<QComboBox>("AudioFormatComboBox");
+    auto* inputs = Control<QComboBox>("AudioInputComboBox");
+    const auto soundControls = [&] {
+        return std::vector<QWidget*>{formats, inputs, Control<QLabel>("Label9"),
+                                     Control<QLabel>("Label11"), Control<QLabel>("Label10")};
+    };
+    ASSERT_FALSE(box->isChecked());
+    for (QWidget* w : soundControls())
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(Control<QLabel>("Label9")->isVisible());
+    // Twenty formats, the engine's (the recorder's default) selected.
+    ASSERT_EQ(formats->count(), 20);
+    EXPECT_EQ(formats->currentIndex(), Camera().AudioFormatIndex);
+    EXPECT_GE(Camera().AudioFormatIndex, 0);
+    // The inputs are the mixer's lines with its selection.
+    const engine::AudioInputInfo mixer = Camera().ListAudioInputs();
+    ASSERT_NE(mixer.names, nullptr);
+    EXPECT_EQ(inputs->count(), static_cast<int>(mixer.names->size()));
+    EXPECT_EQ(inputs->currentIndex(), mixer.selected);
+
+    box->click();
+    for (QWidget* w : soundControls()) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    auto* volume = Control<QSlider>("AudioVolumeTrackBar");
+    EXPECT_EQ(volume->isEnabled(), mixer.hasVolume);
+    if (!mixer.hasVolume) {
+        EXPECT_EQ(volume->value(), 0);
+    }
+    volume->setValue(37);
+    EXPECT_EQ(Control<QLabel>("LabelVolume")->text(), QStringLiteral("37"));
+    Pick(formats, 19);  // stereo, 16 bits, 48 kHz
+    ClickOk();
+    EXPECT_TRUE(Settings.AudioRecordEnable);
+    EXPECT_EQ(Settings.AudioFormatIndex, 19);
+    EXPECT_EQ(Settings.AudioVolumeValue, 37);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioRecordEnable=1")));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioFormatIndex=19")));
+
+    Open();
+    box->click();
+    for (QWidget* w : soundControls())
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_FALSE(volume->isEnabled());
+    EXPECT_FALSE(Control<QLabel>("LabelVolume")->isEnabled());
+}
+
+TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
+    Start();
+    const engine::AudioInputInfo before = Camera().ListAudioInputs();
+    ASSERT_NE(before.names, nullptr);
+    if (before.names->size() < 2) GTEST_SKIP() << "the mixer has fewer than two inputs";
+    const int other = before.selected == 0 ? 1 : 0;
+    Open();
+    Control<QCheckBox>("AudioRecordCheckbox")->click();
+    Pick(Control<QComboBox>("AudioInputComboBox"), other);
+    EXPECT_EQ(Settings.AudioInputIndex, other);
+    // Nothing changes on the mixer before the settings are applied.
+    EXPECT_EQ(Camera().ListAudioInputs().selected, before.selected);
+    ClickOk();
+    EXPECT_EQ(Camera().ListAudioInputs().selected, other);
+    EXPECT_TRUE(Camera().RecordAudio);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInputIndex=%1").arg(other)));
+    // The next opening shows the mixer's choice.
+    Open();
+    EXPECT_EQ(Control<QComboBox>("AudioInputComboBox")->currentIndex(), other);
+}
+
+TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCaption) {
+    Start();
+    // F9 reaches the main window while the dialog is open.
+    Open();
+    form_->HotKeyPressed(platform::kVkF9);
+    ASSERT_TRUE(Camera().Recording);
+    // A language chosen meanwhile keeps the Record button's Stop caption.
+    auto* languages = Control<QComboBox>("ComboBox2");
+    Pick(languages, languages->findText(QStringLiteral("German")));
+    EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("Button1"))->text(),
+              QStringLiteral("Stopp (F10)"));
+    Control<QSlider>("FPS_TrackBar")->setValue(50);
+    ClickOk();
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(Settings.VideoFPS, 50);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("VideoFPS=50")));
+    EXPECT_EQ(Camera().FramesPerSecond, 15u);  // the running file keeps its rate
+    ASSERT_TRUE(Until([&] { return Camera().FramesWritten > 0; }));
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    form_->StartCapture();
+    EXPECT_EQ(Camera().FramesPerSecond, 50u);
+    EXPECT_EQ(Camera().FrameInterval, 20);
+    form_->StopCapture();
+}
+
+TEST_F(OptionsTest, TheMainWindowsOptionsButtonOpensTheOneDialogModally) {
+    Start();
+    ASSERT_TRUE(Until([&] { return form_->isVisible(); }));
+    bool modal = false;
+    QTimer ok;
+    QObject::connect(&ok, &QTimer::timeout, [&] {
+        if (QApplication::activeModalWidget() != options_.get()) return;
+        modal = true;
+        Control<QSlider>("FPS_TrackBar")->setValue(25);
+        ClickOk();
+    });
+    ok.start(20);
+    form_->findChild<QToolButton*>(QStringLiteral("Button3"))->click();
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(Settings.VideoFPS, 25);
+    EXPECT_EQ(Camera().FrameInterval, 40);
+}
+
+}  // namespace
