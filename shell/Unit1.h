@@ -30,6 +30,7 @@ class TScreenCamera;
 class HotKeyFilter;
 class QtCameraHost;
 class TAddForm;
+class TFormScreen;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -56,6 +57,7 @@ class TForm1 : public QMainWindow {
 
     engine::TScreenCamera* Camera() const { return camera_.get(); }
     TAddForm* AddForm() const { return addForm_; }
+    TFormScreen* FormScreen() const { return formScreen_.get(); }
     // Dropped frames of the running recording in percent, for the merge's
     // summary line.
     double DroppedPercent() const { return droppedPercent_; }
@@ -106,6 +108,7 @@ class TForm1 : public QMainWindow {
     void UpdateRecordEnabled();
     void SetButton1Image(int index);
     void DockAddForm();
+    void CreateAreaSelector();
 
     QToolButton* Button4 = nullptr;  // specific area
     QLabel* Image1 = nullptr;
@@ -128,6 +131,7 @@ class TForm1 : public QMainWindow {
     TAddForm* addForm_ = nullptr;
 
     std::unique_ptr<HotKeyFilter> hotKeys_;
+    std::unique_ptr<TFormScreen> formScreen_;  // the area selector
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;
     bool hotKeysRegistered_ = false;
