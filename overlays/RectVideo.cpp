@@ -59,12 +59,20 @@ QRect LogicalGeometryOf(const QRect& pixels, const QScreen* screen) {
     return logical.toAlignedRect();
 }
 
+// The screen pixel at a global position in Qt's logical coordinates.
+QPoint ScreenPixelOf(QPointF global, const QScreen* screen) {
+    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+    const QPointF origin = screen ? QPointF(screen->geometry().topLeft()) : QPointF();
+    const QPointF pixel = origin + (global - origin) * ratio;
+    return {qRound(pixel.x()), qRound(pixel.y())};
+}
+
 // The font of the selector's texts: "ARIAL" at 16 points on a 96-dpi screen,
-// that is a 21-pixel em. fontconfig maps Arial to the metric-compatible
-// Liberation Sans where Arial itself is not installed.
-QFont SelectionFont() {
+// that is a 21-pixel em, times the screen's scale. fontconfig maps Arial to
+// the metric-compatible Liberation Sans where Arial itself is not installed.
+QFont SelectionFont(qreal scale) {
     QFont font(QStringLiteral("ARIAL"));
-    font.setPixelSize(21);
+    font.setPixelSize(qMax(1, qRound(21 * scale)));
     return font;
 }
 
@@ -91,7 +99,7 @@ TFormScreen::~TFormScreen() {
 }
 
 void TFormScreen::FormCreate() {
-    font_ = SelectionFont();
+    font_ = SelectionFont(1.0);
     textColor_ = QColor(0, 255, 0);
     penColor_ = QColor(255, 0, 0);
     penWidth_ = 2;
@@ -143,6 +151,8 @@ void TFormScreen::ShowAreaSelector() {
     showFullScreen();
     raise();
     activateWindow();
+    // The texts follow the scale of the screen the window is on.
+    font_ = SelectionFont(devicePixelRatioF());
 
     WorkBitmap = ScreenShot.copy();
     RedrawSelection();
@@ -218,20 +228,29 @@ void TFormScreen::AcceptSelection() {
 
 // ------------------------------------------------------------ mouse and keys
 
-QPoint TFormScreen::PicturePixel(QPointF logical) const {
+QPoint TFormScreen::PicturePixel(QPointF global) const {
+    QPoint pixel = ScreenPixelOf(global, screen());
+    // Qt rounds mouse positions to logical pixels, 2 screen pixels apart at
+    // scale 2. The X server knows the screen pixel: take it when it is where
+    // this event says the pointer is (the pointer may have moved on since).
     const qreal ratio = devicePixelRatioF();
-    const QPoint pixel(qRound(logical.x() * ratio), qRound(logical.y() * ratio));
+    if (ratio > 1 && links_.QueryForeignCursor) {
+        const platform::ForeignCursor pointer = links_.QueryForeignCursor();
+        if (std::abs(pointer.x - pixel.x()) < ratio && std::abs(pointer.y - pixel.y()) < ratio)
+            pixel = {pointer.x, pointer.y};
+    }
+    pixel -= screenArea_.topLeft();
     // A drag may go on beyond the window (onto another monitor).
     return {std::clamp(pixel.x(), 0, std::max(0, ScreenShot.width() - 1)),
             std::clamp(pixel.y(), 0, std::max(0, ScreenShot.height() - 1))};
 }
 
 void TFormScreen::mousePressEvent(QMouseEvent* event) {
-    FormMouseDown(PicturePixel(event->position()));
+    FormMouseDown(PicturePixel(event->globalPosition()));
 }
 
 void TFormScreen::mouseMoveEvent(QMouseEvent* event) {
-    FormMouseMove(PicturePixel(event->position()));
+    FormMouseMove(PicturePixel(event->globalPosition()));
 }
 
 void TFormScreen::mouseReleaseEvent(QMouseEvent*) {
@@ -319,6 +338,9 @@ void TFormScreen::RedrawSelection() {
         links_.QueryForeignCursor ? links_.QueryForeignCursor() : platform::ForeignCursor{};
     const QPoint mouse(cursor.x - screenArea_.left(), cursor.y - screenArea_.top());
 
+    // The picture is in screen pixels, the texts are as large as the
+    // desktop's other texts.
+    const qreal scale = devicePixelRatioF();
     // Texts lime on an opaque black box.
     canvas.setFont(font_);
     canvas.setPen(textColor_);
@@ -329,14 +351,16 @@ void TFormScreen::RedrawSelection() {
             Qt::black);
         canvas.drawText(label.at + QPoint(0, metrics.ascent()), label.text);
     };
-    if (!HasRect) drawLabel({HintPosition(mouse), MsgTexts(10)});
+    if (!HasRect) drawLabel({HintPosition(mouse, scale), MsgTexts(10)});
     if (HasRect)
-        for (const SelectionLabel& label : SelectionLabels(SelRect, MsgTexts(9))) drawLabel(label);
+        for (const SelectionLabel& label : SelectionLabels(SelRect, MsgTexts(9), scale))
+            drawLabel(label);
 
     DrawMagnifier(canvas, ScreenShot, mouse,
                   QStringLiteral("%1, %2")
                       .arg(mouse.x() + screenArea_.left())
-                      .arg(mouse.y() + screenArea_.top()));
+                      .arg(mouse.y() + screenArea_.top()),
+                  qMax(1, qRound(scale)));
     canvas.end();
 
     update();  // the window takes the whole of WorkBitmap in its next paint

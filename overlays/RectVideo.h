@@ -87,9 +87,9 @@ class TFormScreen : public QWidget {
     void RedrawSelection();
     void UnregisterHotKeys();
     bool TakeScreenShot();
-    // A position of the window's (Qt's logical coordinates) in the picture's
-    // pixels, kept on the picture.
-    QPoint PicturePixel(QPointF logical) const;
+    // A global position in Qt's logical coordinates as a pixel of the
+    // picture, kept on the picture.
+    QPoint PicturePixel(QPointF global) const;
 
     TFormScreenLinks links_;
     int escapeAtom_ = 0;

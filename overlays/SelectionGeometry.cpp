@@ -1,6 +1,7 @@
 #include "overlays/SelectionGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace velmora {
 
@@ -42,22 +43,24 @@ int HalfRoundedToEven(int sum) {
     return down % 2 == 0 ? down : down + 1;
 }
 
-std::vector<SelectionLabel> SelectionLabels(const TRect& r, const QString& acceptHint) {
+std::vector<SelectionLabel> SelectionLabels(const TRect& r, const QString& acceptHint,
+                                            double scale) {
+    const auto d = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
     const int midX = HalfRoundedToEven(r.Left + r.Right);
     const int midY = HalfRoundedToEven(r.Top + r.Bottom);
     return {
-        {{r.Left, r.Top - 70}, acceptHint},
-        {{r.Left - 50, midY - 30}, QStringLiteral("Left")},
-        {{r.Left - 50, midY}, QString::number(r.Left)},
-        {{r.Right + 2, midY - 30}, QStringLiteral("Width")},
-        {{r.Right + 2, midY}, QString::number(r.Right - r.Left)},
-        {{midX - 50, r.Top - 27}, QStringLiteral("Top=") + QString::number(r.Top)},
-        {{midX - 50, r.Bottom}, QStringLiteral("Height=") + QString::number(r.Bottom - r.Top)},
+        {{r.Left, r.Top - d(70)}, acceptHint},
+        {{r.Left - d(50), midY - d(30)}, QStringLiteral("Left")},
+        {{r.Left - d(50), midY}, QString::number(r.Left)},
+        {{r.Right + d(2), midY - d(30)}, QStringLiteral("Width")},
+        {{r.Right + d(2), midY}, QString::number(r.Right - r.Left)},
+        {{midX - d(50), r.Top - d(27)}, QStringLiteral("Top=") + QString::number(r.Top)},
+        {{midX - d(50), r.Bottom}, QStringLiteral("Height=") + QString::number(r.Bottom - r.Top)},
     };
 }
 
-QPoint HintPosition(QPoint mouse) {
-    return {mouse.x(), mouse.y() - 30};
+QPoint HintPosition(QPoint mouse, double scale) {
+    return {mouse.x(), mouse.y() - static_cast<int>(std::lround(30 * scale))};
 }
 
 TRect MovedWithin(const TRect& r, int dx, int dy, QSize picture) {

@@ -58,10 +58,12 @@ struct SelectionLabel {
 // The texts around a drawn rectangle, in drawing order: the accept hint
 // above it, "Left" and its value left of it, "Width" and its value right of
 // it, "Top=" above and "Height=" below. Labels may start off the picture.
-std::vector<SelectionLabel> SelectionLabels(const TRect& rect, const QString& acceptHint);
+// scale multiplies the distances, for texts drawn larger on a scaled screen.
+std::vector<SelectionLabel> SelectionLabels(const TRect& rect, const QString& acceptHint,
+                                            double scale = 1.0);
 
 // Where the hint is drawn while no rectangle is: just above the mouse.
-QPoint HintPosition(QPoint mouse);
+QPoint HintPosition(QPoint mouse, double scale = 1.0);
 
 // The rectangle moved by (dx, dy), but no further than keeps it on a picture
 // of this size.
