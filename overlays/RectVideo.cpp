@@ -18,11 +18,12 @@
 #include <memory>
 #include <vector>
 
-#include "common/Functions.h"
 #include "common/Language.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "overlays/AddUnit.h"
 #include "overlays/Magnifier.h"
+#include "overlays/ScreenPixels.h"
 #include "platform/x11/HotKeys.h"
 
 namespace velmora {
@@ -45,26 +46,10 @@ int HotKeyAtom(const char* name, int fallback) {
     return reply && reply->atom ? static_cast<int>(reply->atom) : fallback;
 }
 
-// The primary monitor in X screen pixels.
+// The primary monitor in X screen pixels, as it is now.
 QRect PrimaryMonitorPixels() {
-    return {0, 0, GetScreenWidth(), GetScreenHeight()};
-}
-
-// The logical geometry Qt places a window at to cover these screen pixels.
-QRect LogicalGeometryOf(const QRect& pixels, const QScreen* screen) {
-    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
-    const QPointF origin = screen ? QPointF(screen->geometry().topLeft()) : QPointF();
-    const QRectF logical(origin + (QPointF(pixels.topLeft()) - origin) / ratio,
-                         QSizeF(pixels.size()) / ratio);
-    return logical.toAlignedRect();
-}
-
-// The screen pixel at a global position in Qt's logical coordinates.
-QPoint ScreenPixelOf(QPointF global, const QScreen* screen) {
-    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
-    const QPointF origin = screen ? QPointF(screen->geometry().topLeft()) : QPointF();
-    const QPointF pixel = origin + (global - origin) * ratio;
-    return {qRound(pixel.x()), qRound(pixel.y())};
+    const ScreenRect r = GetPrimaryScreenRect();
+    return {r.left, r.top, r.width, r.height};
 }
 
 // The font of the selector's texts: "ARIAL" at 16 points on a 96-dpi screen,
@@ -139,12 +124,12 @@ void TFormScreen::ShowAreaSelector() {
     QThread::msleep(10);
     TakeScreenShot();
 
-    QScreen* screen = QGuiApplication::primaryScreen();
+    QScreen* screen = ScreenAtPixel(screenArea_.center());
     if (screen) {
         create();
         windowHandle()->setScreen(screen);
     }
-    setGeometry(LogicalGeometryOf(screenArea_, screen));
+    setGeometry(LogicalRectCovering(screenArea_, screen));
     // Full screen rather than maximised: a maximised window would leave the
     // panels of the desktop uncovered, and the picture must lie exactly over
     // the screen it shows.
@@ -229,7 +214,8 @@ void TFormScreen::AcceptSelection() {
 // ------------------------------------------------------------ mouse and keys
 
 QPoint TFormScreen::PicturePixel(QPointF global) const {
-    QPoint pixel = ScreenPixelOf(global, screen());
+    const QPointF exact = LogicalToPixel(global, screen());
+    QPoint pixel(qRound(exact.x()), qRound(exact.y()));
     // Qt rounds mouse positions to logical pixels, 2 screen pixels apart at
     // scale 2. The X server knows the screen pixel: take it when it is where
     // this event says the pointer is (the pointer may have moved on since).
