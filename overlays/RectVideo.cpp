@@ -25,6 +25,7 @@
 #include "overlays/Magnifier.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/HotKeys.h"
+#include "platform/x11/PointerEvents.h"
 
 namespace velmora {
 namespace {
@@ -76,10 +77,15 @@ TFormScreen::TFormScreen(TFormScreenLinks links)
     setMouseTracking(true);  // the hint follows the mouse with no button down
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::CrossCursor);
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        xinputOpcode_ = platform::XInputOpcode(x11->connection());
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
     FormCreate();
 }
 
 TFormScreen::~TFormScreen() {
+    if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
     FormDestroy();
 }
 
@@ -213,34 +219,49 @@ void TFormScreen::AcceptSelection() {
 
 // ------------------------------------------------------------ mouse and keys
 
-QPoint TFormScreen::PicturePixel(QPointF global) const {
-    const QPointF exact = LogicalToPixel(global, screen());
-    QPoint pixel(qRound(exact.x()), qRound(exact.y()));
-    // Qt rounds mouse positions to logical pixels, 2 screen pixels apart at
-    // scale 2. The X server knows the screen pixel: take it when it is where
-    // this event says the pointer is (the pointer may have moved on since).
-    const qreal ratio = devicePixelRatioF();
-    if (ratio > 1 && links_.QueryForeignCursor) {
-        const platform::ForeignCursor pointer = links_.QueryForeignCursor();
-        if (std::abs(pointer.x - pixel.x()) < ratio && std::abs(pointer.y - pixel.y()) < ratio)
-            pixel = {pointer.x, pointer.y};
-    }
-    pixel -= screenArea_.topLeft();
+QPoint TFormScreen::PicturePixel(QPoint screenPixel) const {
+    const QPoint pixel = screenPixel - screenArea_.topLeft();
     // A drag may go on beyond the window (onto another monitor).
     return {std::clamp(pixel.x(), 0, std::max(0, ScreenShot.width() - 1)),
             std::clamp(pixel.y(), 0, std::max(0, ScreenShot.height() - 1))};
 }
 
+QPoint TFormScreen::PicturePixel(QPointF global) const {
+    const QPointF pixel = LogicalToPixel(global, screen());
+    return PicturePixel(QPoint(qRound(pixel.x()), qRound(pixel.y())));
+}
+
+bool TFormScreen::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t" || !isVisible()) return false;
+    const auto event =
+        platform::PointerEventOf(static_cast<const xcb_generic_event_t*>(message), xinputOpcode_);
+    if (!event || event->window != winId()) return false;
+    nativePointer_ = true;
+    const QPoint at = PicturePixel(QPoint(event->rootX, event->rootY));
+    switch (event->kind) {
+        case platform::PointerEvent::Press:
+            FormMouseDown(at);
+            break;
+        case platform::PointerEvent::Motion:
+            FormMouseMove(at);
+            break;
+        case platform::PointerEvent::Release:
+            FormMouseUp();
+            break;
+    }
+    return false;  // Qt still sees the event (cursor shape, focus)
+}
+
 void TFormScreen::mousePressEvent(QMouseEvent* event) {
-    FormMouseDown(PicturePixel(event->globalPosition()));
+    if (!nativePointer_) FormMouseDown(PicturePixel(event->globalPosition()));
 }
 
 void TFormScreen::mouseMoveEvent(QMouseEvent* event) {
-    FormMouseMove(PicturePixel(event->globalPosition()));
+    if (!nativePointer_) FormMouseMove(PicturePixel(event->globalPosition()));
 }
 
 void TFormScreen::mouseReleaseEvent(QMouseEvent*) {
-    FormMouseUp();
+    if (!nativePointer_) FormMouseUp();
 }
 
 void TFormScreen::FormMouseDown(QPoint at) {

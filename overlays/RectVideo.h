@@ -5,6 +5,7 @@
 // capture region, Escape closes without storing. One picture pixel is one
 // screen pixel at every scale factor. UI thread only.
 
+#include <QAbstractNativeEventFilter>
 #include <QFont>
 #include <QImage>
 #include <QPoint>
@@ -33,7 +34,7 @@ struct TFormScreenLinks {
     TAddForm* AddForm = nullptr;
 };
 
-class TFormScreen : public QWidget {
+class TFormScreen : public QWidget, private QAbstractNativeEventFilter {
     Q_OBJECT
 
   public:
@@ -75,6 +76,8 @@ class TFormScreen : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The X server's own pointer events for this window, in screen pixels.
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
     void FormCreate();
@@ -87,11 +90,16 @@ class TFormScreen : public QWidget {
     void RedrawSelection();
     void UnregisterHotKeys();
     bool TakeScreenShot();
-    // A global position in Qt's logical coordinates as a pixel of the
-    // picture, kept on the picture.
+    // A screen pixel as a pixel of the picture, kept on the picture.
+    QPoint PicturePixel(QPoint screenPixel) const;
+    // Where Qt's events are all there is (no X server): a global position
+    // in Qt's logical coordinates as a pixel of the picture.
     QPoint PicturePixel(QPointF global) const;
 
     TFormScreenLinks links_;
+    int xinputOpcode_ = 0;
+    // The X events reach the filter: Qt's rounded mouse events are not used.
+    bool nativePointer_ = false;
     int escapeAtom_ = 0;
     int enterAtom_ = 0;
     QRect screenArea_;

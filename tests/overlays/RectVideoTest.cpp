@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QSpinBox>
 #include <QThread>
@@ -18,6 +19,7 @@
 #include "overlays/AddUnit.h"
 #include "overlays/Magnifier.h"
 #include "overlays/RectVideo.h"
+#include "overlays/ScreenPixels.h"
 #include "platform/x11/Desktop.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/HotKeyFilter.h"
@@ -57,6 +59,11 @@ std::uint32_t ScreenPixel(platform::Desktop& desktop, int x, int y) {
     return std::uint32_t(bits[2]) << 16 | std::uint32_t(bits[1]) << 8 | bits[0];
 }
 
+// The logical geometry of a window over these screen pixels, at any scale.
+QRect Logical(const QRect& pixels) {
+    return LogicalRectCovering(pixels, QGuiApplication::primaryScreen());
+}
+
 std::uint32_t Rgb(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xffffff;
 }
@@ -71,13 +78,15 @@ class RectVideoTest : public testing::Test {
         Settings.RegionTopPos = 30;
         Settings.RegionWidthPos = 320;
         Settings.RegionHeightPos = 240;
-        // A plain grey desktop with one blue square at (600, 400).
+        // A plain grey desktop with one blue square at (600, 400), and the
+        // mouse (with the magnifier beside it) far from both.
         ASSERT_EQ(run("xsetroot -solid '#808080'"), 0);
+        ASSERT_EQ(run("xdotool mousemove 1200 700"), 0);
         desktop_ = platform::openX11Desktop();
         ASSERT_TRUE(desktop_);
         square_ = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::Tool);
         square_->setStyleSheet(QStringLiteral("background: #0000ff"));
-        square_->setGeometry(600, 400, 50, 50);
+        square_->setGeometry(Logical({600, 400, 50, 50}));
         square_->show();
         Settle(400);
 
@@ -153,13 +162,15 @@ TEST_F(RectVideoTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEscap
     Open();
     EXPECT_TRUE(selector_->isFullScreen());
     EXPECT_EQ(selector_->ScreenArea(), QRect(0, 0, 1280, 720));
-    EXPECT_EQ(selector_->windowHandle()->screen()->geometry(), QRect(0, 0, 1280, 720));
-    EXPECT_EQ(selector_->frameGeometry(), QRect(0, 0, 1280, 720));
+    const QScreen* screen = selector_->windowHandle()->screen();
+    EXPECT_EQ(ScreenPixelRect(screen), QRect(0, 0, 1280, 720));
+    EXPECT_EQ(WindowPixelRect(selector_->frameGeometry(), screen), QRect(0, 0, 1280, 720));
     ASSERT_EQ(selector_->ScreenShot.size(), QSize(1280, 720));
     EXPECT_EQ(Rgb(selector_->ScreenShot, 10, 10), 0x808080u);
     EXPECT_EQ(Rgb(selector_->ScreenShot, 620, 420), 0x0000ffu);
     // The square goes; the frozen picture keeps it.
     square_->hide();
+    EXPECT_TRUE(Until([&] { return ScreenPixel(*desktop_, 620, 420) == 0x0000ffu; }));
     Settle();
     EXPECT_EQ(ScreenPixel(*desktop_, 620, 420), 0x0000ffu);
 
@@ -266,25 +277,32 @@ TEST_F(RectVideoTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) {
     Settle();
     const QImage& work = selector_->WorkBitmap;
     ASSERT_EQ(work.size(), QSize(1280, 720));
-    EXPECT_EQ(Rgb(work, 401, 270), 0u) << "no black box behind the hint";
+    // Texts and the magnifier are as large as the desktop's other texts.
+    const qreal scale = selector_->devicePixelRatioF();
+    const QPoint hint = HintPosition({401, 300}, scale);
+    EXPECT_EQ(Rgb(work, hint.x(), hint.y()), 0u) << "no black box behind the hint";
 
-    Drag({{200, 200}, {300, 250}, {360, 300}});
+    Drag({{200, 200}, {400, 250}, {520, 300}});
+    ASSERT_EQ(selector_->SelRect, (TRect{200, 200, 520, 296}));
     // The outline: two red pixels just outside each edge, nothing red inside
     // (the "Height=" label covers the bottom line in the middle).
-    for (const QPoint p : {QPoint(198, 250), QPoint(199, 250), QPoint(360, 250), QPoint(361, 250),
+    for (const QPoint p : {QPoint(198, 250), QPoint(199, 250), QPoint(520, 250), QPoint(521, 250),
                            QPoint(280, 198), QPoint(280, 199), QPoint(205, 296), QPoint(205, 297)})
         EXPECT_EQ(Rgb(work, p.x(), p.y()), 0xff0000u) << p.x() << "," << p.y();
-    for (const QPoint p : {QPoint(200, 250), QPoint(359, 250), QPoint(280, 200), QPoint(280, 295)})
+    for (const QPoint p : {QPoint(200, 250), QPoint(519, 250), QPoint(280, 200), QPoint(280, 295)})
         EXPECT_EQ(Rgb(work, p.x(), p.y()), 0x808080u) << p.x() << "," << p.y();
     // Labels lime on black: "Width" right of the rectangle at midY - 30.
+    const QPoint width = SelectionLabels(selector_->SelRect, QString(), scale)[3].at;
+    ASSERT_EQ(width.x(), 520 + qRound(2 * scale));
     bool lime = false;
-    for (int x = 362; x < 420; ++x)
-        for (int y = 218; y < 242; ++y) lime = lime || Rgb(work, x, y) == 0x00ff00u;
+    for (int x = width.x(); x < width.x() + 50 * scale; ++x)
+        for (int y = width.y(); y < width.y() + 20 * scale; ++y)
+            lime = lime || Rgb(work, x, y) == 0x00ff00u;
     EXPECT_TRUE(lime);
-    EXPECT_EQ(Rgb(work, 362, 218), 0u);
+    EXPECT_EQ(Rgb(work, width.x(), width.y()), 0u);
     // The magnifier below right of the mouse: the grey around the mouse's
     // pixel, 8 times as large; the picture itself is untouched.
-    const QRect box = MagnifierRect({360, 300}, work.size());
+    const QRect box = MagnifierRect({520, 300}, work.size(), qRound(scale));
     EXPECT_EQ(Rgb(work, box.left() + 4, box.top() + 4), 0x808080u);
     EXPECT_EQ(Rgb(selector_->ScreenShot, 360, 250), 0x808080u);
 
@@ -294,7 +312,7 @@ TEST_F(RectVideoTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) {
     // Past the window manager, so it lies above the full-screen window.
     QWidget cover(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     cover.setStyleSheet(QStringLiteral("background: #00ffff"));
-    cover.setGeometry(150, 150, 300, 200);
+    cover.setGeometry(Logical({150, 150, 300, 200}));
     cover.show();
     ASSERT_TRUE(Until([&] { return ScreenPixel(*desktop_, 199, 250) == 0x00ffffu; }));
     cover.hide();
