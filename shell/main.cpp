@@ -6,6 +6,8 @@
 
 #include "common/Functions.h"
 #include "common/Settings.h"
+#include "net/About.h"
+#include "net/UpdateUnit.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
 #include "shell/Unit1.h"
@@ -27,7 +29,11 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
-    velmora::TForm1 form1;
+    const velmora::TNetServers servers = velmora::VendorServers();
+    velmora::TForm1 form1(servers);
+    velmora::TAboutForm aboutForm(servers.site);
+    velmora::TUpdateForm updateForm(form1.Http(), servers);
+    updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
     form1.show();
     return app.exec();
 }
