@@ -77,7 +77,8 @@ TFormScreen::TFormScreen(TFormScreenLinks links)
     setMouseTracking(true);  // the hint follows the mouse with no button down
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::CrossCursor);
-    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         xinputOpcode_ = platform::XInputOpcode(x11->connection());
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
