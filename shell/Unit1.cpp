@@ -28,6 +28,7 @@
 #include "net/StatsReports.h"
 #include "net/UpdateUnit.h"
 #include "overlays/AddUnit.h"
+#include "overlays/RectVideo.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/CommandLine.h"
@@ -88,13 +89,17 @@ TForm1::TForm1(TNetServers servers, QWidget* parent)
     // The panel reads the settings FormCreate has just loaded.
     addForm_ = new TAddForm(this);
     connect(addForm_, &TAddForm::closed, this, [this] { sButton2->setText(StripCaption(u'>')); });
+    CreateAreaSelector();
 }
 
 TForm1::~TForm1() {
-    // The engine first: its worker may still report, and it may still ask.
+    if (formScreen_) formScreen_->FreeBitmaps();
+    // The engine next: its worker may still report, and it may still ask.
     camera_.reset();
     host_.reset();
-    hotKeys_.reset();  // ungrabs F9 and F10
+    // The selector gives its hot keys back to the filter before that goes.
+    formScreen_.reset();
+    hotKeys_.reset();  // ungrabs F9 and F10 and whatever else is left
     ProgramLog().SetStatusSink(nullptr);
     SetLanguageWindow(LanguageWindow::Main, nullptr);
 }
@@ -269,6 +274,20 @@ void TForm1::CreateEngine() {
     };
 }
 
+void TForm1::CreateAreaSelector() {
+    TFormScreenLinks links;
+    links.RegisterHotKey = [this](int id, int virtualKey) {
+        return hotKeys_ && hotKeys_->Register(id, virtualKey);
+    };
+    links.UnregisterHotKey = [this](int id) { return hotKeys_ && hotKeys_->Unregister(id); };
+    links.QueryForeignCursor = [this] {
+        return camera_ ? camera_->QueryForeignCursor() : platform::ForeignCursor{};
+    };
+    links.SaveSettings = [this] { return SaveSettings(); };
+    links.AddForm = addForm_;
+    formScreen_ = std::make_unique<TFormScreen>(std::move(links));
+}
+
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // Shown by the program, not restored from the task bar.
@@ -403,12 +422,13 @@ void TForm1::SetButton1Image(int index) {
 
 void TForm1::HotKeyPressed(int virtualKey) {
     switch (virtualKey) {
+        // The selector holds these keys only while it shows; a press still
+        // queued when it has closed is dropped.
         case platform::kVkEscape:
-            // The area selector closes here once it is part of the program.
+            if (formScreen_ && formScreen_->isVisible()) formScreen_->close();
             break;
         case platform::kVkReturn:
-            // The area selector's AcceptSelection runs here once it is part
-            // of the program.
+            if (formScreen_ && formScreen_->isVisible()) formScreen_->AcceptSelection();
             break;
         case platform::kVkF9:
             if (camera_ && !camera_->Recording) StartCapture();
@@ -447,8 +467,7 @@ void TForm1::Button4Click() {
     Image1->show();
     Image2->hide();
     addForm_->SetAreaEditsEnabled(true);
-    // The area selector (ShowAreaSelector) opens here once it is part of the
-    // program.
+    formScreen_->ShowAreaSelector();
 }
 
 void TForm1::FullButtonClick() {

@@ -32,6 +32,7 @@ class HotKeyFilter;
 class HttpClient;
 class QtCameraHost;
 class TAddForm;
+class TFormScreen;
 class TStatsReporter;
 
 class TForm1 : public QMainWindow {
@@ -60,6 +61,7 @@ class TForm1 : public QMainWindow {
 
     engine::TScreenCamera* Camera() const { return camera_.get(); }
     TAddForm* AddForm() const { return addForm_; }
+    TFormScreen* FormScreen() const { return formScreen_.get(); }
     // Dropped frames of the running recording in percent, for the merge's
     // summary line.
     double DroppedPercent() const { return droppedPercent_; }
@@ -119,6 +121,7 @@ class TForm1 : public QMainWindow {
     void UpdateRecordEnabled();
     void SetButton1Image(int index);
     void DockAddForm();
+    void CreateAreaSelector();
 
     QToolButton* Button4 = nullptr;  // specific area
     QLabel* Image1 = nullptr;
@@ -144,6 +147,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<TStatsReporter> reporter_;
     std::unique_ptr<HotKeyFilter> hotKeys_;
+    std::unique_ptr<TFormScreen> formScreen_;  // the area selector
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;
     bool hotKeysRegistered_ = false;

@@ -60,9 +60,15 @@ inline std::vector<fs::path> Recordings(const fs::path& folder) {
 // A running copy of the program.
 class Program {
   public:
-    Program(const fs::path& folder, std::vector<std::string> args) {
+    // environment: NAME=VALUE pairs added to the program's environment.
+    Program(const fs::path& folder, std::vector<std::string> args,
+            const std::vector<std::string>& environment = {}) {
         pid_ = ::fork();
         if (pid_ == 0) {
+            for (const std::string& pair : environment) {
+                const auto eq = pair.find('=');
+                ::setenv(pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str(), 1);
+            }
             // The sanitizer build of the program leaves the system libraries'
             // caches (D-Bus, fonts) for the exit; they are not our leaks.
             const std::string suppressions = (folder.parent_path() / "lsan.supp").string();

@@ -24,9 +24,11 @@
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AddUnit.h"
+#include "overlays/RectVideo.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/Unit1.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
@@ -270,6 +272,33 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_TRUE(Control<QLabel>("Image1")->isVisible());
     EXPECT_FALSE(Control<QLabel>("Image2")->isVisible());
     EXPECT_TRUE(panel->sSpinEdit1->isEnabled());
+
+    // Specific Area opens the selector; Escape (the main window's hot key
+    // now) closes it and keeps the area.
+    TFormScreen* selector = form_->FormScreen();
+    ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
+    EXPECT_EQ(selector->ScreenShot.size(), QSize(1280, 720));
+    ASSERT_EQ(test::run("xdotool key Escape"), 0);
+    ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
+    EXPECT_EQ(Settings.RegionWidthPos, 1280);
+
+    // Enter stores what was dragged and saves it.
+    Button("Button4")->click();
+    ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
+    ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 100 90 "
+                        "sleep 0.1 mousemove 180 130 sleep 0.1 mouseup 1 sleep 0.1 key Return"),
+              0);
+    ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
+    EXPECT_EQ(Settings.RegionLeftPos, 20);
+    EXPECT_EQ(Settings.RegionTopPos, 30);
+    EXPECT_EQ(Settings.RegionWidthPos, 160);
+    EXPECT_EQ(Settings.RegionHeightPos, 96);
+    EXPECT_EQ(panel->sSpinEdit3->value(), 160);
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
+    const QString saved = QString::fromUtf8(setup.readAll());
+    EXPECT_TRUE(saved.contains(QStringLiteral("RegionWidthPos=160"))) << saved.toStdString();
+    EXPECT_TRUE(saved.contains(QStringLiteral("TypeCapture=0"))) << saved.toStdString();
 }
 
 }  // namespace

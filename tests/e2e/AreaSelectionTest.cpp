@@ -1,0 +1,177 @@
+// Picking the area to record in the whole program, as a user would, at Qt
+// scale factors 1 and 2: Specific Area, a drag on the frozen picture, Enter
+// or Escape; then a recording of the area, whose frames must show exactly
+// the screen pixels picked. The desktop shows a picture in which every pixel
+// tells its own position, and the recording is lossless (HuffYUV).
+
+#include <fstream>
+#include <regex>
+
+#include "tests/e2e/ProgramHarness.h"
+
+namespace fs = std::filesystem;
+using namespace velmora::e2e;
+using velmora::test::capture;
+using velmora::test::run;
+
+namespace {
+
+constexpr int kScreenWidth = 1280, kScreenHeight = 720;
+
+// The colour of the desktop picture at (x, y): red and green are the low
+// bytes of x and y, blue holds their high bits.
+std::uint32_t PatternAt(int x, int y) {
+    return std::uint32_t(x & 255) << 16 | std::uint32_t(y & 255) << 8 |
+           std::uint32_t((x >> 8) << 5 | (y >> 8) << 3);
+}
+
+void WritePattern(const fs::path& file) {
+    std::ofstream out(file, std::ios::binary);
+    out << "P6\n" << kScreenWidth << ' ' << kScreenHeight << "\n255\n";
+    for (int y = 0; y < kScreenHeight; ++y)
+        for (int x = 0; x < kScreenWidth; ++x) {
+            const std::uint32_t c = PatternAt(x, y);
+            out.put(char(c >> 16)).put(char(c >> 8)).put(char(c));
+        }
+}
+
+// The value of a key in the settings file's text.
+std::string IniValue(const std::string& text, const std::string& key) {
+    std::smatch m;
+    if (std::regex_search(text, m, std::regex("(^|\n)" + key + "=([^\r\n]*)"))) return m[2];
+    return {};
+}
+
+class AreaSelectionTest : public ProgramTest, public testing::WithParamInterface<int> {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped()) return;
+        out_ = root_ / "out";
+        fs::create_directory(out_);
+        WritePattern(root_ / "pattern.ppm");
+        // display answers 1 even when it has set the picture: look instead.
+        run("display -window root '" + (root_ / "pattern.ppm").string() + "'");
+        ASSERT_NE(capture("import -window root -crop 1x1+300+200 txt:-").find("srgb(44,200,32)"),
+                  std::string::npos)
+            << "the desktop does not show the picture";
+        // HuffYUV (the fifth compressor) keeps every pixel; no cursor in the
+        // frames, no window movements, no reports.
+        std::ofstream(folder_ / "Setup.ini")
+            << "[SetupVideo]\nWorkDir=" << out_.string() << "/\nTypeCapture=1\nCaptureCursor=0\n"
+            << "CodecIndex=4\nVideoFPS=10\nRegionLeftPos=0\nRegionTopPos=0\n"
+            << "RegionWidthPos=500\nRegionHeightPos=500\n"
+            << "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
+    }
+    void TearDown() override {
+        run("xdotool mouseup 1");
+        run("xsetroot -solid black");
+        ProgramTest::TearDown();
+    }
+
+    int Scale() const { return GetParam(); }
+    std::vector<std::string> Environment() const {
+        return {"QT_SCALE_FACTOR=" + std::to_string(Scale())};
+    }
+    std::string Setup() const { return Slurp(folder_ / "Setup.ini"); }
+
+    // Clicks Specific Area (the first button) and waits for the selector.
+    void OpenSelector(Program& program, const std::string& window) {
+        run("xdotool mousemove --window " + window + " " + std::to_string(50 * Scale()) + " " +
+            std::to_string(30 * Scale()) + " click 1");
+        ASSERT_FALSE(program.WaitForWindow("Area selection").empty()) << "no selector";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    // A user's drag: press, move in steps, hold still, let go.
+    static void Drag(int x0, int y0, int x1, int y1) {
+        ASSERT_EQ(
+            run("xdotool mousemove " + std::to_string(x0) + " " + std::to_string(y0) +
+                " sleep 0.2 mousedown 1 sleep 0.2 mousemove " + std::to_string((x0 + x1) / 2) +
+                " " + std::to_string((y0 + y1) / 2) + " sleep 0.2 mousemove " + std::to_string(x1) +
+                " " + std::to_string(y1) + " sleep 0.2 mouseup 1 sleep 0.2"),
+            0);
+    }
+
+    fs::path out_;
+};
+
+TEST_P(AreaSelectionTest, EnterStoresTheDraggedAreaAndTheNextRecordingShowsExactlyIt) {
+    Program program(folder_, {}, Environment());
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+
+    // Escape after a drag changes nothing.
+    OpenSelector(program, window);
+    Drag(600, 500, 900, 650);
+    run("xdotool key Escape");
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Area selection").empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(IniValue(Setup(), "RegionWidthPos"), "500");
+    EXPECT_EQ(IniValue(Setup(), "TypeCapture"), "1") << "nothing is saved by Escape";
+
+    // From (21, 13) to (340, 160): 319 x 147 cut back to 312 x 144.
+    OpenSelector(program, window);
+    Drag(21, 13, 340, 160);
+    run("xdotool key Return");
+    ASSERT_TRUE(WaitFor([&] { return IniValue(Setup(), "RegionWidthPos") == "312"; })) << Setup();
+    EXPECT_TRUE(program.Window("Area selection").empty());
+    const std::string setup = Setup();
+    EXPECT_EQ(IniValue(setup, "RegionLeftPos"), "21");
+    EXPECT_EQ(IniValue(setup, "RegionTopPos"), "13");
+    EXPECT_EQ(IniValue(setup, "RegionHeightPos"), "144");
+    EXPECT_EQ(IniValue(setup, "TypeCapture"), "0");
+
+    // Record the area for a moment.
+    run("xdotool mousemove 1270 710");
+    run("xdotool key F9");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempvideo.avi"); })) << TodaysLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    run("xdotool key F10");
+    std::vector<fs::path> files;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            files.clear();
+            for (const auto& entry : fs::directory_iterator(out_))
+                if (entry.path().extension() == ".avi") files.push_back(entry.path());
+            return files.size() == 1 &&
+                   TodaysLog().find(" - Video file saved\n") != std::string::npos;
+        },
+        std::chrono::seconds(40)))
+        << TodaysLog();
+
+    const std::string probe = capture(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=codec_tag_string,width,height "
+        "-of default=nw=1 '" +
+        files[0].string() + "'");
+    EXPECT_NE(probe.find("codec_tag_string=HFYU"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("width=312"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("height=144"), std::string::npos) << probe;
+
+    const fs::path frame = root_ / "frame.rgb";
+    ASSERT_EQ(run("ffmpeg -v error -y -i '" + files[0].string() +
+                  "' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + frame.string() + "'"),
+              0);
+    const std::string pixels = Slurp(frame);
+    ASSERT_EQ(pixels.size(), std::size_t(312 * 144 * 3));
+    int wrong = 0;
+    std::string first;
+    for (int y = 0; y < 144; ++y)
+        for (int x = 0; x < 312; ++x) {
+            const auto* p =
+                reinterpret_cast<const unsigned char*>(pixels.data()) + (y * 312 + x) * 3;
+            const std::uint32_t got = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
+            if (got != PatternAt(21 + x, 13 + y) && wrong++ == 0)
+                first = std::to_string(x) + "," + std::to_string(y);
+        }
+    EXPECT_EQ(wrong, 0) << "first wrong pixel at " << first;
+
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scale, AreaSelectionTest, testing::Values(1, 2),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return "QtScale" + std::to_string(info.param);
+                         });
+
+}  // namespace
