@@ -15,15 +15,16 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     void SetAsync(bool value) override { recorder_.SetAsync(value); }
     bool RecordToFile(const std::string& fileName) override {
         firstSample_ = -1;
+        stalls_.clear();
         return recorder_.RecordToFile(fileName);
     }
     bool Active() override { return recorder_.Active(); }
     void SetActive(bool value) override {
-        if (!value) FirstSampleTime();
+        if (!value) KeepLastAnswers();
         recorder_.SetActive(value);
     }
     bool Stop() override {
-        FirstSampleTime();
+        KeepLastAnswers();
         try {
             return recorder_.Stop();
         } catch (const EWaveAudioInvalidOperation&) {
@@ -49,10 +50,27 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         return firstSample_;
     }
 
+    std::vector<TStall> Stalls() override {
+        KeepLastAnswers();
+        return stalls_;
+    }
+
   private:
+    void KeepLastAnswers() {
+        FirstSampleTime();
+        platform::WaveInReport report;
+        const std::uint32_t rate = recorder_.WaveFormat().nSamplesPerSec;
+        if (!recorder_.CaptureReport(report) || rate == 0) return;
+        stalls_.clear();
+        for (const platform::StallSpan& s : report.stalls)
+            stalls_.push_back({static_cast<std::int64_t>(s.atFrame * 1000 / rate),
+                               static_cast<std::int64_t>(s.frames * 1000 / rate)});
+    }
+
     TStockAudioRecorder recorder_;
     const int defaultFormat_ = recorder_.PCMFormat();
     std::int64_t firstSample_ = -1;
+    std::vector<TStall> stalls_;
 };
 
 }  // namespace

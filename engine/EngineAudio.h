@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora::engine {
 
@@ -26,6 +27,12 @@ class TEngineAudioRecorder {
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
     virtual std::int64_t FirstSampleTime() = 0;
+    // Spans in which the sound input delivered nothing and silence stands in
+    // the file instead, in milliseconds of the file. Kept after the stop.
+    struct TStall {
+        std::int64_t atMs, lengthMs;
+    };
+    virtual std::vector<TStall> Stalls() { return {}; }
 };
 
 // The recording side of the sound card: destinations, their Master line and

@@ -24,6 +24,11 @@ class CaptureBackend {
     virtual void wake() = 0;
     // steady_clock ns when the first byte the last read returned was taken, or -1.
     virtual std::int64_t lastReadCaptureTime() { return -1; }
+    // Bytes the source reported missing since the last call, before the
+    // bytes the last read returned.
+    virtual std::uint64_t takeHoleBytes() { return 0; }
+    // Times since the last call the source lost sound without saying how much.
+    virtual std::uint32_t takeOverruns() { return 0; }
 };
 
 struct SourceInfo {
