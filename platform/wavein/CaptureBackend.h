@@ -4,6 +4,7 @@
 // blocking call the device paces and another thread can interrupt.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,5 +50,10 @@ std::unique_ptr<CaptureBackend> openAlsa(const WAVEFORMATEX& format, std::string
                                          MMRESULT& code);
 
 std::int64_t steadyNowNs();
+
+// The driver's logic (capture thread, buffer queue, clock correction) on
+// backends the caller opens: one device, every format accepted.
+using BackendOpener = std::function<std::unique_ptr<CaptureBackend>(const WAVEFORMATEX&)>;
+std::unique_ptr<WaveInDriver> makeDriver(BackendOpener opener);
 
 }  // namespace velmora::platform::wavein

@@ -22,6 +22,10 @@ namespace {
 // frame (about three seconds), the same time the engine lines the file's
 // start up with; until then nothing is corrected.
 //
+// Stalls: while the source delivers nothing for longer than a stall, its
+// time passes as silence; the first reading after it sets the sound right
+// at once, as does the first after an overrun of unknown length.
+//
 // Holes and bursts: kStreak readings in a row beyond kStepMs, all on one
 // side, are no drift but sound lost or bunched up: their median is filled
 // with silence or dropped as whole frames at once.
@@ -67,7 +71,7 @@ void CaptureClock::restart(std::int64_t nowNs) {
     credit_ = 0;
     dropDebt_ = fillDebt_ = 0;
     partial_.clear();
-    stalled_ = false;
+    stalled_ = resync_ = false;
     lastArrivalNs_ = nowNs;
     framesAtArrival_ = framesOut_;
 }
@@ -82,7 +86,7 @@ void CaptureClock::hole(std::uint64_t bytes, std::vector<char>& out) {
 void CaptureClock::idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out) {
     if (lastArrivalNs_ < 0 || nowNs - lastArrivalNs_ < stallNs) return;
     if (!stalled_) {
-        stalled_ = true;
+        stalled_ = resync_ = true;
         counters_.stalls.push_back({framesOut_, 0});
     }
     // The time since the last sound, as silence, so the file keeps pace.
@@ -129,6 +133,19 @@ void CaptureClock::measure(std::int64_t firstByteNs) {
         return;
     }
     const double e = frames - static_cast<double>(firstByteNs - refNs_) * rate_ / 1e9;
+    if (resync_) {
+        // After a stall or an overrun the sound is known to have jumped:
+        // the first reading says by how much.
+        resync_ = false;
+        streak_.clear();
+        window_.clear();
+        if (!correct_) return;
+        if (e < 0)
+            fillDebt_ += static_cast<std::uint64_t>(-e);
+        else
+            dropDebt_ += static_cast<std::uint64_t>(e);
+        return;
+    }
     const double stepLimit = kStepMs * rate_ / 1000;
     if (std::abs(e) > stepLimit) {
         if (!streak_.empty() && (streak_.back() > 0) != (e > 0)) streak_.clear();

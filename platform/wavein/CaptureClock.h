@@ -31,7 +31,10 @@ class CaptureClock {
     // The source reported this many bytes as missing: silence in their place.
     void hole(std::uint64_t bytes, std::vector<char>& out);
     // The source lost sound of unknown length; the next dated reads measure it.
-    void overrun() { ++counters_.overruns; }
+    void overrun() {
+        ++counters_.overruns;
+        resync_ = true;
+    }
     // Nothing came since the last read: after stallNs of that, silence
     // stands in for the time passing.
     void idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out);
@@ -81,6 +84,7 @@ class CaptureClock {
     std::int64_t lastArrivalNs_ = -1;
     std::uint64_t framesAtArrival_ = 0;
     bool stalled_ = false;
+    bool resync_ = false;  // the next reading corrects at once
     WaveInReport counters_;
 };
 

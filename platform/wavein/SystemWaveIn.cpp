@@ -142,7 +142,11 @@ bool validPcm(const WAVEFORMATEX* f) {
 
 class SystemDriver final : public WaveInDriver {
   public:
+    SystemDriver() = default;
+    explicit SystemDriver(wavein::BackendOpener opener) : opener_(std::move(opener)) {}
+
     UINT GetNumDevs() override {
+        if (opener_) return 1;
         if (wavein::pulseAvailable()) return static_cast<UINT>(wavein::pulseSources().size());
         MMRESULT code;
         WAVEFORMATEX probe{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
@@ -178,6 +182,13 @@ class SystemDriver final : public WaveInDriver {
         if (kind != CALLBACK_NULL && kind != CALLBACK_THREAD) return MMSYSERR_INVALFLAG;
         if (!format) return MMSYSERR_INVALPARAM;
         if (!validPcm(format)) return WAVERR_BADFORMAT;
+        if (opener_) {
+            if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+            if (!handle) return MMSYSERR_INVALPARAM;
+            auto backend = opener_(*format);
+            if (!backend) return MMSYSERR_ALLOCATED;
+            return start(handle, std::move(backend), *format, kind, callback);
+        }
 
         std::string source;
         const bool pulse = wavein::pulseAvailable();
@@ -199,8 +210,12 @@ class SystemDriver final : public WaveInDriver {
         auto backend = pulse ? wavein::openPulse(source, *format, error, code)
                              : wavein::openAlsa(*format, error, code);
         if (!backend) return code ? code : MMSYSERR_ERROR;
+        return start(handle, std::move(backend), *format, kind, callback);
+    }
 
-        auto dev = std::make_shared<WaveInDevice>(*format);
+    MMRESULT start(HWAVEIN* handle, std::unique_ptr<CaptureBackend> backend,
+                   const WAVEFORMATEX& format, DWORD kind, DWORD_PTR callback) {
+        auto dev = std::make_shared<WaveInDevice>(format);
         dev->backend = std::move(backend);
         dev->callbackKind = kind;
         dev->callbackThread = static_cast<std::uint32_t>(callback);
@@ -354,6 +369,9 @@ class SystemDriver final : public WaveInDriver {
         report->unqueuedFrames = h->report.unqueuedFrames;
         return MMSYSERR_NOERROR;
     }
+
+  private:
+    wavein::BackendOpener opener_;
 };
 
 }  // namespace
@@ -483,6 +501,10 @@ std::string waveInErrorText(MMRESULT code) {
 WaveInDriver& systemWaveInDriver() {
     static SystemDriver driver;
     return driver;
+}
+
+std::unique_ptr<WaveInDriver> wavein::makeDriver(BackendOpener opener) {
+    return std::make_unique<SystemDriver>(std::move(opener));
 }
 
 UINT waveInGetNumDevs() {
