@@ -71,7 +71,7 @@ void CaptureClock::restart(std::int64_t nowNs) {
     credit_ = 0;
     dropDebt_ = fillDebt_ = 0;
     partial_.clear();
-    stalled_ = resync_ = false;
+    stalled_ = resync_ = afterStall_ = fillIsStall_ = false;
     lastArrivalNs_ = nowNs;
     framesAtArrival_ = framesOut_;
 }
@@ -86,7 +86,7 @@ void CaptureClock::hole(std::uint64_t bytes, std::vector<char>& out) {
 void CaptureClock::idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out) {
     if (lastArrivalNs_ < 0 || nowNs - lastArrivalNs_ < stallNs) return;
     if (!stalled_) {
-        stalled_ = resync_ = true;
+        stalled_ = resync_ = afterStall_ = true;
         counters_.stalls.push_back({framesOut_, 0});
     }
     // The time since the last sound, as silence, so the file keeps pace.
@@ -140,10 +140,17 @@ void CaptureClock::measure(std::int64_t firstByteNs) {
         streak_.clear();
         window_.clear();
         if (!correct_) return;
-        if (e < 0)
-            fillDebt_ += static_cast<std::uint64_t>(-e);
-        else
-            dropDebt_ += static_cast<std::uint64_t>(e);
+        const auto frames = static_cast<std::uint64_t>(std::abs(e));
+        StallSpan* stall = afterStall_ ? &counters_.stalls.back() : nullptr;
+        afterStall_ = false;
+        if (e < 0) {
+            // The silence standing for a stall ends where the sound resumed.
+            fillDebt_ += frames;
+            if (stall) fillIsStall_ = true;
+        } else {
+            dropDebt_ += frames;
+            if (stall) stall->frames -= std::min(stall->frames, frames);
+        }
         return;
     }
     const double stepLimit = kStepMs * rate_ / 1000;
@@ -204,8 +211,9 @@ void CaptureClock::putCorrected(const char* data, std::size_t frames, std::vecto
     if (fillDebt_ > 0) {
         // The sound before this read never came: its span as silence.
         putSilence(fillDebt_, out);
-        counters_.holeFrames += fillDebt_;
+        (fillIsStall_ ? counters_.stalls.back().frames : counters_.holeFrames) += fillDebt_;
         fillDebt_ = 0;
+        fillIsStall_ = false;
     }
     if (dropDebt_ > 0) {
         const auto drop = static_cast<std::size_t>(std::min<std::uint64_t>(dropDebt_, frames));

@@ -84,7 +84,9 @@ class CaptureClock {
     std::int64_t lastArrivalNs_ = -1;
     std::uint64_t framesAtArrival_ = 0;
     bool stalled_ = false;
-    bool resync_ = false;  // the next reading corrects at once
+    bool resync_ = false;      // the next reading corrects at once
+    bool afterStall_ = false;  // ... and ends a stall
+    bool fillIsStall_ = false;
     WaveInReport counters_;
 };
 
