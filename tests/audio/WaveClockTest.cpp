@@ -102,5 +102,69 @@ TEST_F(WaveClock, AFourSecondStallIsSilenceAndCaptureResumes) {
     EXPECT_NEAR(r.samples.size() / double(kRate), 10.5, 0.2);
 }
 
+// A sound server that freezes must not hold the stop: the driver lets the
+// frozen capture thread go, the file is finished and the next recording opens.
+TEST_F(WaveClock, AFrozenSoundServerDoesNotHoldTheStopOrTheNextRecording) {
+    std::vector<ScriptedCapture*> sources;
+    const auto driver = platform::wavein::makeDriver([&](const platform::WAVEFORMATEX& format) {
+        auto s = std::make_unique<ScriptedCapture>(format.nSamplesPerSec, 0,
+                                                   std::vector<ScriptedCapture::Gap>{});
+        s->freezeOnStop = sources.empty();
+        sources.push_back(s.get());
+        return s;
+    });
+    {
+        audio::TStockAudioRecorder rec;
+        rec.SetDriver(driver.get());
+        rec.SetPCMFormat(audio::Mono16bit48000Hz);
+        rec.SetAsync(true);
+        ASSERT_TRUE(rec.RecordToFile((dir / "first.wav").string()));
+        std::this_thread::sleep_for(300ms);
+        const auto stop = std::chrono::steady_clock::now();
+        rec.SetActive(false);
+        ASSERT_TRUE(rec.WaitForInactive(10s));
+        EXPECT_LT(std::chrono::steady_clock::now() - stop, 5s);
+        EXPECT_GT(std::filesystem::file_size(dir / "first.wav"), 46u + 9000u);
+
+        ASSERT_TRUE(rec.RecordToFile((dir / "second.wav").string()));
+        std::this_thread::sleep_for(300ms);
+        rec.SetActive(false);
+        ASSERT_TRUE(rec.WaitForInactive(5s));
+    }
+    sources.front()->Thaw();  // the capture thread the driver let go ends now
+    std::this_thread::sleep_for(100ms);
+}
+
+// Questions about a device while it closes on the callback thread: each call
+// holds the device it asked about, so a close in between frees nothing under it.
+TEST_F(WaveClock, QuestionsDuringTheCloseAreSafe) {
+    const auto driver = platform::wavein::makeDriver([](const platform::WAVEFORMATEX& format) {
+        return std::make_unique<ScriptedCapture>(format.nSamplesPerSec, 0,
+                                                 std::vector<ScriptedCapture::Gap>{});
+    });
+    audio::TStockAudioRecorder rec;
+    rec.SetDriver(driver.get());
+    rec.SetPCMFormat(audio::Mono16bit48000Hz);
+    rec.SetAsync(true);
+    std::atomic<bool> done{false};
+    std::atomic<int> answers{0};
+    std::thread asker([&] {
+        platform::WaveInReport report;
+        while (!done) {
+            if (rec.FirstSampleTime() >= 0) ++answers;
+            rec.CaptureReport(report);
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(rec.RecordToFile((dir / "asked.wav").string()));
+        std::this_thread::sleep_for(150ms);
+        rec.SetActive(false);
+        ASSERT_TRUE(rec.WaitForInactive(5s));
+    }
+    done = true;
+    asker.join();
+    EXPECT_GT(answers.load(), 0);
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -61,7 +62,18 @@ class ScriptedCapture final : public platform::wavein::CaptureBackend {
 
     bool setRunning(bool on, std::string&) override {
         if (on && startNs_ < 0) startNs_ = platform::wavein::steadyNowNs();
+        if (!on && freezeOnStop) {
+            // A frozen sound server: the stop never completes until Thaw().
+            std::unique_lock lock(frozenMutex_);
+            frozen_.wait(lock, [this] { return thawed_; });
+        }
         return true;
+    }
+    bool freezeOnStop = false;
+    void Thaw() {
+        std::lock_guard lock(frozenMutex_);
+        thawed_ = true;
+        frozen_.notify_all();
     }
     long read(char* dst, std::size_t max, int timeoutMs, std::string&) override {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -106,6 +118,9 @@ class ScriptedCapture final : public platform::wavein::CaptureBackend {
     const double actual_;
     const std::vector<Gap> gaps_;
     std::atomic<bool> woken_{false};
+    std::mutex frozenMutex_;
+    std::condition_variable frozen_;
+    bool thawed_ = false;
     std::atomic<std::int64_t> startNs_{-1};
     std::int64_t next_ = 0;
     std::int64_t readTime_ = -1;

@@ -95,6 +95,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
+    std::vector<TStall> Stalls() override { return stalls; }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);
@@ -106,6 +107,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     std::function<std::int64_t()> firstSample;
     std::atomic<std::int64_t> firstSampleNs{-1};
     std::atomic<bool> active{false};
+    std::vector<TStall> stalls;  // set before the recording
 
   private:
     void Call(const std::string& c) {
