@@ -131,7 +131,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     double worst = 0;
-    for (double o : offset) worst = std::max(worst, std::abs(o));
+    for (std::size_t i = 0; i < offset.size(); ++i) {
+        worst = std::max(worst, std::abs(offset[i]));
+        std::fprintf(stderr, "%.2f min %+.1f ms\n", at[i], offset[i]);
+    }
     std::printf(
         "%s, %.1f min: %zu events (flashes %zu, beeps %zu); beep - flash at the start %+.1f ms, "
         "at the end %+.1f ms, worst %.1f ms, trend %+.2f ms/min\n",
