@@ -6,9 +6,9 @@
 #include <QTimer>
 
 #include "audio/EngineRecorder.h"
+#include "common/Language.h"
 #include "engine/EngineAudio.h"
 #include "overlays/FlashWnd.h"
-#include "shell/Language.h"
 
 namespace velmora {
 namespace {

@@ -18,7 +18,9 @@
 
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
@@ -26,9 +28,7 @@
 #include "shell/CommandLine.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
-#include "shell/Language.h"
 #include "shell/QtCameraHost.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {

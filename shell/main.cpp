@@ -5,9 +5,9 @@
 #include <QMessageBox>
 
 #include "common/Functions.h"
+#include "common/Settings.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {

@@ -19,13 +19,13 @@
 #include <QToolButton>
 #include <functional>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;
