@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "audio/WaveRecorders.h"
@@ -35,7 +36,8 @@ class WaveClock : public testing::Test {
     void SetUp() override { std::filesystem::create_directories(dir); }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    Recorded Record(std::chrono::milliseconds length, std::vector<ScriptedCapture::Gap> gaps) {
+    Recorded Record(std::chrono::milliseconds length, std::vector<ScriptedCapture::Gap> gaps,
+                    const std::function<void(audio::TStockAudioRecorder&)>& setUp = {}) {
         ScriptedCapture* source = nullptr;
         const auto driver = platform::wavein::makeDriver([&](const platform::WAVEFORMATEX& format) {
             auto s = std::make_unique<ScriptedCapture>(format.nSamplesPerSec, 0, gaps);
@@ -49,6 +51,7 @@ class WaveClock : public testing::Test {
             rec.SetDriver(driver.get());
             rec.SetPCMFormat(audio::Mono16bit48000Hz);
             rec.SetAsync(true);
+            if (setUp) setUp(rec);
             EXPECT_TRUE(rec.RecordToFile(file));
             std::this_thread::sleep_for(length);
             r.fileStartS = (rec.FirstSampleTime() - source->StartNs()) / 1e9;
@@ -100,6 +103,23 @@ TEST_F(WaveClock, AFourSecondStallIsSilenceAndCaptureResumes) {
     ASSERT_GE(offsets.size(), 7u);
     for (double o : offsets) EXPECT_LT(std::abs(o), 10.0);
     EXPECT_NEAR(r.samples.size() / double(kRate), 10.5, 0.2);
+}
+
+// One buffer, handled slowly: sound that comes while none is queued is kept
+// as silence of its length, so nothing after it moves earlier.
+TEST_F(WaveClock, SoundWithNoBufferQueuedIsSilenceNotSkipped) {
+    const Recorded r = Record(4000ms, {}, [](audio::TStockAudioRecorder& rec) {
+        rec.SetBufferCount(1);
+        rec.SetBufferLength(300);
+        rec.OnData = [](audio::TWaveAudioIO*, const void*, std::uint32_t) {
+            std::this_thread::sleep_for(100ms);
+        };
+    });
+    EXPECT_GT(r.report.unqueuedFrames, kRate / 5);
+    EXPECT_NEAR(r.samples.size() / double(kRate), 4.0, 0.15);
+    const auto offsets = BeepOffsetsMs(r);
+    ASSERT_GE(offsets.size(), 1u);
+    for (double o : offsets) EXPECT_LT(std::abs(o), 10.0);
 }
 
 // A sound server that freezes must not hold the stop: the driver lets the
