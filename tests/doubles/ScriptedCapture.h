@@ -52,11 +52,35 @@ inline std::pair<std::size_t, std::size_t> LongestSilence(const std::vector<std:
     return best;
 }
 
+// Sound a source lost: the frames taken in this span never arrive.
+struct SourceGap {
+    double fromS, lengthS;  // seconds since the start
+};
+
+// Which of the frames [next, due) a source with these gaps hands over now:
+// `next` moves past a gap that has ended, `due` stops at the next gap's
+// start. False while the source is inside a gap.
+inline bool SkipGaps(const std::vector<SourceGap>& gaps, double actualRate, std::int64_t& next,
+                     std::int64_t& due) {
+    bool inGap = false;
+    for (const SourceGap& g : gaps) {
+        const auto from = static_cast<std::int64_t>(g.fromS * actualRate);
+        const auto to = static_cast<std::int64_t>((g.fromS + g.lengthS) * actualRate);
+        if (next >= from && next < to) {
+            if (due < to)
+                inGap = true;
+            else
+                next = to;
+        } else if (next < from && due > from) {
+            due = from;
+        }
+    }
+    return !inGap;
+}
+
 class ScriptedCapture final : public platform::wavein::CaptureBackend {
   public:
-    struct Gap {
-        double fromS, lengthS;  // seconds since the start
-    };
+    using Gap = SourceGap;
     ScriptedCapture(std::uint32_t rate, double ppm, std::vector<Gap> gaps)
         : actual_(rate * (1 + ppm / 1e6)), gaps_(std::move(gaps)) {}
 
@@ -81,21 +105,7 @@ class ScriptedCapture final : public platform::wavein::CaptureBackend {
             // Frames are handed over 20 ms after they were taken.
             const double t = (platform::wavein::steadyNowNs() - startNs_) / 1e9 - 0.020;
             auto due = static_cast<std::int64_t>(t * actual_);
-            // What a gap swallowed is skipped; nothing comes while inside one.
-            bool inGap = false;
-            for (const Gap& g : gaps_) {
-                const auto from = static_cast<std::int64_t>(g.fromS * actual_);
-                const auto to = static_cast<std::int64_t>((g.fromS + g.lengthS) * actual_);
-                if (next_ >= from && next_ < to) {
-                    if (due < to)
-                        inGap = true;
-                    else
-                        next_ = to;
-                } else if (next_ < from && due > from) {
-                    due = from;
-                }
-            }
-            if (!inGap && next_ < due) {
+            if (SkipGaps(gaps_, actual_, next_, due) && next_ < due) {
                 const auto n =
                     std::min<std::int64_t>(due - next_, static_cast<std::int64_t>(max / 2));
                 auto* out = reinterpret_cast<std::int16_t*>(dst);

@@ -50,26 +50,14 @@ Result Simulate(Source run) {
     for (double t = 0.020; t < run.seconds; t += 0.020) {
         const std::int64_t now = kStartNs + static_cast<std::int64_t>((t + 0.020) * 1e9);
         auto due = static_cast<std::int64_t>(t * actual);
-        bool inGap = false;
-        for (const auto& g : run.gaps) {
-            const auto from = static_cast<std::int64_t>(g.fromS * actual);
-            const auto to = static_cast<std::int64_t>((g.fromS + g.lengthS) * actual);
-            if (next >= from && next < to) {
-                if (due < to)
-                    inGap = true;
-                else
-                    next = to;
-            } else if (next < from && due > from) {
-                due = from;  // up to the gap, the rest after it
-            }
-        }
+        const bool handsOver = SkipGaps(run.gaps, actual, next, due);
         if (run.reportedHole.fromS >= 0 && next / actual >= run.reportedHole.fromS) {
             const auto lost = static_cast<std::int64_t>(run.reportedHole.lengthS * actual);
             next += lost;
             clock.hole(static_cast<std::uint64_t>(lost) * 2, out);
             run.reportedHole.fromS = -1;
         }
-        if (inGap || next >= due) {
+        if (!handsOver || next >= due) {
             clock.idle(now, kStallNs, out);
             continue;
         }
