@@ -38,7 +38,10 @@ struct SourceInfo {
 };
 
 // PulseAudio (through its own socket; PipeWire answers the same protocol).
-bool pulseAvailable();
+// Silent: a server holds the socket but does not answer (frozen). ALSA's
+// "default" goes through that server then, so it is no way out either.
+enum class SoundServer { Answers, Absent, Silent };
+SoundServer pulseServer();
 std::vector<SourceInfo> pulseSources();
 // source empty: the server's default source.
 std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEFORMATEX& format,

@@ -28,6 +28,7 @@ bool iterate(pa_mainloop* ml, int timeoutMs) {
 struct Connection {
     pa_mainloop* ml = nullptr;
     pa_context* ctx = nullptr;
+    bool silent = false;  // the connection timed out
 
     ~Connection() {
         if (ctx) {
@@ -49,8 +50,13 @@ struct Connection {
         for (;;) {
             const pa_context_state_t s = pa_context_get_state(ctx);
             if (s == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(s) || std::chrono::steady_clock::now() > deadline ||
-                !iterate(ml, 100)) {
+            if (PA_CONTEXT_IS_GOOD(s) && std::chrono::steady_clock::now() > deadline) {
+                // Something holds the server's socket but does not answer.
+                silent = true;
+                error = "the sound server does not answer";
+                return false;
+            }
+            if (!PA_CONTEXT_IS_GOOD(s) || !iterate(ml, 100)) {
                 error = pa_strerror(pa_context_errno(ctx));
                 return false;
             }
@@ -194,10 +200,11 @@ void collectSource(pa_context*, const pa_source_info* info, int eol, void* user)
 
 }  // namespace
 
-bool pulseAvailable() {
+SoundServer pulseServer() {
     Connection c;
     std::string error;
-    return c.connect(error);
+    if (c.connect(error)) return SoundServer::Answers;
+    return c.silent ? SoundServer::Silent : SoundServer::Absent;
 }
 
 std::vector<SourceInfo> pulseSources() {

@@ -147,7 +147,10 @@ class SystemDriver final : public WaveInDriver {
 
     UINT GetNumDevs() override {
         if (opener_) return 1;
-        if (wavein::pulseAvailable()) return static_cast<UINT>(wavein::pulseSources().size());
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Answers)
+            return static_cast<UINT>(wavein::pulseSources().size());
+        if (server == wavein::SoundServer::Silent) return 0;
         MMRESULT code;
         WAVEFORMATEX probe{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
         return wavein::alsaQuery(probe, code) ? 1 : 0;
@@ -156,7 +159,9 @@ class SystemDriver final : public WaveInDriver {
     MMRESULT GetDevCaps(UINT id, WAVEINCAPS* caps, UINT size) override {
         if (!caps || size < sizeof(WAVEINCAPS)) return MMSYSERR_INVALPARAM;
         std::string name;
-        if (wavein::pulseAvailable()) {
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Silent) return MMSYSERR_NODRIVER;
+        if (server == wavein::SoundServer::Answers) {
             const auto sources = wavein::pulseSources();
             if (id == WAVE_MAPPER)
                 name = "Default sound input";
@@ -191,7 +196,9 @@ class SystemDriver final : public WaveInDriver {
         }
 
         std::string source;
-        const bool pulse = wavein::pulseAvailable();
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Silent) return MMSYSERR_NODRIVER;
+        const bool pulse = server == wavein::SoundServer::Answers;
         if (pulse && id != WAVE_MAPPER) {
             const auto sources = wavein::pulseSources();
             if (id >= sources.size()) return MMSYSERR_BADDEVICEID;
