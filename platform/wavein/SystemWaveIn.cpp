@@ -44,9 +44,9 @@ struct WaveInDevice {
     // Sound that came while no buffer was queued, owed as silence to the
     // next buffer: leaving it out would move all later sound earlier.
     std::uint64_t unqueuedBytes = 0;
+    std::uint64_t unqueuedFrames = 0;  // all of it, for the report
     wavein::CaptureClock clock;
     std::vector<char> corrected;  // capture thread only
-    WaveInReport report;
 
     void post(UINT message, WAVEHDR* header) {
         if (callbackKind == CALLBACK_THREAD)
@@ -89,7 +89,7 @@ struct WaveInDevice {
         }
         if (n > 0) {
             unqueuedBytes += n;
-            report.unqueuedFrames += n / format.nBlockAlign;
+            unqueuedFrames += n / format.nBlockAlign;
         }
     }
     void deliver(const std::vector<char>& bytes) {
@@ -373,7 +373,7 @@ class SystemDriver final : public WaveInDriver {
         if (!report) return MMSYSERR_INVALPARAM;
         std::lock_guard lock(h->mutex);
         *report = h->clock.counters();
-        report->unqueuedFrames = h->report.unqueuedFrames;
+        report->unqueuedFrames = h->unqueuedFrames;
         return MMSYSERR_NOERROR;
     }
 
