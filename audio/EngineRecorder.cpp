@@ -15,7 +15,7 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     void SetAsync(bool value) override { recorder_.SetAsync(value); }
     bool RecordToFile(const std::string& fileName) override {
         firstSample_ = -1;
-        stalls_.clear();
+        corrections_ = {};
         return recorder_.RecordToFile(fileName);
     }
     bool Active() override { return recorder_.Active(); }
@@ -50,9 +50,9 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         return firstSample_;
     }
 
-    std::vector<TStall> Stalls() override {
+    TCorrections Corrections() override {
         KeepLastAnswers();
-        return stalls_;
+        return corrections_;
     }
 
   private:
@@ -61,16 +61,24 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         platform::WaveInReport report;
         const std::uint32_t rate = recorder_.WaveFormat().nSamplesPerSec;
         if (!recorder_.CaptureReport(report) || rate == 0) return;
-        stalls_.clear();
+        const auto ms = [rate](std::uint64_t frames) {
+            return static_cast<std::int64_t>(frames * 1000 / rate);
+        };
+        corrections_ = {ms(report.holeFrames),
+                        ms(report.droppedFrames),
+                        ms(report.unqueuedFrames),
+                        report.addedFrames,
+                        report.removedFrames,
+                        report.overruns,
+                        {}};
         for (const platform::StallSpan& s : report.stalls)
-            stalls_.push_back({static_cast<std::int64_t>(s.atFrame * 1000 / rate),
-                               static_cast<std::int64_t>(s.frames * 1000 / rate)});
+            corrections_.stalls.push_back({ms(s.atFrame), ms(s.frames)});
     }
 
     TStockAudioRecorder recorder_;
     const int defaultFormat_ = recorder_.PCMFormat();
     std::int64_t firstSample_ = -1;
-    std::vector<TStall> stalls_;
+    TCorrections corrections_;
 };
 
 }  // namespace

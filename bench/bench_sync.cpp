@@ -74,7 +74,12 @@ int main(int argc, char** argv) {
     square.Paint(false);
 
     test::ScriptedHost host;
-    host.makeRecorder = [] { return audio::CreateEngineAudioRecorder(); };
+    engine::TEngineAudioRecorder* recorder = nullptr;  // the camera's own
+    host.makeRecorder = [&recorder] {
+        auto made = audio::CreateEngineAudioRecorder();
+        recorder = made.get();
+        return made;
+    };
     engine::TScreenCamera cam(host, folder);
     cam.CaptureMode = 1;
     cam.Left = 600;
@@ -113,6 +118,13 @@ int main(int argc, char** argv) {
     worker.join();
     host.ProcessEvents();
 
+    const auto c = recorder->Corrections();
+    std::printf(
+        "sound corrections: holes %lld ms, bursts dropped %lld ms, no buffer %lld ms, frames "
+        "added %llu, removed %llu, overruns %u, stalls %zu\n",
+        static_cast<long long>(c.holeMs), static_cast<long long>(c.droppedMs),
+        static_cast<long long>(c.unqueuedMs), static_cast<unsigned long long>(c.addedFrames),
+        static_cast<unsigned long long>(c.removedFrames), c.overruns, c.stalls.size());
     const auto flashes = soundtest::FlashTimes(soundtest::FrameBrightness(target));
     const auto beeps = soundtest::BeepTimes(soundtest::Samples(target), 2, 44100);
     std::vector<double> at, offset;

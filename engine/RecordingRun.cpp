@@ -189,7 +189,7 @@ void TScreenCamera::StopAudio() {
             }
         }
         firstSampleNs_ = recorder_->FirstSampleTime();
-        for (const auto& stall : recorder_->Stalls()) {
+        for (const auto& stall : recorder_->Corrections().stalls) {
             const std::int64_t tenths = (stall.lengthMs + 50) / 100;
             CameraError("The sound input delivered nothing for " + std::to_string(tenths / 10) +
                         "." + std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +

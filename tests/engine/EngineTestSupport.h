@@ -95,7 +95,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
-    std::vector<TStall> Stalls() override { return stalls; }
+    TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);
