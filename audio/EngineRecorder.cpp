@@ -16,6 +16,7 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     bool RecordToFile(const std::string& fileName) override {
         firstSample_ = -1;
         corrections_ = {};
+        errorsBefore_ = recorder_.ReportedErrorCount();
         return recorder_.RecordToFile(fileName);
     }
     bool Active() override { return recorder_.Active(); }
@@ -49,6 +50,10 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         if (const std::int64_t t = recorder_.FirstSampleTime(); t >= 0) firstSample_ = t;
         return firstSample_;
     }
+    std::string SoundFailure() override {
+        return recorder_.ReportedErrorCount() != errorsBefore_ ? recorder_.LastReportedError()
+                                                               : std::string();
+    }
 
     TCorrections Corrections() override {
         KeepLastAnswers();
@@ -79,6 +84,7 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     const int defaultFormat_ = recorder_.PCMFormat();
     std::int64_t firstSample_ = -1;
     TCorrections corrections_;
+    std::uint32_t errorsBefore_ = 0;
 };
 
 }  // namespace

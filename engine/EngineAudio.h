@@ -42,6 +42,9 @@ class TEngineAudioRecorder {
         std::vector<TStall> stalls;
     };
     virtual TCorrections Corrections() { return {}; }
+    // Why the sound of the recording since the last RecordToFile stopped or
+    // never started (an error the recorder reported), or empty.
+    virtual std::string SoundFailure() { return {}; }
 };
 
 // The recording side of the sound card: destinations, their Master line and

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "audio/EngineMixer.h"
 #include "audio/EngineRecorder.h"
 #include "common/Language.h"
 #include "engine/EngineAudio.h"
@@ -106,9 +107,8 @@ engine::MergeSummaryFigures QtCameraHost::SummaryFigures() {
     return hooks_.summaryFigures ? hooks_.summaryFigures() : engine::MergeSummaryFigures{};
 }
 
-void QtCameraHost::ReportMergeResult(const std::string& /*text*/) {
-    // The usage report after a merge is sent from here once the reports
-    // (net/) are part of the program; the host checks SendStats then.
+void QtCameraHost::ReportMergeResult(const std::string& text) {
+    if (hooks_.reportMergeResult) hooks_.reportMergeResult(text);
 }
 
 void QtCameraHost::PostToUiThread(std::function<void()> fn) {
@@ -150,9 +150,7 @@ std::unique_ptr<engine::TEngineAudioRecorder> QtCameraHost::CreateAudioRecorder(
 }
 
 std::unique_ptr<engine::TEngineMixer> QtCameraHost::CreateMixer() {
-    // No input mixer yet: the list of inputs stays empty, and with no input
-    // chosen the recordings are silent.
-    return nullptr;
+    return audio::CreateEngineMixer();
 }
 
 }  // namespace velmora

@@ -16,12 +16,16 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "common/DefaultOutputFolder.h"
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
 #include "common/Language.h"
-#include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
+#include "net/About.h"
+#include "net/HttpClient.h"
+#include "net/StatsReports.h"
+#include "net/UpdateUnit.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
@@ -68,9 +72,12 @@ QString FolderRefusedText() {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(TNetServers servers, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      servers_(std::move(servers)),
+      http_(std::make_unique<HttpClient>()),
+      reporter_(std::make_unique<TStatsReporter>(*http_, servers_.reports)) {
     // Translated by every ApplyLanguage from here on, this one included.
     SetLanguageWindow(LanguageWindow::Main, this);
     setObjectName(QStringLiteral("Form1"));
@@ -161,7 +168,6 @@ void TForm1::CreateControls() {
     Timer2->setInterval(2000);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
-    Timer2->start();
 
     connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -194,8 +200,16 @@ void TForm1::FormCreate() {
     // copy never gets here.
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
+    // A first start is reported whatever SendStats will say; a failure
+    // changes nothing.
+    if (firstRun_) {
+        try {
+            reporter_->SendInstallReport();
+        } catch (const EHttpError&) {
+        }
+    }
 
-    Settings = ReadSettings(settingsFile, ProgramFolder());
+    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
 
     hotKeys_ = std::make_unique<HotKeyFilter>([this](int vk) { HotKeyPressed(vk); });
     // Another program may own a key: the buttons still work, so no message.
@@ -212,6 +226,9 @@ void TForm1::FormCreate() {
     Image1->setVisible(Settings.TypeCapture == 0);
     Image2->setVisible(Settings.TypeCapture != 0);
     Timer1->start();
+    // Only now: the first-start report's wait runs the event loop, and the
+    // update check needs the settings.
+    Timer2->start();
     ApplyLanguage();
 }
 
@@ -227,6 +244,10 @@ void TForm1::CreateEngine() {
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
+    // On the worker, after the result line has been logged.
+    hooks.reportMergeResult = [this](const std::string& text) {
+        if (reportsAllowed_) SendMergeReport(servers_.reports, text);
+    };
     host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
     // The temporary files go where WorkDir points now, before the command line.
     camera_ = std::make_unique<engine::TScreenCamera>(*host_, Settings.WorkDir);
@@ -270,6 +291,7 @@ void TForm1::FormShow() {
 
 void TForm1::ApplySettings() {
     engineSettings_ = ToEngineSettings(Settings);
+    reportsAllowed_ = Settings.SendStats;
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
     if (camera_) CopyIntoEngine(engineSettings_, *camera_);
@@ -278,20 +300,27 @@ void TForm1::ApplySettings() {
 bool TForm1::SaveSettings() {
     const std::string file = SettingsFile();
     if (WriteSettings(Settings, file)) return true;
-    const QString message =
-        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
-    WriteLog(message);
-    QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+    ShowSaveFailure(file, {});
     return false;
 }
 
+void TForm1::ShowSaveFailure(const std::string& file, const QString& lost) {
+    const QString message =
+        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
+    WriteLog(lost.isEmpty() ? message : message + QStringLiteral(" - ") + lost);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message,
+                    QMessageBox::Ok, this);
+    box.setInformativeText(lost);
+    box.exec();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Settings that cannot be saved keep the window open, so nothing is lost
-    // without the user knowing.
-    if (!SaveSettings()) {
-        event->ignore();
-        return;
-    }
+    // A settings file that cannot be written must not keep the user in the
+    // program (an installed copy whose folders are all read-only would never
+    // close): the message says what is lost, then the window closes.
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        ShowSaveFailure(file, QStringLiteral("The settings of this session are not saved."));
     event->accept();
 }
 
@@ -408,7 +437,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::AboutButtonClick() {
-    // The about box opens here, modally, once it is part of the program.
+    if (AboutForm) AboutForm->exec();
 }
 
 void TForm1::Button4Click() {
@@ -458,6 +487,10 @@ void TForm1::sButton2Click() {
     addForm_->show();
     sButton2->setText(StripCaption(u'<'));
     ApplyLanguage();
+    LanguageApplied();
+}
+
+void TForm1::LanguageApplied() {
     // The language sets the Record caption; a running recording keeps Stop.
     if (recordingShown_) Button1->setText(MsgTexts(2));
 }
@@ -486,8 +519,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::Timer2Timer() {
     Timer2->stop();
-    // The update check (CheckForUpdate) runs here when Settings.SendStats
-    // allows it, once it is part of the program.
+    if (Settings.SendStats && UpdateForm) UpdateForm->CheckForUpdate();
 }
 
 // ------------------------------------------------------------ engine events

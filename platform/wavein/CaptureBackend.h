@@ -42,6 +42,9 @@ struct SourceInfo {
 // "default" goes through that server then, so it is no way out either.
 enum class SoundServer { Answers, Absent, Silent };
 SoundServer pulseServer();
+inline bool pulseAvailable() {
+    return pulseServer() == SoundServer::Answers;
+}
 std::vector<SourceInfo> pulseSources();
 // source empty: the server's default source.
 std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEFORMATEX& format,

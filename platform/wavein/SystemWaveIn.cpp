@@ -131,6 +131,25 @@ std::shared_ptr<WaveInDevice> find(HWAVEIN h) {
 
 std::atomic<bool> clockCorrection{true};
 
+std::mutex& mapperMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& mapperSource() {
+    static std::string name;
+    return name;
+}
+
+// The source WAVE_MAPPER stands for: the one chosen on the mixer while the
+// server still has it, else the server's default (empty).
+std::string mappedSource() {
+    const std::string chosen = waveInMapperSource();
+    if (chosen.empty()) return {};
+    for (const auto& s : wavein::pulseSources())
+        if (s.name == chosen) return chosen;
+    return {};
+}
+
 bool validPcm(const WAVEFORMATEX* f) {
     if (!f || f->wFormatTag != WAVE_FORMAT_PCM) return false;
     if (f->nChannels < 1 || f->nChannels > 2) return false;
@@ -199,7 +218,9 @@ class SystemDriver final : public WaveInDriver {
         const auto server = wavein::pulseServer();
         if (server == wavein::SoundServer::Silent) return MMSYSERR_NODRIVER;
         const bool pulse = server == wavein::SoundServer::Answers;
-        if (pulse && id != WAVE_MAPPER) {
+        if (pulse && id == WAVE_MAPPER && !(flags & WAVE_FORMAT_QUERY)) {
+            source = mappedSource();
+        } else if (pulse && id != WAVE_MAPPER) {
             const auto sources = wavein::pulseSources();
             if (id >= sources.size()) return MMSYSERR_BADDEVICEID;
             source = sources[id].name;
@@ -461,6 +482,16 @@ MMRESULT WaveInDriver::GetCaptureReport(HWAVEIN, WaveInReport*) {
 
 void waveInSetClockCorrection(bool on) {
     clockCorrection = on;
+}
+
+void waveInSetMapperSource(const std::string& name) {
+    std::lock_guard lock(mapperMutex());
+    mapperSource() = name;
+}
+
+std::string waveInMapperSource() {
+    std::lock_guard lock(mapperMutex());
+    return mapperSource();
 }
 
 std::string waveInErrorText(MMRESULT code) {

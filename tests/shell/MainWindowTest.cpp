@@ -59,11 +59,12 @@ class MainWindowTest : public testing::Test {
                     dir_.filePath(QStringLiteral("Language/English.lng")));
         QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
         ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
-        setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
-                                   "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
-                                   "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n")
-                        .arg(dir_.filePath(QStringLiteral("out")))
-                        .toUtf8());
+        setup.write(
+            QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
+                           "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
+                           "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n")
+                .arg(dir_.filePath(QStringLiteral("out")))
+                .toUtf8());
         setup.close();
         SetProgramFolder(dir_.path().toStdString() + "/");
         Settings = TSettings{};
