@@ -15,16 +15,17 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     void SetAsync(bool value) override { recorder_.SetAsync(value); }
     bool RecordToFile(const std::string& fileName) override {
         firstSample_ = -1;
+        corrections_ = {};
         errorsBefore_ = recorder_.ReportedErrorCount();
         return recorder_.RecordToFile(fileName);
     }
     bool Active() override { return recorder_.Active(); }
     void SetActive(bool value) override {
-        if (!value) FirstSampleTime();
+        if (!value) KeepLastAnswers();
         recorder_.SetActive(value);
     }
     bool Stop() override {
-        FirstSampleTime();
+        KeepLastAnswers();
         try {
             return recorder_.Stop();
         } catch (const EWaveAudioInvalidOperation&) {
@@ -54,10 +55,35 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
                                                                : std::string();
     }
 
+    TCorrections Corrections() override {
+        KeepLastAnswers();
+        return corrections_;
+    }
+
   private:
+    void KeepLastAnswers() {
+        FirstSampleTime();
+        platform::WaveInReport report;
+        const std::uint32_t rate = recorder_.WaveFormat().nSamplesPerSec;
+        if (!recorder_.CaptureReport(report) || rate == 0) return;
+        const auto ms = [rate](std::uint64_t frames) {
+            return static_cast<std::int64_t>(frames * 1000 / rate);
+        };
+        corrections_ = {ms(report.holeFrames),
+                        ms(report.droppedFrames),
+                        ms(report.unqueuedFrames),
+                        report.addedFrames,
+                        report.removedFrames,
+                        report.overruns,
+                        {}};
+        for (const platform::StallSpan& s : report.stalls)
+            corrections_.stalls.push_back({ms(s.atFrame), ms(s.frames)});
+    }
+
     TStockAudioRecorder recorder_;
     const int defaultFormat_ = recorder_.PCMFormat();
     std::int64_t firstSample_ = -1;
+    TCorrections corrections_;
     std::uint32_t errorsBefore_ = 0;
 };
 

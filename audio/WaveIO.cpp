@@ -55,6 +55,8 @@ void TWaveAudioIO::Shutdown() {
         if (GetActive()) SetActive(false);
     } catch (const std::exception&) {
     }
+    // Unbounded here, since the callback thread may still be on this object;
+    // every driver call it makes is bounded, so the close does come.
     WaitWhileClosing();
     if (callbackHandle_ != 0) {
         // The close did not go through (the device refused the reset): let
@@ -329,18 +331,23 @@ void TWaveAudioIO::WaitWhileOpening() {
     stateChanged_.wait(lock, [this] { return !opening_; });
 }
 
-void TWaveAudioIO::WaitWhileClosing() {
+bool TWaveAudioIO::WaitWhileClosing(std::chrono::milliseconds limit) {
     // Waits for the closed notification and for the callback thread's end,
     // so the device can be reopened or freed without a thread still on it.
     {
         std::unique_lock lock(stateMutex_);
-        if (callbackThread_ && callbackThread_->IsCurrentThread()) return;
-        stateChanged_.wait(lock, [this] {
+        if (callbackThread_ && callbackThread_->IsCurrentThread()) return true;
+        const auto closed = [this] {
             return !closing_ &&
                    (callbackHandle_ != 0 || !callbackThread_ || callbackThread_->Finished());
-        });
+        };
+        if (limit == std::chrono::milliseconds::max())
+            stateChanged_.wait(lock, closed);
+        else if (!stateChanged_.wait_for(lock, limit, closed))
+            return false;
     }
     if (callbackHandle_ == 0) JoinEndedCallbackThread();
+    return true;
 }
 
 }  // namespace velmora::audio

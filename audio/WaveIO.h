@@ -156,7 +156,8 @@ class TWaveAudioIO {
     void ReleaseCallback();
     bool SetupHeader(PWaveHdr& header, std::uint32_t size, char* data);
     void WaitWhileOpening();
-    void WaitWhileClosing();
+    // False when the close is still pending after `limit`.
+    bool WaitWhileClosing(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
     void NotifyStateChanged();
 
     std::atomic<bool> opening_{false};

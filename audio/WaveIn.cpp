@@ -39,6 +39,11 @@ std::int64_t TWaveAudioIn::FirstSampleTime() {
     return ns;
 }
 
+bool TWaveAudioIn::CaptureReport(WaveInReport& report) {
+    HWAVEIN h = handle_;
+    return h && Driver()->GetCaptureReport(h, &report) == MMSYSERR_NOERROR;
+}
+
 std::uint32_t TWaveAudioIn::DeviceCount() {
     return Driver()->GetNumDevs();
 }
@@ -118,7 +123,9 @@ bool TWaveAudioIn::QueryFormat(const WAVEFORMATEX* record) {
 
 bool TWaveAudioIn::Open() {
     if (opening_) return false;
-    if (closing_) WaitWhileClosing();
+    // A close still pending after this long leaves the device active: the
+    // open is refused below rather than waiting on a frozen sound system.
+    if (closing_) WaitWhileClosing(std::chrono::seconds(10));
     if (GetActive()) throw EWaveAudioInvalidOperation("Device is aleardy open");
     LockDevice();
     opening_ = true;

@@ -16,6 +16,9 @@ class TWaveAudioIn : public TWaveAudioIO {
     // Not in the Windows interface: when the first captured sample was taken
     // (steady_clock ns), once the device has delivered; -1 before.
     std::int64_t FirstSampleTime();
+    // Not in the Windows interface: what the driver did to keep the sound on
+    // the steady clock so far; false once closed or where it cannot say.
+    bool CaptureReport(platform::WaveInReport& report);
 
     // Supplies the record when PCMFormat is nonePCM. A record handed over
     // with FreeIt true must come from std::malloc.

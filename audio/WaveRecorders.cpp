@@ -1,9 +1,14 @@
 #include "audio/WaveRecorders.h"
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
 namespace velmora::audio {
+
+namespace {
+constexpr std::chrono::seconds kPendingCloseLimit{10};
+}
 
 TStockAudioRecorder::~TStockAudioRecorder() {
     Shutdown();
@@ -32,8 +37,13 @@ bool TStockAudioRecorder::RecordToStream(TStream* stream, TStreamOwnership owner
         std::this_thread::yield();
     }
     // The pending close finishes whatever writer is installed: let it finish
-    // the old one before the new one goes in.
-    WaitWhileClosing();
+    // the old one before the new one goes in. A close that does not come
+    // (the driver's own calls are bounded, so this is a fault) leaves the
+    // new stream unused.
+    if (!WaitWhileClosing(kPendingCloseLimit)) {
+        delete new TWaveStreamAdapter(stream, ownership);  // frees an owned stream
+        return false;
+    }
     writer_ = new TWaveStreamAdapter(stream, ownership);
     bool result = false;
     try {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora::engine {
 
@@ -26,6 +27,21 @@ class TEngineAudioRecorder {
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
     virtual std::int64_t FirstSampleTime() = 0;
+    // What kept the sound on the picture's clock in the last recording, kept
+    // after the stop. Stalls: spans in which the input delivered nothing and
+    // silence stands in the file instead, in milliseconds of the file.
+    struct TStall {
+        std::int64_t atMs, lengthMs;
+    };
+    struct TCorrections {
+        std::int64_t holeMs = 0;      // silence where sound was missing
+        std::int64_t droppedMs = 0;   // bursts thrown away
+        std::int64_t unqueuedMs = 0;  // sound with no buffer queued, as silence
+        std::uint64_t addedFrames = 0, removedFrames = 0;  // for slow drift
+        std::uint32_t overruns = 0;
+        std::vector<TStall> stalls;
+    };
+    virtual TCorrections Corrections() { return {}; }
     // Why the sound of the recording since the last RecordToFile stopped or
     // never started (an error the recorder reported), or empty.
     virtual std::string SoundFailure() { return {}; }

@@ -192,6 +192,12 @@ void TScreenCamera::StopAudio() {
             }
         }
         firstSampleNs_ = recorder_->FirstSampleTime();
+        for (const auto& stall : recorder_->Corrections().stalls) {
+            const std::int64_t tenths = (stall.lengthMs + 50) / 100;
+            CameraError("The sound input delivered nothing for " + std::to_string(tenths / 10) +
+                        "." + std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +
+                        " on; the recording has silence there.");
+        }
         if (soundFailure_.empty()) soundFailure_ = recorder_->SoundFailure();
     } catch (const std::exception& e) {
         CameraError(e.what());

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <utility>
 #include <vector>
 
 #include "platform/wavein/CaptureBackend.h"
@@ -61,6 +62,7 @@ class AlsaCapture final : public CaptureBackend {
     int wakeFd = -1;
     unsigned frameBytes = 1, rate = 1;
     std::int64_t readTime = -1;
+    std::uint32_t overruns = 0;
 
     ~AlsaCapture() override {
         if (pcm) snd_pcm_close(pcm);
@@ -105,10 +107,12 @@ class AlsaCapture final : public CaptureBackend {
 
     void wake() override { eventfd_write(wakeFd, 1); }
     std::int64_t lastReadCaptureTime() override { return readTime; }
+    std::uint32_t takeOverruns() override { return std::exchange(overruns, 0u); }
 
   private:
     long recover(int err, std::string& error) {
         // An overrun loses sound but not the device; anything else ends it.
+        if (err == -EPIPE) ++overruns;
         if (snd_pcm_recover(pcm, err, 1) == 0 && snd_pcm_start(pcm) == 0) return 0;
         error = snd_strerror(err);
         return -1;

@@ -4,6 +4,7 @@
 // blocking call the device paces and another thread can interrupt.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ class CaptureBackend {
     virtual void wake() = 0;
     // steady_clock ns when the first byte the last read returned was taken, or -1.
     virtual std::int64_t lastReadCaptureTime() { return -1; }
+    // Bytes the source reported missing since the last call, before the
+    // bytes the last read returned.
+    virtual std::uint64_t takeHoleBytes() { return 0; }
+    // Times since the last call the source lost sound without saying how much.
+    virtual std::uint32_t takeOverruns() { return 0; }
 };
 
 struct SourceInfo {
@@ -32,7 +38,13 @@ struct SourceInfo {
 };
 
 // PulseAudio (through its own socket; PipeWire answers the same protocol).
-bool pulseAvailable();
+// Silent: a server holds the socket but does not answer (frozen). ALSA's
+// "default" goes through that server then, so it is no way out either.
+enum class SoundServer { Answers, Absent, Silent };
+SoundServer pulseServer();
+inline bool pulseAvailable() {
+    return pulseServer() == SoundServer::Answers;
+}
 std::vector<SourceInfo> pulseSources();
 // source empty: the server's default source.
 std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEFORMATEX& format,
@@ -44,5 +56,10 @@ std::unique_ptr<CaptureBackend> openAlsa(const WAVEFORMATEX& format, std::string
                                          MMRESULT& code);
 
 std::int64_t steadyNowNs();
+
+// The driver's logic (capture thread, buffer queue, clock correction) on
+// backends the caller opens: one device, every format accepted.
+using BackendOpener = std::function<std::unique_ptr<CaptureBackend>(const WAVEFORMATEX&)>;
+std::unique_ptr<WaveInDriver> makeDriver(BackendOpener opener);
 
 }  // namespace velmora::platform::wavein

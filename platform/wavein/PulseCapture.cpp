@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <utility>
 
 #include "platform/wavein/CaptureBackend.h"
 
@@ -14,6 +15,8 @@ namespace velmora::platform::wavein {
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
+// A frozen server never completes an operation; nobody waits longer than this.
+constexpr auto kOperationLimit = std::chrono::seconds(2);
 
 // One main-loop pass that waits at most timeoutMs; false when the loop broke.
 bool iterate(pa_mainloop* ml, int timeoutMs) {
@@ -25,6 +28,7 @@ bool iterate(pa_mainloop* ml, int timeoutMs) {
 struct Connection {
     pa_mainloop* ml = nullptr;
     pa_context* ctx = nullptr;
+    bool silent = false;  // the connection timed out
 
     ~Connection() {
         if (ctx) {
@@ -46,20 +50,29 @@ struct Connection {
         for (;;) {
             const pa_context_state_t s = pa_context_get_state(ctx);
             if (s == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(s) || std::chrono::steady_clock::now() > deadline ||
-                !iterate(ml, 100)) {
+            if (PA_CONTEXT_IS_GOOD(s) && std::chrono::steady_clock::now() > deadline) {
+                // Something holds the server's socket but does not answer.
+                silent = true;
+                error = "the sound server does not answer";
+                return false;
+            }
+            if (!PA_CONTEXT_IS_GOOD(s) || !iterate(ml, 100)) {
                 error = pa_strerror(pa_context_errno(ctx));
                 return false;
             }
         }
     }
 
-    // Runs the loop until the operation is done (or the connection fails).
+    // Runs the loop until the operation is done, the connection fails or
+    // the time is up.
     void wait(pa_operation* op) {
         if (!op) return;
+        const auto deadline = std::chrono::steady_clock::now() + kOperationLimit;
         while (pa_operation_get_state(op) == PA_OPERATION_RUNNING &&
-               pa_context_get_state(ctx) == PA_CONTEXT_READY && iterate(ml, 200)) {
+               pa_context_get_state(ctx) == PA_CONTEXT_READY &&
+               std::chrono::steady_clock::now() < deadline && iterate(ml, 200)) {
         }
+        if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
         pa_operation_unref(op);
     }
 };
@@ -73,6 +86,7 @@ class PulseCapture final : public CaptureBackend {
     std::size_t fragmentLength = 0, fragmentOffset = 0;
     std::int64_t fragmentTime = -1, readTime = -1;
     std::uint32_t byteRate = 0;
+    std::uint64_t holeBytes = 0;
 
     ~PulseCapture() override {
         if (stream) {
@@ -117,7 +131,8 @@ class PulseCapture final : public CaptureBackend {
                     return -1;
                 }
                 if (length == 0) continue;
-                if (data == nullptr) {  // a hole: nothing was captured there
+                if (data == nullptr) {  // a hole: that span was never captured
+                    holeBytes += length;
                     pa_stream_drop(stream);
                     continue;
                 }
@@ -145,6 +160,7 @@ class PulseCapture final : public CaptureBackend {
     }
 
     std::int64_t lastReadCaptureTime() override { return readTime; }
+    std::uint64_t takeHoleBytes() override { return std::exchange(holeBytes, 0); }
 
   private:
     bool streamGood(std::string& error) {
@@ -184,10 +200,11 @@ void collectSource(pa_context*, const pa_source_info* info, int eol, void* user)
 
 }  // namespace
 
-bool pulseAvailable() {
+SoundServer pulseServer() {
     Connection c;
     std::string error;
-    return c.connect(error);
+    if (c.connect(error)) return SoundServer::Answers;
+    return c.silent ? SoundServer::Silent : SoundServer::Absent;
 }
 
 std::vector<SourceInfo> pulseSources() {

@@ -3,16 +3,18 @@
 // full buffer back to the callback thread.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/wavein/CaptureBackend.h"
+#include "platform/wavein/CaptureClock.h"
 #include "platform/wavein/ThreadMessages.h"
 #include "platform/wavein/WaveInApi.h"
 
@@ -20,27 +22,31 @@ namespace velmora::platform {
 
 using wavein::CaptureBackend;
 
-constexpr std::size_t kStartEstimates = 150;
-
 struct WaveInDevice {
+    explicit WaveInDevice(const WAVEFORMATEX& f) : format(f), clock(f) {}
+    ~WaveInDevice() {
+        if (thread.joinable()) thread.detach();  // freed by its own thread's end
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
     std::unique_ptr<CaptureBackend> backend;
     std::thread thread;
     DWORD callbackKind = CALLBACK_NULL;
     std::uint32_t callbackThread = 0;
-    WAVEFORMATEX format{};
+    const WAVEFORMATEX format;
     std::deque<WAVEHDR*> queue;
     bool started = false;
     bool exiting = false;
+    bool ended = false;  // the capture thread is done with the sound system
     bool failed = false;
     std::uint64_t bytesCaptured = 0;
-    std::uint64_t bytesKept = 0;  // what went into buffers
-    std::int64_t firstSampleNs = -1;
-    // Estimates of the first kept byte's time, one per dated read over the
-    // first three seconds: single readings of the server's latency scatter
-    // by tens of milliseconds around a stream's start; their median does not.
-    std::vector<std::int64_t> startEstimates;
+    // Sound that came while no buffer was queued, owed as silence to the
+    // next buffer: leaving it out would move all later sound earlier.
+    std::uint64_t unqueuedBytes = 0;
+    std::uint64_t unqueuedFrames = 0;  // all of it, for the report
+    wavein::CaptureClock clock;
+    std::vector<char> corrected;  // capture thread only
 
     void post(UINT message, WAVEHDR* header) {
         if (callbackKind == CALLBACK_THREAD)
@@ -61,33 +67,38 @@ struct WaveInDevice {
         }
     }
 
-    void deliver(const char* data, std::size_t n, std::int64_t captureTime) {
-        // The owner lines its file up by the time of the first byte a buffer
-        // kept: each dated read, less the bytes kept before it, estimates it.
-        if (captureTime >= 0 && !queue.empty() && startEstimates.size() < kStartEstimates) {
-            startEstimates.push_back(
-                captureTime -
-                static_cast<std::int64_t>(bytesKept * 1000000000 / format.nAvgBytesPerSec));
-            std::vector<std::int64_t> sorted = startEstimates;
-            std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
-            firstSampleNs = sorted[sorted.size() / 2];
-        }
-        bytesCaptured += n;
+    // Caller holds the mutex. Fills the queued buffers in order; silence
+    // owed comes first.
+    void fill(const char* data, std::size_t n, bool silence) {
         while (n > 0 && !queue.empty()) {
             WAVEHDR* h = queue.front();
             const std::size_t take =
                 std::min<std::size_t>(n, h->dwBufferLength - h->dwBytesRecorded);
-            std::memcpy(h->lpData + h->dwBytesRecorded, data, take);
+            if (silence)
+                std::memset(h->lpData + h->dwBytesRecorded, format.wBitsPerSample == 8 ? 0x80 : 0,
+                            take);
+            else
+                std::memcpy(h->lpData + h->dwBytesRecorded, data, take);
             h->dwBytesRecorded += static_cast<DWORD>(take);
-            data += take;
+            if (!silence) data += take;
             n -= take;
-            bytesKept += take;
             if (h->dwBytesRecorded == h->dwBufferLength) {
                 queue.pop_front();
                 giveBack(h);
             }
         }
-        // Bytes left with no buffer queued are lost, as on any wave-in device.
+        if (n > 0) {
+            unqueuedBytes += n;
+            unqueuedFrames += n / format.nBlockAlign;
+        }
+    }
+    void deliver(const std::vector<char>& bytes) {
+        if (unqueuedBytes > 0 && !queue.empty()) {
+            const std::uint64_t owed = unqueuedBytes;
+            unqueuedBytes = 0;
+            fill(nullptr, static_cast<std::size_t>(owed), true);
+        }
+        if (!bytes.empty()) fill(bytes.data(), bytes.size(), false);
     }
 
     void capture();
@@ -98,19 +109,27 @@ namespace {
 // A running device that delivers nothing for this long has stalled.
 constexpr auto kStallLimit = std::chrono::seconds(4);
 constexpr int kReadSliceMs = 250;
+// How long a close waits for the capture thread to let go of the sound
+// system; a frozen server must not hold the caller longer.
+constexpr auto kCloseLimit = std::chrono::seconds(3);
 
 std::mutex& liveMutex() {
     static std::mutex m;
     return m;
 }
-std::set<WaveInDevice*>& live() {
-    static std::set<WaveInDevice*> s;
-    return s;
+// The open devices. Every call takes its own reference under the list's lock,
+// so a close on another thread cannot free a device a call is still using.
+std::map<WaveInDevice*, std::shared_ptr<WaveInDevice>>& live() {
+    static std::map<WaveInDevice*, std::shared_ptr<WaveInDevice>> m;
+    return m;
 }
-bool isLive(HWAVEIN h) {
+std::shared_ptr<WaveInDevice> find(HWAVEIN h) {
     std::lock_guard lock(liveMutex());
-    return h && live().count(h) != 0;
+    const auto it = live().find(h);
+    return it == live().end() ? nullptr : it->second;
 }
+
+std::atomic<bool> clockCorrection{true};
 
 std::mutex& mapperMutex() {
     static std::mutex m;
@@ -142,8 +161,15 @@ bool validPcm(const WAVEFORMATEX* f) {
 
 class SystemDriver final : public WaveInDriver {
   public:
+    SystemDriver() = default;
+    explicit SystemDriver(wavein::BackendOpener opener) : opener_(std::move(opener)) {}
+
     UINT GetNumDevs() override {
-        if (wavein::pulseAvailable()) return static_cast<UINT>(wavein::pulseSources().size());
+        if (opener_) return 1;
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Answers)
+            return static_cast<UINT>(wavein::pulseSources().size());
+        if (server == wavein::SoundServer::Silent) return 0;
         MMRESULT code;
         WAVEFORMATEX probe{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
         return wavein::alsaQuery(probe, code) ? 1 : 0;
@@ -152,7 +178,9 @@ class SystemDriver final : public WaveInDriver {
     MMRESULT GetDevCaps(UINT id, WAVEINCAPS* caps, UINT size) override {
         if (!caps || size < sizeof(WAVEINCAPS)) return MMSYSERR_INVALPARAM;
         std::string name;
-        if (wavein::pulseAvailable()) {
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Silent) return MMSYSERR_NODRIVER;
+        if (server == wavein::SoundServer::Answers) {
             const auto sources = wavein::pulseSources();
             if (id == WAVE_MAPPER)
                 name = "Default sound input";
@@ -178,9 +206,18 @@ class SystemDriver final : public WaveInDriver {
         if (kind != CALLBACK_NULL && kind != CALLBACK_THREAD) return MMSYSERR_INVALFLAG;
         if (!format) return MMSYSERR_INVALPARAM;
         if (!validPcm(format)) return WAVERR_BADFORMAT;
+        if (opener_) {
+            if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+            if (!handle) return MMSYSERR_INVALPARAM;
+            auto backend = opener_(*format);
+            if (!backend) return MMSYSERR_ALLOCATED;
+            return start(handle, std::move(backend), *format, kind, callback);
+        }
 
         std::string source;
-        const bool pulse = wavein::pulseAvailable();
+        const auto server = wavein::pulseServer();
+        if (server == wavein::SoundServer::Silent) return MMSYSERR_NODRIVER;
+        const bool pulse = server == wavein::SoundServer::Answers;
         if (pulse && id == WAVE_MAPPER && !(flags & WAVE_FORMAT_QUERY)) {
             source = mappedSource();
         } else if (pulse && id != WAVE_MAPPER) {
@@ -201,55 +238,64 @@ class SystemDriver final : public WaveInDriver {
         auto backend = pulse ? wavein::openPulse(source, *format, error, code)
                              : wavein::openAlsa(*format, error, code);
         if (!backend) return code ? code : MMSYSERR_ERROR;
+        return start(handle, std::move(backend), *format, kind, callback);
+    }
 
-        auto* dev = new WaveInDevice;
+    MMRESULT start(HWAVEIN* handle, std::unique_ptr<CaptureBackend> backend,
+                   const WAVEFORMATEX& format, DWORD kind, DWORD_PTR callback) {
+        auto dev = std::make_shared<WaveInDevice>(format);
         dev->backend = std::move(backend);
         dev->callbackKind = kind;
         dev->callbackThread = static_cast<std::uint32_t>(callback);
-        dev->format = *format;
+        dev->clock.setCorrection(clockCorrection);
         if (kind == CALLBACK_THREAD &&
             !PostThreadMessage(dev->callbackThread, MM_WIM_OPEN,
-                               reinterpret_cast<std::uintptr_t>(dev), 0)) {
-            delete dev;
+                               reinterpret_cast<std::uintptr_t>(dev.get()), 0))
             return MMSYSERR_INVALPARAM;
-        }
         {
             std::lock_guard lock(liveMutex());
-            live().insert(dev);
+            live()[dev.get()] = dev;
         }
+        // The thread holds its own reference: a close that gives up waiting
+        // for it leaves the device to the thread, which frees it at its end.
         dev->thread = std::thread([dev] { dev->capture(); });
-        *handle = dev;
+        *handle = dev.get();
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Close(HWAVEIN h) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT Close(HWAVEIN handle) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         {
-            std::lock_guard lock(h->mutex);
+            std::unique_lock lock(h->mutex);
             if (!h->queue.empty()) return WAVERR_STILLPLAYING;
+            if (h->exiting) return MMSYSERR_INVALHANDLE;  // another close is on it
             h->exiting = true;
+            h->changed.notify_all();
+            h->backend->wake();
+            if (!h->changed.wait_for(lock, kCloseLimit, [&] { return h->ended; }))
+                h->thread.detach();
         }
-        h->changed.notify_all();
-        h->backend->wake();
-        h->thread.join();
+        if (h->thread.joinable()) h->thread.join();
         {
             std::lock_guard lock(liveMutex());
-            live().erase(h);
+            live().erase(handle);
         }
         h->post(MM_WIM_CLOSE, nullptr);
-        delete h;
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT PrepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT PrepareHeader(HWAVEIN handle, WAVEHDR* hdr, UINT size) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         if (!hdr || size < sizeof(WAVEHDR) || !hdr->lpData) return MMSYSERR_INVALPARAM;
         hdr->dwFlags |= WHDR_PREPARED;
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT UnprepareHeader(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT UnprepareHeader(HWAVEIN handle, WAVEHDR* hdr, UINT size) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         if (!hdr || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
         std::lock_guard lock(h->mutex);
         if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -257,8 +303,9 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT AddBuffer(HWAVEIN h, WAVEHDR* hdr, UINT size) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT AddBuffer(HWAVEIN handle, WAVEHDR* hdr, UINT size) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         if (!hdr || size < sizeof(WAVEHDR) || hdr->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
         if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
         std::lock_guard lock(h->mutex);
@@ -270,8 +317,9 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Start(HWAVEIN h) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT Start(HWAVEIN handle) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         {
             std::lock_guard lock(h->mutex);
             if (h->failed) return MMSYSERR_NODRIVER;
@@ -281,8 +329,9 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Stop(HWAVEIN h) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT Stop(HWAVEIN handle) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         {
             std::lock_guard lock(h->mutex);
             h->started = false;
@@ -298,8 +347,9 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT Reset(HWAVEIN h) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT Reset(HWAVEIN handle) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         {
             std::lock_guard lock(h->mutex);
             h->started = false;
@@ -309,8 +359,9 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT GetPosition(HWAVEIN h, MMTIME* time, UINT size) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT GetPosition(HWAVEIN handle, MMTIME* time, UINT size) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         if (!time || size < sizeof(MMTIME)) return MMSYSERR_INVALPARAM;
         std::lock_guard lock(h->mutex);
         const std::uint64_t bytes = h->bytesCaptured;
@@ -326,22 +377,38 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
-    MMRESULT GetFirstSampleTime(HWAVEIN h, std::int64_t* ns) override {
-        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+    MMRESULT GetFirstSampleTime(HWAVEIN handle, std::int64_t* ns) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
         if (!ns) return MMSYSERR_INVALPARAM;
         std::lock_guard lock(h->mutex);
-        if (h->firstSampleNs < 0) return MMSYSERR_NOTSUPPORTED;
-        *ns = h->firstSampleNs;
+        const std::int64_t first = h->clock.firstSampleNs();
+        if (first < 0) return MMSYSERR_NOTSUPPORTED;
+        *ns = first;
         return MMSYSERR_NOERROR;
     }
+
+    MMRESULT GetCaptureReport(HWAVEIN handle, WaveInReport* report) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
+        if (!report) return MMSYSERR_INVALPARAM;
+        std::lock_guard lock(h->mutex);
+        *report = h->clock.counters();
+        report->unqueuedFrames = h->unqueuedFrames;
+        return MMSYSERR_NOERROR;
+    }
+
+  private:
+    wavein::BackendOpener opener_;
 };
 
 }  // namespace
 
 void WaveInDevice::capture() {
-    std::vector<char> chunk(std::max<std::size_t>(format.nAvgBytesPerSec / 50, 256));
+    // Whole frames per read, about 20 ms of sound.
+    const std::size_t frame = format.nBlockAlign ? format.nBlockAlign : 1;
+    std::vector<char> chunk(std::max<std::size_t>(format.nAvgBytesPerSec / 50 / frame, 64) * frame);
     bool running = false;
-    auto lastData = std::chrono::steady_clock::now();
     std::string error;
     for (;;) {
         bool want;
@@ -359,26 +426,41 @@ void WaveInDevice::capture() {
                 continue;
             }
             running = want;
-            lastData = std::chrono::steady_clock::now();
             if (!running) continue;
+            std::lock_guard lock(mutex);
+            clock.restart(wavein::steadyNowNs());
         }
         const long n = backend->read(chunk.data(), chunk.size(), kReadSliceMs, error);
-        const auto now = std::chrono::steady_clock::now();
+        const std::uint64_t holeBytes = backend->takeHoleBytes();
+        const std::uint32_t overruns = backend->takeOverruns();
+        const std::int64_t now = wavein::steadyNowNs();
         std::lock_guard lock(mutex);
-        if (n < 0 || (n == 0 && started && now - lastData > kStallLimit)) {
-            // The source vanished or stalled: hand every buffer back now, and
-            // refuse new ones, so the owner learns of it instead of waiting.
+        if (n < 0) {
+            // The source vanished: hand every buffer back now, and refuse new
+            // ones, so the owner learns of it instead of waiting.
             failed = true;
             giveBackAll();
             continue;
         }
+        if (!started) continue;
+        corrected.clear();
+        for (std::uint32_t i = 0; i < overruns; ++i) clock.overrun();
+        if (holeBytes > 0) clock.hole(holeBytes, corrected);
         if (n > 0) {
-            lastData = now;
-            if (started)
-                deliver(chunk.data(), static_cast<std::size_t>(n), backend->lastReadCaptureTime());
+            bytesCaptured += static_cast<std::uint64_t>(n);
+            clock.take(chunk.data(), static_cast<std::size_t>(n), backend->lastReadCaptureTime(),
+                       now, corrected);
+        } else {
+            // A source that delivers nothing for a while has stalled; its
+            // time passes as silence until it delivers again.
+            clock.idle(now, std::chrono::nanoseconds(kStallLimit).count(), corrected);
         }
+        deliver(corrected);
     }
     if (running) backend->setRunning(false, error);
+    std::lock_guard lock(mutex);
+    ended = true;
+    changed.notify_all();
 }
 
 MMRESULT WaveInDriver::GetErrorText(MMRESULT code, char* text, UINT size) {
@@ -392,6 +474,14 @@ MMRESULT WaveInDriver::GetErrorText(MMRESULT code, char* text, UINT size) {
 
 MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) {
     return MMSYSERR_NOTSUPPORTED;
+}
+
+MMRESULT WaveInDriver::GetCaptureReport(HWAVEIN, WaveInReport*) {
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+void waveInSetClockCorrection(bool on) {
+    clockCorrection = on;
 }
 
 void waveInSetMapperSource(const std::string& name) {
@@ -449,6 +539,10 @@ std::string waveInErrorText(MMRESULT code) {
 WaveInDriver& systemWaveInDriver() {
     static SystemDriver driver;
     return driver;
+}
+
+std::unique_ptr<WaveInDriver> wavein::makeDriver(BackendOpener opener) {
+    return std::make_unique<SystemDriver>(std::move(opener));
 }
 
 UINT waveInGetNumDevs() {

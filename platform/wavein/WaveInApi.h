@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -140,6 +141,22 @@ inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
 inline constexpr MMRESULT WAVERR_SYNC = 35;
 inline constexpr UINT MAXERRORLENGTH = 256;
 
+// Not in the Windows interface: what a driver did to keep the captured sound
+// on the steady clock. Frames count the open format's sample frames.
+struct StallSpan {
+    std::uint64_t atFrame = 0;  // where in the captured sound the source stopped
+    std::uint64_t frames = 0;   // silence that stands for the time it delivered nothing
+};
+struct WaveInReport {
+    std::uint64_t holeFrames = 0;      // silence where sound was missing (stalls not included)
+    std::uint64_t droppedFrames = 0;   // frames of bursts thrown away
+    std::uint64_t addedFrames = 0;     // single frames repeated for slow drift
+    std::uint64_t removedFrames = 0;   // single frames left out for slow drift
+    std::uint64_t unqueuedFrames = 0;  // sound that came with no buffer queued, kept as silence
+    std::uint32_t overruns = 0;        // times the source lost sound it could not say how much of
+    std::vector<StallSpan> stalls;
+};
+
 // The calls, as an interface so tests can put a clocked fake in the place of
 // the sound system. All return MMSYSERR_NOERROR (0) on success.
 class WaveInDriver {
@@ -166,10 +183,17 @@ class WaveInDriver {
     // was taken, in steady_clock nanoseconds, as the sound server reports it.
     // MMSYSERR_NOTSUPPORTED until the first data arrived.
     virtual MMRESULT GetFirstSampleTime(HWAVEIN handle, std::int64_t* steadyNs);
+    // Not in the Windows interface: the corrections made so far.
+    virtual MMRESULT GetCaptureReport(HWAVEIN handle, WaveInReport* report);
 };
 
 // The driver on the machine's sound system (one per process).
 WaveInDriver& systemWaveInDriver();
+
+// Not in the Windows interface: whether the system driver keeps capture on
+// the steady clock (on by default). Off, sound comes as the device counts it;
+// measurements compare the two.
+void waveInSetClockCorrection(bool on);
 
 // Which source the wave mapper records: the sound server's name of the source
 // chosen on the mixer, or empty for the server's default source. A chosen

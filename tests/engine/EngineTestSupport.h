@@ -95,6 +95,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
+    TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
     std::string SoundFailure() override { return failure; }
 
     std::vector<std::string> Calls() {
@@ -108,6 +109,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     std::function<std::int64_t()> firstSample;
     std::atomic<std::int64_t> firstSampleNs{-1};
     std::atomic<bool> active{false};
+    std::vector<TStall> stalls;  // set before the recording
 
   private:
     void Call(const std::string& c) {

@@ -193,5 +193,20 @@ TEST_F(SoundSyncTest, ARecorderThatNeverClosesCostsTheSoundNotTheVideo) {
               (std::vector<std::string>{"Active=0", "Stop", "Wait"}));
 }
 
+TEST_F(SoundSyncTest, StallsOfTheSoundInputAreLoggedBeforeTheMerge) {
+    MakeWithSound();
+    recorder->stalls = {{12300, 4249}, {65000, 4000}};
+    RecordOnWorker(Target());
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0],
+              "The sound input delivered nothing for 4.2 s from 12s on; the recording has "
+              "silence there.");
+    EXPECT_EQ(errors[1],
+              "The sound input delivered nothing for 4.0 s from 1m 5s on; the recording has "
+              "silence there.");
+    EXPECT_EQ(errors[2].rfind("L12 ", 0), 0u);
+}
+
 }  // namespace
 }  // namespace velmora::enginetest

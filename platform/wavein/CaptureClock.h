@@ -1,0 +1,93 @@
+#pragma once
+// Keeps captured sound on the steady clock the picture follows. A sound card
+// runs on its own crystal (10-100 ppm off is common), and sound servers lose
+// or bunch up sound now and then; the file's sample count must still match
+// the time that passed, or the sound slides away from the picture.
+//
+// Each read of captured bytes comes with the sound server's date of its first
+// sample. The clock compares the frames put out so far with the frames that
+// span of steady time holds, and corrects the difference: whole spans of
+// silence for holes, whole frames dropped for bursts, and single frames
+// added or removed at quiet moments for slow drift.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/wavein/WaveInApi.h"
+
+namespace velmora::platform::wavein {
+
+class CaptureClock {
+  public:
+    explicit CaptureClock(const WAVEFORMATEX& format);
+
+    // Off: bytes pass as they come and only reported holes become silence.
+    void setCorrection(bool on) { correct_ = on; }
+
+    // captureNs: steady_clock ns when the first byte was taken, -1 when
+    // unknown. nowNs: when the read returned. Appends what goes on to out.
+    void take(const char* data, std::size_t n, std::int64_t captureNs, std::int64_t nowNs,
+              std::vector<char>& out);
+    // The source reported this many bytes as missing: silence in their place.
+    void hole(std::uint64_t bytes, std::vector<char>& out);
+    // The source lost sound of unknown length; the next dated reads measure it.
+    void overrun() {
+        ++counters_.overruns;
+        resync_ = true;
+    }
+    // Nothing came since the last read: after stallNs of that, silence
+    // stands in for the time passing.
+    void idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out);
+    // Capture stopped and starts again: time in between is no hole.
+    void restart(std::int64_t nowNs);
+
+    // When the first frame put out was taken (the median of the first
+    // estimates), -1 while unknown.
+    std::int64_t firstSampleNs() const { return firstSampleNs_; }
+    // Frames put out so far.
+    std::uint64_t framesOut() const { return framesOut_; }
+    // Frames ahead (+) or behind (-) the steady clock, by the filtered error.
+    double errorFrames() const;
+    const WaveInReport& counters() const { return counters_; }
+    bool stalled() const { return stalled_; }
+
+  private:
+    void measure(std::int64_t firstByteNs);
+    void putSilence(std::uint64_t frames, std::vector<char>& out);
+    void putCorrected(const char* data, std::size_t frames, std::vector<char>& out);
+    std::size_t quietestFrame(const char* data, std::size_t from, std::size_t to) const;
+
+    const std::uint32_t rate_;
+    const std::uint16_t frameBytes_;
+    const bool eightBit_;
+    bool correct_ = true;
+
+    std::uint64_t framesOut_ = 0;
+    std::vector<char> partial_;  // the start of a frame a read split
+    std::int64_t firstSampleNs_ = -1;
+    std::vector<std::int64_t> startEstimates_;
+    bool locked_ = false;  // the start estimate is final; corrections run
+    // The clock's reference: frame k belongs to refNs_ + k / rate.
+    std::int64_t refNs_ = 0;
+    std::uint64_t refFrame_ = 0;
+
+    // Errors before the corrections made since (so they stay comparable).
+    std::vector<double> window_;
+    std::size_t windowNext_ = 0;
+    std::int64_t netCorrection_ = 0;  // frames added minus frames removed or dropped
+    std::vector<double> streak_;      // consecutive errors beyond the step limit
+    double medianUncorrected_ = 0;
+    double credit_ = 0;           // frames owed to the smooth correction (+ remove, - add)
+    std::uint64_t dropDebt_ = 0;  // frames of a burst still to drop
+    std::uint64_t fillDebt_ = 0;  // frames of a hole still to fill
+
+    std::int64_t lastArrivalNs_ = -1;
+    std::uint64_t framesAtArrival_ = 0;
+    bool stalled_ = false;
+    bool resync_ = false;      // the next reading corrects at once
+    bool afterStall_ = false;  // ... and ends a stall
+    bool fillIsStall_ = false;
+    WaveInReport counters_;
+};
+
+}  // namespace velmora::platform::wavein
