@@ -49,6 +49,8 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         return firstSample_;
     }
 
+    int WriteError() override { return recorder_.WriteError(); }
+
   private:
     TStockAudioRecorder recorder_;
     const int defaultFormat_ = recorder_.PCMFormat();

@@ -26,6 +26,9 @@ class TEngineAudioRecorder {
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
     virtual std::int64_t FirstSampleTime() = 0;
+    // The errno of a failed write into the WAV file (ENOSPC: the disk is
+    // full), 0 while the sound is being stored.
+    virtual int WriteError() { return 0; }
 };
 
 // The recording side of the sound card: destinations, their Master line and

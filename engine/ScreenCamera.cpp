@@ -69,8 +69,10 @@ TScreenCamera::~TScreenCamera() {
     frame_->Hide();
     frameTimer_.reset();
     frame_.reset();
-    EraseFile(TempVideoFile);
-    EraseFile(TempAudioFile);
+    // Only what this engine made and did not keep: the files of an
+    // interrupted recording wait for the next start.
+    if (!leaveTempVideo_) RemoveOwnFile(TempVideoFile, ownVideo_);
+    if (!leaveTempAudio_) RemoveOwnFile(TempAudioFile, ownAudio_);
     TScreenCamera* self = this;
     CurrentEngine.compare_exchange_strong(self, nullptr);
 }
@@ -108,6 +110,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     // A worker still merging the previous recording owns the temporary files.
     if (Recording || worker_) return;
     TargetFile = targetFile;
+    mergeAbandoned_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();

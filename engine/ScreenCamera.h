@@ -18,6 +18,7 @@
 #include "engine/EngineAudio.h"
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
+#include "engine/TempFiles.h"
 #include "engine/vfw/Compressors.h"
 #include "engine/vfw/Vfw.h"
 #include "platform/x11/Desktop.h"
@@ -134,6 +135,10 @@ class TScreenCamera {
     void SelectAudioInput(int index);
     void SetAudioInputVolume(int index, int percent);
 
+    // The program is going away: a merge running now stops, one not begun
+    // is not begun, and the temporary files are left for the next start.
+    void AbandonMerge() { mergeAbandoned_ = true; }
+
     // True while a worker exists (recording or finishing its merge).
     bool WorkerRunning() const { return worker_ != nullptr; }
     TEngineTimer& FrameTimer() { return *frameTimer_; }
@@ -186,6 +191,7 @@ class TScreenCamera {
     void StopAudio();
     void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
+    void SetAsideInterruptedRecording();
     // Moves the chosen temporary files out of the way and appends where to text.
     void KeepTempFiles(const std::string& target, std::string& text, bool video = true,
                        bool audio = true);
@@ -238,6 +244,14 @@ class TScreenCamera {
     // recording after a failure: the worker does not delete it.
     bool leaveTempVideo_ = false;
     bool leaveTempAudio_ = false;
+    // The temporary files as this engine made them: only those it deletes.
+    FileIdentity ownVideo_, ownAudio_;
+    // The errno of the write that ended the loop (ENOSPC: the disk is full).
+    int writeError_ = 0;
+    bool soundWriteFailed_ = false;
+    // The failure lies with the folder or its files, not the compressor.
+    bool folderError_ = false;
+    std::atomic<bool> mergeAbandoned_{false};
 };
 
 }  // namespace velmora::engine

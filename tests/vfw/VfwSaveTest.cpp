@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "tests/support/SmallDisk.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -115,9 +117,30 @@ TEST_F(VfwSave, UnwritableTargetGivesAnErrorCode) {
     EXPECT_EQ(AVISaveV(dir.file("no/such/dir.avi").c_str(), nullptr, nullptr, 2, streams, nullptr),
               AVIERR_FILEOPEN);
     EXPECT_EQ(AVISaveV(dir.path().c_str(), nullptr, nullptr, 2, streams, nullptr), AVIERR_FILEOPEN);
+    // Never over an existing file, not even a device.
     if (std::filesystem::exists("/dev/full")) {
-        EXPECT_EQ(AVISaveV("/dev/full", nullptr, nullptr, 2, streams, nullptr), AVIERR_FILEWRITE);
+        EXPECT_EQ(AVISaveV("/dev/full", nullptr, nullptr, 2, streams, nullptr), AVIERR_FILEOPEN);
     }
+}
+
+// A disk that fills during the save: the error says why, and neither the
+// part written nor an empty file stays behind.
+TEST_F(VfwSave, FullDiskLeavesNothingAndSaysWhy) {
+    test::SmallDisk disk(64);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    const std::string target = disk.Folder() + "full.avi";
+    EXPECT_EQ(AVISaveV(target.c_str(), nullptr, recordProgress, 2, streams, nullptr),
+              AVIERR_FILEWRITE);
+    EXPECT_EQ(AVIGetLastSystemError(), ENOSPC);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_TRUE(disk.Leftovers().empty());
+    // The end was never reported: the file was never complete.
+    EXPECT_TRUE(progressSeen.empty() || progressSeen.back() < 100);
+
+    ASSERT_TRUE(disk.Resize(16384));
+    ASSERT_EQ(AVISaveV(target.c_str(), nullptr, recordProgress, 2, streams, nullptr), AVIERR_OK);
+    EXPECT_EQ(progressSeen.back(), 100);
+    EXPECT_EQ(decodeErrors(target), "");
 }
 
 TEST_F(VfwSave, OneStreamWhenThereIsNoAudio) {
