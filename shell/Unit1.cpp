@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -61,9 +62,10 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     return b;
 }
 
-// The settings file cannot hold such a name, so the old folder stays.
-QString FolderRefusedText() {
-    return QStringLiteral("Folder names with a line break cannot be used");
+// The old folder stays; the log says which folder and why.
+QString FolderRefusedText(const std::string& folder, const std::string& reason) {
+    return QStringLiteral("The folder cannot be used for recordings: %1: %2")
+        .arg(QString::fromStdString(folder), QString::fromStdString(reason));
 }
 
 }  // namespace
@@ -258,7 +260,10 @@ void TForm1::FormShow() {
     for (qsizetype i = 1; i < arguments.size(); ++i)
         parameters.push_back(arguments[i].toStdString());
     const bool requested = ReadCommandLine(
-        parameters, Settings, [] { WriteLog(LogTexts(1)); }, [] { WriteLog(FolderRefusedText()); });
+        parameters, Settings, [] { WriteLog(LogTexts(1)); },
+        [](const std::string& folder, const std::string& reason) {
+            WriteLog(FolderRefusedText(folder, reason));
+        });
     ApplySettings();
     // A window shown again must not start the command line's recording twice.
     if (requested && !recordRequested_) {
@@ -286,6 +291,12 @@ bool TForm1::SaveSettings() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        // Nobody is there to answer a message box.
+        SaveSettingsQuietly();
+        event->accept();
+        return;
+    }
     // Settings that cannot be saved keep the window open, so nothing is lost
     // without the user knowing.
     if (!SaveSettings()) {
@@ -363,6 +374,66 @@ void TForm1::ShowIdleControls() {
 void TForm1::FollowEngine() {
     if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
     UpdateRecordEnabled();
+    if (camera_ && !camera_->WorkerRunning()) {
+        // A merge that failed sends no final report: the controls leave the
+        // merging state once the worker is gone.
+        Button2->setEnabled(false);
+        sProgressBar1->setValue(0);
+    }
+    if (quitting_) FinishQuit();
+}
+
+void TForm1::QuitRequested(const QString& why) {
+    if (quitting_) {
+        WriteLog(why + QStringLiteral(
+                           " again: the merge is given up; the recording stays in the temporary "
+                           "files for the next start"));
+        if (camera_) camera_->AbandonMerge();
+        FinishQuit();
+        return;
+    }
+    quitting_ = true;
+    const bool busy = camera_ && (camera_->Recording || camera_->WorkerRunning());
+    WriteLog(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
+                         : QStringLiteral(": exit")));
+    if (camera_ && camera_->Recording) StopCapture();
+    if (busy) {
+        quitTimer_ = new QTimer(this);
+        quitTimer_->setSingleShot(true);
+        connect(quitTimer_, &QTimer::timeout, this, [this] {
+            WriteLog(QStringLiteral(
+                "The merge takes too long for the exit; the recording stays in the temporary "
+                "files for the next start"));
+            if (camera_) camera_->AbandonMerge();
+        });
+        quitTimer_->start(kQuitMergeWaitMs);
+    }
+    FinishQuit();
+}
+
+void TForm1::FinishQuit() {
+    if (quitClosing_ || (camera_ && camera_->WorkerRunning())) return;
+    quitClosing_ = true;
+    // Closed from the event loop, not from inside the engine's report.
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::FinishForLogout() {
+    if (!quitting_) QuitRequested(QStringLiteral("Logout"));
+    // The session manager may end the process once this returns: wait here.
+    QElapsedTimer waited;
+    waited.start();
+    while (camera_ && camera_->WorkerRunning() && waited.elapsed() < kQuitMergeWaitMs + 10000) {
+        if (waited.elapsed() >= kQuitMergeWaitMs) camera_->AbandonMerge();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    }
+    SaveSettingsQuietly();
+}
+
+void TForm1::SaveSettingsQuietly() {
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        WriteLog(QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file)));
 }
 
 void TForm1::SetButton1Image(int index) {
@@ -437,14 +508,15 @@ void TForm1::sButton1Click() {
     QString folder = QString::fromStdString(Settings.WorkDir);
     BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
                     false, true);
-    if (!StorableFolder(folder.toStdString())) {
-        WriteLog(FolderRefusedText());
-        return;
+    if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
+    if (!folder.isEmpty()) {
+        if (const std::string reason = RefusedFolderReason(folder.toStdString()); !reason.empty()) {
+            WriteLog(FolderRefusedText(folder.toStdString(), reason));
+            return;
+        }
     }
     Settings.WorkDir = folder.toStdString();
     if (folder.isEmpty()) return;
-    if (!folder.endsWith(u'/')) folder += u'/';
-    Settings.WorkDir = folder.toStdString();
     Edit8->setText(folder);
 }
 

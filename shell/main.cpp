@@ -3,11 +3,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSessionManager>
 
 #include "common/Functions.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
 #include "shell/Settings.h"
+#include "shell/TerminationSignals.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -28,6 +30,12 @@ int main(int argc, char* argv[]) {
     velmora::InstallCompressorDialog();
 
     velmora::TForm1 form1;
+    // A logout, a shutdown or Ctrl+C ends a recording as F10 does.
+    velmora::TerminationSignals termination;
+    QObject::connect(&termination, &velmora::TerminationSignals::received, &form1,
+                     [&form1](int number) { form1.QuitRequested(velmora::SignalName(number)); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form1,
+                     [&form1](QSessionManager&) { form1.FinishForLogout(); });
     form1.show();
     return app.exec();
 }

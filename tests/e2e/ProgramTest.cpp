@@ -39,6 +39,7 @@ TEST_F(ProgramTest, SecondCopyExitsWithZeroAndTheFirstKeepsRunning) {
 
 TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunning) {
     const std::string out = (folder_ / "Out Mixed/").string();
+    fs::create_directory(out);
     Program program(folder_, {"PATH=" + out, "time=abc"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
@@ -88,6 +89,40 @@ TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunnin
         EXPECT_TRUE(keys.Register(1, velmora::platform::kVkF9));
         EXPECT_TRUE(keys.Register(2, velmora::platform::kVkF10));
     }
+}
+
+TEST_F(ProgramTest, ACrashsTemporaryFilesSurviveAStartAndACloseWithoutRecording) {
+    // What a killed recording leaves in the output folder (the program folder
+    // by default).
+    std::ofstream(folder_ / "~tempvideo.avi") << "RIFF of a crashed recording";
+    std::ofstream(folder_ / "~tempaudio.wav") << "RIFF of its sound";
+    Program program(folder_, {});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+    EXPECT_EQ(Slurp(folder_ / "~tempvideo.avi"), "RIFF of a crashed recording");
+    EXPECT_EQ(Slurp(folder_ / "~tempaudio.wav"), "RIFF of its sound");
+}
+
+TEST_F(ProgramTest, AFolderThatCannotTakeRecordingsIsRefusedAndNeverSaved) {
+    const std::string out = (root_ / "out/").string();
+    fs::create_directory(out);
+    std::ofstream(folder_ / "Setup.ini") << "[SetupVideo]\nWorkDir=" << out << "\n";
+    const std::string longName = "/" + std::string(5000, 'a') + "/";
+    Program program(folder_, {"path=/proc/", "path=" + longName, "path=" + out + "missing/"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    program.Close(window);
+    ASSERT_EQ(program.Exit(), 0);
+    const std::string log = TodaysLog();
+    for (const std::string& folder : {std::string("/proc/"), longName, out + "missing/"})
+        EXPECT_NE(log.find(" - The folder cannot be used for recordings: " + folder + ": "),
+                  std::string::npos)
+            << log.substr(0, 2000);
+    EXPECT_NE(log.find(out + "missing/: No such file or directory"), std::string::npos);
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("\nWorkDir=" + out + "\n"), std::string::npos)
+        << Slurp(folder_ / "Setup.ini");
 }
 
 TEST_F(ProgramTest, SettingsThatCannotBeWrittenKeepTheWindowOpen) {
