@@ -148,6 +148,13 @@ HRESULT AviFile::openForReading() {
         avformat_close_input(&ctx_);
         return REGDB_E_CLASSNOTREG;
     }
+    // A sound file's header may not know its length (a killed recorder, past
+    // 4 GiB): the length comes from the file's size then.
+    if (std::strcmp(name, "wav") == 0 && ctx_->nb_streams > 0 && ctx_->streams[0]->duration <= 0 &&
+        avformat_find_stream_info(ctx_, nullptr) < 0) {
+        avformat_close_input(&ctx_);
+        return AVIERR_BADFORMAT;
+    }
     return AVIERR_OK;
 }
 

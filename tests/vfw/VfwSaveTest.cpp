@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "tests/support/SmallDisk.h"
+#include "tests/support/TestEnv.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -173,4 +175,49 @@ TEST(VfwOpen, ReadsAviAndWavAndNamesWhatFails) {
 }
 
 }  // namespace
+// A sparse sound file of a little over 4 GiB whose header holds 0xFFFFFFFF
+// sizes, as the recorder leaves one: the stream is as long as the file.
+std::string WriteSparseWavOver4GiB(const std::string& file) {
+    const std::uint32_t f32[] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    unsigned char header[46] = {'R',  'I',  'F',  'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f',
+                                'm',  't',  ' ',  18,  0, 0, 0, 1, 0,   2,   0,  // PCM, stereo
+                                0x80, 0xBB, 0,    0,                             // 48000 Hz
+                                0x00, 0xEE, 0x02, 0,          // 192000 bytes a second
+                                4,    0,    16,   0,   0, 0,  // block 4, 16 bits, cbSize
+                                'd',  'a',  't',  'a', 0, 0, 0, 0};
+    std::memcpy(header + 4, &f32[0], 4);
+    std::memcpy(header + 42, &f32[1], 4);
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(header), 46);
+    std::filesystem::resize_file(file, 46 + (std::uint64_t{1} << 32) + 10 * 192000);
+    return file;
+}
+
+TEST(VfwOpen, SoundPastFourGibibytesReadsToTheEndOfTheFile) {
+    TempDir dir;
+    const std::string wav = WriteSparseWavOver4GiB(dir.file("long.wav"));
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(openStream(wav, &stream), AVIERR_OK);
+    AVISTREAMINFO info{};
+    EXPECT_EQ(AVIStreamInfo(stream, &info, sizeof(info)), AVIERR_OK);
+    EXPECT_EQ(info.dwLength, ((std::uint64_t{1} << 32) + 10 * 192000) / 4);
+    AVIStreamRelease(stream);
+}
+
+// The whole copy of such a file writes more than 4 GiB (about a minute
+// here): run by hand with --gtest_also_run_disabled_tests.
+TEST(VfwOpen, DISABLED_SoundPastFourGibibytesMergesWhole) {
+    TempDir dir;
+    const std::string wav = WriteSparseWavOver4GiB(dir.file("long.wav"));
+    PAVISTREAM stream = nullptr;
+    ASSERT_EQ(openStream(wav, &stream), AVIERR_OK);
+    const std::string target = dir.file("long.avi");
+    ASSERT_EQ(AVISaveV(target.c_str(), nullptr, nullptr, 1, &stream, nullptr), AVIERR_OK);
+    AVIStreamRelease(stream);
+    const std::string samples = velmora::test::capture(
+        "ffprobe -v error -select_streams a -count_packets -show_entries "
+        "stream=duration -of csv=p=0 '" +
+        target + "'");
+    EXPECT_NEAR(std::stod(samples), ((std::uint64_t{1} << 32) + 10 * 192000) / 192000.0, 1.0);
+}
+
 }  // namespace velmora::vfwtest
