@@ -151,14 +151,14 @@ void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, 
     if (!left.empty()) text += " Recording left in: " + left;
 }
 
-void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
+bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
     // A file held open elsewhere is only arranged for deletion at the next
     // start; it is still in the way now.
     if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
         std::string text = "Can not delete existing video file.";
-        KeepTempFiles(target, text);
+        if (!recovering_) KeepTempFiles(target, text);
         CameraError(text);
-        return;
+        return false;
     }
     AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
@@ -174,10 +174,20 @@ void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
         bool proceed = true;
         OnSaveProgress(this, 100, proceed);
     }
-    std::string text = result == AVIERR_OK ? SummaryLine() : SaveResultText(result);
+    std::string text = result != AVIERR_OK ? SaveResultText(result)
+                       : recovering_       ? "The interrupted recording is saved: " + target
+                                           : SummaryLine();
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text += " " + FileErrorReason(FolderOf(target), error);
-    if (abandoned) {
+    if (recovering_) {
+        // Its files are not this run's temporary files: they stay where they are.
+        if (result != AVIERR_OK) {
+            EraseFile(target);
+            text += " The recording is left in: " + recovering_->video;
+            if (!recovering_->audio.empty())
+                text += (recovering_->video.empty() ? "" : ", ") + recovering_->audio;
+        }
+    } else if (abandoned) {
         // The program is going away: the part copied so far goes, the whole
         // recording stays in the temporary files for the next start.
         EraseFile(target);
@@ -193,6 +203,7 @@ void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
     } catch (...) {
         // A failed report must not disturb the recording.
     }
+    return result == AVIERR_OK;
 }
 
 }  // namespace velmora::engine

@@ -44,8 +44,11 @@ void TRecordAVIThread::Execute() {
     TScreenCamera& engine = *engine_;
     engine.skipNegotiation_ = false;
     try {
-        while (engine.RunRecording(TargetFile) == -1) {
-        }
+        if (!engine.recoveries_.empty())
+            engine.RunRecoveries();
+        else
+            while (engine.RunRecording(TargetFile) == -1) {
+            }
     } catch (const std::exception& e) {
         // An event handler threw through the run: end the run properly all
         // the same, or the recorder and the AVI objects stay behind; what

@@ -122,18 +122,25 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
         Height = desktop_ ? desktop_->height() : 0;
     }
     Recording = true;
-    worker_ = new TRecordAVIThread(this);
-    try {
-        worker_->Start();
-    } catch (const std::exception& e) {
-        // No worker: nothing would ever clear Recording, and the destructor
-        // would wait for it forever.
-        delete worker_;
-        worker_ = nullptr;
+    if (!StartWorker()) {
+        // No worker: nothing would ever clear Recording.
         Recording = false;
         frameTimer_->SetEnabled(false);
         frame_->Hide();
+    }
+}
+
+bool TScreenCamera::StartWorker() {
+    worker_ = new TRecordAVIThread(this);
+    try {
+        worker_->Start();
+        return true;
+    } catch (const std::exception& e) {
+        // The destructor would wait for a worker that never ran.
+        delete worker_;
+        worker_ = nullptr;
         CameraError(std::string("Recording failed: ") + e.what());
+        return false;
     }
 }
 

@@ -53,6 +53,12 @@ struct AudioInputInfo {
     bool hasVolume = false;
 };
 
+// A recording left unmerged by a crash or a failed merge: its video and
+// sound (either may be empty) and the file it is to be merged into.
+struct TInterruptedRecording {
+    std::string video, audio, target;
+};
+
 struct CompressorAbilities {
     bool hasAbout = false;
     bool hasConfigure = false;
@@ -135,6 +141,16 @@ class TScreenCamera {
     void SelectAudioInput(int index);
     void SetAudioInputVolume(int index, int percent);
 
+    // Unmerged recordings in the temporary files' folder: the temporary files
+    // (target: outputFolder + the name of their start time) and recordings
+    // kept aside after a failed merge; none another recording still writes.
+    std::vector<TInterruptedRecording> FindInterruptedRecordings(
+        const std::string& outputFolder) const;
+    // Merges them on the worker, one after another, each reported like a
+    // merge; merged files are deleted, the others stay. False while a worker
+    // runs.
+    bool RecoverRecordings(std::vector<TInterruptedRecording> recordings);
+
     // The program is going away: a merge running now stops, one not begun
     // is not begun, and the temporary files are left for the next start.
     void AbandonMerge() { mergeAbandoned_ = true; }
@@ -155,7 +171,8 @@ class TScreenCamera {
     platform::ForeignCursor QueryForeignCursor();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
-    void MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
+    // True when the target was written whole.
+    bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
     static std::int32_t SaveProgressCallback(std::int32_t percent);
 
     // Time index of a moment of the recording, rounded half to even.
@@ -192,6 +209,9 @@ class TScreenCamera {
     void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
     void SetAsideInterruptedRecording();
+    void RunRecoveries();
+    // Starts the worker; false (reported) when the thread cannot start.
+    bool StartWorker();
     // Moves the chosen temporary files out of the way and appends where to text.
     void KeepTempFiles(const std::string& target, std::string& text, bool video = true,
                        bool audio = true);
@@ -252,6 +272,9 @@ class TScreenCamera {
     // The failure lies with the folder or its files, not the compressor.
     bool folderError_ = false;
     std::atomic<bool> mergeAbandoned_{false};
+    // What RecoverRecordings handed the worker, and the one it merges now.
+    std::vector<TInterruptedRecording> recoveries_;
+    const TInterruptedRecording* recovering_ = nullptr;
 };
 
 }  // namespace velmora::engine

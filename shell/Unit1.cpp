@@ -25,6 +25,7 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/CommandLine.h"
+#include "shell/DeclinedRecordings.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/Language.h"
@@ -60,6 +61,14 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     b->setIconSize(QSize(32, 32));
     b->setToolButtonStyle(style);
     return b;
+}
+
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('/') + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
 }
 
 // The old folder stays; the log says which folder and why.
@@ -265,12 +274,56 @@ void TForm1::FormShow() {
             WriteLog(FolderRefusedText(folder, reason));
         });
     ApplySettings();
-    // A window shown again must not start the command line's recording twice.
-    if (requested && !recordRequested_) {
-        recordRequested_ = true;
-        StartCapture();
-    }
     Edit8->setText(QString::fromStdString(Settings.WorkDir));
+    // A window shown again must not start the command line's recording twice.
+    const bool start = requested && !recordRequested_;
+    if (start) recordRequested_ = true;
+    const bool firstShow = !recoveryOffered_;
+    recoveryOffered_ = true;
+    if (firstShow && camera_ && !camera_->FindInterruptedRecordings(Settings.WorkDir).empty()) {
+        // The question comes once the window is up; the recording after it.
+        QTimer::singleShot(0, this, [this, start] {
+            if (OfferRecovery() && start)
+                startAfterRecovery_ = true;
+            else if (start)
+                StartCapture();
+        });
+        return;
+    }
+    if (start) StartCapture();
+}
+
+bool TForm1::OfferRecovery() {
+    const DeclinedRecordings declined(FolderOf(SettingsFile()) + "RecoveryDeclined.lst");
+    std::vector<engine::TInterruptedRecording> offered;
+    for (auto& r : camera_->FindInterruptedRecordings(Settings.WorkDir))
+        if (!declined.Contains(r)) offered.push_back(std::move(r));
+    if (offered.empty()) return false;
+    QStringList lines;
+    for (const auto& r : offered) {
+        QString files = QString::fromStdString(r.video);
+        if (!r.audio.empty())
+            files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
+                     QString::fromStdString(r.audio);
+        lines << files;
+        WriteLog(QStringLiteral("An interrupted recording was found: ") + files);
+    }
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Notice"),
+        QStringLiteral("A recording was interrupted before it was saved:\n%1\n\n"
+                       "Save it now as %2?")
+            .arg(lines.join(u'\n'), QString::fromStdString(FileNameOf(offered.front().target))),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("RecoveryQuestion"));
+    if (box.exec() != QMessageBox::Yes) {
+        for (const auto& r : offered) declined.Add(r);
+        WriteLog(QStringLiteral("The interrupted recording is left as it is: ") +
+                 lines.join(QStringLiteral("; ")));
+        return false;
+    }
+    const bool started = camera_->RecoverRecordings(std::move(offered));
+    UpdateRecordEnabled();
+    return started;
 }
 
 void TForm1::ApplySettings() {
@@ -381,6 +434,10 @@ void TForm1::FollowEngine() {
         sProgressBar1->setValue(0);
     }
     if (quitting_) FinishQuit();
+    if (startAfterRecovery_ && camera_ && !camera_->WorkerRunning()) {
+        startAfterRecovery_ = false;
+        StartCapture();
+    }
 }
 
 void TForm1::QuitRequested(const QString& why) {

@@ -115,6 +115,9 @@ class TForm1 : public QMainWindow {
     // Button1 is off from a recording's end until its worker is gone.
     void UpdateRecordEnabled();
     void SetButton1Image(int index);
+    // Offers the recordings a crash or a failed merge left unmerged, once;
+    // true when their merge has started.
+    bool OfferRecovery();
     // Closes the window once no worker runs any more (leaving without the user).
     void FinishQuit();
     // Settings saved at a leave nobody can answer: a failure is only logged.
@@ -150,6 +153,9 @@ class TForm1 : public QMainWindow {
     // Leaving without the user (a signal, a logout) is under way.
     bool quitting_ = false;
     bool quitClosing_ = false;
+    // The command line's recording waits for the recovery's merge.
+    bool startAfterRecovery_ = false;
+    bool recoveryOffered_ = false;
     QTimer* quitTimer_ = nullptr;
     // The controls show a recording (StartCapture until idle again).
     bool recordingShown_ = false;

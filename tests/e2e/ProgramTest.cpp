@@ -99,6 +99,11 @@ TEST_F(ProgramTest, ACrashsTemporaryFilesSurviveAStartAndACloseWithoutRecording)
     Program program(folder_, {});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
+    // The start offers them; No leaves them.
+    const std::string box = program.WaitForWindow("Notice");
+    ASSERT_FALSE(box.empty()) << "no question";
+    run("xdotool windowactivate --sync " + box + " key Escape");
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Notice").empty(); }));
     program.Close(window);
     EXPECT_EQ(program.Exit(), 0);
     EXPECT_EQ(Slurp(folder_ / "~tempvideo.avi"), "RIFF of a crashed recording");

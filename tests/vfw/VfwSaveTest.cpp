@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tests/support/SmallDisk.h"
-#include "tests/support/TestEnv.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -213,11 +212,9 @@ TEST(VfwOpen, DISABLED_SoundPastFourGibibytesMergesWhole) {
     const std::string target = dir.file("long.avi");
     ASSERT_EQ(AVISaveV(target.c_str(), nullptr, nullptr, 1, &stream, nullptr), AVIERR_OK);
     AVIStreamRelease(stream);
-    const std::string samples = velmora::test::capture(
-        "ffprobe -v error -select_streams a -count_packets -show_entries "
-        "stream=duration -of csv=p=0 '" +
-        target + "'");
-    EXPECT_NEAR(std::stod(samples), ((std::uint64_t{1} << 32) + 10 * 192000) / 192000.0, 1.0);
+    // Every byte of sound is in the file (ffprobe's duration of PCM in AVI
+    // is an estimate).
+    EXPECT_GT(std::filesystem::file_size(target), (std::uint64_t{1} << 32) + 10 * 192000);
 }
 
 }  // namespace velmora::vfwtest
