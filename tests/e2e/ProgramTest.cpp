@@ -2,6 +2,8 @@
 // copy of the program folder, closed through the window manager as a user
 // would close it.
 
+#include <sys/stat.h>
+
 #include "tests/e2e/ProgramHarness.h"
 
 #include "platform/x11/HotKeys.h"
@@ -128,6 +130,37 @@ TEST_F(ProgramTest, AFolderThatCannotTakeRecordingsIsRefusedAndNeverSaved) {
     EXPECT_NE(log.find(out + "missing/: No such file or directory"), std::string::npos);
     EXPECT_NE(Slurp(folder_ / "Setup.ini").find("\nWorkDir=" + out + "\n"), std::string::npos)
         << Slurp(folder_ / "Setup.ini");
+}
+
+// Setup.ini or the language file as a named pipe, a folder or a device: read
+// as missing at once (defaults, English captions), never waited on.
+TEST_F(ProgramTest, SettingsAndLanguageThatAreNoFilesGiveDefaultsAtOnce) {
+    for (const std::string kind : {"pipe", "folder", "device"}) {
+        for (const fs::path& file : {folder_ / "Setup.ini", folder_ / "Language/English.lng"}) {
+            SCOPED_TRACE(kind + " as " + file.filename().string());
+            const fs::path saved = root_ / "saved.lng";
+            const bool language = file.extension() == ".lng";
+            if (language) fs::rename(file, saved);
+            if (kind == "pipe") {
+                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+            }
+            if (kind == "folder") fs::create_directory(file);
+            if (kind == "device") fs::create_symlink("/dev/zero", file);
+            const auto started = std::chrono::steady_clock::now();
+            Program program(folder_, {});
+            const std::string window = program.WaitForWindow(kMainTitle);
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            std::printf("%s as %s: window after %.2f s\n", kind.c_str(), file.filename().c_str(),
+                        seconds);
+            EXPECT_FALSE(window.empty());
+            ::kill(program.pid(), SIGTERM);
+            EXPECT_EQ(program.Exit(), 0);
+            fs::remove_all(file);
+            if (language) fs::rename(saved, file);
+            fs::remove(folder_ / "Setup.ini");
+        }
+    }
 }
 
 TEST_F(ProgramTest, SettingsThatCannotBeWrittenKeepTheWindowOpen) {
