@@ -96,6 +96,16 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     EXPECT_EQ(s.KeyFramesFreq, 50);
     EXPECT_EQ(s.AudioVolumeValue, 100);
 
+    // Corners and sizes whose sums would overflow are held to what a screen
+    // can be.
+    Put("[SetupVideo]\nRegionLeftPos=-2147483648\nRegionTopPos=2147483647\n"
+        "RegionWidthPos=2147483647\nRegionHeightPos=99999\n");
+    s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.RegionLeftPos, -32767);
+    EXPECT_EQ(s.RegionTopPos, 32767);
+    EXPECT_EQ(s.RegionWidthPos, 32767);
+    EXPECT_EQ(s.RegionHeightPos, 32767);
+
     // A true value of 5 goes back as 1.
     Put("[SetupVideo]\nCaptureCursor=5\n");
     ASSERT_TRUE(WriteSettings(ReadSettings(Path(), "/p/"), Path()));
