@@ -10,8 +10,8 @@
 #include <climits>
 
 #include "common/Functions.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
+#include "common/Language.h"
+#include "common/Settings.h"
 
 namespace velmora {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace velmora {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace velmora {
 

@@ -6,9 +6,9 @@
 #include <QTimer>
 
 #include "audio/EngineRecorder.h"
+#include "common/Language.h"
 #include "engine/EngineAudio.h"
 #include "overlays/FlashWnd.h"
-#include "shell/Language.h"
 
 namespace velmora {
 namespace {
@@ -106,9 +106,8 @@ engine::MergeSummaryFigures QtCameraHost::SummaryFigures() {
     return hooks_.summaryFigures ? hooks_.summaryFigures() : engine::MergeSummaryFigures{};
 }
 
-void QtCameraHost::ReportMergeResult(const std::string& /*text*/) {
-    // The usage report after a merge is sent from here once the reports
-    // (net/) are part of the program; the host checks SendStats then.
+void QtCameraHost::ReportMergeResult(const std::string& text) {
+    if (hooks_.reportMergeResult) hooks_.reportMergeResult(text);
 }
 
 void QtCameraHost::PostToUiThread(std::function<void()> fn) {

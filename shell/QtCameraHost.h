@@ -20,6 +20,9 @@ class QtCameraHost : public engine::CameraHost {
         // the engine's own state changes (a run that ended, its worker gone)
         // reach the window this way.
         std::function<void()> afterEngineWork;
+        // The merge's result line for the usage report; called on the worker
+        // after the line is logged. Decides itself whether reports are allowed.
+        std::function<void(const std::string&)> reportMergeResult;
     };
 
     // mainWindow owns the questions and is what minimise and restore act on.

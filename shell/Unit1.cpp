@@ -19,8 +19,14 @@
 
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
+#include "net/About.h"
+#include "net/HttpClient.h"
+#include "net/StatsReports.h"
+#include "net/UpdateUnit.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
@@ -28,9 +34,7 @@
 #include "shell/DeclinedRecordings.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
-#include "shell/Language.h"
 #include "shell/QtCameraHost.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {
@@ -79,9 +83,12 @@ QString FolderRefusedText(const std::string& folder, const std::string& reason) 
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(TNetServers servers, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      servers_(std::move(servers)),
+      http_(std::make_unique<HttpClient>()),
+      reporter_(std::make_unique<TStatsReporter>(*http_, servers_.reports)) {
     // Translated by every ApplyLanguage from here on, this one included.
     SetLanguageWindow(LanguageWindow::Main, this);
     setObjectName(QStringLiteral("Form1"));
@@ -172,7 +179,6 @@ void TForm1::CreateControls() {
     Timer2->setInterval(2000);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
-    Timer2->start();
 
     connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -205,6 +211,14 @@ void TForm1::FormCreate() {
     // copy never gets here.
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
+    // A first start is reported whatever SendStats will say; a failure
+    // changes nothing.
+    if (firstRun_) {
+        try {
+            reporter_->SendInstallReport();
+        } catch (const EHttpError&) {
+        }
+    }
 
     Settings = ReadSettings(settingsFile, ProgramFolder());
 
@@ -223,6 +237,9 @@ void TForm1::FormCreate() {
     Image1->setVisible(Settings.TypeCapture == 0);
     Image2->setVisible(Settings.TypeCapture != 0);
     Timer1->start();
+    // Only now: the first-start report's wait runs the event loop, and the
+    // update check needs the settings.
+    Timer2->start();
     ApplyLanguage();
 }
 
@@ -238,6 +255,10 @@ void TForm1::CreateEngine() {
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
+    // On the worker, after the result line has been logged.
+    hooks.reportMergeResult = [this](const std::string& text) {
+        if (reportsAllowed_) SendMergeReport(servers_.reports, text);
+    };
     host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
     // The temporary files go where WorkDir points now, before the command line.
     camera_ = std::make_unique<engine::TScreenCamera>(*host_, Settings.WorkDir);
@@ -328,6 +349,7 @@ bool TForm1::OfferRecovery() {
 
 void TForm1::ApplySettings() {
     engineSettings_ = ToEngineSettings(Settings);
+    reportsAllowed_ = Settings.SendStats;
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
     if (camera_) CopyIntoEngine(engineSettings_, *camera_);
@@ -536,7 +558,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::AboutButtonClick() {
-    // The about box opens here, modally, once it is part of the program.
+    if (AboutForm) AboutForm->exec();
 }
 
 void TForm1::Button4Click() {
@@ -587,6 +609,10 @@ void TForm1::sButton2Click() {
     addForm_->show();
     sButton2->setText(StripCaption(u'<'));
     ApplyLanguage();
+    LanguageApplied();
+}
+
+void TForm1::LanguageApplied() {
     // The language sets the Record caption; a running recording keeps Stop.
     if (recordingShown_) Button1->setText(MsgTexts(2));
 }
@@ -615,8 +641,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::Timer2Timer() {
     Timer2->stop();
-    // The update check (CheckForUpdate) runs here when Settings.SendStats
-    // allows it, once it is part of the program.
+    if (Settings.SendStats && UpdateForm) UpdateForm->CheckForUpdate();
 }
 
 // ------------------------------------------------------------ engine events

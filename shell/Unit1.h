@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "net/VendorServers.h"
 #include "shell/EngineSettings.h"
 #include "shell/RecordingTexts.h"
 
@@ -28,14 +29,17 @@ namespace engine {
 class TScreenCamera;
 }
 class HotKeyFilter;
+class HttpClient;
 class QtCameraHost;
 class TAddForm;
+class TStatsReporter;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
 
   public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // servers: where the reports go and where the update check looks.
+    explicit TForm1(TNetServers servers = VendorServers(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Hands the settings to the recording engine; also refreshes the window's
@@ -61,6 +65,12 @@ class TForm1 : public QMainWindow {
     double DroppedPercent() const { return droppedPercent_; }
     // The image Button1 shows now (a ButtonImage number).
     int Button1Image() const { return button1Image_; }
+
+    // The window's HTTP client (UI thread), also used by the update dialog.
+    HttpClient& Http() const { return *http_; }
+    // After an ApplyLanguage from another window: a running recording keeps
+    // its Stop caption.
+    void LanguageApplied();
 
     // ---- recording control (UI thread)
     void StartCapture();
@@ -144,6 +154,9 @@ class TForm1 : public QMainWindow {
     QTimer* Timer2 = nullptr;
     TAddForm* addForm_ = nullptr;
 
+    const TNetServers servers_;
+    std::unique_ptr<HttpClient> http_;
+    std::unique_ptr<TStatsReporter> reporter_;
     std::unique_ptr<HotKeyFilter> hotKeys_;
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;
@@ -165,6 +178,8 @@ class TForm1 : public QMainWindow {
     // Shared with the worker.
     MergeProgress mergeProgress_;
     std::atomic<double> droppedPercent_{0.0};
+    // SendStats as the last ApplySettings gave it; read by the merge report.
+    std::atomic<bool> reportsAllowed_{false};
     // The area for the merge's summary line; read on the worker.
     std::atomic<int> summaryWidth_{0}, summaryHeight_{0};
 };

@@ -6,9 +6,11 @@
 #include <QSessionManager>
 
 #include "common/Functions.h"
+#include "common/Settings.h"
+#include "net/About.h"
+#include "net/UpdateUnit.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CompressorDialog.h"
-#include "shell/Settings.h"
 #include "shell/TerminationSignals.h"
 #include "shell/Unit1.h"
 
@@ -29,7 +31,11 @@ int main(int argc, char* argv[]) {
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
-    velmora::TForm1 form1;
+    const velmora::TNetServers servers = velmora::VendorServers();
+    velmora::TForm1 form1(servers);
+    velmora::TAboutForm aboutForm(servers.site);
+    velmora::TUpdateForm updateForm(form1.Http(), servers);
+    updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
     // A logout, a shutdown or Ctrl+C ends a recording as F10 does.
     velmora::TerminationSignals termination;
     QObject::connect(&termination, &velmora::TerminationSignals::received, &form1,

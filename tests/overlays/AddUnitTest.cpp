@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include "common/Settings.h"
 #include "overlays/AddUnit.h"
-#include "shell/Settings.h"
 
 using namespace velmora;
 

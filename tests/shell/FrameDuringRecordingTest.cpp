@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "engine/ScreenCamera.h"
 #include "platform/x11/Desktop.h"
-#include "shell/Language.h"
 #include "shell/QtCameraHost.h"
 #include "tests/support/TestEnv.h"
 

@@ -15,12 +15,12 @@
 #include <QTextStream>
 #include <map>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "overlays/AddUnit.h"
 #include "platform/profile/Profile.h"
 #include "shell/EventLog.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;

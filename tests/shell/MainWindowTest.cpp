@@ -19,13 +19,13 @@
 #include <QToolButton>
 #include <functional>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AddUnit.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
-#include "shell/Language.h"
-#include "shell/Settings.h"
 #include "shell/Unit1.h"
 
 using namespace velmora;
@@ -59,11 +59,12 @@ class MainWindowTest : public testing::Test {
                     dir_.filePath(QStringLiteral("Language/English.lng")));
         QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
         ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
-        setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
-                                   "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
-                                   "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n")
-                        .arg(dir_.filePath(QStringLiteral("out")))
-                        .toUtf8());
+        setup.write(
+            QStringLiteral("[SetupVideo]\nWorkDir=%1/\nTypeCapture=0\nRegionLeftPos=0\n"
+                           "RegionTopPos=0\nRegionWidthPos=320\nRegionHeightPos=240\n"
+                           "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n")
+                .arg(dir_.filePath(QStringLiteral("out")))
+                .toUtf8());
         setup.close();
         SetProgramFolder(dir_.path().toStdString() + "/");
         Settings = TSettings{};

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/Settings.h"
 #include "shell/CommandLine.h"
 #include "shell/EngineSettings.h"
-#include "shell/Settings.h"
 
 using namespace velmora;
 

@@ -1,4 +1,4 @@
-#include "shell/Language.h"
+#include "common/Language.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -12,8 +12,8 @@
 #include <mutex>
 
 #include "common/ProgramFolder.h"
+#include "common/Settings.h"
 #include "platform/profile/Profile.h"
-#include "shell/Settings.h"
 
 namespace velmora {
 namespace {

@@ -1,0 +1,101 @@
+#include "net/About.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+
+#include "common/Settings.h"
+#include "net/WebLinkLabel.h"
+#include "shell/ButtonImages.h"
+
+namespace velmora {
+namespace {
+
+// Presses on the link's panel stay there: they must not close the box.
+class LinkPanel : public QFrame {
+  public:
+    using QFrame::QFrame;
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+};
+
+}  // namespace
+
+TAboutForm* AboutForm = nullptr;
+
+TAboutForm::TAboutForm(const QUrl& site, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    AboutForm = this;
+    setObjectName(QStringLiteral("AboutForm"));
+    setWindowTitle(QStringLiteral("About"));
+
+    ProgramIcon = new QLabel(this);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setPixmap(ButtonImageIcon(kImageProgram).pixmap(64, 64));
+    ProductName = new QLabel(QStringLiteral("Velmora"), this);
+    ProductName->setObjectName(QStringLiteral("ProductName"));
+    QFont big = ProductName->font();
+    big.setPointSizeF(big.pointSizeF() * 1.8);
+    big.setBold(true);
+    ProductName->setFont(big);
+    Version = new QLabel(QStringLiteral("Version:"), this);
+    Version->setObjectName(QStringLiteral("Version"));
+    VersionLabel = new QLabel(this);
+    VersionLabel->setObjectName(QStringLiteral("VersionLabel"));
+    auto* description = new QLabel(QStringLiteral("Screen recorder for the X11 desktop"), this);
+    description->setObjectName(QStringLiteral("Comments"));
+
+    Panel1 = new LinkPanel(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameShape(QFrame::StyledPanel);
+    WebSiteLink = new TWebLinkLabel(Panel1);
+    WebSiteLink->setObjectName(QStringLiteral("WebSiteLink"));
+    WebSiteLink->Url = site;
+    WebSiteLink->setText(site.host());
+    QPalette palette = WebSiteLink->palette();
+    palette.setColor(QPalette::WindowText, Qt::blue);
+    WebSiteLink->setPalette(palette);
+    auto* panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->addWidget(WebSiteLink, 0, Qt::AlignCenter);
+
+    auto* version = new QHBoxLayout;
+    version->addWidget(Version);
+    version->addWidget(VersionLabel);
+    version->addStretch();
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(ProductName);
+    texts->addLayout(version);
+    texts->addWidget(description);
+    auto* top = new QHBoxLayout;
+    top->addWidget(ProgramIcon, 0, Qt::AlignTop);
+    top->addSpacing(12);
+    top->addLayout(texts);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addLayout(top);
+    layout->addSpacing(8);
+    layout->addWidget(Panel1);
+}
+
+TAboutForm::~TAboutForm() {
+    if (AboutForm == this) AboutForm = nullptr;
+}
+
+void TAboutForm::showEvent(QShowEvent* event) {
+    VersionLabel->setText(QString::fromLatin1(AppVersion));
+    QDialog::showEvent(event);
+}
+
+void TAboutForm::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        accept();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+}  // namespace velmora

@@ -1,0 +1,70 @@
+#pragma once
+// The update check and its dialog. Two seconds after start the main window
+// asks the site for the latest version's text; when it differs from ours in
+// any way, the dialog shows both and links to the download page in the
+// user's language. Everything here runs on the UI thread.
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+#include "net/VendorServers.h"
+
+class QLabel;
+class QPushButton;
+
+namespace velmora {
+
+class HttpClient;
+class TWebLinkLabel;
+
+class TUpdateForm : public QWidget {
+    Q_OBJECT
+
+  public:
+    // http: the main window's client, which outlives the dialog.
+    TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent = nullptr);
+    ~TUpdateForm() override;
+
+    // Fetches /update_velmora.txt from the site. The whole body becomes
+    // LatestVersion; unless it is exactly our version the dialog opens. A
+    // failure is logged as Log5, " - " and the reason, and changes nothing.
+    void CheckForUpdate();
+
+    // The text the site gave; empty until a fetch succeeds.
+    QString LatestVersion;
+
+    // Runs after the dialog's ApplyLanguage, which re-captions every window:
+    // the main window puts back what a running recording shows.
+    std::function<void()> OnLanguageApplied;
+
+    // ---- handlers
+    // Each time the dialog becomes the active window: the labels from the
+    // language file plus the versions, the link for the language, a log line.
+    void FormActivate();
+    // The download link was clicked (the page has opened already).
+    void Label3Click();
+    void sButton1Click();
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    TWebLinkLabel* Label3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* Image1 = nullptr;
+
+  protected:
+    bool event(QEvent* event) override;
+
+  private:
+    // The labels, the link and the size for the current language and
+    // LatestVersion.
+    void BuildTexts();
+
+    HttpClient& http_;
+    const TNetServers servers_;
+};
+
+// The program's update dialog while it exists (set by its constructor).
+extern TUpdateForm* UpdateForm;
+
+}  // namespace velmora
