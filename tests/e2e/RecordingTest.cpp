@@ -16,16 +16,6 @@ namespace {
 
 constexpr auto kRecordingPatience = std::chrono::seconds(40);
 
-std::vector<fs::path> Recordings(const fs::path& folder) {
-    std::vector<fs::path> found;
-    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
-    if (fs::exists(folder))
-        for (const auto& entry : fs::directory_iterator(folder))
-            if (std::regex_match(entry.path().filename().string(), name))
-                found.push_back(entry.path());
-    return found;
-}
-
 // ffprobe's view of each stream: key=value pairs.
 std::vector<std::map<std::string, std::string>> Streams(const fs::path& file) {
     const std::string out = capture(

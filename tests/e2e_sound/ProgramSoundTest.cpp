@@ -11,14 +11,8 @@ using namespace velmora::soundtest;
 
 namespace {
 
-TEST_F(ProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
-    ASSERT_FALSE(velmora::test::pulseServer().empty()) << "needs the audio fixture";
-    const std::string settings = MicrophoneSettings();
-    ASSERT_FALSE(settings.empty()) << "fakemic is silent";
-    const fs::path out = root_ / "out";
-    fs::create_directory(out);
-    std::ofstream(folder_ / "Setup.ini") << settings;
-
+TEST_F(SoundProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
+    const fs::path out = out_;
     Program program(folder_, {"-vc", "time=4", "path=" + out.string() + "/"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());

@@ -3,21 +3,11 @@
 // its line number in Setup.ini and the recordings it leaves.
 
 #include <fstream>
-#include <regex>
 
 #include "tests/e2e/ProgramHarness.h"
+#include "tests/sound/SoundCheck.h"
 
 namespace velmora::e2e {
-
-inline std::vector<fs::path> Recordings(const fs::path& folder) {
-    std::vector<fs::path> found;
-    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
-    if (fs::exists(folder))
-        for (const auto& entry : fs::directory_iterator(folder))
-            if (std::regex_match(entry.path().filename().string(), name))
-                found.push_back(entry.path());
-    return found;
-}
 
 // Empty when the microphone is silent or missing; else the settings of a
 // recording in stereo 16-bit 44.1 kHz (catalogue entry 15) from it.
@@ -34,6 +24,36 @@ inline std::string MicrophoneSettings() {
         "{ print NR - 1 }'");
     if (input.empty()) return {};
     return "[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex=" + input;
+}
+
+// A program folder whose settings record the microphone, and an output
+// folder beside it.
+class SoundProgramTest : public ProgramTest {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_FALSE(test::pulseServer().empty()) << "needs the audio fixture";
+        const std::string settings = MicrophoneSettings();
+        ASSERT_FALSE(settings.empty()) << "fakemic is silent";
+        out_ = root_ / "out";
+        fs::create_directory(out_);
+        std::ofstream(folder_ / "Setup.ini") << settings;
+    }
+    std::string OutArg() const { return "path=" + out_.string() + "/"; }
+    fs::path out_;
+};
+
+// A recording of about `seconds` with the tone beside the picture (within
+// soundTolerance seconds of it), which ffmpeg decodes without an error.
+inline void ExpectRecordingWithSound(const std::string& file, double seconds,
+                                     double soundTolerance) {
+    ASSERT_EQ(soundtest::StreamCount(file), 2);
+    const double videoSeconds = std::stod(soundtest::StreamInfo(file, 0).at("duration"));
+    const double soundSeconds = static_cast<double>(soundtest::Samples(file).size()) / 2 / 44100;
+    EXPECT_NEAR(videoSeconds, seconds, 1.0);
+    EXPECT_NEAR(soundSeconds, videoSeconds, soundTolerance);
+    EXPECT_EQ(capture("ffmpeg -v error -i '" + file + "' -f null - 2>&1"), "");
 }
 
 }  // namespace velmora::e2e

@@ -150,14 +150,21 @@ TEST_F(FullDiskTest, TemporaryFilesOfAnotherRunAreMovedAsideNotDeleted) {
 }
 
 TEST_F(FullDiskTest, LinksPlantedAtTheTemporaryNamesAreRemovedAsLinks) {
-    const std::string victim = folder.path() + "victim";
+    const std::string victim = folder.path() + "victim", soundVictim = folder.path() + "victim2";
     std::ofstream(victim) << "precious";
+    std::ofstream(soundVictim) << "precious too";
     fs::create_symlink(victim, folder.path() + "~tempvideo.avi");
-    MakeRaw(1);
+    fs::create_symlink(soundVictim, folder.path() + "~tempaudio.wav");
+    withAudio = true;
+    MakeRaw(1).RecordAudio = true;
     RecordOnWorker(Target());
     EXPECT_EQ(test::capture("cat '" + victim + "'"), "precious");
+    EXPECT_EQ(test::capture("cat '" + soundVictim + "'"), "precious too");
     EXPECT_FALSE(fs::exists(folder.path() + "~tempvideo.avi"));
+    EXPECT_FALSE(fs::is_symlink(folder.path() + "~tempaudio.wav"));
+    // The recording worked, with its sound.
     EXPECT_EQ(WrittenIndices(Target()).size(), 11u);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "a"), "audio");
 }
 
 }  // namespace
