@@ -73,8 +73,14 @@ TEST_F(FullDiskTest, DiskFillingDuringTheMergeKeepsTheRecordingAndLeavesNoPartia
     test::SmallDisk disk(64);  // the target's disk: too small for 1 s of frames
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     auto& cam = MakeRaw(1);
+    std::vector<int> progress;
+    cam.OnSaveProgress = [&progress](TScreenCamera*, std::int32_t percent, bool&) {
+        progress.push_back(percent);
+    };
     const std::string target = disk.Folder() + "VideoRecord_full.avi";
     EXPECT_EQ(RunOnce(target), 1);
+    // No final 100: the window would log "Video file saved".
+    EXPECT_TRUE(progress.empty() || progress.back() != 100);
 
     const auto errors = Errors();
     ASSERT_FALSE(errors.empty());
@@ -147,6 +153,28 @@ TEST_F(FullDiskTest, TemporaryFilesOfAnotherRunAreMovedAsideNotDeleted) {
     EXPECT_EQ(aside, (std::vector<std::string>{"crashed sound", "crashed video"}));
     EXPECT_EQ(WrittenIndices(Target()).size(), 11u);
     (void)again;
+}
+
+// The program is going away during the merge (a second signal): the part
+// copied goes, the recording stays in the temporary files for the next start,
+// and neither the worker nor the engine's end deletes them.
+TEST_F(FullDiskTest, AnAbandonedMergeLeavesTheTemporaryFilesForTheNextStart) {
+    withAudio = true;
+    auto& cam = MakeRaw(1);
+    cam.RecordAudio = true;
+    cam.OnSaveProgress = [&cam](TScreenCamera*, std::int32_t percent, bool&) {
+        if (percent >= 10) cam.AbandonMerge();
+    };
+    RecordOnWorker(Target());
+    EXPECT_FALSE(fs::exists(Target()));
+    EXPECT_FALSE(fs::exists(Target() + ".part"));
+    const auto errors = Errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), "Error user abort! The recording is left in: " + TempVideoFile + ", " +
+                                 TempAudioFile);
+    camera.reset();
+    EXPECT_EQ(WrittenIndices(TempVideoFile).size(), 11u);
+    EXPECT_TRUE(fs::exists(TempAudioFile));
 }
 
 TEST_F(FullDiskTest, LinksPlantedAtTheTemporaryNamesAreRemovedAsLinks) {
