@@ -28,6 +28,18 @@ class RecoveryTest : public SoundProgramTest {
         ASSERT_TRUE(fs::exists(folder_ / "~tempvideo.avi"));
         ASSERT_TRUE(fs::exists(folder_ / "~tempaudio.wav"));
         videoSize_ = fs::file_size(folder_ / "~tempvideo.avi");
+        // What the kill left reads to within a second of it: the frames of
+        // 15 fps, and the sizes in the sound file's header.
+        const std::string frames = capture(
+            "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
+            (folder_ / "~tempvideo.avi").string() + "'");
+        EXPECT_GE(std::atoi(frames.c_str()), 4 * 15) << frames;
+        std::ifstream wav(folder_ / "~tempaudio.wav", std::ios::binary);
+        std::uint32_t dataSize = 0;
+        wav.seekg(42);
+        wav.read(reinterpret_cast<char*>(&dataSize), 4);
+        EXPECT_GE(dataSize, 4u * 176400u);
+        EXPECT_LE(dataSize, fs::file_size(folder_ / "~tempaudio.wav") - 46);
     }
     // Answers the start's question by key: Return is Yes, Escape is No.
     void Answer(Program& program, const std::string& key) {
