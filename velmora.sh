@@ -7,8 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
-# Debian 12 packages: build tools, libraries, and the servers and readers the
-# tests use (a real X server, a real sound server, ffprobe).
+# Debian 12 packages: build tools, libraries, the servers and readers the
+# tests use (a real X server, a real sound server, ffprobe), the validators
+# of the desktop entry and AppStream data, and what CPack's Debian package
+# needs (dpkg-shlibdeps, file).
 packages=(
     cmake ninja-build g++ ccache pkg-config
     qt6-base-dev libgl-dev
@@ -19,6 +21,7 @@ packages=(
     xvfb openbox x11-utils x11-xserver-utils xdotool wmctrl imagemagick
     pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
     fonts-liberation
+    desktop-file-utils appstream dpkg-dev file
 )
 
 install_missing() {

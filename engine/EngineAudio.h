@@ -29,6 +29,9 @@ class TEngineAudioRecorder {
     // The errno of a failed write into the WAV file (ENOSPC: the disk is
     // full), 0 while the sound is being stored.
     virtual int WriteError() { return 0; }
+    // Why the sound of the recording since the last RecordToFile stopped or
+    // never started (an error the recorder reported), or empty.
+    virtual std::string SoundFailure() { return {}; }
 };
 
 // The recording side of the sound card: destinations, their Master line and

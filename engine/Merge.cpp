@@ -177,6 +177,8 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
     std::string text = result != AVIERR_OK ? SaveResultText(result)
                        : recovering_       ? "The interrupted recording is saved: " + target
                                            : SummaryLine();
+    if (result == AVIERR_OK && !recovering_ && RecordAudio && !soundFailure_.empty())
+        text += " - the sound is incomplete: " + soundFailure_;
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text += " " + FileErrorReason(FolderOf(target), error);
     if (recovering_) {

@@ -65,6 +65,7 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     loopStarted_ = false;
     firstSampleNs_ = -1;
     soundComplete_ = true;
+    soundFailure_.clear();
 
     if ((VideoForWindowsVersion() >> 16) < 0x010A) {
         CameraError("Failure: Video for windows version too old!");
@@ -99,12 +100,17 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
                     folderError_ = true;
                     audioReady = false;
                 } else {
-                    recorder_->RecordToFile(TempAudioFile);
+                    const bool opened = recorder_->RecordToFile(TempAudioFile);
                     ownAudio_ = IdentityOf(TempAudioFile);
+                    if (!opened) {
+                        soundFailure_ = recorder_->SoundFailure();
+                        if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
+                    }
                 }
             } catch (const std::exception& e) {
                 // Recording goes on without sound; the merge finds no WAV.
                 CameraError(e.what());
+                soundFailure_ = e.what();
             } catch (...) {
             }
         }
@@ -217,6 +223,7 @@ void TScreenCamera::StopAudio() {
         // The file at the name now is the one the recorder finished (the
         // name was cleared before it started).
         if (loopStarted_ && FileExists(TempAudioFile)) ownAudio_ = IdentityOf(TempAudioFile);
+        if (soundFailure_.empty()) soundFailure_ = recorder_->SoundFailure();
     } catch (const std::exception& e) {
         CameraError(e.what());
     } catch (...) {

@@ -260,6 +260,7 @@ class TScreenCamera {
     bool loopStarted_ = false;
     std::int64_t firstSampleNs_ = -1;
     bool soundComplete_ = true;  // false: the recorder never finished the WAV
+    std::string soundFailure_;   // why the sound stopped or never started; empty: it did not
     // A temporary file that could not be moved out of the way of the next
     // recording after a failure: the worker does not delete it.
     bool leaveTempVideo_ = false;

@@ -6,6 +6,7 @@
 // are case-sensitive.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,9 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
                      const std::function<void()>& logInvalidTime,
                      const std::function<void(const std::string& folder,
                                               const std::string& reason)>& logRefusedPath = {});
+
+// "--help" or "--version" anywhere among the parameters: the text to print
+// instead of starting, so neither needs a display. Nothing otherwise.
+std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters);
 
 }  // namespace velmora

@@ -17,10 +17,10 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "common/DefaultOutputFolder.h"
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
 #include "common/Language.h"
-#include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/About.h"
@@ -220,7 +220,7 @@ void TForm1::FormCreate() {
         }
     }
 
-    Settings = ReadSettings(settingsFile, ProgramFolder());
+    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
 
     hotKeys_ = std::make_unique<HotKeyFilter>([this](int vk) { HotKeyPressed(vk); });
     // Another program may own a key: the buttons still work, so no message.
@@ -358,11 +358,18 @@ void TForm1::ApplySettings() {
 bool TForm1::SaveSettings() {
     const std::string file = SettingsFile();
     if (WriteSettings(Settings, file)) return true;
+    ShowSaveFailure(file, {});
+    return false;
+}
+
+void TForm1::ShowSaveFailure(const std::string& file, const QString& lost) {
     const QString message =
         QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
-    WriteLog(message);
-    QMessageBox::critical(this, QCoreApplication::applicationName(), message);
-    return false;
+    WriteLog(lost.isEmpty() ? message : message + QStringLiteral(" - ") + lost);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message,
+                    QMessageBox::Ok, this);
+    box.setInformativeText(lost);
+    box.exec();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -372,12 +379,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    // Settings that cannot be saved keep the window open, so nothing is lost
-    // without the user knowing.
-    if (!SaveSettings()) {
-        event->ignore();
-        return;
-    }
+    // A settings file that cannot be written must not keep the user in the
+    // program (an installed copy whose folders are all read-only would never
+    // close): the message says what is lost, then the window closes.
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        ShowSaveFailure(file, QStringLiteral("The settings of this session are not saved."));
     event->accept();
 }
 

@@ -120,7 +120,9 @@ PrivateProfile::PrivateProfile(std::string path) : path_(std::move(path)) {}
 
 bool PrivateProfile::Load() {
     lines_.clear();
-    newline_ = "\n";
+    // Assigned as a character: GCC 12 warns falsely (-Wrestrict) about
+    // short literals assigned to a string.
+    newline_ = '\n';
     finalNewline_ = true;
     bom_ = false;
     loadError_ = 0;
@@ -301,7 +303,10 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
                       std::move(keyLine));
         return;
     }
-    lines_.push_back("[" + std::string(section) + "]");
+    // Built by appending, not "[" + ...: the same GCC 12 false -Wrestrict.
+    std::string header(1, '[');
+    header.append(section).push_back(']');
+    lines_.push_back(std::move(header));
     lines_.push_back(std::move(keyLine));
     finalNewline_ = true;
 }

@@ -105,10 +105,10 @@ start_audio() {
     rm -rf "$runtime" && mkdir -p "$runtime" "$home" && chmod 700 "$runtime"
     cat >"$dir/pulse.pa" <<'PA'
 load-module module-native-protocol-unix
-load-module module-null-sink sink_name=speakers
-load-module module-null-sink sink_name=micsink
+load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers
+load-module module-null-sink sink_name=micsink sink_properties=device.description=MicSink
 load-module module-sine sink=micsink frequency=440
-load-module module-remap-source master=micsink.monitor source_name=fakemic
+load-module module-remap-source master=micsink.monitor source_name=fakemic source_properties=device.description=Microphone
 set-default-sink speakers
 set-default-source fakemic
 PA
