@@ -65,8 +65,9 @@ TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
     // Named after the killed recording's own start, as its log line says.
     EXPECT_NE(TodaysLog().find(" - " + files.front().filename().string() + "\n"), std::string::npos)
         << TodaysLog();
-    // The sound reaches the last whole second the recorder had stored.
-    ExpectRecordingWithSound(file, 5.0, 1.0);
+    // The sound reaches the last one-second buffer the recorder had stored;
+    // the one being filled at the kill is lost.
+    ExpectRecordingWithSound(file, 5.0, 1.5);
     EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
     EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
     ::kill(program.pid(), SIGTERM);
