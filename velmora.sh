@@ -15,7 +15,7 @@ packages=(
     cmake ninja-build g++ ccache pkg-config
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-    libx11-dev libxext-dev libxfixes-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
+    libx11-dev libxext-dev libxfixes-dev libxrandr-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
     libasound2-dev libpulse-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb openbox x11-utils x11-xserver-utils xdotool wmctrl imagemagick

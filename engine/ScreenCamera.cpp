@@ -114,13 +114,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();
-    if (FullScreen) {
-        Left = 0;
-        Top = 0;
-        std::lock_guard lock(desktopLock_);
-        Width = desktop_ ? desktop_->width() : 0;
-        Height = desktop_ ? desktop_->height() : 0;
-    }
+    TakeScreenGeometry();
     Recording = true;
     if (!StartWorker()) {
         // No worker: nothing would ever clear Recording.
@@ -141,6 +135,32 @@ bool TScreenCamera::StartWorker() {
         worker_ = nullptr;
         CameraError(std::string("Recording failed: ") + e.what());
         return false;
+    }
+}
+
+void TScreenCamera::TakeScreenGeometry() {
+    std::lock_guard lock(desktopLock_);
+    if (!desktop_) {
+        if (FullScreen) Width = Height = 0;
+        return;
+    }
+    // A resolution change or a docked laptop since the last recording shows
+    // here, not a stream of grabs beyond the screen's edge.
+    ScreenWidth = desktop_->width();
+    ScreenHeight = desktop_->height();
+    if (FullScreen) {
+        const platform::ScreenRect primary = desktop_->primaryMonitor();
+        Left = primary.left;
+        Top = primary.top;
+        Width = primary.width;
+        Height = primary.height;
+    } else if (!FollowMouse) {
+        const platform::ScreenRect fitted =
+            platform::FitIntoScreen({Left, Top, Width, Height}, {0, 0, ScreenWidth, ScreenHeight});
+        Left = fitted.left;
+        Top = fitted.top;
+        Width = fitted.width;
+        Height = fitted.height;
     }
 }
 

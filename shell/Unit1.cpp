@@ -21,6 +21,7 @@
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
 #include "common/Language.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/About.h"
@@ -582,10 +583,12 @@ void TForm1::FullButtonClick() {
     Image1->hide();
     Image2->show();
     addForm_->SetAreaEditsEnabled(false);
-    Settings.RegionTopPos = 0;
-    Settings.RegionHeightPos = GetScreenHeight();
-    Settings.RegionLeftPos = 0;
-    Settings.RegionWidthPos = GetScreenWidth();
+    // The primary monitor at its offset: what a full-screen recording takes.
+    const ScreenRect primary = GetPrimaryScreenRect();
+    Settings.RegionTopPos = primary.top;
+    Settings.RegionHeightPos = primary.height;
+    Settings.RegionLeftPos = primary.left;
+    Settings.RegionWidthPos = primary.width;
     addForm_->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
                          Settings.RegionHeightPos);
 }
@@ -625,8 +628,7 @@ void TForm1::LanguageApplied() {
 }
 
 void TForm1::DockAddForm() {
-    const QRect frame = frameGeometry();
-    addForm_->move(frame.x() + frame.width(), frame.y());
+    addForm_->DockBeside(this);
 }
 
 void TForm1::sSpeedButton1Click() {
