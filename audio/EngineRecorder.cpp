@@ -60,6 +60,8 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         return corrections_;
     }
 
+    int WriteError() override { return recorder_.WriteError(); }
+
   private:
     void KeepLastAnswers() {
         FirstSampleTime();

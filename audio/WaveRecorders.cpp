@@ -1,5 +1,6 @@
 #include "audio/WaveRecorders.h"
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -32,6 +33,7 @@ bool TStockAudioRecorder::RecordToFile(const std::string& fileName) {
 }
 
 bool TStockAudioRecorder::RecordToStream(TStream* stream, TStreamOwnership ownership) {
+    writeError_ = 0;
     if (GetActive()) {
         SetActive(false);
         std::this_thread::yield();
@@ -75,8 +77,17 @@ void TStockAudioRecorder::GetWaveFormat(PWaveFormatEx& record, bool& FreeIt) {
 }
 
 void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, bool&) {
-    const std::int64_t written = writer_ ? writer_->Write(data, count) : -1;
-    if (written != static_cast<std::int64_t>(count)) Success(platform::MMSYSERR_ERROR);
+    std::int64_t written = -1;
+    try {
+        if (writer_) written = writer_->Write(data, count);
+    } catch (const EStreamError& e) {
+        // Kept for the recording's owner, who stops and says why.
+        if (!writeError_) writeError_ = e.Error() ? e.Error() : EIO;
+    }
+    if (written != static_cast<std::int64_t>(count)) {
+        if (!writeError_) writeError_ = EIO;
+        Success(platform::MMSYSERR_ERROR);
+    }
 }
 
 void TStockAudioRecorder::FinishWriter() {

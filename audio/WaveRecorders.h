@@ -9,6 +9,7 @@
 //   if (rec.Active()) rec.SetActive(false);   // returns at once
 //   rec.WaitForInactive(timeout);    // Active false: file complete and closed
 
+#include <atomic>
 #include <string>
 
 #include "audio/WaveIn.h"
@@ -38,8 +39,12 @@ class TStockAudioRecorder : public TWaveAudioIn {
     void DoError() override;
     void ProcessData(const void* data, std::uint32_t count, bool& Owned) override;
     void InClosed() override;
+    // The errno of the first failed write of sound into the file (a full
+    // disk), 0 while none failed. Reset by RecordToFile.
+    int WriteError() const { return writeError_; }
 
   private:
+    std::atomic<int> writeError_{0};
     void FinishWriter();
 
     TWaveStreamAdapter* writer_ = nullptr;

@@ -15,6 +15,12 @@ constexpr std::uint32_t fourCC(const char (&s)[5]) {
 constexpr std::uint32_t kRIFF = fourCC("RIFF"), kWAVE = fourCC("WAVE"), kFmt = fourCC("fmt "),
                         kData = fourCC("data");
 
+// A chunk size field: 0xFFFFFFFF stands for a size it cannot hold (sound
+// past 4 GiB); readers take the length from the file then.
+std::uint32_t SizeField(std::int64_t size) {
+    return size > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+}
+
 }  // namespace
 
 // Keeps its own position, so every chunk operation lands where the previous
@@ -81,14 +87,14 @@ class TChunkIO {
     // zero byte and rewrites the size when it changed.
     bool Ascend(MMCKINFO& ck) {
         const std::int64_t end = pos_;
-        const auto length = static_cast<std::uint32_t>(end - ck.dwDataOffset);
+        const std::int64_t length = end - ck.dwDataOffset;
         if (length % 2 != 0) {
             const std::uint8_t pad = 0;
             if (Write(&pad, 1) != 1) return false;
         }
         const std::int64_t after = pos_;
-        if (length != ck.cksize) {
-            ck.cksize = length;
+        if (SizeField(length) != ck.cksize) {
+            ck.cksize = SizeField(length);
             if (Seek(ck.dwDataOffset - 4, TSeekOrigin::soBeginning) < 0) return false;
             if (Write(&ck.cksize, 4) != 4) return false;
         }
@@ -243,24 +249,42 @@ bool TWaveStreamAdapter::BeginRewrite(const WAVEFORMATEX* format) {
     chunkIO_ = std::move(io);
     state_ = TWaveStreamState::wssWriting;
     dataOffset_ = static_cast<std::uint32_t>(chunkIO_->Position());
+    bytesPerSecond_ = format->nAvgBytesPerSec;
+    sizesWrittenAt_ = dataOffset_;
     Changing();
     return true;
 }
 
 std::int64_t TWaveStreamAdapter::Write(const void* data, std::int64_t count) {
     if (state_ != TWaveStreamState::wssWriting) return -1;
-    return chunkIO_->Write(data, count);
+    const std::int64_t written = chunkIO_->Write(data, count);
+    // About once a second of sound the sizes cover what is stored, so a file
+    // left by a killed process reads to there.
+    const std::int64_t end = chunkIO_->Position();
+    if (written > 0 && end - sizesWrittenAt_ >= std::max<std::int64_t>(bytesPerSecond_, 1)) {
+        sizesWrittenAt_ = end;
+        const std::uint32_t dataSize = SizeField(end - dataChunk_.dwDataOffset);
+        const std::uint32_t riffSize = SizeField(end - riffChunk_.dwDataOffset);
+        if (chunkIO_->Seek(dataChunk_.dwDataOffset - 4, TSeekOrigin::soBeginning) >= 0)
+            chunkIO_->Write(&dataSize, 4);
+        if (chunkIO_->Seek(riffChunk_.dwDataOffset - 4, TSeekOrigin::soBeginning) >= 0)
+            chunkIO_->Write(&riffSize, 4);
+        chunkIO_->Seek(end, TSeekOrigin::soBeginning);
+    }
+    return written;
 }
 
 bool TWaveStreamAdapter::EndRewrite() {
     if (state_ != TWaveStreamState::wssWriting) return false;
+    // The real length: past 4 GiB the header cannot hold it.
+    const std::int64_t dataBytes = chunkIO_->Position() - dataChunk_.dwDataOffset;
     chunkIO_->Ascend(dataChunk_);
     chunkIO_->Ascend(riffChunk_);
     chunkIO_.reset();
     state_ = TWaveStreamState::wssNone;
     UpdateDetails();
     try {
-        stream_->SetSize(static_cast<std::int64_t>(dataOffset_) + dataSize_);
+        stream_->SetSize(static_cast<std::int64_t>(dataOffset_) + dataBytes);
     } catch (const std::exception&) {
         return false;
     }

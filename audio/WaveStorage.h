@@ -70,6 +70,10 @@ class TWaveStreamAdapter {
     TWaveStreamState state_ = TWaveStreamState::wssNone;
     MMCKINFO riffChunk_, dataChunk_;
     std::unique_ptr<TChunkIO> chunkIO_;
+    // While writing: a second of sound in bytes, and where the sizes in the
+    // header last reached.
+    std::int64_t bytesPerSecond_ = 0;
+    std::int64_t sizesWrittenAt_ = 0;
 };
 
 // Writes "RIFF"/"WAVE", the fmt chunk (18 + cbSize bytes) and opens "data".

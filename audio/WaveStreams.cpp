@@ -57,8 +57,9 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
         const ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, count - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (done > 0) break;
-            throw EStreamError(std::string("Write error: ") + std::strerror(errno));
+            // Also after a part was written: the caller must learn why (a full disk).
+            const int error = errno;
+            throw EStreamError(std::string("Write error: ") + std::strerror(error), error);
         }
         done += n;
     }

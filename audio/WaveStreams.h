@@ -12,7 +12,13 @@ namespace velmora::audio {
 
 class EStreamError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit EStreamError(const std::string& what, int error = 0)
+        : std::runtime_error(what), error_(error) {}
+    // The errno behind the failure, 0 when none.
+    int Error() const { return error_; }
+
+  private:
+    int error_;
 };
 
 enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };

@@ -36,10 +36,17 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.MinimizeCapture = ini.ReadBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
     s.RestoreAfterRecord = ini.ReadBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
     s.SendStats = ini.ReadBool("SetupApp", "SendStats", s.SendStats);
-    s.RegionTopPos = ini.ReadInteger("SetupVideo", "RegionTopPos", s.RegionTopPos);
-    s.RegionLeftPos = ini.ReadInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos);
-    s.RegionWidthPos = ini.ReadInteger("SetupVideo", "RegionWidthPos", s.RegionWidthPos);
-    s.RegionHeightPos = ini.ReadInteger("SetupVideo", "RegionHeightPos", s.RegionHeightPos);
+    // X screens are at most 32767 pixels each way: the area is held to what
+    // one can show, so corner plus size never overflows.
+    constexpr int kScreenLimit = 32767;
+    s.RegionTopPos = std::clamp(ini.ReadInteger("SetupVideo", "RegionTopPos", s.RegionTopPos),
+                                -kScreenLimit, kScreenLimit);
+    s.RegionLeftPos = std::clamp(ini.ReadInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos),
+                                 -kScreenLimit, kScreenLimit);
+    s.RegionWidthPos =
+        std::min(ini.ReadInteger("SetupVideo", "RegionWidthPos", s.RegionWidthPos), kScreenLimit);
+    s.RegionHeightPos =
+        std::min(ini.ReadInteger("SetupVideo", "RegionHeightPos", s.RegionHeightPos), kScreenLimit);
     if (s.RegionWidthPos < 1) s.RegionWidthPos = kSmallestArea;
     if (s.RegionHeightPos < 1) s.RegionHeightPos = kSmallestArea;
     s.AudioRecordEnable = ini.ReadBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);

@@ -2,6 +2,9 @@
 // AVI file and its compressed stream, frame writes at their time indices and
 // the release of it all, through our Video for Windows library.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "common/Functions.h"
@@ -155,11 +158,24 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
     };
     AVIFileInit();
     ++libraryInits_;
-    if (!RemoveTempFile(TempVideoFile)) return fail("Can not delete video temp file.");
+    SetAsideInterruptedRecording();
+    if (!RemoveTempFile(TempVideoFile)) {
+        folderError_ = true;
+        return fail("Can not delete video temp file.");
+    }
     if (AVIFileOpen(&aviFile_, TempVideoFile.c_str(), OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) {
         aviFile_ = nullptr;
-        return fail("Error on create AVI file.");
+        const int error = AVIGetLastSystemError();
+        const std::string text =
+            "Error on create AVI file." +
+            (error ? " " + FileErrorReason(FolderOf(TempVideoFile), error) : std::string());
+        CameraError(text);
+        aviErrorPending_ = true;
+        // A folder that cannot take the file is no compressor's fault.
+        if (error) folderError_ = true;
+        return false;
     }
+    ownVideo_ = IdentityOf(TempVideoFile);
 
     AVISTREAMINFO info;
     std::memset(&info, 0, sizeof info);
@@ -220,6 +236,33 @@ bool TScreenCamera::ReleaseOutput() {
     aviFile_ = nullptr;
     // The last release finished the file; a truncated file is no recording.
     return !hadFile || AVIFileFinishResult(TempVideoFile.c_str()) == AVIERR_OK;
+}
+
+void TScreenCamera::SetAsideInterruptedRecording() {
+    // A planted link is removed as a link; its target is never touched.
+    for (const std::string* path : {&TempVideoFile, &TempAudioFile}) {
+        struct stat st;
+        if (::lstat(path->c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path->c_str());
+    }
+    // Files this run did not make are an interrupted recording: they go
+    // aside under the name of its start, where the next start offers them.
+    // A locked file is another recording's, still being written.
+    auto foreign = [](const std::string& path, const FileIdentity& own) {
+        return FileExists(path) && !IsSameFile(path, own) && !IsFileLocked(path);
+    };
+    const bool video = foreign(TempVideoFile, ownVideo_);
+    const bool audio = foreign(TempAudioFile, ownAudio_);
+    if (!video && !audio) return;
+    const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
+    const std::string name = RecordingNameAt(FolderOf(TempVideoFile), started);
+    std::string moved;
+    if (video) moved = MoveWithoutReplacing(TempVideoFile, BesideTarget(name, "_video.avi"));
+    if (audio) {
+        const std::string to =
+            MoveWithoutReplacing(TempAudioFile, BesideTarget(name, "_audio.wav"));
+        if (!to.empty()) moved += (moved.empty() ? "" : ", ") + to;
+    }
+    if (!moved.empty()) CameraError("An interrupted recording was moved aside: " + moved);
 }
 
 void TScreenCamera::LeaveLibrary() {

@@ -42,6 +42,9 @@ class TEngineAudioRecorder {
         std::vector<TStall> stalls;
     };
     virtual TCorrections Corrections() { return {}; }
+    // The errno of a failed write into the WAV file (ENOSPC: the disk is
+    // full), 0 while the sound is being stored.
+    virtual int WriteError() { return 0; }
     // Why the sound of the recording since the last RecordToFile stopped or
     // never started (an error the recorder reported), or empty.
     virtual std::string SoundFailure() { return {}; }

@@ -1,10 +1,6 @@
 // The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file with
 // one AVISaveV, and the texts of its results.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -24,88 +20,6 @@ std::string FormatGeneral(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.15g", value);
     return buffer;
-}
-
-// "dir/VideoRecord_x.avi" -> "dir/VideoRecord_x" + suffix.
-std::string BesideTarget(const std::string& target, const std::string& suffix) {
-    const auto slash = target.find_last_of('/');
-    const auto dot = target.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    return (hasExtension ? target.substr(0, dot) : target) + suffix;
-}
-
-// Copies a file into a new one (never over an existing file) and syncs it;
-// 0 or the errno of the failure. A partial copy is removed.
-int CopyToNewFile(const std::string& from, const std::string& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return errno;
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = 0;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        for (ssize_t done = 0; done < got && error == 0;) {
-            const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno != EINTR) error = errno;
-            if (put > 0) done += put;
-        }
-        if (error) break;
-    }
-    // The source goes away next: the copy must be on the disk first.
-    if (error == 0 && ::fsync(out) != 0) error = errno;
-    if (::close(out) != 0 && error == 0) error = errno;
-    ::close(in);
-    if (error) ::unlink(to.c_str());
-    return error;
-}
-
-// Moves a file to `to`, or to "<to stem>_2<ext>", "_3"... when that is taken;
-// never replaces a file. Across disks it copies. The new name, or empty.
-std::string MoveWithoutReplacing(const std::string& from, const std::string& to) {
-    const std::string stem = BesideTarget(to, "");
-    const std::string extension = to.substr(stem.size());
-    for (int n = 1; n <= 1000; ++n) {
-        const std::string name = n == 1 ? to : stem + "_" + std::to_string(n) + extension;
-        if (::link(from.c_str(), name.c_str()) == 0) {
-            ::unlink(from.c_str());
-            return name;
-        }
-        if (errno == EEXIST) continue;
-        if (errno == EXDEV) {
-            const int error = CopyToNewFile(from, name);
-            if (error == EEXIST) continue;
-            if (error != 0) return {};
-            ::unlink(from.c_str());
-            return name;
-        }
-        // A file system without hard links.
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return {};
-        if (FileExists(name)) continue;
-        return std::rename(from.c_str(), name.c_str()) == 0 ? name : std::string();
-    }
-    return {};
-}
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -189,7 +103,10 @@ void TScreenCamera::OpenTempStream(const std::string& fileName, PAVISTREAM& stre
     PAVIFILE file = nullptr;
     const HRESULT result = AVIFileOpen(&file, fileName.c_str(), OF_READ, nullptr);
     const std::string text = OpenResultText(result);
-    if (!text.empty()) CameraError(text);
+    if (!text.empty()) {
+        const int error = AVIGetLastSystemError();
+        CameraError(error ? text + " " + FileErrorReason(fileName, error) : text);
+    }
     if (result != AVIERR_OK || !file) return;
     if (AVIFileGetStream(file, &stream, 0, 0) != AVIERR_OK) {
         stream = nullptr;
@@ -200,6 +117,7 @@ void TScreenCamera::OpenTempStream(const std::string& fileName, PAVISTREAM& stre
 
 std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
     TScreenCamera* engine = CurrentEngine;
+    if (engine && engine->mergeAbandoned_) return -1;
     if (!engine || !engine->OnSaveProgress) return 0;
     bool proceed = true;
     engine->OnSaveProgress(engine, percent, proceed);
@@ -233,35 +151,61 @@ void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, 
     if (!left.empty()) text += " Recording left in: " + left;
 }
 
-void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
+bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
     // A file held open elsewhere is only arranged for deletion at the next
     // start; it is still in the way now.
     if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
         std::string text = "Can not delete existing video file.";
-        KeepTempFiles(target, text);
+        if (!recovering_) KeepTempFiles(target, text);
         CameraError(text);
-        return;
+        return false;
     }
     AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
     host_.SetBusyCursor(true);
     const HRESULT result =
         AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count, streams, options);
+    const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     host_.SetBusyCursor(false);
-    if (OnSaveProgress) {
+    const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;
+    // The final 100 tells the window the file is saved: not after a failure,
+    // which left no file.
+    if (OnSaveProgress && (result == AVIERR_OK || (result == AVIERR_USERABORT && !abandoned))) {
         bool proceed = true;
         OnSaveProgress(this, 100, proceed);
     }
-    std::string text = result == AVIERR_OK ? SummaryLine() : SaveResultText(result);
-    if (result == AVIERR_OK && RecordAudio && !soundFailure_.empty())
+    std::string text = result != AVIERR_OK ? SaveResultText(result)
+                       : recovering_       ? "The interrupted recording is saved: " + target
+                                           : SummaryLine();
+    if (result == AVIERR_OK && !recovering_ && RecordAudio && !soundFailure_.empty())
         text += " - the sound is incomplete: " + soundFailure_;
-    if (result != AVIERR_OK && result != AVIERR_USERABORT) KeepTempFiles(target, text);
+    if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
+        text += " " + FileErrorReason(FolderOf(target), error);
+    if (recovering_) {
+        // Its files are not this run's temporary files: they stay where they are.
+        if (result != AVIERR_OK) {
+            EraseFile(target);
+            text += " The recording is left in: " + recovering_->video;
+            if (!recovering_->audio.empty())
+                text += (recovering_->video.empty() ? "" : ", ") + recovering_->audio;
+        }
+    } else if (abandoned) {
+        // The program is going away: the part copied so far goes, the whole
+        // recording stays in the temporary files for the next start.
+        EraseFile(target);
+        text += " The recording is left in: " + TempVideoFile;
+        if (RecordAudio && FileExists(TempAudioFile)) text += ", " + TempAudioFile;
+        leaveTempVideo_ = leaveTempAudio_ = true;
+    } else if (result != AVIERR_OK && result != AVIERR_USERABORT) {
+        KeepTempFiles(target, text);
+    }
     CameraError(text);
     try {
         host_.ReportMergeResult(text);
     } catch (...) {
         // A failed report must not disturb the recording.
     }
+    return result == AVIERR_OK;
 }
 
 }  // namespace velmora::engine

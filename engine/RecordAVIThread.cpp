@@ -6,6 +6,7 @@
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
+#include "engine/TempFiles.h"
 
 namespace velmora::engine {
 
@@ -18,6 +19,16 @@ void ReportQuietly(TScreenCamera& engine, const std::string& text) {
     }
 }
 }  // namespace
+
+std::string TRecordAVIThread::KeptAfterFailure(TScreenCamera& engine, std::string text) {
+    try {
+        engine.KeepTempFiles(TargetFile, text);
+    } catch (...) {
+        // Not moved: at least the worker leaves them where they are.
+        engine.leaveTempVideo_ = engine.leaveTempAudio_ = true;
+    }
+    return text;
+}
 
 TRecordAVIThread::TRecordAVIThread(TScreenCamera* engine) : engine_(engine) {}
 
@@ -33,21 +44,28 @@ void TRecordAVIThread::Execute() {
     TScreenCamera& engine = *engine_;
     engine.skipNegotiation_ = false;
     try {
-        while (engine.RunRecording(TargetFile) == -1) {
-        }
+        if (!engine.recoveries_.empty())
+            engine.RunRecoveries();
+        else
+            while (engine.RunRecording(TargetFile) == -1) {
+            }
     } catch (const std::exception& e) {
         // An event handler threw through the run: end the run properly all
-        // the same, or the recorder and the AVI objects stay behind.
+        // the same, or the recorder and the AVI objects stay behind; what
+        // was recorded is kept as after a failed merge.
         engine.AbandonRun();
-        ReportQuietly(engine, std::string("Recording failed: ") + e.what());
+        ReportQuietly(engine,
+                      KeptAfterFailure(engine, std::string("Recording failed: ") + e.what()));
     } catch (...) {
         engine.AbandonRun();
-        ReportQuietly(engine, "Recording failed.");
+        ReportQuietly(engine, KeptAfterFailure(engine, "Recording failed."));
     }
     // Kept files were moved away; one that could not be moved is the only
     // copy of the recording.
-    if (!engine.leaveTempVideo_) EraseFile(TempVideoFile);
-    if (!engine.leaveTempAudio_) EraseFile(TempAudioFile);
+    // Only the files this run made: a name taken over by another file (a
+    // crash's recording) is not ours to delete.
+    if (!engine.leaveTempVideo_) RemoveOwnFile(TempVideoFile, engine.ownVideo_);
+    if (!engine.leaveTempAudio_) RemoveOwnFile(TempAudioFile, engine.ownAudio_);
 
     std::shared_ptr<std::atomic<bool>> alive = engine.alive_;
     TScreenCamera* target = engine_;

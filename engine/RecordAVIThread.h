@@ -4,6 +4,7 @@
 // its end to the engine on the UI thread, which then joins and frees it.
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 namespace velmora::engine {
@@ -24,6 +25,8 @@ class TRecordAVIThread {
 
   private:
     void Execute();
+    // Keeps the temporary files after an exception; text and where they are.
+    static std::string KeptAfterFailure(TScreenCamera& engine, std::string text);
 
     TScreenCamera* engine_;
     std::thread thread_;

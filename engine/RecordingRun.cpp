@@ -2,6 +2,7 @@
 // file, the capture loop, audio beside it, and the merge after an orderly stop.
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 #include "common/Functions.h"
@@ -58,6 +59,9 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     aviErrorPending_ = false;
     grabFailedInLoop_ = false;
     leaveTempVideo_ = leaveTempAudio_ = false;
+    writeError_ = 0;
+    soundWriteFailed_ = false;
+    folderError_ = false;
     loopStarted_ = false;
     firstSampleNs_ = -1;
     soundComplete_ = true;
@@ -93,10 +97,15 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
                 if (!RemoveTempFile(TempAudioFile)) {
                     CameraError("Can not delete audio temp file.");
                     aviErrorPending_ = true;
+                    folderError_ = true;
                     audioReady = false;
-                } else if (!recorder_->RecordToFile(TempAudioFile)) {
-                    soundFailure_ = recorder_->SoundFailure();
-                    if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
+                } else {
+                    const bool opened = recorder_->RecordToFile(TempAudioFile);
+                    ownAudio_ = IdentityOf(TempAudioFile);
+                    if (!opened) {
+                        soundFailure_ = recorder_->SoundFailure();
+                        if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
+                    }
                 }
             } catch (const std::exception& e) {
                 // Recording goes on without sound; the merge finds no WAV.
@@ -112,11 +121,24 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     if (OnStop) OnStop(this);
     const bool framesInFile = loopStarted_ && FramesWritten > 0;
     if (!ReleaseOutput() && !aviErrorPending_) {
+        if (!writeError_) writeError_ = AVIGetLastSystemError();
         if (!framesInFile) CameraError(kWriteError);
         aviErrorPending_ = true;
     }
     StopAudio();
     if (RestoreAfterRecord) host_.RestoreApplication();
+    // A full disk is no fault of the compressor: no question about another
+    // one. What was written is saved like a stopped recording (the libraries
+    // read a temporary video whose end could not be written).
+    const bool diskFull = writeError_ == ENOSPC || writeError_ == EDQUOT;
+    if (diskFull) {
+        aviErrorPending_ = false;
+        CameraError(DiskFullText(FolderOf(soundWriteFailed_ ? TempAudioFile : TempVideoFile)) +
+                    (framesInFile ? " The recording was stopped; what was recorded is saved."
+                                  : " The recording was stopped."));
+    } else if (soundWriteFailed_) {
+        CameraError("Can not write the sound file: " + FileErrorReason(TempAudioFile, writeError_));
+    }
     if (aviErrorPending_ && framesInFile) {
         // What was recorded before the error is not thrown away, whatever
         // the answer to the question below.
@@ -127,11 +149,17 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
 
     // A failing grab must not lose what was recorded before it.
     // Nothing written (a stop during a question): there is no recording to merge.
-    const bool merge = loopStarted_ && FramesWritten > 0 &&
-                       (grabFailedInLoop_ ? !destroying_.load() : StopReason == 1);
+    const bool stoppedByWriteError = diskFull || soundWriteFailed_;
+    const bool merge =
+        loopStarted_ && FramesWritten > 0 &&
+        (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load() : StopReason == 1);
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     LeaveLibrary();
+    // The loop left on its own; the recording is over.
+    if (stoppedByWriteError && !aviErrorPending_) return EndRun(0);
 
+    // Another compressor would meet the same folder: no question then.
+    if (aviErrorPending_ && folderError_) return EndRun(0);
     if (aviErrorPending_) {
         if (CompressorHandler != kDefaultHandler) {
             if (Ask("Error: Not recording AVI file using current compressor.\r\nUse default "
@@ -198,6 +226,9 @@ void TScreenCamera::StopAudio() {
                         "." + std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +
                         " on; the recording has silence there.");
         }
+        // The file at the name now is the one the recorder finished (the
+        // name was cleared before it started).
+        if (loopStarted_ && FileExists(TempAudioFile)) ownAudio_ = IdentityOf(TempAudioFile);
         if (soundFailure_.empty()) soundFailure_ = recorder_->SoundFailure();
     } catch (const std::exception& e) {
         CameraError(e.what());
@@ -217,6 +248,15 @@ void TScreenCamera::AlignSoundTrack() {
 
 void TScreenCamera::MergeRecording(const std::string& targetFile) {
     mergeStreams_[0] = mergeStreams_[1] = nullptr;
+    if (mergeAbandoned_) {
+        // The program is going away before the merge began: the temporary
+        // files stay for the next start.
+        leaveTempVideo_ = leaveTempAudio_ = true;
+        std::string text = "The recording was not merged; it is left in: " + TempVideoFile;
+        if (RecordAudio && FileExists(TempAudioFile)) text += ", " + TempAudioFile;
+        CameraError(text);
+        return;
+    }
     OpenTempStream(TempVideoFile, mergeStreams_[0]);
     if (RecordAudio && soundComplete_) {
         AlignSoundTrack();
@@ -294,9 +334,12 @@ void TScreenCamera::CaptureLoop() {
         if (first || CurrentFrameIndex > lastIndex) {
             first = false;
             if (WriteFrame(frame, CurrentFrameIndex) != AVIERR_OK) {
+                writeError_ = AVIGetLastSystemError();
                 // With frames in the file the message waits until the file is
-                // finished and kept, so that it can say where.
-                if (FramesWritten == 0) CameraError(kWriteError);
+                // finished and kept, so that it can say where. A full disk
+                // says so instead.
+                if (FramesWritten == 0 && writeError_ != ENOSPC && writeError_ != EDQUOT)
+                    CameraError(kWriteError);
                 FreeFrame(frame);
                 aviErrorPending_ = true;
                 break;
@@ -307,6 +350,12 @@ void TScreenCamera::CaptureLoop() {
             lastIndex = CurrentFrameIndex;
         }
         FreeFrame(frame);
+        // The sound cannot be stored (a full disk): stop here, keep the rest.
+        if (RecordAudio && recorder_ && recorder_->WriteError() != 0) {
+            writeError_ = recorder_->WriteError();
+            soundWriteFailed_ = true;
+            break;
+        }
 
         std::int64_t seconds = elapsed / 1000;
         std::int64_t minutes = seconds / 60;

@@ -69,8 +69,10 @@ TScreenCamera::~TScreenCamera() {
     frame_->Hide();
     frameTimer_.reset();
     frame_.reset();
-    EraseFile(TempVideoFile);
-    EraseFile(TempAudioFile);
+    // Only what this engine made and did not keep: the files of an
+    // interrupted recording wait for the next start.
+    if (!leaveTempVideo_) RemoveOwnFile(TempVideoFile, ownVideo_);
+    if (!leaveTempAudio_) RemoveOwnFile(TempAudioFile, ownAudio_);
     TScreenCamera* self = this;
     CurrentEngine.compare_exchange_strong(self, nullptr);
 }
@@ -108,23 +110,31 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     // A worker still merging the previous recording owns the temporary files.
     if (Recording || worker_) return;
     TargetFile = targetFile;
+    mergeAbandoned_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();
     TakeScreenGeometry();
     Recording = true;
-    worker_ = new TRecordAVIThread(this);
-    try {
-        worker_->Start();
-    } catch (const std::exception& e) {
-        // No worker: nothing would ever clear Recording, and the destructor
-        // would wait for it forever.
-        delete worker_;
-        worker_ = nullptr;
+    if (!StartWorker()) {
+        // No worker: nothing would ever clear Recording.
         Recording = false;
         frameTimer_->SetEnabled(false);
         frame_->Hide();
+    }
+}
+
+bool TScreenCamera::StartWorker() {
+    worker_ = new TRecordAVIThread(this);
+    try {
+        worker_->Start();
+        return true;
+    } catch (const std::exception& e) {
+        // The destructor would wait for a worker that never ran.
+        delete worker_;
+        worker_ = nullptr;
         CameraError(std::string("Recording failed: ") + e.what());
+        return false;
     }
 }
 

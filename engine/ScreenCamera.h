@@ -18,6 +18,7 @@
 #include "engine/EngineAudio.h"
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
+#include "engine/TempFiles.h"
 #include "engine/vfw/Compressors.h"
 #include "engine/vfw/Vfw.h"
 #include "platform/x11/Desktop.h"
@@ -50,6 +51,12 @@ struct AudioInputInfo {
     std::int32_t selected = -1;
     std::int32_t volume = -1;
     bool hasVolume = false;
+};
+
+// A recording left unmerged by a crash or a failed merge: its video and
+// sound (either may be empty) and the file it is to be merged into.
+struct TInterruptedRecording {
+    std::string video, audio, target;
 };
 
 struct CompressorAbilities {
@@ -134,6 +141,20 @@ class TScreenCamera {
     void SelectAudioInput(int index);
     void SetAudioInputVolume(int index, int percent);
 
+    // Unmerged recordings in the temporary files' folder: the temporary files
+    // (target: outputFolder + the name of their start time) and recordings
+    // kept aside after a failed merge; none another recording still writes.
+    std::vector<TInterruptedRecording> FindInterruptedRecordings(
+        const std::string& outputFolder) const;
+    // Merges them on the worker, one after another, each reported like a
+    // merge; merged files are deleted, the others stay. False while a worker
+    // runs.
+    bool RecoverRecordings(std::vector<TInterruptedRecording> recordings);
+
+    // The program is going away: a merge running now stops, one not begun
+    // is not begun, and the temporary files are left for the next start.
+    void AbandonMerge() { mergeAbandoned_ = true; }
+
     // True while a worker exists (recording or finishing its merge).
     bool WorkerRunning() const { return worker_ != nullptr; }
     TEngineTimer& FrameTimer() { return *frameTimer_; }
@@ -150,7 +171,8 @@ class TScreenCamera {
     platform::ForeignCursor QueryForeignCursor();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
-    void MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
+    // True when the target was written whole.
+    bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
     static std::int32_t SaveProgressCallback(std::int32_t percent);
 
     // Time index of a moment of the recording, rounded half to even.
@@ -189,6 +211,10 @@ class TScreenCamera {
     void StopAudio();
     void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
+    void SetAsideInterruptedRecording();
+    void RunRecoveries();
+    // Starts the worker; false (reported) when the thread cannot start.
+    bool StartWorker();
     // Moves the chosen temporary files out of the way and appends where to text.
     void KeepTempFiles(const std::string& target, std::string& text, bool video = true,
                        bool audio = true);
@@ -242,6 +268,17 @@ class TScreenCamera {
     // recording after a failure: the worker does not delete it.
     bool leaveTempVideo_ = false;
     bool leaveTempAudio_ = false;
+    // The temporary files as this engine made them: only those it deletes.
+    FileIdentity ownVideo_, ownAudio_;
+    // The errno of the write that ended the loop (ENOSPC: the disk is full).
+    int writeError_ = 0;
+    bool soundWriteFailed_ = false;
+    // The failure lies with the folder or its files, not the compressor.
+    bool folderError_ = false;
+    std::atomic<bool> mergeAbandoned_{false};
+    // What RecoverRecordings handed the worker, and the one it merges now.
+    std::vector<TInterruptedRecording> recoveries_;
+    const TInterruptedRecording* recovering_ = nullptr;
 };
 
 }  // namespace velmora::engine

@@ -55,8 +55,13 @@ struct WaveLayout {
     std::uint32_t samplesPerSec = 0;
     off_t dataSizeAt = 0;  // where the data chunk's size field is
     off_t dataOffset = 0;
-    std::uint32_t dataSize = 0;
+    std::int64_t dataSize = 0;
 };
+
+// A RIFF size field: 0xFFFFFFFF stands for a size it cannot hold (over 4 GiB).
+std::uint32_t SizeField(std::int64_t size) {
+    return size > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+}
 
 bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
     const off_t size = f.Size();
@@ -82,8 +87,12 @@ bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             w.dataSizeAt = at + 4;
             w.dataOffset = at + 8;
-            // A writer that stopped short leaves a size larger than the file.
-            w.dataSize = static_cast<std::uint32_t>(std::min<off_t>(length, size - w.dataOffset));
+            // A writer that stopped short leaves a size larger than the file;
+            // one that was killed, 0; past 4 GiB the field holds 0xFFFFFFFF.
+            // The file's size tells then.
+            const bool unknown = length == 0 || length == 0xFFFFFFFFu;
+            w.dataSize =
+                unknown ? size - w.dataOffset : std::min<std::int64_t>(length, size - w.dataOffset);
             if (w.dataOffset + static_cast<off_t>(w.dataSize) + (w.dataSize & 1) < size) {
                 error = "chunks follow the sound data";
                 return false;
@@ -116,41 +125,39 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
     if (bytes == 0) return true;
 
     std::vector<char> buffer;
-    std::uint32_t newSize = 0;
+    std::int64_t newSize = 0;
     if (shiftMs < 0) {
         // Sound from before the first frame: move the rest forward over it.
-        const auto drop = static_cast<std::uint32_t>(std::min<std::int64_t>(bytes, w.dataSize));
+        const std::int64_t drop = std::min<std::int64_t>(bytes, w.dataSize);
         newSize = w.dataSize - drop;
-        for (std::uint32_t done = 0; done < newSize;) {
-            const std::size_t n = std::min<std::size_t>(kCopyChunk, newSize - done);
+        for (std::int64_t done = 0; done < newSize;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), newSize - done));
             buffer.resize(n);
             if (!f.Read(w.dataOffset + drop + done, buffer.data(), n) ||
                 !f.Write(w.dataOffset + done, buffer.data(), n)) {
                 error = "cannot rewrite the sound data";
                 return false;
             }
-            done += static_cast<std::uint32_t>(n);
+            done += static_cast<std::int64_t>(n);
         }
     } else {
         if (w.formatTag != kWaveFormatPcm) {
             error = "silence is known only for PCM";
             return false;
         }
-        if (w.dataSize + bytes > 0xFFFFFFF0u) {
-            error = "the sound data would grow too large";
-            return false;
-        }
-        newSize = w.dataSize + static_cast<std::uint32_t>(bytes);
+        newSize = w.dataSize + bytes;
         // From the end backwards, so nothing is overwritten before it moved.
-        for (std::uint32_t end = w.dataSize; end > 0;) {
-            const std::size_t n = std::min<std::size_t>(kCopyChunk, end);
+        for (std::int64_t end = w.dataSize; end > 0;) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), end));
             const off_t from = w.dataOffset + end - static_cast<off_t>(n);
             buffer.resize(n);
             if (!f.Read(from, buffer.data(), n) || !f.Write(from + bytes, buffer.data(), n)) {
                 error = "cannot rewrite the sound data";
                 return false;
             }
-            end -= static_cast<std::uint32_t>(n);
+            end -= static_cast<std::int64_t>(n);
         }
         // 8-bit PCM is unsigned: its silence is the middle value.
         const char silence = w.bitsPerSample == 8 ? '\x80' : '\0';
@@ -166,9 +173,9 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
         }
     }
     // Sizes as the writer leaves them: the pad byte counted in RIFF, not stored.
-    const auto riffSize = static_cast<std::uint32_t>(w.dataOffset - 8) + newSize + (newSize & 1);
-    if (!f.Truncate(w.dataOffset + newSize) || !f.WriteU32(w.dataSizeAt, newSize) ||
-        !f.WriteU32(4, riffSize)) {
+    const std::int64_t riffSize = w.dataOffset - 8 + newSize + (newSize & 1);
+    if (!f.Truncate(w.dataOffset + newSize) || !f.WriteU32(w.dataSizeAt, SizeField(newSize)) ||
+        !f.WriteU32(4, SizeField(riffSize))) {
         error = "cannot rewrite the sound data";
         return false;
     }

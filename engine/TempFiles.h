@@ -1,23 +1,53 @@
 #pragma once
-// File helpers of the engine's temporary and target files.
+// File helpers of the engine's temporary and target files: which files this
+// run made, moving a recording out of the way without replacing anything,
+// the names kept recordings get, and the texts of file failures.
 
-#include <sys/stat.h>
+#include <sys/types.h>
 
+#include <ctime>
 #include <string>
-
-#include "common/Functions.h"
 
 namespace velmora::engine {
 
-inline bool FileExists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
+bool FileExists(const std::string& path);
 
 // EraseFile, and the file really gone: a file held open elsewhere is only
 // arranged for deletion at the next start and would still be in the way.
-inline bool RemoveTempFile(const std::string& path) {
-    return EraseFile(path) && !FileExists(path);
-}
+bool RemoveTempFile(const std::string& path);
+
+// A file as the system knows it, so that a name taken over by another file
+// (a crash's leftover, a file moved in) is told apart from the one we made.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+};
+FileIdentity IdentityOf(const std::string& path);
+bool IsSameFile(const std::string& path, const FileIdentity& identity);
+// Deletes path only while it is the file identity names; forgets it.
+void RemoveOwnFile(const std::string& path, FileIdentity& identity);
+
+// "dir/VideoRecord_x.avi" -> "dir/VideoRecord_x" + suffix.
+std::string BesideTarget(const std::string& target, const std::string& suffix);
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
+
+// Moves a file to `to`, or to "<to stem>_2<ext>", "_3"... when that is taken;
+// never replaces a file. Across disks it copies. The new name, or empty.
+std::string MoveWithoutReplacing(const std::string& from, const std::string& to);
+
+// When the recording in the file began: the file's birth time where the file
+// system keeps one, else its last change (a moved file keeps both).
+std::time_t RecordingStartTime(const std::string& path);
+// "VideoRecord_" + local "yyyymmdd_hhnnss" + ".avi" in folder.
+std::string RecordingNameAt(const std::string& folder, std::time_t when);
+
+// "The disk is full: <folder>"
+std::string DiskFullText(const std::string& folder);
+// The system's reason for a failure with a file in folder: "The disk is
+// full: ..." for ENOSPC, else "<folder>: <strerror>", e.g. "No such file or
+// directory".
+std::string FileErrorReason(const std::string& folder, int error);
 
 }  // namespace velmora::engine

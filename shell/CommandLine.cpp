@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/WritableFolder.h"
 #include "platform/profile/Profile.h"
 
 namespace velmora {
@@ -13,19 +14,27 @@ std::string Lower(std::string text) {
 }
 }  // namespace
 
+std::string RefusedFolderReason(const std::string& folder) {
+    // The settings file cannot hold such a name.
+    if (!StorableFolder(folder)) return "the name has a line break";
+    return FolderUnusableReason(folder);
+}
+
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
                      const std::function<void()>& logInvalidTime,
-                     const std::function<void()>& logRefusedPath) {
+                     const std::function<void(const std::string& folder,
+                                              const std::string& reason)>& logRefusedPath) {
     bool start = false;
     for (const std::string& parameter : parameters) {
         const std::string lower = Lower(parameter);
         if (lower == "-vc" || lower == "/vc") start = true;
         if (lower.starts_with("path=")) {
             std::string folder = parameter.substr(5);
-            if (StorableFolder(folder))
+            const std::string reason = RefusedFolderReason(folder);
+            if (reason.empty())
                 s.WorkDir = std::move(folder);
             else if (logRefusedPath)
-                logRefusedPath();
+                logRefusedPath(folder, reason);
         }
         if (lower.starts_with("time=")) {
             const auto seconds = platform::ParseProfileInt(parameter.substr(5));

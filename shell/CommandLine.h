@@ -14,14 +14,20 @@
 
 namespace velmora {
 
+// Why recordings cannot go into folder (a WorkDir as the user gives it);
+// empty when they can.
+std::string RefusedFolderReason(const std::string& folder);
+
 // Applies the parameters (without the program name) to the settings in order.
 // A "time=" value that is not a number is reported through logInvalidTime,
 // cancels a "-vc" seen before it and ends the reading. True when a recording
-// is to start. A folder with a line break in its name cannot be stored: it
-// leaves WorkDir as it was and is reported through logRefusedPath.
+// is to start. A folder that cannot take recordings (missing, not a folder,
+// not writable, a line break in its name) leaves WorkDir as it was and is
+// reported through logRefusedPath with the folder and the reason.
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& settings,
                      const std::function<void()>& logInvalidTime,
-                     const std::function<void()>& logRefusedPath = {});
+                     const std::function<void(const std::string& folder,
+                                              const std::string& reason)>& logRefusedPath = {});
 
 // "--help" or "--version" anywhere among the parameters: the text to print
 // instead of starting, so neither needs a display. Nothing otherwise.

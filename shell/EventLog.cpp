@@ -1,6 +1,7 @@
 #include "shell/EventLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -85,9 +86,16 @@ QString EventLog::LineFor(const QDateTime& when, const QLocale& locale, const QS
 }
 
 bool EventLog::Append(const QString& path, const QByteArray& line) {
+    // A pipe, a device or a folder in the log's place is refused at once,
+    // never waited on.
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     const char* data = line.constData();
     auto left = static_cast<std::size_t>(line.size());
     bool ok = true;

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -32,6 +33,7 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/CommandLine.h"
+#include "shell/DeclinedRecordings.h"
 #include "shell/EventLog.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/Options.h"
@@ -68,9 +70,18 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
     return b;
 }
 
-// The settings file cannot hold such a name, so the old folder stays.
-QString FolderRefusedText() {
-    return QStringLiteral("Folder names with a line break cannot be used");
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('/') + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// The old folder stays; the log says which folder and why.
+QString FolderRefusedText(const std::string& folder, const std::string& reason) {
+    return QStringLiteral("The folder cannot be used for recordings: %1: %2")
+        .arg(QString::fromStdString(folder), QString::fromStdString(reason));
 }
 
 }  // namespace
@@ -300,14 +311,61 @@ void TForm1::FormShow() {
     for (qsizetype i = 1; i < arguments.size(); ++i)
         parameters.push_back(arguments[i].toStdString());
     const bool requested = ReadCommandLine(
-        parameters, Settings, [] { WriteLog(LogTexts(1)); }, [] { WriteLog(FolderRefusedText()); });
+        parameters, Settings, [] { WriteLog(LogTexts(1)); },
+        [](const std::string& folder, const std::string& reason) {
+            WriteLog(FolderRefusedText(folder, reason));
+        });
     ApplySettings();
-    // A window shown again must not start the command line's recording twice.
-    if (requested && !recordRequested_) {
-        recordRequested_ = true;
-        StartCapture();
-    }
     Edit8->setText(QString::fromStdString(Settings.WorkDir));
+    // A window shown again must not start the command line's recording twice.
+    const bool start = requested && !recordRequested_;
+    if (start) recordRequested_ = true;
+    const bool firstShow = !recoveryOffered_;
+    recoveryOffered_ = true;
+    if (firstShow && camera_ && !camera_->FindInterruptedRecordings(Settings.WorkDir).empty()) {
+        // The question comes once the window is up; the recording after it.
+        QTimer::singleShot(0, this, [this, start] {
+            if (OfferRecovery() && start)
+                startAfterRecovery_ = true;
+            else if (start)
+                StartCapture();
+        });
+        return;
+    }
+    if (start) StartCapture();
+}
+
+bool TForm1::OfferRecovery() {
+    const DeclinedRecordings declined(FolderOf(SettingsFile()) + "RecoveryDeclined.lst");
+    std::vector<engine::TInterruptedRecording> offered;
+    for (auto& r : camera_->FindInterruptedRecordings(Settings.WorkDir))
+        if (!declined.Contains(r)) offered.push_back(std::move(r));
+    if (offered.empty()) return false;
+    QStringList lines;
+    for (const auto& r : offered) {
+        QString files = QString::fromStdString(r.video);
+        if (!r.audio.empty())
+            files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
+                     QString::fromStdString(r.audio);
+        lines << files;
+        WriteLog(QStringLiteral("An interrupted recording was found: ") + files);
+    }
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Notice"),
+        QStringLiteral("A recording was interrupted before it was saved:\n%1\n\n"
+                       "Save it now as %2?")
+            .arg(lines.join(u'\n'), QString::fromStdString(FileNameOf(offered.front().target))),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("RecoveryQuestion"));
+    if (box.exec() != QMessageBox::Yes) {
+        for (const auto& r : offered) declined.Add(r);
+        WriteLog(QStringLiteral("The interrupted recording is left as it is: ") +
+                 lines.join(QStringLiteral("; ")));
+        return false;
+    }
+    const bool started = camera_->RecoverRecordings(std::move(offered));
+    UpdateRecordEnabled();
+    return started;
 }
 
 void TForm1::ApplySettings() {
@@ -336,6 +394,12 @@ void TForm1::ShowSaveFailure(const std::string& file, const QString& lost) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        // Nobody is there to answer a message box.
+        SaveSettingsQuietly();
+        event->accept();
+        return;
+    }
     // A settings file that cannot be written must not keep the user in the
     // program (an installed copy whose folders are all read-only would never
     // close): the message says what is lost, then the window closes.
@@ -413,6 +477,70 @@ void TForm1::ShowIdleControls() {
 void TForm1::FollowEngine() {
     if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
     UpdateRecordEnabled();
+    if (camera_ && !camera_->WorkerRunning()) {
+        // A merge that failed sends no final report: the controls leave the
+        // merging state once the worker is gone.
+        Button2->setEnabled(false);
+        sProgressBar1->setValue(0);
+    }
+    if (quitting_) FinishQuit();
+    if (startAfterRecovery_ && camera_ && !camera_->WorkerRunning()) {
+        startAfterRecovery_ = false;
+        StartCapture();
+    }
+}
+
+void TForm1::QuitRequested(const QString& why) {
+    if (quitting_) {
+        WriteLog(why + QStringLiteral(
+                           " again: the merge is given up; the recording stays in the temporary "
+                           "files for the next start"));
+        if (camera_) camera_->AbandonMerge();
+        FinishQuit();
+        return;
+    }
+    quitting_ = true;
+    const bool busy = camera_ && (camera_->Recording || camera_->WorkerRunning());
+    WriteLog(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
+                         : QStringLiteral(": exit")));
+    if (camera_ && camera_->Recording) StopCapture();
+    if (busy) {
+        quitTimer_ = new QTimer(this);
+        quitTimer_->setSingleShot(true);
+        connect(quitTimer_, &QTimer::timeout, this, [this] {
+            WriteLog(QStringLiteral(
+                "The merge takes too long for the exit; the recording stays in the temporary "
+                "files for the next start"));
+            if (camera_) camera_->AbandonMerge();
+        });
+        quitTimer_->start(kQuitMergeWaitMs);
+    }
+    FinishQuit();
+}
+
+void TForm1::FinishQuit() {
+    if (quitClosing_ || (camera_ && camera_->WorkerRunning())) return;
+    quitClosing_ = true;
+    // Closed from the event loop, not from inside the engine's report.
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::FinishForLogout() {
+    if (!quitting_) QuitRequested(QStringLiteral("Logout"));
+    // The session manager may end the process once this returns: wait here.
+    QElapsedTimer waited;
+    waited.start();
+    while (camera_ && camera_->WorkerRunning() && waited.elapsed() < kQuitMergeWaitMs + 10000) {
+        if (waited.elapsed() >= kQuitMergeWaitMs) camera_->AbandonMerge();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    }
+    SaveSettingsQuietly();
+}
+
+void TForm1::SaveSettingsQuietly() {
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        WriteLog(QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file)));
 }
 
 void TForm1::SetButton1Image(int index) {
@@ -489,14 +617,15 @@ void TForm1::sButton1Click() {
     QString folder = QString::fromStdString(Settings.WorkDir);
     BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
                     false, true);
-    if (!StorableFolder(folder.toStdString())) {
-        WriteLog(FolderRefusedText());
-        return;
+    if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
+    if (!folder.isEmpty()) {
+        if (const std::string reason = RefusedFolderReason(folder.toStdString()); !reason.empty()) {
+            WriteLog(FolderRefusedText(folder.toStdString(), reason));
+            return;
+        }
     }
     Settings.WorkDir = folder.toStdString();
     if (folder.isEmpty()) return;
-    if (!folder.endsWith(u'/')) folder += u'/';
-    Settings.WorkDir = folder.toStdString();
     Edit8->setText(folder);
 }
 

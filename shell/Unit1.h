@@ -81,6 +81,16 @@ class TForm1 : public QMainWindow {
     // A press of a registered global hot key, by its virtual-key code.
     void HotKeyPressed(int virtualKey);
 
+    // ---- leaving without the user (UI thread)
+    // A termination signal (why names it): a running recording is stopped as
+    // F10 does, its merge is awaited (at most kQuitMergeWaitMs), then the
+    // settings are saved and the window closes. A second request stops
+    // waiting: the merge is abandoned and the temporary files stay.
+    void QuitRequested(const QString& why);
+    // The session manager's logout: the same, done before it returns.
+    void FinishForLogout();
+    static constexpr int kQuitMergeWaitMs = 30000;
+
     // ---- control handlers (UI thread)
     void Button1Click();
     void Button2Click();
@@ -120,6 +130,13 @@ class TForm1 : public QMainWindow {
     // Button1 is off from a recording's end until its worker is gone.
     void UpdateRecordEnabled();
     void SetButton1Image(int index);
+    // Offers the recordings a crash or a failed merge left unmerged, once;
+    // true when their merge has started.
+    bool OfferRecovery();
+    // Closes the window once no worker runs any more (leaving without the user).
+    void FinishQuit();
+    // Settings saved at a leave nobody can answer: a failure is only logged.
+    void SaveSettingsQuietly();
     void DockAddForm();
     void CreateAreaSelector();
 
@@ -153,6 +170,13 @@ class TForm1 : public QMainWindow {
     bool hotKeysRegistered_ = false;
     bool recordRequested_ = false;
     bool firstRun_ = false;
+    // Leaving without the user (a signal, a logout) is under way.
+    bool quitting_ = false;
+    bool quitClosing_ = false;
+    // The command line's recording waits for the recovery's merge.
+    bool startAfterRecovery_ = false;
+    bool recoveryOffered_ = false;
+    QTimer* quitTimer_ = nullptr;
     // The controls show a recording (StartCapture until idle again).
     bool recordingShown_ = false;
     int button1Image_ = 0;

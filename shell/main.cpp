@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <cstdio>
 
 #include "common/Functions.h"
@@ -17,6 +18,7 @@
 #include "shell/EventLog.h"
 #include "shell/Options.h"
 #include "shell/SoundErrorReporter.h"
+#include "shell/TerminationSignals.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
@@ -61,6 +63,12 @@ int main(int argc, char* argv[]) {
     velmora::TAboutForm aboutForm(servers.site);
     velmora::TUpdateForm updateForm(form1.Http(), servers);
     updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
+    // A logout, a shutdown or Ctrl+C ends a recording as F10 does.
+    velmora::TerminationSignals termination;
+    QObject::connect(&termination, &velmora::TerminationSignals::received, &form1,
+                     [&form1](int number) { form1.QuitRequested(velmora::SignalName(number)); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form1,
+                     [&form1](QSessionManager&) { form1.FinishForLogout(); });
     form1.show();
     return app.exec();
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/vfw/AviObjects.h"
+#include "engine/vfw/FileOutput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,6 +25,8 @@ int initCount = 0;
 // How the last file created at each path was finished.
 std::mutex finishMutex;
 std::map<std::string, HRESULT> finishResults;
+
+thread_local int lastSystemError = 0;
 
 void recordFinish(const std::string& path, HRESULT result) {
     std::lock_guard lock(finishMutex);
@@ -75,6 +78,19 @@ HRESULT aviErrorFromOpen(int e) {
     return AVIERR_FILEOPEN;
 }
 
+void setLastSystemError(int error) {
+    lastSystemError = error;
+}
+
+int systemErrorOf(int averror, int fallback) {
+    const int error = averror < 0 ? AVUNERROR(averror) : 0;
+    return error > 0 && error < 4096 ? error : fallback;
+}
+
+int AVIGetLastSystemError() {
+    return lastSystemError;
+}
+
 HRESULT aviErrorFromWrite(int e) {
     if (e == AVERROR(ENOMEM)) return AVIERR_MEMORY;
     if (e == AVERROR(EINVAL)) return AVIERR_BADPARAM;
@@ -87,6 +103,14 @@ AviFile::~AviFile() {
     finish();
 }
 
+int AviFile::outputError() const {
+    return out_ ? out_->error() : 0;
+}
+
+void AviFile::flushIfDue() {
+    if (out_) out_->flushIfDue();
+}
+
 DWORD AviFile::release() {
     DWORD left = --refs_;
     if (left == 0) delete this;
@@ -97,12 +121,18 @@ HRESULT AviFile::openForWriting() {
     recordFinish(path_, AVIERR_OK);
     int e = avformat_alloc_output_context2(&ctx_, nullptr, "avi", path_.c_str());
     if (e < 0 || !ctx_) return AVIERR_MEMORY;
-    e = avio_open(&ctx_->pb, path_.c_str(), AVIO_FLAG_WRITE);
-    if (e < 0) {
+    // Opened by us: a link planted at the name is not followed, and nothing
+    // existing is overwritten.
+    out_ = std::make_unique<FileOutput>();
+    if (const int error = out_->create(path_)) {
+        out_.reset();
         avformat_free_context(ctx_);
         ctx_ = nullptr;
-        return aviErrorFromOpen(e);
+        setLastSystemError(error);
+        return error == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
     }
+    ctx_->pb = out_->context();
+    ctx_->flags |= AVFMT_FLAG_CUSTOM_IO;
     return AVIERR_OK;
 }
 
@@ -110,12 +140,20 @@ HRESULT AviFile::openForReading() {
     int e = avformat_open_input(&ctx_, path_.c_str(), nullptr, nullptr);
     if (e < 0) {
         ctx_ = nullptr;
+        setLastSystemError(systemErrorOf(e, 0));
         return aviErrorFromOpen(e);
     }
     const char* name = ctx_->iformat->name;
     if (std::strcmp(name, "avi") != 0 && std::strcmp(name, "wav") != 0) {
         avformat_close_input(&ctx_);
         return REGDB_E_CLASSNOTREG;
+    }
+    // A sound file's header may not know its length (a killed recorder, past
+    // 4 GiB): the length comes from the file's size then.
+    if (std::strcmp(name, "wav") == 0 && ctx_->nb_streams > 0 && ctx_->streams[0]->duration <= 0 &&
+        avformat_find_stream_info(ctx_, nullptr) < 0) {
+        avformat_close_input(&ctx_);
+        return AVIERR_BADFORMAT;
     }
     return AVIERR_OK;
 }
@@ -140,6 +178,7 @@ HRESULT AviFile::ensureHeader() {
     av_dict_free(&opts);
     if (e < 0) {
         failed_ = true;
+        setLastSystemError(outputError() ? outputError() : systemErrorOf(e));
         return aviErrorFromWrite(e);
     }
     headerWritten_ = true;
@@ -156,8 +195,12 @@ void AviFile::finish() {
         bool ok = !failed_;
         if (headerWritten_ && av_write_trailer(ctx_) < 0) ok = false;
         if (ctx_->pb && ctx_->pb->error < 0) ok = false;
-        if (avio_closep(&ctx_->pb) < 0) ok = false;
+        const int error = out_ ? out_->close() : 0;
+        if (error) ok = false;
+        ctx_->pb = nullptr;
+        out_.reset();
         avformat_free_context(ctx_);
+        if (!ok) setLastSystemError(error ? error : EIO);
         recordFinish(path_, ok ? AVIERR_OK : AVIERR_FILEWRITE);
     } else {
         avformat_close_input(&ctx_);
@@ -206,6 +249,7 @@ HRESULT AviStream::writePacket(AVPacket* pkt, std::int64_t index) {
             int e = av_write_frame(ctx, empty);
             if (e < 0) {
                 av_packet_free(&empty);
+                setLastSystemError(file_->outputError() ? file_->outputError() : systemErrorOf(e));
                 return aviErrorFromWrite(e);
             }
             nextIndex = at + 1;
@@ -227,8 +271,12 @@ HRESULT AviStream::writePacket(AVPacket* pkt, std::int64_t index) {
     if (video) pkt->duration = 1;
     const std::int64_t samples = video ? 1 : (pkt->duration > 0 ? pkt->duration : 1);
     int e = av_write_frame(ctx, pkt);
-    if (e < 0) return aviErrorFromWrite(e);
-    if (ctx->pb->error < 0) return AVIERR_FILEWRITE;  // e.g. the disk is full
+    if (e < 0 || ctx->pb->error < 0) {  // e.g. the disk is full
+        setLastSystemError(file_->outputError() ? file_->outputError()
+                                                : systemErrorOf(e < 0 ? e : ctx->pb->error));
+        return e < 0 ? aviErrorFromWrite(e) : AVIERR_FILEWRITE;
+    }
+    file_->flushIfDue();
     nextIndex = index + samples;
     return AVIERR_OK;
 }

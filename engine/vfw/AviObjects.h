@@ -2,12 +2,14 @@
 // The objects behind PAVIFILE and PAVISTREAM. Private to engine/vfw.
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/vfw/Compressors.h"
+#include "engine/vfw/FileOutput.h"
 #include "engine/vfw/Vfw.h"
 
 struct AVFormatContext;
@@ -22,6 +24,11 @@ std::shared_ptr<ICDriver> driverOfHandle(HIC hic);
 
 // libavformat error -> AVIERR_* of a write.
 HRESULT aviErrorFromWrite(int averror);
+
+// What AVIGetLastSystemError answers on this thread: the errno behind a
+// failure (a libavformat error that is one, else fallback).
+void setLastSystemError(int error);
+int systemErrorOf(int averror, int fallback = EIO);
 
 class AviFile {
   public:
@@ -45,9 +52,15 @@ class AviFile {
     // Writes the header once every stream has its format.
     HRESULT ensureHeader();
     bool headerWritten() const { return headerWritten_; }
+    // The reason of the first failed write to the file, 0 while none failed.
+    int outputError() const;
+    // Hands what was written to the system about once a second.
+    void flushIfDue();
 
   private:
     void finish();
+
+    std::unique_ptr<FileOutput> out_;
 
     std::atomic<DWORD> refs_{1};
     std::string path_;

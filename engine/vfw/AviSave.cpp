@@ -1,11 +1,19 @@
 // AVISaveV: the streams of opened files copied (not recompressed) into a
 // new AVI, interleaved by time.
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/vfw/AviObjects.h"
+#include "engine/vfw/FileOutput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,6 +24,16 @@ extern "C" {
 namespace velmora::vfw {
 
 namespace {
+
+// Gives a finished file its name, never replacing one there; 0 or the errno.
+int NameWithoutReplacing(const std::string& from, const char* to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a hard link refuses to replace too.
+    if (::link(from.c_str(), to) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
+}
 
 struct Source {
     AVFormatContext* in = nullptr;
@@ -42,13 +60,14 @@ class Save {
         if (!out_) return AVIERR_OK;
         bool failed = false;
         if (headerWritten_) failed = av_write_trailer(out_) < 0;
-        if (out_->pb) {
-            avio_flush(out_->pb);
-            failed = failed || out_->pb->error < 0;
-            failed = avio_closep(&out_->pb) < 0 || failed;
-        }
+        if (out_->pb) failed = out_->pb->error < 0 || failed;
+        const int error = file_ ? file_->close() : 0;
+        failed = failed || error != 0;
+        out_->pb = nullptr;
+        file_.reset();
         avformat_free_context(out_);
         out_ = nullptr;
+        if (failed) setLastSystemError(error ? error : EIO);
         return failed && headerWritten_ ? AVIERR_FILEWRITE : AVIERR_OK;
     }
 
@@ -63,11 +82,23 @@ class Save {
         }
         HRESULT hr = openSources(ordered);
         if (hr != AVIERR_OK) return hr;
+        part_ = std::string(file) + ".part";
         hr = openOutput(file);
-        if (hr != AVIERR_OK) return hr;
-        hr = copy(callback);
+        if (hr == AVIERR_OK) hr = copy(callback);
         const HRESULT closed = finish();
-        return hr == AVIERR_OK ? closed : hr;
+        if (hr == AVIERR_OK) hr = closed;
+        // A failed copy leaves nothing; a finished or aborted one (readable
+        // up to where it stopped) takes its name.
+        if ((hr == AVIERR_OK || hr == AVIERR_USERABORT) && created_) {
+            if (const int error = NameWithoutReplacing(part_, file)) {
+                setLastSystemError(error);
+                hr = AVIERR_FILEOPEN;
+            }
+        }
+        if (hr != AVIERR_OK && hr != AVIERR_USERABORT && created_) ::unlink(part_.c_str());
+        // Only once the file carries its name is the save complete.
+        if (hr == AVIERR_OK && callback) callback(100);
+        return hr;
     }
 
   private:
@@ -125,16 +156,28 @@ class Save {
             s.ost->r_frame_rate = s.ist->r_frame_rate;
             av_dict_copy(&s.ost->metadata, s.ist->metadata, 0);
         }
-        int e = avio_open(&out_->pb, file, AVIO_FLAG_WRITE);
-        if (e < 0) {
-            out_->pb = nullptr;
+        if (::access(file, F_OK) == 0) {
+            setLastSystemError(EEXIST);
             return AVIERR_FILEOPEN;
         }
+        file_ = std::make_unique<FileOutput>();
+        if (const int error = file_->create(part_)) {
+            file_.reset();
+            setLastSystemError(error);
+            return error == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+        }
+        created_ = true;
+        out_->pb = file_->context();
+        out_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        int e = 0;
         AVDictionary* opts = nullptr;
         if (flipped) av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
         e = avformat_write_header(out_, &opts);
         av_dict_free(&opts);
-        if (e < 0) return aviErrorFromWrite(e);
+        if (e < 0) {
+            setLastSystemError(file_->error() ? file_->error() : systemErrorOf(e));
+            return aviErrorFromWrite(e);
+        }
         headerWritten_ = true;
         return AVIERR_OK;
     }
@@ -162,7 +205,14 @@ class Save {
                 s.eof = true;
             } else if (e < 0) {
                 s.eof = true;
+                setLastSystemError(systemErrorOf(e));
                 hr = AVIERR_FILEREAD;
+            } else if ((s.next->flags & AV_PKT_FLAG_CORRUPT) &&
+                       s.next->stream_index == s.ist->index) {
+                // The chunk a killed recording was writing: cut short, so
+                // it ends the stream instead of a frame that cannot decode.
+                av_packet_unref(s.next);
+                s.eof = true;
             } else if (s.next->size == 0 || s.next->stream_index != s.ist->index) {
                 av_packet_unref(s.next);  // empty slots come back from the timestamps
             }
@@ -211,7 +261,6 @@ class Save {
                 }
             }
         }
-        if (callback && callback(100) != 0) return AVIERR_USERABORT;
         return AVIERR_OK;
     }
 
@@ -237,11 +286,18 @@ class Save {
         av_packet_rescale_ts(pkt, s.ist->time_base, s.ost->time_base);
         int e = av_interleaved_write_frame(out_, pkt);  // takes the packet's data
         av_packet_unref(pkt);
-        if (e < 0) return aviErrorFromWrite(e);
-        return out_->pb->error < 0 ? AVIERR_FILEWRITE : AVIERR_OK;
+        if (e < 0 || out_->pb->error < 0) {
+            setLastSystemError(file_->error() ? file_->error()
+                                              : systemErrorOf(e < 0 ? e : out_->pb->error));
+            return e < 0 ? aviErrorFromWrite(e) : AVIERR_FILEWRITE;
+        }
+        return AVIERR_OK;
     }
 
     std::vector<Source> sources_;
+    std::unique_ptr<FileOutput> file_;
+    std::string part_;
+    bool created_ = false;
     AVFormatContext* out_ = nullptr;
     bool headerWritten_ = false;
 };

@@ -198,6 +198,12 @@ using AVISAVECALLBACK = std::int32_t (*)(std::int32_t percent);
 
 // ---------------------------------------------------------------- calls
 
+// The system's errno behind the last failed call of this thread that touched
+// a file (AVIFileOpen, AVIStreamWrite, the release that finishes a created
+// file, AVISaveV), e.g. ENOSPC for a full disk; set only by failures. Not a
+// Video for Windows call: there, the results carry no reason.
+int AVIGetLastSystemError();
+
 // Counted: every AVIFileInit wants one AVIFileExit. The library works without
 // them too; they exist so the engine can keep its balanced calls.
 void AVIFileInit();
@@ -207,8 +213,12 @@ void AVIFileExit();
 DWORD VideoForWindowsVersion();
 
 // OF_READ opens an AVI or RIFF WAVE file (a WAV is a file with one audio
-// stream). OF_WRITE | OF_CREATE creates (truncates) an AVI file; it is
-// finished (headers and index written) when its last reference is released.
+// stream). OF_WRITE | OF_CREATE creates a new AVI file; it is finished
+// (headers and index written) when its last reference is released. The new
+// file never replaces an existing one and is never made through a symbolic
+// link (AVIERR_FILEOPEN: delete the old file first). What is written reaches
+// the system about once a second, so a killed process leaves a file that
+// libavformat reads up to then.
 // Results: AVIERR_OK; AVIERR_FILEOPEN (missing, no permission);
 // AVIERR_BADFORMAT (unreadable content); REGDB_E_CLASSNOTREG (a readable file
 // that is neither AVI nor WAV); AVIERR_MEMORY; AVIERR_FILEREAD; AVIERR_BADFLAGS.
@@ -273,7 +283,9 @@ HRESULT AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions);
 // least every 1% or 100 ms; a non-zero answer stops the copy with
 // AVIERR_USERABORT and leaves a finished, readable file with what was
 // copied. AVIERR_FILEOPEN when szFile cannot be created, AVIERR_FILEWRITE on
-// a write failure, AVIERR_FILEREAD when a source cannot be read.
+// a write failure, AVIERR_FILEREAD when a source cannot be read. The copy is
+// made under szFile + ".part" and gets its name only when it is finished (or
+// aborted), never replacing a file; after a failure nothing is left.
 HRESULT AVISaveV(const char* szFile, const void* pclsidHandler, AVISAVECALLBACK lpfnCallback,
                  int nStreams, PAVISTREAM* ppavi, AVICOMPRESSOPTIONS** plpOptions);
 

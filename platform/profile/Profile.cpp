@@ -127,7 +127,9 @@ bool PrivateProfile::Load() {
     bom_ = false;
     loadError_ = 0;
     refusedValue_ = false;
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe put in the file's place must not hang the
+    // start; anything but a regular file is refused below.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno != ENOENT) loadError_ = errno;
         return loadError_ == 0;

@@ -207,3 +207,78 @@ TEST(WaveStorage, FileStreamRefusesSymlinksAndLockedFiles) {
                  EStreamError);
     std::filesystem::remove_all(dir);
 }
+
+namespace {
+
+// Keeps only the header's bytes and counts the rest: a sound file past
+// 4 GiB without the disk space.
+class HeaderOnlyStream : public TStream {
+  public:
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        const std::int64_t n = std::max<std::int64_t>(0, std::min(count, size_ - pos_));
+        for (std::int64_t i = 0; i < n; ++i)
+            static_cast<std::uint8_t*>(buffer)[i] = pos_ + i < 64 ? head[pos_ + i] : 0;
+        pos_ += n;
+        return n;
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        for (std::int64_t i = 0; i < count && pos_ + i < 64; ++i)
+            head[pos_ + i] = static_cast<const std::uint8_t*>(buffer)[i];
+        pos_ += count;
+        size_ = std::max(size_, pos_);
+        return count;
+    }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        pos_ = (origin == TSeekOrigin::soBeginning ? 0
+                : origin == TSeekOrigin::soCurrent ? pos_
+                                                   : size_) +
+               offset;
+        return pos_;
+    }
+    std::int64_t Size() override { return size_; }
+    void SetSize(std::int64_t size) override { size_ = size; }
+    std::vector<std::uint8_t> head = std::vector<std::uint8_t>(64, 0);
+
+  private:
+    std::int64_t pos_ = 0, size_ = 0;
+};
+
+}  // namespace
+
+// Over 4 GiB of sound (about 6 hours of 48 kHz stereo): nothing is cut, and
+// the sizes the header cannot hold read 0xFFFFFFFF.
+TEST(WaveStorage, SoundPastFourGibibytesIsKeptWhole) {
+    HeaderOnlyStream stream;
+    TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
+    const WAVEFORMATEX f = format(20);  // 48 kHz stereo 16-bit
+    ASSERT_TRUE(w.BeginRewrite(&f));
+    const std::vector<std::uint8_t> second(f.nAvgBytesPerSec, 0);
+    const std::int64_t total = (std::int64_t{1} << 32) + 10 * f.nAvgBytesPerSec;
+    std::int64_t done = 0;
+    for (; done + static_cast<std::int64_t>(second.size()) <= total; done += second.size())
+        ASSERT_EQ(w.Write(second.data(), static_cast<std::int64_t>(second.size())),
+                  static_cast<std::int64_t>(second.size()));
+    ASSERT_TRUE(w.EndRewrite());
+    EXPECT_EQ(stream.Size(), 46 + done);
+    EXPECT_EQ(u32(stream.head, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(u32(stream.head, 42), 0xFFFFFFFFu);
+}
+
+// While sound is written, the sizes are brought up to date about once a
+// second of sound: a file whose writer was killed reads to there.
+TEST(WaveStorage, SizesFollowTheSoundWhileItIsWritten) {
+    TMemoryStream stream;
+    TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
+    const WAVEFORMATEX f = format(3);
+    ASSERT_TRUE(w.BeginRewrite(&f));
+    EXPECT_EQ(u32(stream.Data(), 42), 0u);
+    record(w, f.nAvgBytesPerSec / 2);
+    EXPECT_EQ(u32(stream.Data(), 42), 0u) << "sizes written before a second of sound";
+    record(w, 3 * f.nAvgBytesPerSec);
+    const std::uint32_t data = u32(stream.Data(), 42);
+    EXPECT_GE(data, 3 * f.nAvgBytesPerSec);
+    EXPECT_LE(data, static_cast<std::uint32_t>(stream.Size() - 46));
+    EXPECT_EQ(u32(stream.Data(), 4), data + 38);
+    // Still appended at the end.
+    EXPECT_EQ(stream.Size(), 46 + 3 * f.nAvgBytesPerSec + f.nAvgBytesPerSec / 2);
+}

@@ -2,6 +2,8 @@
 // copy of the program folder, closed through the window manager as a user
 // would close it.
 
+#include <sys/stat.h>
+
 #include "tests/e2e/ProgramHarness.h"
 
 #include "platform/x11/HotKeys.h"
@@ -39,6 +41,7 @@ TEST_F(ProgramTest, SecondCopyExitsWithZeroAndTheFirstKeepsRunning) {
 
 TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunning) {
     const std::string out = (folder_ / "Out Mixed/").string();
+    fs::create_directory(out);
     Program program(folder_, {"PATH=" + out, "time=abc"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
@@ -87,6 +90,76 @@ TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunnin
         velmora::platform::HotKeys keys(other.c);
         EXPECT_TRUE(keys.Register(1, velmora::platform::kVkF9));
         EXPECT_TRUE(keys.Register(2, velmora::platform::kVkF10));
+    }
+}
+
+TEST_F(ProgramTest, ACrashsTemporaryFilesSurviveAStartAndACloseWithoutRecording) {
+    // What a killed recording leaves in the output folder (the program folder
+    // by default).
+    std::ofstream(folder_ / "~tempvideo.avi") << "RIFF of a crashed recording";
+    std::ofstream(folder_ / "~tempaudio.wav") << "RIFF of its sound";
+    Program program(folder_, {});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    // The start offers them; No leaves them.
+    const std::string box = program.WaitForWindow("Notice");
+    ASSERT_FALSE(box.empty()) << "no question";
+    run("xdotool windowactivate --sync " + box + " key Escape");
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Notice").empty(); }));
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+    EXPECT_EQ(Slurp(folder_ / "~tempvideo.avi"), "RIFF of a crashed recording");
+    EXPECT_EQ(Slurp(folder_ / "~tempaudio.wav"), "RIFF of its sound");
+}
+
+TEST_F(ProgramTest, AFolderThatCannotTakeRecordingsIsRefusedAndNeverSaved) {
+    const std::string out = (root_ / "out/").string();
+    fs::create_directory(out);
+    std::ofstream(folder_ / "Setup.ini") << "[SetupVideo]\nWorkDir=" << out << "\n";
+    const std::string longName = "/" + std::string(5000, 'a') + "/";
+    Program program(folder_, {"path=/proc/", "path=" + longName, "path=" + out + "missing/"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    program.Close(window);
+    ASSERT_EQ(program.Exit(), 0);
+    const std::string log = TodaysLog();
+    for (const std::string& folder : {std::string("/proc/"), longName, out + "missing/"})
+        EXPECT_NE(log.find(" - The folder cannot be used for recordings: " + folder + ": "),
+                  std::string::npos)
+            << log.substr(0, 2000);
+    EXPECT_NE(log.find(out + "missing/: No such file or directory"), std::string::npos);
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("\nWorkDir=" + out + "\n"), std::string::npos)
+        << Slurp(folder_ / "Setup.ini");
+}
+
+// Setup.ini or the language file as a named pipe, a folder or a device: read
+// as missing at once (defaults, English captions), never waited on.
+TEST_F(ProgramTest, SettingsAndLanguageThatAreNoFilesGiveDefaultsAtOnce) {
+    for (const std::string kind : {"pipe", "folder", "device"}) {
+        for (const fs::path& file : {folder_ / "Setup.ini", folder_ / "Language/English.lng"}) {
+            SCOPED_TRACE(kind + " as " + file.filename().string());
+            const fs::path saved = root_ / "saved.lng";
+            const bool language = file.extension() == ".lng";
+            if (language) fs::rename(file, saved);
+            if (kind == "pipe") {
+                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+            }
+            if (kind == "folder") fs::create_directory(file);
+            if (kind == "device") fs::create_symlink("/dev/zero", file);
+            const auto started = std::chrono::steady_clock::now();
+            Program program(folder_, {});
+            const std::string window = program.WaitForWindow(kMainTitle);
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            std::printf("%s as %s: window after %.2f s\n", kind.c_str(), file.filename().c_str(),
+                        seconds);
+            EXPECT_FALSE(window.empty());
+            ::kill(program.pid(), SIGTERM);
+            EXPECT_EQ(program.Exit(), 0);
+            fs::remove_all(file);
+            if (language) fs::rename(saved, file);
+            fs::remove(folder_ / "Setup.ini");
+        }
     }
 }
 

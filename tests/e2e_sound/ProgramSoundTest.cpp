@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "tests/e2e/ProgramHarness.h"
+#include "tests/e2e_sound/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;
@@ -13,25 +13,8 @@ using namespace velmora::soundtest;
 
 namespace {
 
-TEST_F(ProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
-    ASSERT_FALSE(velmora::test::pulseServer().empty()) << "needs the audio fixture";
-    ASSERT_TRUE(WaitFor([] {
-        return capture(
-                   "timeout 1 parec --latency-msec=20 -d fakemic --raw 2>/dev/null | "
-                   "head -c 4410 | wc -c") == "4410\n";
-    })) << "fakemic is silent";
-    const fs::path out = root_ / "out";
-    fs::create_directory(out);
-    // The input is the microphone's line; the mixer lists the sound server's
-    // sources in its order.
-    const std::string input = capture(
-        "pactl list short sources | awk '$2 == \"fakemic\" "
-        "{ print NR - 1 }'");
-    ASSERT_FALSE(input.empty());
-    // Format 16 of the catalogue, stereo 16-bit 44.1 kHz, is list entry 15.
-    std::ofstream(folder_ / "Setup.ini")
-        << "[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex=" << input;
-
+TEST_F(SoundProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture) {
+    const fs::path out = out_;
     Program program(folder_, {"-vc", "time=4", "path=" + out.string() + "/"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());

@@ -155,7 +155,8 @@ TScreenCamera& EngineTest::Make(int screenWidth, int screenHeight, int bitsPerPi
     CameraOptions options;
     options.desktop = desktop;
     options.clock = std::shared_ptr<TEngineClock>(&clock, [](TEngineClock*) {});
-    camera = std::make_unique<TScreenCamera>(host, folder.path(), options);
+    camera =
+        std::make_unique<TScreenCamera>(host, workDir.empty() ? folder.path() : workDir, options);
     camera->OnCameraError = [this](TScreenCamera*, const std::string& text) {
         std::lock_guard lock(errorsMutex_);
         errors_.push_back(text);

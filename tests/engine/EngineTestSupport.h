@@ -150,6 +150,8 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<TScreenCamera> camera;
     FakeRecorder* recorder = nullptr;  // owned by the camera when made with audio
     bool withAudio = false;
+    // The engine's output folder (its temporary files); empty: folder.
+    std::string workDir;
 
   private:
     std::mutex errorsMutex_;

@@ -241,7 +241,11 @@ TEST_F(LifecycleTest, HandlerThrowingOnTheWorkerStillEndsTheRun) {
     cam.OnUpdate = [](TScreenCamera*) { throw std::runtime_error("boom"); };
     host.timer->SetEnabled(true);
     RecordOnWorker(Target());
-    EXPECT_EQ(Errors().back(), "Recording failed: boom");
+    // What was recorded before is kept, as after a failed merge.
+    EXPECT_EQ(Errors().back(), "Recording failed: boom Recording kept in: " + folder.path() +
+                                   "VideoRecord_test_video.avi, " + folder.path() +
+                                   "VideoRecord_test_audio.wav");
+    EXPECT_TRUE(FileExists(folder.path() + "VideoRecord_test_video.avi"));
     EXPECT_FALSE(recorder->active);
     EXPECT_FALSE(cam.Recording);
     EXPECT_EQ(StopReason, 2);

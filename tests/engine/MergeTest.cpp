@@ -152,13 +152,16 @@ TEST_F(MergeTest, FailedSaveKeepsTheRecordingOutOfTheNextOnesWay) {
     const std::string second = folder.path() + "VideoRecord_x_video_2.avi";
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 1u);
-    EXPECT_EQ(Errors()[0], "Error opening files! Recording kept in: " + kept);
+    // The reason follows the described text.
+    EXPECT_EQ(Errors()[0], "Error opening files! " + folder.path() +
+                               "gone/: No such file or directory Recording kept in: " + kept);
     EXPECT_FALSE(FileExists(TempVideoFile));
     EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
 
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 2u);
-    EXPECT_EQ(Errors()[1], "Error opening files! Recording kept in: " + second);
+    EXPECT_EQ(Errors()[1], "Error opening files! " + folder.path() +
+                               "gone/: No such file or directory Recording kept in: " + second);
     camera.reset();
     EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
     EXPECT_EQ(Probe(second, "stream=codec_type"), "video");

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -98,6 +101,16 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, 19);
     Put("[SetupAudio]\nAudioFormatIndex=-4\n");
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, -1);
+
+    // Corners and sizes whose sums would overflow are held to what a screen
+    // can be.
+    Put("[SetupVideo]\nRegionLeftPos=-2147483648\nRegionTopPos=2147483647\n"
+        "RegionWidthPos=2147483647\nRegionHeightPos=99999\n");
+    s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.RegionLeftPos, -32767);
+    EXPECT_EQ(s.RegionTopPos, 32767);
+    EXPECT_EQ(s.RegionWidthPos, 32767);
+    EXPECT_EQ(s.RegionHeightPos, 32767);
 
     // A true value of 5 goes back as 1.
     Put("[SetupVideo]\nCaptureCursor=5\n");
@@ -207,27 +220,55 @@ TEST(CommandLine, BadTimeLogsCancelsRecordingAndStopsReading) {
     EXPECT_TRUE(Parse({"time=abc", "-vc"}).invalidTimeLogs == 1);
 }
 
+// A folder of the test's own, ending in '/'.
+struct OutFolder {
+    OutFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velmora-cl-XXXXXX").string();
+        path = std::string(::mkdtemp(pattern.data())) + "/";
+    }
+    ~OutFolder() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
 TEST(CommandLine, PathSwitchIgnoresCaseButKeepsTheFolderAsWritten) {
-    EXPECT_EQ(Parse({"PATH=/tmp/Out/"}).settings.WorkDir, "/tmp/Out/");
+    OutFolder out;
+    std::filesystem::create_directory(out.path + "Out");
+    EXPECT_EQ(Parse({"PATH=" + out.path + "Out/"}).settings.WorkDir, out.path + "Out/");
     // No separator is added: the folder is a prefix of the file names.
-    EXPECT_EQ(Parse({"path=/tmp/Out"}).settings.WorkDir, "/tmp/Out");
-    EXPECT_EQ(Parse({"-vc", "Path=/a/", "unknown"}).settings.WorkDir, "/a/");
+    EXPECT_EQ(Parse({"path=" + out.path + "Out"}).settings.WorkDir, out.path + "Out");
+    EXPECT_EQ(Parse({"-vc", "Path=" + out.path, "unknown"}).settings.WorkDir, out.path);
 }
 
-TEST(CommandLine, FolderWithLineBreakKeepsTheOldFolderAndIsLogged) {
-    for (const char* parameter : {"path=/a\n[Setup]\nLanguage=x/", "path=/a\rb/", "PATH=\n"}) {
+TEST(CommandLine, FolderThatCannotTakeRecordingsKeepsTheOldFolderAndSaysWhy) {
+    OutFolder out;
+    std::ofstream(out.path + "file") << "x";
+    const std::pair<std::string, std::string> cases[] = {
+        {"/a\n[Setup]\nLanguage=x/", "the name has a line break"},
+        {out.path + "missing/", "No such file or directory"},
+        {out.path + "file/", "Not a directory"},
+        {"/proc/", ""},  // the system's own reason, whatever it is
+        {"/" + std::string(5000, 'a') + "/", "File name too long"}};
+    for (const auto& [folder, reason] : cases) {
         TSettings s;
         s.WorkDir = "/before/";
-        int refused = 0;
-        EXPECT_TRUE(ReadCommandLine({parameter, "-vc"}, s, {}, [&] { ++refused; })) << parameter;
-        EXPECT_EQ(s.WorkDir, "/before/");
-        EXPECT_EQ(refused, 1);
-        EXPECT_FALSE(StorableFolder(parameter + 5));
+        std::vector<std::pair<std::string, std::string>> refused;
+        EXPECT_TRUE(ReadCommandLine(
+            {"path=" + folder, "-vc"}, s, {},
+            [&](const std::string& f, const std::string& r) { refused.emplace_back(f, r); }))
+            << folder;
+        EXPECT_EQ(s.WorkDir, "/before/") << folder;
+        ASSERT_EQ(refused.size(), 1u) << folder;
+        EXPECT_EQ(refused[0].first, folder);
+        if (!reason.empty()) {
+            EXPECT_EQ(refused[0].second, reason);
+        }
+        EXPECT_FALSE(refused[0].second.empty());
     }
-    // A later valid folder still counts.
+    // A later usable folder still counts.
     TSettings s;
-    EXPECT_FALSE(ReadCommandLine({"path=/x\ny/", "path=/ok/"}, s, {}));
-    EXPECT_EQ(s.WorkDir, "/ok/");
+    EXPECT_FALSE(ReadCommandLine({"path=/x\ny/", "path=" + out.path}, s, {}));
+    EXPECT_EQ(s.WorkDir, out.path);
     EXPECT_TRUE(StorableFolder("/with space/\t/"));
 }
 

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
+#include "tests/support/SmallDisk.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -185,6 +190,30 @@ TEST(VfwWrite, RefusesWhatCannotBeWritten) {
     setup.handler = MakeFourCC('D', 'I', 'B', ' ');
     EXPECT_EQ(writeVideo(dir.file("c.avi"), setup, {2, 1}), AVIERR_BADPARAM);  // going back
     EXPECT_EQ(writeVideo(dir.path() + "/missing/d.avi", setup, {0}), AVIERR_FILEOPEN);
+    EXPECT_EQ(AVIGetLastSystemError(), ENOENT);
+}
+
+std::string readText(const std::string& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A created file is always new: an existing file and a planted link stay as
+// they are, and the link's target is never written.
+TEST(VfwWrite, CreatingNeverFollowsALinkNorReplacesAFile) {
+    TempDir dir;
+    WriteSetup setup;
+    const std::string existing = dir.file("existing.avi"), target = dir.file("target");
+    std::ofstream(existing) << "keep";
+    std::ofstream(target) << "victim";
+    std::filesystem::create_symlink(target, dir.file("link.avi"));
+    EXPECT_EQ(writeVideo(existing, setup, {0}), AVIERR_FILEOPEN);
+    EXPECT_EQ(AVIGetLastSystemError(), EEXIST);
+    EXPECT_EQ(writeVideo(dir.file("link.avi"), setup, {0}), AVIERR_FILEOPEN);
+    EXPECT_EQ(readText(existing), "keep");
+    EXPECT_EQ(readText(target), "victim");
 }
 
 // The index and the buffered tail are written when the last reference goes;
@@ -194,9 +223,16 @@ TEST(VfwWrite, FailedFinishIsReportedForThatFile) {
     WriteSetup setup;
     setup.width = 8;
     setup.height = 8;
-    // Small enough to sit in the write buffer until the file is finished.
-    ASSERT_EQ(writeVideo("/dev/full", setup, {0}), AVIERR_OK);
-    EXPECT_EQ(AVIFileFinishResult("/dev/full"), AVIERR_FILEWRITE);
+    test::SmallDisk disk(16);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    // Room for the headers, not for a 64x64 frame.
+    std::ofstream(disk.Folder() + "filler") << std::string(8192, 'x');
+    const std::string full = disk.Folder() + "full.avi";
+    WriteSetup big = setup;
+    big.width = big.height = 64;
+    EXPECT_EQ(writeVideo(full, big, {0}), AVIERR_FILEWRITE);
+    EXPECT_EQ(AVIGetLastSystemError(), ENOSPC);
+    EXPECT_EQ(AVIFileFinishResult(full.c_str()), AVIERR_FILEWRITE);
 
     const std::string file = dir.file("fine.avi");
     ASSERT_EQ(writeVideo(file, setup, {0, 1}), AVIERR_OK);

@@ -1,0 +1,102 @@
+// Recordings a crash, a power cut or a failed merge left unmerged: found at
+// the next start in the temporary files' folder and merged on the worker
+// into the name of their start time when the user wants them.
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "common/Functions.h"
+#include "engine/ScreenCamera.h"
+#include "engine/TempFiles.h"
+
+namespace velmora::engine {
+
+using namespace vfw;
+
+namespace {
+
+// "folder/VideoRecord_x.avi", or with "_2", "_3"... when that is taken.
+std::string FreeName(const std::string& wanted) {
+    const std::string stem = BesideTarget(wanted, "");
+    std::string name = wanted;
+    for (int n = 2; FileExists(name); ++n) name = stem + "_" + std::to_string(n) + ".avi";
+    return name;
+}
+
+bool Available(const std::string& path) {
+    return FileExists(path) && !IsFileLocked(path);
+}
+
+}  // namespace
+
+std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
+    const std::string& outputFolder) const {
+    std::vector<TInterruptedRecording> found;
+    // The temporary files themselves: a recording that never reached its merge.
+    const bool video = Available(TempVideoFile), audio = Available(TempAudioFile);
+    if (video || audio) {
+        const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
+        found.push_back({video ? TempVideoFile : std::string(), audio ? TempAudioFile : "",
+                         RecordingNameAt(outputFolder, started)});
+    }
+    // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav".
+    const std::string folder = FolderOf(TempVideoFile);
+    static const std::regex kept(R"((VideoRecord_.+)_video(_\d+)?\.avi)");
+    if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            std::smatch m;
+            if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
+            const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
+            found.push_back(
+                {folder + name, Available(sound) ? sound : "", outputFolder + m[1].str() + ".avi"});
+        }
+    }
+    return found;
+}
+
+bool TScreenCamera::RecoverRecordings(std::vector<TInterruptedRecording> recordings) {
+    // The temporary files may be among them: not while a recording runs.
+    if (Recording || worker_ || recordings.empty()) return false;
+    recoveries_ = std::move(recordings);
+    if (StartWorker()) return true;
+    recoveries_.clear();
+    return false;
+}
+
+void TScreenCamera::RunRecoveries() {
+    for (TInterruptedRecording& r : recoveries_) {
+        r.target = FreeName(r.target);
+        AVIFileInit();
+        PAVISTREAM opened[2] = {nullptr, nullptr};
+        if (!r.video.empty()) OpenTempStream(r.video, opened[0]);
+        if (!r.audio.empty()) OpenTempStream(r.audio, opened[1]);
+        PAVISTREAM streams[2] = {nullptr, nullptr};
+        int count = 0;
+        for (PAVISTREAM s : opened)
+            if (s) streams[count++] = s;
+        recovering_ = &r;
+        const bool merged = count > 0 && MergeToFile(r.target, count, streams);
+        recovering_ = nullptr;
+        for (PAVISTREAM s : opened)
+            if (s) AVIStreamRelease(s);
+        AVIFileExit();
+        if (merged) {
+            // In the new file now; what did not open stays.
+            if (opened[0]) EraseFile(r.video);
+            if (opened[1]) EraseFile(r.audio);
+        } else if (count == 0) {
+            std::string left = r.video;
+            if (!r.audio.empty()) left += (left.empty() ? "" : ", ") + r.audio;
+            CameraError("The interrupted recording could not be read; it is left in: " + left);
+        }
+    }
+    recoveries_.clear();
+}
+
+}  // namespace velmora::engine

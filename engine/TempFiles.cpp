@@ -1,0 +1,149 @@
+#include "engine/TempFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/Functions.h"
+
+namespace velmora::engine {
+
+namespace {
+
+// Copies a file into a new one (never over an existing file) and syncs it;
+// 0 or the errno of the failure. A partial copy is removed.
+int CopyToNewFile(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return errno;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno != EINTR) error = errno;
+            if (put > 0) done += put;
+        }
+        if (error) break;
+    }
+    // The source goes away next: the copy must be on the disk first.
+    if (error == 0 && ::fsync(out) != 0) error = errno;
+    if (::close(out) != 0 && error == 0) error = errno;
+    ::close(in);
+    if (error) ::unlink(to.c_str());
+    return error;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool RemoveTempFile(const std::string& path) {
+    return EraseFile(path) && !FileExists(path);
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, true};
+}
+
+bool IsSameFile(const std::string& path, const FileIdentity& identity) {
+    if (!identity.known) return false;
+    const FileIdentity now = IdentityOf(path);
+    return now.known && now.device == identity.device && now.inode == identity.inode;
+}
+
+void RemoveOwnFile(const std::string& path, FileIdentity& identity) {
+    if (IsSameFile(path, identity)) EraseFile(path);
+    identity = {};
+}
+
+std::string BesideTarget(const std::string& target, const std::string& suffix) {
+    const auto slash = target.find_last_of('/');
+    const auto dot = target.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? target.substr(0, dot) : target) + suffix;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    const std::string stem = BesideTarget(to, "");
+    const std::string extension = to.substr(stem.size());
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string name = n == 1 ? to : stem + "_" + std::to_string(n) + extension;
+        if (::link(from.c_str(), name.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return name;
+        }
+        if (errno == EEXIST) continue;
+        if (errno == EXDEV) {
+            const int error = CopyToNewFile(from, name);
+            if (error == EEXIST) continue;
+            if (error != 0) return {};
+            ::unlink(from.c_str());
+            return name;
+        }
+        // A file system without hard links.
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) return {};
+        if (FileExists(name)) continue;
+        return std::rename(from.c_str(), name.c_str()) == 0 ? name : std::string();
+    }
+    return {};
+}
+
+std::time_t RecordingStartTime(const std::string& path) {
+    struct statx st;
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &st) != 0)
+        return 0;
+    if ((st.stx_mask & STATX_BTIME) && st.stx_btime.tv_sec > 0) return st.stx_btime.tv_sec;
+    return st.stx_mtime.tv_sec;
+}
+
+std::string RecordingNameAt(const std::string& folder, std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local);
+    return folder + "VideoRecord_" + stamp + ".avi";
+}
+
+std::string DiskFullText(const std::string& folder) {
+    return "The disk is full: " + folder;
+}
+
+std::string FileErrorReason(const std::string& folder, int error) {
+    if (error == ENOSPC || error == EDQUOT) return DiskFullText(folder);
+    return (folder.empty() ? std::string(".") : folder) + ": " + std::strerror(error);
+}
+
+}  // namespace velmora::engine

@@ -1,0 +1,99 @@
+#include "engine/vfw/FileOutput.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+}
+
+namespace velmora::vfw {
+
+namespace {
+constexpr int kBufferSize = 1 << 16;
+constexpr auto kFlushEvery = std::chrono::seconds(1);
+}  // namespace
+
+FileOutput::~FileOutput() {
+    close();
+}
+
+int FileOutput::create(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd_ < 0) return errno;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    if (buffer)
+        pb_ = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &FileOutput::writePacket,
+                                 &FileOutput::seek);
+    if (!pb_) {
+        av_free(buffer);
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(path.c_str());
+        return ENOMEM;
+    }
+    return 0;
+}
+
+int FileOutput::writePacket(void* opaque, std::uint8_t* buf, int size) {
+    auto* self = static_cast<FileOutput*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(self->fd_, buf + done, static_cast<std::size_t>(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            if (!self->error_) self->error_ = error;
+            return AVERROR(error);
+        }
+        done += static_cast<int>(n);
+    }
+    return size;
+}
+
+std::int64_t FileOutput::seek(void* opaque, std::int64_t offset, int whence) {
+    auto* self = static_cast<FileOutput*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        if (::fstat(self->fd_, &st) != 0) return AVERROR(errno);
+        return st.st_size;
+    }
+    const off_t at = ::lseek(self->fd_, offset, whence & ~AVSEEK_FORCE);
+    if (at < 0) {
+        if (!self->error_) self->error_ = errno;
+        return AVERROR(errno);
+    }
+    return at;
+}
+
+void FileOutput::flushIfDue() {
+    if (!pb_) return;
+    const auto now = std::chrono::steady_clock::now();
+    // The clock starts with the first data, not with the file's creation.
+    if (lastFlush_ == std::chrono::steady_clock::time_point{}) lastFlush_ = now;
+    if (now - lastFlush_ < kFlushEvery) return;
+    lastFlush_ = now;
+    avio_flush(pb_);
+}
+
+int FileOutput::close() {
+    if (pb_) {
+        avio_flush(pb_);
+        av_freep(&pb_->buffer);
+        avio_context_free(&pb_);
+    }
+    if (fd_ >= 0) {
+        // A recording is worth the wait: it is on the disk before it is called finished.
+        if (::fsync(fd_) != 0 && !error_ && errno != EINVAL) error_ = errno;
+        if (::close(fd_) != 0 && !error_ && errno != EINTR) error_ = errno;
+        fd_ = -1;
+    }
+    return error_;
+}
+
+}  // namespace velmora::vfw

@@ -1,0 +1,43 @@
+#pragma once
+// The output of libavformat on a file we create ourselves: always a new file
+// (never through a symbolic link, never over an existing file), with the
+// system's reason of the first failure kept, and the buffered bytes handed to
+// the system about once a second so that a killed process leaves a readable
+// file. Private to engine/vfw.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+struct AVIOContext;
+
+namespace velmora::vfw {
+
+class FileOutput {
+  public:
+    FileOutput() = default;
+    ~FileOutput();
+    FileOutput(const FileOutput&) = delete;
+    FileOutput& operator=(const FileOutput&) = delete;
+
+    // Creates the file; 0 or the errno of the failure.
+    int create(const std::string& path);
+    AVIOContext* context() const { return pb_; }
+    // The errno of the first failed write or seek, 0 while none failed.
+    int error() const { return error_; }
+    // Flushes the buffer when the last flush is a second old.
+    void flushIfDue();
+    // Flushes, syncs and closes; 0 or the errno of the first failure.
+    int close();
+
+  private:
+    static int writePacket(void* opaque, std::uint8_t* buf, int size);
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence);
+
+    int fd_ = -1;
+    int error_ = 0;
+    AVIOContext* pb_ = nullptr;
+    std::chrono::steady_clock::time_point lastFlush_{};
+};
+
+}  // namespace velmora::vfw

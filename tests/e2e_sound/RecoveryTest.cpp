@@ -1,0 +1,106 @@
+// A recording with sound killed with SIGKILL 5 s in: the next start finds it,
+// asks once, and Yes saves it under the name of its start time; No leaves it
+// alone, it is not asked about again, and a new recording moves it aside
+// instead of deleting it.
+
+#include <signal.h>
+
+#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/sound/SoundCheck.h"
+
+namespace fs = std::filesystem;
+using namespace velmora::e2e;
+using namespace velmora::soundtest;
+
+namespace {
+
+class RecoveryTest : public SoundProgramTest {
+  protected:
+    // A recording with sound, killed 5 s in; its files stay in the program
+    // folder, where the engine keeps its temporary files.
+    void RecordAndKill() {
+        Program program(folder_, {"-vc", OutArg()});
+        ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        ::kill(program.pid(), SIGKILL);
+        program.Exit();
+        ASSERT_TRUE(fs::exists(folder_ / "~tempvideo.avi"));
+        ASSERT_TRUE(fs::exists(folder_ / "~tempaudio.wav"));
+        videoSize_ = fs::file_size(folder_ / "~tempvideo.avi");
+        // What the kill left reads to within a second of it: the frames of
+        // 15 fps, and the sizes in the sound file's header.
+        const std::string frames = capture(
+            "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
+            (folder_ / "~tempvideo.avi").string() + "'");
+        EXPECT_GE(std::atoi(frames.c_str()), 4 * 15) << frames;
+        std::ifstream wav(folder_ / "~tempaudio.wav", std::ios::binary);
+        std::uint32_t dataSize = 0;
+        wav.seekg(42);
+        wav.read(reinterpret_cast<char*>(&dataSize), 4);
+        EXPECT_GE(dataSize, 4u * 176400u);
+        EXPECT_LE(dataSize, fs::file_size(folder_ / "~tempaudio.wav") - 46);
+    }
+    // Answers the start's question by key: Return is Yes, Escape is No.
+    void Answer(Program& program, const std::string& key) {
+        const std::string box = program.WaitForWindow("Notice");
+        ASSERT_FALSE(box.empty()) << "no question\n" << TodaysLog();
+        run("xdotool windowactivate --sync " + box + " key " + key);
+        ASSERT_TRUE(WaitFor([&] { return program.Window("Notice").empty(); }));
+    }
+    std::uintmax_t videoSize_ = 0;
+};
+
+TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
+    RecordAndKill();
+    Program program(folder_, {OutArg()});
+    ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+    Answer(program, "Return");
+    ASSERT_TRUE(WaitFor([&] {
+        return TodaysLog().find(" - The interrupted recording is saved: ") != std::string::npos;
+    })) << TodaysLog();
+    const auto files = Recordings(out_);
+    ASSERT_EQ(files.size(), 1u) << TodaysLog();
+    const std::string file = files.front().string();
+    // Named after the killed recording's own start, as its log line says.
+    EXPECT_NE(TodaysLog().find(" - " + files.front().filename().string() + "\n"), std::string::npos)
+        << TodaysLog();
+    // The sound reaches the last one-second buffer the recorder had stored;
+    // the one being filled at the kill is lost.
+    ExpectRecordingWithSound(file, 5.0, 1.5);
+    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+TEST_F(RecoveryTest, NoLeavesItAloneAndANewRecordingMovesItAside) {
+    RecordAndKill();
+    // The temporary files stay in the output folder of the engine's start:
+    // the program folder here, in both runs below.
+    {
+        Program program(folder_, {});
+        ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+        Answer(program, "Escape");
+        ::kill(program.pid(), SIGTERM);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    EXPECT_EQ(fs::file_size(folder_ / "~tempvideo.avi"), videoSize_);
+    EXPECT_TRUE(Recordings(out_).empty());
+
+    // Not asked again; the new recording takes the temporary names.
+    Program program(folder_, {"-vc", "time=2"});
+    ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+    ASSERT_TRUE(WaitFor([&] { return Recordings(folder_).size() == 1; })) << TodaysLog();
+    EXPECT_TRUE(program.Window("Notice").empty());
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(folder_))
+        if (entry.path().filename().string().ends_with("_video.avi")) aside.push_back(entry);
+    ASSERT_EQ(aside.size(), 1u) << TodaysLog();
+    EXPECT_EQ(fs::file_size(aside.front()), videoSize_);
+    EXPECT_NE(TodaysLog().find("An interrupted recording was moved aside: "), std::string::npos);
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+}  // namespace

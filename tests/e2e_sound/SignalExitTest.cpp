@@ -1,0 +1,55 @@
+// Leaving without the user: a termination signal 5 s into a recording with
+// sound ends like F10 - the recording is merged whole, the temporary files
+// go, the settings are saved and the program exits with 0.
+
+#include <signal.h>
+
+#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/sound/SoundCheck.h"
+
+namespace fs = std::filesystem;
+using namespace velmora::e2e;
+using namespace velmora::soundtest;
+
+namespace {
+
+class SignalExitTest : public SoundProgramTest, public testing::WithParamInterface<int> {};
+
+TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
+    const int signalNumber = GetParam();
+    const fs::path out = out_;
+    Program program(folder_, {"-vc", OutArg()});
+    ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    ::kill(program.pid(), signalNumber);
+    EXPECT_EQ(program.Exit(std::chrono::seconds(15)), 0) << TodaysLog();
+
+    const auto files = Recordings(out);
+    ASSERT_EQ(files.size(), 1u) << TodaysLog();
+    const std::string file = files.front().string();
+    ExpectRecordingWithSound(file, 5.0, 0.1);
+    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+    EXPECT_FALSE(fs::exists(file + ".part"));
+
+    // The log ends with the stop, the merge and its result; the settings
+    // kept the folder of the run.
+    const std::string log = TodaysLog();
+    const std::size_t stop = log.rfind(": the recording is stopped and saved before the exit\n");
+    ASSERT_NE(stop, std::string::npos) << log;
+    const std::string tail = log.substr(stop);
+    EXPECT_NE(tail.find(" - Video file saved\n"), std::string::npos) << log;
+    EXPECT_NE(tail.find(" - Recorded with "), std::string::npos) << log;
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("WorkDir=" + out.string() + "/"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalExitTest, testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == SIGTERM  ? std::string("SIGTERM")
+                                    : info.param == SIGINT ? std::string("SIGINT")
+                                                           : std::string("SIGHUP");
+                         });
+
+}  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+// The whole program set up to record the test sound server's microphone:
+// its line number in Setup.ini and the recordings it leaves.
+
+#include <fstream>
+
+#include "tests/e2e/ProgramHarness.h"
+#include "tests/sound/SoundCheck.h"
+
+namespace velmora::e2e {
+
+// Empty when the microphone is silent or missing; else the settings of a
+// recording in stereo 16-bit 44.1 kHz (catalogue entry 15) from it.
+inline std::string MicrophoneSettings() {
+    const bool sounding = WaitFor([] {
+        return capture(
+                   "timeout 1 parec --latency-msec=20 -d fakemic --raw 2>/dev/null | "
+                   "head -c 4410 | wc -c") == "4410\n";
+    });
+    if (!sounding) return {};
+    // The mixer lists the sound server's sources in its order.
+    std::string input = capture(
+        "pactl list short sources | awk '$2 == \"fakemic\" "
+        "{ print NR - 1 }'");
+    if (input.empty()) return {};
+    return "[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex=" + input;
+}
+
+// A program folder whose settings record the microphone, and an output
+// folder beside it.
+class SoundProgramTest : public ProgramTest {
+  protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_FALSE(test::pulseServer().empty()) << "needs the audio fixture";
+        const std::string settings = MicrophoneSettings();
+        ASSERT_FALSE(settings.empty()) << "fakemic is silent";
+        out_ = root_ / "out";
+        fs::create_directory(out_);
+        std::ofstream(folder_ / "Setup.ini") << settings;
+    }
+    std::string OutArg() const { return "path=" + out_.string() + "/"; }
+    fs::path out_;
+};
+
+// A recording of about `seconds` with the tone beside the picture (within
+// soundTolerance seconds of it), which ffmpeg decodes without an error.
+inline void ExpectRecordingWithSound(const std::string& file, double seconds,
+                                     double soundTolerance) {
+    ASSERT_EQ(soundtest::StreamCount(file), 2);
+    const double videoSeconds = std::stod(soundtest::StreamInfo(file, 0).at("duration"));
+    const double soundSeconds = static_cast<double>(soundtest::Samples(file).size()) / 2 / 44100;
+    EXPECT_NEAR(videoSeconds, seconds, 1.0);
+    EXPECT_NEAR(soundSeconds, videoSeconds, soundTolerance);
+    EXPECT_EQ(capture("ffmpeg -v error -i '" + file + "' -f null - 2>&1"), "");
+}
+
+}  // namespace velmora::e2e

@@ -1,0 +1,199 @@
+// Failures of the disk and the folder: a disk that fills during the capture
+// or the merge, folders that cannot take the files, and temporary files of
+// other runs. Each says why, asks no compressor question, and keeps what
+// was recorded.
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/SmallDisk.h"
+#include "tests/support/TestEnv.h"
+
+namespace velmora::enginetest {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool Has(const std::vector<std::string>& texts, const std::string& part) {
+    for (const std::string& t : texts)
+        if (t.find(part) != std::string::npos) return true;
+    return false;
+}
+
+std::string Text(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& t : texts) all += t + "\n";
+    return all;
+}
+
+class FullDiskTest : public EngineTest {
+  protected:
+    TScreenCamera& MakeRaw(int seconds) {
+        auto& cam = Make();
+        // Uncompressed frames fill a small disk fast.
+        cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
+        cam.TimeLimit = TTimeLimit{true, 0, 0, static_cast<std::uint8_t>(seconds)};
+        return cam;
+    }
+};
+
+TEST_F(FullDiskTest, DiskFillingDuringTheCaptureStopsSavesWhatWasWrittenAndAsksNothing) {
+    test::SmallDisk disk(256);  // the temporary files' disk: about 20 frames of 12 KiB
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    workDir = disk.Folder();
+    auto& cam = MakeRaw(10);
+    EXPECT_EQ(RunOnce(Target()), 0);
+
+    const auto errors = Errors();
+    EXPECT_TRUE(Has(errors, "The disk is full: " + disk.Folder())) << Text(errors);
+    EXPECT_TRUE(host.Questions().empty()) << "a compressor question for a full disk";
+    EXPECT_FALSE(cam.Recording);
+    // What was written before the disk filled is the recording.
+    ASSERT_TRUE(fs::exists(Target())) << Text(errors);
+    EXPECT_TRUE(Has(errors, "L12 ")) << Text(errors);
+    const auto written = WrittenIndices(Target());
+    EXPECT_GT(written.size(), 5u);
+    EXPECT_LT(written.size(), 100u);
+    EXPECT_EQ(test::capture("ffmpeg -v error -i '" + Target() + "' -f null - 2>&1"), "");
+    EXPECT_TRUE(disk.Leftovers().empty());
+
+    // Space again: the next recording works.
+    ASSERT_TRUE(disk.Resize(16384));
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    EXPECT_EQ(RunOnce(Target("again.avi")), 1);
+    EXPECT_EQ(WrittenIndices(Target("again.avi")).size(), 11u);
+}
+
+TEST_F(FullDiskTest, DiskFillingDuringTheMergeKeepsTheRecordingAndLeavesNoPartialTarget) {
+    test::SmallDisk disk(64);  // the target's disk: too small for 1 s of frames
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    auto& cam = MakeRaw(1);
+    std::vector<int> progress;
+    cam.OnSaveProgress = [&progress](TScreenCamera*, std::int32_t percent, bool&) {
+        progress.push_back(percent);
+    };
+    const std::string target = disk.Folder() + "VideoRecord_full.avi";
+    EXPECT_EQ(RunOnce(target), 1);
+    // No final 100: the window would log "Video file saved".
+    EXPECT_TRUE(progress.empty() || progress.back() != 100);
+
+    const auto errors = Errors();
+    ASSERT_FALSE(errors.empty());
+    const std::string& result = errors.back();
+    EXPECT_EQ(result.rfind("Error writing files! The disk is full: " + disk.Folder(), 0), 0u)
+        << result;
+    EXPECT_NE(result.find(" Recording kept in: " + folder.path() + "VideoRecord_full_video.avi"),
+              std::string::npos)
+        << result;
+    EXPECT_TRUE(host.Questions().empty());
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_TRUE(disk.Leftovers().empty());
+    EXPECT_EQ(WrittenIndices(folder.path() + "VideoRecord_full_video.avi").size(), 11u);
+
+    ASSERT_TRUE(disk.Resize(16384));
+    EXPECT_EQ(RunOnce(target), 1);
+    EXPECT_EQ(WrittenIndices(target).size(), 11u);
+    (void)cam;
+}
+
+TEST_F(FullDiskTest, FoldersThatCannotTakeTheFileSayWhyAndAskNothing) {
+    const std::string file = folder.path() + "a-file";
+    std::ofstream(file) << "x";
+    test::SmallDisk readOnly(64);
+    const bool mounted = readOnly.Mounted();
+    if (mounted) {
+        ASSERT_EQ(
+            ::mount("tmpfs", readOnly.Folder().c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr),
+            0);
+    }
+    struct Case {
+        std::string folder, reason;
+    };
+    std::vector<Case> cases = {{folder.path() + "missing/", "No such file or directory"},
+                               {file + "/", "Not a directory"}};
+    if (mounted) cases.push_back({readOnly.Folder(), "Read-only file system"});
+    for (const Case& c : cases) {
+        workDir = c.folder;
+        MakeRaw(1);
+        EXPECT_EQ(RunOnce(Target()), 0) << c.folder;
+        EXPECT_TRUE(Has(Errors(), "Error on create AVI file. " + c.folder + ": " + c.reason))
+            << Text(Errors());
+        EXPECT_TRUE(host.Questions().empty()) << c.folder;
+        EXPECT_FALSE(fs::exists(Target()));
+    }
+}
+
+TEST_F(FullDiskTest, TemporaryFilesOfAnotherRunAreMovedAsideNotDeleted) {
+    // A crash's recording, and its start one hour ago.
+    std::ofstream(folder.path() + "~tempvideo.avi") << "crashed video";
+    std::ofstream(folder.path() + "~tempaudio.wav") << "crashed sound";
+    auto& cam = MakeRaw(1);
+    camera.reset();  // a start and an exit without recording
+    ASSERT_TRUE(fs::exists(folder.path() + "~tempvideo.avi"));
+    ASSERT_TRUE(fs::exists(folder.path() + "~tempaudio.wav"));
+
+    auto& again = MakeRaw(1);
+    EXPECT_EQ(RunOnce(Target()), 1);
+    (void)cam;
+    // The new recording took the names; the old one went aside whole.
+    const auto errors = Errors();
+    ASSERT_TRUE(Has(errors, "An interrupted recording was moved aside: ")) << Text(errors);
+    std::vector<std::string> aside;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("VideoRecord_", 0) == 0 && name != "VideoRecord_test.avi")
+            aside.push_back(test::capture("cat '" + entry.path().string() + "'"));
+    }
+    std::sort(aside.begin(), aside.end());
+    EXPECT_EQ(aside, (std::vector<std::string>{"crashed sound", "crashed video"}));
+    EXPECT_EQ(WrittenIndices(Target()).size(), 11u);
+    (void)again;
+}
+
+// The program is going away during the merge (a second signal): the part
+// copied goes, the recording stays in the temporary files for the next start,
+// and neither the worker nor the engine's end deletes them.
+TEST_F(FullDiskTest, AnAbandonedMergeLeavesTheTemporaryFilesForTheNextStart) {
+    withAudio = true;
+    auto& cam = MakeRaw(1);
+    cam.RecordAudio = true;
+    cam.OnSaveProgress = [&cam](TScreenCamera*, std::int32_t percent, bool&) {
+        if (percent >= 10) cam.AbandonMerge();
+    };
+    RecordOnWorker(Target());
+    EXPECT_FALSE(fs::exists(Target()));
+    EXPECT_FALSE(fs::exists(Target() + ".part"));
+    const auto errors = Errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back(), "Error user abort! The recording is left in: " + TempVideoFile + ", " +
+                                 TempAudioFile);
+    camera.reset();
+    EXPECT_EQ(WrittenIndices(TempVideoFile).size(), 11u);
+    EXPECT_TRUE(fs::exists(TempAudioFile));
+}
+
+TEST_F(FullDiskTest, LinksPlantedAtTheTemporaryNamesAreRemovedAsLinks) {
+    const std::string victim = folder.path() + "victim", soundVictim = folder.path() + "victim2";
+    std::ofstream(victim) << "precious";
+    std::ofstream(soundVictim) << "precious too";
+    fs::create_symlink(victim, folder.path() + "~tempvideo.avi");
+    fs::create_symlink(soundVictim, folder.path() + "~tempaudio.wav");
+    withAudio = true;
+    MakeRaw(1).RecordAudio = true;
+    RecordOnWorker(Target());
+    EXPECT_EQ(test::capture("cat '" + victim + "'"), "precious");
+    EXPECT_EQ(test::capture("cat '" + soundVictim + "'"), "precious too");
+    EXPECT_FALSE(fs::exists(folder.path() + "~tempvideo.avi"));
+    EXPECT_FALSE(fs::is_symlink(folder.path() + "~tempaudio.wav"));
+    // The recording worked, with its sound.
+    EXPECT_EQ(WrittenIndices(Target()).size(), 11u);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "a"), "audio");
+}
+
+}  // namespace
+}  // namespace velmora::enginetest
