@@ -57,17 +57,6 @@ bool WaitFor(F condition, std::chrono::milliseconds patience = kPatience) {
     return condition();
 }
 
-// The program's recordings in a folder (none when it does not exist).
-inline std::vector<fs::path> Recordings(const fs::path& folder) {
-    std::vector<fs::path> found;
-    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
-    if (fs::exists(folder))
-        for (const auto& entry : fs::directory_iterator(folder))
-            if (std::regex_match(entry.path().filename().string(), name))
-                found.push_back(entry.path());
-    return found;
-}
-
 // A running copy of the program.
 class Program {
   public:
