@@ -10,7 +10,7 @@ root=$(pwd)
 # Debian 12 packages: build tools, libraries, and the servers and readers the
 # tests use (a real X server, a real sound server, ffprobe).
 packages=(
-    cmake ninja-build g++ ccache pkg-config
+    cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libx11-dev libxext-dev libxfixes-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
@@ -45,7 +45,12 @@ build() {  # build DIR TYPE [CMAKE ARGS...]
 
 run_tests() {
     local dir=build-test
-    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON
+    # The fuzz targets need clang's libFuzzer: a tree of their own, whose
+    # targets the test tree runs briefly (label fuzz).
+    CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
+    cmake --build build-fuzz --target fuzz
+    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_FUZZ_TREE="$root/build-fuzz"
     # The fixtures start and stop private Xvfb and PulseAudio servers
     # (tests/env/testenv.sh); no display or sound card is needed.
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
