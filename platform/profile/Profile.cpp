@@ -55,10 +55,14 @@ std::optional<KeyValue> SplitKey(std::string_view line) {
     return KeyValue{Trim(trimmed.substr(0, eq)), Trim(trimmed.substr(eq + 1))};
 }
 
+// A value in a pair of quotes of either kind.
+bool Quoted(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
 std::string Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
+    if (Quoted(value)) value = value.substr(1, value.size() - 2);
     if (value.size() > kMaxProfileValue) value = value.substr(0, kMaxProfileValue);
     return std::string(value);
 }
@@ -272,6 +276,11 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
         refusedValue_ = true;
         return;
     }
+    // A value that reading would change (surrounding blanks, or a pair of
+    // quotes around it) is stored in quotes of its own, so it reads back as written.
+    std::string stored(value);
+    if (Trim(value).size() != value.size() || Quoted(value)) stored = '"' + stored + '"';
+    value = stored;
     if (const auto found = Find(section, key)) {
         // The key keeps its spelling and its indentation; only the value changes.
         std::string& line = lines_[found->line];

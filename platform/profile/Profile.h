@@ -3,7 +3,9 @@
 // and key names compare without regard to ASCII case, a written key replaces
 // its line in place and leaves every other line as it was, a new key goes at
 // the end of its section and a new section at the end of the file. Values are
-// trimmed, lose one pair of surrounding quotes and are cut at 2047 characters.
+// trimmed, lose one pair of surrounding quotes and are cut at 2047 characters;
+// a value written with blanks or quotes around it gets quotes of its own, so
+// it reads back as written.
 // Saving writes a temporary file beside the target and renames it over the
 // target, so a crash or a full disk never leaves a truncated file.
 
