@@ -20,11 +20,13 @@ targets=("$@")
 for target in "${targets[@]}"; do
     mkdir -p "$out/$target/corpus" "$out/$target/crashes"
     echo "== $target: $seconds s"
+    inputs=("$out/$target/corpus" "tests/fuzz/corpus/$target")
+    [[ -d tests/fuzz/regressions/$target ]] && inputs+=("tests/fuzz/regressions/$target")
     # Every crash is kept and fuzzing goes on after it.
     "$dir/fuzz_$target" -max_total_time="$seconds" -timeout=20 \
         -rss_limit_mb=2048 -print_final_stats=1 -fork=1 -ignore_crashes=1 -ignore_timeouts=1 \
-        -ignore_ooms=1 -artifact_prefix="$out/$target/crashes/" "$out/$target/corpus" \
-        "tests/fuzz/corpus/$target" "tests/fuzz/regressions/$target" >"$out/$target/log" 2>&1 || true
+        -ignore_ooms=1 -artifact_prefix="$out/$target/crashes/" "${inputs[@]}" \
+        >"$out/$target/log" 2>&1 || true
     grep -E "^#[0-9]+.*(DONE|cov:)" "$out/$target/log" | tail -n1 || true
     grep -E "^stat::" "$out/$target/log" || true
     echo "crash files: $(find "$out/$target/crashes" -type f | wc -l)"

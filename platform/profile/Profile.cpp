@@ -12,7 +12,8 @@
 namespace velmora::platform {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+// A CR is a blank too: a CRLF line in a file of LF lines keeps its CR.
+constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
@@ -165,7 +166,9 @@ bool PrivateProfile::Load() {
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
         std::string_view line = rest.substr(0, nl);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Only the file's own line end is taken off, so saving writes every
+        // other line back byte for byte.
+        if (newline_ == "\r\n" && !line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines_.emplace_back(line);
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
