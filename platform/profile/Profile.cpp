@@ -12,7 +12,7 @@
 namespace velmora::platform {
 namespace {
 
-// A CR is a blank too: a CRLF line in a file of LF lines keeps its CR.
+// A CR is a blank too: lines keep the CR of their CRLF line end.
 constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -125,7 +125,7 @@ PrivateProfile::PrivateProfile(std::string path) : path_(std::move(path)) {}
 
 bool PrivateProfile::Load() {
     lines_.clear();
-    newline_ = "\n";
+    crlf_ = false;
     finalNewline_ = true;
     bom_ = false;
     loadError_ = 0;
@@ -161,15 +161,11 @@ bool PrivateProfile::Load() {
     if (bom_) rest.remove_prefix(kUtf8Bom.size());
     if (const auto nl = rest.find('\n');
         nl != std::string_view::npos && nl > 0 && rest[nl - 1] == '\r')
-        newline_ = "\r\n";
+        crlf_ = true;
     finalNewline_ = rest.empty() || rest.back() == '\n';
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
-        // Only the file's own line end is taken off, so saving writes every
-        // other line back byte for byte.
-        if (newline_ == "\r\n" && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines_.emplace_back(line);
+        lines_.emplace_back(rest.substr(0, nl));
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
     }
@@ -210,7 +206,7 @@ bool PrivateProfile::Save() {
     std::string text(bom_ ? kUtf8Bom : std::string_view{});
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         text += lines_[i];
-        if (i + 1 < lines_.size() || finalNewline_) text += newline_;
+        if (i + 1 < lines_.size() || finalNewline_) text += '\n';
     }
     bool ok = WriteAll(fd, text);
     if (ok && exists) {
@@ -287,13 +283,25 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
     if (const auto found = Find(section, key)) {
         // The key keeps its spelling and its indentation; only the value changes.
         std::string& line = lines_[found->line];
+        const bool cr = line.ends_with('\r');
         line = line.substr(0, line.find('='));
         while (!line.empty() && kBlanks.find(line.back()) != std::string_view::npos)
             line.pop_back();
         line += '=';
         line += value;
+        if (cr) line += '\r';
         return;
     }
+    const std::string_view end = crlf_ ? "\r" : "";
+    // New lines end as the file's own do; a last line that had no line end
+    // gets one before a line follows it.
+    const auto insert = [&](std::size_t at, std::string line) {
+        if (at == lines_.size() && !finalNewline_) {
+            if (crlf_ && !lines_.empty() && !lines_.back().ends_with('\r')) lines_.back() += '\r';
+            finalNewline_ = true;
+        }
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line + std::string(end));
+    };
     std::string keyLine = std::string(key) + "=" + std::string(value);
     std::optional<std::size_t> lastOfSection;
     bool inSection = false;
@@ -307,13 +315,11 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
         if (inSection && !Trim(lines_[i]).empty()) lastOfSection = i;
     }
     if (lastOfSection) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*lastOfSection + 1),
-                      std::move(keyLine));
+        insert(*lastOfSection + 1, keyLine);
         return;
     }
-    lines_.push_back("[" + std::string(section) + "]");
-    lines_.push_back(std::move(keyLine));
-    finalNewline_ = true;
+    insert(lines_.size(), "[" + std::string(section) + "]");
+    insert(lines_.size(), keyLine);
 }
 
 void PrivateProfile::WriteInteger(std::string_view section, std::string_view key, int value) {

@@ -64,8 +64,9 @@ class PrivateProfile {
     std::optional<KeyLine> Find(std::string_view section, std::string_view key) const;
 
     std::string path_;
-    std::vector<std::string> lines_;  // without their line ends
-    std::string newline_ = "\n";      // the file's own line end, kept for new lines
+    // Cut at LF only: a CRLF line keeps its CR, so every line is saved as it came.
+    std::vector<std::string> lines_;
+    bool crlf_ = false;  // the file's own line end is CRLF: new lines get it too
     bool finalNewline_ = true;
     bool bom_ = false;
     int loadError_ = 0;          // errno of a failed Load; Save refuses while set
