@@ -7,18 +7,21 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
-# Debian 12 packages: build tools, libraries, and the servers and readers the
-# tests use (a real X server, a real sound server, ffprobe).
+# Debian 12 packages: build tools, libraries, the servers and readers the
+# tests use (a real X server, a real sound server, ffprobe), the validators
+# of the desktop entry and AppStream data, and what CPack's Debian package
+# needs (dpkg-shlibdeps, file).
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-    libx11-dev libxext-dev libxfixes-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
+    libx11-dev libxext-dev libxfixes-dev libxrandr-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
     libasound2-dev libpulse-dev libasound2-plugins
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb openbox x11-utils x11-xserver-utils xdotool wmctrl imagemagick
     pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
     fonts-liberation
+    desktop-file-utils appstream dpkg-dev file
 )
 
 install_missing() {

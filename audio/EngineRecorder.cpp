@@ -15,6 +15,7 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     void SetAsync(bool value) override { recorder_.SetAsync(value); }
     bool RecordToFile(const std::string& fileName) override {
         firstSample_ = -1;
+        errorsBefore_ = recorder_.ReportedErrorCount();
         return recorder_.RecordToFile(fileName);
     }
     bool Active() override { return recorder_.Active(); }
@@ -48,11 +49,16 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         if (const std::int64_t t = recorder_.FirstSampleTime(); t >= 0) firstSample_ = t;
         return firstSample_;
     }
+    std::string SoundFailure() override {
+        return recorder_.ReportedErrorCount() != errorsBefore_ ? recorder_.LastReportedError()
+                                                               : std::string();
+    }
 
   private:
     TStockAudioRecorder recorder_;
     const int defaultFormat_ = recorder_.PCMFormat();
     std::int64_t firstSample_ = -1;
+    std::uint32_t errorsBefore_ = 0;
 };
 
 }  // namespace

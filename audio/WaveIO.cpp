@@ -193,9 +193,28 @@ bool TWaveAudioIO::HandleDeviceMessage(std::uint32_t message, std::uintptr_t par
                 break;
         }
     } catch (const std::exception& e) {
-        ReportWaveException(e);
+        ReportError(e);
     }
     return true;
+}
+
+void TWaveAudioIO::ReportError(const std::exception& error) {
+    {
+        std::lock_guard lock(stateMutex_);
+        ++reportedErrors_;
+        lastReportedError_ = error.what();
+    }
+    ReportWaveException(error);
+}
+
+std::uint32_t TWaveAudioIO::ReportedErrorCount() const {
+    std::lock_guard lock(stateMutex_);
+    return reportedErrors_;
+}
+
+std::string TWaveAudioIO::LastReportedError() const {
+    std::lock_guard lock(stateMutex_);
+    return lastReportedError_;
 }
 
 bool TWaveAudioIO::SetupHeader(PWaveHdr& header, std::uint32_t size, char* data) {

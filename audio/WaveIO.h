@@ -134,6 +134,12 @@ class TWaveAudioIO {
     // Runs one notification under the lock; false for other messages.
     bool HandleDeviceMessage(std::uint32_t message, std::uintptr_t param);
 
+    // Errors handed to the exception reporter (from notification handlers
+    // and failed real opens): how many so far and the last one's text, so
+    // the owner can tell that a recording lost its sound.
+    std::uint32_t ReportedErrorCount() const;
+    std::string LastReportedError() const;
+
   protected:
     // The most derived destructor calls this while its overrides still
     // exist: closes an active device and waits until the close completed.
@@ -144,6 +150,8 @@ class TWaveAudioIO {
     void UnlockDevice() { lock_.unlock(); }
     std::recursive_mutex& DeviceLock() { return lock_; }
     bool Success(MMRESULT code);
+    // Counts the error and hands it to the exception reporter.
+    void ReportError(const std::exception& error);
     void CreateCallback();
     void ReleaseCallback();
     bool SetupHeader(PWaveHdr& header, std::uint32_t size, char* data);
@@ -174,6 +182,8 @@ class TWaveAudioIO {
     std::condition_variable stateChanged_;
     std::atomic<bool> destroying_{false};
     platform::WaveInDriver* driver_;
+    std::uint32_t reportedErrors_ = 0;  // under stateMutex_
+    std::string lastReportedError_;
 };
 
 }  // namespace velmora::audio

@@ -146,8 +146,11 @@ bool TWaveAudioIn::Open() {
                             ReleaseCallback();
                             return false;
                         }
-                    } catch (const std::exception&) {
+                    } catch (const std::exception& e) {
+                        // The caller only sees false; the reason must not
+                        // be lost on the way.
                         ReleaseCallback();
+                        ReportError(e);
                         return false;
                     }
                     return true;

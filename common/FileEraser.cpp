@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/Functions.h"
-#include "common/ProgramFolder.h"
+#include "common/SettingsLocation.h"
 
 namespace velmora {
 namespace {
@@ -50,7 +50,7 @@ bool writeList(const std::string& file, const std::vector<std::string>& paths) {
 }  // namespace
 
 std::string PendingDeletionsFile() {
-    return ProgramFolder() + "PendingDeletions.lst";
+    return CurrentSettingsLocation().settingsFolder + "PendingDeletions.lst";
 }
 
 bool FileEraser::exists(const std::string& path) {

@@ -23,7 +23,7 @@ class FileEraser {
     static constexpr int kPasses = 50;
 };
 
-// The list EraseFile leaves for the next start, in the program folder.
+// The list EraseFile leaves for the next start, beside Setup.ini.
 std::string PendingDeletionsFile();
 
 }  // namespace velmora

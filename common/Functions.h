@@ -8,7 +8,8 @@
 
 namespace velmora {
 
-// Size of the primary screen in pixels, 0 when there is no display.
+// Size of the primary monitor in pixels, read at each call; 0 when there is
+// no display. Its offset and the whole screen: common/ScreenSize.h.
 int GetScreenWidth();
 int GetScreenHeight();
 

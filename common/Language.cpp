@@ -128,7 +128,7 @@ std::string LanguageFilePath(const std::string& name) {
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
         return {};
-    const QString folder = QString::fromStdString(ProgramFolder()) + QStringLiteral("Language/");
+    const QString folder = QString::fromStdString(DataFolder()) + QStringLiteral("Language/");
     const QString exact = QString::fromStdString(name) + QStringLiteral(".lng");
     if (!QFileInfo::exists(folder + exact)) {
         // Language names in settings files written elsewhere may differ in case.

@@ -1,3 +1,5 @@
+#include "common/ScreenSize.h"
+
 #include <memory>
 
 #include "common/Functions.h"
@@ -5,15 +7,24 @@
 
 namespace velmora {
 
-// Asked anew each time: the screen may have changed size since the last call.
-int GetScreenWidth() {
+// Asked anew each time: monitors come and go and the screen may have changed
+// size since the last call.
+ScreenRect GetPrimaryScreenRect() {
     auto desktop = platform::openX11Desktop();
-    return desktop ? desktop->width() : 0;
+    return desktop ? desktop->primaryMonitor() : ScreenRect{};
+}
+
+ScreenRect GetDesktopRect() {
+    auto desktop = platform::openX11Desktop();
+    return desktop ? ScreenRect{0, 0, desktop->width(), desktop->height()} : ScreenRect{};
+}
+
+int GetScreenWidth() {
+    return GetPrimaryScreenRect().width;
 }
 
 int GetScreenHeight() {
-    auto desktop = platform::openX11Desktop();
-    return desktop ? desktop->height() : 0;
+    return GetPrimaryScreenRect().height;
 }
 
 }  // namespace velmora

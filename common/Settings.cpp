@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "common/ProgramFolder.h"
+#include "common/SettingsLocation.h"
 #include "platform/profile/Profile.h"
 
 namespace velmora {
@@ -12,18 +12,19 @@ TSettings Settings;
 
 namespace {
 constexpr int kSmallestArea = 16;
-}
+constexpr int kLastAudioFormat = 19;  // the catalogue's twenty formats, stored minus one
+}  // namespace
 
 std::string SettingsFile() {
-    return ProgramFolder() + "Setup.ini";
+    return CurrentSettingsLocation().settingsFolder + "Setup.ini";
 }
 
-TSettings ReadSettings(const std::string& file, const std::string& programFolder) {
+TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir) {
     platform::PrivateProfile ini(file);
     ini.Load();
     TSettings s;
     s.Language = ini.ReadString("Setup", "Language", s.Language);
-    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", programFolder);
+    s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", defaultWorkDir);
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);
@@ -42,14 +43,17 @@ TSettings ReadSettings(const std::string& file, const std::string& programFolder
     if (s.RegionWidthPos < 1) s.RegionWidthPos = kSmallestArea;
     if (s.RegionHeightPos < 1) s.RegionHeightPos = kSmallestArea;
     s.AudioRecordEnable = ini.ReadBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
-    s.AudioFormatIndex = ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
+    // Outside the format catalogue there is no format to record in.
+    s.AudioFormatIndex =
+        std::clamp(ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex), -1,
+                   kLastAudioFormat);
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     s.AudioVolumeValue =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);
     // A lone carriage return stays inside a value; such a value could not be
     // written back, and with it no setting would be saved again.
     if (!StorableFolder(s.Language)) s.Language = TSettings().Language;
-    if (!StorableFolder(s.WorkDir)) s.WorkDir = programFolder;
+    if (!StorableFolder(s.WorkDir)) s.WorkDir = defaultWorkDir;
     return s;
 }
 

@@ -80,7 +80,7 @@ class CameraHost {
     // A disabled timer calling tick every intervalMs on the UI thread.
     virtual std::unique_ptr<TEngineTimer> CreateTimer(int intervalMs,
                                                       std::function<void()> tick) = 0;
-    // The audio recorder and the input mixer; null where none exists yet
+    // The audio recorder and the input mixer; a host may give none
     // (recordings are then silent and the audio lists empty).
     virtual std::unique_ptr<TEngineAudioRecorder> CreateAudioRecorder() = 0;
     virtual std::unique_ptr<TEngineMixer> CreateMixer() = 0;

@@ -26,6 +26,9 @@ class TEngineAudioRecorder {
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
     virtual std::int64_t FirstSampleTime() = 0;
+    // Why the sound of the recording since the last RecordToFile stopped or
+    // never started (an error the recorder reported), or empty.
+    virtual std::string SoundFailure() { return {}; }
 };
 
 // The recording side of the sound card: destinations, their Master line and

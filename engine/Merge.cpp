@@ -253,6 +253,8 @@ void TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
         OnSaveProgress(this, 100, proceed);
     }
     std::string text = result == AVIERR_OK ? SummaryLine() : SaveResultText(result);
+    if (result == AVIERR_OK && RecordAudio && !soundFailure_.empty())
+        text += " - the sound is incomplete: " + soundFailure_;
     if (result != AVIERR_OK && result != AVIERR_USERABORT) KeepTempFiles(target, text);
     CameraError(text);
     try {

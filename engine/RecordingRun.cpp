@@ -61,6 +61,7 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     loopStarted_ = false;
     firstSampleNs_ = -1;
     soundComplete_ = true;
+    soundFailure_.clear();
 
     if ((VideoForWindowsVersion() >> 16) < 0x010A) {
         CameraError("Failure: Video for windows version too old!");
@@ -93,12 +94,14 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
                     CameraError("Can not delete audio temp file.");
                     aviErrorPending_ = true;
                     audioReady = false;
-                } else {
-                    recorder_->RecordToFile(TempAudioFile);
+                } else if (!recorder_->RecordToFile(TempAudioFile)) {
+                    soundFailure_ = recorder_->SoundFailure();
+                    if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
                 }
             } catch (const std::exception& e) {
                 // Recording goes on without sound; the merge finds no WAV.
                 CameraError(e.what());
+                soundFailure_ = e.what();
             } catch (...) {
             }
         }
@@ -189,6 +192,7 @@ void TScreenCamera::StopAudio() {
             }
         }
         firstSampleNs_ = recorder_->FirstSampleTime();
+        if (soundFailure_.empty()) soundFailure_ = recorder_->SoundFailure();
     } catch (const std::exception& e) {
         CameraError(e.what());
     } catch (...) {

@@ -111,13 +111,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();
-    if (FullScreen) {
-        Left = 0;
-        Top = 0;
-        std::lock_guard lock(desktopLock_);
-        Width = desktop_ ? desktop_->width() : 0;
-        Height = desktop_ ? desktop_->height() : 0;
-    }
+    TakeScreenGeometry();
     Recording = true;
     worker_ = new TRecordAVIThread(this);
     try {
@@ -131,6 +125,32 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
         frameTimer_->SetEnabled(false);
         frame_->Hide();
         CameraError(std::string("Recording failed: ") + e.what());
+    }
+}
+
+void TScreenCamera::TakeScreenGeometry() {
+    std::lock_guard lock(desktopLock_);
+    if (!desktop_) {
+        if (FullScreen) Width = Height = 0;
+        return;
+    }
+    // A resolution change or a docked laptop since the last recording shows
+    // here, not a stream of grabs beyond the screen's edge.
+    ScreenWidth = desktop_->width();
+    ScreenHeight = desktop_->height();
+    if (FullScreen) {
+        const platform::ScreenRect primary = desktop_->primaryMonitor();
+        Left = primary.left;
+        Top = primary.top;
+        Width = primary.width;
+        Height = primary.height;
+    } else if (!FollowMouse) {
+        const platform::ScreenRect fitted =
+            platform::FitIntoScreen({Left, Top, Width, Height}, {0, 0, ScreenWidth, ScreenHeight});
+        Left = fitted.left;
+        Top = fitted.top;
+        Width = fitted.width;
+        Height = fitted.height;
     }
 }
 

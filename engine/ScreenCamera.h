@@ -95,7 +95,7 @@ class TScreenCamera {
     bool ShowFrame = true;
     bool CornersOnly = true;
     std::int32_t ScreenBitsPerPixel = 0;
-    std::int32_t ScreenWidth = 0, ScreenHeight = 0;
+    std::int32_t ScreenWidth = 0, ScreenHeight = 0;  // the whole X screen, read at each start
     std::uint32_t ActualWidth = 0, ActualHeight = 0;
     vfw::FOURCC CompressorHandler = vfw::MakeFourCC('M', 'S', 'V', 'C');
     std::string CompressorName = "Microsoft Video Codec";
@@ -169,6 +169,9 @@ class TScreenCamera {
     void CameraError(const std::string& text);
     bool Ask(const std::string& text);
     void DeriveModes();
+    // Reads the screen as it is now: full screen takes the primary monitor,
+    // a fixed area is moved (and cut) onto the screen.
+    void TakeScreenGeometry();
     int EndRun(int result);
     Negotiation NegotiateCompressor(PackedDib& probe, int& result);
     // The 2/4/8 size adjustment against an open compressor: the alignment
@@ -234,6 +237,7 @@ class TScreenCamera {
     bool loopStarted_ = false;
     std::int64_t firstSampleNs_ = -1;
     bool soundComplete_ = true;  // false: the recorder never finished the WAV
+    std::string soundFailure_;   // why the sound stopped or never started; empty: it did not
     // A temporary file that could not be moved out of the way of the next
     // recording after a failure: the worker does not delete it.
     bool leaveTempVideo_ = false;

@@ -4,14 +4,17 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 
-#include "common/Functions.h"
 #include "common/Language.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
+#include "overlays/ScreenPixels.h"
 
 namespace velmora {
 namespace {
@@ -38,9 +41,10 @@ QSpinBox* MakeSpin(QWidget* parent, const char* name, int minimum, int maximum, 
     return spin;
 }
 
-// An upper limit of 0 or below means no upper limit.
-int UpperLimit(int limit) {
-    return limit > 0 ? limit : INT_MAX;
+// An upper limit of 0 or below means no upper limit; a value above the
+// limit raises it, so nothing stored is cut by a smaller screen.
+void SetUpperLimit(QSpinBox* edit, int limit) {
+    edit->setMaximum(std::max(limit > 0 ? limit : INT_MAX, edit->value()));
 }
 
 }  // namespace
@@ -63,6 +67,11 @@ void TAddForm::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) emit closed();
 }
 
+void TAddForm::showEvent(QShowEvent* event) {
+    UpdateLimits();  // the screen may have changed since the panel was last shown
+    QWidget::showEvent(event);
+}
+
 void TAddForm::CreateControls() {
     setFixedSize(236, 204);
     constexpr int kLabelX = 8, kLabelW = 70, kEditX = 80, kEditW = 110, kPxX = 196;
@@ -78,10 +87,12 @@ void TAddForm::CreateControls() {
     sSpinEdit1 = MakeSpin(this, "sSpinEdit1", 0, INT_MAX, 1, true, {kEditX, row(1), kEditW, kRowH});
     MakeLabel(this, "Label9", QStringLiteral("px"), {kPxX, row(1), 28, kRowH});
     MakeLabel(this, "Label4", QStringLiteral("Width :"), {kLabelX, row(2), kLabelW, kRowH});
-    sSpinEdit3 = MakeSpin(this, "sSpinEdit3", 10, 5000, 8, false, {kEditX, row(2), kEditW, kRowH});
+    sSpinEdit3 =
+        MakeSpin(this, "sSpinEdit3", 10, INT_MAX, 8, false, {kEditX, row(2), kEditW, kRowH});
     MakeLabel(this, "Label13", QStringLiteral("px"), {kPxX, row(2), 28, kRowH});
     MakeLabel(this, "Label5", QStringLiteral("Height :"), {kLabelX, row(3), kLabelW, kRowH});
-    sSpinEdit4 = MakeSpin(this, "sSpinEdit4", 10, 2500, 8, false, {kEditX, row(3), kEditW, kRowH});
+    sSpinEdit4 =
+        MakeSpin(this, "sSpinEdit4", 10, INT_MAX, 8, false, {kEditX, row(3), kEditW, kRowH});
     MakeLabel(this, "Label14", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
 
     GroupBox1 = new QGroupBox(QStringLiteral("Information"), this);
@@ -104,13 +115,33 @@ void TAddForm::CreateControls() {
 void TAddForm::FormCreate() {
     ApplyLanguage();
     SetAreaEditsEnabled(Settings.TypeCapture == 0);
-    ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
+    ShowValues(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
                Settings.RegionHeightPos);
-    // The position limits follow the screen, set only now so the stored
-    // position is shown as it is; a position beyond the screen stays the
-    // limit until the user moves it.
-    sSpinEdit1->setMaximum(std::max(UpperLimit(GetScreenHeight() - 1), sSpinEdit1->value()));
-    sSpinEdit2->setMaximum(std::max(UpperLimit(GetScreenWidth() - 1), sSpinEdit2->value()));
+    // The limits follow the screen, set only now so the stored area is shown
+    // as it is.
+    UpdateLimits();
+}
+
+void TAddForm::UpdateLimits() {
+    // The whole X screen, not only the primary monitor: an area typed in
+    // for another monitor is kept.
+    const ScreenRect desktop = GetDesktopRect();
+    SetUpperLimit(sSpinEdit1, desktop.height - 1);
+    SetUpperLimit(sSpinEdit2, desktop.width - 1);
+    SetUpperLimit(sSpinEdit3, std::max(5000, desktop.width));
+    SetUpperLimit(sSpinEdit4, std::max(2500, desktop.height));
+}
+
+void TAddForm::DockBeside(const QWidget* window) {
+    // Worked out in X pixels: with fractional scale factors, or screens of
+    // different ratios, adding logical sizes leaves gaps or overlaps.
+    const QWindow* handle = window->windowHandle();
+    const QScreen* screen = handle ? handle->screen() : window->screen();
+    const QRect frame = WindowPixelRect(window->frameGeometry(), screen);
+    const QPoint corner(frame.x() + frame.width(), frame.y());
+    QScreen* target = ScreenAtPixel(corner);
+    if (QWindow* own = windowHandle(); own && own->screen() != target) own->setScreen(target);
+    move(PixelToLogical(corner, target).toPoint());
 }
 
 void TAddForm::SetAreaEditsEnabled(bool enabled) {
@@ -119,6 +150,11 @@ void TAddForm::SetAreaEditsEnabled(bool enabled) {
 }
 
 void TAddForm::ShowRegion(int left, int top, int width, int height) {
+    UpdateLimits();
+    ShowValues(left, top, width, height);
+}
+
+void TAddForm::ShowValues(int left, int top, int width, int height) {
     sSpinEdit1->setValue(top);
     sSpinEdit2->setValue(left);
     sSpinEdit3->setValue(width);

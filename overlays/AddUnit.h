@@ -30,8 +30,16 @@ class TAddForm : public QWidget {
 
     // Enables or disables the four area edits together.
     void SetAreaEditsEnabled(bool enabled);
-    // Puts the region into the edits, each clamped to its limits.
+    // Puts the region (X screen pixels) into the edits, each clamped to its
+    // limits, which follow the screen as it is now.
     void ShowRegion(int left, int top, int width, int height);
+    // Sets the edits' upper limits from the whole X screen as it is now: the
+    // positions to its last pixel, the sizes to its size but never below
+    // 5000 x 2500. A value beyond stays the limit until the user lowers it.
+    void UpdateLimits();
+    // Puts the panel right beside the window's frame (the main window's
+    // right edge, its top).
+    void DockBeside(const QWidget* window);
 
   signals:
     // The panel was closed by its own close button (or close()), not hidden
@@ -40,10 +48,12 @@ class TAddForm : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void CreateControls();
     void FormCreate();
+    void ShowValues(int left, int top, int width, int height);
     void sSpinEdit1Change(int value);
     void sSpinEdit2Change(int value);
     void sSpinEdit3Change(int value);

@@ -1,18 +1,42 @@
 #include "overlays/FlashWnd.h"
 
-#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
+#include <cmath>
+#include <vector>
 
 #include "overlays/FrameGeometry.h"
+#include "overlays/ScreenPixels.h"
+#include "platform/x11/WindowShape.h"
 
 namespace velmora {
+namespace {
+
+// A rectangle of device pixels in the logical coordinates that paint exactly it.
+QRectF Logical(const QRect& pixels, qreal ratio) {
+    return QRectF(pixels.x() / ratio, pixels.y() / ratio, pixels.width() / ratio,
+                  pixels.height() / ratio);
+}
+
+Display* X11Display() {
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        return x11->display();
+    return nullptr;
+}
+
+}  // namespace
 
 TFlashingWnd::TFlashingWnd(QWidget* owner)
     // No parent window: a minimised main window must not take the frame
-    // along, and a tool window stays out of the task bar.
+    // along, and a tool window stays out of the task bar. Past the window
+    // manager: under Qt's scaling it asks for even sizes only (a resize
+    // increment of 2 at 1.5), which would cut the frame's right and bottom
+    // strips. The engine raises it on every tick.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput |
-                           Qt::NoDropShadowWindowHint) {
+                           Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus |
+                           Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint) {
     Q_UNUSED(owner);
     setObjectName(QStringLiteral("FlashingWnd"));
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -31,15 +55,44 @@ QFont TFlashingWnd::captionFont() const {
 
 void TFlashingWnd::SetupRegion(int x, int y, int width, int height, bool cornersOnly,
                                const QString& text) {
-    const QFontMetrics metrics(captionFont());
-    const FrameGeometry g = ComputeFrameGeometry(x, y, width, height, cornersOnly,
-                                                 metrics.horizontalAdvance(text), metrics.height());
-    if (geometry() != g.window) setGeometry(g.window);
+    // The frame is worked out in X pixels; only the window's place goes
+    // through Qt's scaling. The caption is as large as the program's other
+    // texts at this scale.
+    const QRect area(x, y, std::max(width, 1), std::max(height, 1));
+    const QScreen* screen = ScreenAtPixel(area.center());
+    const qreal ratio = screen ? screen->devicePixelRatio() : 1.0;
+    const QFontMetricsF metrics(captionFont());
+    const QSize caption(static_cast<int>(std::ceil(metrics.horizontalAdvance(text) * ratio)),
+                        static_cast<int>(std::ceil(metrics.height() * ratio)));
+    const FrameGeometry g =
+        ComputeFrameGeometry(x, y, width, height, cornersOnly, caption.width(), caption.height());
+
+    const QRect logical = LogicalRectCovering(g.window, screen);
+    const QPoint inset = g.window.topLeft() - WindowPixelRect(logical, screen).topLeft();
+    if (geometry() != logical) setGeometry(logical);
     FrameRect = g.frameRect;
-    if (g.shape != FRegion) {
+    captionSize_ = caption;
+    if (g.shape != FRegion || inset != inset_ || ratio != ratio_) {
         FRegion = g.shape;
-        setMask(FRegion);
+        inset_ = inset;
+        ratio_ = ratio;
+        applyShape();
+        update();
     }
+}
+
+void TFlashingWnd::applyShape() {
+    const QRegion shape = FRegion.translated(inset_);
+    Display* display = X11Display();
+    if (display) {
+        // Qt would scale a mask with rounding; the X server takes the pixels.
+        std::vector<platform::ScreenRect> rects;
+        for (const QRect& r : shape) rects.push_back({r.x(), r.y(), r.width(), r.height()});
+        if (platform::SetWindowShape(display, winId(), rects)) return;
+    }
+    QRegion logical;  // no X server (offscreen): Qt's own mask, as near as it gets
+    for (const QRect& r : shape) logical += Logical(r, ratio_).toAlignedRect();
+    setMask(logical);
 }
 
 void TFlashingWnd::PaintFrame(const QString& text) {
@@ -50,14 +103,15 @@ void TFlashingWnd::PaintFrame(const QString& text) {
 
 void TFlashingWnd::paintEvent(QPaintEvent*) {
     if (FrameRect.isEmpty()) return;
+    const qreal ratio = devicePixelRatioF();
     QPainter painter(this);
     const QFont font = captionFont();
-    const QFontMetrics metrics(font);
-    painter.fillRect(QRect(0, 0, metrics.horizontalAdvance(caption_), metrics.height()), Qt::white);
+    const QRectF caption = Logical(QRect(inset_, captionSize_), ratio);
+    painter.fillRect(caption, Qt::white);
     painter.setFont(font);
     painter.setPen(QColor(0, 0, 255));
-    painter.drawText(QPoint(0, metrics.ascent()), caption_);
-    painter.fillRect(FrameRect, QColor(255, 0, 0));
+    painter.drawText(caption.topLeft() + QPointF(0, QFontMetricsF(font).ascent()), caption_);
+    painter.fillRect(Logical(FrameRect.translated(inset_), ratio), QColor(255, 0, 0));
 }
 
 void TFlashingWnd::ShowOnTop() {

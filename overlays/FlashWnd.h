@@ -4,6 +4,7 @@
 // lets everything else through. Used from the UI thread only.
 
 #include <QFont>
+#include <QPoint>
 #include <QRegion>
 #include <QString>
 #include <QWidget>
@@ -15,7 +16,8 @@ class TFlashingWnd : public QWidget {
   public:
     explicit TFlashingWnd(QWidget* owner = nullptr);
 
-    // Moves and shapes the window around the rectangle (screen pixels).
+    // Moves and shapes the window around the rectangle (X screen pixels, at
+    // any scale factor).
     void SetupRegion(int x, int y, int width, int height, bool cornersOnly, const QString& text);
     // Draws the caption and the red frame.
     void PaintFrame(const QString& text);
@@ -24,7 +26,9 @@ class TFlashingWnd : public QWidget {
     // Brings the window back when a minimise took it along.
     void Restore();
 
-    QRect FrameRect;  // window coordinates of the red fill
+    // Both in X pixels, relative to the frame's top-left corner (the
+    // recorded rectangle's left - 4, top - caption height - 4).
+    QRect FrameRect;  // the red fill
     QRegion FRegion;  // the shape last given
 
   protected:
@@ -32,7 +36,14 @@ class TFlashingWnd : public QWidget {
 
   private:
     QFont captionFont() const;
+    void applyShape();
+
     QString caption_;
+    QSize captionSize_;  // X pixels
+    // Where the frame's top-left corner lies in the window, in X pixels: Qt
+    // can put a window only on some pixels at fractional scale factors.
+    QPoint inset_;
+    qreal ratio_ = 1.0;  // the device pixel ratio the pixels above were made for
 };
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "shell/CommandLine.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/profile/Profile.h"
@@ -39,6 +40,30 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
         }
     }
     return start;
+}
+
+std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters) {
+    const auto given = [&](const char* name) {
+        return std::find(parameters.begin(), parameters.end(), name) != parameters.end();
+    };
+    if (given("--help"))
+        return std::string(
+            "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"
+            "Records the screen, or an area of it, into AVI files.\n"
+            "\n"
+            "  -vc, /vc         start recording once the window is up\n"
+            "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
+            "                   name is used as written, so end it with '/'\n"
+            "  time=SECONDS     stop recording after SECONDS\n"
+            "  --help           print this help and exit\n"
+            "  --version        print the version and exit\n"
+            "\n"
+            "F9 starts and F10 stops a recording from any window.\n"
+            "Setup.ini and Logs/ are kept beside the program when its folder is\n"
+            "writable; otherwise in $XDG_CONFIG_HOME/velmora/ and\n"
+            "$XDG_STATE_HOME/velmora/.\n");
+    if (given("--version")) return std::string("Velmora ") + AppVersion + "\n";
+    return std::nullopt;
 }
 
 }  // namespace velmora

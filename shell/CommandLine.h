@@ -6,6 +6,7 @@
 // are case-sensitive.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,9 @@ namespace velmora {
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& settings,
                      const std::function<void()>& logInvalidTime,
                      const std::function<void()>& logRefusedPath = {});
+
+// "--help" or "--version" anywhere among the parameters: the text to print
+// instead of starting, so neither needs a display. Nothing otherwise.
+std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters);
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 namespace velmora {
 namespace {
 constexpr int kSmallestArea = 16;
+constexpr int kLastAudioFormat = 19;  // the catalogue's twenty formats, stored minus one
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -45,7 +46,7 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     if (s.TypeCapture == 0) e.CaptureMode = 1;
     if (s.TypeCapture == 1) e.CaptureMode = 2;
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
-        e.Audio = EngineAudio{s.AudioFormatIndex, s.AudioInputIndex,
+        e.Audio = EngineAudio{std::min(s.AudioFormatIndex, kLastAudioFormat), s.AudioInputIndex,
                               std::clamp(s.AudioVolumeValue, 0, 100)};
     return e;
 }

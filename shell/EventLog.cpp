@@ -6,7 +6,7 @@
 #include <QDir>
 #include <cerrno>
 
-#include "common/ProgramFolder.h"
+#include "common/SettingsLocation.h"
 
 namespace velmora {
 namespace {
@@ -56,7 +56,8 @@ void EventLog::SetLocale(const QLocale& locale) {
 }
 
 QString EventLog::LogFolder() const {
-    const QString base = folder_.isEmpty() ? QString::fromStdString(ProgramFolder()) : folder_;
+    const QString base =
+        folder_.isEmpty() ? QString::fromStdString(CurrentSettingsLocation().stateFolder) : folder_;
     return base + QStringLiteral("Logs/");
 }
 

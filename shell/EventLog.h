@@ -1,10 +1,11 @@
 #pragma once
 // The event log: every notice of the program goes to the main window's
 // status bar and, with the local date and time, to Logs/Log_yyyy-mm-dd.log in
-// the program folder. Callable from any thread: appends are serialised, and
-// the status text reaches the window through the sink, which the window makes
-// hand over to its own thread. A write that fails is reported once in the
-// status bar and never stops the caller.
+// the state folder (the program folder of a portable copy). Callable from any
+// thread: appends are serialised, and the status text reaches the window
+// through the sink, which the window makes hand over to its own thread. A
+// write that fails is reported once in the status bar and never stops the
+// caller.
 
 #include <QDateTime>
 #include <QLocale>
@@ -16,8 +17,9 @@ namespace velmora {
 
 class EventLog {
   public:
-    // folder: where Logs/ goes, ending with '/'; empty: the program folder
-    // as it is at each write.
+    // folder: where Logs/ goes, ending with '/'; empty: the run's state
+    // folder (beside the program or the user's, see SettingsLocation.h) as
+    // it is at each write.
     explicit EventLog(QString folder = {});
 
     // Set before the first Write, from the UI thread. The sink runs under the
@@ -47,7 +49,7 @@ class EventLog {
     bool failureShown_ = false;
 };
 
-// The program's log, in the program folder.
+// The program's log, in the run's state folder.
 EventLog& ProgramLog();
 
 // Writes through the program's log.

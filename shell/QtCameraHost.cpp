@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "audio/EngineMixer.h"
 #include "audio/EngineRecorder.h"
 #include "common/Language.h"
 #include "engine/EngineAudio.h"
@@ -149,9 +150,7 @@ std::unique_ptr<engine::TEngineAudioRecorder> QtCameraHost::CreateAudioRecorder(
 }
 
 std::unique_ptr<engine::TEngineMixer> QtCameraHost::CreateMixer() {
-    // No input mixer yet: the list of inputs stays empty, and with no input
-    // chosen the recordings are silent.
-    return nullptr;
+    return audio::CreateEngineMixer();
 }
 
 }  // namespace velmora

@@ -16,10 +16,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "common/DefaultOutputFolder.h"
 #include "common/FolderPicker.h"
 #include "common/Functions.h"
 #include "common/Language.h"
-#include "common/ProgramFolder.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/About.h"
@@ -209,7 +210,7 @@ void TForm1::FormCreate() {
         }
     }
 
-    Settings = ReadSettings(settingsFile, ProgramFolder());
+    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
 
     hotKeys_ = std::make_unique<HotKeyFilter>([this](int vk) { HotKeyPressed(vk); });
     // Another program may own a key: the buttons still work, so no message.
@@ -300,20 +301,27 @@ void TForm1::ApplySettings() {
 bool TForm1::SaveSettings() {
     const std::string file = SettingsFile();
     if (WriteSettings(Settings, file)) return true;
-    const QString message =
-        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
-    WriteLog(message);
-    QMessageBox::critical(this, QCoreApplication::applicationName(), message);
+    ShowSaveFailure(file, {});
     return false;
 }
 
+void TForm1::ShowSaveFailure(const std::string& file, const QString& lost) {
+    const QString message =
+        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file));
+    WriteLog(lost.isEmpty() ? message : message + QStringLiteral(" - ") + lost);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message,
+                    QMessageBox::Ok, this);
+    box.setInformativeText(lost);
+    box.exec();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Settings that cannot be saved keep the window open, so nothing is lost
-    // without the user knowing.
-    if (!SaveSettings()) {
-        event->ignore();
-        return;
-    }
+    // A settings file that cannot be written must not keep the user in the
+    // program (an installed copy whose folders are all read-only would never
+    // close): the message says what is lost, then the window closes.
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        ShowSaveFailure(file, QStringLiteral("The settings of this session are not saved."));
     event->accept();
 }
 
@@ -447,10 +455,12 @@ void TForm1::FullButtonClick() {
     Image1->hide();
     Image2->show();
     addForm_->SetAreaEditsEnabled(false);
-    Settings.RegionTopPos = 0;
-    Settings.RegionHeightPos = GetScreenHeight();
-    Settings.RegionLeftPos = 0;
-    Settings.RegionWidthPos = GetScreenWidth();
+    // The primary monitor at its offset: what a full-screen recording takes.
+    const ScreenRect primary = GetPrimaryScreenRect();
+    Settings.RegionTopPos = primary.top;
+    Settings.RegionHeightPos = primary.height;
+    Settings.RegionLeftPos = primary.left;
+    Settings.RegionWidthPos = primary.width;
     addForm_->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
                          Settings.RegionHeightPos);
 }
@@ -489,8 +499,7 @@ void TForm1::LanguageApplied() {
 }
 
 void TForm1::DockAddForm() {
-    const QRect frame = frameGeometry();
-    addForm_->move(frame.x() + frame.width(), frame.y());
+    addForm_->DockBeside(this);
 }
 
 void TForm1::sSpeedButton1Click() {

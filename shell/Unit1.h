@@ -105,6 +105,9 @@ class TForm1 : public QMainWindow {
     void changeEvent(QEvent* event) override;
 
   private:
+    // "Unable to write to <file>" in the log and a message box; lost, when
+    // given, says what the failure costs the user.
+    void ShowSaveFailure(const std::string& file, const QString& lost);
     void CreateControls();
     void FormCreate();
     void FormShow();

@@ -2,21 +2,38 @@
 // once and living until the main window closes.
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <cstdio>
 
 #include "common/Functions.h"
 #include "common/Settings.h"
+#include "common/SettingsLocation.h"
 #include "net/About.h"
 #include "net/UpdateUnit.h"
 #include "platform/instance/SingleInstance.h"
+#include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
+#include "shell/EventLog.h"
+#include "shell/SoundErrorReporter.h"
 #include "shell/Unit1.h"
 
 int main(int argc, char* argv[]) {
+    // Answered before the application object, which needs a display.
+    if (const auto text = velmora::InformationRequest({argv + 1, argv + argc})) {
+        std::fputs(text->c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
     app.setApplicationName(QString::fromStdString(title));
+    // Ties the windows to the installed menu entry and its icon.
+    app.setDesktopFileName(QStringLiteral("org.velmora.velmora"));
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/velmora-%1.png").arg(size), QSize(size, size));
+    app.setWindowIcon(icon);
 
     // Checked before anything is read or written, so a second copy leaves the
     // first one's files alone.
@@ -26,11 +43,18 @@ int main(int argc, char* argv[]) {
         box.exec();
         return 0;
     }
+    // Chosen once for the run, before anything is read or written.
+    velmora::WriteLog(QString::fromStdString(
+        velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
+    // Before the windows: the engine's recorder exists from the main
+    // window's creation on, and it lives until the windows are gone.
+    velmora::SoundErrorReporter soundErrors;
     const velmora::TNetServers servers = velmora::VendorServers();
     velmora::TForm1 form1(servers);
+    soundErrors.SetWindow(&form1);
     velmora::TAboutForm aboutForm(servers.site);
     velmora::TUpdateForm updateForm(form1.Http(), servers);
     updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };

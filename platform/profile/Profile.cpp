@@ -278,7 +278,10 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
     // A value that reading would change (surrounding blanks, or a pair of
     // quotes around it) is stored in quotes of its own, so it reads back as written.
     std::string stored(value);
-    if (Trim(value).size() != value.size() || Quoted(value)) stored = '"' + stored + '"';
+    if (Trim(value).size() != value.size() || Quoted(value)) {
+        stored.insert(0, 1, '"');
+        stored.push_back('"');
+    }
     value = stored;
     if (const auto found = Find(section, key)) {
         // The key keeps its spelling and its indentation; only the value changes.
@@ -318,7 +321,10 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
         insert(*lastOfSection + 1, keyLine);
         return;
     }
-    insert(lines_.size(), "[" + std::string(section) + "]");
+    // Built by appending, not "[" + ...: GCC 12 warns falsely (-Wrestrict).
+    std::string header(1, '[');
+    header.append(section).push_back(']');
+    insert(lines_.size(), std::move(header));
     insert(lines_.size(), keyLine);
 }
 

@@ -112,6 +112,25 @@ bool isLive(HWAVEIN h) {
     return h && live().count(h) != 0;
 }
 
+std::mutex& mapperMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& mapperSource() {
+    static std::string name;
+    return name;
+}
+
+// The source WAVE_MAPPER stands for: the one chosen on the mixer while the
+// server still has it, else the server's default (empty).
+std::string mappedSource() {
+    const std::string chosen = waveInMapperSource();
+    if (chosen.empty()) return {};
+    for (const auto& s : wavein::pulseSources())
+        if (s.name == chosen) return chosen;
+    return {};
+}
+
 bool validPcm(const WAVEFORMATEX* f) {
     if (!f || f->wFormatTag != WAVE_FORMAT_PCM) return false;
     if (f->nChannels < 1 || f->nChannels > 2) return false;
@@ -162,7 +181,9 @@ class SystemDriver final : public WaveInDriver {
 
         std::string source;
         const bool pulse = wavein::pulseAvailable();
-        if (pulse && id != WAVE_MAPPER) {
+        if (pulse && id == WAVE_MAPPER && !(flags & WAVE_FORMAT_QUERY)) {
+            source = mappedSource();
+        } else if (pulse && id != WAVE_MAPPER) {
             const auto sources = wavein::pulseSources();
             if (id >= sources.size()) return MMSYSERR_BADDEVICEID;
             source = sources[id].name;
@@ -371,6 +392,16 @@ MMRESULT WaveInDriver::GetErrorText(MMRESULT code, char* text, UINT size) {
 
 MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) {
     return MMSYSERR_NOTSUPPORTED;
+}
+
+void waveInSetMapperSource(const std::string& name) {
+    std::lock_guard lock(mapperMutex());
+    mapperSource() = name;
+}
+
+std::string waveInMapperSource() {
+    std::lock_guard lock(mapperMutex());
+    return mapperSource();
 }
 
 std::string waveInErrorText(MMRESULT code) {

@@ -171,6 +171,12 @@ class WaveInDriver {
 // The driver on the machine's sound system (one per process).
 WaveInDriver& systemWaveInDriver();
 
+// Which source the wave mapper records: the sound server's name of the source
+// chosen on the mixer, or empty for the server's default source. A chosen
+// source that is gone when a device opens leaves the default in its place.
+void waveInSetMapperSource(const std::string& name);
+std::string waveInMapperSource();
+
 // Our own texts for the result codes (the Windows ones are not available).
 std::string waveInErrorText(MMRESULT code);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/x11/Dib.h"
+#include "platform/x11/ScreenRect.h"
 
 namespace velmora::platform {
 
@@ -31,8 +32,13 @@ class Desktop {
   public:
     virtual ~Desktop() = default;
 
+    // The whole X screen (every monitor) as it is now: a resolution change
+    // while the program runs shows here.
     virtual int width() const = 0;
     virtual int height() const = 0;
+    // The primary monitor, in screen pixels at its offset: the monitor marked
+    // primary, else the first one; the whole screen where none is known.
+    virtual ScreenRect primaryMonitor() { return {0, 0, width(), height()}; }
     // 32 for 24- and 32-bit visuals, 16 for 15/16-bit ones, 8 for 8-bit.
     virtual int bitsPerPixel() const = 0;
 

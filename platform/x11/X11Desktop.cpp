@@ -1,12 +1,15 @@
 // The X11 screen: MIT-SHM copies of the root window (XGetImage where the
 // server has no shared memory) and the cursor through XFixes. Xlib owns the
 // connection; the shared-memory grabs use its XCB side for pipelined requests.
+// The screen's size follows RandR's notifications, and the monitors are asked
+// for when wanted, so a resolution change while recording is seen.
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -60,6 +63,13 @@ class X11Desktop final : public Desktop {
         root_ = RootWindow(display_, screen_);
         width_ = DisplayWidth(display_, screen_);
         height_ = DisplayHeight(display_, screen_);
+        int rrError = 0, rrMajor = 0, rrMinor = 0;
+        if (XRRQueryExtension(display_, &rrEventBase_, &rrError) &&
+            XRRQueryVersion(display_, &rrMajor, &rrMinor)) {
+            hasRandr_ = true;
+            hasMonitors_ = rrMajor > 1 || (rrMajor == 1 && rrMinor >= 5);
+            XRRSelectInput(display_, root_, RRScreenChangeNotifyMask);
+        }
         const int depth = DefaultDepth(display_, screen_);
         visual_ = DefaultVisual(display_, screen_);
         bitsPerPixel_ = depth > 16 ? 32 : depth > 8 ? 16 : 8;
@@ -88,13 +98,56 @@ class X11Desktop final : public Desktop {
         // left to the process exit rather than risking a second failure.
     }
 
-    int width() const override { return width_; }
-    int height() const override { return height_; }
+    int width() const override {
+        std::lock_guard lock(mutex_);
+        followScreenChanges();
+        return width_;
+    }
+    int height() const override {
+        std::lock_guard lock(mutex_);
+        followScreenChanges();
+        return height_;
+    }
     int bitsPerPixel() const override { return bitsPerPixel_; }
+
+    ScreenRect primaryMonitor() override {
+        std::lock_guard lock(mutex_);
+        followScreenChanges();
+        const ScreenRect screen{0, 0, width_, height_};
+        if (!usable() || !hasMonitors_) return screen;
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(display_, root_, True, &count);
+        if (!monitors || lost_) return screen;
+        const XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
+        for (int i = 0; i < count; ++i)
+            if (monitors[i].primary) chosen = &monitors[i];
+        ScreenRect result = screen;
+        if (chosen) {
+            // A monitor reaching past the screen counts only for its part on it.
+            const int x0 = std::max(chosen->x, 0), y0 = std::max(chosen->y, 0);
+            const int x1 = std::min(chosen->x + chosen->width, width_);
+            const int y1 = std::min(chosen->y + chosen->height, height_);
+            if (x1 > x0 && y1 > y0) result = {x0, y0, x1 - x0, y1 - y0};
+        }
+        XRRFreeMonitors(monitors);
+        return result;
+    }
 
     bool grab(int left, int top, const DibRows& out) override {
         std::lock_guard lock(mutex_);
         if (!usable()) return false;
+        followScreenChanges();
+        if (grabClipped(left, top, out)) return true;
+        // The screen may have shrunk since its last notification reached us:
+        // ask for its size and try once more with the new edges.
+        const int oldWidth = width_, oldHeight = height_;
+        if (lost_ || !readScreenSize() || (width_ == oldWidth && height_ == oldHeight))
+            return false;
+        return grabClipped(left, top, out);
+    }
+
+  private:
+    bool grabClipped(int left, int top, const DibRows& out) {
         if (!isSupportedDibDepth(out.bitCount) || out.width <= 0 || out.height <= 0 || !out.bits) {
             error_ = "grab: unsupported DIB " + std::to_string(out.width) + "x" +
                      std::to_string(out.height) + "x" + std::to_string(out.bitCount);
@@ -114,10 +167,11 @@ class X11Desktop final : public Desktop {
         if (x1 <= x0 || y1 <= y0) return true;                // wholly off the screen
         const int w = x1 - x0, h = y1 - y0;
 
-        if (useShm_ && attachShm()) return grabShm(x0, y0, w, h, out, x0 - left, y0 - top);
+        if (useShm_ && attachShm(w, h)) return grabShm(x0, y0, w, h, out, x0 - left, y0 - top);
         return grabPlain(x0, y0, w, h, out, x0 - left, y0 - top);
     }
 
+  public:
     bool cursorImage(CursorImage& out) override {
         std::lock_guard lock(mutex_);
         if (!usable() || !hasXFixes_) return false;
@@ -166,6 +220,32 @@ class X11Desktop final : public Desktop {
     }
 
   private:
+    // Takes the size from RandR's notifications already received; no round
+    // trip to the server.
+    void followScreenChanges() const {
+        if (lost_ || !hasRandr_) return;
+        while (XPending(display_) > 0 && !lost_) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type != rrEventBase_ + RRScreenChangeNotify) continue;
+            XRRUpdateConfiguration(&event);  // also swaps the sides of a rotated screen
+            width_ = DisplayWidth(display_, screen_);
+            height_ = DisplayHeight(display_, screen_);
+        }
+    }
+
+    // Asks the server for the root window's size now.
+    bool readScreenSize() {
+        Window root;
+        int x, y;
+        unsigned w, h, border, depth;
+        if (!XGetGeometry(display_, root_, &root, &x, &y, &w, &h, &border, &depth) || lost_)
+            return false;
+        width_ = static_cast<int>(w);
+        height_ = static_cast<int>(h);
+        return true;
+    }
+
     static void connectionLost(Display*, void* self) {
         static_cast<X11Desktop*>(self)->lost_ = true;
     }
@@ -245,6 +325,16 @@ class X11Desktop final : public Desktop {
     }
 
     bool grabPlain(int x, int y, int w, int h, const DibRows& out, int dstX, int dstY) {
+        // XGetImage outside the screen is a protocol error that Xlib's default
+        // handler ends the process for; this path is slow anyway, so the size
+        // is checked first.
+        if (!readScreenSize()) {
+            error_ = "the X server connection was lost";
+            return false;
+        }
+        w = std::min(w, width_ - x);
+        h = std::min(h, height_ - y);
+        if (w <= 0 || h <= 0) return true;
         XImage* image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w),
                                   static_cast<unsigned>(h), AllPlanes, ZPixmap);
         if (!image || lost_) {
@@ -262,10 +352,14 @@ class X11Desktop final : public Desktop {
         return ok;
     }
 
-    // One segment the size of the whole screen serves every rectangle.
-    bool attachShm() {
-        if (shmSize_ > 0) return true;
-        const std::size_t size = static_cast<std::size_t>(width_) * height_ * 4;
+    // One segment serves every rectangle; it is made anew, larger, when the
+    // screen has grown past it.
+    bool attachShm(int w, int h) {
+        const std::size_t needed = static_cast<std::size_t>(w) * h * 4;
+        if (shmSize_ >= needed) return true;
+        releaseShm();
+        const std::size_t size = std::max(
+            needed, static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4);
         const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
         if (id < 0) return useShm_ = false;
         void* address = shmat(id, nullptr, 0);
@@ -306,7 +400,10 @@ class X11Desktop final : public Desktop {
     int screen_ = 0;
     Window root_ = 0;
     Visual* visual_ = nullptr;
-    int width_ = 0, height_ = 0, bitsPerPixel_ = 32;
+    mutable int width_ = 0, height_ = 0;
+    int bitsPerPixel_ = 32;
+    bool hasRandr_ = false, hasMonitors_ = false;
+    int rrEventBase_ = 0;
     bool useShm_ = false;
     bool hasXFixes_ = false;
     xcb_connection_t* connection_ = nullptr;

@@ -216,10 +216,13 @@ TEST_F(WaveIn, FailedStartWithHandlerPauses) {
 TEST_F(WaveIn, FailedOpensLeaveNothingBehind) {
     Device d(fake);
     fake.Fail(Call::Open, 4);
-    EXPECT_FALSE(d.Open());  // dropped, not thrown
+    EXPECT_FALSE(d.Open());  // not thrown, but reported
     EXPECT_FALSE(d.Active());
     EXPECT_FALSE(d.Opening());
     EXPECT_EQ(d.LastError(), 4u);
+    EXPECT_EQ(errors.texts(), std::vector<std::string>{d.GetErrorText(4)});
+    EXPECT_EQ(d.ReportedErrorCount(), 1u);
+    EXPECT_EQ(d.LastReportedError(), d.GetErrorText(4));
     EXPECT_TRUE(eventually([&] { return !d.CallbackThreadRunning(); }));
 
     fake.Fail(Call::Query, 32);

@@ -65,6 +65,21 @@ class Program {
             _exit(127);
         }
     }
+    // Runs command (found on PATH) in folder with exactly this environment.
+    Program(std::vector<std::string> command, std::vector<std::string> environment,
+            const fs::path& folder) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (::chdir(folder.c_str()) != 0) _exit(126);
+            std::vector<char*> argv, envp;
+            for (auto& a : command) argv.push_back(a.data());
+            for (auto& e : environment) envp.push_back(e.data());
+            argv.push_back(nullptr);
+            envp.push_back(nullptr);
+            ::execvpe(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+    }
     ~Program() {
         if (!exited_) {
             ::kill(pid_, SIGKILL);

@@ -182,3 +182,36 @@ TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesLeavesWithoutAFile) 
 }
 
 }  // namespace
+
+// The program on the RandR server, started at 1920x1080; the screen then
+// goes to 1280x720 (a laptop leaving its dock) before F9.
+TEST_F(RecordingTest, FullScreenAfterAResolutionChangeRecordsTheNewSize) {
+    const std::string randr = velmora::test::displayRandr();
+    if (randr.empty()) GTEST_SKIP() << "needs the x11 fixture";
+    const std::string display = std::getenv("DISPLAY");
+    setenv("DISPLAY", randr.c_str(), 1);
+    ASSERT_EQ(run("xrandr -s 1920x1080"), 0);
+    {
+        Program program(folder_, {OutArg()});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        ASSERT_EQ(run("xrandr -s 1280x720"), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run("xdotool key F9");
+        ASSERT_TRUE(WaitFor([&] { return Count(TodaysLog(), "VideoRecord_") >= 1; }));
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        run("xdotool key F10");
+        ASSERT_TRUE(Merged()) << TodaysLog();
+
+        const fs::path file = Recordings(out_).front();
+        EXPECT_EQ(capture("ffprobe -v error -show_entries stream=width,height -of csv=p=0 '" +
+                          file.string() + "'"),
+                  "1280,720\n");
+        const std::string log = TodaysLog();
+        EXPECT_EQ(log.find("rror"), std::string::npos) << log;
+        program.Close(window);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    run("xrandr -s 1920x1080");
+    setenv("DISPLAY", display.c_str(), 1);
+}

@@ -95,13 +95,15 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
+    std::string SoundFailure() override { return failure; }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);
         return calls;
     }
     bool writeWav = true;
-    bool closes = true;  // false: the WAV is never finished
+    bool closes = true;   // false: the WAV is never finished
+    std::string failure;  // what the recorder reports as the sound's end
     // Asked at RecordToFile for the first sample's steady-clock ns.
     std::function<std::int64_t()> firstSample;
     std::atomic<std::int64_t> firstSampleNs{-1};

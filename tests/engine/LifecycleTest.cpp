@@ -168,6 +168,26 @@ TEST_F(LifecycleTest, AudioRecorderIsDrivenAroundTheLoop) {
     EXPECT_FALSE(FileExists(TempAudioFile));
 }
 
+TEST_F(LifecycleTest, TheResultLineSaysWhenTheSoundStopped) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    recorder->failure = "No sound input is available.";
+    RecordOnWorker(Target());
+    // What was recorded is merged all the same, and the line says what is missing.
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "1");
+    const std::string line = Errors().back();
+    EXPECT_EQ(line.rfind("L12 ", 0), 0u) << line;
+    EXPECT_NE(line.find(" - the sound is incomplete: No sound input is available."),
+              std::string::npos)
+        << line;
+
+    recorder->failure.clear();
+    RecordOnWorker(Target());
+    EXPECT_EQ(Errors().back().find("incomplete"), std::string::npos);
+}
+
 class FakeMixer : public TEngineMixer {
   public:
     void SetMixerID(int id) override { calls.push_back("mixer " + std::to_string(id)); }

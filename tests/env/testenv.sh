@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Starts and stops the private servers the tests need, as CTest fixtures:
 #   testenv.sh start|stop x11|audio|demo DIR
-# x11: a 1280x720x24 Xvfb with openbox and a 1280x720x16 Xvfb.
+# x11: a 1280x720x24 Xvfb with openbox, a 1280x720x16 Xvfb, and an Xvfb with
+# openbox at 1920x1080x24 (RandR sizes 7680x2160, 1920x1080 and 1280x720)
+# whose size, monitors and X resources (Xft.dpi) the geometry tests change;
+# each puts back what it changed.
 # audio: a PulseAudio daemon with a 440 Hz "fakemic" source and a
 # "speakers" null sink.
 # demo: an Xvfb of $VELMORA_DEMO_SIZE (1280x720x24) with openbox and a moving
@@ -53,9 +56,9 @@ start_xvfb() {  # start_xvfb WxHxDEPTH LOGNAME
     echo "$display"
 }
 
-start_wm() {  # start_wm DISPLAY RUNTIME
+start_wm() {  # start_wm DISPLAY RUNTIME [LOGNAME]
     DISPLAY=$1 XDG_RUNTIME_DIR=$2 setsid openbox --sm-disable \
-        >"$dir/openbox.log" 2>&1 </dev/null &
+        >"$dir/${3:-openbox}.log" 2>&1 </dev/null &
     echo $! >>"$pids"
     wait_for 20 sh -c "xprop -display $1 -root _NET_SUPPORTING_WM_CHECK | grep -q window" ||
         { echo "openbox did not start" >&2; return 1; }
@@ -89,13 +92,24 @@ VARS
 start_x11() {
     local runtime="$dir/x11-runtime"
     mkdir -p "$runtime" && chmod 700 "$runtime"
-    local d24 d16
+    local d24 d16 drandr
     d24=$(start_xvfb 1280x720x24 xvfb24)
     d16=$(start_xvfb 1280x720x16 xvfb16)
+    drandr=$(start_xvfb 7680x2160x24 xvfb-randr)
     start_wm "$d24" "$runtime"
+    start_wm "$drandr" "$runtime" openbox-randr
+    # Xvfb lists only its start size, which is also the largest it can take;
+    # smaller sizes must be added as modes before `xrandr -s` can switch.
+    DISPLAY=$drandr xrandr --newmode 1920x1080 148.5 1920 2008 2052 2200 1080 1084 1089 1125 &&
+        DISPLAY=$drandr xrandr --addmode screen 1920x1080 &&
+        DISPLAY=$drandr xrandr --newmode 1280x720 74.25 1280 1390 1430 1650 720 725 730 750 &&
+        DISPLAY=$drandr xrandr --addmode screen 1280x720 &&
+        DISPLAY=$drandr xrandr -s 1920x1080 ||
+        { echo "RandR sizes cannot be set on $drandr" >&2; return 1; }
     cat >"$envfile" <<VARS
 DISPLAY=$d24
 VELMORA_DISPLAY16=$d16
+VELMORA_DISPLAY_RANDR=$drandr
 XDG_RUNTIME_DIR=$runtime
 VARS
 }
@@ -105,10 +119,10 @@ start_audio() {
     rm -rf "$runtime" && mkdir -p "$runtime" "$home" && chmod 700 "$runtime"
     cat >"$dir/pulse.pa" <<'PA'
 load-module module-native-protocol-unix
-load-module module-null-sink sink_name=speakers
-load-module module-null-sink sink_name=micsink
+load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers
+load-module module-null-sink sink_name=micsink sink_properties=device.description=MicSink
 load-module module-sine sink=micsink frequency=440
-load-module module-remap-source master=micsink.monitor source_name=fakemic
+load-module module-remap-source master=micsink.monitor source_name=fakemic source_properties=device.description=Microphone
 set-default-sink speakers
 set-default-source fakemic
 PA

@@ -8,8 +8,11 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+#include <cstdlib>
+
 #include "common/Settings.h"
 #include "overlays/AddUnit.h"
+#include "tests/support/TestEnv.h"
 
 using namespace velmora;
 
@@ -20,6 +23,15 @@ class AddFormTest : public testing::Test {
     void SetUp() override { Settings = TSettings{}; }
     void TearDown() override { Settings = TSettings{}; }
 
+    // A specific-area capture of the given region in the settings.
+    static void StoreArea(int left, int top, int width, int height) {
+        Settings.TypeCapture = 0;
+        Settings.RegionLeftPos = left;
+        Settings.RegionTopPos = top;
+        Settings.RegionWidthPos = width;
+        Settings.RegionHeightPos = height;
+    }
+
     static QString Text(QWidget* form, const char* name) {
         auto* label = form->findChild<QLabel*>(QLatin1String(name));
         return label ? label->text() : QStringLiteral("<missing>");
@@ -27,11 +39,7 @@ class AddFormTest : public testing::Test {
 };
 
 TEST_F(AddFormTest, ShowsTheStoredAreaWithItsCaptionsAndLimits) {
-    Settings.TypeCapture = 0;
-    Settings.RegionLeftPos = 40;
-    Settings.RegionTopPos = 30;
-    Settings.RegionWidthPos = 320;
-    Settings.RegionHeightPos = 240;
+    StoreArea(40, 30, 320, 240);
     TAddForm form(nullptr);
 
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Positions and information"));
@@ -90,3 +98,37 @@ TEST_F(AddFormTest, ValuesPutIntoTheEditsAreClampedAndWrittenToTheSettings) {
 }
 
 }  // namespace
+
+// On the RandR server at 7680x2160 (the panel's window stays on the main
+// test display; only the screen's size is read from there).
+TEST_F(AddFormTest, LimitsFollowTheWholeScreenSoALargeDesktopsAreaIsNotCut) {
+    const std::string randr = test::displayRandr();
+    if (randr.empty()) GTEST_SKIP() << "needs the x11 fixture";
+    const std::string display = std::getenv("DISPLAY");
+    setenv("DISPLAY", randr.c_str(), 1);
+    ASSERT_EQ(test::run("xrandr -s 7680x2160"), 0);
+    StoreArea(0, 0, 7680, 2160);
+    {
+        TAddForm form(nullptr);
+        EXPECT_EQ(form.sSpinEdit3->value(), 7680);
+        EXPECT_EQ(form.sSpinEdit4->value(), 2160);
+        EXPECT_EQ(form.sSpinEdit3->maximum(), 7680);
+        EXPECT_EQ(form.sSpinEdit4->maximum(), 2500);  // never below the edit's own
+        EXPECT_EQ(form.sSpinEdit2->maximum(), 7679);
+        EXPECT_EQ(form.sSpinEdit1->maximum(), 2159);
+        EXPECT_EQ(Settings.RegionWidthPos, 7680);
+
+        // Back on a small screen the stored area stays until the user changes it.
+        ASSERT_EQ(test::run("xrandr -s 1280x720"), 0);
+        form.sSpinEdit2->setValue(900);
+        form.UpdateLimits();
+        EXPECT_EQ(form.sSpinEdit3->maximum(), 7680);
+        EXPECT_EQ(form.sSpinEdit2->maximum(), 1279);
+        EXPECT_EQ(form.sSpinEdit2->value(), 900);
+        form.ShowRegion(1200, 600, 640, 360);
+        EXPECT_EQ(form.sSpinEdit2->value(), 1200);
+        EXPECT_EQ(Settings.RegionWidthPos, 640);
+    }
+    test::run("xrandr -s 1920x1080");
+    setenv("DISPLAY", display.c_str(), 1);
+}

@@ -1,9 +1,12 @@
 // The capture frame on a real X server, read back with our own screen grabs.
+// The positions are X screen pixels at every scale factor (this test also runs
+// with QT_SCALE_FACTOR 1.25, 1.5, 2 and with Xft.dpi 192).
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QThread>
 
 #include <vector>
@@ -42,7 +45,57 @@ void settle(int ms = 150) {
     }
 }
 
+// The ratio the run asked for: QT_SCALE_FACTOR times Xft.dpi / 96.
+qreal RequestedRatio() {
+    qreal ratio = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                      ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                      : 1.0;
+    for (const QString& arg : QCoreApplication::arguments())
+        if (arg.startsWith(QStringLiteral("--xft-dpi="))) ratio *= arg.mid(10).toDouble() / 96;
+    return ratio;
+}
+
 }  // namespace
+
+TEST(FlashingWnd, RunsAtTheScaleItWasStartedWith) {
+    ASSERT_NE(QGuiApplication::primaryScreen(), nullptr);
+    EXPECT_DOUBLE_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), RequestedRatio());
+}
+
+// Areas at odd pixels: at fractional scale factors Qt cannot put a window on
+// every pixel, and the frame must still be exact.
+TEST(FlashingWnd, CornersLieOnTheirPixelsWhereverTheAreaStarts) {
+    ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
+    const QString text = QStringLiteral("Recording");
+    const std::uint32_t red = 0xff0000;
+    Screen screen;
+    ASSERT_TRUE(screen.desktop);
+    for (const QRect area :
+         {QRect(201, 151, 297, 203), QRect(333, 277, 150, 99), QRect(602, 403, 41, 37)}) {
+        TFlashingWnd frame;
+        frame.SetupRegion(area.x(), area.y(), area.width(), area.height(), true, text);
+        frame.PaintFrame(text);
+        frame.ShowOnTop();
+        settle();
+        const int x = area.x(), y = area.y(), r = x + area.width(), b = y + area.height();
+        screen.grab(x - 10, y - 10, area.width() + 20, area.height() + 20);
+        for (int d = 0; d < 2; ++d) {  // the strips are two pixels thick
+            EXPECT_EQ(screen.at(x - 4 + d, y + 5), red) << area.x() << "," << d;
+            EXPECT_EQ(screen.at(r + d, b - 5), red) << area.x() << "," << d;
+            EXPECT_EQ(screen.at(x + 5, y - 4 + d), red) << area.x() << "," << d;
+            EXPECT_EQ(screen.at(r - 5, b + d), red) << area.x() << "," << d;
+        }
+        // Just outside the strips, and the gap on the left and the top.
+        for (int d : {-5, -2, -1}) {
+            EXPECT_NE(screen.at(x + d, y + 5), red) << area.x() << "," << d;
+            EXPECT_NE(screen.at(x + 5, y + d), red) << area.x() << "," << d;
+        }
+        EXPECT_NE(screen.at(r + 2, b - 5), red) << area.x();
+        EXPECT_NE(screen.at(r - 5, b + 2), red) << area.x();
+        for (int sy = y; sy < b; ++sy)
+            for (int sx = x; sx < r; ++sx) ASSERT_NE(screen.at(sx, sy), red) << sx << "," << sy;
+    }
+}
 
 TEST(FlashingWnd, RedCornersAndCaptionSurroundTheAreaAndNeverEnterIt) {
     ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";

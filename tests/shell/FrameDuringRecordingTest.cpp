@@ -1,6 +1,7 @@
 // The capture frame around a recorded area, as the program shows it: the
 // engine on its Qt host on the private X server. The frame must mark the
-// area on the screen and never reach the recording.
+// area on the screen and never reach the recording, at every scale factor
+// (this test also runs with QT_SCALE_FACTOR 1.5 and 2 and with Xft.dpi 192).
 
 #include <gtest/gtest.h>
 

@@ -92,6 +92,12 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     EXPECT_EQ(s.VideoQuality, 0);
     EXPECT_EQ(s.KeyFramesFreq, 50);
     EXPECT_EQ(s.AudioVolumeValue, 100);
+    // A format beyond the catalogue's twenty would be a zeroed record that
+    // every recording refuses.
+    Put("[SetupAudio]\nAudioFormatIndex=25\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, 19);
+    Put("[SetupAudio]\nAudioFormatIndex=-4\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioFormatIndex, -1);
 
     // A true value of 5 goes back as 1.
     Put("[SetupVideo]\nCaptureCursor=5\n");
@@ -223,6 +229,17 @@ TEST(CommandLine, FolderWithLineBreakKeepsTheOldFolderAndIsLogged) {
     EXPECT_FALSE(ReadCommandLine({"path=/x\ny/", "path=/ok/"}, s, {}));
     EXPECT_EQ(s.WorkDir, "/ok/");
     EXPECT_TRUE(StorableFolder("/with space/\t/"));
+}
+
+TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
+    EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
+    const auto help = InformationRequest({"--version", "path=/a/", "--help"});
+    ASSERT_TRUE(help);
+    EXPECT_TRUE(help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"));
+    EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
+    // The program's own switches, and look-alikes, start it as before.
+    EXPECT_FALSE(InformationRequest({}));
+    EXPECT_FALSE(InformationRequest({"-vc", "time=5", "path=--help", "--HELP", "-version"}));
 }
 
 // ---------------------------------------------------------------- engine settings

@@ -48,6 +48,28 @@ std::string display24() {
 std::string display16() {
     return var("VELMORA_DISPLAY16");
 }
+std::string displayRandr() {
+    return var("VELMORA_DISPLAY_RANDR");
+}
+
+void applyRequestedScaling(int argc, char** argv) {
+    std::string scale, dpi;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--qt-scale=", 0) == 0) scale = arg.substr(11);
+        if (arg.rfind("--xft-dpi=", 0) == 0) dpi = arg.substr(10);
+    }
+    if (!scale.empty()) setenv("QT_SCALE_FACTOR", scale.c_str(), 1);
+    if (dpi.empty()) {
+        if (!displayRandr().empty()) run("DISPLAY=" + displayRandr() + " xrdb -nocpp -remove");
+        return;
+    }
+    if (displayRandr().empty()) return;
+    setenv("DISPLAY", displayRandr().c_str(), 1);
+    setenv("VELMORA_DISPLAY24", displayRandr().c_str(), 1);
+    run("echo 'Xft.dpi: " + dpi + "' | xrdb -nocpp -merge");
+}
+
 std::string pulseServer() {
     return var("PULSE_SERVER");
 }

@@ -13,6 +13,17 @@ void loadFixtureEnvironment();
 std::string display24();
 // The 16-bit test display, or empty.
 std::string display16();
+// The 1920x1080 display whose size, monitors and resources tests may change
+// (putting them back), or empty.
+std::string displayRandr();
+
+// Scaling asked for on the command line of a Qt test (velmora_run_scaled in
+// tests/CMakeLists.txt): "--qt-scale=F" sets QT_SCALE_FACTOR; "--xft-dpi=N"
+// moves the test to the RandR display (which becomes $DISPLAY and
+// display24()) and sets its Xft.dpi resource, as a desktop does. Without
+// "--xft-dpi" that display's resources are removed. Call before the
+// QApplication exists: Qt reads both when it starts.
+void applyRequestedScaling(int argc, char** argv);
 // PulseAudio server address of the audio fixture, or empty.
 std::string pulseServer();
 

@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     velmora::test::loadFixtureEnvironment();
+    velmora::test::applyRequestedScaling(argc, argv);
     if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,21 @@
+#pragma once
+// The screen's geometry as the X server has it at the moment of the call, in
+// X screen pixels (the root window's coordinates). Every position the engine,
+// the settings and the panel hold is in these pixels; windows convert them to
+// Qt's coordinates at the one place that places them (overlays/ScreenPixels).
+
+#include "platform/x11/ScreenRect.h"
+
+namespace velmora {
+
+using platform::ScreenRect;
+
+// The primary monitor at its offset (RandR: the monitor marked primary, else
+// the first one; the whole screen where RandR knows none). This is what
+// "Full Screen" records. Empty when there is no display.
+ScreenRect GetPrimaryScreenRect();
+
+// The whole X screen, every monitor together. Empty when there is no display.
+ScreenRect GetDesktopRect();
+
+}  // namespace velmora
