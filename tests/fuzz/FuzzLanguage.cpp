@@ -10,7 +10,6 @@
 #include <QToolButton>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
@@ -52,21 +51,23 @@ struct Windows {
     QLabel* panelLabel;
 };
 
+// The application and the windows live until exit; a test run may bring
+// its own application.
 Windows& Setup() {
     static int argc = 1;
     static char name[] = "fuzz_language";
     static char* argv[] = {name, nullptr};
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QApplication app(argc, argv);
-    static Windows windows;
-    static const bool folder = [] {
+    static Windows* windows = [] {
+        if (!QCoreApplication::instance()) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+            new QApplication(argc, argv);
+        }
         std::filesystem::create_directories(fuzz::ScratchFolder() + "Language");
         SetProgramFolder(fuzz::ScratchFolder());
         Settings.Language = "Fuzz";
-        return true;
+        return new Windows;
     }();
-    (void)folder;
-    return windows;
+    return *windows;
 }
 
 }  // namespace
