@@ -12,7 +12,7 @@ root=$(pwd)
 # of the desktop entry and AppStream data, and what CPack's Debian package
 # needs (dpkg-shlibdeps, file).
 packages=(
-    cmake ninja-build g++ ccache pkg-config
+    cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
     qt6-base-dev libgl-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
@@ -48,7 +48,12 @@ build() {  # build DIR TYPE [CMAKE ARGS...]
 
 run_tests() {
     local dir=build-test
-    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON
+    # The fuzz targets need clang's libFuzzer: a tree of their own, whose
+    # targets the test tree runs briefly (label fuzz).
+    CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
+    cmake --build build-fuzz --target fuzz
+    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_FUZZ_TREE="$root/build-fuzz"
     # The fixtures start and stop private Xvfb and PulseAudio servers
     # (tests/env/testenv.sh); no display or sound card is needed.
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300

@@ -156,9 +156,9 @@ bool WriteWaveHeader(TChunkIO& io, const WAVEFORMATEX* format, MMCKINFO& riff, M
 bool ReadWaveHeader(TStream* stream, std::vector<std::uint8_t>& format, std::uint32_t& dataSize,
                     std::uint32_t& dataOffset) {
     format.clear();
-    std::int64_t remembered = 0;
+    std::int64_t remembered = 0, size = 0;
     try {
-        if (stream == nullptr || stream->Size() == 0) return false;
+        if (stream == nullptr || (size = stream->Size()) == 0) return false;
         remembered = stream->Position();
     } catch (const std::exception&) {
         return false;
@@ -170,7 +170,10 @@ bool ReadWaveHeader(TStream* stream, std::vector<std::uint8_t>& format, std::uin
         riff.fccType = kWAVE;
         fmt.ckid = kFmt;
         data.ckid = kData;
-        if (io.Descend(riff, nullptr, true) && io.Descend(fmt, &riff, false) && fmt.cksize >= 14) {
+        // A fmt chunk larger than the file is a damaged header, not a reason
+        // to allocate gigabytes.
+        if (io.Descend(riff, nullptr, true) && io.Descend(fmt, &riff, false) && fmt.cksize >= 14 &&
+            fmt.dwDataOffset + static_cast<std::int64_t>(fmt.cksize) <= size) {
             format.assign(std::max<std::uint32_t>(fmt.cksize, 18), 0);
             if (io.Read(format.data(), fmt.cksize) == fmt.cksize) {
                 // The fmt chunk may be odd-sized; the next chunk starts even.

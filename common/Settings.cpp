@@ -57,6 +57,10 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     s.AudioVolumeValue =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);
+    // A lone carriage return stays inside a value; such a value could not be
+    // written back, and with it no setting would be saved again.
+    if (!StorableFolder(s.Language)) s.Language = TSettings().Language;
+    if (!StorableFolder(s.WorkDir)) s.WorkDir = defaultWorkDir;
     return s;
 }
 

@@ -12,7 +12,8 @@
 namespace velmora::platform {
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
+// A CR is a blank too: lines keep the CR of their CRLF line end.
+constexpr std::string_view kBlanks = " \t\r";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view s) {
@@ -55,10 +56,14 @@ std::optional<KeyValue> SplitKey(std::string_view line) {
     return KeyValue{Trim(trimmed.substr(0, eq)), Trim(trimmed.substr(eq + 1))};
 }
 
+// A value in a pair of quotes of either kind.
+bool Quoted(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
 std::string Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
+    if (Quoted(value)) value = value.substr(1, value.size() - 2);
     if (value.size() > kMaxProfileValue) value = value.substr(0, kMaxProfileValue);
     return std::string(value);
 }
@@ -120,9 +125,7 @@ PrivateProfile::PrivateProfile(std::string path) : path_(std::move(path)) {}
 
 bool PrivateProfile::Load() {
     lines_.clear();
-    // Assigned as a character: GCC 12 warns falsely (-Wrestrict) about
-    // short literals assigned to a string.
-    newline_ = '\n';
+    crlf_ = false;
     finalNewline_ = true;
     bom_ = false;
     loadError_ = 0;
@@ -160,13 +163,11 @@ bool PrivateProfile::Load() {
     if (bom_) rest.remove_prefix(kUtf8Bom.size());
     if (const auto nl = rest.find('\n');
         nl != std::string_view::npos && nl > 0 && rest[nl - 1] == '\r')
-        newline_ = "\r\n";
+        crlf_ = true;
     finalNewline_ = rest.empty() || rest.back() == '\n';
     while (!rest.empty()) {
         const auto nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines_.emplace_back(line);
+        lines_.emplace_back(rest.substr(0, nl));
         if (nl == std::string_view::npos) break;
         rest.remove_prefix(nl + 1);
     }
@@ -207,7 +208,7 @@ bool PrivateProfile::Save() {
     std::string text(bom_ ? kUtf8Bom : std::string_view{});
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         text += lines_[i];
-        if (i + 1 < lines_.size() || finalNewline_) text += newline_;
+        if (i + 1 < lines_.size() || finalNewline_) text += '\n';
     }
     bool ok = WriteAll(fd, text);
     if (ok && exists) {
@@ -276,16 +277,36 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
         refusedValue_ = true;
         return;
     }
+    // A value that reading would change (surrounding blanks, or a pair of
+    // quotes around it) is stored in quotes of its own, so it reads back as written.
+    std::string stored(value);
+    if (Trim(value).size() != value.size() || Quoted(value)) {
+        stored.insert(0, 1, '"');
+        stored.push_back('"');
+    }
+    value = stored;
     if (const auto found = Find(section, key)) {
         // The key keeps its spelling and its indentation; only the value changes.
         std::string& line = lines_[found->line];
+        const bool cr = line.ends_with('\r');
         line = line.substr(0, line.find('='));
         while (!line.empty() && kBlanks.find(line.back()) != std::string_view::npos)
             line.pop_back();
         line += '=';
         line += value;
+        if (cr) line += '\r';
         return;
     }
+    const std::string_view end = crlf_ ? "\r" : "";
+    // New lines end as the file's own do; a last line that had no line end
+    // gets one before a line follows it.
+    const auto insert = [&](std::size_t at, std::string line) {
+        if (at == lines_.size() && !finalNewline_) {
+            if (crlf_ && !lines_.empty() && !lines_.back().ends_with('\r')) lines_.back() += '\r';
+            finalNewline_ = true;
+        }
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), line + std::string(end));
+    };
     std::string keyLine = std::string(key) + "=" + std::string(value);
     std::optional<std::size_t> lastOfSection;
     bool inSection = false;
@@ -299,16 +320,14 @@ void PrivateProfile::WriteString(std::string_view section, std::string_view key,
         if (inSection && !Trim(lines_[i]).empty()) lastOfSection = i;
     }
     if (lastOfSection) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*lastOfSection + 1),
-                      std::move(keyLine));
+        insert(*lastOfSection + 1, keyLine);
         return;
     }
-    // Built by appending, not "[" + ...: the same GCC 12 false -Wrestrict.
+    // Built by appending, not "[" + ...: GCC 12 warns falsely (-Wrestrict).
     std::string header(1, '[');
     header.append(section).push_back(']');
-    lines_.push_back(std::move(header));
-    lines_.push_back(std::move(keyLine));
-    finalNewline_ = true;
+    insert(lines_.size(), std::move(header));
+    insert(lines_.size(), keyLine);
 }
 
 void PrivateProfile::WriteInteger(std::string_view section, std::string_view key, int value) {

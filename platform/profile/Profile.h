@@ -3,7 +3,9 @@
 // and key names compare without regard to ASCII case, a written key replaces
 // its line in place and leaves every other line as it was, a new key goes at
 // the end of its section and a new section at the end of the file. Values are
-// trimmed, lose one pair of surrounding quotes and are cut at 2047 characters.
+// trimmed, lose one pair of surrounding quotes and are cut at 2047 characters;
+// a value written with blanks or quotes around it gets quotes of its own, so
+// it reads back as written.
 // Saving writes a temporary file beside the target and renames it over the
 // target, so a crash or a full disk never leaves a truncated file.
 
@@ -62,8 +64,9 @@ class PrivateProfile {
     std::optional<KeyLine> Find(std::string_view section, std::string_view key) const;
 
     std::string path_;
-    std::vector<std::string> lines_;  // without their line ends
-    std::string newline_ = "\n";      // the file's own line end, kept for new lines
+    // Cut at LF only: a CRLF line keeps its CR, so every line is saved as it came.
+    std::vector<std::string> lines_;
+    bool crlf_ = false;  // the file's own line end is CRLF: new lines get it too
     bool finalNewline_ = true;
     bool bom_ = false;
     int loadError_ = 0;          // errno of a failed Load; Save refuses while set

@@ -180,4 +180,28 @@ TEST_F(ProfileTest, FileWithoutFinalNewlineAndWithBomStaysReadable) {
     EXPECT_EQ(GetPrivateProfileInt("T", "j", 0, file_), 2);
 }
 
+TEST_F(ProfileTest, ValuesWithBlanksOrQuotesAroundThemReadBackAsWritten) {
+    for (const std::string value : {" /a folder/ ", "\"quoted\"", "'x'", "tab\t", "\"", "plain"}) {
+        ASSERT_TRUE(WritePrivateProfileString("S", "k", value, file_)) << value;
+        EXPECT_EQ(GetPrivateProfileString("S", "k", "-", file_), value);
+    }
+    EXPECT_EQ(Contents(), "[S]\nk=plain\n");
+}
+
+TEST_F(ProfileTest, MixedLineEndsSurviveWritesByteForByte) {
+    // A CRLF line in an LF file, a value ending in CRs, no final line end.
+    const std::string lf = "[A]\nx=1\r\r\ny=2\r\n[B]\nz=3";
+    Put(lf);
+    ASSERT_TRUE(WritePrivateProfileString("A", "y", "5", file_));
+    ASSERT_TRUE(WritePrivateProfileString("C", "n", "6", file_));
+    EXPECT_EQ(Contents(), "[A]\nx=1\r\r\ny=5\r\n[B]\nz=3\n[C]\nn=6\n");
+    EXPECT_EQ(GetPrivateProfileString("A", "x", "-", file_), "1");
+    Put("[A]\r\nx=1\n[B]\r\nz=3");
+    ASSERT_TRUE(WritePrivateProfileString("B", "w", "4", file_));
+    EXPECT_EQ(Contents(), "[A]\r\nx=1\n[B]\r\nz=3\r\nw=4\r\n");
+    const std::string once = Contents();
+    ASSERT_TRUE(WritePrivateProfileString("B", "w", "4", file_));
+    EXPECT_EQ(Contents(), once);
+}
+
 }  // namespace
