@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
+# Paths under the tree reach ccache relative, so another clone of it hits the cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 
 # Debian 12 packages: build tools, libraries, the servers and readers the
 # tests use (a real X server, a real sound server, ffprobe), the validators

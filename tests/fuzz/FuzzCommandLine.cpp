@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.WorkDir = "/program/";
     int invalid = 0, refused = 0;
     ReadCommandLine(
-        parameters, s, [&] { ++invalid; }, [&] { ++refused; });
+        parameters, s, [&] { ++invalid; },
+        [&](const std::string&, const std::string&) { ++refused; });
     FUZZ_CHECK(invalid <= 1);
 
     // The last "time=" read before any invalid one decides.
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& p : parameters) {
         std::string lower = p.substr(0, 5);
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == "path=" && StorableFolder(p.substr(5))) folder = p.substr(5);
+        if (lower == "path=" && RefusedFolderReason(p.substr(5)).empty()) folder = p.substr(5);
         if (lower == "time=") {
             const auto parsed = platform::ParseProfileInt(p.substr(5));
             if (!parsed) break;
