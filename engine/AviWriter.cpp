@@ -166,9 +166,8 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
     if (AVIFileOpen(&aviFile_, TempVideoFile.c_str(), OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) {
         aviFile_ = nullptr;
         const int error = AVIGetLastSystemError();
-        const std::string text =
-            "Error on create AVI file." +
-            (error ? " " + FileErrorReason(FolderOf(TempVideoFile), error) : std::string());
+        std::string text = "Error on create AVI file.";
+        if (error) text.append(1, ' ').append(FileErrorReason(FolderOf(TempVideoFile), error));
         CameraError(text);
         aviErrorPending_ = true;
         // A folder that cannot take the file is no compressor's fault.

@@ -293,8 +293,11 @@ std::vector<std::string> UniqueLineNames(const std::vector<std::string>& names,
         std::string name = Cut(names[i], room);
         const std::string key = i < keys.size() ? keys[i] : std::to_string(i + 1);
         for (int n = 1; taken.count(name) && n < 1000; ++n) {
-            const std::string suffix =
-                " (" + key + (n == 1 ? std::string() : " " + std::to_string(n)) + ")";
+            // Appended, not " (" + ...: GCC 12 warns falsely (-Wrestrict) there.
+            std::string suffix = " (";
+            suffix += key;
+            if (n != 1) suffix.append(1, ' ').append(std::to_string(n));
+            suffix += ')';
             name = Cut(names[i], room - std::min(room, suffix.size())) + suffix;
             name = Cut(name, room);
         }
