@@ -31,7 +31,7 @@ struct LocationFacts {
 LocationFacts GatherLocationFacts(const std::string& programFolder);
 
 // The rule. XDG variables that are empty or relative are ignored, as the
-// base-directory specification asks.
+// XDG base-directory rules ask.
 SettingsLocation ChooseSettingsLocation(const LocationFacts& facts);
 
 // The location of this run: chosen at the first call for the program
