@@ -99,9 +99,14 @@ std::string InstanceLock::NameFor(const std::string& title, unsigned uid,
 }
 
 std::string InstanceLock::CurrentDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-        if (const char* value = std::getenv(name); value && *value) return value;
-    return {};
+    if (const char* x = std::getenv("DISPLAY"); x && *x) return x;
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (!wayland || !*wayland) return {};
+    // A relative name ("wayland-1") is a socket in the runtime folder: two
+    // sessions of one user may both have it.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (*wayland == '/' || !runtime || !*runtime) return wayland;
+    return std::string(runtime) + "/" + wayland;
 }
 
 bool InstanceLock::Acquire(const std::string& title) {

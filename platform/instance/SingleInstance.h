@@ -44,8 +44,8 @@ class InstanceLock {
     // The abstract socket name used for a title, user and display; ":0" and
     // ":0.0" name the same display.
     static std::string NameFor(const std::string& title, unsigned uid, const std::string& display);
-    // The display the lock is named after: $DISPLAY, else $WAYLAND_DISPLAY
-    // (a Wayland session without XWayland), else empty.
+    // The display the lock is named after: $DISPLAY, else the path of the
+    // Wayland socket (a Wayland session without XWayland), else empty.
     static std::string CurrentDisplay();
 
   private:

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "platform/instance/SingleInstance.h"
@@ -142,17 +144,26 @@ TEST(InstanceCommands, TheSwitchesAreFoundAnywhereAndOnlyExactly) {
     EXPECT_FALSE(InstanceCommandRequest({"-vc", "--START", "start", "-start", "path=--stop"}));
 }
 
-TEST(InstanceCommands, TheLockIsNamedAfterTheWaylandDisplayWhenThereIsNoX) {
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string saved = display ? display : "", savedWayland = wayland ? wayland : "";
+TEST(InstanceCommands, WithoutXTheLockIsNamedAfterTheWaylandSocketOfItsSession) {
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"}) {
+        const char* value = std::getenv(name);
+        saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
     ::unsetenv("DISPLAY");
-    ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
-    EXPECT_EQ(InstanceLock::CurrentDisplay(), "wayland-7");
+    ::setenv("WAYLAND_DISPLAY", "wayland-1", 1);
+    ::setenv("XDG_RUNTIME_DIR", "/run/a", 1);
+    const std::string first = InstanceLock::CurrentDisplay();
+    ::setenv("XDG_RUNTIME_DIR", "/run/b", 1);
+    // Two sessions of one user, both with "wayland-1": two running copies.
+    EXPECT_EQ(first, "/run/a/wayland-1");
+    EXPECT_EQ(InstanceLock::CurrentDisplay(), "/run/b/wayland-1");
+    ::setenv("WAYLAND_DISPLAY", "/sock/w", 1);
+    EXPECT_EQ(InstanceLock::CurrentDisplay(), "/sock/w");
     ::setenv("DISPLAY", ":3", 1);
     EXPECT_EQ(InstanceLock::CurrentDisplay(), ":3");
-    if (display) ::setenv("DISPLAY", saved.c_str(), 1); else ::unsetenv("DISPLAY");
-    if (wayland) ::setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1); else ::unsetenv("WAYLAND_DISPLAY");
+    for (const auto& [name, value] : saved)
+        if (value) ::setenv(name.c_str(), value->c_str(), 1); else ::unsetenv(name.c_str());
 }
 
 }  // namespace
