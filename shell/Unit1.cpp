@@ -37,6 +37,7 @@
 #include "shell/CommandLine.h"
 #include "shell/DeclinedRecordings.h"
 #include "shell/EventLog.h"
+#include "shell/GlobalShortcuts.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/Options.h"
 #include "shell/QtCameraHost.h"
@@ -236,6 +237,9 @@ void TForm1::FormCreate() {
     const bool f9 = hotKeys_->Register(kStartCapturing, platform::kVkF9);
     const bool f10 = hotKeys_->Register(kStopCapturing, platform::kVkF10);
     hotKeysRegistered_ = f9 && f10;
+    // On Wayland the grabs above see only X windows, if any.
+    if (GlobalShortcuts::WaylandSession())
+        (new GlobalShortcuts([this](int vk) { HotKeyPressed(vk); }, this))->Start();
 
     CreateEngine();
     Settings.PriorityIndex = 3;
