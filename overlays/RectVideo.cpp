@@ -26,6 +26,7 @@
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/HotKeys.h"
 #include "platform/x11/PointerEvents.h"
+#include "platform/x11/ScreenBackend.h"
 
 namespace velmora {
 namespace {
@@ -152,7 +153,7 @@ void TFormScreen::ShowAreaSelector() {
 
 bool TFormScreen::TakeScreenShot() {
     if (screenArea_.isEmpty()) return false;
-    std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
+    std::unique_ptr<platform::Desktop> desktop = platform::OpenDesktop();
     if (!desktop) return false;
     // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
     // are RGB32 pixels in the other row order.

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "common/Functions.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "common/SettingsLocation.h"
 #include "net/About.h"
@@ -27,6 +28,7 @@ int main(int argc, char* argv[]) {
         std::fputs(text->c_str(), stdout);
         return 0;
     }
+    const std::string screen = velmora::ChooseScreen({argv + 1, argv + argc});
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
@@ -49,6 +51,8 @@ int main(int argc, char* argv[]) {
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    velmora::WriteLog(QString::fromStdString(screen));
+    velmora::KeepScreenCastTokenInSettings();
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
