@@ -24,6 +24,12 @@ packages=(
     pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
     fonts-liberation
     desktop-file-utils appstream dpkg-dev file
+    # The headless Wayland session of the wayland tests (tests/env/wayland.sh),
+    # and what it needs to build its patched xdg-desktop-portal-wlr.
+    sway swaybg pipewire wireplumber xdg-desktop-portal dbus acl grim wf-recorder
+    qt6-wayland python3-dbus python3-gi
+    meson libwayland-dev wayland-protocols libpipewire-0.3-dev libinih-dev libsystemd-dev
+    libgbm-dev libdrm-dev
 )
 
 install_missing() {
@@ -57,7 +63,9 @@ run_tests() {
     cmake --build build-fuzz --target fuzz
     build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_FUZZ_TREE="$root/build-fuzz"
     # The fixtures start and stop private Xvfb and PulseAudio servers
-    # (tests/env/testenv.sh); no display or sound card is needed.
+    # (tests/env/testenv.sh) and a headless Wayland session for the tests
+    # labelled wayland (tests/env/wayland.sh); no display or sound card is
+    # needed.
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
 }
 

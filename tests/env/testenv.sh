@@ -9,6 +9,7 @@
 # "speakers" null sink.
 # demo: an Xvfb of $VELMORA_DEMO_SIZE (1280x720x24) with openbox and a moving
 # test picture, $VELMORA_DEMO_PICTURE (640x360 at 100,100, or "full").
+# wayland: a headless sway session with the ScreenCast portal (wayland.sh).
 # DIR/<kind>.env gets the variables the tests read; DIR/<kind>.pids the
 # processes started here, which are exactly the ones stopped.
 set -euo pipefail
@@ -16,6 +17,8 @@ set -euo pipefail
 action=${1:?start or stop}
 kind=${2:?x11 or audio}
 dir=${3:?state folder}
+# The headless Wayland session has a script of its own.
+[[ $kind == wayland ]] && exec "$(dirname "$0")/wayland.sh" "$action" "$dir"
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 pids="$dir/$kind.pids"
