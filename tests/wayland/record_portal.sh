@@ -1,7 +1,8 @@
 #!/bin/bash
 # Inside the headless Wayland session (run through DIR/in-session):
-#   record_portal.sh VELMORA frames   "velmora -vc time=3" records the colour
-#       client where the compositor put it, over the session's background
+#   record_portal.sh VELMORA frames POINTER   "velmora -vc time=3" records
+#       the colour client where the compositor put it, over the session's
+#       background, and the cursor where POINTER (velmora_virtual_pointer) put it
 #   record_portal.sh VELMORA token    the first run keeps the portal's restore
 #       token in Setup.ini; the second passes it and the portal restores the
 #       monitor from it instead of choosing anew
@@ -57,8 +58,24 @@ near() {  # near "R G B" RRGGBB: each channel within 24 (the codec's loss)
     done
 }
 
+# Pixels of the w x h box at (x, y) at time t darker than the cursor's outline.
+dark_pixels() {  # dark_pixels FILE T X Y W H
+    ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -vf "format=rgb24,crop=$5:$6:$3:$4" \
+        -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -v | xargs -n3 |
+        awk '$1 < 70 && $2 < 70 && $3 < 70' | wc -l
+}
+
 case $mode in
 frames)
+    pointer=${3:?the virtual pointer program}
+    IFS=, read -r cx cy cw ch <<<"$VELMORA_WL_CLIENT_RECT"
+    IFS=x read -r sw sh <<<"$VELMORA_WL_SCREEN"
+    px=$((cx + 200)) py=$((cy + 200))
+    "$pointer" $px $py $sw $sh >"$work/pointer.out" 2>&1 &
+    pointer_pid=$!
+    trap 'kill $pointer_pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    for _ in $(seq 50); do grep -q ready "$work/pointer.out" && break; sleep 0.1; done
+    grep -q ready "$work/pointer.out" || fail "no virtual pointer: $(cat "$work/pointer.out")"
     record 1
     file=$(ls "$work"/out1/VideoRecord_*.avi)
     size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file")
@@ -66,7 +83,6 @@ frames)
     frames=$(ffprobe -v error -count_frames -select_streams v:0 \
         -show_entries stream=nb_read_frames -of csv=p=0 "$file")
     ((frames >= 20)) || fail "only $frames frames in 3 s"
-    IFS=, read -r cx cy cw ch <<<"$VELMORA_WL_CLIENT_RECT"
     # Inside the client (off its moving corner and off the program's own
     # window in the middle of the screen), and on the background beside it.
     inside=$(pixel "$file" 1.5 $((cx + 40)) $((cy + ch - 40)))
@@ -80,7 +96,13 @@ frames)
         fail "inside the client: $inside, expected $VELMORA_WL_CLIENT_COLOUR"
     near "$outside" "$VELMORA_WL_BACKGROUND" ||
         fail "beside the client: $outside, expected $VELMORA_WL_BACKGROUND"
-    echo "frames $frames, client $inside, background $outside"
+    # The arrow below and right of its hot spot, drawn over the client, and
+    # none of it in the same box elsewhere on the client.
+    cursor=$(dark_pixels "$file" 1.5 $px $py 12 16)
+    elsewhere=$(dark_pixels "$file" 1.5 $((px + 100)) $py 12 16)
+    ((cursor >= 10 && elsewhere == 0)) ||
+        fail "cursor at $px,$py: $cursor dark pixels there, $elsewhere 100 px to the right"
+    echo "frames $frames, client $inside, background $outside, cursor $cursor dark pixels"
     ;;
 token)
     before=$(grep -c "restore data available" "$xdpw_log" || true)
