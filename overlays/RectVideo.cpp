@@ -4,6 +4,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -343,8 +344,16 @@ void TFormScreen::RedrawSelection() {
         canvas.fillRect(r.Right, r.Top, w, height, penColor_);
     }
 
-    const platform::ForeignCursor cursor =
+    platform::ForeignCursor cursor =
         links_.QueryForeignCursor ? links_.QueryForeignCursor() : platform::ForeignCursor{};
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal && windowHandle()) {
+        // Wayland tells a client where the pointer is only over its own
+        // windows; this one covers the screen.
+        const QPointF pixel = LogicalToPixel(QCursor::pos(windowHandle()->screen()),
+                                             windowHandle()->screen());
+        cursor.x = qRound(pixel.x());
+        cursor.y = qRound(pixel.y());
+    }
     const QPoint mouse(cursor.x - screenArea_.left(), cursor.y - screenArea_.top());
 
     // The picture is in screen pixels, the texts are as large as the

@@ -2,6 +2,8 @@
 // protocol and keeps it there while running: the headless session has no
 // pointer device, and without one sway shows no cursor at all.
 //   velmora_virtual_pointer X Y WIDTH HEIGHT   (the output's size)
+// Then reads lines from its input: "move X Y", "down", "up" (left button);
+// at the end of the input it stays until SIGTERM.
 // The protocol's two interfaces are declared here by hand, as the scanner
 // would; only the requests used are given signatures.
 
@@ -73,9 +75,30 @@ int main(int argc, char** argv) {
     wl_proxy_marshal(pointer, 1, 0u, arg(1), arg(2), arg(3), arg(4));
     wl_proxy_marshal(pointer, 4);
     wl_display_roundtrip(display);
-    std::signal(SIGTERM, [](int) { stop = 1; });
+    // Without SA_RESTART, so SIGTERM also ends a read waiting for input.
+    struct sigaction action {};
+    action.sa_handler = [](int) { stop = 1; };
+    sigaction(SIGTERM, &action, nullptr);
     std::puts("ready");
     std::fflush(stdout);
+    char line[128];
+    std::uint32_t time = 1;
+    while (!stop && std::fgets(line, sizeof line, stdin)) {
+        unsigned x, y;
+        constexpr std::uint32_t kLeftButton = 0x110;  // BTN_LEFT
+        if (std::sscanf(line, "move %u %u", &x, &y) == 2)
+            wl_proxy_marshal(pointer, 1, time++, x, y, arg(3), arg(4));
+        else if (!std::strncmp(line, "down", 4))
+            wl_proxy_marshal(pointer, 2, time++, kLeftButton, 1u);
+        else if (!std::strncmp(line, "up", 2))
+            wl_proxy_marshal(pointer, 2, time++, kLeftButton, 0u);
+        else
+            continue;
+        wl_proxy_marshal(pointer, 4);
+        wl_display_roundtrip(display);
+        std::puts("done");
+        std::fflush(stdout);
+    }
     while (!stop) pause();
     wl_display_disconnect(display);
     return 0;
