@@ -114,13 +114,26 @@ void TFlashingWnd::paintEvent(QPaintEvent*) {
     painter.fillRect(Logical(FrameRect.translated(inset_), ratio), QColor(255, 0, 0));
 }
 
+bool TFlashingWnd::Placeable() {
+    return QGuiApplication::platformName() != QLatin1String("wayland");
+}
+
 void TFlashingWnd::ShowOnTop() {
+    // A Wayland client cannot put a window at a screen position (that needs
+    // the layer-shell protocol, which Qt 6 here has no binding for): a frame
+    // placed wherever the compositor likes would mark the wrong area.
+    if (!Placeable()) {
+        static bool told = false;
+        if (!told) qInfo("No frame around the recorded area on Wayland: windows cannot be placed there.");
+        told = true;
+        return;
+    }
     if (!isVisible()) show();
     raise();
 }
 
 void TFlashingWnd::Restore() {
-    if (isMinimized()) showNormal();
+    if (Placeable() && isMinimized()) showNormal();
 }
 
 }  // namespace velmora

@@ -22,7 +22,11 @@ class TFlashingWnd : public QWidget {
     // Draws the caption and the red frame.
     void PaintFrame(const QString& text);
     // Shows the window without activating it and puts it above the others.
+    // Not on Wayland, where no window can be placed at screen positions:
+    // there it stays hidden and says so once.
     void ShowOnTop();
+    // Whether the frame can stand at screen positions on this platform.
+    static bool Placeable();
     // Brings the window back when a minimise took it along.
     void Restore();
 

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "common/WritableFolder.h"
+#include "platform/instance/SingleInstance.h"
 #include "platform/profile/Profile.h"
 
 namespace velmora {
@@ -51,6 +52,35 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
     return start;
 }
 
+std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>& parameters) {
+    for (const std::string& parameter : parameters)
+        if (parameter == "--start" || parameter == "--stop" || parameter == "--toggle")
+            return parameter.substr(2);
+    return std::nullopt;
+}
+
+int SendToRunningCopy(const std::string& title, const std::string& command, std::string& message) {
+    std::string detail;
+    const std::string display = platform::InstanceLock::CurrentDisplay();
+    const std::string where = display.empty() ? "without a display" : "on display " + display;
+    switch (platform::SendInstanceCommand(title, command, &detail)) {
+        case platform::CommandResult::Done:
+            message.clear();
+            return 0;
+        case platform::CommandResult::NoCopy:
+            message = "velmora: --" + command + ": no running copy of " + title +
+                      " for this user " + where + "\n";
+            return 1;
+        case platform::CommandResult::Refused:
+            message = "velmora: --" + command + ": the running copy does not know this command\n";
+            return 1;
+        case platform::CommandResult::Failed:
+            break;
+    }
+    message = "velmora: --" + command + ": " + detail + "\n";
+    return 1;
+}
+
 std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters) {
     const auto given = [&](const char* name) {
         return std::find(parameters.begin(), parameters.end(), name) != parameters.end();
@@ -58,16 +88,22 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
     if (given("--help"))
         return std::string(
             "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"
+            "       velmora --start | --stop | --toggle\n"
             "Records the screen, or an area of it, into AVI files.\n"
             "\n"
             "  -vc, /vc         start recording once the window is up\n"
             "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
             "                   name is used as written, so end it with '/'\n"
             "  time=SECONDS     stop recording after SECONDS\n"
+            "  --start          tell the running copy to start recording (as F9 does)\n"
+            "  --stop           tell the running copy to stop recording (as F10 does)\n"
+            "  --toggle         tell the running copy to start or stop recording\n"
             "  --help           print this help and exit\n"
             "  --version        print the version and exit\n"
             "\n"
-            "F9 starts and F10 stops a recording from any window.\n"
+            "F9 starts and F10 stops a recording from any window. Where the desktop\n"
+            "offers no global keys (Wayland), bind keys to velmora --start and\n"
+            "velmora --stop in its keyboard settings.\n"
             "Setup.ini and Logs/ are kept beside the program when its folder is\n"
             "writable; otherwise in $XDG_CONFIG_HOME/velmora/ and\n"
             "$XDG_STATE_HOME/velmora/.\n");

@@ -29,6 +29,15 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
                      const std::function<void(const std::string& folder,
                                               const std::string& reason)>& logRefusedPath = {});
 
+// "--start", "--stop" or "--toggle" anywhere among the parameters: the
+// command ("start", "stop", "toggle") for the running copy, the first given
+// when there are several. Nothing otherwise.
+std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>& parameters);
+
+// Hands command to the running copy of title: the exit status for this
+// process (0 when it took it) and, on failure, the text to print.
+int SendToRunningCopy(const std::string& title, const std::string& command, std::string& message);
+
 // "--help" or "--version" anywhere among the parameters: the text to print
 // instead of starting, so neither needs a display. Nothing otherwise.
 std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters);

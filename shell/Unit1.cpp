@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -30,6 +31,7 @@
 #include "net/UpdateUnit.h"
 #include "overlays/AddUnit.h"
 #include "overlays/RectVideo.h"
+#include "platform/instance/SingleInstance.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/ButtonImages.h"
 #include "shell/CommandLine.h"
@@ -567,6 +569,27 @@ void TForm1::HotKeyPressed(int virtualKey) {
         default:
             break;
     }
+}
+
+void TForm1::RemoteCommand(const std::string& command) {
+    if (command == "start")
+        HotKeyPressed(platform::kVkF9);
+    else if (command == "stop")
+        HotKeyPressed(platform::kVkF10);
+    else if (command == "toggle")
+        HotKeyPressed(camera_ && camera_->Recording ? platform::kVkF10 : platform::kVkF9);
+}
+
+void TForm1::ListenForCommands(platform::InstanceLock& lock) {
+    if (!lock.held() || commands_) return;
+    commands_ = new QSocketNotifier(lock.fd(), QSocketNotifier::Read, this);
+    connect(commands_, &QSocketNotifier::activated, this, [this, &lock] {
+        // Run from the event loop, as a hot key's press is: starting may
+        // open dialogs.
+        if (const auto command = lock.ReceiveCommand())
+            QMetaObject::invokeMethod(
+                this, [this, c = *command] { RemoteCommand(c); }, Qt::QueuedConnection);
+    });
 }
 
 // ------------------------------------------------------------ control handlers

@@ -17,6 +17,7 @@
 
 class QLabel;
 class QLineEdit;
+class QSocketNotifier;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -27,6 +28,9 @@ namespace velmora {
 
 namespace engine {
 class TScreenCamera;
+}
+namespace platform {
+class InstanceLock;
 }
 class HotKeyFilter;
 class HttpClient;
@@ -80,6 +84,11 @@ class TForm1 : public QMainWindow {
     void ShowIdleControls();
     // A press of a registered global hot key, by its virtual-key code.
     void HotKeyPressed(int virtualKey);
+    // A command from another process ("start", "stop", "toggle"): start and
+    // stop do what F9 and F10 do; toggle does whichever fits now.
+    void RemoteCommand(const std::string& command);
+    // Takes the commands sent to the lock's socket from now on.
+    void ListenForCommands(platform::InstanceLock& lock);
 
     // ---- leaving without the user (UI thread)
     // A termination signal (why names it): a running recording is stopped as
@@ -164,6 +173,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<TStatsReporter> reporter_;
     std::unique_ptr<HotKeyFilter> hotKeys_;
+    QSocketNotifier* commands_ = nullptr;
     std::unique_ptr<TFormScreen> formScreen_;  // the area selector
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QSessionManager>
 #include <cstdio>
+#include <filesystem>
 
 #include "common/Functions.h"
 #include "common/ScreenSize.h"
@@ -27,6 +28,16 @@ int main(int argc, char* argv[]) {
     if (const auto text = velmora::InformationRequest({argv + 1, argv + argc})) {
         std::fputs(text->c_str(), stdout);
         return 0;
+    }
+    // A command for the running copy needs no display either.
+    if (const auto command = velmora::InstanceCommandRequest({argv + 1, argv + argc})) {
+        std::error_code error;
+        const std::string exe = std::filesystem::read_symlink("/proc/self/exe", error).string();
+        std::string message;
+        const int status = velmora::SendToRunningCopy(
+            velmora::ApplicationTitle(error ? std::string(argv[0]) : exe), *command, message);
+        std::fputs(message.c_str(), stderr);
+        return status;
     }
     const std::string screen = velmora::ChooseScreen({argv + 1, argv + argc});
     QApplication app(argc, argv);
@@ -62,6 +73,7 @@ int main(int argc, char* argv[]) {
     const velmora::TNetServers servers = velmora::VendorServers();
     // The main window first: the others read the settings its start-up loaded.
     velmora::TForm1 form1(servers);
+    form1.ListenForCommands(velmora::platform::ProgramInstanceLock());
     velmora::TOptionsForm optionsForm(form1);
     soundErrors.SetWindow(&form1);
     velmora::TAboutForm aboutForm(servers.site);

@@ -1,16 +1,86 @@
 #include "platform/instance/SingleInstance.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 namespace velmora::platform {
+namespace {
+
+// A client that connects and sends nothing must not hold up the running
+// copy's UI thread for long; the running copy may be busy for a moment
+// (a dialog opening), so the client waits longer for its answer.
+constexpr int kCommandWaitMs = 500;
+constexpr int kAnswerWaitMs = 5000;
+constexpr std::size_t kMaxLine = 64;
+
+struct Address {
+    sockaddr_un address{};
+    socklen_t size = 0;
+};
+
+Address AddressFor(const std::string& title) {
+    const std::string name =
+        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    Address a;
+    a.address.sun_family = AF_UNIX;
+    // Abstract namespace: a leading NUL, then the name (cut to fit).
+    const std::size_t length = std::min(name.size(), sizeof a.address.sun_path - 1);
+    std::memcpy(a.address.sun_path + 1, name.data(), length);
+    a.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    return a;
+}
+
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
+// Reads up to a '\n' (not kept), the end of the stream or kMaxLine bytes,
+// waiting at most waitMs in all. Nothing on a timeout or an error.
+std::optional<std::string> ReadLine(int fd, int waitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    std::string line;
+    while (line.size() < kMaxLine) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return std::nullopt;
+        char buffer[kMaxLine];
+        const ssize_t n = ::recv(fd, buffer, kMaxLine - line.size(), 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return line;
+        line.append(buffer, static_cast<std::size_t>(n));
+        if (const auto end = line.find('\n'); end != std::string::npos) return line.substr(0, end);
+    }
+    return std::nullopt;
+}
+
+void SendText(int fd, const std::string& text) {
+    // Best effort: a client gone already is no concern of ours.
+    [[maybe_unused]] const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace
+
+bool IsInstanceCommand(const std::string& command) {
+    return command == "start" || command == "stop" || command == "toggle";
+}
 
 InstanceLock::~InstanceLock() {
     Release();
@@ -28,26 +98,28 @@ std::string InstanceLock::NameFor(const std::string& title, unsigned uid,
     return "velmora-instance/" + std::to_string(uid) + "/" + host + "/" + title;
 }
 
+std::string InstanceLock::CurrentDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value) return value;
+    return {};
+}
+
 bool InstanceLock::Acquire(const std::string& title) {
     if (fd_ >= 0) return true;
-    const char* display = std::getenv("DISPLAY");
-    const std::string name = NameFor(title, ::getuid(), display ? display : "");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // Abstract namespace: a leading NUL, then the name (cut to fit).
-    const std::size_t length = std::min(name.size(), sizeof address.sun_path - 1);
-    std::memcpy(address.sun_path + 1, name.data(), length);
+    const Address a = AddressFor(title);
     // Only a name in use means another copy. Any other failure (no
     // descriptors left, sockets forbidden) must not keep the program from
     // starting: it then runs without the lock.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return true;
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a.address), a.size) != 0) {
         const bool taken = errno == EADDRINUSE;
         ::close(fd);
         return !taken;
     }
+    // Without listening the lock still holds; commands are then refused by
+    // the kernel, which the sender reports as no copy running.
+    ::listen(fd, 8);
     fd_ = fd;
     return true;
 }
@@ -57,9 +129,63 @@ void InstanceLock::Release() {
     fd_ = -1;
 }
 
-bool AcquireSingleInstance(const std::string& title) {
+std::optional<std::string> InstanceLock::ReceiveCommand() {
+    if (fd_ < 0) return std::nullopt;
+    const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return std::nullopt;
+    std::optional<std::string> command;
+    // Another user could reach the abstract name; it gets no answer at all.
+    if (PeerIsThisUser(client)) {
+        command = ReadLine(client, kCommandWaitMs);
+        if (command && IsInstanceCommand(*command)) {
+            SendText(client, "ok\n");
+        } else {
+            if (command) SendText(client, "unknown\n");
+            command.reset();
+        }
+    }
+    ::close(client);
+    return command;
+}
+
+InstanceLock& ProgramInstanceLock() {
     static InstanceLock lock;  // held until the process ends
-    return lock.Acquire(title);
+    return lock;
+}
+
+bool AcquireSingleInstance(const std::string& title) {
+    return ProgramInstanceLock().Acquire(title);
+}
+
+CommandResult SendInstanceCommand(const std::string& title, const std::string& command,
+                                  std::string* detail) {
+    const auto fail = [detail](CommandResult result, const std::string& why) {
+        if (detail) *detail = why;
+        return result;
+    };
+    const Address a = AddressFor(title);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fail(CommandResult::Failed, std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.size) != 0) {
+        if (errno == ECONNREFUSED || errno == ENOENT) return fail(CommandResult::NoCopy, "");
+        return fail(CommandResult::Failed, std::strerror(errno));
+    }
+    // The name is open to every user: make sure ours holds it before
+    // telling it anything.
+    if (!PeerIsThisUser(fd))
+        return fail(CommandResult::Failed, "the socket is held by another user");
+    const std::string line = command + "\n";
+    if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
+        return fail(CommandResult::Failed, std::strerror(errno));
+    const auto answer = ReadLine(fd, kAnswerWaitMs);
+    if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");
+    if (*answer == "ok") return CommandResult::Done;
+    if (*answer == "unknown") return fail(CommandResult::Refused, "");
+    return fail(CommandResult::Failed, "unexpected answer \"" + *answer + "\"");
 }
 
 }  // namespace velmora::platform

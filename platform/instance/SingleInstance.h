@@ -3,10 +3,20 @@
 // abstract Unix socket bound under a name made of the three: the kernel frees
 // the name when the holder's last descriptor closes, so a crashed copy never
 // leaves a stale lock behind, and nothing is written to any folder.
+// The same socket takes commands for the running copy ("start", "stop",
+// "toggle"), so a desktop's own key bindings can reach it where global key
+// grabs do not exist (Wayland). Abstract names carry no permissions: both
+// ends check the other's user id (SO_PEERCRED).
+// Protocol: the client sends one command and '\n'; the holder answers "ok\n"
+// or "unknown\n" and closes.
 
+#include <optional>
 #include <string>
 
 namespace velmora::platform {
+
+// The commands a running copy takes.
+bool IsInstanceCommand(const std::string& command);
 
 class InstanceLock {
   public:
@@ -16,22 +26,45 @@ class InstanceLock {
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // False only when another holder (any process) has the lock for the
-    // title on the current user and $DISPLAY. True when this object now holds
+    // title on the current user and display. True when this object now holds
     // it, and also when the lock cannot be made at all (held() then stays
     // false): a broken lock must not stop the program.
     bool Acquire(const std::string& title);
     void Release();
     bool held() const { return fd_ >= 0; }
+    // The listening socket, readable when a command waits; -1 when not held.
+    int fd() const { return fd_; }
+
+    // Takes one waiting connection without blocking on the listen queue:
+    // the command it sent when it is one of ours and from this user (it has
+    // been answered "ok"), nothing otherwise. A client that sends nothing is
+    // given up after a short wait.
+    std::optional<std::string> ReceiveCommand();
 
     // The abstract socket name used for a title, user and display; ":0" and
     // ":0.0" name the same display.
     static std::string NameFor(const std::string& title, unsigned uid, const std::string& display);
+    // The display the lock is named after: $DISPLAY, else $WAYLAND_DISPLAY
+    // (a Wayland session without XWayland), else empty.
+    static std::string CurrentDisplay();
 
   private:
     int fd_ = -1;
 };
 
 // The process-wide lock of the program, held until the process ends.
+InstanceLock& ProgramInstanceLock();
 bool AcquireSingleInstance(const std::string& title);
+
+enum class CommandResult {
+    Done,     // the running copy took it
+    NoCopy,   // none runs for this user and display
+    Refused,  // it answered that it does not know the command
+    Failed,   // no usable answer (detail says why)
+};
+
+// Sends a command to the running copy of title on this user and display.
+CommandResult SendInstanceCommand(const std::string& title, const std::string& command,
+                                  std::string* detail = nullptr);
 
 }  // namespace velmora::platform

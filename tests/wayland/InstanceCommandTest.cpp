@@ -1,0 +1,158 @@
+// Commands to the running copy over the single-instance socket, between
+// this process (the holder) and child processes (the senders).
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <thread>
+
+#include "platform/instance/SingleInstance.h"
+#include "shell/CommandLine.h"
+
+using velmora::platform::CommandResult;
+using velmora::platform::InstanceLock;
+using velmora::platform::SendInstanceCommand;
+
+namespace {
+
+std::string UniqueTitle(const char* what) {
+    return std::string("Cmd") + what + std::to_string(::getpid());
+}
+
+// Runs body in a child process and returns its exit status.
+template <typename F>
+int InChild(F body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Serves the lock until the sender's child process is done; what it took.
+template <typename F>
+std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender) {
+    const pid_t pid = ::fork();
+    if (pid == 0) _exit(sender());
+    std::vector<std::string> taken;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        pollfd p{lock.fd(), POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0)
+            if (auto command = lock.ReceiveCommand()) taken.push_back(*command);
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, taken};
+}
+
+TEST(InstanceCommands, EachKnownCommandReachesTheHolderAndIsAnswered) {
+    const std::string title = UniqueTitle("Known");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    ASSERT_TRUE(lock.held());
+    const auto [status, taken] = Exchange(lock, [&] {
+        for (const char* c : {"start", "stop", "toggle"})
+            if (SendInstanceCommand(title, c) != CommandResult::Done) return 1;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(taken, (std::vector<std::string>{"start", "stop", "toggle"}));
+}
+
+TEST(InstanceCommands, UnknownCommandIsRefusedAndNotTaken) {
+    const std::string title = UniqueTitle("Unknown");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const auto [status, taken] = Exchange(lock, [&] {
+        return SendInstanceCommand(title, "quit") == CommandResult::Refused &&
+                       SendInstanceCommand(title, "Start") == CommandResult::Refused
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(taken.empty());
+}
+
+TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
+    const std::string title = UniqueTitle("Nobody");
+    std::string detail;
+    EXPECT_EQ(SendInstanceCommand(title, "toggle", &detail), CommandResult::NoCopy);
+    std::string message;
+    EXPECT_EQ(velmora::SendToRunningCopy(title, "toggle", message), 1);
+    EXPECT_NE(message.find("--toggle: no running copy of " + title), std::string::npos) << message;
+}
+
+TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {
+    const std::string title = UniqueTitle("Silent");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    // Connects under the lock's name and sends nothing.
+    const std::string name = InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&address),
+                        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+              0);
+    EXPECT_FALSE(lock.ReceiveCommand());  // gives up after its short wait
+    ::close(silent);
+    const auto [status, taken] =
+        Exchange(lock, [&] { return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 1; });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(taken, std::vector<std::string>{"stop"});
+}
+
+TEST(InstanceCommands, AnotherUserIsNeitherServedNorAnswered) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const std::string title = UniqueTitle("Stranger");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const std::string name = InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    const auto [status, taken] = Exchange(lock, [&] {
+        // Another user names our socket directly (its own name differs).
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) return 2;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
+                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0)
+            return 3;
+        // The holder may have closed already: the send can fail.
+        [[maybe_unused]] const ssize_t sent = ::send(fd, "start\n", 6, MSG_NOSIGNAL);
+        char answer[16];
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0) return 5;
+        return ::recv(fd, answer, sizeof answer, 0) <= 0 ? 0 : 6;  // closed unanswered
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(taken.empty());
+}
+
+TEST(InstanceCommands, TheSwitchesAreFoundAnywhereAndOnlyExactly) {
+    using velmora::InstanceCommandRequest;
+    EXPECT_EQ(InstanceCommandRequest({"path=/a/", "--toggle"}), "toggle");
+    EXPECT_EQ(InstanceCommandRequest({"--stop", "--start"}), "stop");
+    EXPECT_FALSE(InstanceCommandRequest({"-vc", "--START", "start", "-start", "path=--stop"}));
+}
+
+TEST(InstanceCommands, TheLockIsNamedAfterTheWaylandDisplayWhenThereIsNoX) {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string saved = display ? display : "", savedWayland = wayland ? wayland : "";
+    ::unsetenv("DISPLAY");
+    ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
+    EXPECT_EQ(InstanceLock::CurrentDisplay(), "wayland-7");
+    ::setenv("DISPLAY", ":3", 1);
+    EXPECT_EQ(InstanceLock::CurrentDisplay(), ":3");
+    if (display) ::setenv("DISPLAY", saved.c_str(), 1); else ::unsetenv("DISPLAY");
+    if (wayland) ::setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1); else ::unsetenv("WAYLAND_DISPLAY");
+}
+
+}  // namespace
