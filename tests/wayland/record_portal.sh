@@ -6,6 +6,9 @@
 #   record_portal.sh VELMORA token    the first run keeps the portal's restore
 #       token in Setup.ini; the second passes it and the portal restores the
 #       monitor from it instead of choosing anew
+#   record_portal.sh VELMORA toggle   "velmora --toggle" twice from another
+#       process starts and stops a recording of the running copy, merged
+#       into its file
 # The program gets folders of its own (settings, logs, recordings), so every
 # run of this test starts without a kept token.
 set -euo pipefail
@@ -121,6 +124,37 @@ token)
     [[ -n $second ]] || fail "no ScreenCastToken kept after the second Start"
     grep -q "Recorded with" "$work/log" || fail "the second run recorded nothing"
     echo "token $first restored; kept now: $second"
+    ;;
+toggle)
+    out=$work/out1
+    mkdir -p "$out"
+    run() {
+        XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+            VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "$@"
+    }
+    run "path=$out/" >"$work/run1.out" 2>&1 &
+    pid=$!
+    trap 'kill $pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    # The first --toggle that reaches the copy starts the recording.
+    deadline=$((SECONDS + 30))
+    until run --toggle 2>>"$work/toggle.err"; do
+        kill -0 $pid 2>/dev/null || fail "the program ended: $(tail -n 5 "$work/run1.out")"
+        ((SECONDS < deadline)) || fail "no running copy answered --toggle: $(tail -n 3 "$work/toggle.err")"
+        sleep 0.3
+    done
+    sleep 3
+    run --toggle 2>>"$work/toggle.err" || fail "the second --toggle failed: $(tail -n 3 "$work/toggle.err")"
+    deadline=$((SECONDS + 30))
+    until cat "$work"/state/velmora/Logs/*.log 2>/dev/null | grep -q "Recorded with"; do
+        ((SECONDS < deadline)) || fail "no merged recording after the second --toggle"
+        sleep 0.2
+    done
+    file=$(ls "$out"/VideoRecord_*.avi) || fail "no recording in $out"
+    [[ ! -e $out/~tempvideo.avi ]] || fail "the temporary video is still there"
+    frames=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_read_frames -of csv=p=0 "$file")
+    ((frames >= 20)) || fail "only $frames frames in about 3 s"
+    echo "toggled twice: $frames frames in ${file##*/}"
     ;;
 *) fail "unknown mode $mode" ;;
 esac
