@@ -30,8 +30,8 @@ std::string ChooseScreen(const std::vector<std::string>& parameters) {
     const bool portal = choice.backend == platform::ScreenBackend::Portal;
     // The area selector and the frame must be windows of the display that
     // is recorded.
-    if (!std::getenv("QT_QPA_PLATFORM") && (portal ? std::getenv("WAYLAND_DISPLAY") != nullptr
-                                                   : std::getenv("DISPLAY") != nullptr))
+    if (!std::getenv("QT_QPA_PLATFORM") &&
+        (portal ? std::getenv("WAYLAND_DISPLAY") != nullptr : std::getenv("DISPLAY") != nullptr))
         setenv("QT_QPA_PLATFORM", portal ? "wayland" : "xcb", 0);
     return std::string("Screen: ") +
            (portal ? "the desktop's ScreenCast portal (PipeWire)" : "the X server") + ", " +

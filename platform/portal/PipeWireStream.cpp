@@ -23,11 +23,20 @@ constexpr std::size_t CursorMetaSize(int w, int h) {
 
 bool FormatOf(std::uint32_t spa, StreamFormat& format) {
     switch (spa) {
-        case SPA_VIDEO_FORMAT_BGRx: format = StreamFormat::BGRx; return true;
-        case SPA_VIDEO_FORMAT_BGRA: format = StreamFormat::BGRA; return true;
-        case SPA_VIDEO_FORMAT_RGBx: format = StreamFormat::RGBx; return true;
-        case SPA_VIDEO_FORMAT_RGBA: format = StreamFormat::RGBA; return true;
-        default: return false;
+        case SPA_VIDEO_FORMAT_BGRx:
+            format = StreamFormat::BGRx;
+            return true;
+        case SPA_VIDEO_FORMAT_BGRA:
+            format = StreamFormat::BGRA;
+            return true;
+        case SPA_VIDEO_FORMAT_RGBx:
+            format = StreamFormat::RGBx;
+            return true;
+        case SPA_VIDEO_FORMAT_RGBA:
+            format = StreamFormat::RGBA;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -104,10 +113,10 @@ struct PipeWireStream::Private {
         params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
-        params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
-            SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size,
-            SPA_POD_Int(sizeof(spa_meta_header))));
+        params[count++] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                       SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                                       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
         if (self->cursorMetadata)
             params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
                 &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
@@ -161,13 +170,13 @@ struct PipeWireStream::Private {
             {
                 std::lock_guard lock(self->mutex);
                 const std::uint32_t offset = std::min(plane.chunk->offset, plane.maxsize);
-                const std::size_t size = std::min<std::size_t>(plane.chunk->size,
-                                                               plane.maxsize - offset);
+                const std::size_t size =
+                    std::min<std::size_t>(plane.chunk->size, plane.maxsize - offset);
                 const int stride = plane.chunk->stride > 0 ? plane.chunk->stride : self->width * 4;
-                stored = self->negotiated &&
-                         StoreStreamBuffer(static_cast<const std::uint8_t*>(plane.data) + offset,
-                                           size, self->width, self->height, stride, self->format,
-                                           self->frame);
+                stored =
+                    self->negotiated &&
+                    StoreStreamBuffer(static_cast<const std::uint8_t*>(plane.data) + offset, size,
+                                      self->width, self->height, stride, self->format, self->frame);
             }
             if (stored) self->arrived.notify_all();
         }
@@ -195,8 +204,7 @@ PipeWireStream::~PipeWireStream() {
     }
 }
 
-bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata,
-                             std::string& error) {
+bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata, std::string& error) {
     Private& d = *d_;
     d.cursorMetadata = cursorMetadata;
     d.loop = pw_thread_loop_new("velmora-screen", nullptr);
@@ -249,11 +257,10 @@ bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata,
     spa_fraction rate{30, 1}, slowest{0, 1}, fastest{1000, 1};
     const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
         &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-        SPA_FORMAT_VIDEO_format,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
         SPA_POD_CHOICE_ENUM_Id(5, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx,
-                               SPA_VIDEO_FORMAT_RGBA),
+                               SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest)))};
     const int result = pw_stream_connect(
@@ -304,7 +311,9 @@ int PipeWireStream::height() const {
     return d_->frame.empty() ? d_->height : d_->frame.height;
 }
 
-bool PipeWireStream::failed() const { return d_->failed; }
+bool PipeWireStream::failed() const {
+    return d_->failed;
+}
 
 bool PipeWireStream::Cursor(CursorImage& out) const {
     std::lock_guard lock(d_->mutex);

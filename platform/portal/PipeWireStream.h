@@ -41,7 +41,6 @@ class PipeWireStream {
     bool Cursor(CursorImage& out) const;
     bool CursorPosition(int& x, int& y) const;
 
-
   private:
     struct Private;
     std::unique_ptr<Private> d_;

@@ -167,9 +167,12 @@ ScreenBackendChoice ChooseScreenBackend(const std::function<const char*(const ch
         return std::string(v ? v : "");
     };
     auto named = [](const std::string& name, ScreenBackend& out) {
-        if (name == "x11") out = ScreenBackend::X11;
-        else if (name == "portal") out = ScreenBackend::Portal;
-        else return false;
+        if (name == "x11")
+            out = ScreenBackend::X11;
+        else if (name == "portal")
+            out = ScreenBackend::Portal;
+        else
+            return false;
         return true;
     };
     ScreenBackendChoice choice;
@@ -193,9 +196,13 @@ ScreenBackendChoice ChooseScreenBackend(const std::function<const char*(const ch
     return choice;
 }
 
-void SetScreenBackend(ScreenBackend chosen) { backend = chosen; }
+void SetScreenBackend(ScreenBackend chosen) {
+    backend = chosen;
+}
 
-ScreenBackend CurrentScreenBackend() { return backend; }
+ScreenBackend CurrentScreenBackend() {
+    return backend;
+}
 
 void SetScreenCastTokenStore(ScreenCastTokenStore store) {
     std::lock_guard lock(storeMutex);
@@ -203,7 +210,8 @@ void SetScreenCastTokenStore(ScreenCastTokenStore store) {
 }
 
 std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError) {
-    if (backend == ScreenBackend::Portal) return std::make_unique<PortalDesktop>(std::move(onError));
+    if (backend == ScreenBackend::Portal)
+        return std::make_unique<PortalDesktop>(std::move(onError));
     std::string error;
     auto desktop = openX11Desktop(nullptr, &error);
     if (!desktop && onError) onError(error);

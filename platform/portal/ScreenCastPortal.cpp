@@ -28,7 +28,9 @@ const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 constexpr std::uint32_t kMonitor = 1;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 
-std::string Text(const QString& s) { return s.toStdString(); }
+std::string Text(const QString& s) {
+    return s.toStdString();
+}
 
 // Each connection, handle and session token must be new on the bus.
 QString NewToken() {
@@ -94,7 +96,8 @@ struct ScreenCastPortal::Private {
     std::string error;
 
     QDBusMessage Call(const QString& method, const QVariantList& args) {
-        QDBusMessage message = QDBusMessage::createMethodCall(kService, kObject, kScreenCast, method);
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(kService, kObject, kScreenCast, method);
         message.setArguments(args);
         return bus->call(message, QDBus::Block, static_cast<int>(timeouts.call.count()));
     }
@@ -105,8 +108,9 @@ struct ScreenCastPortal::Private {
         if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
             name == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface") ||
             name == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod"))
-            error = "Screen capture is not possible: the desktop offers no ScreenCast portal "
-                    "(is xdg-desktop-portal with a backend for this desktop installed?)";
+            error =
+                "Screen capture is not possible: the desktop offers no ScreenCast portal "
+                "(is xdg-desktop-portal with a backend for this desktop installed?)";
         else if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
                  name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
             error = "Screen capture failed: the desktop's portal did not answer " + step;
@@ -137,8 +141,8 @@ struct ScreenCastPortal::Private {
         args.append(options);
         QString sender = bus->baseService();
         sender.remove(0, 1).replace(QLatin1Char('.'), QLatin1Char('_'));
-        QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
-                           .arg(sender, token);
+        QString path =
+            QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
         ResponseWaiter waiter;
         QEventLoop loop;
         QObject::connect(&waiter, &ResponseWaiter::done, &loop, &QEventLoop::quit);
@@ -170,8 +174,8 @@ struct ScreenCastPortal::Private {
             error = "Screen capture failed: no answer from the desktop's portal to " + step +
                     " within " + std::to_string(timeout.count() / 1000) + " s";
             // The portal may still show a dialog for it; close it.
-            QDBusMessage close = QDBusMessage::createMethodCall(
-                kService, path, kRequest, QStringLiteral("Close"));
+            QDBusMessage close =
+                QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close"));
             bus->call(close, QDBus::NoBlock);
             return false;
         }
@@ -199,9 +203,13 @@ ScreenCastPortal::ScreenCastPortal(PortalTimeouts timeouts) : d_(std::make_uniqu
     d_->timeouts = timeouts;
 }
 
-ScreenCastPortal::~ScreenCastPortal() { Close(); }
+ScreenCastPortal::~ScreenCastPortal() {
+    Close();
+}
 
-void ScreenCastPortal::Close() { d_->CloseSession(); }
+void ScreenCastPortal::Close() {
+    d_->CloseSession();
+}
 
 bool ScreenCastPortal::Open(const std::string& restoreToken, PortalGrant& grant,
                             std::string& error) {

@@ -74,7 +74,8 @@ void CursorFromBitmap(const std::uint8_t* data, int width, int height, int strid
     const bool bgr = format == StreamFormat::BGRx || format == StreamFormat::BGRA;
     const bool alpha = format == StreamFormat::BGRA || format == StreamFormat::RGBA;
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* p = data + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
+        const std::uint8_t* p =
+            data + static_cast<std::size_t>(stride) * static_cast<std::size_t>(y);
         for (int x = 0; x < width; ++x, p += 4) {
             const std::uint32_t a = alpha ? p[3] : 255;
             const std::uint32_t r = bgr ? p[2] : p[0], g = p[1], b = bgr ? p[0] : p[2];

@@ -48,8 +48,8 @@ class HandshakeTest : public testing::Test {
     static void SetUpTestSuite() {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
-        bus_ = Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"},
-                     fds[1]);
+        bus_ =
+            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
         close(fds[1]);
         ASSERT_GT(bus_, 0);
         std::string address;
@@ -64,10 +64,11 @@ class HandshakeTest : public testing::Test {
     void StartPortal(const std::string& mode) {
         portal_ = Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
         ASSERT_GT(portal_, 0);
-        QDBusConnection probe = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                              QStringLiteral("probe"));
+        QDBusConnection probe =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("probe"));
         for (int i = 0; i < 200; ++i) {
-            if (probe.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.portal.Desktop")))
+            if (probe.interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.portal.Desktop")))
                 break;
             QThread::msleep(25);
         }

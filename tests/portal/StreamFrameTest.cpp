@@ -47,14 +47,17 @@ struct Rows {
     }
 };
 
-std::uint32_t Bgr0(int r, int g, int b) { return std::uint32_t(b) | std::uint32_t(g) << 8 | std::uint32_t(r) << 16; }
+std::uint32_t Bgr0(int r, int g, int b) {
+    return std::uint32_t(b) | std::uint32_t(g) << 8 | std::uint32_t(r) << 16;
+}
 
 class EachFormat : public ::testing::TestWithParam<StreamFormat> {};
 
 TEST_P(EachFormat, CropLandsTopDownInBottomUpRowsWithoutAlpha) {
     StreamFrame frame;
     const auto data = Buffer(64, 48, 64 * 4 + 12, GetParam());
-    ASSERT_TRUE(StoreStreamBuffer(data.data(), data.size(), 64, 48, 64 * 4 + 12, GetParam(), frame));
+    ASSERT_TRUE(
+        StoreStreamBuffer(data.data(), data.size(), 64, 48, 64 * 4 + 12, GetParam(), frame));
     Rows out(10, 6);
     FrameToDib(frame, 20, 30, out.rows);
     EXPECT_EQ(out.At(0, 0), Bgr0(20, 30, 0x40));
@@ -107,11 +110,12 @@ TEST(StreamFrame, ABufferShorterThanItsSizeSaysIsRefused) {
     EXPECT_FALSE(StoreStreamBuffer(data.data(), 64 * 15 + 16 * 4 - 1, 16, 16, 64,
                                    StreamFormat::BGRx, frame));
     EXPECT_FALSE(StoreStreamBuffer(data.data(), 64 * 15, 16, 16, 64, StreamFormat::BGRx, frame));
-    EXPECT_FALSE(StoreStreamBuffer(data.data(), data.size(), 16, 16, 60, StreamFormat::BGRx, frame));
+    EXPECT_FALSE(
+        StoreStreamBuffer(data.data(), data.size(), 16, 16, 60, StreamFormat::BGRx, frame));
     EXPECT_TRUE(frame.empty());
     // The last row needs only its pixels, not the padding after them.
-    EXPECT_TRUE(StoreStreamBuffer(data.data(), 64 * 15 + 16 * 4, 16, 16, 64, StreamFormat::BGRx,
-                                  frame));
+    EXPECT_TRUE(
+        StoreStreamBuffer(data.data(), 64 * 15 + 16 * 4, 16, 16, 64, StreamFormat::BGRx, frame));
     EXPECT_EQ(frame.sequence, 1u);
 }
 

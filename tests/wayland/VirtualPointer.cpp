@@ -9,37 +9,34 @@
 
 #include <wayland-client.h>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
 const wl_interface* noTypes[8] = {};
 
 const wl_message pointerRequests[] = {
-    {"motion", "uff", noTypes},
-    {"motion_absolute", "uuuuu", noTypes},
-    {"button", "uuu", noTypes},
-    {"axis", "uuf", noTypes},
-    {"frame", "", noTypes},
-    {"axis_source", "u", noTypes},
-    {"axis_stop", "uu", noTypes},
-    {"axis_discrete", "uufi", noTypes},
+    {"motion", "uff", noTypes},   {"motion_absolute", "uuuuu", noTypes},
+    {"button", "uuu", noTypes},   {"axis", "uuf", noTypes},
+    {"frame", "", noTypes},       {"axis_source", "u", noTypes},
+    {"axis_stop", "uu", noTypes}, {"axis_discrete", "uufi", noTypes},
     {"destroy", "", noTypes},
 };
-const wl_interface pointerInterface = {"zwlr_virtual_pointer_v1", 2, 9, pointerRequests, 0, nullptr};
+const wl_interface pointerInterface = {"zwlr_virtual_pointer_v1", 2, 9,
+                                       pointerRequests,           0, nullptr};
 
 const wl_interface* createTypes[] = {&wl_seat_interface, &pointerInterface};
 const wl_message managerRequests[] = {
     {"create_virtual_pointer", "?on", createTypes},
     {"destroy", "", noTypes},
 };
-const wl_interface managerInterface = {"zwlr_virtual_pointer_manager_v1", 1, 2, managerRequests,
-                                       0, nullptr};
+const wl_interface managerInterface = {
+    "zwlr_virtual_pointer_manager_v1", 1, 2, managerRequests, 0, nullptr};
 
 wl_seat* seat = nullptr;
 wl_proxy* manager = nullptr;
