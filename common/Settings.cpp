@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 #include "common/SettingsLocation.h"
 #include "platform/profile/Profile.h"
+#include "platform/x11/ScreenBackend.h"
 
 namespace velmora {
 
@@ -13,6 +15,9 @@ TSettings Settings;
 namespace {
 constexpr int kSmallestArea = 16;
 constexpr int kLastAudioFormat = 19;  // the catalogue's twenty formats, stored minus one
+// The portal's token arrives on whatever thread grabbed first; the file's
+// writers must not interleave their load and save.
+std::mutex fileMutex;
 }  // namespace
 
 std::string SettingsFile() {
@@ -61,10 +66,15 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     // written back, and with it no setting would be saved again.
     if (!StorableFolder(s.Language)) s.Language = TSettings().Language;
     if (!StorableFolder(s.WorkDir)) s.WorkDir = defaultWorkDir;
+    s.ScreenCastToken = ini.ReadString("SetupVideo", "ScreenCastToken", "");
+    if (!StorableFolder(s.ScreenCastToken)) s.ScreenCastToken.clear();
     return s;
 }
 
 bool WriteSettings(const TSettings& s, const std::string& file) {
+    // ScreenCastToken is not written: the copy here may be older than the
+    // one StoreScreenCastToken has put into the file since.
+    std::lock_guard lock(fileMutex);
     platform::PrivateProfile ini(file);
     if (!ini.Load()) return false;
     // This order makes a new file's sections Setup, SetupApp, SetupVideo, SetupAudio.
@@ -88,6 +98,27 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     ini.WriteInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
     return ini.Save();
+}
+
+bool StoreScreenCastToken(const std::string& token, const std::string& file) {
+    if (!StorableFolder(token)) return false;
+    std::lock_guard lock(fileMutex);
+    platform::PrivateProfile ini(file);
+    if (!ini.Load()) return false;
+    ini.WriteString("SetupVideo", "ScreenCastToken", token);
+    return ini.Save();
+}
+
+void KeepScreenCastTokenInSettings() {
+    platform::SetScreenCastTokenStore(
+        {[] {
+             std::lock_guard lock(fileMutex);
+             platform::PrivateProfile ini(SettingsFile());
+             ini.Load();
+             const std::string token = ini.ReadString("SetupVideo", "ScreenCastToken", "");
+             return StorableFolder(token) ? token : std::string();
+         },
+         [](const std::string& token) { StoreScreenCastToken(token, SettingsFile()); }});
 }
 
 bool StorableFolder(const std::string& folder) {

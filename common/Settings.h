@@ -26,6 +26,10 @@ struct TSettings {
     int RegionTopPos = 0;
     int RegionWidthPos = 500;
     int RegionHeightPos = 500;
+    // The ScreenCast portal's restore token: the desktop's permission to
+    // share the screen again without asking. Read here; written only by
+    // StoreScreenCastToken, when the portal hands a new one.
+    std::string ScreenCastToken;
     // SetupApp
     bool MinimizeCapture = false;
     bool RestoreAfterRecord = true;
@@ -62,6 +66,16 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
 // Writes every stored setting in one replacement of the file, keeping other
 // sections, keys and comments. False when the file could not be written.
 bool WriteSettings(const TSettings& settings, const std::string& file);
+
+// Writes the key ScreenCastToken of section SetupVideo alone, in place,
+// keeping the rest of the file. Safe from any thread, also while
+// WriteSettings runs on another. False when the file could not be written or
+// the token cannot be stored (a line break in it).
+bool StoreScreenCastToken(const std::string& token, const std::string& file);
+
+// Hands the portal layer the token kept in the settings file of this run and
+// a way to keep each new one there.
+void KeepScreenCastTokenInSettings();
 
 // Whether a folder can be kept as WorkDir: the settings file has no room for
 // a name with a line break in it (legal on Linux).

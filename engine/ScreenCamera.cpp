@@ -7,6 +7,7 @@
 
 #include "common/Functions.h"
 #include "engine/RecordAVIThread.h"
+#include "platform/x11/ScreenBackend.h"
 
 namespace velmora::engine {
 
@@ -25,7 +26,8 @@ TScreenCamera::TScreenCamera(CameraHost& host, const std::string& workDir, Camer
     TempVideoFile = workDir + "~tempvideo.avi";
     TempAudioFile = workDir + "~tempaudio.wav";
     Recording = false;
-    if (!desktop_) desktop_ = platform::openX11Desktop();
+    if (!desktop_)
+        desktop_ = platform::OpenDesktop([this](const std::string& e) { CameraError(e); });
     if (desktop_) {
         ScreenBitsPerPixel = desktop_->bitsPerPixel();
         ScreenWidth = desktop_->width();

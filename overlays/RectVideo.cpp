@@ -4,6 +4,7 @@
 
 #include <QtGui/qguiapplication_platform.h>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -26,6 +27,7 @@
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/HotKeys.h"
 #include "platform/x11/PointerEvents.h"
+#include "platform/x11/ScreenBackend.h"
 
 namespace velmora {
 namespace {
@@ -152,7 +154,7 @@ void TFormScreen::ShowAreaSelector() {
 
 bool TFormScreen::TakeScreenShot() {
     if (screenArea_.isEmpty()) return false;
-    std::unique_ptr<platform::Desktop> desktop = platform::openX11Desktop();
+    std::unique_ptr<platform::Desktop> desktop = platform::OpenDesktop();
     if (!desktop) return false;
     // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
     // are RGB32 pixels in the other row order.
@@ -342,8 +344,16 @@ void TFormScreen::RedrawSelection() {
         canvas.fillRect(r.Right, r.Top, w, height, penColor_);
     }
 
-    const platform::ForeignCursor cursor =
+    platform::ForeignCursor cursor =
         links_.QueryForeignCursor ? links_.QueryForeignCursor() : platform::ForeignCursor{};
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal && windowHandle()) {
+        // Wayland tells a client where the pointer is only over its own
+        // windows; this one covers the screen.
+        const QPointF pixel = LogicalToPixel(QCursor::pos(windowHandle()->screen()),
+                                             windowHandle()->screen());
+        cursor.x = qRound(pixel.x());
+        cursor.y = qRound(pixel.y());
+    }
     const QPoint mouse(cursor.x - screenArea_.left(), cursor.y - screenArea_.top());
 
     // The picture is in screen pixels, the texts are as large as the

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "common/Functions.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "common/SettingsLocation.h"
 #include "net/About.h"
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
         std::fputs(message.c_str(), stderr);
         return status;
     }
+    const std::string screen = velmora::ChooseScreen({argv + 1, argv + argc});
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());
@@ -60,6 +62,8 @@ int main(int argc, char* argv[]) {
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    velmora::WriteLog(QString::fromStdString(screen));
+    velmora::KeepScreenCastTokenInSettings();
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 

@@ -1,0 +1,47 @@
+#pragma once
+// Which screen this run records: the X server, or the desktop's ScreenCast
+// portal (org.freedesktop.portal.ScreenCast with a PipeWire stream) on a
+// Wayland session, where X11 grabs see only XWayland's windows. Chosen once
+// at start; every part of the program then opens its desktop here.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/x11/Desktop.h"
+
+namespace velmora::platform {
+
+enum class ScreenBackend { X11, Portal };
+
+struct ScreenBackendChoice {
+    ScreenBackend backend = ScreenBackend::X11;
+    std::string reason;  // for the start log line
+};
+
+// override: "x11" or "portal" from the command line, else empty. Then
+// VELMORA_SCREEN=x11|portal, then XDG_SESSION_TYPE=wayland or a set
+// WAYLAND_DISPLAY choose the portal; anything else X11. env stands for
+// getenv, so the choice can be checked without touching the process's own.
+ScreenBackendChoice ChooseScreenBackend(const std::function<const char*(const char*)>& env,
+                                        const std::string& override = {});
+
+// The backend of this run; X11 until set.
+void SetScreenBackend(ScreenBackend backend);
+ScreenBackend CurrentScreenBackend();
+
+// Where the portal's restore token lives between runs. load gives the kept
+// token (empty: none); store keeps a new one. Either may be unset.
+struct ScreenCastTokenStore {
+    std::function<std::string()> load;
+    std::function<void(const std::string&)> store;
+};
+void SetScreenCastTokenStore(ScreenCastTokenStore store);
+
+// The desktop of this run's backend; nullptr when X11 has no display. On the
+// portal every desktop shares one session, opened at the first need and kept
+// while the program runs; onError hears why a grab failed (a refused
+// permission, no portal, a timeout, the stream gone), on the grabbing thread.
+std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError = {});
+
+}  // namespace velmora::platform

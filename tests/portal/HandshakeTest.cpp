@@ -1,0 +1,131 @@
+// The portal handshake against a scripted portal on a private bus: a refused
+// or cancelled Start is an error with its reason, a portal that never
+// answers is a bounded wait, and all of it works from a thread that is not
+// Qt's (the engine's worker) as well as from the UI thread.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/portal/ScreenCastPortal.h"
+
+extern char** environ;
+
+namespace velmora::platform::portal {
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+class HandshakeTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        bus_ =
+            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
+        close(fds[1]);
+        ASSERT_GT(bus_, 0);
+        std::string address;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') address += c;
+        close(fds[0]);
+        ASSERT_FALSE(address.empty());
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    }
+    static void TearDownTestSuite() { Stop(bus_); }
+
+    void StartPortal(const std::string& mode) {
+        portal_ = Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
+        ASSERT_GT(portal_, 0);
+        QDBusConnection probe =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("probe"));
+        for (int i = 0; i < 200; ++i) {
+            if (probe.interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.portal.Desktop")))
+                break;
+            QThread::msleep(25);
+        }
+        ASSERT_TRUE(probe.interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.portal.Desktop")));
+        QDBusConnection::disconnectFromBus(QStringLiteral("probe"));
+    }
+    void TearDown() override { Stop(portal_); }
+
+    static inline pid_t bus_ = -1;
+    pid_t portal_ = -1;
+};
+
+TEST_F(HandshakeTest, RefusedStartIsAnErrorOnAWorkerThread) {
+    StartPortal("refuse");
+    bool opened = true;
+    std::string error;
+    std::thread worker([&] {
+        ScreenCastPortal portal;
+        PortalGrant grant;
+        opened = portal.Open("", grant, error);
+    });
+    worker.join();
+    EXPECT_FALSE(opened);
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+}
+
+TEST_F(HandshakeTest, CancelledDialogIsAnErrorOnTheUiThread) {
+    StartPortal("cancel");
+    ScreenCastPortal portal;
+    PortalGrant grant;
+    std::string error;
+    EXPECT_FALSE(portal.Open("kept-token", grant, error));
+    EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
+}
+
+TEST_F(HandshakeTest, APortalThatNeverAnswersIsABoundedWait) {
+    StartPortal("silent");
+    PortalTimeouts timeouts;
+    timeouts.start = std::chrono::milliseconds(700);
+    ScreenCastPortal portal(timeouts);
+    PortalGrant grant;
+    std::string error;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(portal.Open("", grant, error));
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_NE(error.find("no answer"), std::string::npos) << error;
+}
+
+TEST_F(HandshakeTest, NoPortalOnTheBusSaysSo) {
+    ScreenCastPortal portal;
+    PortalGrant grant;
+    std::string error;
+    EXPECT_FALSE(portal.Open("", grant, error));
+    EXPECT_NE(error.find("no ScreenCast portal"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace velmora::platform::portal

@@ -1,0 +1,160 @@
+#!/bin/bash
+# Inside the headless Wayland session (run through DIR/in-session):
+#   record_portal.sh VELMORA frames POINTER   "velmora -vc time=3" records
+#       the colour client where the compositor put it, over the session's
+#       background, and the cursor where POINTER (velmora_virtual_pointer) put it
+#   record_portal.sh VELMORA token    the first run keeps the portal's restore
+#       token in Setup.ini; the second passes it and the portal restores the
+#       monitor from it instead of choosing anew
+#   record_portal.sh VELMORA toggle   "velmora --toggle" twice from another
+#       process starts and stops a recording of the running copy, merged
+#       into its file
+# The program gets folders of its own (settings, logs, recordings), so every
+# run of this test starts without a kept token.
+set -euo pipefail
+velmora=${1:?velmora}
+mode=${2:?frames or token}
+work=$(mktemp -d /tmp/velmora-portal-test.XXXXXX)
+trap '[[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+xdpw_log=$VELMORA_WL_LOGS/xdg-desktop-portal-wlr.log
+ini=$work/config/velmora/Setup.ini
+
+fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/state/velmora/Logs/*.log >&2 2>/dev/null || true; exit 1; }
+
+# One recording; returns once the program has logged its merge result.
+record() {
+    local out=$work/out$1
+    mkdir -p "$out"
+    local log_lines=0
+    [[ -f $work/log ]] && log_lines=$(wc -l <"$work/log")
+    XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+        VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 \
+        "$velmora" -vc time=3 "path=$out/" >"$work/run$1.out" 2>&1 &
+    local pid=$!
+    local deadline=$((SECONDS + 60))
+    until cat "$work"/state/velmora/Logs/*.log 2>/dev/null | grep -q "Recorded with"; do
+        kill -0 $pid 2>/dev/null || fail "run $1: the program ended early: $(tail -n 5 "$work/run$1.out")"
+        ((SECONDS < deadline)) || { kill $pid; fail "run $1: no recording within 60 s"; }
+        sleep 0.2
+    done
+    kill -TERM $pid
+    wait $pid || true
+    cat "$work"/state/velmora/Logs/*.log >"$work/log"
+    rm -f "$work"/state/velmora/Logs/*.log
+    ls "$out"/VideoRecord_*.avi >/dev/null 2>&1 || fail "run $1: no recording in $out"
+}
+
+# "R G B" of the picture's pixel (x, y) at time t of the file.
+pixel() {
+    ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -vf "format=rgb24,crop=1:1:$3:$4" -f rawvideo -pix_fmt rgb24 - |
+        od -An -tu1 | xargs
+}
+
+near() {  # near "R G B" RRGGBB: each channel within 24 (the codec's loss)
+    local want=$2 got=($1) i
+    ((${#got[@]} == 3)) || return 1
+    for i in 0 1 2; do
+        local w=$((16#${want:$((i * 2 + 1)):2}))
+        local d=$((got[i] - w))
+        ((d < 0)) && d=$((-d))
+        ((d <= 24)) || return 1
+    done
+}
+
+# Pixels of the w x h box at (x, y) at time t darker than the cursor's outline.
+dark_pixels() {  # dark_pixels FILE T X Y W H
+    ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -vf "format=rgb24,crop=$5:$6:$3:$4" \
+        -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -v | xargs -n3 |
+        awk '$1 < 70 && $2 < 70 && $3 < 70' | wc -l
+}
+
+case $mode in
+frames)
+    pointer=${3:?the virtual pointer program}
+    IFS=, read -r cx cy cw ch <<<"$VELMORA_WL_CLIENT_RECT"
+    IFS=x read -r sw sh <<<"$VELMORA_WL_SCREEN"
+    px=$((cx + 200)) py=$((cy + 200))
+    "$pointer" $px $py $sw $sh >"$work/pointer.out" 2>&1 &
+    pointer_pid=$!
+    trap 'kill $pointer_pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    for _ in $(seq 50); do grep -q ready "$work/pointer.out" && break; sleep 0.1; done
+    grep -q ready "$work/pointer.out" || fail "no virtual pointer: $(cat "$work/pointer.out")"
+    record 1
+    file=$(ls "$work"/out1/VideoRecord_*.avi)
+    size=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 "$file")
+    [[ $size == "${VELMORA_WL_SCREEN/x/,}" ]] || fail "frame size $size, the screen is $VELMORA_WL_SCREEN"
+    frames=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_read_frames -of csv=p=0 "$file")
+    ((frames >= 20)) || fail "only $frames frames in 3 s"
+    # Inside the client (off its moving corner and off the program's own
+    # window in the middle of the screen), and on the background beside it.
+    inside=$(pixel "$file" 1.5 $((cx + 40)) $((cy + ch - 40)))
+    outside=$(pixel "$file" 1.5 $((cx + cw + 300)) $((cy + ch + 150)))
+    # The client's left edge on its pixel column: the frame is not shifted.
+    left_in=$(pixel "$file" 1.5 $((cx + 3)) $((cy + 60)))
+    left_out=$(pixel "$file" 1.5 $((cx - 3)) $((cy + 60)))
+    near "$left_in" "$VELMORA_WL_CLIENT_COLOUR" && near "$left_out" "$VELMORA_WL_BACKGROUND" ||
+        fail "the client's left edge is not at x=$cx: $left_out | $left_in"
+    near "$inside" "$VELMORA_WL_CLIENT_COLOUR" ||
+        fail "inside the client: $inside, expected $VELMORA_WL_CLIENT_COLOUR"
+    near "$outside" "$VELMORA_WL_BACKGROUND" ||
+        fail "beside the client: $outside, expected $VELMORA_WL_BACKGROUND"
+    # The arrow below and right of its hot spot, drawn over the client, and
+    # none of it in the same box elsewhere on the client.
+    cursor=$(dark_pixels "$file" 1.5 $px $py 12 16)
+    elsewhere=$(dark_pixels "$file" 1.5 $((px + 100)) $py 12 16)
+    ((cursor >= 10 && elsewhere == 0)) ||
+        fail "cursor at $px,$py: $cursor dark pixels there, $elsewhere 100 px to the right"
+    echo "frames $frames, client $inside, background $outside, cursor $cursor dark pixels"
+    ;;
+token)
+    before=$(grep -c "restore data available" "$xdpw_log" || true)
+    record 1
+    first=$(sed -n 's/^ScreenCastToken=//p' "$ini")
+    [[ -n $first ]] || fail "no ScreenCastToken in Setup.ini after the first recording"
+    after1=$(grep -c "restore data available" "$xdpw_log" || true)
+    ((after1 == before)) || fail "the first run, without a token, was restored"
+    record 2
+    second=$(sed -n 's/^ScreenCastToken=//p' "$ini")
+    after2=$(grep -c "restore data available" "$xdpw_log" || true)
+    # The portal turns the token back into the monitor it stood for and
+    # hands the backend that choice: no chooser, no question.
+    ((after2 == after1 + 1)) || fail "the second run was not restored from the token"
+    # xdg-desktop-portal may hand the same token again or a new one.
+    [[ -n $second ]] || fail "no ScreenCastToken kept after the second Start"
+    grep -q "Recorded with" "$work/log" || fail "the second run recorded nothing"
+    echo "token $first restored; kept now: $second"
+    ;;
+toggle)
+    out=$work/out1
+    mkdir -p "$out"
+    run() {
+        XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+            VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "$@"
+    }
+    run "path=$out/" >"$work/run1.out" 2>&1 &
+    pid=$!
+    trap 'kill $pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    # The first --toggle that reaches the copy starts the recording.
+    deadline=$((SECONDS + 30))
+    until run --toggle 2>>"$work/toggle.err"; do
+        kill -0 $pid 2>/dev/null || fail "the program ended: $(tail -n 5 "$work/run1.out")"
+        ((SECONDS < deadline)) || fail "no running copy answered --toggle: $(tail -n 3 "$work/toggle.err")"
+        sleep 0.3
+    done
+    sleep 3
+    run --toggle 2>>"$work/toggle.err" || fail "the second --toggle failed: $(tail -n 3 "$work/toggle.err")"
+    deadline=$((SECONDS + 30))
+    until cat "$work"/state/velmora/Logs/*.log 2>/dev/null | grep -q "Recorded with"; do
+        ((SECONDS < deadline)) || fail "no merged recording after the second --toggle"
+        sleep 0.2
+    done
+    file=$(ls "$out"/VideoRecord_*.avi) || fail "no recording in $out"
+    [[ ! -e $out/~tempvideo.avi ]] || fail "the temporary video is still there"
+    frames=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=nb_read_frames -of csv=p=0 "$file")
+    ((frames >= 20)) || fail "only $frames frames in about 3 s"
+    echo "toggled twice: $frames frames in ${file##*/}"
+    ;;
+*) fail "unknown mode $mode" ;;
+esac
