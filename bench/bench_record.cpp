@@ -1,10 +1,14 @@
 // Records the screen of $DISPLAY with the engine, as the program would, and
 // prints what the comparison with ffmpeg needs:
 //   bench_record FOURCC SECONDS FPS FOLDER [WIDTHxHEIGHT]
-// One line: frames=N dropped=N file=PATH bytes=N.
+// One line: frames=N dropped=N file=PATH bytes=N. A second line tells how
+// late each frame's grab began against the moment its time index was due
+// and how long the grab took (p50, p95, max in ms).
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/ScreenCamera.h"
 
@@ -74,6 +79,59 @@ class ConsoleHost : public CameraHost {
     std::deque<std::function<void()>> posted_;
 };
 
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The X11 screen with the start and end of every grab noted once the
+// capture loop runs (the catalogue's and the negotiation's probes do not count).
+class TimedDesktop : public velmora::platform::Desktop {
+  public:
+    explicit TimedDesktop(std::unique_ptr<velmora::platform::Desktop> inner)
+        : inner_(std::move(inner)) {
+        grabs.reserve(1 << 16);
+    }
+    int width() const override { return inner_->width(); }
+    int height() const override { return inner_->height(); }
+    velmora::platform::ScreenRect primaryMonitor() override { return inner_->primaryMonitor(); }
+    int bitsPerPixel() const override { return inner_->bitsPerPixel(); }
+    bool grab(int left, int top, const velmora::platform::DibRows& out) override {
+        const std::int64_t begin = steadyNs();
+        const bool ok = inner_->grab(left, top, out);
+        if (timing && grabs.size() < grabs.capacity()) grabs.emplace_back(begin, steadyNs());
+        return ok;
+    }
+    bool cursorImage(velmora::platform::CursorImage& out) override {
+        return inner_->cursorImage(out);
+    }
+    velmora::platform::ForeignCursor foreignCursor() override { return inner_->foreignCursor(); }
+    std::string lastError() const override { return inner_->lastError(); }
+
+    std::atomic<bool> timing{false};
+    std::vector<std::pair<std::int64_t, std::int64_t>> grabs;  // steady ns
+
+  private:
+    std::unique_ptr<velmora::platform::Desktop> inner_;
+};
+
+// The first millisecond of the loop at which the time index reaches `index`.
+std::int64_t dueMs(std::int32_t index, std::uint32_t fps) {
+    std::int64_t due = std::max<std::int64_t>(0, (1000 * std::int64_t(index) - 500) / fps);
+    while (TScreenCamera::FrameIndexAt(due, fps) < index) ++due;
+    return due;
+}
+
+std::string percentiles(std::vector<double> v) {
+    if (v.empty()) return "p50=- p95=- max=-";
+    std::sort(v.begin(), v.end());
+    auto at = [&v](double q) { return v[static_cast<std::size_t>(q * double(v.size() - 1))]; };
+    char text[96];
+    std::snprintf(text, sizeof text, "p50=%.3f p95=%.3f max=%.3f", at(0.5), at(0.95), v.back());
+    return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,7 +146,16 @@ int main(int argc, char** argv) {
     if (folder.back() != '/') folder += '/';
 
     ConsoleHost host;
-    TScreenCamera camera(host, folder);
+    std::string displayError;
+    auto x11 = velmora::platform::openX11Desktop(nullptr, &displayError);
+    if (!x11) {
+        std::fprintf(stderr, "no X display: %s\n", displayError.c_str());
+        return 1;
+    }
+    auto desktop = std::make_shared<TimedDesktop>(std::move(x11));
+    CameraOptions options;
+    options.desktop = desktop;
+    TScreenCamera camera(host, folder, options);
     if (camera.ScreenWidth == 0) {
         std::fprintf(stderr, "no X display\n");
         return 1;
@@ -113,7 +180,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
-    camera.OnCameraError = [&](TScreenCamera*, const std::string& text) { error = text; };
+    camera.OnCameraError = [&](TScreenCamera*, const std::string& text) {
+        error = text;
+        std::fprintf(stderr, "engine: %s\n", text.c_str());
+    };
+    camera.OnStart = [&](TScreenCamera*) { desktop->timing = true; };
 
     // Run on this thread and end without the merge: the temporary file is
     // the recording being compared.
@@ -136,5 +207,18 @@ int main(int argc, char** argv) {
     stat(kept.c_str(), &st);
     std::printf("frames=%d dropped=%d file=%s bytes=%lld\n", camera.FramesWritten,
                 camera.FramesDropped, kept.c_str(), static_cast<long long>(st.st_size));
+    std::vector<double> late, took;
+    if (!desktop->grabs.empty()) {
+        const std::int64_t startMs = desktop->grabs.front().first / 1000000;
+        for (const auto& [begin, end] : desktop->grabs) {
+            const std::int32_t index =
+                TScreenCamera::FrameIndexAt(begin / 1000000 - startMs, camera.FramesPerSecond);
+            const std::int64_t due = (startMs + dueMs(index, camera.FramesPerSecond)) * 1000000;
+            late.push_back(static_cast<double>(begin - due) / 1e6);
+            took.push_back(static_cast<double>(end - begin) / 1e6);
+        }
+    }
+    std::printf("grabs=%zu late_ms %s grab_ms %s\n", late.size(), percentiles(late).c_str(),
+                percentiles(took).c_str());
     return 0;
 }

@@ -15,6 +15,11 @@ class SteadyClock : public TEngineClock {
     void Sleep(std::int64_t ms) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
+    void SleepUntil(std::int64_t ms) override {
+        // The moment the millisecond begins: timeGetTime() reads it at once.
+        std::this_thread::sleep_until(
+            std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
+    }
 };
 
 }  // namespace

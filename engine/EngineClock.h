@@ -14,6 +14,17 @@ class TEngineClock {
     virtual std::int64_t timeGetTime() = 0;
     // Blocks the calling thread for about ms milliseconds.
     virtual void Sleep(std::int64_t ms) = 0;
+    // Blocks until timeGetTime() reaches ms (at once when it has): an
+    // absolute deadline, so lateness of one wake does not add up.
+    virtual void SleepUntil(std::int64_t ms) {
+        const std::int64_t now = timeGetTime();
+        if (ms > now) Sleep(ms - now);
+    }
+    // The capture loop hands a frame to its writer thread (Queued) and the
+    // writer is done with it (Done). The real clock ignores this; a clock on
+    // simulated time moves only while the writer has nothing to do.
+    virtual void WorkQueued() {}
+    virtual void WorkDone() {}
     // This clock's reading at a steady_clock moment (nanoseconds since its
     // epoch), so that times the sound server gives can be set against the
     // capture loop's start. The system clock is the steady clock in ms.

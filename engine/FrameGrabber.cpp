@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "engine/ScreenCamera.h"
 #include "platform/x11/Dib.h"
 
@@ -31,32 +33,42 @@ PackedDib TScreenCamera::BitmapToPackedDib(int width, int height, int bitsPerPix
 }
 
 PackedDib TScreenCamera::GrabFrame(int left, int top, int width, int height) {
-    if (Recording) ApplyThreadPriority();
     PackedDib frame = BitmapToPackedDib(width, height, ScreenBitsPerPixel);
     if (!frame) return nullptr;
-
-    platform::DibRows rows;
-    rows.bits = PackedDibBits(frame);
-    rows.width = width;
-    rows.height = height;
-    rows.bitCount = ScreenBitsPerPixel;
-    rows.colorTable = ScreenBitsPerPixel == 8 ? PackedDibColorTable(frame) : nullptr;
-
-    if (!platform::isSupportedDibDepth(ScreenBitsPerPixel)) {
-        // The rows cannot be converted to this depth; the frame stays black.
-        CameraError("Error retrieving bitmap bits");
-        return frame;
-    }
-    std::lock_guard lock(desktopLock_);
-    if (!desktop_ || !desktop_->grab(left, top, rows)) {
+    if (!GrabInto(frame, left, top)) {
         FreePackedDib(frame);
         return nullptr;
     }
+    return frame;
+}
+
+bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
+    if (Recording) ApplyThreadPriority();
+    platform::DibRows rows;
+    rows.bits = PackedDibBits(frame);
+    rows.width = frame->biWidth;
+    rows.height = frame->biHeight;
+    rows.bitCount = frame->biBitCount;
+    rows.colorTable = rows.bitCount == 8 ? PackedDibColorTable(frame) : nullptr;
+
+    if (!platform::isSupportedDibDepth(rows.bitCount)) {
+        // The rows cannot be converted to this depth; the frame stays black.
+        CameraError("Error retrieving bitmap bits");
+        return true;
+    }
+    std::lock_guard lock(desktopLock_);
+    if (!desktop_) return false;
+    // The grab leaves the part off the screen as it was: a frame used
+    // before must not show an old picture there.
+    if (left < 0 || top < 0 || std::int64_t(left) + rows.width > desktop_->width() ||
+        std::int64_t(top) + rows.height > desktop_->height())
+        std::memset(rows.bits, 0, frame->biSizeImage);
+    if (!desktop_->grab(left, top, rows)) return false;
     platform::CursorImage cursor;
     if (CaptureCursor && desktop_->cursorImage(cursor))
         platform::drawCursor(cursor, cursor.x - cursor.xhot - left, cursor.y - cursor.yhot - top,
                              rows);
-    return frame;
+    return true;
 }
 
 void TScreenCamera::FreeFrame(PackedDib& frame) {

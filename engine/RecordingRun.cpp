@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 
 #include "common/Functions.h"
+#include "engine/FramePipeline.h"
 #include "engine/ScreenCamera.h"
 #include "engine/SoundAlign.h"
 #include "engine/TempFiles.h"
@@ -280,7 +282,8 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
     if (!text.empty()) CameraError(text.substr(1));
 }
 
-void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs) {
+void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs,
+                                const std::function<bool()>& interrupted) {
     // The first moment whose time index reaches `index`.
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
     std::int64_t due = (1000 * static_cast<std::int64_t>(index) - 500 + fps - 1) / fps;
@@ -288,30 +291,70 @@ void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::in
     // The time limit is checked in the pass that reaches it, not one frame later.
     const std::int64_t now0 = clock_->timeGetTime() - start;
     if (limitMs >= 0 && now0 < limitMs && limitMs < due) due = limitMs;
-    while (Recording) {
+    // Sleeps toward the deadline itself, waking at least every 10 ms for the
+    // stop flag; the last wake is the deadline, so the grab is on time.
+    while (Recording && !interrupted()) {
         const std::int64_t now = clock_->timeGetTime() - start;
         if (now >= due) return;
-        clock_->Sleep(std::min(due - now, kMaxSleepMs));
+        clock_->SleepUntil(start + std::min(due, now + kMaxSleepMs));
     }
 }
 
 void TScreenCamera::CaptureLoop() {
     ElapsedHours = ElapsedMinutes = ElapsedSeconds = 0;
-    std::int64_t lastWritten = 0, lastUpdate = 0;
-    std::int32_t lastIndex = 0;
+    std::int64_t lastUpdate = 0;
+    // The last frame queued for writing, and the last index accounted for
+    // (queued, or counted dropped).
+    std::int32_t lastIndex = 0, countedIndex = 0;
     LastInterval = 0.0;
     FramesWritten = 0;
     FramesDropped = 0;
+    bool rateWarned = false;
+    const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
+
+    // The frames the loop grabs into, made before the clock starts.
+    FramePipeline pipeline(Width, Height, ScreenBitsPerPixel, clock_,
+                           [this](PackedDib frame, std::int32_t index) {
+                               return WriteFrame(frame, index);
+                           });
     const std::int64_t start = clock_->timeGetTime();
     loopStartMs_ = start;
     loopStarted_ = true;
+    videoEndMs_ = start + 1000 / fps;
+    if (!pipeline.Ready() || !pipeline.Start()) {
+        // No memory for the frames is no screen to grab.
+        CameraError("Error capturing a frame from screen.");
+        grabFailedInLoop_ = true;
+        return;
+    }
     bool first = true;
+
+    // The writer's figures, as the window reads them in OnUpdate.
+    auto takeFigures = [&] {
+        FramesWritten = pipeline.Written();
+        LastInterval = static_cast<double>(pipeline.LastIntervalMs());
+    };
+    // A write that failed ends the recording as it always did.
+    bool writeFailed = false;
+    auto noteWriteFailure = [&] {
+        // A write that threw ends the run as an exception, as it always did.
+        if (writeFailed || !pipeline.Failed() || pipeline.Threw()) return;
+        writeFailed = true;
+        takeFigures();
+        writeError_ = pipeline.FailureSystemError();
+        // With frames in the file the message waits until the file is
+        // finished and kept, so that it can say where. A full disk
+        // says so instead.
+        if (FramesWritten == 0 && writeError_ != ENOSPC && writeError_ != EDQUOT)
+            CameraError(kWriteError);
+        aviErrorPending_ = true;
+    };
 
     const std::int64_t limitMs =
         TimeLimit.Enabled
             ? 1000 * (TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             : -1;
-    while (Recording) {
+    while (Recording && !pipeline.Failed()) {
         const std::int64_t elapsed = clock_->timeGetTime() - start;
         const std::int32_t width = Width, height = Height;
         std::int32_t left = Left, top = Top;
@@ -323,33 +366,30 @@ void TScreenCamera::CaptureLoop() {
             Left = left;
             Top = top;
         }
-        PackedDib frame = GrabFrame(left, top, width, height);
-        if (!frame) {
+        CurrentFrameIndex = FrameIndexAt(elapsed, FramesPerSecond);
+        const bool wanted = first || CurrentFrameIndex > lastIndex;
+        // No free frame: the writer is behind, and this one could not wait
+        // for it. Grabbing it would only take time from the writer.
+        FramePipeline::Slot* slot = wanted ? pipeline.Acquire() : nullptr;
+        if (slot && !GrabInto(slot->frame, left, top)) {
+            pipeline.Return(slot);
             CameraError("Error capturing a frame from screen.");
             grabFailedInLoop_ = true;
             break;
         }
-        CurrentFrameIndex = FrameIndexAt(elapsed, FramesPerSecond);
-        if (CurrentFrameIndex - lastIndex >= 2) FramesDropped += CurrentFrameIndex - lastIndex - 1;
-        if (first || CurrentFrameIndex > lastIndex) {
+        if (slot) {
             first = false;
-            if (WriteFrame(frame, CurrentFrameIndex) != AVIERR_OK) {
-                writeError_ = AVIGetLastSystemError();
-                // With frames in the file the message waits until the file is
-                // finished and kept, so that it can say where. A full disk
-                // says so instead.
-                if (FramesWritten == 0 && writeError_ != ENOSPC && writeError_ != EDQUOT)
-                    CameraError(kWriteError);
-                FreeFrame(frame);
-                aviErrorPending_ = true;
-                break;
-            }
-            LastInterval = static_cast<double>(elapsed - lastWritten);
-            lastWritten = elapsed;
-            ++FramesWritten;
-            lastIndex = CurrentFrameIndex;
+            if (CurrentFrameIndex - countedIndex >= 2)
+                FramesDropped += CurrentFrameIndex - countedIndex - 1;
+            slot->index = CurrentFrameIndex;
+            slot->elapsed = elapsed;
+            pipeline.Queue(slot);
+            lastIndex = countedIndex = CurrentFrameIndex;
+        } else if (wanted && CurrentFrameIndex > countedIndex) {
+            FramesDropped += CurrentFrameIndex - countedIndex;
+            countedIndex = CurrentFrameIndex;
         }
-        FreeFrame(frame);
+        takeFigures();
         // The sound cannot be stored (a full disk): stop here, keep the rest.
         if (RecordAudio && recorder_ && recorder_->WriteError() != 0) {
             writeError_ = recorder_->WriteError();
@@ -367,6 +407,7 @@ void TScreenCamera::CaptureLoop() {
         ElapsedSeconds = static_cast<std::int32_t>(seconds);
         ElapsedText = FormatElapsed(elapsed);
 
+        if (!rateWarned) rateWarned = WarnOfSlowCodec(pipeline.MeanWriteMs());
         if (elapsed > lastUpdate + 50) {
             lastUpdate = elapsed;
             if (OnUpdate) OnUpdate(this);
@@ -377,13 +418,30 @@ void TScreenCamera::CaptureLoop() {
                 TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             StopRecording();
 
-        // The picture lasts until the frame after the last written one.
-        videoEndMs_ = start + 1000 * (static_cast<std::int64_t>(lastIndex) + 1) /
-                                  std::max<std::uint32_t>(FramesPerSecond, 1);
         // Nothing new can be written before the next index is due: sleep
         // instead of grabbing frames that would be thrown away.
-        WaitForIndex(start, lastIndex + 1, limitMs);
+        WaitForIndex(start, countedIndex + 1, limitMs, [&] { return pipeline.Failed(); });
     }
+    noteWriteFailure();
+    // A stop with frames still queued: they are part of the recording.
+    pipeline.Finish();
+    noteWriteFailure();
+    takeFigures();
+    // The picture lasts until the frame after the last written one.
+    videoEndMs_ = start + 1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
+}
+
+bool TScreenCamera::WarnOfSlowCodec(double meanWriteMs) {
+    const double intervalMs = 1000.0 / std::max<std::uint32_t>(FramesPerSecond, 1);
+    if (meanWriteMs < 0 || meanWriteMs <= intervalMs) return false;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "The compressor \"%s\" cannot keep %u frames per second at %dx%d: it takes "
+                  "%.1f ms a frame, enough for %.1f frames per second.",
+                  CompressorName.c_str(), FramesPerSecond, static_cast<int>(Width),
+                  static_cast<int>(Height), meanWriteMs, 1000.0 / meanWriteMs);
+    CameraError(text);
+    return true;
 }
 
 }  // namespace velmora::engine

@@ -165,6 +165,9 @@ class TScreenCamera {
     int RunRecording(const std::string& targetFile);
 
     PackedDib GrabFrame(int left, int top, int width, int height);
+    // Grabs the frame's size at (left, top) into a frame made before; false
+    // when the screen cannot be read.
+    bool GrabInto(PackedDib frame, int left, int top);
     // Allocates the frame block with its header; the rows stay zero.
     PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
     void FreeFrame(PackedDib& frame);
@@ -207,7 +210,11 @@ class TScreenCamera {
     void LeaveLibrary();
     void CaptureLoop();
     // limitMs: the time limit in recording time, -1 without one.
-    void WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs);
+    // Returns early when `interrupted` says so.
+    void WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs,
+                      const std::function<bool()>& interrupted);
+    // One log line when the compressor cannot keep the rate; true once said.
+    bool WarnOfSlowCodec(double meanWriteMs);
     void StopAudio();
     void AlignSoundTrack();
     void MergeRecording(const std::string& targetFile);
