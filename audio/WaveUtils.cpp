@@ -2,6 +2,8 @@
 
 #include <QLocale>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -166,8 +168,11 @@ std::uint32_t BytesForDuration(const WAVEFORMATEX& format, std::uint32_t ms) {
 
 std::uint32_t DurationForBytes(const WAVEFORMATEX& format, std::uint32_t bytes) {
     if (format.nAvgBytesPerSec == 0) return 0;
-    return static_cast<std::uint32_t>(MulDiv(1000, static_cast<std::int32_t>(bytes),
-                                             static_cast<std::int32_t>(format.nAvgBytesPerSec)));
+    // MulDiv's rounding in 64 bits: a data chunk past 2 GiB would turn
+    // negative as a 32-bit MulDiv argument.
+    const std::uint64_t rate = format.nAvgBytesPerSec;
+    const std::uint64_t ms = (2000 * std::uint64_t{bytes} + rate) / (2 * rate);
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX));
 }
 
 int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPerSample) {

@@ -106,6 +106,10 @@ TEST(WaveUtils, BufferArithmeticKeepsWholeFrames) {
     EXPECT_EQ(BufferSizeForDuration(filled(5), 10), 110u);
     EXPECT_EQ(BytesForDuration(filled(8), 10), 440u);  // 441 down
     EXPECT_EQ(DurationForBytes(filled(3), 16000), 1000u);
+    // Past 2 GiB (about 3.4 hours of CD sound) and rounding of halves.
+    EXPECT_EQ(DurationForBytes(filled(16), 3'000'000'000u), 17'006'803u);
+    EXPECT_EQ(DurationForBytes(filled(20), UINT32_MAX), 22'369'621u);
+    EXPECT_EQ(DurationForBytes(filled(1), 4), 1u);  // 0.5 ms up, as MulDiv does
     WAVEFORMATEX zero{};
     EXPECT_EQ(BufferSizeForDuration(zero, 1000), 0u);
     EXPECT_EQ(DurationForBytes(zero, 1000), 0u);
