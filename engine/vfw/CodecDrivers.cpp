@@ -6,15 +6,19 @@
 //   (10000 -> 2, 0 -> 31); the driver's quantiser option, when not 0, wins.
 // - x264: constant rate factor crf = 51 * (10000 - quality) / 10000, at least
 //   1 (crf 0 would switch to the lossless profile few players decode).
-// - ZMBV: zlib level 1 + 8 * quality / 10000 (it is lossless; quality buys
-//   smaller files for more time).
+// - ZMBV: zlib level 1 + 5 * quality / 10000 and a motion search of one
+//   pixel each way (it is lossless; quality buys smaller files for more
+//   time). libavcodec's defaults, level 9 and 8 pixels, compress a moving
+//   720p screen at about 3 frames a second; the wider search and the levels
+//   above 6 made files only 1-10% smaller (see zmbvSettings).
 // - MS Video 1 has no quality setting in libavcodec; HuffYUV, FFV1 and full
 //   frames are lossless: quality is not used.
 // Key frame interval (0: 250, libavcodec's usual default) becomes the GOP:
 // gop_size for Xvid, x264 and FFV1, keyint_min for ZMBV (its period) and
 // for MS Video 1 (which counts the frames between key frames, so N - 1).
 // Encoders run without B-frames or look-ahead and with slice threads only,
-// so every frame written comes back compressed at once.
+// so every frame written comes back compressed at once. Threads go only to
+// the encoders that split a frame (see encoderThreads).
 
 #include "engine/vfw/CodecDrivers.h"
 
@@ -144,11 +148,6 @@ void copyName(char16_t* dst, std::size_t n, const char16_t* src) {
     dst[i] = 0;
 }
 
-int threadCount() {
-    unsigned n = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(n, 1u, 8u));
-}
-
 int quantiserFor(DWORD quality) {
     return 2 + static_cast<int>(29 * (10000 - quality) / 10000);
 }
@@ -186,7 +185,7 @@ class EncoderCompressor : public ICCompressor {
         ctx_->framerate = AVRational{static_cast<int>(s.rate), static_cast<int>(s.scale)};
         ctx_->max_b_frames = 0;
         ctx_->gop_size = keyEvery;
-        ctx_->thread_count = threadCount();
+        ctx_->thread_count = s.threads > 0 ? s.threads : encoderThreads(row.handler);
         ctx_->thread_type = FF_THREAD_SLICE;  // frame threads would delay the output
 
         AVPixelFormat fmt = AV_PIX_FMT_YUV420P;
@@ -240,7 +239,8 @@ class EncoderCompressor : public ICCompressor {
                       : bits == 16 ? AV_PIX_FMT_RGB555LE
                                    : AV_PIX_FMT_BGR0;
                 ctx_->keyint_min = keyEvery;
-                ctx_->compression_level = 1 + static_cast<int>(8 * s.quality / 10000);
+                ctx_->compression_level = zmbvSettings(s.quality).zlibLevel;
+                ctx_->me_range = zmbvSettings(s.quality).motionRange;
                 break;
             case Codec::FFV1:
                 fmt = AV_PIX_FMT_BGR0;
@@ -441,6 +441,23 @@ class CodecDriver : public ICDriver {
 };
 
 }  // namespace
+
+ZmbvSettings zmbvSettings(DWORD quality) {
+    quality = std::min<DWORD>(quality, 10000);
+    return {1 + static_cast<int>(5 * quality / 10000), 1};
+}
+
+int encoderThreads(FOURCC handler) {
+    const int cores = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    // x264 and FFV1 cut a frame into slices, MJPEG into restart intervals.
+    // libavcodec runs libxvid on one thread whatever it is asked (no thread
+    // capability), and the others have no slice threads.
+    if (handler == MakeFourCC('H', '2', '6', '4') || handler == MakeFourCC('F', 'F', 'V', '1') ||
+        handler == MakeFourCC('M', 'J', 'P', 'G')) {
+        return cores;
+    }
+    return 1;
+}
 
 const std::vector<std::shared_ptr<ICDriver>>& builtinDrivers() {
     static const std::vector<std::shared_ptr<ICDriver>> drivers = [] {

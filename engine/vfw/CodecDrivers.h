@@ -10,4 +10,15 @@ namespace velmora::vfw {
 
 const std::vector<std::shared_ptr<ICDriver>>& builtinDrivers();
 
+// Zip Motion Blocks at a quality of 0..10000: zlib level and the motion
+// search's reach in pixels.
+struct ZmbvSettings {
+    int zlibLevel;
+    int motionRange;
+};
+ZmbvSettings zmbvSettings(DWORD quality);
+
+// Encoder threads a built-in driver uses when the setup asks for none.
+int encoderThreads(FOURCC handler);
+
 }  // namespace velmora::vfw

@@ -151,6 +151,7 @@ struct ICCOMPRESSSETUP {
     DWORD keyFrameEvery = 0;  // 0: the codec's default interval
     DWORD rate = 15;          // frame rate rate/scale
     DWORD scale = 1;
+    int threads = 0;  // encoder threads; 0: the driver's choice
 };
 
 // One open compressor, owned by a compressed stream.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/vfw/CodecDrivers.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -196,6 +197,24 @@ TEST_F(VfwCompressors, TestDriversInstallAndRemoveLikeRealOnes) {
     ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, 0, &info));
     EXPECT_EQ(fourccText(info.fccHandler), "MSVC");
     EXPECT_FALSE(ICInfo(ICTYPE_VIDEO, 8, &info));
+}
+
+TEST(VfwCodecSettings, ZipMotionBlocksQualityBuysZlibLevelsNotSearch) {
+    // libavcodec refuses levels outside 0..9, and level 0 would store the
+    // frames uncompressed; a search of 0 means its slow default of 8.
+    int last = 0;
+    for (DWORD q = 0; q <= 10000; q += 500) {
+        const ZmbvSettings z = zmbvSettings(q);
+        EXPECT_GE(z.zlibLevel, 1) << q;
+        EXPECT_LE(z.zlibLevel, 6) << q;
+        EXPECT_GE(z.zlibLevel, last) << q;
+        EXPECT_EQ(z.motionRange, 1) << q;
+        last = z.zlibLevel;
+    }
+    EXPECT_EQ(zmbvSettings(0).zlibLevel, 1);
+    EXPECT_EQ(zmbvSettings(9000).zlibLevel, 5);  // the program's default quality
+    EXPECT_EQ(zmbvSettings(10000).zlibLevel, 6);
+    EXPECT_EQ(zmbvSettings(70000).zlibLevel, 6);
 }
 
 TEST(VfwLibrary, VersionIsAtLeastOnePointTen) {

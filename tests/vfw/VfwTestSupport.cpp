@@ -256,6 +256,12 @@ std::vector<std::uint8_t> decodeFirstFrameBgr(const std::string& path) {
     return std::vector<std::uint8_t>(raw.begin(), raw.end());
 }
 
+std::vector<std::uint8_t> decodeFramesBgr(const std::string& path) {
+    std::string raw = test::capture("ffmpeg -nostdin -v error -i " + quote(path) +
+                                    " -fps_mode passthrough -f rawvideo -pix_fmt bgr24 -");
+    return std::vector<std::uint8_t>(raw.begin(), raw.end());
+}
+
 std::string fourccText(FOURCC f) {
     std::string s;
     for (int i = 0; i < 4; ++i) s += static_cast<char>((f >> (8 * i)) & 0xFF);

@@ -78,6 +78,8 @@ std::string probeStreamTag(const std::string& path, int index, const std::string
 std::string decodeErrors(const std::string& path);
 // The first decoded video frame as top-down B,G,R bytes.
 std::vector<std::uint8_t> decodeFirstFrameBgr(const std::string& path);
+// Every decoded video frame, one after the other, as top-down B,G,R bytes.
+std::vector<std::uint8_t> decodeFramesBgr(const std::string& path);
 
 std::string fourccText(FOURCC f);
 

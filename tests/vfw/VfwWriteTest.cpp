@@ -109,6 +109,30 @@ TEST_P(VfwLosslessWrite, KeepsThePictureUprightAtEveryDepth) {
     }
 }
 
+// The fast settings (short motion search, low zlib levels) must still give
+// back every frame exactly, key frames and the ones between.
+TEST(VfwWrite, ZipMotionBlocksIsLosslessAcrossTheQualityScale) {
+    for (DWORD quality : {0u, 9000u, 10000u}) {
+        SCOPED_TRACE(quality);
+        TempDir dir;
+        const std::string file = dir.file("zmbv.avi");
+        WriteSetup setup;
+        setup.handler = fcc("ZMBV");
+        setup.width = 96;
+        setup.height = 64;
+        setup.quality = quality;
+        ASSERT_EQ(writeVideo(file, setup, {0, 1, 2, 3, 4, 5, 6}), AVIERR_OK);
+        const auto got = decodeFramesBgr(file);
+        std::vector<std::uint8_t> want;
+        for (int n = 0; n < 7; ++n) {
+            const auto frame = expectedBgr(96, 64, 32, n);
+            want.insert(want.end(), frame.begin(), frame.end());
+        }
+        ASSERT_EQ(got.size(), want.size());
+        EXPECT_TRUE(got == want);
+    }
+}
+
 // The size rules ICCompressQuery gives must be ones the encoder really takes.
 TEST_P(VfwDriverWrite, EncodesAtTheSmallestSizeItAccepts) {
     const DriverCase& c = GetParam();
