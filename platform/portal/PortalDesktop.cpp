@@ -18,9 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::mutex storeMutex;
-ScreenCastTokenStore tokenStore;
-
 class PortalScreen {
   public:
     static PortalScreen& Shared() {
@@ -74,16 +71,14 @@ class PortalScreen {
             stream_.reset();  // a failed stream goes before its session
         }
         if (token_.empty()) {
-            std::lock_guard lock(storeMutex);
-            if (tokenStore.load) token_ = tokenStore.load();
+            token_ = LoadScreenCastToken();
         }
         portal::PortalGrant grant;
         if (!portal_.Open(token_, grant, error)) return nullptr;
         if (!grant.restoreToken.empty()) {
             // Each Start hands a new token and the old one is spent.
             token_ = grant.restoreToken;
-            std::lock_guard lock(storeMutex);
-            if (tokenStore.store) tokenStore.store(token_);
+            SaveScreenCastToken(token_);
         }
         auto stream = std::make_shared<portal::PipeWireStream>();
         if (!stream->Connect(grant.pipeWireFd, grant.node,
@@ -156,61 +151,10 @@ class PortalDesktop final : public Desktop {
     mutable std::string error_;
 };
 
-ScreenBackend backend = ScreenBackend::X11;
-
 }  // namespace
 
-ScreenBackendChoice ChooseScreenBackend(const std::function<const char*(const char*)>& env,
-                                        const std::string& override) {
-    auto value = [&env](const char* name) {
-        const char* v = env(name);
-        return std::string(v ? v : "");
-    };
-    auto named = [](const std::string& name, ScreenBackend& out) {
-        if (name == "x11")
-            out = ScreenBackend::X11;
-        else if (name == "portal")
-            out = ScreenBackend::Portal;
-        else
-            return false;
-        return true;
-    };
-    ScreenBackendChoice choice;
-    if (named(override, choice.backend)) {
-        choice.reason = "asked for on the command line";
-        return choice;
-    }
-    const std::string asked = value("VELMORA_SCREEN");
-    if (named(asked, choice.backend)) {
-        choice.reason = "VELMORA_SCREEN=" + asked;
-        return choice;
-    }
-    if (value("XDG_SESSION_TYPE") == "wayland") {
-        choice = {ScreenBackend::Portal, "a Wayland session (XDG_SESSION_TYPE=wayland)"};
-    } else if (!value("WAYLAND_DISPLAY").empty()) {
-        choice = {ScreenBackend::Portal, "a Wayland session (WAYLAND_DISPLAY is set)"};
-    } else {
-        choice = {ScreenBackend::X11, "no Wayland session"};
-    }
-    if (!asked.empty()) choice.reason += "; VELMORA_SCREEN=" + asked + " is neither x11 nor portal";
-    return choice;
-}
-
-void SetScreenBackend(ScreenBackend chosen) {
-    backend = chosen;
-}
-
-ScreenBackend CurrentScreenBackend() {
-    return backend;
-}
-
-void SetScreenCastTokenStore(ScreenCastTokenStore store) {
-    std::lock_guard lock(storeMutex);
-    tokenStore = std::move(store);
-}
-
 std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError) {
-    if (backend == ScreenBackend::Portal)
+    if (CurrentScreenBackend() == ScreenBackend::Portal)
         return std::make_unique<PortalDesktop>(std::move(onError));
     std::string error;
     auto desktop = openX11Desktop(nullptr, &error);

@@ -37,6 +37,9 @@ struct ScreenCastTokenStore {
     std::function<void(const std::string&)> store;
 };
 void SetScreenCastTokenStore(ScreenCastTokenStore store);
+// The kept token (empty: none or no store) and keeping a new one.
+std::string LoadScreenCastToken();
+void SaveScreenCastToken(const std::string& token);
 
 // The desktop of this run's backend; nullptr when X11 has no display. On the
 // portal every desktop shares one session, opened at the first need and kept
