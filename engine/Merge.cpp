@@ -180,7 +180,7 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
     if (result == AVIERR_OK && !recovering_ && RecordAudio && !soundFailure_.empty())
         text += " - the sound is incomplete: " + soundFailure_;
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
-        text += " " + FileErrorReason(FolderOf(target), error);
+        text.append(" ").append(FileErrorReason(FolderOf(target), error));
     if (recovering_) {
         // Its files are not this run's temporary files: they stay where they are.
         if (result != AVIERR_OK) {
