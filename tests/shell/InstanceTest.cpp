@@ -8,24 +8,17 @@
 #include <cstdlib>
 
 #include "platform/instance/SingleInstance.h"
+#include "tests/support/ChildProcess.h"
 
 using velmora::platform::InstanceLock;
 
 namespace {
 
 std::string UniqueTitle(const char* what) {
-    return std::string("Test") + what + std::to_string(::getpid());
+    return velmora::test::UniqueName("Test", what);
 }
 
-// Runs body in a child process and returns its exit status.
-template <typename F>
-int InChild(F body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using velmora::test::InChild;
 
 TEST(InstanceLock, SecondHolderOfTheSameTitleIsRefusedUntilTheFirstLetsGo) {
     const std::string title = UniqueTitle("Same");

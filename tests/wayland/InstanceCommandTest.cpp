@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/instance/SingleInstance.h"
+#include "tests/support/ChildProcess.h"
 #include "shell/CommandLine.h"
 
 using velmora::platform::CommandResult;
@@ -24,18 +25,10 @@ using velmora::platform::SendInstanceCommand;
 namespace {
 
 std::string UniqueTitle(const char* what) {
-    return std::string("Cmd") + what + std::to_string(::getpid());
+    return velmora::test::UniqueName("Cmd", what);
 }
 
-// Runs body in a child process and returns its exit status.
-template <typename F>
-int InChild(F body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using velmora::test::InChild;
 
 // Serves the lock until the sender's child process is done; what it took.
 template <typename F>
