@@ -166,8 +166,10 @@ if [ -n "${VELMORA_WL_CLIENT:-}" ]; then
     step "colour client"
     QT_QPA_PLATFORM=wayland QT_WAYLAND_DISABLE_WINDOWDECORATION=1 \
         "$VELMORA_WL_CLIENT" "$VELMORA_WL_CLIENT_COLOUR" >"$logs/colour-client.log" 2>&1 &
-    wait_for 20 'swaymsg -t get_tree | grep -q "\"app_id\": \"velmora-colour\""' ||
-        { step "colour client: no window"; exit 1; }
+    # Ready once the window stands where the tests look and the client has
+    # drawn at its new size: the floating rule lands after the first map.
+    wait_for 20 'swaymsg -t get_tree | /usr/bin/python3 "$VELMORA_WL_STATE/placed.py" $VELMORA_WL_CLIENT_PLACE' ||
+        { step "colour client: no window at $VELMORA_WL_CLIENT_PLACE"; exit 1; }
 fi
 env | grep -E '^(WAYLAND_DISPLAY|SWAYSOCK|DBUS_SESSION_BUS_ADDRESS)=' >"$VELMORA_WL_STATE/session.env"
 step ready
@@ -187,6 +189,20 @@ default_floating_border none
 focus_follows_mouse no
 for_window [app_id="velmora-colour"] floating enable, resize set $w $h, move position $x $y
 CONF
+    # Exit 0 once the colour client's window stands at X Y with a surface of W x H.
+    cat >"$state/placed.py" <<'PY'
+import json, sys
+want = [int(v) for v in sys.argv[1:5]]
+def views(node):
+    yield node
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        yield from views(child)
+for v in views(json.load(sys.stdin)):
+    if v.get("app_id") == "velmora-colour":
+        r, g = v["rect"], v.get("geometry", {})
+        sys.exit(0 if [r["x"], r["y"], g.get("width"), g.get("height")] == want else 1)
+sys.exit(1)
+PY
     cat >"$state/config/xdg-desktop-portal-wlr/config" <<'CONF'
 [screencast]
 output_name=HEADLESS-1
@@ -264,7 +280,7 @@ start_session() {
         XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland XDG_DESKTOP_PORTAL_DIR="$state/portals"
         WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1
         VELMORA_WL_STATE="$state" VELMORA_WL_CLIENT="${VELMORA_WAYLAND_CLIENT:-}"
-        VELMORA_WL_CLIENT_COLOUR="$client_colour"
+        VELMORA_WL_CLIENT_COLOUR="$client_colour" VELMORA_WL_CLIENT_PLACE="$client_geometry"
     )
     # setsid: the whole session is one process group, stopped as one.
     local launcher=()
