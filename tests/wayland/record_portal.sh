@@ -34,7 +34,7 @@ record() {
     local deadline=$((SECONDS + 60))
     until cat "$work"/state/velmora/Logs/*.log 2>/dev/null | grep -q "Recorded with"; do
         kill -0 $pid 2>/dev/null || fail "run $1: the program ended early: $(tail -n 5 "$work/run$1.out")"
-        ((SECONDS < deadline)) || { kill $pid; fail "run $1: no recording within 60 s"; }
+        ((SECONDS < deadline)) || { kill $pid; wait $pid || true; fail "run $1: no recording within 60 s"; }
         sleep 0.2
     done
     kill -TERM $pid
@@ -134,7 +134,9 @@ toggle)
     }
     run "path=$out/" >"$work/run1.out" 2>&1 &
     pid=$!
-    trap 'kill $pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    # Waited for: a copy still closing would hold the single-instance lock
+    # and its window the screen when the next test starts.
+    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     # The first --toggle that reaches the copy starts the recording.
     deadline=$((SECONDS + 30))
     until run --toggle 2>>"$work/toggle.err"; do
