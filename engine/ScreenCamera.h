@@ -186,6 +186,9 @@ class TScreenCamera {
     static std::string SaveResultText(vfw::HRESULT result);
     static std::string OpenResultText(vfw::HRESULT result);
     std::string SummaryLine();
+    // The clock's reading when the capture loop began: frame i is due when
+    // FrameIndexAt(time - LoopStartMs()) first reaches i.
+    std::int64_t LoopStartMs() const { return loopStartMs_; }
 
   private:
     friend class TRecordAVIThread;
