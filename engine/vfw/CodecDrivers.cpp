@@ -163,6 +163,7 @@ std::string optionValue(const std::vector<ICCONFIGOPTION>& options, const char* 
 class EncoderCompressor : public ICCompressor {
   public:
     ~EncoderCompressor() override {
+        av_frame_free(&borrowed_);
         av_frame_free(&frame_);
         avcodec_free_context(&ctx_);
     }
@@ -173,7 +174,8 @@ class EncoderCompressor : public ICCompressor {
         if (!codec) return AVIERR_NOCOMPRESSOR;
         ctx_ = avcodec_alloc_context3(codec);
         frame_ = av_frame_alloc();
-        if (!ctx_ || !frame_) return AVIERR_MEMORY;
+        borrowed_ = av_frame_alloc();
+        if (!ctx_ || !frame_ || !borrowed_) return AVIERR_MEMORY;
         tag_ = row.tag;
         const BITMAPINFOHEADER& in = *s.input;
         const int bits = in.biBitCount;
@@ -259,8 +261,20 @@ class EncoderCompressor : public ICCompressor {
         if (av_frame_get_buffer(frame_, 0) < 0) return AVIERR_MEMORY;
         if (!converter_.init(in, s.colors, s.colorCount, fmt, fullRange)) return AVIERR_BADFORMAT;
         frameBytes_ = static_cast<std::size_t>(dibRowBytes(in.biWidth, bits) * in.biHeight);
+        // The slot holding the DIB is refilled as soon as compress returns, so
+        // its rows go in as they are only to an encoder that has let go of
+        // them by then: one that keeps no frames back (no delay, no frame
+        // threads). libavcodec takes a reference to a frame with a buffer
+        // instead of copying it; ZMBV and MS Video 1 walk the rows by
+        // linesize, so bottom-up rows need no flip. FFV1 keeps a reference
+        // to the last frame until the next one (and says it delays): copied.
+        borrow_ = s.borrowFrames && converter_.sameFormat() &&
+                  !(codec->capabilities & AV_CODEC_CAP_DELAY) &&
+                  !(ctx_->active_thread_type & FF_THREAD_FRAME);
         return AVIERR_OK;
     }
+
+    bool borrowsFrames() const override { return borrow_; }
 
     bool describe(AVCodecParameters* par) const override {
         if (avcodec_parameters_from_context(par, ctx_) < 0) return false;
@@ -270,15 +284,36 @@ class EncoderCompressor : public ICCompressor {
 
     HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) override {
         if (size < frameBytes_) return AVIERR_BUFFERTOOSMALL;
-        if (av_frame_make_writable(frame_) < 0) return AVIERR_MEMORY;
-        if (!converter_.convert(static_cast<const std::uint8_t*>(bits), frame_)) {
-            return AVIERR_COMPRESSOR;
+        // The first frame goes through our own buffer: if the encoder still
+        // holds it after the packet came back, it keeps frames, and the
+        // caller's rows must never be lent to it.
+        const bool lend = borrow_ && pts_ > 0;
+        AVFrame* frame = frame_;
+        if (lend) {
+            if (!converter_.borrow(static_cast<const std::uint8_t*>(bits), borrowed_)) {
+                return AVIERR_MEMORY;
+            }
+            frame = borrowed_;
+        } else {
+            if (av_frame_make_writable(frame_) < 0) return AVIERR_MEMORY;
+            if (!converter_.convert(static_cast<const std::uint8_t*>(bits), frame_)) {
+                return AVIERR_COMPRESSOR;
+            }
         }
-        frame_->pts = pts_++;
-        frame_->quality = qscale_;
-        frame_->pict_type = AV_PICTURE_TYPE_NONE;
-        if (avcodec_send_frame(ctx_, frame_) < 0) return AVIERR_COMPRESSOR;
-        const int e = avcodec_receive_packet(ctx_, pkt);
+        frame->pts = pts_++;
+        frame->quality = qscale_;
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        const int sent = avcodec_send_frame(ctx_, frame);
+        const int e = sent < 0 ? sent : avcodec_receive_packet(ctx_, pkt);
+        const bool held = frame->buf[0] && av_buffer_get_ref_count(frame->buf[0]) > 1;
+        if (held) borrow_ = false;
+        if (lend) {
+            av_frame_unref(borrowed_);
+            // The encoder kept a reference to rows the caller is about to
+            // overwrite: what it makes of them later cannot be trusted.
+            if (held) return AVIERR_COMPRESSOR;
+        }
+        if (sent < 0) return AVIERR_COMPRESSOR;
         if (e < 0) return e == AVERROR(ENOMEM) ? AVIERR_MEMORY : AVIERR_COMPRESSOR;
         return AVIERR_OK;
     }
@@ -286,7 +321,9 @@ class EncoderCompressor : public ICCompressor {
   private:
     AVCodecContext* ctx_ = nullptr;
     AVFrame* frame_ = nullptr;
+    AVFrame* borrowed_ = nullptr;  // the caller's rows, during one compress call
     DibConverter converter_;
+    bool borrow_ = false;
     FOURCC tag_ = 0;
     int qscale_ = 0;
     std::int64_t pts_ = 0;

@@ -152,6 +152,10 @@ struct ICCOMPRESSSETUP {
     DWORD rate = 15;          // frame rate rate/scale
     DWORD scale = 1;
     int threads = 0;  // encoder threads; 0: the driver's choice
+    // Frames already in the codec's pixel format go to an encoder that is
+    // done with them when compress returns without being copied first.
+    // false: always copy (the DIB may change while the encoder reads it).
+    bool borrowFrames = true;
 };
 
 // One open compressor, owned by a compressed stream.
@@ -165,6 +169,8 @@ class ICCompressor {
     virtual HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) = 0;
     // Options for the muxer (e.g. row order of raw frames), "key=value:..."; may be empty.
     virtual std::string muxerOptions() const { return {}; }
+    // True while frames go to the encoder as they are, without a copy.
+    virtual bool borrowsFrames() const { return false; }
 };
 
 // An installable driver. The built-in ones are ICDriver objects too, so a

@@ -3,6 +3,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -27,6 +28,10 @@ AVPixelFormat dibPixelFormat(int bitCount) {
 std::int64_t dibRowBytes(std::int64_t width, int bitCount) {
     return ((width * bitCount + 31) / 32) * 4;
 }
+
+namespace {
+void keepRows(void*, std::uint8_t*) {}  // the rows belong to the caller
+}  // namespace
 
 DibConverter::~DibConverter() {
     sws_freeContext(sws_);
@@ -86,6 +91,26 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
         srcStride[1] = 4;
     }
     return sws_scale(sws_, srcData, srcStride, 0, height_, dst->data, dst->linesize) == height_;
+}
+
+bool DibConverter::borrow(const std::uint8_t* bits, AVFrame* dst) const {
+    if (!sameFormat() || !bits) return false;
+    // A buffer, so that libavcodec takes a reference instead of copying the
+    // rows; read-only, so that nothing writes into the caller's DIB.
+    auto* rows = const_cast<std::uint8_t*>(bits);
+    dst->buf[0] = av_buffer_create(rows, static_cast<std::size_t>(stride_ * height_), keepRows,
+                                   nullptr, AV_BUFFER_FLAG_READONLY);
+    if (!dst->buf[0]) return false;
+    dst->format = dst_;
+    dst->width = width_;
+    dst->height = height_;
+    dst->data[0] = rows + stride_ * (height_ - 1);
+    dst->linesize[0] = -static_cast<int>(stride_);
+    if (src_ == AV_PIX_FMT_PAL8) {
+        dst->data[1] = reinterpret_cast<std::uint8_t*>(const_cast<std::uint32_t*>(palette_));
+        dst->linesize[1] = 4;
+    }
+    return true;
 }
 
 }  // namespace velmora::vfw

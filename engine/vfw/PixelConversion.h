@@ -32,6 +32,12 @@ class DibConverter {
               bool fullRange = false);
     // Fills dst (allocated by the caller in the dst format and the same size).
     bool convert(const std::uint8_t* bits, AVFrame* dst) const;
+    // The DIB is already in the dst format: no conversion needed.
+    bool sameFormat() const { return src_ == dst_ && src_ != AV_PIX_FMT_NONE; }
+    // Points an empty dst at the DIB's rows (last stored row first, negative
+    // linesize) and the colour table, in a read-only buffer that frees
+    // nothing: bits must outlive every reference to dst. Same format only.
+    bool borrow(const std::uint8_t* bits, AVFrame* dst) const;
 
   private:
     SwsContext* sws_ = nullptr;
