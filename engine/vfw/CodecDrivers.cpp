@@ -26,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "engine/vfw/PixelConversion.h"
 
@@ -164,6 +165,7 @@ class EncoderCompressor : public ICCompressor {
   public:
     ~EncoderCompressor() override {
         av_frame_free(&borrowed_);
+        av_frame_free(&spare_);
         av_frame_free(&frame_);
         avcodec_free_context(&ctx_);
     }
@@ -174,8 +176,9 @@ class EncoderCompressor : public ICCompressor {
         if (!codec) return AVIERR_NOCOMPRESSOR;
         ctx_ = avcodec_alloc_context3(codec);
         frame_ = av_frame_alloc();
+        spare_ = av_frame_alloc();
         borrowed_ = av_frame_alloc();
-        if (!ctx_ || !frame_ || !borrowed_) return AVIERR_MEMORY;
+        if (!ctx_ || !frame_ || !spare_ || !borrowed_) return AVIERR_MEMORY;
         tag_ = row.tag;
         const BITMAPINFOHEADER& in = *s.input;
         const int bits = in.biBitCount;
@@ -288,14 +291,14 @@ class EncoderCompressor : public ICCompressor {
         // holds it after the packet came back, it keeps frames, and the
         // caller's rows must never be lent to it.
         const bool lend = borrow_ && pts_ > 0;
-        AVFrame* frame = frame_;
+        AVFrame* frame = borrowed_;
         if (lend) {
             if (!converter_.borrow(static_cast<const std::uint8_t*>(bits), borrowed_)) {
                 return AVIERR_MEMORY;
             }
-            frame = borrowed_;
         } else {
-            if (av_frame_make_writable(frame_) < 0) return AVIERR_MEMORY;
+            if (!makeFrameWritable()) return AVIERR_MEMORY;
+            frame = frame_;  // may be the other buffer now
             if (!converter_.convert(static_cast<const std::uint8_t*>(bits), frame_)) {
                 return AVIERR_COMPRESSOR;
             }
@@ -319,8 +322,24 @@ class EncoderCompressor : public ICCompressor {
     }
 
   private:
+    // An encoder that keeps its last input (FFV1 does) leaves frame_ shared.
+    // The other frame is free again by then; taking it, or a fresh buffer,
+    // spares the copy of stale rows av_frame_make_writable would make.
+    bool makeFrameWritable() {
+        if (av_frame_is_writable(frame_)) return true;
+        std::swap(frame_, spare_);
+        if (av_frame_is_writable(frame_)) return true;
+        const AVFrame& shape = *spare_;
+        av_frame_unref(frame_);
+        frame_->format = shape.format;
+        frame_->width = shape.width;
+        frame_->height = shape.height;
+        return av_frame_get_buffer(frame_, 0) >= 0;
+    }
+
     AVCodecContext* ctx_ = nullptr;
     AVFrame* frame_ = nullptr;
+    AVFrame* spare_ = nullptr;  // frame_'s twin while the encoder holds one
     AVFrame* borrowed_ = nullptr;  // the caller's rows, during one compress call
     DibConverter converter_;
     bool borrow_ = false;
