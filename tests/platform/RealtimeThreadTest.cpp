@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,8 +19,6 @@
 
 #include "platform/realtime/RealtimeThread.h"
 #include "tests/support/ChildProcess.h"
-
-extern char** environ;
 
 namespace velmora::platform {
 namespace {
@@ -70,28 +66,21 @@ TEST(RealtimeThreadTest, AThreadThatNeverSleepsIsPutBackNotKilled) {
 class RealtimeKitTest : public testing::Test {
   protected:
     void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        bus_ =
-            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
-        close(fds[1]);
+        bus_ = test::StartPrivateBus(address_);
         ASSERT_GT(bus_, 0);
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') address_ += c;
-        close(fds[0]);
         ASSERT_FALSE(address_.empty());
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
         log_ = test::UniqueName("/tmp/", "realtimekit-log-");
         std::remove(log_.c_str());
     }
     void TearDown() override {
-        Stop(kit_);
-        Stop(bus_);
+        test::StopSpawned(kit_);
+        test::StopSpawned(bus_);
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         std::remove(log_.c_str());
     }
     void StartKit(const char* mode) {
-        kit_ = Spawn({"/usr/bin/python3", VELMORA_FAKE_REALTIMEKIT, mode, log_});
+        kit_ = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_REALTIMEKIT, mode, log_});
         ASSERT_GT(kit_, 0);
         for (int i = 0; i < 200; ++i) {
             const std::string probe = "dbus-send --bus=" + address_ +
@@ -108,25 +97,6 @@ class RealtimeKitTest : public testing::Test {
         std::stringstream text;
         text << in.rdbuf();
         return text.str();
-    }
-
-    static pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-    static void Stop(pid_t& pid) {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
     }
 
     pid_t bus_ = -1, kit_ = -1;
