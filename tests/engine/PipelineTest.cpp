@@ -50,6 +50,9 @@ class PipelineTest : public EngineTest {
 // from then a slot frees every 200 ms at x01, after an even index's due
 // time and before an odd one's: 4, 6, 8, 10 are dropped. The limit's pass
 // at 1000 comes 1 ms before the next slot frees, so 10 stays dropped.
+//
+// 120 ms a frame: 10 finds no slot at 950, but one frees at 961, and the
+// limit's pass at 1000 (still index 10) grabs it: written, not dropped.
 struct SlowCase {
     std::int64_t costMs;
     std::vector<long long> written;
@@ -75,7 +78,8 @@ TEST_P(SlowCompressorTest, LosesTheFramesThatFindNoFreeSlot) {
 
 INSTANTIATE_TEST_SUITE_P(Costs, SlowCompressorTest,
                          ::testing::Values(SlowCase{150, {0, 1, 2, 3, 4, 5, 7, 9, 10}, 2},
-                                           SlowCase{200, {0, 1, 2, 3, 5, 7, 9}, 4}),
+                                           SlowCase{200, {0, 1, 2, 3, 5, 7, 9}, 4},
+                                           SlowCase{120, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0}),
                          [](const auto& info) {
                              return "cost" + std::to_string(info.param.costMs) + "ms";
                          });
