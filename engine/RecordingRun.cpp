@@ -388,6 +388,10 @@ void TScreenCamera::CaptureLoop() {
             first = false;
             if (CurrentFrameIndex - countedIndex >= 2)
                 FramesDropped += CurrentFrameIndex - countedIndex - 1;
+            else if (CurrentFrameIndex == countedIndex && countedIndex > lastIndex)
+                // An earlier pass in this index found no slot and counted it
+                // dropped; the time limit's pass found one within its time.
+                --FramesDropped;
             slot->index = CurrentFrameIndex;
             slot->elapsed = elapsed;
             pipeline.Queue(slot);
