@@ -65,6 +65,10 @@ declare -A ffargs=(
     [ZMBV]="-c:v zmbv -g 8 -keyint_min 8 -compression_level 5 -me_range 1"
 )
 
+# ffmpeg keeps the grabs' own times but drops a frame whose time repeats
+# one (-fps_mode vfr): with passthrough its MJPEG encoder stops the run at
+# the first repeated time ("Invalid pts").
+
 # CPU seconds (user + system) of a command; its output goes to $state/last.
 cpu_of() {
     local TIMEFORMAT='%U %S'
@@ -92,7 +96,7 @@ for entry in "${sizes[@]}"; do
                     # shellcheck disable=SC2086
                     cpu=$(cpu_of ffmpeg -hide_banner -nostats -loglevel error -y -f x11grab \
                         -framerate "$fps" -video_size "$size" -i "$DISPLAY" -t "$seconds" \
-                        -fps_mode passthrough ${ffargs[$codec]} "$file")
+                        -fps_mode vfr ${ffargs[$codec]} "$file")
                     frames=$(real_frames "$file")
                     dropped=$((seconds * fps - frames))
                 else

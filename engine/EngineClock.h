@@ -25,6 +25,10 @@ class TEngineClock {
     // simulated time moves only while the writer has nothing to do.
     virtual void WorkQueued() {}
     virtual void WorkDone() {}
+    // The capture loop waits for the writer to drain its queue (true) and is
+    // done waiting (false). Time passes meanwhile; a clock on simulated time
+    // must then move by itself, as nothing else moves it.
+    virtual void Draining(bool /*on*/) {}
     // This clock's reading at a steady_clock moment (nanoseconds since its
     // epoch), so that times the sound server gives can be set against the
     // capture loop's start. The system clock is the steady clock in ms.

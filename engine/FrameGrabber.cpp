@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/ScreenCamera.h"
+#include "platform/realtime/RealtimeThread.h"
 #include "platform/x11/Dib.h"
 
 namespace velmora::engine {
@@ -26,6 +27,32 @@ void TScreenCamera::ApplyThreadPriority() {
     if (applied == priority) return;
     applied = priority;
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceOfPriority[priority]);
+}
+
+bool TScreenCamera::EnterRealtimeGrabs() {
+    // Only the real clock has moments to keep; below normal priority the
+    // user asked the recorder to stay out of the way.
+    if (clock_ != SystemClock() || ThreadPriority < 3 || ThreadPriority > 6) return false;
+    const int priority = static_cast<int>(ThreadPriority) - 2;  // normal: the lowest
+    const platform::RealtimeResult result = platform::MakeThreadRealtime(priority);
+    const bool granted = result.grant != platform::RealtimeGrant::Refused;
+    if (!realtimeLogged_) {
+        realtimeLogged_ = true;
+        if (granted)
+            CameraError("Frames are grabbed at real-time priority " + std::to_string(priority) +
+                        (result.grant == platform::RealtimeGrant::RealtimeKit
+                             ? " (granted by RealtimeKit)."
+                             : "."));
+        else
+            CameraError("Frames are grabbed at normal priority (no real-time scheduling: " +
+                        result.reason + "); while other programs keep the processors busy, a " +
+                        "frame may be grabbed a few milliseconds late.");
+    }
+    return granted;
+}
+
+void TScreenCamera::LeaveRealtimeGrabs() {
+    platform::EndThreadRealtime();
 }
 
 PackedDib TScreenCamera::BitmapToPackedDib(int width, int height, int bitsPerPixel) {

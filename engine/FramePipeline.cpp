@@ -22,7 +22,7 @@ FramePipeline::~FramePipeline() {
         stopping_ = true;
     }
     wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    Join();
     for (Slot& slot : slots_) FreePackedDib(slot.frame);
 }
 
@@ -67,8 +67,16 @@ void FramePipeline::Finish() {
         finishing_ = true;
     }
     wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    Join();
     if (thrown_) std::rethrow_exception(std::exchange(thrown_, nullptr));
+}
+
+void FramePipeline::Join() {
+    if (!thread_.joinable()) return;
+    // The frame being written still takes its time.
+    clock_->Draining(true);
+    thread_.join();
+    clock_->Draining(false);
 }
 
 double FramePipeline::MeanWriteMs() const {

@@ -81,6 +81,8 @@ class FramePipeline {
   private:
     void Run();
     void Write(Slot& slot);
+    // Waits for the thread to end.
+    void Join();
 
     std::shared_ptr<TEngineClock> clock_;
     WriteFn write_;

@@ -283,7 +283,7 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
 }
 
 void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs,
-                                const std::function<bool()>& interrupted) {
+                                 const std::function<bool()>& interrupted) {
     // The first moment whose time index reaches `index`.
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
     std::int64_t due = (1000 * static_cast<std::int64_t>(index) - 500 + fps - 1) / fps;
@@ -313,10 +313,9 @@ void TScreenCamera::CaptureLoop() {
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
 
     // The frames the loop grabs into, made before the clock starts.
-    FramePipeline pipeline(Width, Height, ScreenBitsPerPixel, clock_,
-                           [this](PackedDib frame, std::int32_t index) {
-                               return WriteFrame(frame, index);
-                           });
+    FramePipeline pipeline(
+        Width, Height, ScreenBitsPerPixel, clock_,
+        [this](PackedDib frame, std::int32_t index) { return WriteFrame(frame, index); });
     const std::int64_t start = clock_->timeGetTime();
     loopStartMs_ = start;
     loopStarted_ = true;
@@ -328,6 +327,14 @@ void TScreenCamera::CaptureLoop() {
         return;
     }
     bool first = true;
+    // Every way out of the loop gives the thread back its normal scheduling.
+    struct Realtime {
+        TScreenCamera& camera;
+        bool on;
+        ~Realtime() {
+            if (on) camera.LeaveRealtimeGrabs();
+        }
+    } realtime{*this, EnterRealtimeGrabs()};
 
     // The writer's figures, as the window reads them in OnUpdate.
     auto takeFigures = [&] {
@@ -381,6 +388,10 @@ void TScreenCamera::CaptureLoop() {
             first = false;
             if (CurrentFrameIndex - countedIndex >= 2)
                 FramesDropped += CurrentFrameIndex - countedIndex - 1;
+            else if (CurrentFrameIndex == countedIndex && countedIndex > lastIndex)
+                // An earlier pass in this index found no slot and counted it
+                // dropped; the time limit's pass found one within its time.
+                --FramesDropped;
             slot->index = CurrentFrameIndex;
             slot->elapsed = elapsed;
             pipeline.Queue(slot);

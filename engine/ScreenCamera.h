@@ -232,6 +232,11 @@ class TScreenCamera {
     void AbandonRun();
     void RecordThreadDone();
     void ApplyThreadPriority();
+    // Real-time scheduling for the capture loop's thread while it runs
+    // (the writer and codec threads, started before, keep normal
+    // scheduling); logged once per engine.
+    bool EnterRealtimeGrabs();
+    void LeaveRealtimeGrabs();
     std::string EntryShortName(int index) const;
 
     CameraHost& host_;
@@ -269,6 +274,7 @@ class TScreenCamera {
     // The sound's place against the picture: the loop's clock zero and the
     // first sample's time as the recorder reported it (-1 unknown).
     std::int64_t loopStartMs_ = 0;
+    bool realtimeLogged_ = false;
     std::int64_t videoEndMs_ = 0;
     bool loopStarted_ = false;
     std::int64_t firstSampleNs_ = -1;

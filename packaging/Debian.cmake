@@ -19,6 +19,7 @@ or Microsoft Video 1.")
 # at run time, so no library dependency names it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, fonts-liberation")
+# rtkit lets the grabbing thread run at real-time priority without root.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, fonts-liberation, rtkit")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -1,6 +1,7 @@
 #pragma once
 // DIB rows (bottom-up BGR0, BGR24, 5-5-5 or 8-bit with a colour table) into
-// the picture format a codec takes, with libswscale.
+// the picture format a codec takes: libyuv for the common RGB to 4:2:0 and
+// RGB24 conversions (several times faster), libswscale for the rest.
 
 #include <cstdint>
 
@@ -39,8 +40,13 @@ class DibConverter {
     // nothing: bits must outlive every reference to dst. Same format only.
     bool borrow(const std::uint8_t* bits, AVFrame* dst) const;
 
+    // The conversion libyuv does instead of libswscale.
+    enum class Fast { None, ArgbToI420, ArgbToJ420, Rgb24ToI420, Rgb24ToJ420, ArgbToRaw };
+    Fast fast() const { return fast_; }
+
   private:
     SwsContext* sws_ = nullptr;
+    Fast fast_ = Fast::None;
     int width_ = 0;
     int height_ = 0;
     std::int64_t stride_ = 0;

@@ -69,6 +69,19 @@ TEST_F(GrabberTest, RowsAreBottomUpAndOffScreenPartsStayBlack) {
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(PixelAt(frame, 15, 15), 0u);
     cam.FreeFrame(frame);
+
+    // The loop reuses its frames: one that held a full picture keeps none
+    // of it where the next grab lies off the screen.
+    frame = cam.GrabFrame(0, 0, 20, 20);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_NE(PixelAt(frame, 15, 15), 0u);
+    ASSERT_TRUE(cam.GrabInto(frame, 630, 470));
+    EXPECT_EQ(PixelAt(frame, 15, 15), 0u);
+    EXPECT_EQ(PixelAt(frame, 5, 5), desktop->pixel(635, 475));
+    ASSERT_TRUE(cam.GrabInto(frame, -10, -10));
+    EXPECT_EQ(PixelAt(frame, 5, 5), 0u);
+    EXPECT_EQ(PixelAt(frame, 15, 15), desktop->pixel(5, 5));
+    cam.FreeFrame(frame);
 }
 
 TEST_F(GrabberTest, CursorIsDrawnAtItsHotSpotOnlyWhenShownAndAsked) {

@@ -74,6 +74,9 @@ TEST_P(X11RecordingTest, ThreeSecondsAtFifteenFramesReadBackCleanly) {
     stopper.join();
     host.ProcessEvents();
     EXPECT_EQ(result, 1);
+    // The grab thread's scheduling is noted at the loop's start.
+    std::erase_if(errors,
+                  [](const std::string& e) { return e.rfind("Frames are grabbed", 0) == 0; });
     ASSERT_EQ(errors.size(), 1u) << errors.front();
     EXPECT_EQ(errors.front().rfind("L12 ", 0), 0u) << errors.front();
     EXPECT_EQ(cam.CompressorHandler, fourcc);

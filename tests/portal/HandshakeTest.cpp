@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDBusConnection>
@@ -18,51 +16,24 @@
 #include <thread>
 
 #include "platform/portal/ScreenCastPortal.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace velmora::platform::portal {
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void Stop(pid_t pid) {
-    if (pid <= 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
 class HandshakeTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        bus_ =
-            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
-        close(fds[1]);
-        ASSERT_GT(bus_, 0);
         std::string address;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') address += c;
-        close(fds[0]);
+        bus_ = test::StartPrivateBus(address);
+        ASSERT_GT(bus_, 0);
         ASSERT_FALSE(address.empty());
         setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
     }
-    static void TearDownTestSuite() { Stop(bus_); }
+    static void TearDownTestSuite() { test::StopSpawned(bus_); }
 
     void StartPortal(const std::string& mode) {
-        portal_ = Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
+        portal_ = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
         ASSERT_GT(portal_, 0);
         QDBusConnection probe =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("probe"));
@@ -76,7 +47,7 @@ class HandshakeTest : public testing::Test {
             QStringLiteral("org.freedesktop.portal.Desktop")));
         QDBusConnection::disconnectFromBus(QStringLiteral("probe"));
     }
-    void TearDown() override { Stop(portal_); }
+    void TearDown() override { test::StopSpawned(portal_); }
 
     static inline pid_t bus_ = -1;
     pid_t portal_ = -1;

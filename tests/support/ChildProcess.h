@@ -2,10 +2,15 @@
 // Tests that need a second process: a fork whose body's result is its exit
 // status, and names unique to this test process.
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace velmora::test {
 
@@ -23,6 +28,42 @@ int InChild(F body) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts args[0] (a full path) with this environment; its standard output
+// goes to stdoutFd when given. -1 when it cannot be started.
+inline pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Ends a spawned process and waits for it.
+inline void StopSpawned(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// A private dbus-daemon; address receives its address (empty on failure).
+inline pid_t StartPrivateBus(std::string& address) {
+    address.clear();
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t bus =
+        Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
+    ::close(fds[1]);
+    char c;
+    while (bus > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') address += c;
+    ::close(fds[0]);
+    return bus;
 }
 
 }  // namespace velmora::test

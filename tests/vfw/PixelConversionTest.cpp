@@ -1,0 +1,121 @@
+// DIB rows into the codecs' picture formats: upright, the colours where
+// BT.601 puts them in studio and full range, odd sizes to their last row and
+// column, and RGB24 byte-exact in R, G, B order.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "engine/vfw/PixelConversion.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+namespace velmora::vfw {
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+// A bottom-up DIB of width x height whose top-down pixel (x, y) is colour(x, y).
+template <typename F>
+std::vector<std::uint8_t> MakeDib(int width, int height, int bitCount, F colour) {
+    const std::int64_t stride = dibRowBytes(width, bitCount);
+    std::vector<std::uint8_t> bits(static_cast<std::size_t>(stride * height), 0xAA);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = bits.data() + stride * (height - 1 - y) + x * (bitCount / 8);
+            const Rgb c = colour(x, y);
+            p[0] = static_cast<std::uint8_t>(c.b);
+            p[1] = static_cast<std::uint8_t>(c.g);
+            p[2] = static_cast<std::uint8_t>(c.r);
+            if (bitCount == 32) p[3] = 0;
+        }
+    return bits;
+}
+
+BITMAPINFOHEADER Header(int width, int height, int bitCount) {
+    BITMAPINFOHEADER h{};
+    h.biSize = sizeof h;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<WORD>(bitCount);
+    return h;
+}
+
+struct Frame {
+    Frame(AVPixelFormat format, int width, int height) : f(av_frame_alloc()) {
+        f->format = format;
+        f->width = width;
+        f->height = height;
+        av_frame_get_buffer(f, 0);
+    }
+    ~Frame() { av_frame_free(&f); }
+    int at(int plane, int x, int y) const { return f->data[plane][y * f->linesize[plane] + x]; }
+    AVFrame* f;
+};
+
+// BT.601 in studio (16-235) or full range.
+int LumaOf(Rgb c, bool full) {
+    const double y = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
+    return static_cast<int>(std::lround(full ? y : 16 + y * 219 / 255));
+}
+int CrOf(Rgb c, bool full) {
+    const double v = 0.5 * c.r - 0.418688 * c.g - 0.081312 * c.b;
+    return static_cast<int>(std::lround(128 + (full ? v : v * 224 / 255)));
+}
+
+class ToYuv : public testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(ToYuv, UprightWithBt601ColoursToTheLastOddRowAndColumn) {
+    const auto [bitCount, full] = GetParam();
+    const int w = 33, h = 17;  // odd: the last chroma sample covers one pixel
+    const Rgb red{255, 0, 0}, white{255, 255, 255}, black{0, 0, 0}, grey{128, 128, 128};
+    // Top rows red, the bottom row white, the last column black, grey elsewhere.
+    auto colour = [&](int x, int y) {
+        if (x == w - 1) return black;
+        if (y == h - 1) return white;
+        return y < 4 ? red : grey;
+    };
+    const auto bits = MakeDib(w, h, bitCount, colour);
+    DibConverter converter;
+    ASSERT_TRUE(converter.init(Header(w, h, bitCount), nullptr, 0, AV_PIX_FMT_YUV420P, full));
+    EXPECT_NE(converter.fast(), DibConverter::Fast::None);
+    Frame out(AV_PIX_FMT_YUV420P, w, h);
+    ASSERT_TRUE(converter.convert(bits.data(), out.f));
+
+    for (const auto& [x, y] : {std::pair{0, 0}, {10, 2}, {5, 8}, {10, h - 1}, {w - 1, 5}}) {
+        EXPECT_NEAR(out.at(0, x, y), LumaOf(colour(x, y), full), 1) << x << "," << y;
+    }
+    EXPECT_NEAR(out.at(2, 3, 0), CrOf(red, full), 2) << "red's chroma at the top";
+    EXPECT_NEAR(out.at(2, 3, 4), 128, 1) << "grey has none";
+    EXPECT_NEAR(out.at(1, w / 2, 4), 128, 1) << "nor has black in the last column";
+}
+
+INSTANTIATE_TEST_SUITE_P(DepthsAndRanges, ToYuv,
+                         testing::Combine(testing::Values(32, 24), testing::Bool()));
+
+TEST(ToRgb24, BgrZeroRowsBecomeUprightRgbBytes) {
+    const int w = 7, h = 5;
+    auto colour = [](int x, int y) { return Rgb{x * 30, y * 50, 255 - x * 10 - y}; };
+    const auto bits = MakeDib(w, h, 32, colour);
+    DibConverter converter;
+    ASSERT_TRUE(converter.init(Header(w, h, 32), nullptr, 0, AV_PIX_FMT_RGB24));
+    Frame out(AV_PIX_FMT_RGB24, w, h);
+    ASSERT_TRUE(converter.convert(bits.data(), out.f));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = colour(x, y);
+            ASSERT_EQ(out.at(0, 3 * x, y), c.r) << x << "," << y;
+            ASSERT_EQ(out.at(0, 3 * x + 1, y), c.g);
+            ASSERT_EQ(out.at(0, 3 * x + 2, y), c.b);
+        }
+}
+
+}  // namespace
+}  // namespace velmora::vfw
