@@ -70,7 +70,7 @@ class RealtimeKitTest : public testing::Test {
         ASSERT_GT(bus_, 0);
         ASSERT_FALSE(address_.empty());
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
-        log_ = test::UniqueName("/tmp/", "realtimekit-log-");
+        log_ = test::UniqueName(testing::TempDir().c_str(), "realtimekit-log-");
         std::remove(log_.c_str());
     }
     void TearDown() override {
