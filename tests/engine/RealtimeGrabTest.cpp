@@ -6,56 +6,16 @@
 #include <sched.h>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "platform/realtime/RealtimeThread.h"
+#include "tests/doubles/HookedDriver.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace velmora::enginetest {
 namespace {
 
 constexpr FOURCC kProbe = MakeFourCC('P', 'R', 'O', 'B');
-
-// The built-in 'DIB ' driver, noting whether it compresses on a real-time thread.
-class PolicyDriver : public vfw::ICDriver {
-  public:
-    PolicyDriver() : base_(vfw::ICGetBuiltinDriver(MakeFourCC('D', 'I', 'B', ' '))) {}
-    void getInfo(vfw::ICINFO& info) const override {
-        base_->getInfo(info);
-        info.fccHandler = kProbe;
-    }
-    vfw::LRESULT compressQuery(const vfw::BITMAPINFO* in,
-                               const vfw::BITMAPINFO* out) const override {
-        return base_->compressQuery(in, out);
-    }
-    std::unique_ptr<vfw::ICCompressor> openCompressor(const vfw::ICCOMPRESSSETUP& setup,
-                                                      vfw::HRESULT* error) override {
-        auto inner = base_->openCompressor(setup, error);
-        if (!inner) return nullptr;
-        return std::make_unique<Compressor>(*this, std::move(inner));
-    }
-    std::atomic<int> compressed{0}, compressedRealtime{0};
-
-  private:
-    class Compressor : public vfw::ICCompressor {
-      public:
-        Compressor(PolicyDriver& driver, std::unique_ptr<vfw::ICCompressor> inner)
-            : driver_(driver), inner_(std::move(inner)) {}
-        bool describe(AVCodecParameters* par) const override { return inner_->describe(par); }
-        vfw::HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) override {
-            ++driver_.compressed;
-            if (platform::ThreadIsRealtime()) ++driver_.compressedRealtime;
-            return inner_->compress(bits, size, pkt);
-        }
-        std::string muxerOptions() const override { return inner_->muxerOptions(); }
-
-      private:
-        PolicyDriver& driver_;
-        std::unique_ptr<vfw::ICCompressor> inner_;
-    };
-    std::shared_ptr<vfw::ICDriver> base_;
-};
 
 class PolicyDesktop : public test::FakeDesktop {
   public:
@@ -70,7 +30,11 @@ class PolicyDesktop : public test::FakeDesktop {
 
 TEST(RealtimeGrabTest, OnlyTheLoopsGrabsRunRealtime) {
     vfw::ICRemoveAll();
-    auto driver = std::make_shared<PolicyDriver>();
+    auto driver = std::make_shared<test::HookedDriver>(kProbe, "Probe");
+    std::atomic<int> compressedRealtime{0};
+    driver->beforeCompress = [&] {
+        if (platform::ThreadIsRealtime()) ++compressedRealtime;
+    };
     ASSERT_TRUE(vfw::ICInstall(vfw::ICTYPE_VIDEO, kProbe, driver));
     auto desktop = std::make_shared<PolicyDesktop>(320, 240);
     TempFolder folder;
@@ -103,8 +67,8 @@ TEST(RealtimeGrabTest, OnlyTheLoopsGrabsRunRealtime) {
     if (log.front().rfind("Frames are grabbed at normal priority", 0) == 0)
         GTEST_SKIP() << log.front();
     EXPECT_EQ(log.front(), "Frames are grabbed at real-time priority 1.");
-    EXPECT_GE(driver->compressed, 5);
-    EXPECT_EQ(driver->compressedRealtime, 0) << "the codec ran at real-time priority";
+    EXPECT_GE(driver->ended, 5);
+    EXPECT_EQ(compressedRealtime, 0) << "the codec ran at real-time priority";
     EXPECT_GT(before, 0);
     EXPECT_EQ(desktop->grabsRealtime, desktop->grabs - before);
     EXPECT_FALSE(platform::ThreadIsRealtime()) << "the priority outlived the loop";
