@@ -56,14 +56,15 @@ bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int c
         }
     }
     if (src_ == dst_) return true;  // rows are only turned the right way up
-    fast_ = Fast::None;
+    // libyuv's names are of 32-bit words: its ARGB is B, G, R, A in memory
+    // (the DIB's order), RGB24 is B, G, R and RAW is R, G, B.
+    toPlanar_ = nullptr;
+    toRaw_ = dst_ == AV_PIX_FMT_RGB24 && src_ == AV_PIX_FMT_BGR0;
     if (dst_ == AV_PIX_FMT_YUV420P && src_ == AV_PIX_FMT_BGR0)
-        fast_ = fullRange ? Fast::ArgbToJ420 : Fast::ArgbToI420;
+        toPlanar_ = fullRange ? libyuv::ARGBToJ420 : libyuv::ARGBToI420;
     else if (dst_ == AV_PIX_FMT_YUV420P && src_ == AV_PIX_FMT_BGR24)
-        fast_ = fullRange ? Fast::Rgb24ToJ420 : Fast::Rgb24ToI420;
-    else if (dst_ == AV_PIX_FMT_RGB24 && src_ == AV_PIX_FMT_BGR0)
-        fast_ = Fast::ArgbToRaw;
-    if (fast_ != Fast::None) return true;
+        toPlanar_ = fullRange ? libyuv::RGB24ToJ420 : libyuv::RGB24ToI420;
+    if (usesLibyuv()) return true;
     sws_ = sws_getContext(width_, height_, src_, width_, height_, dst_, SWS_POINT, nullptr, nullptr,
                           nullptr);
     if (!sws_) return false;
@@ -95,32 +96,14 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
         if (src_ == AV_PIX_FMT_PAL8 && dst->data[1]) std::memcpy(dst->data[1], palette_, 1024);
         return true;
     }
-    if (fast_ != Fast::None) {
-        // libyuv's names are of 32-bit words: its ARGB is B, G, R, A in
-        // memory (the DIB's order), RGB24 is B, G, R and RAW is R, G, B. A
-        // negative height reads the rows bottom-up.
-        const int stride = static_cast<int>(stride_);
-        std::uint8_t* const* d = dst->data;
-        const int* l = dst->linesize;
-        switch (fast_) {
-            case Fast::ArgbToI420:
-                return libyuv::ARGBToI420(bits, stride, d[0], l[0], d[1], l[1], d[2], l[2], width_,
-                                          -height_) == 0;
-            case Fast::ArgbToJ420:
-                return libyuv::ARGBToJ420(bits, stride, d[0], l[0], d[1], l[1], d[2], l[2], width_,
-                                          -height_) == 0;
-            case Fast::Rgb24ToI420:
-                return libyuv::RGB24ToI420(bits, stride, d[0], l[0], d[1], l[1], d[2], l[2], width_,
-                                           -height_) == 0;
-            case Fast::Rgb24ToJ420:
-                return libyuv::RGB24ToJ420(bits, stride, d[0], l[0], d[1], l[1], d[2], l[2], width_,
-                                           -height_) == 0;
-            case Fast::ArgbToRaw:
-                return libyuv::ARGBToRAW(bits, stride, d[0], l[0], width_, -height_) == 0;
-            case Fast::None:
-                break;
-        }
-    }
+    // A negative height makes libyuv read the rows bottom-up.
+    const int stride = static_cast<int>(stride_);
+    if (toPlanar_)
+        return toPlanar_(bits, stride, dst->data[0], dst->linesize[0], dst->data[1],
+                         dst->linesize[1], dst->data[2], dst->linesize[2], width_, -height_) == 0;
+    if (toRaw_)
+        return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], width_, -height_) ==
+               0;
     const std::uint8_t* srcData[4] = {top, nullptr, nullptr, nullptr};
     int srcStride[4] = {-static_cast<int>(stride_), 0, 0, 0};
     if (src_ == AV_PIX_FMT_PAL8) {

@@ -40,13 +40,17 @@ class DibConverter {
     // nothing: bits must outlive every reference to dst. Same format only.
     bool borrow(const std::uint8_t* bits, AVFrame* dst) const;
 
-    // The conversion libyuv does instead of libswscale.
-    enum class Fast { None, ArgbToI420, ArgbToJ420, Rgb24ToI420, Rgb24ToJ420, ArgbToRaw };
-    Fast fast() const { return fast_; }
+    // libyuv converts instead of libswscale.
+    bool usesLibyuv() const { return toPlanar_ || toRaw_; }
 
   private:
     SwsContext* sws_ = nullptr;
-    Fast fast_ = Fast::None;
+    // libyuv's DIB rows to 4:2:0 planes (source, stride, Y, U, V with
+    // their strides, width, height), or to R, G, B bytes.
+    using ToPlanar = int (*)(const std::uint8_t*, int, std::uint8_t*, int, std::uint8_t*, int,
+                             std::uint8_t*, int, int, int);
+    ToPlanar toPlanar_ = nullptr;
+    bool toRaw_ = false;
     int width_ = 0;
     int height_ = 0;
     std::int64_t stride_ = 0;
