@@ -316,25 +316,29 @@ void TScreenCamera::CaptureLoop() {
     FramePipeline pipeline(
         Width, Height, ScreenBitsPerPixel, clock_,
         [this](PackedDib frame, std::int32_t index) { return WriteFrame(frame, index); });
-    const std::int64_t start = clock_->timeGetTime();
-    loopStartMs_ = start;
-    loopStarted_ = true;
-    videoEndMs_ = start + 1000 / fps;
-    if (!pipeline.Ready() || !pipeline.Start()) {
-        // No memory for the frames is no screen to grab.
-        CameraError("Error capturing a frame from screen.");
-        grabFailedInLoop_ = true;
-        return;
-    }
-    bool first = true;
-    // Every way out of the loop gives the thread back its normal scheduling.
+    const bool started = pipeline.Ready() && pipeline.Start();
+    // The writer (and the codec's threads, made before) keep normal
+    // scheduling; the request is made before the clock starts, so it cannot
+    // make the first frame late. Every way out of the loop gives the thread
+    // back its normal scheduling.
     struct Realtime {
         TScreenCamera& camera;
         bool on;
         ~Realtime() {
             if (on) camera.LeaveRealtimeGrabs();
         }
-    } realtime{*this, EnterRealtimeGrabs()};
+    } realtime{*this, started && EnterRealtimeGrabs()};
+    const std::int64_t start = clock_->timeGetTime();
+    loopStartMs_ = start;
+    loopStarted_ = true;
+    videoEndMs_ = start + 1000 / fps;
+    if (!started) {
+        // No memory for the frames is no screen to grab.
+        CameraError("Error capturing a frame from screen.");
+        grabFailedInLoop_ = true;
+        return;
+    }
+    bool first = true;
 
     // The writer's figures, as the window reads them in OnUpdate.
     auto takeFigures = [&] {

@@ -18,6 +18,7 @@ constexpr const char* kService = "org.freedesktop.RealtimeKit1";
 constexpr const char* kObject = "/org/freedesktop/RealtimeKit1";
 // What RealtimeKit allows when it cannot be asked (its own default).
 constexpr std::int64_t kDefaultRtTimeMaxUs = 200000;
+constexpr std::uint64_t kCallTimeoutUs = 1000000;
 
 // The thread that ran on past the soft limit gets the signal: it goes back
 // to normal scheduling instead of the program being killed at the hard one.
@@ -76,6 +77,9 @@ RealtimeResult RequestRealtimeKit(int priority) {
         result.reason = std::string("no system bus (") + std::strerror(-r) + ")";
         return result;
     }
+    // The request is made as a recording starts: a daemon that does not
+    // answer must not hold it up for sd-bus's default 25 s.
+    sd_bus_set_method_call_timeout(bus.bus, kCallTimeoutUs);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     std::int64_t maxUs = kDefaultRtTimeMaxUs;
     r = sd_bus_get_property_trivial(bus.bus, kService, kObject, kService, "RTTimeUSecMax", &error,

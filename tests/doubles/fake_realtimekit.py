@@ -4,10 +4,12 @@
 fake_realtimekit.py MODE LOG    (on the bus DBUS_SYSTEM_BUS_ADDRESS names)
   grant    MakeThreadRealtime answers at once
   refuse   it answers org.freedesktop.DBus.Error.AccessDenied
+  silent   it answers after 5 s, later than any caller waits
 Each request appends "thread priority rttime-soft rttime-hard" to LOG, the
 limits read from the caller's /proc entry at the moment of the request.
 """
 import sys
+import time
 
 import dbus
 import dbus.mainloop.glib
@@ -41,6 +43,8 @@ class Kit(dbus.service.Object):
         pid = int(dbus.Interface(daemon, "org.freedesktop.DBus").GetConnectionUnixProcessID(sender))
         with open(LOG, "a") as log:
             log.write("%d %d %s\n" % (thread, priority, " ".join(rttime_of(pid))))
+        if MODE == "silent":
+            time.sleep(5)
         if MODE == "refuse":
             raise Denied("Operation not permitted")
 

@@ -140,5 +140,14 @@ TEST_F(RealtimeKitTest, ARefusalAndAMissingDaemonAreReasonsNotGrants) {
     EXPECT_NE(Log(), "") << "the request reached the daemon";
 }
 
+TEST_F(RealtimeKitTest, ADaemonThatDoesNotAnswerHoldsTheStartUpBriefly) {
+    StartKit("silent");
+    const auto begin = std::chrono::steady_clock::now();
+    const int status = test::InChild(
+        [] { return RequestRealtimeKit(1).grant == RealtimeGrant::Refused ? 0 : 10; });
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3));
+}
+
 }  // namespace
 }  // namespace velmora::platform
