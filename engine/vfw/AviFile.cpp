@@ -7,6 +7,7 @@
 
 #include "engine/vfw/AviObjects.h"
 #include "engine/vfw/FileOutput.h"
+#include "engine/vfw/RiffInfoLists.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -137,6 +138,7 @@ HRESULT AviFile::openForWriting() {
 }
 
 HRESULT AviFile::openForReading() {
+    if (!InfoListsFitFile(path_)) return AVIERR_BADFORMAT;
     int e = avformat_open_input(&ctx_, path_.c_str(), nullptr, nullptr);
     if (e < 0) {
         ctx_ = nullptr;

@@ -2,13 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's; GCC ships no header declaring it.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
+#endif
 
 #include "tests/support/SmallDisk.h"
 #include "tests/vfw/VfwTestSupport.h"
@@ -171,6 +180,121 @@ TEST(VfwOpen, ReadsAviAndWavAndNamesWhatFails) {
     stream = nullptr;
     EXPECT_EQ(openStream(wav, &stream, streamtypeVIDEO), AVIERR_NODATA);
     EXPECT_EQ(stream, nullptr);
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::uint32_t getU32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, &bytes[at], 4);
+    return value;
+}
+
+void setU32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    std::memcpy(&bytes[at], &value, 4);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+std::atomic<bool> watching{false};
+std::atomic<std::size_t> largestAllocation{0};
+
+void onAllocation(const volatile void*, std::size_t size) {
+    if (!watching.load(std::memory_order_relaxed)) return;
+    std::size_t seen = largestAllocation.load(std::memory_order_relaxed);
+    while (size > seen && !largestAllocation.compare_exchange_weak(seen, size)) {
+    }
+}
+void onFree(const volatile void*) {}
+#endif
+
+// Opens as the merge does; *largest is the largest single allocation made
+// meanwhile, seen through the sanitizer's allocator (0 in a build without one).
+HRESULT openStreamWatched(const std::string& path, PAVISTREAM* stream, std::size_t* largest) {
+#if defined(__SANITIZE_ADDRESS__)
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(onAllocation, onFree);
+    (void)installed;
+    largestAllocation = 0;
+    watching = true;
+#endif
+    const HRESULT hr = openStream(path, stream);
+#if defined(__SANITIZE_ADDRESS__)
+    watching = false;
+    *largest = largestAllocation;
+#else
+    *largest = 0;
+#endif
+    return hr;
+}
+
+// A hundred bytes whose INFO list and the chunk after its tags claim
+// gigabytes made the demuxers allocate and clear that much before they found
+// the file short.
+TEST(VfwOpen, RefusesAnInfoListLongerThanTheFile) {
+    TempDir dir;
+    PAVISTREAM stream = nullptr;
+    AVISTREAMINFO info{};
+    std::size_t largest = 0;
+    const std::string broken = dir.file("broken");
+
+    // A sound file with an INFO list before its data, as other programs write them.
+    const std::string plain = dir.file("plain.wav");
+    writeWav(plain, 0.5);
+    std::string wav = readBytes(plain);
+    const std::string list("LIST\x12\0\0\0INFOISFT\x06\0\0\0Lavf\0\0", 26);
+    wav.insert(36, list);
+    setU32(wav, 4, static_cast<std::uint32_t>(wav.size() - 8));
+    writeBytes(dir.file("tagged.wav"), wav);
+    ASSERT_EQ(openStream(dir.file("tagged.wav"), &stream), AVIERR_OK);
+    EXPECT_EQ(AVIStreamInfo(stream, &info, sizeof(info)), AVIERR_OK);
+    EXPECT_EQ(info.dwLength, 11025u);
+    AVIStreamRelease(stream);
+    stream = nullptr;
+
+    std::string bytes = wav;
+    setU32(bytes, 36 + 4, 0xFC000024u);
+    setU32(bytes, 36 + list.size() + 4, 0x7456DC72u);  // the data chunk's
+    writeBytes(broken, bytes);
+    EXPECT_EQ(openStreamWatched(broken, &stream, &largest), AVIERR_BADFORMAT);
+    EXPECT_EQ(stream, nullptr);
+    EXPECT_LT(largest, std::size_t{16} << 20);
+
+    // A list at the end of the file that was cut short costs no memory: the
+    // sound in front of it still opens.
+    wav.erase(36, list.size());
+    wav.append(list.substr(0, list.size() - 2));
+    writeBytes(dir.file("cut.wav"), wav);
+    ASSERT_EQ(openStream(dir.file("cut.wav"), &stream), AVIERR_OK);
+    EXPECT_EQ(AVIStreamInfo(stream, &info, sizeof(info)), AVIERR_OK);
+    EXPECT_EQ(info.dwLength, 11025u);
+    AVIStreamRelease(stream);
+    stream = nullptr;
+
+    // The video file the recorder writes carries an INFO list in its header.
+    const std::string avi = dir.file("video.avi");
+    WriteSetup setup;
+    setup.handler = MakeFourCC('M', 'J', 'P', 'G');
+    ASSERT_EQ(writeVideo(avi, setup, {0, 1, 2}), AVIERR_OK);
+    ASSERT_EQ(openStream(avi, &stream), AVIERR_OK);
+    AVIStreamRelease(stream);
+    stream = nullptr;
+    bytes = readBytes(avi);
+    ASSERT_NE(bytes.find("INFO"), std::string::npos);
+    const std::size_t infoAt = bytes.find("INFO") - 8;
+    ASSERT_EQ(bytes.compare(infoAt, 4, "LIST"), 0);
+    const std::size_t after = infoAt + 8 + getU32(bytes, infoAt + 4);
+    ASSERT_LT(after + 8, bytes.size());
+    setU32(bytes, infoAt + 4, 0xFFFFFFF0u);
+    setU32(bytes, after + 4, 0x7456DC72u);
+    writeBytes(broken, bytes);
+    EXPECT_EQ(openStreamWatched(broken, &stream, &largest), AVIERR_BADFORMAT);
+    EXPECT_LT(largest, std::size_t{16} << 20);
 }
 
 }  // namespace
