@@ -79,8 +79,10 @@ bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
     rows.colorTable = rows.bitCount == 8 ? PackedDibColorTable(frame) : nullptr;
 
     if (!platform::isSupportedDibDepth(rows.bitCount)) {
-        // The rows cannot be converted to this depth; the frame stays black.
+        // The rows cannot be converted to this depth; the frame is black
+        // (a reused one too).
         CameraError("Error retrieving bitmap bits");
+        std::memset(rows.bits, 0, frame->biSizeImage);
         return true;
     }
     std::lock_guard lock(desktopLock_);

@@ -1,5 +1,6 @@
 // The frame grabber: frame layout at each depth, pixels, cursor placement.
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/x11/Dib.h"
@@ -81,6 +82,15 @@ TEST_F(GrabberTest, RowsAreBottomUpAndOffScreenPartsStayBlack) {
     ASSERT_TRUE(cam.GrabInto(frame, -10, -10));
     EXPECT_EQ(PixelAt(frame, 5, 5), 0u);
     EXPECT_EQ(PixelAt(frame, 15, 15), desktop->pixel(5, 5));
+    cam.FreeFrame(frame);
+
+    // Rows of a depth the screen cannot be converted to come out black.
+    frame = cam.BitmapToPackedDib(20, 20, 4);
+    ASSERT_NE(frame, nullptr);
+    std::memset(PackedDibBits(frame), 0xFF, frame->biSizeImage);
+    ASSERT_TRUE(cam.GrabInto(frame, 0, 0));
+    const auto* bits = static_cast<const unsigned char*>(PackedDibBits(frame));
+    EXPECT_EQ(std::count(bits, bits + frame->biSizeImage, 0), frame->biSizeImage);
     cam.FreeFrame(frame);
 }
 
