@@ -13,7 +13,11 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-std::uint32_t LittleEndian32(const unsigned char* p) {
+std::uint32_t ChunkSize(const unsigned char* p, bool bigEndian) {
+    if (bigEndian) {
+        return static_cast<std::uint32_t>(p[3]) | static_cast<std::uint32_t>(p[2]) << 8 |
+               static_cast<std::uint32_t>(p[1]) << 16 | static_cast<std::uint32_t>(p[0]) << 24;
+    }
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
@@ -33,7 +37,9 @@ bool InfoListsFitFile(const std::string& path) {
         std::fread(header, 1, sizeof header, file.get()) != sizeof header) {
         return true;
     }
-    const bool riff = std::memcmp(header, "RIFF", 4) == 0 || std::memcmp(header, "RF64", 4) == 0;
+    const bool rf64 = std::memcmp(header, "RF64", 4) == 0;
+    const bool rifx = std::memcmp(header, "RIFX", 4) == 0;  // big-endian sizes
+    const bool riff = std::memcmp(header, "RIFF", 4) == 0 || rf64 || rifx;
     const bool wave = riff && std::memcmp(header + 8, "WAVE", 4) == 0;
     const bool avi = riff && std::memcmp(header + 8, "AVI ", 4) == 0;
     if (!wave && !avi) return true;
@@ -48,7 +54,7 @@ bool InfoListsFitFile(const std::string& path) {
             std::fread(chunk, 1, sizeof chunk, file.get()) != sizeof chunk) {
             return true;
         }
-        const std::int64_t size = LittleEndian32(chunk + 4);
+        const std::int64_t size = ChunkSize(chunk + 4, rifx);
         if (std::memcmp(chunk, "LIST", 4) == 0) {
             if (std::memcmp(chunk + 8, "INFO", 4) == 0 && pos + 8 + size > fileSize + kSlack)
                 return false;
@@ -57,8 +63,7 @@ bool InfoListsFitFile(const std::string& path) {
                 pos += 12;
                 continue;
             }
-        } else if (wave && std::memcmp(chunk, "data", 4) == 0 &&
-                   (size == 0 || std::memcmp(header, "RF64", 4) == 0)) {
+        } else if (wave && std::memcmp(chunk, "data", 4) == 0 && (size == 0 || rf64)) {
             return true;  // the data runs to the end of the file
         }
         pos += 8 + size + (size & 1);
