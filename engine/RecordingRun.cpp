@@ -303,9 +303,8 @@ void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::in
 void TScreenCamera::CaptureLoop() {
     ElapsedHours = ElapsedMinutes = ElapsedSeconds = 0;
     std::int64_t lastUpdate = 0;
-    // The last frame queued for writing, and the last index accounted for
-    // (queued, or counted dropped).
-    std::int32_t lastIndex = 0, countedIndex = 0;
+    // The last frame queued for writing, and how many were queued.
+    std::int32_t lastIndex = 0, queued = 0;
     LastInterval = 0.0;
     FramesWritten = 0;
     FramesDropped = 0;
@@ -390,20 +389,15 @@ void TScreenCamera::CaptureLoop() {
         }
         if (slot) {
             first = false;
-            if (CurrentFrameIndex - countedIndex >= 2)
-                FramesDropped += CurrentFrameIndex - countedIndex - 1;
-            else if (CurrentFrameIndex == countedIndex && countedIndex > lastIndex)
-                // An earlier pass in this index found no slot and counted it
-                // dropped; the time limit's pass found one within its time.
-                --FramesDropped;
             slot->index = CurrentFrameIndex;
             slot->elapsed = elapsed;
             pipeline.Queue(slot);
-            lastIndex = countedIndex = CurrentFrameIndex;
-        } else if (wanted && CurrentFrameIndex > countedIndex) {
-            FramesDropped += CurrentFrameIndex - countedIndex;
-            countedIndex = CurrentFrameIndex;
+            lastIndex = CurrentFrameIndex;
+            ++queued;
         }
+        // Every index up to this one has a frame queued or is dropped (one
+        // that found no slot earlier in this index may have found one since).
+        if (!first) FramesDropped = CurrentFrameIndex + 1 - queued;
         takeFigures();
         // The sound cannot be stored (a full disk): stop here, keep the rest.
         if (RecordAudio && recorder_ && recorder_->WriteError() != 0) {
@@ -435,7 +429,7 @@ void TScreenCamera::CaptureLoop() {
 
         // Nothing new can be written before the next index is due: sleep
         // instead of grabbing frames that would be thrown away.
-        WaitForIndex(start, countedIndex + 1, limitMs, [&] { return pipeline.Failed(); });
+        WaitForIndex(start, CurrentFrameIndex + 1, limitMs, [&] { return pipeline.Failed(); });
     }
     noteWriteFailure();
     // A stop with frames still queued: they are part of the recording.
