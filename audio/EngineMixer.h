@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "engine/EngineAudio.h"
+#include "common/EngineAudio.h"
 
 namespace velmora::platform {
 class MixerDriver;

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "engine/EngineAudio.h"
+#include "common/EngineAudio.h"
 
 namespace velmora::audio {
 

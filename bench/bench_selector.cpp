@@ -9,7 +9,7 @@
 #include <QMouseEvent>
 
 #include "common/Settings.h"
-#include "overlays/RectVideo.h"
+#include "overlays/AreaSelector.h"
 #include "platform/x11/Desktop.h"
 
 using namespace velmora;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/CameraHost.h"
-#include "engine/EngineAudio.h"
+#include "common/EngineAudio.h"
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
 #include "engine/TempFiles.h"

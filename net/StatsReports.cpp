@@ -4,7 +4,7 @@
 #include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/VendorServers.h"
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 
 namespace velmora {
 namespace {

@@ -8,7 +8,7 @@
 #include <QGuiApplication>
 
 #include "platform/x11/HotKeys.h"
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "audio/EngineMixer.h"
 #include "audio/EngineRecorder.h"
 #include "common/Language.h"
-#include "engine/EngineAudio.h"
-#include "overlays/FlashWnd.h"
+#include "common/EngineAudio.h"
+#include "overlays/CaptureFrame.h"
 
 namespace velmora {
 namespace {

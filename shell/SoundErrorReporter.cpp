@@ -4,7 +4,7 @@
 #include <QMessageBox>
 
 #include "audio/WaveUtils.h"
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 
 namespace velmora {
 

@@ -12,16 +12,16 @@
 #include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "common/SettingsLocation.h"
-#include "net/About.h"
-#include "net/UpdateUnit.h"
+#include "net/AboutDialog.h"
+#include "net/UpdateDialog.h"
 #include "platform/instance/SingleInstance.h"
 #include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
-#include "shell/EventLog.h"
-#include "shell/Options.h"
+#include "common/EventLog.h"
+#include "shell/OptionsDialog.h"
 #include "shell/SoundErrorReporter.h"
 #include "shell/TerminationSignals.h"
-#include "shell/Unit1.h"
+#include "shell/MainWindow.h"
 
 int main(int argc, char* argv[]) {
     // Answered before the application object, which needs a display.

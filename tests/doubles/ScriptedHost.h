@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/CameraHost.h"
-#include "engine/EngineAudio.h"
+#include "common/EngineAudio.h"
 
 namespace velmora::test {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common/ScreenSize.h"
-#include "overlays/AddUnit.h"
-#include "overlays/FlashWnd.h"
+#include "overlays/AreaPanel.h"
+#include "overlays/CaptureFrame.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/Desktop.h"
 #include "tests/support/RandrServer.h"

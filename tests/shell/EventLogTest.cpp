@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 
 using velmora::EventLog;
 

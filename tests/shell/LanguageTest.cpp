@@ -18,10 +18,10 @@
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
-#include "overlays/AddUnit.h"
+#include "overlays/AreaPanel.h"
 #include "platform/profile/Profile.h"
-#include "shell/EventLog.h"
-#include "shell/Unit1.h"
+#include "common/EventLog.h"
+#include "shell/MainWindow.h"
 
 using namespace velmora;
 

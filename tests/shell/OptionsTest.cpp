@@ -31,8 +31,8 @@
 #include "engine/vfw/Compressors.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/CompressorDialog.h"
-#include "shell/Options.h"
-#include "shell/Unit1.h"
+#include "shell/OptionsDialog.h"
+#include "shell/MainWindow.h"
 #include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;

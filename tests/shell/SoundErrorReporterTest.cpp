@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "audio/WaveUtils.h"
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 #include "shell/SoundErrorReporter.h"
 
 namespace velmora {

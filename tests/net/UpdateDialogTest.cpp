@@ -18,7 +18,7 @@
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "net/HttpClient.h"
-#include "net/UpdateUnit.h"
+#include "net/UpdateDialog.h"
 #include "net/WebLinkLabel.h"
 #include "tests/net/LoopbackHttpServer.h"
 #include "tests/net/OpenedPages.h"

@@ -1,4 +1,4 @@
-#include "shell/Options.h"
+#include "shell/OptionsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,8 +22,8 @@
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
-#include "shell/EventLog.h"
-#include "shell/Unit1.h"
+#include "common/EventLog.h"
+#include "shell/MainWindow.h"
 
 namespace velmora {
 namespace {

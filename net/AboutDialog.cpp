@@ -1,4 +1,4 @@
-#include "net/About.h"
+#include "net/AboutDialog.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 
 #include "common/Settings.h"
 #include "net/WebLinkLabel.h"
-#include "shell/ButtonImages.h"
+#include "common/ButtonImages.h"
 
 namespace velmora {
 namespace {

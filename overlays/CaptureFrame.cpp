@@ -1,4 +1,4 @@
-#include "overlays/FlashWnd.h"
+#include "overlays/CaptureFrame.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "common/Settings.h"
-#include "overlays/AddUnit.h"
+#include "overlays/AreaPanel.h"
 #include "overlays/Magnifier.h"
-#include "overlays/RectVideo.h"
+#include "overlays/AreaSelector.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/Desktop.h"
 #include "platform/x11/HotKeys.h"

@@ -1,4 +1,4 @@
-#include "net/UpdateUnit.h"
+#include "net/UpdateDialog.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -15,8 +15,8 @@
 #include "net/HttpClient.h"
 #include "net/StatsReports.h"
 #include "net/WebLinkLabel.h"
-#include "shell/ButtonImages.h"
-#include "shell/EventLog.h"
+#include "common/ButtonImages.h"
+#include "common/EventLog.h"
 
 namespace velmora {
 

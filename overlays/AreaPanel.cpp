@@ -1,4 +1,4 @@
-#include "overlays/AddUnit.h"
+#include "overlays/AreaPanel.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>

@@ -1,4 +1,4 @@
-#include "overlays/RectVideo.h"
+#include "overlays/AreaSelector.h"
 
 #include <xcb/xcb.h>
 
@@ -22,7 +22,7 @@
 #include "common/Language.h"
 #include "common/ScreenSize.h"
 #include "common/Settings.h"
-#include "overlays/AddUnit.h"
+#include "overlays/AreaPanel.h"
 #include "overlays/Magnifier.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/HotKeys.h"

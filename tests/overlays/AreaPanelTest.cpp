@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "common/Settings.h"
-#include "overlays/AddUnit.h"
+#include "overlays/AreaPanel.h"
 #include "tests/support/TestEnv.h"
 
 using namespace velmora;

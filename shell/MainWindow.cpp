@@ -1,4 +1,4 @@
-#include "shell/Unit1.h"
+#include "shell/MainWindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -25,21 +25,21 @@
 #include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
-#include "net/About.h"
+#include "net/AboutDialog.h"
 #include "net/HttpClient.h"
 #include "net/StatsReports.h"
-#include "net/UpdateUnit.h"
-#include "overlays/AddUnit.h"
-#include "overlays/RectVideo.h"
+#include "net/UpdateDialog.h"
+#include "overlays/AreaPanel.h"
+#include "overlays/AreaSelector.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/x11/HotKeys.h"
-#include "shell/ButtonImages.h"
+#include "common/ButtonImages.h"
 #include "shell/CommandLine.h"
 #include "shell/DeclinedRecordings.h"
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 #include "shell/GlobalShortcuts.h"
 #include "shell/HotKeyFilter.h"
-#include "shell/Options.h"
+#include "shell/OptionsDialog.h"
 #include "shell/QtCameraHost.h"
 
 namespace velmora {

@@ -1,4 +1,4 @@
-#include "shell/EventLog.h"
+#include "common/EventLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 
 #include <QApplication>
 
-#include "overlays/FlashWnd.h"
+#include "overlays/CaptureFrame.h"
 
 namespace {
 

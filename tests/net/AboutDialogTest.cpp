@@ -5,7 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 
-#include "net/About.h"
+#include "net/AboutDialog.h"
 #include "net/WebLinkLabel.h"
 #include "tests/net/OpenedPages.h"
 #include "tests/support/WindowTestSupport.h"

@@ -1,4 +1,4 @@
-#include "shell/ButtonImages.h"
+#include "common/ButtonImages.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "overlays/FlashWnd.h"
+#include "overlays/CaptureFrame.h"
 #include "platform/x11/Desktop.h"
 #include "tests/support/TestEnv.h"
 
