@@ -22,9 +22,9 @@ void redraw(benchmark::State& state) {
         state.SkipWithError("no X display");
         return;
     }
-    TFormScreenLinks links;
+    AreaSelectorLinks links;
     links.QueryForeignCursor = [&] { return desktop->foreignCursor(); };
-    TFormScreen selector(std::move(links));
+    AreaSelector selector(std::move(links));
     selector.ShowAreaSelector();
     QApplication::processEvents();
     const auto send = [&](QEvent::Type type, QPointF at) {

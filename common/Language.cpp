@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <array>
+#include <cstring>
 #include <mutex>
 
 #include "common/ProgramFolder.h"
@@ -20,7 +21,11 @@ namespace {
 
 constexpr int kTableSize = 50;
 
-std::array<QWidget*, 4> windows{};
+struct Registered {
+    QWidget* window = nullptr;
+    std::vector<LanguageKey> keys;
+};
+std::array<Registered, 4> windows{};
 std::mutex tablesMutex;
 std::array<QString, kTableSize + 1> logTexts, msgTexts;  // [0] unused
 
@@ -90,26 +95,47 @@ QString Read(const platform::PrivateProfile& file, const char* section, const QS
     return QString::fromStdString(*value).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
 }
 
-void Translate(const platform::PrivateProfile& file, const Section& section, QWidget* window) {
+// Whether the section has this key for a control of this kind: a prefix of
+// the section, then a number in its range.
+bool Accepts(const Section& section, const QString& key, QWidget* control) {
+    for (const Prefix& prefix : section.prefixes) {
+        const QString name = QString::fromLatin1(prefix.name);
+        if (!key.startsWith(name)) continue;
+        const QString number = key.mid(name.size());
+        bool isNumber = false;
+        const int n = number.toInt(&isNumber);
+        return isNumber && n >= 0 && n <= section.last && number == QString::number(n) &&
+               (KindOf(control) & prefix.kinds) != 0;
+    }
+    return false;
+}
+
+void Translate(const platform::PrivateProfile& file, const Section& section,
+               const Registered& registered) {
+    QWidget* window = registered.window;
     if (section.caption)
         window->setWindowTitle(
             Read(file, section.name, QStringLiteral("Name"), window->windowTitle()));
-    for (int n = 0; n <= section.last; ++n)
-        for (const Prefix& prefix : section.prefixes) {
-            const QString name = QString::fromLatin1(prefix.name) + QString::number(n);
-            for (QWidget* control : window->findChildren<QWidget*>(name)) {
-                // A child window (the main window's panel) has a section of its own.
-                if (control->window() != window || !(KindOf(control) & prefix.kinds)) continue;
-                SetCaption(control, Read(file, section.name, name, CaptionOf(control)));
-                break;
-            }
-        }
+    for (const LanguageKey& entry : registered.keys) {
+        const QString key = QString::fromLatin1(entry.key);
+        if (entry.control && Accepts(section, key, entry.control))
+            SetCaption(entry.control, Read(file, section.name, key, CaptionOf(entry.control)));
+    }
+}
+
+// The control registered for a key of a window's section, or nullptr.
+QWidget* ControlOf(LanguageWindow which, const char* key) {
+    for (const LanguageKey& entry : windows[static_cast<std::size_t>(which)].keys)
+        if (std::strcmp(entry.key, key) == 0) return entry.control;
+    return nullptr;
 }
 
 }  // namespace
 
-void SetLanguageWindow(LanguageWindow which, QWidget* window) {
-    windows[static_cast<std::size_t>(which)] = window;
+void SetLanguageWindow(LanguageWindow which, QWidget* window, std::vector<LanguageKey> keys) {
+    auto& registered = windows[static_cast<std::size_t>(which)];
+    registered.window = window;
+    registered.keys = window ? std::move(keys) : std::vector<LanguageKey>{};
 }
 
 QString LogTexts(int n) {
@@ -143,8 +169,9 @@ void ApplyLanguage() {
     platform::PrivateProfile file(LanguageFilePath(Settings.Language));
     file.Load();
     for (const Section& section : Sections())
-        if (QWidget* window = windows[static_cast<std::size_t>(section.window)])
-            Translate(file, section, window);
+        if (const Registered& registered = windows[static_cast<std::size_t>(section.window)];
+            registered.window)
+            Translate(file, section, registered);
     {
         std::lock_guard lock(tablesMutex);
         for (int n = 1; n <= kTableSize; ++n) {
@@ -153,12 +180,9 @@ void ApplyLanguage() {
             msgTexts[i] = Read(file, "Messages", QStringLiteral("TextMsg%1").arg(n), msgTexts[i]);
         }
     }
-    if (QWidget* main = windows[static_cast<std::size_t>(LanguageWindow::Main)])
-        for (auto* record : main->findChildren<QAbstractButton*>(QStringLiteral("Button1")))
-            if (record->window() == main) {
-                record->setText(MsgTexts(1));
-                break;
-            }
+    // The main window's Record button.
+    if (auto* record = qobject_cast<QAbstractButton*>(ControlOf(LanguageWindow::Main, "Button1")))
+        record->setText(MsgTexts(1));
 }
 
 }  // namespace velmora

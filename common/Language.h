@@ -1,13 +1,16 @@
 #pragma once
 // Localisation: every visible text can come from Language/<name>.lng beside
-// the program. A control takes part when its objectName is a known prefix and
-// a number ("Label1", "Button3") and its kind is one accepted for that prefix
-// on its window (not on a child window of it); every text defaults to what the control shows now,
-// so a key missing from a language keeps the previous language's text. A value may hold "\n" for a
-// line break.
+// the program. Each window hands over a table of its section's keys and the
+// controls they caption; the keys are the names the language files keep
+// ("Label1", "Button3"), whatever the controls are called in the code. A key
+// takes effect when it is a known prefix and a number and its control is of
+// a kind accepted for that prefix. Every text defaults to what the control
+// shows now, so a key missing from a language keeps the previous language's
+// text. A value may hold "\n" for a line break.
 
 #include <QString>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -16,9 +19,15 @@ namespace velmora {
 // The windows with language sections: [Main], [Add], [Options], [Update].
 enum class LanguageWindow { Main, Add, Options, Update };
 
-// A window registers itself first thing in its constructor, so it is
+// One key of a window's section and the control whose caption it holds.
+struct LanguageKey {
+    const char* key;
+    QWidget* control;
+};
+
+// A window registers itself with its keys once its controls exist, so it is
 // translated by every ApplyLanguage from then on; nullptr when it goes.
-void SetLanguageWindow(LanguageWindow which, QWidget* window);
+void SetLanguageWindow(LanguageWindow which, QWidget* window, std::vector<LanguageKey> keys = {});
 
 // Entry n (1..50) of the tables filled from [Messages] keys "Log" + n and
 // "TextMsg" + n; empty before the first ApplyLanguage and outside 1..50.

@@ -6,9 +6,9 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "common/ButtonImages.h"
 #include "common/Settings.h"
 #include "net/WebLinkLabel.h"
-#include "common/ButtonImages.h"
 
 namespace velmora {
 namespace {
@@ -24,13 +24,13 @@ class LinkPanel : public QFrame {
 
 }  // namespace
 
-TAboutForm* AboutForm = nullptr;
+AboutDialog* TheAboutDialog = nullptr;
 
-TAboutForm::TAboutForm(const QUrl& site, QWidget* parent)
+AboutDialog::AboutDialog(const QUrl& site, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
-    AboutForm = this;
-    setObjectName(QStringLiteral("AboutForm"));
+    TheAboutDialog = this;
+    setObjectName(QStringLiteral("AboutDialog"));
     setWindowTitle(QStringLiteral("About"));
 
     ProgramIcon = new QLabel(this);
@@ -49,17 +49,17 @@ TAboutForm::TAboutForm(const QUrl& site, QWidget* parent)
     auto* description = new QLabel(QStringLiteral("Screen recorder for the X11 desktop"), this);
     description->setObjectName(QStringLiteral("Comments"));
 
-    Panel1 = new LinkPanel(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFrameShape(QFrame::StyledPanel);
-    WebSiteLink = new TWebLinkLabel(Panel1);
+    linkPanel = new LinkPanel(this);
+    linkPanel->setObjectName(QStringLiteral("linkPanel"));
+    linkPanel->setFrameShape(QFrame::StyledPanel);
+    WebSiteLink = new TWebLinkLabel(linkPanel);
     WebSiteLink->setObjectName(QStringLiteral("WebSiteLink"));
     WebSiteLink->Url = site;
     WebSiteLink->setText(site.host());
     QPalette palette = WebSiteLink->palette();
     palette.setColor(QPalette::WindowText, Qt::blue);
     WebSiteLink->setPalette(palette);
-    auto* panelLayout = new QHBoxLayout(Panel1);
+    auto* panelLayout = new QHBoxLayout(linkPanel);
     panelLayout->addWidget(WebSiteLink, 0, Qt::AlignCenter);
 
     auto* version = new QHBoxLayout;
@@ -78,19 +78,19 @@ TAboutForm::TAboutForm(const QUrl& site, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addLayout(top);
     layout->addSpacing(8);
-    layout->addWidget(Panel1);
+    layout->addWidget(linkPanel);
 }
 
-TAboutForm::~TAboutForm() {
-    if (AboutForm == this) AboutForm = nullptr;
+AboutDialog::~AboutDialog() {
+    if (TheAboutDialog == this) TheAboutDialog = nullptr;
 }
 
-void TAboutForm::showEvent(QShowEvent* event) {
+void AboutDialog::showEvent(QShowEvent* event) {
     VersionLabel->setText(QString::fromLatin1(AppVersion));
     QDialog::showEvent(event);
 }
 
-void TAboutForm::mousePressEvent(QMouseEvent* event) {
+void AboutDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         accept();
         return;

@@ -13,19 +13,19 @@ namespace velmora {
 
 class TWebLinkLabel;
 
-class TAboutForm : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 
   public:
     // site: the home page the link opens.
-    explicit TAboutForm(const QUrl& site, QWidget* parent = nullptr);
-    ~TAboutForm() override;
+    explicit AboutDialog(const QUrl& site, QWidget* parent = nullptr);
+    ~AboutDialog() override;
 
     QLabel* ProgramIcon = nullptr;
     QLabel* ProductName = nullptr;
     QLabel* Version = nullptr;       // "Version:"
     QLabel* VersionLabel = nullptr;  // AppVersion, filled on every show
-    QFrame* Panel1 = nullptr;
+    QFrame* linkPanel = nullptr;
     TWebLinkLabel* WebSiteLink = nullptr;
 
   protected:
@@ -34,6 +34,6 @@ class TAboutForm : public QDialog {
 };
 
 // The program's about box while it exists (set by its constructor).
-extern TAboutForm* AboutForm;
+extern AboutDialog* TheAboutDialog;
 
 }  // namespace velmora

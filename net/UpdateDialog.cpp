@@ -10,62 +10,67 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "common/ButtonImages.h"
+#include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/StatsReports.h"
 #include "net/WebLinkLabel.h"
-#include "common/ButtonImages.h"
-#include "common/EventLog.h"
 
 namespace velmora {
 
-TUpdateForm* UpdateForm = nullptr;
+UpdateDialog* TheUpdateDialog = nullptr;
 
-TUpdateForm::TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent)
+UpdateDialog::UpdateDialog(HttpClient& http, TNetServers servers, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       http_(http),
       servers_(std::move(servers)) {
-    UpdateForm = this;
-    SetLanguageWindow(LanguageWindow::Update, this);
-    setObjectName(QStringLiteral("UpdateForm"));
+    TheUpdateDialog = this;
+    setObjectName(QStringLiteral("UpdateDialog"));
     setWindowTitle(QStringLiteral("New version is available on the website"));
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(ButtonImageIcon(kImageProgram).pixmap(48, 48));
-    Image1->setAlignment(Qt::AlignTop);
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label3 = new TWebLinkLabel(this);
-    Label3->setObjectName(QStringLiteral("Label3"));
+    programIcon = new QLabel(this);
+    programIcon->setObjectName(QStringLiteral("programIcon"));
+    programIcon->setPixmap(ButtonImageIcon(kImageProgram).pixmap(48, 48));
+    programIcon->setAlignment(Qt::AlignTop);
+    ourVersionLabel = new QLabel(this);
+    ourVersionLabel->setObjectName(QStringLiteral("ourVersionLabel"));
+    latestVersionLabel = new QLabel(this);
+    latestVersionLabel->setObjectName(QStringLiteral("latestVersionLabel"));
+    downloadLink = new TWebLinkLabel(this);
+    downloadLink->setObjectName(QStringLiteral("downloadLink"));
     // The version comes from the server: shown as text, never as markup.
-    for (QLabel* label : {Label1, Label2}) label->setTextFormat(Qt::PlainText);
-    Button1 = new QPushButton(QStringLiteral("Close"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
+    for (QLabel* label : {ourVersionLabel, latestVersionLabel}) label->setTextFormat(Qt::PlainText);
+    closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setObjectName(QStringLiteral("closeButton"));
 
     auto* layout = new QGridLayout(this);
     layout->setHorizontalSpacing(16);
-    layout->addWidget(Image1, 0, 0, 3, 1);
-    layout->addWidget(Label1, 0, 1);
-    layout->addWidget(Label2, 1, 1);
-    layout->addWidget(Label3, 2, 1);
-    layout->addWidget(Button1, 3, 0, 1, 2, Qt::AlignRight);
+    layout->addWidget(programIcon, 0, 0, 3, 1);
+    layout->addWidget(ourVersionLabel, 0, 1);
+    layout->addWidget(latestVersionLabel, 1, 1);
+    layout->addWidget(downloadLink, 2, 1);
+    layout->addWidget(closeButton, 3, 0, 1, 2, Qt::AlignRight);
     layout->setRowMinimumHeight(3, 36);
     layout->setColumnStretch(1, 1);
 
-    connect(Label3, &TWebLinkLabel::clicked, this, &TUpdateForm::Label3Click);
-    connect(Button1, &QPushButton::clicked, this, &TUpdateForm::sButton1Click);
+    connect(downloadLink, &TWebLinkLabel::clicked, this, &UpdateDialog::DownloadClicked);
+    connect(closeButton, &QPushButton::clicked, this, &UpdateDialog::CloseClicked);
+    // The keys are the language files' names of the controls.
+    SetLanguageWindow(LanguageWindow::Update, this,
+                      {{"Label1", ourVersionLabel},
+                       {"Label2", latestVersionLabel},
+                       {"Label3", downloadLink},
+                       {"Button1", closeButton}});
 }
 
-TUpdateForm::~TUpdateForm() {
+UpdateDialog::~UpdateDialog() {
     SetLanguageWindow(LanguageWindow::Update, nullptr);
-    if (UpdateForm == this) UpdateForm = nullptr;
+    if (TheUpdateDialog == this) TheUpdateDialog = nullptr;
 }
 
-void TUpdateForm::CheckForUpdate() {
+void UpdateDialog::CheckForUpdate() {
     QByteArray reply;
     try {
         reply = http_.Get(ServerUrl(servers_.site, QStringLiteral("/update_velmora.txt")));
@@ -85,39 +90,40 @@ void TUpdateForm::CheckForUpdate() {
     activateWindow();
 }
 
-bool TUpdateForm::event(QEvent* event) {
+bool UpdateDialog::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::WindowActivate) FormActivate();
+    if (event->type() == QEvent::WindowActivate) Activated();
     return handled;
 }
 
-void TUpdateForm::FormActivate() {
+void UpdateDialog::Activated() {
     BuildTexts();
     WriteLog(windowTitle() + QStringLiteral(" - ") + LatestVersion);
 }
 
-void TUpdateForm::BuildTexts() {
-    for (QLabel* label : {Label1, Label2, static_cast<QLabel*>(Label3)}) label->clear();
+void UpdateDialog::BuildTexts() {
+    for (QLabel* label : {ourVersionLabel, latestVersionLabel, static_cast<QLabel*>(downloadLink)})
+        label->clear();
     ApplyLanguage();
     if (OnLanguageApplied) OnLanguageApplied();
     const QString ours = QString::fromLatin1(AppVersion);
-    Label1->setText(Label1->text() + QStringLiteral(": ") + ours);
-    Label2->setText(Label2->text() + QStringLiteral(": ") + LatestVersion);
-    Label3->setText(Label3->text() + QStringLiteral(" Velmora ") + LatestVersion);
+    ourVersionLabel->setText(ourVersionLabel->text() + QStringLiteral(": ") + ours);
+    latestVersionLabel->setText(latestVersionLabel->text() + QStringLiteral(": ") + LatestVersion);
+    downloadLink->setText(downloadLink->text() + QStringLiteral(" Velmora ") + LatestVersion);
     // Only the exact name: the Russian page is for the Russian file.
-    Label3->Url = ServerUrl(servers_.site, Settings.Language == "Russian"
-                                               ? QStringLiteral("/ru/download.html")
-                                               : QStringLiteral("/en/download.html"));
-    QPalette palette = Label3->palette();
+    downloadLink->Url = ServerUrl(servers_.site, Settings.Language == "Russian"
+                                                     ? QStringLiteral("/ru/download.html")
+                                                     : QStringLiteral("/en/download.html"));
+    QPalette palette = downloadLink->palette();
     palette.setColor(QPalette::WindowText, Qt::blue);
-    Label3->setPalette(palette);
+    downloadLink->setPalette(palette);
     // Wide enough for the caption, beside the window manager's buttons.
     const QSize content = layout()->sizeHint();
     setFixedSize(std::max(content.width(), fontMetrics().horizontalAdvance(windowTitle()) + 150),
                  content.height());
 }
 
-void TUpdateForm::Label3Click() {
+void UpdateDialog::DownloadClicked() {
     if (!Settings.SendStats) return;
     try {
         TStatsReporter(http_, servers_.reports)
@@ -132,7 +138,7 @@ void TUpdateForm::Label3Click() {
     }
 }
 
-void TUpdateForm::sButton1Click() {
+void UpdateDialog::CloseClicked() {
     close();
 }
 

@@ -18,13 +18,13 @@ namespace velmora {
 class HttpClient;
 class TWebLinkLabel;
 
-class TUpdateForm : public QWidget {
+class UpdateDialog : public QWidget {
     Q_OBJECT
 
   public:
     // http: the main window's client, which outlives the dialog.
-    TUpdateForm(HttpClient& http, TNetServers servers, QWidget* parent = nullptr);
-    ~TUpdateForm() override;
+    UpdateDialog(HttpClient& http, TNetServers servers, QWidget* parent = nullptr);
+    ~UpdateDialog() override;
 
     // Fetches /update_velmora.txt from the site. The whole body becomes
     // LatestVersion; unless it is exactly our version the dialog opens. A
@@ -41,16 +41,16 @@ class TUpdateForm : public QWidget {
     // ---- handlers
     // Each time the dialog becomes the active window: the labels from the
     // language file plus the versions, the link for the language, a log line.
-    void FormActivate();
+    void Activated();
     // The download link was clicked (the page has opened already).
-    void Label3Click();
-    void sButton1Click();
+    void DownloadClicked();
+    void CloseClicked();
 
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    TWebLinkLabel* Label3 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QLabel* Image1 = nullptr;
+    QLabel* ourVersionLabel = nullptr;
+    QLabel* latestVersionLabel = nullptr;
+    TWebLinkLabel* downloadLink = nullptr;
+    QPushButton* closeButton = nullptr;
+    QLabel* programIcon = nullptr;
 
   protected:
     bool event(QEvent* event) override;
@@ -65,6 +65,6 @@ class TUpdateForm : public QWidget {
 };
 
 // The program's update dialog while it exists (set by its constructor).
-extern TUpdateForm* UpdateForm;
+extern UpdateDialog* TheUpdateDialog;
 
 }  // namespace velmora

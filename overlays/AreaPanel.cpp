@@ -49,70 +49,85 @@ void SetUpperLimit(QSpinBox* edit, int limit) {
 
 }  // namespace
 
-TAddForm::TAddForm(QWidget* owner) : QWidget(owner, Qt::Tool) {
-    SetLanguageWindow(LanguageWindow::Add, this);
-    setObjectName(QStringLiteral("AddForm"));
+AreaPanel::AreaPanel(QWidget* owner) : QWidget(owner, Qt::Tool) {
+    setObjectName(QStringLiteral("AreaPanel"));
     setWindowTitle(QStringLiteral("Positions and information"));
     CreateControls();
-    FormCreate();
+    ShowSettings();
 }
 
-TAddForm::~TAddForm() {
+AreaPanel::~AreaPanel() {
     SetLanguageWindow(LanguageWindow::Add, nullptr);
 }
 
-void TAddForm::closeEvent(QCloseEvent* event) {
+void AreaPanel::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     // The main window's strip shows which way a click moves the panel.
     if (event->isAccepted()) emit closed();
 }
 
-void TAddForm::showEvent(QShowEvent* event) {
+void AreaPanel::showEvent(QShowEvent* event) {
     UpdateLimits();  // the screen may have changed since the panel was last shown
     QWidget::showEvent(event);
 }
 
-void TAddForm::CreateControls() {
+void AreaPanel::CreateControls() {
     setFixedSize(236, 204);
     constexpr int kLabelX = 8, kLabelW = 70, kEditX = 80, kEditW = 110, kPxX = 196;
     constexpr int kRowH = 22, kRow0 = 5, kRowStep = 24;
     const auto row = [&](int i) { return kRow0 + i * kRowStep; };
 
-    // Rows: left, top, width, height; the labels' names are those the
-    // language files use.
-    MakeLabel(this, "Label3", QStringLiteral("Left :"), {kLabelX, row(0), kLabelW, kRowH});
-    sSpinEdit2 = MakeSpin(this, "sSpinEdit2", 0, INT_MAX, 1, true, {kEditX, row(0), kEditW, kRowH});
-    MakeLabel(this, "Label11", QStringLiteral("px"), {kPxX, row(0), 28, kRowH});
-    MakeLabel(this, "Label2", QStringLiteral("Top :"), {kLabelX, row(1), kLabelW, kRowH});
-    sSpinEdit1 = MakeSpin(this, "sSpinEdit1", 0, INT_MAX, 1, true, {kEditX, row(1), kEditW, kRowH});
-    MakeLabel(this, "Label9", QStringLiteral("px"), {kPxX, row(1), 28, kRowH});
-    MakeLabel(this, "Label4", QStringLiteral("Width :"), {kLabelX, row(2), kLabelW, kRowH});
-    sSpinEdit3 =
-        MakeSpin(this, "sSpinEdit3", 10, INT_MAX, 8, false, {kEditX, row(2), kEditW, kRowH});
-    MakeLabel(this, "Label13", QStringLiteral("px"), {kPxX, row(2), 28, kRowH});
-    MakeLabel(this, "Label5", QStringLiteral("Height :"), {kLabelX, row(3), kLabelW, kRowH});
-    sSpinEdit4 =
-        MakeSpin(this, "sSpinEdit4", 10, INT_MAX, 8, false, {kEditX, row(3), kEditW, kRowH});
-    MakeLabel(this, "Label14", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
+    // Rows: left, top, width, height.
+    QLabel* leftLabel =
+        MakeLabel(this, "leftLabel", QStringLiteral("Left :"), {kLabelX, row(0), kLabelW, kRowH});
+    leftEdit = MakeSpin(this, "leftEdit", 0, INT_MAX, 1, true, {kEditX, row(0), kEditW, kRowH});
+    QLabel* leftUnit = MakeLabel(this, "leftUnit", QStringLiteral("px"), {kPxX, row(0), 28, kRowH});
+    QLabel* topLabel =
+        MakeLabel(this, "topLabel", QStringLiteral("Top :"), {kLabelX, row(1), kLabelW, kRowH});
+    topEdit = MakeSpin(this, "topEdit", 0, INT_MAX, 1, true, {kEditX, row(1), kEditW, kRowH});
+    QLabel* topUnit = MakeLabel(this, "topUnit", QStringLiteral("px"), {kPxX, row(1), 28, kRowH});
+    QLabel* widthLabel =
+        MakeLabel(this, "widthLabel", QStringLiteral("Width :"), {kLabelX, row(2), kLabelW, kRowH});
+    widthEdit = MakeSpin(this, "widthEdit", 10, INT_MAX, 8, false, {kEditX, row(2), kEditW, kRowH});
+    QLabel* widthUnit =
+        MakeLabel(this, "widthUnit", QStringLiteral("px"), {kPxX, row(2), 28, kRowH});
+    QLabel* heightLabel = MakeLabel(this, "heightLabel", QStringLiteral("Height :"),
+                                    {kLabelX, row(3), kLabelW, kRowH});
+    heightEdit =
+        MakeSpin(this, "heightEdit", 10, INT_MAX, 8, false, {kEditX, row(3), kEditW, kRowH});
+    QLabel* heightUnit =
+        MakeLabel(this, "heightUnit", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Information"), this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(4, row(4) - 2, 228, 204 - row(4));
-    Label1 = new QLabel(GroupBox1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1->setTextFormat(Qt::PlainText);
-    auto* layout = new QVBoxLayout(GroupBox1);
+    figuresGroup = new QGroupBox(QStringLiteral("Information"), this);
+    figuresGroup->setObjectName(QStringLiteral("figuresGroup"));
+    figuresGroup->setGeometry(4, row(4) - 2, 228, 204 - row(4));
+    figuresLabel = new QLabel(figuresGroup);
+    figuresLabel->setObjectName(QStringLiteral("figuresLabel"));
+    figuresLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    figuresLabel->setTextFormat(Qt::PlainText);
+    auto* layout = new QVBoxLayout(figuresGroup);
     layout->setContentsMargins(6, 0, 6, 2);
-    layout->addWidget(Label1);
+    layout->addWidget(figuresLabel);
 
-    connect(sSpinEdit1, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit1Change);
-    connect(sSpinEdit2, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit2Change);
-    connect(sSpinEdit3, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit3Change);
-    connect(sSpinEdit4, &QSpinBox::valueChanged, this, &TAddForm::sSpinEdit4Change);
+    connect(topEdit, &QSpinBox::valueChanged, this, &AreaPanel::TopEdited);
+    connect(leftEdit, &QSpinBox::valueChanged, this, &AreaPanel::LeftEdited);
+    connect(widthEdit, &QSpinBox::valueChanged, this, &AreaPanel::WidthEdited);
+    connect(heightEdit, &QSpinBox::valueChanged, this, &AreaPanel::HeightEdited);
+
+    // The keys are the language files' names of the controls.
+    SetLanguageWindow(LanguageWindow::Add, this,
+                      {{"Label2", topLabel},
+                       {"Label3", leftLabel},
+                       {"Label4", widthLabel},
+                       {"Label5", heightLabel},
+                       {"Label9", topUnit},
+                       {"Label11", leftUnit},
+                       {"Label13", widthUnit},
+                       {"Label14", heightUnit},
+                       {"GroupBox1", figuresGroup}});
 }
 
-void TAddForm::FormCreate() {
+void AreaPanel::ShowSettings() {
     ApplyLanguage();
     SetAreaEditsEnabled(Settings.TypeCapture == 0);
     ShowValues(Settings.RegionLeftPos, Settings.RegionTopPos, Settings.RegionWidthPos,
@@ -122,17 +137,17 @@ void TAddForm::FormCreate() {
     UpdateLimits();
 }
 
-void TAddForm::UpdateLimits() {
+void AreaPanel::UpdateLimits() {
     // The whole X screen, not only the primary monitor: an area typed in
     // for another monitor is kept.
     const ScreenRect desktop = GetDesktopRect();
-    SetUpperLimit(sSpinEdit1, desktop.height - 1);
-    SetUpperLimit(sSpinEdit2, desktop.width - 1);
-    SetUpperLimit(sSpinEdit3, std::max(5000, desktop.width));
-    SetUpperLimit(sSpinEdit4, std::max(2500, desktop.height));
+    SetUpperLimit(topEdit, desktop.height - 1);
+    SetUpperLimit(leftEdit, desktop.width - 1);
+    SetUpperLimit(widthEdit, std::max(5000, desktop.width));
+    SetUpperLimit(heightEdit, std::max(2500, desktop.height));
 }
 
-void TAddForm::DockBeside(const QWidget* window) {
+void AreaPanel::DockBeside(const QWidget* window) {
     // Worked out in X pixels: with fractional scale factors, or screens of
     // different ratios, adding logical sizes leaves gaps or overlaps.
     const QWindow* handle = window->windowHandle();
@@ -144,34 +159,33 @@ void TAddForm::DockBeside(const QWidget* window) {
     move(PixelToLogical(corner, target).toPoint());
 }
 
-void TAddForm::SetAreaEditsEnabled(bool enabled) {
-    for (QSpinBox* edit : {sSpinEdit1, sSpinEdit2, sSpinEdit3, sSpinEdit4})
-        edit->setEnabled(enabled);
+void AreaPanel::SetAreaEditsEnabled(bool enabled) {
+    for (QSpinBox* edit : {topEdit, leftEdit, widthEdit, heightEdit}) edit->setEnabled(enabled);
 }
 
-void TAddForm::ShowRegion(int left, int top, int width, int height) {
+void AreaPanel::ShowRegion(int left, int top, int width, int height) {
     UpdateLimits();
     ShowValues(left, top, width, height);
 }
 
-void TAddForm::ShowValues(int left, int top, int width, int height) {
-    sSpinEdit1->setValue(top);
-    sSpinEdit2->setValue(left);
-    sSpinEdit3->setValue(width);
-    sSpinEdit4->setValue(height);
+void AreaPanel::ShowValues(int left, int top, int width, int height) {
+    topEdit->setValue(top);
+    leftEdit->setValue(left);
+    widthEdit->setValue(width);
+    heightEdit->setValue(height);
 }
 
 // The panel does not save: the values go to the file with the other settings.
-void TAddForm::sSpinEdit1Change(int value) {
+void AreaPanel::TopEdited(int value) {
     Settings.RegionTopPos = value;
 }
-void TAddForm::sSpinEdit2Change(int value) {
+void AreaPanel::LeftEdited(int value) {
     Settings.RegionLeftPos = value;
 }
-void TAddForm::sSpinEdit3Change(int value) {
+void AreaPanel::WidthEdited(int value) {
     Settings.RegionWidthPos = value;
 }
-void TAddForm::sSpinEdit4Change(int value) {
+void AreaPanel::HeightEdited(int value) {
     Settings.RegionHeightPos = value;
 }
 

@@ -11,22 +11,22 @@ class QSpinBox;
 
 namespace velmora {
 
-class TAddForm : public QWidget {
+class AreaPanel : public QWidget {
     Q_OBJECT
 
   public:
     // A tool window of owner: it stays above it and out of the task bar.
-    explicit TAddForm(QWidget* owner);
-    ~TAddForm() override;
+    explicit AreaPanel(QWidget* owner);
+    ~AreaPanel() override;
 
     // The area edits: top, left, width, height. Each writes its value into
     // its region setting when the value it shows changes.
-    QSpinBox* sSpinEdit1 = nullptr;
-    QSpinBox* sSpinEdit2 = nullptr;
-    QSpinBox* sSpinEdit3 = nullptr;
-    QSpinBox* sSpinEdit4 = nullptr;
+    QSpinBox* topEdit = nullptr;
+    QSpinBox* leftEdit = nullptr;
+    QSpinBox* widthEdit = nullptr;
+    QSpinBox* heightEdit = nullptr;
     // The live figures of the running recording.
-    QLabel* Label1 = nullptr;
+    QLabel* figuresLabel = nullptr;
 
     // Enables or disables the four area edits together.
     void SetAreaEditsEnabled(bool enabled);
@@ -52,14 +52,15 @@ class TAddForm : public QWidget {
 
   private:
     void CreateControls();
-    void FormCreate();
+    // The language, and the area and mode of the settings.
+    void ShowSettings();
     void ShowValues(int left, int top, int width, int height);
-    void sSpinEdit1Change(int value);
-    void sSpinEdit2Change(int value);
-    void sSpinEdit3Change(int value);
-    void sSpinEdit4Change(int value);
+    void TopEdited(int value);
+    void LeftEdited(int value);
+    void WidthEdited(int value);
+    void HeightEdited(int value);
 
-    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* figuresGroup = nullptr;
 };
 
 }  // namespace velmora

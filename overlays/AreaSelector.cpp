@@ -66,12 +66,12 @@ QFont SelectionFont(qreal scale) {
 
 }  // namespace
 
-TFormScreen::TFormScreen(TFormScreenLinks links)
+AreaSelector::AreaSelector(AreaSelectorLinks links)
     // No parent: the frozen picture must not follow the main window down
     // when it is minimised.
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
       links_(std::move(links)) {
-    setObjectName(QStringLiteral("FormScreen"));
+    setObjectName(QStringLiteral("AreaSelector"));
     setWindowTitle(QStringLiteral("Area selection"));
     // Every pixel comes from WorkBitmap: nothing to clear first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -84,22 +84,22 @@ TFormScreen::TFormScreen(TFormScreenLinks links)
         xinputOpcode_ = platform::XInputOpcode(x11->connection());
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
-    FormCreate();
+    SetUpCanvas();
 }
 
-TFormScreen::~TFormScreen() {
+AreaSelector::~AreaSelector() {
     if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
-    FormDestroy();
+    ForgetHotKeys();
 }
 
-void TFormScreen::FormCreate() {
+void AreaSelector::SetUpCanvas() {
     font_ = SelectionFont(1.0);
     textColor_ = QColor(0, 255, 0);
     penColor_ = QColor(255, 0, 0);
     penWidth_ = 2;
 }
 
-void TFormScreen::FormDestroy() {
+void AreaSelector::ForgetHotKeys() {
     UnregisterHotKeys();
     // X atoms live as long as the X server; forgetting them is all there is
     // to deleting them.
@@ -107,20 +107,20 @@ void TFormScreen::FormDestroy() {
     enterAtom_ = 0;
 }
 
-void TFormScreen::UnregisterHotKeys() {
+void AreaSelector::UnregisterHotKeys() {
     if (!links_.UnregisterHotKey) return;
     if (escapeAtom_) links_.UnregisterHotKey(escapeAtom_);
     if (enterAtom_) links_.UnregisterHotKey(enterAtom_);
 }
 
-void TFormScreen::FreeBitmaps() {
+void AreaSelector::FreeBitmaps() {
     ScreenShot = QImage();
     WorkBitmap = QImage();
 }
 
 // ------------------------------------------------------------ opening
 
-void TFormScreen::ShowAreaSelector() {
+void AreaSelector::ShowAreaSelector() {
     screenArea_ = PrimaryMonitorPixels();
     ScreenShot = QImage(screenArea_.size(), QImage::Format_RGB32);
     ScreenShot.fill(Qt::black);
@@ -152,7 +152,7 @@ void TFormScreen::ShowAreaSelector() {
     RedrawSelection();
 }
 
-bool TFormScreen::TakeScreenShot() {
+bool AreaSelector::TakeScreenShot() {
     if (screenArea_.isEmpty()) return false;
     std::unique_ptr<platform::Desktop> desktop = platform::OpenDesktop();
     if (!desktop) return false;
@@ -171,12 +171,12 @@ bool TFormScreen::TakeScreenShot() {
     return true;
 }
 
-void TFormScreen::showEvent(QShowEvent* event) {
+void AreaSelector::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    FormShow();
+    StartSelecting();
 }
 
-void TFormScreen::FormShow() {
+void AreaSelector::StartSelecting() {
     Dragging = false;
     HasRect = false;
     escapeAtom_ = HotKeyAtom("RectScr_Escape", kEscapeFallbackId);
@@ -189,12 +189,12 @@ void TFormScreen::FormShow() {
     SelRect = {};
 }
 
-void TFormScreen::hideEvent(QHideEvent* event) {
+void AreaSelector::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    FormHide();
+    StopSelecting();
 }
 
-void TFormScreen::FormHide() {
+void AreaSelector::StopSelecting() {
     UnregisterHotKeys();
     Dragging = false;
     HasRect = false;
@@ -204,7 +204,7 @@ void TFormScreen::FormHide() {
 
 // ------------------------------------------------------------ accepting
 
-void TFormScreen::AcceptSelection() {
+void AreaSelector::AcceptSelection() {
     UnregisterHotKeys();
     const TRegion region = AcceptedRegion(SelRect);
     // The picture starts at the monitor's corner on the screen.
@@ -213,28 +213,28 @@ void TFormScreen::AcceptSelection() {
     Settings.RegionLeftPos = region.Left + screenArea_.left();
     Settings.RegionWidthPos = region.Width;
     // Each edit clamps to its limits and writes what it shows back.
-    if (links_.AddForm)
-        links_.AddForm->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos,
-                                   Settings.RegionWidthPos, Settings.RegionHeightPos);
+    if (links_.Panel)
+        links_.Panel->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos,
+                                 Settings.RegionWidthPos, Settings.RegionHeightPos);
     if (links_.SaveSettings) links_.SaveSettings();
     close();
 }
 
 // ------------------------------------------------------------ mouse and keys
 
-QPoint TFormScreen::PicturePixel(QPoint screenPixel) const {
+QPoint AreaSelector::PicturePixel(QPoint screenPixel) const {
     const QPoint pixel = screenPixel - screenArea_.topLeft();
     // A drag may go on beyond the window (onto another monitor).
     return {std::clamp(pixel.x(), 0, std::max(0, ScreenShot.width() - 1)),
             std::clamp(pixel.y(), 0, std::max(0, ScreenShot.height() - 1))};
 }
 
-QPoint TFormScreen::PicturePixel(QPointF global) const {
+QPoint AreaSelector::PicturePixel(QPointF global) const {
     const QPointF pixel = LogicalToPixel(global, screen());
     return PicturePixel(QPoint(qRound(pixel.x()), qRound(pixel.y())));
 }
 
-bool TFormScreen::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+bool AreaSelector::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (eventType != "xcb_generic_event_t" || !isVisible()) return false;
     const auto event =
         platform::PointerEventOf(static_cast<const xcb_generic_event_t*>(message), xinputOpcode_);
@@ -243,38 +243,38 @@ bool TFormScreen::nativeEventFilter(const QByteArray& eventType, void* message, 
     const QPoint at = PicturePixel(QPoint(event->rootX, event->rootY));
     switch (event->kind) {
         case platform::PointerEvent::Press:
-            FormMouseDown(at);
+            ButtonPressed(at);
             break;
         case platform::PointerEvent::Motion:
-            FormMouseMove(at);
+            PointerMoved(at);
             break;
         case platform::PointerEvent::Release:
-            FormMouseUp();
+            ButtonReleased();
             break;
     }
     return false;  // Qt still sees the event (cursor shape, focus)
 }
 
-void TFormScreen::mousePressEvent(QMouseEvent* event) {
-    if (!nativePointer_) FormMouseDown(PicturePixel(event->globalPosition()));
+void AreaSelector::mousePressEvent(QMouseEvent* event) {
+    if (!nativePointer_) ButtonPressed(PicturePixel(event->globalPosition()));
 }
 
-void TFormScreen::mouseMoveEvent(QMouseEvent* event) {
-    if (!nativePointer_) FormMouseMove(PicturePixel(event->globalPosition()));
+void AreaSelector::mouseMoveEvent(QMouseEvent* event) {
+    if (!nativePointer_) PointerMoved(PicturePixel(event->globalPosition()));
 }
 
-void TFormScreen::mouseReleaseEvent(QMouseEvent*) {
-    if (!nativePointer_) FormMouseUp();
+void AreaSelector::mouseReleaseEvent(QMouseEvent*) {
+    if (!nativePointer_) ButtonReleased();
 }
 
-void TFormScreen::FormMouseDown(QPoint at) {
+void AreaSelector::ButtonPressed(QPoint at) {
     Dragging = true;
     HasRect = false;
     Anchor = at;
     SelRect = {at.x(), at.y(), at.x(), at.y()};
 }
 
-void TFormScreen::FormMouseMove(QPoint at) {
+void AreaSelector::PointerMoved(QPoint at) {
     if (Dragging) {
         HasRect = true;
         SelRect = DragRect(Anchor, at);
@@ -282,12 +282,12 @@ void TFormScreen::FormMouseMove(QPoint at) {
     RedrawSelection();
 }
 
-void TFormScreen::FormMouseUp() {
+void AreaSelector::ButtonReleased() {
     Dragging = false;
     RedrawSelection();
 }
 
-void TFormScreen::keyPressEvent(QKeyEvent* event) {
+void AreaSelector::keyPressEvent(QKeyEvent* event) {
     const int step = event->modifiers() & Qt::ShiftModifier ? 1 : kSelectionStep;
     int dx = 0, dy = 0;
     switch (event->key()) {
@@ -323,7 +323,7 @@ void TFormScreen::keyPressEvent(QKeyEvent* event) {
 
 // ------------------------------------------------------------ drawing
 
-void TFormScreen::RedrawSelection() {
+void AreaSelector::RedrawSelection() {
     if (ScreenShot.isNull()) return;
     if (WorkBitmap.size() != ScreenShot.size() || WorkBitmap.format() != ScreenShot.format())
         WorkBitmap = ScreenShot.copy();
@@ -349,8 +349,8 @@ void TFormScreen::RedrawSelection() {
     if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal && windowHandle()) {
         // Wayland tells a client where the pointer is only over its own
         // windows; this one covers the screen.
-        const QPointF pixel = LogicalToPixel(QCursor::pos(windowHandle()->screen()),
-                                             windowHandle()->screen());
+        const QPointF pixel =
+            LogicalToPixel(QCursor::pos(windowHandle()->screen()), windowHandle()->screen());
         cursor.x = qRound(pixel.x());
         cursor.y = qRound(pixel.y());
     }
@@ -384,7 +384,7 @@ void TFormScreen::RedrawSelection() {
     update();  // the window takes the whole of WorkBitmap in its next paint
 }
 
-void TFormScreen::paintEvent(QPaintEvent*) {
+void AreaSelector::paintEvent(QPaintEvent*) {
     // Whatever asks for the paint (a redraw, or a window that uncovered the
     // selector), the window shows WorkBitmap, one picture pixel to one
     // device pixel.

@@ -17,11 +17,11 @@
 
 namespace velmora {
 
-class TAddForm;
+class AreaPanel;
 
 // What the selector needs of the main window, which owns the hot keys, the
 // recording engine and the settings file.
-struct TFormScreenLinks {
+struct AreaSelectorLinks {
     // Global hot keys on the main window: its handler calls AcceptSelection
     // for Enter and closes the selector for Escape.
     std::function<bool(int id, int virtualKey)> RegisterHotKey;
@@ -31,15 +31,15 @@ struct TFormScreenLinks {
     // Writes all settings to the settings file.
     std::function<bool()> SaveSettings;
     // The companion panel whose edits show the region.
-    TAddForm* AddForm = nullptr;
+    AreaPanel* Panel = nullptr;
 };
 
-class TFormScreen : public QWidget, private QAbstractNativeEventFilter {
+class AreaSelector : public QWidget, private QAbstractNativeEventFilter {
     Q_OBJECT
 
   public:
-    explicit TFormScreen(TFormScreenLinks links);
-    ~TFormScreen() override;
+    explicit AreaSelector(AreaSelectorLinks links);
+    ~AreaSelector() override;
 
     // Takes a new screenshot of the primary monitor and shows it full screen.
     void ShowAreaSelector();
@@ -80,13 +80,13 @@ class TFormScreen : public QWidget, private QAbstractNativeEventFilter {
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
-    void FormCreate();
-    void FormShow();
-    void FormHide();
-    void FormDestroy();
-    void FormMouseDown(QPoint at);
-    void FormMouseMove(QPoint at);
-    void FormMouseUp();
+    void SetUpCanvas();
+    void StartSelecting();
+    void StopSelecting();
+    void ForgetHotKeys();
+    void ButtonPressed(QPoint at);
+    void PointerMoved(QPoint at);
+    void ButtonReleased();
     void RedrawSelection();
     void UnregisterHotKeys();
     bool TakeScreenShot();
@@ -96,7 +96,7 @@ class TFormScreen : public QWidget, private QAbstractNativeEventFilter {
     // in Qt's logical coordinates as a pixel of the picture.
     QPoint PicturePixel(QPointF global) const;
 
-    TFormScreenLinks links_;
+    AreaSelectorLinks links_;
     int xinputOpcode_ = 0;
     // The X events reach the filter: Qt's rounded mouse events are not used.
     bool nativePointer_ = false;

@@ -28,7 +28,7 @@ Display* X11Display() {
 
 }  // namespace
 
-TFlashingWnd::TFlashingWnd(QWidget* owner)
+CaptureFrame::CaptureFrame(QWidget* owner)
     // No parent window: a minimised main window must not take the frame
     // along, and a tool window stays out of the task bar. Past the window
     // manager: under Qt's scaling it asks for even sizes only (a resize
@@ -38,7 +38,7 @@ TFlashingWnd::TFlashingWnd(QWidget* owner)
                            Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus |
                            Qt::WindowTransparentForInput | Qt::NoDropShadowWindowHint) {
     Q_UNUSED(owner);
-    setObjectName(QStringLiteral("FlashingWnd"));
+    setObjectName(QStringLiteral("CaptureFrame"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground, false);
     setFocusPolicy(Qt::NoFocus);
@@ -46,14 +46,14 @@ TFlashingWnd::TFlashingWnd(QWidget* owner)
     hide();
 }
 
-QFont TFlashingWnd::captionFont() const {
+QFont CaptureFrame::captionFont() const {
     // Arial where installed; fontconfig maps it to the metric-compatible
     // Liberation Sans elsewhere, so the caption measures the same.
     QFont font(QStringLiteral("Arial"), 14);
     return font;
 }
 
-void TFlashingWnd::SetupRegion(int x, int y, int width, int height, bool cornersOnly,
+void CaptureFrame::SetupRegion(int x, int y, int width, int height, bool cornersOnly,
                                const QString& text) {
     // The frame is worked out in X pixels; only the window's place goes
     // through Qt's scaling. The caption is as large as the program's other
@@ -81,7 +81,7 @@ void TFlashingWnd::SetupRegion(int x, int y, int width, int height, bool corners
     }
 }
 
-void TFlashingWnd::applyShape() {
+void CaptureFrame::applyShape() {
     const QRegion shape = FRegion.translated(inset_);
     Display* display = X11Display();
     if (display) {
@@ -95,13 +95,13 @@ void TFlashingWnd::applyShape() {
     setMask(logical);
 }
 
-void TFlashingWnd::PaintFrame(const QString& text) {
+void CaptureFrame::PaintFrame(const QString& text) {
     if (FrameRect.isEmpty()) return;
     caption_ = text;
     update();  // Qt folds repeated requests into one paint
 }
 
-void TFlashingWnd::paintEvent(QPaintEvent*) {
+void CaptureFrame::paintEvent(QPaintEvent*) {
     if (FrameRect.isEmpty()) return;
     const qreal ratio = devicePixelRatioF();
     QPainter painter(this);
@@ -114,17 +114,18 @@ void TFlashingWnd::paintEvent(QPaintEvent*) {
     painter.fillRect(Logical(FrameRect.translated(inset_), ratio), QColor(255, 0, 0));
 }
 
-bool TFlashingWnd::Placeable() {
+bool CaptureFrame::Placeable() {
     return QGuiApplication::platformName() != QLatin1String("wayland");
 }
 
-void TFlashingWnd::ShowOnTop() {
+void CaptureFrame::ShowOnTop() {
     // A Wayland client cannot put a window at a screen position (that needs
     // the layer-shell protocol, which Qt 6 here has no binding for): a frame
     // placed wherever the compositor likes would mark the wrong area.
     if (!Placeable()) {
         static bool told = false;
-        if (!told) qInfo("No frame around the recorded area on Wayland: windows cannot be placed there.");
+        if (!told)
+            qInfo("No frame around the recorded area on Wayland: windows cannot be placed there.");
         told = true;
         return;
     }
@@ -132,7 +133,7 @@ void TFlashingWnd::ShowOnTop() {
     raise();
 }
 
-void TFlashingWnd::Restore() {
+void CaptureFrame::Restore() {
     if (Placeable() && isMinimized()) showNormal();
 }
 

@@ -11,10 +11,10 @@
 
 namespace velmora {
 
-class TFlashingWnd : public QWidget {
+class CaptureFrame : public QWidget {
     Q_OBJECT
   public:
-    explicit TFlashingWnd(QWidget* owner = nullptr);
+    explicit CaptureFrame(QWidget* owner = nullptr);
 
     // Moves and shapes the window around the rectangle (X screen pixels, at
     // any scale factor).

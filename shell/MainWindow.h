@@ -4,6 +4,10 @@
 // engine, language), its first showing reads the command line, and closing it
 // saves the settings. It starts and stops recordings, shows what the engine
 // reports, and lets the user cancel the merge of a finished recording.
+// Its members are defined by job: MainWindow.cpp the window and its controls,
+// MainWindowRecording.cpp the recording control, MainWindowQuit.cpp the quit
+// and logout sequence, MainWindowCommands.cpp the hot keys and the commands
+// of other copies.
 
 #include <QMainWindow>
 #include <array>
@@ -35,17 +39,17 @@ class InstanceLock;
 class HotKeyFilter;
 class HttpClient;
 class QtCameraHost;
-class TAddForm;
-class TFormScreen;
+class AreaPanel;
+class AreaSelector;
 class TStatsReporter;
 
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
   public:
     // servers: where the reports go and where the update check looks.
-    explicit TForm1(TNetServers servers = VendorServers(), QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(TNetServers servers = VendorServers(), QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Hands the settings to the recording engine; also refreshes the window's
     // copy of the capture area.
@@ -64,13 +68,13 @@ class TForm1 : public QMainWindow {
     bool hotKeysRegistered() const { return hotKeysRegistered_; }
 
     engine::TScreenCamera* Camera() const { return camera_.get(); }
-    TAddForm* AddForm() const { return addForm_; }
-    TFormScreen* FormScreen() const { return formScreen_.get(); }
+    AreaPanel* Panel() const { return panel_; }
+    AreaSelector* Selector() const { return selector_.get(); }
     // Dropped frames of the running recording in percent, for the merge's
     // summary line.
     double DroppedPercent() const { return droppedPercent_; }
-    // The image Button1 shows now (a ButtonImage number).
-    int Button1Image() const { return button1Image_; }
+    // The image the Record button shows now (a ButtonImage number).
+    int RecordImage() const { return recordImage_; }
 
     // The window's HTTP client (UI thread), also used by the update dialog.
     HttpClient& Http() const { return *http_; }
@@ -101,17 +105,17 @@ class TForm1 : public QMainWindow {
     static constexpr int kQuitMergeWaitMs = 30000;
 
     // ---- control handlers (UI thread)
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void Button4Click();
-    void FullButtonClick();
-    void sButton1Click();
-    void sButton2Click();
-    void sSpeedButton1Click();
-    void AboutButtonClick();
-    void Timer1Timer();
-    void Timer2Timer();
+    void StartOrStopClicked();
+    void CancelMergeClicked();
+    void OptionsClicked();
+    void AreaClicked();
+    void FullScreenClicked();
+    void FolderClicked();
+    void PanelClicked();
+    void ExitClicked();
+    void AboutClicked();
+    void BlinkRecordImage();
+    void StartUpdateCheck();
 
     // ---- engine events (recording worker; the catalogue may raise an error
     // on the UI thread)
@@ -130,15 +134,17 @@ class TForm1 : public QMainWindow {
     // given, says what the failure costs the user.
     void ShowSaveFailure(const std::string& file, const QString& lost);
     void CreateControls();
-    void FormCreate();
-    void FormShow();
+    void StartUp();
+    void ShownByProgram();
+    // F9 and F10 as global hot keys, and the portal's shortcuts on Wayland.
+    void RegisterHotKeys();
     void CreateEngine();
     // Returns the window to idle once the engine has ended a recording by
     // itself (time limit, failure, a refused compressor).
     void FollowEngine();
-    // Button1 is off from a recording's end until its worker is gone.
+    // Record is off from a recording's end until its worker is gone.
     void UpdateRecordEnabled();
-    void SetButton1Image(int index);
+    void SetRecordImage(int index);
     // Offers the recordings a crash or a failed merge left unmerged, once;
     // true when their merge has started.
     bool OfferRecovery();
@@ -146,35 +152,36 @@ class TForm1 : public QMainWindow {
     void FinishQuit();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();
-    void DockAddForm();
+    void DockPanel();
     void CreateAreaSelector();
 
-    QToolButton* Button4 = nullptr;  // specific area
-    QLabel* Image1 = nullptr;
-    QToolButton* Button5 = nullptr;  // full screen
-    QLabel* Image2 = nullptr;
-    QToolButton* Button1 = nullptr;        // record / stop
-    QToolButton* Button3 = nullptr;        // options
-    QToolButton* sSpeedButton1 = nullptr;  // leave
-    QToolButton* AboutButton = nullptr;
-    QLabel* Label1 = nullptr;
-    QToolButton* FilesButton = nullptr;
-    QLineEdit* Edit8 = nullptr;
-    QPushButton* Button2 = nullptr;  // cancels a merge
-    QProgressBar* sProgressBar1 = nullptr;
-    QStatusBar* sStatusBar1 = nullptr;
+    // The capture mode buttons; the mark behind one shows the chosen mode.
+    QToolButton* areaButton = nullptr;
+    QLabel* areaModeMark = nullptr;
+    QToolButton* fullScreenButton = nullptr;
+    QLabel* fullScreenModeMark = nullptr;
+    QToolButton* recordButton = nullptr;  // Record, and Stop while recording
+    QToolButton* optionsButton = nullptr;
+    QToolButton* exitButton = nullptr;
+    QToolButton* aboutButton = nullptr;
+    QLabel* folderLabel = nullptr;
+    QToolButton* folderButton = nullptr;
+    QLineEdit* folderEdit = nullptr;
+    QPushButton* cancelMergeButton = nullptr;
+    QProgressBar* mergeProgressBar = nullptr;
+    QStatusBar* statusLine = nullptr;
     QLabel* statusPanel_ = nullptr;
-    QToolButton* sButton2 = nullptr;  // companion panel strip
-    QTimer* Timer1 = nullptr;
-    QTimer* Timer2 = nullptr;
-    TAddForm* addForm_ = nullptr;
+    QToolButton* panelButton = nullptr;  // the strip that shows and hides the panel
+    QTimer* blinkTimer = nullptr;        // the Stop image while recording
+    QTimer* updateCheckTimer = nullptr;  // the update check, once after start
+    AreaPanel* panel_ = nullptr;
 
     const TNetServers servers_;
     std::unique_ptr<HttpClient> http_;
     std::unique_ptr<TStatsReporter> reporter_;
     std::unique_ptr<HotKeyFilter> hotKeys_;
     QSocketNotifier* commands_ = nullptr;
-    std::unique_ptr<TFormScreen> formScreen_;  // the area selector
+    std::unique_ptr<AreaSelector> selector_;
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;
     bool hotKeysRegistered_ = false;
@@ -189,7 +196,7 @@ class TForm1 : public QMainWindow {
     QTimer* quitTimer_ = nullptr;
     // The controls show a recording (StartCapture until idle again).
     bool recordingShown_ = false;
-    int button1Image_ = 0;
+    int recordImage_ = 0;
     EngineSettings engineSettings_;
 
     // Shared with the worker.

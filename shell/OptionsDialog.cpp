@@ -18,11 +18,11 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
-#include "common/EventLog.h"
 #include "shell/MainWindow.h"
 
 namespace velmora {
@@ -75,7 +75,7 @@ QSlider* MakeSlider(QWidget* parent, const char* name, int minimum, int maximum)
     return slider;
 }
 
-QSpinBox* MakeSpinEdit(QWidget* parent, const char* name, int maximum) {
+QSpinBox* MakeSpinBox(QWidget* parent, const char* name, int maximum) {
     auto* spin = Make<QSpinBox>(parent, name);
     spin->setRange(0, maximum);
     return spin;
@@ -104,311 +104,323 @@ QStringList ToQStringList(const std::vector<std::string>& items) {
 
 }  // namespace
 
-TOptionsForm* OptionsForm = nullptr;
+OptionsDialog* TheOptionsDialog = nullptr;
 
-TOptionsForm::TOptionsForm(TForm1& mainWindow)
+OptionsDialog::OptionsDialog(MainWindow& mainWindow)
     : QDialog(&mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       mainWindow_(mainWindow) {
-    // Translated by every ApplyLanguage from here on.
-    SetLanguageWindow(LanguageWindow::Options, this);
-    OptionsForm = this;
-    setObjectName(QStringLiteral("OptionsForm"));
+    TheOptionsDialog = this;
+    setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("Options"));
     CreateControls();
-    FormCreate();
+    // Translated by every ApplyLanguage from here on. The keys are the
+    // language files' names of the controls.
+    SetLanguageWindow(LanguageWindow::Options, this,
+                      {{"Label1", qualityLabel},      {"Label2", keyFramesLabel},
+                       {"Label3", keyFramesUnit},     {"Label4", languageLabel},
+                       {"Label5", frameRateLabel},    {"Label6", hoursLabel},
+                       {"Label7", minutesLabel},      {"Label8", codecLabel},
+                       {"Label9", audioFormatLabel},  {"Label10", audioVolumeLabel},
+                       {"Label11", audioInputLabel},  {"Label12", secondsLabel},
+                       {"Button1", configureButton},  {"Button3", cancelButton},
+                       {"CheckBox1", cursorCheck},    {"CheckBox2", reportsCheck},
+                       {"CheckBox3", timeLimitCheck}, {"CheckBox5", minimizeCheck},
+                       {"CheckBox6", restoreCheck},   {"GroupBox1", parametersGroup},
+                       {"GroupBox2", timeLimitGroup}, {"GroupBox3", priorityGroup},
+                       {"GroupBox4", videoGroup},     {"GroupBox5", settingsGroup},
+                       {"GroupBox6", audioGroup}});
+    FillLists();
 }
 
-TOptionsForm::~TOptionsForm() {
-    if (OptionsForm == this) OptionsForm = nullptr;
+OptionsDialog::~OptionsDialog() {
+    if (TheOptionsDialog == this) TheOptionsDialog = nullptr;
     SetLanguageWindow(LanguageWindow::Options, nullptr);
 }
 
-void TOptionsForm::CreateControls() {
+void OptionsDialog::CreateControls() {
     // Video Settings, on the left.
-    GroupBox4 = Make<QGroupBox>(this, "GroupBox4");
-    GroupBox4->setTitle(QStringLiteral("Video Settings"));
-    Label8 = MakeLabel(GroupBox4, "Label8", "Video Codecs:");
-    VideoCodecsComboBox1 = Make<QComboBox>(GroupBox4, "VideoCodecsComboBox1");
-    VideoCodecsComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    Button1 = Make<QPushButton>(GroupBox4, "Button1");
-    Button1->setText(QStringLiteral("Configure"));
-    Button1->setAutoDefault(false);
-    Label1 = MakeLabel(GroupBox4, "Label1", "Video Output Quality :");
-    VideoQuality_TrackBar = MakeSlider(GroupBox4, "VideoQuality_TrackBar", 0, 100);
-    LabelQuality = Make<QLabel>(GroupBox4, "LabelQuality");
+    videoGroup = Make<QGroupBox>(this, "videoGroup");
+    videoGroup->setTitle(QStringLiteral("Video Settings"));
+    codecLabel = MakeLabel(videoGroup, "codecLabel", "Video Codecs:");
+    codecCombo = Make<QComboBox>(videoGroup, "codecCombo");
+    codecCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    configureButton = Make<QPushButton>(videoGroup, "configureButton");
+    configureButton->setText(QStringLiteral("Configure"));
+    configureButton->setAutoDefault(false);
+    qualityLabel = MakeLabel(videoGroup, "qualityLabel", "Video Output Quality :");
+    qualitySlider = MakeSlider(videoGroup, "qualitySlider", 0, 100);
+    qualityValue = Make<QLabel>(videoGroup, "qualityValue");
     // Room for "100%", so the slider does not move as the number grows.
-    LabelQuality->setMinimumWidth(
-        LabelQuality->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
+    qualityValue->setMinimumWidth(
+        qualityValue->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
 
-    GroupBox1 = Make<QGroupBox>(GroupBox4, "GroupBox1");
-    GroupBox1->setTitle(QStringLiteral("Video Parameters:"));
-    Label2 = MakeLabel(GroupBox1, "Label2", "Set key frames every");
-    EditKeyFrames1 = new TypedSpinBox(GroupBox1);
-    EditKeyFrames1->setObjectName(QStringLiteral("EditKeyFrames1"));
-    EditKeyFrames1->setRange(1, 50);
-    Label3 = MakeLabel(GroupBox1, "Label3", "frames");
-    Label5 = MakeLabel(GroupBox1, "Label5", "Frame Rate FPS: 10 fps");
-    FPS_TrackBar = MakeSlider(GroupBox1, "FPS_TrackBar", 1, 50);
+    parametersGroup = Make<QGroupBox>(videoGroup, "parametersGroup");
+    parametersGroup->setTitle(QStringLiteral("Video Parameters:"));
+    keyFramesLabel = MakeLabel(parametersGroup, "keyFramesLabel", "Set key frames every");
+    keyFramesEdit = new TypedSpinBox(parametersGroup);
+    keyFramesEdit->setObjectName(QStringLiteral("keyFramesEdit"));
+    keyFramesEdit->setRange(1, 50);
+    keyFramesUnit = MakeLabel(parametersGroup, "keyFramesUnit", "frames");
+    frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
+    frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 50);
 
     auto* codecRow = new QHBoxLayout;
-    codecRow->addWidget(VideoCodecsComboBox1, 1);
-    codecRow->addWidget(Button1);
+    codecRow->addWidget(codecCombo, 1);
+    codecRow->addWidget(configureButton);
     auto* qualityRow = new QHBoxLayout;
-    qualityRow->addWidget(VideoQuality_TrackBar, 1);
-    qualityRow->addWidget(LabelQuality);
+    qualityRow->addWidget(qualitySlider, 1);
+    qualityRow->addWidget(qualityValue);
     auto* keyFrameRow = new QHBoxLayout;
-    keyFrameRow->addWidget(Label2);
-    keyFrameRow->addWidget(EditKeyFrames1);
-    keyFrameRow->addWidget(Label3);
+    keyFrameRow->addWidget(keyFramesLabel);
+    keyFrameRow->addWidget(keyFramesEdit);
+    keyFrameRow->addWidget(keyFramesUnit);
     keyFrameRow->addStretch(1);
-    auto* parameters = new QVBoxLayout(GroupBox1);
+    auto* parameters = new QVBoxLayout(parametersGroup);
     parameters->addLayout(keyFrameRow);
-    parameters->addWidget(Label5);
-    parameters->addWidget(FPS_TrackBar);
-    auto* video = new QVBoxLayout(GroupBox4);
-    video->addWidget(Label8);
+    parameters->addWidget(frameRateLabel);
+    parameters->addWidget(frameRateSlider);
+    auto* video = new QVBoxLayout(videoGroup);
+    video->addWidget(codecLabel);
     video->addLayout(codecRow);
-    video->addWidget(Label1);
+    video->addWidget(qualityLabel);
     video->addLayout(qualityRow);
-    video->addWidget(GroupBox1);
+    video->addWidget(parametersGroup);
     video->addStretch(1);
 
     // Settings, at the top right.
-    GroupBox5 = Make<QGroupBox>(this, "GroupBox5");
-    GroupBox5->setTitle(QStringLiteral("Settings"));
-    CheckBox6 = MakeCheckBox(GroupBox5, "CheckBox6", "Restore application after capture");
-    CheckBox5 = MakeCheckBox(GroupBox5, "CheckBox5", "Minimize application on start capture");
-    CheckBox1 = MakeCheckBox(GroupBox5, "CheckBox1", "Record cursor in area capture");
-    CheckBox2 =
-        MakeCheckBox(GroupBox5, "CheckBox2", "Check updates, send statistics and crash reports");
-    Label4 = MakeLabel(GroupBox5, "Label4", "Language");
-    ComboBox2 = Make<QComboBox>(GroupBox5, "ComboBox2");
+    settingsGroup = Make<QGroupBox>(this, "settingsGroup");
+    settingsGroup->setTitle(QStringLiteral("Settings"));
+    restoreCheck = MakeCheckBox(settingsGroup, "restoreCheck", "Restore application after capture");
+    minimizeCheck =
+        MakeCheckBox(settingsGroup, "minimizeCheck", "Minimize application on start capture");
+    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record cursor in area capture");
+    reportsCheck = MakeCheckBox(settingsGroup, "reportsCheck",
+                                "Check updates, send statistics and crash reports");
+    languageLabel = MakeLabel(settingsGroup, "languageLabel", "Language");
+    languageCombo = Make<QComboBox>(settingsGroup, "languageCombo");
     auto* languageRow = new QHBoxLayout;
-    languageRow->addWidget(Label4);
-    languageRow->addWidget(ComboBox2, 1);
-    auto* settings = new QVBoxLayout(GroupBox5);
-    for (QCheckBox* box : {CheckBox6, CheckBox5, CheckBox1, CheckBox2}) settings->addWidget(box);
+    languageRow->addWidget(languageLabel);
+    languageRow->addWidget(languageCombo, 1);
+    auto* settings = new QVBoxLayout(settingsGroup);
+    for (QCheckBox* box : {restoreCheck, minimizeCheck, cursorCheck, reportsCheck})
+        settings->addWidget(box);
     settings->addLayout(languageRow);
 
     // Time to record, below it: an untitled group with its check box on the
     // top edge, where a title would be.
-    GroupBox2 = Make<QGroupBox>(this, "GroupBox2");
-    CheckBox3 = MakeCheckBox(this, "CheckBox3", "Time to record");
-    CheckBox3->setAutoFillBackground(true);  // hides the edge behind it
-    Label6 = MakeLabel(GroupBox2, "Label6", "Hour");
-    Label7 = MakeLabel(GroupBox2, "Label7", "Min");
-    Label12 = MakeLabel(GroupBox2, "Label12", "Sec");
-    sSpinEdit5 = MakeSpinEdit(GroupBox2, "sSpinEdit5", 99);
-    sSpinEdit6 = MakeSpinEdit(GroupBox2, "sSpinEdit6", 59);
-    sSpinEdit7 = MakeSpinEdit(GroupBox2, "sSpinEdit7", 59);
-    const int halfCheckBox = CheckBox3->sizeHint().height() / 2;
+    timeLimitGroup = Make<QGroupBox>(this, "timeLimitGroup");
+    timeLimitCheck = MakeCheckBox(this, "timeLimitCheck", "Time to record");
+    timeLimitCheck->setAutoFillBackground(true);  // hides the edge behind it
+    hoursLabel = MakeLabel(timeLimitGroup, "hoursLabel", "Hour");
+    minutesLabel = MakeLabel(timeLimitGroup, "minutesLabel", "Min");
+    secondsLabel = MakeLabel(timeLimitGroup, "secondsLabel", "Sec");
+    hoursEdit = MakeSpinBox(timeLimitGroup, "hoursEdit", 99);
+    minutesEdit = MakeSpinBox(timeLimitGroup, "minutesEdit", 59);
+    secondsEdit = MakeSpinBox(timeLimitGroup, "secondsEdit", 59);
+    const int halfCheckBox = timeLimitCheck->sizeHint().height() / 2;
     const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
-    auto* time = new QGridLayout(GroupBox2);
+    auto* time = new QGridLayout(timeLimitGroup);
     time->setContentsMargins(margin, halfCheckBox + margin, margin, margin);
-    time->addWidget(Label6, 0, 0);
-    time->addWidget(Label7, 0, 1);
-    time->addWidget(Label12, 0, 2);
-    time->addWidget(sSpinEdit5, 1, 0);
-    time->addWidget(sSpinEdit6, 1, 1);
-    time->addWidget(sSpinEdit7, 1, 2);
+    time->addWidget(hoursLabel, 0, 0);
+    time->addWidget(minutesLabel, 0, 1);
+    time->addWidget(secondsLabel, 0, 2);
+    time->addWidget(hoursEdit, 1, 0);
+    time->addWidget(minutesEdit, 1, 1);
+    time->addWidget(secondsEdit, 1, 2);
     auto* onEdge = new QHBoxLayout;
     onEdge->setContentsMargins(margin, 0, 0, 0);
-    onEdge->addWidget(CheckBox3);
+    onEdge->addWidget(timeLimitCheck);
     onEdge->addStretch(1);
     auto* timeFrame = new QGridLayout;
     timeFrame->setSpacing(0);
     timeFrame->setRowMinimumHeight(0, halfCheckBox);
-    timeFrame->addWidget(GroupBox2, 1, 0);
+    timeFrame->addWidget(timeLimitGroup, 1, 0);
     timeFrame->addLayout(onEdge, 0, 0, 2, 1, Qt::AlignTop);
 
-    GroupBox3 = Make<QGroupBox>(this, "GroupBox3");
-    GroupBox3->setTitle(QStringLiteral("Priority"));
-    ComboBox1 = Make<QComboBox>(GroupBox3, "ComboBox1");
-    ComboBox1->addItems({QStringLiteral("Idle"), QStringLiteral("Lowest"), QStringLiteral("Lower"),
-                         QStringLiteral("Normal"), QStringLiteral("Higher"),
-                         QStringLiteral("Highest"), QStringLiteral("TimeCritical")});
-    ComboBox1->setCurrentIndex(3);
-    auto* priority = new QVBoxLayout(GroupBox3);
-    priority->addWidget(ComboBox1);
+    priorityGroup = Make<QGroupBox>(this, "priorityGroup");
+    priorityGroup->setTitle(QStringLiteral("Priority"));
+    priorityCombo = Make<QComboBox>(priorityGroup, "priorityCombo");
+    priorityCombo->addItems({QStringLiteral("Idle"), QStringLiteral("Lowest"),
+                             QStringLiteral("Lower"), QStringLiteral("Normal"),
+                             QStringLiteral("Higher"), QStringLiteral("Highest"),
+                             QStringLiteral("TimeCritical")});
+    priorityCombo->setCurrentIndex(3);
+    auto* priority = new QVBoxLayout(priorityGroup);
+    priority->addWidget(priorityCombo);
     priority->addStretch(1);
 
     // Sound, across the bottom. Off until the box is ticked.
-    GroupBox6 = Make<QGroupBox>(this, "GroupBox6");
-    GroupBox6->setTitle(QStringLiteral("Audio"));
-    AudioRecordCheckbox = MakeCheckBox(GroupBox6, "AudioRecordCheckbox", "Audio Record");
-    Label9 = MakeLabel(GroupBox6, "Label9", "Audio Format :");
-    AudioFormatComboBox = Make<QComboBox>(GroupBox6, "AudioFormatComboBox");
-    Label11 = MakeLabel(GroupBox6, "Label11", "Audio Input :");
-    AudioInputComboBox = Make<QComboBox>(GroupBox6, "AudioInputComboBox");
+    audioGroup = Make<QGroupBox>(this, "audioGroup");
+    audioGroup->setTitle(QStringLiteral("Audio"));
+    audioRecordCheck = MakeCheckBox(audioGroup, "audioRecordCheck", "Audio Record");
+    audioFormatLabel = MakeLabel(audioGroup, "audioFormatLabel", "Audio Format :");
+    audioFormatCombo = Make<QComboBox>(audioGroup, "audioFormatCombo");
+    audioInputLabel = MakeLabel(audioGroup, "audioInputLabel", "Audio Input :");
+    audioInputCombo = Make<QComboBox>(audioGroup, "audioInputCombo");
     // Source names can be long; the list shows them whole when it opens.
-    AudioInputComboBox->setMinimumContentsLength(24);
-    AudioInputComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    Label10 = MakeLabel(GroupBox6, "Label10", "Audio Input Volume :");
-    AudioVolumeTrackBar = MakeSlider(GroupBox6, "AudioVolumeTrackBar", 0, 100);
-    LabelVolume = Make<QLabel>(GroupBox6, "LabelVolume");
-    LabelVolume->setText(QStringLiteral("0"));  // the slider's position until the first change
-    LabelVolume->setMinimumWidth(
-        LabelVolume->fontMetrics().horizontalAdvance(QStringLiteral("100")));
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{AudioFormatComboBox, AudioInputComboBox, Label9, Label11,
-                                         Label10, AudioVolumeTrackBar, LabelVolume})
+    audioInputCombo->setMinimumContentsLength(24);
+    audioInputCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    audioVolumeLabel = MakeLabel(audioGroup, "audioVolumeLabel", "Audio Input Volume :");
+    audioVolumeSlider = MakeSlider(audioGroup, "audioVolumeSlider", 0, 100);
+    audioVolumeValue = Make<QLabel>(audioGroup, "audioVolumeValue");
+    audioVolumeValue->setText(QStringLiteral("0"));  // the slider's position until the first change
+    audioVolumeValue->setMinimumWidth(
+        audioVolumeValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
+             audioVolumeSlider, audioVolumeValue})
         w->setEnabled(false);
     auto* volumeRow = new QHBoxLayout;
-    volumeRow->addWidget(AudioVolumeTrackBar, 1);
-    volumeRow->addWidget(LabelVolume);
-    auto* audio = new QGridLayout(GroupBox6);
-    audio->addWidget(AudioRecordCheckbox, 0, 0, 1, 2);
-    audio->addWidget(Label9, 1, 0);
-    audio->addWidget(AudioFormatComboBox, 1, 1);
-    audio->addWidget(Label11, 2, 0);
-    audio->addWidget(AudioInputComboBox, 2, 1);
-    audio->addWidget(Label10, 3, 0);
+    volumeRow->addWidget(audioVolumeSlider, 1);
+    volumeRow->addWidget(audioVolumeValue);
+    auto* audio = new QGridLayout(audioGroup);
+    audio->addWidget(audioRecordCheck, 0, 0, 1, 2);
+    audio->addWidget(audioFormatLabel, 1, 0);
+    audio->addWidget(audioFormatCombo, 1, 1);
+    audio->addWidget(audioInputLabel, 2, 0);
+    audio->addWidget(audioInputCombo, 2, 1);
+    audio->addWidget(audioVolumeLabel, 3, 0);
     audio->addLayout(volumeRow, 3, 1);
     audio->setColumnStretch(1, 1);
 
-    sButton1 = Make<QPushButton>(this, "sButton1");
-    sButton1->setText(QStringLiteral("OK"));
-    sButton1->setDefault(true);
-    Button3 = Make<QPushButton>(this, "Button3");
-    Button3->setText(QStringLiteral("Cancel"));
-    Button3->setAutoDefault(false);
+    okButton = Make<QPushButton>(this, "okButton");
+    okButton->setText(QStringLiteral("OK"));
+    okButton->setDefault(true);
+    cancelButton = Make<QPushButton>(this, "cancelButton");
+    cancelButton->setText(QStringLiteral("Cancel"));
+    cancelButton->setAutoDefault(false);
 
     auto* timeAndPriority = new QHBoxLayout;
     timeAndPriority->addLayout(timeFrame, 1);
-    timeAndPriority->addWidget(GroupBox3, 1);
+    timeAndPriority->addWidget(priorityGroup, 1);
     auto* right = new QVBoxLayout;
-    right->addWidget(GroupBox5);
+    right->addWidget(settingsGroup);
     right->addLayout(timeAndPriority);
     right->addStretch(1);
     auto* top = new QHBoxLayout;
-    top->addWidget(GroupBox4, 1);
+    top->addWidget(videoGroup, 1);
     top->addLayout(right, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(sButton1);
-    buttons->addWidget(Button3);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
     buttons->addStretch(1);
     auto* form = new QVBoxLayout(this);
     form->addLayout(top);
-    form->addWidget(GroupBox6);
+    form->addWidget(audioGroup);
     form->addLayout(buttons);
     // A fixed border that still grows to whatever the language's texts need.
     form->setSizeConstraint(QLayout::SetFixedSize);
 
     // User choices only: lists filled or selected from code run no handler.
-    connect(VideoCodecsComboBox1, &QComboBox::activated, this,
-            &TOptionsForm::VideoCodecsComboBox1Change);
-    connect(ComboBox1, &QComboBox::activated, this, &TOptionsForm::ComboBox1Change);
-    connect(ComboBox2, &QComboBox::activated, this, &TOptionsForm::ComboBox2Change);
-    connect(AudioInputComboBox, &QComboBox::activated, this,
-            &TOptionsForm::AudioInputComboBoxClick);
+    connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
+    connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
+    connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
+    connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);
     // Check boxes follow their state whoever sets it.
-    connect(CheckBox3, &QCheckBox::toggled, this, &TOptionsForm::CheckBox3Click);
-    connect(AudioRecordCheckbox, &QCheckBox::toggled, this,
-            &TOptionsForm::AudioRecordCheckboxClick);
-    connect(VideoQuality_TrackBar, &QSlider::valueChanged, this,
-            &TOptionsForm::VideoQuality_TrackBarChange);
-    connect(FPS_TrackBar, &QSlider::valueChanged, this, &TOptionsForm::FPS_TrackBarChange);
-    connect(AudioVolumeTrackBar, &QSlider::valueChanged, this,
-            &TOptionsForm::AudioVolumeTrackBarChange);
+    connect(timeLimitCheck, &QCheckBox::toggled, this, &OptionsDialog::TimeLimitToggled);
+    connect(audioRecordCheck, &QCheckBox::toggled, this, &OptionsDialog::AudioRecordToggled);
+    connect(qualitySlider, &QSlider::valueChanged, this, &OptionsDialog::QualityChanged);
+    connect(frameRateSlider, &QSlider::valueChanged, this, &OptionsDialog::FrameRateChanged);
+    connect(audioVolumeSlider, &QSlider::valueChanged, this, &OptionsDialog::AudioVolumeChanged);
     // Every change of the text, typed or set, not only a valid value.
-    connect(Typed(EditKeyFrames1).lineEdit(), &QLineEdit::textChanged, this,
-            &TOptionsForm::EditKeyFrames1Change);
-    connect(sSpinEdit5, &QSpinBox::valueChanged, this, &TOptionsForm::sSpinEdit5Change);
-    connect(sSpinEdit6, &QSpinBox::valueChanged, this, &TOptionsForm::sSpinEdit6Change);
-    connect(sSpinEdit7, &QSpinBox::valueChanged, this, &TOptionsForm::sSpinEdit7Change);
-    connect(Button1, &QPushButton::clicked, this, &TOptionsForm::Button1Click);
-    connect(sButton1, &QPushButton::clicked, this, &TOptionsForm::sButton1Click);
-    connect(Button3, &QPushButton::clicked, this, &TOptionsForm::Button3Click);
+    connect(Typed(keyFramesEdit).lineEdit(), &QLineEdit::textChanged, this,
+            &OptionsDialog::KeyFramesEdited);
+    connect(hoursEdit, &QSpinBox::valueChanged, this, &OptionsDialog::HoursChanged);
+    connect(minutesEdit, &QSpinBox::valueChanged, this, &OptionsDialog::MinutesChanged);
+    connect(secondsEdit, &QSpinBox::valueChanged, this, &OptionsDialog::SecondsChanged);
+    connect(configureButton, &QPushButton::clicked, this, &OptionsDialog::ConfigureClicked);
+    connect(okButton, &QPushButton::clicked, this, &OptionsDialog::OkClicked);
+    connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::CancelClicked);
 }
 
-void TOptionsForm::FormCreate() {
-    VideoCodecsComboBox1->addItems(ToQStringList(Settings.CompressorNames));
-    VideoCodecsComboBox1->setCurrentIndex(Settings.CodecIndex);
-    for (QSpinBox* spin : {sSpinEdit5, sSpinEdit6, sSpinEdit7}) spin->setEnabled(false);
+void OptionsDialog::FillLists() {
+    codecCombo->addItems(ToQStringList(Settings.CompressorNames));
+    codecCombo->setCurrentIndex(Settings.CodecIndex);
+    for (QSpinBox* spin : {hoursEdit, minutesEdit, secondsEdit}) spin->setEnabled(false);
 
-    ComboBox2->addItems(LanguageNames());
+    languageCombo->addItems(LanguageNames());
     // Exact names: "english" in the settings file is not "English".
-    const int language = ComboBox2->findText(QString::fromStdString(Settings.Language),
-                                             Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int language = languageCombo->findText(QString::fromStdString(Settings.Language),
+                                                 Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (language >= 0) {
-        ComboBox2->setCurrentIndex(language);
+        languageCombo->setCurrentIndex(language);
     } else {
         WriteLog(LogTexts(6));
         Settings.Language = "English";
-        ComboBox2->setCurrentIndex(-1);
+        languageCombo->setCurrentIndex(-1);
     }
     ApplyLanguage();
 }
 
-void TOptionsForm::showEvent(QShowEvent* event) {
+void OptionsDialog::showEvent(QShowEvent* event) {
     // Filled before the dialog appears, so it never shows stale values.
     if (!event->spontaneous()) {
-        FormShow();
+        LoadValues();
         // Sized for the texts just set before the dialog is centred.
         layout()->activate();
     }
     QDialog::showEvent(event);
 }
 
-void TOptionsForm::FormShow() {
+void OptionsDialog::LoadValues() {
     engine::TScreenCamera& camera = *mainWindow_.Camera();
 
-    VideoCodecsComboBox1->setCurrentIndex(Settings.CodecIndex);
-    CheckBox1->setChecked(Settings.CaptureCursor);
-    CheckBox2->setChecked(Settings.SendStats);
-    CheckBox5->setChecked(Settings.MinimizeCapture);
-    CheckBox6->setChecked(Settings.RestoreAfterRecord);
-    FPS_TrackBar->setValue(Settings.VideoFPS);
-    Typed(EditKeyFrames1).lineEdit()->setText(QString::number(Settings.KeyFramesFreq));
-    VideoQuality_TrackBar->setValue(Settings.VideoQuality);
-    AudioRecordCheckbox->setChecked(Settings.AudioRecordEnable);
-    AudioFormatComboBox->setCurrentIndex(Settings.AudioFormatIndex);
-    AudioInputComboBox->setCurrentIndex(Settings.AudioInputIndex);
-    AudioVolumeTrackBar->setValue(Settings.AudioVolumeValue);
+    codecCombo->setCurrentIndex(Settings.CodecIndex);
+    cursorCheck->setChecked(Settings.CaptureCursor);
+    reportsCheck->setChecked(Settings.SendStats);
+    minimizeCheck->setChecked(Settings.MinimizeCapture);
+    restoreCheck->setChecked(Settings.RestoreAfterRecord);
+    frameRateSlider->setValue(Settings.VideoFPS);
+    Typed(keyFramesEdit).lineEdit()->setText(QString::number(Settings.KeyFramesFreq));
+    qualitySlider->setValue(Settings.VideoQuality);
+    audioRecordCheck->setChecked(Settings.AudioRecordEnable);
+    audioFormatCombo->setCurrentIndex(Settings.AudioFormatIndex);
+    audioInputCombo->setCurrentIndex(Settings.AudioInputIndex);
+    audioVolumeSlider->setValue(Settings.AudioVolumeValue);
 
     ShowFrameRate(Settings.VideoFPS);
-    LabelQuality->setText(QString::number(Settings.VideoQuality) + u'%');
+    qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
 
-    AudioFormatComboBox->clear();
-    AudioFormatComboBox->addItems(ToQStringList(camera.ListAudioFormats()));
-    AudioFormatComboBox->setCurrentIndex(camera.AudioFormatIndex);
+    audioFormatCombo->clear();
+    audioFormatCombo->addItems(ToQStringList(camera.ListAudioFormats()));
+    audioFormatCombo->setCurrentIndex(camera.AudioFormatIndex);
 
     const engine::AudioInputInfo input = camera.ListAudioInputs();
-    AudioInputComboBox->clear();
-    if (input.names) AudioInputComboBox->addItems(ToQStringList(*input.names));
-    AudioInputComboBox->setCurrentIndex(input.selected);
+    audioInputCombo->clear();
+    if (input.names) audioInputCombo->addItems(ToQStringList(*input.names));
+    audioInputCombo->setCurrentIndex(input.selected);
     ShowInputVolume(input, Settings.AudioRecordEnable);
 
-    FPS_TrackBar->setValue(static_cast<int>(camera.FramesPerSecond));
-    VideoQuality_TrackBar->setValue(Settings.VideoQuality);
-    Typed(EditKeyFrames1).lineEdit()->setText(QString::asprintf("%d", camera.KeyFrameEvery));
+    frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
+    qualitySlider->setValue(Settings.VideoQuality);
+    Typed(keyFramesEdit).lineEdit()->setText(QString::asprintf("%d", camera.KeyFrameEvery));
 
-    CheckBox3->setChecked(Settings.RecordTimeEnabled);
-    sSpinEdit5->setValue(Settings.RecordHours);
-    sSpinEdit6->setValue(Settings.RecordMinutes);
-    sSpinEdit7->setValue(Settings.RecordSeconds);
+    timeLimitCheck->setChecked(Settings.RecordTimeEnabled);
+    hoursEdit->setValue(Settings.RecordHours);
+    minutesEdit->setValue(Settings.RecordMinutes);
+    secondsEdit->setValue(Settings.RecordSeconds);
 }
 
-void TOptionsForm::ShowInputVolume(const engine::AudioInputInfo& input, bool enable) {
+void OptionsDialog::ShowInputVolume(const engine::AudioInputInfo& input, bool enable) {
     if (input.hasVolume) {
         if (enable) {
-            AudioVolumeTrackBar->setEnabled(true);
-            LabelVolume->setEnabled(true);
+            audioVolumeSlider->setEnabled(true);
+            audioVolumeValue->setEnabled(true);
         }
-        AudioVolumeTrackBar->setValue(input.volume);
+        audioVolumeSlider->setValue(input.volume);
     } else {
-        AudioVolumeTrackBar->setValue(0);
-        AudioVolumeTrackBar->setEnabled(false);
-        LabelVolume->setEnabled(false);
+        audioVolumeSlider->setValue(0);
+        audioVolumeSlider->setEnabled(false);
+        audioVolumeValue->setEnabled(false);
     }
 }
 
-void TOptionsForm::ShowFrameRate(int fps) {
-    Label5->setText(MsgTexts(5) + u' ' + QString::asprintf("%d fps", fps));
+void OptionsDialog::ShowFrameRate(int fps) {
+    frameRateLabel->setText(MsgTexts(5) + u' ' + QString::asprintf("%d fps", fps));
 }
 
-void TOptionsForm::ShowNotANumber(const QString& text) {
+void OptionsDialog::ShowNotANumber(const QString& text) {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(),
                     QStringLiteral("'%1' is not a valid integer value").arg(text), QMessageBox::Ok,
                     this);
@@ -418,9 +430,9 @@ void TOptionsForm::ShowNotANumber(const QString& text) {
 
 // ------------------------------------------------------------ OK and Cancel
 
-void TOptionsForm::sButton1Click() {
+void OptionsDialog::OkClicked() {
     bool isNumber = false;
-    const QString keyFrames = EditKeyFrames1->text();
+    const QString keyFrames = keyFramesEdit->text();
     const int keyFramesFreq = keyFrames.toInt(&isNumber);
     if (!isNumber) {
         // Nothing stored, and the dialog stays for a correction.
@@ -428,17 +440,17 @@ void TOptionsForm::sButton1Click() {
         return;
     }
     Settings.KeyFramesFreq = keyFramesFreq;
-    Settings.VideoFPS = FPS_TrackBar->value();
-    Settings.CaptureCursor = CheckBox1->isChecked();
-    Settings.SendStats = CheckBox2->isChecked();
-    Settings.MinimizeCapture = CheckBox5->isChecked();
-    Settings.RestoreAfterRecord = CheckBox6->isChecked();
-    Settings.CodecIndex = VideoCodecsComboBox1->currentIndex();
-    Settings.VideoQuality = VideoQuality_TrackBar->value();
-    Settings.AudioRecordEnable = AudioRecordCheckbox->isChecked();
-    Settings.AudioFormatIndex = AudioFormatComboBox->currentIndex();
-    Settings.AudioVolumeValue = AudioVolumeTrackBar->value();
-    Settings.RecordTimeEnabled = CheckBox3->isChecked();
+    Settings.VideoFPS = frameRateSlider->value();
+    Settings.CaptureCursor = cursorCheck->isChecked();
+    Settings.SendStats = reportsCheck->isChecked();
+    Settings.MinimizeCapture = minimizeCheck->isChecked();
+    Settings.RestoreAfterRecord = restoreCheck->isChecked();
+    Settings.CodecIndex = codecCombo->currentIndex();
+    Settings.VideoQuality = qualitySlider->value();
+    Settings.AudioRecordEnable = audioRecordCheck->isChecked();
+    Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
+    Settings.AudioVolumeValue = audioVolumeSlider->value();
+    Settings.RecordTimeEnabled = timeLimitCheck->isChecked();
     // A recording started with F9 while the dialog was open keeps the values
     // it started with (a new frame rate mid-file would garble its timing);
     // the next recording takes these, as every start applies the settings.
@@ -447,38 +459,38 @@ void TOptionsForm::sButton1Click() {
     accept();
 }
 
-void TOptionsForm::Button3Click() {
+void OptionsDialog::CancelClicked() {
     // Nothing is reverted: what the live handlers set stays for the run.
     reject();
 }
 
 // ------------------------------------------------------------ live handlers
 
-void TOptionsForm::Button1Click() {
-    mainWindow_.Camera()->ConfigureCompressor(
-        static_cast<std::uint8_t>(VideoCodecsComboBox1->currentIndex()), this);
+void OptionsDialog::ConfigureClicked() {
+    mainWindow_.Camera()->ConfigureCompressor(static_cast<std::uint8_t>(codecCombo->currentIndex()),
+                                              this);
 }
 
-void TOptionsForm::VideoCodecsComboBox1Change() {
+void OptionsDialog::CodecChosen() {
     const engine::CompressorAbilities abilities = mainWindow_.Camera()->QueryCompressor(
-        static_cast<std::uint8_t>(VideoCodecsComboBox1->currentIndex()));
-    Button1->setEnabled(abilities.hasConfigure);
+        static_cast<std::uint8_t>(codecCombo->currentIndex()));
+    configureButton->setEnabled(abilities.hasConfigure);
 }
 
-void TOptionsForm::VideoQuality_TrackBarChange() {
-    LabelQuality->setText(QString::number(VideoQuality_TrackBar->value()) + u'%');
+void OptionsDialog::QualityChanged() {
+    qualityValue->setText(QString::number(qualitySlider->value()) + u'%');
 }
 
-void TOptionsForm::FPS_TrackBarChange() {
-    ShowFrameRate(FPS_TrackBar->value());
+void OptionsDialog::FrameRateChanged() {
+    ShowFrameRate(frameRateSlider->value());
 }
 
-void TOptionsForm::AudioVolumeTrackBarChange() {
-    LabelVolume->setText(QString::number(AudioVolumeTrackBar->value()));
+void OptionsDialog::AudioVolumeChanged() {
+    audioVolumeValue->setText(QString::number(audioVolumeSlider->value()));
 }
 
-void TOptionsForm::EditKeyFrames1Change() {
-    QLineEdit& edit = *Typed(EditKeyFrames1).lineEdit();
+void OptionsDialog::KeyFramesEdited() {
+    QLineEdit& edit = *Typed(keyFramesEdit).lineEdit();
     if (edit.text().isEmpty()) {
         Settings.KeyFramesFreq = 8;
         edit.setText(QStringLiteral("8"));
@@ -489,56 +501,57 @@ void TOptionsForm::EditKeyFrames1Change() {
         ShowNotANumber(edit.text());
         return;
     }
-    if (keyFrames < EditKeyFrames1->minimum())
-        edit.setText(QString::number(EditKeyFrames1->minimum()));
-    else if (keyFrames > EditKeyFrames1->maximum())
-        edit.setText(QString::number(EditKeyFrames1->maximum()));
+    if (keyFrames < keyFramesEdit->minimum())
+        edit.setText(QString::number(keyFramesEdit->minimum()));
+    else if (keyFrames > keyFramesEdit->maximum())
+        edit.setText(QString::number(keyFramesEdit->maximum()));
 }
 
-void TOptionsForm::CheckBox3Click() {
-    const bool enabled = CheckBox3->isChecked();
-    for (QSpinBox* spin : {sSpinEdit5, sSpinEdit6, sSpinEdit7}) spin->setEnabled(enabled);
+void OptionsDialog::TimeLimitToggled() {
+    const bool enabled = timeLimitCheck->isChecked();
+    for (QSpinBox* spin : {hoursEdit, minutesEdit, secondsEdit}) spin->setEnabled(enabled);
 }
 
-void TOptionsForm::sSpinEdit5Change() {
-    Settings.RecordHours = sSpinEdit5->value();
+void OptionsDialog::HoursChanged() {
+    Settings.RecordHours = hoursEdit->value();
 }
 
-void TOptionsForm::sSpinEdit6Change() {
-    Settings.RecordMinutes = sSpinEdit6->value();
+void OptionsDialog::MinutesChanged() {
+    Settings.RecordMinutes = minutesEdit->value();
 }
 
-void TOptionsForm::sSpinEdit7Change() {
-    Settings.RecordSeconds = sSpinEdit7->value();
+void OptionsDialog::SecondsChanged() {
+    Settings.RecordSeconds = secondsEdit->value();
 }
 
-void TOptionsForm::ComboBox1Change() {
-    Settings.PriorityIndex = ComboBox1->currentIndex();
+void OptionsDialog::PriorityChosen() {
+    Settings.PriorityIndex = priorityCombo->currentIndex();
 }
 
-void TOptionsForm::ComboBox2Change() {
-    Settings.Language = ComboBox2->currentText().toStdString();
+void OptionsDialog::LanguageChosen() {
+    Settings.Language = languageCombo->currentText().toStdString();
     ApplyLanguage();
     mainWindow_.LanguageApplied();
-    // The language's caption of Label5 has no frame rate in it: show the
+    // The language's frame rate caption has no figure in it: show the
     // slider's again.
-    ShowFrameRate(FPS_TrackBar->value());
+    ShowFrameRate(frameRateSlider->value());
 }
 
-void TOptionsForm::AudioRecordCheckboxClick() {
-    const bool on = AudioRecordCheckbox->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{AudioFormatComboBox, AudioInputComboBox,
-                                                      Label9, Label11, Label10})
+void OptionsDialog::AudioRecordToggled() {
+    const bool on = audioRecordCheck->isChecked();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{audioFormatCombo, audioInputCombo, audioFormatLabel,
+                                         audioInputLabel, audioVolumeLabel})
         w->setEnabled(on);
     if (on) {
         ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
     } else {
-        AudioVolumeTrackBar->setEnabled(false);
-        LabelVolume->setEnabled(false);
+        audioVolumeSlider->setEnabled(false);
+        audioVolumeValue->setEnabled(false);
     }
 }
 
-void TOptionsForm::AudioInputComboBoxClick(int index) {
+void OptionsDialog::AudioInputChosen(int index) {
     Settings.AudioInputIndex = index;
     // The volume shown is the input the mixer has selected; the click
     // selects nothing there until the settings are applied.

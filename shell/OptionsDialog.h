@@ -22,41 +22,42 @@ namespace velmora {
 namespace engine {
 struct AudioInputInfo;
 }
-class TForm1;
+class MainWindow;
 
-class TOptionsForm : public QDialog {
+class OptionsDialog : public QDialog {
     Q_OBJECT
 
   public:
     // Centred on the main window, whose engine and settings it edits.
-    explicit TOptionsForm(TForm1& mainWindow);
-    ~TOptionsForm() override;
+    explicit OptionsDialog(MainWindow& mainWindow);
+    ~OptionsDialog() override;
 
     // ---- control handlers (UI thread)
-    void FormShow();
-    void sButton1Click();  // OK
-    void Button3Click();   // Cancel, also Esc
-    void Button1Click();   // Configure
-    void VideoCodecsComboBox1Change();
-    void VideoQuality_TrackBarChange();
-    void FPS_TrackBarChange();
-    void EditKeyFrames1Change();
-    void ComboBox1Change();
-    void ComboBox2Change();
-    void CheckBox3Click();
-    void sSpinEdit5Change();
-    void sSpinEdit6Change();
-    void sSpinEdit7Change();
-    void AudioRecordCheckboxClick();
-    void AudioInputComboBoxClick(int index);
-    void AudioVolumeTrackBarChange();
+    // The settings and the engine's lists into the controls, before each showing.
+    void LoadValues();
+    void OkClicked();
+    void CancelClicked();  // also Esc
+    void ConfigureClicked();
+    void CodecChosen();
+    void QualityChanged();
+    void FrameRateChanged();
+    void KeyFramesEdited();
+    void PriorityChosen();
+    void LanguageChosen();
+    void TimeLimitToggled();
+    void HoursChanged();
+    void MinutesChanged();
+    void SecondsChanged();
+    void AudioRecordToggled();
+    void AudioInputChosen(int index);
+    void AudioVolumeChanged();
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
     void CreateControls();
-    void FormCreate();
+    void FillLists();
     // The volume of the input the mixer has selected: shown when it has a
     // volume control (and the slider enabled when enable is set), otherwise
     // 0 on a disabled slider.
@@ -65,59 +66,59 @@ class TOptionsForm : public QDialog {
     // The conversion error a text that is not a number gives.
     void ShowNotANumber(const QString& text);
 
-    TForm1& mainWindow_;
+    MainWindow& mainWindow_;
 
     // Video Settings
-    QGroupBox* GroupBox4 = nullptr;
-    QLabel* Label8 = nullptr;  // "Video Codecs:"
-    QComboBox* VideoCodecsComboBox1 = nullptr;
-    QPushButton* Button1 = nullptr;  // Configure
-    QLabel* Label1 = nullptr;        // "Video Output Quality :"
-    QSlider* VideoQuality_TrackBar = nullptr;
-    QLabel* LabelQuality = nullptr;
+    QGroupBox* videoGroup = nullptr;
+    QLabel* codecLabel = nullptr;
+    QComboBox* codecCombo = nullptr;
+    QPushButton* configureButton = nullptr;
+    QLabel* qualityLabel = nullptr;
+    QSlider* qualitySlider = nullptr;
+    QLabel* qualityValue = nullptr;
     // Video Parameters:
-    QGroupBox* GroupBox1 = nullptr;
-    QLabel* Label2 = nullptr;  // "Set key frames every"
-    QSpinBox* EditKeyFrames1 = nullptr;
-    QLabel* Label3 = nullptr;  // "frames"
-    QLabel* Label5 = nullptr;  // frame rate
-    QSlider* FPS_TrackBar = nullptr;
+    QGroupBox* parametersGroup = nullptr;
+    QLabel* keyFramesLabel = nullptr;
+    QSpinBox* keyFramesEdit = nullptr;
+    QLabel* keyFramesUnit = nullptr;
+    QLabel* frameRateLabel = nullptr;
+    QSlider* frameRateSlider = nullptr;
     // Settings
-    QGroupBox* GroupBox5 = nullptr;
-    QCheckBox* CheckBox6 = nullptr;  // restore after capture
-    QCheckBox* CheckBox5 = nullptr;  // minimise on start
-    QCheckBox* CheckBox1 = nullptr;  // record cursor
-    QCheckBox* CheckBox2 = nullptr;  // updates and statistics
-    QLabel* Label4 = nullptr;        // "Language"
-    QComboBox* ComboBox2 = nullptr;
+    QGroupBox* settingsGroup = nullptr;
+    QCheckBox* restoreCheck = nullptr;
+    QCheckBox* minimizeCheck = nullptr;
+    QCheckBox* cursorCheck = nullptr;
+    QCheckBox* reportsCheck = nullptr;
+    QLabel* languageLabel = nullptr;
+    QComboBox* languageCombo = nullptr;
     // Time to record
-    QGroupBox* GroupBox2 = nullptr;
-    QCheckBox* CheckBox3 = nullptr;
-    QLabel* Label6 = nullptr;   // "Hour"
-    QLabel* Label7 = nullptr;   // "Min"
-    QLabel* Label12 = nullptr;  // "Sec"
-    QSpinBox* sSpinEdit5 = nullptr;
-    QSpinBox* sSpinEdit6 = nullptr;
-    QSpinBox* sSpinEdit7 = nullptr;
+    QGroupBox* timeLimitGroup = nullptr;
+    QCheckBox* timeLimitCheck = nullptr;
+    QLabel* hoursLabel = nullptr;
+    QLabel* minutesLabel = nullptr;
+    QLabel* secondsLabel = nullptr;
+    QSpinBox* hoursEdit = nullptr;
+    QSpinBox* minutesEdit = nullptr;
+    QSpinBox* secondsEdit = nullptr;
     // Priority
-    QGroupBox* GroupBox3 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
+    QGroupBox* priorityGroup = nullptr;
+    QComboBox* priorityCombo = nullptr;
     // Audio
-    QGroupBox* GroupBox6 = nullptr;
-    QCheckBox* AudioRecordCheckbox = nullptr;
-    QLabel* Label9 = nullptr;  // "Audio Format :"
-    QComboBox* AudioFormatComboBox = nullptr;
-    QLabel* Label11 = nullptr;  // "Audio Input :"
-    QComboBox* AudioInputComboBox = nullptr;
-    QLabel* Label10 = nullptr;  // "Audio Input Volume :"
-    QSlider* AudioVolumeTrackBar = nullptr;
-    QLabel* LabelVolume = nullptr;
+    QGroupBox* audioGroup = nullptr;
+    QCheckBox* audioRecordCheck = nullptr;
+    QLabel* audioFormatLabel = nullptr;
+    QComboBox* audioFormatCombo = nullptr;
+    QLabel* audioInputLabel = nullptr;
+    QComboBox* audioInputCombo = nullptr;
+    QLabel* audioVolumeLabel = nullptr;
+    QSlider* audioVolumeSlider = nullptr;
+    QLabel* audioVolumeValue = nullptr;
 
-    QPushButton* sButton1 = nullptr;  // OK
-    QPushButton* Button3 = nullptr;   // Cancel
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 };
 
 // The program's one options dialog while it exists.
-extern TOptionsForm* OptionsForm;
+extern OptionsDialog* TheOptionsDialog;
 
 }  // namespace velmora

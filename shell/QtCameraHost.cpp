@@ -7,8 +7,8 @@
 
 #include "audio/EngineMixer.h"
 #include "audio/EngineRecorder.h"
-#include "common/Language.h"
 #include "common/EngineAudio.h"
+#include "common/Language.h"
 #include "overlays/CaptureFrame.h"
 
 namespace velmora {
@@ -29,7 +29,7 @@ class FlashingFrame : public engine::TFlashingFrame {
     bool IsShowing() const override { return wnd_.isVisible(); }
 
   private:
-    TFlashingWnd wnd_;
+    CaptureFrame wnd_;
 };
 
 class Timer : public engine::TEngineTimer {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/EventLog.h"
 #include "common/Functions.h"
 #include "common/ScreenSize.h"
 #include "common/Settings.h"
@@ -17,11 +18,10 @@
 #include "platform/instance/SingleInstance.h"
 #include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
-#include "common/EventLog.h"
+#include "shell/MainWindow.h"
 #include "shell/OptionsDialog.h"
 #include "shell/SoundErrorReporter.h"
 #include "shell/TerminationSignals.h"
-#include "shell/MainWindow.h"
 
 int main(int argc, char* argv[]) {
     // Answered before the application object, which needs a display.
@@ -72,19 +72,20 @@ int main(int argc, char* argv[]) {
     velmora::SoundErrorReporter soundErrors;
     const velmora::TNetServers servers = velmora::VendorServers();
     // The main window first: the others read the settings its start-up loaded.
-    velmora::TForm1 form1(servers);
-    form1.ListenForCommands(velmora::platform::ProgramInstanceLock());
-    velmora::TOptionsForm optionsForm(form1);
-    soundErrors.SetWindow(&form1);
-    velmora::TAboutForm aboutForm(servers.site);
-    velmora::TUpdateForm updateForm(form1.Http(), servers);
-    updateForm.OnLanguageApplied = [&form1] { form1.LanguageApplied(); };
+    velmora::MainWindow mainWindow(servers);
+    mainWindow.ListenForCommands(velmora::platform::ProgramInstanceLock());
+    velmora::OptionsDialog optionsDialog(mainWindow);
+    soundErrors.SetWindow(&mainWindow);
+    velmora::AboutDialog aboutDialog(servers.site);
+    velmora::UpdateDialog updateDialog(mainWindow.Http(), servers);
+    updateDialog.OnLanguageApplied = [&mainWindow] { mainWindow.LanguageApplied(); };
     // A logout, a shutdown or Ctrl+C ends a recording as F10 does.
     velmora::TerminationSignals termination;
-    QObject::connect(&termination, &velmora::TerminationSignals::received, &form1,
-                     [&form1](int number) { form1.QuitRequested(velmora::SignalName(number)); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form1,
-                     [&form1](QSessionManager&) { form1.FinishForLogout(); });
-    form1.show();
+    QObject::connect(
+        &termination, &velmora::TerminationSignals::received, &mainWindow,
+        [&mainWindow](int number) { mainWindow.QuitRequested(velmora::SignalName(number)); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainWindow,
+                     [&mainWindow](QSessionManager&) { mainWindow.FinishForLogout(); });
+    mainWindow.show();
     return app.exec();
 }

@@ -29,22 +29,23 @@ T* Control(QWidget* parent, const char* name) {
 
 struct Windows {
     Windows() {
-        Control<QLabel>(&main, "Label1");
-        record = Control<QPushButton>(&main, "Button1");
-        Control<QToolButton>(&main, "Button2");
+        auto* folder = Control<QLabel>(&main, "folderLabel");
+        record = Control<QPushButton>(&main, "recordButton");
+        auto* cancel = Control<QToolButton>(&main, "cancelMergeButton");
         // A window of its own inside the main window: [Main] is not for it.
         auto* panel = new QWidget(&main, Qt::Window);
-        panelLabel = Control<QLabel>(panel, "Label2");
+        panelLabel = Control<QLabel>(panel, "topLabel");
         panelLabel->setText(QStringLiteral("panel"));
-        Control<QLabel>(&add, "Label2");
-        Control<QGroupBox>(&add, "GroupBox1");
-        Control<QCheckBox>(&options, "CheckBox1");
-        Control<QPushButton>(&options, "Button100");
-        Control<QLabel>(&update, "Label10");
-        SetLanguageWindow(LanguageWindow::Main, &main);
-        SetLanguageWindow(LanguageWindow::Add, &add);
-        SetLanguageWindow(LanguageWindow::Options, &options);
-        SetLanguageWindow(LanguageWindow::Update, &update);
+        SetLanguageWindow(LanguageWindow::Main, &main,
+                          {{"Label1", folder}, {"Button1", record}, {"Button2", cancel}});
+        SetLanguageWindow(LanguageWindow::Add, &add,
+                          {{"Label2", Control<QLabel>(&add, "topLabel")},
+                           {"GroupBox1", Control<QGroupBox>(&add, "figuresGroup")}});
+        SetLanguageWindow(LanguageWindow::Options, &options,
+                          {{"CheckBox1", Control<QCheckBox>(&options, "cursorCheck")},
+                           {"Button100", Control<QPushButton>(&options, "lastButton")}});
+        SetLanguageWindow(LanguageWindow::Update, &update,
+                          {{"Label10", Control<QLabel>(&update, "lastLabel")}});
     }
     QWidget main, add, options, update;
     QPushButton* record;

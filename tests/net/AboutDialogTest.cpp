@@ -15,11 +15,11 @@ using test::LeftClick;
 
 namespace {
 
-TEST(AboutForm, ShowsNameVersionAndSiteAndClosesOnAClickOutsideTheLinkPanel) {
+TEST(AboutDialog, ShowsNameVersionAndSiteAndClosesOnAClickOutsideTheLinkPanel) {
     test::OpenedPages pages;
     const QUrl site(QStringLiteral("http://www.velmora.example"));
-    TAboutForm about(site);
-    EXPECT_EQ(AboutForm, &about);
+    AboutDialog about(site);
+    EXPECT_EQ(TheAboutDialog, &about);
     about.show();
     EXPECT_EQ(about.ProductName->text(), QStringLiteral("Velmora"));
     EXPECT_EQ(about.Version->text(), QStringLiteral("Version:"));
@@ -28,7 +28,7 @@ TEST(AboutForm, ShowsNameVersionAndSiteAndClosesOnAClickOutsideTheLinkPanel) {
 
     // The link and its panel keep the box open; the link opens the site.
     LeftClick(about.WebSiteLink);
-    LeftClick(about.Panel1);
+    LeftClick(about.linkPanel);
     EXPECT_TRUE(about.isVisible());
     EXPECT_EQ(pages.urls, QList<QUrl>{site});
 

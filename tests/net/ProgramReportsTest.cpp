@@ -25,8 +25,8 @@
 #include "net/AboutDialog.h"
 #include "net/StatsReports.h"
 #include "net/UpdateDialog.h"
-#include "shell/QtCameraHost.h"
 #include "shell/MainWindow.h"
+#include "shell/QtCameraHost.h"
 #include "tests/net/LoopbackHttpServer.h"
 #include "tests/support/WindowTestSupport.h"
 
@@ -73,9 +73,9 @@ class ProgramReportsTest : public testing::Test {
     // The windows in the program's order.
     void Start() {
         const TNetServers servers{server_.Url(), server_.Url()};
-        form_ = std::make_unique<TForm1>(servers);
-        about_ = std::make_unique<TAboutForm>(servers.site);
-        update_ = std::make_unique<TUpdateForm>(form_->Http(), servers);
+        form_ = std::make_unique<MainWindow>(servers);
+        about_ = std::make_unique<AboutDialog>(servers.site);
+        update_ = std::make_unique<UpdateDialog>(form_->Http(), servers);
         update_->OnLanguageApplied = [this] { form_->LanguageApplied(); };
         form_->show();
     }
@@ -94,17 +94,17 @@ class ProgramReportsTest : public testing::Test {
     }
     // One recording of about a second, merged.
     void Record() {
-        form_->Button1Click();
+        form_->StartOrStopClicked();
         Pause(1000);
-        form_->Button1Click();
+        form_->StartOrStopClicked();
         ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
     }
 
     QTemporaryDir dir_;
     LoopbackHttpServer server_;
-    std::unique_ptr<TForm1> form_;
-    std::unique_ptr<TAboutForm> about_;
-    std::unique_ptr<TUpdateForm> update_;
+    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<AboutDialog> about_;
+    std::unique_ptr<UpdateDialog> update_;
 };
 
 TEST_F(ProgramReportsTest, AFirstStartIsReportedOnceAndTheUpdateCheckFollowsTwoSecondsLater) {
@@ -156,17 +156,17 @@ TEST_F(ProgramReportsTest, EachFinishedRecordingReportsItsResultLine) {
     }
 }
 
-TEST_F(ProgramReportsTest, TheUpdateDialogKeepsTheStopCaptionOfARunningRecording) {
+TEST_F(ProgramReportsTest, UpdateDialogKeepsTheStopCaptionOfARunningRecording) {
     WriteSetup(QStringLiteral("0"));
     Start();
-    auto* record = form_->findChild<QToolButton*>(QStringLiteral("Button1"));
-    form_->Button1Click();
+    auto* record = form_->findChild<QToolButton*>(QStringLiteral("recordButton"));
+    form_->StartOrStopClicked();
     ASSERT_EQ(record->text(), MsgTexts(2));
     server_.SetReply("/update_velmora.txt", {200, "1.0.5", {}, false});
     update_->CheckForUpdate();
     ASSERT_TRUE(Until([&] { return update_->isActiveWindow(); }, 5000));
     EXPECT_EQ(record->text(), MsgTexts(2));
-    form_->Button1Click();
+    form_->StartOrStopClicked();
     ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
 }
 
@@ -179,7 +179,7 @@ TEST_F(ProgramReportsTest, TheAboutButtonShowsTheAboutBoxModally) {
         version = about_->VersionLabel->text();
         about_->accept();
     });
-    form_->findChild<QToolButton*>(QStringLiteral("AboutButton"))->click();
+    form_->findChild<QToolButton*>(QStringLiteral("aboutButton"))->click();
     EXPECT_EQ(version, QStringLiteral("1.0.4"));
 }
 

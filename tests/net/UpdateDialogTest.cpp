@@ -34,14 +34,14 @@ namespace {
 const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
 const QByteArray kUpdateFile = "/update_velmora.txt";
 
-class UpdateFormTest : public testing::Test {
+class UpdateDialogTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         test::UseProgramFolder(dir_.path(), kShipped, {"English", "German", "Russian"});
         ApplyLanguage();
         server_.SetReply("/stat_velmora_use.php", {});
-        form_ = std::make_unique<TUpdateForm>(http_, TNetServers{server_.Url(), server_.Url()});
+        form_ = std::make_unique<UpdateDialog>(http_, TNetServers{server_.Url(), server_.Url()});
     }
     void TearDown() override {
         form_.reset();
@@ -58,8 +58,9 @@ class UpdateFormTest : public testing::Test {
     }
     // The shown texts: caption, the three labels and the button.
     QStringList Shown() const {
-        return {form_->windowTitle(), form_->Label1->text(), form_->Label2->text(),
-                form_->Label3->text(), form_->Button1->text()};
+        return {form_->windowTitle(), form_->ourVersionLabel->text(),
+                form_->latestVersionLabel->text(), form_->downloadLink->text(),
+                form_->closeButton->text()};
     }
     int Requests(const QByteArray& path) const {
         int n = 0;
@@ -70,17 +71,17 @@ class UpdateFormTest : public testing::Test {
     QTemporaryDir dir_;
     LoopbackHttpServer server_;
     HttpClient http_{std::chrono::milliseconds(1500)};
-    std::unique_ptr<TUpdateForm> form_;
+    std::unique_ptr<UpdateDialog> form_;
 };
 
-TEST_F(UpdateFormTest, OurOwnVersionExactlyOpensNothingAndLogsNothing) {
+TEST_F(UpdateDialogTest, OurOwnVersionExactlyOpensNothingAndLogsNothing) {
     EXPECT_FALSE(Check("1.0.4"));
     EXPECT_EQ(form_->LatestVersion, QStringLiteral("1.0.4"));
     EXPECT_EQ(Requests(kUpdateFile), 1);
     EXPECT_TRUE(Log().isEmpty()) << Log().toStdString();
 }
 
-TEST_F(UpdateFormTest, AnyOtherTextOpensTheDialogWithBothVersions) {
+TEST_F(UpdateDialogTest, AnyOtherTextOpensTheDialogWithBothVersions) {
     for (const QByteArray& latest : {QByteArray("1.0.4\n"), QByteArray("1.0.3"), QByteArray()}) {
         ASSERT_TRUE(Check(latest)) << latest.data();
         const QString shown = QString::fromUtf8(latest);
@@ -92,13 +93,13 @@ TEST_F(UpdateFormTest, AnyOtherTextOpensTheDialogWithBothVersions) {
         EXPECT_TRUE(
             Log().contains(QStringLiteral(" - New version is available on the website - ") + shown))
             << Log().toStdString();
-        form_->Button1->click();
+        form_->closeButton->click();
         EXPECT_FALSE(form_->isVisible());
     }
-    EXPECT_EQ(form_->Label3->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    EXPECT_EQ(form_->downloadLink->palette().color(QPalette::WindowText), QColor(Qt::blue));
 }
 
-TEST_F(UpdateFormTest, ShowsTheTextsOfEachLanguageAndItsDownloadPage) {
+TEST_F(UpdateDialogTest, ShowsTheTextsOfEachLanguageAndItsDownloadPage) {
     struct Case {
         const char* language;
         QStringList shown;
@@ -129,13 +130,13 @@ TEST_F(UpdateFormTest, ShowsTheTextsOfEachLanguageAndItsDownloadPage) {
         if (!c.shown.isEmpty()) {
             EXPECT_EQ(Shown(), c.shown) << c.language;
         }
-        EXPECT_EQ(form_->Label3->Url, ServerUrl(server_.Url(), QString::fromLatin1(c.page)))
+        EXPECT_EQ(form_->downloadLink->Url, ServerUrl(server_.Url(), QString::fromLatin1(c.page)))
             << c.language;
-        form_->Button1->click();
+        form_->closeButton->click();
     }
 }
 
-TEST_F(UpdateFormTest, EveryActivationRebuildsTheLabelsAndLogsAgain) {
+TEST_F(UpdateDialogTest, EveryActivationRebuildsTheLabelsAndLogsAgain) {
     ASSERT_TRUE(Check("1.0.5"));
     QWidget other;
     other.setWindowTitle(QStringLiteral("other"));
@@ -146,13 +147,13 @@ TEST_F(UpdateFormTest, EveryActivationRebuildsTheLabelsAndLogsAgain) {
     ASSERT_TRUE(Until([&] { return form_->isActiveWindow(); }, 5000));
     EXPECT_EQ(Log().count(QStringLiteral(" - New version is available on the website - 1.0.5")), 2);
     // Rebuilt, not extended a second time.
-    EXPECT_EQ(form_->Label1->text(), QStringLiteral("Your version: 1.0.4"));
+    EXPECT_EQ(form_->ourVersionLabel->text(), QStringLiteral("Your version: 1.0.4"));
 }
 
-TEST_F(UpdateFormTest, AFailedCheckIsLoggedAndOpensNothingWhileTheWindowsKeepWorking) {
+TEST_F(UpdateDialogTest, AFailedCheckIsLoggedAndOpensNothingWhileTheWindowsKeepWorking) {
     server_.SetReply(kUpdateFile, {200, "1.0.5", {}, false});
     form_->CheckForUpdate();
-    form_->Button1->click();
+    form_->closeButton->click();
 
     server_.SetReply(kUpdateFile, {404, "gone", {}, false});
     form_->CheckForUpdate();
@@ -193,17 +194,17 @@ TEST_F(UpdateFormTest, AFailedCheckIsLoggedAndOpensNothingWhileTheWindowsKeepWor
         << Log().toStdString();
 }
 
-TEST_F(UpdateFormTest, TheDownloadLinkOpensThePageAndReportsOnlyWhenAllowed) {
+TEST_F(UpdateDialogTest, TheDownloadLinkOpensThePageAndReportsOnlyWhenAllowed) {
     test::OpenedPages pages;
     ASSERT_TRUE(Check("1.0.5"));
     Settings.SendStats = false;
-    LeftClick(form_->Label3);
+    LeftClick(form_->downloadLink);
     ASSERT_EQ(pages.urls.size(), 1);
     EXPECT_EQ(pages.urls[0], ServerUrl(server_.Url(), QStringLiteral("/en/download.html")));
     EXPECT_EQ(Requests("/stat_velmora_use.php"), 0);
 
     Settings.SendStats = true;
-    LeftClick(form_->Label3);
+    LeftClick(form_->downloadLink);
     EXPECT_EQ(pages.urls.size(), 2);
     ASSERT_EQ(Requests("/stat_velmora_use.php"), 1);
     EXPECT_TRUE(server_.Requests().back().body.endsWith(
@@ -219,7 +220,7 @@ TEST_F(UpdateFormTest, TheDownloadLinkOpensThePageAndReportsOnlyWhenAllowed) {
             box->accept();
         }
     });
-    LeftClick(form_->Label3);
+    LeftClick(form_->downloadLink);
     EXPECT_EQ(pages.urls.size(), 3);
     EXPECT_TRUE(shownError.contains(QStringLiteral("stat_velmora_use.php")))
         << shownError.toStdString();

@@ -17,8 +17,8 @@
 
 #include "common/Settings.h"
 #include "overlays/AreaPanel.h"
-#include "overlays/Magnifier.h"
 #include "overlays/AreaSelector.h"
+#include "overlays/Magnifier.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/Desktop.h"
 #include "platform/x11/HotKeys.h"
@@ -68,7 +68,7 @@ std::uint32_t Rgb(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xffffff;
 }
 
-class RectVideoTest : public testing::Test {
+class AreaSelectorTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
@@ -90,14 +90,14 @@ class RectVideoTest : public testing::Test {
         square_->show();
         Settle(400);
 
-        panel_ = std::make_unique<TAddForm>(nullptr);
+        panel_ = std::make_unique<AreaPanel>(nullptr);
         // The main window's handling of the selector's hot keys.
         hotKeys_ = std::make_unique<HotKeyFilter>([this](int key) {
             if (!selector_ || !selector_->isVisible()) return;
             if (key == platform::kVkReturn) selector_->AcceptSelection();
             if (key == platform::kVkEscape) selector_->close();
         });
-        TFormScreenLinks links;
+        AreaSelectorLinks links;
         links.RegisterHotKey = [this](int id, int key) {
             registered_.push_back(id);
             return hotKeys_->Register(id, key);
@@ -108,8 +108,8 @@ class RectVideoTest : public testing::Test {
             ++saves_;
             return true;
         };
-        links.AddForm = panel_.get();
-        selector_ = std::make_unique<TFormScreen>(std::move(links));
+        links.Panel = panel_.get();
+        selector_ = std::make_unique<AreaSelector>(std::move(links));
     }
     void TearDown() override {
         selector_.reset();
@@ -145,20 +145,20 @@ class RectVideoTest : public testing::Test {
                 Settings.RegionHeightPos};
     }
     TRegion Shown() const {
-        return {panel_->sSpinEdit2->value(), panel_->sSpinEdit1->value(),
-                panel_->sSpinEdit3->value(), panel_->sSpinEdit4->value()};
+        return {panel_->leftEdit->value(), panel_->topEdit->value(), panel_->widthEdit->value(),
+                panel_->heightEdit->value()};
     }
 
     std::unique_ptr<platform::Desktop> desktop_;
     std::unique_ptr<QWidget> square_;
-    std::unique_ptr<TAddForm> panel_;
+    std::unique_ptr<AreaPanel> panel_;
     std::unique_ptr<HotKeyFilter> hotKeys_;
-    std::unique_ptr<TFormScreen> selector_;
+    std::unique_ptr<AreaSelector> selector_;
     std::vector<int> registered_;
     int saves_ = 0;
 };
 
-TEST_F(RectVideoTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEscape) {
+TEST_F(AreaSelectorTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEscape) {
     Open();
     EXPECT_TRUE(selector_->isFullScreen());
     EXPECT_EQ(selector_->ScreenArea(), QRect(0, 0, 1280, 720));
@@ -192,7 +192,7 @@ TEST_F(RectVideoTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEscap
     other.UnregisterAll();
 }
 
-TEST_F(RectVideoTest, EnterStoresTheDraggedRectangleInTheSettingsAndThePanelAndSaves) {
+TEST_F(AreaSelectorTest, EnterStoresTheDraggedRectangleInTheSettingsAndThePanelAndSaves) {
     Open();
     Drag({{101, 93}, {200, 150}, {430, 270}});
     EXPECT_TRUE(selector_->HasRect);
@@ -217,7 +217,7 @@ TEST_F(RectVideoTest, EnterStoresTheDraggedRectangleInTheSettingsAndThePanelAndS
     EXPECT_EQ(saves_, 2);
 }
 
-TEST_F(RectVideoTest, EnterWithoutADragGives16By16AtTheClickOrAtTheCorner) {
+TEST_F(AreaSelectorTest, EnterWithoutADragGives16By16AtTheClickOrAtTheCorner) {
     Open();
     Key("Return");
     EXPECT_EQ(Stored(), (TRegion{0, 0, 16, 16}));
@@ -239,7 +239,7 @@ TEST_F(RectVideoTest, EnterWithoutADragGives16By16AtTheClickOrAtTheCorner) {
     EXPECT_EQ(saves_, 3);
 }
 
-TEST_F(RectVideoTest, EscapeAfterADragLeavesTheRegionAsItWas) {
+TEST_F(AreaSelectorTest, EscapeAfterADragLeavesTheRegionAsItWas) {
     Open();
     Drag({{200, 200}, {300, 300}, {500, 400}});
     ASSERT_TRUE(selector_->HasRect);
@@ -253,7 +253,7 @@ TEST_F(RectVideoTest, EscapeAfterADragLeavesTheRegionAsItWas) {
     EXPECT_EQ(Stored(), (TRegion{40, 30, 320, 240}));
 }
 
-TEST_F(RectVideoTest, ArrowKeysMoveADrawnRectangleBy8OrWithShiftBy1) {
+TEST_F(AreaSelectorTest, ArrowKeysMoveADrawnRectangleBy8OrWithShiftBy1) {
     Open();
     Key("Right");  // nothing drawn yet: nothing moves
     EXPECT_EQ(selector_->SelRect, TRect{});
@@ -270,7 +270,7 @@ TEST_F(RectVideoTest, ArrowKeysMoveADrawnRectangleBy8OrWithShiftBy1) {
     EXPECT_EQ(Stored(), (TRegion{207, 206, 160, 96}));
 }
 
-TEST_F(RectVideoTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) {
+TEST_F(AreaSelectorTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) {
     Open();
     // Before any drag: the hint above the mouse, no red.
     ASSERT_EQ(run("xdotool mousemove 400 300 sleep 0.05 mousemove 401 300"), 0);

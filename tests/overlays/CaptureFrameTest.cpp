@@ -57,14 +57,14 @@ qreal RequestedRatio() {
 
 }  // namespace
 
-TEST(FlashingWnd, RunsAtTheScaleItWasStartedWith) {
+TEST(CaptureFrame, RunsAtTheScaleItWasStartedWith) {
     ASSERT_NE(QGuiApplication::primaryScreen(), nullptr);
     EXPECT_DOUBLE_EQ(QGuiApplication::primaryScreen()->devicePixelRatio(), RequestedRatio());
 }
 
 // Areas at odd pixels: at fractional scale factors Qt cannot put a window on
 // every pixel, and the frame must still be exact.
-TEST(FlashingWnd, CornersLieOnTheirPixelsWhereverTheAreaStarts) {
+TEST(CaptureFrame, CornersLieOnTheirPixelsWhereverTheAreaStarts) {
     ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
     const QString text = QStringLiteral("Recording");
     const std::uint32_t red = 0xff0000;
@@ -72,7 +72,7 @@ TEST(FlashingWnd, CornersLieOnTheirPixelsWhereverTheAreaStarts) {
     ASSERT_TRUE(screen.desktop);
     for (const QRect area :
          {QRect(201, 151, 297, 203), QRect(333, 277, 150, 99), QRect(602, 403, 41, 37)}) {
-        TFlashingWnd frame;
+        CaptureFrame frame;
         frame.SetupRegion(area.x(), area.y(), area.width(), area.height(), true, text);
         frame.PaintFrame(text);
         frame.ShowOnTop();
@@ -97,9 +97,9 @@ TEST(FlashingWnd, CornersLieOnTheirPixelsWhereverTheAreaStarts) {
     }
 }
 
-TEST(FlashingWnd, RedCornersAndCaptionSurroundTheAreaAndNeverEnterIt) {
+TEST(CaptureFrame, RedCornersAndCaptionSurroundTheAreaAndNeverEnterIt) {
     ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
-    TFlashingWnd frame;
+    CaptureFrame frame;
     const QString text = QStringLiteral("Recording");
     frame.SetupRegion(200, 150, 300, 200, true, text);
     frame.PaintFrame(text);
@@ -137,9 +137,9 @@ TEST(FlashingWnd, RedCornersAndCaptionSurroundTheAreaAndNeverEnterIt) {
     EXPECT_NE(screen.at(196, 146), red);
 }
 
-TEST(FlashingWnd, FollowsAMovingArea) {
+TEST(CaptureFrame, FollowsAMovingArea) {
     ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
-    TFlashingWnd frame;
+    CaptureFrame frame;
     const QString text = QStringLiteral("Recording");
     frame.SetupRegion(100, 100, 100, 100, true, text);
     frame.PaintFrame(text);

@@ -67,7 +67,7 @@ TEST_F(TwoMonitors, QtsScreensInXPixelsAreTheMonitorsAndItsPrimaryIsOurs) {
 }
 
 TEST_F(TwoMonitors, TheFrameStandsOnItsPixelsOnTheRightMonitor) {
-    TFlashingWnd frame;
+    CaptureFrame frame;
     const QString text = QStringLiteral("Recording");
     const QRect area(1201, 301, 300, 201);
     frame.SetupRegion(area.x(), area.y(), area.width(), area.height(), true, text);
@@ -105,7 +105,7 @@ TEST_F(TwoMonitors, ThePanelDocksRightBesideTheWindowInXPixels) {
     window.show();
     ASSERT_TRUE(PumpUntil([&] { return window.isVisible(); }, 3000));
     Pump(300);
-    TAddForm panel(&window);
+    AreaPanel panel(&window);
     panel.DockBeside(&window);
     panel.show();
     Pump(300);

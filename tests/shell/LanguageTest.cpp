@@ -15,12 +15,12 @@
 #include <QTextStream>
 #include <map>
 
+#include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "overlays/AreaPanel.h"
 #include "platform/profile/Profile.h"
-#include "common/EventLog.h"
 #include "shell/MainWindow.h"
 
 using namespace velmora;
@@ -101,13 +101,13 @@ TEST_F(LanguageTest, MainWindowTakesItsLanguageAtStartAndKeepsItsCaption) {
     ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
     setup.write("[Setup]\nLanguage=German\n");
     setup.close();
-    TForm1 form;
-    auto* options = form.findChild<QAbstractButton*>(QStringLiteral("Button3"));
-    auto* record = form.findChild<QAbstractButton*>(QStringLiteral("Button1"));
+    MainWindow form;
+    auto* options = form.findChild<QAbstractButton*>(QStringLiteral("optionsButton"));
+    auto* record = form.findChild<QAbstractButton*>(QStringLiteral("recordButton"));
     ASSERT_TRUE(options && record);
     EXPECT_EQ(options->text(), QStringLiteral("Optionen"));
     EXPECT_EQ(record->text(), QStringLiteral("Start (F9)"));
-    EXPECT_EQ(form.findChild<QAbstractButton*>(QStringLiteral("Button4"))->text(),
+    EXPECT_EQ(form.findChild<QAbstractButton*>(QStringLiteral("areaButton"))->text(),
               QStringLiteral("Bereich\nwählen"));
     EXPECT_EQ(MsgTexts(2), QStringLiteral("Stopp (F10)"));
     Use("Russian");
@@ -121,20 +121,20 @@ TEST_F(LanguageTest, MainWindowTakesItsLanguageAtStartAndKeepsItsCaption) {
 }
 
 TEST_F(LanguageTest, ShippedCaptionsFitTheMainWindowsButtons) {
-    TForm1 form;
+    MainWindow form;
     // A tool button cuts a line wider than itself less its frame.
     const auto fits = [](QAbstractButton* button, const QString& text) {
         for (const QString& line : text.split(u'\n'))
             if (button->fontMetrics().horizontalAdvance(line) > button->width() - 6) return false;
         return true;
     };
-    auto* record = form.findChild<QAbstractButton*>(QStringLiteral("Button1"));
+    auto* record = form.findChild<QAbstractButton*>(QStringLiteral("recordButton"));
     for (const char* language : {"English", "German", "Russian"}) {
         Use(language);
         for (const QString& text : {MsgTexts(1), MsgTexts(2)})
             EXPECT_TRUE(fits(record, text)) << language << " " << text.toStdString();
         // Beside its icon a caption has the button's width less the icon's.
-        for (const char* name : {"Button4", "Button5"}) {
+        for (const char* name : {"areaButton", "fullScreenButton"}) {
             auto* button = form.findChild<QAbstractButton*>(QLatin1String(name));
             const QString text = button->text();
             EXPECT_LE(button->fontMetrics().horizontalAdvance(text.section(u'\n', 0, 0)),
@@ -148,14 +148,14 @@ TEST_F(LanguageTest, ShippedCaptionsFitTheMainWindowsButtons) {
 }
 
 TEST_F(LanguageTest, OneKeyFileChangesOneControlAndMissingKeysKeepThePreviousLanguage) {
-    TForm1 form;
+    MainWindow form;
     Use("English");
     const auto before = Captions(&form);
     Language(QStringLiteral("Partial"), QStringLiteral("[Main]\nButton3=Optionen\n"));
     Use("Partial");
     auto after = Captions(&form);
-    EXPECT_EQ(after[QStringLiteral("Button3")], QStringLiteral("Optionen"));
-    after[QStringLiteral("Button3")] = before.at(QStringLiteral("Button3"));
+    EXPECT_EQ(after[QStringLiteral("optionsButton")], QStringLiteral("Optionen"));
+    after[QStringLiteral("optionsButton")] = before.at(QStringLiteral("optionsButton"));
     EXPECT_EQ(after, before);
     EXPECT_EQ(MsgTexts(2), QStringLiteral("Stop (F10)"));
     EXPECT_EQ(LogTexts(3), QStringLiteral("Video file saved"));
@@ -164,17 +164,18 @@ TEST_F(LanguageTest, OneKeyFileChangesOneControlAndMissingKeysKeepThePreviousLan
 
     // A missing file changes nothing either.
     Use("Klingon");
-    EXPECT_EQ(Captions(&form)[QStringLiteral("Button3")], QStringLiteral("Optionen"));
+    EXPECT_EQ(Captions(&form)[QStringLiteral("optionsButton")], QStringLiteral("Optionen"));
     // A name that differs in case still finds its file.
     Use("german");
-    EXPECT_EQ(Captions(&form)[QStringLiteral("Button3")], QStringLiteral("Optionen"));
-    EXPECT_EQ(Captions(&form)[QStringLiteral("Label1")], QStringLiteral("Speichern in Ordner:"));
+    EXPECT_EQ(Captions(&form)[QStringLiteral("optionsButton")], QStringLiteral("Optionen"));
+    EXPECT_EQ(Captions(&form)[QStringLiteral("folderLabel")],
+              QStringLiteral("Speichern in Ordner:"));
 }
 
 TEST_F(LanguageTest, MainSectionLeavesThePanelsControlsToTheAddSection) {
-    TForm1 form;
-    auto* panelTop = form.AddForm()->findChild<QLabel*>(QStringLiteral("Label2"));
-    auto* panelWidth = form.AddForm()->findChild<QLabel*>(QStringLiteral("Label4"));
+    MainWindow form;
+    auto* panelTop = form.Panel()->findChild<QLabel*>(QStringLiteral("topLabel"));
+    auto* panelWidth = form.Panel()->findChild<QLabel*>(QStringLiteral("widthLabel"));
     ASSERT_TRUE(panelTop && panelWidth);
     ASSERT_NE(panelTop->window(), &form);
     const QString top = panelTop->text();
@@ -183,8 +184,8 @@ TEST_F(LanguageTest, MainSectionLeavesThePanelsControlsToTheAddSection) {
     Use("Mixed");
     EXPECT_EQ(panelTop->text(), top);
     EXPECT_EQ(panelWidth->text(), QStringLiteral("Breite"));
-    EXPECT_EQ(form.AddForm()->Label1->text(), QString());
-    EXPECT_EQ(Captions(&form)[QStringLiteral("Label1")], QStringLiteral("Ordner"));
+    EXPECT_EQ(form.Panel()->figuresLabel->text(), QString());
+    EXPECT_EQ(Captions(&form)[QStringLiteral("folderLabel")], QStringLiteral("Ordner"));
 }
 
 TEST_F(LanguageTest, LanguageNameMustBeABareFileName) {
@@ -198,10 +199,10 @@ TEST_F(LanguageTest, LanguageNameMustBeABareFileName) {
     EXPECT_EQ(LanguageFilePath("English"),
               dir_.filePath(QStringLiteral("Language/English.lng")).toStdString());
 
-    TForm1 form;
+    MainWindow form;
     Use("English");
     Use("../Outside");
-    EXPECT_EQ(Captions(&form)[QStringLiteral("Button3")], QStringLiteral("Options"));
+    EXPECT_EQ(Captions(&form)[QStringLiteral("optionsButton")], QStringLiteral("Options"));
 }
 
 TEST_F(LanguageTest, ControlsAreMatchedByNameKindAndNumberRange) {
@@ -225,7 +226,13 @@ TEST_F(LanguageTest, ControlsAreMatchedByNameKindAndNumberRange) {
              QStringLiteral("[options]\nname=Optionen\nLABEL1=Eins\nCheckBox4=Vier\nButton2=Zwei\n"
                             "GroupBox2=Gruppe\nLabel101=Weit\nAudioRecordCheckbox=Audio\n"
                             "[Update]\nName=Neu\nLabel11=Elf\nButton1=Schließen\n"));
-    SetLanguageWindow(LanguageWindow::Options, &options);
+    SetLanguageWindow(LanguageWindow::Options, &options,
+                      {{"Label1", label},
+                       {"CheckBox4", check},
+                       {"Button2", wrongKind},
+                       {"GroupBox2", group},
+                       {"Label101", far},
+                       {"AudioRecordCheckbox", notNumbered}});
     Use("Test");
     EXPECT_EQ(options.windowTitle(), QStringLiteral("Optionen"));
     EXPECT_EQ(label->text(), QStringLiteral("Eins"));
@@ -236,7 +243,8 @@ TEST_F(LanguageTest, ControlsAreMatchedByNameKindAndNumberRange) {
     EXPECT_EQ(notNumbered->text(), QStringLiteral("a"));
     // Not yet registered: untouched.
     EXPECT_EQ(updateButton->text(), QStringLiteral("b"));
-    SetLanguageWindow(LanguageWindow::Update, &update);
+    SetLanguageWindow(LanguageWindow::Update, &update,
+                      {{"Label11", updateLabel}, {"Button1", updateButton}});
     Use("Test");
     EXPECT_EQ(update.windowTitle(), QStringLiteral("Neu"));
     EXPECT_EQ(updateButton->text(), QStringLiteral("Schließen"));

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <functional>
 
+#include "common/ButtonImages.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
@@ -26,7 +27,6 @@
 #include "overlays/AreaPanel.h"
 #include "overlays/AreaSelector.h"
 #include "platform/x11/HotKeys.h"
-#include "common/ButtonImages.h"
 #include "shell/MainWindow.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
@@ -58,7 +58,7 @@ class MainWindowTest : public testing::Test {
         setup.close();
         SetProgramFolder(dir_.path().toStdString() + "/");
         Settings = TSettings{};
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<MainWindow>();
     }
     void TearDown() override {
         form_.reset();
@@ -83,38 +83,38 @@ class MainWindowTest : public testing::Test {
     }
     // The controls as the state table has them.
     void ExpectIdle() const {
-        EXPECT_EQ(Button("Button1")->text(), MsgTexts(1));
-        EXPECT_EQ(form_->Button1Image(), kImageRecord);
-        for (const char* name : {"Button3", "Button4", "Button5"})
+        EXPECT_EQ(Button("recordButton")->text(), MsgTexts(1));
+        EXPECT_EQ(form_->RecordImage(), kImageRecord);
+        for (const char* name : {"optionsButton", "areaButton", "fullScreenButton"})
             EXPECT_TRUE(Button(name)->isEnabled()) << name;
     }
     void ExpectRecording() const {
-        EXPECT_EQ(Button("Button1")->text(), MsgTexts(2));
-        EXPECT_TRUE(form_->Button1Image() == kImageStop || form_->Button1Image() == kImageEmpty);
-        for (const char* name : {"Button3", "Button4", "Button5"})
+        EXPECT_EQ(Button("recordButton")->text(), MsgTexts(2));
+        EXPECT_TRUE(form_->RecordImage() == kImageStop || form_->RecordImage() == kImageEmpty);
+        for (const char* name : {"optionsButton", "areaButton", "fullScreenButton"})
             EXPECT_FALSE(Button(name)->isEnabled()) << name;
-        EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+        EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<MainWindow> form_;
 };
 
 TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
     form_->show();
     ExpectIdle();
-    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
     form_->HotKeyPressed(platform::kVkF10);  // idle: nothing
     EXPECT_FALSE(Log().contains(QStringLiteral("VideoRecord_")));
 
-    Button("Button1")->click();
+    Button("recordButton")->click();
     ASSERT_TRUE(Recording());
     ExpectRecording();
-    EXPECT_EQ(form_->Button1Image(), kImageStop);
-    form_->Timer1Timer();
-    EXPECT_EQ(form_->Button1Image(), kImageEmpty);
-    form_->Timer1Timer();
-    EXPECT_EQ(form_->Button1Image(), kImageStop);
+    EXPECT_EQ(form_->RecordImage(), kImageStop);
+    form_->BlinkRecordImage();
+    EXPECT_EQ(form_->RecordImage(), kImageEmpty);
+    form_->BlinkRecordImage();
+    EXPECT_EQ(form_->RecordImage(), kImageStop);
 
     Pause(800);
     form_->HotKeyPressed(platform::kVkF9);  // recording: nothing
@@ -125,19 +125,19 @@ TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
     ExpectIdle();  // before the merge has even started
     // Record waits for the merge, and F9 meanwhile says why nothing starts.
     ASSERT_TRUE(form_->Camera()->WorkerRunning());
-    EXPECT_FALSE(Button("Button1")->isEnabled());
+    EXPECT_FALSE(Button("recordButton")->isEnabled());
     form_->HotKeyPressed(platform::kVkF9);
     EXPECT_FALSE(Recording());
     EXPECT_EQ(Control<QLabel>("StatusPanel")->text(), LogTexts(2));
     ASSERT_TRUE(Merged()) << Log().toStdString();
     ExpectIdle();
-    EXPECT_TRUE(Button("Button1")->isEnabled());
+    EXPECT_TRUE(Button("recordButton")->isEnabled());
     EXPECT_EQ(Log().count(QStringLiteral(" - VideoRecord_")), 1);
-    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
-    EXPECT_EQ(Control<QProgressBar>("sProgressBar1")->value(), 0);
+    EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
+    EXPECT_EQ(Control<QProgressBar>("mergeProgressBar")->value(), 0);
     EXPECT_EQ(Recordings().size(), 1);
-    form_->Timer1Timer();  // idle: no blinking
-    EXPECT_EQ(form_->Button1Image(), kImageRecord);
+    form_->BlinkRecordImage();  // idle: no blinking
+    EXPECT_EQ(form_->RecordImage(), kImageRecord);
 }
 
 TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording) {
@@ -146,10 +146,10 @@ TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording
     form_->StartCapture();
     ASSERT_TRUE(Recording());
     ExpectRecording();
-    ASSERT_TRUE(Until([&] { return Button("Button1")->text() == MsgTexts(1); }));
+    ASSERT_TRUE(Until([&] { return Button("recordButton")->text() == MsgTexts(1); }));
     ExpectIdle();
     ASSERT_TRUE(Merged());
-    EXPECT_TRUE(Button("Button1")->isEnabled());
+    EXPECT_TRUE(Button("recordButton")->isEnabled());
     EXPECT_EQ(Recordings().size(), 1);
     // The summary line has the size that was recorded.
     EXPECT_TRUE(Log().contains(QStringLiteral("; 320x240; "))) << Log().toStdString();
@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, RefusingTheCompressorQuestionEndsTheRecordingAndTheWindow
     EXPECT_EQ(title, QStringLiteral("Notice"));
     EXPECT_FALSE(text.isEmpty());
     EXPECT_EQ(icon, QMessageBox::Warning);
-    EXPECT_TRUE(Until([&] { return Button("Button1")->text() == MsgTexts(1); }));
+    EXPECT_TRUE(Until([&] { return Button("recordButton")->text() == MsgTexts(1); }));
     ExpectIdle();
     EXPECT_TRUE(Recordings().isEmpty());
 }
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, CancelDuringTheMergeLogsCancelledThenSavingAndSaved) {
     camera.OnSaveProgress = [&](engine::TScreenCamera* sender, std::int32_t percent, bool& go) {
         if (!pressed.exchange(true))
             QMetaObject::invokeMethod(
-                form_.get(), [&] { form_->Button2Click(); }, Qt::BlockingQueuedConnection);
+                form_.get(), [&] { form_->CancelMergeClicked(); }, Qt::BlockingQueuedConnection);
         report(sender, percent, go);
     };
     form_->StartCapture();
@@ -203,8 +203,8 @@ TEST_F(MainWindowTest, CancelDuringTheMergeLogsCancelledThenSavingAndSaved) {
     ASSERT_GT(saving, cancelled) << log.toStdString();
     EXPECT_GT(log.indexOf(LogTexts(3), saving), saving) << log.toStdString();
     Pause(100);
-    EXPECT_EQ(Control<QProgressBar>("sProgressBar1")->value(), 0);
-    EXPECT_FALSE(Control<QPushButton>("Button2")->isEnabled());
+    EXPECT_EQ(Control<QProgressBar>("mergeProgressBar")->value(), 0);
+    EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
     EXPECT_FALSE(log.contains(QStringLiteral("Recorded with"))) << log.toStdString();
 }
 
@@ -212,32 +212,32 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     form_->move(100, 100);
     form_->show();
     ASSERT_TRUE(Until([&] { return form_->frameGeometry().y() > 0 && form_->isActiveWindow(); }));
-    TAddForm* panel = form_->AddForm();
+    AreaPanel* panel = form_->Panel();
     const auto docked = [&] {
         const QRect main = form_->frameGeometry();
         const QRect side = panel->frameGeometry();
         return side.x() == main.x() + main.width() && side.y() == main.y();
     };
 
-    Button("sButton2")->click();
+    Button("panelButton")->click();
     ASSERT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
     EXPECT_TRUE(Until(docked)) << panel->frameGeometry().x() << " " << form_->frameGeometry().x();
 
     form_->move(300, 160);
     EXPECT_TRUE(Until([&] { return form_->frameGeometry().x() != 100 && docked(); }));
 
     form_->StartCapture();
-    ASSERT_TRUE(Until([&] { return panel->Label1->text().count(u'\n') == 4; }));
-    const QStringList lines = panel->Label1->text().split(u'\n');
+    ASSERT_TRUE(Until([&] { return panel->figuresLabel->text().count(u'\n') == 4; }));
+    const QStringList lines = panel->figuresLabel->text().split(u'\n');
     EXPECT_TRUE(lines[0].startsWith(MsgTexts(3) + QStringLiteral(": ")));
     EXPECT_TRUE(lines[3].startsWith(MsgTexts(6) + QStringLiteral(": ")));
 
     // Opening the panel again re-reads the language; Stop keeps its caption.
-    Button("sButton2")->click();
+    Button("panelButton")->click();
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral(">\n>")));
-    Button("sButton2")->click();
+    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    Button("panelButton")->click();
     ExpectRecording();
     form_->StopCapture();
     ASSERT_TRUE(Merged());
@@ -246,36 +246,36 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     ASSERT_TRUE(panel->isVisible());
     ASSERT_TRUE(panel->close());
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral(">\n>")));
-    Button("sButton2")->click();
+    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    Button("panelButton")->click();
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("sButton2")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
 }
 
 TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
-    TAddForm* panel = form_->AddForm();
+    AreaPanel* panel = form_->Panel();
     form_->show();
-    Button("Button5")->click();
+    Button("fullScreenButton")->click();
     EXPECT_EQ(Settings.TypeCapture, 1);
-    EXPECT_FALSE(Control<QLabel>("Image1")->isVisible());
-    EXPECT_TRUE(Control<QLabel>("Image2")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_TRUE(Control<QLabel>("fullScreenModeMark")->isVisible());
     EXPECT_EQ(Settings.RegionLeftPos, 0);
     EXPECT_EQ(Settings.RegionTopPos, 0);
     EXPECT_EQ(Settings.RegionWidthPos, 1280);
     EXPECT_EQ(Settings.RegionHeightPos, 720);
-    EXPECT_EQ(panel->sSpinEdit3->value(), 1280);
-    EXPECT_EQ(panel->sSpinEdit4->value(), 720);
-    EXPECT_FALSE(panel->sSpinEdit1->isEnabled());
+    EXPECT_EQ(panel->widthEdit->value(), 1280);
+    EXPECT_EQ(panel->heightEdit->value(), 720);
+    EXPECT_FALSE(panel->topEdit->isEnabled());
 
-    Button("Button4")->click();
+    Button("areaButton")->click();
     EXPECT_EQ(Settings.TypeCapture, 0);
-    EXPECT_TRUE(Control<QLabel>("Image1")->isVisible());
-    EXPECT_FALSE(Control<QLabel>("Image2")->isVisible());
-    EXPECT_TRUE(panel->sSpinEdit1->isEnabled());
+    EXPECT_TRUE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_TRUE(panel->topEdit->isEnabled());
 
     // Specific Area opens the selector; Escape (the main window's hot key
     // now) closes it and keeps the area.
-    TFormScreen* selector = form_->FormScreen();
+    AreaSelector* selector = form_->Selector();
     ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
     EXPECT_EQ(selector->ScreenShot.size(), QSize(1280, 720));
     ASSERT_EQ(test::run("xdotool key Escape"), 0);
@@ -283,7 +283,7 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(Settings.RegionWidthPos, 1280);
 
     // Enter stores what was dragged and saves it.
-    Button("Button4")->click();
+    Button("areaButton")->click();
     ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
     ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 100 90 "
                         "sleep 0.1 mousemove 180 130 sleep 0.1 mouseup 1 sleep 0.1 key Return"),
@@ -293,7 +293,7 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(Settings.RegionTopPos, 30);
     EXPECT_EQ(Settings.RegionWidthPos, 160);
     EXPECT_EQ(Settings.RegionHeightPos, 96);
-    EXPECT_EQ(panel->sSpinEdit3->value(), 160);
+    EXPECT_EQ(panel->widthEdit->value(), 160);
     QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
     ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
     const QString saved = QString::fromUtf8(setup.readAll());

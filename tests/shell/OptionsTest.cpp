@@ -31,8 +31,8 @@
 #include "engine/vfw/Compressors.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/CompressorDialog.h"
-#include "shell/OptionsDialog.h"
 #include "shell/MainWindow.h"
+#include "shell/OptionsDialog.h"
 #include "tests/support/WindowTestSupport.h"
 
 using namespace velmora;
@@ -93,10 +93,10 @@ class OptionsTest : public testing::Test {
                         .arg(dir_.filePath(QStringLiteral("out")), extra)
                         .toUtf8());
         setup.close();
-        form_ = std::make_unique<TForm1>();
+        form_ = std::make_unique<MainWindow>();
         // No update check against the vendor's server from these tests.
-        form_->findChild<QTimer*>(QStringLiteral("Timer2"))->stop();
-        options_ = std::make_unique<TOptionsForm>(*form_);
+        form_->findChild<QTimer*>(QStringLiteral("updateCheckTimer"))->stop();
+        options_ = std::make_unique<OptionsDialog>(*form_);
         form_->show();
     }
     void Open() {
@@ -111,7 +111,7 @@ class OptionsTest : public testing::Test {
         return control;
     }
     QLineEdit* KeyFrames() const {
-        return Control<QSpinBox>("EditKeyFrames1")->findChild<QLineEdit*>();
+        return Control<QSpinBox>("keyFramesEdit")->findChild<QLineEdit*>();
     }
     void Type(QLineEdit* edit, const QString& text) {
         edit->selectAll();
@@ -125,7 +125,7 @@ class OptionsTest : public testing::Test {
         box->setCurrentIndex(index);
         emit box->activated(index);
     }
-    void ClickOk() { Control<QPushButton>("sButton1")->click(); }
+    void ClickOk() { Control<QPushButton>("okButton")->click(); }
     QString SetupIni() const {
         QFile f(dir_.filePath(QStringLiteral("Setup.ini")));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
@@ -142,25 +142,25 @@ class OptionsTest : public testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::unique_ptr<TForm1> form_;
-    std::unique_ptr<TOptionsForm> options_;
+    std::unique_ptr<MainWindow> form_;
+    std::unique_ptr<OptionsDialog> options_;
 };
 
 TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
     Start();
     Open();
-    Control<QSlider>("FPS_TrackBar")->setValue(50);
-    EXPECT_EQ(Control<QLabel>("Label5")->text(), MsgTexts(5) + QStringLiteral(" 50 fps"));
-    Control<QSlider>("VideoQuality_TrackBar")->setValue(40);
-    EXPECT_EQ(Control<QLabel>("LabelQuality")->text(), QStringLiteral("40%"));
+    Control<QSlider>("frameRateSlider")->setValue(50);
+    EXPECT_EQ(Control<QLabel>("frameRateLabel")->text(), MsgTexts(5) + QStringLiteral(" 50 fps"));
+    Control<QSlider>("qualitySlider")->setValue(40);
+    EXPECT_EQ(Control<QLabel>("qualityValue")->text(), QStringLiteral("40%"));
     Type(KeyFrames(), QStringLiteral("12"));
-    Control<QCheckBox>("CheckBox1")->setChecked(false);
-    Control<QCheckBox>("CheckBox2")->setChecked(false);
-    Control<QCheckBox>("CheckBox5")->setChecked(true);
-    Control<QCheckBox>("CheckBox6")->setChecked(false);
+    Control<QCheckBox>("cursorCheck")->setChecked(false);
+    Control<QCheckBox>("reportsCheck")->setChecked(false);
+    Control<QCheckBox>("minimizeCheck")->setChecked(true);
+    Control<QCheckBox>("restoreCheck")->setChecked(false);
     const int msvc = CompressorPosition("Microsoft Video 1");
     ASSERT_GE(msvc, 0);
-    Pick(Control<QComboBox>("VideoCodecsComboBox1"), msvc);
+    Pick(Control<QComboBox>("codecCombo"), msvc);
     ClickOk();
 
     EXPECT_FALSE(options_->isVisible());
@@ -189,17 +189,17 @@ TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
 
     // The next opening shows what was stored.
     Open();
-    EXPECT_EQ(Control<QSlider>("FPS_TrackBar")->value(), 50);
+    EXPECT_EQ(Control<QSlider>("frameRateSlider")->value(), 50);
     EXPECT_EQ(KeyFrames()->text(), QStringLiteral("12"));
-    EXPECT_EQ(Control<QComboBox>("VideoCodecsComboBox1")->currentIndex(), msvc);
-    EXPECT_TRUE(Control<QCheckBox>("CheckBox5")->isChecked());
+    EXPECT_EQ(Control<QComboBox>("codecCombo")->currentIndex(), msvc);
+    EXPECT_TRUE(Control<QCheckBox>("minimizeCheck")->isChecked());
 }
 
 TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
     Start();
     Settings.CodecIndex = -1;
     Open();
-    EXPECT_EQ(Control<QComboBox>("VideoCodecsComboBox1")->currentIndex(), -1);
+    EXPECT_EQ(Control<QComboBox>("codecCombo")->currentIndex(), -1);
     ClickOk();
     EXPECT_EQ(Settings.CodecIndex, -1);
     EXPECT_EQ(Camera().CompressorIndex, -1);
@@ -218,7 +218,7 @@ TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneToFiftyAndRefusesNonNumbers)
     Type(edit, QString());
     EXPECT_EQ(edit->text(), QStringLiteral("8"));
     EXPECT_EQ(Settings.KeyFramesFreq, 8);  // at once, before OK
-    EXPECT_EQ(Control<QSpinBox>("EditKeyFrames1")->value(), 8);
+    EXPECT_EQ(Control<QSpinBox>("keyFramesEdit")->value(), 8);
     QTest::keyClick(edit, Qt::Key_Up);  // the arrows stay within the range
     EXPECT_EQ(edit->text(), QStringLiteral("9"));
 
@@ -227,8 +227,8 @@ TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneToFiftyAndRefusesNonNumbers)
     ModalWatcher watcher;
     Type(edit, QStringLiteral("-"));
     EXPECT_EQ(edit->text(), QStringLiteral("-"));
-    Control<QSlider>("FPS_TrackBar")->setValue(33);
-    options_->sButton1Click();
+    Control<QSlider>("frameRateSlider")->setValue(33);
+    options_->OkClicked();
     EXPECT_EQ(watcher.Seen(),
               QStringList({QStringLiteral("ConversionError"), QStringLiteral("ConversionError")}));
     EXPECT_EQ(watcher.Texts().value(0), QStringLiteral("'-' is not a valid integer value"));
@@ -257,9 +257,9 @@ TEST_F(OptionsTest, ASettingsFileThatCannotBeWrittenKeepsTheDialogOpen) {
 TEST_F(OptionsTest, PriorityAndTimeChosenThenCancelReachTheNextRecording) {
     Start();
     Open();
-    Pick(Control<QComboBox>("ComboBox1"), 0);  // "Idle"
+    Pick(Control<QComboBox>("priorityCombo"), 0);  // "Idle"
     EXPECT_EQ(Settings.PriorityIndex, 0);
-    Control<QSpinBox>("sSpinEdit7")->setValue(7);
+    Control<QSpinBox>("secondsEdit")->setValue(7);
     EXPECT_EQ(Settings.RecordSeconds, 7);  // at once
     QTest::keyClick(options_.get(), Qt::Key_Escape);
     EXPECT_FALSE(options_->isVisible());
@@ -277,18 +277,18 @@ TEST_F(OptionsTest, PriorityAndTimeChosenThenCancelReachTheNextRecording) {
 
     // The list keeps the choice for the next opening.
     Open();
-    EXPECT_EQ(Control<QComboBox>("ComboBox1")->currentText(), QStringLiteral("Idle"));
-    EXPECT_EQ(Control<QSpinBox>("sSpinEdit7")->value(), 7);
+    EXPECT_EQ(Control<QComboBox>("priorityCombo")->currentText(), QStringLiteral("Idle"));
+    EXPECT_EQ(Control<QSpinBox>("secondsEdit")->value(), 7);
 }
 
 TEST_F(OptionsTest, TimeToRecordOfZeroStopsTheNextRecordingInItsFirstSecond) {
     Start();
     Open();
-    auto* box = Control<QCheckBox>("CheckBox3");
-    for (const char* name : {"sSpinEdit5", "sSpinEdit6", "sSpinEdit7"})
+    auto* box = Control<QCheckBox>("timeLimitCheck");
+    for (const char* name : {"hoursEdit", "minutesEdit", "secondsEdit"})
         EXPECT_FALSE(Control<QSpinBox>(name)->isEnabled()) << name;
     box->click();
-    for (const char* name : {"sSpinEdit5", "sSpinEdit6", "sSpinEdit7"})
+    for (const char* name : {"hoursEdit", "minutesEdit", "secondsEdit"})
         EXPECT_TRUE(Control<QSpinBox>(name)->isEnabled()) << name;
     ClickOk();
     EXPECT_TRUE(Settings.RecordTimeEnabled);
@@ -309,24 +309,24 @@ TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Language/Folder.lng")));
     Start();
     Open();
-    auto* languages = Control<QComboBox>("ComboBox2");
+    auto* languages = Control<QComboBox>("languageCombo");
     ASSERT_EQ(languages->count(), 3);
     EXPECT_EQ(languages->itemText(0), QStringLiteral("English"));
     EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
     const int german = languages->findText(QStringLiteral("German"));
     Pick(languages, german);
     EXPECT_EQ(options_->windowTitle(), QStringLiteral("Optionen"));
-    EXPECT_EQ(Control<QGroupBox>("GroupBox6")->title(), QStringLiteral("Audio"));
-    EXPECT_EQ(Control<QLabel>("Label4")->text(), QStringLiteral("Sprache"));
+    EXPECT_EQ(Control<QGroupBox>("audioGroup")->title(), QStringLiteral("Audio"));
+    EXPECT_EQ(Control<QLabel>("languageLabel")->text(), QStringLiteral("Sprache"));
     // The frame rate stays the slider's, in the new language's words.
-    EXPECT_EQ(Control<QLabel>("Label5")->text(), QStringLiteral("Bildrate 15 fps"));
+    EXPECT_EQ(Control<QLabel>("frameRateLabel")->text(), QStringLiteral("Bildrate 15 fps"));
     // Not translated: the sound box and the priority names.
-    EXPECT_EQ(Control<QCheckBox>("AudioRecordCheckbox")->text(), QStringLiteral("Audio Record"));
-    EXPECT_EQ(Control<QComboBox>("ComboBox1")->itemText(0), QStringLiteral("Idle"));
-    Control<QPushButton>("Button3")->click();
+    EXPECT_EQ(Control<QCheckBox>("audioRecordCheck")->text(), QStringLiteral("Audio Record"));
+    EXPECT_EQ(Control<QComboBox>("priorityCombo")->itemText(0), QStringLiteral("Idle"));
+    Control<QPushButton>("cancelButton")->click();
     EXPECT_FALSE(options_->isVisible());
 
-    auto* optionsButton = form_->findChild<QToolButton*>(QStringLiteral("Button3"));
+    auto* optionsButton = form_->findChild<QToolButton*>(QStringLiteral("optionsButton"));
     EXPECT_EQ(optionsButton->text(), QStringLiteral("Optionen"));
     EXPECT_FALSE(SetupIni().contains(QStringLiteral("Language=")));
     ASSERT_TRUE(form_->close());
@@ -340,7 +340,7 @@ TEST_F(OptionsTest, ALanguageNameInAnotherCaseIsLoggedAndBecomesEnglish) {
     EXPECT_TRUE(Log().contains(QStringLiteral(" - ") + LogTexts(6))) << Log().toStdString();
     EXPECT_EQ(Settings.Language, "English");
     Open();
-    EXPECT_EQ(Control<QComboBox>("ComboBox2")->currentIndex(), -1);
+    EXPECT_EQ(Control<QComboBox>("languageCombo")->currentIndex(), -1);
     ClickOk();
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=English")));
 }
@@ -353,8 +353,8 @@ TEST_F(OptionsTest, ConfigureFollowsTheCompressorOnlyAfterTheUserPicksOne) {
     ASSERT_GE(x264, 0) << "no H.264 in the catalogue";
     ASSERT_FALSE(Camera().QueryCompressor(static_cast<std::uint8_t>(msvc)).hasConfigure);
     ASSERT_TRUE(Camera().QueryCompressor(static_cast<std::uint8_t>(x264)).hasConfigure);
-    auto* configure = Control<QPushButton>("Button1");
-    auto* codecs = Control<QComboBox>("VideoCodecsComboBox1");
+    auto* configure = Control<QPushButton>("configureButton");
+    auto* codecs = Control<QComboBox>("codecCombo");
 
     Settings.CodecIndex = msvc;
     Open();
@@ -381,18 +381,19 @@ TEST_F(OptionsTest, ConfigureFollowsTheCompressorOnlyAfterTheUserPicksOne) {
 TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
     Start();
     Open();
-    auto* box = Control<QCheckBox>("AudioRecordCheckbox");
-    auto* formats = Control<QComboBox>("AudioFormatComboBox");
-    auto* inputs = Control<QComboBox>("AudioInputComboBox");
+    auto* box = Control<QCheckBox>("audioRecordCheck");
+    auto* formats = Control<QComboBox>("audioFormatCombo");
+    auto* inputs = Control<QComboBox>("audioInputCombo");
     const auto soundControls = [&] {
-        return std::vector<QWidget*>{formats, inputs, Control<QLabel>("Label9"),
-                                     Control<QLabel>("Label11"), Control<QLabel>("Label10")};
+        return std::vector<QWidget*>{formats, inputs, Control<QLabel>("audioFormatLabel"),
+                                     Control<QLabel>("audioInputLabel"),
+                                     Control<QLabel>("audioVolumeLabel")};
     };
     ASSERT_FALSE(box->isChecked());
     for (QWidget* w : soundControls())
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_TRUE(box->isVisible());
-    EXPECT_TRUE(Control<QLabel>("Label9")->isVisible());
+    EXPECT_TRUE(Control<QLabel>("audioFormatLabel")->isVisible());
     // Twenty formats, the engine's (the recorder's default) selected.
     ASSERT_EQ(formats->count(), 20);
     EXPECT_EQ(formats->currentIndex(), Camera().AudioFormatIndex);
@@ -405,13 +406,13 @@ TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
 
     box->click();
     for (QWidget* w : soundControls()) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
-    auto* volume = Control<QSlider>("AudioVolumeTrackBar");
+    auto* volume = Control<QSlider>("audioVolumeSlider");
     EXPECT_EQ(volume->isEnabled(), mixer.hasVolume);
     if (!mixer.hasVolume) {
         EXPECT_EQ(volume->value(), 0);
     }
     volume->setValue(37);
-    EXPECT_EQ(Control<QLabel>("LabelVolume")->text(), QStringLiteral("37"));
+    EXPECT_EQ(Control<QLabel>("audioVolumeValue")->text(), QStringLiteral("37"));
     Pick(formats, 19);  // stereo, 16 bits, 48 kHz
     ClickOk();
     EXPECT_TRUE(Settings.AudioRecordEnable);
@@ -425,7 +426,7 @@ TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
     for (QWidget* w : soundControls())
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_FALSE(volume->isEnabled());
-    EXPECT_FALSE(Control<QLabel>("LabelVolume")->isEnabled());
+    EXPECT_FALSE(Control<QLabel>("audioVolumeValue")->isEnabled());
 }
 
 TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
@@ -435,8 +436,8 @@ TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
     if (before.names->size() < 2) GTEST_SKIP() << "the mixer has fewer than two inputs";
     const int other = before.selected == 0 ? 1 : 0;
     Open();
-    Control<QCheckBox>("AudioRecordCheckbox")->click();
-    Pick(Control<QComboBox>("AudioInputComboBox"), other);
+    Control<QCheckBox>("audioRecordCheck")->click();
+    Pick(Control<QComboBox>("audioInputCombo"), other);
     EXPECT_EQ(Settings.AudioInputIndex, other);
     // Nothing changes on the mixer before the settings are applied.
     EXPECT_EQ(Camera().ListAudioInputs().selected, before.selected);
@@ -446,7 +447,7 @@ TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInputIndex=%1").arg(other)));
     // The next opening shows the mixer's choice.
     Open();
-    EXPECT_EQ(Control<QComboBox>("AudioInputComboBox")->currentIndex(), other);
+    EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), other);
 }
 
 TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCaption) {
@@ -456,11 +457,11 @@ TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCapti
     form_->HotKeyPressed(platform::kVkF9);
     ASSERT_TRUE(Camera().Recording);
     // A language chosen meanwhile keeps the Record button's Stop caption.
-    auto* languages = Control<QComboBox>("ComboBox2");
+    auto* languages = Control<QComboBox>("languageCombo");
     Pick(languages, languages->findText(QStringLiteral("German")));
-    EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("Button1"))->text(),
+    EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("recordButton"))->text(),
               QStringLiteral("Stopp (F10)"));
-    Control<QSlider>("FPS_TrackBar")->setValue(50);
+    Control<QSlider>("frameRateSlider")->setValue(50);
     ClickOk();
     EXPECT_FALSE(options_->isVisible());
     EXPECT_EQ(Settings.VideoFPS, 50);
@@ -483,11 +484,11 @@ TEST_F(OptionsTest, TheMainWindowsOptionsButtonOpensTheOneDialogModally) {
     QObject::connect(&ok, &QTimer::timeout, [&] {
         if (QApplication::activeModalWidget() != options_.get()) return;
         modal = true;
-        Control<QSlider>("FPS_TrackBar")->setValue(25);
+        Control<QSlider>("frameRateSlider")->setValue(25);
         ClickOk();
     });
     ok.start(20);
-    form_->findChild<QToolButton*>(QStringLiteral("Button3"))->click();
+    form_->findChild<QToolButton*>(QStringLiteral("optionsButton"))->click();
     EXPECT_TRUE(modal);
     EXPECT_EQ(Settings.VideoFPS, 25);
     EXPECT_EQ(Camera().FrameInterval, 40);

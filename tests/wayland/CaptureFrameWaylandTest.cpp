@@ -15,10 +15,10 @@ void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
     messages << text;
 }
 
-TEST(FlashWndOnWayland, StaysHiddenAndSaysSoOnce) {
+TEST(CaptureFrameOnWayland, StaysHiddenAndSaysSoOnce) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
-    EXPECT_FALSE(velmora::TFlashingWnd::Placeable());
-    velmora::TFlashingWnd wnd;
+    EXPECT_FALSE(velmora::CaptureFrame::Placeable());
+    velmora::CaptureFrame wnd;
     wnd.SetupRegion(100, 100, 320, 200, false, QStringLiteral("Recording"));
     qInstallMessageHandler(Collect);
     for (int i = 0; i < 3; ++i) {

@@ -1,0 +1,77 @@
+// What reaches the main window from outside it: the global hot keys (X11
+// grabs, or the desktop portal's shortcuts on Wayland) and the commands
+// another copy of the program sends over the instance socket.
+
+#include <QSocketNotifier>
+
+#include "engine/ScreenCamera.h"
+#include "overlays/AreaSelector.h"
+#include "platform/instance/SingleInstance.h"
+#include "platform/x11/HotKeys.h"
+#include "shell/GlobalShortcuts.h"
+#include "shell/HotKeyFilter.h"
+#include "shell/MainWindow.h"
+
+namespace velmora {
+namespace {
+
+// Identifiers of the two global hot keys.
+constexpr int kStartCapturing = 1;
+constexpr int kStopCapturing = 2;
+
+}  // namespace
+
+void MainWindow::RegisterHotKeys() {
+    hotKeys_ = std::make_unique<HotKeyFilter>([this](int vk) { HotKeyPressed(vk); });
+    // Another program may own a key: the buttons still work, so no message.
+    const bool f9 = hotKeys_->Register(kStartCapturing, platform::kVkF9);
+    const bool f10 = hotKeys_->Register(kStopCapturing, platform::kVkF10);
+    hotKeysRegistered_ = f9 && f10;
+    // On Wayland the grabs above see only X windows, if any.
+    if (GlobalShortcuts::WaylandSession())
+        (new GlobalShortcuts([this](int vk) { HotKeyPressed(vk); }, this))->Start();
+}
+
+void MainWindow::HotKeyPressed(int virtualKey) {
+    switch (virtualKey) {
+        // The selector holds these keys only while it shows; a press still
+        // queued when it has closed is dropped.
+        case platform::kVkEscape:
+            if (selector_ && selector_->isVisible()) selector_->close();
+            break;
+        case platform::kVkReturn:
+            if (selector_ && selector_->isVisible()) selector_->AcceptSelection();
+            break;
+        case platform::kVkF9:
+            if (camera_ && !camera_->Recording) StartCapture();
+            break;
+        case platform::kVkF10:
+            if (camera_ && camera_->Recording) StopCapture();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::RemoteCommand(const std::string& command) {
+    if (command == "start")
+        HotKeyPressed(platform::kVkF9);
+    else if (command == "stop")
+        HotKeyPressed(platform::kVkF10);
+    else if (command == "toggle")
+        HotKeyPressed(camera_ && camera_->Recording ? platform::kVkF10 : platform::kVkF9);
+}
+
+void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
+    if (!lock.held() || commands_) return;
+    commands_ = new QSocketNotifier(lock.fd(), QSocketNotifier::Read, this);
+    connect(commands_, &QSocketNotifier::activated, this, [this, &lock] {
+        // Run from the event loop, as a hot key's press is: starting may
+        // open dialogs.
+        if (const auto command = lock.ReceiveCommand())
+            QMetaObject::invokeMethod(
+                this, [this, c = *command] { RemoteCommand(c); }, Qt::QueuedConnection);
+    });
+}
+
+}  // namespace velmora

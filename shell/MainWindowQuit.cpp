@@ -1,0 +1,98 @@
+// How the main window ends the program: the user closing it, the exit
+// button, a termination signal and the session's logout. A recording running
+// then is stopped and merged first where nobody is there to answer.
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "common/EventLog.h"
+#include "common/Settings.h"
+#include "engine/ScreenCamera.h"
+#include "shell/MainWindow.h"
+
+namespace velmora {
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (quitting_) {
+        // Nobody is there to answer a message box.
+        SaveSettingsQuietly();
+        event->accept();
+        return;
+    }
+    // A settings file that cannot be written must not keep the user in the
+    // program (an installed copy whose folders are all read-only would never
+    // close): the message says what is lost, then the window closes.
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        ShowSaveFailure(file, QStringLiteral("The settings of this session are not saved."));
+    event->accept();
+}
+
+void MainWindow::ExitClicked() {
+    if (camera_ && camera_->Recording) {
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                        QStringLiteral("Video capturing is running.  Exit now?"),
+                        QMessageBox::Yes | QMessageBox::Cancel, this);
+        box.setObjectName(QStringLiteral("ExitQuestion"));
+        if (box.exec() != QMessageBox::Yes) return;
+    }
+    close();
+}
+
+void MainWindow::QuitRequested(const QString& why) {
+    if (quitting_) {
+        WriteLog(why + QStringLiteral(
+                           " again: the merge is given up; the recording stays in the temporary "
+                           "files for the next start"));
+        if (camera_) camera_->AbandonMerge();
+        FinishQuit();
+        return;
+    }
+    quitting_ = true;
+    const bool busy = camera_ && (camera_->Recording || camera_->WorkerRunning());
+    WriteLog(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
+                         : QStringLiteral(": exit")));
+    if (camera_ && camera_->Recording) StopCapture();
+    if (busy) {
+        quitTimer_ = new QTimer(this);
+        quitTimer_->setSingleShot(true);
+        connect(quitTimer_, &QTimer::timeout, this, [this] {
+            WriteLog(QStringLiteral(
+                "The merge takes too long for the exit; the recording stays in the temporary "
+                "files for the next start"));
+            if (camera_) camera_->AbandonMerge();
+        });
+        quitTimer_->start(kQuitMergeWaitMs);
+    }
+    FinishQuit();
+}
+
+void MainWindow::FinishQuit() {
+    if (quitClosing_ || (camera_ && camera_->WorkerRunning())) return;
+    quitClosing_ = true;
+    // Closed from the event loop, not from inside the engine's report.
+    QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void MainWindow::FinishForLogout() {
+    if (!quitting_) QuitRequested(QStringLiteral("Logout"));
+    // The session manager may end the process once this returns: wait here.
+    QElapsedTimer waited;
+    waited.start();
+    while (camera_ && camera_->WorkerRunning() && waited.elapsed() < kQuitMergeWaitMs + 10000) {
+        if (waited.elapsed() >= kQuitMergeWaitMs) camera_->AbandonMerge();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    }
+    SaveSettingsQuietly();
+}
+
+void MainWindow::SaveSettingsQuietly() {
+    const std::string file = SettingsFile();
+    if (!WriteSettings(Settings, file))
+        WriteLog(QStringLiteral("Unable to write to %1").arg(QString::fromStdString(file)));
+}
+
+}  // namespace velmora

@@ -1,0 +1,228 @@
+// The main window's recording control: the engine it owns, starting and
+// stopping, following what the engine does by itself, the live figures and
+// the merge's progress, and the recordings a crash left behind.
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "common/ButtonImages.h"
+#include "common/EventLog.h"
+#include "common/Functions.h"
+#include "common/Language.h"
+#include "common/Settings.h"
+#include "engine/ScreenCamera.h"
+#include "net/StatsReports.h"
+#include "overlays/AreaPanel.h"
+#include "shell/DeclinedRecordings.h"
+#include "shell/MainWindow.h"
+#include "shell/QtCameraHost.h"
+
+namespace velmora {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.find_last_of('/') + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+}  // namespace
+
+void MainWindow::CreateEngine() {
+    QtCameraHost::Hooks hooks;
+    hooks.summaryFigures = [this] {
+        engine::MergeSummaryFigures figures;
+        // The area as this window holds it for the recording (the screen in
+        // full-screen mode), fixed when the recording started.
+        figures.areaWidth = summaryWidth_;
+        figures.areaHeight = summaryHeight_;
+        figures.droppedPercent = droppedPercent_;
+        return figures;
+    };
+    hooks.afterEngineWork = [this] { FollowEngine(); };
+    // On the worker, after the result line has been logged.
+    hooks.reportMergeResult = [this](const std::string& text) {
+        if (reportsAllowed_) SendMergeReport(servers_.reports, text);
+    };
+    host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
+    // The temporary files go where WorkDir points now, before the command line.
+    camera_ = std::make_unique<engine::TScreenCamera>(*host_, Settings.WorkDir);
+    camera_->OnCameraError = [this](engine::TScreenCamera* sender, const std::string& text) {
+        CameraError(sender, text);
+    };
+    camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
+                                     bool& proceed) {
+        CameraSaveProgress(sender, percent, proceed);
+    };
+    // The capture loop has ended: when the engine ended it by itself the
+    // window goes back to idle.
+    camera_->OnStop = [this](engine::TScreenCamera*) {
+        QMetaObject::invokeMethod(
+            this, [this] { FollowEngine(); }, Qt::QueuedConnection);
+    };
+}
+
+bool MainWindow::OfferRecovery() {
+    const DeclinedRecordings declined(FolderOf(SettingsFile()) + "RecoveryDeclined.lst");
+    std::vector<engine::TInterruptedRecording> offered;
+    for (auto& r : camera_->FindInterruptedRecordings(Settings.WorkDir))
+        if (!declined.Contains(r)) offered.push_back(std::move(r));
+    if (offered.empty()) return false;
+    QStringList lines;
+    for (const auto& r : offered) {
+        QString files = QString::fromStdString(r.video);
+        if (!r.audio.empty())
+            files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
+                     QString::fromStdString(r.audio);
+        lines << files;
+        WriteLog(QStringLiteral("An interrupted recording was found: ") + files);
+    }
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Notice"),
+        QStringLiteral("A recording was interrupted before it was saved:\n%1\n\n"
+                       "Save it now as %2?")
+            .arg(lines.join(u'\n'), QString::fromStdString(FileNameOf(offered.front().target))),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("RecoveryQuestion"));
+    if (box.exec() != QMessageBox::Yes) {
+        for (const auto& r : offered) declined.Add(r);
+        WriteLog(QStringLiteral("The interrupted recording is left as it is: ") +
+                 lines.join(QStringLiteral("; ")));
+        return false;
+    }
+    const bool started = camera_->RecoverRecordings(std::move(offered));
+    UpdateRecordEnabled();
+    return started;
+}
+
+void MainWindow::StartCapture() {
+    if (!camera_ || camera_->Recording) return;
+    // A previous recording still being merged owns the temporary files; the
+    // user learns why nothing starts.
+    if (camera_->WorkerRunning()) {
+        statusPanel_->setText(LogTexts(2));
+        statusPanel_->setToolTip(LogTexts(2));
+        UpdateRecordEnabled();
+        return;
+    }
+    WriteLog(QString());
+    mergeProgress_.Reset();
+    droppedPercent_ = 0.0;
+    ApplySettings();
+    const bool fullScreen = Settings.TypeCapture == 1;
+    summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
+    summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
+    const QString name = TargetFileName(QDateTime::currentDateTime());
+    const QString path =
+        UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
+                         [](const QString& file) { return QFileInfo::exists(file); });
+    camera_->StartRecording(path.toStdString());
+    WriteLog(QFileInfo(path).fileName());
+    SetRecordImage(kImageStop);
+    recordButton->setText(MsgTexts(2));
+    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton}) b->setEnabled(false);
+    recordingShown_ = true;
+    // A run that fails at once has already told the UI thread; look now too.
+    FollowEngine();
+}
+
+void MainWindow::StopCapture() {
+    ShowIdleControls();
+    if (camera_) camera_->StopRecording();
+    UpdateRecordEnabled();
+}
+
+void MainWindow::UpdateRecordEnabled() {
+    // Record stays off while the worker still merges the last recording; the
+    // worker's final report to this thread turns it on again.
+    recordButton->setEnabled(!camera_ || camera_->Recording || !camera_->WorkerRunning());
+}
+
+void MainWindow::ShowIdleControls() {
+    recordButton->setText(MsgTexts(1));
+    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton}) b->setEnabled(true);
+    SetRecordImage(kImageRecord);
+    recordingShown_ = false;
+}
+
+void MainWindow::FollowEngine() {
+    if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
+    UpdateRecordEnabled();
+    if (camera_ && !camera_->WorkerRunning()) {
+        // A merge that failed sends no final report: the controls leave the
+        // merging state once the worker is gone.
+        cancelMergeButton->setEnabled(false);
+        mergeProgressBar->setValue(0);
+    }
+    if (quitting_) FinishQuit();
+    if (startAfterRecovery_ && camera_ && !camera_->WorkerRunning()) {
+        startAfterRecovery_ = false;
+        StartCapture();
+    }
+}
+
+void MainWindow::SetRecordImage(int index) {
+    recordImage_ = index;
+    recordButton->setIcon(ButtonImageIcon(index));
+}
+
+void MainWindow::StartOrStopClicked() {
+    if (camera_ && camera_->Recording)
+        StopCapture();
+    else
+        StartCapture();
+}
+
+void MainWindow::CancelMergeClicked() {
+    mergeProgress_.RequestCancel();
+}
+
+void MainWindow::BlinkRecordImage() {
+    // The stop square blinks while recording.
+    if (camera_ && camera_->Recording)
+        SetRecordImage(recordImage_ == kImageStop ? kImageEmpty : kImageStop);
+}
+
+void MainWindow::CameraError(engine::TScreenCamera*, const std::string& text) {
+    WriteLog(QString::fromStdString(text));
+}
+
+void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
+    // On the worker, which writes these figures itself.
+    LiveFigures figures;
+    figures.compressorName = QString::fromStdString(sender->CompressorName);
+    figures.elapsedText = QString::fromStdString(sender->ElapsedText);
+    figures.lastInterval = sender->LastInterval;
+    figures.framesWritten = sender->FramesWritten;
+    figures.framesDropped = sender->FramesDropped;
+    const QString text = LiveFiguresText(
+        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7)}, QLocale());
+    droppedPercent_ = DroppedPercentOf(figures.framesWritten, figures.framesDropped);
+    QMetaObject::invokeMethod(
+        this, [this, text] { panel_->figuresLabel->setText(text); }, Qt::QueuedConnection);
+}
+
+void MainWindow::CameraSaveProgress(engine::TScreenCamera*, std::int32_t percent, bool& Continue) {
+    // On the worker: decided here, shown later by the UI thread, never waited for.
+    const MergeProgress::Step step = mergeProgress_.Report(percent);
+    for (const int n : step.logTexts) WriteLog(LogTexts(n));
+    QMetaObject::invokeMethod(
+        this,
+        [this, step] {
+            cancelMergeButton->setEnabled(step.cancelEnabled);
+            mergeProgressBar->setValue(step.progress);
+        },
+        Qt::QueuedConnection);
+    Continue = step.proceed;
+}
+
+}  // namespace velmora
