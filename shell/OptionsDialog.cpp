@@ -4,19 +4,14 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyle>
-#include <QVBoxLayout>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
@@ -27,63 +22,6 @@
 
 namespace velmora {
 namespace {
-
-// A spin box that takes typed digits and signs as a text box does: its range
-// binds the arrows, and the key-frame handler brings a typed number into it,
-// so 75 can be typed and become 50.
-class TypedSpinBox : public QSpinBox {
-  public:
-    using QSpinBox::lineEdit;
-    using QSpinBox::QSpinBox;
-
-    QValidator::State validate(QString& text, int&) const override {
-        static const QRegularExpression signsAndDigits(QStringLiteral("^[+\\-0-9]*$"));
-        if (!signsAndDigits.match(text).hasMatch()) return QValidator::Invalid;
-        bool ok = false;
-        const int n = text.toInt(&ok);
-        return ok && n >= minimum() && n <= maximum() ? QValidator::Acceptable
-                                                      : QValidator::Intermediate;
-    }
-};
-
-template <typename T>
-T* Make(QWidget* parent, const char* name) {
-    auto* w = new T(parent);
-    w->setObjectName(QLatin1String(name));
-    return w;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* text) {
-    auto* label = Make<QLabel>(parent, name);
-    label->setText(QString::fromUtf8(text));
-    return label;
-}
-
-QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const char* text) {
-    auto* box = Make<QCheckBox>(parent, name);
-    box->setText(QString::fromUtf8(text));
-    return box;
-}
-
-QSlider* MakeSlider(QWidget* parent, const char* name, int minimum, int maximum) {
-    auto* slider = Make<QSlider>(parent, name);
-    slider->setOrientation(Qt::Horizontal);
-    slider->setRange(minimum, maximum);
-    slider->setTickPosition(QSlider::TicksBelow);
-    slider->setTickInterval(5);
-    slider->setMinimumWidth(160);
-    return slider;
-}
-
-QSpinBox* MakeSpinBox(QWidget* parent, const char* name, int maximum) {
-    auto* spin = Make<QSpinBox>(parent, name);
-    spin->setRange(0, maximum);
-    return spin;
-}
-
-TypedSpinBox& Typed(QSpinBox* spin) {
-    return static_cast<TypedSpinBox&>(*spin);
-}
 
 // The names of the language files in the program's Language folder, sorted
 // by name (a directory listing here has no order of its own).
@@ -113,225 +51,12 @@ OptionsDialog::OptionsDialog(MainWindow& mainWindow)
     setObjectName(QStringLiteral("OptionsDialog"));
     setWindowTitle(QStringLiteral("Options"));
     CreateControls();
-    // Translated by every ApplyLanguage from here on. The keys are the
-    // language files' names of the controls.
-    SetLanguageWindow(LanguageWindow::Options, this,
-                      {{"Label1", qualityLabel},      {"Label2", keyFramesLabel},
-                       {"Label3", keyFramesUnit},     {"Label4", languageLabel},
-                       {"Label5", frameRateLabel},    {"Label6", hoursLabel},
-                       {"Label7", minutesLabel},      {"Label8", codecLabel},
-                       {"Label9", audioFormatLabel},  {"Label10", audioVolumeLabel},
-                       {"Label11", audioInputLabel},  {"Label12", secondsLabel},
-                       {"Button1", configureButton},  {"Button3", cancelButton},
-                       {"CheckBox1", cursorCheck},    {"CheckBox2", reportsCheck},
-                       {"CheckBox3", timeLimitCheck}, {"CheckBox5", minimizeCheck},
-                       {"CheckBox6", restoreCheck},   {"GroupBox1", parametersGroup},
-                       {"GroupBox2", timeLimitGroup}, {"GroupBox3", priorityGroup},
-                       {"GroupBox4", videoGroup},     {"GroupBox5", settingsGroup},
-                       {"GroupBox6", audioGroup}});
     FillLists();
 }
 
 OptionsDialog::~OptionsDialog() {
     if (TheOptionsDialog == this) TheOptionsDialog = nullptr;
     SetLanguageWindow(LanguageWindow::Options, nullptr);
-}
-
-void OptionsDialog::CreateControls() {
-    // Video Settings, on the left.
-    videoGroup = Make<QGroupBox>(this, "videoGroup");
-    videoGroup->setTitle(QStringLiteral("Video Settings"));
-    codecLabel = MakeLabel(videoGroup, "codecLabel", "Video Codecs:");
-    codecCombo = Make<QComboBox>(videoGroup, "codecCombo");
-    codecCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    configureButton = Make<QPushButton>(videoGroup, "configureButton");
-    configureButton->setText(QStringLiteral("Configure"));
-    configureButton->setAutoDefault(false);
-    qualityLabel = MakeLabel(videoGroup, "qualityLabel", "Video Output Quality :");
-    qualitySlider = MakeSlider(videoGroup, "qualitySlider", 0, 100);
-    qualityValue = Make<QLabel>(videoGroup, "qualityValue");
-    // Room for "100%", so the slider does not move as the number grows.
-    qualityValue->setMinimumWidth(
-        qualityValue->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
-
-    parametersGroup = Make<QGroupBox>(videoGroup, "parametersGroup");
-    parametersGroup->setTitle(QStringLiteral("Video Parameters:"));
-    keyFramesLabel = MakeLabel(parametersGroup, "keyFramesLabel", "Set key frames every");
-    keyFramesEdit = new TypedSpinBox(parametersGroup);
-    keyFramesEdit->setObjectName(QStringLiteral("keyFramesEdit"));
-    keyFramesEdit->setRange(1, 50);
-    keyFramesUnit = MakeLabel(parametersGroup, "keyFramesUnit", "frames");
-    frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
-    frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 50);
-
-    auto* codecRow = new QHBoxLayout;
-    codecRow->addWidget(codecCombo, 1);
-    codecRow->addWidget(configureButton);
-    auto* qualityRow = new QHBoxLayout;
-    qualityRow->addWidget(qualitySlider, 1);
-    qualityRow->addWidget(qualityValue);
-    auto* keyFrameRow = new QHBoxLayout;
-    keyFrameRow->addWidget(keyFramesLabel);
-    keyFrameRow->addWidget(keyFramesEdit);
-    keyFrameRow->addWidget(keyFramesUnit);
-    keyFrameRow->addStretch(1);
-    auto* parameters = new QVBoxLayout(parametersGroup);
-    parameters->addLayout(keyFrameRow);
-    parameters->addWidget(frameRateLabel);
-    parameters->addWidget(frameRateSlider);
-    auto* video = new QVBoxLayout(videoGroup);
-    video->addWidget(codecLabel);
-    video->addLayout(codecRow);
-    video->addWidget(qualityLabel);
-    video->addLayout(qualityRow);
-    video->addWidget(parametersGroup);
-    video->addStretch(1);
-
-    // Settings, at the top right.
-    settingsGroup = Make<QGroupBox>(this, "settingsGroup");
-    settingsGroup->setTitle(QStringLiteral("Settings"));
-    restoreCheck = MakeCheckBox(settingsGroup, "restoreCheck", "Restore application after capture");
-    minimizeCheck =
-        MakeCheckBox(settingsGroup, "minimizeCheck", "Minimize application on start capture");
-    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record cursor in area capture");
-    reportsCheck = MakeCheckBox(settingsGroup, "reportsCheck",
-                                "Check updates, send statistics and crash reports");
-    languageLabel = MakeLabel(settingsGroup, "languageLabel", "Language");
-    languageCombo = Make<QComboBox>(settingsGroup, "languageCombo");
-    auto* languageRow = new QHBoxLayout;
-    languageRow->addWidget(languageLabel);
-    languageRow->addWidget(languageCombo, 1);
-    auto* settings = new QVBoxLayout(settingsGroup);
-    for (QCheckBox* box : {restoreCheck, minimizeCheck, cursorCheck, reportsCheck})
-        settings->addWidget(box);
-    settings->addLayout(languageRow);
-
-    // Time to record, below it: an untitled group with its check box on the
-    // top edge, where a title would be.
-    timeLimitGroup = Make<QGroupBox>(this, "timeLimitGroup");
-    timeLimitCheck = MakeCheckBox(this, "timeLimitCheck", "Time to record");
-    timeLimitCheck->setAutoFillBackground(true);  // hides the edge behind it
-    hoursLabel = MakeLabel(timeLimitGroup, "hoursLabel", "Hour");
-    minutesLabel = MakeLabel(timeLimitGroup, "minutesLabel", "Min");
-    secondsLabel = MakeLabel(timeLimitGroup, "secondsLabel", "Sec");
-    hoursEdit = MakeSpinBox(timeLimitGroup, "hoursEdit", 99);
-    minutesEdit = MakeSpinBox(timeLimitGroup, "minutesEdit", 59);
-    secondsEdit = MakeSpinBox(timeLimitGroup, "secondsEdit", 59);
-    const int halfCheckBox = timeLimitCheck->sizeHint().height() / 2;
-    const int margin = style()->pixelMetric(QStyle::PM_LayoutLeftMargin);
-    auto* time = new QGridLayout(timeLimitGroup);
-    time->setContentsMargins(margin, halfCheckBox + margin, margin, margin);
-    time->addWidget(hoursLabel, 0, 0);
-    time->addWidget(minutesLabel, 0, 1);
-    time->addWidget(secondsLabel, 0, 2);
-    time->addWidget(hoursEdit, 1, 0);
-    time->addWidget(minutesEdit, 1, 1);
-    time->addWidget(secondsEdit, 1, 2);
-    auto* onEdge = new QHBoxLayout;
-    onEdge->setContentsMargins(margin, 0, 0, 0);
-    onEdge->addWidget(timeLimitCheck);
-    onEdge->addStretch(1);
-    auto* timeFrame = new QGridLayout;
-    timeFrame->setSpacing(0);
-    timeFrame->setRowMinimumHeight(0, halfCheckBox);
-    timeFrame->addWidget(timeLimitGroup, 1, 0);
-    timeFrame->addLayout(onEdge, 0, 0, 2, 1, Qt::AlignTop);
-
-    priorityGroup = Make<QGroupBox>(this, "priorityGroup");
-    priorityGroup->setTitle(QStringLiteral("Priority"));
-    priorityCombo = Make<QComboBox>(priorityGroup, "priorityCombo");
-    priorityCombo->addItems({QStringLiteral("Idle"), QStringLiteral("Lowest"),
-                             QStringLiteral("Lower"), QStringLiteral("Normal"),
-                             QStringLiteral("Higher"), QStringLiteral("Highest"),
-                             QStringLiteral("TimeCritical")});
-    priorityCombo->setCurrentIndex(3);
-    auto* priority = new QVBoxLayout(priorityGroup);
-    priority->addWidget(priorityCombo);
-    priority->addStretch(1);
-
-    // Sound, across the bottom. Off until the box is ticked.
-    audioGroup = Make<QGroupBox>(this, "audioGroup");
-    audioGroup->setTitle(QStringLiteral("Audio"));
-    audioRecordCheck = MakeCheckBox(audioGroup, "audioRecordCheck", "Audio Record");
-    audioFormatLabel = MakeLabel(audioGroup, "audioFormatLabel", "Audio Format :");
-    audioFormatCombo = Make<QComboBox>(audioGroup, "audioFormatCombo");
-    audioInputLabel = MakeLabel(audioGroup, "audioInputLabel", "Audio Input :");
-    audioInputCombo = Make<QComboBox>(audioGroup, "audioInputCombo");
-    // Source names can be long; the list shows them whole when it opens.
-    audioInputCombo->setMinimumContentsLength(24);
-    audioInputCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    audioVolumeLabel = MakeLabel(audioGroup, "audioVolumeLabel", "Audio Input Volume :");
-    audioVolumeSlider = MakeSlider(audioGroup, "audioVolumeSlider", 0, 100);
-    audioVolumeValue = Make<QLabel>(audioGroup, "audioVolumeValue");
-    audioVolumeValue->setText(QStringLiteral("0"));  // the slider's position until the first change
-    audioVolumeValue->setMinimumWidth(
-        audioVolumeValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue})
-        w->setEnabled(false);
-    auto* volumeRow = new QHBoxLayout;
-    volumeRow->addWidget(audioVolumeSlider, 1);
-    volumeRow->addWidget(audioVolumeValue);
-    auto* audio = new QGridLayout(audioGroup);
-    audio->addWidget(audioRecordCheck, 0, 0, 1, 2);
-    audio->addWidget(audioFormatLabel, 1, 0);
-    audio->addWidget(audioFormatCombo, 1, 1);
-    audio->addWidget(audioInputLabel, 2, 0);
-    audio->addWidget(audioInputCombo, 2, 1);
-    audio->addWidget(audioVolumeLabel, 3, 0);
-    audio->addLayout(volumeRow, 3, 1);
-    audio->setColumnStretch(1, 1);
-
-    okButton = Make<QPushButton>(this, "okButton");
-    okButton->setText(QStringLiteral("OK"));
-    okButton->setDefault(true);
-    cancelButton = Make<QPushButton>(this, "cancelButton");
-    cancelButton->setText(QStringLiteral("Cancel"));
-    cancelButton->setAutoDefault(false);
-
-    auto* timeAndPriority = new QHBoxLayout;
-    timeAndPriority->addLayout(timeFrame, 1);
-    timeAndPriority->addWidget(priorityGroup, 1);
-    auto* right = new QVBoxLayout;
-    right->addWidget(settingsGroup);
-    right->addLayout(timeAndPriority);
-    right->addStretch(1);
-    auto* top = new QHBoxLayout;
-    top->addWidget(videoGroup, 1);
-    top->addLayout(right, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
-    buttons->addStretch(1);
-    auto* form = new QVBoxLayout(this);
-    form->addLayout(top);
-    form->addWidget(audioGroup);
-    form->addLayout(buttons);
-    // A fixed border that still grows to whatever the language's texts need.
-    form->setSizeConstraint(QLayout::SetFixedSize);
-
-    // User choices only: lists filled or selected from code run no handler.
-    connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
-    connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
-    connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
-    connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);
-    // Check boxes follow their state whoever sets it.
-    connect(timeLimitCheck, &QCheckBox::toggled, this, &OptionsDialog::TimeLimitToggled);
-    connect(audioRecordCheck, &QCheckBox::toggled, this, &OptionsDialog::AudioRecordToggled);
-    connect(qualitySlider, &QSlider::valueChanged, this, &OptionsDialog::QualityChanged);
-    connect(frameRateSlider, &QSlider::valueChanged, this, &OptionsDialog::FrameRateChanged);
-    connect(audioVolumeSlider, &QSlider::valueChanged, this, &OptionsDialog::AudioVolumeChanged);
-    // Every change of the text, typed or set, not only a valid value.
-    connect(Typed(keyFramesEdit).lineEdit(), &QLineEdit::textChanged, this,
-            &OptionsDialog::KeyFramesEdited);
-    connect(hoursEdit, &QSpinBox::valueChanged, this, &OptionsDialog::HoursChanged);
-    connect(minutesEdit, &QSpinBox::valueChanged, this, &OptionsDialog::MinutesChanged);
-    connect(secondsEdit, &QSpinBox::valueChanged, this, &OptionsDialog::SecondsChanged);
-    connect(configureButton, &QPushButton::clicked, this, &OptionsDialog::ConfigureClicked);
-    connect(okButton, &QPushButton::clicked, this, &OptionsDialog::OkClicked);
-    connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::CancelClicked);
 }
 
 void OptionsDialog::FillLists() {
@@ -372,7 +97,7 @@ void OptionsDialog::LoadValues() {
     minimizeCheck->setChecked(Settings.MinimizeCapture);
     restoreCheck->setChecked(Settings.RestoreAfterRecord);
     frameRateSlider->setValue(Settings.VideoFPS);
-    Typed(keyFramesEdit).lineEdit()->setText(QString::number(Settings.KeyFramesFreq));
+    keyFramesText->setText(QString::number(Settings.KeyFramesFreq));
     qualitySlider->setValue(Settings.VideoQuality);
     audioRecordCheck->setChecked(Settings.AudioRecordEnable);
     audioFormatCombo->setCurrentIndex(Settings.AudioFormatIndex);
@@ -394,7 +119,7 @@ void OptionsDialog::LoadValues() {
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
     qualitySlider->setValue(Settings.VideoQuality);
-    Typed(keyFramesEdit).lineEdit()->setText(QString::asprintf("%d", camera.KeyFrameEvery));
+    keyFramesText->setText(QString::asprintf("%d", camera.KeyFrameEvery));
 
     timeLimitCheck->setChecked(Settings.RecordTimeEnabled);
     hoursEdit->setValue(Settings.RecordHours);
@@ -490,7 +215,7 @@ void OptionsDialog::AudioVolumeChanged() {
 }
 
 void OptionsDialog::KeyFramesEdited() {
-    QLineEdit& edit = *Typed(keyFramesEdit).lineEdit();
+    QLineEdit& edit = *keyFramesText;
     if (edit.text().isEmpty()) {
         Settings.KeyFramesFreq = 8;
         edit.setText(QStringLiteral("8"));

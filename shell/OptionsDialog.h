@@ -5,7 +5,8 @@
 // modally by the main window's Options button. OK stores the edited values,
 // hands them to the engine and writes the settings file; the language, the
 // priority, the time to record and the sound input take effect as soon as
-// they are chosen, whichever button closes the dialog.
+// they are chosen, whichever button closes the dialog. Its controls are made
+// and laid out in OptionsDialogControls.cpp.
 
 #include <QDialog>
 
@@ -13,6 +14,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -80,6 +82,8 @@ class OptionsDialog : public QDialog {
     QGroupBox* parametersGroup = nullptr;
     QLabel* keyFramesLabel = nullptr;
     QSpinBox* keyFramesEdit = nullptr;
+    // The key-frame box's text, typed and checked as in a text box.
+    QLineEdit* keyFramesText = nullptr;
     QLabel* keyFramesUnit = nullptr;
     QLabel* frameRateLabel = nullptr;
     QSlider* frameRateSlider = nullptr;
