@@ -168,9 +168,9 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     host_.SetBusyCursor(false);
     const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;
-    // The final 100 tells the window the file is saved: not after a failure,
-    // which left no file.
-    if (OnSaveProgress && (result == AVIERR_OK || (result == AVIERR_USERABORT && !abandoned))) {
+    // The final 100 tells the window the file is saved: not after a failure
+    // or a cancel, which leave no file.
+    if (OnSaveProgress && result == AVIERR_OK) {
         bool proceed = true;
         OnSaveProgress(this, 100, proceed);
     }
@@ -196,7 +196,11 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
         text += " The recording is left in: " + TempVideoFile;
         if (RecordAudio && FileExists(TempAudioFile)) text += ", " + TempAudioFile;
         leaveTempVideo_ = leaveTempAudio_ = true;
-    } else if (result != AVIERR_OK && result != AVIERR_USERABORT) {
+    } else if (result != AVIERR_OK) {
+        // A cancel too: the part copied so far goes, and the whole recording
+        // is kept under names the next recording does not take; the next
+        // start offers to save it.
+        if (result == AVIERR_USERABORT) EraseFile(target);
         KeepTempFiles(target, text);
     }
     CameraError(text);

@@ -148,7 +148,9 @@ class MainWindow : public QMainWindow {
     // Offers the recordings a crash or a failed merge left unmerged, once;
     // true when their merge has started.
     bool OfferRecovery();
-    // Closes the window once no worker runs any more (leaving without the user).
+    // Leaving: logs the line given, stops a running recording (merged unless
+    // the merge was given up) and closes the window once no worker runs.
+    void BeginQuit(const QString& why);
     void FinishQuit();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();
@@ -187,8 +189,10 @@ class MainWindow : public QMainWindow {
     bool hotKeysRegistered_ = false;
     bool recordRequested_ = false;
     bool firstRun_ = false;
-    // Leaving without the user (a signal, a logout) is under way.
+    // Leaving is under way, after a close, the exit button, a signal or a
+    // logout; unattended for the last two, where nobody answers a question.
     bool quitting_ = false;
+    bool quitUnattended_ = false;
     bool quitClosing_ = false;
     // The command line's recording waits for the recovery's merge.
     bool startAfterRecovery_ = false;

@@ -11,12 +11,28 @@
 #include "common/EventLog.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
+#include "overlays/AreaSelector.h"
 #include "shell/MainWindow.h"
 
 namespace velmora {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (quitting_) {
+    // Closing must not lose a recording: it is stopped as F10 stops it and
+    // merged, with the progress in this window, and the window closes once
+    // the worker is done (Cancel there keeps the recording for the next start).
+    if (camera_ && (camera_->Recording || camera_->WorkerRunning())) {
+        event->ignore();
+        if (!quitting_)
+            BeginQuit(QStringLiteral(
+                "The window was closed: the recording is stopped and saved before the exit"));
+        return;
+    }
+    // The other windows go with this one: the frozen screenshot, which has no
+    // owner, and the panel and dialogs it owns.
+    if (selector_ && selector_->isVisible()) selector_->close();
+    for (QWidget* owned : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (owned->isWindow() && owned->isVisible()) owned->close();
+    if (quitUnattended_) {
         // Nobody is there to answer a message box.
         SaveSettingsQuietly();
         event->accept();
@@ -38,6 +54,14 @@ void MainWindow::ExitClicked() {
                         QMessageBox::Yes | QMessageBox::Cancel, this);
         box.setObjectName(QStringLiteral("ExitQuestion"));
         if (box.exec() != QMessageBox::Yes) return;
+        // Exit now: no merge to wait for, but nothing recorded is thrown away
+        // either; the next start offers to save it.
+        if (camera_->Recording) {
+            camera_->AbandonMerge();
+            BeginQuit(QStringLiteral(
+                "Exit during the recording: it stays in the temporary files for the next start"));
+            return;
+        }
     }
     close();
 }
@@ -51,11 +75,8 @@ void MainWindow::QuitRequested(const QString& why) {
         FinishQuit();
         return;
     }
-    quitting_ = true;
+    quitUnattended_ = true;
     const bool busy = camera_ && (camera_->Recording || camera_->WorkerRunning());
-    WriteLog(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
-                         : QStringLiteral(": exit")));
-    if (camera_ && camera_->Recording) StopCapture();
     if (busy) {
         quitTimer_ = new QTimer(this);
         quitTimer_->setSingleShot(true);
@@ -67,6 +88,14 @@ void MainWindow::QuitRequested(const QString& why) {
         });
         quitTimer_->start(kQuitMergeWaitMs);
     }
+    BeginQuit(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
+                          : QStringLiteral(": exit")));
+}
+
+void MainWindow::BeginQuit(const QString& why) {
+    quitting_ = true;
+    WriteLog(why);
+    if (camera_ && camera_->Recording) StopCapture();
     FinishQuit();
 }
 

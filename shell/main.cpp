@@ -76,8 +76,10 @@ int main(int argc, char* argv[]) {
     mainWindow.ListenForCommands(velmora::platform::ProgramInstanceLock());
     velmora::OptionsDialog optionsDialog(mainWindow);
     soundErrors.SetWindow(&mainWindow);
-    velmora::AboutDialog aboutDialog(servers.site);
-    velmora::UpdateDialog updateDialog(mainWindow.Http(), servers);
+    // Owned by the main window: they close with it, and none of them keeps
+    // the program running once it has closed.
+    velmora::AboutDialog aboutDialog(servers.site, &mainWindow);
+    velmora::UpdateDialog updateDialog(mainWindow.Http(), servers, &mainWindow);
     updateDialog.OnLanguageApplied = [&mainWindow] { mainWindow.LanguageApplied(); };
     // A logout, a shutdown or Ctrl+C ends a recording as F10 does.
     velmora::TerminationSignals termination;

@@ -144,7 +144,7 @@ TEST_F(RecordingTest, F9StartsOnlyWhenIdleAndF10StopsOnlyWhenRecordingWhateverHa
     EXPECT_EQ(program.Exit(), 0);
 }
 
-TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesLeavesWithoutAFile) {
+TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesKeepsItForTheNextStart) {
     Program program(folder_, {"-vc", OutArg()});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
@@ -167,8 +167,18 @@ TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesLeavesWithoutAFile) 
     run("xdotool windowactivate --sync " + box + " key Return");
     EXPECT_EQ(program.Exit(kRecordingPatience), 0);
     EXPECT_TRUE(Recordings(out_).empty()) << "a recording left by Yes was merged";
-    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_TRUE(fs::exists(folder_ / "~tempvideo.avi")) << "Yes threw the recording away";
     EXPECT_TRUE(fs::exists(folder_ / "Setup.ini"));
+
+    // The next start offers to save it.
+    Program next(folder_, {OutArg()});
+    ASSERT_FALSE(next.WaitForWindow(kMainTitle).empty());
+    box = next.WaitForWindow("Notice");
+    ASSERT_FALSE(box.empty()) << "no recovery question";
+    run("xdotool windowactivate --sync " + box + " key Escape");
+    ASSERT_TRUE(WaitFor([&] { return next.Window("Notice").empty(); }));
+    next.Close(next.Window(kMainTitle));
+    EXPECT_EQ(next.Exit(), 0);
 }
 
 }  // namespace

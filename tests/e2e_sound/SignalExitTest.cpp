@@ -1,6 +1,7 @@
-// Leaving without the user: a termination signal 5 s into a recording with
-// sound ends like F10 - the recording is merged whole, the temporary files
-// go, the settings are saved and the program exits with 0.
+// Leaving during a recording: a termination signal or the window manager's
+// close 5 s into a recording with sound ends like F10 - the recording is
+// merged whole, the temporary files go, the settings are saved and the
+// program exits with 0.
 
 #include <signal.h>
 
@@ -13,6 +14,9 @@ using namespace velmora::soundtest;
 
 namespace {
 
+// In place of a signal: the main window closed through the window manager.
+constexpr int kWindowClose = 0;
+
 class SignalExitTest : public SoundProgramTest, public testing::WithParamInterface<int> {};
 
 TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
@@ -22,7 +26,10 @@ TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
     ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
     ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    ::kill(program.pid(), signalNumber);
+    if (signalNumber == kWindowClose)
+        program.Close(program.Window(kMainTitle));
+    else
+        ::kill(program.pid(), signalNumber);
     EXPECT_EQ(program.Exit(std::chrono::seconds(15)), 0) << TodaysLog();
 
     const auto files = Recordings(out);
@@ -45,11 +52,13 @@ TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
               std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SignalExitTest, testing::Values(SIGTERM, SIGINT, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, SignalExitTest,
+                         testing::Values(SIGTERM, SIGINT, SIGHUP, kWindowClose),
                          [](const testing::TestParamInfo<int>& info) {
                              return info.param == SIGTERM  ? std::string("SIGTERM")
                                     : info.param == SIGINT ? std::string("SIGINT")
-                                                           : std::string("SIGHUP");
+                                    : info.param == SIGHUP ? std::string("SIGHUP")
+                                                           : std::string("WindowClose");
                          });
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST_F(MergeTest, MissingSoundFileGivesOneStreamAndNoMessage) {
     EXPECT_EQ(Errors().front().rfind("L12 ", 0), 0u);
 }
 
-TEST_F(MergeTest, CancelEndsTheSaveWithUserAbortAndAFinal100) {
+TEST_F(MergeTest, CancelRemovesThePartialFileAndKeepsTheRecordingForTheNextStart) {
     auto& cam = MakeRaw();
     std::vector<int> progress;
     cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t percent, bool& proceed) {
@@ -115,11 +115,19 @@ TEST_F(MergeTest, CancelEndsTheSaveWithUserAbortAndAFinal100) {
         proceed = false;
     };
     RecordOnWorker(Target());
-    EXPECT_EQ(Errors(), std::vector<std::string>{"Error user abort!"});
-    ASSERT_GE(progress.size(), 2u);
-    EXPECT_EQ(progress.back(), 100);
-    // A cancel is the user's choice: the temporary files go as usual.
+    const std::string kept = folder.path() + "VideoRecord_test_video.avi";
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Error user abort! Recording kept in: " + kept});
+    // No "saved" report, and no file under the target's name.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_NE(progress.back(), 100);
+    EXPECT_FALSE(FileExists(Target()));
+    EXPECT_FALSE(FileExists(Target() + ".part"));
     EXPECT_FALSE(FileExists(TempVideoFile));
+    // The whole recording, where the next start looks for it.
+    const auto found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().video, kept);
+    EXPECT_EQ(found.front().target, Target());
 }
 
 TEST_F(MergeTest, TargetThatCannotBeReplacedKeepsTheRecording) {

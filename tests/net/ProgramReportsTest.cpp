@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
@@ -74,8 +75,8 @@ class ProgramReportsTest : public testing::Test {
     void Start() {
         const TNetServers servers{server_.Url(), server_.Url()};
         form_ = std::make_unique<MainWindow>(servers);
-        about_ = std::make_unique<AboutDialog>(servers.site);
-        update_ = std::make_unique<UpdateDialog>(form_->Http(), servers);
+        about_ = std::make_unique<AboutDialog>(servers.site, form_.get());
+        update_ = std::make_unique<UpdateDialog>(form_->Http(), servers, form_.get());
         update_->OnLanguageApplied = [this] { form_->LanguageApplied(); };
         form_->show();
     }
@@ -168,6 +169,22 @@ TEST_F(ProgramReportsTest, UpdateDialogKeepsTheStopCaptionOfARunningRecording) {
     EXPECT_EQ(record->text(), MsgTexts(2));
     form_->StartOrStopClicked();
     ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+}
+
+TEST_F(ProgramReportsTest, ClosingTheMainWindowClosesTheUpdateDialogAndEndsTheProgram) {
+    WriteSetup(QStringLiteral("0"));
+    Start();
+    server_.SetReply("/update_velmora.txt", {200, "1.0.5", {}, false});
+    update_->CheckForUpdate();
+    ASSERT_TRUE(Until([&] { return update_->isVisible(); }, 5000));
+    form_->close();
+    EXPECT_FALSE(update_->isVisible());
+    // The program's event loop ends when no window that Qt counts for it is
+    // shown: one with no window it belongs to.
+    for (QWindow* window : QGuiApplication::topLevelWindows())
+        EXPECT_FALSE(window->isVisible() && !window->transientParent() &&
+                     window->type() != Qt::ToolTip)
+            << window->objectName().toStdString();
 }
 
 TEST_F(ProgramReportsTest, TheAboutButtonShowsTheAboutBoxModally) {

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -181,7 +182,7 @@ TEST_F(MainWindowTest, RefusingTheCompressorQuestionEndsTheRecordingAndTheWindow
     EXPECT_TRUE(Recordings().isEmpty());
 }
 
-TEST_F(MainWindowTest, CancelDuringTheMergeLogsCancelledThenSavingAndSaved) {
+TEST_F(MainWindowTest, CancelDuringTheMergeKeepsTheRecordingAndSaysWhere) {
     // Cancel is pressed on the UI thread as soon as the merge first reports.
     engine::TScreenCamera& camera = *form_->Camera();
     auto report = camera.OnSaveProgress;
@@ -195,17 +196,64 @@ TEST_F(MainWindowTest, CancelDuringTheMergeLogsCancelledThenSavingAndSaved) {
     form_->StartCapture();
     Pause(1000);
     form_->StopCapture();
-    ASSERT_TRUE(Merged()) << Log().toStdString();
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
     const QString log = Log();
     const qsizetype cancelled = log.indexOf(LogTexts(4));
     ASSERT_GE(cancelled, 0) << log.toStdString();
-    const qsizetype saving = log.indexOf(LogTexts(2), cancelled);
-    ASSERT_GT(saving, cancelled) << log.toStdString();
-    EXPECT_GT(log.indexOf(LogTexts(3), saving), saving) << log.toStdString();
+    EXPECT_LT(log.indexOf(LogTexts(3), cancelled), 0) << log.toStdString();
+    EXPECT_GT(log.indexOf(QStringLiteral("Recording kept in: "), cancelled), cancelled)
+        << log.toStdString();
     Pause(100);
     EXPECT_EQ(Control<QProgressBar>("mergeProgressBar")->value(), 0);
     EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
     EXPECT_FALSE(log.contains(QStringLiteral("Recorded with"))) << log.toStdString();
+    // No part of a file under the recording's name, only the whole recording
+    // kept beside it, which the next start offers.
+    for (const QString& file : Recordings())
+        EXPECT_TRUE(file.endsWith(QStringLiteral("_video.avi"))) << file.toStdString();
+    EXPECT_EQ(camera.FindInterruptedRecordings(Settings.WorkDir).size(), 1u);
+}
+
+TEST_F(MainWindowTest, ExitDuringARecordingKeepsItForTheNextStart) {
+    form_->show();
+    form_->StartCapture();
+    Pause(1000);
+    // The question is answered Yes as soon as it shows.
+    QTimer::singleShot(0, [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w);
+                box && box->objectName() == QStringLiteral("ExitQuestion"))
+                box->button(QMessageBox::Yes)->click();
+    });
+    form_->ExitClicked();
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
+        << Log().toStdString();
+    const QString log = Log();
+    EXPECT_TRUE(log.contains(QStringLiteral("The recording was not merged; it is left in: ")))
+        << log.toStdString();
+    EXPECT_TRUE(Recordings().isEmpty());
+    const auto found = form_->Camera()->FindInterruptedRecordings(Settings.WorkDir);
+    ASSERT_EQ(found.size(), 1u) << log.toStdString();
+    EXPECT_EQ(QFileInfo(QString::fromStdString(found.front().video)).fileName(),
+              QStringLiteral("~tempvideo.avi"));
+}
+
+TEST_F(MainWindowTest, ClosingDuringARecordingStopsItAndClosesOnceItIsSaved) {
+    form_->show();
+    form_->StartCapture();
+    Pause(1000);
+    form_->close();
+    // Still there while the recording is merged.
+    EXPECT_TRUE(form_->isVisible());
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
+        << Log().toStdString();
+    const QString log = Log();
+    EXPECT_TRUE(log.contains(QStringLiteral(
+        "The window was closed: the recording is stopped and saved before the exit")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(LogTexts(3))) << log.toStdString();
+    EXPECT_EQ(Recordings().size(), 1);
+    EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
 }
 
 TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigures) {
