@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QVersionNumber>
 #include <algorithm>
 
 #include "common/ButtonImages.h"
@@ -19,6 +20,12 @@
 #include "net/WebLinkLabel.h"
 
 namespace velmora {
+namespace {
+
+// Longer is no version of ours ("1.0.4" has five characters).
+constexpr qsizetype kLongestVersion = 32;
+
+}  // namespace
 
 UpdateDialog* TheUpdateDialog = nullptr;
 
@@ -78,9 +85,19 @@ void UpdateDialog::CheckForUpdate() {
         WriteLog(LogTexts(5) + QStringLiteral(" - ") + QString::fromStdString(e.what()));
         return;
     }
-    // Compared byte for byte: a line break after the number is a difference.
-    LatestVersion = QString::fromUtf8(reply);
-    if (reply == QByteArray(AppVersion)) return;
+    // Only a version number opens the dialog, and only a newer one: an older
+    // site, an empty file or a captive portal's page is no news.
+    const QString text = QString::fromUtf8(reply).trimmed();
+    qsizetype end = 0;
+    const QVersionNumber latest = QVersionNumber::fromString(text, &end);
+    if (latest.isNull() || end != text.size() || text.size() > kLongestVersion) {
+        WriteLog(LogTexts(5) + QStringLiteral(" - the reply is not a version number"));
+        return;
+    }
+    LatestVersion = text;
+    // 1.0.4.0 is 1.0.4.
+    const QVersionNumber ours = QVersionNumber::fromString(QLatin1String(AppVersion));
+    if (QVersionNumber::compare(latest.normalized(), ours.normalized()) <= 0) return;
     // Built before showing, so the dialog is centred at its real size.
     BuildTexts();
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -26,12 +26,14 @@ class UpdateDialog : public QWidget {
     UpdateDialog(HttpClient& http, TNetServers servers, QWidget* parent = nullptr);
     ~UpdateDialog() override;
 
-    // Fetches /update_velmora.txt from the site. The whole body becomes
-    // LatestVersion; unless it is exactly our version the dialog opens. A
-    // failure is logged as Log5, " - " and the reason, and changes nothing.
+    // Fetches /update_velmora.txt from the site. A body that is a dotted
+    // version number (white space around it aside) becomes LatestVersion, and
+    // the dialog opens when it is newer than ours. A failure, or a body that
+    // is no version number, is logged as Log5, " - " and the reason, and
+    // changes nothing.
     void CheckForUpdate();
 
-    // The text the site gave; empty until a fetch succeeds.
+    // The version the site gave; empty until a fetch gives one.
     QString LatestVersion;
 
     // Runs after the dialog's ApplyLanguage, which re-captions every window:

@@ -45,7 +45,8 @@ struct EngineSettings {
 EngineSettings ToEngineSettings(const TSettings& settings);
 
 // Copies the settings into the recording engine (TScreenCamera, or a test
-// double with its fields). Unset optionals leave the engine's values alone.
+// double with its fields). An unset time limit or sound switches them off;
+// an unset capture mode leaves the engine's alone.
 template <typename Camera>
 void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.CompressorIndex = e.CompressorIndex;
@@ -57,8 +58,8 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.KeyFrameEvery = e.KeyFrameEvery;
     camera.FrameInterval = e.FrameInterval;
     camera.FramesPerSecond = static_cast<decltype(camera.FramesPerSecond)>(e.FramesPerSecond);
+    camera.TimeLimit.Enabled = e.TimeLimit.has_value();
     if (e.TimeLimit) {
-        camera.TimeLimit.Enabled = true;
         camera.TimeLimit.Hours = e.TimeLimit->Hours;
         camera.TimeLimit.Minutes = e.TimeLimit->Minutes;
         camera.TimeLimit.Seconds = e.TimeLimit->Seconds;
@@ -69,8 +70,8 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.Height = e.CaptureHeight;
     if (e.CaptureMode)
         camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
+    camera.RecordAudio = e.Audio.has_value();
     if (e.Audio) {
-        camera.RecordAudio = true;
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;
         camera.SelectAudioInput(e.Audio->AudioInputIndex);
         camera.SetAudioInputVolume(e.Audio->AudioInputIndex, e.Audio->AudioVolumeValue);

@@ -35,7 +35,8 @@ QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const Q
     return QStringList{
         title(0) + QStringLiteral(": ") + f.compressorName,
         title(1) + QStringLiteral(": ") + f.elapsedText,
-        title(2) + QStringLiteral(": ") + locale.toString(f.lastInterval / 10.0, 'f', 2),
+        title(2) + QStringLiteral(": ") +
+            locale.toString(f.lastInterval > 0 ? 1000.0 / f.lastInterval : 0.0, 'f', 2),
         title(3) + QStringLiteral(": ") + QString::number(f.framesWritten),
         title(4) + QStringLiteral(": ") + QString::number(f.framesDropped),
     }

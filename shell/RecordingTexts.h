@@ -35,7 +35,8 @@ struct LiveFigures {
 };
 
 // The five lines (joined by "\n") of the panel's information label; titles are the language's
-// TextMsg3..7 and are shown as written (no format characters in them).
+// TextMsg3..7 and are shown as written (no format characters in them). The
+// frame rate is that of the last two frames written, in frames per second.
 QString LiveFiguresText(const LiveFigures& figures, const QStringList& titles,
                         const QLocale& locale);
 

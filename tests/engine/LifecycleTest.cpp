@@ -1,6 +1,9 @@
 // The engine's life on the UI thread and its worker: start, stop, the frame
 // timer, the worker's end, destruction during a recording.
 
+#include <chrono>
+#include <thread>
+
 #include "tests/engine/EngineTestSupport.h"
 
 namespace velmora::enginetest {
@@ -144,9 +147,16 @@ TEST_F(LifecycleTest, DestructionAnswersNoToAQuestionInFlight) {
     auto& cam = Make();
     cam.CompressorIndex = -1;
     host.defaultAnswer = true;
-    // The worker asks while the engine is being destroyed: nobody answers Yes.
+    // The probe grab holds the worker until the destruction has begun (it
+    // clears Recording), so the compressor question comes after it.
+    desktop->onGrab = [&cam](int) {
+        for (int waited = 0; cam.Recording && waited < 5000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     cam.StartRecording(Target());
     camera.reset();
+    // Nobody was there to answer Yes: the question never reached the window.
+    EXPECT_TRUE(host.Questions().empty()) << host.Questions().front();
     EXPECT_FALSE(FileExists(Target()));
 }
 

@@ -74,6 +74,26 @@ class UpdateDialogTest : public testing::Test {
     std::unique_ptr<UpdateDialog> form_;
 };
 
+TEST_F(UpdateDialogTest, AnOlderVersionOrAnythingButAVersionOpensNothing) {
+    // Ours again, or older: nothing to say.
+    for (const QByteArray& latest :
+         {QByteArray("1.0.4\n"), QByteArray(" 1.0.4.0"), QByteArray("1.0.3"), QByteArray("0.9")}) {
+        EXPECT_FALSE(Check(latest)) << latest.data();
+        EXPECT_TRUE(Log().isEmpty()) << Log().toStdString();
+    }
+    // Not a version: an empty file, a captive portal's page, a suffix.
+    for (const QByteArray& latest :
+         {QByteArray(), QByteArray("<html><body>Log in to the hotel's network</body></html>"),
+          QByteArray("1.0.5-beta"), QByteArray("v1.0.5"), QByteArray(40, '1')}) {
+        EXPECT_FALSE(Check(latest)) << latest.data();
+        EXPECT_EQ(form_->LatestVersion, QStringLiteral("0.9"));  // the last version read
+    }
+    EXPECT_EQ(
+        Log().count(QStringLiteral(" - Update check failed - the reply is not a version number\n")),
+        5)
+        << Log().toStdString();
+}
+
 TEST_F(UpdateDialogTest, OurOwnVersionExactlyOpensNothingAndLogsNothing) {
     EXPECT_FALSE(Check("1.0.4"));
     EXPECT_EQ(form_->LatestVersion, QStringLiteral("1.0.4"));
@@ -81,10 +101,10 @@ TEST_F(UpdateDialogTest, OurOwnVersionExactlyOpensNothingAndLogsNothing) {
     EXPECT_TRUE(Log().isEmpty()) << Log().toStdString();
 }
 
-TEST_F(UpdateDialogTest, AnyOtherTextOpensTheDialogWithBothVersions) {
-    for (const QByteArray& latest : {QByteArray("1.0.4\n"), QByteArray("1.0.3"), QByteArray()}) {
+TEST_F(UpdateDialogTest, OnlyANewerVersionOpensTheDialogWithBothVersions) {
+    for (const QByteArray& latest : {QByteArray("1.0.5"), QByteArray("1.1\n"), QByteArray("2")}) {
         ASSERT_TRUE(Check(latest)) << latest.data();
-        const QString shown = QString::fromUtf8(latest);
+        const QString shown = QString::fromUtf8(latest).trimmed();
         EXPECT_EQ(Shown(), QStringList({QStringLiteral("New version is available on the website"),
                                         QStringLiteral("Your version: 1.0.4"),
                                         QStringLiteral("Latest version: ") + shown,

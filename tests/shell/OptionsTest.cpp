@@ -195,6 +195,28 @@ TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
     EXPECT_TRUE(Control<QCheckBox>("minimizeCheck")->isChecked());
 }
 
+TEST_F(OptionsTest, EveryCheckBoxSwitchedOnAndOffAgainReachesTheNextRecording) {
+    Start();
+    engine::TScreenCamera& camera = Camera();
+    const std::vector<std::pair<const char*, std::function<bool()>>> boxes{
+        {"cursorCheck", [&] { return camera.CaptureCursor; }},
+        {"restoreCheck", [&] { return camera.RestoreAfterRecord; }},
+        {"minimizeCheck", [&] { return camera.MinimizeOnRecord; }},
+        {"timeLimitCheck", [&] { return camera.TimeLimit.Enabled; }},
+        {"audioRecordCheck", [&] { return camera.RecordAudio; }},
+    };
+    for (const bool on : {true, false, true, false})
+        for (const auto& [name, inEngine] : boxes) {
+            Open();
+            // Sound needs an input and a format to be on at all.
+            Pick(Control<QComboBox>("audioInputCombo"), 0);
+            Control<QComboBox>("audioFormatCombo")->setCurrentIndex(0);
+            Control<QCheckBox>(name)->setChecked(on);
+            ClickOk();
+            EXPECT_EQ(inEngine(), on) << name << (on ? " on" : " off");
+        }
+}
+
 TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
     Start();
     Settings.CodecIndex = -1;

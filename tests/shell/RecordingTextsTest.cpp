@@ -49,17 +49,24 @@ TEST(LiveFigures, FiveLinesWithTheLocaleSeparatorAndPercentSignsAsWritten) {
     LiveFigures f;
     f.compressorName = QStringLiteral("Xvid");
     f.elapsedText = QStringLiteral("1m 5s");
-    f.lastInterval = 66.0;
+    f.lastInterval = 40.0;
     f.framesWritten = 970;
     f.framesDropped = 12;
     const QStringList titles{QStringLiteral("Kompressor"), QStringLiteral("Zeit"),
                              QStringLiteral("Rate %d %s"), QStringLiteral("Geschrieben"),
                              QStringLiteral("Verworfen 100%")};
     EXPECT_EQ(LiveFiguresText(f, titles, QLocale(QLocale::German)),
-              QStringLiteral("Kompressor: Xvid\nZeit: 1m 5s\nRate %d %s: 6,60\n"
+              QStringLiteral("Kompressor: Xvid\nZeit: 1m 5s\nRate %d %s: 25,00\n"
                              "Geschrieben: 970\nVerworfen 100%: 12"));
     EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
-              QStringLiteral("Rate %d %s: 6.60"));
+              QStringLiteral("Rate %d %s: 25.00"));
+    // 15 frames a second, and nothing to divide by before the second frame.
+    f.lastInterval = 1000.0 / 15;
+    EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
+              QStringLiteral("Rate %d %s: 15.00"));
+    f.lastInterval = 0.0;
+    EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
+              QStringLiteral("Rate %d %s: 0.00"));
 }
 
 // What the user sees after each report: the log texts, Cancel, the bar.

@@ -328,7 +328,7 @@ TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
     EXPECT_EQ(camera.Width, 300);
     EXPECT_EQ(camera.Height, 200);
     EXPECT_EQ(camera.CaptureMode, 1);
-    // Switched off: the limit and the audio choice stay as the engine had them.
+    // Switched off: no limit and no sound; the engine keeps its other values.
     EXPECT_FALSE(camera.TimeLimit.Enabled);
     EXPECT_EQ(camera.TimeLimit.Hours, 9);
     EXPECT_FALSE(camera.RecordAudio);
@@ -346,6 +346,10 @@ TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
     EXPECT_EQ(camera.TimeLimit.Hours, 1);
     EXPECT_EQ(camera.TimeLimit.Minutes, 2);
     EXPECT_EQ(camera.TimeLimit.Seconds, 5);
+    // And off again for the next recording.
+    s.RecordTimeEnabled = false;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_FALSE(camera.TimeLimit.Enabled);
 
     s.TypeCapture = 7;  // neither: the mode stays
     camera.CaptureMode = 0;
@@ -369,6 +373,12 @@ TEST(ApplySettings, AudioOnlyWithRecordingEnabledAndBothIndicesValid) {
     EXPECT_TRUE(camera.RecordAudio);
     EXPECT_EQ(camera.AudioFormatIndex, 3);
     EXPECT_EQ(camera.calls, (std::vector<std::string>{"select 1", "volume 1 40"}));
+    // Switched off again: the next recording has no sound, and the mixer is
+    // left alone.
+    s.AudioRecordEnable = false;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_FALSE(camera.RecordAudio);
+    EXPECT_EQ(camera.calls.size(), 2u);
 }
 
 TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
