@@ -61,6 +61,8 @@ AboutDialog::AboutDialog(const QUrl& site, QWidget* parent)
     WebSiteLink->setPalette(palette);
     auto* panelLayout = new QHBoxLayout(linkPanel);
     panelLayout->addWidget(WebSiteLink, 0, Qt::AlignCenter);
+    // A build without a vendor server has no site to link to.
+    if (site.isEmpty()) linkPanel->hide();
 
     auto* version = new QHBoxLayout;
     version->addWidget(Version);

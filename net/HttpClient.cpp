@@ -35,6 +35,21 @@ QByteArray HttpClient::PostForm(const QUrl& url, const QByteArray& body) {
     return Wait(manager_->post(request, body));
 }
 
+void HttpClient::PostFormAndForget(const QUrl& url, const QByteArray& body) {
+    QNetworkRequest request = Request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setTransferTimeout(static_cast<int>(timeout_.count()));
+    // A child of the manager: deleted when it finishes, or with the client.
+    QNetworkReply* reply = manager_->post(request, body);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64) {
+                         if (received > kMaxReplyBytes) reply->abort();
+                     });
+    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+}
+
 QByteArray HttpClient::Wait(QNetworkReply* started) {
     const std::unique_ptr<QNetworkReply> reply(started);
     const QString host = reply->url().host();

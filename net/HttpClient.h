@@ -39,6 +39,10 @@ class HttpClient {
     QByteArray Get(const QUrl& url);
     // Posts body as application/x-www-form-urlencoded.
     QByteArray PostForm(const QUrl& url, const QByteArray& body);
+    // The same post, returning at once: the reply is dropped unread, a failure
+    // is ignored, the timeout and reply limit still hold, and a request still
+    // open when the client goes is abandoned. For reports nobody waits for.
+    void PostFormAndForget(const QUrl& url, const QByteArray& body);
 
   private:
     QNetworkRequest Request(const QUrl& url) const;

@@ -1,10 +1,13 @@
 #include "net/StatsReports.h"
 
+#include <QRegularExpression>
+
+#include "common/EventLog.h"
 #include "common/Functions.h"
+#include "common/InstallId.h"
 #include "common/Settings.h"
 #include "net/HttpClient.h"
 #include "net/VendorServers.h"
-#include "common/EventLog.h"
 
 namespace velmora {
 namespace {
@@ -51,44 +54,50 @@ QString ReportDatetime(const QDateTime& when, const QLocale& locale) {
 
 QString ReportableResult(const QString& resultLine) {
     QString result = resultLine;
+    // What follows these is a list of local files.
     for (const QString& addition :
-         {QStringLiteral(" Recording kept in: "), QStringLiteral(" Recording left in: ")}) {
+         {QStringLiteral(" Recording kept in: "), QStringLiteral(" Recording left in: "),
+          QStringLiteral(" The recording is left in: ")}) {
         const qsizetype at = result.indexOf(addition);
         if (at >= 0) result.truncate(at);
     }
+    // Any other path (a folder in an error's reason, a saved file's name) up
+    // to the ": " of its reason or the end of the line.
+    static const QRegularExpression path(QStringLiteral("(^|[\\s\"'(])~?/[^\\s/:][^:]*"));
+    result.replace(path, QStringLiteral("\\1<path>"));
     return result;
 }
 
 TStatsReporter::TStatsReporter(HttpClient& http, QUrl server, ReportSources sources)
     : http_(http), server_(std::move(server)), sources_(std::move(sources)) {
-    if (!sources_.macAddress) sources_.macAddress = [] { return GetMacAddress(); };
+    if (!sources_.installId) sources_.installId = [] { return InstallId(); };
     if (!sources_.now) sources_.now = [] { return QDateTime::currentDateTime(); };
 }
 
 FormFields TStatsReporter::CommonFields() const {
     return {{"Datetime", ReportDatetime(sources_.now(), sources_.locale)},
             {"Version", QString::fromLatin1(AppVersion)},
-            {"MAC", QString::fromStdString(sources_.macAddress())}};
+            {"MAC", QString::fromStdString(sources_.installId())}};
 }
 
 void TStatsReporter::SendInstallReport() {
     http_.PostForm(ServerUrl(server_, QStringLiteral("/statrec.php")), FormBody(CommonFields()));
 }
 
-void TStatsReporter::SendUsageReport(const QString& result) {
+QByteArray TStatsReporter::UsageReportBody(const QString& result) const {
     FormFields fields = CommonFields();
     fields.emplace_back("Result", result);
-    http_.PostForm(ServerUrl(server_, QStringLiteral("/stat_velmora_use.php")), FormBody(fields));
+    return FormBody(fields);
 }
 
-void SendMergeReport(const QUrl& server, const std::string& resultLine) {
-    try {
-        HttpClient http;
-        TStatsReporter(http, server)
-            .SendUsageReport(ReportableResult(QString::fromStdString(resultLine)));
-    } catch (...) {
-        // A report must never disturb a recording, and nobody waits for it.
-    }
+void TStatsReporter::SendUsageReport(const QString& result) {
+    http_.PostForm(ServerUrl(server_, QStringLiteral("/stat_velmora_use.php")),
+                   UsageReportBody(result));
+}
+
+void TStatsReporter::PostUsageReport(const QString& result) {
+    http_.PostFormAndForget(ServerUrl(server_, QStringLiteral("/stat_velmora_use.php")),
+                            UsageReportBody(result));
 }
 
 }  // namespace velmora

@@ -31,15 +31,16 @@ QByteArray FormBody(const FormFields& fields);
 // "yyyy/mm/dd hh:nn:ss" with the locale's date and time separators, 24-hour.
 QString ReportDatetime(const QDateTime& when, const QLocale& locale);
 
-// The part of a merge's result line that may leave the machine: the engine
-// appends where it kept the files of a failed recording, and those local
-// paths stay in the log.
+// The part of a merge's result line that may leave the machine: the list of
+// kept files the engine appends to a failed recording's line is cut off, and
+// any other path becomes "<path>". Paths stay in the log.
 QString ReportableResult(const QString& resultLine);
 
 // What a report says about the machine and the moment; tests replace it.
 struct ReportSources {
-    std::function<std::string()> macAddress;  // empty: GetMacAddress
-    std::function<QDateTime()> now;           // empty: the current local time
+    // Sent in the field the scripts call "MAC": never a hardware address.
+    std::function<std::string()> installId;  // empty: InstallId
+    std::function<QDateTime()> now;          // empty: the current local time
     QLocale locale = QLocale::system();
 };
 
@@ -54,18 +55,16 @@ class TStatsReporter {
     // Datetime, Version, MAC and Result to /stat_velmora_use.php: only this
     // report's fields, not those of earlier ones. Throws EHttpError.
     void SendUsageReport(const QString& result);
+    // The same report, returning at once (HttpClient::PostFormAndForget).
+    void PostUsageReport(const QString& result);
 
   private:
     FormFields CommonFields() const;
+    QByteArray UsageReportBody(const QString& result) const;
 
     HttpClient& http_;
     QUrl server_;
     ReportSources sources_;
 };
-
-// The usage report after a merge, from the thread that merged (the recording
-// worker), through a client of its own. The line is cut to its reportable
-// part; a failure is dropped without a trace.
-void SendMergeReport(const QUrl& server, const std::string& resultLine);
 
 }  // namespace velmora

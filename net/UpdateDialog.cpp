@@ -78,6 +78,7 @@ UpdateDialog::~UpdateDialog() {
 }
 
 void UpdateDialog::CheckForUpdate() {
+    if (servers_.site.isEmpty()) return;  // a build without a server checks nothing
     QByteArray reply;
     try {
         reply = http_.Get(ServerUrl(servers_.site, QStringLiteral("/update_velmora.txt")));

@@ -209,16 +209,15 @@ void MainWindow::StartUp() {
     // copy never gets here.
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
-    // A first start is reported whatever SendStats will say; a failure
-    // changes nothing.
-    if (firstRun_) {
+    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
+    // A first start is reported like everything else: when reports are
+    // allowed and the build has a server. A failure changes nothing.
+    if (firstRun_ && Settings.SendStats && !servers_.reports.isEmpty()) {
         try {
             reporter_->SendInstallReport();
         } catch (const EHttpError&) {
         }
     }
-
-    Settings = ReadSettings(settingsFile, DefaultOutputFolder());
 
     RegisterHotKeys();
 
@@ -398,7 +397,8 @@ void MainWindow::DockPanel() {
 
 void MainWindow::StartUpdateCheck() {
     updateCheckTimer->stop();
-    if (Settings.SendStats && TheUpdateDialog) TheUpdateDialog->CheckForUpdate();
+    if (Settings.SendStats && !servers_.site.isEmpty() && TheUpdateDialog)
+        TheUpdateDialog->CheckForUpdate();
 }
 
 }  // namespace velmora

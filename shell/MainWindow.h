@@ -76,6 +76,8 @@ class MainWindow : public QMainWindow {
     // The image the Record button shows now (a ButtonImage number).
     int RecordImage() const { return recordImage_; }
 
+    // Where reports go and the update check looks; empty without a server.
+    const TNetServers& Servers() const { return servers_; }
     // The window's HTTP client (UI thread), also used by the update dialog.
     HttpClient& Http() const { return *http_; }
     // After an ApplyLanguage from another window: a running recording keeps

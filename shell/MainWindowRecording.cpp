@@ -48,9 +48,14 @@ void MainWindow::CreateEngine() {
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
-    // On the worker, after the result line has been logged.
+    // On the worker, after the result line has been logged: handed to this
+    // window's client, which sends it without anybody waiting for the answer,
+    // so an unanswering server holds up neither Record nor the exit.
     hooks.reportMergeResult = [this](const std::string& text) {
-        if (reportsAllowed_) SendMergeReport(servers_.reports, text);
+        if (!reportsAllowed_ || servers_.reports.isEmpty()) return;
+        const QString result = ReportableResult(QString::fromStdString(text));
+        QMetaObject::invokeMethod(
+            this, [this, result] { reporter_->PostUsageReport(result); }, Qt::QueuedConnection);
     };
     host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
     // The temporary files go where WorkDir points now, before the command line.

@@ -94,6 +94,7 @@ void OptionsDialog::LoadValues() {
     codecCombo->setCurrentIndex(Settings.CodecIndex);
     cursorCheck->setChecked(Settings.CaptureCursor);
     reportsCheck->setChecked(Settings.SendStats);
+    ShowReportsAvailability();
     minimizeCheck->setChecked(Settings.MinimizeCapture);
     restoreCheck->setChecked(Settings.RestoreAfterRecord);
     frameRateSlider->setValue(Settings.VideoFPS);
@@ -260,6 +261,14 @@ void OptionsDialog::LanguageChosen() {
     // The language's frame rate caption has no figure in it: show the
     // slider's again.
     ShowFrameRate(frameRateSlider->value());
+    ShowReportsAvailability();
+}
+
+void OptionsDialog::ShowReportsAvailability() {
+    // The choice is kept, but means nothing to a build without a server.
+    const bool server = !mainWindow_.Servers().reports.isEmpty();
+    reportsCheck->setEnabled(server);
+    reportsCheck->setToolTip(server ? QString() : MsgTexts(13));
 }
 
 void OptionsDialog::AudioRecordToggled() {

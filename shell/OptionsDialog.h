@@ -65,6 +65,9 @@ class OptionsDialog : public QDialog {
     // 0 on a disabled slider.
     void ShowInputVolume(const engine::AudioInputInfo& input, bool enable);
     void ShowFrameRate(int fps);
+    // The updates and statistics box: off, saying why, in a build without a
+    // vendor server.
+    void ShowReportsAvailability();
     // The conversion error a text that is not a number gives.
     void ShowNotANumber(const QString& text);
 

@@ -41,4 +41,11 @@ TEST(AboutDialog, ShowsNameVersionAndSiteAndClosesOnAClickOutsideTheLinkPanel) {
     EXPECT_EQ(pages.urls.size(), 1);
 }
 
+TEST(AboutDialog, ABuildWithoutAServerShowsNoLink) {
+    AboutDialog about{QUrl()};
+    about.show();
+    EXPECT_FALSE(about.linkPanel->isVisible());
+    EXPECT_TRUE(about.VersionLabel->isVisible());
+}
+
 }  // namespace

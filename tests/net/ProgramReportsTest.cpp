@@ -24,6 +24,7 @@
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/AboutDialog.h"
+#include "net/HttpClient.h"
 #include "net/StatsReports.h"
 #include "net/UpdateDialog.h"
 #include "shell/MainWindow.h"
@@ -187,6 +188,24 @@ TEST_F(ProgramReportsTest, ClosingTheMainWindowClosesTheUpdateDialogAndEndsThePr
             << window->objectName().toStdString();
 }
 
+TEST_F(ProgramReportsTest, AnUnansweredUsageReportHoldsUpNeitherRecordNorTheExit) {
+    WriteSetup(QStringLiteral("1"));
+    server_.SetReply(kUsage, {200, {}, {}, true});
+    Start();
+    Record();
+    // The worker ended without waiting for the report's answer.
+    EXPECT_TRUE(Until([&] {
+        return form_->findChild<QToolButton*>(QStringLiteral("recordButton"))->isEnabled();
+    }));
+    ASSERT_TRUE(Until([&] { return Requests(kUsage).size() == 1u; }, 5000));
+    QElapsedTimer closing;
+    closing.start();
+    form_->close();
+    Stop();
+    // Well within the client's timeout: the open request was dropped.
+    EXPECT_LT(closing.elapsed(), HttpClient::kDefaultTimeout.count() / 2);
+}
+
 TEST_F(ProgramReportsTest, TheAboutButtonShowsTheAboutBoxModally) {
     WriteSetup(QStringLiteral("0"));
     Start();
@@ -206,9 +225,14 @@ TEST_F(ProgramReportsTest, TheAboutButtonShowsTheAboutBoxModally) {
 TEST_F(ProgramReportsTest, AVideoFileThatCannotBeReplacedSendsNoReport) {
     QWidget window;
     window.show();
+    HttpClient http;
+    TStatsReporter reporter(http, server_.Url());
     QtCameraHost::Hooks hooks;
     hooks.reportMergeResult = [&](const std::string& text) {
-        SendMergeReport(server_.Url(), text);
+        const QString result = ReportableResult(QString::fromStdString(text));
+        QMetaObject::invokeMethod(
+            &window, [&reporter, result] { reporter.PostUsageReport(result); },
+            Qt::QueuedConnection);
     };
     QtCameraHost host(&window, hooks);
     const std::string out = dir_.filePath(QStringLiteral("out")).toStdString() + "/";
@@ -249,6 +273,8 @@ TEST_F(ProgramReportsTest, AVideoFileThatCannotBeReplacedSendsNoReport) {
         }
     }
     ::close(held);
+    EXPECT_TRUE(Until([&] { return Requests(kUsage).size() == 1u; }, 5000));
+    Pause(200);
     EXPECT_EQ(Requests(kUsage).size(), 1u);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <thread>
 
 #include "net/HttpClient.h"
@@ -86,7 +87,20 @@ TEST(ReportableResult, LeavesLocalPathsOutOfTheReport) {
               QStringLiteral("Error writing files!"));
     EXPECT_EQ(ReportableResult(QStringLiteral("Error generic! Recording left in: /tmp/x")),
               QStringLiteral("Error generic!"));
-    const QString summary = QStringLiteral("Recorded with xvid; 800x600; Time 5s; Dropped: 0%");
+    EXPECT_EQ(ReportableResult(QStringLiteral(
+                  "Error user abort! The recording is left in: /home/u/~tempvideo.avi")),
+              QStringLiteral("Error user abort!"));
+    // A folder in an error's reason, a recovered file's name.
+    EXPECT_EQ(ReportableResult(QStringLiteral(
+                  "Error writing files! /home/u/My Videos/: No space left on device")),
+              QStringLiteral("Error writing files! <path>: No space left on device"));
+    EXPECT_EQ(ReportableResult(
+                  QStringLiteral("The interrupted recording is saved: /home/u/VideoRecord_1.avi")),
+              QStringLiteral("The interrupted recording is saved: <path>"));
+    EXPECT_EQ(ReportableResult(QStringLiteral("Error generic! ~/Videos/: Permission denied")),
+              QStringLiteral("Error generic! <path>: Permission denied"));
+    const QString summary =
+        QStringLiteral("Recorded with H.264 (x264); 800x600; Time 5s; Dropped: 0% / 1/2");
     EXPECT_EQ(ReportableResult(summary), summary);
 }
 
@@ -129,18 +143,23 @@ TEST_F(ReportsTest, FailuresRaiseReadableErrors) {
     EXPECT_THROW(http.Get(ServerUrl(server.Url(), QStringLiteral("/big.txt"))), EHttpError);
 }
 
-TEST_F(ReportsTest, TheMergeReportGoesFromTheWorkersOwnThreadAndFailsSilently) {
-    std::thread worker(
-        [&] { SendMergeReport(server.Url(), "Error generic! Recording kept in: /home/u/a.avi"); });
-    worker.join();
-    const auto requests = server.Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_TRUE(requests[0].body.endsWith("&Result=Error+generic%21&")) << requests[0].body.data();
+TEST_F(ReportsTest, APostedUsageReportReturnsAtOnceReachesTheServerAndFailsSilently) {
+    HttpClient http;
+    TStatsReporter reporter(http, server.Url());
+    // A server that reads the report and never answers holds nobody up.
+    server.SetReply("/stat_velmora_use.php", {200, {}, {}, true});
+    QElapsedTimer took;
+    took.start();
+    reporter.PostUsageReport(QStringLiteral("Recorded with Xvid"));
+    EXPECT_LT(took.elapsed(), 1000);
+    ASSERT_TRUE(Until([&] { return server.Requests().size() == 1u; }, 5000));
+    EXPECT_TRUE(server.Requests()[0].body.endsWith("&Result=Recorded+with+Xvid&"))
+        << server.Requests()[0].body.data();
 
     server.SetReply("/stat_velmora_use.php", {503, {}, {}, false});
-    std::thread failing([&] { SendMergeReport(server.Url(), "x"); });
-    failing.join();
-    EXPECT_EQ(server.Requests().size(), 2u);
+    reporter.PostUsageReport(QStringLiteral("x"));
+    ASSERT_TRUE(Until([&] { return server.Requests().size() == 2u; }, 5000));
+    Pause(200);  // the failure arrives, and is dropped
 }
 
 }  // namespace

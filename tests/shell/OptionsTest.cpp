@@ -30,6 +30,7 @@
 #include "engine/ScreenCamera.h"
 #include "engine/vfw/Compressors.h"
 #include "platform/x11/HotKeys.h"
+#include "net/VendorServers.h"
 #include "shell/CompressorDialog.h"
 #include "shell/MainWindow.h"
 #include "shell/OptionsDialog.h"
@@ -215,6 +216,18 @@ TEST_F(OptionsTest, EveryCheckBoxSwitchedOnAndOffAgainReachesTheNextRecording) {
             ClickOk();
             EXPECT_EQ(inEngine(), on) << name << (on ? " on" : " off");
         }
+}
+
+TEST_F(OptionsTest, WithoutAServerTheReportsBoxIsOffAndSaysWhy) {
+    // The test build has no vendor host; the window was made with the
+    // build's servers.
+    ASSERT_TRUE(VendorServers().reports.isEmpty());
+    Start();
+    Open();
+    auto* reports = Control<QCheckBox>("reportsCheck");
+    EXPECT_FALSE(reports->isEnabled());
+    EXPECT_EQ(reports->toolTip(), MsgTexts(13));
+    EXPECT_FALSE(reports->toolTip().isEmpty());
 }
 
 TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
