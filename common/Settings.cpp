@@ -60,6 +60,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
         std::clamp(ini.ReadInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex), -1,
                    kLastAudioFormat);
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
+    s.AudioInputName = ini.ReadString("SetupAudio", "AudioInputName", "");
     s.AudioVolumeValue =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);
     // A lone carriage return stays inside a value; such a value could not be
@@ -68,6 +69,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     if (!StorableFolder(s.WorkDir)) s.WorkDir = defaultWorkDir;
     s.ScreenCastToken = ini.ReadString("SetupVideo", "ScreenCastToken", "");
     if (!StorableFolder(s.ScreenCastToken)) s.ScreenCastToken.clear();
+    if (!StorableFolder(s.AudioInputName)) s.AudioInputName.clear();
     return s;
 }
 
@@ -96,6 +98,7 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
     ini.WriteInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
+    ini.WriteString("SetupAudio", "AudioInputName", s.AudioInputName);
     ini.WriteInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
     return ini.Save();
 }

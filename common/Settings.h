@@ -38,6 +38,9 @@ struct TSettings {
     bool AudioRecordEnable = false;
     int AudioFormatIndex = -1;
     int AudioInputIndex = -1;
+    // The same input by its name in the list: a list in another order (a
+    // headset plugged in) keeps the choice. Empty in older files.
+    std::string AudioInputName;
     int AudioVolumeValue = 10;
 
     // For the run only, never stored.

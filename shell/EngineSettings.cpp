@@ -51,6 +51,13 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     return e;
 }
 
+int ChosenAudioInput(const TSettings& s, const std::vector<std::string>& names) {
+    if (!s.AudioInputName.empty())
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == s.AudioInputName) return static_cast<int>(i);
+    return s.AudioInputIndex;
+}
+
 int DefaultCompressorIndex(const std::vector<std::string>& names) {
     const int xvid = PositionOf(names, "Xvid MPEG-4 Codec");
     return xvid >= 0 ? xvid : PositionOf(names, "Microsoft Video 1");

@@ -78,6 +78,10 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     }
 }
 
+// The stored sound input's place in the list the mixer gives now: found by
+// its name where one is stored, else the stored index.
+int ChosenAudioInput(const TSettings& settings, const std::vector<std::string>& inputNames);
+
 // The compressor a first run records with: "Xvid MPEG-4 Codec", else
 // "Microsoft Video 1" (whole names, any letter case), else -1.
 int DefaultCompressorIndex(const std::vector<std::string>& compressorNames);

@@ -287,6 +287,9 @@ void MainWindow::ShownByProgram() {
 }
 
 void MainWindow::ApplySettings() {
+    if (camera_ && !Settings.AudioInputName.empty())
+        if (const engine::AudioInputInfo inputs = camera_->ListAudioInputs(); inputs.names)
+            Settings.AudioInputIndex = ChosenAudioInput(Settings, *inputs.names);
     engineSettings_ = ToEngineSettings(Settings);
     reportsAllowed_ = Settings.SendStats;
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,

@@ -18,6 +18,7 @@
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
+#include "shell/EngineSettings.h"
 #include "shell/MainWindow.h"
 
 namespace velmora {
@@ -108,14 +109,23 @@ void OptionsDialog::LoadValues() {
     ShowFrameRate(Settings.VideoFPS);
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
 
+    // What the dialog shows is what is stored and what the next recording
+    // records; the engine's and the mixer's own choice only where nothing
+    // is stored.
     audioFormatCombo->clear();
     audioFormatCombo->addItems(ToQStringList(camera.ListAudioFormats()));
-    audioFormatCombo->setCurrentIndex(camera.AudioFormatIndex);
+    audioFormatCombo->setCurrentIndex(Settings.AudioFormatIndex >= 0 ? Settings.AudioFormatIndex
+                                                                     : camera.AudioFormatIndex);
 
     const engine::AudioInputInfo input = camera.ListAudioInputs();
     audioInputCombo->clear();
-    if (input.names) audioInputCombo->addItems(ToQStringList(*input.names));
-    audioInputCombo->setCurrentIndex(input.selected);
+    if (input.names) {
+        audioInputCombo->addItems(ToQStringList(*input.names));
+        Settings.AudioInputIndex = ChosenAudioInput(Settings, *input.names);
+    }
+    const int stored = Settings.AudioInputIndex;
+    audioInputCombo->setCurrentIndex(
+        stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
     ShowInputVolume(input, Settings.AudioRecordEnable);
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
@@ -175,6 +185,10 @@ void OptionsDialog::OkClicked() {
     Settings.VideoQuality = qualitySlider->value();
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
+    if (audioInputCombo->currentIndex() >= 0) {
+        Settings.AudioInputIndex = audioInputCombo->currentIndex();
+        Settings.AudioInputName = audioInputCombo->currentText().toStdString();
+    }
     Settings.AudioVolumeValue = audioVolumeSlider->value();
     Settings.RecordTimeEnabled = timeLimitCheck->isChecked();
     // A recording started with F9 while the dialog was open keeps the values
@@ -287,6 +301,7 @@ void OptionsDialog::AudioRecordToggled() {
 
 void OptionsDialog::AudioInputChosen(int index) {
     Settings.AudioInputIndex = index;
+    Settings.AudioInputName = audioInputCombo->itemText(index).toStdString();
     // The volume shown is the input the mixer has selected; the click
     // selects nothing there until the settings are applied.
     ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);

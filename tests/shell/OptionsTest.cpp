@@ -29,8 +29,8 @@
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "engine/vfw/Compressors.h"
-#include "platform/x11/HotKeys.h"
 #include "net/VendorServers.h"
+#include "platform/x11/HotKeys.h"
 #include "shell/CompressorDialog.h"
 #include "shell/MainWindow.h"
 #include "shell/OptionsDialog.h"
@@ -483,6 +483,40 @@ TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
     // The next opening shows the mixer's choice.
     Open();
     EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), other);
+}
+
+TEST_F(OptionsTest, TheDialogShowsTheStoredInputAndFormatAndOkKeepsThem) {
+    Start();
+    const engine::AudioInputInfo inputs = Camera().ListAudioInputs();
+    ASSERT_NE(inputs.names, nullptr);
+    if (inputs.names->size() < 2) GTEST_SKIP() << "the mixer has fewer than two inputs";
+    // Sound off, another input and another format stored than the mixer's
+    // and the engine's own: the file of an earlier session.
+    const int stored = inputs.selected == 0 ? 1 : 0;
+    const int format = Camera().AudioFormatIndex == 19 ? 18 : 19;
+    Settings.AudioRecordEnable = false;
+    Settings.AudioInputIndex = stored;
+    Settings.AudioInputName = (*inputs.names)[static_cast<std::size_t>(stored)];
+    Settings.AudioFormatIndex = format;
+    Open();
+    EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), stored);
+    EXPECT_EQ(Control<QComboBox>("audioFormatCombo")->currentIndex(), format);
+    Control<QCheckBox>("audioRecordCheck")->click();
+    ClickOk();
+    EXPECT_EQ(Settings.AudioFormatIndex, format);
+    EXPECT_EQ(Settings.AudioInputIndex, stored);
+    // And the next recording records it.
+    EXPECT_TRUE(Camera().RecordAudio);
+    EXPECT_EQ(Camera().AudioFormatIndex, format);
+    EXPECT_EQ(Camera().ListAudioInputs().selected, stored);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInputName=") +
+                                    QString::fromStdString(Settings.AudioInputName)));
+
+    // Stored by name at a place the list no longer has it: found by its name.
+    Settings.AudioInputIndex = stored == 0 ? 1 : 0;
+    Open();
+    EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), stored);
+    EXPECT_EQ(Settings.AudioInputIndex, stored);
 }
 
 TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCaption) {

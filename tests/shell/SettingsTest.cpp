@@ -126,6 +126,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.RegionLeftPos = 11;
     s.AudioRecordEnable = true;
     s.AudioVolumeValue = 77;
+    s.AudioInputName = "Monitor of Speakers";
     ASSERT_TRUE(WriteSettings(s, Path()));
     const std::string text = Slurp(Path());
     const auto setup = text.find("[Setup]\n"), app = text.find("[SetupApp]"),
@@ -135,11 +136,11 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_LT(app, video);
     EXPECT_LT(video, audio);
     for (const char* key :
-         {"Language=", "MinimizeCapture=", "RestoreAfterRecord=", "SendStats=", "WorkDir=",
-          "TypeCapture=", "VideoFPS=", "KeyFramesFreq=", "CodecIndex=", "VideoQuality=",
-          "RegionTopPos=", "RegionLeftPos=", "RegionWidthPos=", "RegionHeightPos=",
-          "CaptureCursor=", "AudioRecordEnable=", "AudioFormatIndex=", "AudioInputIndex=",
-          "AudioVolumeValue="})
+         {"Language=",         "MinimizeCapture=", "RestoreAfterRecord=", "SendStats=",
+          "WorkDir=",          "TypeCapture=",     "VideoFPS=",           "KeyFramesFreq=",
+          "CodecIndex=",       "VideoQuality=",    "RegionTopPos=",       "RegionLeftPos=",
+          "RegionWidthPos=",   "RegionHeightPos=", "CaptureCursor=",      "AudioRecordEnable=",
+          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioVolumeValue="})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -148,6 +149,19 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_EQ(back.RegionLeftPos, 11);
     EXPECT_TRUE(back.AudioRecordEnable);
     EXPECT_EQ(back.AudioVolumeValue, 77);
+    EXPECT_EQ(back.AudioInputName, "Monitor of Speakers");
+}
+
+TEST(ChosenAudioInput, TheStoredNameWinsOverTheIndexWhereTheListHasIt) {
+    TSettings s;
+    s.AudioInputIndex = 0;
+    s.AudioInputName = "Monitor of Speakers";
+    // A headset came before it in the list.
+    EXPECT_EQ(ChosenAudioInput(s, {"Headset", "Microphone", "Monitor of Speakers"}), 2);
+    // Gone from the list, or no name stored (an older file): the index.
+    EXPECT_EQ(ChosenAudioInput(s, {"Microphone"}), 0);
+    s.AudioInputName.clear();
+    EXPECT_EQ(ChosenAudioInput(s, {"Headset", "Microphone"}), 0);
 }
 
 TEST_F(SettingsFileTest, OtherSectionsKeysAndCommentsSurviveASave) {
