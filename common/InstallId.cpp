@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <random>
 
 #include "common/SettingsLocation.h"
 
@@ -39,7 +42,14 @@ std::string NewId() {
     std::size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0) got += static_cast<std::size_t>(n);
+        if (n > 0)
+            got += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            break;  // no getrandom here (an old kernel, a sandbox)
+    }
+    if (got < sizeof bytes) {
+        std::random_device device;
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
     }
     std::string id;
     for (const unsigned char b : bytes) {
@@ -69,12 +79,15 @@ bool Write(const std::string& file, const std::string& id) {
 
 std::string InstallId(const std::string& folder) {
     static std::mutex mutex;
+    // Ids a folder could not keep, for the rest of the run.
+    static std::map<std::string, std::string> unkept;
     std::lock_guard lock(mutex);
     const std::string file = folder + "InstallId";
     std::string id = Read(file);
     if (WellFormed(id)) return id;
+    if (const auto kept = unkept.find(folder); kept != unkept.end()) return kept->second;
     id = NewId();
-    Write(file, id);
+    if (!Write(file, id)) unkept[folder] = id;
     return id;
 }
 

@@ -48,6 +48,8 @@ void HttpClient::PostFormAndForget(const QUrl& url, const QByteArray& body) {
                          if (received > kMaxReplyBytes) reply->abort();
                      });
     QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    // One deadline for the whole exchange, as for a waited-for request.
+    QTimer::singleShot(timeout_, reply, [reply] { reply->abort(); });
 }
 
 QByteArray HttpClient::Wait(QNetworkReply* started) {

@@ -1,8 +1,8 @@
 #pragma once
 // The update check and its dialog. Two seconds after start the main window
-// asks the site for the latest version's text; when it differs from ours in
-// any way, the dialog shows both and links to the download page in the
-// user's language. Everything here runs on the UI thread.
+// asks the site for the latest version's number; when it is newer than ours,
+// the dialog shows both and links to the download page in the user's
+// language. Everything here runs on the UI thread.
 
 #include <QString>
 #include <QWidget>

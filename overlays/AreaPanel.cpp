@@ -116,7 +116,8 @@ void AreaPanel::CreateControls() {
 
     // The keys are the language files' names of the controls.
     SetLanguageWindow(LanguageWindow::Add, this,
-                      {{"Label2", topLabel},
+                      {{"Label1", figuresLabel},
+                       {"Label2", topLabel},
                        {"Label3", leftLabel},
                        {"Label4", widthLabel},
                        {"Label5", heightLabel},

@@ -33,7 +33,7 @@ struct EngineSettings {
     int KeyFrameEvery = 8;
     int FrameInterval = 66;  // milliseconds, 1000 div FramesPerSecond
     int FramesPerSecond = 15;
-    // Unset: the engine keeps the limit, mode or audio choice it had.
+    // Unset: no time limit and no sound; the engine keeps its capture mode.
     std::optional<EngineTimeLimit> TimeLimit;
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
     std::optional<int> CaptureMode;  // 1 fixed area, 2 full screen

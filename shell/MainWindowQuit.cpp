@@ -67,7 +67,7 @@ void MainWindow::ExitClicked() {
 }
 
 void MainWindow::QuitRequested(const QString& why) {
-    if (quitting_) {
+    if (quitUnattended_) {
         WriteLog(why + QStringLiteral(
                            " again: the merge is given up; the recording stays in the temporary "
                            "files for the next start"));
@@ -107,7 +107,7 @@ void MainWindow::FinishQuit() {
 }
 
 void MainWindow::FinishForLogout() {
-    if (!quitting_) QuitRequested(QStringLiteral("Logout"));
+    if (!quitUnattended_) QuitRequested(QStringLiteral("Logout"));
     // The session manager may end the process once this returns: wait here.
     QElapsedTimer waited;
     waited.start();

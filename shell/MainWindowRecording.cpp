@@ -110,6 +110,8 @@ bool MainWindow::OfferRecovery() {
 }
 
 void MainWindow::StartCapture() {
+    // Leaving: the command line's recording after a recovery does not start.
+    if (quitting_) return;
     if (!camera_ || camera_->Recording) return;
     // A previous recording still being merged owns the temporary files; the
     // user learns why nothing starts.

@@ -127,6 +127,10 @@ void OptionsDialog::LoadValues() {
     audioInputCombo->setCurrentIndex(
         stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
     ShowInputVolume(input, Settings.AudioRecordEnable);
+    // Another input than the mixer's: the mixer's volume is not this one's,
+    // the stored value is what the next recording applies to it.
+    if (audioInputCombo->currentIndex() != input.selected)
+        audioVolumeSlider->setValue(Settings.AudioVolumeValue);
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
     qualitySlider->setValue(Settings.VideoQuality);

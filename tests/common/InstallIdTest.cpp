@@ -68,8 +68,11 @@ TEST_F(InstallIdTest, ADamagedFileOrALinkGetsAFreshIdAndTheLinksTargetStaysAsItW
 
 TEST_F(InstallIdTest, AFolderThatCannotKeepItStillGivesAnId) {
     const std::string gone = dir + "missing/";
-    EXPECT_TRUE(std::regex_match(InstallId(gone), kId));
+    const std::string id = InstallId(gone);
+    EXPECT_TRUE(std::regex_match(id, kId));
     EXPECT_FALSE(fs::exists(gone));
+    // The same for the rest of the run.
+    EXPECT_EQ(InstallId(gone), id);
 }
 
 }  // namespace

@@ -152,14 +152,14 @@ TEST_F(ReportsTest, APostedUsageReportReturnsAtOnceReachesTheServerAndFailsSilen
     took.start();
     reporter.PostUsageReport(QStringLiteral("Recorded with Xvid"));
     EXPECT_LT(took.elapsed(), 1000);
-    ASSERT_TRUE(Until([&] { return server.Requests().size() == 1u; }, 5000));
+    ASSERT_TRUE(test::Until([&] { return server.Requests().size() == 1u; }, 5000));
     EXPECT_TRUE(server.Requests()[0].body.endsWith("&Result=Recorded+with+Xvid&"))
         << server.Requests()[0].body.data();
 
     server.SetReply("/stat_velmora_use.php", {503, {}, {}, false});
     reporter.PostUsageReport(QStringLiteral("x"));
-    ASSERT_TRUE(Until([&] { return server.Requests().size() == 2u; }, 5000));
-    Pause(200);  // the failure arrives, and is dropped
+    ASSERT_TRUE(test::Until([&] { return server.Requests().size() == 2u; }, 5000));
+    test::Pause(200);  // the failure arrives, and is dropped
 }
 
 }  // namespace

@@ -256,6 +256,20 @@ TEST_F(MainWindowTest, ClosingDuringARecordingStopsItAndClosesOnceItIsSaved) {
     EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
 }
 
+TEST_F(MainWindowTest, ASignalWhileAClosedWindowWaitsForTheMergeStillSavesTheRecording) {
+    form_->show();
+    form_->StartCapture();
+    Pause(1000);
+    form_->close();
+    // A logout's SIGTERM comes on top: the first signal waits as ever; only a
+    // second one gives the merge up.
+    form_->QuitRequested(QStringLiteral("SIGTERM"));
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
+        << Log().toStdString();
+    EXPECT_TRUE(Log().contains(LogTexts(3))) << Log().toStdString();
+    EXPECT_EQ(Recordings().size(), 1) << Log().toStdString();
+}
+
 TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigures) {
     form_->move(100, 100);
     form_->show();
