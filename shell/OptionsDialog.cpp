@@ -296,7 +296,15 @@ void OptionsDialog::AudioRecordToggled() {
                                          audioInputLabel, audioVolumeLabel})
         w->setEnabled(on);
     if (on) {
-        ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
+        // The mixer's volume belongs to the mixer's input; another input
+        // shown keeps the stored value.
+        const engine::AudioInputInfo input = mainWindow_.Camera()->ListAudioInputs();
+        if (audioInputCombo->currentIndex() == input.selected) {
+            ShowInputVolume(input, true);
+        } else {
+            audioVolumeSlider->setEnabled(true);
+            audioVolumeValue->setEnabled(true);
+        }
     } else {
         audioVolumeSlider->setEnabled(false);
         audioVolumeValue->setEnabled(false);

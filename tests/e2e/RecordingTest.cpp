@@ -145,10 +145,13 @@ TEST_F(RecordingTest, F9StartsOnlyWhenIdleAndF10StopsOnlyWhenRecordingWhateverHa
 }
 
 TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesKeepsItForTheNextStart) {
-    Program program(folder_, {"-vc", OutArg()});
+    // The output folder from the settings: the temporary files go there, and
+    // the next start looks for them there.
+    std::ofstream(folder_ / "Setup.ini") << "[SetupVideo]\nWorkDir=" << out_.string() << "/\n";
+    Program program(folder_, {"-vc"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempvideo.avi"); }));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempvideo.avi"); }));
 
     // The exit button is the door at the right of the second row.
     const std::string clickExit = "xdotool mousemove --window " + window + " 233 86 click 1";
@@ -159,7 +162,7 @@ TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesKeepsItForTheNextSta
     ASSERT_TRUE(WaitFor([&] { return program.Window("Velmora").empty(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(program.Running()) << "Cancel left the program";
-    EXPECT_TRUE(fs::exists(folder_ / "~tempvideo.avi")) << "Cancel stopped the recording";
+    EXPECT_TRUE(fs::exists(out_ / "~tempvideo.avi")) << "Cancel stopped the recording";
 
     run(clickExit);
     box = program.WaitForWindow("Velmora");
@@ -167,11 +170,11 @@ TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesKeepsItForTheNextSta
     run("xdotool windowactivate --sync " + box + " key Return");
     EXPECT_EQ(program.Exit(kRecordingPatience), 0);
     EXPECT_TRUE(Recordings(out_).empty()) << "a recording left by Yes was merged";
-    EXPECT_TRUE(fs::exists(folder_ / "~tempvideo.avi")) << "Yes threw the recording away";
+    EXPECT_TRUE(fs::exists(out_ / "~tempvideo.avi")) << "Yes threw the recording away";
     EXPECT_TRUE(fs::exists(folder_ / "Setup.ini"));
 
     // The next start offers to save it.
-    Program next(folder_, {OutArg()});
+    Program next(folder_, {});
     ASSERT_FALSE(next.WaitForWindow(kMainTitle).empty());
     box = next.WaitForWindow("Notice");
     ASSERT_FALSE(box.empty()) << "no recovery question";

@@ -147,6 +147,8 @@ TEST_F(ProgramReportsTest, EachFinishedRecordingReportsItsResultLine) {
     Start();
     for (std::size_t n = 1; n <= 2; ++n) {
         Record();
+        // Posted after the merge without a wait: it arrives a moment later.
+        ASSERT_TRUE(Until([&] { return Requests(kUsage).size() >= n; }, 5000));
         const auto reports = Requests(kUsage);
         ASSERT_EQ(reports.size(), n);
         const QList<QByteArray> fields = reports.back().body.split('&');
