@@ -1,11 +1,9 @@
 #include "common/InstallId.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -38,19 +36,10 @@ std::string Read(const std::string& file) {
 }
 
 std::string NewId() {
+    // The system's random source (getrandom or /dev/urandom here).
+    std::random_device device;
     unsigned char bytes[kDigits / 2] = {};
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0)
-            got += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EINTR)
-            break;  // no getrandom here (an old kernel, a sandbox)
-    }
-    if (got < sizeof bytes) {
-        std::random_device device;
-        for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
-    }
+    for (unsigned char& b : bytes) b = static_cast<unsigned char>(device());
     std::string id;
     for (const unsigned char b : bytes) {
         char pair[3];

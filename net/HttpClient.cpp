@@ -28,20 +28,20 @@ QByteArray HttpClient::Get(const QUrl& url) {
     return Wait(manager_->get(Request(url)));
 }
 
-QByteArray HttpClient::PostForm(const QUrl& url, const QByteArray& body) {
+QNetworkRequest HttpClient::FormRequest(const QUrl& url) const {
     QNetworkRequest request = Request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    return Wait(manager_->post(request, body));
+    return request;
+}
+
+QByteArray HttpClient::PostForm(const QUrl& url, const QByteArray& body) {
+    return Wait(manager_->post(FormRequest(url), body));
 }
 
 void HttpClient::PostFormAndForget(const QUrl& url, const QByteArray& body) {
-    QNetworkRequest request = Request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    request.setTransferTimeout(static_cast<int>(timeout_.count()));
     // A child of the manager: deleted when it finishes, or with the client.
-    QNetworkReply* reply = manager_->post(request, body);
+    QNetworkReply* reply = manager_->post(FormRequest(url), body);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply](qint64 received, qint64) {

@@ -46,6 +46,7 @@ class HttpClient {
 
   private:
     QNetworkRequest Request(const QUrl& url) const;
+    QNetworkRequest FormRequest(const QUrl& url) const;
     QByteArray Wait(QNetworkReply* reply);
 
     std::unique_ptr<QNetworkAccessManager> manager_;

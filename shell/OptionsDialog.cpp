@@ -127,10 +127,6 @@ void OptionsDialog::LoadValues() {
     audioInputCombo->setCurrentIndex(
         stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
     ShowInputVolume(input, Settings.AudioRecordEnable);
-    // Another input than the mixer's: the mixer's volume is not this one's,
-    // the stored value is what the next recording applies to it.
-    if (audioInputCombo->currentIndex() != input.selected)
-        audioVolumeSlider->setValue(Settings.AudioVolumeValue);
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
     qualitySlider->setValue(Settings.VideoQuality);
@@ -143,6 +139,16 @@ void OptionsDialog::LoadValues() {
 }
 
 void OptionsDialog::ShowInputVolume(const engine::AudioInputInfo& input, bool enable) {
+    // Another input shown than the mixer's: the mixer's volume is not this
+    // one's; the stored value is what the next recording applies to it.
+    if (audioInputCombo->currentIndex() != input.selected) {
+        if (enable) {
+            audioVolumeSlider->setEnabled(true);
+            audioVolumeValue->setEnabled(true);
+        }
+        audioVolumeSlider->setValue(Settings.AudioVolumeValue);
+        return;
+    }
     if (input.hasVolume) {
         if (enable) {
             audioVolumeSlider->setEnabled(true);
@@ -296,15 +302,7 @@ void OptionsDialog::AudioRecordToggled() {
                                          audioInputLabel, audioVolumeLabel})
         w->setEnabled(on);
     if (on) {
-        // The mixer's volume belongs to the mixer's input; another input
-        // shown keeps the stored value.
-        const engine::AudioInputInfo input = mainWindow_.Camera()->ListAudioInputs();
-        if (audioInputCombo->currentIndex() == input.selected) {
-            ShowInputVolume(input, true);
-        } else {
-            audioVolumeSlider->setEnabled(true);
-            audioVolumeValue->setEnabled(true);
-        }
+        ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
     } else {
         audioVolumeSlider->setEnabled(false);
         audioVolumeValue->setEnabled(false);
@@ -314,8 +312,7 @@ void OptionsDialog::AudioRecordToggled() {
 void OptionsDialog::AudioInputChosen(int index) {
     Settings.AudioInputIndex = index;
     Settings.AudioInputName = audioInputCombo->itemText(index).toStdString();
-    // The volume shown is the input the mixer has selected; the click
-    // selects nothing there until the settings are applied.
+    // The click selects nothing on the mixer until the settings are applied.
     ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
 }
 

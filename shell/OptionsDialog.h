@@ -60,9 +60,10 @@ class OptionsDialog : public QDialog {
   private:
     void CreateControls();
     void FillLists();
-    // The volume of the input the mixer has selected: shown when it has a
-    // volume control (and the slider enabled when enable is set), otherwise
-    // 0 on a disabled slider.
+    // The volume of the input the list shows: the mixer's where that is the
+    // input the mixer has selected and it has a volume control, 0 on a
+    // disabled slider where it has none, the stored value for another input;
+    // the slider is enabled when enable is set.
     void ShowInputVolume(const engine::AudioInputInfo& input, bool enable);
     void ShowFrameRate(int fps);
     // The updates and statistics box: off, saying why, in a build without a
