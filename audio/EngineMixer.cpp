@@ -26,17 +26,6 @@ class TEngineMixerAdapter final : public engine::TEngineMixer {
         const TAudioMixerLine* line = Line(index);
         return line ? line->Name() : std::string();
     }
-    bool LineHasVolume(int index) override {
-        const TAudioMixerLine* line = Line(index);
-        return line && line->Has(mcVolume);
-    }
-    int GetLineVolume(int index) override {
-        TAudioMixerLine* line = Line(index);
-        return line ? line->GetVolume() : -1;
-    }
-    void SetLineVolume(int index, int percent) override {
-        if (TAudioMixerLine* line = Line(index)) line->SetVolume(percent);
-    }
 
   private:
     TAudioMixerLine* Line(int index) const {

@@ -61,6 +61,7 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
     }
 
     int WriteError() override { return recorder_.WriteError(); }
+    void SetGain(int percent) override { recorder_.SetGain(percent); }
 
   private:
     void KeepLastAnswers() {

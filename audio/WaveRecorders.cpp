@@ -5,6 +5,8 @@
 #include <memory>
 #include <thread>
 
+#include "audio/WaveUtils.h"
+
 namespace velmora::audio {
 
 namespace {
@@ -77,6 +79,12 @@ void TStockAudioRecorder::GetWaveFormat(PWaveFormatEx& record, bool& FreeIt) {
 }
 
 void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, bool&) {
+    if (const int gain = gain_; gain < 100 && data) {
+        const auto* bytes = static_cast<const char*>(data);
+        scaled_.assign(bytes, bytes + count);
+        ScaleWaveAudio(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
+        data = scaled_.data();
+    }
     std::int64_t written = -1;
     try {
         if (writer_) written = writer_->Write(data, count);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "audio/WaveIn.h"
 #include "audio/WaveStorage.h"
@@ -42,9 +43,15 @@ class TStockAudioRecorder : public TWaveAudioIn {
     // The errno of the first failed write of sound into the file (a full
     // disk), 0 while none failed. Reset by RecordToFile.
     int WriteError() const { return writeError_; }
+    // Our gain on what is stored, percent on the desktop's volume scale
+    // (ScaleWaveAudio); 100, the start, stores the samples as captured.
+    void SetGain(int percent) { gain_ = percent; }
+    int Gain() const { return gain_; }
 
   private:
     std::atomic<int> writeError_{0};
+    std::atomic<int> gain_{100};
+    std::vector<char> scaled_;  // the capture thread's copy of a scaled buffer
     void FinishWriter();
 
     TWaveStreamAdapter* writer_ = nullptr;

@@ -196,6 +196,30 @@ int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPe
     return -1;
 }
 
+void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
+    if (data == nullptr || percent >= 100) return;
+    const std::int64_t q = std::max(percent, 0);
+    // The factor in 1/2^20, exact enough for 16 bits.
+    const std::int64_t factor = (q * q * q << 20) / 1000000;
+    // Rounded to nearest, the same both sides of zero.
+    const auto scaled = [factor](std::int64_t sample) {
+        const std::int64_t magnitude = (std::abs(sample) * factor + (1 << 19)) >> 20;
+        return sample < 0 ? -magnitude : magnitude;
+    };
+    auto* p = static_cast<std::uint8_t*>(data);
+    if (bitsPerSample == 8) {
+        for (std::uint32_t i = 0; i < count; ++i)
+            p[i] = static_cast<std::uint8_t>(scaled(static_cast<int>(p[i]) - 128) + 128);
+    } else if (bitsPerSample == 16) {
+        for (std::uint32_t i = 0; i + 1 < count; i += 2) {
+            const auto s = static_cast<std::int16_t>(p[i] | (p[i + 1] << 8));
+            const auto out = static_cast<std::uint16_t>(scaled(s));
+            p[i] = static_cast<std::uint8_t>(out & 0xff);
+            p[i + 1] = static_cast<std::uint8_t>(out >> 8);
+        }
+    }
+}
+
 void SetWaveExceptionReporter(TExceptionReporter r) {
     std::lock_guard lock(reporterMutex());
     reporter() = std::move(r);

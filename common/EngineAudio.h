@@ -23,6 +23,9 @@ class TEngineAudioRecorder {
     virtual bool WaitForInactive(int timeoutMs) = 0;
     virtual int DefaultPCMFormat() = 0;
     virtual std::string FormatDescription(int format) = 0;
+    // Our gain on the samples, percent on the desktop's volume scale; 100
+    // keeps them as captured. Takes effect at once, recording or not.
+    virtual void SetGain(int percent) = 0;
     // When the first sample in the file was taken, as the sound server dates
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
@@ -65,11 +68,6 @@ class TEngineMixer {
     virtual void SelectSource(int index) = 0;
     virtual int LineCount() = 0;
     virtual std::string LineName(int index) = 0;
-    virtual bool LineHasVolume(int index) = 0;
-    // Percent, -1 without a volume control or when the query fails.
-    virtual int GetLineVolume(int index) = 0;
-    // Percent; the mixer clamps to 0..100.
-    virtual void SetLineVolume(int index, int percent) = 0;
 };
 
 }  // namespace velmora::engine

@@ -61,8 +61,8 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
                    kLastAudioFormat);
     s.AudioInputIndex = ini.ReadInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     s.AudioInputName = ini.ReadString("SetupAudio", "AudioInputName", "");
-    s.AudioVolumeValue =
-        std::clamp(ini.ReadInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue), 0, 100);
+    s.AudioInputGain =
+        std::clamp(ini.ReadInteger("SetupAudio", "AudioInputGain", s.AudioInputGain), 0, 100);
     // A lone carriage return stays inside a value; such a value could not be
     // written back, and with it no setting would be saved again.
     if (!StorableFolder(s.Language)) s.Language = TSettings().Language;
@@ -99,7 +99,7 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     ini.WriteString("SetupAudio", "AudioInputName", s.AudioInputName);
-    ini.WriteInteger("SetupAudio", "AudioVolumeValue", s.AudioVolumeValue);
+    ini.WriteInteger("SetupAudio", "AudioInputGain", s.AudioInputGain);
     return ini.Save();
 }
 

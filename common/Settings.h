@@ -41,7 +41,11 @@ struct TSettings {
     // The same input by its name in the list: a list in another order (a
     // headset plugged in) keeps the choice. Empty in older files.
     std::string AudioInputName;
-    int AudioVolumeValue = 10;
+    // Our own gain on the captured sound in percent, on the desktop's volume
+    // scale (cubic; 100 leaves the samples as the input gives them). The
+    // input's own volume belongs to the desktop and is never changed; the
+    // older AudioVolumeValue key, which set it, is no longer read.
+    int AudioInputGain = 100;
 
     // For the run only, never stored.
     int PriorityIndex = 3;  // "Idle" .. "TimeCritical", 3 = "Normal"

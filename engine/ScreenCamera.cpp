@@ -240,7 +240,7 @@ const std::vector<std::string>& TScreenCamera::ListAudioFormats() {
 
 AudioInputInfo TScreenCamera::ListAudioInputs() {
     audioInputNames_.clear();
-    audioInput_ = AudioInputInfo{&audioInputNames_, -1, -1, false};
+    audioInput_ = AudioInputInfo{&audioInputNames_, -1};
     if (!mixer_) return audioInput_;
     mixer_->SetMixerID(0);
     const int destinations = mixer_->DestinationCount();
@@ -249,8 +249,6 @@ AudioInputInfo TScreenCamera::ListAudioInputs() {
         if (!mixer_->MasterHasSelect()) continue;
         const int selected = mixer_->GetSelectedSource();
         audioInput_.selected = selected;
-        audioInput_.volume = selected >= 0 ? mixer_->GetLineVolume(selected) : -1;
-        audioInput_.hasVolume = selected >= 0 && mixer_->LineHasVolume(selected);
         const int lines = mixer_->LineCount();
         for (int i = 0; i < lines; ++i) audioInputNames_.push_back(mixer_->LineName(i));
     }
@@ -263,10 +261,8 @@ void TScreenCamera::SelectAudioInput(int index) {
     mixer_->SelectSource(index);
 }
 
-void TScreenCamera::SetAudioInputVolume(int index, int percent) {
-    if (!mixer_) return;
-    mixer_->SetMixerID(0);
-    mixer_->SetLineVolume(index, percent);
+void TScreenCamera::SetAudioInputVolume(int percent) {
+    if (recorder_) recorder_->SetGain(percent);
 }
 
 }  // namespace velmora::engine

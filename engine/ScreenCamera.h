@@ -49,8 +49,6 @@ struct TTimeLimit {
 struct AudioInputInfo {
     const std::vector<std::string>* names = nullptr;  // engine-owned
     std::int32_t selected = -1;
-    std::int32_t volume = -1;
-    bool hasVolume = false;
 };
 
 // A recording left unmerged by a crash or a failed merge: its video and
@@ -139,7 +137,9 @@ class TScreenCamera {
     const std::vector<std::string>& ListAudioFormats();
     AudioInputInfo ListAudioInputs();
     void SelectAudioInput(int index);
-    void SetAudioInputVolume(int index, int percent);
+    // Our gain on the recorded sound (percent, 100 = as the input gives it);
+    // the input's own volume stays the desktop's.
+    void SetAudioInputVolume(int percent);
 
     // Unmerged recordings in the temporary files' folder: the temporary files
     // (target: outputFolder + the name of their start time) and recordings

@@ -47,7 +47,7 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     if (s.TypeCapture == 1) e.CaptureMode = 2;
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
         e.Audio = EngineAudio{std::min(s.AudioFormatIndex, kLastAudioFormat), s.AudioInputIndex,
-                              std::clamp(s.AudioVolumeValue, 0, 100)};
+                              std::clamp(s.AudioInputGain, 0, 100)};
     return e;
 }
 

@@ -19,8 +19,8 @@ struct EngineTimeLimit {
 
 struct EngineAudio {
     int AudioFormatIndex = -1;  // engine's RecordAudio becomes true with it
-    int AudioInputIndex = -1;   // SelectAudioInput, then SetAudioInputVolume
-    int AudioVolumeValue = 0;
+    int AudioInputIndex = -1;   // SelectAudioInput
+    int AudioInputGain = 100;   // SetAudioInputVolume: our gain, percent
 };
 
 struct EngineSettings {
@@ -74,7 +74,7 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     if (e.Audio) {
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;
         camera.SelectAudioInput(e.Audio->AudioInputIndex);
-        camera.SetAudioInputVolume(e.Audio->AudioInputIndex, e.Audio->AudioVolumeValue);
+        camera.SetAudioInputVolume(e.Audio->AudioInputGain);
     }
 }
 

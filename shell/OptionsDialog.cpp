@@ -104,7 +104,8 @@ void OptionsDialog::LoadValues() {
     audioRecordCheck->setChecked(Settings.AudioRecordEnable);
     audioFormatCombo->setCurrentIndex(Settings.AudioFormatIndex);
     audioInputCombo->setCurrentIndex(Settings.AudioInputIndex);
-    audioVolumeSlider->setValue(Settings.AudioVolumeValue);
+    // Our own gain, the same for every input: the input's volume is the desktop's.
+    audioVolumeSlider->setValue(Settings.AudioInputGain);
 
     ShowFrameRate(Settings.VideoFPS);
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
@@ -126,7 +127,6 @@ void OptionsDialog::LoadValues() {
     const int stored = Settings.AudioInputIndex;
     audioInputCombo->setCurrentIndex(
         stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
-    ShowInputVolume(input, Settings.AudioRecordEnable);
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
     qualitySlider->setValue(Settings.VideoQuality);
@@ -136,30 +136,6 @@ void OptionsDialog::LoadValues() {
     hoursEdit->setValue(Settings.RecordHours);
     minutesEdit->setValue(Settings.RecordMinutes);
     secondsEdit->setValue(Settings.RecordSeconds);
-}
-
-void OptionsDialog::ShowInputVolume(const engine::AudioInputInfo& input, bool enable) {
-    // Another input shown than the mixer's: the mixer's volume is not this
-    // one's; the stored value is what the next recording applies to it.
-    if (audioInputCombo->currentIndex() != input.selected) {
-        if (enable) {
-            audioVolumeSlider->setEnabled(true);
-            audioVolumeValue->setEnabled(true);
-        }
-        audioVolumeSlider->setValue(Settings.AudioVolumeValue);
-        return;
-    }
-    if (input.hasVolume) {
-        if (enable) {
-            audioVolumeSlider->setEnabled(true);
-            audioVolumeValue->setEnabled(true);
-        }
-        audioVolumeSlider->setValue(input.volume);
-    } else {
-        audioVolumeSlider->setValue(0);
-        audioVolumeSlider->setEnabled(false);
-        audioVolumeValue->setEnabled(false);
-    }
 }
 
 void OptionsDialog::ShowFrameRate(int fps) {
@@ -199,7 +175,7 @@ void OptionsDialog::OkClicked() {
         Settings.AudioInputIndex = audioInputCombo->currentIndex();
         Settings.AudioInputName = audioInputCombo->currentText().toStdString();
     }
-    Settings.AudioVolumeValue = audioVolumeSlider->value();
+    Settings.AudioInputGain = audioVolumeSlider->value();
     Settings.RecordTimeEnabled = timeLimitCheck->isChecked();
     // A recording started with F9 while the dialog was open keeps the values
     // it started with (a new frame rate mid-file would garble its timing);
@@ -299,21 +275,15 @@ void OptionsDialog::AudioRecordToggled() {
     const bool on = audioRecordCheck->isChecked();
     for (QWidget* w :
          std::initializer_list<QWidget*>{audioFormatCombo, audioInputCombo, audioFormatLabel,
-                                         audioInputLabel, audioVolumeLabel})
+                                         audioInputLabel, audioVolumeLabel, audioVolumeSlider,
+                                         audioVolumeValue})
         w->setEnabled(on);
-    if (on) {
-        ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
-    } else {
-        audioVolumeSlider->setEnabled(false);
-        audioVolumeValue->setEnabled(false);
-    }
 }
 
 void OptionsDialog::AudioInputChosen(int index) {
     Settings.AudioInputIndex = index;
     Settings.AudioInputName = audioInputCombo->itemText(index).toStdString();
     // The click selects nothing on the mixer until the settings are applied.
-    ShowInputVolume(mainWindow_.Camera()->ListAudioInputs(), true);
 }
 
 }  // namespace velmora

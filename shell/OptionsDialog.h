@@ -64,7 +64,6 @@ class OptionsDialog : public QDialog {
     // input the mixer has selected and it has a volume control, 0 on a
     // disabled slider where it has none, the stored value for another input;
     // the slider is enabled when enable is set.
-    void ShowInputVolume(const engine::AudioInputInfo& input, bool enable);
     void ShowFrameRate(int fps);
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.

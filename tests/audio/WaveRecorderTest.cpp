@@ -155,4 +155,26 @@ TEST_F(WaveRecorder, RecordingAgainWaitsForThePendingClose) {
     delete first;
 }
 
+TEST_F(WaveRecorder, TheGainActsOnWhatIsStoredFromTheNextBuffer) {
+    const auto file = dir / "~tempaudio.wav";
+    EXPECT_EQ(rec.Gain(), 100);
+    ASSERT_TRUE(rec.RecordToFile(file.string()));
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && fake.Started(); }));
+    fake.Advance(1000);  // one buffer as captured
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && rec.QueuedBufferCount() == 2; }));
+    rec.SetGain(0);
+    fake.Advance(1000);  // one buffer of silence
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && rec.QueuedBufferCount() == 2; }));
+    rec.SetActive(false);
+    ASSERT_TRUE(rec.WaitForInactive(5s));
+
+    const auto d = fileBytes(file);
+    ASSERT_EQ(d.size(), 46u + 32000u);
+    for (std::uint32_t i = 0; i < 16000; ++i)
+        if (d[46 + i] != static_cast<std::uint8_t>(i)) FAIL() << "byte " << i;
+    for (std::uint32_t i = 16000; i < 32000; ++i)
+        if (d[46 + i] != 0) FAIL() << "byte " << i;
+    EXPECT_TRUE(errors.texts().empty());
+}
+
 }  // namespace

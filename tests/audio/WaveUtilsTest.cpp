@@ -123,3 +123,22 @@ TEST(WaveUtils, PeakLevels) {
     EXPECT_EQ(GetWaveAudioPeakLevel(sixteen, sizeof sixteen, 24), -1);
     EXPECT_EQ(GetWaveAudioPeakLevel(sixteen, 0, 16), 0);
 }
+
+TEST(WaveUtils, ScalingFollowsTheCubeOfThePercentBothSidesOfZero) {
+    std::int16_t sixteen[] = {16000, -16000, 32767, -32768, 3, -3};
+    ScaleWaveAudio(sixteen, sizeof sixteen, 16, 50);  // an eighth
+    EXPECT_EQ(std::vector<std::int16_t>(std::begin(sixteen), std::end(sixteen)),
+              (std::vector<std::int16_t>{2000, -2000, 4096, -4096, 0, 0}));
+    std::uint8_t eight[] = {208, 48, 128, 255, 0};  // around 128
+    ScaleWaveAudio(eight, sizeof eight, 8, 50);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::begin(eight), std::end(eight)),
+              (std::vector<std::uint8_t>{138, 118, 128, 144, 112}));
+    std::int16_t kept[] = {1234, -1234};
+    ScaleWaveAudio(kept, sizeof kept, 16, 100);
+    ScaleWaveAudio(kept, sizeof kept, 24, 10);  // a size it does not know
+    EXPECT_EQ(kept[0], 1234);
+    EXPECT_EQ(kept[1], -1234);
+    ScaleWaveAudio(kept, sizeof kept, 16, 0);
+    EXPECT_EQ(kept[0], 0);
+    EXPECT_EQ(kept[1], 0);
+}

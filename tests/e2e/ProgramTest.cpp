@@ -80,7 +80,7 @@ TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunnin
                             "AudioRecordEnable=0\n",
                             "AudioFormatIndex=-1\n",
                             "AudioInputIndex=-1\n",
-                            "AudioVolumeValue=10\n"})
+                            "AudioInputGain=100\n"})
         EXPECT_NE(ini.find(key), std::string::npos) << key << " missing from\n" << ini;
     // The folder from the command line, exactly as written.
     EXPECT_NE(ini.find("\nWorkDir=" + out + "\n"), std::string::npos) << ini;

@@ -2,6 +2,9 @@
 // Setup.ini ends as an AVI with the picture first and the microphone's tone
 // beside it, both of one length.
 
+#include <algorithm>
+#include <cmath>
+#include <regex>
 #include <thread>
 
 #include "tests/e2e_sound/SoundProgram.h"
@@ -121,6 +124,98 @@ TEST_F(ProgramTest, SourceUnpluggedMidwayKeepsTheVideoAndTheSoundBeforeIt) {
     ASSERT_TRUE(WaitFor([&] { return program.Window("Velmora").empty(); }));
     program.Close(window);
     EXPECT_EQ(program.Exit(), 0);
+}
+
+// The volume pactl reports for a source, in percent of its first channel.
+int SourcePercent(const std::string& source) {
+    const std::string out = capture("pactl get-source-volume " + source +
+                                    " | sed -n 's|^Volume: [^/]*/ *\\([0-9]*\\)%.*|\\1|p'");
+    return out.empty() ? -1 : std::atoi(out.c_str());
+}
+
+double Rms(const std::vector<std::int16_t>& samples) {
+    double sum = 0;
+    // The first half second aside: the stream's start may ramp.
+    const std::size_t skip = std::min<std::size_t>(samples.size(), 44100);
+    for (std::size_t i = skip; i < samples.size(); ++i)
+        sum += static_cast<double>(samples[i]) * samples[i];
+    return samples.size() > skip ? std::sqrt(sum / static_cast<double>(samples.size() - skip)) : 0;
+}
+
+// The Options volume is our gain on our recording: the microphone's own
+// volume, which every other program on the desktop shares, stays as the user
+// set it, before, during and after, and a fresh install records the input at
+// its own level.
+TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInput) {
+    ASSERT_EQ(velmora::test::run("pactl set-source-volume fakemic 73%"), 0);
+    struct Restore {
+        ~Restore() { velmora::test::run("pactl set-source-volume fakemic 100%"); }
+    } restore;
+    const fs::path out = out_;
+    fs::path first;
+    {
+        Program program(folder_, {"-vc", "time=3", OutArg()});
+        ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+        ASSERT_TRUE(WaitFor([&] { return TodaysLog().find(" - VideoRecord_") != std::string::npos; }))
+            << TodaysLog();
+        EXPECT_EQ(SourcePercent("fakemic"), 73);
+        first = MergedRecording(out);
+        ASSERT_FALSE(first.empty()) << TodaysLog();
+        program.Close(program.WaitForWindow(kMainTitle));
+        ASSERT_EQ(program.Exit(), 0);
+    }
+    EXPECT_EQ(SourcePercent("fakemic"), 73);
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("AudioInputGain=100\n"), std::string::npos);
+
+    // Half way on the slider, by the keyboard as a user would: an eighth of
+    // the amplitude, on the desktop's cubic percent scale.
+    Program program(folder_, {});
+    const std::string main = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(main.empty());
+    const std::string geometry = capture("xdotool getwindowgeometry --shell " + main);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) << geometry;
+    run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + 233) + " " +
+        std::to_string(std::stoi(m[2]) + 30) + " click 1");
+    const std::string options = program.WaitForWindow("Options");
+    ASSERT_FALSE(options.empty());
+    run("xdotool windowactivate --sync " + options);
+    // From the compressor list back to the sound box, on past the format and
+    // the input to the slider; five pages down from 100, Enter for OK.
+    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab Tab Tab Tab "
+                  "Next Next Next Next Next Return"),
+              0);
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Options").empty(); })) << TodaysLog();
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("AudioInputGain=50\n"), std::string::npos)
+        << Slurp(folder_ / "Setup.ini");
+    EXPECT_EQ(SourcePercent("fakemic"), 73);
+
+    const auto saved = [&] {
+        const std::string log = TodaysLog();
+        std::size_t n = 0;
+        for (auto at = log.find(" - Video file saved\n"); at != std::string::npos;
+             at = log.find(" - Video file saved\n", at + 1))
+            ++n;
+        return n;
+    };
+    run("xdotool key F9");
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(SourcePercent("fakemic"), 73);
+    run("xdotool key F10");
+    ASSERT_TRUE(WaitFor([&] { return saved() == 2 && Recordings(out).size() == 2; },
+                        std::chrono::seconds(40)))
+        << TodaysLog();
+    const auto files = Recordings(out);
+    const fs::path second = files.front() == first ? files.back() : files.front();
+    program.Close(main);
+    ASSERT_EQ(program.Exit(), 0);
+    EXPECT_EQ(SourcePercent("fakemic"), 73);
+
+    const auto whole = Samples(first.string()), half = Samples(second.string());
+    const double full = Rms(whole);
+    ASSERT_GT(full, 1000.0) << "fakemic is silent";
+    EXPECT_NEAR(Rms(half) / full, 0.125, 0.015);
+    EXPECT_NEAR(ToneHz(half, 2, 44100), 440.0, 2.0);
 }
 
 }  // namespace

@@ -94,6 +94,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     }
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
+    void SetGain(int percent) override { Call("Gain=" + std::to_string(percent)); }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
     TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
     std::string SoundFailure() override { return failure; }

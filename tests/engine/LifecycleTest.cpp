@@ -169,10 +169,12 @@ TEST_F(LifecycleTest, AudioRecorderIsDrivenAroundTheLoop) {
     cam.RecordAudio = true;
     cam.AudioFormatIndex = 3;
     cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    // The volume is the recorder's gain on our samples, never the mixer's.
+    cam.SetAudioInputVolume(55);
     RecordOnWorker(Target());
     EXPECT_EQ(recorder->Calls(),
-              (std::vector<std::string>{"PCMFormat=4", "Async=1", "RecordToFile=" + TempAudioFile,
-                                        "Active=0", "Wait"}));
+              (std::vector<std::string>{"Gain=55", "PCMFormat=4", "Async=1",
+                                        "RecordToFile=" + TempAudioFile, "Active=0", "Wait"}));
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
     EXPECT_EQ(Probe(Target(), "stream=index", "a"), "1");
     EXPECT_FALSE(FileExists(TempAudioFile));
@@ -212,11 +214,6 @@ class FakeMixer : public TEngineMixer {
     std::string LineName(int index) override {
         return "d" + std::to_string(destination) + "l" + std::to_string(index);
     }
-    bool LineHasVolume(int) override { return true; }
-    int GetLineVolume(int index) override { return 40 + index; }
-    void SetLineVolume(int index, int percent) override {
-        calls.push_back("volume " + std::to_string(index) + "=" + std::to_string(percent));
-    }
     int destination = 0;
     std::vector<std::string> calls;
 };
@@ -233,12 +230,8 @@ TEST_F(LifecycleTest, AudioInputsListEveryDestinationWithASelector) {
     EXPECT_EQ(*info.names, (std::vector<std::string>{"d1l0", "d1l1", "d2l0", "d2l1"}));
     // The values describe the last destination with a selector, which has none selected.
     EXPECT_EQ(info.selected, -1);
-    EXPECT_EQ(info.volume, -1);
-    EXPECT_FALSE(info.hasVolume);
     cam.SelectAudioInput(1);
-    cam.SetAudioInputVolume(0, 55);
-    EXPECT_EQ(mixer->calls.back(), "volume 0=55");
-    EXPECT_EQ(mixer->calls[mixer->calls.size() - 3], "select 1 on 2");
+    EXPECT_EQ(mixer->calls.back(), "select 1 on 2");
 }
 
 // An event handler throwing on the worker: the run still stops the sound,

@@ -17,7 +17,7 @@ bool SameStored(const TSettings& a, const TSettings& b) {
            a.RegionHeightPos == b.RegionHeightPos && a.MinimizeCapture == b.MinimizeCapture &&
            a.RestoreAfterRecord == b.RestoreAfterRecord && a.SendStats == b.SendStats &&
            a.AudioRecordEnable == b.AudioRecordEnable && a.AudioFormatIndex == b.AudioFormatIndex &&
-           a.AudioInputIndex == b.AudioInputIndex && a.AudioVolumeValue == b.AudioVolumeValue;
+           a.AudioInputIndex == b.AudioInputIndex && a.AudioInputGain == b.AudioInputGain;
 }
 
 }  // namespace
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(s.VideoFPS >= 1 && s.VideoFPS <= 50);
     FUZZ_CHECK(s.KeyFramesFreq >= 1 && s.KeyFramesFreq <= 50);
     FUZZ_CHECK(s.VideoQuality >= 0 && s.VideoQuality <= 100);
-    FUZZ_CHECK(s.AudioVolumeValue >= 0 && s.AudioVolumeValue <= 100);
+    FUZZ_CHECK(s.AudioInputGain >= 0 && s.AudioInputGain <= 100);
     FUZZ_CHECK(s.RegionWidthPos >= 1 && s.RegionHeightPos >= 1);
 
     FUZZ_CHECK(WriteSettings(s, file));

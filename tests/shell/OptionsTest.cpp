@@ -441,18 +441,20 @@ TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
 
     box->click();
     for (QWidget* w : soundControls()) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+    // Our own gain, for any input: usable with sound on, at the input's own
+    // level until moved.
     auto* volume = Control<QSlider>("audioVolumeSlider");
-    EXPECT_EQ(volume->isEnabled(), mixer.hasVolume);
-    if (!mixer.hasVolume) {
-        EXPECT_EQ(volume->value(), 0);
-    }
+    EXPECT_TRUE(volume->isEnabled());
+    EXPECT_EQ(volume->value(), 100);
+    EXPECT_EQ(Control<QLabel>("audioVolumeValue")->text(), QStringLiteral("100"));
     volume->setValue(37);
     EXPECT_EQ(Control<QLabel>("audioVolumeValue")->text(), QStringLiteral("37"));
     Pick(formats, 19);  // stereo, 16 bits, 48 kHz
     ClickOk();
     EXPECT_TRUE(Settings.AudioRecordEnable);
     EXPECT_EQ(Settings.AudioFormatIndex, 19);
-    EXPECT_EQ(Settings.AudioVolumeValue, 37);
+    EXPECT_EQ(Settings.AudioInputGain, 37);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInputGain=37")));
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioRecordEnable=1")));
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioFormatIndex=19")));
 
@@ -498,15 +500,16 @@ TEST_F(OptionsTest, TheDialogShowsTheStoredInputAndFormatAndOkKeepsThem) {
     Settings.AudioInputIndex = stored;
     Settings.AudioInputName = (*inputs.names)[static_cast<std::size_t>(stored)];
     Settings.AudioFormatIndex = format;
-    Settings.AudioVolumeValue = 63;
+    Settings.AudioInputGain = 63;
     Open();
     EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), stored);
     EXPECT_EQ(Control<QComboBox>("audioFormatCombo")->currentIndex(), format);
     Control<QCheckBox>("audioRecordCheck")->click();
+    EXPECT_EQ(Control<QSlider>("audioVolumeSlider")->value(), 63);
     ClickOk();
     EXPECT_EQ(Settings.AudioFormatIndex, format);
     EXPECT_EQ(Settings.AudioInputIndex, stored);
-    EXPECT_EQ(Settings.AudioVolumeValue, 63);
+    EXPECT_EQ(Settings.AudioInputGain, 63);
     // And the next recording records it.
     EXPECT_TRUE(Camera().RecordAudio);
     EXPECT_EQ(Camera().AudioFormatIndex, format);

@@ -48,7 +48,7 @@ TEST_F(SettingsFileTest, AbsentOrEmptyFileGivesEveryDefault) {
         EXPECT_EQ(s.RegionTopPos, 0);
         EXPECT_EQ(s.RegionWidthPos, 500);
         EXPECT_EQ(s.RegionHeightPos, 500);
-        EXPECT_EQ(s.AudioVolumeValue, 10);
+        EXPECT_EQ(s.AudioInputGain, 100);  // the input's own level
         EXPECT_EQ(s.AudioFormatIndex, -1);
         EXPECT_EQ(s.AudioInputIndex, -1);
         EXPECT_TRUE(s.CaptureCursor && s.RestoreAfterRecord && s.SendStats);
@@ -85,16 +85,20 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     // Out-of-range numbers would overflow the quality or give a key-frame
     // interval the encoder cannot use.
     Put("[SetupVideo]\nVideoQuality=2147483647\nKeyFramesFreq=-1\n"
-        "[SetupAudio]\nAudioVolumeValue=$FFFFFFFF\n");
+        "[SetupAudio]\nAudioInputGain=$FFFFFFFF\n");
     s = ReadSettings(Path(), "/p/");
     EXPECT_EQ(s.VideoQuality, 100);
     EXPECT_EQ(s.KeyFramesFreq, 1);
-    EXPECT_EQ(s.AudioVolumeValue, 0);
-    Put("[SetupVideo]\nVideoQuality=-7\nKeyFramesFreq=1000\n[SetupAudio]\nAudioVolumeValue=101\n");
+    EXPECT_EQ(s.AudioInputGain, 0);
+    Put("[SetupVideo]\nVideoQuality=-7\nKeyFramesFreq=1000\n[SetupAudio]\nAudioInputGain=101\n");
     s = ReadSettings(Path(), "/p/");
     EXPECT_EQ(s.VideoQuality, 0);
     EXPECT_EQ(s.KeyFramesFreq, 50);
-    EXPECT_EQ(s.AudioVolumeValue, 100);
+    EXPECT_EQ(s.AudioInputGain, 100);
+    // The older key set the input's own volume, written at every exit: it
+    // says nothing about our gain.
+    Put("[SetupAudio]\nAudioVolumeValue=10\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInputGain, 100);
     // A format beyond the catalogue's twenty would be a zeroed record that
     // every recording refuses.
     Put("[SetupAudio]\nAudioFormatIndex=25\n");
@@ -125,7 +129,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.TypeCapture = 0;
     s.RegionLeftPos = 11;
     s.AudioRecordEnable = true;
-    s.AudioVolumeValue = 77;
+    s.AudioInputGain = 77;
     s.AudioInputName = "Monitor of Speakers";
     ASSERT_TRUE(WriteSettings(s, Path()));
     const std::string text = Slurp(Path());
@@ -140,7 +144,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
           "WorkDir=",          "TypeCapture=",     "VideoFPS=",           "KeyFramesFreq=",
           "CodecIndex=",       "VideoQuality=",    "RegionTopPos=",       "RegionLeftPos=",
           "RegionWidthPos=",   "RegionHeightPos=", "CaptureCursor=",      "AudioRecordEnable=",
-          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioVolumeValue="})
+          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioInputGain="})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -148,7 +152,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_EQ(back.TypeCapture, 0);
     EXPECT_EQ(back.RegionLeftPos, 11);
     EXPECT_TRUE(back.AudioRecordEnable);
-    EXPECT_EQ(back.AudioVolumeValue, 77);
+    EXPECT_EQ(back.AudioInputGain, 77);
     EXPECT_EQ(back.AudioInputName, "Monitor of Speakers");
 }
 
@@ -315,9 +319,7 @@ struct FakeCamera {
     std::int32_t AudioFormatIndex = 5;
     std::vector<std::string> calls;
     void SelectAudioInput(int i) { calls.push_back("select " + std::to_string(i)); }
-    void SetAudioInputVolume(int i, int v) {
-        calls.push_back("volume " + std::to_string(i) + " " + std::to_string(v));
-    }
+    void SetAudioInputVolume(int v) { calls.push_back("volume " + std::to_string(v)); }
 };
 
 TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
@@ -381,12 +383,12 @@ TEST(ApplySettings, AudioOnlyWithRecordingEnabledAndBothIndicesValid) {
     s.AudioRecordEnable = false;
     EXPECT_FALSE(ToEngineSettings(s).Audio);
     s.AudioRecordEnable = true;
-    s.AudioVolumeValue = 40;
+    s.AudioInputGain = 40;
     FakeCamera camera;
     CopyIntoEngine(ToEngineSettings(s), camera);
     EXPECT_TRUE(camera.RecordAudio);
     EXPECT_EQ(camera.AudioFormatIndex, 3);
-    EXPECT_EQ(camera.calls, (std::vector<std::string>{"select 1", "volume 1 40"}));
+    EXPECT_EQ(camera.calls, (std::vector<std::string>{"select 1", "volume 40"}));
     // Switched off again: the next recording has no sound, and the mixer is
     // left alone.
     s.AudioRecordEnable = false;
@@ -410,19 +412,19 @@ TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
     s.KeyFramesFreq = -1;
     s.AudioRecordEnable = true;
     s.AudioFormatIndex = s.AudioInputIndex = 0;
-    s.AudioVolumeValue = 1000;
+    s.AudioInputGain = 1000;
     const EngineSettings high = ToEngineSettings(s);
     EXPECT_EQ(high.Quality, 10000);
     EXPECT_EQ(high.KeyFrameEvery, 1);
     ASSERT_TRUE(high.Audio);
-    EXPECT_EQ(high.Audio->AudioVolumeValue, 100);
+    EXPECT_EQ(high.Audio->AudioInputGain, 100);
     s.VideoQuality = -3;
     s.KeyFramesFreq = 99;
-    s.AudioVolumeValue = -1;
+    s.AudioInputGain = -1;
     const EngineSettings low = ToEngineSettings(s);
     EXPECT_EQ(low.Quality, 0);
     EXPECT_EQ(low.KeyFrameEvery, 50);
-    EXPECT_EQ(low.Audio->AudioVolumeValue, 0);
+    EXPECT_EQ(low.Audio->AudioInputGain, 0);
 }
 
 }  // namespace
