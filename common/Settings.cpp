@@ -32,7 +32,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", defaultWorkDir);
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
-    s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 50);
+    s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 60);
     s.KeyFramesFreq =
         std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 50);
     s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);

@@ -63,11 +63,11 @@ extern TSettings Settings;
 std::string SettingsFile();
 
 // Every stored setting from the file; missing keys, a missing file and values
-// that are not integers give the defaults (WorkDir: defaultWorkDir). Frame
-// rate and key-frame interval are brought into 1..50, quality and volume into
-// 0..100, and an area narrower or lower than 1 pixel becomes 16, so no stored
-// value can break a recording. A text with a line break in it (a lone CR)
-// gives the default, as it could not be written back.
+// that are not integers give the defaults (WorkDir: defaultWorkDir). The frame
+// rate is brought into 1..60, the key-frame interval into 1..50, quality and
+// gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
+// no stored value can break a recording. A text with a line break in it (a
+// lone CR) gives the default, as it could not be written back.
 TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir);
 
 // Writes every stored setting in one replacement of the file, keeping other

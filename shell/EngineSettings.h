@@ -40,7 +40,7 @@ struct EngineSettings {
     std::optional<EngineAudio> Audio;
 };
 
-// The engine's view of the settings. A frame rate outside 1..50 is clamped
+// The engine's view of the settings. A frame rate outside 1..60 is clamped
 // and an area side below 1 becomes 16 pixels.
 EngineSettings ToEngineSettings(const TSettings& settings);
 

@@ -103,7 +103,7 @@ void OptionsDialog::CreateControls() {
     keyFramesEdit->setRange(1, 50);
     keyFramesUnit = MakeLabel(parametersGroup, "keyFramesUnit", "frames");
     frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
-    frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 50);
+    frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 60);
 
     auto* codecRow = new QHBoxLayout;
     codecRow->addWidget(codecCombo, 1);

@@ -136,7 +136,7 @@ TEST_P(FileTimeTest, SixtySecondsEndAtSixtySecondsOfFileTime) {
     EXPECT_EQ(cam.FramesDropped, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, FileTimeTest, ::testing::Values(15, 30));
+INSTANTIATE_TEST_SUITE_P(Rates, FileTimeTest, ::testing::Values(15, 30, 60));
 
 TEST_F(CaptureLoopTest, FollowMouseCentresTheAreaOnThePointerUnclamped) {
     auto& cam = MakeRaw();

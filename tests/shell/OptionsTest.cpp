@@ -150,8 +150,9 @@ class OptionsTest : public testing::Test {
 TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
     Start();
     Open();
-    Control<QSlider>("frameRateSlider")->setValue(50);
-    EXPECT_EQ(Control<QLabel>("frameRateLabel")->text(), MsgTexts(5) + QStringLiteral(" 50 fps"));
+    // The slider's top: 60 frames a second.
+    Control<QSlider>("frameRateSlider")->setValue(99);
+    EXPECT_EQ(Control<QLabel>("frameRateLabel")->text(), MsgTexts(5) + QStringLiteral(" 60 fps"));
     Control<QSlider>("qualitySlider")->setValue(40);
     EXPECT_EQ(Control<QLabel>("qualityValue")->text(), QStringLiteral("40%"));
     Type(KeyFrames(), QStringLiteral("12"));
@@ -166,9 +167,9 @@ TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
 
     EXPECT_FALSE(options_->isVisible());
     EXPECT_EQ(options_->result(), QDialog::Accepted);
-    EXPECT_EQ(Settings.VideoFPS, 50);
-    EXPECT_EQ(Camera().FramesPerSecond, 50u);
-    EXPECT_EQ(Camera().FrameInterval, 20);
+    EXPECT_EQ(Settings.VideoFPS, 60);
+    EXPECT_EQ(Camera().FramesPerSecond, 60u);
+    EXPECT_EQ(Camera().FrameInterval, 16);
     EXPECT_EQ(Settings.VideoQuality, 40);
     EXPECT_EQ(Camera().Quality, 4000);
     EXPECT_EQ(Settings.KeyFramesFreq, 12);
@@ -182,7 +183,7 @@ TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
     EXPECT_EQ(Camera().CompressorIndex, msvc);
     const QString ini = SetupIni();
     for (const QString& line :
-         {QStringLiteral("VideoFPS=50"), QStringLiteral("VideoQuality=40"),
+         {QStringLiteral("VideoFPS=60"), QStringLiteral("VideoQuality=40"),
           QStringLiteral("KeyFramesFreq=12"), QStringLiteral("CaptureCursor=0"),
           QStringLiteral("SendStats=0"), QStringLiteral("MinimizeCapture=1"),
           QStringLiteral("CodecIndex=%1").arg(msvc)})
@@ -190,7 +191,7 @@ TEST_F(OptionsTest, OkStoresEveryValueHandsItToTheEngineAndWritesTheFile) {
 
     // The next opening shows what was stored.
     Open();
-    EXPECT_EQ(Control<QSlider>("frameRateSlider")->value(), 50);
+    EXPECT_EQ(Control<QSlider>("frameRateSlider")->value(), 60);
     EXPECT_EQ(KeyFrames()->text(), QStringLiteral("12"));
     EXPECT_EQ(Control<QComboBox>("codecCombo")->currentIndex(), msvc);
     EXPECT_TRUE(Control<QCheckBox>("minimizeCheck")->isChecked());

@@ -80,7 +80,9 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     EXPECT_EQ(s.WorkDir, "/home/Ann/Videos/");
     EXPECT_FALSE(s.SendStats);
     Put("[SetupVideo]\nVideoFPS=99\n");
-    EXPECT_EQ(ReadSettings(Path(), "/p/").VideoFPS, 50);
+    EXPECT_EQ(ReadSettings(Path(), "/p/").VideoFPS, 60);
+    Put("[SetupVideo]\nVideoFPS=60\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").VideoFPS, 60);
 
     // Out-of-range numbers would overflow the quality or give a key-frame
     // interval the encoder cannot use.
