@@ -153,6 +153,8 @@ class MainWindow : public QMainWindow {
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
     void BeginQuit(const QString& why);
+    // Every open dialog and question closed with its safe answer.
+    void AnswerOpenDialogs();
     void FinishQuit();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();

@@ -2,10 +2,13 @@
 // button, a termination signal and the session's logout. A recording running
 // then is stopped and merged first where nobody is there to answer.
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include "common/EventLog.h"
@@ -27,8 +30,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
                 "The window was closed: the recording is stopped and saved before the exit"));
         return;
     }
-    // The other windows go with this one: the frozen screenshot, which has no
-    // owner, and the panel and dialogs it owns.
+    // The other windows go with this one: open questions with their safe
+    // answer, the frozen screenshot, which has no owner, and the panel and
+    // dialogs it owns.
+    quitting_ = true;
+    AnswerOpenDialogs();
     if (selector_ && selector_->isVisible()) selector_->close();
     for (QWidget* owned : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (owned->isWindow() && owned->isVisible()) owned->close();
@@ -95,8 +101,28 @@ void MainWindow::QuitRequested(const QString& why) {
 void MainWindow::BeginQuit(const QString& why) {
     quitting_ = true;
     WriteLog(why);
+    AnswerOpenDialogs();
     if (camera_ && camera_->Recording) StopCapture();
     FinishQuit();
+}
+
+void MainWindow::AnswerOpenDialogs() {
+    // A question left open would hold the exit (the recording worker waits
+    // for its answer, a nested event loop keeps the process): each is
+    // answered as Cancel or No, which every caller takes as the answer that
+    // keeps what was recorded. The answers arrive once this handler returns.
+    QList<QPointer<QDialog>> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            open.append(dialog);
+    for (const QPointer<QDialog>& dialog : open) {
+        if (!dialog) continue;
+        const auto* box = qobject_cast<QMessageBox*>(dialog.data());
+        QString what = box ? box->text() : dialog->windowTitle();
+        what.replace(u'\n', u' ');
+        WriteLog(QStringLiteral("Closed for the exit: ") + what.simplified());
+        dialog->reject();
+    }
 }
 
 void MainWindow::FinishQuit() {

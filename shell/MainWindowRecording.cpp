@@ -48,6 +48,7 @@ void MainWindow::CreateEngine() {
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
+    hooks.leaving = [this] { return quitting_; };
     // On the worker, after the result line has been logged: handed to this
     // window's client, which sends it without anybody waiting for the answer,
     // so an unanswering server holds up neither Record nor the exit.
@@ -99,7 +100,10 @@ bool MainWindow::OfferRecovery() {
         QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("RecoveryQuestion"));
     if (box.exec() != QMessageBox::Yes) {
-        for (const auto& r : offered) declined.Add(r);
+        // Closed by the program's exit, the user said nothing: the question
+        // comes again at the next start.
+        if (!quitting_)
+            for (const auto& r : offered) declined.Add(r);
         WriteLog(QStringLiteral("The interrupted recording is left as it is: ") +
                  lines.join(QStringLiteral("; ")));
         return false;

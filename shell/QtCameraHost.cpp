@@ -67,6 +67,7 @@ bool QtCameraHost::AskYesNo(const std::string& caption, const std::string& text)
     const QString title = QString::fromStdString(caption);
     bool yes = false;
     auto ask = [this, &yes, &title, &message] {
+        if (hooks_.leaving && hooks_.leaving()) return;
         QMessageBox box(QMessageBox::Warning, title, message, QMessageBox::Yes | QMessageBox::No,
                         window_);
         box.setObjectName(QStringLiteral("NoticeBox"));

@@ -23,6 +23,9 @@ class QtCameraHost : public engine::CameraHost {
         // The merge's result line for the usage report; called on the worker
         // after the line is logged. Decides itself whether reports are allowed.
         std::function<void(const std::string&)> reportMergeResult;
+        // True once the program is leaving: a question then gets No without a
+        // box, as nobody will answer it. Called on the UI thread.
+        std::function<bool()> leaving;
     };
 
     // mainWindow owns the questions and is what minimise and restore act on.
