@@ -437,7 +437,18 @@ void TScreenCamera::CaptureLoop() {
     noteWriteFailure();
     takeFigures();
     // The picture lasts until the frame after the last written one.
-    videoEndMs_ = start + 1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
+    const std::int64_t fileMs =
+        1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
+    videoEndMs_ = start + fileMs;
+    // The time shown and logged is the file's, to the nearest second: the
+    // last pass may have come a frame before it (1.93 s of a 2.0 s file).
+    if (pipeline.LastWrittenIndex() >= 0) {
+        const std::int64_t seconds = (fileMs + 500) / 1000;
+        ElapsedHours = static_cast<std::int32_t>(seconds / 3600);
+        ElapsedMinutes = static_cast<std::int32_t>(seconds / 60 % 60);
+        ElapsedSeconds = static_cast<std::int32_t>(seconds % 60);
+        ElapsedText = FormatElapsed(seconds * 1000);
+    }
 }
 
 bool TScreenCamera::WarnOfSlowCodec(double meanWriteMs) {
