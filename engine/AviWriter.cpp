@@ -116,6 +116,12 @@ std::int32_t TScreenCamera::AlignToCompressor(HIC handle, PackedDib& probe) {
         if (!probe) return 0;
     }
     if (alignment > 1) {
+        // Said once: the file's size is not the one the user picked.
+        if (width != Width || height != Height)
+            CameraError("The area " + std::to_string(Width) + "x" + std::to_string(Height) +
+                        " is recorded as " + std::to_string(width) + "x" + std::to_string(height) +
+                        ": the compressor takes sizes in steps of " + std::to_string(alignment) +
+                        ".");
         Width = width;
         Height = height;
         ActualWidth = static_cast<std::uint32_t>(width);

@@ -212,7 +212,10 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     LiveFigures figures;
     figures.compressorName = QString::fromStdString(sender->CompressorName);
     figures.elapsedText = QString::fromStdString(sender->ElapsedText);
-    figures.lastInterval = sender->LastInterval;
+    // The slots not dropped: a frame still queued for the writer counts.
+    const std::int64_t slots = std::int64_t{sender->CurrentFrameIndex} + 1;
+    figures.frameRate =
+        RecordedFrameRate(slots - sender->FramesDropped, slots, sender->FramesPerSecond);
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     const QString text = LiveFiguresText(

@@ -29,6 +29,11 @@ double DroppedPercentOf(std::int64_t written, std::int64_t dropped) {
     return static_cast<double>(percent);
 }
 
+double RecordedFrameRate(std::int64_t kept, std::int64_t slots, unsigned framesPerSecond) {
+    return slots > 0 ? static_cast<double>(kept) * framesPerSecond / static_cast<double>(slots)
+                     : 0.0;
+}
+
 QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const QLocale& locale) {
     const auto title = [&](int i) { return i < titles.size() ? titles[i] : QString(); };
     // Joined, not formatted: a '%' in a language text stays a '%'.
@@ -36,7 +41,7 @@ QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const Q
         title(0) + QStringLiteral(": ") + f.compressorName,
         title(1) + QStringLiteral(": ") + f.elapsedText,
         title(2) + QStringLiteral(": ") +
-            locale.toString(f.lastInterval > 0 ? 1000.0 / f.lastInterval : 0.0, 'f', 2),
+            locale.toString(f.frameRate, 'f', 2),
         title(3) + QStringLiteral(": ") + QString::number(f.framesWritten),
         title(4) + QStringLiteral(": ") + QString::number(f.framesDropped),
     }

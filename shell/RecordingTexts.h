@@ -26,17 +26,21 @@ QString UniqueTargetPath(const QString& workDir, const QString& name,
 // there were none.
 double DroppedPercentOf(std::int64_t written, std::int64_t dropped);
 
+// Frames per second as the file has them: the frames kept in the frame slots
+// so far (the index reached plus one) at the set rate; 0 before the first
+// slot.
+double RecordedFrameRate(std::int64_t kept, std::int64_t slots, unsigned framesPerSecond);
+
 struct LiveFigures {
     QString compressorName;
     QString elapsedText;
-    double lastInterval = 0.0;  // milliseconds between the last two written frames
+    double frameRate = 0.0;  // RecordedFrameRate
     std::int64_t framesWritten = 0;
     std::int64_t framesDropped = 0;
 };
 
 // The five lines (joined by "\n") of the panel's information label; titles are the language's
-// TextMsg3..7 and are shown as written (no format characters in them). The
-// frame rate is that of the last two frames written, in frames per second.
+// TextMsg3..7 and are shown as written (no format characters in them).
 QString LiveFiguresText(const LiveFigures& figures, const QStringList& titles,
                         const QLocale& locale);
 

@@ -93,6 +93,9 @@ TEST_F(NegotiationTest, EvenOnlyCompressorGrowsTheAreaAndTheFrameFollows) {
     EXPECT_EQ(cam.ActualHeight, 200u);
     EXPECT_EQ(cam.Left, 10);
     EXPECT_EQ(Size(TempVideoFile), "302,200");
+    ASSERT_FALSE(Errors().empty());
+    EXPECT_EQ(Errors().front(),
+              "The area 301x200 is recorded as 302x200: the compressor takes sizes in steps of 2.");
     cam.Recording = true;
     cam.FrameTimerTick();
     cam.Recording = false;

@@ -49,7 +49,7 @@ TEST(LiveFigures, FiveLinesWithTheLocaleSeparatorAndPercentSignsAsWritten) {
     LiveFigures f;
     f.compressorName = QStringLiteral("Xvid");
     f.elapsedText = QStringLiteral("1m 5s");
-    f.lastInterval = 40.0;
+    f.frameRate = 25.0;
     f.framesWritten = 970;
     f.framesDropped = 12;
     const QStringList titles{QStringLiteral("Kompressor"), QStringLiteral("Zeit"),
@@ -60,13 +60,15 @@ TEST(LiveFigures, FiveLinesWithTheLocaleSeparatorAndPercentSignsAsWritten) {
                              "Geschrieben: 970\nVerworfen 100%: 12"));
     EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
               QStringLiteral("Rate %d %s: 25.00"));
-    // 15 frames a second, and nothing to divide by before the second frame.
-    f.lastInterval = 1000.0 / 15;
-    EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
-              QStringLiteral("Rate %d %s: 15.00"));
-    f.lastInterval = 0.0;
-    EXPECT_EQ(LiveFiguresText(f, titles, QLocale::c()).section(u'\n', 2, 2),
-              QStringLiteral("Rate %d %s: 0.00"));
+}
+
+TEST(LiveFigures, TheFrameRateIsTheFilesNotTheLastInterval) {
+    // 15 fps with every frame written: 15, however the last two were spaced.
+    EXPECT_EQ(RecordedFrameRate(150, 150, 15), 15.0);
+    // A fifth of the slots dropped.
+    EXPECT_EQ(RecordedFrameRate(120, 150, 15), 12.0);
+    EXPECT_EQ(RecordedFrameRate(0, 0, 15), 0.0);
+    EXPECT_EQ(RecordedFrameRate(1, 1, 60), 60.0);
 }
 
 // What the user sees after each report: the log texts, Cancel, the bar.
