@@ -213,9 +213,9 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     figures.compressorName = QString::fromStdString(sender->CompressorName);
     figures.elapsedText = QString::fromStdString(sender->ElapsedText);
     // The slots not dropped: a frame still queued for the writer counts.
-    const std::int64_t slots = std::int64_t{sender->CurrentFrameIndex} + 1;
-    figures.frameRate =
-        RecordedFrameRate(slots - sender->FramesDropped, slots, sender->FramesPerSecond);
+    const std::int64_t frameSlots = std::int64_t{sender->CurrentFrameIndex} + 1;
+    figures.frameRate = RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots,
+                                          sender->FramesPerSecond);
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     const QString text = LiveFiguresText(

@@ -29,9 +29,9 @@ double DroppedPercentOf(std::int64_t written, std::int64_t dropped) {
     return static_cast<double>(percent);
 }
 
-double RecordedFrameRate(std::int64_t kept, std::int64_t slots, unsigned framesPerSecond) {
-    return slots > 0 ? static_cast<double>(kept) * framesPerSecond / static_cast<double>(slots)
-                     : 0.0;
+double RecordedFrameRate(std::int64_t kept, std::int64_t frameSlots, unsigned framesPerSecond) {
+    if (frameSlots <= 0) return 0.0;
+    return static_cast<double>(kept) * framesPerSecond / static_cast<double>(frameSlots);
 }
 
 QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const QLocale& locale) {

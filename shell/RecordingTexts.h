@@ -29,7 +29,8 @@ double DroppedPercentOf(std::int64_t written, std::int64_t dropped);
 // Frames per second as the file has them: the frames kept in the frame slots
 // so far (the index reached plus one) at the set rate; 0 before the first
 // slot.
-double RecordedFrameRate(std::int64_t kept, std::int64_t slots, unsigned framesPerSecond);
+double RecordedFrameRate(std::int64_t kept, std::int64_t frameSlots,
+                         unsigned framesPerSecond);
 
 struct LiveFigures {
     QString compressorName;
