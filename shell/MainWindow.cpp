@@ -256,11 +256,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) ShownByProgram();
 }
 
-void MainWindow::ShownByProgram() {
-    std::vector<std::string> parameters;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        parameters.push_back(arguments[i].toStdString());
+bool MainWindow::ReadParameters(const std::vector<std::string>& parameters) {
     const bool requested = ReadCommandLine(
         parameters, Settings, [] { WriteLog(LogTexts(1)); },
         [](const std::string& folder, const std::string& reason) {
@@ -268,6 +264,15 @@ void MainWindow::ShownByProgram() {
         });
     ApplySettings();
     folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+    return requested;
+}
+
+void MainWindow::ShownByProgram() {
+    std::vector<std::string> parameters;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        parameters.push_back(arguments[i].toStdString());
+    const bool requested = ReadParameters(parameters);
     // A window shown again must not start the command line's recording twice.
     const bool start = requested && !recordRequested_;
     if (start) recordRequested_ = true;
