@@ -245,6 +245,7 @@ void MainWindow::CreateAreaSelector() {
     links.QueryForeignCursor = [this] {
         return camera_ ? camera_->QueryForeignCursor() : platform::ForeignCursor{};
     };
+    links.Accepted = [this] { AreaAccepted(); };
     links.SaveSettings = [this] { return SaveSettings(); };
     links.Panel = panel_;
     selector_ = std::make_unique<AreaSelector>(std::move(links));
@@ -343,11 +344,14 @@ void MainWindow::AboutClicked() {
 }
 
 void MainWindow::AreaClicked() {
+    selector_->ShowAreaSelector();
+}
+
+void MainWindow::AreaAccepted() {
     Settings.TypeCapture = 0;
     areaModeMark->show();
     fullScreenModeMark->hide();
     panel_->SetAreaEditsEnabled(true);
-    selector_->ShowAreaSelector();
 }
 
 void MainWindow::FullScreenClicked() {

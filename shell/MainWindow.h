@@ -113,7 +113,9 @@ class MainWindow : public QMainWindow {
     void StartOrStopClicked();
     void CancelMergeClicked();
     void OptionsClicked();
+    // Shows the area selector; the mode changes when it stores an area.
     void AreaClicked();
+    void AreaAccepted();
     void FullScreenClicked();
     void FolderClicked();
     void PanelClicked();

@@ -329,20 +329,22 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(panel->heightEdit->value(), 720);
     EXPECT_FALSE(panel->topEdit->isEnabled());
 
-    Button("areaButton")->click();
-    EXPECT_EQ(Settings.TypeCapture, 0);
-    EXPECT_TRUE(Control<QLabel>("areaModeMark")->isVisible());
-    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
-    EXPECT_TRUE(panel->topEdit->isEnabled());
-
     // Specific Area opens the selector; Escape (the main window's hot key
-    // now) closes it and keeps the area.
+    // now) closes it and keeps the area and the mode: the next F9 records
+    // the full screen still.
+    Button("areaButton")->click();
     AreaSelector* selector = form_->Selector();
     ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
     EXPECT_EQ(selector->ScreenShot.size(), QSize(1280, 720));
-    ASSERT_EQ(test::run("xdotool key Escape"), 0);
+    ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 180 130 "
+                        "sleep 0.1 mouseup 1 sleep 0.1 key Escape"),
+              0);
     ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
     EXPECT_EQ(Settings.RegionWidthPos, 1280);
+    EXPECT_EQ(Settings.TypeCapture, 1);
+    EXPECT_FALSE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_TRUE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_FALSE(panel->topEdit->isEnabled());
 
     // Enter stores what was dragged and saves it.
     Button("areaButton")->click();
@@ -356,6 +358,10 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(Settings.RegionWidthPos, 160);
     EXPECT_EQ(Settings.RegionHeightPos, 96);
     EXPECT_EQ(panel->widthEdit->value(), 160);
+    EXPECT_EQ(Settings.TypeCapture, 0);
+    EXPECT_TRUE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_TRUE(panel->topEdit->isEnabled());
     QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
     ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
     const QString saved = QString::fromUtf8(setup.readAll());
