@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 
@@ -165,6 +166,8 @@ void MainWindow::CreateControls() {
     statusLine->setSizeGripEnabled(false);
     statusPanel_ = new QLabel(statusLine);
     statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
+    // Texts come from replies and the system as well: never read as HTML.
+    statusPanel_->setTextFormat(Qt::PlainText);
     statusPanel_->setMinimumWidth(200);
     statusLine->addWidget(statusPanel_, 1);
     setStatusBar(statusLine);
@@ -189,6 +192,15 @@ void MainWindow::CreateControls() {
     connect(aboutButton, &QToolButton::clicked, this, &MainWindow::AboutClicked);
 }
 
+void MainWindow::ShowStatus(QLabel* panel, const QString& text) {
+    // One line, so that a text with line breaks does not push the controls
+    // above it aside.
+    panel->setText(text.simplified());
+    // A long line is cut at the window's edge; the tooltip has all of it,
+    // as written even where it looks like HTML.
+    panel->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text);
+}
+
 void MainWindow::StartUp() {
     setWindowTitle(QStringLiteral("Velmora ") + QLatin1String(AppVersion));
 
@@ -198,10 +210,7 @@ void MainWindow::StartUp() {
     ProgramLog().SetStatusSink([panel](const QString& text) {
         if (panel)
             QMetaObject::invokeMethod(panel, [panel, text] {
-                if (!panel) return;
-                panel->setText(text);
-                // A long summary line is cut at the window's edge.
-                panel->setToolTip(text);
+                if (panel) ShowStatus(panel, text);
             });
     });
 

@@ -141,6 +141,8 @@ class MainWindow : public QMainWindow {
     // given, says what the failure costs the user.
     void ShowSaveFailure(const std::string& file, const QString& lost);
     void CreateControls();
+    // A status text in the status line, as plain text on one line.
+    static void ShowStatus(QLabel* panel, const QString& text);
     void StartUp();
     void ShownByProgram();
     // Reads a command line into the settings and applies them; true when it

@@ -15,12 +15,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
 
 #include "common/ButtonImages.h"
+#include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
@@ -367,6 +369,28 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     const QString saved = QString::fromUtf8(setup.readAll());
     EXPECT_TRUE(saved.contains(QStringLiteral("RegionWidthPos=160"))) << saved.toStdString();
     EXPECT_TRUE(saved.contains(QStringLiteral("TypeCapture=0"))) << saved.toStdString();
+}
+
+// A reply's HTML (an update check behind a captive portal) is shown as it
+// was written, on one line, and does not push the controls above aside.
+TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
+    form_->show();
+    QLabel* status = Control<QLabel>("StatusPanel");
+    WriteLog(QStringLiteral("Ready"));
+    ASSERT_TRUE(Until([&] { return status->text() == QStringLiteral("Ready"); }));
+    const int oneLine = status->sizeHint().height();
+
+    const QString reply =
+        QStringLiteral("Update check: <html><body><h1>Sign in</h1>\n<p>to the network</p>");
+    WriteLog(reply);
+    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Update")); }));
+    EXPECT_EQ(status->text(),
+              QStringLiteral("Update check: <html><body><h1>Sign in</h1> <p>to the network</p>"));
+    EXPECT_EQ(status->sizeHint().height(), oneLine);
+    // The tooltip shows it all, as written too.
+    QTextDocument tip;
+    tip.setHtml(status->toolTip());
+    EXPECT_EQ(tip.toPlainText(), reply);
 }
 
 }  // namespace
