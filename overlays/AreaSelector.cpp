@@ -216,6 +216,7 @@ void AreaSelector::AcceptSelection() {
     if (links_.Panel)
         links_.Panel->ShowRegion(Settings.RegionLeftPos, Settings.RegionTopPos,
                                  Settings.RegionWidthPos, Settings.RegionHeightPos);
+    if (links_.Accepted) links_.Accepted();
     if (links_.SaveSettings) links_.SaveSettings();
     close();
 }

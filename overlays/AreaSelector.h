@@ -28,6 +28,10 @@ struct AreaSelectorLinks {
     std::function<bool(int id)> UnregisterHotKey;
     // The pointer in X screen pixels (the engine's QueryForeignCursor).
     std::function<platform::ForeignCursor()> QueryForeignCursor;
+    // Enter has stored a rectangle, before the settings are written: the
+    // capture mode becomes Specific Area only then, so that Escape leaves
+    // the mode as it was.
+    std::function<void()> Accepted;
     // Writes all settings to the settings file.
     std::function<bool()> SaveSettings;
     // The companion panel whose edits show the region.

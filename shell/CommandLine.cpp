@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "common/WritableFolder.h"
 #include "platform/instance/SingleInstance.h"
@@ -13,7 +14,49 @@ std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
+
+bool IsRecordSwitch(const std::string& lower) {
+    return lower == "-vc" || lower == "/vc";
+}
+
+// What Qt's application object takes from the command line itself (one or two
+// dashes): the session manager restarts a program with -session, and users
+// pass -platform, -style and the like to any Qt program.
+constexpr const char* kToolkitOptionsWithValue[] = {"platform",
+                                                    "platformpluginpath",
+                                                    "platformtheme",
+                                                    "plugin",
+                                                    "qwindowgeometry",
+                                                    "geometry",
+                                                    "qwindowtitle",
+                                                    "title",
+                                                    "qwindowicon",
+                                                    "display",
+                                                    "name",
+                                                    "session",
+                                                    "style",
+                                                    "stylesheet"};
+constexpr const char* kToolkitFlags[] = {"reverse", "widgetcount", "testability",
+                                         "nograb",  "dograb",      "sync"};
+constexpr const char* kToolkitOptionsWithEquals[] = {"style=", "stylesheet=", "qmljsdebugger="};
+
+// 0: not the toolkit's; else how many parameters it takes, itself included.
+int ToolkitOption(const std::string& parameter) {
+    if (!parameter.starts_with('-')) return 0;
+    const std::string name = parameter.substr(parameter.starts_with("--") ? 2 : 1);
+    for (const char* option : kToolkitOptionsWithValue)
+        if (name == option) return 2;
+    for (const char* option : kToolkitFlags)
+        if (name == option) return 1;
+    for (const char* option : kToolkitOptionsWithEquals)
+        if (name.starts_with(option)) return 1;
+    return 0;
+}
 }  // namespace
+
+const char* const kUsage =
+    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"
+    "       velmora --start | --stop | --toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
     // The settings file cannot hold such a name.
@@ -28,7 +71,7 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
     bool start = false;
     for (const std::string& parameter : parameters) {
         const std::string lower = Lower(parameter);
-        if (lower == "-vc" || lower == "/vc") start = true;
+        if (IsRecordSwitch(lower)) start = true;
         if (lower.starts_with("path=")) {
             std::string folder = parameter.substr(5);
             const std::string reason = RefusedFolderReason(folder);
@@ -59,6 +102,23 @@ std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>
     return std::nullopt;
 }
 
+std::optional<std::string> UnknownParameter(const std::vector<std::string>& parameters) {
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        const std::string& parameter = parameters[i];
+        const std::string lower = Lower(parameter);
+        if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
+            parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
+            parameter == "--help" || parameter == "--version")
+            continue;
+        if (const int taken = ToolkitOption(parameter)) {
+            i += static_cast<std::size_t>(taken - 1);
+            continue;
+        }
+        return parameter;
+    }
+    return std::nullopt;
+}
+
 int SendToRunningCopy(const std::string& title, const std::string& command, std::string& message) {
     std::string detail;
     const std::string display = platform::InstanceLock::CurrentDisplay();
@@ -81,32 +141,68 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
     return 1;
 }
 
+bool HandRecordingToRunningCopy(const std::string& title,
+                                const std::vector<std::string>& parameters, std::string& message) {
+    message.clear();
+    std::vector<std::string> handed;
+    bool record = false;
+    for (const std::string& parameter : parameters) {
+        const std::string lower = Lower(parameter);
+        record = record || IsRecordSwitch(lower);
+        if (lower.starts_with("path=") && parameter.size() > 5 && parameter[5] != '/') {
+            std::error_code error;
+            const auto folder = std::filesystem::absolute(parameter.substr(5), error);
+            handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
+        } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
+                   lower.starts_with("time=")) {
+            handed.push_back(parameter);
+        }
+    }
+    if (!record) return false;
+    std::string detail;
+    switch (platform::SendInstanceCommand(title, "start", &detail, handed)) {
+        case platform::CommandResult::Done:
+            return true;
+        case platform::CommandResult::NoCopy:
+            return false;
+        case platform::CommandResult::Refused:
+            message = "velmora: -vc: the running copy does not take a recording with parameters\n";
+            return false;
+        case platform::CommandResult::Failed:
+            break;
+    }
+    message = "velmora: -vc: " + detail + "\n";
+    return false;
+}
+
 std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters) {
     const auto given = [&](const char* name) {
         return std::find(parameters.begin(), parameters.end(), name) != parameters.end();
     };
     if (given("--help"))
-        return std::string(
-            "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"
-            "       velmora --start | --stop | --toggle\n"
-            "Records the screen, or an area of it, into AVI files.\n"
-            "\n"
-            "  -vc, /vc         start recording once the window is up\n"
-            "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
-            "                   name is used as written, so end it with '/'\n"
-            "  time=SECONDS     stop recording after SECONDS\n"
-            "  --start          tell the running copy to start recording (as F9 does)\n"
-            "  --stop           tell the running copy to stop recording (as F10 does)\n"
-            "  --toggle         tell the running copy to start or stop recording\n"
-            "  --help           print this help and exit\n"
-            "  --version        print the version and exit\n"
-            "\n"
-            "F9 starts and F10 stops a recording from any window. Where the desktop\n"
-            "offers no global keys (Wayland), bind keys to velmora --start and\n"
-            "velmora --stop in its keyboard settings.\n"
-            "Setup.ini and Logs/ are kept beside the program when its folder is\n"
-            "writable; otherwise in $XDG_CONFIG_HOME/velmora/ and\n"
-            "$XDG_STATE_HOME/velmora/.\n");
+        return std::string(kUsage) +
+               "Records the screen, or an area of it, into AVI files.\n"
+               "\n"
+               "  -vc, /vc         start recording once the window is up; with a copy\n"
+               "                   running, that copy records (with path= and time=)\n"
+               "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
+               "                   name is used as written, so end it with '/'\n"
+               "  time=SECONDS     stop recording after SECONDS\n"
+               "  --start          tell the running copy to start recording (as F9 does)\n"
+               "  --stop           tell the running copy to stop recording (as F10 does)\n"
+               "  --toggle         tell the running copy to start or stop recording\n"
+               "  --screen=KIND    record through x11 (the X server) or portal (the\n"
+               "                   desktop's ScreenCast portal); chosen by itself otherwise\n"
+               "  --help           print this help and exit\n"
+               "  --version        print the version and exit\n"
+               "\n"
+               "Any other option is refused (exit status 2).\n"
+               "F9 starts and F10 stops a recording from any window. Where the desktop\n"
+               "offers no global keys (Wayland), bind keys to velmora --start and\n"
+               "velmora --stop in its keyboard settings.\n"
+               "Setup.ini and Logs/ are kept beside the program when its folder is\n"
+               "writable; otherwise in $XDG_CONFIG_HOME/velmora/ and\n"
+               "$XDG_STATE_HOME/velmora/.\n";
     if (given("--version")) return std::string("Velmora ") + AppVersion + "\n";
     return std::nullopt;
 }

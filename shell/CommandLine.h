@@ -29,6 +29,23 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
                      const std::function<void(const std::string& folder,
                                               const std::string& reason)>& logRefusedPath = {});
 
+// The usage lines, printed by --help and after an unknown option.
+extern const char* const kUsage;
+
+// The first parameter that is neither the program's own (-vc, path=, time=,
+// --start, --stop, --toggle, --screen=, --help, --version) nor one Qt takes
+// (-platform NAME, -session ID, -style NAME, ...): a typo must not start a
+// copy that ignores it. Nothing when every parameter is known.
+std::optional<std::string> UnknownParameter(const std::vector<std::string>& parameters);
+
+// With "-vc" among the parameters, hands the recording to the running copy:
+// it starts as on "--start", after applying the "path=" (made absolute: the
+// running copy has a working folder of its own) and "time=" parameters. True
+// when the running copy took it. False when there is no running copy
+// (message empty) or it did not take it (message says why).
+bool HandRecordingToRunningCopy(const std::string& title,
+                                const std::vector<std::string>& parameters, std::string& message);
+
 // "--start", "--stop" or "--toggle" anywhere among the parameters: the
 // command ("start", "stop", "toggle") for the running copy, the first given
 // when there are several. Nothing otherwise.

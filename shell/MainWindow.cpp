@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 
@@ -165,6 +166,8 @@ void MainWindow::CreateControls() {
     statusLine->setSizeGripEnabled(false);
     statusPanel_ = new QLabel(statusLine);
     statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
+    // Texts come from replies and the system as well: never read as HTML.
+    statusPanel_->setTextFormat(Qt::PlainText);
     statusPanel_->setMinimumWidth(200);
     statusLine->addWidget(statusPanel_, 1);
     setStatusBar(statusLine);
@@ -189,6 +192,15 @@ void MainWindow::CreateControls() {
     connect(aboutButton, &QToolButton::clicked, this, &MainWindow::AboutClicked);
 }
 
+void MainWindow::ShowStatus(QLabel* panel, const QString& text) {
+    // One line, so that a text with line breaks does not push the controls
+    // above it aside.
+    panel->setText(text.simplified());
+    // A long line is cut at the window's edge; the tooltip has all of it,
+    // as written even where it looks like HTML.
+    panel->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text);
+}
+
 void MainWindow::StartUp() {
     setWindowTitle(QStringLiteral("Velmora ") + QLatin1String(AppVersion));
 
@@ -198,10 +210,7 @@ void MainWindow::StartUp() {
     ProgramLog().SetStatusSink([panel](const QString& text) {
         if (panel)
             QMetaObject::invokeMethod(panel, [panel, text] {
-                if (!panel) return;
-                panel->setText(text);
-                // A long summary line is cut at the window's edge.
-                panel->setToolTip(text);
+                if (panel) ShowStatus(panel, text);
             });
     });
 
@@ -245,6 +254,7 @@ void MainWindow::CreateAreaSelector() {
     links.QueryForeignCursor = [this] {
         return camera_ ? camera_->QueryForeignCursor() : platform::ForeignCursor{};
     };
+    links.Accepted = [this] { AreaAccepted(); };
     links.SaveSettings = [this] { return SaveSettings(); };
     links.Panel = panel_;
     selector_ = std::make_unique<AreaSelector>(std::move(links));
@@ -256,11 +266,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) ShownByProgram();
 }
 
-void MainWindow::ShownByProgram() {
-    std::vector<std::string> parameters;
-    const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        parameters.push_back(arguments[i].toStdString());
+bool MainWindow::ReadParameters(const std::vector<std::string>& parameters) {
     const bool requested = ReadCommandLine(
         parameters, Settings, [] { WriteLog(LogTexts(1)); },
         [](const std::string& folder, const std::string& reason) {
@@ -268,6 +274,15 @@ void MainWindow::ShownByProgram() {
         });
     ApplySettings();
     folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+    return requested;
+}
+
+void MainWindow::ShownByProgram() {
+    std::vector<std::string> parameters;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        parameters.push_back(arguments[i].toStdString());
+    const bool requested = ReadParameters(parameters);
     // A window shown again must not start the command line's recording twice.
     const bool start = requested && !recordRequested_;
     if (start) recordRequested_ = true;
@@ -338,11 +353,14 @@ void MainWindow::AboutClicked() {
 }
 
 void MainWindow::AreaClicked() {
+    selector_->ShowAreaSelector();
+}
+
+void MainWindow::AreaAccepted() {
     Settings.TypeCapture = 0;
     areaModeMark->show();
     fullScreenModeMark->hide();
     panel_->SetAreaEditsEnabled(true);
-    selector_->ShowAreaSelector();
 }
 
 void MainWindow::FullScreenClicked() {

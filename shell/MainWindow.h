@@ -14,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/VendorServers.h"
 #include "shell/EngineSettings.h"
@@ -91,8 +92,10 @@ class MainWindow : public QMainWindow {
     // A press of a registered global hot key, by its virtual-key code.
     void HotKeyPressed(int virtualKey);
     // A command from another process ("start", "stop", "toggle"): start and
-    // stop do what F9 and F10 do; toggle does whichever fits now.
-    void RemoteCommand(const std::string& command);
+    // stop do what F9 and F10 do; toggle does whichever fits now. A start
+    // with arguments is another copy's command line ("-vc", "path=",
+    // "time="), read as at this copy's own start when no recording runs.
+    void RemoteCommand(const std::string& command, const std::vector<std::string>& arguments = {});
     // Takes the commands sent to the lock's socket from now on.
     void ListenForCommands(platform::InstanceLock& lock);
 
@@ -110,7 +113,9 @@ class MainWindow : public QMainWindow {
     void StartOrStopClicked();
     void CancelMergeClicked();
     void OptionsClicked();
+    // Shows the area selector; the mode changes when it stores an area.
     void AreaClicked();
+    void AreaAccepted();
     void FullScreenClicked();
     void FolderClicked();
     void PanelClicked();
@@ -136,8 +141,13 @@ class MainWindow : public QMainWindow {
     // given, says what the failure costs the user.
     void ShowSaveFailure(const std::string& file, const QString& lost);
     void CreateControls();
+    // A status text in the status line, as plain text on one line.
+    static void ShowStatus(QLabel* panel, const QString& text);
     void StartUp();
     void ShownByProgram();
+    // Reads a command line into the settings and applies them; true when it
+    // asks for a recording.
+    bool ReadParameters(const std::vector<std::string>& parameters);
     // F9 and F10 as global hot keys, and the portal's shortcuts on Wayland.
     void RegisterHotKeys();
     void CreateEngine();

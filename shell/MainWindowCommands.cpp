@@ -53,8 +53,17 @@ void MainWindow::HotKeyPressed(int virtualKey) {
     }
 }
 
-void MainWindow::RemoteCommand(const std::string& command) {
-    if (command == "start")
+void MainWindow::RemoteCommand(const std::string& command,
+                               const std::vector<std::string>& arguments) {
+    if (command == "start" && !arguments.empty()) {
+        // A recording still running or being merged keeps its folder and
+        // time limit; StartCapture says why nothing starts.
+        if (!camera_ || camera_->Recording || quitting_) return;
+        if (camera_->WorkerRunning())
+            StartCapture();
+        else if (ReadParameters(arguments))
+            StartCapture();
+    } else if (command == "start")
         HotKeyPressed(platform::kVkF9);
     else if (command == "stop")
         HotKeyPressed(platform::kVkF10);
@@ -68,9 +77,10 @@ void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
     connect(commands_, &QSocketNotifier::activated, this, [this, &lock] {
         // Run from the event loop, as a hot key's press is: starting may
         // open dialogs.
-        if (const auto command = lock.ReceiveCommand())
+        if (auto command = lock.ReceiveCommand())
             QMetaObject::invokeMethod(
-                this, [this, c = *command] { RemoteCommand(c); }, Qt::QueuedConnection);
+                this, [this, c = std::move(*command)] { RemoteCommand(c.name, c.arguments); },
+                Qt::QueuedConnection);
     });
 }
 

@@ -120,8 +120,7 @@ void MainWindow::StartCapture() {
     // A previous recording still being merged owns the temporary files; the
     // user learns why nothing starts.
     if (camera_->WorkerRunning()) {
-        statusPanel_->setText(LogTexts(2));
-        statusPanel_->setToolTip(LogTexts(2));
+        ShowStatus(statusPanel_, LogTexts(2));
         UpdateRecordEnabled();
         return;
     }

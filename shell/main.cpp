@@ -7,6 +7,8 @@
 #include <QSessionManager>
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "common/EventLog.h"
 #include "common/Functions.h"
@@ -24,22 +26,32 @@
 #include "shell/TerminationSignals.h"
 
 int main(int argc, char* argv[]) {
+    const std::vector<std::string> parameters(argv + 1, argv + argc);
     // Answered before the application object, which needs a display.
-    if (const auto text = velmora::InformationRequest({argv + 1, argv + argc})) {
+    if (const auto unknown = velmora::UnknownParameter(parameters)) {
+        std::fprintf(stderr, "velmora: unknown option %s\n%s", unknown->c_str(), velmora::kUsage);
+        return 2;
+    }
+    if (const auto text = velmora::InformationRequest(parameters)) {
         std::fputs(text->c_str(), stdout);
         return 0;
     }
-    // A command for the running copy needs no display either.
-    if (const auto command = velmora::InstanceCommandRequest({argv + 1, argv + argc})) {
-        std::error_code error;
-        const std::string exe = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    // Commands for the running copy need no display either.
+    std::error_code error;
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    const std::string runningTitle = velmora::ApplicationTitle(error ? std::string(argv[0]) : exe);
+    if (const auto command = velmora::InstanceCommandRequest(parameters)) {
         std::string message;
-        const int status = velmora::SendToRunningCopy(
-            velmora::ApplicationTitle(error ? std::string(argv[0]) : exe), *command, message);
+        const int status = velmora::SendToRunningCopy(runningTitle, *command, message);
         std::fputs(message.c_str(), stderr);
         return status;
     }
-    const std::string screen = velmora::ChooseScreen({argv + 1, argv + argc});
+    // "Record now" while a copy is open: that copy records. A copy that does
+    // not take it leaves this one to say that it runs already.
+    std::string message;
+    if (velmora::HandRecordingToRunningCopy(runningTitle, parameters, message)) return 0;
+    std::fputs(message.c_str(), stderr);
+    const std::string screen = velmora::ChooseScreen(parameters);
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());

@@ -22,6 +22,8 @@
 
 #include "engine/vfw/CodecDrivers.h"
 
+#include <libyuv/convert_from_argb.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -339,7 +341,7 @@ class EncoderCompressor : public ICCompressor {
 
     AVCodecContext* ctx_ = nullptr;
     AVFrame* frame_ = nullptr;
-    AVFrame* spare_ = nullptr;  // frame_'s twin while the encoder holds one
+    AVFrame* spare_ = nullptr;     // frame_'s twin while the encoder holds one
     AVFrame* borrowed_ = nullptr;  // the caller's rows, during one compress call
     DibConverter converter_;
     bool borrow_ = false;
@@ -349,14 +351,19 @@ class EncoderCompressor : public ICCompressor {
     std::size_t frameBytes_ = 0;
 };
 
-// Full frames: the DIB rows as they are, stored bottom-up with BI_RGB.
+// Full frames: the DIB rows stored bottom-up with BI_RGB. 32-bit rows go in
+// as 24-bit ones: their fourth byte is 0, which readers take for alpha (a
+// transparent, black picture), and FFmpeg's AVI muxer does not even mark
+// them as 32-bit RGB without alpha.
 class RawCompressor : public ICCompressor {
   public:
     explicit RawCompressor(const BITMAPINFOHEADER& in)
         : width_(in.biWidth),
           height_(in.biHeight),
-          bits_(in.biBitCount),
-          bytes_(static_cast<std::size_t>(dibRowBytes(in.biWidth, in.biBitCount) * in.biHeight)) {}
+          inBits_(in.biBitCount),
+          bits_(in.biBitCount == 32 ? 24 : in.biBitCount),
+          inStride_(dibRowBytes(in.biWidth, in.biBitCount)),
+          stride_(dibRowBytes(in.biWidth, bits_)) {}
 
     bool describe(AVCodecParameters* par) const override {
         par->codec_type = AVMEDIA_TYPE_VIDEO;
@@ -370,9 +377,19 @@ class RawCompressor : public ICCompressor {
     }
 
     HRESULT compress(const void* bits, std::size_t size, AVPacket* pkt) override {
-        if (size < bytes_) return AVIERR_BUFFERTOOSMALL;
-        if (av_new_packet(pkt, static_cast<int>(bytes_)) < 0) return AVIERR_MEMORY;
-        std::memcpy(pkt->data, bits, bytes_);
+        if (size < static_cast<std::size_t>(inStride_ * height_)) return AVIERR_BUFFERTOOSMALL;
+        if (av_new_packet(pkt, static_cast<int>(stride_ * height_)) < 0) return AVIERR_MEMORY;
+        const auto* in = static_cast<const std::uint8_t*>(bits);
+        if (inBits_ == bits_) {
+            std::memcpy(pkt->data, in, static_cast<std::size_t>(stride_ * height_));
+        } else {
+            // libyuv's ARGB is B, G, R, A in memory and its RGB24 B, G, R: the
+            // DIB orders of both depths. Row padding is written as zeros.
+            if (stride_ != 3 * static_cast<std::int64_t>(width_))
+                std::memset(pkt->data, 0, static_cast<std::size_t>(stride_ * height_));
+            libyuv::ARGBToRGB24(in, static_cast<int>(inStride_), pkt->data,
+                                static_cast<int>(stride_), width_, height_);
+        }
         pkt->flags |= AV_PKT_FLAG_KEY;
         return AVIERR_OK;
     }
@@ -382,8 +399,10 @@ class RawCompressor : public ICCompressor {
   private:
     int width_;
     int height_;
+    int inBits_;
     int bits_;
-    std::size_t bytes_;
+    std::int64_t inStride_;
+    std::int64_t stride_;
 };
 
 class CodecDriver : public ICDriver {

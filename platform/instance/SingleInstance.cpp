@@ -21,7 +21,9 @@ namespace {
 // (a dialog opening), so the client waits longer for its answer.
 constexpr int kCommandWaitMs = 500;
 constexpr int kAnswerWaitMs = 5000;
-constexpr std::size_t kMaxLine = 64;
+// A command's arguments carry folder names.
+constexpr std::size_t kMaxCommandLine = 16384;
+constexpr std::size_t kMaxAnswerLine = 64;
 
 struct Address {
     sockaddr_un address{};
@@ -46,13 +48,13 @@ bool PeerIsThisUser(int fd) {
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
 }
 
-// Reads up to a '\n' (not kept), the end of the stream or kMaxLine bytes,
+// Reads up to a '\n' (not kept), the end of the stream or maxLine bytes,
 // waiting at most waitMs in all. Nothing on a timeout or an error.
-std::optional<std::string> ReadLine(int fd, int waitMs) {
+std::optional<std::string> ReadLine(int fd, int waitMs, std::size_t maxLine) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     std::string line;
-    while (line.size() < kMaxLine) {
+    while (line.size() < maxLine) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return std::nullopt;
@@ -60,8 +62,8 @@ std::optional<std::string> ReadLine(int fd, int waitMs) {
         const int ready = ::poll(&p, 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return std::nullopt;
-        char buffer[kMaxLine];
-        const ssize_t n = ::recv(fd, buffer, kMaxLine - line.size(), 0);
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, maxLine - line.size()), 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) return std::nullopt;
         if (n == 0) return line;
@@ -134,19 +136,24 @@ void InstanceLock::Release() {
     fd_ = -1;
 }
 
-std::optional<std::string> InstanceLock::ReceiveCommand() {
+std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
     if (fd_ < 0) return std::nullopt;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return std::nullopt;
-    std::optional<std::string> command;
+    std::optional<InstanceCommand> command;
     // Another user could reach the abstract name; it gets no answer at all.
     if (PeerIsThisUser(client)) {
-        command = ReadLine(client, kCommandWaitMs);
-        if (command && IsInstanceCommand(*command)) {
-            SendText(client, "ok\n");
-        } else {
-            if (command) SendText(client, "unknown\n");
-            command.reset();
+        if (const auto line = ReadLine(client, kCommandWaitMs, kMaxCommandLine)) {
+            InstanceCommand taken;
+            std::size_t at = line->find('\0');
+            taken.name = line->substr(0, at);
+            while (at != std::string::npos) {
+                const std::size_t next = line->find('\0', at + 1);
+                taken.arguments.push_back(line->substr(at + 1, next - (at + 1)));
+                at = next;
+            }
+            if (IsInstanceCommand(taken.name)) command = std::move(taken);
+            SendText(client, command ? "ok\n" : "unknown\n");
         }
     }
     ::close(client);
@@ -163,11 +170,20 @@ bool AcquireSingleInstance(const std::string& title) {
 }
 
 CommandResult SendInstanceCommand(const std::string& title, const std::string& command,
-                                  std::string* detail) {
+                                  std::string* detail, const std::vector<std::string>& arguments) {
     const auto fail = [detail](CommandResult result, const std::string& why) {
         if (detail) *detail = why;
         return result;
     };
+    std::string line = command;
+    for (const std::string& argument : arguments) {
+        if (argument.find('\n') != std::string::npos)
+            return fail(CommandResult::Failed, "a parameter holds a line break: " + argument);
+        line += '\0' + argument;
+    }
+    line += '\n';
+    if (line.size() > kMaxCommandLine)
+        return fail(CommandResult::Failed, "the parameters are too long");
     const Address a = AddressFor(title);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return fail(CommandResult::Failed, std::strerror(errno));
@@ -183,10 +199,9 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
     // telling it anything.
     if (!PeerIsThisUser(fd))
         return fail(CommandResult::Failed, "the socket is held by another user");
-    const std::string line = command + "\n";
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
         return fail(CommandResult::Failed, std::strerror(errno));
-    const auto answer = ReadLine(fd, kAnswerWaitMs);
+    const auto answer = ReadLine(fd, kAnswerWaitMs, kMaxAnswerLine);
     if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");
     if (*answer == "ok") return CommandResult::Done;
     if (*answer == "unknown") return fail(CommandResult::Refused, "");

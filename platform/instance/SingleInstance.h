@@ -7,16 +7,22 @@
 // "toggle"), so a desktop's own key bindings can reach it where global key
 // grabs do not exist (Wayland). Abstract names carry no permissions: both
 // ends check the other's user id (SO_PEERCRED).
-// Protocol: the client sends one command and '\n'; the holder answers "ok\n"
-// or "unknown\n" and closes.
+// Protocol: the client sends one command, each of its arguments after a NUL,
+// and '\n'; the holder answers "ok\n" or "unknown\n" and closes.
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
 // The commands a running copy takes.
 bool IsInstanceCommand(const std::string& command);
+
+struct InstanceCommand {
+    std::string name;                    // "start", "stop" or "toggle"
+    std::vector<std::string> arguments;  // the sender's parameters for it, if any
+};
 
 class InstanceLock {
   public:
@@ -39,7 +45,7 @@ class InstanceLock {
     // the command it sent when it is one of ours and from this user (it has
     // been answered "ok"), nothing otherwise. A client that sends nothing is
     // given up after a short wait.
-    std::optional<std::string> ReceiveCommand();
+    std::optional<InstanceCommand> ReceiveCommand();
 
     // The abstract socket name used for a title, user and display; ":0" and
     // ":0.0" name the same display.
@@ -64,7 +70,9 @@ enum class CommandResult {
 };
 
 // Sends a command to the running copy of title on this user and display.
+// An argument cannot hold a line break (Failed).
 CommandResult SendInstanceCommand(const std::string& title, const std::string& command,
-                                  std::string* detail = nullptr);
+                                  std::string* detail = nullptr,
+                                  const std::vector<std::string>& arguments = {});
 
 }  // namespace velmora::platform

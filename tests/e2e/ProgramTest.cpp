@@ -25,7 +25,7 @@ TEST_F(ProgramTest, SecondCopyExitsWithZeroAndTheFirstKeepsRunning) {
     const std::string mainWindow = first.WaitForWindow(kMainTitle);
     ASSERT_FALSE(mainWindow.empty());
 
-    Program second(folder_, {"-vc"});
+    Program second(folder_, {"path=" + root_.string() + "/"});
     const std::string notice = second.WaitForWindow("Velmora");
     ASSERT_FALSE(notice.empty()) << "no \"already running\" box";
     EXPECT_TRUE(second.Window(kMainTitle).empty());
@@ -35,6 +35,39 @@ TEST_F(ProgramTest, SecondCopyExitsWithZeroAndTheFirstKeepsRunning) {
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(first.Window(kMainTitle), mainWindow);
     EXPECT_FALSE(fs::exists(folder_ / "Setup.ini")) << "the second copy wrote settings";
+    first.Close(mainWindow);
+    EXPECT_EQ(first.Exit(), 0);
+}
+
+// Runs the shell line in folder: what it printed on stderr, then "status=N"
+// (137 when it still ran, say behind a message box, after 20 s).
+std::string RunQuietly(const fs::path& folder, const std::string& line) {
+    return capture("cd '" + folder.string() + "' && timeout -s KILL 20 " + line +
+                   " 2>&1 >/dev/null; echo status=$?");
+}
+
+TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
+    const std::string usage = "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n";
+    // No display is needed to be told: it is answered before the toolkit.
+    EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --pause"),
+              "velmora: unknown option --pause\n" + usage +
+                  "       velmora --start | --stop | --toggle\nstatus=2\n");
+    EXPECT_FALSE(fs::exists(folder_ / "Logs"));
+    EXPECT_FALSE(fs::exists(folder_ / "Setup.ini"));
+
+    // With a copy running, no second one sits behind an "already running" box.
+    Program first(folder_, {});
+    const std::string mainWindow = first.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(mainWindow.empty());
+    const std::pair<std::string, std::string> cases[] = {
+        {"tme=5", "tme=5"}, {"--HELP", "--HELP"}, {"-vc -platform xcb --stop-now", "--stop-now"}};
+    for (const auto& [arguments, unknown] : cases) {
+        const std::string said = RunQuietly(folder_, "./velmora " + arguments);
+        EXPECT_TRUE(said.starts_with("velmora: unknown option " + unknown + "\n" + usage)) << said;
+        EXPECT_TRUE(said.ends_with("status=2\n")) << said;
+    }
+    // Qt's own options are no strangers; the command goes to the running copy.
+    EXPECT_EQ(RunQuietly(folder_, "./velmora -style Fusion --stop"), "status=0\n");
     first.Close(mainWindow);
     EXPECT_EQ(first.Exit(), 0);
 }

@@ -144,6 +144,33 @@ TEST_F(RecordingTest, F9StartsOnlyWhenIdleAndF10StopsOnlyWhenRecordingWhateverHa
     EXPECT_EQ(program.Exit(), 0);
 }
 
+// The menu's "Record now" while the window is open: the open copy records,
+// into the folder and for the time the second command line gives.
+TEST_F(RecordingTest, ASecondCommandLineRecordingIsHandedToTheRunningCopy) {
+    Program first(folder_, {});
+    const std::string window = first.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+
+    // The folder relative to the second copy's working folder, not the first's.
+    fs::create_directory(folder_ / "sub");
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    Program second({(folder_ / "velmora").string(), "-vc", "time=2", "path=../../out/"},
+                   environment, folder_ / "sub");
+    EXPECT_EQ(second.Exit(), 0) << "the second copy did not hand the recording over";
+    ASSERT_TRUE(Merged()) << TodaysLog();
+    const auto streams = Streams(Recordings(out_).front());
+    ASSERT_EQ(streams.size(), 1u);
+    const double seconds = std::stod(streams[0].at("duration"));
+    EXPECT_GT(seconds, 1.5);
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(first.Window(kMainTitle), window);
+
+    first.Close(window);
+    EXPECT_EQ(first.Exit(), 0);
+}
+
 TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndYesKeepsItForTheNextStart) {
     // The output folder from the settings: the temporary files go there, and
     // the next start looks for them there.

@@ -15,12 +15,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
 
 #include "common/ButtonImages.h"
+#include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
@@ -329,20 +331,22 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(panel->heightEdit->value(), 720);
     EXPECT_FALSE(panel->topEdit->isEnabled());
 
-    Button("areaButton")->click();
-    EXPECT_EQ(Settings.TypeCapture, 0);
-    EXPECT_TRUE(Control<QLabel>("areaModeMark")->isVisible());
-    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
-    EXPECT_TRUE(panel->topEdit->isEnabled());
-
     // Specific Area opens the selector; Escape (the main window's hot key
-    // now) closes it and keeps the area.
+    // now) closes it and keeps the area and the mode: the next F9 records
+    // the full screen still.
+    Button("areaButton")->click();
     AreaSelector* selector = form_->Selector();
     ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
     EXPECT_EQ(selector->ScreenShot.size(), QSize(1280, 720));
-    ASSERT_EQ(test::run("xdotool key Escape"), 0);
+    ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 180 130 "
+                        "sleep 0.1 mouseup 1 sleep 0.1 key Escape"),
+              0);
     ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
     EXPECT_EQ(Settings.RegionWidthPos, 1280);
+    EXPECT_EQ(Settings.TypeCapture, 1);
+    EXPECT_FALSE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_TRUE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_FALSE(panel->topEdit->isEnabled());
 
     // Enter stores what was dragged and saves it.
     Button("areaButton")->click();
@@ -356,11 +360,37 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     EXPECT_EQ(Settings.RegionWidthPos, 160);
     EXPECT_EQ(Settings.RegionHeightPos, 96);
     EXPECT_EQ(panel->widthEdit->value(), 160);
+    EXPECT_EQ(Settings.TypeCapture, 0);
+    EXPECT_TRUE(Control<QLabel>("areaModeMark")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_TRUE(panel->topEdit->isEnabled());
     QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
     ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
     const QString saved = QString::fromUtf8(setup.readAll());
     EXPECT_TRUE(saved.contains(QStringLiteral("RegionWidthPos=160"))) << saved.toStdString();
     EXPECT_TRUE(saved.contains(QStringLiteral("TypeCapture=0"))) << saved.toStdString();
+}
+
+// A reply's HTML (an update check behind a captive portal) is shown as it
+// was written, on one line, and does not push the controls above aside.
+TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
+    form_->show();
+    QLabel* status = Control<QLabel>("StatusPanel");
+    WriteLog(QStringLiteral("Ready"));
+    ASSERT_TRUE(Until([&] { return status->text() == QStringLiteral("Ready"); }));
+    const int oneLine = status->sizeHint().height();
+
+    const QString reply =
+        QStringLiteral("Update check: <html><body><h1>Sign in</h1>\n<p>to the network</p>");
+    WriteLog(reply);
+    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Update")); }));
+    EXPECT_EQ(status->text(),
+              QStringLiteral("Update check: <html><body><h1>Sign in</h1> <p>to the network</p>"));
+    EXPECT_EQ(status->sizeHint().height(), oneLine);
+    // The tooltip shows it all, as written too.
+    QTextDocument tip;
+    tip.setHtml(status->toolTip());
+    EXPECT_EQ(tip.toPlainText(), reply);
 }
 
 }  // namespace

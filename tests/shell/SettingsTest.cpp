@@ -303,6 +303,20 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     EXPECT_FALSE(InformationRequest({"-vc", "time=5", "path=--help", "--HELP", "-version"}));
 }
 
+TEST(CommandLine, UnknownParameterIsTheFirstThatNeitherTheProgramNorQtTakes) {
+    EXPECT_FALSE(UnknownParameter({}));
+    EXPECT_FALSE(UnknownParameter({"-VC", "/vc", "PATH=/a/", "Time=5", "time=abc", "--start",
+                                   "--stop", "--toggle", "--screen=x11", "--help", "--version"}));
+    // Qt's options, one or two dashes; a value is taken whatever it looks like.
+    EXPECT_FALSE(UnknownParameter({"-platform", "xcb", "--session", "--pause", "-style=Fusion",
+                                   "-reverse", "-qwindowgeometry", "640x480+0+0"}));
+    EXPECT_EQ(UnknownParameter({"-vc", "--pause", "--resume"}), "--pause");
+    for (const char* unknown : {"--HELP", "-version", "--start=now", "vc", "tme=5", "-v", "",
+                                "--screen", "-styles", "-platformx"})
+        EXPECT_EQ(UnknownParameter({"time=2", unknown}), unknown);
+    EXPECT_TRUE(InformationRequest({"--help"})->starts_with(kUsage));
+}
+
 // ---------------------------------------------------------------- engine settings
 
 // Stands in for TScreenCamera: the fields ApplySettings fills.

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "tests/support/SmallDisk.h"
+#include "tests/support/TestEnv.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 namespace velmora::vfwtest {
@@ -107,6 +111,54 @@ TEST_P(VfwLosslessWrite, KeepsThePictureUprightAtEveryDepth) {
         }
         EXPECT_EQ(bad, 0);
     }
+}
+
+// The first frame as top-down R, G, B, A bytes, read by FFmpeg and by
+// GStreamer (empty when GStreamer or its AVI reader is not installed).
+std::vector<std::uint8_t> ffmpegRgba(const std::string& file) {
+    const std::string raw = test::capture("ffmpeg -nostdin -v error -i '" + file +
+                                          "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
+    return {raw.begin(), raw.end()};
+}
+std::optional<std::vector<std::uint8_t>> gstreamerRgba(const std::string& file,
+                                                       const std::string& out) {
+    if (test::run("gst-inspect-1.0 avidemux >/dev/null 2>&1 && "
+                  "gst-inspect-1.0 videoconvert >/dev/null 2>&1") != 0)
+        return std::nullopt;
+    test::run("gst-launch-1.0 -q filesrc location='" + file +
+              "' ! avidemux ! videoconvert ! video/x-raw,format=RGBA ! filesink location='" + out +
+              "' >/dev/null 2>&1");
+    std::ifstream in(out, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Full frames of a 32-bit screen: a player shows the colours, opaque (a
+// fourth byte of 0 read as alpha is a black or transparent picture).
+TEST(VfwWrite, FullFramesOfA32BitScreenDecodeToTheirOpaqueColoursInEveryReader) {
+    TempDir dir;
+    const std::string file = dir.file("full.avi");
+    WriteSetup setup;
+    setup.width = 62;  // rows of 24-bit pixels then need padding
+    setup.height = 48;
+    ASSERT_EQ(writeVideo(file, setup, {0, 1}), AVIERR_OK);
+    const std::vector<std::uint8_t> bgr = expectedBgr(setup.width, setup.height, 32, 0);
+    std::vector<std::uint8_t> want;
+    for (std::size_t i = 0; i < bgr.size(); i += 3)
+        want.insert(want.end(), {bgr[i + 2], bgr[i + 1], bgr[i], 255});
+
+    const auto firstWrong = [&](const std::vector<std::uint8_t>& got) -> std::string {
+        if (got.size() < want.size()) return "only " + std::to_string(got.size()) + " bytes";
+        for (std::size_t i = 0; i < want.size(); ++i)
+            if (got[i] != want[i])
+                return "pixel " + std::to_string(i / 4) + " byte " + std::to_string(i % 4) + ": " +
+                       std::to_string(got[i]) + " for " + std::to_string(want[i]);
+        return "";
+    };
+    EXPECT_EQ(firstWrong(ffmpegRgba(file)), "") << "FFmpeg";
+    if (const auto gst = gstreamerRgba(file, dir.file("gst.rgba")))
+        EXPECT_EQ(firstWrong(*gst), "") << "GStreamer";
+    else
+        std::printf("GStreamer not installed: FFmpeg alone read the file\n");
 }
 
 // The fast settings (short motion search, low zlib levels) must still give

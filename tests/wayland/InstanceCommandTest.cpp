@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "platform/instance/SingleInstance.h"
-#include "tests/support/ChildProcess.h"
 #include "shell/CommandLine.h"
+#include "tests/support/ChildProcess.h"
 
 using velmora::platform::CommandResult;
 using velmora::platform::InstanceLock;
@@ -30,9 +30,11 @@ std::string UniqueTitle(const char* what) {
 
 using velmora::test::InChild;
 
-// Serves the lock until the sender's child process is done; what it took.
+// Serves the lock until the sender's child process is done; what it took
+// (names only, or also the arguments, each after a '|').
 template <typename F>
-std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender) {
+std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender,
+                                                  bool withArguments = false) {
     const pid_t pid = ::fork();
     if (pid == 0) _exit(sender());
     std::vector<std::string> taken;
@@ -40,7 +42,12 @@ std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender) 
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         pollfd p{lock.fd(), POLLIN, 0};
         if (::poll(&p, 1, 20) > 0)
-            if (auto command = lock.ReceiveCommand()) taken.push_back(*command);
+            if (auto command = lock.ReceiveCommand()) {
+                taken.push_back(command->name);
+                if (withArguments)
+                    for (const std::string& argument : command->arguments)
+                        taken.back() += "|" + argument;
+            }
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, taken};
 }
@@ -57,6 +64,31 @@ TEST(InstanceCommands, EachKnownCommandReachesTheHolderAndIsAnswered) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(taken, (std::vector<std::string>{"start", "stop", "toggle"}));
+}
+
+// A handed-over recording's folder may be long and hold any byte but a line
+// break; empty arguments keep their places.
+TEST(InstanceCommands, ArgumentsArriveAsSentAndALineBreakIsRefusedBeforeSending) {
+    const std::string title = UniqueTitle("Arguments");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const std::string folder = "path=/" + std::string(5000, 'a') + "/with\ttab and space/";
+    const auto [status, taken] = Exchange(
+        lock,
+        [&] {
+            std::string detail;
+            if (SendInstanceCommand(title, "start", nullptr, {"-vc", folder, "", "time=3"}) !=
+                CommandResult::Done)
+                return 1;
+            if (SendInstanceCommand(title, "start", &detail, {"-vc", "path=/a\nb/"}) !=
+                    CommandResult::Failed ||
+                detail.find("line break") == std::string::npos)
+                return 2;
+            return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 3;
+        },
+        true);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(taken, (std::vector<std::string>{"start|-vc|" + folder + "||time=3", "stop"}));
 }
 
 TEST(InstanceCommands, UnknownCommandIsRefusedAndNotTaken) {
@@ -87,7 +119,8 @@ TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(title));
     // Connects under the lock's name and sends nothing.
-    const std::string name = InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    const std::string name =
+        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());
@@ -97,8 +130,8 @@ TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {
               0);
     EXPECT_FALSE(lock.ReceiveCommand());  // gives up after its short wait
     ::close(silent);
-    const auto [status, taken] =
-        Exchange(lock, [&] { return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 1; });
+    const auto [status, taken] = Exchange(
+        lock, [&] { return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 1; });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(taken, std::vector<std::string>{"stop"});
 }
@@ -108,16 +141,19 @@ TEST(InstanceCommands, AnotherUserIsNeitherServedNorAnswered) {
     const std::string title = UniqueTitle("Stranger");
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(title));
-    const std::string name = InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    const std::string name =
+        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
     const auto [status, taken] = Exchange(lock, [&] {
         // Another user names our socket directly (its own name differs).
-        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) return 2;
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            return 2;
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path + 1, name.data(), name.size());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
-                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0)
+                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) !=
+            0)
             return 3;
         // The holder may have closed already: the send can fail.
         [[maybe_unused]] const ssize_t sent = ::send(fd, "start\n", 6, MSG_NOSIGNAL);
@@ -156,7 +192,10 @@ TEST(InstanceCommands, WithoutXTheLockIsNamedAfterTheWaylandSocketOfItsSession) 
     ::setenv("DISPLAY", ":3", 1);
     EXPECT_EQ(InstanceLock::CurrentDisplay(), ":3");
     for (const auto& [name, value] : saved)
-        if (value) ::setenv(name.c_str(), value->c_str(), 1); else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
 }
 
 }  // namespace
