@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -243,6 +245,79 @@ TEST_F(MergeTest, UnreadableVideoIsKept) {
     EXPECT_FALSE(FileExists(Target()));
     std::ifstream in(video);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not an avi");
+}
+
+// The recorder could not finish the sound file as it closed it: said as a
+// failed write is, and what it holds is still merged.
+TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    recorder->writeErrorAtStop = EIO;
+    RecordOnWorker(Target());
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0],
+              "Can not write the sound file: " + TempAudioFile + ": " + std::strerror(EIO));
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
+}
+
+// channels of the fake recorder's WAV (16-byte fmt chunk)
+void ZeroChannels(const std::string& wav) {
+    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(22);
+    f.write("\0\0", 2);
+}
+
+// A sound file nothing could read next to the picture: the video is merged
+// alone and the sound file kept, never deleted.
+TEST_F(MergeTest, SoundFileWithAnImpossibleHeaderIsKeptAndTheVideoMergedAlone) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    host.onRestore = [] { ZeroChannels(TempAudioFile); };
+    RecordOnWorker(Target());
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound.");
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    EXPECT_EQ(errors[2], "Recording kept in: " + audio);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    EXPECT_TRUE(FileExists(audio));
+}
+
+TEST_F(MergeTest, RecoveryRefusesASoundFileWithAnImpossibleHeader) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    // Kept by a cancelled merge, as a crash's files are kept.
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    cam.OnSaveProgress = nullptr;
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    ASSERT_TRUE(FileExists(video) && FileExists(audio));
+    ZeroChannels(audio);
+
+    ASSERT_TRUE(cam.RecoverRecordings(cam.FindInterruptedRecordings(folder.path())));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[1],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound. The sound is kept in: " +
+                  audio);
+    EXPECT_EQ(errors[2], "The interrupted recording is saved: " + Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    EXPECT_TRUE(FileExists(audio));
+    // Not offered again: the lone sound file is no interrupted recording.
+    EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
 }
 
 }  // namespace
