@@ -24,7 +24,9 @@ FileOutput::~FileOutput() {
 }
 
 int FileOutput::create(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // The user's alone, whatever the umask: a screen recording may show
+    // passwords and mail.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return errno;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     if (buffer)

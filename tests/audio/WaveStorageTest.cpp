@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -245,6 +246,12 @@ TEST(WaveStorage, FileStreamRefusesSymlinksAndLockedFiles) {
     }
     TFileStream again(file.string(), TFileStream::fmCreate);
     EXPECT_EQ(again.Size(), 0);
+    // Not the umask's choice: the sound of a recording is the user's alone.
+    const mode_t umask = ::umask(022);
+    { TFileStream fresh((dir / "fresh.wav").string(), TFileStream::fmCreate); }
+    ::umask(umask);
+    EXPECT_EQ(std::filesystem::status(dir / "fresh.wav").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_THROW(TFileStream((dir / "no/such/dir.wav").string(), TFileStream::fmCreate),
                  EStreamError);
     std::filesystem::remove_all(dir);

@@ -205,6 +205,12 @@ TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
                                                  video + ", " + audio});
     EXPECT_EQ(Probe(video, "stream=codec_type"), "video");
     EXPECT_EQ(Probe(audio, "stream=codec_type", "a:0"), "audio");
+    // Copies are made as private as the recording.
+    for (const std::string& copy : {video, audio}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << copy;
+    }
     EXPECT_FALSE(FileExists(TempVideoFile));
     EXPECT_FALSE(FileExists(TempAudioFile));
     std::error_code ec;
@@ -261,6 +267,32 @@ TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
               "Can not write the sound file: " + TempAudioFile + ": " + std::strerror(EIO));
     EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Under the usual umask a screen recording would be readable by everyone on
+// the machine: the files are the user's alone; the folder stays as it was.
+TEST_F(MergeTest, RecordingsAndKeptFilesAreTheUsersAlone) {
+    const mode_t umask = ::umask(022);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    auto& cam = MakeRaw();
+    RecordOnWorker(Target());
+    EXPECT_EQ(ModeOf(Target()), 0600u);
+
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t, bool& proceed) {
+        // The temporary video, and the part of the merge, as they are written.
+        EXPECT_EQ(ModeOf(TempVideoFile), 0600u);
+        EXPECT_EQ(ModeOf(Target("VideoRecord_2.avi") + ".part"), 0600u);
+        proceed = false;
+    };
+    RecordOnWorker(Target("VideoRecord_2.avi"));
+    EXPECT_EQ(ModeOf(folder.path() + "VideoRecord_2_video.avi"), 0600u);
+    EXPECT_EQ(ModeOf(folder.path()), 0755u);
+    ::umask(umask);
 }
 
 // channels of the fake recorder's WAV (16-byte fmt chunk)
