@@ -269,6 +269,24 @@ TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
 }
 
+// WorkDir=/dev/ (the settings file says so): no recording starts there, and
+// nothing of one is left in it.
+TEST_F(MergeTest, SystemFolderIsRefusedBeforeAnythingIsWritten) {
+    workDir = "/dev/";
+    MakeRaw();
+    RecordOnWorker("/dev/VideoRecord_test.avi");
+    const bool written =
+        FileExists("/dev/~tempvideo.avi") || FileExists("/dev/VideoRecord_test.avi");
+    // Only what an old build made here.
+    ::unlink("/dev/~tempvideo.avi");
+    ::unlink("/dev/VideoRecord_test.avi");
+    EXPECT_FALSE(written);
+    ASSERT_FALSE(Errors().empty());
+    EXPECT_EQ(Errors()[0],
+              "Error on create AVI file. /dev/: Not a folder for files (a system folder)");
+    EXPECT_EQ(Errors().size(), 1u);
+}
+
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
