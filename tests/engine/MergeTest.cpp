@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/Functions.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace velmora::enginetest {
@@ -267,6 +268,43 @@ TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
               "Can not write the sound file: " + TempAudioFile + ": " + std::strerror(EIO));
     EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
+}
+
+// A merge killed on the way left its part: the next merge to that name (here
+// the recovery's "Yes") removes it instead of failing with "File exists".
+TEST_F(MergeTest, PartLeftByAKilledMergeIsRemoved) {
+    auto& cam = MakeRaw();
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    bool lockedWhileWritten = false;
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t, bool&) {
+        lockedWhileWritten = lockedWhileWritten || IsFileLocked(Target() + ".part");
+    };
+    std::ofstream(Target() + ".part") << "912 MB of an unfinished copy";
+
+    ASSERT_TRUE(cam.RecoverRecordings(cam.FindInterruptedRecordings(folder.path())));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    ASSERT_EQ(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[1], "The interrupted recording is saved: " + Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_FALSE(FileExists(Target() + ".part"));
+    // What tells the next merge that this one still runs.
+    EXPECT_TRUE(lockedWhileWritten);
+}
+
+// A part that is held is another merge's, still running: left alone.
+TEST_F(MergeTest, PartOfARunningMergeIsLeftAlone) {
+    MakeRaw();
+    std::ofstream(Target() + ".part") << "being written";
+    const int fd = ::open((Target() + ".part").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    RecordOnWorker(Target());
+    ::close(fd);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0].rfind("Error opening files! " + folder.path() + ": File exists", 0), 0u)
+        << Errors()[0];
+    std::ifstream in(Target() + ".part");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "being written");
 }
 
 // WorkDir=/dev/ (the settings file says so): no recording starts there, and
