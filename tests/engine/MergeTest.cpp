@@ -61,6 +61,13 @@ TEST(MergeTextTest, EveryOpenResultHasItsText) {
     EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_NODATA), "Unknown error opening AVI file");
 }
 
+// channels of the fake recorder's WAV (16-byte fmt chunk)
+void ZeroChannels(const std::string& wav) {
+    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(22);
+    f.write("\0\0", 2);
+}
+
 class MergeTest : public EngineTest {
   protected:
     TScreenCamera& MakeRaw() {
@@ -270,6 +277,35 @@ TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
 }
 
+// A refused "~tempaudio.wav" would be offered again at every start: it is
+// kept under the recording's own name instead.
+TEST_F(MergeTest, RefusedTemporarySoundFileIsKeptUnderTheRecordingsName) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    cam.OnSaveProgress = nullptr;
+    // As a crash leaves them.
+    std::filesystem::rename(folder.path() + "VideoRecord_test_video.avi", TempVideoFile);
+    std::filesystem::rename(folder.path() + "VideoRecord_test_audio.wav", TempAudioFile);
+    ZeroChannels(TempAudioFile);
+
+    const auto found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 1u);
+    const std::string kept = BesideTarget(found[0].target, "_audio.wav");
+    ASSERT_TRUE(cam.RecoverRecordings(found));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    ASSERT_GE(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[1],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound. The sound is kept in: " +
+                  kept);
+    EXPECT_TRUE(FileExists(kept));
+    EXPECT_FALSE(FileExists(TempAudioFile));
+    EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
+}
+
 // A merge killed on the way left its part: the next merge to that name (here
 // the recovery's "Yes") removes it instead of failing with "File exists".
 TEST_F(MergeTest, PartLeftByAKilledMergeIsRemoved) {
@@ -349,13 +385,6 @@ TEST_F(MergeTest, RecordingsAndKeptFilesAreTheUsersAlone) {
     EXPECT_EQ(ModeOf(folder.path() + "VideoRecord_2_video.avi"), 0600u);
     EXPECT_EQ(ModeOf(folder.path()), 0755u);
     ::umask(umask);
-}
-
-// channels of the fake recorder's WAV (16-byte fmt chunk)
-void ZeroChannels(const std::string& wav) {
-    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(22);
-    f.write("\0\0", 2);
 }
 
 // A sound file nothing could read next to the picture: the video is merged
