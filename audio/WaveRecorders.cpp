@@ -105,7 +105,11 @@ void TStockAudioRecorder::FinishWriter() {
 
 void TStockAudioRecorder::InClosed() {
     try {
-        if (writer_) writer_->EndRewrite();
+        // The pad and the final sizes are written here: their failure is a
+        // failed write like any other.
+        if (writer_ && writer_->State() == TWaveStreamState::wssWriting && !writer_->EndRewrite() &&
+            !writeError_)
+            writeError_ = writer_->WriteError();
     } catch (...) {
     }
     FinishWriter();

@@ -1,6 +1,7 @@
 #include "audio/WaveStorage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace velmora::audio {
@@ -57,10 +58,14 @@ class TChunkIO {
             stream_->Seek(pos_, TSeekOrigin::soBeginning);
             const std::int64_t n = stream_->Write(buffer, count);
             pos_ = stream_->Position();
+            if (n != count) Failed(0);
             return n;
+        } catch (const EStreamError& e) {
+            Failed(e.Error());
         } catch (const std::exception&) {
-            return -1;
+            Failed(0);
         }
+        return -1;
     }
 
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) {
@@ -68,12 +73,18 @@ class TChunkIO {
             if (origin == TSeekOrigin::soCurrent) stream_->Seek(pos_, TSeekOrigin::soBeginning);
             pos_ = stream_->Seek(offset, origin);
             return pos_;
+        } catch (const EStreamError& e) {
+            Failed(e.Error());
         } catch (const std::exception&) {
-            return -1;
+            Failed(0);
         }
+        return -1;
     }
 
     std::int64_t Position() const { return pos_; }
+    // The errno of the first failed write or seek (EIO when the stream gave
+    // none), 0 while none failed.
+    int Error() const { return error_; }
 
     bool CreateChunk(MMCKINFO& ck, bool riff) {
         std::uint32_t header[3] = {riff ? kRIFF : ck.ckid, ck.cksize, ck.fccType};
@@ -132,8 +143,13 @@ class TChunkIO {
     }
 
   private:
+    void Failed(int error) {
+        if (!error_) error_ = error ? error : EIO;
+    }
+
     TStream* stream_;
     std::int64_t pos_ = 0;
+    int error_ = 0;
 };
 
 bool WriteWaveHeader(TChunkIO& io, const WAVEFORMATEX* format, MMCKINFO& riff, MMCKINFO& data) {
@@ -254,6 +270,7 @@ bool TWaveStreamAdapter::BeginRewrite(const WAVEFORMATEX* format) {
     dataOffset_ = static_cast<std::uint32_t>(chunkIO_->Position());
     bytesPerSecond_ = format->nAvgBytesPerSec;
     sizesWrittenAt_ = dataOffset_;
+    writeError_ = 0;
     Changing();
     return true;
 }
@@ -279,19 +296,14 @@ std::int64_t TWaveStreamAdapter::Write(const void* data, std::int64_t count) {
 
 bool TWaveStreamAdapter::EndRewrite() {
     if (state_ != TWaveStreamState::wssWriting) return false;
-    // The real length: past 4 GiB the header cannot hold it.
-    const std::int64_t dataBytes = chunkIO_->Position() - dataChunk_.dwDataOffset;
-    chunkIO_->Ascend(dataChunk_);
-    chunkIO_->Ascend(riffChunk_);
+    // The pad byte of odd data stays in the stream: the RIFF size counts it,
+    // so the header and the file agree.
+    const bool finished = chunkIO_->Ascend(dataChunk_) && chunkIO_->Ascend(riffChunk_);
+    if (!finished) writeError_ = chunkIO_->Error() ? chunkIO_->Error() : EIO;
     chunkIO_.reset();
     state_ = TWaveStreamState::wssNone;
     UpdateDetails();
-    try {
-        stream_->SetSize(static_cast<std::int64_t>(dataOffset_) + dataBytes);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+    return finished;
 }
 
 bool TWaveStreamAdapter::BeginRead() {

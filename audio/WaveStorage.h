@@ -1,8 +1,7 @@
 #pragma once
 // RIFF WAVE on any seekable stream: header, appended samples, and on
-// completion the chunk sizes patched, the header read back and the stream cut
-// to the end of the data (a pad byte of odd data is counted in the RIFF size
-// but not kept in the stream).
+// completion odd data padded, the chunk sizes patched and the header read
+// back.
 
 #include <cstdint>
 #include <functional>
@@ -50,7 +49,11 @@ class TWaveStreamAdapter {
     virtual void Changed();
 
     virtual bool BeginRewrite(const WAVEFORMATEX* format);
+    // False when the pad byte or the final sizes could not be written;
+    // WriteError says why.
     virtual bool EndRewrite();
+    // The errno of the failed finish of the last rewrite, 0 when none failed.
+    int WriteError() const { return writeError_; }
     // Bytes appended, or -1 outside writing or on a stream failure.
     virtual std::int64_t Write(const void* data, std::int64_t count);
     virtual bool BeginRead();
@@ -74,6 +77,7 @@ class TWaveStreamAdapter {
     // header last reached.
     std::int64_t bytesPerSecond_ = 0;
     std::int64_t sizesWrittenAt_ = 0;
+    int writeError_ = 0;
 };
 
 // Writes "RIFF"/"WAVE", the fmt chunk (18 + cbSize bytes) and opens "data".

@@ -18,8 +18,9 @@ namespace {
 TFileStream::TFileStream(const std::string& path, int mode) : path_(path) {
     (void)mode;  // only creation is needed here
     // Not O_TRUNC: a file another recording still holds must survive the
-    // failed attempt, so truncate only once the lock is ours.
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // failed attempt, so truncate only once the lock is ours. The user's
+    // alone, as the recording it belongs to.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) fail("Cannot create file", path, errno);
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;

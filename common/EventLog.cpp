@@ -87,9 +87,9 @@ QString EventLog::LineFor(const QDateTime& when, const QLocale& locale, const QS
 
 bool EventLog::Append(const QString& path, const QByteArray& line) {
     // A pipe, a device or a folder in the log's place is refused at once,
-    // never waited on.
+    // never waited on. The user's alone: it names files and folders.
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) return false;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -12,4 +12,10 @@ namespace velmora {
 // when it ends with one; "." when it has none).
 std::string FolderUnusableReason(const std::string& folder);
 
+// The reason when the folder (a prefix as above) is none for files at all,
+// even where the system lets root write there: the device folder /dev, and
+// the kernel's own file systems (/proc, /sys, /dev/pts, cgroups, ...).
+// Empty otherwise, also when the folder does not exist.
+std::string SystemFolderReason(const std::string& folder);
+
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/Functions.h"
+#include "common/WritableFolder.h"
 #include "engine/ScreenCamera.h"
 #include "engine/TempFiles.h"
 
@@ -164,6 +165,15 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
     };
     AVIFileInit();
     ++libraryInits_;
+    // /dev or /proc as WorkDir: root could write there, nobody should.
+    if (const std::string reason = SystemFolderReason(TempVideoFile); !reason.empty()) {
+        folderError_ = true;
+        const std::string folder = FolderOf(TempVideoFile);
+        CameraError("Error on create AVI file. " + (folder.empty() ? std::string(".") : folder) +
+                    ": " + reason);
+        aviErrorPending_ = true;
+        return false;
+    }
     SetAsideInterruptedRecording();
     if (!RemoveTempFile(TempVideoFile)) {
         folderError_ = true;

@@ -1,6 +1,9 @@
 // The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file with
 // one AVISaveV, and the texts of its results.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -15,6 +18,17 @@ namespace velmora::engine {
 using namespace vfw;
 
 namespace {
+
+// A merge killed on the way (kill -9, a power cut) leaves the copy it was
+// making under the target's name + ".part", where the next merge to that
+// name must create its own. A running merge holds its part locked, and a
+// part we may not open is not ours to judge: both stay.
+void RemoveStalePart(const std::string& target) {
+    const std::string part = target + ".part";
+    struct stat st {};
+    if (::lstat(part.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || IsFileLocked(part)) return;
+    ::unlink(part.c_str());
+}
 
 std::string FormatGeneral(double value) {
     char buffer[64];
@@ -160,6 +174,7 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
         CameraError(text);
         return false;
     }
+    RemoveStalePart(target);
     AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
     host_.SetBusyCursor(true);

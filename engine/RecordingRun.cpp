@@ -228,6 +228,12 @@ void TScreenCamera::StopAudio() {
                         "." + std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +
                         " on; the recording has silence there.");
         }
+        // Sound stored after the loop ended (the hand-over, the final sizes)
+        // fails unseen by the loop: told like a failed write in it.
+        if (loopStarted_ && !soundWriteFailed_)
+            if (const int error = recorder_->WriteError(); error != 0)
+                CameraError("Can not write the sound file: " +
+                            FileErrorReason(TempAudioFile, error));
         // The file at the name now is the one the recorder finished (the
         // name was cleared before it started).
         if (loopStarted_ && FileExists(TempAudioFile)) ownAudio_ = IdentityOf(TempAudioFile);
@@ -260,9 +266,18 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
         return;
     }
     OpenTempStream(TempVideoFile, mergeStreams_[0]);
-    if (RecordAudio && soundComplete_) {
-        AlignSoundTrack();
-        OpenTempStream(TempAudioFile, mergeStreams_[1]);
+    bool soundRefused = false;
+    if (RecordAudio && soundComplete_ && FileExists(TempAudioFile)) {
+        // A header the merge cannot trust gives a file nothing opens: the
+        // video goes alone, the sound is kept.
+        if (const std::string fault = WaveFormatFault(TempAudioFile); !fault.empty()) {
+            soundRefused = true;
+            CameraError("The sound file cannot be merged (" + fault +
+                        "); the video is saved without sound.");
+        } else {
+            AlignSoundTrack();
+            OpenTempStream(TempAudioFile, mergeStreams_[1]);
+        }
     }
     // Only streams that opened are handed on, video first.
     PAVISTREAM streams[2] = {nullptr, nullptr};
@@ -278,7 +293,7 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
     // A temporary file that did not go into the merge (unreadable video,
     // unfinished sound) may be all there is of it: it is kept, not deleted.
     std::string text;
-    KeepTempFiles(targetFile, text, !videoMerged, RecordAudio && !soundComplete_);
+    KeepTempFiles(targetFile, text, !videoMerged, RecordAudio && (!soundComplete_ || soundRefused));
     if (!text.empty()) CameraError(text.substr(1));
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
+#include "engine/SoundAlign.h"
 #include "engine/TempFiles.h"
 
 namespace velmora::engine {
@@ -70,12 +71,30 @@ bool TScreenCamera::RecoverRecordings(std::vector<TInterruptedRecording> recordi
 }
 
 void TScreenCamera::RunRecoveries() {
+    // A sound file whose header the merge cannot trust stays out of it and is
+    // kept; "~tempaudio.wav" under a name of its own, or every start would
+    // offer it again.
+    auto refuseSound = [this](TInterruptedRecording& r, const std::string& fault) {
+        if (r.audio == TempAudioFile) {
+            const std::string kept = MoveWithoutReplacing(
+                r.audio, FolderOf(r.audio) + NameOf(BesideTarget(r.target, "_audio.wav")));
+            if (!kept.empty()) r.audio = kept;
+        }
+        CameraError("The sound file cannot be merged (" + fault + ")" +
+                    (r.video.empty() ? "" : "; the video is saved without sound") +
+                    ". The sound is kept in: " + r.audio);
+    };
     for (TInterruptedRecording& r : recoveries_) {
         r.target = FreeName(r.target);
         AVIFileInit();
         PAVISTREAM opened[2] = {nullptr, nullptr};
         if (!r.video.empty()) OpenTempStream(r.video, opened[0]);
-        if (!r.audio.empty()) OpenTempStream(r.audio, opened[1]);
+        if (!r.audio.empty()) {
+            if (const std::string fault = WaveFormatFault(r.audio); !fault.empty())
+                refuseSound(r, fault);
+            else
+                OpenTempStream(r.audio, opened[1]);
+        }
         PAVISTREAM streams[2] = {nullptr, nullptr};
         int count = 0;
         for (PAVISTREAM s : opened)

@@ -11,7 +11,7 @@
 namespace velmora::engine {
 namespace {
 
-constexpr std::uint16_t kWaveFormatPcm = 1;
+constexpr std::uint16_t kWaveFormatPcm = 1, kWaveFormatFloat = 3, kWaveFormatExtensible = 0xFFFE;
 constexpr std::size_t kCopyChunk = 1 << 20;
 
 std::uint32_t U32(const unsigned char* p) {
@@ -51,7 +51,7 @@ class File {
 };
 
 struct WaveLayout {
-    std::uint16_t formatTag = 0, blockAlign = 0, bitsPerSample = 0;
+    std::uint16_t formatTag = 0, channels = 0, blockAlign = 0, bitsPerSample = 0;
     std::uint32_t samplesPerSec = 0;
     off_t dataSizeAt = 0;  // where the data chunk's size field is
     off_t dataOffset = 0;
@@ -63,7 +63,8 @@ std::uint32_t SizeField(std::int64_t size) {
     return size > 0xFFFFFFFFll ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
 }
 
-bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
+// dataLast: the data chunk must end the file, as a rewrite in place needs.
+bool ReadLayout(const File& f, WaveLayout& w, std::string& error, bool dataLast = true) {
     const off_t size = f.Size();
     unsigned char head[12];
     if (size < 12 || !f.Read(0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
@@ -80,6 +81,7 @@ bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
             unsigned char fmt[16];
             if (!f.Read(at + 8, fmt, 16)) break;
             w.formatTag = U16(fmt);
+            w.channels = U16(fmt + 2);
             w.samplesPerSec = U32(fmt + 4);
             w.blockAlign = U16(fmt + 12);
             w.bitsPerSample = U16(fmt + 14);
@@ -93,7 +95,8 @@ bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
             const bool unknown = length == 0 || length == 0xFFFFFFFFu;
             w.dataSize =
                 unknown ? size - w.dataOffset : std::min<std::int64_t>(length, size - w.dataOffset);
-            if (w.dataOffset + static_cast<off_t>(w.dataSize) + (w.dataSize & 1) < size) {
+            if (dataLast &&
+                w.dataOffset + static_cast<off_t>(w.dataSize) + (w.dataSize & 1) < size) {
                 error = "chunks follow the sound data";
                 return false;
             }
@@ -110,6 +113,30 @@ bool ReadLayout(const File& f, WaveLayout& w, std::string& error) {
 }
 
 }  // namespace
+
+std::string WaveFormatFault(const std::string& fileName) {
+    File f(fileName);
+    if (!f.Good()) return std::strerror(errno);
+    WaveLayout w;
+    std::string error;
+    if (!ReadLayout(f, w, error, false)) return error;
+    // More than any capture input delivers; the rate a bound of the same kind.
+    constexpr std::uint16_t kMaxChannels = 64;
+    constexpr std::uint32_t kMaxRate = 768000;
+    if (w.channels == 0 || w.channels > kMaxChannels)
+        return std::to_string(w.channels) + " channels";
+    if (w.samplesPerSec > kMaxRate) return std::to_string(w.samplesPerSec) + " samples a second";
+    const bool floating = w.formatTag == kWaveFormatFloat;
+    if (w.formatTag != kWaveFormatPcm && !floating && w.formatTag != kWaveFormatExtensible)
+        return "format " + std::to_string(w.formatTag);
+    const std::uint16_t bits = w.bitsPerSample;
+    if (bits == 0 || bits % 8 != 0 || bits > (floating ? 64 : 32))
+        return std::to_string(bits) + " bits a sample";
+    if (w.blockAlign != w.channels * (bits / 8))
+        return "block align " + std::to_string(w.blockAlign) + " for " +
+               std::to_string(w.channels) + " channels of " + std::to_string(bits) + " bits";
+    return {};
+}
 
 bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error) {
     File f(fileName);
@@ -172,10 +199,13 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
             done += static_cast<std::int64_t>(n);
         }
     }
-    // Sizes as the writer leaves them: the pad byte counted in RIFF, not stored.
-    const std::int64_t riffSize = w.dataOffset - 8 + newSize + (newSize & 1);
-    if (!f.Truncate(w.dataOffset + newSize) || !f.WriteU32(w.dataSizeAt, SizeField(newSize)) ||
-        !f.WriteU32(4, SizeField(riffSize))) {
+    // As the writer leaves it: odd data with its pad byte, counted in RIFF.
+    const std::int64_t pad = newSize & 1;
+    const std::int64_t riffSize = w.dataOffset - 8 + newSize + pad;
+    const char zero = 0;
+    if (!f.Truncate(w.dataOffset + newSize) ||
+        (pad && !f.Write(w.dataOffset + newSize, &zero, 1)) ||
+        !f.WriteU32(w.dataSizeAt, SizeField(newSize)) || !f.WriteU32(4, SizeField(riffSize))) {
         error = "cannot rewrite the sound data";
         return false;
     }

@@ -1,5 +1,5 @@
 #pragma once
-// Lines the sound file up with the picture before the merge. The recorder
+// Checks the sound file and lines it up with the picture before the merge. The recorder
 // starts before the capture loop and the sound server hands samples over
 // some time after they were taken, so the WAV rarely begins at the video's
 // first frame.
@@ -14,6 +14,11 @@ namespace velmora::engine {
 // picture), a negative one drops that much from the start (it began before).
 // Whole sample frames only; the file is rewritten in place. False with a
 // reason when the file is no WAVE file whose data chunk comes last.
+// Why the merge cannot take a RIFF WAVE file (a header value it relies on
+// is impossible: "0 channels", "block align 3 for 2 channels of 16 bits"),
+// or empty when the header is sound.
+std::string WaveFormatFault(const std::string& fileName);
+
 bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error);
 
 }  // namespace velmora::engine

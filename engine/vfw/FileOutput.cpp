@@ -1,6 +1,7 @@
 #include "engine/vfw/FileOutput.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,8 +25,13 @@ FileOutput::~FileOutput() {
 }
 
 int FileOutput::create(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // The user's alone, whatever the umask: a screen recording may show
+    // passwords and mail.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return errno;
+    // Held while the file is written, so that what a killed process left is
+    // told apart from a file still being written (the lock dies with it).
+    (void)::flock(fd_, LOCK_EX | LOCK_NB);
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
     if (buffer)
         pb_ = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &FileOutput::writePacket,

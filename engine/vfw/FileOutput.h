@@ -1,6 +1,7 @@
 #pragma once
 // The output of libavformat on a file we create ourselves: always a new file
-// (never through a symbolic link, never over an existing file), with the
+// (never through a symbolic link, never over an existing file), locked
+// (flock) while it is open, with the
 // system's reason of the first failure kept, and the buffered bytes handed to
 // the system about once a second so that a killed process leaves a readable
 // file. Private to engine/vfw.

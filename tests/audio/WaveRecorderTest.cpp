@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -51,19 +52,37 @@ TEST_F(WaveRecorder, StoppedInTheThirdBufferKeepsEveryByteOnce) {
     ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && fake.Started(); }));
     fake.Advance(2000);
     ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && rec.QueuedBufferCount() == 2; }));
-    fake.Feed(7001);  // odd: the pad byte must not stay in the file
+    fake.Feed(7001);  // odd: a pad byte follows, counted in the RIFF size
     rec.SetActive(false);
     ASSERT_TRUE(rec.WaitForInactive(5s));
     EXPECT_THROW(rec.Stop(), EWaveAudioInvalidOperation);
 
     const auto d = fileBytes(file);
     const std::uint32_t n = 32000 + 7001;
-    ASSERT_EQ(d.size(), 46 + n);
-    EXPECT_EQ(u32(d, 4), 38 + n + 1);
+    ASSERT_EQ(d.size(), 46 + n + 1);
+    EXPECT_EQ(u32(d, 4) + 8, d.size());
     EXPECT_EQ(u32(d, 42), n);
     for (std::uint32_t i = 0; i < n; ++i)
         if (d[46 + i] != static_cast<std::uint8_t>(i)) FAIL() << "byte " << i;
+    EXPECT_EQ(d.back(), 0);
     EXPECT_TRUE(errors.texts().empty());
+    EXPECT_EQ(rec.WriteError(), 0);
+}
+
+// The sound fits, its pad byte does not: the file is not finished, and the
+// owner learns it as of any failed write.
+TEST_F(WaveRecorder, FailedFinishOfTheFileIsAWriteError) {
+    TMemoryStream stream;
+    ASSERT_TRUE(rec.RecordToStream(&stream, TStreamOwnership::soReference));
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && fake.Started(); }));
+    fake.Advance(1000);
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && rec.QueuedBufferCount() == 2; }));
+    ASSERT_TRUE(eventually([&] { return stream.Size() == 46 + 16000; }));
+    stream.WriteLimit = 46 + 16000 + 7001;
+    fake.Feed(7001);
+    rec.SetActive(false);
+    ASSERT_TRUE(rec.WaitForInactive(5s));
+    EXPECT_EQ(rec.WriteError(), EIO);
 }
 
 TEST_F(WaveRecorder, FileErrorsComeBeforeTheDeviceIsTouched) {

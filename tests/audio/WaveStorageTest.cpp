@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,7 +52,7 @@ struct Case {
 
 TEST(WaveStorage, FinishedFileLayoutAndSizes) {
     for (const Case c :
-         {Case{3, 32000, 32038, 32046}, Case{3, 0, 38, 46}, Case{5, 11025, 11064, 11071}}) {
+         {Case{3, 32000, 32038, 32046}, Case{3, 0, 38, 46}, Case{5, 11025, 11064, 11072}}) {
         SCOPED_TRACE(c.n);
         TMemoryStream stream;
         TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
@@ -64,6 +66,7 @@ TEST(WaveStorage, FinishedFileLayoutAndSizes) {
         ASSERT_EQ(d.size(), c.fileSize);
         EXPECT_EQ(tag(d, 0), "RIFF");
         EXPECT_EQ(u32(d, 4), c.riffSize);
+        EXPECT_EQ(c.riffSize + 8, c.fileSize);  // the pad byte of odd data is there
         EXPECT_EQ(tag(d, 8), "WAVE");
         EXPECT_EQ(tag(d, 12), "fmt ");
         EXPECT_EQ(u32(d, 16), 18u);
@@ -121,8 +124,8 @@ TEST(WaveStorage, DestroyingAWritingAdapterFinishesAndFreesTheStream) {
         record(w, 3);
     }
     EXPECT_TRUE(freed);
-    ASSERT_EQ(final.size(), 49u);
-    EXPECT_EQ(u32(final, 4), 42u);  // the pad byte is counted, then cut off
+    ASSERT_EQ(final.size(), 50u);
+    EXPECT_EQ(u32(final, 4), 42u);  // the pad byte counted and kept
     EXPECT_EQ(u32(final, 42), 3u);
 }
 
@@ -140,6 +143,46 @@ TEST(WaveStorage, ShortWritesAreReported) {
     TWaveStreamAdapter noRoom(&small, TStreamOwnership::soReference);
     EXPECT_FALSE(noRoom.BeginRewrite(&f));
     EXPECT_EQ(noRoom.State(), TWaveStreamState::wssNone);
+}
+
+namespace {
+// Fails every write into the header once armed, as a disk that filled up.
+struct HeaderRefusingStream : TMemoryStream {
+    bool armed = false;
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        if (armed && Position() < 46) throw EStreamError("Write error", ENOSPC);
+        return TMemoryStream::Write(buffer, count);
+    }
+};
+}  // namespace
+
+TEST(WaveStorage, AFailedFinishIsReportedWithItsReason) {
+    const WAVEFORMATEX f = format(5);
+    {
+        SCOPED_TRACE("pad byte");
+        TMemoryStream stream;
+        TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
+        ASSERT_TRUE(w.BeginRewrite(&f));
+        record(w, 11);
+        stream.WriteLimit = stream.Size();
+        EXPECT_FALSE(w.EndRewrite());
+        EXPECT_EQ(w.WriteError(), EIO);
+    }
+    {
+        SCOPED_TRACE("sizes");
+        HeaderRefusingStream stream;
+        TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
+        ASSERT_TRUE(w.BeginRewrite(&f));
+        record(w, 12);
+        stream.armed = true;
+        EXPECT_FALSE(w.EndRewrite());
+        EXPECT_EQ(w.WriteError(), ENOSPC);
+        // A new file starts without the old failure.
+        stream.armed = false;
+        ASSERT_TRUE(w.BeginRewrite(&f));
+        EXPECT_TRUE(w.EndRewrite());
+        EXPECT_EQ(w.WriteError(), 0);
+    }
 }
 
 TEST(WaveStorage, ReadsBackShortAndTooShortFmtChunks) {
@@ -203,6 +246,12 @@ TEST(WaveStorage, FileStreamRefusesSymlinksAndLockedFiles) {
     }
     TFileStream again(file.string(), TFileStream::fmCreate);
     EXPECT_EQ(again.Size(), 0);
+    // Not the umask's choice: the sound of a recording is the user's alone.
+    const mode_t umask = ::umask(022);
+    { TFileStream fresh((dir / "fresh.wav").string(), TFileStream::fmCreate); }
+    ::umask(umask);
+    EXPECT_EQ(std::filesystem::status(dir / "fresh.wav").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_THROW(TFileStream((dir / "no/such/dir.wav").string(), TFileStream::fmCreate),
                  EStreamError);
     std::filesystem::remove_all(dir);

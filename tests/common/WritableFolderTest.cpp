@@ -1,5 +1,6 @@
 // Whether a folder can take recordings, and the system's reason when not:
-// missing, not a folder, read-only for the user who runs the program.
+// missing, not a folder, read-only for the user who runs the program, a
+// folder of the system.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -42,6 +43,23 @@ TEST_F(WritableFolderTest, MissingFoldersAndFilesGiveTheSystemsReason) {
     EXPECT_EQ(velmora::FolderUnusableReason("/" + std::string(5000, 'a') + "/"),
               "File name too long");
     EXPECT_NE(velmora::FolderUnusableReason("/proc/"), "");
+}
+
+// Folders of the system, not for files: refused even where root could write
+// into them, also behind a link; a folder for files there is not.
+TEST_F(WritableFolderTest, SystemFoldersAreRefused) {
+    const std::string refused = "Not a folder for files (a system folder)";
+    for (const std::string folder : {"/dev/", "/dev/VideoRecord", "/proc/", "/sys/", "/dev/pts/"}) {
+        EXPECT_EQ(velmora::FolderUnusableReason(folder), refused) << folder;
+        EXPECT_EQ(velmora::SystemFolderReason(folder), refused) << folder;
+    }
+    fs::create_directory_symlink("/dev", dir_ + "devices");
+    EXPECT_EQ(velmora::FolderUnusableReason(dir_ + "devices/"), refused);
+    EXPECT_EQ(velmora::SystemFolderReason(dir_), "");
+    EXPECT_EQ(velmora::SystemFolderReason(dir_ + "missing/"), "");
+    if (fs::is_directory("/dev/shm")) {
+        EXPECT_EQ(velmora::SystemFolderReason("/dev/shm/"), "");
+    }
 }
 
 // Permission bits do not stop root: the check runs as an unprivileged user.

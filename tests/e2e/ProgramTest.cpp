@@ -150,19 +150,48 @@ TEST_F(ProgramTest, AFolderThatCannotTakeRecordingsIsRefusedAndNeverSaved) {
     fs::create_directory(out);
     std::ofstream(folder_ / "Setup.ini") << "[SetupVideo]\nWorkDir=" << out << "\n";
     const std::string longName = "/" + std::string(5000, 'a') + "/";
-    Program program(folder_, {"path=/proc/", "path=" + longName, "path=" + out + "missing/"});
+    Program program(folder_,
+                    {"path=/proc/", "path=/dev/", "path=" + longName, "path=" + out + "missing/"});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
     program.Close(window);
     ASSERT_EQ(program.Exit(), 0);
     const std::string log = TodaysLog();
-    for (const std::string& folder : {std::string("/proc/"), longName, out + "missing/"})
+    for (const std::string& folder :
+         {std::string("/proc/"), std::string("/dev/"), longName, out + "missing/"})
         EXPECT_NE(log.find(" - The folder cannot be used for recordings: " + folder + ": "),
                   std::string::npos)
             << log.substr(0, 2000);
     EXPECT_NE(log.find(out + "missing/: No such file or directory"), std::string::npos);
+    EXPECT_NE(log.find("/dev/: Not a folder for files (a system folder)"), std::string::npos);
     EXPECT_NE(Slurp(folder_ / "Setup.ini").find("\nWorkDir=" + out + "\n"), std::string::npos)
         << Slurp(folder_ / "Setup.ini");
+}
+
+// WorkDir=/dev/ in the settings, where root could write: the recording the
+// command line asks for does not start there, and the log says why.
+TEST_F(ProgramTest, ASystemFolderInTheSettingsTakesNoRecording) {
+    std::ofstream(folder_ / "Setup.ini") << "[SetupVideo]\nWorkDir=/dev/\n";
+    auto ours = [] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator("/dev")) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with("~temp") || name.starts_with("VideoRecord_"))
+                names.push_back(name);
+        }
+        return names;
+    };
+    const auto before = ours();
+    Program program(folder_, {"-vc", "time=1"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    const std::string refusal =
+        " - Error on create AVI file. /dev/: Not a folder for files (a system folder)\n";
+    EXPECT_TRUE(WaitFor([&] { return TodaysLog().find(refusal) != std::string::npos; }))
+        << TodaysLog();
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+    EXPECT_EQ(ours(), before);
 }
 
 // Setup.ini or the language file as a named pipe, a folder or a device: read

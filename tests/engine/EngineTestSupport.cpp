@@ -120,6 +120,7 @@ void FakeRecorder::SetActive(bool value) {
         u32(bytes);
         for (std::uint32_t i = 0; i < rate; ++i) u16(static_cast<std::uint16_t>(i));
     }
+    if (writeErrorAtStop) writeError = writeErrorAtStop;
     active = false;
 }
 

@@ -98,6 +98,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
     TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
     std::string SoundFailure() override { return failure; }
+    int WriteError() override { return writeError; }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);
@@ -106,6 +107,8 @@ class FakeRecorder : public TEngineAudioRecorder {
     bool writeWav = true;
     bool closes = true;   // false: the WAV is never finished
     std::string failure;  // what the recorder reports as the sound's end
+    std::atomic<int> writeError{0};
+    int writeErrorAtStop = 0;  // the errno of a failed finish of the file
     // Asked at RecordToFile for the first sample's steady-clock ns.
     std::function<std::int64_t()> firstSample;
     std::atomic<std::int64_t> firstSampleNs{-1};

@@ -6,9 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "common/Functions.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace velmora::enginetest {
@@ -56,6 +59,13 @@ TEST(MergeTextTest, EveryOpenResultHasItsText) {
     EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_FILEOPEN),
               "A disk error occurred while opening the AVI file.");
     EXPECT_EQ(TScreenCamera::OpenResultText(AVIERR_NODATA), "Unknown error opening AVI file");
+}
+
+// channels of the fake recorder's WAV (16-byte fmt chunk)
+void ZeroChannels(const std::string& wav) {
+    std::fstream f(wav, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(22);
+    f.write("\0\0", 2);
 }
 
 class MergeTest : public EngineTest {
@@ -203,6 +213,12 @@ TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
                                                  video + ", " + audio});
     EXPECT_EQ(Probe(video, "stream=codec_type"), "video");
     EXPECT_EQ(Probe(audio, "stream=codec_type", "a:0"), "audio");
+    // Copies are made as private as the recording.
+    for (const std::string& copy : {video, audio}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << copy;
+    }
     EXPECT_FALSE(FileExists(TempVideoFile));
     EXPECT_FALSE(FileExists(TempAudioFile));
     std::error_code ec;
@@ -243,6 +259,182 @@ TEST_F(MergeTest, UnreadableVideoIsKept) {
     EXPECT_FALSE(FileExists(Target()));
     std::ifstream in(video);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not an avi");
+}
+
+// The recorder could not finish the sound file as it closed it: said as a
+// failed write is, and what it holds is still merged.
+TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    recorder->writeErrorAtStop = EIO;
+    RecordOnWorker(Target());
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0],
+              "Can not write the sound file: " + TempAudioFile + ": " + std::strerror(EIO));
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type", "a:0"), "audio");
+}
+
+// A refused "~tempaudio.wav" would be offered again at every start: it is
+// kept under the recording's own name instead.
+TEST_F(MergeTest, RefusedTemporarySoundFileIsKeptUnderTheRecordingsName) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    cam.OnSaveProgress = nullptr;
+    // As a crash leaves them.
+    std::filesystem::rename(folder.path() + "VideoRecord_test_video.avi", TempVideoFile);
+    std::filesystem::rename(folder.path() + "VideoRecord_test_audio.wav", TempAudioFile);
+    ZeroChannels(TempAudioFile);
+
+    const auto found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 1u);
+    const std::string kept = BesideTarget(found[0].target, "_audio.wav");
+    ASSERT_TRUE(cam.RecoverRecordings(found));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    ASSERT_GE(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[1],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound. The sound is kept in: " +
+                  kept);
+    EXPECT_TRUE(FileExists(kept));
+    EXPECT_FALSE(FileExists(TempAudioFile));
+    EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
+}
+
+// A merge killed on the way left its part: the next merge to that name (here
+// the recovery's "Yes") removes it instead of failing with "File exists".
+TEST_F(MergeTest, PartLeftByAKilledMergeIsRemoved) {
+    auto& cam = MakeRaw();
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    bool lockedWhileWritten = false;
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t, bool&) {
+        lockedWhileWritten = lockedWhileWritten || IsFileLocked(Target() + ".part");
+    };
+    std::ofstream(Target() + ".part") << "912 MB of an unfinished copy";
+
+    ASSERT_TRUE(cam.RecoverRecordings(cam.FindInterruptedRecordings(folder.path())));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    ASSERT_EQ(Errors().size(), 2u);
+    EXPECT_EQ(Errors()[1], "The interrupted recording is saved: " + Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_FALSE(FileExists(Target() + ".part"));
+    // What tells the next merge that this one still runs.
+    EXPECT_TRUE(lockedWhileWritten);
+}
+
+// A part that is held is another merge's, still running: left alone.
+TEST_F(MergeTest, PartOfARunningMergeIsLeftAlone) {
+    MakeRaw();
+    std::ofstream(Target() + ".part") << "being written";
+    const int fd = ::open((Target() + ".part").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    RecordOnWorker(Target());
+    ::close(fd);
+    ASSERT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(Errors()[0].rfind("Error opening files! " + folder.path() + ": File exists", 0), 0u)
+        << Errors()[0];
+    std::ifstream in(Target() + ".part");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "being written");
+}
+
+// WorkDir=/dev/ (the settings file says so): no recording starts there, and
+// nothing of one is left in it.
+TEST_F(MergeTest, SystemFolderIsRefusedBeforeAnythingIsWritten) {
+    workDir = "/dev/";
+    MakeRaw();
+    RecordOnWorker("/dev/VideoRecord_test.avi");
+    const bool written =
+        FileExists("/dev/~tempvideo.avi") || FileExists("/dev/VideoRecord_test.avi");
+    // Only what an old build made here.
+    ::unlink("/dev/~tempvideo.avi");
+    ::unlink("/dev/VideoRecord_test.avi");
+    EXPECT_FALSE(written);
+    ASSERT_FALSE(Errors().empty());
+    EXPECT_EQ(Errors()[0],
+              "Error on create AVI file. /dev/: Not a folder for files (a system folder)");
+    EXPECT_EQ(Errors().size(), 1u);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Under the usual umask a screen recording would be readable by everyone on
+// the machine: the files are the user's alone; the folder stays as it was.
+TEST_F(MergeTest, RecordingsAndKeptFilesAreTheUsersAlone) {
+    const mode_t umask = ::umask(022);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    auto& cam = MakeRaw();
+    RecordOnWorker(Target());
+    EXPECT_EQ(ModeOf(Target()), 0600u);
+
+    cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t, bool& proceed) {
+        // The temporary video, and the part of the merge, as they are written.
+        EXPECT_EQ(ModeOf(TempVideoFile), 0600u);
+        EXPECT_EQ(ModeOf(Target("VideoRecord_2.avi") + ".part"), 0600u);
+        proceed = false;
+    };
+    RecordOnWorker(Target("VideoRecord_2.avi"));
+    EXPECT_EQ(ModeOf(folder.path() + "VideoRecord_2_video.avi"), 0600u);
+    EXPECT_EQ(ModeOf(folder.path()), 0755u);
+    ::umask(umask);
+}
+
+// A sound file nothing could read next to the picture: the video is merged
+// alone and the sound file kept, never deleted.
+TEST_F(MergeTest, SoundFileWithAnImpossibleHeaderIsKeptAndTheVideoMergedAlone) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    host.onRestore = [] { ZeroChannels(TempAudioFile); };
+    RecordOnWorker(Target());
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound.");
+    EXPECT_EQ(errors[1].rfind("L12 ", 0), 0u);
+    EXPECT_EQ(errors[2], "Recording kept in: " + audio);
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    EXPECT_TRUE(FileExists(audio));
+}
+
+TEST_F(MergeTest, RecoveryRefusesASoundFileWithAnImpossibleHeader) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    // Kept by a cancelled merge, as a crash's files are kept.
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    cam.OnSaveProgress = nullptr;
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
+    ASSERT_TRUE(FileExists(video) && FileExists(audio));
+    ZeroChannels(audio);
+
+    ASSERT_TRUE(cam.RecoverRecordings(cam.FindInterruptedRecordings(folder.path())));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    const auto errors = Errors();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[1],
+              "The sound file cannot be merged (0 channels); the video is saved without "
+              "sound. The sound is kept in: " +
+                  audio);
+    EXPECT_EQ(errors[2], "The interrupted recording is saved: " + Target());
+    EXPECT_EQ(Probe(Target(), "stream=codec_type"), "video");
+    EXPECT_EQ(Probe(Target(), "stream=index", "a"), "");
+    EXPECT_TRUE(FileExists(audio));
+    // Not offered again: the lone sound file is no interrupted recording.
+    EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
 }
 
 }  // namespace

@@ -93,19 +93,20 @@ TEST(SoundAlignTest, DropsAndInsertsWholeFramesAndPatchesTheSizes) {
     EXPECT_EQ(U32At(d, 4), 38u);
 }
 
-TEST(SoundAlignTest, EightBitSilenceIsTheMiddleValueAndOddSizesKeepThePadInRiff) {
+TEST(SoundAlignTest, EightBitSilenceIsTheMiddleValueAndOddSizesKeepTheirPadByte) {
     TempFolder folder;
     const std::string file = folder.path() + "s.wav";
     WriteWave(file, 1, 8000, 8, std::vector<unsigned char>(11, 7));
     std::string error;
     ASSERT_TRUE(ShiftWaveStart(file, 2, error)) << error;  // 16 frames
     const auto d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + 27);
+    ASSERT_EQ(d.size(), 46u + 28);
     EXPECT_EQ(U32At(d, 42), 27u);
     EXPECT_EQ(U32At(d, 4), 38u + 28);
     EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.begin() + 62),
               std::vector<unsigned char>(16, 0x80));
-    EXPECT_EQ(d.back(), 7);
+    EXPECT_EQ(d[46 + 26], 7);
+    EXPECT_EQ(d.back(), 0);
 }
 
 TEST(SoundAlignTest, RefusesWhatIsNoWaveFile) {
@@ -117,6 +118,41 @@ TEST(SoundAlignTest, RefusesWhatIsNoWaveFile) {
     EXPECT_EQ(error, "not a RIFF WAVE file");
     EXPECT_EQ(ReadAll(file).size(), 16u);
     EXPECT_FALSE(ShiftWaveStart(folder.path() + "none.wav", -10, error));
+}
+
+void PatchU16(const std::string& file, std::streamoff at, std::uint16_t value) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(at);
+    f.write(reinterpret_cast<const char*>(&value), 2);
+}
+
+// Each value the merge takes from the header, spoilt on its own.
+TEST(SoundAlignTest, FormatFaultNamesTheImpossibleHeaderValue) {
+    TempFolder folder;
+    const std::string file = folder.path() + "s.wav";
+    WriteWave(file, 2, 44100, 16, StereoRamp(100));
+    EXPECT_EQ(WaveFormatFault(file), "");
+    const struct {
+        std::streamoff at;
+        std::uint16_t value;
+        const char* fault;
+    } spoilt[] = {{22, 0, "0 channels"},
+                  {22, 300, "300 channels"},
+                  {32, 3, "block align 3 for 2 channels of 16 bits"},
+                  {34, 0, "0 bits a sample"},
+                  {34, 12, "12 bits a sample"},
+                  {20, 0x55, "format 85"},
+                  {26, 16, "1092676 samples a second"}};  // rate 16 * 65536 + 44100
+    for (const auto& s : spoilt) {
+        WriteWave(file, 2, 44100, 16, StereoRamp(100));
+        PatchU16(file, s.at, s.value);
+        EXPECT_EQ(WaveFormatFault(file), s.fault) << s.at;
+    }
+    WriteWave(file, 2, 0, 16, StereoRamp(100));
+    EXPECT_EQ(WaveFormatFault(file), "no usable format chunk before the sound data");
+    std::ofstream(file, std::ios::trunc) << "RIFF....AVI LIST";
+    EXPECT_EQ(WaveFormatFault(file), "not a RIFF WAVE file");
+    EXPECT_EQ(WaveFormatFault(folder.path() + "none.wav"), "No such file or directory");
 }
 
 class SoundSyncTest : public EngineTest {

@@ -1,6 +1,7 @@
 // The event log with a set clock and locale, writing into a temporary folder.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +57,20 @@ TEST_F(EventLogTest, EntryAfterMidnightGoesToTheNextDaysFile) {
               QStringLiteral("31.01.2024 23:59:59 - late\n"));
     EXPECT_EQ(FileText(QStringLiteral("Log_2024-02-01.log")),
               QStringLiteral("01.02.2024 00:00:01 - early\n"));
+}
+
+// It names files and folders of the user's: not for everyone, whatever the umask.
+TEST_F(EventLogTest, LogFileIsTheUsersAlone) {
+    const mode_t umask = ::umask(022);
+    log_.Write(QStringLiteral("one"));
+    ::umask(umask);
+    struct stat st {};
+    ASSERT_EQ(
+        ::stat(
+            QFile::encodeName(dir_.filePath(QStringLiteral("Logs/Log_2024-01-31.log"))).constData(),
+            &st),
+        0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(EventLogTest, DeletedFolderIsMadeAgainAndFailuresAreShownOnce) {
