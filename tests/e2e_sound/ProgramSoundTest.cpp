@@ -180,9 +180,9 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     const std::string options = program.WaitForWindow("Options");
     ASSERT_FALSE(options.empty());
     run("xdotool windowactivate --sync " + options);
-    // From the compressor list back to the sound box, on past the format and
-    // the input to the slider; five pages down from 100, Enter for OK.
-    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab Tab Tab Tab "
+    // From the compressor list back past Cancel and OK to the slider, the
+    // last control of the sound group; five pages down from 100, Enter for OK.
+    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab "
                   "Next Next Next Next Next Return"),
               0);
     ASSERT_TRUE(WaitFor([&] { return program.Window("Options").empty(); })) << TodaysLog();
