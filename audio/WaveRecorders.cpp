@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -114,6 +115,13 @@ void TStockAudioRecorder::InClosed() {
     }
     FinishWriter();
     TWaveAudioIn::InClosed();
+}
+
+std::string TStockAudioRecorder::GetErrorText(MMRESULT code) {
+    const int error = writeError_;
+    if (code != platform::MMSYSERR_ERROR || error == 0) return TWaveAudioIn::GetErrorText(code);
+    if (error == ENOSPC || error == EDQUOT) return "The disk is full: the sound cannot be stored.";
+    return std::string("The sound cannot be stored: ") + std::strerror(error) + ".";
 }
 
 void TStockAudioRecorder::DoError() {

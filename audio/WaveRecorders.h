@@ -38,6 +38,9 @@ class TStockAudioRecorder : public TWaveAudioIn {
     void SetActive(bool value) override;
     void GetWaveFormat(PWaveFormatEx& record, bool& FreeIt) override;
     void DoError() override;
+    // A failed write into the file says so (a full disk says that), not the
+    // device's generic error.
+    std::string GetErrorText(MMRESULT code) override;
     void ProcessData(const void* data, std::uint32_t count, bool& Owned) override;
     void InClosed() override;
     // The errno of the first failed write of sound into the file (a full

@@ -10,6 +10,7 @@
 #include "audio/WaveRecorders.h"
 #include "tests/audio/WaveTestSupport.h"
 #include "tests/doubles/FakeWaveDevice.h"
+#include "tests/support/SmallDisk.h"
 
 using namespace velmora::audio;
 using velmora::test::eventually;
@@ -194,6 +195,19 @@ TEST_F(WaveRecorder, TheGainActsOnWhatIsStoredFromTheNextBuffer) {
     for (std::uint32_t i = 16000; i < 32000; ++i)
         if (d[46 + i] != 0) FAIL() << "byte " << i;
     EXPECT_TRUE(errors.texts().empty());
+}
+
+TEST_F(WaveRecorder, AFullDiskIsReportedAsAFullDisk) {
+    velmora::test::SmallDisk disk(64);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    ASSERT_TRUE(rec.RecordToFile(disk.Folder() + "~tempaudio.wav"));
+    ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && fake.Started(); }));
+    fake.Advance(8000);  // 128 000 bytes for a 64 KiB disk
+    ASSERT_TRUE(eventually([&] { return !errors.texts().empty(); }));
+    EXPECT_EQ(rec.WriteError(), ENOSPC);
+    EXPECT_EQ(errors.texts()[0], "The disk is full: the sound cannot be stored.");
+    rec.SetActive(false);
+    EXPECT_TRUE(rec.WaitForInactive(5s));
 }
 
 }  // namespace
