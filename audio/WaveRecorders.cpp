@@ -94,7 +94,7 @@ void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, boo
         if (!writeError_) writeError_ = e.Error() ? e.Error() : EIO;
     }
     if (written != static_cast<std::int64_t>(count)) {
-        if (!writeError_) writeError_ = EIO;
+        if (!writeError_) writeError_ = writer_ && writer_->WriteError() ? writer_->WriteError() : EIO;
         Success(platform::MMSYSERR_ERROR);
     }
 }

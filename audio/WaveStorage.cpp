@@ -278,6 +278,7 @@ bool TWaveStreamAdapter::BeginRewrite(const WAVEFORMATEX* format) {
 std::int64_t TWaveStreamAdapter::Write(const void* data, std::int64_t count) {
     if (state_ != TWaveStreamState::wssWriting) return -1;
     const std::int64_t written = chunkIO_->Write(data, count);
+    if (written != count && !writeError_) writeError_ = chunkIO_->Error() ? chunkIO_->Error() : EIO;
     // About once a second of sound the sizes cover what is stored, so a file
     // left by a killed process reads to there.
     const std::int64_t end = chunkIO_->Position();

@@ -52,7 +52,8 @@ class TWaveStreamAdapter {
     // False when the pad byte or the final sizes could not be written;
     // WriteError says why.
     virtual bool EndRewrite();
-    // The errno of the failed finish of the last rewrite, 0 when none failed.
+    // The errno of the first failed write or finish of the last rewrite (ENOSPC:
+    // the disk is full), 0 when none failed.
     int WriteError() const { return writeError_; }
     // Bytes appended, or -1 outside writing or on a stream failure.
     virtual std::int64_t Write(const void* data, std::int64_t count);

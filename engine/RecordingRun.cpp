@@ -455,10 +455,11 @@ void TScreenCamera::CaptureLoop() {
     const std::int64_t fileMs =
         1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
     videoEndMs_ = start + fileMs;
-    // The time shown and logged is the file's, to the nearest second: the
-    // last pass may have come a frame before it (1.93 s of a 2.0 s file).
+    // The time shown and logged is the last frame's, to the nearest second as
+    // a clock shows it: its 1.93 s in a 2.0 s file at 15 fps say 2s, not 1s.
     if (pipeline.LastWrittenIndex() >= 0) {
-        const std::int64_t seconds = (fileMs + 500) / 1000;
+        const std::int64_t lastFrameMs = 1000 * std::int64_t{pipeline.LastWrittenIndex()} / fps;
+        const std::int64_t seconds = (lastFrameMs + 500) / 1000;
         ElapsedHours = static_cast<std::int32_t>(seconds / 3600);
         ElapsedMinutes = static_cast<std::int32_t>(seconds / 60 % 60);
         ElapsedSeconds = static_cast<std::int32_t>(seconds % 60);

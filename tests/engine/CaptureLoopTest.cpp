@@ -80,7 +80,7 @@ TEST_F(CaptureLoopTest, WaitsForTheNextIndexInsteadOfGrabbingDiscardedFrames) {
     EXPECT_EQ(cam.FramesDropped, 0);
     EXPECT_EQ(WrittenIndices(TempVideoFile).front(), 0);
     EXPECT_GT(clock.sleeps, 0);
-    // The file's 2.1 s as a clock shows them, not the last pass's second.
+    // The last frame's 2.0 s as a clock shows them, not the last pass's second.
     EXPECT_EQ(cam.ElapsedText, "2s");
 }
 

@@ -25,7 +25,7 @@ bool SameStored(const TSettings& a, const TSettings& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string file = fuzz::WriteScratchFile("Setup.ini", data, size);
     const TSettings s = ReadSettings(file, "/program/");
-    FUZZ_CHECK(s.VideoFPS >= 1 && s.VideoFPS <= 50);
+    FUZZ_CHECK(s.VideoFPS >= 1 && s.VideoFPS <= 60);
     FUZZ_CHECK(s.KeyFramesFreq >= 1 && s.KeyFramesFreq <= 50);
     FUZZ_CHECK(s.VideoQuality >= 0 && s.VideoQuality <= 100);
     FUZZ_CHECK(s.AudioInputGain >= 0 && s.AudioInputGain <= 100);
