@@ -204,9 +204,11 @@ TEST_F(WaveRecorder, AFullDiskIsReportedAsAFullDisk) {
     ASSERT_TRUE(eventually([&] { return fake.Queued() == 2 && fake.Started(); }));
     // A second at a time (16 000 bytes), as the buffers come back, until the
     // 64 KiB disk is full.
-    for (int second = 0; second < 10 && errors.texts().empty(); ++second) {
+    for (int second = 0; second < 20 && errors.texts().empty(); ++second) {
         fake.Advance(1000);
-        eventually([&] { return !errors.texts().empty() || rec.QueuedBufferCount() == 2; });
+        eventually([&] {
+            return !errors.texts().empty() || (fake.Queued() == 2 && rec.QueuedBufferCount() == 2);
+        });
     }
     ASSERT_FALSE(errors.texts().empty());
     EXPECT_EQ(rec.WriteError(), ENOSPC);
