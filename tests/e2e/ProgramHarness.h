@@ -142,6 +142,18 @@ class Program {
         return id;
     }
     void Close(const std::string& windowId) const { run("wmctrl -i -c " + windowId); }
+    // Clicks the Options button (the gears at the top right of the main
+    // window) and gives the dialog the focus: its window id, or "".
+    std::string OpenOptions(const std::string& mainWindow) const {
+        const std::string geometry = capture("xdotool getwindowgeometry --shell " + mainWindow);
+        std::smatch m;
+        if (!std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) return {};
+        run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + 233) + " " +
+            std::to_string(std::stoi(m[2]) + 30) + " click 1");
+        const std::string options = WaitForWindow("Options");
+        if (!options.empty()) run("xdotool windowactivate --sync " + options);
+        return options;
+    }
 
   private:
     pid_t pid_ = -1;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <regex>
 #include <thread>
 
 #include "tests/e2e_sound/SoundProgram.h"
@@ -172,14 +171,7 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     Program program(folder_, {});
     const std::string main = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(main.empty());
-    const std::string geometry = capture("xdotool getwindowgeometry --shell " + main);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) << geometry;
-    run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + 233) + " " +
-        std::to_string(std::stoi(m[2]) + 30) + " click 1");
-    const std::string options = program.WaitForWindow("Options");
-    ASSERT_FALSE(options.empty());
-    run("xdotool windowactivate --sync " + options);
+    ASSERT_FALSE(program.OpenOptions(main).empty());
     // From the compressor list back past Cancel and OK to the slider, the
     // last control of the sound group; five pages down from 100, Enter for OK.
     ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab "

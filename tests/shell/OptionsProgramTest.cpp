@@ -49,15 +49,7 @@ TEST_F(ProgramTest, OptionsChosenByKeyboardGiveAnH264RecordingWithTheMonitorsSou
     Program program(folder_, {});
     const std::string main = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(main.empty());
-    const std::string geometry = capture("xdotool getwindowgeometry --shell " + main);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) << geometry;
-    // The Options button, the gears at the top right of the main window.
-    run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + 233) + " " +
-        std::to_string(std::stoi(m[2]) + 30) + " click 1");
-    const std::string options = program.WaitForWindow("Options");
-    ASSERT_FALSE(options.empty());
-    run("xdotool windowactivate --sync " + options);
+    ASSERT_FALSE(program.OpenOptions(main).empty());
 
     // Focus starts on the compressor list.
     ASSERT_EQ(run("xdotool type --delay 40 'H.264'"), 0);
