@@ -2,7 +2,9 @@
 // grabs, or the desktop portal's shortcuts on Wayland) and the commands
 // another copy of the program sends over the instance socket.
 
+#include <QShortcut>
 #include <QSocketNotifier>
+#include <tuple>
 
 #include "engine/ScreenCamera.h"
 #include "overlays/AreaSelector.h"
@@ -27,6 +29,15 @@ void MainWindow::RegisterHotKeys() {
     const bool f9 = hotKeys_->Register(kStartCapturing, platform::kVkF9);
     const bool f10 = hotKeys_->Register(kStopCapturing, platform::kVkF10);
     hotKeysRegistered_ = f9 && f10;
+    // A key whose grab is not ours (Wayland, or another program holds it)
+    // still works while one of our windows has the focus.
+    for (const auto& [grabbed, key, vk] : {std::tuple{f9, Qt::Key_F9, platform::kVkF9},
+                                           std::tuple{f10, Qt::Key_F10, platform::kVkF10}}) {
+        if (grabbed) continue;
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setContext(Qt::ApplicationShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, vk = vk] { HotKeyPressed(vk); });
+    }
     // On Wayland the grabs above see only X windows, if any.
     if (GlobalShortcuts::WaylandSession())
         (new GlobalShortcuts([this](int vk) { HotKeyPressed(vk); }, this))->Start();

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextDocument>
 #include <QThread>
 #include <QTimer>
@@ -141,6 +142,31 @@ TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
     EXPECT_EQ(Recordings().size(), 1);
     form_->BlinkRecordImage();  // idle: no blinking
     EXPECT_EQ(form_->RecordImage(), kImageRecord);
+}
+
+// F9 and F10 held by another program (or no X grab at all, as on Wayland):
+// the keys still work while a window of ours has the focus.
+TEST_F(MainWindowTest, HotKeysHeldElsewhereStillWorkWhileOurWindowHasTheFocus) {
+    form_.reset();
+    xcb_connection_t* other = xcb_connect(qgetenv("DISPLAY").constData(), nullptr);
+    ASSERT_EQ(xcb_connection_has_error(other), 0);
+    {
+        platform::HotKeys keys(other);
+        ASSERT_TRUE(keys.Register(1, platform::kVkF9));
+        ASSERT_TRUE(keys.Register(2, platform::kVkF10));
+        form_ = std::make_unique<MainWindow>();
+        form_->show();
+        form_->activateWindow();
+        ASSERT_TRUE(Until([&] { return form_->isActiveWindow(); }));
+        QTest::keyClick(form_.get(), Qt::Key_F9);
+        ASSERT_TRUE(Until([&] { return Recording(); }));
+        Pause(500);
+        QTest::keyClick(form_.get(), Qt::Key_F10);
+        EXPECT_FALSE(Recording());
+        ASSERT_TRUE(Merged()) << Log().toStdString();
+        form_.reset();
+    }
+    xcb_disconnect(other);
 }
 
 TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording) {
