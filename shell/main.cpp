@@ -49,8 +49,9 @@ int main(int argc, char* argv[]) {
     // "Record now" while a copy is open: that copy records. A copy that does
     // not take it leaves this one to say that it runs already.
     std::string message;
-    if (velmora::HandRecordingToRunningCopy(runningTitle, parameters, message)) return 0;
+    const auto handed = velmora::HandRecordingToRunningCopy(runningTitle, parameters, message);
     std::fputs(message.c_str(), stderr);
+    if (handed) return *handed;
     const std::string screen = velmora::ChooseScreen(parameters);
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));

@@ -23,7 +23,7 @@ constexpr int kCommandWaitMs = 500;
 constexpr int kAnswerWaitMs = 5000;
 // A command's arguments carry folder names.
 constexpr std::size_t kMaxCommandLine = 16384;
-constexpr std::size_t kMaxAnswerLine = 64;
+constexpr std::size_t kMaxAnswerLine = 512;
 
 struct Address {
     sockaddr_un address{};
@@ -136,7 +136,7 @@ void InstanceLock::Release() {
     fd_ = -1;
 }
 
-std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
+std::optional<InstanceCommand> InstanceLock::ReceiveCommand(const Refusal& refusal) {
     if (fd_ < 0) return std::nullopt;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return std::nullopt;
@@ -152,8 +152,18 @@ std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
                 taken.arguments.push_back(line->substr(at + 1, next - (at + 1)));
                 at = next;
             }
-            if (IsInstanceCommand(taken.name)) command = std::move(taken);
-            SendText(client, command ? "ok\n" : "unknown\n");
+            std::string answer = "unknown\n";
+            if (IsInstanceCommand(taken.name)) {
+                std::string why = refusal ? refusal(taken) : std::string();
+                std::replace(why.begin(), why.end(), '\n', ' ');
+                if (why.empty()) {
+                    answer = "ok\n";
+                    command = std::move(taken);
+                } else {
+                    answer = "busy " + why.substr(0, kMaxAnswerLine - 8) + "\n";
+                }
+            }
+            SendText(client, answer);
         }
     }
     ::close(client);
@@ -205,6 +215,7 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
     if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");
     if (*answer == "ok") return CommandResult::Done;
     if (*answer == "unknown") return fail(CommandResult::Refused, "");
+    if (answer->starts_with("busy ")) return fail(CommandResult::Busy, answer->substr(5));
     return fail(CommandResult::Failed, "unexpected answer \"" + *answer + "\"");
 }
 

@@ -8,8 +8,10 @@
 // grabs do not exist (Wayland). Abstract names carry no permissions: both
 // ends check the other's user id (SO_PEERCRED).
 // Protocol: the client sends one command, each of its arguments after a NUL,
-// and '\n'; the holder answers "ok\n" or "unknown\n" and closes.
+// and '\n'; the holder answers "ok\n", "unknown\n" or, for a command it
+// cannot carry out now, "busy " and the reason, and closes.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,11 +43,15 @@ class InstanceLock {
     // The listening socket, readable when a command waits; -1 when not held.
     int fd() const { return fd_; }
 
+    // Why a command cannot be carried out now, or "" when it can.
+    using Refusal = std::function<std::string(const InstanceCommand&)>;
+
     // Takes one waiting connection without blocking on the listen queue:
-    // the command it sent when it is one of ours and from this user (it has
-    // been answered "ok"), nothing otherwise. A client that sends nothing is
-    // given up after a short wait.
-    std::optional<InstanceCommand> ReceiveCommand();
+    // the command it sent when it is one of ours, from this user and not
+    // refused (it has been answered "ok"), nothing otherwise (a refused one
+    // has been told why). A client that sends nothing is given up after a
+    // short wait.
+    std::optional<InstanceCommand> ReceiveCommand(const Refusal& refusal = {});
 
     // The abstract socket name used for a title, user and display; ":0" and
     // ":0.0" name the same display.
@@ -66,6 +72,7 @@ enum class CommandResult {
     Done,     // the running copy took it
     NoCopy,   // none runs for this user and display
     Refused,  // it answered that it does not know the command
+    Busy,     // it cannot carry it out now (detail says why)
     Failed,   // no usable answer (detail says why)
 };
 

@@ -34,7 +34,8 @@ using velmora::test::InChild;
 // (names only, or also the arguments, each after a '|').
 template <typename F>
 std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender,
-                                                  bool withArguments = false) {
+                                                  bool withArguments = false,
+                                                  const InstanceLock::Refusal& refusal = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) _exit(sender());
     std::vector<std::string> taken;
@@ -42,7 +43,7 @@ std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender,
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         pollfd p{lock.fd(), POLLIN, 0};
         if (::poll(&p, 1, 20) > 0)
-            if (auto command = lock.ReceiveCommand()) {
+            if (auto command = lock.ReceiveCommand(refusal)) {
                 taken.push_back(command->name);
                 if (withArguments)
                     for (const std::string& argument : command->arguments)
@@ -103,6 +104,30 @@ TEST(InstanceCommands, UnknownCommandIsRefusedAndNotTaken) {
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(taken.empty());
+}
+
+TEST(InstanceCommands, ACommandThatCannotBeCarriedOutNowIsAnsweredWithTheReason) {
+    const std::string title = UniqueTitle("Busy");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const auto [status, taken] = Exchange(
+        lock,
+        [&] {
+            std::string detail, message;
+            if (SendInstanceCommand(title, "toggle", &detail) != CommandResult::Busy ||
+                detail != "a recording is being saved")
+                return 1;
+            if (velmora::SendToRunningCopy(title, "start", message) != 1 ||
+                message != "velmora: --start: a recording is being saved\n")
+                return 2;
+            return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 3;
+        },
+        false,
+        [](const velmora::platform::InstanceCommand& command) {
+            return command.name == "stop" ? "" : "a recording is being saved";
+        });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(taken, std::vector<std::string>{"stop"});
 }
 
 TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
