@@ -75,6 +75,9 @@ int main(int argc, char* argv[]) {
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    if (const std::string refusal = velmora::SettingsFileRefusal(velmora::SettingsFile());
+        !refusal.empty())
+        velmora::WriteLog(QString::fromStdString(refusal));
     velmora::WriteLog(QString::fromStdString(screen));
     velmora::KeepScreenCastTokenInSettings();
     velmora::ProcessPendingDeletions();

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "tests/e2e/ProgramHarness.h"
 
 #include "platform/x11/HotKeys.h"
@@ -242,6 +244,67 @@ TEST_F(ProgramTest, SettingsThatCannotBeWrittenAreReportedAndTheWindowStillClose
 
     EXPECT_EQ(program.Exit(), 0);
     EXPECT_TRUE(fs::is_directory(folder_ / "Setup.ini"));
+}
+
+// Setup.ini and the day's log as another user's links to root's files
+// elsewhere: root's copy writes through neither, says so once, and keeps the
+// log in a file of its own. The same links made root's own are followed.
+TEST_F(ProgramTest, SettingsAndLogAsAnotherUsersLinksAreNotWrittenThrough) {
+    if (::geteuid() != 0) GTEST_SKIP() << "other users' links need root";
+    const fs::path elsewhere = root_ / "elsewhere";
+    fs::create_directory(elsewhere);
+    const fs::path settings = elsewhere / "settings", log = elsewhere / "log";
+    std::ofstream(settings) << "original settings\n";
+    std::ofstream(log) << "original log\n";
+    const std::time_t now = std::time(nullptr);
+    char day[32];
+    std::strftime(day, sizeof day, "Log_%Y-%m-%d.log", std::localtime(&now));
+    fs::create_directory(folder_ / "Logs");
+    const fs::path settingsLink = folder_ / "Setup.ini", logLink = folder_ / "Logs" / day;
+    fs::create_symlink(settings, settingsLink);
+    fs::create_symlink(log, logLink);
+    for (const fs::path& link : {settingsLink, logLink})
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    {
+        Program program(folder_, {});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        program.Close(window);
+        const std::string box = program.WaitForWindow("Velmora");
+        ASSERT_FALSE(box.empty()) << "no message box\n" << TodaysLog();
+        program.Close(box);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    EXPECT_EQ(Slurp(settings), "original settings\n");
+    EXPECT_EQ(Slurp(log), "original log\n");
+    EXPECT_TRUE(fs::is_symlink(settingsLink) && fs::is_symlink(logLink));
+    const std::string own = Slurp(folder_ / "Logs" / (std::string(day, 14) + "-1.log"));
+    const auto count = [&](const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = own.find(part); at != std::string::npos; at = own.find(part, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(settingsLink.string() + " is a link not followed (the link " +
+                    settingsLink.string() + " belongs to "),
+              1u)
+        << own;
+    EXPECT_EQ(count(std::string(day) + " is not used ("), 1u) << own;
+    EXPECT_EQ(count("Unable to write to " + settingsLink.string() +
+                    " - The settings of this session are not saved."),
+              1u)
+        << own;
+
+    for (const fs::path& link : {settingsLink, logLink}) ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
+    {
+        Program program(folder_, {});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        program.Close(window);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    EXPECT_NE(Slurp(settings).find("[SetupVideo]\nWorkDir="), std::string::npos) << Slurp(settings);
+    EXPECT_NE(Slurp(log).find(" - Settings: "), std::string::npos) << Slurp(log);
+    EXPECT_TRUE(fs::is_symlink(settingsLink) && fs::is_symlink(logLink));
 }
 
 }  // namespace
