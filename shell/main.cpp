@@ -66,15 +66,25 @@ int main(int argc, char* argv[]) {
 
     // Checked before anything is read or written, so a second copy leaves the
     // first one's files alone.
-    if (!velmora::platform::AcquireSingleInstance(title)) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
-                        QStringLiteral("Velmora already running!"), QMessageBox::Ok);
+    velmora::platform::InstanceLock& lock = velmora::platform::ProgramInstanceLock();
+    if (!lock.Acquire(title)) {
+        // A lock of another user's in our folder is no copy of ours: say whose.
+        const QString text = lock.holder().empty()
+                                 ? QStringLiteral("Velmora already running!")
+                                 : QStringLiteral("Velmora already running for another user: %1!")
+                                       .arg(QString::fromStdString(lock.holder()));
+        std::fprintf(stderr, "velmora: %s\n", text.toLocal8Bit().constData());
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), text, QMessageBox::Ok);
         box.exec();
         return 0;
     }
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    if (!lock.trouble().empty())
+        velmora::WriteLog(QString::fromStdString(
+            "Running without the single-instance lock (" + lock.trouble() +
+            "): another copy of this user is not noticed, and commands do not reach this one"));
     if (const std::string refusal = velmora::SettingsFileRefusal(velmora::SettingsFile());
         !refusal.empty())
         velmora::WriteLog(QString::fromStdString(refusal));
@@ -89,7 +99,7 @@ int main(int argc, char* argv[]) {
     const velmora::TNetServers servers = velmora::VendorServers();
     // The main window first: the others read the settings its start-up loaded.
     velmora::MainWindow mainWindow(servers);
-    mainWindow.ListenForCommands(velmora::platform::ProgramInstanceLock());
+    mainWindow.ListenForCommands(lock);
     velmora::OptionsDialog optionsDialog(mainWindow);
     soundErrors.SetWindow(&mainWindow);
     // Owned by the main window: they close with it, and none of them keeps
