@@ -82,7 +82,8 @@ std::string Fingerprint(const std::string& text) {
 
 // The user on the other end of the socket at a, when it is not this one.
 std::string OtherUserAt(const Address& a) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Not waiting on a holder whose queue is full: its user then goes unsaid.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return {};
     std::string user;
     ucred peer{};
@@ -236,8 +237,8 @@ bool InstanceLock::Acquire(const std::string& title) {
             trouble_ = lockPath + ": " + std::strerror(error);
             return true;
         }
-        struct stat locked {
-        }, named{};
+        struct stat locked {};
+        struct stat named {};
         if (::fstat(lock, &locked) != 0 || ::stat(lockPath.c_str(), &named) != 0 ||
             locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
             ::close(lock);
