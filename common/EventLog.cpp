@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <cerrno>
+#include <optional>
 
 #include "common/SettingsLocation.h"
+#include "platform/profile/OwnFiles.h"
 
 namespace velmora {
 namespace {
@@ -33,6 +36,26 @@ QString SeparatorIn(const QString& format, const QString& fallback) {
 
 QString TwoDigits(int n) {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// Where lines for path may go: path itself (or the end of the user's own
+// link), or nothing when it is a link of another's or another user's file,
+// which why then names.
+std::optional<QString> UsableLogFile(const QString& path, QString& why) {
+    const std::string name = QFile::encodeName(path).toStdString();
+    const platform::LinkCheck link = platform::CheckLink(name);
+    if (link.kind == platform::LinkCheck::Own) return QFile::decodeName(link.target.c_str());
+    if (link.kind == platform::LinkCheck::Foreign) {
+        why = QStringLiteral("it is a link not followed: ") + QString::fromStdString(link.why);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) == 0 && info.st_uid != ::geteuid()) {
+        why = QStringLiteral("it belongs to ") +
+              QString::fromStdString(platform::UserName(info.st_uid));
+        return std::nullopt;
+    }
+    return path;
 }
 
 }  // namespace
@@ -88,8 +111,10 @@ QString EventLog::LineFor(const QDateTime& when, const QLocale& locale, const QS
 bool EventLog::Append(const QString& path, const QByteArray& line) {
     // A pipe, a device or a folder in the log's place is refused at once,
     // never waited on. The user's alone: it names files and folders.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+    // Links were looked at before: one that has come since is not followed.
+    const int fd = ::open(
+        QFile::encodeName(path).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -117,7 +142,29 @@ void EventLog::Write(const QString& text) {
     const QDateTime now = clock_();
     const QString folder = LogFolder();
     if (!QDir(folder).exists()) QDir().mkdir(folder);
-    const QString path = folder + FileNameFor(now.date());
+    const QString dayFile = folder + FileNameFor(now.date());
+    QString path, why;  // stays empty when no file of ours can be had
+    if (const auto usable = UsableLogFile(dayFile, why)) {
+        path = *usable;
+    } else {
+        // Someone else's name in our folder: the log goes on in a file of
+        // our own beside it, and says so there once.
+        const QString stem = dayFile.chopped(4);
+        for (int n = 1; n <= 9; ++n) {
+            QString ignored;
+            if (const auto own = UsableLogFile(stem + QStringLiteral("-%1.log").arg(n), ignored)) {
+                path = *own;
+                break;
+            }
+        }
+        if (!path.isEmpty() && redirectSaid_ != dayFile &&
+            Append(path, (LineFor(now, locale_,
+                                  QFileInfo(dayFile).fileName() + QStringLiteral(" is not used (") +
+                                      why + QStringLiteral("): the log is ") + path) +
+                          u'\n')
+                             .toUtf8()))
+            redirectSaid_ = dayFile;
+    }
     if (Append(path, (LineFor(now, locale_, text) + u'\n').toUtf8())) {
         failureShown_ = false;
         return;
@@ -126,7 +173,7 @@ void EventLog::Write(const QString& text) {
     // later message behind this one.
     if (failureShown_ || !sink_) return;
     failureShown_ = true;
-    sink_(text + QStringLiteral("  (Unable to write to ") + path + u')');
+    sink_(text + QStringLiteral("  (Unable to write to ") + dayFile + u')');
 }
 
 EventLog& ProgramLog() {

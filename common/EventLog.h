@@ -5,7 +5,9 @@
 // thread: appends are serialised, and the status text reaches the window
 // through the sink, which the window makes hand over to its own thread. A
 // write that fails is reported once in the status bar and never stops the
-// caller.
+// caller. A day's file that is another user's, or a link not the user's own
+// (see platform/profile/OwnFiles.h), is left alone: the lines go to a file of
+// our own beside it.
 
 #include <QDateTime>
 #include <QLocale>
@@ -47,6 +49,7 @@ class EventLog {
     QLocale locale_;
     std::mutex mutex_;
     bool failureShown_ = false;
+    QString redirectSaid_;  // the day's file whose replacement the log has named
 };
 
 // The program's log, in the run's state folder.

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "common/SettingsLocation.h"
+#include "platform/profile/OwnFiles.h"
 #include "platform/profile/Profile.h"
 #include "platform/x11/ScreenBackend.h"
 
@@ -101,6 +102,13 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteString("SetupAudio", "AudioInputName", s.AudioInputName);
     ini.WriteInteger("SetupAudio", "AudioInputGain", s.AudioInputGain);
     return ini.Save();
+}
+
+std::string SettingsFileRefusal(const std::string& file) {
+    const platform::LinkCheck link = platform::CheckLink(file);
+    if (link.kind != platform::LinkCheck::Foreign) return {};
+    return file + " is a link not followed (" + link.why +
+           "): the settings are not read from it, and the settings of this session are not saved";
 }
 
 bool StoreScreenCastToken(const std::string& token, const std::string& file) {

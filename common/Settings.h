@@ -74,6 +74,10 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
 // sections, keys and comments. False when the file could not be written.
 bool WriteSettings(const TSettings& settings, const std::string& file);
 
+// Why file is neither read nor written (a symbolic link that is not the
+// user's own), or "" when it is used.
+std::string SettingsFileRefusal(const std::string& file);
+
 // Writes the key ScreenCastToken of section SetupVideo alone, in place,
 // keeping the rest of the file. Safe from any thread, also while
 // WriteSettings runs on another. False when the file could not be written or

@@ -134,6 +134,7 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
         case platform::CommandResult::Refused:
             message = "velmora: --" + command + ": the running copy does not know this command\n";
             return 1;
+        case platform::CommandResult::Busy:
         case platform::CommandResult::Failed:
             break;
     }
@@ -141,8 +142,9 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
     return 1;
 }
 
-bool HandRecordingToRunningCopy(const std::string& title,
-                                const std::vector<std::string>& parameters, std::string& message) {
+std::optional<int> HandRecordingToRunningCopy(const std::string& title,
+                                              const std::vector<std::string>& parameters,
+                                              std::string& message) {
     message.clear();
     std::vector<std::string> handed;
     bool record = false;
@@ -158,21 +160,24 @@ bool HandRecordingToRunningCopy(const std::string& title,
             handed.push_back(parameter);
         }
     }
-    if (!record) return false;
+    if (!record) return std::nullopt;
     std::string detail;
     switch (platform::SendInstanceCommand(title, "start", &detail, handed)) {
         case platform::CommandResult::Done:
-            return true;
+            return 0;
         case platform::CommandResult::NoCopy:
-            return false;
+            return std::nullopt;
         case platform::CommandResult::Refused:
             message = "velmora: -vc: the running copy does not take a recording with parameters\n";
-            return false;
+            return std::nullopt;
+        case platform::CommandResult::Busy:
+            message = "velmora: -vc: " + detail + "\n";
+            return 1;
         case platform::CommandResult::Failed:
             break;
     }
     message = "velmora: -vc: " + detail + "\n";
-    return false;
+    return std::nullopt;
 }
 
 std::optional<std::string> InformationRequest(const std::vector<std::string>& parameters) {

@@ -40,11 +40,14 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
 
 // With "-vc" among the parameters, hands the recording to the running copy:
 // it starts as on "--start", after applying the "path=" (made absolute: the
-// running copy has a working folder of its own) and "time=" parameters. True
-// when the running copy took it. False when there is no running copy
-// (message empty) or it did not take it (message says why).
-bool HandRecordingToRunningCopy(const std::string& title,
-                                const std::vector<std::string>& parameters, std::string& message);
+// running copy has a working folder of its own) and "time=" parameters. The
+// exit status for this process when the running copy answered for it: 0 when
+// it took it, 1 when it cannot record now (message says why). Nothing when
+// this process goes on starting: there is no running copy (message empty) or
+// it does not take such a command (message says why).
+std::optional<int> HandRecordingToRunningCopy(const std::string& title,
+                                              const std::vector<std::string>& parameters,
+                                              std::string& message);
 
 // "--start", "--stop" or "--toggle" anywhere among the parameters: the
 // command ("start", "stop", "toggle") for the running copy, the first given

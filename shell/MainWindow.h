@@ -96,6 +96,8 @@ class MainWindow : public QMainWindow {
     // with arguments is another copy's command line ("-vc", "path=",
     // "time="), read as at this copy's own start when no recording runs.
     void RemoteCommand(const std::string& command, const std::vector<std::string>& arguments = {});
+    // Why a command from another copy cannot be carried out now, or "".
+    std::string CommandRefusal() const;
     // Takes the commands sent to the lock's socket from now on.
     void ListenForCommands(platform::InstanceLock& lock);
 

@@ -82,13 +82,23 @@ void MainWindow::RemoteCommand(const std::string& command,
         HotKeyPressed(camera_ && camera_->Recording ? platform::kVkF10 : platform::kVkF9);
 }
 
+std::string MainWindow::CommandRefusal() const {
+    if (quitting_) return "the program is closing";
+    // The merge owns the temporary files and the controls until it ends:
+    // nothing can start, and nothing is left to stop.
+    if (camera_ && !camera_->Recording && camera_->WorkerRunning())
+        return "a recording is being saved";
+    return {};
+}
+
 void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
     if (!lock.held() || commands_) return;
     commands_ = new QSocketNotifier(lock.fd(), QSocketNotifier::Read, this);
     connect(commands_, &QSocketNotifier::activated, this, [this, &lock] {
         // Run from the event loop, as a hot key's press is: starting may
         // open dialogs.
-        if (auto command = lock.ReceiveCommand())
+        // Decided when the command comes, so that its sender learns it.
+        if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); }))
             QMetaObject::invokeMethod(
                 this, [this, c = std::move(*command)] { RemoteCommand(c.name, c.arguments); },
                 Qt::QueuedConnection);

@@ -49,8 +49,9 @@ int main(int argc, char* argv[]) {
     // "Record now" while a copy is open: that copy records. A copy that does
     // not take it leaves this one to say that it runs already.
     std::string message;
-    if (velmora::HandRecordingToRunningCopy(runningTitle, parameters, message)) return 0;
+    const auto handed = velmora::HandRecordingToRunningCopy(runningTitle, parameters, message);
     std::fputs(message.c_str(), stderr);
+    if (handed) return *handed;
     const std::string screen = velmora::ChooseScreen(parameters);
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -65,15 +66,28 @@ int main(int argc, char* argv[]) {
 
     // Checked before anything is read or written, so a second copy leaves the
     // first one's files alone.
-    if (!velmora::platform::AcquireSingleInstance(title)) {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title),
-                        QStringLiteral("Velmora already running!"), QMessageBox::Ok);
+    velmora::platform::InstanceLock& lock = velmora::platform::ProgramInstanceLock();
+    if (!lock.Acquire(title)) {
+        // A lock of another user's in our folder is no copy of ours: say whose.
+        const QString text = lock.holder().empty()
+                                 ? QStringLiteral("Velmora already running!")
+                                 : QStringLiteral("Velmora already running for another user: %1!")
+                                       .arg(QString::fromStdString(lock.holder()));
+        std::fprintf(stderr, "velmora: %s\n", text.toLocal8Bit().constData());
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(title), text, QMessageBox::Ok);
         box.exec();
         return 0;
     }
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    if (!lock.trouble().empty())
+        velmora::WriteLog(QString::fromStdString(
+            "Running without the single-instance lock (" + lock.trouble() +
+            "): another copy of this user is not noticed, and commands do not reach this one"));
+    if (const std::string refusal = velmora::SettingsFileRefusal(velmora::SettingsFile());
+        !refusal.empty())
+        velmora::WriteLog(QString::fromStdString(refusal));
     velmora::WriteLog(QString::fromStdString(screen));
     velmora::KeepScreenCastTokenInSettings();
     velmora::ProcessPendingDeletions();
@@ -85,7 +99,7 @@ int main(int argc, char* argv[]) {
     const velmora::TNetServers servers = velmora::VendorServers();
     // The main window first: the others read the settings its start-up loaded.
     velmora::MainWindow mainWindow(servers);
-    mainWindow.ListenForCommands(velmora::platform::ProgramInstanceLock());
+    mainWindow.ListenForCommands(lock);
     velmora::OptionsDialog optionsDialog(mainWindow);
     soundErrors.SetWindow(&mainWindow);
     // Owned by the main window: they close with it, and none of them keeps

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -10,8 +12,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/profile/OwnFiles.h"
 
 namespace velmora::platform {
 namespace {
@@ -23,29 +29,76 @@ constexpr int kCommandWaitMs = 500;
 constexpr int kAnswerWaitMs = 5000;
 // A command's arguments carry folder names.
 constexpr std::size_t kMaxCommandLine = 16384;
-constexpr std::size_t kMaxAnswerLine = 64;
+constexpr std::size_t kMaxAnswerLine = 512;
 
 struct Address {
     sockaddr_un address{};
     socklen_t size = 0;
 };
 
-Address AddressFor(const std::string& title) {
-    const std::string name =
-        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+std::optional<Address> AddressAt(const std::string& path) {
     Address a;
     a.address.sun_family = AF_UNIX;
-    // Abstract namespace: a leading NUL, then the name (cut to fit).
-    const std::size_t length = std::min(name.size(), sizeof a.address.sun_path - 1);
-    std::memcpy(a.address.sun_path + 1, name.data(), length);
-    a.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    if (path.empty() || path.size() >= sizeof a.address.sun_path) return std::nullopt;
+    std::memcpy(a.address.sun_path, path.data(), path.size());
+    a.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
     return a;
+}
+
+std::string WithoutTrailingSlashes(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+// Why folder is not a private folder of this user's own (a folder, not a
+// link, closed to others), or "" when it is. fixMode closes a folder of our
+// own that is open to others.
+std::string PrivateFolderProblem(const std::string& folder, bool fixMode) {
+    struct stat link {};
+    if (::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        return folder + " is a symbolic link";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return folder + ": " + std::strerror(errno);
+    std::string why;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        why = folder + ": " + std::strerror(errno);
+    else if (info.st_uid != ::geteuid())
+        why = folder + " belongs to " + UserName(info.st_uid);
+    else if ((info.st_mode & 077) != 0 && !(fixMode && ::fchmod(fd, 0700) == 0))
+        why = folder + " is open to other users";
+    ::close(fd);
+    return why;
+}
+
+// A short, fixed-length file name for a lock name of any length.
+std::string Fingerprint(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ull;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+// The user on the other end of the socket at a, when it is not this one.
+std::string OtherUserAt(const Address& a) {
+    // Not waiting on a holder whose queue is full: its user then goes unsaid.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return {};
+    std::string user;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.size) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid != ::geteuid())
+        user = UserName(peer.uid);
+    ::close(fd);
+    return user;
 }
 
 bool PeerIsThisUser(int fd) {
     ucred peer{};
     socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
 }
 
 // Reads up to a '\n' (not kept), the end of the stream or maxLine bytes,
@@ -111,37 +164,129 @@ std::string InstanceLock::CurrentDisplay() {
     return std::string(runtime) + "/" + wayland;
 }
 
+std::string InstanceLock::PrivateFolderIn(const std::string& base, std::string* why) {
+    const std::string folder =
+        WithoutTrailingSlashes(base) + "/velmora-" + std::to_string(::geteuid());
+    std::string problem;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        problem = folder + ": " + std::strerror(errno);
+    else
+        problem = PrivateFolderProblem(folder, true);
+    if (problem.empty()) return folder + "/";
+    if (why) *why = problem;
+    return {};
+}
+
+std::string InstanceLock::RuntimeFolder(std::string* why) {
+    std::string runtimeProblem;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
+        const std::string folder = WithoutTrailingSlashes(runtime);
+        // Not ours to change: a runtime folder open to others is passed over.
+        runtimeProblem = PrivateFolderProblem(folder, false);
+        if (runtimeProblem.empty()) return folder + "/";
+    }
+    const std::string folder = PrivateFolderIn("/tmp", why);
+    if (folder.empty() && why && !runtimeProblem.empty())
+        *why = "XDG_RUNTIME_DIR " + runtimeProblem + ", and " + *why;
+    return folder;
+}
+
+std::string InstanceLock::SocketPath(const std::string& title, std::string* why) {
+    const std::string folder = RuntimeFolder(why);
+    if (folder.empty()) return {};
+    return folder + "velmora-" + Fingerprint(NameFor(title, ::geteuid(), CurrentDisplay())) +
+           ".sock";
+}
+
 bool InstanceLock::Acquire(const std::string& title) {
     if (fd_ >= 0) return true;
-    const Address a = AddressFor(title);
-    // Only a name in use means another copy. Any other failure (no
-    // descriptors left, sockets forbidden) must not keep the program from
-    // starting: it then runs without the lock.
+    trouble_.clear();
+    holder_.clear();
+    // Only a lock held by another process means another copy. Any other
+    // failure (no private folder, no descriptors left, sockets forbidden)
+    // must not keep the program from starting: it then runs without the lock.
+    std::string why;
+    const std::string socketPath = SocketPath(title, &why);
+    if (socketPath.empty()) {
+        trouble_ = why;
+        return true;
+    }
+    const auto address = AddressAt(socketPath);
+    if (!address) {
+        trouble_ = "the name is too long for a socket: " + socketPath;
+        return true;
+    }
+    const std::string lockPath = socketPath.substr(0, socketPath.size() - 5) + ".lock";
+    int lock = -1;
+    // A holder removes its lock file as it lets go: a lock taken on a file
+    // removed meanwhile is no lock, and the file is opened again.
+    for (int attempt = 0; lock < 0; ++attempt) {
+        lock = ::open(lockPath.c_str(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+        if (lock < 0) {
+            trouble_ = lockPath + ": " + std::strerror(errno);
+            return true;
+        }
+        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(lock);
+            if (error == EWOULDBLOCK) {
+                holder_ = OtherUserAt(*address);
+                return false;
+            }
+            trouble_ = lockPath + ": " + std::strerror(error);
+            return true;
+        }
+        struct stat locked {};
+        struct stat named {};
+        if (::fstat(lock, &locked) != 0 || ::stat(lockPath.c_str(), &named) != 0 ||
+            locked.st_dev != named.st_dev || locked.st_ino != named.st_ino) {
+            ::close(lock);
+            lock = -1;
+            if (attempt == 8) {
+                trouble_ = lockPath + " keeps changing";
+                return true;
+            }
+        }
+    }
+    // A socket file left by a copy that died is replaced.
+    ::unlink(socketPath.c_str());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return true;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a.address), a.size) != 0) {
-        const bool taken = errno == EADDRINUSE;
-        ::close(fd);
-        return !taken;
+    if (fd < 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address->address), address->size) != 0) {
+        trouble_ = socketPath + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        ::close(lock);
+        return true;
     }
     // Without listening the lock still holds; commands are then refused by
     // the kernel, which the sender reports as no copy running.
     ::listen(fd, 8);
     fd_ = fd;
+    lockFd_ = lock;
+    socketPath_ = socketPath;
+    lockPath_ = lockPath;
     return true;
 }
 
 void InstanceLock::Release() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) {
+        // Still under the lock: no later holder's socket can be taken away.
+        ::unlink(socketPath_.c_str());
+        ::unlink(lockPath_.c_str());
+        ::close(fd_);
+        ::close(lockFd_);
+    }
+    fd_ = lockFd_ = -1;
 }
 
-std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
+std::optional<InstanceCommand> InstanceLock::ReceiveCommand(const Refusal& refusal) {
     if (fd_ < 0) return std::nullopt;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return std::nullopt;
     std::optional<InstanceCommand> command;
-    // Another user could reach the abstract name; it gets no answer at all.
+    // Root of another session can reach any folder; another user gets no
+    // answer at all.
     if (PeerIsThisUser(client)) {
         if (const auto line = ReadLine(client, kCommandWaitMs, kMaxCommandLine)) {
             InstanceCommand taken;
@@ -152,8 +297,18 @@ std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
                 taken.arguments.push_back(line->substr(at + 1, next - (at + 1)));
                 at = next;
             }
-            if (IsInstanceCommand(taken.name)) command = std::move(taken);
-            SendText(client, command ? "ok\n" : "unknown\n");
+            std::string answer = "unknown\n";
+            if (IsInstanceCommand(taken.name)) {
+                std::string why = refusal ? refusal(taken) : std::string();
+                std::replace(why.begin(), why.end(), '\n', ' ');
+                if (why.empty()) {
+                    answer = "ok\n";
+                    command = std::move(taken);
+                } else {
+                    answer = "busy " + why.substr(0, kMaxAnswerLine - 8) + "\n";
+                }
+            }
+            SendText(client, answer);
         }
     }
     ::close(client);
@@ -163,10 +318,6 @@ std::optional<InstanceCommand> InstanceLock::ReceiveCommand() {
 InstanceLock& ProgramInstanceLock() {
     static InstanceLock lock;  // held until the process ends
     return lock;
-}
-
-bool AcquireSingleInstance(const std::string& title) {
-    return ProgramInstanceLock().Acquire(title);
 }
 
 CommandResult SendInstanceCommand(const std::string& title, const std::string& command,
@@ -184,7 +335,12 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
     line += '\n';
     if (line.size() > kMaxCommandLine)
         return fail(CommandResult::Failed, "the parameters are too long");
-    const Address a = AddressFor(title);
+    std::string why;
+    const std::string path = InstanceLock::SocketPath(title, &why);
+    if (path.empty()) return fail(CommandResult::Failed, why);
+    const auto address = AddressAt(path);
+    if (!address) return fail(CommandResult::Failed, "the name is too long for a socket: " + path);
+    const Address& a = *address;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return fail(CommandResult::Failed, std::strerror(errno));
     struct Closer {
@@ -195,8 +351,8 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
         if (errno == ECONNREFUSED || errno == ENOENT) return fail(CommandResult::NoCopy, "");
         return fail(CommandResult::Failed, std::strerror(errno));
     }
-    // The name is open to every user: make sure ours holds it before
-    // telling it anything.
+    // Root may have put a socket in our folder: make sure ours holds it
+    // before telling it anything.
     if (!PeerIsThisUser(fd))
         return fail(CommandResult::Failed, "the socket is held by another user");
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
@@ -205,6 +361,7 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
     if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");
     if (*answer == "ok") return CommandResult::Done;
     if (*answer == "unknown") return fail(CommandResult::Refused, "");
+    if (answer->starts_with("busy ")) return fail(CommandResult::Busy, answer->substr(5));
     return fail(CommandResult::Failed, "unexpected answer \"" + *answer + "\"");
 }
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/profile/OwnFiles.h"
+
 namespace velmora::platform {
 namespace {
 
@@ -130,9 +132,18 @@ bool PrivateProfile::Load() {
     bom_ = false;
     loadError_ = 0;
     refusedValue_ = false;
+    // A link that is not the user's own is neither read nor written: the
+    // file reads as refused, so nothing is saved over it.
+    const LinkCheck link = CheckLink(path_);
+    if (link.kind == LinkCheck::Foreign) {
+        errno = loadError_ = EPERM;
+        return false;
+    }
+    const std::string& file = link.kind == LinkCheck::Own ? link.target : path_;
     // Not blocking: a named pipe put in the file's place must not hang the
-    // start; anything but a regular file is refused below.
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // start; anything but a regular file is refused below. A link put there
+    // since the check is not followed.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0) {
         if (errno != ENOENT) loadError_ = errno;
         return loadError_ == 0;
@@ -183,17 +194,19 @@ bool PrivateProfile::Save() {
         errno = EINVAL;
         return false;
     }
-    // Through a symbolic link the file it points at is replaced, not the link.
-    std::error_code error;
-    std::filesystem::path target = path_;
-    if (std::filesystem::is_symlink(target, error)) {
-        const auto link = std::filesystem::read_symlink(target, error);
-        if (!error) target = link.is_absolute() ? link : target.parent_path() / link;
+    // Through the user's own link the file it ends at is replaced, not the
+    // link; any other link is left alone (checked again: it may have come
+    // since the load).
+    const LinkCheck link = CheckLink(path_);
+    if (link.kind == LinkCheck::Foreign) {
+        errno = EPERM;
+        return false;
     }
+    const std::filesystem::path target = link.kind == LinkCheck::Own ? link.target : path_;
     // A file the user made read-only stays as it is, although the rename could
     // replace it. The mode bits decide too, since root passes every access().
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool exists = ::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     if (exists && ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
                    (::access(target.c_str(), W_OK) != 0 && errno == EACCES))) {
         errno = EACCES;

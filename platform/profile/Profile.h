@@ -7,7 +7,9 @@
 // a value written with blanks or quotes around it gets quotes of its own, so
 // it reads back as written.
 // Saving writes a temporary file beside the target and renames it over the
-// target, so a crash or a full disk never leaves a truncated file.
+// target, so a crash or a full disk never leaves a truncated file. A file
+// that is a symbolic link is used only when it is the user's own (see
+// OwnFiles.h); otherwise it is refused as an unreadable one (EPERM).
 
 #include <optional>
 #include <string>

@@ -2,10 +2,17 @@
 // copy of the program folder, closed through the window manager as a user
 // would close it.
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cstddef>
+#include <cstring>
+#include <ctime>
 
 #include "tests/e2e/ProgramHarness.h"
 
+#include "platform/instance/SingleInstance.h"
 #include "platform/x11/HotKeys.h"
 
 namespace fs = std::filesystem;
@@ -242,6 +249,114 @@ TEST_F(ProgramTest, SettingsThatCannotBeWrittenAreReportedAndTheWindowStillClose
 
     EXPECT_EQ(program.Exit(), 0);
     EXPECT_TRUE(fs::is_directory(folder_ / "Setup.ini"));
+}
+
+// Another user who takes the name an abstract lock socket would have
+// (anyone may bind any abstract name) keeps nobody's copy from starting: the
+// lock is a socket in the user's own runtime folder, and goes at the exit.
+TEST_F(ProgramTest, AnotherUsersSocketUnderTheLockNameDoesNotKeepTheProgramOut) {
+    if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    const std::string name =
+        velmora::platform::InstanceLock::NameFor("Velmora", ::geteuid(), display24());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t squatter = ::fork();
+    if (squatter == 0) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool ok =
+            ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0 &&
+            ::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) ==
+                0 &&
+            ::listen(fd, 4) == 0;
+        (void)!::write(ready[1], ok ? "1" : "0", 1);
+        ::pause();
+        _exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(ok, '1');
+    {
+        Program program(folder_, {});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        EXPECT_FALSE(window.empty()) << "kept out by another user's socket\n" << TodaysLog();
+        const std::string socket = velmora::platform::InstanceLock::SocketPath("Velmora");
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        ASSERT_TRUE(runtime);
+        EXPECT_EQ(socket.rfind(std::string(runtime) + "/", 0), 0u) << socket;
+        EXPECT_TRUE(fs::is_socket(socket)) << socket;
+        if (!window.empty()) program.Close(window);
+        EXPECT_EQ(program.Exit(), 0);
+        EXPECT_FALSE(fs::exists(socket)) << socket;
+    }
+    ::kill(squatter, SIGKILL);
+    ::waitpid(squatter, nullptr, 0);
+}
+
+// Setup.ini and the day's log as another user's links to root's files
+// elsewhere: root's copy writes through neither, says so once, and keeps the
+// log in a file of its own. The same links made root's own are followed.
+TEST_F(ProgramTest, SettingsAndLogAsAnotherUsersLinksAreNotWrittenThrough) {
+    if (::geteuid() != 0) GTEST_SKIP() << "other users' links need root";
+    const fs::path elsewhere = root_ / "elsewhere";
+    fs::create_directory(elsewhere);
+    const fs::path settings = elsewhere / "settings", log = elsewhere / "log";
+    std::ofstream(settings) << "original settings\n";
+    std::ofstream(log) << "original log\n";
+    const std::time_t now = std::time(nullptr);
+    char day[32];
+    std::strftime(day, sizeof day, "Log_%Y-%m-%d.log", std::localtime(&now));
+    fs::create_directory(folder_ / "Logs");
+    const fs::path settingsLink = folder_ / "Setup.ini", logLink = folder_ / "Logs" / day;
+    fs::create_symlink(settings, settingsLink);
+    fs::create_symlink(log, logLink);
+    for (const fs::path& link : {settingsLink, logLink})
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+    {
+        Program program(folder_, {});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        program.Close(window);
+        const std::string box = program.WaitForWindow("Velmora");
+        ASSERT_FALSE(box.empty()) << "no message box\n" << TodaysLog();
+        program.Close(box);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    EXPECT_EQ(Slurp(settings), "original settings\n");
+    EXPECT_EQ(Slurp(log), "original log\n");
+    EXPECT_TRUE(fs::is_symlink(settingsLink) && fs::is_symlink(logLink));
+    const std::string own = Slurp(folder_ / "Logs" / (std::string(day, 14) + "-1.log"));
+    const auto count = [&](const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = own.find(part); at != std::string::npos; at = own.find(part, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(settingsLink.string() + " is a link not followed (the link " +
+                    settingsLink.string() + " belongs to "),
+              1u)
+        << own;
+    EXPECT_EQ(count(std::string(day) + " is not used ("), 1u) << own;
+    EXPECT_EQ(count("Unable to write to " + settingsLink.string() +
+                    " - The settings of this session are not saved."),
+              1u)
+        << own;
+
+    for (const fs::path& link : {settingsLink, logLink}) ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);
+    {
+        Program program(folder_, {});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        program.Close(window);
+        EXPECT_EQ(program.Exit(), 0);
+    }
+    EXPECT_NE(Slurp(settings).find("[SetupVideo]\nWorkDir="), std::string::npos) << Slurp(settings);
+    EXPECT_NE(Slurp(log).find(" - Settings: "), std::string::npos) << Slurp(log);
+    EXPECT_TRUE(fs::is_symlink(settingsLink) && fs::is_symlink(logLink));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,46 @@ TEST_F(EventLogTest, LogFileIsTheUsersAlone) {
             &st),
         0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The day's file as a link: followed when it is the user's own; another
+// user's link, or another user's file, gets no line, and the log goes on in
+// a file of our own beside it, which says so once.
+TEST_F(EventLogTest, ADaysFileThatIsNotOursIsLeftAloneForOneOfOurOwn) {
+    const QString logs = dir_.filePath(QStringLiteral("Logs"));
+    QDir().mkpath(logs);
+    const QByteArray day = QFile::encodeName(logs + QStringLiteral("/Log_2024-01-31.log"));
+    const QByteArray target = QFile::encodeName(dir_.filePath(QStringLiteral("target")));
+    QFile(QString::fromUtf8(target)).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::symlink(target.constData(), day.constData()), 0);
+    log_.Write(QStringLiteral("through our own link"));
+    EXPECT_TRUE(FileText(QStringLiteral("../target")).endsWith(u"through our own link\n"))
+        << FileText(QStringLiteral("../target")).toStdString();
+
+    if (::geteuid() != 0) GTEST_SKIP() << "other users' files need root";
+    ASSERT_EQ(::lchown(day.constData(), 65534, 65534), 0);
+    log_.Write(QStringLiteral("one"));
+    log_.Write(QStringLiteral("two"));
+    EXPECT_EQ(FileText(QStringLiteral("../target")).count(u'\n'), 1);
+    const QString own = FileText(QStringLiteral("Log_2024-01-31-1.log"));
+    EXPECT_EQ(own.count(QStringLiteral("Log_2024-01-31.log is not used (")), 1)
+        << own.toStdString();
+    EXPECT_TRUE(own.contains(QStringLiteral("belongs to"))) << own.toStdString();
+    EXPECT_TRUE(own.endsWith(u"one\n31.01.2024 14:25:03 - two\n")) << own.toStdString();
+
+    // A plain file of another user, and the first file beside it taken too.
+    ASSERT_EQ(::unlink(day.constData()), 0);
+    QFile(QString::fromUtf8(day)).open(QIODevice::WriteOnly);
+    ASSERT_EQ(::chown(day.constData(), 65534, 65534), 0);
+    const QByteArray first = QFile::encodeName(logs + QStringLiteral("/Log_2024-01-31-1.log"));
+    ASSERT_EQ(::chown(first.constData(), 65534, 65534), 0);
+    EventLog again(dir_.path() + u'/');
+    again.SetClock([this] { return now_; });
+    again.Write(QStringLiteral("three"));
+    EXPECT_TRUE(FileText(QStringLiteral("Log_2024-01-31.log")).isEmpty());
+    EXPECT_FALSE(FileText(QStringLiteral("Log_2024-01-31-1.log")).contains(u"three"));
+    EXPECT_TRUE(FileText(QStringLiteral("Log_2024-01-31-2.log")).endsWith(u"three\n"))
+        << FileText(QStringLiteral("Log_2024-01-31-2.log")).toStdString();
 }
 
 TEST_F(EventLogTest, DeletedFolderIsMadeAgainAndFailuresAreShownOnce) {

@@ -132,6 +132,65 @@ TEST_F(ProfileTest, SaveKeepsModeAndWritesThroughSymbolicLinks) {
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
+// A dotfile manager's links, one after another, are the user's own.
+TEST_F(ProfileTest, AChainOfTheUsersOwnLinksIsFollowedToItsFile) {
+    Put("[S]\nk=1\n");
+    fs::create_directory(dir_ / "dotfiles");
+    fs::create_symlink("../Setup.ini", dir_ / "dotfiles" / "inner.ini");
+    fs::create_symlink("dotfiles/inner.ini", dir_ / "outer.ini");
+    ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", (dir_ / "outer.ini").string()));
+    EXPECT_EQ(Contents(), "[S]\nk=2\n");
+    EXPECT_TRUE(fs::is_symlink(dir_ / "outer.ini"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "dotfiles" / "inner.ini"));
+}
+
+// Run as root, another user's link (or a link of ours to another user's
+// file, or to what is no regular file) must not lead the settings into a
+// file elsewhere: it is neither read nor written, and stays as it was.
+TEST_F(ProfileTest, ALinkThatIsNotTheUsersOwnIsNeitherReadNorWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "other users' files need root";
+    const fs::path elsewhere = dir_ / "elsewhere";
+    fs::create_directory(elsewhere);
+    const fs::path victim = elsewhere / "victim";
+    const std::string original = "root:x:0:0:root:/root:/bin/bash\n[S]\nk=1\n";
+    const fs::path link = dir_ / "link.ini";
+    const auto make = [&](const fs::path& to, uid_t linkOwner, uid_t targetOwner) {
+        fs::remove(link);
+        std::ofstream(victim, std::ios::trunc) << original;
+        ASSERT_EQ(::chown(victim.c_str(), targetOwner, targetOwner), 0);
+        fs::create_symlink(to, link);
+        ASSERT_EQ(::lchown(link.c_str(), linkOwner, linkOwner), 0);
+    };
+    struct Case {
+        const char* what;
+        fs::path to;
+        uid_t linkOwner, targetOwner;
+    };
+    const fs::path hop = dir_ / "hop";
+    fs::create_symlink(victim, hop);
+    ASSERT_EQ(::lchown(hop.c_str(), 65534, 65534), 0);
+    for (const Case& c :
+         {Case{"another user's link", victim, 65534, 0},
+          Case{"to another user's file", victim, 0, 65534},
+          Case{"through another user's link", hop, 0, 0}, Case{"to a folder", elsewhere, 0, 0},
+          Case{"to nothing", dir_ / "missing", 0, 0}}) {
+        make(c.to, c.linkOwner, c.targetOwner);
+        PrivateProfile ini(link.string());
+        errno = 0;
+        EXPECT_FALSE(ini.Load()) << c.what;
+        EXPECT_EQ(errno, EPERM) << c.what;
+        EXPECT_FALSE(ini.Value("S", "k")) << c.what;
+        ini.WriteString("S", "k", "2");
+        EXPECT_FALSE(ini.Save()) << c.what;
+        EXPECT_FALSE(WritePrivateProfileString("Setup", "Language", "x", link.string())) << c.what;
+        std::ifstream in(victim);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), original) << c.what;
+        EXPECT_TRUE(fs::is_symlink(link)) << c.what;
+        EXPECT_FALSE(fs::exists(dir_ / "missing")) << c.what;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
+}
+
 TEST_F(ProfileTest, ValueWithLineBreakFailsTheSaveAndLeavesTheFile) {
     Put("[Setup]\nLanguage=English\n[SetupVideo]\nWorkDir=/old/\n");
     for (const char* value : {"/a\n[Setup]\nLanguage=x/", "/a\rb/", "\n"}) {

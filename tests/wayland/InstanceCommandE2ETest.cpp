@@ -2,6 +2,7 @@
 // copy on the private Xvfb, as a desktop's key binding would.
 
 #include "tests/e2e/ProgramHarness.h"
+#include "tests/support/HeldOpen.h"
 
 namespace fs = std::filesystem;
 using namespace velmora::e2e;
@@ -27,6 +28,12 @@ class InstanceCommandTest : public ProgramTest {
         Program sender(folder_, {command});
         return sender.Exit();
     }
+    // What a second copy given these parameters prints and exits with
+    // ("exit=N" last); one that does not end is stopped.
+    std::string SendAndTell(const std::string& parameters) {
+        return capture("cd '" + folder_.string() + "' && timeout 20 ./velmora " + parameters +
+                       " 2>&1; echo exit=$?");
+    }
     fs::path out_;
 };
 
@@ -47,9 +54,10 @@ TEST_F(InstanceCommandTest, ToggleTwiceRecordsAndMergesAndStopWhenIdleDoesNothin
     const fs::path file = MergedRecording(out_);
     ASSERT_FALSE(file.empty()) << TodaysLog();
     EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 1u) << TodaysLog();
-    const std::string probe = capture("ffprobe -v error -select_streams v:0 -show_entries "
-                                      "stream=codec_type,duration -of default=nw=1 '" +
-                                      file.string() + "'");
+    const std::string probe = capture(
+        "ffprobe -v error -select_streams v:0 -show_entries "
+        "stream=codec_type,duration -of default=nw=1 '" +
+        file.string() + "'");
     EXPECT_NE(probe.find("codec_type=video"), std::string::npos) << probe;
     const auto at = probe.find("duration=");
     ASSERT_NE(at, std::string::npos) << probe;
@@ -61,6 +69,29 @@ TEST_F(InstanceCommandTest, ToggleTwiceRecordsAndMergesAndStopWhenIdleDoesNothin
     EXPECT_EQ(program.Exit(), 0);
     // With no copy left the sender says so and fails.
     EXPECT_EQ(Send("--toggle"), 1);
+}
+
+// A command that comes while the last recording is being saved cannot be
+// carried out: its sender says why and fails, and nothing starts after the
+// merge. The merge is held at the creation of its file.
+TEST_F(InstanceCommandTest, CommandsDuringTheMergeAreRefusedWithTheReason) {
+    velmora::test::HeldOpen merge(out_, ".avi.part");
+    if (!merge.Available()) GTEST_SKIP() << merge.Why();
+    Program program(folder_, {"-vc", "time=1", "path=" + out_.string() + "/"});
+    ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+    ASSERT_TRUE(merge.WaitHeld(std::chrono::seconds(30))) << TodaysLog();
+
+    for (const char* command : {"--toggle", "--start", "--stop", "-vc"}) {
+        const std::string told = SendAndTell(command);
+        EXPECT_NE(told.find("a recording is being saved\nexit=1\n"), std::string::npos)
+            << command << ":\n"
+            << told;
+    }
+    merge.Release();
+    ASSERT_FALSE(MergedRecording(out_).empty()) << TodaysLog();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 1u) << TodaysLog();
+    EXPECT_EQ(Send("--stop"), 0);  // idle again: taken
 }
 
 }  // namespace

@@ -30,11 +30,20 @@ std::string UniqueTitle(const char* what) {
 
 using velmora::test::InChild;
 
+int Connect(int fd, const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&address),
+                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1));
+}
+
 // Serves the lock until the sender's child process is done; what it took
 // (names only, or also the arguments, each after a '|').
 template <typename F>
 std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender,
-                                                  bool withArguments = false) {
+                                                  bool withArguments = false,
+                                                  const InstanceLock::Refusal& refusal = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) _exit(sender());
     std::vector<std::string> taken;
@@ -42,7 +51,7 @@ std::pair<int, std::vector<std::string>> Exchange(InstanceLock& lock, F sender,
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         pollfd p{lock.fd(), POLLIN, 0};
         if (::poll(&p, 1, 20) > 0)
-            if (auto command = lock.ReceiveCommand()) {
+            if (auto command = lock.ReceiveCommand(refusal)) {
                 taken.push_back(command->name);
                 if (withArguments)
                     for (const std::string& argument : command->arguments)
@@ -105,6 +114,30 @@ TEST(InstanceCommands, UnknownCommandIsRefusedAndNotTaken) {
     EXPECT_TRUE(taken.empty());
 }
 
+TEST(InstanceCommands, ACommandThatCannotBeCarriedOutNowIsAnsweredWithTheReason) {
+    const std::string title = UniqueTitle("Busy");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const auto [status, taken] = Exchange(
+        lock,
+        [&] {
+            std::string detail, message;
+            if (SendInstanceCommand(title, "toggle", &detail) != CommandResult::Busy ||
+                detail != "a recording is being saved")
+                return 1;
+            if (velmora::SendToRunningCopy(title, "start", message) != 1 ||
+                message != "velmora: --start: a recording is being saved\n")
+                return 2;
+            return SendInstanceCommand(title, "stop") == CommandResult::Done ? 0 : 3;
+        },
+        false,
+        [](const velmora::platform::InstanceCommand& command) {
+            return command.name == "stop" ? "" : "a recording is being saved";
+        });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(taken, std::vector<std::string>{"stop"});
+}
+
 TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
     const std::string title = UniqueTitle("Nobody");
     std::string detail;
@@ -118,16 +151,9 @@ TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {
     const std::string title = UniqueTitle("Silent");
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(title));
-    // Connects under the lock's name and sends nothing.
-    const std::string name =
-        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    // Connects to the lock's socket and sends nothing.
     const int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&address),
-                        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
-              0);
+    ASSERT_EQ(Connect(silent, InstanceLock::SocketPath(title)), 0);
     EXPECT_FALSE(lock.ReceiveCommand());  // gives up after its short wait
     ::close(silent);
     const auto [status, taken] = Exchange(
@@ -141,20 +167,14 @@ TEST(InstanceCommands, AnotherUserIsNeitherServedNorAnswered) {
     const std::string title = UniqueTitle("Stranger");
     InstanceLock lock;
     ASSERT_TRUE(lock.Acquire(title));
-    const std::string name =
-        InstanceLock::NameFor(title, ::getuid(), InstanceLock::CurrentDisplay());
+    const std::string path = InstanceLock::SocketPath(title);
     const auto [status, taken] = Exchange(lock, [&] {
-        // Another user names our socket directly (its own name differs).
+        // Another user names our socket directly (its own name differs): our
+        // private folder keeps it out.
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
             return 2;
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, name.data(), name.size());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address),
-                      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) !=
-            0)
-            return 3;
+        if (Connect(fd, path) != 0) return errno == EACCES ? 0 : 3;
         // The holder may have closed already: the send can fail.
         [[maybe_unused]] const ssize_t sent = ::send(fd, "start\n", 6, MSG_NOSIGNAL);
         char answer[16];
