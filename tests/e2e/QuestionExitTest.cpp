@@ -55,12 +55,13 @@ TEST_P(RecoveryQuestionExitTest, TheInterruptedRecordingIsKeptAndOfferedAgain) {
     EXPECT_EQ(Slurp(folder_ / "~tempvideo.avi"), "RIFF of a crashed recording");
     // Nobody said No: the next start asks again.
     Program again(folder_, {});
-    ASSERT_FALSE(again.WaitForWindow(kMainTitle).empty());
+    const std::string main = again.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(main.empty());
     const std::string box = again.WaitForWindow("Notice");
     ASSERT_FALSE(box.empty()) << TodaysLog();
     run("xdotool windowactivate --sync " + box + " key Escape");
     ASSERT_TRUE(WaitFor([&] { return again.Window("Notice").empty(); }));
-    again.Close(again.Window(kMainTitle));
+    again.Close(main);
     EXPECT_EQ(again.Exit(), 0);
 }
 
