@@ -118,6 +118,9 @@ class MainWindow : public QMainWindow {
     void AreaAccepted();
     void FullScreenClicked();
     void FolderClicked();
+    // A folder typed into the field, taken on Enter or when the field loses
+    // the focus.
+    void FolderTyped();
     void PanelClicked();
     void ExitClicked();
     void AboutClicked();

@@ -10,11 +10,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextDocument>
 #include <QThread>
 #include <QTimer>
@@ -391,6 +393,78 @@ TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
     QTextDocument tip;
     tip.setHtml(status->toolTip());
     EXPECT_EQ(tip.toPlainText(), reply);
+}
+
+// A button that shows only an icon says what it does on hover, in the
+// language shown.
+TEST_F(MainWindowTest, IconButtonsHaveTooltipsInEachLanguage) {
+    for (const char* name : {"German", "Russian"})
+        QFile::copy(kShipped + u'/' + QLatin1String(name) + QStringLiteral(".lng"),
+                    dir_.filePath(QStringLiteral("Language/%1.lng").arg(QLatin1String(name))));
+    std::map<QString, QStringList> tips;  // button: its tooltip in each language
+    for (const char* language : {"English", "German", "Russian"}) {
+        Settings.Language = language;
+        ApplyLanguage();
+        for (QToolButton* b : form_->findChildren<QToolButton*>()) {
+            // The panel's strip shows only arrows.
+            const bool iconOnly = b->toolButtonStyle() == Qt::ToolButtonIconOnly ||
+                                  b->text().isEmpty() || b->objectName() == u"panelButton";
+            if (!iconOnly) continue;
+            EXPECT_FALSE(b->toolTip().isEmpty())
+                << language << " " << b->objectName().toStdString();
+            tips[b->objectName()] << b->toolTip();
+        }
+    }
+    for (const char* name : {"aboutButton", "exitButton", "folderButton", "panelButton"})
+        ASSERT_EQ(tips[QLatin1String(name)].size(), 3) << name;
+    for (const auto& [name, texts] : tips) {
+        EXPECT_NE(texts[1], texts[0]) << name.toStdString() << " German";
+        EXPECT_NE(texts[2], texts[0]) << name.toStdString() << " Russian";
+    }
+}
+
+// The folder field takes a typed folder on Enter; one the program refuses
+// is refused as a picked one is, and the field shows the folder in use.
+TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
+    form_->show();
+    auto* field = Control<QLineEdit>("folderEdit");
+    ASSERT_FALSE(field->isReadOnly());
+    const std::string before = Settings.WorkDir;
+    ASSERT_EQ(field->text().toStdString(), before);
+    const auto type = [&](const QString& text) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("typed")));
+    const QString typed = dir_.filePath(QStringLiteral("typed"));
+    type(typed);  // without the closing '/'
+    EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
+    EXPECT_EQ(field->text(), typed + u'/');
+
+    for (const QString& refused :
+         {QStringLiteral("/proc/"), dir_.filePath(QStringLiteral("missing/")), QString()}) {
+        type(refused);
+        EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString()) << refused.toStdString();
+        EXPECT_EQ(field->text(), typed + u'/');
+    }
+    const QString log = Log();
+    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: /proc/")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: ") +
+                             dir_.filePath(QStringLiteral("missing/"))))
+        << log.toStdString();
+
+    // A recording goes to the typed folder.
+    Button("recordButton")->click();
+    ASSERT_TRUE(Recording());
+    Pause(300);
+    Button("recordButton")->click();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_EQ(QDir(typed).entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files).size(), 1);
 }
 
 }  // namespace
