@@ -65,6 +65,9 @@ void MainWindow::CreateEngine() {
         CameraError(sender, text);
     };
     camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    camera_->OnRealtimeGrabs = [](engine::TScreenCamera*, const engine::TRealtimeGrabs& grabs) {
+        WriteLog(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
+    };
     camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
                                      bool& proceed) {
         CameraSaveProgress(sender, percent, proceed);
@@ -213,8 +216,8 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     figures.elapsedText = QString::fromStdString(sender->ElapsedText);
     // The slots not dropped: a frame still queued for the writer counts.
     const std::int64_t frameSlots = std::int64_t{sender->CurrentFrameIndex} + 1;
-    figures.frameRate = RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots,
-                                          sender->FramesPerSecond);
+    figures.frameRate =
+        RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots, sender->FramesPerSecond);
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     const QString text = LiveFiguresText(
