@@ -109,6 +109,9 @@ class TScreenCamera {
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
+    // The last recording was ended by a failure, not by a stop or its time
+    // limit; cleared by StartRecording.
+    std::atomic<bool> EndedByFailure{false};
     std::atomic<bool> FollowMouse{false}, FullScreen{false};
     bool ShowFrame = true;
     bool CornersOnly = true;

@@ -35,6 +35,7 @@
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
 #include "shell/QtCameraHost.h"
+#include "shell/StatusLine.h"
 
 namespace velmora {
 namespace {
@@ -178,10 +179,9 @@ void MainWindow::CreateControls() {
     statusLine = new QStatusBar(this);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLine->setSizeGripEnabled(false);
-    statusPanel_ = new QLabel(statusLine);
-    statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     // Texts come from replies and the system as well: never read as HTML.
-    statusPanel_->setTextFormat(Qt::PlainText);
+    statusPanel_ = new StatusLabel(statusLine);
+    statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     statusPanel_->setMinimumWidth(200);
     statusLine->addWidget(statusPanel_, 1);
     setStatusBar(statusLine);
@@ -211,8 +211,8 @@ void MainWindow::ShowStatus(QLabel* panel, const QString& text) {
     // One line, so that a text with line breaks does not push the controls
     // above it aside.
     panel->setText(text.simplified());
-    // A long line is cut at the window's edge; the tooltip has all of it,
-    // as written even where it looks like HTML.
+    // A long line gives up its middle; the tooltip has all of it, as
+    // written even where it looks like HTML.
     panel->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text);
 }
 

@@ -33,6 +33,7 @@
 #include "overlays/AreaSelector.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/MainWindow.h"
+#include "shell/StatusLine.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
 
@@ -156,6 +157,9 @@ TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording
     ASSERT_TRUE(Merged());
     EXPECT_TRUE(Button("recordButton")->isEnabled());
     EXPECT_EQ(Recordings().size(), 1);
+    // The time limit is no failure: no box.
+    Pause(200);
+    EXPECT_EQ(form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure")), nullptr);
     // The summary line has the size that was recorded.
     EXPECT_TRUE(Log().contains(QStringLiteral("; 320x240; "))) << Log().toStdString();
 }
@@ -465,6 +469,55 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     Button("recordButton")->click();
     ASSERT_TRUE(Merged()) << Log().toStdString();
     EXPECT_EQ(QDir(typed).entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files).size(), 1);
+}
+
+// A recording the engine cannot even begin (a system folder in the settings)
+// says why in one box, and the status line keeps the reason in view.
+TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
+    form_.reset();
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    setup.write(
+        "[SetupVideo]\nWorkDir=/dev/\nTypeCapture=0\nRegionWidthPos=320\n"
+        "RegionHeightPos=240\n[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n"
+        "SendStats=0\n");
+    setup.close();
+    Settings = TSettings{};
+    form_ = std::make_unique<MainWindow>();
+    form_->show();
+    const auto boxes = [&] {
+        int shown = 0;
+        for (auto* box : form_->findChildren<QMessageBox*>(QStringLiteral("RecordingFailure")))
+            if (box->isVisible()) ++shown;
+        return shown;
+    };
+    const QString reason = QStringLiteral("Not a folder for files (a system folder)");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Button("recordButton")->click();
+        ASSERT_TRUE(Until([&] { return boxes() == 1; })) << Log().toStdString();
+        ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+        Pause(200);
+        EXPECT_EQ(boxes(), 1);  // one box for the run, the second run's too
+        auto* box = form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure"));
+        EXPECT_TRUE(
+            box->text().contains(QStringLiteral("Error on create AVI file. /dev/: ") + reason))
+            << box->text().toStdString();
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        ExpectIdle();
+    }
+    EXPECT_TRUE(Recordings().isEmpty());
+
+    // The status line keeps the reason whole; the folder before it goes first.
+    auto* status = static_cast<StatusLabel*>(Control<QLabel>("StatusPanel"));
+    WriteLog(QStringLiteral("Error on create AVI file. /home/somebody/Videos/recordings/of/this/"
+                            "week/: ") +
+             reason);
+    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Error on")); }));
+    const QString shown = status->ShownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Error"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(reason)) << shown.toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(shown), status->contentsRect().width());
+    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/of/this/week/")));
 }
 
 }  // namespace
