@@ -381,7 +381,8 @@ void AreaSelector::RedrawSelection() {
     if (!HasRect) drawLabel({HintPosition(mouse, scale), MsgTexts(10)});
     if (HasRect)
         for (const SelectionLabel& label :
-             SelectionLabels(SelRect, MsgTexts(9), scale, LabelWords()))
+             SelectionLabels(SelRect, MsgTexts(9), scale, LabelWords(),
+                             [&](const QString& text) { return metrics.horizontalAdvance(text); }))
             drawLabel(label);
 
     DrawMagnifier(canvas, ScreenShot, mouse,

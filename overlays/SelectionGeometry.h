@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace velmora {
@@ -67,8 +68,11 @@ struct SelectionWords {
 // above it, "Left" and its value left of it, "Width" and its value right of
 // it, "Top=" above and "Height=" below. Labels may start off the picture.
 // scale multiplies the distances, for texts drawn larger on a scaled screen.
+// Given widthOf (a text's width in pixels), the labels left of the rectangle
+// end before its edge, however long the language's word is.
 std::vector<SelectionLabel> SelectionLabels(const TRect& rect, const QString& acceptHint,
-                                            double scale = 1.0, const SelectionWords& words = {});
+                                            double scale = 1.0, const SelectionWords& words = {},
+                                            const std::function<int(const QString&)>& widthOf = {});
 
 // Where the hint is drawn while no rectangle is: just above the mouse.
 QPoint HintPosition(QPoint mouse, double scale = 1.0);
