@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,15 +26,29 @@ struct Registered {
     QWidget* window = nullptr;
     std::vector<LanguageKey> keys;
 };
-std::array<Registered, 4> windows{};
+std::array<Registered, 5> windows{};
 std::mutex tablesMutex;
 std::array<QString, kTableSize + 1> logTexts, msgTexts;  // [0] unused
 
-enum Kind { kLabel = 1, kPushButton = 2, kToolButton = 4, kCheckBox = 8, kGroupBox = 16 };
+enum Kind {
+    kLabel = 1,
+    kPushButton = 2,
+    kToolButton = 4,
+    kCheckBox = 8,
+    kGroupBox = 16,
+    kComboBox = 32,
+    kOther = 64
+};
+constexpr int kAnyKind = 127;
+
+// What a key sets: the control's caption, its tooltip, or one item of a list
+// (the key's number counts the items from 1).
+enum class Role { Caption, Hint, Item };
 
 struct Prefix {
     const char* name;
     int kinds;
+    Role role = Role::Caption;
 };
 
 struct Section {
@@ -50,8 +65,14 @@ const std::vector<Section>& Sections() {
          "Main",
          false,
          100,
-         {{"Label", kLabel}, {"Button", kPushButton | kToolButton}}},
-        {LanguageWindow::Add, "Add", true, 100, {{"Label", kLabel}, {"GroupBox", kGroupBox}}},
+         {{"Label", kLabel},
+          {"Button", kPushButton | kToolButton},
+          {"Hint", kAnyKind, Role::Hint}}},
+        {LanguageWindow::Add,
+         "Add",
+         true,
+         100,
+         {{"Label", kLabel}, {"GroupBox", kGroupBox}, {"Hint", kAnyKind, Role::Hint}}},
         {LanguageWindow::Options,
          "Options",
          true,
@@ -59,8 +80,10 @@ const std::vector<Section>& Sections() {
          {{"Label", kLabel},
           {"Button", kPushButton | kToolButton},
           {"CheckBox", kCheckBox},
-          {"GroupBox", kGroupBox}}},
+          {"GroupBox", kGroupBox},
+          {"Priority", kComboBox, Role::Item}}},
         {LanguageWindow::Update, "Update", true, 10, {{"Label", kLabel}, {"Button", kPushButton}}},
+        {LanguageWindow::About, "About", true, 10, {{"Label", kLabel}}},
     };
     return sections;
 }
@@ -71,7 +94,8 @@ int KindOf(QWidget* w) {
     if (qobject_cast<QToolButton*>(w)) return kToolButton;
     if (qobject_cast<QCheckBox*>(w)) return kCheckBox;
     if (qobject_cast<QGroupBox*>(w)) return kGroupBox;
-    return 0;
+    if (qobject_cast<QComboBox*>(w)) return kComboBox;
+    return w ? kOther : 0;
 }
 
 QString CaptionOf(QWidget* w) {
@@ -95,19 +119,37 @@ QString Read(const platform::PrivateProfile& file, const char* section, const QS
     return QString::fromStdString(*value).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
 }
 
-// Whether the section has this key for a control of this kind: a prefix of
-// the section, then a number in its range.
-bool Accepts(const Section& section, const QString& key, QWidget* control) {
+// The prefix of the section that takes this key for a control of this kind,
+// with the key's number (in the section's range), or nullptr.
+const Prefix* Accepts(const Section& section, const QString& key, QWidget* control, int& n) {
     for (const Prefix& prefix : section.prefixes) {
         const QString name = QString::fromLatin1(prefix.name);
         if (!key.startsWith(name)) continue;
         const QString number = key.mid(name.size());
         bool isNumber = false;
-        const int n = number.toInt(&isNumber);
-        return isNumber && n >= 0 && n <= section.last && number == QString::number(n) &&
-               (KindOf(control) & prefix.kinds) != 0;
+        n = number.toInt(&isNumber);
+        const bool taken = isNumber && n >= 0 && n <= section.last &&
+                           number == QString::number(n) && (KindOf(control) & prefix.kinds) != 0;
+        return taken ? &prefix : nullptr;
     }
-    return false;
+    return nullptr;
+}
+
+void SetText(const platform::PrivateProfile& file, const Section& section, const QString& key,
+             const Prefix& prefix, int n, QWidget* control) {
+    switch (prefix.role) {
+        case Role::Caption:
+            SetCaption(control, Read(file, section.name, key, CaptionOf(control)));
+            break;
+        case Role::Hint:
+            control->setToolTip(Read(file, section.name, key, control->toolTip()));
+            break;
+        case Role::Item:
+            if (auto* list = qobject_cast<QComboBox*>(control);
+                list && n >= 1 && n <= list->count())
+                list->setItemText(n - 1, Read(file, section.name, key, list->itemText(n - 1)));
+            break;
+    }
 }
 
 void Translate(const platform::PrivateProfile& file, const Section& section,
@@ -118,8 +160,10 @@ void Translate(const platform::PrivateProfile& file, const Section& section,
             Read(file, section.name, QStringLiteral("Name"), window->windowTitle()));
     for (const LanguageKey& entry : registered.keys) {
         const QString key = QString::fromLatin1(entry.key);
-        if (entry.control && Accepts(section, key, entry.control))
-            SetCaption(entry.control, Read(file, section.name, key, CaptionOf(entry.control)));
+        int n = 0;
+        if (!entry.control) continue;
+        if (const Prefix* prefix = Accepts(section, key, entry.control, n))
+            SetText(file, section, key, *prefix, n, entry.control);
     }
 }
 

@@ -4,9 +4,10 @@
 // controls they caption; the keys are the names the language files keep
 // ("Label1", "Button3"), whatever the controls are called in the code. A key
 // takes effect when it is a known prefix and a number and its control is of
-// a kind accepted for that prefix. Every text defaults to what the control
-// shows now, so a key missing from a language keeps the previous language's
-// text. A value may hold "\n" for a line break.
+// a kind accepted for that prefix. "Hint" keys give a control's tooltip;
+// a list's keys ("Priority1", ...) give its items, counted from 1. Every text defaults to what the
+// control shows now, so a key missing from a language keeps the previous language's text. A value
+// may hold "\n" for a line break.
 
 #include <QString>
 #include <string>
@@ -16,8 +17,9 @@ class QWidget;
 
 namespace velmora {
 
-// The windows with language sections: [Main], [Add], [Options], [Update].
-enum class LanguageWindow { Main, Add, Options, Update };
+// The windows with language sections: [Main], [Add], [Options], [Update],
+// [About].
+enum class LanguageWindow { Main, Add, Options, Update, About };
 
 // One key of a window's section and the control whose caption it holds.
 struct LanguageKey {

@@ -20,6 +20,15 @@ constexpr int kNiceOfPriority[7] = {19, 10, 5, 0, -5, -10, -15};
 
 }  // namespace
 
+std::string RealtimeGrabsText(const TRealtimeGrabs& grabs) {
+    if (grabs.granted)
+        return "Frames are grabbed at real-time priority " + std::to_string(grabs.priority) +
+               (grabs.byRealtimeKit ? " (granted by RealtimeKit)." : ".");
+    return "Frames are grabbed at normal priority (no real-time scheduling: " + grabs.reason +
+           "); while other programs keep the processors busy, a frame may be grabbed a few "
+           "milliseconds late.";
+}
+
 void TScreenCamera::ApplyThreadPriority() {
     if (ThreadPriority > 6) return;
     const int priority = static_cast<int>(ThreadPriority);
@@ -38,15 +47,15 @@ bool TScreenCamera::EnterRealtimeGrabs() {
     const bool granted = result.grant != platform::RealtimeGrant::Refused;
     if (!realtimeLogged_) {
         realtimeLogged_ = true;
-        if (granted)
-            CameraError("Frames are grabbed at real-time priority " + std::to_string(priority) +
-                        (result.grant == platform::RealtimeGrant::RealtimeKit
-                             ? " (granted by RealtimeKit)."
-                             : "."));
+        TRealtimeGrabs grabs;
+        grabs.granted = granted;
+        grabs.priority = priority;
+        grabs.byRealtimeKit = result.grant == platform::RealtimeGrant::RealtimeKit;
+        grabs.reason = result.reason;
+        if (OnRealtimeGrabs)
+            OnRealtimeGrabs(this, grabs);
         else
-            CameraError("Frames are grabbed at normal priority (no real-time scheduling: " +
-                        result.reason + "); while other programs keep the processors busy, a " +
-                        "frame may be grabbed a few milliseconds late.");
+            CameraError(RealtimeGrabsText(grabs));
     }
     return granted;
 }

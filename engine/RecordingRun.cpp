@@ -71,11 +71,13 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
 
     if ((VideoForWindowsVersion() >> 16) < 0x010A) {
         CameraError("Failure: Video for windows version too old!");
+        EndedByFailure = true;
         return EndRun(0);
     }
     PackedDib probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
         CameraError("Error capturing a frame from screen.");
+        EndedByFailure = true;
         if (RestoreAfterRecord) host_.RestoreApplication();
         return 0;
     }
@@ -155,6 +157,9 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     const bool merge =
         loopStarted_ && FramesWritten > 0 &&
         (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load() : StopReason == 1);
+    // What ends the recording here is a failure; a No to a question is not.
+    if (grabFailedInLoop_ || stoppedByWriteError || (aviErrorPending_ && folderError_))
+        EndedByFailure = true;
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     LeaveLibrary();
     // The loop left on its own; the recording is over.
@@ -176,12 +181,14 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
             return EndRun(0);
         }
         CameraError("Error creating AVI file with \"MS Video Codec\".");
+        EndedByFailure = true;
         return EndRun(0);
     }
     return 1;
 }
 
 void TScreenCamera::AbandonRun() {
+    EndedByFailure = true;
     // Each step on its own: one that throws must not skip the next.
     auto step = [](auto&& fn) {
         try {

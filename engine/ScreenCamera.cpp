@@ -113,6 +113,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     if (Recording || worker_) return;
     TargetFile = targetFile;
     mergeAbandoned_ = false;
+    EndedByFailure = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/CameraHost.h"
 #include "common/EngineAudio.h"
+#include "engine/CameraHost.h"
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
 #include "engine/TempFiles.h"
@@ -57,6 +57,19 @@ struct TInterruptedRecording {
     std::string video, audio, target;
 };
 
+// How the grabbing thread is scheduled while it records: a real-time
+// priority (set by the thread itself or granted by RealtimeKit), or normal
+// scheduling and the system's reason.
+struct TRealtimeGrabs {
+    bool granted = false;
+    int priority = 0;
+    bool byRealtimeKit = false;
+    std::string reason;
+};
+
+// The English sentence for the log.
+std::string RealtimeGrabsText(const TRealtimeGrabs& grabs);
+
 struct CompressorAbilities {
     bool hasAbout = false;
     bool hasConfigure = false;
@@ -96,6 +109,9 @@ class TScreenCamera {
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
+    // The last recording was ended by a failure, not by a stop or its time
+    // limit; cleared by StartRecording.
+    std::atomic<bool> EndedByFailure{false};
     std::atomic<bool> FollowMouse{false}, FullScreen{false};
     bool ShowFrame = true;
     bool CornersOnly = true;
@@ -122,6 +138,9 @@ class TScreenCamera {
     std::function<void(TScreenCamera*)> OnStop;
     std::function<void(TScreenCamera*, const std::string&)> OnCameraError;
     std::function<void(TScreenCamera*, std::int32_t percent, bool& Continue)> OnSaveProgress;
+    // Once per camera, at the first recording's grabs: how they are
+    // scheduled. Unset, OnCameraError gets it as an English sentence.
+    std::function<void(TScreenCamera*, const TRealtimeGrabs&)> OnRealtimeGrabs;
 
     // ---------------------------------------------------------------- UI thread
     void StartRecording(const std::string& targetFile);

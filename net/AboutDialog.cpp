@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/ButtonImages.h"
+#include "common/Language.h"
 #include "common/Settings.h"
 #include "net/WebLinkLabel.h"
 
@@ -81,9 +82,14 @@ AboutDialog::AboutDialog(const QUrl& site, QWidget* parent)
     layout->addLayout(top);
     layout->addSpacing(8);
     layout->addWidget(linkPanel);
+
+    // Translated by every ApplyLanguage from here on, and now.
+    SetLanguageWindow(LanguageWindow::About, this, {{"Label1", Version}, {"Label2", description}});
+    ApplyLanguage();
 }
 
 AboutDialog::~AboutDialog() {
+    SetLanguageWindow(LanguageWindow::About, nullptr);
     if (TheAboutDialog == this) TheAboutDialog = nullptr;
 }
 

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -29,15 +28,16 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
 }
 
 QSpinBox* MakeSpin(QWidget* parent, const char* name, int minimum, int maximum, int step,
-                   bool typing, QRect geometry) {
+                   QRect geometry) {
     auto* spin = new QSpinBox(parent);
     spin->setObjectName(QLatin1String(name));
     spin->setGeometry(geometry);
     spin->setRange(minimum, maximum);
     spin->setSingleStep(step);
     spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (!typing)  // the arrows still step; the text cannot be typed over
-        if (auto* edit = spin->findChild<QLineEdit*>()) edit->setReadOnly(true);
+    // A typed number counts once it is finished (Enter or leaving the field),
+    // not at each digit.
+    spin->setKeyboardTracking(false);
     return spin;
 }
 
@@ -80,21 +80,20 @@ void AreaPanel::CreateControls() {
     // Rows: left, top, width, height.
     QLabel* leftLabel =
         MakeLabel(this, "leftLabel", QStringLiteral("Left :"), {kLabelX, row(0), kLabelW, kRowH});
-    leftEdit = MakeSpin(this, "leftEdit", 0, INT_MAX, 1, true, {kEditX, row(0), kEditW, kRowH});
+    leftEdit = MakeSpin(this, "leftEdit", 0, INT_MAX, 1, {kEditX, row(0), kEditW, kRowH});
     QLabel* leftUnit = MakeLabel(this, "leftUnit", QStringLiteral("px"), {kPxX, row(0), 28, kRowH});
     QLabel* topLabel =
         MakeLabel(this, "topLabel", QStringLiteral("Top :"), {kLabelX, row(1), kLabelW, kRowH});
-    topEdit = MakeSpin(this, "topEdit", 0, INT_MAX, 1, true, {kEditX, row(1), kEditW, kRowH});
+    topEdit = MakeSpin(this, "topEdit", 0, INT_MAX, 1, {kEditX, row(1), kEditW, kRowH});
     QLabel* topUnit = MakeLabel(this, "topUnit", QStringLiteral("px"), {kPxX, row(1), 28, kRowH});
     QLabel* widthLabel =
         MakeLabel(this, "widthLabel", QStringLiteral("Width :"), {kLabelX, row(2), kLabelW, kRowH});
-    widthEdit = MakeSpin(this, "widthEdit", 10, INT_MAX, 8, false, {kEditX, row(2), kEditW, kRowH});
+    widthEdit = MakeSpin(this, "widthEdit", 10, INT_MAX, 8, {kEditX, row(2), kEditW, kRowH});
     QLabel* widthUnit =
         MakeLabel(this, "widthUnit", QStringLiteral("px"), {kPxX, row(2), 28, kRowH});
     QLabel* heightLabel = MakeLabel(this, "heightLabel", QStringLiteral("Height :"),
                                     {kLabelX, row(3), kLabelW, kRowH});
-    heightEdit =
-        MakeSpin(this, "heightEdit", 10, INT_MAX, 8, false, {kEditX, row(3), kEditW, kRowH});
+    heightEdit = MakeSpin(this, "heightEdit", 10, INT_MAX, 8, {kEditX, row(3), kEditW, kRowH});
     QLabel* heightUnit =
         MakeLabel(this, "heightUnit", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
 

@@ -324,6 +324,14 @@ void AreaSelector::keyPressEvent(QKeyEvent* event) {
 
 // ------------------------------------------------------------ drawing
 
+SelectionWords AreaSelector::LabelWords() {
+    SelectionWords words;
+    for (auto [n, word] : {std::pair{14, &words.left}, std::pair{15, &words.top},
+                           std::pair{16, &words.width}, std::pair{17, &words.height}})
+        if (const QString text = MsgTexts(n); !text.isEmpty()) *word = text;
+    return words;
+}
+
 void AreaSelector::RedrawSelection() {
     if (ScreenShot.isNull()) return;
     if (WorkBitmap.size() != ScreenShot.size() || WorkBitmap.format() != ScreenShot.format())
@@ -372,7 +380,9 @@ void AreaSelector::RedrawSelection() {
     };
     if (!HasRect) drawLabel({HintPosition(mouse, scale), MsgTexts(10)});
     if (HasRect)
-        for (const SelectionLabel& label : SelectionLabels(SelRect, MsgTexts(9), scale))
+        for (const SelectionLabel& label :
+             SelectionLabels(SelRect, MsgTexts(9), scale, LabelWords(),
+                             [&](const QString& text) { return metrics.horizontalAdvance(text); }))
             drawLabel(label);
 
     DrawMagnifier(canvas, ScreenShot, mouse,

@@ -52,6 +52,9 @@ class AreaSelector : public QWidget, private QAbstractNativeEventFilter {
     void AcceptSelection();
     // Releases both pictures; the next opening makes new ones.
     void FreeBitmaps();
+    // The words of the size labels in the language shown (TextMsg14..17);
+    // English for any the language leaves out.
+    static SelectionWords LabelWords();
 
     // The frozen picture, and the picture with the selection drawn over it
     // that the window shows; both in screen pixels.

@@ -43,19 +43,23 @@ int HalfRoundedToEven(int sum) {
     return down % 2 == 0 ? down : down + 1;
 }
 
-std::vector<SelectionLabel> SelectionLabels(const TRect& r, const QString& acceptHint,
-                                            double scale) {
+std::vector<SelectionLabel> SelectionLabels(const TRect& r, const QString& acceptHint, double scale,
+                                            const SelectionWords& words,
+                                            const std::function<int(const QString&)>& widthOf) {
     const auto d = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
     const int midX = HalfRoundedToEven(r.Left + r.Right);
     const int midY = HalfRoundedToEven(r.Top + r.Bottom);
+    const QString left = QString::number(r.Left);
+    int leftGap = d(50);
+    if (widthOf) leftGap = std::max({leftGap, widthOf(words.left) + d(2), widthOf(left) + d(2)});
     return {
         {{r.Left, r.Top - d(70)}, acceptHint},
-        {{r.Left - d(50), midY - d(30)}, QStringLiteral("Left")},
-        {{r.Left - d(50), midY}, QString::number(r.Left)},
-        {{r.Right + d(2), midY - d(30)}, QStringLiteral("Width")},
+        {{r.Left - leftGap, midY - d(30)}, words.left},
+        {{r.Left - leftGap, midY}, left},
+        {{r.Right + d(2), midY - d(30)}, words.width},
         {{r.Right + d(2), midY}, QString::number(r.Right - r.Left)},
-        {{midX - d(50), r.Top - d(27)}, QStringLiteral("Top=") + QString::number(r.Top)},
-        {{midX - d(50), r.Bottom}, QStringLiteral("Height=") + QString::number(r.Bottom - r.Top)},
+        {{midX - d(50), r.Top - d(27)}, words.top + u'=' + QString::number(r.Top)},
+        {{midX - d(50), r.Bottom}, words.height + u'=' + QString::number(r.Bottom - r.Top)},
     };
 }
 

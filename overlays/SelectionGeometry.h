@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace velmora {
@@ -55,12 +56,23 @@ struct SelectionLabel {
     QString text;
 };
 
+// The words of the labels, in the language shown.
+struct SelectionWords {
+    QString left = QStringLiteral("Left");
+    QString top = QStringLiteral("Top");
+    QString width = QStringLiteral("Width");
+    QString height = QStringLiteral("Height");
+};
+
 // The texts around a drawn rectangle, in drawing order: the accept hint
 // above it, "Left" and its value left of it, "Width" and its value right of
 // it, "Top=" above and "Height=" below. Labels may start off the picture.
 // scale multiplies the distances, for texts drawn larger on a scaled screen.
+// Given widthOf (a text's width in pixels), the labels left of the rectangle
+// end before its edge, however long the language's word is.
 std::vector<SelectionLabel> SelectionLabels(const TRect& rect, const QString& acceptHint,
-                                            double scale = 1.0);
+                                            double scale = 1.0, const SelectionWords& words = {},
+                                            const std::function<int(const QString&)>& widthOf = {});
 
 // Where the hint is drawn while no rectangle is: just above the mouse.
 QPoint HintPosition(QPoint mouse, double scale = 1.0);

@@ -35,6 +35,7 @@
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
 #include "shell/QtCameraHost.h"
+#include "shell/StatusLine.h"
 
 namespace velmora {
 namespace {
@@ -87,7 +88,12 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Button2", cancelMergeButton},
                        {"Button3", optionsButton},
                        {"Button4", areaButton},
-                       {"Button5", fullScreenButton}});
+                       {"Button5", fullScreenButton},
+                       {"Hint1", aboutButton},
+                       {"Hint2", exitButton},
+                       {"Hint3", folderButton},
+                       {"Hint4", folderEdit},
+                       {"Hint5", panelButton}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
     panel_ = new AreaPanel(this);
@@ -96,6 +102,8 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // The field's focus goes as the window goes: that is not a folder typed.
+    folderEdit->disconnect(this);
     if (selector_) selector_->FreeBitmaps();
     // The engine next: its worker may still report, and it may still ask.
     camera_.reset();
@@ -140,12 +148,18 @@ void MainWindow::CreateControls() {
         MakeToolButton(client, "exitButton", QString(), kImageExit, {197, 60, 72, 53}, kIconOnly);
     folderLabel = Make<QLabel>(client, "folderLabel", {8, 115, 200, 16});
     folderLabel->setText(QStringLiteral("Save to folder:"));
+    // A folder may be typed or pasted as well as picked with the button.
     folderEdit = Make<QLineEdit>(client, "folderEdit", {6, 132, 232, 24});
-    folderEdit->setReadOnly(true);
     folderEdit->setText(QStringLiteral("Video.avi"));
+    folderEdit->setToolTip(
+        QStringLiteral("The folder recordings are saved in; type one and press Enter"));
     folderButton = MakeToolButton(client, "folderButton", QString(), kImageFolder,
                                   {240, 129, 30, 30}, kIconOnly);
     folderButton->setIconSize(QSize(24, 24));
+    // The icon-only buttons say what they do on hover.
+    aboutButton->setToolTip(QStringLiteral("About Velmora"));
+    exitButton->setToolTip(QStringLiteral("Exit"));
+    folderButton->setToolTip(QStringLiteral("Choose the folder for recordings"));
     mergeProgressBar = Make<QProgressBar>(client, "mergeProgressBar", {6, 161, 192, 18});
     mergeProgressBar->setRange(0, 100);
     mergeProgressBar->setValue(0);
@@ -160,14 +174,14 @@ void MainWindow::CreateControls() {
     strip.setBold(true);
     strip.setPixelSize(11);
     panelButton->setFont(strip);
+    panelButton->setToolTip(QStringLiteral("Show or hide the positions and information panel"));
 
     statusLine = new QStatusBar(this);
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLine->setSizeGripEnabled(false);
-    statusPanel_ = new QLabel(statusLine);
-    statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     // Texts come from replies and the system as well: never read as HTML.
-    statusPanel_->setTextFormat(Qt::PlainText);
+    statusPanel_ = new StatusLabel(statusLine);
+    statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     statusPanel_->setMinimumWidth(200);
     statusLine->addWidget(statusPanel_, 1);
     setStatusBar(statusLine);
@@ -187,6 +201,7 @@ void MainWindow::CreateControls() {
     connect(areaButton, &QToolButton::clicked, this, &MainWindow::AreaClicked);
     connect(fullScreenButton, &QToolButton::clicked, this, &MainWindow::FullScreenClicked);
     connect(folderButton, &QToolButton::clicked, this, &MainWindow::FolderClicked);
+    connect(folderEdit, &QLineEdit::editingFinished, this, &MainWindow::FolderTyped);
     connect(panelButton, &QToolButton::clicked, this, &MainWindow::PanelClicked);
     connect(exitButton, &QToolButton::clicked, this, &MainWindow::ExitClicked);
     connect(aboutButton, &QToolButton::clicked, this, &MainWindow::AboutClicked);
@@ -196,8 +211,8 @@ void MainWindow::ShowStatus(QLabel* panel, const QString& text) {
     // One line, so that a text with line breaks does not push the controls
     // above it aside.
     panel->setText(text.simplified());
-    // A long line is cut at the window's edge; the tooltip has all of it,
-    // as written even where it looks like HTML.
+    // A long line gives up its middle; the tooltip has all of it, as
+    // written even where it looks like HTML.
     panel->setToolTip(Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text);
 }
 
@@ -391,6 +406,28 @@ void MainWindow::FolderClicked() {
     }
     Settings.WorkDir = folder.toStdString();
     if (folder.isEmpty()) return;
+    folderEdit->setText(folder);
+}
+
+void MainWindow::FolderTyped() {
+    // Leaving the field untouched, or pressing Enter twice, types nothing.
+    if (!folderEdit->isModified()) return;
+    folderEdit->setModified(false);
+    QString folder = folderEdit->text().trimmed();
+    if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
+    if (folder.toStdString() == Settings.WorkDir) {
+        folderEdit->setText(folder);
+        return;
+    }
+    // Refused as a picked folder is; the field goes back to the folder in use.
+    const std::string reason = folder.isEmpty() ? std::string("no folder given")
+                                                : RefusedFolderReason(folder.toStdString());
+    if (!reason.empty()) {
+        WriteLog(FolderRefusedText(folder.toStdString(), reason));
+        folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+        return;
+    }
+    Settings.WorkDir = folder.toStdString();
     folderEdit->setText(folder);
 }
 

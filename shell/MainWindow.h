@@ -10,9 +10,12 @@
 // of other copies.
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QSocketNotifier;
 class QProgressBar;
 class QPushButton;
@@ -120,6 +124,9 @@ class MainWindow : public QMainWindow {
     void AreaAccepted();
     void FullScreenClicked();
     void FolderClicked();
+    // A folder typed into the field, taken on Enter or when the field loses
+    // the focus.
+    void FolderTyped();
     void PanelClicked();
     void ExitClicked();
     void AboutClicked();
@@ -159,6 +166,9 @@ class MainWindow : public QMainWindow {
     // Record is off from a recording's end until its worker is gone.
     void UpdateRecordEnabled();
     void SetRecordImage(int index);
+    // A recording the engine ended by a failure: once its worker is gone,
+    // one box says why (the engine's texts of that run).
+    void ShowRecordingFailure();
     // Offers the recordings a crash or a failed merge left unmerged, once;
     // true when their merge has started.
     bool OfferRecovery();
@@ -216,6 +226,12 @@ class MainWindow : public QMainWindow {
     QTimer* quitTimer_ = nullptr;
     // The controls show a recording (StartCapture until idle again).
     bool recordingShown_ = false;
+    // The engine's texts since the recording started (the worker adds to
+    // them), and whether a failure that ended it awaits its box.
+    std::mutex runErrorsMutex_;
+    QStringList runErrors_;
+    bool failurePending_ = false;
+    QPointer<QMessageBox> failureBox_;
     int recordImage_ = 0;
     EngineSettings engineSettings_;
 

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
+#include <algorithm>
 
 #include "common/ButtonImages.h"
 #include "common/EventLog.h"
@@ -65,6 +66,9 @@ void MainWindow::CreateEngine() {
         CameraError(sender, text);
     };
     camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    camera_->OnRealtimeGrabs = [](engine::TScreenCamera*, const engine::TRealtimeGrabs& grabs) {
+        WriteLog(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
+    };
     camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
                                      bool& proceed) {
         CameraSaveProgress(sender, percent, proceed);
@@ -125,6 +129,11 @@ void MainWindow::StartCapture() {
         return;
     }
     WriteLog(QString());
+    {
+        std::lock_guard lock(runErrorsMutex_);
+        runErrors_.clear();
+    }
+    failurePending_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
     ApplySettings();
@@ -165,8 +174,16 @@ void MainWindow::ShowIdleControls() {
 }
 
 void MainWindow::FollowEngine() {
-    if (recordingShown_ && camera_ && !camera_->Recording) ShowIdleControls();
+    if (recordingShown_ && camera_ && !camera_->Recording) {
+        failurePending_ = camera_->EndedByFailure;
+        ShowIdleControls();
+    }
     UpdateRecordEnabled();
+    // Every text of the run is in once the worker is gone.
+    if (failurePending_ && camera_ && !camera_->WorkerRunning()) {
+        failurePending_ = false;
+        if (!quitting_) ShowRecordingFailure();
+    }
     if (camera_ && !camera_->WorkerRunning()) {
         // A merge that failed sends no final report: the controls leave the
         // merging state once the worker is gone.
@@ -203,7 +220,36 @@ void MainWindow::BlinkRecordImage() {
 }
 
 void MainWindow::CameraError(engine::TScreenCamera*, const std::string& text) {
-    WriteLog(QString::fromStdString(text));
+    const QString line = QString::fromStdString(text);
+    {
+        std::lock_guard lock(runErrorsMutex_);
+        runErrors_ << line;
+    }
+    WriteLog(line);
+}
+
+void MainWindow::ShowRecordingFailure() {
+    QStringList texts;
+    {
+        std::lock_guard lock(runErrorsMutex_);
+        // The last few: the one that ended the recording is among them.
+        texts = runErrors_.mid(std::max<qsizetype>(0, runErrors_.size() - 4));
+    }
+    const QString heading =
+        MsgTexts(18).isEmpty() ? QStringLiteral("The recording was stopped:") : MsgTexts(18);
+    // Not modal: the window stays usable, and a program ending by itself
+    // (a signal, a logout) is not held up by it.
+    if (!failureBox_) {
+        failureBox_ = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(),
+                                      QString(), QMessageBox::Ok, this);
+        failureBox_->setObjectName(QStringLiteral("RecordingFailure"));
+        failureBox_->setAttribute(Qt::WA_DeleteOnClose);
+        failureBox_->setModal(false);
+        failureBox_->setTextFormat(Qt::PlainText);
+    }
+    failureBox_->setText(heading + QStringLiteral("\n\n") + texts.join(u'\n'));
+    failureBox_->show();
+    failureBox_->raise();
 }
 
 void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
@@ -213,8 +259,8 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     figures.elapsedText = QString::fromStdString(sender->ElapsedText);
     // The slots not dropped: a frame still queued for the writer counts.
     const std::int64_t frameSlots = std::int64_t{sender->CurrentFrameIndex} + 1;
-    figures.frameRate = RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots,
-                                          sender->FramesPerSecond);
+    figures.frameRate =
+        RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots, sender->FramesPerSecond);
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     const QString text = LiveFiguresText(

@@ -276,19 +276,23 @@ void OptionsDialog::CreateControls() {
     // Translated by every ApplyLanguage from here on. The keys are the
     // language files' names of the controls.
     SetLanguageWindow(LanguageWindow::Options, this,
-                      {{"Label1", qualityLabel},      {"Label2", keyFramesLabel},
-                       {"Label3", keyFramesUnit},     {"Label4", languageLabel},
-                       {"Label5", frameRateLabel},    {"Label6", hoursLabel},
-                       {"Label7", minutesLabel},      {"Label8", codecLabel},
-                       {"Label9", audioFormatLabel},  {"Label10", audioVolumeLabel},
-                       {"Label11", audioInputLabel},  {"Label12", secondsLabel},
-                       {"Button1", configureButton},  {"Button3", cancelButton},
-                       {"CheckBox1", cursorCheck},    {"CheckBox2", reportsCheck},
-                       {"CheckBox3", timeLimitCheck}, {"CheckBox5", minimizeCheck},
-                       {"CheckBox6", restoreCheck},   {"GroupBox1", parametersGroup},
-                       {"GroupBox2", timeLimitGroup}, {"GroupBox3", priorityGroup},
-                       {"GroupBox4", videoGroup},     {"GroupBox5", settingsGroup},
-                       {"GroupBox6", audioGroup}});
+                      {{"Label1", qualityLabel},       {"Label2", keyFramesLabel},
+                       {"Label3", keyFramesUnit},      {"Label4", languageLabel},
+                       {"Label5", frameRateLabel},     {"Label6", hoursLabel},
+                       {"Label7", minutesLabel},       {"Label8", codecLabel},
+                       {"Label9", audioFormatLabel},   {"Label10", audioVolumeLabel},
+                       {"Label11", audioInputLabel},   {"Label12", secondsLabel},
+                       {"Button1", configureButton},   {"Button3", cancelButton},
+                       {"CheckBox1", cursorCheck},     {"CheckBox2", reportsCheck},
+                       {"CheckBox3", timeLimitCheck},  {"CheckBox4", audioRecordCheck},
+                       {"CheckBox5", minimizeCheck},   {"CheckBox6", restoreCheck},
+                       {"GroupBox1", parametersGroup}, {"GroupBox2", timeLimitGroup},
+                       {"GroupBox3", priorityGroup},   {"GroupBox4", videoGroup},
+                       {"GroupBox5", settingsGroup},   {"GroupBox6", audioGroup},
+                       {"Priority1", priorityCombo},   {"Priority2", priorityCombo},
+                       {"Priority3", priorityCombo},   {"Priority4", priorityCombo},
+                       {"Priority5", priorityCombo},   {"Priority6", priorityCombo},
+                       {"Priority7", priorityCombo}});
 }
 
 }  // namespace velmora

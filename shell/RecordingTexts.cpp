@@ -40,12 +40,22 @@ QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const Q
     return QStringList{
         title(0) + QStringLiteral(": ") + f.compressorName,
         title(1) + QStringLiteral(": ") + f.elapsedText,
-        title(2) + QStringLiteral(": ") +
-            locale.toString(f.frameRate, 'f', 2),
+        title(2) + QStringLiteral(": ") + locale.toString(f.frameRate, 'f', 2),
         title(3) + QStringLiteral(": ") + QString::number(f.framesWritten),
         title(4) + QStringLiteral(": ") + QString::number(f.framesDropped),
     }
         .join(u'\n');
+}
+
+QString RealtimeGrabsStatus(const engine::TRealtimeGrabs& grabs, const QString& granted,
+                            const QString& grantedByKit, const QString& refused) {
+    const QString& text = !grabs.granted ? refused : grabs.byRealtimeKit ? grantedByKit : granted;
+    if (text.isEmpty()) return QString::fromStdString(engine::RealtimeGrabsText(grabs));
+    const QString value =
+        grabs.granted ? QString::number(grabs.priority) : QString::fromStdString(grabs.reason);
+    // Replaced, not formatted: the reason may hold a '%' of its own.
+    QString status = text;
+    return status.replace(QStringLiteral("%1"), value);
 }
 
 MergeProgress::Step MergeProgress::Report(int percent) {

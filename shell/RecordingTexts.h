@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/ScreenCamera.h"
+
 namespace velmora {
 
 // "VideoRecord_20240131_142503.avi" for that local time.
@@ -29,8 +31,7 @@ double DroppedPercentOf(std::int64_t written, std::int64_t dropped);
 // Frames per second as the file has them: the frames kept in the frame slots
 // so far (the index reached plus one) at the set rate; 0 before the first
 // slot.
-double RecordedFrameRate(std::int64_t kept, std::int64_t frameSlots,
-                         unsigned framesPerSecond);
+double RecordedFrameRate(std::int64_t kept, std::int64_t frameSlots, unsigned framesPerSecond);
 
 struct LiveFigures {
     QString compressorName;
@@ -44,6 +45,13 @@ struct LiveFigures {
 // TextMsg3..7 and are shown as written (no format characters in them).
 QString LiveFiguresText(const LiveFigures& figures, const QStringList& titles,
                         const QLocale& locale);
+
+// The status line for how frames are grabbed, from the language's texts for
+// a real-time priority, one granted by RealtimeKit and normal scheduling
+// ("%1" stands for the priority, or the system's reason); the English
+// sentence where the language has no text.
+QString RealtimeGrabsStatus(const engine::TRealtimeGrabs& grabs, const QString& granted,
+                            const QString& grantedByKit, const QString& refused);
 
 // What one merge progress report does. Called on the recording worker; the
 // Cancel request comes from the UI thread. Nothing here waits for that thread.

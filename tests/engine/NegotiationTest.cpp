@@ -78,6 +78,7 @@ TEST_F(NegotiationTest, AcceptedAreaUsesTheEntryNameAndHandler) {
     EXPECT_EQ(FirstQueries(*driver, 2), (Sizes{{64, 48}, {64, 48}}));
     EXPECT_EQ(Probe(TempVideoFile, "stream_tags=title"), "TestCodec");
     EXPECT_TRUE(host.Questions().empty());
+    EXPECT_FALSE(cam.EndedByFailure);
 }
 
 TEST_F(NegotiationTest, EvenOnlyCompressorGrowsTheAreaAndTheFrameFollows) {
@@ -151,6 +152,7 @@ TEST_F(NegotiationTest, RefusedQuestionEndsTheRun) {
     EXPECT_FALSE(host.timer->enabled);
     EXPECT_EQ(host.Restores(), 1);
     EXPECT_FALSE(FileExists(Target()));
+    EXPECT_FALSE(cam.EndedByFailure) << "a No is the user's choice, not a failure";
 }
 
 TEST_F(NegotiationTest, NoCompressorChosenAsksBeforeOpeningAnything) {
@@ -216,6 +218,7 @@ TEST_F(NegotiationTest, AviErrorRefusedOrWithTheDefaultEndsTheRun) {
                             "User aborted!"}));
     EXPECT_FALSE(FileExists(Target()));
     EXPECT_EQ(WrittenIndices(kept).size(), 1u);
+    EXPECT_FALSE(cam.EndedByFailure);
 
     // 'MSVC' itself failing: nothing left to fall back to.
     auto failing = std::make_shared<SizeDriver>(kMsvc, "MSVC", [](int, int) { return true; });
@@ -229,6 +232,7 @@ TEST_F(NegotiationTest, AviErrorRefusedOrWithTheDefaultEndsTheRun) {
     EXPECT_EQ(std::vector<std::string>(errors.end() - 2, errors.end()),
               (std::vector<std::string>{"Error on set AVI stream format.",
                                         "Error creating AVI file with \"MS Video Codec\"."}));
+    EXPECT_TRUE(plain.EndedByFailure);
 }
 
 TEST_F(NegotiationTest, MissingDefaultCompressorFailsTheCompressedStream) {
@@ -283,6 +287,7 @@ TEST_F(NegotiationTest, GrabFailures) {
     EXPECT_EQ(Errors(), std::vector<std::string>{"Error capturing a frame from screen."});
     EXPECT_TRUE(cam.Recording) << "the worker's end clears it";
     EXPECT_EQ(host.Restores(), 1);
+    EXPECT_TRUE(cam.EndedByFailure);
 
     cam.Width = 301;  // the adjusted probe fails
     desktop->failGrabNumber = desktop->grabCount + 2;
@@ -300,6 +305,7 @@ TEST_F(NegotiationTest, GrabFailureInTheLoopKeepsWhatWasRecorded) {
     EXPECT_EQ(cam.FramesWritten, 3);
     EXPECT_EQ(Errors().front(), "Error capturing a frame from screen.");
     EXPECT_EQ(WrittenIndices(Target()).size(), 3u);
+    EXPECT_TRUE(cam.EndedByFailure);
 
     // Nothing written: nothing to merge, whatever the last stop was.
     std::remove(Target().c_str());

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTest>
 
 #include <cstdlib>
 
@@ -66,14 +67,44 @@ TEST_F(AreaPanelTest, ShowsTheStoredAreaWithItsCaptionsAndLimits) {
     EXPECT_EQ(form.leftEdit->maximum(), 1279);
     EXPECT_EQ(form.leftEdit->singleStep(), 1);
     EXPECT_FALSE(form.leftEdit->findChild<QLineEdit*>()->isReadOnly());
-    // Sizes: stepped by 8 with the arrows only.
+    // Sizes: stepped by 8 with the arrows, or typed.
     EXPECT_EQ(form.widthEdit->minimum(), 10);
     EXPECT_EQ(form.widthEdit->maximum(), 5000);
     EXPECT_EQ(form.heightEdit->maximum(), 2500);
     EXPECT_EQ(form.heightEdit->singleStep(), 8);
-    EXPECT_TRUE(form.widthEdit->findChild<QLineEdit*>()->isReadOnly());
     form.widthEdit->stepUp();
     EXPECT_EQ(Settings.RegionWidthPos, 328);
+}
+
+// A size typed into the panel is the size recorded: it counts once typed
+// out, not at each digit.
+TEST_F(AreaPanelTest, SizesAndPositionsAreTypedAndTakenOnEnter) {
+    StoreArea(40, 30, 320, 240);
+    AreaPanel form(nullptr);
+    for (QSpinBox* edit : {form.topEdit, form.leftEdit, form.widthEdit, form.heightEdit}) {
+        QLineEdit* text = edit->findChild<QLineEdit*>();
+        ASSERT_NE(text, nullptr);
+        EXPECT_FALSE(text->isReadOnly()) << edit->objectName().toStdString();
+    }
+    const auto type = [](QSpinBox* edit, const char* digits) {
+        QLineEdit* text = edit->findChild<QLineEdit*>();
+        text->selectAll();
+        QTest::keyClicks(text, QLatin1String(digits));
+    };
+    type(form.widthEdit, "333");
+    EXPECT_EQ(Settings.RegionWidthPos, 320);  // not yet: a digit more may follow
+    QTest::keyClick(form.widthEdit->findChild<QLineEdit*>(), Qt::Key_Return);
+    EXPECT_EQ(Settings.RegionWidthPos, 333);
+    type(form.heightEdit, "201");
+    QTest::keyClick(form.heightEdit->findChild<QLineEdit*>(), Qt::Key_Enter);
+    EXPECT_EQ(Settings.RegionHeightPos, 201);
+    type(form.leftEdit, "17");
+    QTest::keyClick(form.leftEdit->findChild<QLineEdit*>(), Qt::Key_Return);
+    EXPECT_EQ(Settings.RegionLeftPos, 17);
+    // Below the smallest size the field does not take it.
+    type(form.widthEdit, "4");
+    QTest::keyClick(form.widthEdit->findChild<QLineEdit*>(), Qt::Key_Return);
+    EXPECT_GE(Settings.RegionWidthPos, 10);
 }
 
 TEST_F(AreaPanelTest, FullScreenDisablesTheEditsAndAStoredPositionBeyondTheScreenIsKept) {

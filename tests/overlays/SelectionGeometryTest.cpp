@@ -67,6 +67,17 @@ TEST(SelectionGeometryTest, LabelsSurroundTheRectangleWithMiddlesRoundedHalfToEv
     const auto scaled = SelectionLabels({101, 93, 429, 269}, QString(), 2.0);
     EXPECT_EQ(scaled[0].at, QPoint(101, -47));
     EXPECT_EQ(scaled[3].at, QPoint(433, 121));
+    // A longer word of another language moves the left labels out of the
+    // rectangle; a short one leaves them where they were.
+    const auto widthOf = [](const QString& text) { return 10 * static_cast<int>(text.size()); };
+    SelectionWords russian;
+    russian.left = QStringLiteral("Слева");
+    const auto moved = SelectionLabels({101, 93, 429, 269}, QString(), 1.0, russian, widthOf);
+    EXPECT_EQ(moved[1].at, QPoint(49, 151));
+    EXPECT_EQ(moved[2].at, QPoint(49, 181));
+    EXPECT_EQ(moved[1].text, QStringLiteral("Слева"));
+    EXPECT_EQ(SelectionLabels({101, 93, 429, 269}, QString(), 1.0, {}, widthOf)[1].at,
+              QPoint(51, 151));
     EXPECT_EQ(HintPosition({300, 400}), QPoint(300, 370));
     EXPECT_EQ(HintPosition({300, 400}, 2.0), QPoint(300, 340));
 

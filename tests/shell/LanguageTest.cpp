@@ -5,12 +5,15 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <map>
@@ -19,9 +22,14 @@
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
+#include "net/AboutDialog.h"
+#include "net/UpdateDialog.h"
 #include "overlays/AreaPanel.h"
+#include "overlays/AreaSelector.h"
 #include "platform/profile/Profile.h"
 #include "shell/MainWindow.h"
+#include "shell/OptionsDialog.h"
+#include "shell/RecordingTexts.h"
 
 using namespace velmora;
 
@@ -78,7 +86,8 @@ TEST_F(LanguageTest, ShippedLanguagesHaveEveryKeyOfEnglish) {
         return keys;
     };
     const auto english = keys(kShipped + QStringLiteral("/English.lng"));
-    EXPECT_EQ(english.size(), 66u);  // 6 + 10 + 26 + 5 window keys, 19 messages
+    // 11 + 10 + 34 + 5 + 3 window keys, 27 messages
+    EXPECT_EQ(english.size(), 90u);
     for (int n = 1; n <= 6; ++n)
         EXPECT_NE(std::find(english.begin(), english.end(),
                             std::pair{QStringLiteral("Messages"), QStringLiteral("Log%1").arg(n)}),
@@ -88,7 +97,7 @@ TEST_F(LanguageTest, ShippedLanguagesHaveEveryKeyOfEnglish) {
         EXPECT_EQ(theirs, english) << other;
         const std::string file =
             (kShipped + u'/' + QLatin1String(other) + QStringLiteral(".lng")).toStdString();
-        for (int n = 1; n <= 13; ++n)
+        for (int n = 1; n <= 18; ++n)
             EXPECT_NE(platform::GetPrivateProfileString("Messages", "TextMsg" + std::to_string(n),
                                                         "", file),
                       "")
@@ -251,6 +260,149 @@ TEST_F(LanguageTest, ControlsAreMatchedByNameKindAndNumberRange) {
     EXPECT_EQ(updateLabel->text(), QStringLiteral("u"));
     SetLanguageWindow(LanguageWindow::Options, nullptr);
     SetLanguageWindow(LanguageWindow::Update, nullptr);
+}
+
+// Hint keys give tooltips to controls of any kind; a list's keys count its
+// items from 1 and leave the items they do not reach.
+TEST_F(LanguageTest, HintsGiveTooltipsAndListKeysGiveItems) {
+    QWidget main, options;
+    auto* button = new QPushButton(QStringLiteral("b"), &main);
+    auto* edit = new QLineEdit(&main);
+    auto* list = new QComboBox(&options);
+    list->addItems({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+    Language(QStringLiteral("Test"),
+             QStringLiteral("[Main]\nHint1=Knopf\nHint2=Feld\nButton3=Taste\n"
+                            "[Options]\nPriority0=null\nPriority2=zwei\nPriority4=vier\n"
+                            "Hint1=none here\n"));
+    SetLanguageWindow(LanguageWindow::Main, &main,
+                      {{"Hint1", button}, {"Hint2", edit}, {"Button3", button}});
+    SetLanguageWindow(
+        LanguageWindow::Options, &options,
+        {{"Priority0", list}, {"Priority2", list}, {"Priority4", list}, {"Hint1", list}});
+    Use("Test");
+    EXPECT_EQ(button->toolTip(), QStringLiteral("Knopf"));
+    EXPECT_EQ(button->text(), QStringLiteral("Taste"));
+    EXPECT_EQ(edit->toolTip(), QStringLiteral("Feld"));
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(list->itemText(0), QStringLiteral("one"));
+    EXPECT_EQ(list->itemText(1), QStringLiteral("zwei"));
+    EXPECT_EQ(list->itemText(2), QStringLiteral("three"));
+    EXPECT_EQ(list->toolTip(), QString());  // no Hint keys in [Options]
+    SetLanguageWindow(LanguageWindow::Main, nullptr);
+    SetLanguageWindow(LanguageWindow::Options, nullptr);
+}
+
+// Every text a user meets in the windows, their tooltips and their lists,
+// the selector's labels and the grab status come from the language: none of
+// these English words is left in German or Russian.
+TEST_F(LanguageTest, GermanAndRussianLeaveNoEnglishOnAnyWindow) {
+    const QStringList english{"Audio Record",
+                              "Idle",
+                              "Lowest",
+                              "Lower",
+                              "Higher",
+                              "Highest",
+                              "TimeCritical",
+                              "About",
+                              "Screen recorder",
+                              "Exit",
+                              "Choose the folder",
+                              "Show or hide",
+                              "Top",
+                              "Left",
+                              "Width",
+                              "Height",
+                              "Options",
+                              "Cancel",
+                              "Record",
+                              "Save to folder",
+                              "Frames are grabbed",
+                              "Positions",
+                              "Information",
+                              "Priority",
+                              "Settings",
+                              "Language",
+                              "Close",
+                              "folder"};
+    const auto englishIn = [&](const QString& text) {
+        QStringList found;
+        for (const QString& word : english)
+            if (text.contains(QRegularExpression(
+                    QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(word)))))
+                found << word;
+        return found;
+    };
+    for (const char* language : {"German", "Russian"}) {
+        QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+        ASSERT_TRUE(setup.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        setup.write(QStringLiteral("[Setup]\nLanguage=%1\n").arg(QLatin1String(language)).toUtf8());
+        setup.close();
+        Settings = TSettings{};
+        MainWindow form;
+        OptionsDialog options(form);
+        AboutDialog about(QUrl(QStringLiteral("https://velmora.example")), &form);
+        UpdateDialog update(form.Http(), form.Servers(), &form);
+
+        QStringList texts;
+        const auto walk = [&](QWidget* window) {
+            texts << window->windowTitle();
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                if (w->window() != window) continue;  // walked as a window of its own
+                texts << w->toolTip();
+                if (auto* label = qobject_cast<QLabel*>(w)) texts << label->text();
+                if (auto* button = qobject_cast<QAbstractButton*>(w)) texts << button->text();
+                if (auto* group = qobject_cast<QGroupBox*>(w)) texts << group->title();
+                if (auto* list = qobject_cast<QComboBox*>(w))
+                    for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+            }
+        };
+        for (QWidget* window :
+             std::initializer_list<QWidget*>{&form, form.Panel(), &options, &about})
+            walk(window);
+        // The update dialog takes its texts when it shows.
+        update.Activated();
+        walk(&update);
+        for (const SelectionLabel& label :
+             SelectionLabels({100, 100, 300, 200}, MsgTexts(9), 1.0, AreaSelector::LabelWords()))
+            texts << label.text;
+        texts << MsgTexts(10);
+        engine::TRealtimeGrabs grabs;
+        grabs.priority = 1;
+        for (bool granted : {true, false})
+            for (bool byKit : {true, false}) {
+                grabs.granted = granted;
+                grabs.byRealtimeKit = byKit;
+                texts << RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9));
+            }
+        for (const QString& text : texts)
+            EXPECT_TRUE(englishIn(text).isEmpty())
+                << language << ": \"" << text.toStdString() << "\" has "
+                << englishIn(text).join(u',').toStdString();
+    }
+}
+
+// The shipped English gives the same texts the windows are made with.
+TEST_F(LanguageTest, TheGrabStatusAndSelectorWordsFollowTheLanguage) {
+    engine::TRealtimeGrabs grabs;
+    grabs.granted = true;
+    grabs.priority = 2;
+    Use("English");
+    EXPECT_EQ(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)).toStdString(),
+              engine::RealtimeGrabsText(grabs));
+    grabs.granted = false;
+    grabs.reason = "RLIMIT_RTPRIO is 0 (100% refused)";
+    EXPECT_EQ(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)).toStdString(),
+              engine::RealtimeGrabsText(grabs));
+    // A language without the texts keeps the English sentence.
+    EXPECT_EQ(RealtimeGrabsStatus(grabs, {}, {}, {}).toStdString(),
+              engine::RealtimeGrabsText(grabs));
+    Use("German");
+    EXPECT_EQ(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)),
+              QStringLiteral("Bilder werden mit normaler Priorität aufgenommen (keine "
+                             "Echtzeitplanung: RLIMIT_RTPRIO is 0 (100% refused)); solange andere "
+                             "Programme die Prozessoren auslasten, kann ein Bild einige "
+                             "Millisekunden zu spät aufgenommen werden."));
+    EXPECT_EQ(AreaSelector::LabelWords().height, QStringLiteral("Höhe"));
 }
 
 }  // namespace

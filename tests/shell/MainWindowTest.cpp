@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,6 +33,7 @@
 #include "overlays/AreaSelector.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/MainWindow.h"
+#include "shell/StatusLine.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
 
@@ -180,6 +182,9 @@ TEST_F(MainWindowTest, TheWindowFollowsTheEngineWhenTheTimeLimitEndsTheRecording
     ASSERT_TRUE(Merged());
     EXPECT_TRUE(Button("recordButton")->isEnabled());
     EXPECT_EQ(Recordings().size(), 1);
+    // The time limit is no failure: no box.
+    Pause(200);
+    EXPECT_EQ(form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure")), nullptr);
     // The summary line has the size that was recorded.
     EXPECT_TRUE(Log().contains(QStringLiteral("; 320x240; "))) << Log().toStdString();
 }
@@ -417,6 +422,127 @@ TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
     QTextDocument tip;
     tip.setHtml(status->toolTip());
     EXPECT_EQ(tip.toPlainText(), reply);
+}
+
+// A button that shows only an icon says what it does on hover, in the
+// language shown.
+TEST_F(MainWindowTest, IconButtonsHaveTooltipsInEachLanguage) {
+    for (const char* name : {"German", "Russian"})
+        QFile::copy(kShipped + u'/' + QLatin1String(name) + QStringLiteral(".lng"),
+                    dir_.filePath(QStringLiteral("Language/%1.lng").arg(QLatin1String(name))));
+    std::map<QString, QStringList> tips;  // button: its tooltip in each language
+    for (const char* language : {"English", "German", "Russian"}) {
+        Settings.Language = language;
+        ApplyLanguage();
+        for (QToolButton* b : form_->findChildren<QToolButton*>()) {
+            // The panel's strip shows only arrows.
+            const bool iconOnly = b->toolButtonStyle() == Qt::ToolButtonIconOnly ||
+                                  b->text().isEmpty() || b->objectName() == u"panelButton";
+            if (!iconOnly) continue;
+            EXPECT_FALSE(b->toolTip().isEmpty())
+                << language << " " << b->objectName().toStdString();
+            tips[b->objectName()] << b->toolTip();
+        }
+    }
+    for (const char* name : {"aboutButton", "exitButton", "folderButton", "panelButton"})
+        ASSERT_EQ(tips[QLatin1String(name)].size(), 3) << name;
+    for (const auto& [name, texts] : tips) {
+        EXPECT_NE(texts[1], texts[0]) << name.toStdString() << " German";
+        EXPECT_NE(texts[2], texts[0]) << name.toStdString() << " Russian";
+    }
+}
+
+// The folder field takes a typed folder on Enter; one the program refuses
+// is refused as a picked one is, and the field shows the folder in use.
+TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
+    form_->show();
+    auto* field = Control<QLineEdit>("folderEdit");
+    ASSERT_FALSE(field->isReadOnly());
+    const std::string before = Settings.WorkDir;
+    ASSERT_EQ(field->text().toStdString(), before);
+    const auto type = [&](const QString& text) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("typed")));
+    const QString typed = dir_.filePath(QStringLiteral("typed"));
+    type(typed);  // without the closing '/'
+    EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
+    EXPECT_EQ(field->text(), typed + u'/');
+
+    for (const QString& refused :
+         {QStringLiteral("/proc/"), dir_.filePath(QStringLiteral("missing/")), QString()}) {
+        type(refused);
+        EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString()) << refused.toStdString();
+        EXPECT_EQ(field->text(), typed + u'/');
+    }
+    const QString log = Log();
+    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: /proc/")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: ") +
+                             dir_.filePath(QStringLiteral("missing/"))))
+        << log.toStdString();
+
+    // A recording goes to the typed folder.
+    Button("recordButton")->click();
+    ASSERT_TRUE(Recording());
+    Pause(300);
+    Button("recordButton")->click();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_EQ(QDir(typed).entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files).size(), 1);
+}
+
+// A recording the engine cannot even begin (a system folder in the settings)
+// says why in one box, and the status line keeps the reason in view.
+TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
+    form_.reset();
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    setup.write(
+        "[SetupVideo]\nWorkDir=/dev/\nTypeCapture=0\nRegionWidthPos=320\n"
+        "RegionHeightPos=240\n[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\n"
+        "SendStats=0\n");
+    setup.close();
+    Settings = TSettings{};
+    form_ = std::make_unique<MainWindow>();
+    form_->show();
+    const auto boxes = [&] {
+        int shown = 0;
+        for (auto* box : form_->findChildren<QMessageBox*>(QStringLiteral("RecordingFailure")))
+            if (box->isVisible()) ++shown;
+        return shown;
+    };
+    const QString reason = QStringLiteral("Not a folder for files (a system folder)");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Button("recordButton")->click();
+        ASSERT_TRUE(Until([&] { return boxes() == 1; })) << Log().toStdString();
+        ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+        Pause(200);
+        EXPECT_EQ(boxes(), 1);  // one box for the run, the second run's too
+        auto* box = form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure"));
+        EXPECT_TRUE(
+            box->text().contains(QStringLiteral("Error on create AVI file. /dev/: ") + reason))
+            << box->text().toStdString();
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        ExpectIdle();
+    }
+    EXPECT_TRUE(Recordings().isEmpty());
+
+    // The status line keeps the reason whole; the folder before it goes first.
+    auto* status = static_cast<StatusLabel*>(Control<QLabel>("StatusPanel"));
+    WriteLog(QStringLiteral("Error on create AVI file. /home/somebody/Videos/recordings/of/this/"
+                            "week/: ") +
+             reason);
+    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Error on")); }));
+    const QString shown = status->ShownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Error"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(reason)) << shown.toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(shown), status->contentsRect().width());
+    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/of/this/week/")));
 }
 
 }  // namespace

@@ -356,9 +356,10 @@ TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
     EXPECT_EQ(Control<QLabel>("languageLabel")->text(), QStringLiteral("Sprache"));
     // The frame rate stays the slider's, in the new language's words.
     EXPECT_EQ(Control<QLabel>("frameRateLabel")->text(), QStringLiteral("Bildrate 15 fps"));
-    // Not translated: the sound box and the priority names.
-    EXPECT_EQ(Control<QCheckBox>("audioRecordCheck")->text(), QStringLiteral("Audio Record"));
-    EXPECT_EQ(Control<QComboBox>("priorityCombo")->itemText(0), QStringLiteral("Idle"));
+    // The sound box and the priority names too, the chosen one included.
+    EXPECT_EQ(Control<QCheckBox>("audioRecordCheck")->text(), QStringLiteral("Ton aufnehmen"));
+    EXPECT_EQ(Control<QComboBox>("priorityCombo")->itemText(0), QStringLiteral("Leerlauf"));
+    EXPECT_EQ(Control<QComboBox>("priorityCombo")->currentText(), QStringLiteral("Normal"));
     Control<QPushButton>("cancelButton")->click();
     EXPECT_FALSE(options_->isVisible());
 
