@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Records the same moving full-screen picture on a private Xvfb with
 # Velmora's engine (bench_record) and with ffmpeg's x11grab, codec by codec,
-# run by run interleaved, at 1920x1080 30 fps and at 1280x720 15 fps, and
-# prints real frames written (non-empty packets), dropped frames, CPU
-# seconds (user + system) and file size for each, and the CPU ratios.
-#   bench/record-vs-ffmpeg.sh [-b BEFORE-DIR] [-s 1080|720|both] [-c "XVID MJPG ..."]
-#                             [-t SECONDS] [-n RUNS] [BUILD-DIR]
+# run by run interleaved, at 1920x1080 30 fps and at 1280x720 15 fps (or the
+# high sizes and rates: 1920x1080 60 fps, 2560x1440 and 3840x2160 30 fps),
+# and prints real frames written (non-empty packets), dropped frames, CPU
+# seconds (user + system) of the whole process, its peak resident memory,
+# our grabs' lateness (p50/p95/max ms) and file size for each, and the CPU
+# ratios.
+#   bench/record-vs-ffmpeg.sh [-b BEFORE-DIR] [-s 1080|720|both|high|WxH:FPS,...]
+#                             [-c "XVID MJPG ..."] [-t SECONDS] [-n RUNS] [BUILD-DIR]
 # BUILD-DIR (build-bench) is configured and built here in Release. With -b, a
 # Release build tree of an older commit, its bench_record records too, right
 # before ours each time: before and after on the same machine in one run.
@@ -23,7 +26,7 @@ while getopts "b:s:c:t:n:" opt; do
     c) read -r -a codecs <<<"$OPTARG" ;;
     t) seconds=$OPTARG ;;
     n) runs=$OPTARG ;;
-    *) sed -n 7,8p "$0" >&2; exit 2 ;;
+    *) sed -n 10,11p "$0" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -39,7 +42,9 @@ case $sizes in
 both) sizes=(1920x1080:30 1280x720:15) ;;
 1080) sizes=(1920x1080:30) ;;
 720) sizes=(1280x720:15) ;;
-*) echo "size: 1080, 720 or both" >&2; exit 2 ;;
+high) sizes=(1920x1080:60 2560x1440:30 3840x2160:30) ;;
+*x*:*) IFS=, read -r -a sizes <<<"$sizes" ;;
+*) echo "size: 1080, 720, both, high or WxH:FPS,..." >&2; exit 2 ;;
 esac
 
 state=$(mktemp -d)
@@ -69,11 +74,11 @@ declare -A ffargs=(
 # one (-fps_mode vfr): with passthrough its MJPEG encoder stops the run at
 # the first repeated time ("Invalid pts").
 
-# CPU seconds (user + system) of a command; its output goes to $state/last.
+# "CPU-SECONDS PEAK-MIB" of a command (user + system; the peak resident set);
+# its output goes to $state/last.
 cpu_of() {
-    local TIMEFORMAT='%U %S'
-    { time "$@" >"$state/last" 2>"$state/last.err"; } 2>"$state/time"
-    awk '{ print $1 + $2 }' "$state/time"
+    /usr/bin/time -f '%U %S %M' -o "$state/time" "$@" >"$state/last" 2>"$state/last.err"
+    awk 'END { printf "%.2f %.0f\n", $1 + $2, $3 / 1024 }' "$state/time"
 }
 real_frames() {
     ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" |
@@ -99,6 +104,7 @@ for entry in "${sizes[@]}"; do
                         -fps_mode vfr ${ffargs[$codec]} "$file")
                     frames=$(real_frames "$file")
                     dropped=$((seconds * fps - frames))
+                    late="- - -"
                 else
                     bin=$dir/bench_record
                     [[ $tool == before ]] && bin=$before/bench_record
@@ -109,8 +115,10 @@ for entry in "${sizes[@]}"; do
                     file=$(sed -n 's/.*file=\([^ ]*\).*/\1/p' "$state/last")
                     frames=$(real_frames "$file")
                     dropped=$(sed -n 's/.*dropped=\([0-9]*\).*/\1/p' "$state/last")
+                    late=$(sed -n 's/.*late_ms p50=\([^ ]*\) p95=\([^ ]*\) max=\([^ ]*\).*/\1 \2 \3/p' \
+                        "$state/last")
                 fi
-                echo "$size@$fps $codec $tool $cpu $frames $dropped $(stat -c %s "$file")" \
+                echo "$size@$fps $codec $tool $cpu $frames $dropped $(stat -c %s "$file") $late" \
                     >>"$state/results"
                 rm -f "$file"
             done
@@ -121,25 +129,26 @@ done
 echo "load at the end $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
 awk -v secs="$seconds" '
-    { key = $1 " " $2 " " $3; cpu[key] += $4; frames[key] += $5; dropped[key] += $6
-      bytes[key] += $7; n[key]++
+    { key = $1 " " $2 " " $3; cpu[key] += $4; peak[key] = $5 > peak[key] ? $5 : peak[key]
+      frames[key] += $6; dropped[key] += $7; bytes[key] += $8; n[key]++
+      late[key] = $9 == "-" ? "-" : sprintf("%s/%s/%s", $9, $10, $11)
       row = $1 " " $2; if (!(row in seen)) { seen[row] = 1; order[++count] = row }
       tools[$3] = 1 }
     END {
-        printf "%-12s %-5s %-7s %7s %8s %8s %9s\n", "size", "codec", "tool", "frames",
-               "dropped", "cpu-s", "MB"
+        printf "%-15s %-5s %-7s %7s %8s %8s %9s %8s  %s\n", "size", "codec", "tool", "frames",
+               "dropped", "cpu-s", "MB", "peak-MiB", "late-ms p50/p95/max"
         for (i = 1; i <= count; i++) {
             r = order[i]; split(r, p, " ")
             for (t = 0; t < 3; t++) {
                 tool = t == 0 ? "before" : t == 1 ? "after" : "ffmpeg"; k = r " " tool
                 if (!(k in n)) continue
-                printf "%-12s %-5s %-7s %7.1f %8.1f %8.2f %9.1f\n", p[1], p[2], tool,
+                printf "%-15s %-5s %-7s %7.1f %8.1f %8.2f %9.1f %8d  %s\n", p[1], p[2], tool,
                        frames[k] / n[k], dropped[k] / n[k], cpu[k] / n[k],
-                       bytes[k] / n[k] / 1048576
+                       bytes[k] / n[k] / 1048576, peak[k], late[k]
             }
             f = r " ffmpeg"
             if (!(f in n) || cpu[f] == 0) continue
-            line = sprintf("%-12s %-5s CPU ratio to ffmpeg:", p[1], p[2])
+            line = sprintf("%-15s %-5s CPU ratio to ffmpeg:", p[1], p[2])
             if ((r " before") in n) line = line sprintf(" before %.2f", (cpu[r " before"] / n[r " before"]) / (cpu[f] / n[f]))
             if ((r " after") in n) line = line sprintf(" after %.2f", (cpu[r " after"] / n[r " after"]) / (cpu[f] / n[f]))
             print line
