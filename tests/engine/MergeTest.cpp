@@ -76,6 +76,17 @@ class MergeTest : public EngineTest {
         cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
         return cam;
     }
+    // A second's recording whose merge is cancelled: its files are kept as
+    // VideoRecord_test_video.avi (and _audio.wav with sound), as a crash's are.
+    TScreenCamera& RecordAndKeep(bool withSound) {
+        withAudio = withSound;
+        auto& cam = MakeRaw();
+        cam.RecordAudio = withSound;
+        cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+        RecordOnWorker(Target());
+        cam.OnSaveProgress = nullptr;
+        return cam;
+    }
 };
 
 TEST_F(MergeTest, SummaryLineTakesTheMainWindowsFigures) {
@@ -280,12 +291,7 @@ TEST_F(MergeTest, FailedFinishOfTheSoundFileIsReported) {
 // A refused "~tempaudio.wav" would be offered again at every start: it is
 // kept under the recording's own name instead.
 TEST_F(MergeTest, RefusedTemporarySoundFileIsKeptUnderTheRecordingsName) {
-    withAudio = true;
-    auto& cam = MakeRaw();
-    cam.RecordAudio = true;
-    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
-    RecordOnWorker(Target());
-    cam.OnSaveProgress = nullptr;
+    auto& cam = RecordAndKeep(true);
     // As a crash leaves them.
     std::filesystem::rename(folder.path() + "VideoRecord_test_video.avi", TempVideoFile);
     std::filesystem::rename(folder.path() + "VideoRecord_test_audio.wav", TempAudioFile);
@@ -309,9 +315,7 @@ TEST_F(MergeTest, RefusedTemporarySoundFileIsKeptUnderTheRecordingsName) {
 // A merge killed on the way left its part: the next merge to that name (here
 // the recovery's "Yes") removes it instead of failing with "File exists".
 TEST_F(MergeTest, PartLeftByAKilledMergeIsRemoved) {
-    auto& cam = MakeRaw();
-    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
-    RecordOnWorker(Target());
+    auto& cam = RecordAndKeep(false);
     bool lockedWhileWritten = false;
     cam.OnSaveProgress = [&](TScreenCamera*, std::int32_t, bool&) {
         lockedWhileWritten = lockedWhileWritten || IsFileLocked(Target() + ".part");
@@ -409,13 +413,7 @@ TEST_F(MergeTest, SoundFileWithAnImpossibleHeaderIsKeptAndTheVideoMergedAlone) {
 }
 
 TEST_F(MergeTest, RecoveryRefusesASoundFileWithAnImpossibleHeader) {
-    withAudio = true;
-    auto& cam = MakeRaw();
-    cam.RecordAudio = true;
-    // Kept by a cancelled merge, as a crash's files are kept.
-    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
-    RecordOnWorker(Target());
-    cam.OnSaveProgress = nullptr;
+    auto& cam = RecordAndKeep(true);
     const std::string video = folder.path() + "VideoRecord_test_video.avi";
     const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
     ASSERT_TRUE(FileExists(video) && FileExists(audio));
