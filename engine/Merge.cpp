@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <exception>
@@ -28,6 +29,37 @@ void RemoveStalePart(const std::string& target) {
     struct stat st {};
     if (::lstat(part.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || IsFileLocked(part)) return;
     ::unlink(part.c_str());
+}
+
+// The container and sound encoder of a choice, as libavformat and
+// libavcodec name them, with the bit rates a listener expects of each.
+vfw::MediaFileFormat MediaFormatOf(const OutputChoice& choice) {
+    vfw::MediaFileFormat format;
+    format.container = choice.format == OutputFormat::Mp4   ? "mp4"
+                       : choice.format == OutputFormat::Mkv ? "matroska"
+                                                            : "avi";
+    switch (choice.sound) {
+        case SoundCodec::Aac:
+            format.soundEncoder = "aac";
+            format.soundBitRate = 160000;
+            break;
+        case SoundCodec::Opus:
+            format.soundEncoder = "libopus";
+            format.soundBitRate = 128000;
+            break;
+        case SoundCodec::Flac:
+            format.soundEncoder = "flac";
+            break;
+        case SoundCodec::Pcm:
+            break;
+    }
+    return format;
+}
+
+std::string FourCCText(FOURCC code) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) text += static_cast<char>((code >> shift) & 0xff);
+    return text;
 }
 
 std::string FormatGeneral(double value) {
@@ -165,7 +197,32 @@ void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, 
     if (!left.empty()) text += " Recording left in: " + left;
 }
 
-bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM* streams) {
+OutputChoice TScreenCamera::ChooseOutput(int count, PAVISTREAM* streams) const {
+    OutputChoice choice{FileFormat, SoundCompression, {}};
+    bool sound = false;
+    for (int i = 0; i < count; ++i) {
+        AVISTREAMINFO info{};
+        if (AVIStreamInfo(streams[i], &info, sizeof info) != AVIERR_OK) continue;
+        sound = sound || info.fccType == streamtypeAUDIO;
+        if (info.fccType != streamtypeVIDEO) continue;
+        // A recovered file's codec is not the one chosen now.
+        const std::string name = recovering_ ? FourCCText(info.fccHandler) : CompressorName;
+        choice = ResolveOutputChoice(FileFormat, SoundCompression, info.fccHandler, name);
+    }
+    if (!sound) {
+        // Nothing to say about sound that is not there.
+        if (choice.format == FileFormat) choice.change.clear();
+    } else if (!ContainerTakesSound(choice.format, choice.sound)) {
+        choice.sound = DefaultSoundCodec(choice.format);
+    }
+    return choice;
+}
+
+bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTREAM* streams) {
+    const OutputChoice choice = ChooseOutput(count, streams);
+    std::string target = WithFormatExtension(requested, choice.format);
+    if (target != requested) target = FreeFileName(target);
+    if (!choice.change.empty()) CameraError(choice.change + ": " + target);
     // A file held open elsewhere is only arranged for deletion at the next
     // start; it is still in the way now.
     if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
@@ -178,8 +235,11 @@ bool TScreenCamera::MergeToFile(const std::string& target, int count, PAVISTREAM
     AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
     host_.SetBusyCursor(true);
-    const HRESULT result =
-        AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count, streams, options);
+    const HRESULT result = choice.format == OutputFormat::Avi && choice.sound == SoundCodec::Pcm
+                               ? AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count,
+                                          streams, options)
+                               : SaveMediaFile(target.c_str(), MediaFormatOf(choice),
+                                               &SaveProgressCallback, count, streams);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     host_.SetBusyCursor(false);
     const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;

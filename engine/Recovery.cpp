@@ -18,14 +18,6 @@ using namespace vfw;
 
 namespace {
 
-// "folder/VideoRecord_x.avi", or with "_2", "_3"... when that is taken.
-std::string FreeName(const std::string& wanted) {
-    const std::string stem = BesideTarget(wanted, "");
-    std::string name = wanted;
-    for (int n = 2; FileExists(name); ++n) name = stem + "_" + std::to_string(n) + ".avi";
-    return name;
-}
-
 bool Available(const std::string& path) {
     return FileExists(path) && !IsFileLocked(path);
 }
@@ -85,7 +77,6 @@ void TScreenCamera::RunRecoveries() {
                     ". The sound is kept in: " + r.audio);
     };
     for (TInterruptedRecording& r : recoveries_) {
-        r.target = FreeName(r.target);
         AVIFileInit();
         PAVISTREAM opened[2] = {nullptr, nullptr};
         if (!r.video.empty()) OpenTempStream(r.video, opened[0]);
@@ -99,6 +90,8 @@ void TScreenCamera::RunRecoveries() {
         int count = 0;
         for (PAVISTREAM s : opened)
             if (s) streams[count++] = s;
+        // Saved as the recordings are saved now, under a name of its own.
+        r.target = FreeFileName(WithFormatExtension(r.target, ChooseOutput(count, streams).format));
         recovering_ = &r;
         const bool merged = count > 0 && MergeToFile(r.target, count, streams);
         recovering_ = nullptr;

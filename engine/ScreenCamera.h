@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/EngineAudio.h"
+#include "common/OutputFormats.h"
 #include "engine/CameraHost.h"
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
@@ -106,6 +107,10 @@ class TScreenCamera {
     bool MinimizeOnRecord = true;
     bool RestoreAfterRecord = true;
     TTimeLimit TimeLimit;
+    // What the merge writes; a choice the recording's codecs do not allow
+    // is changed there (and said in the log).
+    OutputFormat FileFormat = OutputFormat::Avi;
+    SoundCodec SoundCompression = SoundCodec::Pcm;
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
@@ -193,8 +198,11 @@ class TScreenCamera {
     platform::ForeignCursor QueryForeignCursor();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
-    // True when the target was written whole.
+    // True when the target was written whole. The target's extension
+    // follows the file format the streams allow.
     bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
+    // The file format and sound these streams are saved with.
+    OutputChoice ChooseOutput(int count, vfw::PAVISTREAM* streams) const;
     static std::int32_t SaveProgressCallback(std::int32_t percent);
 
     // Time index of a moment of the recording, rounded half to even.

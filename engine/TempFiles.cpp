@@ -130,6 +130,14 @@ std::time_t RecordingStartTime(const std::string& path) {
     return st.stx_mtime.tv_sec;
 }
 
+std::string FreeFileName(const std::string& wanted) {
+    const std::string stem = BesideTarget(wanted, "");
+    const std::string extension = wanted.substr(stem.size());
+    std::string name = wanted;
+    for (int n = 2; FileExists(name); ++n) name = stem + "_" + std::to_string(n) + extension;
+    return name;
+}
+
 std::string RecordingNameAt(const std::string& folder, std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);

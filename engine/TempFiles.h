@@ -36,6 +36,8 @@ std::string NameOf(const std::string& path);
 // Moves a file to `to`, or to "<to stem>_2<ext>", "_3"... when that is taken;
 // never replaces a file. Across disks it copies. The new name, or empty.
 std::string MoveWithoutReplacing(const std::string& from, const std::string& to);
+// wanted, or "<stem>_2<ext>", "_3"... when that is taken.
+std::string FreeFileName(const std::string& wanted);
 
 // When the recording in the file began: the file's birth time where the file
 // system keeps one, else its last change (a moved file keeps both).

@@ -258,6 +258,12 @@ class EncoderCompressor : public ICCompressor {
                 return AVIERR_INTERNAL;
         }
         ctx_->pix_fmt = fmt;
+        if (fmt == AV_PIX_FMT_YUV420P) {
+            // What the conversion writes, in the stream too (x264's VUI), so
+            // players need not guess.
+            ctx_->colorspace = AVCOL_SPC_SMPTE170M;
+            ctx_->color_range = fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        }
         if (avcodec_open2(ctx_, codec, nullptr) < 0) return AVIERR_COMPRESSOR;
 
         frame_->format = fmt;
@@ -532,6 +538,15 @@ int encoderThreads(FOURCC handler) {
         return cores;
     }
     return 1;
+}
+
+void DescribeColours(AVCodecParameters* par) {
+    if (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_MPEG4 &&
+        par->codec_id != AV_CODEC_ID_MJPEG) {
+        return;
+    }
+    par->color_space = AVCOL_SPC_SMPTE170M;
+    par->color_range = par->codec_id == AV_CODEC_ID_MJPEG ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
 }
 
 const std::vector<std::shared_ptr<ICDriver>>& builtinDrivers() {

@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+struct AVCodecParameters;
+
 #include "engine/vfw/Compressors.h"
 
 namespace velmora::vfw {
@@ -20,5 +22,10 @@ ZmbvSettings zmbvSettings(DWORD quality);
 
 // Encoder threads a built-in driver uses when the setup asks for none.
 int encoderThreads(FOURCC handler);
+
+// Tags a stream of a built-in YUV codec with the colours its encoder writes
+// (BT.601 matrix; limited range, full for Motion JPEG), for containers that
+// carry them; other codecs are left alone.
+void DescribeColours(AVCodecParameters* par);
 
 }  // namespace velmora::vfw
