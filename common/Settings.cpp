@@ -64,6 +64,17 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.AudioInputName = ini.ReadString("SetupAudio", "AudioInputName", "");
     s.AudioInputGain =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioInputGain", s.AudioInputGain), 0, 100);
+    s.FileFormat = ParseOutputFormat(ini.ReadString("SetupVideo", "OutputFormat", ""))
+                       .value_or(OutputFormat::Avi);
+    const std::string codec = ini.ReadString("SetupAudio", "AudioCodec", "");
+    const std::optional<SoundCodec> stored = ParseSoundCodec(codec);
+    s.AudioCodec = stored.value_or(DefaultSoundCodec(s.FileFormat));
+    if (!ContainerTakesSound(s.FileFormat, s.AudioCodec))
+        s.AudioCodec = DefaultSoundCodec(s.FileFormat);
+    if (!codec.empty() && stored != s.AudioCodec)
+        s.SoundCodecNote = "Setup.ini: AudioCodec=" + codec + " cannot be kept in " +
+                           FormatTitle(s.FileFormat) + " files; the sound is saved as " +
+                           SoundCodecTitle(s.AudioCodec);
     // A lone carriage return stays inside a value; such a value could not be
     // written back, and with it no setting would be saved again.
     if (!StorableFolder(s.Language)) s.Language = TSettings().Language;
@@ -95,12 +106,14 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos);
     ini.WriteInteger("SetupVideo", "RegionWidthPos", s.RegionWidthPos);
     ini.WriteInteger("SetupVideo", "RegionHeightPos", s.RegionHeightPos);
+    ini.WriteString("SetupVideo", "OutputFormat", FormatKey(s.FileFormat));
     ini.WriteBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     ini.WriteBool("SetupAudio", "AudioRecordEnable", s.AudioRecordEnable);
     ini.WriteInteger("SetupAudio", "AudioFormatIndex", s.AudioFormatIndex);
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     ini.WriteString("SetupAudio", "AudioInputName", s.AudioInputName);
     ini.WriteInteger("SetupAudio", "AudioInputGain", s.AudioInputGain);
+    ini.WriteString("SetupAudio", "AudioCodec", SoundCodecKey(s.AudioCodec));
     return ini.Save();
 }
 

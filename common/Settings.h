@@ -4,8 +4,11 @@
 // options dialog and the area selector read and write them directly on the
 // UI thread; the engine sees them only through ApplySettings.
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/OutputFormats.h"
 
 namespace velmora {
 
@@ -26,6 +29,8 @@ struct TSettings {
     int RegionTopPos = 0;
     int RegionWidthPos = 500;
     int RegionHeightPos = 500;
+    // The kind of file a recording ends as ("OutputFormat": AVI, MP4, MKV).
+    OutputFormat FileFormat = OutputFormat::Avi;
     // The ScreenCast portal's restore token: the desktop's permission to
     // share the screen again without asking. Read here; written only by
     // StoreScreenCastToken, when the portal hands a new one.
@@ -46,6 +51,9 @@ struct TSettings {
     // input's own volume belongs to the desktop and is never changed; the
     // older AudioVolumeValue key, which set it, is no longer read.
     int AudioInputGain = 100;
+    // How the sound is kept in the file ("AudioCodec": PCM, AAC, OPUS,
+    // FLAC), always one the file format can hold.
+    SoundCodec AudioCodec = SoundCodec::Pcm;
 
     // For the run only, never stored.
     int PriorityIndex = 3;  // "Idle" .. "TimeCritical", 3 = "Normal"
@@ -53,6 +61,11 @@ struct TSettings {
     int RecordHours = 0;
     int RecordMinutes = 0;
     int RecordSeconds = 0;
+    // The command line's format=, over FileFormat for this run.
+    std::optional<OutputFormat> RunFormat;
+    // What reading the file had to change about the sound's codec, for the
+    // log; empty when nothing.
+    std::string SoundCodecNote;
     std::vector<std::string> CompressorNames;  // the catalogue's names, for the options dialog
 };
 
@@ -66,7 +79,9 @@ std::string SettingsFile();
 // that are not integers give the defaults (WorkDir: defaultWorkDir). The frame
 // rate is brought into 1..60, the key-frame interval into 1..50, quality and
 // gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
-// no stored value can break a recording. A text with a line break in it (a
+// no stored value can break a recording. An unknown file format is AVI; a
+// sound codec the format cannot hold (or none) is the format's own, and the
+// change is told in SoundCodecNote. A text with a line break in it (a
 // lone CR) gives the default, as it could not be written back.
 TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir);
 

@@ -55,7 +55,7 @@ int ToolkitOption(const std::string& parameter) {
 }  // namespace
 
 const char* const kUsage =
-    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"
+    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n"
     "       velmora --start | --stop | --toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -80,6 +80,10 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
             else if (logRefusedPath)
                 logRefusedPath(folder, reason);
         }
+        if (lower.starts_with("format=")) {
+            // Refused before the program starts (InvalidParameter).
+            if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
+        }
         if (lower.starts_with("time=")) {
             const auto seconds = platform::ParseProfileInt(parameter.substr(5));
             if (!seconds) {
@@ -95,6 +99,17 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
     return start;
 }
 
+std::optional<std::string> InvalidParameter(const std::vector<std::string>& parameters) {
+    for (const std::string& parameter : parameters) {
+        if (!Lower(parameter).starts_with("format=")) continue;
+        const std::string value = parameter.substr(7);
+        if (!ParseOutputFormat(value))
+            return "velmora: " + parameter +
+                   ": no such kind of file; use format=avi, format=mp4 or format=mkv\n";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>& parameters) {
     for (const std::string& parameter : parameters)
         if (parameter == "--start" || parameter == "--stop" || parameter == "--toggle")
@@ -107,7 +122,7 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string& parameter = parameters[i];
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
-            parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
+            lower.starts_with("format=") || parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
             parameter == "--help" || parameter == "--version")
             continue;
         if (const int taken = ToolkitOption(parameter)) {
@@ -156,7 +171,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             const auto folder = std::filesystem::absolute(parameter.substr(5), error);
             handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
-                   lower.starts_with("time=")) {
+                   lower.starts_with("time=") || lower.starts_with("format=")) {
             handed.push_back(parameter);
         }
     }
@@ -186,13 +201,15 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
     };
     if (given("--help"))
         return std::string(kUsage) +
-               "Records the screen, or an area of it, into AVI files.\n"
+               "Records the screen, or an area of it, into AVI, MP4 or Matroska files.\n"
                "\n"
                "  -vc, /vc         start recording once the window is up; with a copy\n"
-               "                   running, that copy records (with path= and time=)\n"
+               "                   running, that copy records (with path=, time=, format=)\n"
                "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
                "                   name is used as written, so end it with '/'\n"
                "  time=SECONDS     stop recording after SECONDS\n"
+               "  format=KIND      save this run's recordings as avi, mp4 (plays in web\n"
+               "                   browsers) or mkv (Matroska); Options keeps the usual one\n"
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"

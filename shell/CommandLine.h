@@ -1,7 +1,8 @@
 #pragma once
 // The command line: "-vc" or "/vc" starts a recording once start-up is done,
 // "path=FOLDER" sets the output folder for the run (saved at exit), and
-// "time=SECONDS" sets the time to record (never saved). Switch names ignore
+// "time=SECONDS" sets the time to record and "format=avi|mp4|mkv" the kind
+// of file (both for the run, never saved). Switch names ignore
 // letter case; the folder is taken exactly as written, since Linux file names
 // are case-sensitive.
 
@@ -29,10 +30,14 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
                      const std::function<void(const std::string& folder,
                                               const std::string& reason)>& logRefusedPath = {});
 
+// Why a parameter of the program's own cannot be taken ("format=" with a
+// kind of file there is none of), as the line to print; nothing when all can.
+std::optional<std::string> InvalidParameter(const std::vector<std::string>& parameters);
+
 // The usage lines, printed by --help and after an unknown option.
 extern const char* const kUsage;
 
-// The first parameter that is neither the program's own (-vc, path=, time=,
+// The first parameter that is neither the program's own (-vc, path=, time=, format=,
 // --start, --stop, --toggle, --screen=, --help, --version) nor one Qt takes
 // (-platform NAME, -session ID, -style NAME, ...): a typo must not start a
 // copy that ignores it. Nothing when every parameter is known.

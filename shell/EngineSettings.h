@@ -38,6 +38,9 @@ struct EngineSettings {
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
     std::optional<int> CaptureMode;  // 1 fixed area, 2 full screen
     std::optional<EngineAudio> Audio;
+    // What the merge writes: always a pair the format holds.
+    OutputFormat FileFormat = OutputFormat::Avi;
+    SoundCodec SoundCompression = SoundCodec::Pcm;
 };
 
 // The engine's view of the settings. A frame rate outside 1..60 is clamped
@@ -50,6 +53,8 @@ EngineSettings ToEngineSettings(const TSettings& settings);
 template <typename Camera>
 void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.CompressorIndex = e.CompressorIndex;
+    camera.FileFormat = e.FileFormat;
+    camera.SoundCompression = e.SoundCompression;
     camera.Quality = e.Quality;
     camera.ThreadPriority = static_cast<decltype(camera.ThreadPriority)>(e.ThreadPriority);
     camera.CaptureCursor = e.CaptureCursor;

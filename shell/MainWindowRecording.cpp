@@ -140,7 +140,15 @@ void MainWindow::StartCapture() {
     const bool fullScreen = Settings.TypeCapture == 1;
     summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
     summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
-    const QString name = TargetFileName(QDateTime::currentDateTime());
+    // Named for the file the merge will write: a format the codec does not
+    // go into is AVI (the merge says so in the log).
+    const int codec = camera_->CompressorIndex;
+    const bool listed = codec >= 0 && codec < camera_->CompressorCount;
+    const OutputChoice output = ResolveOutputChoice(
+        camera_->FileFormat, camera_->SoundCompression,
+        listed ? camera_->Compressors[static_cast<std::size_t>(codec)].fccHandler : 0, {});
+    const QString name = QString::fromStdString(WithFormatExtension(
+        TargetFileName(QDateTime::currentDateTime()).toStdString(), output.format));
     const QString path =
         UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
                          [](const QString& file) { return QFileInfo::exists(file); });

@@ -12,6 +12,7 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
@@ -108,6 +109,11 @@ void OptionsDialog::LoadValues() {
     audioVolumeSlider->setValue(Settings.AudioInputGain);
 
     ShowFrameRate(Settings.VideoFPS);
+    // The next recording's: the command line's format for this run, if any.
+    fileFormatCombo->setCurrentIndex(
+        fileFormatCombo->findData(static_cast<int>(Settings.RunFormat.value_or(Settings.FileFormat))));
+    ShowFileFormatsFor(Settings.CodecIndex);
+    ShowSoundCodecs(Settings.AudioCodec);
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
 
     // What the dialog shows is what is stored and what the next recording
@@ -168,6 +174,10 @@ void OptionsDialog::OkClicked() {
     Settings.MinimizeCapture = minimizeCheck->isChecked();
     Settings.RestoreAfterRecord = restoreCheck->isChecked();
     Settings.CodecIndex = codecCombo->currentIndex();
+    // Chosen here, it is the usual one again, over the command line's.
+    Settings.FileFormat = ChosenFileFormat();
+    Settings.RunFormat.reset();
+    Settings.AudioCodec = ChosenSoundCodec();
     Settings.VideoQuality = qualitySlider->value();
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
@@ -201,6 +211,48 @@ void OptionsDialog::CodecChosen() {
     const engine::CompressorAbilities abilities = mainWindow_.Camera()->QueryCompressor(
         static_cast<std::uint8_t>(codecCombo->currentIndex()));
     configureButton->setEnabled(abilities.hasConfigure);
+    ShowFileFormatsFor(codecCombo->currentIndex());
+}
+
+void OptionsDialog::FileFormatChosen() {
+    ShowSoundCodecs(ChosenSoundCodec());
+}
+
+void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
+    const engine::TScreenCamera& camera = *mainWindow_.Camera();
+    const bool listed = codecIndex >= 0 && codecIndex < camera.CompressorCount;
+    const std::uint32_t handler =
+        listed ? camera.Compressors[static_cast<std::size_t>(codecIndex)].fccHandler : 0;
+    const bool mp4 = ContainerTakesVideo(OutputFormat::Mp4, handler);
+    auto* model = qobject_cast<QStandardItemModel*>(fileFormatCombo->model());
+    QStandardItem* item = model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
+    item->setEnabled(mp4);
+    item->setToolTip(mp4 ? QString() : MsgTexts(19));
+    if (!mp4 && ChosenFileFormat() == OutputFormat::Mp4) {
+        fileFormatCombo->setCurrentIndex(fileFormatCombo->findData(static_cast<int>(OutputFormat::Avi)));
+        ShowSoundCodecs(ChosenSoundCodec());
+    }
+}
+
+void OptionsDialog::ShowSoundCodecs(SoundCodec wanted) {
+    const OutputFormat format = ChosenFileFormat();
+    soundCodecCombo->clear();
+    for (SoundCodec codec : SoundCodecsOf(format))
+        soundCodecCombo->addItem(QString::fromStdString(SoundCodecTitle(codec)),
+                                 static_cast<int>(codec));
+    const SoundCodec shown = ContainerTakesSound(format, wanted) ? wanted : DefaultSoundCodec(format);
+    soundCodecCombo->setCurrentIndex(soundCodecCombo->findData(static_cast<int>(shown)));
+}
+
+OutputFormat OptionsDialog::ChosenFileFormat() const {
+    const QVariant data = fileFormatCombo->currentData();
+    return data.isValid() ? static_cast<OutputFormat>(data.toInt()) : OutputFormat::Avi;
+}
+
+SoundCodec OptionsDialog::ChosenSoundCodec() const {
+    const QVariant data = soundCodecCombo->currentData();
+    return data.isValid() ? static_cast<SoundCodec>(data.toInt())
+                          : DefaultSoundCodec(ChosenFileFormat());
 }
 
 void OptionsDialog::QualityChanged() {
@@ -276,7 +328,7 @@ void OptionsDialog::AudioRecordToggled() {
     for (QWidget* w :
          std::initializer_list<QWidget*>{audioFormatCombo, audioInputCombo, audioFormatLabel,
                                          audioInputLabel, audioVolumeLabel, audioVolumeSlider,
-                                         audioVolumeValue})
+                                         audioVolumeValue, soundCodecLabel, soundCodecCombo})
         w->setEnabled(on);
 }
 

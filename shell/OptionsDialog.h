@@ -1,5 +1,5 @@
 #pragma once
-// The options dialog: compressor, quality, frame rate, key frames, cursor,
+// The options dialog: compressor, file format, quality, frame rate, key frames, cursor,
 // minimise and restore, statistics, language, worker priority, time to
 // record and sound. Created once at start, after the main window, and shown
 // modally by the main window's Options button. OK stores the edited values,
@@ -9,6 +9,8 @@
 // and laid out in OptionsDialogControls.cpp.
 
 #include <QDialog>
+
+#include "common/OutputFormats.h"
 
 class QCheckBox;
 class QComboBox;
@@ -41,6 +43,9 @@ class OptionsDialog : public QDialog {
     void CancelClicked();  // also Esc
     void ConfigureClicked();
     void CodecChosen();
+    // The sound codecs the chosen file format holds, the chosen one kept
+    // where it can be.
+    void FileFormatChosen();
     void QualityChanged();
     void FrameRateChanged();
     void KeyFramesEdited();
@@ -65,6 +70,12 @@ class OptionsDialog : public QDialog {
     // disabled slider where it has none, the stored value for another input;
     // the slider is enabled when enable is set.
     void ShowFrameRate(int fps);
+    // MP4 is offered only for the codecs it holds; the list falls back to
+    // AVI when the chosen codec leaves MP4 out.
+    void ShowFileFormatsFor(int codecIndex);
+    void ShowSoundCodecs(SoundCodec wanted);
+    OutputFormat ChosenFileFormat() const;
+    SoundCodec ChosenSoundCodec() const;
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.
     void ShowReportsAvailability();
@@ -78,6 +89,8 @@ class OptionsDialog : public QDialog {
     QLabel* codecLabel = nullptr;
     QComboBox* codecCombo = nullptr;
     QPushButton* configureButton = nullptr;
+    QLabel* fileFormatLabel = nullptr;
+    QComboBox* fileFormatCombo = nullptr;
     QLabel* qualityLabel = nullptr;
     QSlider* qualitySlider = nullptr;
     QLabel* qualityValue = nullptr;
@@ -115,6 +128,8 @@ class OptionsDialog : public QDialog {
     QCheckBox* audioRecordCheck = nullptr;
     QLabel* audioFormatLabel = nullptr;
     QComboBox* audioFormatCombo = nullptr;
+    QLabel* soundCodecLabel = nullptr;
+    QComboBox* soundCodecCombo = nullptr;
     QLabel* audioInputLabel = nullptr;
     QComboBox* audioInputCombo = nullptr;
     QLabel* audioVolumeLabel = nullptr;

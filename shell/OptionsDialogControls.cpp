@@ -105,9 +105,19 @@ void OptionsDialog::CreateControls() {
     frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
     frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 60);
 
+    fileFormatLabel = MakeLabel(videoGroup, "fileFormatLabel", "File Format :");
+    fileFormatCombo = Make<QComboBox>(videoGroup, "fileFormatCombo");
+    for (OutputFormat format : kOutputFormats)
+        fileFormatCombo->addItem(QString::fromStdString(FormatTitle(format)),
+                                 static_cast<int>(format));
+    fileFormatLabel->setBuddy(fileFormatCombo);
+
     auto* codecRow = new QHBoxLayout;
     codecRow->addWidget(codecCombo, 1);
     codecRow->addWidget(configureButton);
+    auto* fileFormatRow = new QHBoxLayout;
+    fileFormatRow->addWidget(fileFormatLabel);
+    fileFormatRow->addWidget(fileFormatCombo, 1);
     auto* qualityRow = new QHBoxLayout;
     qualityRow->addWidget(qualitySlider, 1);
     qualityRow->addWidget(qualityValue);
@@ -123,6 +133,7 @@ void OptionsDialog::CreateControls() {
     auto* video = new QVBoxLayout(videoGroup);
     video->addWidget(codecLabel);
     video->addLayout(codecRow);
+    video->addLayout(fileFormatRow);
     video->addWidget(qualityLabel);
     video->addLayout(qualityRow);
     video->addWidget(parametersGroup);
@@ -196,6 +207,9 @@ void OptionsDialog::CreateControls() {
     audioRecordCheck = MakeCheckBox(audioGroup, "audioRecordCheck", "Audio Record");
     audioFormatLabel = MakeLabel(audioGroup, "audioFormatLabel", "Audio Format :");
     audioFormatCombo = Make<QComboBox>(audioGroup, "audioFormatCombo");
+    soundCodecLabel = MakeLabel(audioGroup, "soundCodecLabel", "Sound Compression :");
+    soundCodecCombo = Make<QComboBox>(audioGroup, "soundCodecCombo");
+    soundCodecLabel->setBuddy(soundCodecCombo);
     audioInputLabel = MakeLabel(audioGroup, "audioInputLabel", "Audio Input :");
     audioInputCombo = Make<QComboBox>(audioGroup, "audioInputCombo");
     // Source names can be long; the list shows them whole when it opens.
@@ -209,7 +223,7 @@ void OptionsDialog::CreateControls() {
         audioVolumeValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
     for (QWidget* w : std::initializer_list<QWidget*>{
              audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue})
+             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo})
         w->setEnabled(false);
     auto* volumeRow = new QHBoxLayout;
     volumeRow->addWidget(audioVolumeSlider, 1);
@@ -218,10 +232,12 @@ void OptionsDialog::CreateControls() {
     audio->addWidget(audioRecordCheck, 0, 0, 1, 2);
     audio->addWidget(audioFormatLabel, 1, 0);
     audio->addWidget(audioFormatCombo, 1, 1);
+    audio->addWidget(soundCodecLabel, 1, 2);
+    audio->addWidget(soundCodecCombo, 1, 3);
     audio->addWidget(audioInputLabel, 2, 0);
-    audio->addWidget(audioInputCombo, 2, 1);
+    audio->addWidget(audioInputCombo, 2, 1, 1, 3);
     audio->addWidget(audioVolumeLabel, 3, 0);
-    audio->addLayout(volumeRow, 3, 1);
+    audio->addLayout(volumeRow, 3, 1, 1, 3);
     audio->setColumnStretch(1, 1);
 
     okButton = Make<QPushButton>(this, "okButton");
@@ -255,6 +271,7 @@ void OptionsDialog::CreateControls() {
 
     // User choices only: lists filled or selected from code run no handler.
     connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
+    connect(fileFormatCombo, &QComboBox::activated, this, &OptionsDialog::FileFormatChosen);
     connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
     connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
     connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);
@@ -282,6 +299,7 @@ void OptionsDialog::CreateControls() {
                        {"Label7", minutesLabel},       {"Label8", codecLabel},
                        {"Label9", audioFormatLabel},   {"Label10", audioVolumeLabel},
                        {"Label11", audioInputLabel},   {"Label12", secondsLabel},
+                       {"Label13", fileFormatLabel},   {"Label14", soundCodecLabel},
                        {"Button1", configureButton},   {"Button3", cancelButton},
                        {"CheckBox1", cursorCheck},     {"CheckBox2", reportsCheck},
                        {"CheckBox3", timeLimitCheck},  {"CheckBox4", audioRecordCheck},

@@ -32,6 +32,10 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "velmora: unknown option %s\n%s", unknown->c_str(), velmora::kUsage);
         return 2;
     }
+    if (const auto invalid = velmora::InvalidParameter(parameters)) {
+        std::fputs(invalid->c_str(), stderr);
+        return 2;
+    }
     if (const auto text = velmora::InformationRequest(parameters)) {
         std::fputs(text->c_str(), stdout);
         return 0;
