@@ -32,7 +32,7 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
     if (video || audio) {
         const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
         found.push_back({video ? TempVideoFile : std::string(), audio ? TempAudioFile : "",
-                         RecordingNameAt(outputFolder, started)});
+                         WithFormatExtension(RecordingNameAt(outputFolder, started), FileFormat)});
     }
     // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav".
     const std::string folder = FolderOf(TempVideoFile);
@@ -46,8 +46,8 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
             std::smatch m;
             if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
-            found.push_back(
-                {folder + name, Available(sound) ? sound : "", outputFolder + m[1].str() + ".avi"});
+            found.push_back({folder + name, Available(sound) ? sound : "",
+                             outputFolder + m[1].str() + FormatExtension(FileFormat)});
         }
     }
     return found;

@@ -166,7 +166,8 @@ class TScreenCamera {
     void SetAudioInputVolume(int percent);
 
     // Unmerged recordings in the temporary files' folder: the temporary files
-    // (target: outputFolder + the name of their start time) and recordings
+    // (target: outputFolder + the name of their start time, with the file
+    // format's extension) and recordings
     // kept aside after a failed merge; none another recording still writes.
     std::vector<TInterruptedRecording> FindInterruptedRecordings(
         const std::string& outputFolder) const;

@@ -29,10 +29,11 @@ using velmora::test::run;
 
 constexpr auto kPatience = std::chrono::seconds(20);
 
-// The recordings the program made in folder: "VideoRecord_" + time (+ "_n") + ".avi".
+// The recordings the program made in folder: "VideoRecord_" + time (+ "_n") +
+// ".avi", ".mp4" or ".mkv".
 inline std::vector<fs::path> Recordings(const fs::path& folder) {
     std::vector<fs::path> found;
-    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.avi)");
+    static const std::regex name(R"(VideoRecord_\d{8}_\d{6}(_\d+)?\.(avi|mp4|mkv))");
     if (fs::exists(folder))
         for (const auto& entry : fs::directory_iterator(folder))
             if (std::regex_match(entry.path().filename().string(), name))

@@ -146,7 +146,8 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
           "WorkDir=",          "TypeCapture=",     "VideoFPS=",           "KeyFramesFreq=",
           "CodecIndex=",       "VideoQuality=",    "RegionTopPos=",       "RegionLeftPos=",
           "RegionWidthPos=",   "RegionHeightPos=", "CaptureCursor=",      "AudioRecordEnable=",
-          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioInputGain="})
+          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioInputGain=",
+          "OutputFormat=",     "AudioCodec="})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -296,7 +297,8 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
-    EXPECT_TRUE(help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n"));
+    EXPECT_TRUE(help->starts_with(
+        "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
@@ -305,7 +307,7 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
 
 TEST(CommandLine, UnknownParameterIsTheFirstThatNeitherTheProgramNorQtTakes) {
     EXPECT_FALSE(UnknownParameter({}));
-    EXPECT_FALSE(UnknownParameter({"-VC", "/vc", "PATH=/a/", "Time=5", "time=abc", "--start",
+    EXPECT_FALSE(UnknownParameter({"-VC", "/vc", "PATH=/a/", "Time=5", "time=abc", "format=x", "--start",
                                    "--stop", "--toggle", "--screen=x11", "--help", "--version"}));
     // Qt's options, one or two dashes; a value is taken whatever it looks like.
     EXPECT_FALSE(UnknownParameter({"-platform", "xcb", "--session", "--pause", "-style=Fusion",
@@ -333,6 +335,8 @@ struct FakeCamera {
     std::uint8_t CaptureMode = 0;
     bool RecordAudio = false;
     std::int32_t AudioFormatIndex = 5;
+    OutputFormat FileFormat = OutputFormat::Avi;
+    SoundCodec SoundCompression = SoundCodec::Pcm;
     std::vector<std::string> calls;
     void SelectAudioInput(int i) { calls.push_back("select " + std::to_string(i)); }
     void SetAudioInputVolume(int v) { calls.push_back("volume " + std::to_string(v)); }
@@ -441,6 +445,68 @@ TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
     EXPECT_EQ(low.Quality, 0);
     EXPECT_EQ(low.KeyFrameEvery, 50);
     EXPECT_EQ(low.Audio->AudioInputGain, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SettingsFileTest, FileFormatAndSoundCodecAreTheStoredOnesOrTheFormatsOwn) {
+    struct Case {
+        const char* text;
+        OutputFormat format;
+        SoundCodec sound;
+        bool noted;
+    } cases[] = {
+        {"", OutputFormat::Avi, SoundCodec::Pcm, false},
+        {"[SetupVideo]\nOutputFormat=mp4\n", OutputFormat::Mp4, SoundCodec::Aac, false},
+        {"[SetupVideo]\nOutputFormat=MKV\n[SetupAudio]\nAudioCodec=flac\n", OutputFormat::Mkv,
+         SoundCodec::Flac, false},
+        {"[SetupVideo]\nOutputFormat=MP4\n[SetupAudio]\nAudioCodec=PCM\n", OutputFormat::Mp4,
+         SoundCodec::Aac, true},
+        {"[SetupVideo]\nOutputFormat=WEBM\n[SetupAudio]\nAudioCodec=OPUS\n", OutputFormat::Avi,
+         SoundCodec::Pcm, true},
+        {"[SetupVideo]\nOutputFormat=MKV\n[SetupAudio]\nAudioCodec=mp3\n", OutputFormat::Mkv,
+         SoundCodec::Opus, true},
+    };
+    for (const Case& c : cases) {
+        Put(c.text);
+        const TSettings s = ReadSettings(Path(), "/p/");
+        EXPECT_EQ(s.FileFormat, c.format) << c.text;
+        EXPECT_EQ(s.AudioCodec, c.sound) << c.text;
+        EXPECT_EQ(s.SoundCodecNote.empty(), !c.noted) << c.text << s.SoundCodecNote;
+    }
+    EXPECT_EQ(ReadSettings(Path(), "/p/").SoundCodecNote,
+              "Setup.ini: AudioCodec=mp3 cannot be kept in Matroska (MKV) files; the sound is "
+              "saved as Opus");
+    TSettings s;
+    s.FileFormat = OutputFormat::Mkv;
+    s.AudioCodec = SoundCodec::Flac;
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    const std::string text = Slurp(Path());
+    EXPECT_NE(text.find("\nOutputFormat=MKV\n"), std::string::npos);
+    EXPECT_NE(text.find("\nAudioCodec=FLAC\n"), std::string::npos);
+}
+
+TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
+    TSettings s;
+    s.FileFormat = OutputFormat::Mkv;
+    s.AudioCodec = SoundCodec::Flac;
+    EXPECT_TRUE(ReadCommandLine({"-vc", "FORMAT=mp4"}, s, {}));
+    EXPECT_EQ(s.RunFormat, OutputFormat::Mp4);
+    EXPECT_EQ(s.FileFormat, OutputFormat::Mkv);
+    // The engine gets the run's format with a sound it holds.
+    EngineSettings e = ToEngineSettings(s);
+    EXPECT_EQ(e.FileFormat, OutputFormat::Mp4);
+    EXPECT_EQ(e.SoundCompression, SoundCodec::Aac);
+    s.RunFormat = OutputFormat::Mkv;
+    EXPECT_EQ(ToEngineSettings(s).SoundCompression, SoundCodec::Flac);
+
+    EXPECT_FALSE(InvalidParameter({"-vc", "format=mkv", "format=AVI", "time=abc"}));
+    EXPECT_EQ(InvalidParameter({"-vc", "format=webm"}),
+              "velmora: format=webm: no such kind of file; use format=avi, format=mp4 or "
+              "format=mkv\n");
+    EXPECT_TRUE(InvalidParameter({"format="}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // What the sound tests read back from a recording with ffprobe and ffmpeg,
 // the independent reader.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -46,16 +47,24 @@ inline std::vector<std::int16_t> Samples(const std::string& file) {
 }
 
 // Frequency of a tone by the zero crossings of one channel, over the span
-// between its first and last crossing (silence before or after does not count).
+// between its first and last crossing (silence before or after does not
+// count). A crossing counts once the signal passes a quarter of its peak on
+// the other side, so the noise of a lossy codec around zero adds none.
 inline double ToneHz(const std::vector<std::int16_t>& s, int channels, int rate) {
     const std::size_t frames = s.size() / static_cast<std::size_t>(channels);
+    int peak = 0;
+    for (std::size_t i = 0; i < frames; ++i) peak = std::max(peak, std::abs(int(s[i * channels])));
+    const int threshold = peak / 4;
     std::size_t crossings = 0, first = 0, last = 0;
-    for (std::size_t i = 1; i < frames; ++i) {
-        const bool before = s[(i - 1) * channels] < 0, now = s[i * channels] < 0;
-        if (before != now) {
+    int side = 0;  // -1 below -threshold, 1 above it, 0 not yet either
+    for (std::size_t i = 0; i < frames; ++i) {
+        const int v = s[i * channels];
+        const int now = v > threshold ? 1 : v < -threshold ? -1 : side;
+        if (side != 0 && now != side) {
             if (crossings++ == 0) first = i;
             last = i;
         }
+        side = now;
     }
     if (crossings < 3) return 0.0;
     return (static_cast<double>(crossings - 1) / 2.0) / (static_cast<double>(last - first) / rate);

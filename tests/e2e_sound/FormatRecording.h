@@ -1,0 +1,74 @@
+#pragma once
+// Recordings of the whole program in each file format: H.264 of a 320x240
+// area of the screen with the microphone's tone, and what ffprobe says of
+// their timing.
+
+#include "tests/e2e_sound/SoundProgram.h"
+
+namespace velmora::e2e {
+
+// The area the format recordings take, away from the program's window.
+inline constexpr int kAreaLeft = 900, kAreaTop = 400, kAreaWidth = 320, kAreaHeight = 240;
+
+// FFmpeg's moving test picture over the recorded area while it lives.
+class MovingPicture {
+  public:
+    MovingPicture() {
+        pid_ = capture("setsid ffplay -loglevel error -an -noborder -left " +
+                       std::to_string(kAreaLeft) + " -top " + std::to_string(kAreaTop) +
+                       " -window_title 'moving picture' -f lavfi -i testsrc2=size=" +
+                       std::to_string(kAreaWidth) + "x" + std::to_string(kAreaHeight) +
+                       ":rate=30 >/dev/null 2>&1 </dev/null & echo $!");
+        while (!pid_.empty() && pid_.back() == '\n') pid_.pop_back();
+        shown_ = WaitFor([] { return run("xwininfo -name 'moving picture' >/dev/null 2>&1") == 0; });
+    }
+    ~MovingPicture() {
+        if (!pid_.empty()) run("kill " + pid_ + " 2>/dev/null");
+    }
+    bool Shown() const { return shown_; }
+
+  private:
+    std::string pid_;
+    bool shown_ = false;
+};
+
+// Setup.ini of a recording with the microphone's sound into format (AVI,
+// MP4, MKV) with codec (PCM, AAC, OPUS, FLAC): x264 (the fourth
+// compressor) at 15 fps of the area, the window left where it is.
+inline std::string FormatSettings(const std::string& microphone, const std::string& format,
+                                  const std::string& codec) {
+    return microphone + "\nAudioCodec=" + codec +
+           "\n[SetupVideo]\nCodecIndex=3\nVideoFPS=15\nTypeCapture=0\nRegionLeftPos=" +
+           std::to_string(kAreaLeft) + "\nRegionTopPos=" + std::to_string(kAreaTop) +
+           "\nRegionWidthPos=" + std::to_string(kAreaWidth) +
+           "\nRegionHeightPos=" + std::to_string(kAreaHeight) + "\nOutputFormat=" + format +
+           "\n[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
+}
+
+// When the first decoded frame of stream "v" or "a" is shown, after what
+// the container says to skip (the encoder's priming).
+inline double FirstFrameTime(const std::string& file, const char* type) {
+    return std::atof(capture(std::string("ffprobe -v error -select_streams ") + type +
+                             ":0 -show_entries frame=pts_time -read_intervals %+#1 -of csv=p=0 '" +
+                             file + "' | head -n1")
+                         .c_str());
+}
+
+// The end of the last video frame: the picture's length in any container
+// (AVI gives H.264 packets a decoding time only).
+inline double VideoSeconds(const std::string& file) {
+    return std::atof(capture("ffprobe -v error -select_streams v:0 -show_entries "
+                             "packet=pts_time,dts_time,duration_time -of csv=p=0 '" +
+                             file +
+                             "' | awk -F, '{ t = $1 == \"N/A\" ? $2 : $1; print t + $3 }' | "
+                             "sort -g | tail -n1")
+                         .c_str());
+}
+
+// AAC's priming, which Matroska has no field for: its readers start the
+// picture that much after the first (primed) sound frame.
+inline double UnsignalledPriming(const std::string& format, const std::string& codec) {
+    return format == "MKV" && codec == "AAC" ? 1024.0 / 44100 : 0.0;
+}
+
+}  // namespace velmora::e2e
