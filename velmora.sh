@@ -33,10 +33,13 @@ packages=(
     meson libwayland-dev wayland-protocols libpipewire-0.3-dev libinih-dev libsystemd-dev
     libgbm-dev libdrm-dev
 )
+# Only the tests need these: the browser that plays the MP4 and Matroska
+# recordings (label browser).
+test_packages=(chromium)
 
-install_missing() {
+install_missing() {  # install_missing PACKAGE...
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -125,9 +128,8 @@ run_program() {
     return "$status"
 }
 
-install_missing
 case ${1:-} in
-test) run_tests ;;
-"") run_program ;;
-*) run_program "$@" ;;
+test) install_missing "${packages[@]}" "${test_packages[@]}" && run_tests ;;
+"") install_missing "${packages[@]}" && run_program ;;
+*) install_missing "${packages[@]}" && run_program "$@" ;;
 esac

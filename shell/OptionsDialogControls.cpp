@@ -269,6 +269,9 @@ void OptionsDialog::CreateControls() {
     // A fixed border that still grows to whatever the language's texts need.
     form->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The file format is reached from the codec it depends on.
+    setTabOrder(configureButton, fileFormatCombo);
+
     // User choices only: lists filled or selected from code run no handler.
     connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
     connect(fileFormatCombo, &QComboBox::activated, this, &OptionsDialog::FileFormatChosen);

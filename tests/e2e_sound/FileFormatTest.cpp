@@ -12,32 +12,7 @@ using namespace velmora::soundtest;
 
 namespace {
 
-class FileFormatTest : public SoundProgramTest {
-  protected:
-    void SetUp() override {
-        SoundProgramTest::SetUp();
-        if (IsSkipped()) return;
-        microphone_ = MicrophoneSettings();
-        ASSERT_FALSE(microphone_.empty());
-    }
-
-    // A 3 s recording; empty when none was saved.
-    std::string Record(const std::string& format, const std::string& codec) {
-        const fs::path out = out_ / (format + "-" + codec);
-        fs::create_directories(out);
-        std::ofstream(folder_ / "Setup.ini") << FormatSettings(microphone_, format, codec);
-        Program program(folder_, {"-vc", "time=3", "path=" + out.string() + "/"});
-        const std::string window = program.WaitForWindow(kMainTitle);
-        if (window.empty()) return {};
-        const bool saved = WaitFor([&] { return Recordings(out).size() == 1; },
-                                   std::chrono::seconds(40));
-        program.Close(window);
-        EXPECT_EQ(program.Exit(), 0);
-        return saved ? Recordings(out).front().string() : std::string();
-    }
-
-    std::string microphone_;
-};
+using FileFormatTest = FormatProgramTest;
 
 TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
     MovingPicture picture;

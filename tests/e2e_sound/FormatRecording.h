@@ -42,7 +42,7 @@ inline std::string FormatSettings(const std::string& microphone, const std::stri
            std::to_string(kAreaLeft) + "\nRegionTopPos=" + std::to_string(kAreaTop) +
            "\nRegionWidthPos=" + std::to_string(kAreaWidth) +
            "\nRegionHeightPos=" + std::to_string(kAreaHeight) + "\nOutputFormat=" + format +
-           "\n[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
+           "\nCaptureCursor=0\n[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
 }
 
 // When the first decoded frame of stream "v" or "a" is shown, after what
@@ -70,5 +70,34 @@ inline double VideoSeconds(const std::string& file) {
 inline double UnsignalledPriming(const std::string& format, const std::string& codec) {
     return format == "MKV" && codec == "AAC" ? 1024.0 / 44100 : 0.0;
 }
+
+// A program folder set up to record the microphone in any format.
+class FormatProgramTest : public SoundProgramTest {
+  protected:
+    void SetUp() override {
+        SoundProgramTest::SetUp();
+        if (IsSkipped()) return;
+        microphone_ = MicrophoneSettings();
+        ASSERT_FALSE(microphone_.empty());
+    }
+
+    // A recording of `seconds` into its own folder; empty when none was saved.
+    std::string Record(const std::string& format, const std::string& codec, int seconds = 3) {
+        const fs::path out = out_ / (format + "-" + codec);
+        fs::create_directories(out);
+        std::ofstream(folder_ / "Setup.ini") << FormatSettings(microphone_, format, codec);
+        Program program(folder_,
+                        {"-vc", "time=" + std::to_string(seconds), "path=" + out.string() + "/"});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        if (window.empty()) return {};
+        const bool saved =
+            WaitFor([&] { return Recordings(out).size() == 1; }, std::chrono::seconds(40));
+        program.Close(window);
+        EXPECT_EQ(program.Exit(), 0);
+        return saved ? Recordings(out).front().string() : std::string();
+    }
+
+    std::string microphone_;
+};
 
 }  // namespace velmora::e2e
