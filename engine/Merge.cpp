@@ -235,11 +235,11 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
     host_.SetBusyCursor(true);
-    const HRESULT result = choice.format == OutputFormat::Avi && choice.sound == SoundCodec::Pcm
-                               ? AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count,
-                                          streams, options)
-                               : SaveMediaFile(target.c_str(), MediaFormatOf(choice),
-                                               &SaveProgressCallback, count, streams);
+    const HRESULT result =
+        choice.format == OutputFormat::Avi && choice.sound == SoundCodec::Pcm
+            ? AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count, streams, options)
+            : SaveMediaFile(target.c_str(), MediaFormatOf(choice), &SaveProgressCallback, count,
+                            streams);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     host_.SetBusyCursor(false);
     const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;

@@ -122,8 +122,9 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string& parameter = parameters[i];
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
-            lower.starts_with("format=") || parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
-            parameter == "--help" || parameter == "--version")
+            lower.starts_with("format=") || parameter.starts_with("--screen=") ||
+            InstanceCommandRequest({parameter}) || parameter == "--help" ||
+            parameter == "--version")
             continue;
         if (const int taken = ToolkitOption(parameter)) {
             i += static_cast<std::size_t>(taken - 1);

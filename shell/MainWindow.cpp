@@ -234,8 +234,7 @@ void MainWindow::StartUp() {
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
     Settings = ReadSettings(settingsFile, DefaultOutputFolder());
-    if (!Settings.SoundCodecNote.empty())
-        WriteLog(QString::fromStdString(Settings.SoundCodecNote));
+    if (!Settings.SoundCodecNote.empty()) WriteLog(QString::fromStdString(Settings.SoundCodecNote));
     // A first start is reported like everything else: when reports are
     // allowed and the build has a server. A failure changes nothing.
     if (firstRun_ && Settings.SendStats && !servers_.reports.isEmpty()) {

@@ -110,8 +110,8 @@ void OptionsDialog::LoadValues() {
 
     ShowFrameRate(Settings.VideoFPS);
     // The next recording's: the command line's format for this run, if any.
-    fileFormatCombo->setCurrentIndex(
-        fileFormatCombo->findData(static_cast<int>(Settings.RunFormat.value_or(Settings.FileFormat))));
+    fileFormatCombo->setCurrentIndex(fileFormatCombo->findData(
+        static_cast<int>(Settings.RunFormat.value_or(Settings.FileFormat))));
     ShowFileFormatsFor(Settings.CodecIndex);
     ShowSoundCodecs(Settings.AudioCodec);
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
@@ -225,11 +225,13 @@ void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
         listed ? camera.Compressors[static_cast<std::size_t>(codecIndex)].fccHandler : 0;
     const bool mp4 = ContainerTakesVideo(OutputFormat::Mp4, handler);
     auto* model = qobject_cast<QStandardItemModel*>(fileFormatCombo->model());
-    QStandardItem* item = model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
+    QStandardItem* item =
+        model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
     item->setEnabled(mp4);
     item->setToolTip(mp4 ? QString() : MsgTexts(19));
     if (!mp4 && ChosenFileFormat() == OutputFormat::Mp4) {
-        fileFormatCombo->setCurrentIndex(fileFormatCombo->findData(static_cast<int>(OutputFormat::Avi)));
+        fileFormatCombo->setCurrentIndex(
+            fileFormatCombo->findData(static_cast<int>(OutputFormat::Avi)));
         ShowSoundCodecs(ChosenSoundCodec());
     }
 }
@@ -240,7 +242,8 @@ void OptionsDialog::ShowSoundCodecs(SoundCodec wanted) {
     for (SoundCodec codec : SoundCodecsOf(format))
         soundCodecCombo->addItem(QString::fromStdString(SoundCodecTitle(codec)),
                                  static_cast<int>(codec));
-    const SoundCodec shown = ContainerTakesSound(format, wanted) ? wanted : DefaultSoundCodec(format);
+    const SoundCodec shown =
+        ContainerTakesSound(format, wanted) ? wanted : DefaultSoundCodec(format);
     soundCodecCombo->setCurrentIndex(soundCodecCombo->findData(static_cast<int>(shown)));
 }
 
@@ -325,10 +328,9 @@ void OptionsDialog::ShowReportsAvailability() {
 
 void OptionsDialog::AudioRecordToggled() {
     const bool on = audioRecordCheck->isChecked();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{audioFormatCombo, audioInputCombo, audioFormatLabel,
-                                         audioInputLabel, audioVolumeLabel, audioVolumeSlider,
-                                         audioVolumeValue, soundCodecLabel, soundCodecCombo})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
+             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo})
         w->setEnabled(on);
 }
 

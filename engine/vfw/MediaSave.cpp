@@ -46,10 +46,10 @@ struct Source {
     AVPacket* next = nullptr;  // the packet to write next, or empty
     AVRational timeBase{};     // of next: the source's, or the encoder's
     std::unique_ptr<SoundEncoder> encoder;
-    AVPacket* raw = nullptr;  // the source's packet on its way into the encoder
+    AVPacket* raw = nullptr;      // the source's packet on its way into the encoder
     std::int64_t delayShift = 0;  // added to the encoder's times, in its time base
-    bool eof = false;         // the source is read to its end
-    bool done = false;        // and the encoder has given its last packet
+    bool eof = false;             // the source is read to its end
+    bool done = false;            // and the encoder has given its last packet
     bool started = false;
     int rowBytes = 0, rows = 0;  // bottom-up full frames to turn the right way up
 };
@@ -77,9 +77,9 @@ void TakeExtradataFrom(const AVPacket* frame, AVCodecParameters* par) {
     if (probe && avcodec_parameters_copy(bsf->par_in, par) >= 0 && av_bsf_init(bsf) >= 0 &&
         av_bsf_send_packet(bsf, probe) >= 0 && av_bsf_receive_packet(bsf, probe) >= 0) {
         const std::uint8_t* data = av_packet_get_side_data(probe, AV_PKT_DATA_NEW_EXTRADATA, &size);
-        auto* copy = data ? static_cast<std::uint8_t*>(
-                                av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE))
-                          : nullptr;
+        auto* copy =
+            data ? static_cast<std::uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE))
+                 : nullptr;
         if (copy) {
             std::memcpy(copy, data, size);
             av_freep(&par->extradata);
@@ -185,8 +185,8 @@ class Save {
         s.raw = av_packet_alloc();
         if (!s.raw) return AVIERR_MEMORY;
         const bool globalHeader = out_->oformat->flags & AVFMT_GLOBALHEADER;
-        const int e = s.encoder->open(s.ist->codecpar, format_.soundEncoder,
-                                      format_.soundBitRate, globalHeader);
+        const int e = s.encoder->open(s.ist->codecpar, format_.soundEncoder, format_.soundBitRate,
+                                      globalHeader);
         if (e == AVERROR_ENCODER_NOT_FOUND) return AVIERR_NOCOMPRESSOR;
         if (e == AVERROR(ENOMEM)) return AVIERR_MEMORY;
         if (e < 0 || s.encoder->describe(s.ost->codecpar) < 0) return AVIERR_COMPRESSOR;
@@ -234,8 +234,8 @@ class Save {
                 if (video) {
                     DescribeColours(par);
                     HRESULT hr = AVIERR_OK;
-                    const bool setupInFrames = par->codec_id == AV_CODEC_ID_H264 ||
-                                               par->codec_id == AV_CODEC_ID_MPEG4;
+                    const bool setupInFrames =
+                        par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_MPEG4;
                     if (setupInFrames && par->extradata_size == 0 && fill(s, hr))
                         TakeExtradataFrom(s.next, par);
                     if (hr != AVIERR_OK) return hr;
@@ -276,14 +276,16 @@ class Save {
         AVDictionary* opts = nullptr;
         if (flipped && avi()) av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
         // Matroska keeps full frames as Video for Windows does, header and all.
-        if (std::strcmp(format_.container, "matroska") == 0) av_dict_set(&opts, "allow_raw_vfw", "1", 0);
+        if (std::strcmp(format_.container, "matroska") == 0)
+            av_dict_set(&opts, "allow_raw_vfw", "1", 0);
         // A browser starts playing an MP4 before the whole of it arrived.
-        if (std::strcmp(format_.container, "mp4") == 0) av_dict_set(&opts, "movflags", "+faststart", 0);
+        if (std::strcmp(format_.container, "mp4") == 0)
+            av_dict_set(&opts, "movflags", "+faststart", 0);
         e = avformat_write_header(out_, &opts);
         av_dict_free(&opts);
         if (e < 0) {
-            if (!file_->error() && (e == AVERROR(EINVAL) || e == AVERROR_EXPERIMENTAL ||
-                                    e == AVERROR_PATCHWELCOME)) {
+            if (!file_->error() &&
+                (e == AVERROR(EINVAL) || e == AVERROR_EXPERIMENTAL || e == AVERROR_PATCHWELCOME)) {
                 return AVIERR_UNSUPPORTED;  // a stream the container cannot take
             }
             setLastSystemError(file_->error() ? file_->error() : systemErrorOf(e));
@@ -463,8 +465,7 @@ HRESULT AVISaveV(const char* szFile, const void*, AVISAVECALLBACK lpfnCallback, 
 
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
                       AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi) {
-    if (!szFile || !*szFile || nStreams <= 0 || !ppavi || !format.container)
-        return AVIERR_BADPARAM;
+    if (!szFile || !*szFile || nStreams <= 0 || !ppavi || !format.container) return AVIERR_BADPARAM;
     for (int i = 0; i < nStreams; ++i) {
         if (!ppavi[i]) return AVIERR_BADHANDLE;
         if (ppavi[i]->file()->writing())

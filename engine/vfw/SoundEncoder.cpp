@@ -113,11 +113,9 @@ int SoundEncoder::send(const AVPacket* pcm) {
                                                    encoder_->ch_layout.nb_channels, room,
                                                    encoder_->sample_fmt, 0);
             if (e < 0) return e;
-            const int made =
-                swr_convert(resampler_, converted, room,
-                            draining ? nullptr : const_cast<const std::uint8_t**>(
-                                                     decoded_->extended_data),
-                            in);
+            const int made = swr_convert(
+                resampler_, converted, room,
+                draining ? nullptr : const_cast<const std::uint8_t**>(decoded_->extended_data), in);
             e = made < 0 ? made
                          : av_audio_fifo_write(fifo_, reinterpret_cast<void**>(converted), made);
             av_freep(&converted[0]);
@@ -133,8 +131,8 @@ int SoundEncoder::send(const AVPacket* pcm) {
 }
 
 int SoundEncoder::encodeFrom(bool flushing) {
-    const int frameSamples = encoder_->frame_size > 0 ? encoder_->frame_size
-                                                      : kVariableFrameSamples;
+    const int frameSamples =
+        encoder_->frame_size > 0 ? encoder_->frame_size : kVariableFrameSamples;
     const int available = av_audio_fifo_size(fifo_);
     const int samples = std::min(available, frameSamples);
     if (samples < frameSamples && !flushing) return AVERROR(EAGAIN);

@@ -24,15 +24,17 @@ TEST(OutputChoice, AFormatThatCannotTakeTheVideoBecomesAviAndOneThatCannotTakeTh
         EXPECT_EQ(choice.sound, SoundCodec::Opus);
         EXPECT_EQ(choice.change, "");
     }
-    OutputChoice choice =
-        ResolveOutputChoice(OutputFormat::Mp4, SoundCodec::Aac, FourCC("MSVC"), "Microsoft Video 1");
+    OutputChoice choice = ResolveOutputChoice(OutputFormat::Mp4, SoundCodec::Aac, FourCC("MSVC"),
+                                              "Microsoft Video 1");
     EXPECT_EQ(choice.format, OutputFormat::Avi);
     EXPECT_EQ(choice.sound, SoundCodec::Pcm);
-    EXPECT_EQ(choice.change, "MP4 cannot hold Microsoft Video 1 video; the recording is saved as AVI");
+    EXPECT_EQ(choice.change,
+              "MP4 cannot hold Microsoft Video 1 video; the recording is saved as AVI");
     // Matroska takes every codec; a sound it cannot hold is not a thing.
     for (const char* handler : {"MSVC", "HFYU", "ZMBV", "FFV1", "DIB "}) {
-        EXPECT_EQ(ResolveOutputChoice(OutputFormat::Mkv, SoundCodec::Flac, FourCC(handler), "x").change,
-                  "");
+        EXPECT_EQ(
+            ResolveOutputChoice(OutputFormat::Mkv, SoundCodec::Flac, FourCC(handler), "x").change,
+            "");
     }
     choice = ResolveOutputChoice(OutputFormat::Mp4, SoundCodec::Pcm, FourCC("H264"), "x264");
     EXPECT_EQ(choice.format, OutputFormat::Mp4);
@@ -58,8 +60,10 @@ TEST(OutputChoice, EachFormatOffersItsOwnSoundFirstAmongThoseItHolds) {
 }
 
 TEST(OutputChoice, TheExtensionAfterTheLastDotOfTheNameIsReplaced) {
-    EXPECT_EQ(WithFormatExtension("/r/VideoRecord_1.avi", OutputFormat::Mp4), "/r/VideoRecord_1.mp4");
-    EXPECT_EQ(WithFormatExtension("/r.d/VideoRecord_1", OutputFormat::Mkv), "/r.d/VideoRecord_1.mkv");
+    EXPECT_EQ(WithFormatExtension("/r/VideoRecord_1.avi", OutputFormat::Mp4),
+              "/r/VideoRecord_1.mp4");
+    EXPECT_EQ(WithFormatExtension("/r.d/VideoRecord_1", OutputFormat::Mkv),
+              "/r.d/VideoRecord_1.mkv");
     EXPECT_EQ(WithFormatExtension("/r/a.b.mp4", OutputFormat::Avi), "/r/a.b.avi");
 }
 

@@ -26,9 +26,9 @@ TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
     struct Case {
         const char *format, *codec, *extension, *soundName, *rate;
     } cases[] = {
-        {"MP4", "AAC", ".mp4", "aac", "44100"},      {"MP4", "OPUS", ".mp4", "opus", "48000"},
-        {"MKV", "OPUS", ".mkv", "opus", "48000"},    {"MKV", "AAC", ".mkv", "aac", "44100"},
-        {"MKV", "FLAC", ".mkv", "flac", "44100"},    {"MKV", "PCM", ".mkv", "pcm_s16le", "44100"},
+        {"MP4", "AAC", ".mp4", "aac", "44100"},   {"MP4", "OPUS", ".mp4", "opus", "48000"},
+        {"MKV", "OPUS", ".mkv", "opus", "48000"}, {"MKV", "AAC", ".mkv", "aac", "44100"},
+        {"MKV", "FLAC", ".mkv", "flac", "44100"}, {"MKV", "PCM", ".mkv", "pcm_s16le", "44100"},
     };
     const double frame = 1.0 / 15;
     for (const Case& c : cases) {
@@ -39,7 +39,8 @@ TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
         const auto video = StreamInfo(file, 0), sound = StreamInfo(file, 1);
         EXPECT_EQ(video.at("codec_name"), "h264");
         EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries "
-                          "stream=width,height,pix_fmt -of csv=p=0 '" + file + "'"),
+                          "stream=width,height,pix_fmt -of csv=p=0 '" +
+                          file + "'"),
                   "320,240,yuv420p\n");
         EXPECT_EQ(sound.at("codec_name"), c.soundName);
         EXPECT_EQ(sound.at("sample_rate"), c.rate);
@@ -49,8 +50,7 @@ TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
         EXPECT_NEAR(offset + UnsignalledPriming(c.format, c.codec), aviOffset, 0.005);
         const auto samples = Samples(file);
         EXPECT_NEAR(ToneHz(samples, 2, std::atoi(c.rate)), 440.0, 2.0);
-        EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / std::atoi(c.rate), aviSeconds,
-                    0.15);
+        EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / std::atoi(c.rate), aviSeconds, 0.15);
         EXPECT_EQ(capture("ffmpeg -v error -i '" + file + "' -f null - 2>&1"), "");
     }
 }

@@ -20,7 +20,8 @@ class MovingPicture {
                        std::to_string(kAreaWidth) + "x" + std::to_string(kAreaHeight) +
                        ":rate=30 >/dev/null 2>&1 </dev/null & echo $!");
         while (!pid_.empty() && pid_.back() == '\n') pid_.pop_back();
-        shown_ = WaitFor([] { return run("xwininfo -name 'moving picture' >/dev/null 2>&1") == 0; });
+        shown_ =
+            WaitFor([] { return run("xwininfo -name 'moving picture' >/dev/null 2>&1") == 0; });
     }
     ~MovingPicture() {
         if (!pid_.empty()) run("kill " + pid_ + " 2>/dev/null");

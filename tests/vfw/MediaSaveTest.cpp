@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,8 +43,10 @@ double firstFrameTime(const std::string& file, const char* type) {
 
 // When each video packet is shown, in seconds.
 std::vector<double> packetTimes(const std::string& file) {
-    std::istringstream lines(test::capture("ffprobe -v error -select_streams v:0 -show_entries "
-                                           "packet=pts_time -of csv=p=0 '" + file + "'"));
+    std::istringstream lines(
+        test::capture("ffprobe -v error -select_streams v:0 -show_entries "
+                      "packet=pts_time -of csv=p=0 '" +
+                      file + "'"));
     std::vector<double> times;
     for (std::string line; std::getline(lines, line);) times.push_back(number(line));
     return times;
@@ -105,7 +107,8 @@ TEST_P(MediaSaveEach, KeepsThePictureItsGapsAndTheSoundsPlace) {
     const double frame = 1.0 / 15;
     const double videoSeconds = number(test::capture(
         "ffprobe -v error -select_streams v:0 -show_entries stream=duration:format=duration -of "
-        "csv=p=0 '" + target + "' | grep -v N/A | head -n1"));
+        "csv=p=0 '" +
+        target + "' | grep -v N/A | head -n1"));
     EXPECT_NEAR(videoSeconds, (indices.back() + 1) * frame, frame);
     // Matroska cannot tell a reader of AAC's priming: the picture starts
     // that much later instead.
@@ -129,22 +132,22 @@ TEST_P(MediaSaveEach, KeepsThePictureItsGapsAndTheSoundsPlace) {
     EXPECT_NEAR(decodedSoundSeconds(target), 2.0 + priming, lossy ? 1024.0 / 22050 : 0.01);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Containers, MediaSaveEach,
-    ::testing::Values(Case{"mp4", "aac", "H264", "h264", "aac"},
-                      Case{"mp4", "libopus", "XVID", "mpeg4", "opus"},
-                      Case{"mp4", "aac", "MJPG", "mjpeg", "aac"},
-                      Case{"matroska", "libopus", "H264", "h264", "opus"},
-                      Case{"matroska", "flac", "ZMBV", "zmbv", "flac"},
-                      Case{"matroska", "aac", "DIB ", "rawvideo", "aac"},
-                      Case{"matroska", nullptr, "FFV1", "ffv1", "pcm_s16le"}),
-    [](const auto& info) {
-        std::string name = std::string(std::get<0>(info.param)) + "_" +
-                           std::get<4>(info.param) + "_" + std::get<3>(info.param);
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Containers, MediaSaveEach,
+                         ::testing::Values(Case{"mp4", "aac", "H264", "h264", "aac"},
+                                           Case{"mp4", "libopus", "XVID", "mpeg4", "opus"},
+                                           Case{"mp4", "aac", "MJPG", "mjpeg", "aac"},
+                                           Case{"matroska", "libopus", "H264", "h264", "opus"},
+                                           Case{"matroska", "flac", "ZMBV", "zmbv", "flac"},
+                                           Case{"matroska", "aac", "DIB ", "rawvideo", "aac"},
+                                           Case{"matroska", nullptr, "FFV1", "ffv1", "pcm_s16le"}),
+                         [](const auto& info) {
+                             std::string name = std::string(std::get<0>(info.param)) + "_" +
+                                                std::get<4>(info.param) + "_" +
+                                                std::get<3>(info.param);
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 TEST_F(MediaSave, Mp4HasItsIndexFirstAndTheDecodersSetup) {
     open(MakeFourCC('H', '2', '6', '4'));
@@ -167,9 +170,9 @@ TEST_F(MediaSave, AContainerThatCannotTakeTheVideoLeavesNothing) {
     const std::string target = dir.file("refused.mp4");
     EXPECT_EQ(SaveMediaFile(target.c_str(), {"mp4", "aac", 0}, nullptr, 2, streams),
               AVIERR_UNSUPPORTED);
-    EXPECT_EQ(SaveMediaFile(target.c_str(), {"matroska", "no-such-encoder", 0}, nullptr, 2,
-                            streams),
-              AVIERR_NOCOMPRESSOR);
+    EXPECT_EQ(
+        SaveMediaFile(target.c_str(), {"matroska", "no-such-encoder", 0}, nullptr, 2, streams),
+        AVIERR_NOCOMPRESSOR);
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_FALSE(std::filesystem::exists(target + ".part"));
 }
