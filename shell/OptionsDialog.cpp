@@ -228,7 +228,8 @@ void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
     QStandardItem* item =
         model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
     item->setEnabled(mp4);
-    item->setToolTip(mp4 ? QString() : MsgTexts(19));
+    // Browsers drop the picture of the other two MP4 codecs.
+    item->setToolTip(mp4 ? MsgTexts(20) : MsgTexts(19));
     if (!mp4 && ChosenFileFormat() == OutputFormat::Mp4) {
         fileFormatCombo->setCurrentIndex(
             fileFormatCombo->findData(static_cast<int>(OutputFormat::Avi)));

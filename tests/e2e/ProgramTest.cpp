@@ -54,7 +54,8 @@ std::string RunQuietly(const fs::path& folder, const std::string& line) {
 }
 
 TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
-    const std::string usage = "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS]\n";
+    const std::string usage =
+        "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n";
     // No display is needed to be told: it is answered before the toolkit.
     EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --pause"),
               "velmora: unknown option --pause\n" + usage +

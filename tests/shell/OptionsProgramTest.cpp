@@ -54,9 +54,9 @@ TEST_F(ProgramTest, OptionsChosenByKeyboardGiveAnH264RecordingWithTheMonitorsSou
     // Focus starts on the compressor list.
     ASSERT_EQ(run("xdotool type --delay 40 'H.264'"), 0);
     // Back past Cancel and OK to the sound box, tick it, the last format
-    // (stereo, 16 bits, 48 kHz); open the input list, type the name, Enter
-    // picks it and Enter again is OK.
-    Keys("shift+Tab shift+Tab shift+Tab space Tab End Tab space");
+    // (stereo, 16 bits, 48 kHz); past the sound compression beside it, open
+    // the input list, type the name, Enter picks it and Enter again is OK.
+    Keys("shift+Tab shift+Tab shift+Tab space Tab End Tab Tab space");
     ASSERT_EQ(run("xdotool type --delay 40 'Monitor of Speakers'"), 0);
     Keys("Return Return");
     ASSERT_TRUE(WaitFor([&] { return program.Window("Options").empty(); })) << TodaysLog();

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -413,6 +414,60 @@ TEST_F(OptionsTest, ConfigureFollowsTheCompressorOnlyAfterTheUserPicksOne) {
     configure->click();
     EXPECT_EQ(watcher.Seen(), QStringList(QStringLiteral("CompressorDialog")));
     EXPECT_EQ(parent, options_.get());
+}
+
+// MP4 is offered with the codecs it holds, each format lists the sound it
+// holds (its own first chosen), and OK stores both over the command line's.
+TEST_F(OptionsTest, FileFormatFollowsTheCodecAndTheSoundListFollowsTheFormat) {
+    Start();
+    const int msvc = CompressorPosition("Microsoft Video 1");
+    const int x264 = CompressorPosition("H.264 (x264)");
+    ASSERT_GE(msvc, 0);
+    ASSERT_GE(x264, 0);
+    Settings.CodecIndex = x264;
+    Settings.FileFormat = OutputFormat::Mkv;
+    Settings.AudioCodec = SoundCodec::Flac;
+    Open();
+    auto* codecs = Control<QComboBox>("codecCombo");
+    auto* formats = Control<QComboBox>("fileFormatCombo");
+    auto* sounds = Control<QComboBox>("soundCodecCombo");
+    const auto items = [](QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+        return texts;
+    };
+    EXPECT_EQ(formats->currentText(), QStringLiteral("Matroska (MKV)"));
+    EXPECT_EQ(items(sounds), (QStringList{"PCM", "AAC", "Opus", "FLAC"}));
+    EXPECT_EQ(sounds->currentText(), QStringLiteral("FLAC"));
+    Pick(formats, 1);  // MP4: FLAC has no place, its own AAC is chosen
+    EXPECT_EQ(items(sounds), (QStringList{"AAC", "Opus"}));
+    EXPECT_EQ(sounds->currentText(), QStringLiteral("AAC"));
+    Pick(sounds, 1);
+    const auto* model = qobject_cast<QStandardItemModel*>(formats->model());
+    EXPECT_TRUE(model->item(1)->isEnabled());
+    EXPECT_EQ(model->item(1)->toolTip(), MsgTexts(20));
+
+    // Microsoft Video 1 has no place in MP4: the item is off and says why.
+    Pick(codecs, msvc);
+    EXPECT_FALSE(model->item(1)->isEnabled());
+    EXPECT_EQ(model->item(1)->toolTip(), MsgTexts(19));
+    EXPECT_FALSE(MsgTexts(19).isEmpty());
+    EXPECT_EQ(formats->currentText(), QStringLiteral("AVI"));
+    EXPECT_EQ(items(sounds), QStringList{"PCM"});
+    Pick(codecs, x264);
+    EXPECT_TRUE(model->item(1)->isEnabled());
+    Pick(formats, 1);
+    Pick(sounds, 1);  // Opus
+
+    Settings.RunFormat = OutputFormat::Avi;  // a format= of this run
+    ClickOk();
+    EXPECT_EQ(Settings.FileFormat, OutputFormat::Mp4);
+    EXPECT_EQ(Settings.AudioCodec, SoundCodec::Opus);
+    EXPECT_FALSE(Settings.RunFormat);
+    EXPECT_EQ(Camera().FileFormat, OutputFormat::Mp4);
+    EXPECT_EQ(Camera().SoundCompression, SoundCodec::Opus);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("OutputFormat=MP4\n")));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioCodec=OPUS\n")));
 }
 
 TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
