@@ -19,15 +19,6 @@
 namespace velmora::vfwtest {
 namespace {
 
-HRESULT openStream(const std::string& path, PAVISTREAM* stream) {
-    PAVIFILE file = nullptr;
-    HRESULT hr = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
-    if (hr != AVIERR_OK) return hr;
-    hr = AVIFileGetStream(file, stream, 0, 0);
-    AVIFileRelease(file);
-    return hr;
-}
-
 double number(const std::string& text) {
     return std::atof(text.c_str());
 }

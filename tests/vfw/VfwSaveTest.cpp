@@ -33,16 +33,6 @@ std::int32_t recordProgress(std::int32_t percent) {
     return percent >= abortAt ? 1 : 0;
 }
 
-// Opens a file and takes its first stream, as the merge does.
-HRESULT openStream(const std::string& path, PAVISTREAM* stream, DWORD type = 0) {
-    PAVIFILE file = nullptr;
-    HRESULT hr = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
-    if (hr != AVIERR_OK) return hr;
-    hr = AVIFileGetStream(file, stream, type, 0);
-    AVIFileRelease(file);  // the stream keeps what it needs
-    return hr;
-}
-
 double durationOf(const std::string& file, int index) {
     return std::atof(probeStream(file, index, "duration").c_str());
 }

@@ -178,6 +178,15 @@ std::vector<int> gappyIndices(int count) {
     return out;
 }
 
+HRESULT openStream(const std::string& path, PAVISTREAM* stream, DWORD type) {
+    PAVIFILE file = nullptr;
+    HRESULT hr = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
+    if (hr != AVIERR_OK) return hr;
+    hr = AVIFileGetStream(file, stream, type, 0);
+    AVIFileRelease(file);  // the stream keeps what it needs
+    return hr;
+}
+
 void writeWav(const std::string& path, double seconds, int rate) {
     const std::uint32_t samples = static_cast<std::uint32_t>(seconds * rate);
     const std::uint32_t data = samples * 2;

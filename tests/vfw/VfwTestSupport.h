@@ -60,6 +60,9 @@ HRESULT writeVideo(const std::string& path, const WriteSetup& setup,
 // 0,1,2,4,5,9,10,11,13,14,18,...: gaps of 1 and 3 slots between runs.
 std::vector<int> gappyIndices(int count);
 
+// Opens a file and takes its first stream of the type (0: any), as the merge does.
+HRESULT openStream(const std::string& path, PAVISTREAM* stream, DWORD type = 0);
+
 // A mono 16-bit PCM sine WAV of the given length.
 void writeWav(const std::string& path, double seconds, int rate = 22050);
 
