@@ -39,7 +39,7 @@ bool ContainerTakesSound(OutputFormat format, SoundCodec codec);
 SoundCodec DefaultSoundCodec(OutputFormat format);
 std::vector<SoundCodec> SoundCodecsOf(OutputFormat format);
 
-// By the compressor's handler fourcc: MP4 takes H.264, MPEG-4 Part 2 and
+// By the compressor's handler fourcc: MP4 takes H.264, MPEG-4 Visual (Xvid) and
 // Motion JPEG; AVI and Matroska take every codec we record with.
 bool ContainerTakesVideo(OutputFormat format, std::uint32_t handler);
 

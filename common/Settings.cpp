@@ -64,14 +64,23 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.AudioInputName = ini.ReadString("SetupAudio", "AudioInputName", "");
     s.AudioInputGain =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioInputGain", s.AudioInputGain), 0, 100);
-    s.FileFormat = ParseOutputFormat(ini.ReadString("SetupVideo", "OutputFormat", ""))
-                       .value_or(OutputFormat::Avi);
+    const std::string format = ini.ReadString("SetupVideo", "OutputFormat", "");
+    s.FileFormat = ParseOutputFormat(format).value_or(OutputFormat::Avi);
+    if (!format.empty() && !ParseOutputFormat(format))
+        s.FileFormatNote =
+            "Setup.ini: OutputFormat=" + format +
+            " is no file format of ours (AVI, MP4, MKV); recordings are saved as AVI";
     const std::string codec = ini.ReadString("SetupAudio", "AudioCodec", "");
     const std::optional<SoundCodec> stored = ParseSoundCodec(codec);
     s.AudioCodec = stored.value_or(DefaultSoundCodec(s.FileFormat));
     if (!ContainerTakesSound(s.FileFormat, s.AudioCodec))
         s.AudioCodec = DefaultSoundCodec(s.FileFormat);
-    if (!codec.empty() && stored != s.AudioCodec)
+    if (!codec.empty() && !stored)
+        s.SoundCodecNote = "Setup.ini: AudioCodec=" + codec +
+                           " is no sound codec of ours (PCM, AAC, OPUS, FLAC); the sound is saved "
+                           "as " +
+                           SoundCodecTitle(s.AudioCodec);
+    else if (stored && stored != s.AudioCodec)
         s.SoundCodecNote = "Setup.ini: AudioCodec=" + codec + " cannot be kept in " +
                            FormatTitle(s.FileFormat) + " files; the sound is saved as " +
                            SoundCodecTitle(s.AudioCodec);

@@ -63,9 +63,9 @@ struct TSettings {
     int RecordSeconds = 0;
     // The command line's format=, over FileFormat for this run.
     std::optional<OutputFormat> RunFormat;
-    // What reading the file had to change about the sound's codec, for the
-    // log; empty when nothing.
-    std::string SoundCodecNote;
+    // What reading the file had to change about the file format and the
+    // sound's codec, one line each for the log; empty when nothing.
+    std::string FileFormatNote, SoundCodecNote;
     std::vector<std::string> CompressorNames;  // the catalogue's names, for the options dialog
 };
 
@@ -80,9 +80,9 @@ std::string SettingsFile();
 // rate is brought into 1..60, the key-frame interval into 1..50, quality and
 // gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
 // no stored value can break a recording. An unknown file format is AVI; a
-// sound codec the format cannot hold (or none) is the format's own, and the
-// change is told in SoundCodecNote. A text with a line break in it (a
-// lone CR) gives the default, as it could not be written back.
+// sound codec the format cannot hold (or none) is the format's own; an
+// unknown or changed value is told in FileFormatNote and SoundCodecNote. A text with a line break
+// in it (a lone CR) gives the default, as it could not be written back.
 TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir);
 
 // Writes every stored setting in one replacement of the file, keeping other

@@ -22,6 +22,25 @@ bool Available(const std::string& path) {
     return FileExists(path) && !IsFileLocked(path);
 }
 
+// The name a recording is offered under: the chosen format's extension, or
+// AVI's for a video the chosen container cannot hold (as the merge decides).
+std::string OfferedName(const std::string& stem, const std::string& video, OutputFormat chosen) {
+    OutputFormat format = chosen;
+    PAVIFILE file = nullptr;
+    if (!video.empty() && AVIFileOpen(&file, video.c_str(), OF_READ, nullptr) == AVIERR_OK) {
+        PAVISTREAM stream = nullptr;
+        AVISTREAMINFO info{};
+        if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
+            if (AVIStreamInfo(stream, &info, sizeof info) == AVIERR_OK &&
+                !ContainerTakesVideo(chosen, info.fccHandler))
+                format = OutputFormat::Avi;
+            AVIStreamRelease(stream);
+        }
+        AVIFileRelease(file);
+    }
+    return WithFormatExtension(stem, format);
+}
+
 }  // namespace
 
 std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
@@ -31,8 +50,10 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
     const bool video = Available(TempVideoFile), audio = Available(TempAudioFile);
     if (video || audio) {
         const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
-        found.push_back({video ? TempVideoFile : std::string(), audio ? TempAudioFile : "",
-                         WithFormatExtension(RecordingNameAt(outputFolder, started), FileFormat)});
+        const std::string videoFile = video ? TempVideoFile : std::string();
+        found.push_back(
+            {videoFile, audio ? TempAudioFile : "",
+             OfferedName(RecordingNameAt(outputFolder, started), videoFile, FileFormat)});
     }
     // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav".
     const std::string folder = FolderOf(TempVideoFile);
@@ -47,7 +68,7 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
             if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
             found.push_back({folder + name, Available(sound) ? sound : "",
-                             outputFolder + m[1].str() + FormatExtension(FileFormat)});
+                             OfferedName(outputFolder + m[1].str(), folder + name, FileFormat)});
         }
     }
     return found;

@@ -234,7 +234,8 @@ void MainWindow::StartUp() {
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
     Settings = ReadSettings(settingsFile, DefaultOutputFolder());
-    if (!Settings.SoundCodecNote.empty()) WriteLog(QString::fromStdString(Settings.SoundCodecNote));
+    for (const std::string* note : {&Settings.FileFormatNote, &Settings.SoundCodecNote})
+        if (!note->empty()) WriteLog(QString::fromStdString(*note));
     // A first start is reported like everything else: when reports are
     // allowed and the build has a server. A failure changes nothing.
     if (firstRun_ && Settings.SendStats && !servers_.reports.isEmpty()) {

@@ -144,11 +144,14 @@ void MainWindow::StartCapture() {
     // go into is AVI (the merge says so in the log).
     const int codec = camera_->CompressorIndex;
     const bool listed = codec >= 0 && codec < camera_->CompressorCount;
-    const OutputChoice output = ResolveOutputChoice(
-        camera_->FileFormat, camera_->SoundCompression,
-        listed ? camera_->Compressors[static_cast<std::size_t>(codec)].fccHandler : 0, {});
-    const QString name = QString::fromStdString(WithFormatExtension(
-        TargetFileName(QDateTime::currentDateTime()).toStdString(), output.format));
+    const OutputFormat format =
+        listed ? ResolveOutputChoice(
+                     camera_->FileFormat, camera_->SoundCompression,
+                     camera_->Compressors[static_cast<std::size_t>(codec)].fccHandler, {})
+                     .format
+               : camera_->FileFormat;
+    const QString name = QString::fromStdString(
+        WithFormatExtension(TargetFileName(QDateTime::currentDateTime()).toStdString(), format));
     const QString path =
         UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
                          [](const QString& file) { return QFileInfo::exists(file); });

@@ -114,6 +114,8 @@ void OptionsDialog::LoadValues() {
         static_cast<int>(Settings.RunFormat.value_or(Settings.FileFormat))));
     ShowFileFormatsFor(Settings.CodecIndex);
     ShowSoundCodecs(Settings.AudioCodec);
+    shownFormat_ = ChosenFileFormat();
+    shownSound_ = ChosenSoundCodec();
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
 
     // What the dialog shows is what is stored and what the next recording
@@ -174,10 +176,14 @@ void OptionsDialog::OkClicked() {
     Settings.MinimizeCapture = minimizeCheck->isChecked();
     Settings.RestoreAfterRecord = restoreCheck->isChecked();
     Settings.CodecIndex = codecCombo->currentIndex();
-    // Chosen here, it is the usual one again, over the command line's.
-    Settings.FileFormat = ChosenFileFormat();
-    Settings.RunFormat.reset();
-    Settings.AudioCodec = ChosenSoundCodec();
+    // A format chosen here is the usual one again, over the command line's;
+    // the command line's, left as it was, stays for this run only.
+    const bool formatChosen = ChosenFileFormat() != shownFormat_ || !Settings.RunFormat;
+    if (formatChosen) {
+        Settings.FileFormat = ChosenFileFormat();
+        Settings.RunFormat.reset();
+    }
+    if (formatChosen || ChosenSoundCodec() != shownSound_) Settings.AudioCodec = ChosenSoundCodec();
     Settings.VideoQuality = qualitySlider->value();
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
@@ -220,10 +226,13 @@ void OptionsDialog::FileFormatChosen() {
 
 void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
     const engine::TScreenCamera& camera = *mainWindow_.Camera();
+    // No codec chosen: the recording takes the default one, whose fit the
+    // merge judges.
     const bool listed = codecIndex >= 0 && codecIndex < camera.CompressorCount;
-    const std::uint32_t handler =
-        listed ? camera.Compressors[static_cast<std::size_t>(codecIndex)].fccHandler : 0;
-    const bool mp4 = ContainerTakesVideo(OutputFormat::Mp4, handler);
+    const bool mp4 =
+        !listed ||
+        ContainerTakesVideo(OutputFormat::Mp4,
+                            camera.Compressors[static_cast<std::size_t>(codecIndex)].fccHandler);
     auto* model = qobject_cast<QStandardItemModel*>(fileFormatCombo->model());
     QStandardItem* item =
         model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
@@ -318,6 +327,7 @@ void OptionsDialog::LanguageChosen() {
     // slider's again.
     ShowFrameRate(frameRateSlider->value());
     ShowReportsAvailability();
+    ShowFileFormatsFor(codecCombo->currentIndex());  // its tooltip in the new language
 }
 
 void OptionsDialog::ShowReportsAvailability() {

@@ -76,6 +76,10 @@ class OptionsDialog : public QDialog {
     void ShowSoundCodecs(SoundCodec wanted);
     OutputFormat ChosenFileFormat() const;
     SoundCodec ChosenSoundCodec() const;
+    // What the lists showed when the dialog opened: a command line's format
+    // for this run is stored only when the user changes it.
+    OutputFormat shownFormat_ = OutputFormat::Avi;
+    SoundCodec shownSound_ = SoundCodec::Pcm;
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.
     void ShowReportsAvailability();

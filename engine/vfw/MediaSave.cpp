@@ -23,6 +23,7 @@ extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/opt.h>
 }
 
 namespace velmora::vfw {
@@ -135,6 +136,10 @@ class Save {
         part_ = std::string(file) + ".part";
         hr = openOutput(file);
         if (hr == AVIERR_OK) hr = copy(callback);
+        // What an abort leaves is readable as it is: moving its index to the
+        // front would rewrite the whole file on the way out.
+        if (hr == AVIERR_USERABORT && out_ && std::strcmp(format_.container, "mp4") == 0)
+            av_opt_set(out_->priv_data, "movflags", "-faststart", 0);
         const HRESULT closed = finish();
         if (hr == AVIERR_OK) hr = closed;
         // A failed copy leaves nothing; a finished or aborted one (readable

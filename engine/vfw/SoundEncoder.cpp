@@ -15,8 +15,11 @@ namespace velmora::vfw {
 namespace {
 
 // The source's rate when the encoder takes it, else the next higher one it
-// takes (Opus: 44.1 kHz becomes 48 kHz), else its highest.
+// takes, else its highest. Opus always runs at 48 kHz: Matroska counts its
+// delay in 48 kHz samples whatever the rate (FFmpeg 5.1), so another rate
+// would put the sound a few milliseconds off the picture.
 int RateFor(const AVCodec* codec, int wanted) {
+    if (codec->id == AV_CODEC_ID_OPUS) return 48000;
     if (!codec->supported_samplerates) return wanted;
     int above = 0, highest = 0;
     for (const int* r = codec->supported_samplerates; *r; ++r) {

@@ -44,7 +44,7 @@ TEST(OutputChoice, AFormatThatCannotTakeTheVideoBecomesAviAndOneThatCannotTakeTh
               SoundCodec::Pcm);
 }
 
-TEST(OutputChoice, EachFormatOffersItsOwnSoundFirstAmongThoseItHolds) {
+TEST(OutputChoice, EachFormatHoldsItsOwnSoundAndIsKnownByItsNames) {
     for (OutputFormat format : kOutputFormats) {
         const std::vector<SoundCodec> codecs = SoundCodecsOf(format);
         ASSERT_FALSE(codecs.empty());
@@ -54,6 +54,8 @@ TEST(OutputChoice, EachFormatOffersItsOwnSoundFirstAmongThoseItHolds) {
     EXPECT_EQ(SoundCodecsOf(OutputFormat::Avi), std::vector<SoundCodec>{SoundCodec::Pcm});
     EXPECT_EQ(SoundCodecsOf(OutputFormat::Mkv).size(), 4u);
     EXPECT_EQ(ParseOutputFormat("mkv"), OutputFormat::Mkv);
+    EXPECT_EQ(ParseOutputFormat("Matroska"), OutputFormat::Mkv);
+    EXPECT_EQ(FormatExtension(OutputFormat::Mkv), ".mkv");
     EXPECT_EQ(ParseOutputFormat("webm"), std::nullopt);
     EXPECT_EQ(ParseSoundCodec("opus"), SoundCodec::Opus);
     EXPECT_EQ(ParseSoundCodec(""), std::nullopt);

@@ -15,7 +15,7 @@ namespace {
 using FileFormatTest = FormatProgramTest;
 
 TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
-    MovingPicture picture;
+    ScreenPicture picture(MovingPicture());
     ASSERT_TRUE(picture.Shown());
     const std::string avi = Record("AVI", "PCM");
     ASSERT_FALSE(avi.empty()) << TodaysLog();

@@ -10,20 +10,20 @@ namespace velmora::e2e {
 // The area the format recordings take, away from the program's window.
 inline constexpr int kAreaLeft = 900, kAreaTop = 400, kAreaWidth = 320, kAreaHeight = 240;
 
-// FFmpeg's moving test picture over the recorded area while it lives.
-class MovingPicture {
+// A picture of FFmpeg's (a lavfi source of the area's size) shown over the
+// recorded area while it lives.
+class ScreenPicture {
   public:
-    MovingPicture() {
+    explicit ScreenPicture(const std::string& source) {
         pid_ = capture("setsid ffplay -loglevel error -an -noborder -left " +
                        std::to_string(kAreaLeft) + " -top " + std::to_string(kAreaTop) +
-                       " -window_title 'moving picture' -f lavfi -i testsrc2=size=" +
-                       std::to_string(kAreaWidth) + "x" + std::to_string(kAreaHeight) +
-                       ":rate=30 >/dev/null 2>&1 </dev/null & echo $!");
+                       " -window_title 'moving picture' -f lavfi -i '" + source +
+                       "' >/dev/null 2>&1 </dev/null & echo $!");
         while (!pid_.empty() && pid_.back() == '\n') pid_.pop_back();
         shown_ =
             WaitFor([] { return run("xwininfo -name 'moving picture' >/dev/null 2>&1") == 0; });
     }
-    ~MovingPicture() {
+    ~ScreenPicture() {
         if (!pid_.empty()) run("kill " + pid_ + " 2>/dev/null");
     }
     bool Shown() const { return shown_; }
@@ -32,6 +32,12 @@ class MovingPicture {
     std::string pid_;
     bool shown_ = false;
 };
+
+// FFmpeg's moving test picture.
+inline std::string MovingPicture() {
+    return "testsrc2=size=" + std::to_string(kAreaWidth) + "x" + std::to_string(kAreaHeight) +
+           ":rate=30";
+}
 
 // Setup.ini of a recording with the microphone's sound into format (AVI,
 // MP4, MKV) with codec (PCM, AAC, OPUS, FLAC): x264 (the fourth

@@ -459,7 +459,6 @@ TEST_F(OptionsTest, FileFormatFollowsTheCodecAndTheSoundListFollowsTheFormat) {
     Pick(formats, 1);
     Pick(sounds, 1);  // Opus
 
-    Settings.RunFormat = OutputFormat::Avi;  // a format= of this run
     ClickOk();
     EXPECT_EQ(Settings.FileFormat, OutputFormat::Mp4);
     EXPECT_EQ(Settings.AudioCodec, SoundCodec::Opus);
@@ -468,6 +467,27 @@ TEST_F(OptionsTest, FileFormatFollowsTheCodecAndTheSoundListFollowsTheFormat) {
     EXPECT_EQ(Camera().SoundCompression, SoundCodec::Opus);
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("OutputFormat=MP4\n")));
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioCodec=OPUS\n")));
+
+    // A format= of this run shows, and stays the run's when OK is pressed
+    // for something else; picked in the list, it is the usual one.
+    Settings.RunFormat = OutputFormat::Mkv;
+    Open();
+    EXPECT_EQ(formats->currentText(), QStringLiteral("Matroska (MKV)"));
+    ClickOk();
+    EXPECT_EQ(Settings.FileFormat, OutputFormat::Mp4);
+    EXPECT_EQ(Settings.AudioCodec, SoundCodec::Opus);
+    EXPECT_EQ(Settings.RunFormat, OutputFormat::Mkv);
+    EXPECT_EQ(Camera().FileFormat, OutputFormat::Mkv);
+    Open();
+    Pick(formats, 0);
+    ClickOk();
+    EXPECT_EQ(Settings.FileFormat, OutputFormat::Avi);
+    EXPECT_FALSE(Settings.RunFormat);
+
+    // With no codec chosen the recording takes the default one: MP4 stays.
+    Settings.CodecIndex = -1;
+    Open();
+    EXPECT_TRUE(model->item(1)->isEnabled());
 }
 
 TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {

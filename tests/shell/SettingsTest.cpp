@@ -475,11 +475,15 @@ TEST_F(SettingsFileTest, FileFormatAndSoundCodecAreTheStoredOnesOrTheFormatsOwn)
         const TSettings s = ReadSettings(Path(), "/p/");
         EXPECT_EQ(s.FileFormat, c.format) << c.text;
         EXPECT_EQ(s.AudioCodec, c.sound) << c.text;
-        EXPECT_EQ(s.SoundCodecNote.empty(), !c.noted) << c.text << s.SoundCodecNote;
+        EXPECT_EQ(s.FileFormatNote.empty() && s.SoundCodecNote.empty(), !c.noted) << c.text;
     }
     EXPECT_EQ(ReadSettings(Path(), "/p/").SoundCodecNote,
-              "Setup.ini: AudioCodec=mp3 cannot be kept in Matroska (MKV) files; the sound is "
-              "saved as Opus");
+              "Setup.ini: AudioCodec=mp3 is no sound codec of ours (PCM, AAC, OPUS, FLAC); the "
+              "sound is saved as Opus");
+    Put("[SetupVideo]\nOutputFormat=WEBM\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").FileFormatNote,
+              "Setup.ini: OutputFormat=WEBM is no file format of ours (AVI, MP4, MKV); recordings "
+              "are saved as AVI");
     TSettings s;
     s.FileFormat = OutputFormat::Mkv;
     s.AudioCodec = SoundCodec::Flac;
