@@ -1,5 +1,5 @@
-// The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file with
-// one AVISaveV, and the texts of its results.
+// The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file (AVI,
+// MP4 or Matroska) with one SaveMediaFile, and the texts of its results.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -218,6 +218,12 @@ OutputChoice TScreenCamera::ChooseOutput(int count, PAVISTREAM* streams) const {
     return choice;
 }
 
+OutputFormat TScreenCamera::SavedFormat(int compressorIndex, OutputFormat wanted) const {
+    if (compressorIndex < 0 || compressorIndex >= CompressorCount) return wanted;
+    const FOURCC handler = Compressors[static_cast<std::size_t>(compressorIndex)].fccHandler;
+    return ContainerTakesVideo(wanted, handler) ? wanted : OutputFormat::Avi;
+}
+
 bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTREAM* streams) {
     const OutputChoice choice = ChooseOutput(count, streams);
     std::string target = WithFormatExtension(requested, choice.format);
@@ -232,14 +238,10 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
         return false;
     }
     RemoveStalePart(target);
-    AVICOMPRESSOPTIONS* options[2] = {nullptr, nullptr};
     CurrentEngine = this;
     host_.SetBusyCursor(true);
     const HRESULT result =
-        choice.format == OutputFormat::Avi && choice.sound == SoundCodec::Pcm
-            ? AVISaveV(target.c_str(), nullptr, &SaveProgressCallback, count, streams, options)
-            : SaveMediaFile(target.c_str(), MediaFormatOf(choice), &SaveProgressCallback, count,
-                            streams);
+        SaveMediaFile(target.c_str(), MediaFormatOf(choice), &SaveProgressCallback, count, streams);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     host_.SetBusyCursor(false);
     const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;

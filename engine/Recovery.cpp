@@ -27,7 +27,9 @@ bool Available(const std::string& path) {
 std::string OfferedName(const std::string& stem, const std::string& video, OutputFormat chosen) {
     OutputFormat format = chosen;
     PAVIFILE file = nullptr;
-    if (!video.empty() && AVIFileOpen(&file, video.c_str(), OF_READ, nullptr) == AVIERR_OK) {
+    // Only MP4 leaves codecs out: no need to read the file for the others.
+    if (chosen == OutputFormat::Mp4 && !video.empty() &&
+        AVIFileOpen(&file, video.c_str(), OF_READ, nullptr) == AVIERR_OK) {
         PAVISTREAM stream = nullptr;
         AVISTREAMINFO info{};
         if (AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
@@ -98,6 +100,8 @@ void TScreenCamera::RunRecoveries() {
                     ". The sound is kept in: " + r.audio);
     };
     for (TInterruptedRecording& r : recoveries_) {
+        // Its extension is the one its video allows (see OfferedName).
+        r.target = FreeFileName(r.target);
         AVIFileInit();
         PAVISTREAM opened[2] = {nullptr, nullptr};
         if (!r.video.empty()) OpenTempStream(r.video, opened[0]);
@@ -111,8 +115,6 @@ void TScreenCamera::RunRecoveries() {
         int count = 0;
         for (PAVISTREAM s : opened)
             if (s) streams[count++] = s;
-        // Saved as the recordings are saved now, under a name of its own.
-        r.target = FreeFileName(WithFormatExtension(r.target, ChooseOutput(count, streams).format));
         recovering_ = &r;
         const bool merged = count > 0 && MergeToFile(r.target, count, streams);
         recovering_ = nullptr;

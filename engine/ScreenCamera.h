@@ -204,6 +204,11 @@ class TScreenCamera {
     bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
     // The file format and sound these streams are saved with.
     OutputChoice ChooseOutput(int count, vfw::PAVISTREAM* streams) const;
+    // The format a recording with the catalogue's compressor at index is
+    // saved in when `wanted` is asked for: AVI where that container cannot
+    // hold the codec; `wanted` for an index outside the catalogue (the
+    // default compressor records, and the merge judges it).
+    OutputFormat SavedFormat(int compressorIndex, OutputFormat wanted) const;
     static std::int32_t SaveProgressCallback(std::int32_t percent);
 
     // Time index of a moment of the recording, rounded half to even.

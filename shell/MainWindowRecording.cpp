@@ -142,14 +142,7 @@ void MainWindow::StartCapture() {
     summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
     // Named for the file the merge will write: a format the codec does not
     // go into is AVI (the merge says so in the log).
-    const int codec = camera_->CompressorIndex;
-    const bool listed = codec >= 0 && codec < camera_->CompressorCount;
-    const OutputFormat format =
-        listed ? ResolveOutputChoice(
-                     camera_->FileFormat, camera_->SoundCompression,
-                     camera_->Compressors[static_cast<std::size_t>(codec)].fccHandler, {})
-                     .format
-               : camera_->FileFormat;
+    const OutputFormat format = camera_->SavedFormat(camera_->CompressorIndex, camera_->FileFormat);
     const QString name = QString::fromStdString(
         WithFormatExtension(TargetFileName(QDateTime::currentDateTime()).toStdString(), format));
     const QString path =

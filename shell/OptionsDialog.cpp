@@ -225,14 +225,8 @@ void OptionsDialog::FileFormatChosen() {
 }
 
 void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
-    const engine::TScreenCamera& camera = *mainWindow_.Camera();
-    // No codec chosen: the recording takes the default one, whose fit the
-    // merge judges.
-    const bool listed = codecIndex >= 0 && codecIndex < camera.CompressorCount;
     const bool mp4 =
-        !listed ||
-        ContainerTakesVideo(OutputFormat::Mp4,
-                            camera.Compressors[static_cast<std::size_t>(codecIndex)].fccHandler);
+        mainWindow_.Camera()->SavedFormat(codecIndex, OutputFormat::Mp4) == OutputFormat::Mp4;
     auto* model = qobject_cast<QStandardItemModel*>(fileFormatCombo->model());
     QStandardItem* item =
         model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
