@@ -94,6 +94,14 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     return s;
 }
 
+OutputFormat RunFileFormat(const TSettings& s) {
+    return s.RunFormat.value_or(s.FileFormat);
+}
+
+SoundCodec RunSoundCodec(const TSettings& s) {
+    return RunFileFormat(s) == s.FileFormat ? s.AudioCodec : DefaultSoundCodec(RunFileFormat(s));
+}
+
 bool WriteSettings(const TSettings& s, const std::string& file) {
     // ScreenCastToken is not written: the copy here may be older than the
     // one StoreScreenCastToken has put into the file since.

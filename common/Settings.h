@@ -85,6 +85,12 @@ std::string SettingsFile();
 // in it (a lone CR) gives the default, as it could not be written back.
 TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir);
 
+// The file format and sound codec this run records with: the stored ones,
+// or a command line's format with its own sound (the stored codec is the
+// stored format's choice).
+OutputFormat RunFileFormat(const TSettings& settings);
+SoundCodec RunSoundCodec(const TSettings& settings);
+
 // Writes every stored setting in one replacement of the file, keeping other
 // sections, keys and comments. False when the file could not be written.
 bool WriteSettings(const TSettings& settings, const std::string& file);

@@ -25,12 +25,8 @@ int PositionOf(const std::vector<std::string>& names, const std::string& wanted)
 EngineSettings ToEngineSettings(const TSettings& s) {
     EngineSettings e;
     e.CompressorIndex = s.CodecIndex;
-    // The command line's format takes the stored sound codec where it can
-    // hold it, else its own.
-    e.FileFormat = s.RunFormat.value_or(s.FileFormat);
-    e.SoundCompression = ContainerTakesSound(e.FileFormat, s.AudioCodec)
-                             ? s.AudioCodec
-                             : DefaultSoundCodec(e.FileFormat);
+    e.FileFormat = RunFileFormat(s);
+    e.SoundCompression = RunSoundCodec(s);
     // Options set at run time pass here unchecked too; the product must not overflow.
     e.Quality = std::clamp(s.VideoQuality, 0, 100) * 100;
     e.ThreadPriority = s.PriorityIndex;

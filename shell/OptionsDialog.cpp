@@ -110,10 +110,10 @@ void OptionsDialog::LoadValues() {
 
     ShowFrameRate(Settings.VideoFPS);
     // The next recording's: the command line's format for this run, if any.
-    fileFormatCombo->setCurrentIndex(fileFormatCombo->findData(
-        static_cast<int>(Settings.RunFormat.value_or(Settings.FileFormat))));
+    fileFormatCombo->setCurrentIndex(
+        fileFormatCombo->findData(static_cast<int>(RunFileFormat(Settings))));
     ShowFileFormatsFor(Settings.CodecIndex);
-    ShowSoundCodecs(Settings.AudioCodec);
+    ShowSoundCodecs(RunSoundCodec(Settings));
     shownFormat_ = ChosenFileFormat();
     shownSound_ = ChosenSoundCodec();
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
@@ -176,14 +176,14 @@ void OptionsDialog::OkClicked() {
     Settings.MinimizeCapture = minimizeCheck->isChecked();
     Settings.RestoreAfterRecord = restoreCheck->isChecked();
     Settings.CodecIndex = codecCombo->currentIndex();
-    // A format chosen here is the usual one again, over the command line's;
-    // the command line's, left as it was, stays for this run only.
-    const bool formatChosen = ChosenFileFormat() != shownFormat_ || !Settings.RunFormat;
-    if (formatChosen) {
+    // A format or sound chosen here is the usual one again, over the command
+    // line's; the command line's, left as it was, stays for this run only.
+    if (!Settings.RunFormat || ChosenFileFormat() != shownFormat_ ||
+        ChosenSoundCodec() != shownSound_) {
         Settings.FileFormat = ChosenFileFormat();
         Settings.RunFormat.reset();
+        Settings.AudioCodec = ChosenSoundCodec();
     }
-    if (formatChosen || ChosenSoundCodec() != shownSound_) Settings.AudioCodec = ChosenSoundCodec();
     Settings.VideoQuality = qualitySlider->value();
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();

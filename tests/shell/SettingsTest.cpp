@@ -506,6 +506,10 @@ TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
     EXPECT_EQ(e.SoundCompression, SoundCodec::Aac);
     s.RunFormat = OutputFormat::Mkv;
     EXPECT_EQ(ToEngineSettings(s).SoundCompression, SoundCodec::Flac);
+    // The stored codec is the stored format's: another format has its own.
+    s.FileFormat = OutputFormat::Avi;
+    s.AudioCodec = SoundCodec::Pcm;
+    EXPECT_EQ(ToEngineSettings(s).SoundCompression, SoundCodec::Opus);
 
     EXPECT_FALSE(InvalidParameter({"-vc", "format=mkv", "format=AVI", "time=abc"}));
     EXPECT_EQ(InvalidParameter({"-vc", "format=webm"}),
