@@ -5,6 +5,8 @@
 
 #include <signal.h>
 
+#include <regex>
+
 #include "tests/e2e_sound/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
 
@@ -62,9 +64,22 @@ TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
     const auto files = Recordings(out_);
     ASSERT_EQ(files.size(), 1u) << TodaysLog();
     const std::string file = files.front().string();
-    // Named after the killed recording's own start, as its log line says.
-    EXPECT_NE(TodaysLog().find(" - " + files.front().filename().string() + "\n"), std::string::npos)
-        << TodaysLog();
+    // Named after the killed recording's own start, as its log line says:
+    // the start its temporary file was made at, which may be the second
+    // after the line was written.
+    std::smatch started;
+    const std::string log = TodaysLog();
+    ASSERT_TRUE(
+        std::regex_search(log, started, std::regex(R"( - VideoRecord_(\d{8})_(\d{6})\.avi\n)")))
+        << log;
+    const std::string name = files.front().filename().string();
+    const auto seconds = [](const std::string& hhmmss) {
+        return std::stoi(hhmmss.substr(0, 2)) * 3600 + std::stoi(hhmmss.substr(2, 2)) * 60 +
+               std::stoi(hhmmss.substr(4, 2));
+    };
+    const int late = seconds(name.substr(21, 6)) - seconds(started[2].str());
+    EXPECT_EQ(name.substr(12, 8), started[1].str()) << log;
+    EXPECT_TRUE(late == 0 || late == 1) << name << "\n" << log;
     // The sound reaches the last one-second buffer the recorder had stored;
     // the one being filled at the kill is lost.
     ExpectRecordingWithSound(file, 5.0, 1.5);
