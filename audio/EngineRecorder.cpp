@@ -60,6 +60,10 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
         return corrections_;
     }
 
+    bool PauseCapture(bool paused, std::int64_t steadyNs) override {
+        return recorder_.PauseCapture(paused, steadyNs);
+    }
+
     int WriteError() override { return recorder_.WriteError(); }
     void SetGain(int percent) override { recorder_.SetGain(percent); }
 

@@ -44,6 +44,11 @@ bool TWaveAudioIn::CaptureReport(WaveInReport& report) {
     return h && Driver()->GetCaptureReport(h, &report) == MMSYSERR_NOERROR;
 }
 
+bool TWaveAudioIn::PauseCapture(bool paused, std::int64_t steadyNs) {
+    HWAVEIN h = handle_;
+    return h && Driver()->SetCapturePause(h, paused, steadyNs) == MMSYSERR_NOERROR;
+}
+
 std::uint32_t TWaveAudioIn::DeviceCount() {
     return Driver()->GetNumDevs();
 }

@@ -19,6 +19,11 @@ class TWaveAudioIn : public TWaveAudioIO {
     // Not in the Windows interface: what the driver did to keep the sound on
     // the steady clock so far; false once closed or where it cannot say.
     bool CaptureReport(platform::WaveInReport& report);
+    // Not in the Windows interface: leaves the sound taken from steadyNs on
+    // out of what the device delivers, or keeps it again, the time between
+    // counting as none (see WaveInDriver::SetCapturePause). False when the
+    // device is not open or its driver cannot.
+    bool PauseCapture(bool paused, std::int64_t steadyNs);
 
     // Supplies the record when PCMFormat is nonePCM. A record handed over
     // with FreeIt true must come from std::malloc.

@@ -62,13 +62,36 @@ void DrawRecord(QPainter& p) {
     p.drawEllipse(QPointF(16, 16), 11, 11);
 }
 
-void DrawStop(QPainter& p) {
+// The stop square's blue, so the three recording controls look alike.
+QLinearGradient StopBlue() {
     QLinearGradient fill(QPointF(0, 6), QPointF(0, 26));
     fill.setColorAt(0, QColor(0x4f, 0x8f, 0xe8));
     fill.setColorAt(1, QColor(0x1f, 0x57, 0xb8));
+    return fill;
+}
+
+void DrawStop(QPainter& p) {
     p.setPen(QPen(QColor(0x15, 0x3d, 0x85), 1.2));
-    p.setBrush(fill);
+    p.setBrush(StopBlue());
     p.drawRoundedRect(QRectF(6, 6, 20, 20), 2.5, 2.5);
+}
+
+void DrawPause(QPainter& p) {
+    p.setPen(QPen(QColor(0x15, 0x3d, 0x85), 1.2));
+    p.setBrush(StopBlue());
+    p.drawRoundedRect(QRectF(7, 6, 7, 20), 1.5, 1.5);
+    p.drawRoundedRect(QRectF(18, 6, 7, 20), 1.5, 1.5);
+}
+
+void DrawResume(QPainter& p) {
+    QPainterPath triangle;
+    triangle.moveTo(8, 5);
+    triangle.lineTo(27, 16);
+    triangle.lineTo(8, 27);
+    triangle.closeSubpath();
+    p.setPen(QPen(QColor(0x15, 0x3d, 0x85), 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(StopBlue());
+    p.drawPath(triangle);
 }
 
 void DrawExit(QPainter& p) {
@@ -222,6 +245,12 @@ void Draw(int index, QPainter& p) {
             break;
         case kImageArea:
             DrawArea(p);
+            break;
+        case kImagePause:
+            DrawPause(p);
+            break;
+        case kImageResume:
+            DrawResume(p);
             break;
         case kImageFull:
             DrawFull(p);

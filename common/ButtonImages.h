@@ -1,5 +1,5 @@
 #pragma once
-// The main window's eleven 32 x 32 button images, drawn as vectors so they
+// The main window's 32 x 32 button images, drawn as vectors so they
 // stay crisp at every scale factor. The numbers are what the window's logic
 // relies on: the Record button blinks by swapping 7 (stop) and 8 (empty).
 
@@ -19,7 +19,9 @@ enum ButtonImage {
     kImageEmpty = 8,    // nothing at all
     kImageArea = 9,     // a monitor with a red-framed rectangle
     kImageFull = 10,    // a monitor with a full picture
-    kImageCount = 11
+    kImagePause = 11,   // two blue bars
+    kImageResume = 12,  // a blue triangle pointing on
+    kImageCount = 13
 };
 
 // The image as an icon with pixmaps for scale factors 1, 1.5, 2 and 3.

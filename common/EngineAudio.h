@@ -45,6 +45,11 @@ class TEngineAudioRecorder {
         std::vector<TStall> stalls;
     };
     virtual TCorrections Corrections() { return {}; }
+    // A paused recording: the sound taken from steadyNs (steady_clock
+    // nanoseconds) on is left out of the file (paused) or kept again, the
+    // time between counting as none, so the sound after a pause follows the
+    // sound before it as the picture does. False when the input cannot.
+    virtual bool PauseCapture(bool /*paused*/, std::int64_t /*steadyNs*/) { return false; }
     // The errno of a failed write into the WAV file (ENOSPC: the disk is
     // full), 0 while the sound is being stored.
     virtual int WriteError() { return 0; }

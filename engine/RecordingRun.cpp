@@ -315,11 +315,15 @@ void TScreenCamera::WaitForIndex(std::int64_t start, std::int32_t index, std::in
     if (limitMs >= 0 && now0 < limitMs && limitMs < due) due = limitMs;
     // Sleeps toward the deadline itself, waking at least every 10 ms for the
     // stop flag; the last wake is the deadline, so the grab is on time.
-    while (Recording && !interrupted()) {
+    while (Recording && !Paused && !interrupted()) {
         const std::int64_t now = clock_->timeGetTime() - start;
         if (now >= due) return;
         clock_->SleepUntil(start + std::min(due, now + kMaxSleepMs));
     }
+}
+
+void TScreenCamera::WaitWhilePaused() {
+    while (Recording && Paused) clock_->Sleep(kMaxSleepMs);
 }
 
 void TScreenCamera::CaptureLoop() {
@@ -351,6 +355,7 @@ void TScreenCamera::CaptureLoop() {
     } realtime{*this, started && EnterRealtimeGrabs()};
     const std::int64_t start = clock_->timeGetTime();
     loopStartMs_ = start;
+    pausedMs_ = 0;
     loopStarted_ = true;
     videoEndMs_ = start + 1000 / fps;
     if (!started) {
@@ -360,6 +365,15 @@ void TScreenCamera::CaptureLoop() {
         return;
     }
     bool first = true;
+    // A pause may begin from now on; one still on when the loop ends is over.
+    capturing_ = true;
+    struct PauseEnd {
+        TScreenCamera& camera;
+        ~PauseEnd() {
+            camera.capturing_ = false;
+            camera.Paused = false;
+        }
+    } pauseEnd{*this};
 
     // The writer's figures, as the window reads them in OnUpdate.
     auto takeFigures = [&] {
@@ -387,7 +401,14 @@ void TScreenCamera::CaptureLoop() {
             ? 1000 * (TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             : -1;
     while (Recording && !pipeline.Failed()) {
-        const std::int64_t elapsed = clock_->timeGetTime() - start;
+        if (Paused) {
+            // Nothing is grabbed while paused, and recording time stands
+            // still: the window learns of it once, with the figures as they are.
+            if (OnUpdate) OnUpdate(this);
+            WaitWhilePaused();
+            continue;
+        }
+        const std::int64_t elapsed = clock_->timeGetTime() - RecordingTimeZero();
         const std::int32_t width = Width, height = Height;
         std::int32_t left = Left, top = Top;
         if (FollowMouse) {
@@ -451,7 +472,8 @@ void TScreenCamera::CaptureLoop() {
 
         // Nothing new can be written before the next index is due: sleep
         // instead of grabbing frames that would be thrown away.
-        WaitForIndex(start, CurrentFrameIndex + 1, limitMs, [&] { return pipeline.Failed(); });
+        WaitForIndex(RecordingTimeZero(), CurrentFrameIndex + 1, limitMs,
+                     [&] { return pipeline.Failed(); });
     }
     noteWriteFailure();
     // A stop with frames still queued: they are part of the recording.
@@ -461,7 +483,7 @@ void TScreenCamera::CaptureLoop() {
     // The picture lasts until the frame after the last written one.
     const std::int64_t fileMs =
         1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
-    videoEndMs_ = start + fileMs;
+    videoEndMs_ = RecordingTimeZero() + fileMs;
     // The time shown and logged is the last frame's, to the nearest second as
     // a clock shows it: its 1.93 s in a 2.0 s file at 15 fps say 2s, not 1s.
     if (pipeline.LastWrittenIndex() >= 0) {

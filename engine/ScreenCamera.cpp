@@ -114,6 +114,8 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     TargetFile = targetFile;
     mergeAbandoned_ = false;
     EndedByFailure = false;
+    Paused = false;
+    soundPaused_ = framePaused_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
     frameTimer_->SetEnabled(true);
     DeriveModes();
@@ -172,6 +174,37 @@ void TScreenCamera::StopRecording() {
     Recording = false;
 }
 
+bool TScreenCamera::PauseRecording() {
+    if (!Recording || !capturing_ || Paused) return false;
+    const std::int64_t steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count();
+    pausedAtMs_ = clock_->timeGetTime();
+    Paused = true;
+    // The sound is cut by when it was taken, so what is still on its way
+    // from the sound server when the pause begins is left out too.
+    soundPaused_ = false;
+    if (RecordAudio && recorder_) {
+        soundPaused_ = recorder_->PauseCapture(true, steadyNs);
+        if (!soundPaused_ && recorder_->Active())
+            CameraError("The sound input cannot pause: the sound of the pause is kept.");
+    }
+    return true;
+}
+
+bool TScreenCamera::ResumeRecording() {
+    if (!Paused) return false;
+    const std::int64_t steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count();
+    if (soundPaused_) recorder_->PauseCapture(false, steadyNs);
+    soundPaused_ = false;
+    // Before the flag: the loop reads the paused time once it sees the resume.
+    pausedMs_ += clock_->timeGetTime() - pausedAtMs_;
+    Paused = false;
+    return true;
+}
+
 void TScreenCamera::RecordThreadDone() {
     Recording = false;
     delete worker_;  // joins; the body has already ended
@@ -197,6 +230,19 @@ void TScreenCamera::FrameTimerTick() {
         frame_->Hide();
         return;
     }
+    if (Paused) {
+        // A paused recording's frame stands still, painted once with the
+        // caption that says so; nothing follows the mouse meanwhile.
+        if (!framePaused_ && ShowFrame) {
+            const std::string caption = host_.MessageText(23);
+            frame_->SetupRegion(Left, Top, Width, Height, CornersOnly, caption);
+            frame_->PaintFrame(caption);
+            frame_->ShowOnTop();
+        }
+        framePaused_ = true;
+        return;
+    }
+    framePaused_ = false;
     if (FollowMouse) {
         platform::ForeignCursor cursor;
         int screenWidth = 0, screenHeight = 0;

@@ -114,6 +114,9 @@ class TScreenCamera {
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
+    // The running recording is paused: nothing is grabbed, compressed or
+    // stored, and its time stands still.
+    std::atomic<bool> Paused{false};
     // The last recording was ended by a failure, not by a stop or its time
     // limit; cleared by StartRecording.
     std::atomic<bool> EndedByFailure{false};
@@ -151,6 +154,11 @@ class TScreenCamera {
     void StartRecording(const std::string& targetFile);
     // Also called by the worker for the time limit.
     void StopRecording();
+    // The recording goes on from its last frame after a resume, picture and
+    // sound, as if the paused time had not been. False where there is
+    // nothing to pause (no frame grabbed yet, paused already) or to resume.
+    bool PauseRecording();
+    bool ResumeRecording();
     void FrameTimerTick();
     // The shell calls it when the application has been minimised.
     void AppMinimized();
@@ -246,9 +254,14 @@ class TScreenCamera {
     void LeaveLibrary();
     void CaptureLoop();
     // limitMs: the time limit in recording time, -1 without one.
-    // Returns early when `interrupted` says so.
+    // Returns early when `interrupted` says so, or a pause begins.
     void WaitForIndex(std::int64_t start, std::int32_t index, std::int64_t limitMs,
                       const std::function<bool()>& interrupted);
+    // The clock's reading at recording time zero: the loop's start moved on
+    // by the pauses ended so far.
+    std::int64_t RecordingTimeZero() const { return loopStartMs_ + pausedMs_; }
+    // Sleeps while the recording is paused and not stopped.
+    void WaitWhilePaused();
     // One log line when the compressor cannot keep the rate; true once said.
     bool WarnOfSlowCodec(double meanWriteMs);
     void StopAudio();
@@ -307,6 +320,13 @@ class TScreenCamera {
     // The sound's place against the picture: the loop's clock zero and the
     // first sample's time as the recorder reported it (-1 unknown).
     std::int64_t loopStartMs_ = 0;
+    // Pauses: the loop grabs frames (a pause may begin), the clock's reading
+    // at the open pause's start, and the length of the pauses ended.
+    std::atomic<bool> capturing_{false};
+    std::atomic<std::int64_t> pausedAtMs_{0};
+    std::atomic<std::int64_t> pausedMs_{0};
+    bool soundPaused_ = false;  // the recorder leaves the pause out (UI thread)
+    bool framePaused_ = false;  // the frame stands painted as paused (UI thread)
     bool realtimeLogged_ = false;
     std::int64_t videoEndMs_ = 0;
     bool loopStarted_ = false;

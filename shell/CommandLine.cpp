@@ -56,7 +56,7 @@ int ToolkitOption(const std::string& parameter) {
 
 const char* const kUsage =
     "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n"
-    "       velmora --start | --stop | --toggle\n";
+    "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
     // The settings file cannot hold such a name.
@@ -112,7 +112,8 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
 
 std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>& parameters) {
     for (const std::string& parameter : parameters)
-        if (parameter == "--start" || parameter == "--stop" || parameter == "--toggle")
+        if (parameter == "--start" || parameter == "--stop" || parameter == "--toggle" ||
+            parameter == "--pause" || parameter == "--resume" || parameter == "--pause-toggle")
             return parameter.substr(2);
     return std::nullopt;
 }
@@ -214,15 +215,19 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"
+               "  --pause          tell the running copy to pause its recording; the file\n"
+               "                   goes on where it stopped when it is resumed\n"
+               "  --resume         tell the running copy to resume its paused recording\n"
+               "  --pause-toggle   pause or resume, as F11 does\n"
                "  --screen=KIND    record through x11 (the X server) or portal (the\n"
                "                   desktop's ScreenCast portal); chosen by itself otherwise\n"
                "  --help           print this help and exit\n"
                "  --version        print the version and exit\n"
                "\n"
                "Any other option is refused (exit status 2).\n"
-               "F9 starts and F10 stops a recording from any window. Where the desktop\n"
-               "offers no global keys (Wayland), bind keys to velmora --start and\n"
-               "velmora --stop in its keyboard settings.\n"
+               "F9 starts, F10 stops and F11 pauses or resumes a recording from any window.\n"
+               "Where the desktop offers no global keys (Wayland), bind keys to\n"
+               "velmora --start, --stop and --pause-toggle in its keyboard settings.\n"
                "Setup.ini and Logs/ are kept beside the program when its folder is\n"
                "writable; otherwise in $XDG_CONFIG_HOME/velmora/ and\n"
                "$XDG_STATE_HOME/velmora/.\n";

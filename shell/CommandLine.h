@@ -38,7 +38,8 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
 extern const char* const kUsage;
 
 // The first parameter that is neither the program's own (-vc, path=, time=, format=,
-// --start, --stop, --toggle, --screen=, --help, --version) nor one Qt takes
+// --start, --stop, --toggle, --pause, --resume, --pause-toggle, --screen=, --help,
+// --version) nor one Qt takes
 // (-platform NAME, -session ID, -style NAME, ...): a typo must not start a
 // copy that ignores it. Nothing when every parameter is known.
 std::optional<std::string> UnknownParameter(const std::vector<std::string>& parameters);
@@ -54,9 +55,10 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
                                               const std::vector<std::string>& parameters,
                                               std::string& message);
 
-// "--start", "--stop" or "--toggle" anywhere among the parameters: the
-// command ("start", "stop", "toggle") for the running copy, the first given
-// when there are several. Nothing otherwise.
+// "--start", "--stop", "--toggle", "--pause", "--resume" or "--pause-toggle"
+// anywhere among the parameters: the command (the switch without its dashes)
+// for the running copy, the first given when there are several. Nothing
+// otherwise.
 std::optional<std::string> InstanceCommandRequest(const std::vector<std::string>& parameters);
 
 // Hands command to the running copy of title: the exit status for this

@@ -107,7 +107,8 @@ void GlobalShortcuts::SessionCreated(uint response, const QVariantMap& results) 
         return Shortcut{QString::fromLatin1(id), properties};
     };
     const QList<Shortcut> shortcuts{entry("start", "Start recording", "F9"),
-                                    entry("stop", "Stop recording", "F10")};
+                                    entry("stop", "Stop recording", "F10"),
+                                    entry("pause", "Pause or resume recording", "F11")};
     Request(QStringLiteral("BindShortcuts"),
             {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts),
              QString()},
@@ -116,7 +117,7 @@ void GlobalShortcuts::SessionCreated(uint response, const QVariantMap& results) 
 
 void GlobalShortcuts::Bound(uint response, const QVariantMap&) {
     WriteLog(response == 0
-                 ? QStringLiteral("Global shortcuts: start and stop bound through the portal")
+                 ? QStringLiteral("Global shortcuts: start, stop and pause bound through the portal")
                  : QStringLiteral("Global shortcuts: not bound (answer %1)").arg(response));
 }
 
@@ -125,6 +126,7 @@ void GlobalShortcuts::Activated(const QDBusObjectPath& session, const QString& i
     if (session.path() != session_ || !onPress_) return;
     if (id == QLatin1String("start")) onPress_(platform::kVkF9);
     if (id == QLatin1String("stop")) onPress_(platform::kVkF10);
+    if (id == QLatin1String("pause")) onPress_(platform::kVkF11);
 }
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
 #pragma once
-// F9 and F10 through the desktop's GlobalShortcuts portal, for Wayland
+// F9, F10 and F11 through the desktop's GlobalShortcuts portal, for Wayland
 // sessions, where no program can grab keys itself. Desktops whose portal
 // lacks it (xdg-desktop-portal-wlr) get one log line; `velmora --start` and
 // `--stop` bound in the desktop's settings are then the way.
@@ -15,7 +15,8 @@ namespace velmora {
 class GlobalShortcuts : public QObject {
     Q_OBJECT
   public:
-    // onPress gets kVkF9 for "start" and kVkF10 for "stop", on the UI thread.
+    // onPress gets kVkF9 for "start", kVkF10 for "stop" and kVkF11 for
+    // "pause", on the UI thread.
     explicit GlobalShortcuts(std::function<void(int virtualKey)> onPress,
                              QObject* parent = nullptr);
     // Asks the portal on the session bus; answers come later, logged.

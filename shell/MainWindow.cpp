@@ -142,6 +142,9 @@ void MainWindow::CreateControls() {
     recordImage_ = kImageRecord;
     optionsButton = MakeToolButton(client, "optionsButton", QStringLiteral("Options"),
                                    kImageOptions, {197, 4, 72, 53}, kUnder);
+    pauseButton = MakeToolButton(client, "pauseButton", QStringLiteral("Pause (F11)"),
+                                 kImagePause, {197, 4, 72, 53}, kUnder);
+    pauseButton->hide();
     aboutButton =
         MakeToolButton(client, "aboutButton", QString(), kImageAbout, {117, 60, 78, 53}, kIconOnly);
     exitButton =
@@ -196,6 +199,7 @@ void MainWindow::CreateControls() {
     connect(updateCheckTimer, &QTimer::timeout, this, &MainWindow::StartUpdateCheck);
 
     connect(recordButton, &QToolButton::clicked, this, &MainWindow::StartOrStopClicked);
+    connect(pauseButton, &QToolButton::clicked, this, &MainWindow::PauseClicked);
     connect(cancelMergeButton, &QPushButton::clicked, this, &MainWindow::CancelMergeClicked);
     connect(optionsButton, &QToolButton::clicked, this, &MainWindow::OptionsClicked);
     connect(areaButton, &QToolButton::clicked, this, &MainWindow::AreaClicked);
@@ -449,6 +453,7 @@ void MainWindow::PanelClicked() {
 void MainWindow::LanguageApplied() {
     // The language sets the Record caption; a running recording keeps Stop.
     if (recordingShown_) recordButton->setText(MsgTexts(2));
+    ShowPauseState();
 }
 
 void MainWindow::DockPanel() {

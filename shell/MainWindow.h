@@ -92,11 +92,17 @@ class MainWindow : public QMainWindow {
     // ---- recording control (UI thread)
     void StartCapture();
     void StopCapture();
+    // Pause and resume the running recording (F11, the Pause button, the
+    // pause commands); nothing when there is none to pause or resume.
+    void PauseCapture();
+    void ResumeCapture();
+    void TogglePause();
     void ShowIdleControls();
     // A press of a registered global hot key, by its virtual-key code.
     void HotKeyPressed(int virtualKey);
-    // A command from another process ("start", "stop", "toggle"): start and
-    // stop do what F9 and F10 do; toggle does whichever fits now. A start
+    // A command from another process ("start", "stop", "toggle", "pause",
+    // "resume", "pause-toggle"): start and stop do what F9 and F10 do, the
+    // toggles whichever fits now, pause and resume as the button. A start
     // with arguments is another copy's command line ("-vc", "path=",
     // "time="), read as at this copy's own start when no recording runs.
     void RemoteCommand(const std::string& command, const std::vector<std::string>& arguments = {});
@@ -117,6 +123,7 @@ class MainWindow : public QMainWindow {
 
     // ---- control handlers (UI thread)
     void StartOrStopClicked();
+    void PauseClicked();
     void CancelMergeClicked();
     void OptionsClicked();
     // Shows the area selector; the mode changes when it stores an area.
@@ -166,6 +173,8 @@ class MainWindow : public QMainWindow {
     // Record is off from a recording's end until its worker is gone.
     void UpdateRecordEnabled();
     void SetRecordImage(int index);
+    // The Pause button's caption and image, and the Stop image steady while paused.
+    void ShowPauseState();
     // A recording the engine ended by a failure: once its worker is gone,
     // one box says why (the engine's texts of that run).
     void ShowRecordingFailure();
@@ -189,6 +198,9 @@ class MainWindow : public QMainWindow {
     QToolButton* fullScreenButton = nullptr;
     QLabel* fullScreenModeMark = nullptr;
     QToolButton* recordButton = nullptr;  // Record, and Stop while recording
+    // Pause, and Resume while paused: in the Options button's place while
+    // recording, when Options cannot be used.
+    QToolButton* pauseButton = nullptr;
     QToolButton* optionsButton = nullptr;
     QToolButton* exitButton = nullptr;
     QToolButton* aboutButton = nullptr;
@@ -200,7 +212,7 @@ class MainWindow : public QMainWindow {
     QStatusBar* statusLine = nullptr;
     QLabel* statusPanel_ = nullptr;
     QToolButton* panelButton = nullptr;  // the strip that shows and hides the panel
-    QTimer* blinkTimer = nullptr;        // the Stop image while recording
+    QTimer* blinkTimer = nullptr;        // the Stop image while recording, not paused
     QTimer* updateCheckTimer = nullptr;  // the update check, once after start
     AreaPanel* panel_ = nullptr;
 

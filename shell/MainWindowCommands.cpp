@@ -17,9 +17,10 @@
 namespace velmora {
 namespace {
 
-// Identifiers of the two global hot keys.
+// Identifiers of the global hot keys.
 constexpr int kStartCapturing = 1;
 constexpr int kStopCapturing = 2;
+constexpr int kPauseCapturing = 3;
 
 }  // namespace
 
@@ -28,11 +29,13 @@ void MainWindow::RegisterHotKeys() {
     // Another program may own a key: the buttons still work, so no message.
     const bool f9 = hotKeys_->Register(kStartCapturing, platform::kVkF9);
     const bool f10 = hotKeys_->Register(kStopCapturing, platform::kVkF10);
+    const bool f11 = hotKeys_->Register(kPauseCapturing, platform::kVkF11);
     hotKeysRegistered_ = f9 && f10;
     // A key whose grab is not ours (Wayland, or another program holds it)
     // still works while one of our windows has the focus.
     for (const auto& [grabbed, key, vk] : {std::tuple{f9, Qt::Key_F9, platform::kVkF9},
-                                           std::tuple{f10, Qt::Key_F10, platform::kVkF10}}) {
+                                           std::tuple{f10, Qt::Key_F10, platform::kVkF10},
+                                           std::tuple{f11, Qt::Key_F11, platform::kVkF11}}) {
         if (grabbed) continue;
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::ApplicationShortcut);
@@ -59,6 +62,9 @@ void MainWindow::HotKeyPressed(int virtualKey) {
         case platform::kVkF10:
             if (camera_ && camera_->Recording) StopCapture();
             break;
+        case platform::kVkF11:
+            if (camera_ && camera_->Recording) TogglePause();
+            break;
         default:
             break;
     }
@@ -80,6 +86,12 @@ void MainWindow::RemoteCommand(const std::string& command,
         HotKeyPressed(platform::kVkF10);
     else if (command == "toggle")
         HotKeyPressed(camera_ && camera_->Recording ? platform::kVkF10 : platform::kVkF9);
+    else if (command == "pause")
+        PauseCapture();
+    else if (command == "resume")
+        ResumeCapture();
+    else if (command == "pause-toggle")
+        HotKeyPressed(platform::kVkF11);
 }
 
 std::string MainWindow::CommandRefusal() const {

@@ -153,6 +153,9 @@ void MainWindow::StartCapture() {
     SetRecordImage(kImageStop);
     recordButton->setText(MsgTexts(2));
     for (QToolButton* b : {optionsButton, areaButton, fullScreenButton}) b->setEnabled(false);
+    optionsButton->hide();
+    pauseButton->show();
+    ShowPauseState();
     recordingShown_ = true;
     // A run that fails at once has already told the UI thread; look now too.
     FollowEngine();
@@ -173,6 +176,8 @@ void MainWindow::UpdateRecordEnabled() {
 void MainWindow::ShowIdleControls() {
     recordButton->setText(MsgTexts(1));
     for (QToolButton* b : {optionsButton, areaButton, fullScreenButton}) b->setEnabled(true);
+    pauseButton->hide();
+    optionsButton->show();
     SetRecordImage(kImageRecord);
     recordingShown_ = false;
 }
@@ -213,13 +218,50 @@ void MainWindow::StartOrStopClicked() {
         StartCapture();
 }
 
+void MainWindow::PauseClicked() {
+    TogglePause();
+}
+
+void MainWindow::TogglePause() {
+    if (camera_ && camera_->Paused)
+        ResumeCapture();
+    else
+        PauseCapture();
+}
+
+void MainWindow::PauseCapture() {
+    if (!camera_ || !camera_->Recording || !camera_->PauseRecording()) return;
+    const std::int64_t recordedMs =
+        1000 * (3600 * std::int64_t{engine::ElapsedHours} + 60 * engine::ElapsedMinutes +
+                engine::ElapsedSeconds);
+    // In the log and the status line; the panel says so with its figures.
+    WriteLog(LogTexts(10).replace(QStringLiteral("%1"), QString::fromStdString(
+                                                            engine::TScreenCamera::FormatElapsed(
+                                                                recordedMs))));
+    ShowPauseState();
+}
+
+void MainWindow::ResumeCapture() {
+    if (!camera_ || !camera_->ResumeRecording()) return;
+    WriteLog(LogTexts(11));
+    ShowPauseState();
+}
+
+void MainWindow::ShowPauseState() {
+    const bool paused = recordingShown_ && camera_ && camera_->Paused;
+    pauseButton->setText(MsgTexts(paused ? 22 : 21));
+    pauseButton->setIcon(ButtonImageIcon(paused ? kImageResume : kImagePause));
+    // The blinking stops while nothing is recorded.
+    if (paused) SetRecordImage(kImageStop);
+}
+
 void MainWindow::CancelMergeClicked() {
     mergeProgress_.RequestCancel();
 }
 
 void MainWindow::BlinkRecordImage() {
-    // The stop square blinks while recording.
-    if (camera_ && camera_->Recording)
+    // The stop square blinks while recording, and stands while paused.
+    if (camera_ && camera_->Recording && !camera_->Paused)
         SetRecordImage(recordImage_ == kImageStop ? kImageEmpty : kImageStop);
 }
 
@@ -267,8 +309,10 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
         RecordedFrameRate(frameSlots - sender->FramesDropped, frameSlots, sender->FramesPerSecond);
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
+    figures.paused = sender->Paused;
     const QString text = LiveFiguresText(
-        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7)}, QLocale());
+        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7), MsgTexts(24)},
+        QLocale());
     droppedPercent_ = DroppedPercentOf(figures.framesWritten, figures.framesDropped);
     QMetaObject::invokeMethod(
         this, [this, text] { panel_->figuresLabel->setText(text); }, Qt::QueuedConnection);

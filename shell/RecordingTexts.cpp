@@ -39,7 +39,8 @@ QString LiveFiguresText(const LiveFigures& f, const QStringList& titles, const Q
     // Joined, not formatted: a '%' in a language text stays a '%'.
     return QStringList{
         title(0) + QStringLiteral(": ") + f.compressorName,
-        title(1) + QStringLiteral(": ") + f.elapsedText,
+        title(1) + QStringLiteral(": ") + f.elapsedText +
+            (f.paused ? QStringLiteral(" (") + title(5) + u')' : QString()),
         title(2) + QStringLiteral(": ") + locale.toString(f.frameRate, 'f', 2),
         title(3) + QStringLiteral(": ") + QString::number(f.framesWritten),
         title(4) + QStringLiteral(": ") + QString::number(f.framesDropped),

@@ -39,10 +39,12 @@ struct LiveFigures {
     double frameRate = 0.0;  // RecordedFrameRate
     std::int64_t framesWritten = 0;
     std::int64_t framesDropped = 0;
+    bool paused = false;  // the time line says so
 };
 
 // The five lines (joined by "\n") of the panel's information label; titles are the language's
-// TextMsg3..7 and are shown as written (no format characters in them).
+// TextMsg3..7, then the word for a paused recording, TextMsg24, and are shown as written (no
+// format characters in them).
 QString LiveFiguresText(const LiveFigures& figures, const QStringList& titles,
                         const QLocale& locale);
 

@@ -134,7 +134,8 @@ void SendText(int fd, const std::string& text) {
 }  // namespace
 
 bool IsInstanceCommand(const std::string& command) {
-    return command == "start" || command == "stop" || command == "toggle";
+    return command == "start" || command == "stop" || command == "toggle" || command == "pause" ||
+           command == "resume" || command == "pause-toggle";
 }
 
 InstanceLock::~InstanceLock() {

@@ -10,7 +10,7 @@
 // first. Both ends still check the other's user id (SO_PEERCRED): root can
 // reach any folder.
 // The same socket takes commands for the running copy ("start", "stop",
-// "toggle"), so a desktop's own key bindings can reach it where global key
+// "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key bindings can reach it where global key
 // grabs do not exist (Wayland).
 // Protocol: the client sends one command, each of its arguments after a NUL,
 // and '\n'; the holder answers "ok\n", "unknown\n" or, for a command it
@@ -27,7 +27,7 @@ namespace velmora::platform {
 bool IsInstanceCommand(const std::string& command);
 
 struct InstanceCommand {
-    std::string name;                    // "start", "stop" or "toggle"
+    std::string name;                    // "start", "stop", "toggle", "pause", ...
     std::vector<std::string> arguments;  // the sender's parameters for it, if any
 };
 

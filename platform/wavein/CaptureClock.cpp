@@ -76,14 +76,43 @@ void CaptureClock::restart(std::int64_t nowNs) {
     framesAtArrival_ = framesOut_;
 }
 
+void CaptureClock::pause(std::int64_t atNs) {
+    if (paused()) return;
+    // A resume and a pause at once leave nothing out.
+    if (!pauses_.empty() && pauses_.back().toNs >= atNs) {
+        pauses_.back().toNs = kOpen;
+        return;
+    }
+    pauses_.push_back({atNs, kOpen});
+}
+
+void CaptureClock::resume(std::int64_t atNs) {
+    if (!paused()) return;
+    Pause& last = pauses_.back();
+    last.toNs = std::max(atNs, last.fromNs);
+    if (last.toNs == last.fromNs) pauses_.pop_back();
+    // The silence a stall would add counts from here, not from the last
+    // sound before the pause.
+    lastArrivalNs_ = std::max(lastArrivalNs_, atNs);
+    framesAtArrival_ = framesOut_;
+}
+
 void CaptureClock::hole(std::uint64_t bytes, std::vector<char>& out) {
     const std::uint64_t frames = (bytes + partial_.size()) / frameBytes_;
     partial_.clear();
+    // Sound lost while paused would have been left out anyway.
+    if (paused()) return;
     putSilence(frames, out);
     counters_.holeFrames += frames;
 }
 
 void CaptureClock::idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out) {
+    if (paused()) {
+        // Nothing is owed for paused time, however long the source is quiet.
+        lastArrivalNs_ = nowNs;
+        framesAtArrival_ = framesOut_;
+        return;
+    }
     if (lastArrivalNs_ < 0 || nowNs - lastArrivalNs_ < stallNs) return;
     if (!stalled_) {
         stalled_ = resync_ = afterStall_ = true;
@@ -115,12 +144,50 @@ void CaptureClock::take(const char* data, std::size_t n, std::int64_t captureNs,
     }
     const std::size_t frames = n / frameBytes_;
     partial_.assign(data + frames * frameBytes_, data + n);
-    if (frames > 0) {
-        if (captureNs >= 0) measure(captureNs);
+    if (frames > 0 && !pauses_.empty()) {
+        // An undated read ends about when it returned.
+        const bool dated = captureNs >= 0;
+        const std::int64_t firstNs =
+            dated ? captureNs : nowNs - static_cast<std::int64_t>(frames * 1e9 / rate_);
+        takeAroundPauses(data, frames, firstNs, dated, out);
+    } else if (frames > 0) {
+        if (captureNs >= 0) measure(captureNs - pausedNs_);
         putCorrected(data, frames, out);
     }
     lastArrivalNs_ = nowNs;
     framesAtArrival_ = framesOut_;
+}
+
+void CaptureClock::takeAroundPauses(const char* data, std::size_t frames, std::int64_t firstNs,
+                                    bool dated, std::vector<char>& out) {
+    const auto timeOf = [&](std::size_t f) {
+        return firstNs + static_cast<std::int64_t>(static_cast<double>(f) * 1e9 / rate_);
+    };
+    // The first frame of this read taken at ns or later.
+    const auto frameAt = [&](std::int64_t ns) {
+        if (ns <= firstNs) return std::size_t{0};
+        const double f = std::ceil(static_cast<double>(ns - firstNs) * rate_ / 1e9);
+        return static_cast<std::size_t>(std::min(f, static_cast<double>(frames)));
+    };
+    std::size_t f = 0;
+    while (f < frames) {
+        const std::int64_t t = timeOf(f);
+        while (!pauses_.empty() && pauses_.front().toNs <= t) {
+            pausedNs_ += pauses_.front().toNs - pauses_.front().fromNs;
+            pauses_.pop_front();
+        }
+        if (!pauses_.empty() && t >= pauses_.front().fromNs) {
+            // Taken while paused: left out, up to the resume.
+            const Pause& p = pauses_.front();
+            f = p.toNs == kOpen ? frames : std::max(frameAt(p.toNs), f + 1);
+            continue;
+        }
+        const std::size_t end =
+            pauses_.empty() ? frames : std::max(frameAt(pauses_.front().fromNs), f + 1);
+        if (dated) measure(t - pausedNs_);
+        putCorrected(data + f * frameBytes_, end - f, out);
+        f = end;
+    }
 }
 
 void CaptureClock::measure(std::int64_t firstByteNs) {

@@ -11,6 +11,8 @@
 // added or removed at quiet moments for slow drift.
 
 #include <cstdint>
+#include <deque>
+#include <limits>
 #include <vector>
 
 #include "platform/wavein/WaveInApi.h"
@@ -40,6 +42,16 @@ class CaptureClock {
     void idle(std::int64_t nowNs, std::int64_t stallNs, std::vector<char>& out);
     // Capture stopped and starts again: time in between is no hole.
     void restart(std::int64_t nowNs);
+    // The recording is paused at atNs: sound taken from then on is left out
+    // until resume(). The capture itself goes on, so a pause may outlast the
+    // sound server's buffers, and the sound is cut where the picture is, by
+    // when it was taken rather than when it arrives.
+    void pause(std::int64_t atNs);
+    // Sound taken from atNs on is kept again. The paused time counts as none:
+    // what follows joins what came before, with no hole to fill and no
+    // reference to learn anew.
+    void resume(std::int64_t atNs);
+    bool paused() const { return !pauses_.empty() && pauses_.back().toNs == kOpen; }
 
     // When the first frame put out was taken (the median of the first
     // estimates), -1 while unknown.
@@ -52,6 +64,15 @@ class CaptureClock {
     bool stalled() const { return stalled_; }
 
   private:
+    static constexpr std::int64_t kOpen = std::numeric_limits<std::int64_t>::max();
+    struct Pause {
+        std::int64_t fromNs, toNs;  // toNs is kOpen until the resume
+    };
+
+    // take() for reads that may reach into a pause: the frames taken in one
+    // are left out, the others dated without the paused time before them.
+    void takeAroundPauses(const char* data, std::size_t frames, std::int64_t firstNs, bool dated,
+                          std::vector<char>& out);
     void measure(std::int64_t firstByteNs);
     void putSilence(std::uint64_t frames, std::vector<char>& out);
     void putCorrected(const char* data, std::size_t frames, std::vector<char>& out);
@@ -88,6 +109,11 @@ class CaptureClock {
     bool afterStall_ = false;  // ... and ends a stall
     bool fillIsStall_ = false;
     WaveInReport counters_;
+
+    // Pauses the sound taken has not yet passed, oldest first, and the
+    // length of those it has: the sound's dates less that are the file's time.
+    std::deque<Pause> pauses_;
+    std::int64_t pausedNs_ = 0;
 };
 
 }  // namespace velmora::platform::wavein

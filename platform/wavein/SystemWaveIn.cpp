@@ -398,6 +398,17 @@ class SystemDriver final : public WaveInDriver {
         return MMSYSERR_NOERROR;
     }
 
+    MMRESULT SetCapturePause(HWAVEIN handle, bool paused, std::int64_t steadyNs) override {
+        const auto h = find(handle);
+        if (!h) return MMSYSERR_INVALHANDLE;
+        std::lock_guard lock(h->mutex);
+        if (paused)
+            h->clock.pause(steadyNs);
+        else
+            h->clock.resume(steadyNs);
+        return MMSYSERR_NOERROR;
+    }
+
   private:
     wavein::BackendOpener opener_;
 };
@@ -477,6 +488,10 @@ MMRESULT WaveInDriver::GetFirstSampleTime(HWAVEIN, std::int64_t*) {
 }
 
 MMRESULT WaveInDriver::GetCaptureReport(HWAVEIN, WaveInReport*) {
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+MMRESULT WaveInDriver::SetCapturePause(HWAVEIN, bool, std::int64_t) {
     return MMSYSERR_NOTSUPPORTED;
 }
 

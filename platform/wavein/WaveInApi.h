@@ -185,6 +185,12 @@ class WaveInDriver {
     virtual MMRESULT GetFirstSampleTime(HWAVEIN handle, std::int64_t* steadyNs);
     // Not in the Windows interface: the corrections made so far.
     virtual MMRESULT GetCaptureReport(HWAVEIN handle, WaveInReport* report);
+    // Not in the Windows interface: sound taken from steadyNs (steady_clock
+    // nanoseconds) on is left out (paused) or kept again (not paused); the
+    // time in between counts as none. Unlike waveInStop, capture goes on, so
+    // the cut falls where the picture's does and no sound of the pause is
+    // kept that was still on its way.
+    virtual MMRESULT SetCapturePause(HWAVEIN handle, bool paused, std::int64_t steadyNs);
 };
 
 // The driver on the machine's sound system (one per process).

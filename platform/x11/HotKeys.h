@@ -20,6 +20,7 @@ inline constexpr int kVkReturn = 0x0D;
 inline constexpr int kVkEscape = 0x1B;
 inline constexpr int kVkF9 = 0x78;
 inline constexpr int kVkF10 = 0x79;
+inline constexpr int kVkF11 = 0x7A;
 
 // The X keysym of a virtual key (F1-F24, Esc, Enter, space, digits, letters);
 // 0 for others.
