@@ -7,8 +7,8 @@
 #include <QDBusReply>
 #include <QGuiApplication>
 
-#include "platform/x11/HotKeys.h"
 #include "common/EventLog.h"
+#include "platform/x11/HotKeys.h"
 
 namespace {
 
@@ -62,8 +62,9 @@ void GlobalShortcuts::Start() {
     // Short: start-up waits for it, and a missing portal answers at once.
     const QDBusMessage version = bus.call(get, QDBus::Block, 2000);
     if (!bus.isConnected() || version.type() != QDBusMessage::ReplyMessage) {
-        WriteLog(QStringLiteral("No global shortcuts portal on this desktop: bind F9 and F10 to "
-                                "velmora --start and velmora --stop in its keyboard settings"));
+        WriteLog(
+            QStringLiteral("No global shortcuts portal on this desktop: bind F9, F10 and F11 to "
+                           "velmora --start, --stop and --pause-toggle in its keyboard settings"));
         return;
     }
     bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
@@ -73,8 +74,8 @@ void GlobalShortcuts::Start() {
             SLOT(SessionCreated(uint, QVariantMap)));
 }
 
-bool GlobalShortcuts::Request(const QString& method, const QVariantList& args,
-                              QVariantMap options, const char* slot) {
+bool GlobalShortcuts::Request(const QString& method, const QVariantList& args, QVariantMap options,
+                              const char* slot) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString token = QStringLiteral("velmora%1").arg(++serial_);
     // The Request's path is known before the call, so its Response cannot be
@@ -109,16 +110,17 @@ void GlobalShortcuts::SessionCreated(uint response, const QVariantMap& results) 
     const QList<Shortcut> shortcuts{entry("start", "Start recording", "F9"),
                                     entry("stop", "Stop recording", "F10"),
                                     entry("pause", "Pause or resume recording", "F11")};
-    Request(QStringLiteral("BindShortcuts"),
-            {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts),
-             QString()},
-            {}, SLOT(Bound(uint, QVariantMap)));
+    Request(
+        QStringLiteral("BindShortcuts"),
+        {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts), QString()},
+        {}, SLOT(Bound(uint, QVariantMap)));
 }
 
 void GlobalShortcuts::Bound(uint response, const QVariantMap&) {
-    WriteLog(response == 0
-                 ? QStringLiteral("Global shortcuts: start, stop and pause bound through the portal")
-                 : QStringLiteral("Global shortcuts: not bound (answer %1)").arg(response));
+    WriteLog(
+        response == 0
+            ? QStringLiteral("Global shortcuts: start, stop and pause bound through the portal")
+            : QStringLiteral("Global shortcuts: not bound (answer %1)").arg(response));
 }
 
 void GlobalShortcuts::Activated(const QDBusObjectPath& session, const QString& id, qulonglong,

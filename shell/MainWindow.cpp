@@ -142,8 +142,8 @@ void MainWindow::CreateControls() {
     recordImage_ = kImageRecord;
     optionsButton = MakeToolButton(client, "optionsButton", QStringLiteral("Options"),
                                    kImageOptions, {197, 4, 72, 53}, kUnder);
-    pauseButton = MakeToolButton(client, "pauseButton", QStringLiteral("Pause (F11)"),
-                                 kImagePause, {197, 4, 72, 53}, kUnder);
+    pauseButton = MakeToolButton(client, "pauseButton", QStringLiteral("Pause (F11)"), kImagePause,
+                                 {197, 4, 72, 53}, kUnder);
     pauseButton->hide();
     aboutButton =
         MakeToolButton(client, "aboutButton", QString(), kImageAbout, {117, 60, 78, 53}, kIconOnly);

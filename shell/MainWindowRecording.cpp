@@ -231,13 +231,14 @@ void MainWindow::TogglePause() {
 
 void MainWindow::PauseCapture() {
     if (!camera_ || !camera_->Recording || !camera_->PauseRecording()) return;
-    const std::int64_t recordedMs =
-        1000 * (3600 * std::int64_t{engine::ElapsedHours} + 60 * engine::ElapsedMinutes +
-                engine::ElapsedSeconds);
+    const std::int64_t recordedSeconds = 3600 * std::int64_t{engine::ElapsedHours} +
+                                         60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
     // In the log and the status line; the panel says so with its figures.
-    WriteLog(LogTexts(10).replace(QStringLiteral("%1"), QString::fromStdString(
-                                                            engine::TScreenCamera::FormatElapsed(
-                                                                recordedMs))));
+    QString text = LogTexts(10);
+    text.replace(
+        QStringLiteral("%1"),
+        QString::fromStdString(engine::TScreenCamera::FormatElapsed(1000 * recordedSeconds)));
+    WriteLog(text);
     ShowPauseState();
 }
 
