@@ -47,6 +47,9 @@ constexpr double kStepMs = 30;
 constexpr double kDeadbandMs = 1;
 constexpr double kTimeConstantS = 4;
 constexpr double kMaxCorrectionShare = 1.0 / 100;
+// A read dated this much after a resume was taken after it, whatever the
+// datings' scatter.
+constexpr std::int64_t kCutSlackNs = 20'000'000;
 
 template <typename T>
 T median(std::vector<T> v) {
@@ -144,49 +147,81 @@ void CaptureClock::take(const char* data, std::size_t n, std::int64_t captureNs,
     }
     const std::size_t frames = n / frameBytes_;
     partial_.assign(data + frames * frameBytes_, data + n);
+    const auto spanNs = [this](std::uint64_t f) {
+        return static_cast<std::int64_t>(static_cast<double>(f) * 1e9 / rate_);
+    };
+    if (frames > 0 && captureNs >= 0) {
+        const std::int64_t dating = captureNs - spanNs(framesTaken_);
+        if (datings_.size() < kWindow)
+            datings_.push_back(dating);
+        else
+            datings_[datingNext_++ % kWindow] = dating;
+    }
     if (frames > 0 && !pauses_.empty()) {
-        // An undated read ends about when it returned.
-        const bool dated = captureNs >= 0;
-        const std::int64_t firstNs =
-            dated ? captureNs : nowNs - static_cast<std::int64_t>(frames * 1e9 / rate_);
-        takeAroundPauses(data, frames, firstNs, dated, out);
+        // An undated source's read ends about when it returned.
+        const std::int64_t cutFirstNs =
+            datings_.empty() ? nowNs - spanNs(frames) : median(datings_) + spanNs(framesTaken_);
+        takeAroundPauses(data, frames, cutFirstNs, captureNs, out);
     } else if (frames > 0) {
         if (captureNs >= 0) measure(captureNs - pausedNs_);
         putCorrected(data, frames, out);
     }
+    framesTaken_ += frames;
     lastArrivalNs_ = nowNs;
     framesAtArrival_ = framesOut_;
 }
 
-void CaptureClock::takeAroundPauses(const char* data, std::size_t frames, std::int64_t firstNs,
-                                    bool dated, std::vector<char>& out) {
-    const auto timeOf = [&](std::size_t f) {
-        return firstNs + static_cast<std::int64_t>(static_cast<double>(f) * 1e9 / rate_);
+void CaptureClock::takeAroundPauses(const char* data, std::size_t frames, std::int64_t cutFirstNs,
+                                    std::int64_t datedNs, std::vector<char>& out) {
+    const auto spanNs = [this](std::size_t f) {
+        return static_cast<std::int64_t>(static_cast<double>(f) * 1e9 / rate_);
     };
-    // The first frame of this read taken at ns or later.
-    const auto frameAt = [&](std::int64_t ns) {
-        if (ns <= firstNs) return std::size_t{0};
-        const double f = std::ceil(static_cast<double>(ns - firstNs) * rate_ / 1e9);
-        return static_cast<std::size_t>(std::min(f, static_cast<double>(frames)));
-    };
-    std::size_t f = 0;
-    while (f < frames) {
-        const std::int64_t t = timeOf(f);
-        while (!pauses_.empty() && pauses_.front().toNs <= t) {
-            pausedNs_ += pauses_.front().toNs - pauses_.front().fromNs;
-            pauses_.pop_front();
+    const std::uint64_t first = framesTaken_;  // this read's first frame
+    const std::uint64_t end = first + frames;
+    std::uint64_t g = first;
+    while (g < end) {
+        if (pauses_.empty()) {
+            if (datedNs >= 0) measure(datedNs + spanNs(g - first) - pausedNs_);
+            putCorrected(data + (g - first) * frameBytes_, end - g, out);
+            return;
         }
-        if (!pauses_.empty() && t >= pauses_.front().fromNs) {
-            // Taken while paused: left out, up to the resume.
-            const Pause& p = pauses_.front();
-            f = p.toNs == kOpen ? frames : std::max(frameAt(p.toNs), f + 1);
+        Pause& p = pauses_.front();
+        if (p.fromFrame == kUnplaced) {
+            if (cutFirstNs + spanNs(frames) <= p.fromNs) {
+                // The pause begins after this read.
+                p.fromFrame = kUnplaced;
+            } else {
+                const double into =
+                    std::ceil(static_cast<double>(p.fromNs - cutFirstNs) * rate_ / 1e9);
+                p.fromFrame = first + static_cast<std::uint64_t>(std::max(into, 0.0));
+                p.fromFrame = std::max(p.fromFrame, g);
+            }
+        }
+        const std::uint64_t from = std::min(p.fromFrame, end);
+        if (g < from) {
+            if (datedNs >= 0) measure(datedNs + spanNs(g - first) - pausedNs_);
+            putCorrected(data + (g - first) * frameBytes_, from - g, out);
+            g = from;
             continue;
         }
-        const std::size_t end =
-            pauses_.empty() ? frames : std::max(frameAt(pauses_.front().fromNs), f + 1);
-        if (dated) measure(t - pausedNs_);
-        putCorrected(data + f * frameBytes_, end - f, out);
-        f = end;
+        if (g >= end) break;
+        // Taken while paused: left out, as many frames as the pause lasted,
+        // unless the source lost sound in it: a frame dated clearly after
+        // the resume is kept whatever the count says.
+        if (p.toNs == kOpen) return;
+        std::uint64_t to = p.fromFrame + static_cast<std::uint64_t>(std::llround(
+                                             static_cast<double>(p.toNs - p.fromNs) * rate_ / 1e9));
+        if (datedNs >= 0) {
+            const double after =
+                std::ceil(static_cast<double>(p.toNs + kCutSlackNs - datedNs) * rate_ / 1e9);
+            to =
+                std::max(g, std::min(to, first + static_cast<std::uint64_t>(std::max(after, 0.0))));
+        }
+        if (to > g) g = std::min(to, end);
+        if (g >= to) {
+            pausedNs_ += p.toNs - p.fromNs;
+            pauses_.pop_front();
+        }
     }
 }
 

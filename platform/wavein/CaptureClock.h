@@ -65,14 +65,21 @@ class CaptureClock {
 
   private:
     static constexpr std::int64_t kOpen = std::numeric_limits<std::int64_t>::max();
+    static constexpr std::uint64_t kUnplaced = std::numeric_limits<std::uint64_t>::max();
     struct Pause {
         std::int64_t fromNs, toNs;  // toNs is kOpen until the resume
+        // The first frame taken in the pause, once a read reaches it.
+        std::uint64_t fromFrame = kUnplaced;
     };
 
     // take() for reads that may reach into a pause: the frames taken in one
-    // are left out, the others dated without the paused time before them.
-    void takeAroundPauses(const char* data, std::size_t frames, std::int64_t firstNs, bool dated,
-                          std::vector<char>& out);
+    // are left out, the others measured by their dating (datedNs, -1 for
+    // none) less the paused time before them. A pause begins at the frame
+    // cutFirstNs (when the read's first frame was taken) says, and lasts as
+    // many frames as its time holds: the cut's place may be off by what the
+    // datings miss, never its length.
+    void takeAroundPauses(const char* data, std::size_t frames, std::int64_t cutFirstNs,
+                          std::int64_t datedNs, std::vector<char>& out);
     void measure(std::int64_t firstByteNs);
     void putSilence(std::uint64_t frames, std::vector<char>& out);
     void putCorrected(const char* data, std::size_t frames, std::vector<char>& out);
@@ -114,6 +121,12 @@ class CaptureClock {
     // length of those it has: the sound's dates less that are the file's time.
     std::deque<Pause> pauses_;
     std::int64_t pausedNs_ = 0;
+    // Where a cut falls: every frame taken is placed by the median of the
+    // last reads' datings, each less the frames taken before it, so that the
+    // scatter of one dating does not move the cut.
+    std::vector<std::int64_t> datings_;
+    std::size_t datingNext_ = 0;
+    std::uint64_t framesTaken_ = 0;
 };
 
 }  // namespace velmora::platform::wavein

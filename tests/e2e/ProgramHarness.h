@@ -143,14 +143,23 @@ class Program {
         return id;
     }
     void Close(const std::string& windowId) const { run("wmctrl -i -c " + windowId); }
-    // Clicks the Options button (the gears at the top right of the main
-    // window) and gives the dialog the focus: its window id, or "".
-    std::string OpenOptions(const std::string& mainWindow) const {
-        const std::string geometry = capture("xdotool getwindowgeometry --shell " + mainWindow);
+    // Clicks the point (x, y) of a window at scale 1; false when the window
+    // has no place on the screen.
+    static bool Click(const std::string& window, int x, int y) {
+        const std::string geometry = capture("xdotool getwindowgeometry --shell " + window);
         std::smatch m;
-        if (!std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) return {};
-        run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + 233) + " " +
-            std::to_string(std::stoi(m[2]) + 30) + " click 1");
+        if (!std::regex_search(geometry, m, std::regex(R"(X=(\d+)\s+Y=(\d+))"))) return false;
+        run("xdotool mousemove " + std::to_string(std::stoi(m[1]) + x) + " " +
+            std::to_string(std::stoi(m[2]) + y) + " click 1");
+        return true;
+    }
+    // The Options button, the gears at the top right of the main window;
+    // Pause and Resume take its place while recording.
+    static constexpr int kOptionsX = 233, kOptionsY = 30;
+    // Clicks the Options button and gives the dialog the focus: its window
+    // id, or "".
+    std::string OpenOptions(const std::string& mainWindow) const {
+        if (!Click(mainWindow, kOptionsX, kOptionsY)) return {};
         const std::string options = WaitForWindow("Options");
         if (!options.empty()) run("xdotool windowactivate --sync " + options);
         return options;

@@ -57,9 +57,10 @@ TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
     const std::string usage =
         "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n";
     // No display is needed to be told: it is answered before the toolkit.
-    EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --pause"),
-              "velmora: unknown option --pause\n" + usage +
-                  "       velmora --start | --stop | --toggle\nstatus=2\n");
+    EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --record"),
+              "velmora: unknown option --record\n" + usage +
+                  "       velmora --start | --stop | --toggle | --pause | --resume | "
+                  "--pause-toggle\nstatus=2\n");
     EXPECT_FALSE(fs::exists(folder_ / "Logs"));
     EXPECT_FALSE(fs::exists(folder_ / "Setup.ini"));
 

@@ -1,6 +1,7 @@
 // The capture loop's arithmetic on an injected clock: time indices, dropped
 // slots, texts, updates, time limits, and its pacing.
 
+#include <algorithm>
 #include <cmath>
 
 #include "tests/engine/EngineTestSupport.h"
@@ -28,8 +29,29 @@ class CaptureLoopTest : public EngineTest {
         };
     }
 
+    // Wall-clock moments (ms since the loop's start) of what a user does:
+    // pause, resume, pause, ... and stop.
+    void Script(std::vector<std::int64_t> pausesAndResumes, std::int64_t stopMs) {
+        desktop->onGrab = [this](int number) {
+            if (number == 2) loopStart_ = clock.Now() - desktop->grabCostMs;
+            if (camera->Paused) ++grabsWhilePaused;
+        };
+        clock.onAdvance = [this, script = std::move(pausesAndResumes), stopMs](std::int64_t now) {
+            if (loopStart_ < 0) return;
+            const std::int64_t wall = now - loopStart_;
+            while (next_ < script.size() && wall >= script[next_]) {
+                EXPECT_TRUE(next_ % 2 == 0 ? camera->PauseRecording() : camera->ResumeRecording());
+                ++next_;
+            }
+            if (wall >= stopMs) camera->StopRecording();
+        };
+    }
+    std::int64_t WallMs() const { return clock.Now() - loopStart_; }
+    std::atomic<int> grabsWhilePaused{0};
+
   private:
     std::atomic<std::int64_t> loopStart_{-1};
+    std::size_t next_ = 0;
 };
 
 TEST(FrameIndexTest, RoundsHalfToEvenFromTheStatedRate) {
@@ -163,6 +185,49 @@ TEST_F(CaptureLoopTest, TimeLimitStopsAtItsSecondEvenAtOneFramePerSecond) {
     EXPECT_EQ(RunOnce(Target()), 1);
     EXPECT_EQ(ElapsedSeconds, 5);
     EXPECT_EQ(WrittenIndices(Target()), (std::vector<long long>{0, 1, 2, 3, 4, 5}));
+}
+
+// Three seconds paused in six: the file holds the other three, its frames
+// one after another with none counted dropped, and nothing is grabbed while
+// paused.
+TEST_F(CaptureLoopTest, APauseLeavesNoStretchInTheFileAndGrabsNothing) {
+    auto& cam = MakeRaw();
+    EXPECT_FALSE(cam.PauseRecording()) << "nothing records yet";
+    EXPECT_FALSE(cam.ResumeRecording());
+    Script({1050, 2050, 3030, 5030}, 6000);
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(grabsWhilePaused, 0);
+    EXPECT_FALSE(cam.Paused);
+    EXPECT_EQ(cam.FramesDropped, 0);
+    std::vector<long long> expected(31);
+    for (int i = 0; i < 31; ++i) expected[static_cast<std::size_t>(i)] = i;
+    EXPECT_EQ(WrittenIndices(TempVideoFile), expected);
+    EXPECT_EQ(desktop->grabs, 1 + cam.FramesWritten);
+    EXPECT_EQ(cam.ElapsedText, "3s");
+}
+
+TEST_F(CaptureLoopTest, TheTimeLimitCountsRecordedTimeNotPausedTime) {
+    auto& cam = MakeRaw();
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 3};
+    Script({1050, 3050}, 60000);
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_EQ(ElapsedSeconds, 3);
+    EXPECT_NEAR(WallMs(), 5000, 100);
+    EXPECT_EQ(cam.FramesDropped, 0);
+}
+
+TEST_F(CaptureLoopTest, AStopWhilePausedSavesWhatWasRecorded) {
+    withAudio = true;
+    auto& cam = MakeRaw();
+    cam.RecordAudio = true;
+    Script({1050}, 2500);
+    EXPECT_EQ(RunOnce(Target()), 1);
+    EXPECT_FALSE(cam.Paused);
+    EXPECT_EQ(WrittenIndices(Target()).size(), 11u);  // 0 .. 1.0 s
+    // The sound is paused where the picture is, and stays so to its end.
+    const auto calls = recorder->Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Pause"), 1);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Resume"), 0);
 }
 
 }  // namespace

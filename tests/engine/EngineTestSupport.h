@@ -99,6 +99,10 @@ class FakeRecorder : public TEngineAudioRecorder {
     TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
     std::string SoundFailure() override { return failure; }
     int WriteError() override { return writeError; }
+    bool PauseCapture(bool paused, std::int64_t) override {
+        Call(paused ? "Pause" : "Resume");
+        return true;
+    }
 
     std::vector<std::string> Calls() {
         std::lock_guard lock(mutex);

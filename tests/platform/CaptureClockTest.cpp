@@ -27,6 +27,7 @@ struct Source {
     double jitterMs = 3;                     // the datings scatter this much either way
     std::vector<ScriptedCapture::Gap> gaps;  // frames lost without notice
     ScriptedCapture::Gap reportedHole{-1, 0};
+    std::vector<SourceGap> pauses;  // the recording paused, by the steady clock
 };
 
 struct Result {
@@ -47,8 +48,15 @@ Result Simulate(Source run) {
     std::vector<char> out;
     std::vector<std::int16_t> chunk;
     std::int64_t next = 0;
+    const auto at = [](double s) { return kStartNs + static_cast<std::int64_t>(s * 1e9); };
     for (double t = 0.020; t < run.seconds; t += 0.020) {
         const std::int64_t now = kStartNs + static_cast<std::int64_t>((t + 0.020) * 1e9);
+        // Pressed as the reads go on: sound taken before a press may still be on its way.
+        for (const SourceGap& p : run.pauses) {
+            if (t >= p.fromS && t - 0.020 < p.fromS) clock.pause(at(p.fromS));
+            if (t >= p.fromS + p.lengthS && t - 0.020 < p.fromS + p.lengthS)
+                clock.resume(at(p.fromS + p.lengthS));
+        }
         auto due = static_cast<std::int64_t>(t * actual);
         const bool handsOver = SkipGaps(run.gaps, actual, next, due);
         if (run.reportedHole.fromS >= 0 && next / actual >= run.reportedHole.fromS) {
@@ -172,6 +180,50 @@ TEST(CaptureClock, AStallIsSilenceForItsTimeAndCaptureGoesOn) {
     const auto offsets = BeepOffsetsMs(r);
     ASSERT_EQ(offsets.size(), 10u);  // the beeps of the stalled seconds never came
     for (double o : offsets) EXPECT_LT(std::abs(o), 5.0);
+}
+
+// Beeps sound at every whole second; pauses of whole seconds leave them on
+// whole seconds of the file, where the picture's time puts them too.
+TEST(CaptureClock, PausesLeaveOutWhatWasTakenInThemAndTheRestStaysOnTime) {
+    Source run;
+    run.seconds = 40;
+    run.pauses = {{5.5, 3.0}, {12.25, 1.0}, {20.7, 4.0}};
+    const Result r = Simulate(run);
+    // The reads end within 20 ms of the run's end.
+    EXPECT_NEAR(static_cast<double>(r.out.size()) / kRate, 40 - 8, 0.025);
+    const auto offsets = BeepOffsetsMs(r);
+    // Those taken in the pauses (6, 7, 8, 13, 21, 22, 23, 24 s) are not in the file.
+    ASSERT_EQ(offsets.size(), 40u - 8u);
+    for (double o : offsets) EXPECT_LT(std::abs(o), 5.0);
+    // A pause is no hole, burst or drift to the clock: the scatter of the
+    // datings moves a cut by a few milliseconds at most, which the drift
+    // correction takes back a frame at a time.
+    EXPECT_EQ(r.report.holeFrames + r.report.droppedFrames, 0u);
+    EXPECT_LT(r.report.addedFrames + r.report.removedFrames, 150u);
+    EXPECT_TRUE(r.report.stalls.empty());
+    EXPECT_NEAR((r.firstNs - kStartNs) / 1e9, 0.0, 0.005);
+}
+
+// A pause outlasts the server's buffers and the stall limit: capture goes on,
+// and a source that gives nothing meanwhile owes no silence for it.
+TEST(CaptureClock, ALongPauseOverAQuietSourceAddsNothing) {
+    Source run;
+    run.seconds = 30;
+    run.gaps = {{10.0, 12.0}};
+    run.pauses = {{9.5, 13.0}};
+    const Result r = Simulate(run);
+    // The sound lost in the pause cannot be counted: the cut ends by the
+    // datings, within a few tens of milliseconds.
+    EXPECT_NEAR(static_cast<double>(r.out.size()) / kRate, 30 - 13, 0.04);
+    EXPECT_TRUE(r.report.stalls.empty());
+    EXPECT_EQ(r.report.holeFrames, 0u);
+    EXPECT_LT(LongestSilence(r.out).second, kRate / 100);
+    // The sound after it starts up to the cut's slack early, and the clock
+    // takes that back within seconds.
+    const auto offsets = BeepOffsetsMs(r);
+    ASSERT_EQ(offsets.size(), 30u - 13u);
+    for (double o : offsets) EXPECT_LT(std::abs(o), 25.0);
+    EXPECT_LT(std::abs(offsets.back()), 5.0);
 }
 
 }  // namespace

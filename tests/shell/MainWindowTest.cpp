@@ -146,6 +146,64 @@ TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
     EXPECT_EQ(form_->RecordImage(), kImageRecord);
 }
 
+// The Pause button stands in the Options button's place while recording;
+// it, F11 and the commands of another copy pause and resume, and F10 stops a
+// paused recording as any other.
+TEST_F(MainWindowTest, PauseButtonF11AndCommandsPauseAndResumeAndF10StillStops) {
+    form_->show();
+    Button("panelButton")->click();
+    QToolButton* pause = Button("pauseButton");
+    EXPECT_FALSE(pause->isVisible());
+    Button("recordButton")->click();
+    ASSERT_TRUE(Recording());
+    EXPECT_TRUE(pause->isVisible());
+    EXPECT_FALSE(Button("optionsButton")->isVisible());
+    EXPECT_EQ(pause->text(), MsgTexts(21));
+    engine::TScreenCamera& camera = *form_->Camera();
+    ASSERT_TRUE(Until([&] { return camera.FramesWritten > 2; }));
+
+    pause->click();
+    EXPECT_TRUE(camera.Paused);
+    EXPECT_EQ(pause->text(), MsgTexts(22));
+    EXPECT_TRUE(Log().contains(QStringLiteral("Recording paused at "))) << Log().toStdString();
+    EXPECT_TRUE(Until(
+        [&] { return form_->Panel()->figuresLabel->text().contains(QStringLiteral("(paused)")); }));
+    // The stop square stands, and nothing more is written.
+    form_->BlinkRecordImage();
+    form_->BlinkRecordImage();
+    EXPECT_EQ(form_->RecordImage(), kImageStop);
+    const int written = camera.FramesWritten;
+    Pause(600);
+    EXPECT_EQ(camera.FramesWritten, written);
+
+    form_->HotKeyPressed(platform::kVkF11);
+    EXPECT_FALSE(camera.Paused);
+    EXPECT_EQ(pause->text(), MsgTexts(21));
+    EXPECT_TRUE(Until([&] { return camera.FramesWritten > written + 2; }));
+    EXPECT_FALSE(form_->Panel()->figuresLabel->text().contains(QStringLiteral("(paused)")));
+
+    form_->RemoteCommand("pause");
+    form_->RemoteCommand("pause");  // paused already: nothing
+    EXPECT_TRUE(camera.Paused);
+    form_->RemoteCommand("pause-toggle");
+    EXPECT_FALSE(camera.Paused);
+    form_->RemoteCommand("resume");  // not paused: nothing
+    EXPECT_EQ(Log().count(QStringLiteral("Recording paused at ")), 2);
+    EXPECT_EQ(Log().count(QStringLiteral("Recording resumed")), 2);
+
+    form_->HotKeyPressed(platform::kVkF11);
+    ASSERT_TRUE(camera.Paused);
+    form_->HotKeyPressed(platform::kVkF10);
+    ExpectIdle();
+    EXPECT_FALSE(pause->isVisible());
+    EXPECT_TRUE(Button("optionsButton")->isVisible());
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_FALSE(camera.Paused);
+    EXPECT_EQ(Recordings().size(), 1);
+    form_->HotKeyPressed(platform::kVkF11);  // idle: nothing
+    EXPECT_EQ(Log().count(QStringLiteral("Recording paused at ")), 3);
+}
+
 // F9 and F10 held by another program (or no X grab at all, as on Wayland):
 // the keys still work while a window of ours has the focus.
 TEST_F(MainWindowTest, HotKeysHeldElsewhereStillWorkWhileOurWindowHasTheFocus) {

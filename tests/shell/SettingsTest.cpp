@@ -307,13 +307,13 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
 
 TEST(CommandLine, UnknownParameterIsTheFirstThatNeitherTheProgramNorQtTakes) {
     EXPECT_FALSE(UnknownParameter({}));
-    EXPECT_FALSE(
-        UnknownParameter({"-VC", "/vc", "PATH=/a/", "Time=5", "time=abc", "format=x", "--start",
-                          "--stop", "--toggle", "--screen=x11", "--help", "--version"}));
+    EXPECT_FALSE(UnknownParameter({"-VC", "/vc", "PATH=/a/", "Time=5", "time=abc", "format=x",
+                                   "--start", "--stop", "--toggle", "--pause", "--resume",
+                                   "--pause-toggle", "--screen=x11", "--help", "--version"}));
     // Qt's options, one or two dashes; a value is taken whatever it looks like.
     EXPECT_FALSE(UnknownParameter({"-platform", "xcb", "--session", "--pause", "-style=Fusion",
                                    "-reverse", "-qwindowgeometry", "640x480+0+0"}));
-    EXPECT_EQ(UnknownParameter({"-vc", "--pause", "--resume"}), "--pause");
+    EXPECT_EQ(UnknownParameter({"-vc", "--pause", "--pauses", "--resume"}), "--pauses");
     for (const char* unknown : {"--HELP", "-version", "--start=now", "vc", "tme=5", "-v", "",
                                 "--screen", "-styles", "-platformx"})
         EXPECT_EQ(UnknownParameter({"time=2", unknown}), unknown);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
@@ -28,10 +29,11 @@ using SceneClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // A playback stream into a sink of the test's own, kept running with
-// silence; Beep() plays a burst and says when the sink will sound its start.
+// silence (or a quiet 440 Hz tone, where a gap in the recorded sound must
+// show); Beep() plays a burst and says when the sink will sound its start.
 class Beeper {
   public:
-    explicit Beeper(const std::string& sink) {
+    explicit Beeper(const std::string& sink, bool quietTone = false) : quietTone_(quietTone) {
         const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, kRate, 2};
         pa_buffer_attr attr{};
         attr.maxlength = attr.prebuf = attr.minreq = static_cast<std::uint32_t>(-1);
@@ -72,6 +74,7 @@ class Beeper {
                 std::lock_guard lock(mutex_);
                 beep = wanted_;
             }
+            if (quietTone_) Tone(silence);
             if (!beep) {
                 if (pa_simple_write(stream_, silence.data(), silence.size() * 2, &error) < 0)
                     return;
@@ -86,6 +89,7 @@ class Beeper {
             for (int i = 0; i < 9; ++i) {
                 const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
                 estimates.push_back(SceneClock::now() + std::chrono::microseconds(latency) + after);
+                if (quietTone_) Tone(silence);
                 if (pa_simple_write(stream_, silence.data(), silence.size() * 2, &error) < 0)
                     return;
                 after -= 5ms;
@@ -98,6 +102,15 @@ class Beeper {
         }
     }
 
+    // The next stretch of the quiet tone, in phase with the last.
+    void Tone(std::vector<std::int16_t>& stereo) {
+        for (std::size_t i = 0; i < stereo.size() / 2; ++i, ++toneFrame_)
+            stereo[2 * i] = stereo[2 * i + 1] = static_cast<std::int16_t>(
+                1000 * std::sin(2 * M_PI * 440 * static_cast<double>(toneFrame_) / kRate));
+    }
+
+    const bool quietTone_;
+    std::int64_t toneFrame_ = 0;
     pa_simple* stream_ = nullptr;
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -126,11 +139,14 @@ class BeepSource {
     std::string module_;
 };
 
-// Presentation times (s) of the video frames and their mean brightness.
-std::vector<std::pair<double, double>> FrameBrightness(const std::string& file) {
-    const std::string out = test::capture(
-        "ffmpeg -v error -i '" + file +
-        "' -map 0:v -vf signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=- -f null -");
+// Presentation times (s) of the video frames and their mean brightness (of
+// the part `crop` names, as ffmpeg's crop filter takes it, when given).
+inline std::vector<std::pair<double, double>> FrameBrightness(const std::string& file,
+                                                              const std::string& crop = {}) {
+    const std::string out =
+        test::capture("ffmpeg -v error -i '" + file + "' -map 0:v -vf " +
+                      (crop.empty() ? "" : "crop=" + crop + ",") +
+                      "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=- -f null -");
     std::vector<std::pair<double, double>> frames;
     std::istringstream lines(out);
     std::string line;

@@ -32,8 +32,13 @@ bool RootSquare::Good() const {
 }
 
 void RootSquare::Paint(bool white) {
+    PaintLevel(white ? 255 : 0);
+}
+
+void RootSquare::PaintLevel(int level) {
     Display* d = impl_->display;
-    XSetForeground(d, impl_->gc, white ? WhitePixel(d, 0) : BlackPixel(d, 0));
+    // The test display is 24-bit TrueColor: 0xRRGGBB.
+    XSetForeground(d, impl_->gc, static_cast<unsigned long>(level & 0xff) * 0x010101UL);
     XFillRectangle(d, DefaultRootWindow(d), impl_->gc, impl_->left, impl_->top,
                    static_cast<unsigned>(impl_->size), static_cast<unsigned>(impl_->size));
     XSync(d, False);

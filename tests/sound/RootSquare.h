@@ -1,6 +1,6 @@
 #pragma once
-// A square of the test display's root window painted black or white; Paint
-// returns when the X server has done it. (Xlib's macros stay out of the
+// A square of the test display's root window painted black, white or a grey
+// level; painting returns when the X server has done it. (Xlib's macros stay out of the
 // test sources.)
 
 #include <memory>
@@ -13,6 +13,8 @@ class RootSquare {
     ~RootSquare();
     bool Good() const;
     void Paint(bool white);
+    // 0 black .. 255 white.
+    void PaintLevel(int level);
 
   private:
     struct Impl;

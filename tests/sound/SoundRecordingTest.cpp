@@ -139,5 +139,67 @@ TEST_F(SoundRecordingTest, AFlashAndABeepAtTheSameInstantLandTogether) {
     EXPECT_LE(std::abs(offsetMs), 20.0);
 }
 
+// Five pauses, each with a flash and a beep inside it, between six recorded
+// stretches with one each: the file has the six pairs, every one together,
+// and none of the paused ones. Sound still on its way from the server when a
+// pause begins belongs to the pause.
+TEST_F(SoundRecordingTest, FivePausesLeaveOutTheirFlashesAndBeepsAndKeepTheRestTogether) {
+    BeepSource source;
+    ASSERT_TRUE(source.Good());
+    Beeper beeper("lipsync");
+    ASSERT_TRUE(beeper.Good());
+    ASSERT_TRUE(Eventually([] { return SourceFlows("lipsync.monitor"); }, 10s));
+    RootSquare square(600, 300, 64);
+    ASSERT_TRUE(square.Good());
+    square.Paint(false);
+
+    auto cam = MakeCamera(600, 300, 64, 64);
+    // 200 frames a second: a flash shows within 5 ms of its paint.
+    cam->FramesPerSecond = 200;
+    cam->FrameInterval = 5;
+    cam->KeyFrameEvery = 200;
+    PickCompressor(*cam, "FFV1");
+    cam->Recording = true;
+    std::thread worker([&] { cam->RunRecording(Target()); });
+    ASSERT_TRUE(Eventually([&] { return cam->FramesWritten > 0; }, 10s));
+    std::this_thread::sleep_for(700ms);
+    const auto flashAndBeep = [&] {
+        const auto heardAt = beeper.Beep();
+        std::this_thread::sleep_until(heardAt);
+        square.Paint(true);
+        std::this_thread::sleep_for(150ms);
+        square.Paint(false);
+    };
+    for (int stretch = 0; stretch < 6; ++stretch) {
+        flashAndBeep();
+        std::this_thread::sleep_for(400ms);
+        if (stretch == 5) break;
+        ASSERT_TRUE(cam->PauseRecording());
+        std::this_thread::sleep_for(300ms);
+        flashAndBeep();
+        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(cam->ResumeRecording());
+        std::this_thread::sleep_for(300ms);
+    }
+    cam->StopRecording();
+    worker.join();
+    host.ProcessEvents();
+    ASSERT_EQ(errors.size(), 1u) << errors.front();
+
+    const auto flashes = FlashTimes(FrameBrightness(Target()));
+    const auto beeps = BeepTimes(Samples(Target()), 2, 44100);
+    ASSERT_EQ(flashes.size(), 6u);
+    ASSERT_EQ(beeps.size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        const double offsetMs = (beeps[i] - flashes[i]) * 1000;
+        std::printf("stretch %zu: flash at %.3f s, beep at %.4f s, beep - flash = %+.1f ms\n", i,
+                    flashes[i], beeps[i], offsetMs);
+        EXPECT_LE(std::abs(offsetMs), 20.0) << "stretch " << i;
+    }
+    const double videoSeconds = std::stod(StreamInfo(Target(), 0).at("duration"));
+    const double soundSeconds = static_cast<double>(Samples(Target()).size()) / 2 / 44100;
+    EXPECT_NEAR(soundSeconds, videoSeconds, 0.05);
+}
+
 }  // namespace
 }  // namespace velmora::soundtest

@@ -67,12 +67,13 @@ TEST(InstanceCommands, EachKnownCommandReachesTheHolderAndIsAnswered) {
     ASSERT_TRUE(lock.Acquire(title));
     ASSERT_TRUE(lock.held());
     const auto [status, taken] = Exchange(lock, [&] {
-        for (const char* c : {"start", "stop", "toggle"})
+        for (const char* c : {"start", "stop", "toggle", "pause", "resume", "pause-toggle"})
             if (SendInstanceCommand(title, c) != CommandResult::Done) return 1;
         return 0;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(taken, (std::vector<std::string>{"start", "stop", "toggle"}));
+    EXPECT_EQ(taken, (std::vector<std::string>{"start", "stop", "toggle", "pause", "resume",
+                                               "pause-toggle"}));
 }
 
 // A handed-over recording's folder may be long and hold any byte but a line
@@ -190,6 +191,8 @@ TEST(InstanceCommands, TheSwitchesAreFoundAnywhereAndOnlyExactly) {
     using velmora::InstanceCommandRequest;
     EXPECT_EQ(InstanceCommandRequest({"path=/a/", "--toggle"}), "toggle");
     EXPECT_EQ(InstanceCommandRequest({"--stop", "--start"}), "stop");
+    EXPECT_EQ(InstanceCommandRequest({"--pause-toggle"}), "pause-toggle");
+    EXPECT_EQ(InstanceCommandRequest({"time=5", "--resume", "--pause"}), "resume");
     EXPECT_FALSE(InstanceCommandRequest({"-vc", "--START", "start", "-start", "path=--stop"}));
 }
 
