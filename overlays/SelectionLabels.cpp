@@ -1,5 +1,6 @@
 #include "overlays/SelectionLabels.h"
 
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -22,6 +23,10 @@ struct Try {
 class Placer {
   public:
     Placer(const LabelRoom& room, const TRect& r, int outline, int gap) : room_(room), gap_(gap) {
+        for (const QRect& m : room.monitors) {
+            shown_ += m;
+            screen_ |= m;
+        }
         const int width = r.Right - r.Left, height = r.Bottom - r.Top;
         frame_ =
             QRect(r.Left - outline, r.Top - outline, width + 2 * outline, height + 2 * outline);
@@ -58,16 +63,17 @@ class Placer {
         return all;
     }
 
+    // Wholly shown: on one monitor, or across monitors that meet.
     bool OnAMonitor(const QRect& box) const {
-        if (room_.monitors.empty()) return true;
-        return std::any_of(room_.monitors.begin(), room_.monitors.end(),
-                           [&](const QRect& m) { return m.contains(box); });
+        return room_.monitors.empty() || QRegion(box).subtracted(shown_).isEmpty();
     }
 
-    // Moved onto the monitor of its middle, as far as it fits.
+    // Moved onto the monitor of its middle, as far as it fits; a text
+    // longer than that monitor onto the whole screen.
     QRect OnMonitor(QRect box) const {
-        const QRect m = MonitorAt(box.center(), room_.monitors);
+        QRect m = MonitorAt(box.center(), room_.monitors);
         if (m.isEmpty()) return box;
+        if (box.width() > m.width() || box.height() > m.height()) m = screen_;
         box.moveLeft(std::max(m.left(), std::min(box.left(), m.right() + 1 - box.width())));
         box.moveTop(std::max(m.top(), std::min(box.top(), m.bottom() + 1 - box.height())));
         return box;
@@ -111,6 +117,8 @@ class Placer {
 
     const LabelRoom& room_;
     int gap_;
+    QRegion shown_;  // every monitor's pixels
+    QRect screen_;   // around all monitors
     QRect frame_;
     std::vector<QRect> strips_;
     std::vector<QRect> placed_;

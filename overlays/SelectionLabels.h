@@ -31,7 +31,7 @@ struct SelectionWords {
 
 // What the placing needs to know of the screen and the font.
 struct LabelRoom {
-    // The monitors: a text lies wholly on one of them. None: anywhere.
+    // The monitors: a text lies wholly on them. None: anywhere.
     std::vector<QRect> monitors;
     // A text's width, and the height of a line, in pixels.
     std::function<int(const QString&)> widthOf = [](const QString& text) {

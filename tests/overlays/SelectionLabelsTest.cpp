@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegion>
+
 #include "overlays/Magnifier.h"
 #include "overlays/SelectionLabels.h"
 
@@ -21,10 +23,13 @@ std::string Describe(const TRect& r) {
            std::to_string(r.Right - r.Left) + "x" + std::to_string(r.Bottom - r.Top);
 }
 
-// Every text on a monitor, none over another, the outline or the
+// Every text wholly on the monitors, none over another, the outline or the
 // magnifier.
-void ExpectReadable(const TRect& r, const LabelRoom& room) {
-    const auto labels = SelectionLabels(r, QStringLiteral("Enter - accept"), {}, room);
+void ExpectReadable(const TRect& r, const LabelRoom& room,
+                    const QString& hint = QStringLiteral("Enter - accept")) {
+    const auto labels = SelectionLabels(r, hint, {}, room);
+    QRegion shown;
+    for (const QRect& m : room.monitors) shown += m;
     ASSERT_EQ(labels.size(), 7u);
     std::vector<QRect> boxes;
     for (const SelectionLabel& label : labels) boxes.push_back(Box(label, room));
@@ -32,8 +37,7 @@ void ExpectReadable(const TRect& r, const LabelRoom& room) {
     const QRect inner(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
     for (std::size_t i = 0; i < boxes.size(); ++i) {
         const QRect& box = boxes[i];
-        EXPECT_TRUE(std::any_of(room.monitors.begin(), room.monitors.end(),
-                                [&](const QRect& m) { return m.contains(box); }))
+        EXPECT_TRUE(QRegion(box).subtracted(shown).isEmpty())
             << Describe(r) << ": " << labels[i].text.toStdString() << " leaves the monitors";
         // On the outline is where the text covers the frame but not only
         // the inside.
@@ -145,6 +149,20 @@ TEST(SelectionLabelsTest, OnTwoMonitorsOfDifferentSizesNoneFallsBetweenThem) {
     const LabelRoom room = Room(monitors, 1.0);
     ExpectReadable({1800, 600, 2000, 700}, room);
     ExpectReadable({1912, 700, 1928, 716}, room);
+}
+
+TEST(SelectionLabelsTest, AHintLongerThanAMonitorGoesAcrossTwoThatMeet) {
+    // The English hint at scale 2 on two monitors half as wide as a common one.
+    const QString hint = QStringLiteral("Enter - record this area, arrows - move it, Esc - cancel");
+    const std::vector<QRect> monitors{QRect(0, 0, 960, 1080), QRect(960, 0, 960, 1080)};
+    LabelRoom room = Room(monitors, 2.0);
+    ASSERT_GT(room.widthOf(hint), 960);
+    for (const TRect& r : {TRect{1500, 300, 1908, 700}, TRect{100, 100, 116, 116},
+                           TRect{1904, 1060, 1920, 1076}, TRect{800, 0, 1120, 400}}) {
+        room.keepClear =
+            MagnifierRect({r.Right, r.Bottom}, MonitorAt({r.Right - 1, r.Bottom - 1}, monitors), 2);
+        ExpectReadable(r, room, hint);
+    }
 }
 
 TEST(SelectionLabelsTest, TheHintStaysAboveTheMouseOnItsMonitor) {
