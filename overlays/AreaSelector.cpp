@@ -25,6 +25,7 @@
 #include "overlays/AreaPanel.h"
 #include "overlays/Magnifier.h"
 #include "overlays/ScreenPixels.h"
+#include "overlays/SelectorWindow.h"
 #include "platform/x11/HotKeys.h"
 #include "platform/x11/PointerEvents.h"
 #include "platform/x11/ScreenBackend.h"
@@ -49,12 +50,6 @@ int HotKeyAtom(const char* name, int fallback) {
     return reply && reply->atom ? static_cast<int>(reply->atom) : fallback;
 }
 
-// The primary monitor in X screen pixels, as it is now.
-QRect PrimaryMonitorPixels() {
-    const ScreenRect r = GetPrimaryScreenRect();
-    return {r.left, r.top, r.width, r.height};
-}
-
 // The font of the selector's texts: "ARIAL" at 16 points on a 96-dpi screen,
 // that is a 21-pixel em, times the screen's scale. fontconfig maps Arial to
 // the metric-compatible Liberation Sans where Arial itself is not installed.
@@ -66,19 +61,7 @@ QFont SelectionFont(qreal scale) {
 
 }  // namespace
 
-AreaSelector::AreaSelector(AreaSelectorLinks links)
-    // No parent: the frozen picture must not follow the main window down
-    // when it is minimised.
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
-      links_(std::move(links)) {
-    setObjectName(QStringLiteral("AreaSelector"));
-    setWindowTitle(QStringLiteral("Area selection"));
-    // Every pixel comes from WorkBitmap: nothing to clear first.
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setMouseTracking(true);  // the hint follows the mouse with no button down
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::CrossCursor);
+AreaSelector::AreaSelector(AreaSelectorLinks links) : links_(std::move(links)) {
     if (auto* x11 =
             qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         xinputOpcode_ = platform::XInputOpcode(x11->connection());
@@ -121,59 +104,83 @@ void AreaSelector::FreeBitmaps() {
 // ------------------------------------------------------------ opening
 
 void AreaSelector::ShowAreaSelector() {
-    screenArea_ = PrimaryMonitorPixels();
-    ScreenShot = QImage(screenArea_.size(), QImage::Format_RGB32);
+    const ScreenRect desktop = GetDesktopRect();
+    ScreenShot =
+        QImage(std::max(0, desktop.width), std::max(0, desktop.height), QImage::Format_RGB32);
     ScreenShot.fill(Qt::black);
 
     // The selector of the last opening must not be in the new picture.
-    if (isVisible()) {
-        hide();
+    if (showing_) {
+        CloseSelector();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     QThread::msleep(10);
     TakeScreenShot();
 
-    QScreen* screen = ScreenAtPixel(screenArea_.center());
-    if (screen) {
-        create();
-        windowHandle()->setScreen(screen);
-    }
-    setGeometry(LogicalRectCovering(screenArea_, screen));
-    // Full screen rather than maximised: a maximised window would leave the
-    // panels of the desktop uncovered, and the picture must lie exactly over
-    // the screen it shows.
-    showFullScreen();
-    raise();
-    activateWindow();
-    // The texts follow the scale of the screen the window is on.
-    font_ = SelectionFont(devicePixelRatioF());
-
     WorkBitmap = ScreenShot.copy();
+    ShowWindows();
+    showing_ = true;
+    StartSelecting();
     RedrawSelection();
 }
 
+void AreaSelector::ShowWindows() {
+    // Made anew at each opening: monitors come and go.
+    windows_.clear();
+    const QRect picture = ScreenShot.rect();
+    std::vector<std::pair<QScreen*, QRect>> monitors;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (const QRect m = ScreenPixelRect(screen).intersected(picture); !m.isEmpty())
+            monitors.emplace_back(screen, m);
+    if (monitors.empty()) monitors.emplace_back(QGuiApplication::primaryScreen(), picture);
+
+    SelectorWindowEvents events;
+    // Qt's mouse events count only where no X server tells the exact pixels.
+    events.Pressed = [this](QPoint at) {
+        if (!nativePointer_) ButtonPressed(PicturePixel(at));
+    };
+    events.Moved = [this](QPoint at) {
+        if (!nativePointer_) PointerMoved(PicturePixel(at));
+    };
+    events.Released = [this] {
+        if (!nativePointer_) ButtonReleased();
+    };
+    events.KeyPressed = [this](QKeyEvent* event) { return KeyPressed(event); };
+    events.Closed = [this] { CloseSelector(); };
+
+    const QPoint mouse = Mouse();
+    SelectorWindow* underMouse = nullptr;
+    SelectorWindow* primary = nullptr;
+    for (const auto& [screen, monitor] : monitors) {
+        auto& window = windows_.emplace_back(std::make_unique<SelectorWindow>(WorkBitmap, events));
+        window->ShowOn(screen, monitor);
+        if (monitor.contains(mouse)) underMouse = window.get();
+        if (screen == QGuiApplication::primaryScreen() || !primary) primary = window.get();
+    }
+    // The keys go to the monitor the user looks at.
+    (underMouse ? underMouse : primary)->activateWindow();
+    // The texts follow the scale of the primary monitor's window.
+    scale_ = primary->devicePixelRatioF();
+    font_ = SelectionFont(scale_);
+}
+
 bool AreaSelector::TakeScreenShot() {
-    if (screenArea_.isEmpty()) return false;
+    if (ScreenShot.isNull()) return false;
     std::unique_ptr<platform::Desktop> desktop = platform::OpenDesktop();
     if (!desktop) return false;
     // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
     // are RGB32 pixels in the other row order.
     platform::DibRows rows;
-    rows.width = screenArea_.width();
-    rows.height = screenArea_.height();
+    rows.width = ScreenShot.width();
+    rows.height = ScreenShot.height();
     rows.bitCount = 32;
     std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride() * rows.height));
     rows.bits = bits.data();
-    if (!desktop->grab(screenArea_.x(), screenArea_.y(), rows)) return false;
+    if (!desktop->grab(0, 0, rows)) return false;
     const auto rowBytes = static_cast<std::size_t>(rows.width) * 4;
     for (int y = 0; y < rows.height; ++y)
         std::memcpy(ScreenShot.scanLine(y), rows.row(y), rowBytes);
     return true;
-}
-
-void AreaSelector::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    StartSelecting();
 }
 
 void AreaSelector::StartSelecting() {
@@ -189,8 +196,10 @@ void AreaSelector::StartSelecting() {
     SelRect = {};
 }
 
-void AreaSelector::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
+void AreaSelector::CloseSelector() {
+    if (!showing_) return;
+    showing_ = false;
+    for (const auto& window : windows_) window->hide();
     StopSelecting();
 }
 
@@ -202,15 +211,32 @@ void AreaSelector::StopSelecting() {
     SelRect = {};
 }
 
+bool AreaSelector::IsActive() const {
+    return std::any_of(windows_.begin(), windows_.end(),
+                       [](const auto& window) { return window->isActiveWindow(); });
+}
+
+std::vector<SelectorWindow*> AreaSelector::Windows() const {
+    std::vector<SelectorWindow*> all;
+    for (const auto& window : windows_) all.push_back(window.get());
+    return all;
+}
+
+std::vector<QRect> AreaSelector::Monitors() const {
+    std::vector<QRect> all;
+    for (const auto& window : windows_) all.push_back(window->Monitor());
+    return all;
+}
+
 // ------------------------------------------------------------ accepting
 
 void AreaSelector::AcceptSelection() {
     UnregisterHotKeys();
-    const TRegion region = AcceptedRegion(SelRect);
-    // The picture starts at the monitor's corner on the screen.
-    Settings.RegionTopPos = region.Top + screenArea_.top();
+    // The picture's pixels are the X screen's: stored as they are.
+    const TRegion region = RegionOf(RaisedToSmallest(SelRect, ScreenShot.size()));
+    Settings.RegionTopPos = region.Top;
     Settings.RegionHeightPos = region.Height;
-    Settings.RegionLeftPos = region.Left + screenArea_.left();
+    Settings.RegionLeftPos = region.Left;
     Settings.RegionWidthPos = region.Width;
     // Each edit clamps to its limits and writes what it shows back.
     if (links_.Panel)
@@ -218,29 +244,27 @@ void AreaSelector::AcceptSelection() {
                                  Settings.RegionWidthPos, Settings.RegionHeightPos);
     if (links_.Accepted) links_.Accepted();
     if (links_.SaveSettings) links_.SaveSettings();
-    close();
+    CloseSelector();
 }
 
 // ------------------------------------------------------------ mouse and keys
 
 QPoint AreaSelector::PicturePixel(QPoint screenPixel) const {
-    const QPoint pixel = screenPixel - screenArea_.topLeft();
-    // A drag may go on beyond the window (onto another monitor).
-    return {std::clamp(pixel.x(), 0, std::max(0, ScreenShot.width() - 1)),
-            std::clamp(pixel.y(), 0, std::max(0, ScreenShot.height() - 1))};
-}
-
-QPoint AreaSelector::PicturePixel(QPointF global) const {
-    const QPointF pixel = LogicalToPixel(global, screen());
-    return PicturePixel(QPoint(qRound(pixel.x()), qRound(pixel.y())));
+    return {std::clamp(screenPixel.x(), 0, std::max(0, ScreenShot.width() - 1)),
+            std::clamp(screenPixel.y(), 0, std::max(0, ScreenShot.height() - 1))};
 }
 
 bool AreaSelector::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-    if (eventType != "xcb_generic_event_t" || !isVisible()) return false;
+    if (eventType != "xcb_generic_event_t" || !showing_) return false;
     const auto event =
         platform::PointerEventOf(static_cast<const xcb_generic_event_t*>(message), xinputOpcode_);
-    if (!event || event->window != winId()) return false;
+    if (!event || std::none_of(windows_.begin(), windows_.end(), [&](const auto& window) {
+            return window->internalWinId() == event->window;
+        }))
+        return false;
     nativePointer_ = true;
+    // A drag goes on over the other monitors' windows: the positions are the
+    // root window's.
     const QPoint at = PicturePixel(QPoint(event->rootX, event->rootY));
     switch (event->kind) {
         case platform::PointerEvent::Press:
@@ -256,29 +280,18 @@ bool AreaSelector::nativeEventFilter(const QByteArray& eventType, void* message,
     return false;  // Qt still sees the event (cursor shape, focus)
 }
 
-void AreaSelector::mousePressEvent(QMouseEvent* event) {
-    if (!nativePointer_) ButtonPressed(PicturePixel(event->globalPosition()));
-}
-
-void AreaSelector::mouseMoveEvent(QMouseEvent* event) {
-    if (!nativePointer_) PointerMoved(PicturePixel(event->globalPosition()));
-}
-
-void AreaSelector::mouseReleaseEvent(QMouseEvent*) {
-    if (!nativePointer_) ButtonReleased();
-}
-
 void AreaSelector::ButtonPressed(QPoint at) {
     Dragging = true;
     HasRect = false;
     Anchor = at;
-    SelRect = {at.x(), at.y(), at.x(), at.y()};
+    SelRect = RaisedToSmallest({at.x(), at.y(), at.x(), at.y()}, ScreenShot.size());
 }
 
 void AreaSelector::PointerMoved(QPoint at) {
     if (Dragging) {
         HasRect = true;
-        SelRect = DragRect(Anchor, at);
+        // Shown as Enter would store it, raised to the smallest size.
+        SelRect = RaisedToSmallest(DragRect(Anchor, at), ScreenShot.size());
     }
     RedrawSelection();
 }
@@ -288,7 +301,7 @@ void AreaSelector::ButtonReleased() {
     RedrawSelection();
 }
 
-void AreaSelector::keyPressEvent(QKeyEvent* event) {
+bool AreaSelector::KeyPressed(QKeyEvent* event) {
     const int step = event->modifiers() & Qt::ShiftModifier ? 1 : kSelectionStep;
     int dx = 0, dy = 0;
     switch (event->key()) {
@@ -309,17 +322,17 @@ void AreaSelector::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
             AcceptSelection();
-            return;
+            return true;
         case Qt::Key_Escape:
-            close();
-            return;
+            CloseSelector();
+            return true;
         default:
-            QWidget::keyPressEvent(event);
-            return;
+            return false;
     }
-    if (!HasRect || Dragging) return;
+    if (!HasRect || Dragging) return true;
     SelRect = MovedWithin(SelRect, dx, dy, ScreenShot.size());
     RedrawSelection();
+    return true;
 }
 
 // ------------------------------------------------------------ drawing
@@ -330,6 +343,19 @@ SelectionWords AreaSelector::LabelWords() {
                            std::pair{16, &words.width}, std::pair{17, &words.height}})
         if (const QString text = MsgTexts(n); !text.isEmpty()) *word = text;
     return words;
+}
+
+QPoint AreaSelector::Mouse() const {
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal) {
+        // Wayland tells a client where the pointer is only over its own
+        // windows; these cover the screen.
+        const QPoint logical = QCursor::pos();
+        const QPointF pixel = LogicalToPixel(logical, QGuiApplication::screenAt(logical));
+        return {qRound(pixel.x()), qRound(pixel.y())};
+    }
+    const platform::ForeignCursor cursor =
+        links_.QueryForeignCursor ? links_.QueryForeignCursor() : platform::ForeignCursor{};
+    return {cursor.x, cursor.y};
 }
 
 void AreaSelector::RedrawSelection() {
@@ -353,59 +379,42 @@ void AreaSelector::RedrawSelection() {
         canvas.fillRect(r.Right, r.Top, w, height, penColor_);
     }
 
-    platform::ForeignCursor cursor =
-        links_.QueryForeignCursor ? links_.QueryForeignCursor() : platform::ForeignCursor{};
-    if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal && windowHandle()) {
-        // Wayland tells a client where the pointer is only over its own
-        // windows; this one covers the screen.
-        const QPointF pixel =
-            LogicalToPixel(QCursor::pos(windowHandle()->screen()), windowHandle()->screen());
-        cursor.x = qRound(pixel.x());
-        cursor.y = qRound(pixel.y());
-    }
-    const QPoint mouse(cursor.x - screenArea_.left(), cursor.y - screenArea_.top());
-
+    const QPoint mouse = Mouse();
+    const std::vector<QRect> monitors = Monitors();
+    const QRect monitor = monitors.empty() ? ScreenShot.rect() : MonitorAt(mouse, monitors);
     // The picture is in screen pixels, the texts are as large as the
     // desktop's other texts.
-    const qreal scale = devicePixelRatioF();
+    const int magnifierScale = qMax(1, qRound(scale_));
+
     // Texts lime on an opaque black box.
     canvas.setFont(font_);
     canvas.setPen(textColor_);
     const QFontMetrics metrics(font_, &WorkBitmap);
+    LabelRoom room;
+    room.monitors = monitors;
+    room.widthOf = [&](const QString& text) { return metrics.horizontalAdvance(text); };
+    room.lineHeight = metrics.height();
+    room.scale = scale_;
+    room.keepClear = MagnifierRect(mouse, monitor, magnifierScale);
     const auto drawLabel = [&](const SelectionLabel& label) {
         canvas.fillRect(
             QRect(label.at, QSize(metrics.horizontalAdvance(label.text), metrics.height())),
             Qt::black);
         canvas.drawText(label.at + QPoint(0, metrics.ascent()), label.text);
     };
-    if (!HasRect) drawLabel({HintPosition(mouse, scale), MsgTexts(10)});
     if (HasRect)
         for (const SelectionLabel& label :
-             SelectionLabels(SelRect, MsgTexts(9), scale, LabelWords(),
-                             [&](const QString& text) { return metrics.horizontalAdvance(text); }))
+             SelectionLabels(SelRect, MsgTexts(9), LabelWords(), room))
             drawLabel(label);
+    else
+        drawLabel(HintLabel(mouse, MsgTexts(10), room));
 
-    DrawMagnifier(canvas, ScreenShot, mouse,
-                  QStringLiteral("%1, %2")
-                      .arg(mouse.x() + screenArea_.left())
-                      .arg(mouse.y() + screenArea_.top()),
-                  qMax(1, qRound(scale)));
+    DrawMagnifier(canvas, ScreenShot, mouse, monitor,
+                  QStringLiteral("%1, %2").arg(mouse.x()).arg(mouse.y()), magnifierScale);
     canvas.end();
 
-    update();  // the window takes the whole of WorkBitmap in its next paint
-}
-
-void AreaSelector::paintEvent(QPaintEvent*) {
-    // Whatever asks for the paint (a redraw, or a window that uncovered the
-    // selector), the window shows WorkBitmap, one picture pixel to one
-    // device pixel.
-    QPainter painter(this);
-    if (WorkBitmap.isNull()) {
-        painter.fillRect(rect(), Qt::black);
-        return;
-    }
-    const qreal ratio = devicePixelRatioF();
-    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(WorkBitmap.size()) / ratio), WorkBitmap);
+    // The windows take their parts of WorkBitmap in their next paints.
+    for (const auto& window : windows_) window->update();
 }
 
 }  // namespace velmora

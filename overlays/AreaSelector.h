@@ -1,19 +1,30 @@
 #pragma once
-// The area selector: a frozen screenshot of the primary monitor in a
-// borderless full-screen window, on which the user drags the rectangle to
-// record. Enter (a global hot key while the selector shows) stores it as the
-// capture region, Escape closes without storing. One picture pixel is one
-// screen pixel at every scale factor. UI thread only.
+// The area selector: a frozen screenshot of the whole X screen, shown by one
+// full-screen window per monitor, on which the user drags the rectangle to
+// record, on any monitor. Enter (a global hot key while the selector shows)
+// stores it as the capture region, Escape closes without storing. The
+// picture's pixels are X screen pixels, and one picture pixel is one device
+// pixel at every scale factor. UI thread only.
+//
+// A window per monitor rather than one over the whole screen: window
+// managers make a window full screen on one monitor only (above the
+// desktop's panels), and Qt paints each window at its own screen's scale.
 
 #include <QAbstractNativeEventFilter>
 #include <QFont>
 #include <QImage>
+#include <QObject>
 #include <QPoint>
-#include <QWidget>
+#include <QRect>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "overlays/SelectionGeometry.h"
+#include "overlays/SelectionLabels.h"
 #include "platform/x11/Desktop.h"
+
+class QKeyEvent;
 
 namespace velmora {
 
@@ -38,30 +49,38 @@ struct AreaSelectorLinks {
     AreaPanel* Panel = nullptr;
 };
 
-class AreaSelector : public QWidget, private QAbstractNativeEventFilter {
+class SelectorWindow;
+
+class AreaSelector : public QObject, private QAbstractNativeEventFilter {
     Q_OBJECT
 
   public:
     explicit AreaSelector(AreaSelectorLinks links);
     ~AreaSelector() override;
 
-    // Takes a new screenshot of the primary monitor and shows it full screen.
+    // Takes a new screenshot of the X screen and shows it over every monitor.
     void ShowAreaSelector();
     // Stores the rectangle as the capture region, saves the settings and
     // closes the selector.
     void AcceptSelection();
+    // Closes the selector without storing: the region stays as it was.
+    void CloseSelector();
+    bool IsShowing() const { return showing_; }
+    // Whether one of its windows has the keyboard.
+    bool IsActive() const;
     // Releases both pictures; the next opening makes new ones.
     void FreeBitmaps();
     // The words of the size labels in the language shown (TextMsg14..17);
     // English for any the language leaves out.
     static SelectionWords LabelWords();
 
-    // The frozen picture, and the picture with the selection drawn over it
-    // that the window shows; both in screen pixels.
+    // The frozen picture of the whole X screen, and the picture with the
+    // selection drawn over it that the windows show.
     QImage ScreenShot;
     QImage WorkBitmap;
 
-    // In the picture's pixels; Left <= Right, Top <= Bottom.
+    // In X screen pixels; Left <= Right, Top <= Bottom. Already raised to
+    // the smallest size: what Enter stores.
     TRect SelRect;
     QPoint Anchor;
     bool Dragging = false;
@@ -72,44 +91,42 @@ class AreaSelector : public QWidget, private QAbstractNativeEventFilter {
     int EscapeHotKey() const { return escapeAtom_; }
     int EnterHotKey() const { return enterAtom_; }
 
-    // The primary monitor in X screen pixels: what the picture covers.
-    QRect ScreenArea() const { return screenArea_; }
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    // The X server's own pointer events for this window, in screen pixels.
-    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+    // The windows, one per monitor, of the last opening.
+    std::vector<SelectorWindow*> Windows() const;
+    // The monitors the selector covers, in X screen pixels.
+    std::vector<QRect> Monitors() const;
+    // The device pixel ratio its texts and magnifier are drawn for.
+    qreal Scale() const { return scale_; }
 
   private:
+    // The X server's own pointer events for the windows, in screen pixels.
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
     void SetUpCanvas();
+    void ShowWindows();
     void StartSelecting();
     void StopSelecting();
     void ForgetHotKeys();
     void ButtonPressed(QPoint at);
     void PointerMoved(QPoint at);
     void ButtonReleased();
+    bool KeyPressed(QKeyEvent* event);
     void RedrawSelection();
+    QPoint Mouse() const;
     void UnregisterHotKeys();
     bool TakeScreenShot();
-    // A screen pixel as a pixel of the picture, kept on the picture.
+    // A screen pixel kept on the picture.
     QPoint PicturePixel(QPoint screenPixel) const;
-    // Where Qt's events are all there is (no X server): a global position
-    // in Qt's logical coordinates as a pixel of the picture.
-    QPoint PicturePixel(QPointF global) const;
 
     AreaSelectorLinks links_;
+    std::vector<std::unique_ptr<SelectorWindow>> windows_;
+    bool showing_ = false;
+    qreal scale_ = 1.0;
     int xinputOpcode_ = 0;
     // The X events reach the filter: Qt's rounded mouse events are not used.
     bool nativePointer_ = false;
     int escapeAtom_ = 0;
     int enterAtom_ = 0;
-    QRect screenArea_;
     // WorkBitmap's canvas: set once, as the drawing attributes of a GDI
     // canvas would be.
     QFont font_;

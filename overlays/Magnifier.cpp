@@ -15,13 +15,13 @@ QSize OuterSize(int scale) {
 
 }  // namespace
 
-QRect MagnifierRect(QPoint mouse, QSize picture, int scale) {
+QRect MagnifierRect(QPoint mouse, const QRect& monitor, int scale) {
     const QSize size = OuterSize(scale);
     const int gap = kMagnifierGap * scale;
     int x = mouse.x() + gap;
     int y = mouse.y() + gap;
-    if (x + size.width() > picture.width()) x = mouse.x() - gap - size.width();
-    if (y + size.height() > picture.height()) y = mouse.y() - gap - size.height();
+    if (x + size.width() > monitor.right() + 1) x = mouse.x() - gap - size.width();
+    if (y + size.height() > monitor.bottom() + 1) y = mouse.y() - gap - size.height();
     return {QPoint(x, y), size};
 }
 
@@ -31,9 +31,9 @@ QImage MagnifiedPatch(const QImage& picture, QPoint mouse) {
     return picture.copy(mouse.x() - half, mouse.y() - half, kMagnifierPatch, kMagnifierPatch);
 }
 
-void DrawMagnifier(QPainter& painter, const QImage& picture, QPoint mouse, const QString& caption,
-                   int scale) {
-    const QRect outer = MagnifierRect(mouse, picture.size(), scale);
+void DrawMagnifier(QPainter& painter, const QImage& picture, QPoint mouse, const QRect& monitor,
+                   const QString& caption, int scale) {
+    const QRect outer = MagnifierRect(mouse, monitor, scale);
     const int cell = kMagnifierZoom * scale;
     const QRect patch(outer.topLeft() + QPoint(kMagnifierBorder, kMagnifierBorder),
                       QSize(kMagnifierPatch * cell, kMagnifierPatch * cell));

@@ -19,18 +19,19 @@ inline constexpr int kMagnifierBorder = 2;
 // Gap between the mouse and the magnifier, so the cursor does not cover it.
 inline constexpr int kMagnifierGap = 24;
 
-// The magnifier's outer rectangle (border included) for the mouse on a
-// picture of that size: below right of the mouse, on the other side where it
-// would leave the picture. scale multiplies every size.
-QRect MagnifierRect(QPoint mouse, QSize picture, int scale = 1);
+// The magnifier's outer rectangle (border included) for the mouse on that
+// monitor: below right of the mouse, on the other side where it would leave
+// the monitor. scale multiplies every size.
+QRect MagnifierRect(QPoint mouse, const QRect& monitor, int scale = 1);
 
 // The picture's pixels shown by the magnifier: the patch around the mouse,
 // black where it leaves the picture.
 QImage MagnifiedPatch(const QImage& picture, QPoint mouse);
 
-// Draws the magnifier for the mouse into the painter's picture. caption is
-// written under the patch (the position the user would pick).
-void DrawMagnifier(QPainter& painter, const QImage& picture, QPoint mouse, const QString& caption,
-                   int scale = 1);
+// Draws the magnifier for the mouse on that monitor into the painter's
+// picture. caption is written under the patch (the position the user would
+// pick).
+void DrawMagnifier(QPainter& painter, const QImage& picture, QPoint mouse, const QRect& monitor,
+                   const QString& caption, int scale = 1);
 
 }  // namespace velmora

@@ -29,11 +29,30 @@ TRect DragRect(QPoint anchor, QPoint mouse) {
     return r;
 }
 
-TRegion AcceptedRegion(const TRect& rect) {
-    TRegion region{rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top};
-    if (region.Height < kSmallestSelection) region.Height = kSmallestSelection;
-    if (region.Width < kSmallestSelection) region.Width = kSmallestSelection;
-    return region;
+namespace {
+
+// One axis of RaisedToSmallest: the low and high edges and the picture's length.
+void Raise(int& low, int& high, int length) {
+    if (high - low >= kSmallestSelection) return;
+    high = low + kSmallestSelection;
+    // Not past the picture's end, where nothing could be recorded.
+    if (high > length && length >= kSmallestSelection) {
+        high = length;
+        low = length - kSmallestSelection;
+    }
+}
+
+}  // namespace
+
+TRect RaisedToSmallest(const TRect& rect, QSize picture) {
+    TRect r = rect;
+    Raise(r.Left, r.Right, picture.width());
+    Raise(r.Top, r.Bottom, picture.height());
+    return r;
+}
+
+TRegion RegionOf(const TRect& rect) {
+    return {rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top};
 }
 
 int HalfRoundedToEven(int sum) {
@@ -41,30 +60,6 @@ int HalfRoundedToEven(int sum) {
     const int down = sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
     if (sum % 2 == 0) return down;
     return down % 2 == 0 ? down : down + 1;
-}
-
-std::vector<SelectionLabel> SelectionLabels(const TRect& r, const QString& acceptHint, double scale,
-                                            const SelectionWords& words,
-                                            const std::function<int(const QString&)>& widthOf) {
-    const auto d = [scale](int pixels) { return static_cast<int>(std::lround(pixels * scale)); };
-    const int midX = HalfRoundedToEven(r.Left + r.Right);
-    const int midY = HalfRoundedToEven(r.Top + r.Bottom);
-    const QString left = QString::number(r.Left);
-    int leftGap = d(50);
-    if (widthOf) leftGap = std::max({leftGap, widthOf(words.left) + d(2), widthOf(left) + d(2)});
-    return {
-        {{r.Left, r.Top - d(70)}, acceptHint},
-        {{r.Left - leftGap, midY - d(30)}, words.left},
-        {{r.Left - leftGap, midY}, left},
-        {{r.Right + d(2), midY - d(30)}, words.width},
-        {{r.Right + d(2), midY}, QString::number(r.Right - r.Left)},
-        {{midX - d(50), r.Top - d(27)}, words.top + u'=' + QString::number(r.Top)},
-        {{midX - d(50), r.Bottom}, words.height + u'=' + QString::number(r.Bottom - r.Top)},
-    };
-}
-
-QPoint HintPosition(QPoint mouse, double scale) {
-    return {mouse.x(), mouse.y() - static_cast<int>(std::lround(30 * scale))};
 }
 
 TRect MovedWithin(const TRect& r, int dx, int dy, QSize picture) {

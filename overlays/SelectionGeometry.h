@@ -1,14 +1,11 @@
 #pragma once
 // The area selector's arithmetic as pure functions: the rectangle a drag
-// gives, the region an accepted rectangle stores, where the labels go, and
-// how the arrow keys move a drawn rectangle. All values are pixels of the
-// selector's picture.
+// gives, the smallest size it is raised to, and how the arrow keys move a
+// drawn rectangle. All values are pixels of the selector's picture, which
+// are X screen pixels.
 
 #include <QPoint>
 #include <QSize>
-#include <QString>
-#include <functional>
-#include <vector>
 
 namespace velmora {
 
@@ -43,39 +40,16 @@ int SnapTowardAnchor(int anchor, int position);
 // anchor the mouse is on; Left <= Right and Top <= Bottom.
 TRect DragRect(QPoint anchor, QPoint mouse);
 
-// What accepting the rectangle stores: its position, and its size raised to
-// 16 pixels where it is smaller.
-TRegion AcceptedRegion(const TRect& rect);
+// The rectangle with each side raised to 16 pixels where it is shorter:
+// the right (bottom) edge moves out, or the left (top) one where the right
+// would leave a picture of this size. What a drag shows and Enter stores.
+TRect RaisedToSmallest(const TRect& rect, QSize picture);
+
+// The rectangle as the settings hold a region.
+TRegion RegionOf(const TRect& rect);
 
 // Half of a sum rounded to the nearest integer, halves to even.
 int HalfRoundedToEven(int sum);
-
-// A text drawn at its top-left corner.
-struct SelectionLabel {
-    QPoint at;
-    QString text;
-};
-
-// The words of the labels, in the language shown.
-struct SelectionWords {
-    QString left = QStringLiteral("Left");
-    QString top = QStringLiteral("Top");
-    QString width = QStringLiteral("Width");
-    QString height = QStringLiteral("Height");
-};
-
-// The texts around a drawn rectangle, in drawing order: the accept hint
-// above it, "Left" and its value left of it, "Width" and its value right of
-// it, "Top=" above and "Height=" below. Labels may start off the picture.
-// scale multiplies the distances, for texts drawn larger on a scaled screen.
-// Given widthOf (a text's width in pixels), the labels left of the rectangle
-// end before its edge, however long the language's word is.
-std::vector<SelectionLabel> SelectionLabels(const TRect& rect, const QString& acceptHint,
-                                            double scale = 1.0, const SelectionWords& words = {},
-                                            const std::function<int(const QString&)>& widthOf = {});
-
-// Where the hint is drawn while no rectangle is: just above the mouse.
-QPoint HintPosition(QPoint mouse, double scale = 1.0);
 
 // The rectangle moved by (dx, dy), but no further than keeps it on a picture
 // of this size.

@@ -51,10 +51,10 @@ void MainWindow::HotKeyPressed(int virtualKey) {
         // The selector holds these keys only while it shows; a press still
         // queued when it has closed is dropped.
         case platform::kVkEscape:
-            if (selector_ && selector_->isVisible()) selector_->close();
+            if (selector_ && selector_->IsShowing()) selector_->CloseSelector();
             break;
         case platform::kVkReturn:
-            if (selector_ && selector_->isVisible()) selector_->AcceptSelection();
+            if (selector_ && selector_->IsShowing()) selector_->AcceptSelection();
             break;
         case platform::kVkF9:
             if (camera_ && !camera_->Recording) StartCapture();

@@ -35,7 +35,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // dialogs it owns.
     quitting_ = true;
     AnswerOpenDialogs();
-    if (selector_ && selector_->isVisible()) selector_->close();
+    if (selector_ && selector_->IsShowing()) selector_->CloseSelector();
     for (QWidget* owned : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (owned->isWindow() && owned->isVisible()) owned->close();
     if (quitUnattended_) {

@@ -20,6 +20,7 @@
 #include "overlays/AreaSelector.h"
 #include "overlays/Magnifier.h"
 #include "overlays/ScreenPixels.h"
+#include "overlays/SelectorWindow.h"
 #include "platform/x11/Desktop.h"
 #include "platform/x11/HotKeys.h"
 #include "shell/HotKeyFilter.h"
@@ -93,9 +94,9 @@ class AreaSelectorTest : public testing::Test {
         panel_ = std::make_unique<AreaPanel>(nullptr);
         // The main window's handling of the selector's hot keys.
         hotKeys_ = std::make_unique<HotKeyFilter>([this](int key) {
-            if (!selector_ || !selector_->isVisible()) return;
+            if (!selector_ || !selector_->IsShowing()) return;
             if (key == platform::kVkReturn) selector_->AcceptSelection();
-            if (key == platform::kVkEscape) selector_->close();
+            if (key == platform::kVkEscape) selector_->CloseSelector();
         });
         AreaSelectorLinks links;
         links.RegisterHotKey = [this](int id, int key) {
@@ -123,7 +124,7 @@ class AreaSelectorTest : public testing::Test {
 
     void Open() {
         selector_->ShowAreaSelector();
-        ASSERT_TRUE(Until([&] { return selector_->isActiveWindow(); }));
+        ASSERT_TRUE(Until([&] { return selector_->IsActive(); }));
         Settle();
     }
     // Presses at the first point, moves through the others and lets go.
@@ -160,11 +161,13 @@ class AreaSelectorTest : public testing::Test {
 
 TEST_F(AreaSelectorTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEscape) {
     Open();
-    EXPECT_TRUE(selector_->isFullScreen());
-    EXPECT_EQ(selector_->ScreenArea(), QRect(0, 0, 1280, 720));
-    const QScreen* screen = selector_->windowHandle()->screen();
+    ASSERT_EQ(selector_->Windows().size(), 1u);
+    const SelectorWindow* window = selector_->Windows()[0];
+    EXPECT_TRUE(window->isFullScreen());
+    EXPECT_EQ(selector_->Monitors(), std::vector<QRect>{QRect(0, 0, 1280, 720)});
+    const QScreen* screen = window->windowHandle()->screen();
     EXPECT_EQ(ScreenPixelRect(screen), QRect(0, 0, 1280, 720));
-    EXPECT_EQ(WindowPixelRect(selector_->frameGeometry(), screen), QRect(0, 0, 1280, 720));
+    EXPECT_EQ(WindowPixelRect(window->frameGeometry(), screen), QRect(0, 0, 1280, 720));
     ASSERT_EQ(selector_->ScreenShot.size(), QSize(1280, 720));
     EXPECT_EQ(Rgb(selector_->ScreenShot, 10, 10), 0x808080u);
     EXPECT_EQ(Rgb(selector_->ScreenShot, 620, 420), 0x0000ffu);
@@ -186,7 +189,7 @@ TEST_F(AreaSelectorTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEs
     EXPECT_FALSE(other.Register(7, platform::kVkReturn));
 
     Key("Escape");
-    EXPECT_FALSE(selector_->isVisible());
+    EXPECT_FALSE(selector_->IsShowing());
     // Given back at closing.
     EXPECT_TRUE(other.Register(7, platform::kVkReturn));
     other.UnregisterAll();
@@ -199,7 +202,7 @@ TEST_F(AreaSelectorTest, EnterStoresTheDraggedRectangleInTheSettingsAndThePanelA
     EXPECT_FALSE(selector_->Dragging);
     EXPECT_EQ(selector_->SelRect, (TRect{101, 93, 429, 269}));
     Key("Return");
-    EXPECT_FALSE(selector_->isVisible());
+    EXPECT_FALSE(selector_->IsShowing());
     EXPECT_EQ(Stored(), (TRegion{101, 93, 328, 176}));
     EXPECT_EQ(Shown(), (TRegion{101, 93, 328, 176}));
     EXPECT_EQ(saves_, 1);
@@ -210,7 +213,7 @@ TEST_F(AreaSelectorTest, EnterStoresTheDraggedRectangleInTheSettingsAndThePanelA
     // Up and left of the anchor, opened again.
     Open();
     Drag({{100, 100}, {90, 95}, {81, 90}});
-    EXPECT_EQ(selector_->SelRect, (TRect{84, 92, 100, 100}));
+    EXPECT_EQ(selector_->SelRect, (TRect{84, 92, 100, 108}));
     Key("Return");
     EXPECT_EQ(Stored(), (TRegion{84, 92, 16, 16}));
     EXPECT_EQ(Shown(), (TRegion{84, 92, 16, 16}));
@@ -233,10 +236,34 @@ TEST_F(AreaSelectorTest, EnterWithoutADragGives16By16AtTheClickOrAtTheCorner) {
     // 7 right and 20 down: 0 wide, stored 16 wide.
     Open();
     Drag({{100, 100}, {104, 110}, {107, 120}});
-    EXPECT_EQ(selector_->SelRect, (TRect{100, 100, 100, 116}));
+    EXPECT_EQ(selector_->SelRect, (TRect{100, 100, 116, 116}));
     Key("Return");
     EXPECT_EQ(Stored(), (TRegion{100, 100, 16, 16}));
     EXPECT_EQ(saves_, 3);
+}
+
+TEST_F(AreaSelectorTest, ASmallDragIsDrawnAtTheSizeEnterStores) {
+    Open();
+    // 8 x 8 down and right: drawn, and stored, 16 x 16.
+    Drag({{300, 300}, {305, 305}, {308, 308}});
+    EXPECT_EQ(selector_->SelRect, (TRect{300, 300, 316, 316}));
+    const QImage& work = selector_->WorkBitmap;
+    for (const int d : {0, 1}) {
+        EXPECT_EQ(Rgb(work, 316 + d, 305), 0xff0000u) << d;
+        EXPECT_EQ(Rgb(work, 305, 316 + d), 0xff0000u) << d;
+    }
+    EXPECT_EQ(Rgb(work, 308, 305), 0x808080u);
+    Key("Return");
+    EXPECT_EQ(Stored(), (TRegion{300, 300, 16, 16}));
+
+    // In the screen's bottom right corner it grows toward the middle: all
+    // of it can be recorded.
+    Open();
+    Drag({{1279, 719}, {1275, 715}, {1271, 711}});
+    EXPECT_EQ(selector_->SelRect, (TRect{1264, 704, 1280, 720}));
+    EXPECT_EQ(Rgb(selector_->WorkBitmap, 1263, 710), 0xff0000u);
+    Key("Return");
+    EXPECT_EQ(Stored(), (TRegion{1264, 704, 16, 16}));
 }
 
 TEST_F(AreaSelectorTest, EscapeAfterADragLeavesTheRegionAsItWas) {
@@ -244,7 +271,7 @@ TEST_F(AreaSelectorTest, EscapeAfterADragLeavesTheRegionAsItWas) {
     Drag({{200, 200}, {300, 300}, {500, 400}});
     ASSERT_TRUE(selector_->HasRect);
     Key("Escape");
-    EXPECT_FALSE(selector_->isVisible());
+    EXPECT_FALSE(selector_->IsShowing());
     EXPECT_EQ(Stored(), (TRegion{40, 30, 320, 240}));
     EXPECT_EQ(Shown(), (TRegion{40, 30, 320, 240}));
     EXPECT_EQ(saves_, 0);
@@ -278,22 +305,21 @@ TEST_F(AreaSelectorTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) 
     const QImage& work = selector_->WorkBitmap;
     ASSERT_EQ(work.size(), QSize(1280, 720));
     // Texts and the magnifier are as large as the desktop's other texts.
-    const qreal scale = selector_->devicePixelRatioF();
-    const QPoint hint = HintPosition({401, 300}, scale);
+    const qreal scale = selector_->Scale();
+    EXPECT_EQ(scale, selector_->Windows()[0]->devicePixelRatioF());
+    const QPoint hint(401, 300 - qRound(30 * scale));
     EXPECT_EQ(Rgb(work, hint.x(), hint.y()), 0u) << "no black box behind the hint";
 
     Drag({{200, 200}, {400, 250}, {520, 300}});
     ASSERT_EQ(selector_->SelRect, (TRect{200, 200, 520, 296}));
-    // The outline: two red pixels just outside each edge, nothing red inside
-    // (the "Height=" label covers the bottom line in the middle).
+    // The outline: two red pixels just outside each edge, nothing red inside.
     for (const QPoint p : {QPoint(198, 250), QPoint(199, 250), QPoint(520, 250), QPoint(521, 250),
                            QPoint(280, 198), QPoint(280, 199), QPoint(205, 296), QPoint(205, 297)})
         EXPECT_EQ(Rgb(work, p.x(), p.y()), 0xff0000u) << p.x() << "," << p.y();
     for (const QPoint p : {QPoint(200, 250), QPoint(519, 250), QPoint(280, 200), QPoint(280, 295)})
         EXPECT_EQ(Rgb(work, p.x(), p.y()), 0x808080u) << p.x() << "," << p.y();
     // Labels lime on black: "Width" right of the rectangle at midY - 30.
-    const QPoint width = SelectionLabels(selector_->SelRect, QString(), scale)[3].at;
-    ASSERT_EQ(width.x(), 520 + qRound(2 * scale));
+    const QPoint width(520 + qRound(2 * scale), 248 - qRound(30 * scale));
     bool lime = false;
     for (int x = width.x(); x < width.x() + 50 * scale; ++x)
         for (int y = width.y(); y < width.y() + 20 * scale; ++y)
@@ -302,7 +328,7 @@ TEST_F(AreaSelectorTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) 
     EXPECT_EQ(Rgb(work, width.x(), width.y()), 0u);
     // The magnifier below right of the mouse: the grey around the mouse's
     // pixel, 8 times as large; the picture itself is untouched.
-    const QRect box = MagnifierRect({520, 300}, work.size(), qRound(scale));
+    const QRect box = MagnifierRect({520, 300}, work.rect(), qRound(scale));
     EXPECT_EQ(Rgb(work, box.left() + 4, box.top() + 4), 0x808080u);
     EXPECT_EQ(Rgb(selector_->ScreenShot, 360, 250), 0x808080u);
 

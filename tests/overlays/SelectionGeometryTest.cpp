@@ -1,6 +1,6 @@
 // The area selector's arithmetic: drags in every direction with the 8-pixel
-// steps, what accepting stores, where the labels go, the arrow keys' moves
-// and the magnifier's place and patch.
+// steps, the smallest size a drag is raised to, the arrow keys' moves and
+// the magnifier's place and patch.
 
 #include <gtest/gtest.h>
 
@@ -33,59 +33,26 @@ TEST(SelectionGeometryTest, DragsAreCutBackTowardTheAnchorInStepsOf8) {
     EXPECT_EQ(SnapTowardAnchor(-3, -20), -19);  // the remainder keeps the sign
 }
 
-TEST(SelectionGeometryTest, AcceptingStoresThePositionAndAtLeast16PixelsEachWay) {
-    // Enter right after opening: the rectangle is all zero.
-    EXPECT_EQ(AcceptedRegion({}), (TRegion{0, 0, 16, 16}));
-    // A click without movement at (300, 200).
-    EXPECT_EQ(AcceptedRegion({300, 200, 300, 200}), (TRegion{300, 200, 16, 16}));
-    // 7 right and 20 down: 0 wide and 16 high become 16 x 16.
-    EXPECT_EQ(AcceptedRegion(DragRect({100, 100}, {107, 120})), (TRegion{100, 100, 16, 16}));
-    EXPECT_EQ(AcceptedRegion({84, 92, 100, 100}), (TRegion{84, 92, 16, 16}));
-    EXPECT_EQ(AcceptedRegion({101, 93, 429, 269}), (TRegion{101, 93, 328, 176}));
-    EXPECT_EQ(AcceptedRegion({10, 10, 18, 50}), (TRegion{10, 10, 16, 40}));
-}
+TEST(SelectionGeometryTest, SidesShorterThan16AreRaisedAndKeptOnThePicture) {
+    const QSize picture(1280, 720);
+    // Enter right after opening, and a click without movement at (300, 200).
+    EXPECT_EQ(RaisedToSmallest({}, picture), (TRect{0, 0, 16, 16}));
+    EXPECT_EQ(RaisedToSmallest({300, 200, 300, 200}, picture), (TRect{300, 200, 316, 216}));
+    // 7 right and 20 down: 0 wide and 16 high become 16 x 16; an 8 x 8 drag
+    // up and left grows right and down from its left and top.
+    EXPECT_EQ(RaisedToSmallest(DragRect({100, 100}, {107, 120}), picture),
+              (TRect{100, 100, 116, 116}));
+    EXPECT_EQ(RaisedToSmallest({92, 92, 100, 100}, picture), (TRect{92, 92, 108, 108}));
+    EXPECT_EQ(RaisedToSmallest({10, 10, 18, 50}, picture), (TRect{10, 10, 26, 50}));
+    const TRect large{101, 93, 429, 269};
+    EXPECT_EQ(RaisedToSmallest(large, picture), large);
+    // At the right and bottom edges it grows left and up instead: nothing
+    // beyond the screen can be recorded.
+    EXPECT_EQ(RaisedToSmallest({1279, 719, 1279, 719}, picture), (TRect{1264, 704, 1280, 720}));
+    EXPECT_EQ(RaisedToSmallest({1272, 300, 1280, 340}, picture), (TRect{1264, 300, 1280, 340}));
 
-TEST(SelectionGeometryTest, LabelsSurroundTheRectangleWithMiddlesRoundedHalfToEven) {
-    const auto labels = SelectionLabels({101, 93, 429, 269}, QStringLiteral("hint"));
-    ASSERT_EQ(labels.size(), 7u);
-    // midX = 265, midY = 181.
-    const std::vector<std::pair<QPoint, QString>> expected{
-        {{101, 23}, QStringLiteral("hint")},        {{51, 151}, QStringLiteral("Left")},
-        {{51, 181}, QStringLiteral("101")},         {{431, 151}, QStringLiteral("Width")},
-        {{431, 181}, QStringLiteral("328")},        {{215, 66}, QStringLiteral("Top=93")},
-        {{215, 269}, QStringLiteral("Height=176")},
-    };
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(labels[i].at, expected[i].first) << i;
-        EXPECT_EQ(labels[i].text, expected[i].second) << i;
-    }
-    // Near the corner the labels start off the picture.
-    const auto corner = SelectionLabels({8, 20, 40, 60}, QString());
-    EXPECT_EQ(corner[0].at, QPoint(8, -50));
-    EXPECT_EQ(corner[1].at, QPoint(-42, 10));
-    // Twice the distances on a screen at scale 2.
-    const auto scaled = SelectionLabels({101, 93, 429, 269}, QString(), 2.0);
-    EXPECT_EQ(scaled[0].at, QPoint(101, -47));
-    EXPECT_EQ(scaled[3].at, QPoint(433, 121));
-    // A longer word of another language moves the left labels out of the
-    // rectangle; a short one leaves them where they were.
-    const auto widthOf = [](const QString& text) { return 10 * static_cast<int>(text.size()); };
-    SelectionWords russian;
-    russian.left = QStringLiteral("Слева");
-    const auto moved = SelectionLabels({101, 93, 429, 269}, QString(), 1.0, russian, widthOf);
-    EXPECT_EQ(moved[1].at, QPoint(49, 151));
-    EXPECT_EQ(moved[2].at, QPoint(49, 181));
-    EXPECT_EQ(moved[1].text, QStringLiteral("Слева"));
-    EXPECT_EQ(SelectionLabels({101, 93, 429, 269}, QString(), 1.0, {}, widthOf)[1].at,
-              QPoint(51, 151));
-    EXPECT_EQ(HintPosition({300, 400}), QPoint(300, 370));
-    EXPECT_EQ(HintPosition({300, 400}, 2.0), QPoint(300, 340));
-
-    EXPECT_EQ(HalfRoundedToEven(5), 2);  // 2.5
-    EXPECT_EQ(HalfRoundedToEven(7), 4);  // 3.5
-    EXPECT_EQ(HalfRoundedToEven(8), 4);
-    EXPECT_EQ(HalfRoundedToEven(-5), -2);
-    EXPECT_EQ(HalfRoundedToEven(-7), -4);
+    EXPECT_EQ(RegionOf({101, 93, 429, 269}), (TRegion{101, 93, 328, 176}));
+    EXPECT_EQ(RegionOf({2400, 300, 2720, 540}), (TRegion{2400, 300, 320, 240}));
 }
 
 TEST(SelectionGeometryTest, ArrowKeysMoveTheRectangleButKeepItOnThePicture) {
@@ -100,8 +67,8 @@ TEST(SelectionGeometryTest, ArrowKeysMoveTheRectangleButKeepItOnThePicture) {
     EXPECT_EQ(MovedWithin({-4, 10, 20, 30}, 8, 8, picture), (TRect{-4, 18, 20, 38}));
 }
 
-TEST(SelectionGeometryTest, MagnifierSitsBesideTheMouseAndShowsItsPixelsEnlarged) {
-    const QSize picture(1280, 720);
+TEST(SelectionGeometryTest, MagnifierSitsBesideTheMouseOnItsMonitorAndShowsItsPixelsEnlarged) {
+    const QRect picture(0, 0, 1280, 720);
     const QRect box = MagnifierRect({300, 200}, picture);
     EXPECT_EQ(box.topLeft(), QPoint(300 + kMagnifierGap, 200 + kMagnifierGap));
     EXPECT_EQ(box.width(), kMagnifierPatch * kMagnifierZoom + 2 * kMagnifierBorder);
@@ -110,6 +77,12 @@ TEST(SelectionGeometryTest, MagnifierSitsBesideTheMouseAndShowsItsPixelsEnlarged
     EXPECT_EQ(corner.right(), 1270 - kMagnifierGap - 1);
     EXPECT_EQ(corner.bottom(), 710 - kMagnifierGap - 1);
     EXPECT_EQ(MagnifierRect({300, 200}, picture, 2).width(), 2 * box.width() - 4);
+    // Near the right edge of the left one of two monitors it stays on that
+    // monitor; on the right one it goes right as far as that one reaches.
+    const QRect leftMonitor(0, 0, 1920, 1080), rightMonitor(1920, 0, 1920, 1080);
+    EXPECT_EQ(MagnifierRect({1900, 500}, leftMonitor).right(), 1900 - kMagnifierGap - 1);
+    EXPECT_EQ(MagnifierRect({3000, 500}, rightMonitor).left(), 3000 + kMagnifierGap);
+    EXPECT_EQ(MagnifierRect({3830, 1070}, rightMonitor).right(), 3830 - kMagnifierGap - 1);
 
     QImage image(40, 30, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y)

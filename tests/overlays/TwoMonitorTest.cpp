@@ -1,20 +1,29 @@
 // Two monitors side by side on the RandR test server, the right one primary
 // (at 960,0), with Qt at ratio 1 and 2 (Xft.dpi 96 and 192): Qt's screens in
-// X pixels, the frame on the right monitor, and the panel docked there.
+// X pixels, the frame on the right monitor, the panel docked there, and the
+// area selector over both.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScreen>
+#include <QSpinBox>
 #include <QThread>
+#include <QWindow>
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "common/ScreenSize.h"
+#include "common/Settings.h"
 #include "overlays/AreaPanel.h"
+#include "overlays/AreaSelector.h"
 #include "overlays/CaptureFrame.h"
 #include "overlays/ScreenPixels.h"
+#include "overlays/SelectorWindow.h"
 #include "platform/x11/Desktop.h"
 #include "tests/support/RandrServer.h"
 #include "tests/support/TestEnv.h"
@@ -117,6 +126,107 @@ TEST_F(TwoMonitors, ThePanelDocksRightBesideTheWindowInXPixels) {
     EXPECT_NEAR(docked.left(), main.right() + 1, 1);
     EXPECT_NEAR(docked.top(), main.top(), 1);
     EXPECT_GT(main.left(), 960);  // on the right monitor
+}
+
+TEST_F(TwoMonitors, TheSelectorCoversBothMonitorsAndPicksAreasOnEitherInXPixels) {
+    // The painted windows would lie above the selector's: a grey desktop
+    // with a square of its own colour on each monitor instead.
+    server.Unpaint();
+    ASSERT_EQ(test::run("xsetroot -solid '#404040'"), 0);
+    std::vector<std::unique_ptr<QWidget>> squares;
+    for (const auto& [pixels, colour] : {std::pair{QRect(100, 200, 40, 40), "#0000ff"},
+                                         std::pair{QRect(1500, 600, 40, 40), "#00ff00"}}) {
+        auto& square = squares.emplace_back(
+            std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint | Qt::Tool));
+        square->setStyleSheet(QStringLiteral("background: ") + colour);
+        square->setGeometry(LogicalRectCovering(pixels, ScreenAtPixel(pixels.center())));
+        square->show();
+    }
+    Pump(400);
+    auto desktop = platform::openX11Desktop();
+    ASSERT_TRUE(desktop);
+    Settings = TSettings{};
+    AreaPanel panel(nullptr);
+    AreaSelectorLinks links;
+    links.QueryForeignCursor = [&] { return desktop->foreignCursor(); };
+    links.Panel = &panel;
+    AreaSelector selector(std::move(links));
+    const auto open = [&] {
+        selector.ShowAreaSelector();
+        ASSERT_TRUE(PumpUntil([&] { return selector.IsActive(); }, 5000));
+        Pump(300);
+    };
+    const auto drag = [&](int x0, int y0, int x1, int y1) {
+        const auto at = [](int x, int y) { return std::to_string(x) + " " + std::to_string(y); };
+        ASSERT_EQ(
+            test::run("xdotool mousemove " + at(x0, y0) + " mousedown 1 sleep 0.05 mousemove " +
+                      at((x0 + x1) / 2, (y0 + y1) / 2) + " sleep 0.05 mousemove " + at(x1, y1) +
+                      " sleep 0.05 mouseup 1"),
+            0);
+        Pump(300);
+    };
+    const auto rgb = [&](int x, int y) {
+        std::vector<std::uint8_t> bits(4);
+        const platform::DibRows rows{bits.data(), 1, 1, 32, nullptr};
+        if (!desktop->grab(x, y, rows)) return 0xdeadbeefu;
+        return std::uint32_t(bits[2]) << 16 | std::uint32_t(bits[1]) << 8 | bits[0];
+    };
+    const auto red = [&](int x, int y) { return rgb(x, y) == 0xff0000u; };
+
+    // One frozen picture of the whole X screen, a full-screen window on
+    // each monitor.
+    open();
+    ASSERT_EQ(selector.ScreenShot.size(), QSize(1920, 1080));
+    EXPECT_EQ(selector.ScreenShot.pixel(110, 210) & 0xffffff, 0x0000ffu);
+    EXPECT_EQ(selector.ScreenShot.pixel(1510, 610) & 0xffffff, 0x00ff00u);
+    // Each window shows its monitor's part of it: the squares have gone,
+    // the screen still shows them where they were.
+    squares.clear();
+    Pump(300);
+    EXPECT_EQ(rgb(110, 210), 0x0000ffu);
+    EXPECT_EQ(rgb(139, 239), 0x0000ffu);
+    EXPECT_EQ(rgb(99, 210), 0x404040u);
+    EXPECT_EQ(rgb(1510, 610), 0x00ff00u);
+    EXPECT_EQ(rgb(1539, 639), 0x00ff00u);
+    EXPECT_EQ(rgb(1540, 610), 0x404040u);
+    std::vector<QRect> shown;
+    for (const SelectorWindow* window : selector.Windows())
+        shown.push_back(WindowPixelRect(window->frameGeometry(), window->windowHandle()->screen()));
+    std::sort(shown.begin(), shown.end(),
+              [](const QRect& a, const QRect& b) { return a.x() < b.x(); });
+    EXPECT_EQ(shown, (std::vector<QRect>{QRect(0, 0, 960, 1080), QRect(960, 0, 960, 1080)}));
+
+    // On the right monitor the positions are the screen's, not counted from
+    // the monitor's corner, and the outline is drawn on them.
+    drag(1201, 301, 1521, 541);
+    EXPECT_EQ(selector.SelRect, (TRect{1201, 301, 1521, 541}));
+    EXPECT_TRUE(red(1199, 400) && red(1200, 400) && red(1521, 400));
+    EXPECT_FALSE(red(1198, 400) || red(1201, 400) || red(1523, 400));
+    ASSERT_EQ(test::run("xdotool key Return"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !selector.IsShowing(); }, 3000));
+    EXPECT_EQ(Settings.RegionLeftPos, 1201);
+    EXPECT_EQ(Settings.RegionTopPos, 301);
+    EXPECT_EQ(Settings.RegionWidthPos, 320);
+    EXPECT_EQ(Settings.RegionHeightPos, 240);
+    EXPECT_EQ(panel.leftEdit->value(), 1201);
+    EXPECT_EQ(panel.widthEdit->value(), 320);
+
+    // On the left monitor, which is not the primary one; a drag may also go
+    // on across the line to the other monitor.
+    open();
+    drag(101, 93, 421, 333);
+    EXPECT_EQ(selector.SelRect, (TRect{101, 93, 421, 333}));
+    EXPECT_TRUE(red(99, 200) && red(421, 200));
+    drag(901, 93, 1061, 333);
+    EXPECT_EQ(selector.SelRect, (TRect{901, 93, 1061, 333}));
+    EXPECT_TRUE(red(900, 200) && red(1061, 200));
+    ASSERT_EQ(test::run("xdotool key Return"), 0);
+    ASSERT_TRUE(PumpUntil([&] { return !selector.IsShowing(); }, 3000));
+    EXPECT_EQ(Settings.RegionLeftPos, 901);
+    EXPECT_EQ(panel.leftEdit->value(), 901);
+    EXPECT_EQ(panel.widthEdit->value(), 160);
+    Settings = TSettings{};
+    test::run("xsetroot -solid black");
 }
 
 }  // namespace

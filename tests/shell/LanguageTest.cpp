@@ -363,7 +363,7 @@ TEST_F(LanguageTest, GermanAndRussianLeaveNoEnglishOnAnyWindow) {
         update.Activated();
         walk(&update);
         for (const SelectionLabel& label :
-             SelectionLabels({100, 100, 300, 200}, MsgTexts(9), 1.0, AreaSelector::LabelWords()))
+             SelectionLabels({100, 100, 300, 200}, MsgTexts(9), AreaSelector::LabelWords(), {}))
             texts << label.text;
         texts << MsgTexts(10);
         engine::TRealtimeGrabs grabs;

@@ -425,12 +425,12 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     // the full screen still.
     Button("areaButton")->click();
     AreaSelector* selector = form_->Selector();
-    ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
+    ASSERT_TRUE(Until([&] { return selector->IsShowing() && selector->IsActive(); }));
     EXPECT_EQ(selector->ScreenShot.size(), QSize(1280, 720));
     ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 180 130 "
                         "sleep 0.1 mouseup 1 sleep 0.1 key Escape"),
               0);
-    ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
+    ASSERT_TRUE(Until([&] { return !selector->IsShowing(); }));
     EXPECT_EQ(Settings.RegionWidthPos, 1280);
     EXPECT_EQ(Settings.TypeCapture, 1);
     EXPECT_FALSE(Control<QLabel>("areaModeMark")->isVisible());
@@ -439,11 +439,11 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
 
     // Enter stores what was dragged and saves it.
     Button("areaButton")->click();
-    ASSERT_TRUE(Until([&] { return selector->isVisible() && selector->isActiveWindow(); }));
+    ASSERT_TRUE(Until([&] { return selector->IsShowing() && selector->IsActive(); }));
     ASSERT_EQ(test::run("xdotool mousemove 20 30 sleep 0.1 mousedown 1 sleep 0.1 mousemove 100 90 "
                         "sleep 0.1 mousemove 180 130 sleep 0.1 mouseup 1 sleep 0.1 key Return"),
               0);
-    ASSERT_TRUE(Until([&] { return !selector->isVisible(); }));
+    ASSERT_TRUE(Until([&] { return !selector->IsShowing(); }));
     EXPECT_EQ(Settings.RegionLeftPos, 20);
     EXPECT_EQ(Settings.RegionTopPos, 30);
     EXPECT_EQ(Settings.RegionWidthPos, 160);

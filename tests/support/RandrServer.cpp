@@ -54,6 +54,12 @@ void RandrServer::Paint(platform::ScreenRect r, unsigned long rgb) {
     windows_.push_back(w);
 }
 
+void RandrServer::Unpaint() {
+    for (unsigned long w : windows_) XDestroyWindow(display_, w);
+    XSync(display_, False);
+    windows_.clear();
+}
+
 int RandrServer::Resize(const std::string& size) {
     return run("DISPLAY=" + displayRandr() + " xrandr -s " + size);
 }

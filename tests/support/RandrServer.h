@@ -27,6 +27,8 @@ class RandrServer {
     // A window of one colour (0xRRGGBB) on the given pixels, past the
     // window manager.
     void Paint(platform::ScreenRect r, unsigned long rgb);
+    // Removes the windows Paint made: they lie above every managed window.
+    void Unpaint();
     // xrandr -s SIZE; its exit status.
     int Resize(const std::string& size);
 

@@ -1,0 +1,57 @@
+#pragma once
+// One monitor's window of the area selector: borderless and full screen on
+// its monitor, it shows that monitor's part of the selector's picture, one
+// picture pixel to one device pixel at every scale factor, and hands the
+// mouse, the keys and its closing to the selector. UI thread only.
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+
+class QScreen;
+
+namespace velmora {
+
+// What the window hands on; pointer positions in X screen pixels.
+struct SelectorWindowEvents {
+    std::function<void(QPoint)> Pressed;
+    std::function<void(QPoint)> Moved;
+    std::function<void()> Released;
+    // Whether the selector took the key.
+    std::function<bool(QKeyEvent*)> KeyPressed;
+    // The window manager, or the user through it, closed the window.
+    std::function<void()> Closed;
+};
+
+class SelectorWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    // picture: the selector's picture of the whole X screen, which outlives
+    // the window.
+    SelectorWindow(const QImage& picture, SelectorWindowEvents events);
+
+    // Shows the window full screen over the monitor (X screen pixels) of
+    // that Qt screen.
+    void ShowOn(QScreen* screen, const QRect& monitor);
+    QRect Monitor() const { return monitor_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QPoint PixelOf(QMouseEvent* event) const;
+
+    const QImage& picture_;
+    SelectorWindowEvents events_;
+    QRect monitor_;
+};
+
+}  // namespace velmora
