@@ -219,9 +219,11 @@ TEST_F(PauseTest, TheButtonAndResumeCommandLeaveThePauseOutOfPictureAndSound) {
         "then %.2f\n",
         pauseClicked, resumeDone, pauseClicked, pauseDone, resumeSent, resumeDone, clock[jump - 1],
         clock[jump]);
-    EXPECT_NEAR(clock[jump - 1], (pauseClicked + pauseDone) / 2, 0.15);
-    EXPECT_GE(clock[jump], resumeSent - 0.1);
-    EXPECT_LE(clock[jump], resumeDone + 0.15);
+    // Within the clock's tenths and what a loaded machine adds to a grab
+    // and a paint.
+    EXPECT_NEAR(clock[jump - 1], (pauseClicked + pauseDone) / 2, 0.25);
+    EXPECT_GE(clock[jump], resumeSent - 0.15);
+    EXPECT_LE(clock[jump], resumeDone + 0.25);
 
     const double paused = clock[jump] - clock[jump - 1];
     const double recorded = clock.back() - clock.front() - paused;

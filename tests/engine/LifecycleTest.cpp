@@ -94,6 +94,28 @@ TEST_F(LifecycleTest, FrameTimerMarksTheAreaWhileRecording) {
     cam.Recording = false;
 }
 
+// Paused, the frame is painted once with its own caption and then left
+// standing: it neither follows the mouse nor is painted again.
+TEST_F(LifecycleTest, APausedRecordingsFrameStandsWithThePausedCaption) {
+    auto& cam = Make();
+    cam.Recording = true;
+    cam.FollowMouse = true;
+    cam.FrameTimerTick();
+    const int left = cam.Left, paints = host.frame->paints;
+    cam.Paused = true;
+    desktop->cursor.x = 300;
+    for (int tick = 0; tick < 5; ++tick) cam.FrameTimerTick();
+    EXPECT_TRUE(host.frame->showing);
+    EXPECT_EQ(host.frame->caption, "L23");
+    EXPECT_EQ(host.frame->paints, paints + 1);
+    EXPECT_EQ(cam.Left, left);
+    cam.Paused = false;
+    cam.FrameTimerTick();
+    EXPECT_EQ(host.frame->caption, "L8");
+    EXPECT_NE(cam.Left, left);
+    cam.Recording = false;
+}
+
 TEST_F(LifecycleTest, CaptureModeDerivesFollowMouseAndFullScreen) {
     auto& cam = Make();
     const std::pair<bool, bool> expected[] = {{true, false}, {false, false}, {false, true}};
