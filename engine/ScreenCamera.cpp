@@ -10,6 +10,16 @@
 #include "platform/x11/ScreenBackend.h"
 
 namespace velmora::engine {
+namespace {
+
+// The sound server dates sound on the steady clock.
+std::int64_t SteadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
 
 std::atomic<TScreenCamera*> CurrentEngine{nullptr};
 std::string TargetFile;
@@ -176,9 +186,7 @@ void TScreenCamera::StopRecording() {
 
 bool TScreenCamera::PauseRecording() {
     if (!Recording || !capturing_ || Paused) return false;
-    const std::int64_t steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      std::chrono::steady_clock::now().time_since_epoch())
-                                      .count();
+    const std::int64_t steadyNs = SteadyNowNs();
     pausedAtMs_ = clock_->timeGetTime();
     Paused = true;
     // The sound is cut by when it was taken, so what is still on its way
@@ -194,9 +202,7 @@ bool TScreenCamera::PauseRecording() {
 
 bool TScreenCamera::ResumeRecording() {
     if (!Paused) return false;
-    const std::int64_t steadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                      std::chrono::steady_clock::now().time_since_epoch())
-                                      .count();
+    const std::int64_t steadyNs = SteadyNowNs();
     if (soundPaused_) recorder_->PauseCapture(false, steadyNs);
     soundPaused_ = false;
     // Before the flag: the loop reads the paused time once it sees the resume.
