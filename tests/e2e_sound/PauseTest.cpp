@@ -233,10 +233,12 @@ TEST_F(PauseTest, TheButtonAndResumeCommandLeaveThePauseOutOfPictureAndSound) {
     EXPECT_NEAR(videoSeconds, recorded, 0.15);  // the clock counts tenths
     EXPECT_NEAR(videoSeconds, 12.0 - 4.0, 0.7);
 
-    // The sound runs a few hundredths past the picture's end, as without a
-    // pause (the sound server's hand-over at the stop).
+    // The sound runs on past the picture's end until the recorder closes,
+    // as without a pause: a few hundredths, more on a loaded machine.
     const auto samples = Samples(file);
-    EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / 44100, videoSeconds, 0.1);
+    const double soundSeconds = static_cast<double>(samples.size()) / 2 / 44100;
+    EXPECT_GE(soundSeconds, videoSeconds - 0.02);
+    EXPECT_LE(soundSeconds, videoSeconds + 0.15);
     // The tone goes on through the cut: no stretch of silence after the
     // first fifth of a second (where the sound's start may be padded).
     const std::vector<std::int16_t> left = [&] {
