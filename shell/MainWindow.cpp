@@ -93,7 +93,8 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Hint2", exitButton},
                        {"Hint3", folderButton},
                        {"Hint4", folderEdit},
-                       {"Hint5", panelButton}});
+                       {"Hint5", panelButton},
+                       {"Hint6", pauseButton}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
     panel_ = new AreaPanel(this);
@@ -142,8 +143,9 @@ void MainWindow::CreateControls() {
     recordImage_ = kImageRecord;
     optionsButton = MakeToolButton(client, "optionsButton", QStringLiteral("Options"),
                                    kImageOptions, {197, 4, 72, 53}, kUnder);
-    pauseButton = MakeToolButton(client, "pauseButton", QStringLiteral("Pause (F11)"), kImagePause,
+    pauseButton = MakeToolButton(client, "pauseButton", QStringLiteral("Pause"), kImagePause,
                                  {197, 4, 72, 53}, kUnder);
+    pauseButton->setToolTip(QStringLiteral("Pause or resume the recording (F11 from any window)"));
     pauseButton->hide();
     aboutButton =
         MakeToolButton(client, "aboutButton", QString(), kImageAbout, {117, 60, 78, 53}, kIconOnly);
