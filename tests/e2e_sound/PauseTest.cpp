@@ -220,17 +220,18 @@ TEST_F(PauseTest, TheButtonAndResumeCommandLeaveThePauseOutOfPictureAndSound) {
         pauseClicked, resumeDone, pauseClicked, pauseDone, resumeSent, resumeDone, clock[jump - 1],
         clock[jump]);
     // Within the clock's tenths and what a loaded machine adds to a grab
-    // and a paint.
-    EXPECT_NEAR(clock[jump - 1], (pauseClicked + pauseDone) / 2, 0.25);
-    EXPECT_GE(clock[jump], resumeSent - 0.15);
-    EXPECT_LE(clock[jump], resumeDone + 0.25);
+    // and a paint of the clock (seen up to 0.2 s late).
+    EXPECT_NEAR(clock[jump - 1], (pauseClicked + pauseDone) / 2, 0.3);
+    EXPECT_GE(clock[jump], resumeSent - 0.3);
+    EXPECT_LE(clock[jump], resumeDone + 0.3);
 
     const double paused = clock[jump] - clock[jump - 1];
     const double recorded = clock.back() - clock.front() - paused;
     const double videoSeconds = std::stod(StreamInfo(file, 0).at("duration"));
     std::printf("video %.3f s; the clock ran %.3f s, of which %.3f s paused\n", videoSeconds,
                 clock.back() - clock.front(), paused);
-    EXPECT_NEAR(videoSeconds, recorded, 0.15);  // the clock counts tenths
+    // The clock counts tenths and its paints lag on a loaded machine.
+    EXPECT_NEAR(videoSeconds, recorded, 0.3);
     EXPECT_NEAR(videoSeconds, 12.0 - 4.0, 0.7);
 
     // The sound runs on past the picture's end until the recorder closes,
