@@ -201,7 +201,7 @@ void MainWindow::CreateControls() {
     connect(updateCheckTimer, &QTimer::timeout, this, &MainWindow::StartUpdateCheck);
 
     connect(recordButton, &QToolButton::clicked, this, &MainWindow::StartOrStopClicked);
-    connect(pauseButton, &QToolButton::clicked, this, &MainWindow::PauseClicked);
+    connect(pauseButton, &QToolButton::clicked, this, &MainWindow::TogglePause);
     connect(cancelMergeButton, &QPushButton::clicked, this, &MainWindow::CancelMergeClicked);
     connect(optionsButton, &QToolButton::clicked, this, &MainWindow::OptionsClicked);
     connect(areaButton, &QToolButton::clicked, this, &MainWindow::AreaClicked);

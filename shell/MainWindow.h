@@ -123,7 +123,6 @@ class MainWindow : public QMainWindow {
 
     // ---- control handlers (UI thread)
     void StartOrStopClicked();
-    void PauseClicked();
     void CancelMergeClicked();
     void OptionsClicked();
     // Shows the area selector; the mode changes when it stores an area.

@@ -218,10 +218,6 @@ void MainWindow::StartOrStopClicked() {
         StartCapture();
 }
 
-void MainWindow::PauseClicked() {
-    TogglePause();
-}
-
 void MainWindow::TogglePause() {
     if (camera_ && camera_->Paused)
         ResumeCapture();

@@ -186,16 +186,10 @@ void CaptureClock::takeAroundPauses(const char* data, std::size_t frames, std::i
             return;
         }
         Pause& p = pauses_.front();
-        if (p.fromFrame == kUnplaced) {
-            if (cutFirstNs + spanNs(frames) <= p.fromNs) {
-                // The pause begins after this read.
-                p.fromFrame = kUnplaced;
-            } else {
-                const double into =
-                    std::ceil(static_cast<double>(p.fromNs - cutFirstNs) * rate_ / 1e9);
-                p.fromFrame = first + static_cast<std::uint64_t>(std::max(into, 0.0));
-                p.fromFrame = std::max(p.fromFrame, g);
-            }
+        // Placed once a read reaches it; one that begins after this read is not.
+        if (p.fromFrame == kUnplaced && cutFirstNs + spanNs(frames) > p.fromNs) {
+            const double into = std::ceil(static_cast<double>(p.fromNs - cutFirstNs) * rate_ / 1e9);
+            p.fromFrame = std::max(g, first + static_cast<std::uint64_t>(std::max(into, 0.0)));
         }
         const std::uint64_t from = std::min(p.fromFrame, end);
         if (g < from) {
