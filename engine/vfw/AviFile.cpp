@@ -1,11 +1,14 @@
 // AVIFile*/AVIStream* on libavformat's avi muxer and avi/wav demuxers.
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
 
 #include "engine/vfw/AviObjects.h"
+#include "engine/vfw/CutShortAvi.h"
 #include "engine/vfw/FileOutput.h"
 #include "engine/vfw/RiffInfoLists.h"
 
@@ -197,7 +200,16 @@ void AviFile::finish() {
         bool ok = !failed_;
         if (headerWritten_ && av_write_trailer(ctx_) < 0) ok = false;
         if (ctx_->pb && ctx_->pb->error < 0) ok = false;
+        // A full disk left the file without its end: what is whole in it
+        // gets an index and its counts, once the muxer has let go of it.
+        const bool cutShort =
+            headerWritten_ && (outputError() == ENOSPC || outputError() == EDQUOT);
+        const int kept = cutShort ? out_->duplicate() : -1;
         const int error = out_ ? out_->close() : 0;
+        if (kept >= 0) {
+            FinishCutShortAvi(kept, keyFrames_);
+            ::close(kept);
+        }
         if (error) ok = false;
         ctx_->pb = nullptr;
         out_.reset();
@@ -272,7 +284,10 @@ HRESULT AviStream::writePacket(AVPacket* pkt, std::int64_t index) {
     pkt->pts = pkt->dts = index;
     if (video) pkt->duration = 1;
     const std::int64_t samples = video ? 1 : (pkt->duration > 0 ? pkt->duration : 1);
+    const bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+    const bool empty = pkt->size == 0;
     int e = av_write_frame(ctx, pkt);
+    if (!empty) file_->noteChunk(key);
     if (e < 0 || ctx->pb->error < 0) {  // e.g. the disk is full
         setLastSystemError(file_->outputError() ? file_->outputError()
                                                 : systemErrorOf(e < 0 ? e : ctx->pb->error));

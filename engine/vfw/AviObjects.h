@@ -56,6 +56,9 @@ class AviFile {
     int outputError() const;
     // Hands what was written to the system about once a second.
     void flushIfDue();
+    // A non-empty chunk handed to the muxer, in order: what a file the disk
+    // cut short cannot tell of itself.
+    void noteChunk(bool keyFrame) { keyFrames_.push_back(keyFrame); }
 
   private:
     void finish();
@@ -69,6 +72,7 @@ class AviFile {
     std::string muxerOptions_;
     bool headerWritten_ = false;
     bool failed_ = false;
+    std::vector<bool> keyFrames_;
 };
 
 class AviStream {

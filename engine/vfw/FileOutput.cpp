@@ -27,7 +27,8 @@ FileOutput::~FileOutput() {
 int FileOutput::create(const std::string& path) {
     // The user's alone, whatever the umask: a screen recording may show
     // passwords and mail.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Readable too: a file the disk cut short is finished from what it holds.
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) return errno;
     // Held while the file is written, so that what a killed process left is
     // told apart from a file still being written (the lock dies with it).
@@ -85,6 +86,10 @@ void FileOutput::flushIfDue() {
     if (now - lastFlush_ < kFlushEvery) return;
     lastFlush_ = now;
     avio_flush(pb_);
+}
+
+int FileOutput::duplicate() const {
+    return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
 }
 
 int FileOutput::close() {

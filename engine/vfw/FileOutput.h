@@ -30,6 +30,9 @@ class FileOutput {
     void flushIfDue();
     // Flushes, syncs and closes; 0 or the errno of the first failure.
     int close();
+    // A second descriptor of the file (read and write, with the lock), -1
+    // when none is open.
+    int duplicate() const;
 
   private:
     static int writePacket(void* opaque, std::uint8_t* buf, int size);
