@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
     auto desktop = std::make_shared<TimedDesktop>(std::move(x11));
     CameraOptions options;
     options.desktop = desktop;
-    TScreenCamera camera(host, folder, options);
+    TScreenCamera camera(host, options);
     if (camera.ScreenWidth == 0) {
         std::fprintf(stderr, "no X display\n");
         return 1;

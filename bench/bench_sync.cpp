@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         recorder = made.get();
         return made;
     };
-    engine::TScreenCamera cam(host, folder);
+    engine::TScreenCamera cam(host);
     cam.CaptureMode = 1;
     cam.Left = 600;
     cam.Top = 300;

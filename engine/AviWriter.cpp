@@ -191,6 +191,9 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
         return false;
     }
     ownVideo_ = IdentityOf(TempVideoFile);
+    heldVideo_.Hold(TempVideoFile, ownVideo_);
+    const std::string folder = FolderOf(TempVideoFile);
+    recordingFolder_ = IdentityOf(folder.empty() ? "." : folder);
 
     AVISTREAMINFO info;
     std::memset(&info, 0, sizeof info);

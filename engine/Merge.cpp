@@ -256,6 +256,7 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
                                            : SummaryLine();
     if (result == AVIERR_OK && !recovering_ && RecordAudio && !soundFailure_.empty())
         text += " - the sound is incomplete: " + soundFailure_;
+    if (result == AVIERR_OK && !recovering_ && !movedNote_.empty()) text += " - " + movedNote_;
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text.append(" ").append(FileErrorReason(FolderOf(target), error));
     if (recovering_) {

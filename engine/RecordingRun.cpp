@@ -29,6 +29,8 @@ constexpr std::int64_t kMaxSoundShiftMs = 5000;
 // recorder runs that much past the last frame's end so the sound lasts as
 // long as the picture.
 constexpr std::int64_t kSoundHandOverMs = 30;
+// How often the loop looks whether the recording's folder is still there.
+constexpr std::int64_t kFolderCheckMs = 1000;
 const char* const kWriteError = "Error on write data to AVI stream.";
 }  // namespace
 
@@ -55,7 +57,11 @@ std::string TScreenCamera::FormatElapsed(std::int64_t elapsedMs) {
     return std::to_string(seconds) + "s";
 }
 
-int TScreenCamera::RunRecording(const std::string& targetFile) {
+int TScreenCamera::RunRecording(std::string targetFile) {
+    // Beside the file they become: a recording into another folder (another
+    // disk, after a full one) takes its temporary files with it.
+    TempVideoFile = FolderOf(targetFile) + kTempVideoName;
+    TempAudioFile = FolderOf(targetFile) + kTempAudioName;
     ActualWidth = static_cast<std::uint32_t>(Width);
     ActualHeight = static_cast<std::uint32_t>(Height);
     aviErrorPending_ = false;
@@ -68,6 +74,11 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     firstSampleNs_ = -1;
     soundComplete_ = true;
     soundFailure_.clear();
+    heldVideo_.Release();
+    heldAudio_.Release();
+    recordingFolder_ = {};
+    folderLossTold_ = false;
+    movedNote_.clear();
 
     if ((VideoForWindowsVersion() >> 16) < 0x010A) {
         CameraError("Failure: Video for windows version too old!");
@@ -106,6 +117,7 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
                 } else {
                     const bool opened = recorder_->RecordToFile(TempAudioFile);
                     ownAudio_ = IdentityOf(TempAudioFile);
+                    heldAudio_.Hold(TempAudioFile, ownAudio_);
                     if (!opened) {
                         soundFailure_ = recorder_->SoundFailure();
                         if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
@@ -130,6 +142,7 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
         aviErrorPending_ = true;
     }
     StopAudio();
+    if (loopStarted_) FinishInAnotherFolder(targetFile);
     if (RestoreAfterRecord) host_.RestoreApplication();
     // A full disk is no fault of the compressor: no question about another
     // one. What was written is saved like a stopped recording (the libraries
@@ -161,6 +174,9 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     if (grabFailedInLoop_ || stoppedByWriteError || (aviErrorPending_ && folderError_))
         EndedByFailure = true;
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
+    // Files the merge deleted keep their space while they are held.
+    heldVideo_.Release();
+    heldAudio_.Release();
     LeaveLibrary();
     // The loop left on its own; the recording is over.
     if (stoppedByWriteError && !aviErrorPending_) return EndRun(0);
@@ -198,6 +214,8 @@ void TScreenCamera::AbandonRun() {
     };
     step([this] { ReleaseOutput(); });
     step([this] { StopAudio(); });
+    heldVideo_.Release();
+    heldAudio_.Release();
     for (PAVISTREAM& s : mergeStreams_) {
         if (s) AVIStreamRelease(s);
         s = nullptr;
@@ -335,6 +353,7 @@ void TScreenCamera::CaptureLoop() {
     FramesWritten = 0;
     FramesDropped = 0;
     bool rateWarned = false;
+    std::int64_t nextFolderCheck = kFolderCheckMs;
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
 
     // The frames the loop grabs into, made before the clock starts.
@@ -460,6 +479,12 @@ void TScreenCamera::CaptureLoop() {
         ElapsedText = FormatElapsed(elapsed);
 
         if (!rateWarned) rateWarned = WarnOfSlowCodec(pipeline.MeanWriteMs());
+        // A folder removed or unmounted under the recording is said when it
+        // happens; the writers go on into the files they hold.
+        if (elapsed >= nextFolderCheck) {
+            nextFolderCheck = elapsed + kFolderCheckMs;
+            if (!folderLossTold_ && RecordingFolderLost()) TellFolderLoss();
+        }
         if (elapsed > lastUpdate + 50) {
             lastUpdate = elapsed;
             if (OnUpdate) OnUpdate(this);

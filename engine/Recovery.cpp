@@ -1,6 +1,7 @@
 // Recordings a crash, a power cut or a failed merge left unmerged: found at
-// the next start in the temporary files' folder and merged on the worker
-// into the name of their start time when the user wants them.
+// the next start in the folder they were being recorded into and merged on
+// the worker into the name of their start time there when the user wants
+// them.
 
 #include <dirent.h>
 
@@ -46,19 +47,18 @@ std::string OfferedName(const std::string& stem, const std::string& video, Outpu
 }  // namespace
 
 std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
-    const std::string& outputFolder) const {
+    const std::string& folder) const {
     std::vector<TInterruptedRecording> found;
     // The temporary files themselves: a recording that never reached its merge.
-    const bool video = Available(TempVideoFile), audio = Available(TempAudioFile);
+    const std::string tempVideo = folder + kTempVideoName, tempAudio = folder + kTempAudioName;
+    const bool video = Available(tempVideo), audio = Available(tempAudio);
     if (video || audio) {
-        const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
-        const std::string videoFile = video ? TempVideoFile : std::string();
-        found.push_back(
-            {videoFile, audio ? TempAudioFile : "",
-             OfferedName(RecordingNameAt(outputFolder, started), videoFile, FileFormat)});
+        const std::time_t started = RecordingStartTime(video ? tempVideo : tempAudio);
+        const std::string videoFile = video ? tempVideo : std::string();
+        found.push_back({videoFile, audio ? tempAudio : "",
+                         OfferedName(RecordingNameAt(folder, started), videoFile, FileFormat)});
     }
     // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav".
-    const std::string folder = FolderOf(TempVideoFile);
     static const std::regex kept(R"((VideoRecord_.+)_video(_\d+)?\.avi)");
     if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
         std::vector<std::string> names;
@@ -70,7 +70,7 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
             if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
             found.push_back({folder + name, Available(sound) ? sound : "",
-                             OfferedName(outputFolder + m[1].str(), folder + name, FileFormat)});
+                             OfferedName(folder + m[1].str(), folder + name, FileFormat)});
         }
     }
     return found;
@@ -90,7 +90,7 @@ void TScreenCamera::RunRecoveries() {
     // kept; "~tempaudio.wav" under a name of its own, or every start would
     // offer it again.
     auto refuseSound = [this](TInterruptedRecording& r, const std::string& fault) {
-        if (r.audio == TempAudioFile) {
+        if (NameOf(r.audio) == kTempAudioName) {
             const std::string kept = MoveWithoutReplacing(
                 r.audio, FolderOf(r.audio) + NameOf(BesideTarget(r.target, "_audio.wav")));
             if (!kept.empty()) r.audio = kept;

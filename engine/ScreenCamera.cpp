@@ -27,14 +27,12 @@ std::atomic<int> StopReason{0};
 std::atomic<std::int32_t> ElapsedHours{0}, ElapsedMinutes{0}, ElapsedSeconds{0};
 std::string TempVideoFile, TempAudioFile;
 
-TScreenCamera::TScreenCamera(CameraHost& host, const std::string& workDir, CameraOptions options)
+TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
     : host_(host),
       desktop_(std::move(options.desktop)),
       clock_(options.clock ? std::move(options.clock) : SystemClock()),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
     CurrentEngine = this;
-    TempVideoFile = workDir + "~tempvideo.avi";
-    TempAudioFile = workDir + "~tempaudio.wav";
     Recording = false;
     if (!desktop_)
         desktop_ = platform::OpenDesktop([this](const std::string& e) { CameraError(e); });

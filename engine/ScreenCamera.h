@@ -37,7 +37,7 @@ extern std::string TargetFile;
 extern std::atomic<int> StopReason;
 // Elapsed time of the running recording.
 extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
-// Formed once by the constructor from the output folder.
+// The running recording's, in its target's folder (set as each run begins).
 extern std::string TempVideoFile, TempAudioFile;
 
 using CompressorEntry = vfw::ICINFO;
@@ -84,8 +84,8 @@ struct CameraOptions {
 
 class TScreenCamera {
   public:
-    // host is the owner window; workDir is the output folder ending in '/'.
-    TScreenCamera(CameraHost& host, const std::string& workDir, CameraOptions options = {});
+    // host is the owner window.
+    explicit TScreenCamera(CameraHost& host, CameraOptions options = {});
     ~TScreenCamera();
     TScreenCamera(const TScreenCamera&) = delete;
     TScreenCamera& operator=(const TScreenCamera&) = delete;
@@ -111,6 +111,9 @@ class TScreenCamera {
     // is changed there (and said in the log).
     OutputFormat FileFormat = OutputFormat::Avi;
     SoundCodec SoundCompression = SoundCodec::Pcm;
+    // Where a recording is finished when its folder goes away under it
+    // (removed, unmounted): the first of these that takes files.
+    std::vector<std::string> FallbackFolders;
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
@@ -173,12 +176,11 @@ class TScreenCamera {
     // the input's own volume stays the desktop's.
     void SetAudioInputVolume(int percent);
 
-    // Unmerged recordings in the temporary files' folder: the temporary files
-    // (target: outputFolder + the name of their start time, with the file
-    // format's extension) and recordings
-    // kept aside after a failed merge; none another recording still writes.
-    std::vector<TInterruptedRecording> FindInterruptedRecordings(
-        const std::string& outputFolder) const;
+    // Unmerged recordings in folder (ending in '/'): the temporary files
+    // (target: the name of their start time there, with the file format's
+    // extension) and recordings kept aside after a failed merge; none another
+    // recording still writes.
+    std::vector<TInterruptedRecording> FindInterruptedRecordings(const std::string& folder) const;
     // Merges them on the worker, one after another, each reported like a
     // merge; merged files are deleted, the others stay. False while a worker
     // runs.
@@ -195,7 +197,7 @@ class TScreenCamera {
     // ---------------------------------------------------------------- worker thread
     // One recording run: 1 ended in order, 0 ended by a failure or a refusal,
     // -1 run again with the default compressor.
-    int RunRecording(const std::string& targetFile);
+    int RunRecording(std::string targetFile);
 
     PackedDib GrabFrame(int left, int top, int width, int height);
     // Grabs the frame's size at (left, top) into a frame made before; false
@@ -266,6 +268,17 @@ class TScreenCamera {
     bool WarnOfSlowCodec(double meanWriteMs);
     void StopAudio();
     void AlignSoundTrack();
+    // The temporary files' folder went away under the recording (removed,
+    // unmounted) or took other files under their names.
+    bool RecordingFolderLost() const;
+    // The folder a recording whose folder was lost is finished in; empty
+    // when none takes files.
+    std::string FolderForLostRecording() const;
+    // Says once that the folder was lost and where the recording goes.
+    void TellFolderLoss();
+    // After the capture: copies the temporary files out of a lost folder
+    // into FolderForLostRecording and moves the target there.
+    void FinishInAnotherFolder(std::string& targetFile);
     void MergeRecording(const std::string& targetFile);
     void SetAsideInterruptedRecording();
     void RunRecoveries();
@@ -339,6 +352,13 @@ class TScreenCamera {
     bool leaveTempAudio_ = false;
     // The temporary files as this engine made them: only those it deletes.
     FileIdentity ownVideo_, ownAudio_;
+    // Open while they are written, so a lost folder loses nothing; and the
+    // folder as it was when they were made.
+    HeldFile heldVideo_, heldAudio_;
+    FileIdentity recordingFolder_;
+    bool folderLossTold_ = false;
+    // For the summary: where the recording went instead, and why.
+    std::string movedNote_;
     // The errno of the write that ended the loop (ENOSPC: the disk is full).
     int writeError_ = 0;
     bool soundWriteFailed_ = false;

@@ -14,31 +14,28 @@ namespace velmora::engine {
 
 namespace {
 
-// Copies a file into a new one (never over an existing file) and syncs it;
-// 0 or the errno of the failure. A partial copy is removed.
-int CopyToNewFile(const std::string& from, const std::string& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) return errno;
+// Copies the whole of an open file into a new one (never over an existing
+// file) and syncs it; 0 or the errno of the failure. A partial copy is
+// removed.
+int CopyOpenFile(int in, const std::string& to) {
     // The user's alone, as the recording it copies.
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
+    if (out < 0) return errno;
     int error = 0;
     char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
+    for (off_t at = 0;;) {
+        const ssize_t got = ::pread(in, buffer, sizeof buffer, at);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
             error = errno;
             break;
         }
+        at += got;
         for (ssize_t done = 0; done < got && error == 0;) {
             const ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
             if (put < 0 && errno != EINTR) error = errno;
+            if (put == 0) error = ENOSPC;
             if (put > 0) done += put;
         }
         if (error) break;
@@ -46,12 +43,46 @@ int CopyToNewFile(const std::string& from, const std::string& to) {
     // The source goes away next: the copy must be on the disk first.
     if (error == 0 && ::fsync(out) != 0) error = errno;
     if (::close(out) != 0 && error == 0) error = errno;
-    ::close(in);
     if (error) ::unlink(to.c_str());
     return error;
 }
 
+int CopyToNewFile(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (in < 0) return errno;
+    const int error = CopyOpenFile(in, to);
+    ::close(in);
+    return error;
+}
+
 }  // namespace
+
+HeldFile::~HeldFile() {
+    Release();
+}
+
+void HeldFile::Hold(const std::string& path, const FileIdentity& identity) {
+    Release();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    struct stat st;
+    // Only the file the writer made, not one that took its name since.
+    if (::fstat(fd, &st) != 0 || !identity.known || st.st_dev != identity.device ||
+        st.st_ino != identity.inode) {
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+void HeldFile::Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+int HeldFile::CopyTo(const std::string& to) const {
+    return fd_ < 0 ? EBADF : CopyOpenFile(fd_, to);
+}
 
 bool FileExists(const std::string& path) {
     struct stat st;

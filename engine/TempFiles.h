@@ -10,6 +10,10 @@
 
 namespace velmora::engine {
 
+// A recording's temporary files, in the folder of the file it becomes.
+inline constexpr const char* kTempVideoName = "~tempvideo.avi";
+inline constexpr const char* kTempAudioName = "~tempaudio.wav";
+
 bool FileExists(const std::string& path);
 
 // EraseFile, and the file really gone: a file held open elsewhere is only
@@ -27,6 +31,28 @@ FileIdentity IdentityOf(const std::string& path);
 bool IsSameFile(const std::string& path, const FileIdentity& identity);
 // Deletes path only while it is the file identity names; forgets it.
 void RemoveOwnFile(const std::string& path, FileIdentity& identity);
+
+// A temporary file held open beside its writer, so that a folder removed or
+// unmounted under a recording loses nothing: what was written is copied out
+// of the open file.
+class HeldFile {
+  public:
+    HeldFile() = default;
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // Opens path when it is the file identity names.
+    void Hold(const std::string& path, const FileIdentity& identity);
+    void Release();
+    bool Held() const { return fd_ >= 0; }
+    // The whole file into a new file `to` (never over an existing one);
+    // 0 or the errno of the failure.
+    int CopyTo(const std::string& to) const;
+
+  private:
+    int fd_ = -1;
+};
 
 // "dir/VideoRecord_x.avi" -> "dir/VideoRecord_x" + suffix.
 std::string BesideTarget(const std::string& target, const std::string& suffix);

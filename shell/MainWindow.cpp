@@ -311,7 +311,7 @@ void MainWindow::ShownByProgram() {
     if (start) recordRequested_ = true;
     const bool firstShow = !recoveryOffered_;
     recoveryOffered_ = true;
-    if (firstShow && camera_ && !camera_->FindInterruptedRecordings(Settings.WorkDir).empty()) {
+    if (firstShow && camera_ && !InterruptedRecordings().empty()) {
         // The question comes once the window is up; the recording after it.
         QTimer::singleShot(0, this, [this, start] {
             if (OfferRecovery() && start)

@@ -180,6 +180,9 @@ class MainWindow : public QMainWindow {
     // Offers the recordings a crash or a failed merge left unmerged, once;
     // true when their merge has started.
     bool OfferRecovery();
+    // Unmerged recordings in the output folder and in the folders recordings
+    // were made in; the list of those forgets folders with nothing left.
+    std::vector<engine::TInterruptedRecording> InterruptedRecordings();
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
     void BeginQuit(const QString& why);

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "common/ButtonImages.h"
+#include "common/DefaultOutputFolder.h"
 #include "common/EventLog.h"
 #include "common/Functions.h"
 #include "common/Language.h"
@@ -21,6 +22,7 @@
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
 #include "shell/DeclinedRecordings.h"
+#include "shell/RecordingFolders.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 
@@ -33,6 +35,10 @@ std::string FolderOf(const std::string& path) {
 
 std::string FileNameOf(const std::string& path) {
     return path.substr(path.find_last_of('/') + 1);
+}
+
+RecordingFolders FoldersRecordedIn() {
+    return RecordingFolders(FolderOf(SettingsFile()) + "RecordingFolders.lst");
 }
 
 }  // namespace
@@ -60,8 +66,8 @@ void MainWindow::CreateEngine() {
             this, [this, result] { reporter_->PostUsageReport(result); }, Qt::QueuedConnection);
     };
     host_ = std::make_unique<QtCameraHost>(this, std::move(hooks));
-    // The temporary files go where WorkDir points now, before the command line.
-    camera_ = std::make_unique<engine::TScreenCamera>(*host_, Settings.WorkDir);
+    camera_ = std::make_unique<engine::TScreenCamera>(*host_);
+    camera_->FallbackFolders = FallbackOutputFolders();
     camera_->OnCameraError = [this](engine::TScreenCamera* sender, const std::string& text) {
         CameraError(sender, text);
     };
@@ -81,10 +87,32 @@ void MainWindow::CreateEngine() {
     };
 }
 
+std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
+    const RecordingFolders list = FoldersRecordedIn();
+    std::vector<std::string> folders{Settings.WorkDir}, remembered, still;
+    for (const std::string& folder : list.Read())
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+            remembered.push_back(folder);
+        }
+    std::vector<engine::TInterruptedRecording> found;
+    for (const std::string& folder : folders) {
+        auto in = camera_->FindInterruptedRecordings(folder);
+        // Another copy may still be recording there: its files stay listed.
+        const bool left = !in.empty() || engine::FileExists(folder + engine::kTempVideoName) ||
+                          engine::FileExists(folder + engine::kTempAudioName);
+        if (left && std::find(remembered.begin(), remembered.end(), folder) != remembered.end())
+            still.push_back(folder);
+        for (auto& r : in) found.push_back(std::move(r));
+    }
+    if (still.size() != remembered.size()) list.Replace(still);
+    return found;
+}
+
 bool MainWindow::OfferRecovery() {
     const DeclinedRecordings declined(FolderOf(SettingsFile()) + "RecoveryDeclined.lst");
     std::vector<engine::TInterruptedRecording> offered;
-    for (auto& r : camera_->FindInterruptedRecordings(Settings.WorkDir))
+    for (auto& r : InterruptedRecordings())
         if (!declined.Contains(r)) offered.push_back(std::move(r));
     if (offered.empty()) return false;
     QStringList lines;
@@ -148,6 +176,9 @@ void MainWindow::StartCapture() {
     const QString path =
         UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
                          [](const QString& file) { return QFileInfo::exists(file); });
+    // Found again at the next start if a crash interrupts it, whatever the
+    // output folder is by then.
+    FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
     WriteLog(QFileInfo(path).fileName());
     SetRecordImage(kImageStop);

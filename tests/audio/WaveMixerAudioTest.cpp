@@ -58,7 +58,7 @@ class MixerOnPulse : public testing::Test {
         host.makeMixer = [] { return audio::CreateEngineMixer(); };
         engine::CameraOptions options;
         options.desktop = std::make_shared<test::FakeDesktop>(640, 480, 32);
-        cam = std::make_unique<engine::TScreenCamera>(host, folder + "/", options);
+        cam = std::make_unique<engine::TScreenCamera>(host, options);
     }
     void TearDown() override {
         cam.reset();

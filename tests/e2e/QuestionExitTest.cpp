@@ -39,7 +39,7 @@ TEST_F(QuestionExitTest, ASignalAnswersTheCompressorQuestionNoAndExits) {
     ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
     EndWithQuestionOpen(program, SIGTERM);
     EXPECT_TRUE(Recordings(out).empty());
-    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(out / "~tempvideo.avi"));
 }
 
 class RecoveryQuestionExitTest : public QuestionExitTest,

@@ -87,10 +87,10 @@ TEST_F(RecordingTest, CommandLineRecordsAboutThreeSecondsOnItsOwnAndMerges) {
     EXPECT_GT(seconds, 2.5);
     EXPECT_LT(seconds, 4.0);
 
-    // The engine took its temporary folder before the command line's path=.
-    EXPECT_TRUE(WaitFor([&] { return !fs::exists(folder_ / "~tempvideo.avi"); }));
-    EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
-    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+    // The temporary files were made where the recording went, and are gone.
+    EXPECT_TRUE(WaitFor([&] { return !fs::exists(out_ / "~tempvideo.avi"); }));
+    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(out_ / "~tempaudio.wav"));
 
     const std::string log = TodaysLog();
     EXPECT_TRUE(InOrder(

@@ -37,9 +37,9 @@ TEST_F(SoundProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture
     EXPECT_GT(videoSeconds, 3.5);
     EXPECT_NEAR(soundSeconds, videoSeconds, 0.1);
     EXPECT_NEAR(ToneHz(samples, 2, 44100), 440.0, 2.0);
-    // The temporary files go (the engine keeps them in the program folder).
-    EXPECT_TRUE(WaitFor([&] { return !fs::exists(folder_ / "~tempaudio.wav"); }));
-    EXPECT_FALSE(fs::exists(out / "~tempaudio.wav"));
+    // The temporary files, made beside the recording, go.
+    EXPECT_TRUE(WaitFor([&] { return !fs::exists(out / "~tempaudio.wav"); }));
+    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
 
     program.Close(window);
     EXPECT_EQ(program.Exit(), 0);

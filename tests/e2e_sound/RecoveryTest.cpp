@@ -18,30 +18,30 @@ namespace {
 
 class RecoveryTest : public SoundProgramTest {
   protected:
-    // A recording with sound, killed 5 s in; its files stay in the program
-    // folder, where the engine keeps its temporary files.
+    // A recording with sound into path=, killed 5 s in; its temporary files
+    // stay in that folder, where the recording was being made.
     void RecordAndKill() {
         Program program(folder_, {"-vc", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempaudio.wav"); }));
         std::this_thread::sleep_for(std::chrono::seconds(5));
         ::kill(program.pid(), SIGKILL);
         program.Exit();
-        ASSERT_TRUE(fs::exists(folder_ / "~tempvideo.avi"));
-        ASSERT_TRUE(fs::exists(folder_ / "~tempaudio.wav"));
-        videoSize_ = fs::file_size(folder_ / "~tempvideo.avi");
+        ASSERT_TRUE(fs::exists(out_ / "~tempvideo.avi"));
+        ASSERT_TRUE(fs::exists(out_ / "~tempaudio.wav"));
+        videoSize_ = fs::file_size(out_ / "~tempvideo.avi");
         // What the kill left reads to within a second of it: the frames of
         // 15 fps, and the sizes in the sound file's header.
         const std::string frames = capture(
             "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
-            (folder_ / "~tempvideo.avi").string() + "'");
+            (out_ / "~tempvideo.avi").string() + "'");
         EXPECT_GE(std::atoi(frames.c_str()), 4 * 15) << frames;
-        std::ifstream wav(folder_ / "~tempaudio.wav", std::ios::binary);
+        std::ifstream wav(out_ / "~tempaudio.wav", std::ios::binary);
         std::uint32_t dataSize = 0;
         wav.seekg(42);
         wav.read(reinterpret_cast<char*>(&dataSize), 4);
         EXPECT_GE(dataSize, 4u * 176400u);
-        EXPECT_LE(dataSize, fs::file_size(folder_ / "~tempaudio.wav") - 46);
+        EXPECT_LE(dataSize, fs::file_size(out_ / "~tempaudio.wav") - 46);
     }
     // Answers the start's question by key: Return is Yes, Escape is No.
     void Answer(Program& program, const std::string& key) {
@@ -83,16 +83,16 @@ TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
     // The sound reaches the last one-second buffer the recorder had stored;
     // the one being filled at the kill is lost.
     ExpectRecordingWithSound(file, 5.0, 1.5);
-    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
-    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+    EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(out_ / "~tempaudio.wav"));
     ::kill(program.pid(), SIGTERM);
     EXPECT_EQ(program.Exit(), 0);
 }
 
 TEST_F(RecoveryTest, NoLeavesItAloneAndANewRecordingMovesItAside) {
     RecordAndKill();
-    // The temporary files stay in the output folder of the engine's start:
-    // the program folder here, in both runs below.
+    // Started without path=, its output folder is another: the recording is
+    // found where it was made all the same.
     {
         Program program(folder_, {});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
@@ -100,16 +100,17 @@ TEST_F(RecoveryTest, NoLeavesItAloneAndANewRecordingMovesItAside) {
         ::kill(program.pid(), SIGTERM);
         EXPECT_EQ(program.Exit(), 0);
     }
-    EXPECT_EQ(fs::file_size(folder_ / "~tempvideo.avi"), videoSize_);
+    EXPECT_EQ(fs::file_size(out_ / "~tempvideo.avi"), videoSize_);
     EXPECT_TRUE(Recordings(out_).empty());
 
-    // Not asked again; the new recording takes the temporary names.
-    Program program(folder_, {"-vc", "time=2"});
+    // Not asked again; the new recording into that folder takes the
+    // temporary names.
+    Program program(folder_, {"-vc", "time=2", OutArg()});
     ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-    ASSERT_TRUE(WaitFor([&] { return Recordings(folder_).size() == 1; })) << TodaysLog();
+    ASSERT_TRUE(WaitFor([&] { return Recordings(out_).size() == 1; })) << TodaysLog();
     EXPECT_TRUE(program.Window("Notice").empty());
     std::vector<fs::path> aside;
-    for (const auto& entry : fs::directory_iterator(folder_))
+    for (const auto& entry : fs::directory_iterator(out_))
         if (entry.path().filename().string().ends_with("_video.avi")) aside.push_back(entry);
     ASSERT_EQ(aside.size(), 1u) << TodaysLog();
     EXPECT_EQ(fs::file_size(aside.front()), videoSize_);

@@ -24,7 +24,7 @@ TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
     const fs::path out = out_;
     Program program(folder_, {"-vc", OutArg()});
     ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(out / "~tempaudio.wav"); }));
     std::this_thread::sleep_for(std::chrono::seconds(5));
     if (signalNumber == kWindowClose)
         program.Close(program.Window(kMainTitle));
@@ -36,8 +36,8 @@ TEST_P(SignalExitTest, StopsMergesAndExitsWithZero) {
     ASSERT_EQ(files.size(), 1u) << TodaysLog();
     const std::string file = files.front().string();
     ExpectRecordingWithSound(file, 5.0, 0.1);
-    EXPECT_FALSE(fs::exists(folder_ / "~tempvideo.avi"));
-    EXPECT_FALSE(fs::exists(folder_ / "~tempaudio.wav"));
+    EXPECT_FALSE(fs::exists(out / "~tempvideo.avi"));
+    EXPECT_FALSE(fs::exists(out / "~tempaudio.wav"));
     EXPECT_FALSE(fs::exists(file + ".part"));
 
     // The log ends with the stop, the merge and its result; the settings

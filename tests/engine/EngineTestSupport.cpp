@@ -92,7 +92,8 @@ std::unique_ptr<vfw::ICCompressor> SizeDriver::openCompressor(const vfw::ICCOMPR
 
 bool FakeRecorder::RecordToFile(const std::string& fileName) {
     Call("RecordToFile=" + fileName);
-    file_ = fileName;
+    // Made at once and written through what was opened, as the real one.
+    if (writeWav) out_ = std::make_unique<std::ofstream>(fileName, std::ios::binary);
     if (firstSample) firstSampleNs = firstSample();
     active = true;
     return true;
@@ -101,9 +102,9 @@ bool FakeRecorder::RecordToFile(const std::string& fileName) {
 void FakeRecorder::SetActive(bool value) {
     Call(value ? "Active=1" : "Active=0");
     if (value || !active || !closes) return;
-    if (writeWav) {
+    if (writeWav && out_) {
         const std::uint32_t rate = 8000, bytes = rate * 2;
-        std::ofstream out(file_, std::ios::binary);
+        std::ofstream& out = *out_;
         auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
         auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
         out.write("RIFF", 4);
@@ -119,6 +120,7 @@ void FakeRecorder::SetActive(bool value) {
         out.write("data", 4);
         u32(bytes);
         for (std::uint32_t i = 0; i < rate; ++i) u16(static_cast<std::uint16_t>(i));
+        out_.reset();
     }
     if (writeErrorAtStop) writeError = writeErrorAtStop;
     active = false;
@@ -156,8 +158,7 @@ TScreenCamera& EngineTest::Make(int screenWidth, int screenHeight, int bitsPerPi
     CameraOptions options;
     options.desktop = desktop;
     options.clock = std::shared_ptr<TEngineClock>(&clock, [](TEngineClock*) {});
-    camera =
-        std::make_unique<TScreenCamera>(host, workDir.empty() ? folder.path() : workDir, options);
+    camera = std::make_unique<TScreenCamera>(host, options);
     camera->OnCameraError = [this](TScreenCamera*, const std::string& text) {
         std::lock_guard lock(errorsMutex_);
         errors_.push_back(text);

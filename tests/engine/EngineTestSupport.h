@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -126,7 +127,7 @@ class FakeRecorder : public TEngineAudioRecorder {
     }
     std::mutex mutex;
     std::vector<std::string> calls;
-    std::string file_;
+    std::unique_ptr<std::ofstream> out_;
 };
 
 class EngineTest : public ::testing::Test {
@@ -158,8 +159,6 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<TScreenCamera> camera;
     FakeRecorder* recorder = nullptr;  // owned by the camera when made with audio
     bool withAudio = false;
-    // The engine's output folder (its temporary files); empty: folder.
-    std::string workDir;
 
   private:
     std::mutex errorsMutex_;

@@ -42,35 +42,51 @@ class FullDiskTest : public EngineTest {
     }
 };
 
-TEST_F(FullDiskTest, DiskFillingDuringTheCaptureStopsSavesWhatWasWrittenAndAsksNothing) {
-    test::SmallDisk disk(256);  // the temporary files' disk: about 20 frames of 12 KiB
+// The disk fills during the capture, so the merge on that disk cannot
+// follow: what was written is kept with its index and counts (players see
+// its length), and the next recording, into another folder, works without a
+// restart because its temporary files go with it.
+TEST_F(FullDiskTest, AFullDiskKeepsAnIndexedRecordingAndTheNextGoesIntoAnotherFolder) {
+    test::SmallDisk disk(256);  // about 20 frames of 12 KiB
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
-    workDir = disk.Folder();
     auto& cam = MakeRaw(10);
-    EXPECT_EQ(RunOnce(Target()), 0);
+    const std::string target = disk.Folder() + "VideoRecord_test.avi";
+    EXPECT_EQ(RunOnce(target), 0);
 
     const auto errors = Errors();
     EXPECT_TRUE(Has(errors, "The disk is full: " + disk.Folder())) << Text(errors);
     EXPECT_TRUE(host.Questions().empty()) << "a compressor question for a full disk";
     EXPECT_FALSE(cam.Recording);
-    // What was written before the disk filled is the recording.
-    ASSERT_TRUE(fs::exists(Target())) << Text(errors);
-    EXPECT_TRUE(Has(errors, "L12 ")) << Text(errors);
-    const auto written = WrittenIndices(Target());
+    const std::string kept = disk.Folder() + "VideoRecord_test_video.avi";
+    EXPECT_TRUE(Has(errors, "Recording kept in: " + kept)) << Text(errors);
+    const auto written = WrittenIndices(kept);
     EXPECT_GT(written.size(), 5u);
     EXPECT_LT(written.size(), 100u);
-    EXPECT_EQ(test::capture("ffmpeg -v error -i '" + Target() + "' -f null - 2>&1"), "");
+    // Its header counts what it holds, and its index is there.
+    EXPECT_EQ(Probe(kept, "stream=nb_frames"), std::to_string(written.size()));
+    EXPECT_EQ(test::capture("ffmpeg -v error -i '" + kept + "' -f null - 2>&1"), "");
+    const std::string bytes = test::capture("tail -c " + std::to_string(8 + 16 * written.size()) +
+                                            " '" + kept + "' | head -c 4");
+    EXPECT_EQ(bytes, "idx1");
     EXPECT_TRUE(disk.Leftovers().empty());
 
-    // Space again: the next recording works.
-    ASSERT_TRUE(disk.Resize(16384));
+    // The disk still full, another folder: nothing of it goes to the full one.
     cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
-    EXPECT_EQ(RunOnce(Target("again.avi")), 1);
+    const int before = desktop->grabs;
+    desktop->onGrab = [this, before](int number) {
+        // Past the probe, which comes before the files.
+        if (number <= before + 1) return;
+        EXPECT_EQ(TempVideoFile, folder.path() + "~tempvideo.avi");
+        EXPECT_TRUE(FileExists(TempVideoFile));
+    };
+    EXPECT_EQ(RunOnce(Target("again.avi")), 1) << Text(Errors());
     EXPECT_EQ(WrittenIndices(Target("again.avi")).size(), 11u);
+    EXPECT_FALSE(FileExists(disk.Folder() + "~tempvideo.avi"));
 }
 
 TEST_F(FullDiskTest, DiskFillingDuringTheMergeKeepsTheRecordingAndLeavesNoPartialTarget) {
-    test::SmallDisk disk(64);  // the target's disk: too small for 1 s of frames
+    // Room for 1 s of frames (11 of 12 KiB), not for them twice.
+    test::SmallDisk disk(192);
     if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
     auto& cam = MakeRaw(1);
     std::vector<int> progress;
@@ -87,13 +103,12 @@ TEST_F(FullDiskTest, DiskFillingDuringTheMergeKeepsTheRecordingAndLeavesNoPartia
     const std::string& result = errors.back();
     EXPECT_EQ(result.rfind("Error writing files! The disk is full: " + disk.Folder(), 0), 0u)
         << result;
-    EXPECT_NE(result.find(" Recording kept in: " + folder.path() + "VideoRecord_full_video.avi"),
-              std::string::npos)
-        << result;
+    const std::string kept = disk.Folder() + "VideoRecord_full_video.avi";
+    EXPECT_NE(result.find(" Recording kept in: " + kept), std::string::npos) << result;
     EXPECT_TRUE(host.Questions().empty());
     EXPECT_FALSE(fs::exists(target));
     EXPECT_TRUE(disk.Leftovers().empty());
-    EXPECT_EQ(WrittenIndices(folder.path() + "VideoRecord_full_video.avi").size(), 11u);
+    EXPECT_EQ(WrittenIndices(kept).size(), 11u);
 
     ASSERT_TRUE(disk.Resize(16384));
     EXPECT_EQ(RunOnce(target), 1);
@@ -118,13 +133,12 @@ TEST_F(FullDiskTest, FoldersThatCannotTakeTheFileSayWhyAndAskNothing) {
                                {file + "/", "Not a directory"}};
     if (mounted) cases.push_back({readOnly.Folder(), "Read-only file system"});
     for (const Case& c : cases) {
-        workDir = c.folder;
         MakeRaw(1);
-        EXPECT_EQ(RunOnce(Target()), 0) << c.folder;
+        EXPECT_EQ(RunOnce(c.folder + "VideoRecord_test.avi"), 0) << c.folder;
         EXPECT_TRUE(Has(Errors(), "Error on create AVI file. " + c.folder + ": " + c.reason))
             << Text(Errors());
         EXPECT_TRUE(host.Questions().empty()) << c.folder;
-        EXPECT_FALSE(fs::exists(Target()));
+        EXPECT_FALSE(fs::exists(c.folder + "VideoRecord_test.avi"));
     }
 }
 

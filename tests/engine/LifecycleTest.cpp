@@ -34,8 +34,6 @@ TEST_F(LifecycleTest, ConstructionSetsDefaultsAndReadsTheDesktop) {
     EXPECT_EQ(cam.ScreenWidth, 800);
     EXPECT_EQ(cam.ScreenHeight, 600);
     EXPECT_EQ(cam.CompressorHandler, MakeFourCC('M', 'S', 'V', 'C'));
-    EXPECT_EQ(TempVideoFile, folder.path() + "~tempvideo.avi");
-    EXPECT_EQ(TempAudioFile, folder.path() + "~tempaudio.wav");
     EXPECT_EQ(host.timerInterval, 20);
     EXPECT_FALSE(host.timer->enabled);
     EXPECT_FALSE(host.frame->showing);

@@ -171,34 +171,37 @@ TEST_F(MergeTest, TargetThatCannotBeReplacedKeepsTheRecording) {
     EXPECT_TRUE(FileExists(audio));
 }
 
-// The target's folder is gone: the recording moves to a name of its own in
-// the temporary folder, where neither the next recording nor the engine's end
-// deletes it, and a second failure does not overwrite the first.
+// The merge cannot make its file (a folder stands at the name of its part):
+// the recording moves to a name of its own, where neither the next recording
+// nor the engine's end deletes it, and a second failure does not overwrite
+// the first.
 TEST_F(MergeTest, FailedSaveKeepsTheRecordingOutOfTheNextOnesWay) {
     MakeRaw();
-    const std::string target = folder.path() + "gone/VideoRecord_x.avi";
+    const std::string target = folder.path() + "VideoRecord_x.avi";
+    ASSERT_EQ(::mkdir((target + ".part").c_str(), 0700), 0);
     const std::string kept = folder.path() + "VideoRecord_x_video.avi";
     const std::string second = folder.path() + "VideoRecord_x_video_2.avi";
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 1u);
     // The reason follows the described text.
     EXPECT_EQ(Errors()[0], "Error opening files! " + folder.path() +
-                               "gone/: No such file or directory Recording kept in: " + kept);
+                               ": File exists Recording kept in: " + kept);
     EXPECT_FALSE(FileExists(TempVideoFile));
     EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
 
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 2u);
     EXPECT_EQ(Errors()[1], "Error opening files! " + folder.path() +
-                               "gone/: No such file or directory Recording kept in: " + second);
+                               ": File exists Recording kept in: " + second);
     camera.reset();
     EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
     EXPECT_EQ(Probe(second, "stream=codec_type"), "video");
 }
 
-// A target folder on another disk than the temporary files: a rename cannot
-// move them there, a copy does, and the temporary files are gone after it.
-TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
+// Onto another disk a rename cannot move a file; a copy does, as private as
+// the recording, and the file is gone from where it was.
+TEST(MoveWithoutReplacingTest, AnotherDiskGetsAPrivateCopy) {
+    TempFolder folder;
     struct stat here {
     }, there{};
     if (::stat(folder.path().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 ||
@@ -207,31 +210,18 @@ TEST_F(MergeTest, RecordingIsKeptOnAnotherDisk) {
     char pattern[] = "/dev/shm/velmora-keep-XXXXXX";
     ASSERT_TRUE(::mkdtemp(pattern));
     const std::string other = std::string(pattern) + "/";
-    const std::string target = other + "VideoRecord_y.avi";
-
-    withAudio = true;
-    auto& cam = MakeRaw();
-    cam.RecordAudio = true;
-    std::ofstream(target) << "old";
-    const int fd = ::open(target.c_str(), O_RDWR);
-    ::flock(fd, LOCK_EX);
-    RecordOnWorker(target);
-    ::close(fd);
-    const std::string video = other + "VideoRecord_y_video.avi";
-    const std::string audio = other + "VideoRecord_y_audio.wav";
-    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete existing video file. Recording "
-                                                 "kept in: " +
-                                                 video + ", " + audio});
-    EXPECT_EQ(Probe(video, "stream=codec_type"), "video");
-    EXPECT_EQ(Probe(audio, "stream=codec_type", "a:0"), "audio");
-    // Copies are made as private as the recording.
-    for (const std::string& copy : {video, audio}) {
-        struct stat st {};
-        ASSERT_EQ(::stat(copy.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u) << copy;
-    }
-    EXPECT_FALSE(FileExists(TempVideoFile));
-    EXPECT_FALSE(FileExists(TempAudioFile));
+    const std::string from = folder.path() + "~tempvideo.avi";
+    std::ofstream(from) << "frames";
+    ::chmod(from.c_str(), 0600);
+    std::ofstream(other + "VideoRecord_y_video.avi") << "taken";
+    EXPECT_EQ(MoveWithoutReplacing(from, other + "VideoRecord_y_video.avi"),
+              other + "VideoRecord_y_video_2.avi");
+    std::ifstream in(other + "VideoRecord_y_video_2.avi");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "frames");
+    struct stat st {};
+    ASSERT_EQ(::stat((other + "VideoRecord_y_video_2.avi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(FileExists(from));
     std::error_code ec;
     std::filesystem::remove_all(other, ec);
 }
@@ -350,7 +340,6 @@ TEST_F(MergeTest, PartOfARunningMergeIsLeftAlone) {
 // WorkDir=/dev/ (the settings file says so): no recording starts there, and
 // nothing of one is left in it.
 TEST_F(MergeTest, SystemFolderIsRefusedBeforeAnythingIsWritten) {
-    workDir = "/dev/";
     MakeRaw();
     RecordOnWorker("/dev/VideoRecord_test.avi");
     const bool written =

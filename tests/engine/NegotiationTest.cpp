@@ -249,17 +249,14 @@ TEST_F(NegotiationTest, MissingDefaultCompressorFailsTheCompressedStream) {
 
 TEST_F(NegotiationTest, TemporaryFilesThatCannotBeCreatedOrDeleted) {
     auto& cam = MakeWith([](int, int) { return true; });
-    const std::string videoFile = TempVideoFile;
-    TempVideoFile = folder.path() + "missing/~tempvideo.avi";
     // The folder's fault, not the compressor's: the reason, and no question.
-    EXPECT_EQ(RunOnce(Target()), 0);
+    EXPECT_EQ(RunOnce(folder.path() + "missing/VideoRecord_test.avi"), 0);
     EXPECT_EQ(Errors(), std::vector<std::string>{"Error on create AVI file. " + folder.path() +
                                                  "missing/: No such file or directory"});
-    TempVideoFile = videoFile;
 
     {
         // Another recording's file, still being written: neither deleted nor moved.
-        LockedFile lock(TempVideoFile);
+        LockedFile lock(folder.path() + "~tempvideo.avi");
         RunOnce(Target());
         EXPECT_EQ(Errors()[1], "Can not delete video temp file.");
         EXPECT_TRUE(FileExists(TempVideoFile));
@@ -272,7 +269,7 @@ TEST_F(NegotiationTest, LockedAudioTempFileEndsTheRunWithoutAQuestion) {
     withAudio = true;
     auto& cam = MakeWith([](int, int) { return true; });
     cam.RecordAudio = true;
-    LockedFile lock(TempAudioFile);
+    LockedFile lock(folder.path() + "~tempaudio.wav");
     EXPECT_EQ(RunOnce(Target()), 0);
     EXPECT_EQ(Errors(), (std::vector<std::string>{"Can not delete audio temp file."}));
     EXPECT_TRUE(host.Questions().empty());

@@ -41,7 +41,7 @@ TEST(RealtimeGrabTest, OnlyTheLoopsGrabsRunRealtime) {
     test::ScriptedHost host;
     CameraOptions options;
     options.desktop = desktop;
-    TScreenCamera cam(host, folder.path(), options);
+    TScreenCamera cam(host, options);
     cam.Width = 64;
     cam.Height = 48;
     cam.CaptureMode = 1;

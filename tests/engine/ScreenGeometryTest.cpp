@@ -104,7 +104,7 @@ TEST_F(ScreenGeometryTest, FullScreenIsThePrimaryMonitorAtItsOffset) {
         EXPECT_EQ(GetDesktopRect(), (ScreenRect{0, 0, 1920, 1080}));
     }
 
-    TScreenCamera cam(host, folder.path(), {desktop});
+    TScreenCamera cam(host, {desktop});
     cam.CaptureMode = 2;
     const std::string file = Record(cam, "VideoRecord_primary.avi");
     EXPECT_TRUE(errors.empty()) << errors.front();
@@ -123,7 +123,7 @@ TEST_F(ScreenGeometryTest, WithoutAMarkedMonitorTheFirstIsPrimary) {
 }
 
 TEST_F(ScreenGeometryTest, RecordingsAfterAResolutionChangeTakeTheNewScreen) {
-    TScreenCamera cam(host, folder.path(), {desktop});
+    TScreenCamera cam(host, {desktop});
     ASSERT_EQ(cam.ScreenWidth, 1920);
     server.Paint({0, 0, 1920, 1080}, 0x808080);
     ASSERT_EQ(server.Resize("1280x720"), 0);

@@ -50,7 +50,7 @@ TEST_P(X11RecordingTest, ThreeSecondsAtFifteenFramesReadBackCleanly) {
     MovingPicture picture;
     TempFolder folder;
     test::ScriptedHost host;
-    TScreenCamera cam(host, folder.path());
+    TScreenCamera cam(host);
     ASSERT_EQ(cam.ScreenWidth, 1280);
     const std::string handler = GetParam();
     const FOURCC fourcc = MakeFourCC(handler[0], handler[1], handler[2], handler[3]);

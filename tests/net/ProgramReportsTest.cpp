@@ -245,7 +245,7 @@ TEST_F(ProgramReportsTest, AVideoFileThatCannotBeReplacedSendsNoReport) {
     };
     QtCameraHost host(&window, hooks);
     const std::string out = dir_.filePath(QStringLiteral("out")).toStdString() + "/";
-    engine::TScreenCamera camera(host, out);
+    engine::TScreenCamera camera(host);
     std::vector<std::string> errors;
     std::mutex mutex;
     camera.OnCameraError = [&](engine::TScreenCamera*, const std::string& text) {

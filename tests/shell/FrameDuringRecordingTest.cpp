@@ -80,7 +80,7 @@ class FrameDuringRecording : public ::testing::Test {
         window.move(900, 500);
         window.show();
         host = std::make_unique<QtCameraHost>(&window, QtCameraHost::Hooks{});
-        camera = std::make_unique<engine::TScreenCamera>(*host, out.path().toStdString() + "/");
+        camera = std::make_unique<engine::TScreenCamera>(*host);
         const auto& names = camera->ListCompressors();
         for (std::size_t i = 0; i < names.size(); ++i)
             if (names[i] == "Full Frames (Uncompressed)") camera->CompressorIndex = int(i);

@@ -36,7 +36,7 @@ class SoundRecordingTest : public ::testing::Test {
         host.makeRecorder = [] { return audio::CreateEngineAudioRecorder(); };
     }
     std::unique_ptr<TScreenCamera> MakeCamera(int left, int top, int width, int height) {
-        auto cam = std::make_unique<TScreenCamera>(host, folder.path());
+        auto cam = std::make_unique<TScreenCamera>(host);
         cam->CaptureMode = 1;
         cam->Left = left;
         cam->Top = top;
