@@ -73,12 +73,14 @@ TEST(PortalDesktop, NoSessionBusIsAnErrorThroughTheHook) {
     DibRows rows;
     rows.bits = bits.data();
     rows.width = rows.height = 16;
+    desktop->beginCapture();
     EXPECT_FALSE(desktop->grab(0, 0, rows));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("D-Bus"), std::string::npos) << errors[0];
     EXPECT_EQ(desktop->lastError(), errors[0]);
     CursorImage cursor;
     EXPECT_FALSE(desktop->cursorImage(cursor));
+    desktop->endCapture();
     SetScreenBackend(ScreenBackend::X11);
 }
 
