@@ -152,6 +152,7 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
             message = "velmora: --" + command + ": the running copy does not know this command\n";
             return 1;
         case platform::CommandResult::Busy:
+        case platform::CommandResult::NotDone:
         case platform::CommandResult::Failed:
             break;
     }
@@ -188,6 +189,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             message = "velmora: -vc: the running copy does not take a recording with parameters\n";
             return std::nullopt;
         case platform::CommandResult::Busy:
+        case platform::CommandResult::NotDone:
             message = "velmora: -vc: " + detail + "\n";
             return 1;
         case platform::CommandResult::Failed:

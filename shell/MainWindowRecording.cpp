@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 
 #include "common/ButtonImages.h"
 #include "common/EventLog.h"
@@ -20,6 +21,7 @@
 #include "engine/ScreenCamera.h"
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
+#include "platform/instance/SingleInstance.h"
 #include "shell/DeclinedRecordings.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
@@ -75,6 +77,11 @@ void MainWindow::CreateEngine() {
     };
     // The capture loop has ended: when the engine ended it by itself the
     // window goes back to idle.
+    // The capture loop runs: a sender of a start hears that it did.
+    camera_->OnStart = [this](engine::TScreenCamera*) {
+        QMetaObject::invokeMethod(
+            this, [this] { AnswerStartReplies({}); }, Qt::QueuedConnection);
+    };
     camera_->OnStop = [this](engine::TScreenCamera*) {
         QMetaObject::invokeMethod(
             this, [this] { FollowEngine(); }, Qt::QueuedConnection);
@@ -183,6 +190,11 @@ void MainWindow::ShowIdleControls() {
 }
 
 void MainWindow::FollowEngine() {
+    // The run ended before its loop began: the senders learn why.
+    if (!startReplies_.empty() && camera_ && !camera_->Recording) {
+        const std::string errors = RunErrorsText();
+        AnswerStartReplies(errors.empty() ? std::string("the recording did not start") : errors);
+    }
     if (recordingShown_ && camera_ && !camera_->Recording) {
         failurePending_ = camera_->EndedByFailure;
         ShowIdleControls();
@@ -204,6 +216,15 @@ void MainWindow::FollowEngine() {
         startAfterRecovery_ = false;
         StartCapture();
     }
+}
+
+void MainWindow::AnswerStartReplies(const std::string& failure) {
+    for (const auto& reply : std::exchange(startReplies_, {})) reply->Answer(failure);
+}
+
+std::string MainWindow::RunErrorsText() {
+    std::lock_guard lock(runErrorsMutex_);
+    return runErrors_.join(QStringLiteral("; ")).toStdString();
 }
 
 void MainWindow::SetRecordImage(int index) {
