@@ -79,15 +79,15 @@ int TScreenCamera::RunRecording(const std::string& targetFile) {
     // does, not through its merge, and a Record may ask for it once.
     struct ScreenUse {
         platform::Desktop* desktop;
-        explicit ScreenUse(platform::Desktop* d) : desktop(d) {
-            if (desktop) desktop->beginCapture();
+        ScreenUse(platform::Desktop* d, bool cursor) : desktop(d) {
+            if (desktop) desktop->beginCapture(cursor);
         }
         ~ScreenUse() { Release(); }
         void Release() {
             if (desktop) desktop->endCapture();
             desktop = nullptr;
         }
-    } screenUse(desktop_.get());
+    } screenUse(desktop_.get(), CaptureCursor);
     PackedDib probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
         CameraError("Error capturing a frame from screen.");

@@ -176,8 +176,9 @@ bool AreaSelector::TakeScreenShot() {
     rows.bitCount = 32;
     std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride() * rows.height));
     rows.bits = bits.data();
-    // One picture: on Wayland the sharing ends with it.
-    desktop->beginCapture();
+    // One picture, without the pointer (the selector shows its own): on
+    // Wayland the sharing ends with it.
+    desktop->beginCapture(false);
     const bool grabbed = desktop->grab(0, 0, rows);
     desktop->endCapture();
     if (!grabbed) return false;

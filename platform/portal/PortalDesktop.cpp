@@ -28,10 +28,11 @@ class PortalScreen {
         return *screen;
     }
 
-    void Begin() {
+    void Begin(bool cursor) {
         std::lock_guard lock(mutex_);
         ++users_;
         mayAsk_ = true;
+        cursor_ = cursor;
     }
 
     void End() {
@@ -102,7 +103,12 @@ class PortalScreen {
             token_ = LoadScreenCastToken();
         }
         portal::PortalGrant grant;
-        if (!portal_.Open(token_, grant, error)) return nullptr;
+        bool cursor = true;
+        {
+            std::lock_guard lock(mutex_);
+            cursor = cursor_;
+        }
+        if (!portal_.Open(token_, cursor, grant, error)) return nullptr;
         if (!grant.restoreToken.empty()) {
             // Each Start hands a new token and the old one is spent.
             token_ = grant.restoreToken;
@@ -127,6 +133,7 @@ class PortalScreen {
     std::mutex mutex_;
     int users_ = 0;
     bool mayAsk_ = false;
+    bool cursor_ = true;  // what the last use to begin asked for
     std::shared_ptr<portal::PipeWireStream> stream_;
     std::string failure_;
     std::uint32_t cursorMode_ = portal::kCursorHidden;
@@ -160,7 +167,8 @@ class PortalDesktop final : public Desktop {
     }
 
     bool cursorImage(CursorImage& out) override {
-        // Embedded: the compositor has drawn it into the frames already.
+        // Embedded: the compositor has drawn it into the frames already;
+        // hidden: there is none to draw.
         if (Shared().cursorMode() != portal::kCursorMetadata) return false;
         auto stream = Shared().Current(false);
         return stream && stream->Cursor(out);
@@ -175,7 +183,7 @@ class PortalDesktop final : public Desktop {
 
     std::string lastError() const override { return error_; }
 
-    void beginCapture() override { Shared().Begin(); }
+    void beginCapture(bool cursor) override { Shared().Begin(cursor); }
     void endCapture() override { Shared().End(); }
 
   private:

@@ -7,7 +7,8 @@ fake_screencast_portal.py MODE [LOG]    (on the session bus of the environment)
   silent   Start never answers
 CreateSession and SelectSources always answer 0, on the Request path the
 caller's handle_token predicts. With LOG, each call's method name is
-appended to that file as a line, so a test can count the handshakes.
+appended to that file as a line, so a test can count the handshakes
+(SelectSources with the cursor mode asked for).
 """
 import sys
 
@@ -60,7 +61,7 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(IFACE, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def SelectSources(self, session, options, sender=None):
-        logged("SelectSources")
+        logged("SelectSources:cursor_mode=%d" % int(options.get("cursor_mode", 0)))
         return self.answer(sender, options, 0, {})
 
     @dbus.service.method(IFACE, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
@@ -71,7 +72,7 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, prop):
-        return dbus.UInt32({"version": 4, "AvailableCursorModes": 3}.get(prop, 0))
+        return dbus.UInt32({"version": 4, "AvailableCursorModes": 7}.get(prop, 0))
 
 
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)

@@ -1,7 +1,8 @@
 // When the program asks the desktop for the screen: against a scripted portal
 // that refuses every Start and notes each call, on a private bus. Nothing is
 // asked at the engine's start-up or for the compressor list, a Record asks
-// once however often its grabs fail, and the next Record asks again.
+// once however often its grabs fail, and the next Record asks again, for the
+// pointer only when it is to be recorded.
 
 #include <gtest/gtest.h>
 
@@ -59,10 +60,11 @@ class PortalSessionTest : public testing::Test {
     }
 
     // How often the portal was asked to share the screen.
-    int Starts() const {
+    int Starts() const { return Calls("Start"); }
+    int Calls(const std::string& call) const {
         std::ifstream in(log_);
         const std::vector<std::string> calls{std::istream_iterator<std::string>(in), {}};
-        return static_cast<int>(std::count(calls.begin(), calls.end(), "Start"));
+        return static_cast<int>(std::count(calls.begin(), calls.end(), call));
     }
 
     static inline pid_t bus_ = -1;
@@ -87,6 +89,8 @@ TEST_F(PortalSessionTest, StartUpAndCompressorListAskNothingAndEachRecordAsksOnc
     camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
     for (int record = 1; record <= 2; ++record) {
         errors.clear();
+        // The second without the pointer: the desktop is asked to leave it out.
+        camera.CaptureCursor = record == 1;
         camera.StartRecording(folder_ + "out.avi");
         ASSERT_TRUE(host.RunUntil([&] { return !camera.Recording && !camera.WorkerRunning(); }));
         EXPECT_TRUE(camera.EndedByFailure);
@@ -94,6 +98,8 @@ TEST_F(PortalSessionTest, StartUpAndCompressorListAskNothingAndEachRecordAsksOnc
         ASSERT_FALSE(errors.empty());
         EXPECT_NE(errors.front().find("refused"), std::string::npos) << errors.front();
     }
+    EXPECT_EQ(Calls("SelectSources:cursor_mode=2"), 1);  // embedded
+    EXPECT_EQ(Calls("SelectSources:cursor_mode=1"), 1);  // hidden
 }
 
 TEST_F(PortalSessionTest, ARefusalIsRememberedUntilTheNextUseBegins) {
@@ -108,7 +114,7 @@ TEST_F(PortalSessionTest, ARefusalIsRememberedUntilTheNextUseBegins) {
     EXPECT_EQ(desktop->width(), 1280);
     EXPECT_EQ(Starts(), 0);
 
-    desktop->beginCapture();
+    desktop->beginCapture(true);
     for (int i = 0; i < 3; ++i) EXPECT_FALSE(desktop->grab(0, 0, rows));
     EXPECT_NE(desktop->lastError().find("refused"), std::string::npos) << desktop->lastError();
     desktop->endCapture();
@@ -118,8 +124,8 @@ TEST_F(PortalSessionTest, ARefusalIsRememberedUntilTheNextUseBegins) {
 
     // The area selector's use beside a recording's: one question for both.
     auto selector = platform::OpenDesktop();
-    desktop->beginCapture();
-    selector->beginCapture();
+    desktop->beginCapture(true);
+    selector->beginCapture(true);
     EXPECT_FALSE(desktop->grab(0, 0, rows));
     EXPECT_FALSE(selector->grab(0, 0, rows));
     selector->endCapture();
