@@ -180,6 +180,21 @@ TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
     std::string message;
     EXPECT_EQ(velmora::SendToRunningCopy(title, "toggle", message), 1);
     EXPECT_NE(message.find("--toggle: no running copy of " + title), std::string::npos) << message;
+
+    // A Wayland session without X: the display by its name, not the
+    // socket's path the lock is named after.
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    ::unsetenv("DISPLAY");
+    ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
+    velmora::SendToRunningCopy(title, "toggle", message);
+    for (const auto& [name, value] : saved)
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    EXPECT_NE(message.find(" on Wayland display wayland-7\n"), std::string::npos) << message;
+    EXPECT_EQ(message.find("/wayland-7"), std::string::npos) << message;
 }
 
 TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {
