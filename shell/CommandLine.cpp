@@ -143,7 +143,7 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
     // is its socket's path.
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const std::string where = x && *x                 ? std::string("on display ") + x
+    const std::string where = x && *x               ? std::string("on display ") + x
                               : wayland && *wayland ? std::string("on Wayland display ") + wayland
                                                     : "without a display";
     switch (platform::SendInstanceCommand(title, command, &detail)) {

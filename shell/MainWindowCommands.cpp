@@ -129,8 +129,7 @@ void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
         // A command that starts a recording is answered once it runs or has
         // failed, so a script learns that nothing is being recorded.
         const auto startsRecording = [this](const platform::InstanceCommand& c) {
-            return c.name == "start" ||
-                   (c.name == "toggle" && !(camera_ && camera_->Recording));
+            return c.name == "start" || (c.name == "toggle" && !(camera_ && camera_->Recording));
         };
         if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); },
                                                startsRecording))

@@ -392,7 +392,8 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
     auto answer = ReadLine(fd, kAnswerWaitMs, kMaxAnswerLine, &carry);
     if (answer && *answer == "wait") {
         answer = ReadLine(fd, kStartedWaitMs, kMaxAnswerLine, &carry);
-        if (!answer) return fail(CommandResult::Failed, "the running copy did not say whether it started");
+        if (!answer)
+            return fail(CommandResult::Failed, "the running copy did not say whether it started");
         if (answer->starts_with("failed ")) return fail(CommandResult::NotDone, answer->substr(7));
     }
     if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");

@@ -10,8 +10,8 @@
 // first. Both ends still check the other's user id (SO_PEERCRED): root can
 // reach any folder.
 // The same socket takes commands for the running copy ("start", "stop",
-// "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key bindings can reach it where global key
-// grabs do not exist (Wayland).
+// "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key
+// bindings can reach it where global key grabs do not exist (Wayland).
 // Protocol: the client sends one command, each of its arguments after a NUL,
 // and '\n'; the holder answers "ok\n", "unknown\n" or, for a command it
 // cannot carry out now, "busy " and the reason, and closes. A command whose

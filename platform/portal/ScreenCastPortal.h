@@ -49,8 +49,7 @@ class ScreenCastPortal {
 
     // False with error set when any step fails; the session is then closed.
     // cursor: whether the frames are to show the pointer.
-    bool Open(const std::string& restoreToken, bool cursor, PortalGrant& grant,
-              std::string& error);
+    bool Open(const std::string& restoreToken, bool cursor, PortalGrant& grant, std::string& error);
     // Ends the session (the compositor stops sharing); Open may follow.
     void Close();
 
