@@ -251,6 +251,8 @@ class MainWindow : public QMainWindow {
     std::mutex runErrorsMutex_;
     QStringList runErrors_;
     bool failurePending_ = false;
+    // The run's capture loop began (set on the worker).
+    std::atomic<bool> runStarted_{false};
     // Senders of a start waiting to hear whether the recording runs.
     std::vector<std::shared_ptr<platform::InstanceReply>> startReplies_;
     QPointer<QMessageBox> failureBox_;

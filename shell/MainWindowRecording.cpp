@@ -79,6 +79,7 @@ void MainWindow::CreateEngine() {
     // window goes back to idle.
     // The capture loop runs: a sender of a start hears that it did.
     camera_->OnStart = [this](engine::TScreenCamera*) {
+        runStarted_ = true;
         QMetaObject::invokeMethod(
             this, [this] { AnswerStartReplies({}); }, Qt::QueuedConnection);
     };
@@ -141,6 +142,7 @@ void MainWindow::StartCapture() {
         runErrors_.clear();
     }
     failurePending_ = false;
+    runStarted_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
     ApplySettings();
@@ -299,8 +301,13 @@ void MainWindow::ShowRecordingFailure() {
         // The last few: the one that ended the recording is among them.
         texts = runErrors_.mid(std::max<qsizetype>(0, runErrors_.size() - 4));
     }
-    const QString heading =
-        MsgTexts(18).isEmpty() ? QStringLiteral("The recording was stopped:") : MsgTexts(18);
+    // A run that ended before its capture loop never recorded: it did not
+    // start, and the reason is what the user must see.
+    const int text = runStarted_ ? 18 : 25;
+    const QString heading = !MsgTexts(text).isEmpty()
+                                ? MsgTexts(text)
+                                : QString::fromLatin1(runStarted_ ? "The recording was stopped:"
+                                                                  : "The recording did not start:");
     // Not modal: the window stays usable, and a program ending by itself
     // (a signal, a logout) is not held up by it.
     if (!failureBox_) {
