@@ -30,7 +30,10 @@ std::string Narrow(const char16_t* text, std::size_t limit) {
 }  // namespace
 
 const std::vector<std::string>& TScreenCamera::ListCompressors() {
-    PackedDib probe = GrabFrame(0, 0, Width, Height);
+    // The compressors are asked about the frame's size and depth only: no
+    // grab, so listing them never needs the screen (nor, on Wayland, the
+    // user's permission to share it).
+    PackedDib probe = BitmapToPackedDib(Width, Height, ScreenBitsPerPixel);
     CompressorCount = 0;
     compressorNames_.clear();
     for (DWORD i = 0; i < 32 && probe; ++i) {

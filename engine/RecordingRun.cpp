@@ -85,6 +85,20 @@ int TScreenCamera::RunRecording(std::string targetFile) {
         EndedByFailure = true;
         return EndRun(0);
     }
+    // The screen is held from the probe to the loop's end: on Wayland the
+    // sharing (and the desktop's indicator of it) lasts while the recording
+    // does, not through its merge, and a Record may ask for it once.
+    struct ScreenUse {
+        platform::Desktop* desktop;
+        ScreenUse(platform::Desktop* d, bool cursor) : desktop(d) {
+            if (desktop) desktop->beginCapture(cursor);
+        }
+        ~ScreenUse() { Release(); }
+        void Release() {
+            if (desktop) desktop->endCapture();
+            desktop = nullptr;
+        }
+    } screenUse(desktop_.get(), CaptureCursor);
     PackedDib probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
         CameraError("Error capturing a frame from screen.");
@@ -133,6 +147,7 @@ int TScreenCamera::RunRecording(std::string targetFile) {
         if (audioReady) CaptureLoop();
     }
     FreeFrame(probe);
+    screenUse.Release();
 
     if (OnStop) OnStop(this);
     const bool framesInFile = loopStarted_ && FramesWritten > 0;

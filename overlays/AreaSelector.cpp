@@ -176,7 +176,12 @@ bool AreaSelector::TakeScreenShot() {
     rows.bitCount = 32;
     std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride() * rows.height));
     rows.bits = bits.data();
-    if (!desktop->grab(0, 0, rows)) return false;
+    // One picture, without the pointer (the selector shows its own): on
+    // Wayland the sharing ends with it.
+    desktop->beginCapture(false);
+    const bool grabbed = desktop->grab(0, 0, rows);
+    desktop->endCapture();
+    if (!grabbed) return false;
     const auto rowBytes = static_cast<std::size_t>(rows.width) * 4;
     for (int y = 0; y < rows.height; ++y)
         std::memcpy(ScreenShot.scanLine(y), rows.row(y), rowBytes);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/EventLog.h"
 #include "overlays/FrameGeometry.h"
 #include "overlays/ScreenPixels.h"
 #include "platform/x11/WindowShape.h"
@@ -125,7 +126,8 @@ void CaptureFrame::ShowOnTop() {
     if (!Placeable()) {
         static bool told = false;
         if (!told)
-            qInfo("No frame around the recorded area on Wayland: windows cannot be placed there.");
+            WriteLog(QStringLiteral(
+                "No frame around the recorded area on Wayland: windows cannot be placed there."));
         told = true;
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 
 #include "common/WritableFolder.h"
@@ -138,8 +139,13 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
 
 int SendToRunningCopy(const std::string& title, const std::string& command, std::string& message) {
     std::string detail;
-    const std::string display = platform::InstanceLock::CurrentDisplay();
-    const std::string where = display.empty() ? "without a display" : "on display " + display;
+    // Named as the user knows it; the lock's own name for a Wayland display
+    // is its socket's path.
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const std::string where = x && *x               ? std::string("on display ") + x
+                              : wayland && *wayland ? std::string("on Wayland display ") + wayland
+                                                    : "without a display";
     switch (platform::SendInstanceCommand(title, command, &detail)) {
         case platform::CommandResult::Done:
             message.clear();
@@ -152,6 +158,7 @@ int SendToRunningCopy(const std::string& title, const std::string& command, std:
             message = "velmora: --" + command + ": the running copy does not know this command\n";
             return 1;
         case platform::CommandResult::Busy:
+        case platform::CommandResult::NotDone:
         case platform::CommandResult::Failed:
             break;
     }
@@ -188,6 +195,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             message = "velmora: -vc: the running copy does not take a recording with parameters\n";
             return std::nullopt;
         case platform::CommandResult::Busy:
+        case platform::CommandResult::NotDone:
             message = "velmora: -vc: " + detail + "\n";
             return 1;
         case platform::CommandResult::Failed:

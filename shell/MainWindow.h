@@ -40,6 +40,7 @@ class TScreenCamera;
 }
 namespace platform {
 class InstanceLock;
+class InstanceReply;
 }
 class HotKeyFilter;
 class HttpClient;
@@ -98,6 +99,10 @@ class MainWindow : public QMainWindow {
     void ResumeCapture();
     void TogglePause();
     void ShowIdleControls();
+    // Tells the senders of a start how it went (failure empty: it runs).
+    void AnswerStartReplies(const std::string& failure);
+    // The texts of the run so far, for a sender that waits for its start.
+    std::string RunErrorsText();
     // A press of a registered global hot key, by its virtual-key code.
     void HotKeyPressed(int virtualKey);
     // A command from another process ("start", "stop", "toggle", "pause",
@@ -105,7 +110,11 @@ class MainWindow : public QMainWindow {
     // toggles whichever fits now, pause and resume as the button. A start
     // with arguments is another copy's command line ("-vc", "path=",
     // "time="), read as at this copy's own start when no recording runs.
-    void RemoteCommand(const std::string& command, const std::vector<std::string>& arguments = {});
+    // A command that starts a recording carries the sender's reply: it
+    // hears once the recording runs, or why it did not start.
+    void RemoteCommand(const std::string& command, const std::vector<std::string>& arguments = {},
+                       std::shared_ptr<platform::InstanceReply> reply = {});
+    void RunCommand(const std::string& command, const std::vector<std::string>& arguments);
     // Why a command from another copy cannot be carried out now, or "".
     std::string CommandRefusal() const;
     // Takes the commands sent to the lock's socket from now on.
@@ -245,6 +254,10 @@ class MainWindow : public QMainWindow {
     std::mutex runErrorsMutex_;
     QStringList runErrors_;
     bool failurePending_ = false;
+    // The run's capture loop began (set on the worker).
+    std::atomic<bool> runStarted_{false};
+    // Senders of a start waiting to hear whether the recording runs.
+    std::vector<std::shared_ptr<platform::InstanceReply>> startReplies_;
     QPointer<QMessageBox> failureBox_;
     int recordImage_ = 0;
     EngineSettings engineSettings_;

@@ -71,7 +71,23 @@ void MainWindow::HotKeyPressed(int virtualKey) {
 }
 
 void MainWindow::RemoteCommand(const std::string& command,
-                               const std::vector<std::string>& arguments) {
+                               const std::vector<std::string>& arguments,
+                               std::shared_ptr<platform::InstanceReply> reply) {
+    const bool wasRecording = camera_ && camera_->Recording;
+    RunCommand(command, arguments);
+    if (!reply) return;
+    if (camera_ && camera_->Recording) {
+        if (wasRecording) return reply->Answer({});
+        // Answered when the capture loop starts or the run ends.
+        startReplies_.push_back(std::move(reply));
+        FollowEngine();
+        return;
+    }
+    const std::string errors = RunErrorsText();
+    reply->Answer(errors.empty() ? std::string("the recording did not start") : errors);
+}
+
+void MainWindow::RunCommand(const std::string& command, const std::vector<std::string>& arguments) {
     if (command == "start" && !arguments.empty()) {
         // A recording still running or being merged keeps its folder and
         // time limit; StartCapture says why nothing starts.
@@ -110,9 +126,16 @@ void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
         // Run from the event loop, as a hot key's press is: starting may
         // open dialogs.
         // Decided when the command comes, so that its sender learns it.
-        if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); }))
+        // A command that starts a recording is answered once it runs or has
+        // failed, so a script learns that nothing is being recorded.
+        const auto startsRecording = [this](const platform::InstanceCommand& c) {
+            return c.name == "start" || (c.name == "toggle" && !(camera_ && camera_->Recording));
+        };
+        if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); },
+                                               startsRecording))
             QMetaObject::invokeMethod(
-                this, [this, c = std::move(*command)] { RemoteCommand(c.name, c.arguments); },
+                this,
+                [this, c = std::move(*command)] { RemoteCommand(c.name, c.arguments, c.reply); },
                 Qt::QueuedConnection);
     });
 }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 
 #include "common/ButtonImages.h"
 #include "common/DefaultOutputFolder.h"
@@ -21,6 +22,7 @@
 #include "engine/ScreenCamera.h"
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
+#include "platform/instance/SingleInstance.h"
 #include "shell/DeclinedRecordings.h"
 #include "shell/RecordingFolders.h"
 #include "shell/MainWindow.h"
@@ -81,6 +83,12 @@ void MainWindow::CreateEngine() {
     };
     // The capture loop has ended: when the engine ended it by itself the
     // window goes back to idle.
+    // The capture loop runs: a sender of a start hears that it did.
+    camera_->OnStart = [this](engine::TScreenCamera*) {
+        runStarted_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { AnswerStartReplies({}); }, Qt::QueuedConnection);
+    };
     camera_->OnStop = [this](engine::TScreenCamera*) {
         QMetaObject::invokeMethod(
             this, [this] { FollowEngine(); }, Qt::QueuedConnection);
@@ -162,6 +170,7 @@ void MainWindow::StartCapture() {
         runErrors_.clear();
     }
     failurePending_ = false;
+    runStarted_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
     ApplySettings();
@@ -214,6 +223,11 @@ void MainWindow::ShowIdleControls() {
 }
 
 void MainWindow::FollowEngine() {
+    // The run ended before its loop began: the senders learn why.
+    if (!startReplies_.empty() && camera_ && !camera_->Recording) {
+        const std::string errors = RunErrorsText();
+        AnswerStartReplies(errors.empty() ? std::string("the recording did not start") : errors);
+    }
     if (recordingShown_ && camera_ && !camera_->Recording) {
         failurePending_ = camera_->EndedByFailure;
         ShowIdleControls();
@@ -235,6 +249,15 @@ void MainWindow::FollowEngine() {
         startAfterRecovery_ = false;
         StartCapture();
     }
+}
+
+void MainWindow::AnswerStartReplies(const std::string& failure) {
+    for (const auto& reply : std::exchange(startReplies_, {})) reply->Answer(failure);
+}
+
+std::string MainWindow::RunErrorsText() {
+    std::lock_guard lock(runErrorsMutex_);
+    return runErrors_.join(QStringLiteral("; ")).toStdString();
 }
 
 void MainWindow::SetRecordImage(int index) {
@@ -309,8 +332,13 @@ void MainWindow::ShowRecordingFailure() {
         // The last few: the one that ended the recording is among them.
         texts = runErrors_.mid(std::max<qsizetype>(0, runErrors_.size() - 4));
     }
-    const QString heading =
-        MsgTexts(18).isEmpty() ? QStringLiteral("The recording was stopped:") : MsgTexts(18);
+    // A run that ended before its capture loop never recorded: it did not
+    // start, and the reason is what the user must see.
+    const int text = runStarted_ ? 18 : 25;
+    const QString heading = !MsgTexts(text).isEmpty()
+                                ? MsgTexts(text)
+                                : QString::fromLatin1(runStarted_ ? "The recording was stopped:"
+                                                                  : "The recording did not start:");
     // Not modal: the window stays usable, and a program ending by itself
     // (a signal, a logout) is not held up by it.
     if (!failureBox_) {

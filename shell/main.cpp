@@ -22,6 +22,7 @@
 #include "shell/CompressorDialog.h"
 #include "shell/MainWindow.h"
 #include "shell/OptionsDialog.h"
+#include "shell/OutputSize.h"
 #include "shell/SoundErrorReporter.h"
 #include "shell/TerminationSignals.h"
 
@@ -94,6 +95,7 @@ int main(int argc, char* argv[]) {
         velmora::WriteLog(QString::fromStdString(refusal));
     velmora::WriteLog(QString::fromStdString(screen));
     velmora::KeepScreenCastTokenInSettings();
+    velmora::FollowOutputSize();
     velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/profile/OwnFiles.h"
 
@@ -27,6 +28,9 @@ namespace {
 // (a dialog opening), so the client waits longer for its answer.
 constexpr int kCommandWaitMs = 500;
 constexpr int kAnswerWaitMs = 5000;
+// A start is answered once the recording runs: the desktop may first ask the
+// user whether the screen may be shared, and waits two minutes for that.
+constexpr int kStartedWaitMs = 150000;
 // A command's arguments carry folder names.
 constexpr std::size_t kMaxCommandLine = 16384;
 constexpr std::size_t kMaxAnswerLine = 512;
@@ -102,11 +106,17 @@ bool PeerIsThisUser(int fd) {
 }
 
 // Reads up to a '\n' (not kept), the end of the stream or maxLine bytes,
-// waiting at most waitMs in all. Nothing on a timeout or an error.
-std::optional<std::string> ReadLine(int fd, int waitMs, std::size_t maxLine) {
+// waiting at most waitMs in all. Nothing on a timeout or an error. What came
+// after the '\n' stays in carry, where the next line starts.
+std::optional<std::string> ReadLine(int fd, int waitMs, std::size_t maxLine,
+                                    std::string* carry = nullptr) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    std::string line;
+    std::string line = carry ? std::exchange(*carry, {}) : std::string();
+    if (const auto end = line.find('\n'); end != std::string::npos) {
+        if (carry) *carry = line.substr(end + 1);
+        return line.substr(0, end);
+    }
     while (line.size() < maxLine) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -121,7 +131,10 @@ std::optional<std::string> ReadLine(int fd, int waitMs, std::size_t maxLine) {
         if (n < 0) return std::nullopt;
         if (n == 0) return line;
         line.append(buffer, static_cast<std::size_t>(n));
-        if (const auto end = line.find('\n'); end != std::string::npos) return line.substr(0, end);
+        if (const auto end = line.find('\n'); end != std::string::npos) {
+            if (carry) *carry = line.substr(end + 1);
+            return line.substr(0, end);
+        }
     }
     return std::nullopt;
 }
@@ -281,7 +294,20 @@ void InstanceLock::Release() {
     fd_ = lockFd_ = -1;
 }
 
-std::optional<InstanceCommand> InstanceLock::ReceiveCommand(const Refusal& refusal) {
+InstanceReply::~InstanceReply() {
+    ::close(fd_);
+}
+
+void InstanceReply::Answer(const std::string& failure) {
+    if (answered_) return;
+    answered_ = true;
+    std::string why = failure.substr(0, kMaxAnswerLine - 10);
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    SendText(fd_, why.empty() ? std::string("ok\n") : "failed " + why + "\n");
+}
+
+std::optional<InstanceCommand> InstanceLock::ReceiveCommand(const Refusal& refusal,
+                                                            const AnswerLater& answerLater) {
     if (fd_ < 0) return std::nullopt;
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) return std::nullopt;
@@ -304,6 +330,10 @@ std::optional<InstanceCommand> InstanceLock::ReceiveCommand(const Refusal& refus
                 std::replace(why.begin(), why.end(), '\n', ' ');
                 if (why.empty()) {
                     answer = "ok\n";
+                    if (answerLater && answerLater(taken)) {
+                        answer = "wait\n";
+                        taken.reply = std::make_shared<InstanceReply>(::dup(client));
+                    }
                     command = std::move(taken);
                 } else {
                     answer = "busy " + why.substr(0, kMaxAnswerLine - 8) + "\n";
@@ -358,7 +388,14 @@ CommandResult SendInstanceCommand(const std::string& title, const std::string& c
         return fail(CommandResult::Failed, "the socket is held by another user");
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
         return fail(CommandResult::Failed, std::strerror(errno));
-    const auto answer = ReadLine(fd, kAnswerWaitMs, kMaxAnswerLine);
+    std::string carry;
+    auto answer = ReadLine(fd, kAnswerWaitMs, kMaxAnswerLine, &carry);
+    if (answer && *answer == "wait") {
+        answer = ReadLine(fd, kStartedWaitMs, kMaxAnswerLine, &carry);
+        if (!answer)
+            return fail(CommandResult::Failed, "the running copy did not say whether it started");
+        if (answer->starts_with("failed ")) return fail(CommandResult::NotDone, answer->substr(7));
+    }
     if (!answer) return fail(CommandResult::Failed, "no answer from the running copy");
     if (*answer == "ok") return CommandResult::Done;
     if (*answer == "unknown") return fail(CommandResult::Refused, "");

@@ -10,13 +10,16 @@
 // first. Both ends still check the other's user id (SO_PEERCRED): root can
 // reach any folder.
 // The same socket takes commands for the running copy ("start", "stop",
-// "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key bindings can reach it where global key
-// grabs do not exist (Wayland).
+// "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key
+// bindings can reach it where global key grabs do not exist (Wayland).
 // Protocol: the client sends one command, each of its arguments after a NUL,
 // and '\n'; the holder answers "ok\n", "unknown\n" or, for a command it
-// cannot carry out now, "busy " and the reason, and closes.
+// cannot carry out now, "busy " and the reason, and closes. A command whose
+// outcome the sender must learn (one that starts a recording) is answered
+// "wait\n" at once and later "ok\n" or "failed " and the reason.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +29,27 @@ namespace velmora::platform {
 // The commands a running copy takes.
 bool IsInstanceCommand(const std::string& command);
 
+// The sender of a command answered "wait", still connected: it learns the
+// outcome from Answer (once), or, if the reply goes unanswered, that there
+// was none.
+class InstanceReply {
+  public:
+    explicit InstanceReply(int fd) : fd_(fd) {}
+    ~InstanceReply();
+    InstanceReply(const InstanceReply&) = delete;
+    InstanceReply& operator=(const InstanceReply&) = delete;
+    // failure empty: it was carried out.
+    void Answer(const std::string& failure);
+
+  private:
+    int fd_;
+    bool answered_ = false;
+};
+
 struct InstanceCommand {
     std::string name;                    // "start", "stop", "toggle", "pause", ...
     std::vector<std::string> arguments;  // the sender's parameters for it, if any
+    std::shared_ptr<InstanceReply> reply;  // set when its answer comes later
 };
 
 class InstanceLock {
@@ -59,7 +80,11 @@ class InstanceLock {
     // refused (it has been answered "ok"), nothing otherwise (a refused one
     // has been told why). A client that sends nothing is given up after a
     // short wait.
-    std::optional<InstanceCommand> ReceiveCommand(const Refusal& refusal = {});
+    // Whether the sender waits for the command's outcome.
+    using AnswerLater = std::function<bool(const InstanceCommand&)>;
+
+    std::optional<InstanceCommand> ReceiveCommand(const Refusal& refusal = {},
+                                                  const AnswerLater& answerLater = {});
 
     // The name of the lock of a title, user and display; ":0" and ":0.0"
     // name the same display.
@@ -93,6 +118,7 @@ enum class CommandResult {
     NoCopy,   // none runs for this user and display
     Refused,  // it answered that it does not know the command
     Busy,     // it cannot carry it out now (detail says why)
+    NotDone,  // it took it, but carrying it out failed (detail says why)
     Failed,   // no usable answer (detail says why)
 };
 

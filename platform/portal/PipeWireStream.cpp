@@ -17,6 +17,8 @@
 namespace velmora::platform::portal {
 namespace {
 
+constexpr const char* kSharingStopped = "The screen sharing was stopped: ";
+
 constexpr std::size_t CursorMetaSize(int w, int h) {
     return sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap) + std::size_t(w) * std::size_t(h) * 4;
 }
@@ -47,8 +49,11 @@ struct PipeWireStream::Private {
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     pw_stream* stream = nullptr;
+    pw_registry* registry = nullptr;
+    std::uint32_t node = 0;
     spa_hook streamListener{};
     spa_hook coreListener{};
+    spa_hook registryListener{};
     bool cursorMetadata = false;
 
     // Negotiated on the PipeWire thread, read by grabs.
@@ -75,17 +80,25 @@ struct PipeWireStream::Private {
     static void OnState(void* data, pw_stream_state, pw_stream_state state, const char* error) {
         auto* self = static_cast<Private*>(data);
         if (state == PW_STREAM_STATE_ERROR)
-            self->Fail(std::string("Screen capture stopped: the PipeWire stream failed (") +
+            self->Fail(std::string(kSharingStopped) + "the PipeWire stream failed (" +
                        (error ? error : "no reason given") + ")");
         else if (state == PW_STREAM_STATE_UNCONNECTED)
-            self->Fail("Screen capture stopped: the desktop ended the screen sharing");
+            self->Fail(std::string(kSharingStopped) + "the desktop ended it");
     }
 
     static void OnCoreError(void* data, std::uint32_t id, int, int res, const char* message) {
         if (id != PW_ID_CORE || res != -EPIPE) return;
-        static_cast<Private*>(data)->Fail(std::string("Screen capture stopped: PipeWire closed "
-                                                      "the connection (") +
+        static_cast<Private*>(data)->Fail(std::string(kSharingStopped) +
+                                          "PipeWire closed the connection (" +
                                           (message ? message : "") + ")");
+    }
+
+    // The compositor's node going away (the portal's session closed, "Stop
+    // sharing", the portal or its backend gone) leaves our stream connected
+    // but idle: only the registry tells.
+    static void OnGlobalRemoved(void* data, std::uint32_t id) {
+        auto* self = static_cast<Private*>(data);
+        if (id == self->node) self->Fail(std::string(kSharingStopped) + "the desktop ended it");
     }
 
     static void OnParamChanged(void* data, std::uint32_t id, const spa_pod* param) {
@@ -196,6 +209,10 @@ PipeWireStream::~PipeWireStream() {
             pw_stream_disconnect(d_->stream);
             pw_stream_destroy(d_->stream);
         }
+        if (d_->registry) {
+            spa_hook_remove(&d_->registryListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(d_->registry));
+        }
         if (d_->core) pw_core_disconnect(d_->core);
         pw_thread_loop_unlock(d_->loop);
         pw_thread_loop_stop(d_->loop);
@@ -233,6 +250,17 @@ bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata, st
         return events;
     }();
     pw_core_add_listener(d.core, &d.coreListener, &coreEvents, &d);
+    d.node = node;
+    d.registry = pw_core_get_registry(d.core, PW_VERSION_REGISTRY, 0);
+    if (d.registry) {
+        static const pw_registry_events registryEvents = [] {
+            pw_registry_events events{};
+            events.version = PW_VERSION_REGISTRY_EVENTS;
+            events.global_remove = &Private::OnGlobalRemoved;
+            return events;
+        }();
+        pw_registry_add_listener(d.registry, &d.registryListener, &registryEvents, &d);
+    }
     d.stream = pw_stream_new(d.core, "Velmora",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));

@@ -1,10 +1,11 @@
-// The desktop of a Wayland session: one ScreenCast portal session for the
-// whole run, shared by the engine, the area selector and the screen-size
-// helpers. It is opened at the first need (the engine's start-up reads the
-// size) and kept: recordings then start at once on a running stream, and the
-// permission is asked at most once per run (never, with a kept restore
-// token). After a failure only a grab tries again, so a refused dialog is not
-// shown anew each time something asks for the screen's size.
+// The desktop of a Wayland session: one ScreenCast portal session shared by
+// the engine and the area selector. It is opened by the first grab after a
+// use began (Record, the selector) and closed when the last use has ended, so
+// the desktop's "screen is being shared" indicator shows only then; the kept
+// restore token makes the next opening silent where the portal allows. A
+// failed opening is not tried again until the next use begins: one dialog per
+// user action. Until a stream tells it, the screen's size is the output's as
+// the toolkit sees it.
 
 #include <chrono>
 #include <mutex>
@@ -27,10 +28,33 @@ class PortalScreen {
         return *screen;
     }
 
-    // The stream running, opened now if need be. retry: also after an
-    // earlier attempt failed.
-    std::shared_ptr<portal::PipeWireStream> Ready(bool retry, std::string& error) {
-        if (auto stream = Running()) return stream;
+    void Begin(bool cursor) {
+        std::lock_guard lock(mutex_);
+        ++users_;
+        mayAsk_ = true;
+        cursor_ = cursor;
+    }
+
+    void End() {
+        // Not in the middle of a handshake.
+        std::lock_guard open(openMutex_);
+        std::shared_ptr<portal::PipeWireStream> stream;
+        {
+            std::lock_guard lock(mutex_);
+            if (users_ > 0) --users_;
+            if (users_ > 0) return;
+            stream = std::move(stream_);
+            mayAsk_ = false;
+        }
+        stream.reset();  // the stream goes before its session
+        portal_.Close();
+    }
+
+    // The stream to grab from, opened now if a use has begun and has not
+    // tried yet. A stream that has stopped is handed back as it is, so its
+    // grab tells why, until the next use opens a new one.
+    std::shared_ptr<portal::PipeWireStream> Ready(std::string& error) {
+        if (auto stream = Current(false)) return stream;
         // A handshake waits in a local event loop; anything that loop runs
         // and asks for the screen again must not wait for itself.
         thread_local bool opening = false;
@@ -39,12 +63,16 @@ class PortalScreen {
             return nullptr;
         }
         std::lock_guard open(openMutex_);
-        if (auto stream = Running()) return stream;
-        if (attempted_ && !retry) {
-            error = failure_;
-            return nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (!mayAsk_) {
+                if (stream_) return stream_;
+                error = failure_.empty() ? "Screen capture has not been started" : failure_;
+                return nullptr;
+            }
+            mayAsk_ = false;
         }
-        attempted_ = true;
+        if (auto stream = Current(false)) return stream;
         opening = true;
         auto stream = Open(error);
         opening = false;
@@ -54,9 +82,10 @@ class PortalScreen {
         return stream;
     }
 
-    std::shared_ptr<portal::PipeWireStream> Running() {
+    // The stream while it delivers; with stopped: also one that has stopped.
+    std::shared_ptr<portal::PipeWireStream> Current(bool stopped) {
         std::lock_guard lock(mutex_);
-        return stream_ && !stream_->failed() ? stream_ : nullptr;
+        return stream_ && (stopped || !stream_->failed()) ? stream_ : nullptr;
     }
 
     std::uint32_t cursorMode() {
@@ -68,13 +97,18 @@ class PortalScreen {
     std::shared_ptr<portal::PipeWireStream> Open(std::string& error) {
         {
             std::lock_guard lock(mutex_);
-            stream_.reset();  // a failed stream goes before its session
+            stream_.reset();  // a stopped stream goes before its session
         }
         if (token_.empty()) {
             token_ = LoadScreenCastToken();
         }
         portal::PortalGrant grant;
-        if (!portal_.Open(token_, grant, error)) return nullptr;
+        bool cursor = true;
+        {
+            std::lock_guard lock(mutex_);
+            cursor = cursor_;
+        }
+        if (!portal_.Open(token_, cursor, grant, error)) return nullptr;
         if (!grant.restoreToken.empty()) {
             // Each Start hands a new token and the old one is spent.
             token_ = grant.restoreToken;
@@ -95,9 +129,11 @@ class PortalScreen {
     std::mutex openMutex_;  // one handshake at a time
     portal::ScreenCastPortal portal_;
     std::string token_;
-    bool attempted_ = false;
 
     std::mutex mutex_;
+    int users_ = 0;
+    bool mayAsk_ = false;
+    bool cursor_ = true;  // what the last use to begin asked for
     std::shared_ptr<portal::PipeWireStream> stream_;
     std::string failure_;
     std::uint32_t cursorMode_ = portal::kCursorHidden;
@@ -109,20 +145,21 @@ class PortalDesktop final : public Desktop {
     explicit PortalDesktop(std::function<void(const std::string&)> onError)
         : onError_(std::move(onError)) {}
 
+    // Asks nobody: the stream's size while one runs, else the output's.
     int width() const override {
-        auto stream = Shared().Ready(false, error_);
-        return stream ? stream->width() : 0;
+        auto stream = Shared().Current(false);
+        return stream ? stream->width() : OutputSize().width;
     }
     int height() const override {
-        auto stream = Shared().Ready(false, error_);
-        return stream ? stream->height() : 0;
+        auto stream = Shared().Current(false);
+        return stream ? stream->height() : OutputSize().height;
     }
     // The portal shares one monitor: the stream is the whole "screen".
     int bitsPerPixel() const override { return 32; }
 
     bool grab(int left, int top, const DibRows& out) override {
         std::string error;
-        auto stream = Shared().Ready(true, error);
+        auto stream = Shared().Ready(error);
         if (stream && stream->Grab(left, top, out, error)) return true;
         error_ = error;
         if (onError_) onError_(error);
@@ -130,20 +167,24 @@ class PortalDesktop final : public Desktop {
     }
 
     bool cursorImage(CursorImage& out) override {
-        // Embedded: the compositor has drawn it into the frames already.
+        // Embedded: the compositor has drawn it into the frames already;
+        // hidden: there is none to draw.
         if (Shared().cursorMode() != portal::kCursorMetadata) return false;
-        auto stream = Shared().Running();
+        auto stream = Shared().Current(false);
         return stream && stream->Cursor(out);
     }
 
     ForeignCursor foreignCursor() override {
         ForeignCursor result;
         // Wayland tells no client where the pointer is; the metadata does.
-        if (auto stream = Shared().Running()) stream->CursorPosition(result.x, result.y);
+        if (auto stream = Shared().Current(false)) stream->CursorPosition(result.x, result.y);
         return result;
     }
 
     std::string lastError() const override { return error_; }
+
+    void beginCapture(bool cursor) override { Shared().Begin(cursor); }
+    void endCapture() override { Shared().End(); }
 
   private:
     static PortalScreen& Shared() { return PortalScreen::Shared(); }

@@ -82,7 +82,13 @@ std::string PortalResponseError(const std::string& step, std::uint32_t response)
     }
 }
 
-std::uint32_t ChooseCursorMode(std::uint32_t available) {
+std::uint32_t ChooseCursorMode(std::uint32_t available, bool cursor) {
+    if (!cursor) {
+        if (available & kCursorHidden) return kCursorHidden;
+        if (available & kCursorMetadata) return kCursorMetadata;
+        if (available & kCursorEmbedded) return kCursorEmbedded;
+        return kCursorHidden;
+    }
     if (available & kCursorEmbedded) return kCursorEmbedded;
     if (available & kCursorMetadata) return kCursorMetadata;
     return kCursorHidden;
@@ -211,7 +217,7 @@ void ScreenCastPortal::Close() {
     d_->CloseSession();
 }
 
-bool ScreenCastPortal::Open(const std::string& restoreToken, PortalGrant& grant,
+bool ScreenCastPortal::Open(const std::string& restoreToken, bool cursor, PortalGrant& grant,
                             std::string& error) {
     Close();
     grant = PortalGrant{};
@@ -253,7 +259,7 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, PortalGrant& grant,
     options.clear();
     options.insert(QStringLiteral("types"), QVariant::fromValue<uint>(kMonitor));
     options.insert(QStringLiteral("multiple"), false);
-    grant.cursorMode = version >= 2 ? ChooseCursorMode(cursors) : kCursorHidden;
+    grant.cursorMode = version >= 2 ? ChooseCursorMode(cursors, cursor) : kCursorHidden;
     if (version >= 2)
         options.insert(QStringLiteral("cursor_mode"), QVariant::fromValue<uint>(grant.cursorMode));
     if (version >= 4) {

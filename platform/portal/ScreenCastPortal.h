@@ -21,9 +21,10 @@ std::string PortalResponseError(const std::string& step, std::uint32_t response)
 // Cursor modes of the portal (bit values of AvailableCursorModes).
 enum CursorMode : std::uint32_t { kCursorHidden = 1, kCursorEmbedded = 2, kCursorMetadata = 4 };
 
-// The mode we ask for: the cursor drawn into the frames where offered, else
-// its metadata (we draw it), else none.
-std::uint32_t ChooseCursorMode(std::uint32_t available);
+// The mode we ask for. With the cursor: drawn into the frames where offered,
+// else its metadata (we draw it), else none. Without: hidden where offered,
+// else the metadata (which we then leave undrawn), else what there is.
+std::uint32_t ChooseCursorMode(std::uint32_t available, bool cursor = true);
 
 struct PortalGrant {
     int pipeWireFd = -1;  // ours to close
@@ -47,7 +48,8 @@ class ScreenCastPortal {
     ScreenCastPortal& operator=(const ScreenCastPortal&) = delete;
 
     // False with error set when any step fails; the session is then closed.
-    bool Open(const std::string& restoreToken, PortalGrant& grant, std::string& error);
+    // cursor: whether the frames are to show the pointer.
+    bool Open(const std::string& restoreToken, bool cursor, PortalGrant& grant, std::string& error);
     // Ends the session (the compositor stops sharing); Open may follow.
     void Close();
 

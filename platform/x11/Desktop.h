@@ -56,6 +56,15 @@ class Desktop {
 
     // Why the last call failed, for the log.
     virtual std::string lastError() const = 0;
+
+    // A use of the screen the user started (a recording, the area selector):
+    // where seeing the screen needs the desktop's permission, the first grab
+    // after it may ask once, and the sharing ends when the last use has
+    // ended. cursor: whether the pictures are to show the pointer, where the
+    // desktop draws it into them. Any thread; nothing to do where the screen
+    // is always readable.
+    virtual void beginCapture(bool /*cursor*/) {}
+    virtual void endCapture() {}
 };
 
 // Opens the X display named (nullptr: $DISPLAY). Returns nullptr and sets

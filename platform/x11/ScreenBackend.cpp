@@ -11,6 +11,7 @@ namespace {
 ScreenBackend backend = ScreenBackend::X11;
 std::mutex storeMutex;
 ScreenCastTokenStore tokenStore;
+ScreenRect outputSize;
 
 }  // namespace
 
@@ -71,6 +72,16 @@ std::string LoadScreenCastToken() {
 void SaveScreenCastToken(const std::string& token) {
     std::lock_guard lock(storeMutex);
     if (tokenStore.store) tokenStore.store(token);
+}
+
+void SetOutputSize(ScreenRect size) {
+    std::lock_guard lock(storeMutex);
+    outputSize = size;
+}
+
+ScreenRect OutputSize() {
+    std::lock_guard lock(storeMutex);
+    return outputSize;
 }
 
 }  // namespace velmora::platform

@@ -41,10 +41,17 @@ void SetScreenCastTokenStore(ScreenCastTokenStore store);
 std::string LoadScreenCastToken();
 void SaveScreenCastToken(const std::string& token);
 
+// The screen as the toolkit sees it (on Wayland: the output, in pixels),
+// kept up to date by the windows' side: the portal's desktop reports it
+// until a stream tells the real size. Unset: empty.
+void SetOutputSize(ScreenRect size);
+ScreenRect OutputSize();
+
 // The desktop of this run's backend; nullptr when X11 has no display. On the
-// portal every desktop shares one session, opened at the first need and kept
-// while the program runs; onError hears why a grab failed (a refused
-// permission, no portal, a timeout, the stream gone), on the grabbing thread.
+// portal every desktop shares one session, opened by the first grab after a
+// beginCapture and closed when the last use has ended; onError hears why a
+// grab failed (a refused permission, no portal, a timeout, the sharing
+// stopped), on the grabbing thread.
 std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError = {});
 
 }  // namespace velmora::platform

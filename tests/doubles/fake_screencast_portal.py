@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """A ScreenCast portal that answers Start as told, for the handshake's tests.
 
-fake_screencast_portal.py MODE    (on the session bus of the environment)
+fake_screencast_portal.py MODE [LOG]    (on the session bus of the environment)
   refuse   Start answers 2 (the permission was refused)
   cancel   Start answers 1 (the user cancelled the dialog)
   silent   Start never answers
 CreateSession and SelectSources always answer 0, on the Request path the
-caller's handle_token predicts.
+caller's handle_token predicts. With LOG, each call's method name is
+appended to that file as a line, so a test can count the handshakes
+(SelectSources with the cursor mode asked for).
 """
 import sys
 
@@ -16,6 +18,13 @@ import dbus.service
 from gi.repository import GLib
 
 MODE = sys.argv[1]
+LOG = sys.argv[2] if len(sys.argv) > 2 else None
+
+
+def logged(method):
+    if LOG:
+        with open(LOG, "a") as log:
+            log.write(method + "\n")
 IFACE = "org.freedesktop.portal.ScreenCast"
 
 
@@ -46,21 +55,24 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(IFACE, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
     def CreateSession(self, options, sender=None):
+        logged("CreateSession")
         return self.answer(sender, options, 0,
                            {"session_handle": "/org/freedesktop/portal/desktop/session/fake/1"})
 
     @dbus.service.method(IFACE, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def SelectSources(self, session, options, sender=None):
+        logged("SelectSources:cursor_mode=%d" % int(options.get("cursor_mode", 0)))
         return self.answer(sender, options, 0, {})
 
     @dbus.service.method(IFACE, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
     def Start(self, session, parent, options, sender=None):
+        logged("Start")
         code = {"refuse": 2, "cancel": 1, "silent": None}[MODE]
         return self.answer(sender, options, code, {})
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, prop):
-        return dbus.UInt32({"version": 4, "AvailableCursorModes": 3}.get(prop, 0))
+        return dbus.UInt32({"version": 4, "AvailableCursorModes": 7}.get(prop, 0))
 
 
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)

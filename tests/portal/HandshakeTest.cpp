@@ -60,7 +60,7 @@ TEST_F(HandshakeTest, RefusedStartIsAnErrorOnAWorkerThread) {
     std::thread worker([&] {
         ScreenCastPortal portal;
         PortalGrant grant;
-        opened = portal.Open("", grant, error);
+        opened = portal.Open("", true, grant, error);
     });
     worker.join();
     EXPECT_FALSE(opened);
@@ -72,7 +72,7 @@ TEST_F(HandshakeTest, CancelledDialogIsAnErrorOnTheUiThread) {
     ScreenCastPortal portal;
     PortalGrant grant;
     std::string error;
-    EXPECT_FALSE(portal.Open("kept-token", grant, error));
+    EXPECT_FALSE(portal.Open("kept-token", true, grant, error));
     EXPECT_NE(error.find("cancelled"), std::string::npos) << error;
 }
 
@@ -84,7 +84,7 @@ TEST_F(HandshakeTest, APortalThatNeverAnswersIsABoundedWait) {
     PortalGrant grant;
     std::string error;
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(portal.Open("", grant, error));
+    EXPECT_FALSE(portal.Open("", true, grant, error));
     const auto took = std::chrono::steady_clock::now() - begin;
     EXPECT_LT(took, std::chrono::seconds(10));
     EXPECT_NE(error.find("no answer"), std::string::npos) << error;
@@ -94,7 +94,7 @@ TEST_F(HandshakeTest, NoPortalOnTheBusSaysSo) {
     ScreenCastPortal portal;
     PortalGrant grant;
     std::string error;
-    EXPECT_FALSE(portal.Open("", grant, error));
+    EXPECT_FALSE(portal.Open("", true, grant, error));
     EXPECT_NE(error.find("no ScreenCast portal"), std::string::npos) << error;
 }
 

@@ -58,6 +58,11 @@ TEST(PortalAnswers, CursorDrawnByTheCompositorWhereOffered) {
     EXPECT_EQ(ChooseCursorMode(kCursorHidden | kCursorMetadata), kCursorMetadata);
     EXPECT_EQ(ChooseCursorMode(kCursorHidden), kCursorHidden);
     EXPECT_EQ(ChooseCursorMode(0), kCursorHidden);
+    // "Record cursor" off: none in the frames, or at most its metadata,
+    // which is then left undrawn.
+    EXPECT_EQ(ChooseCursorMode(kCursorHidden | kCursorEmbedded | kCursorMetadata, false),
+              kCursorHidden);
+    EXPECT_EQ(ChooseCursorMode(kCursorEmbedded | kCursorMetadata, false), kCursorMetadata);
 }
 
 // No bus at all: the grab fails at once with the reason, through the hook
@@ -73,12 +78,14 @@ TEST(PortalDesktop, NoSessionBusIsAnErrorThroughTheHook) {
     DibRows rows;
     rows.bits = bits.data();
     rows.width = rows.height = 16;
+    desktop->beginCapture(true);
     EXPECT_FALSE(desktop->grab(0, 0, rows));
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("D-Bus"), std::string::npos) << errors[0];
     EXPECT_EQ(desktop->lastError(), errors[0]);
     CursorImage cursor;
     EXPECT_FALSE(desktop->cursorImage(cursor));
+    desktop->endCapture();
     SetScreenBackend(ScreenBackend::X11);
 }
 

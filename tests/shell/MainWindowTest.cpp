@@ -585,6 +585,9 @@ TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
         EXPECT_TRUE(
             box->text().contains(QStringLiteral("Error on create AVI file. /dev/: ") + reason))
             << box->text().toStdString();
+        // Nothing was recorded: the box says it did not start, not that it stopped.
+        EXPECT_TRUE(box->text().startsWith(QStringLiteral("The recording did not start:")))
+            << box->text().toStdString();
         EXPECT_EQ(box->icon(), QMessageBox::Critical);
         ExpectIdle();
     }

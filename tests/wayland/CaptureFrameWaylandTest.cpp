@@ -1,32 +1,28 @@
 // The red frame inside the headless Wayland session: it cannot be placed at
-// screen positions there, so it stays hidden and says so once.
+// screen positions there, so it stays hidden and says so once, in the log.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 
+#include "common/EventLog.h"
 #include "overlays/CaptureFrame.h"
 
 namespace {
-
-QStringList messages;
-
-void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
-    messages << text;
-}
 
 TEST(CaptureFrameOnWayland, StaysHiddenAndSaysSoOnce) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
     EXPECT_FALSE(velmora::CaptureFrame::Placeable());
     velmora::CaptureFrame wnd;
     wnd.SetupRegion(100, 100, 320, 200, false, QStringLiteral("Recording"));
-    qInstallMessageHandler(Collect);
+    QStringList messages;
+    velmora::ProgramLog().SetStatusSink([&messages](const QString& text) { messages << text; });
     for (int i = 0; i < 3; ++i) {
         wnd.ShowOnTop();
         wnd.Restore();
         QCoreApplication::processEvents();
     }
-    qInstallMessageHandler(nullptr);
+    velmora::ProgramLog().SetStatusSink({});
     EXPECT_FALSE(wnd.isVisible());
     ASSERT_EQ(messages.size(), 1) << messages.join('\n').toStdString();
     EXPECT_TRUE(messages.front().contains(QStringLiteral("Wayland")));

@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -139,6 +141,38 @@ TEST(InstanceCommands, ACommandThatCannotBeCarriedOutNowIsAnsweredWithTheReason)
     EXPECT_EQ(taken, std::vector<std::string>{"stop"});
 }
 
+// A start is answered once the holder knows whether the recording runs: the
+// sender of one that failed exits 1 with the holder's reason.
+TEST(InstanceCommands, AStartIsAnsweredWithWhetherTheRecordingRuns) {
+    const std::string title = UniqueTitle("Started");
+    InstanceLock lock;
+    ASSERT_TRUE(lock.Acquire(title));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::string message;
+        if (velmora::SendToRunningCopy(title, "start", message) != 1 ||
+            message != "velmora: --start: Screen capture was refused\n")
+            _exit(1);
+        _exit(velmora::SendToRunningCopy(title, "toggle", message) == 0 ? 0 : 2);
+    }
+    const auto answerLater = [](const velmora::platform::InstanceCommand&) { return true; };
+    std::vector<std::shared_ptr<velmora::platform::InstanceReply>> replies;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        pollfd p{lock.fd(), POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0)
+            if (auto command = lock.ReceiveCommand({}, answerLater)) {
+                ASSERT_NE(command->reply, nullptr);
+                replies.push_back(command->reply);
+                // The recording's start takes its time.
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                command->reply->Answer(replies.size() == 1 ? "Screen capture was refused" : "");
+            }
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(replies.size(), 2u);
+}
+
 TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
     const std::string title = UniqueTitle("Nobody");
     std::string detail;
@@ -146,6 +180,21 @@ TEST(InstanceCommands, WithoutARunningCopyTheSenderFailsClearly) {
     std::string message;
     EXPECT_EQ(velmora::SendToRunningCopy(title, "toggle", message), 1);
     EXPECT_NE(message.find("--toggle: no running copy of " + title), std::string::npos) << message;
+
+    // A Wayland session without X: the display by its name, not the
+    // socket's path the lock is named after.
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    ::unsetenv("DISPLAY");
+    ::setenv("WAYLAND_DISPLAY", "wayland-7", 1);
+    velmora::SendToRunningCopy(title, "toggle", message);
+    for (const auto& [name, value] : saved)
+        value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    EXPECT_NE(message.find(" on Wayland display wayland-7\n"), std::string::npos) << message;
+    EXPECT_EQ(message.find("/wayland-7"), std::string::npos) << message;
 }
 
 TEST(InstanceCommands, ASilentClientDoesNotHoldTheHolderAndTheNextOneIsServed) {

@@ -9,6 +9,11 @@
 #   record_portal.sh VELMORA toggle   "velmora --toggle" twice from another
 #       process starts and stops a recording of the running copy, merged
 #       into its file
+#   record_portal.sh VELMORA lost     the portal's stream destroyed during a
+#       recording ends it there, merged, with the reason in the log; the next
+#       recording opens a new session and records moving content
+#   record_portal.sh VELMORA idle     no screen is shared while the program
+#       waits: not before the first Record, not after the recording ends
 # The program gets folders of its own (settings, logs, recordings), so every
 # run of this test starts without a kept token.
 set -euo pipefail
@@ -66,6 +71,38 @@ dark_pixels() {  # dark_pixels FILE T X Y W H
     ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -vf "format=rgb24,crop=$5:$6:$3:$4" \
         -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -v | xargs -n3 |
         awk '$1 < 70 && $2 < 70 && $3 < 70' | wc -l
+}
+
+# The compositor's screen stream in PipeWire (its id), if one is shared.
+screen_node() {
+    pw-cli ls Node 2>/dev/null | awk '/^[ \t]*id [0-9]+,/ { id = $2; sub(",", "", id) }
+        /media.class = "Video\/Source"/ { print id; exit }'
+}
+
+# The portal's ScreenCast sessions on the bus.
+portal_sessions() {
+    busctl --user tree --list org.freedesktop.portal.Desktop 2>/dev/null |
+        grep -E '^/org/freedesktop/portal/desktop/session/[^/]+/[^/]+$' | xargs
+}
+
+# Waits until the program's log holds TEXT COUNT times (default once);
+# copies the log to $work/log.
+wait_logged() {  # wait_logged TEXT SECONDS [COUNT]
+    local deadline=$((SECONDS + $2))
+    until (($(cat "$work"/state/velmora/Logs/*.log 2>/dev/null | grep -c "$1") >= ${3:-1})); do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.2
+    done
+    cat "$work"/state/velmora/Logs/*.log >"$work/log"
+}
+
+# The program with this test's folders. The copy that runs in the background
+# is started through env, not this function, so that $! is the program
+# itself: killing a function's subshell left it running, holding the
+# single-instance lock and the screen for the next test.
+run() {
+    env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+        VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "$@"
 }
 
 case $mode in
@@ -128,11 +165,8 @@ token)
 toggle)
     out=$work/out1
     mkdir -p "$out"
-    run() {
-        XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
-            VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "$@"
-    }
-    run "path=$out/" >"$work/run1.out" 2>&1 &
+    env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+        VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "path=$out/" >"$work/run1.out" 2>&1 &
     pid=$!
     # Waited for: a copy still closing would hold the single-instance lock
     # and its window the screen when the next test starts.
@@ -157,6 +191,73 @@ toggle)
         -show_entries stream=nb_read_frames -of csv=p=0 "$file")
     ((frames >= 20)) || fail "only $frames frames in about 3 s"
     echo "toggled twice: $frames frames in ${file##*/}"
+    ;;
+lost)
+    out=$work/out1
+    mkdir -p "$out"
+    env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+        VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" -vc time=30 "path=$out/" \
+        >"$work/run1.out" 2>&1 &
+    pid=$!
+    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    node=""
+    deadline=$((SECONDS + 30))
+    until node=$(screen_node) && [[ -n $node ]]; do
+        kill -0 $pid 2>/dev/null || fail "the program ended: $(tail -n 5 "$work/run1.out")"
+        ((SECONDS < deadline)) || fail "no screen stream within 30 s"
+        sleep 0.2
+    done
+    sleep 3
+    pw-cli destroy "$node" >/dev/null || fail "pw-cli could not destroy node $node"
+    # Noticed and merged well before the recording's own 30 s.
+    wait_logged "Recorded with" 15 || fail "no merged recording within 15 s of the stream's end"
+    grep -q "screen sharing was stopped" "$work/log" || fail "the log does not say the sharing stopped"
+    file=$(ls "$out"/VideoRecord_*.avi) || fail "no recording in $out"
+    length=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
+    awk -v d="$length" 'BEGIN { exit !(d >= 2 && d <= 6) }' ||
+        fail "the recording lasts $length s: it should end about 3 s in, where the stream ended"
+    [[ -z $(screen_node) ]] || fail "a screen stream is still shared after the recording ended"
+    # The next recording, in the same run, shares the screen anew.
+    run --toggle 2>>"$work/toggle.err" || fail "the second recording did not start: $(tail -n 3 "$work/toggle.err")"
+    sleep 3
+    run --toggle 2>>"$work/toggle.err" || fail "the second --toggle failed: $(tail -n 3 "$work/toggle.err")"
+    wait_logged "Recorded with" 30 2 || fail "no second merged recording"
+    second=$(ls -t "$out"/VideoRecord_*.avi | head -n1)
+    [[ $second != "$file" ]] || fail "no second recording in $out"
+    # The colour client's corner moves: a stale stream would give one picture.
+    frame_sum() {
+        ffmpeg -v error -ss "$2" -i "$1" -frames:v 1 -f rawvideo -pix_fmt rgb24 - | md5sum
+    }
+    [[ $(frame_sum "$second" 0.5) != $(frame_sum "$second" 2.5) ]] ||
+        fail "the second recording is a still picture"
+    echo "stream $node destroyed: first recording ${length} s; second recording moving"
+    ;;
+idle)
+    out=$work/out1
+    mkdir -p "$out"
+    env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
+        VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "path=$out/" >"$work/run1.out" 2>&1 &
+    pid=$!
+    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    # This copy answers commands once its window is up (and has logged).
+    deadline=$((SECONDS + 30))
+    until ls "$work"/state/velmora/Logs/*.log >/dev/null 2>&1 && run --stop 2>/dev/null; do
+        kill -0 $pid 2>/dev/null || fail "the program ended: $(tail -n 5 "$work/run1.out")"
+        ((SECONDS < deadline)) || fail "no running copy answered within 30 s"
+        sleep 0.3
+    done
+    sleep 2
+    [[ -z $(portal_sessions) && -z $(screen_node) ]] ||
+        fail "the screen is shared before Record: $(portal_sessions) node $(screen_node)"
+    run --toggle 2>>"$work/toggle.err" || fail "the recording did not start: $(tail -n 3 "$work/toggle.err")"
+    [[ -n $(portal_sessions) && -n $(screen_node) ]] || fail "a recording runs without a portal session"
+    sleep 2
+    run --toggle 2>>"$work/toggle.err" || fail "the second --toggle failed: $(tail -n 3 "$work/toggle.err")"
+    wait_logged "Recorded with" 30 || fail "no merged recording"
+    sleep 1
+    [[ -z $(portal_sessions) && -z $(screen_node) ]] ||
+        fail "the screen is still shared after the recording: $(portal_sessions) node $(screen_node)"
+    echo "no portal session while idle, one while recording"
     ;;
 *) fail "unknown mode $mode" ;;
 esac
