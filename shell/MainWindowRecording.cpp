@@ -81,14 +81,14 @@ void MainWindow::CreateEngine() {
                                      bool& proceed) {
         CameraSaveProgress(sender, percent, proceed);
     };
-    // The capture loop has ended: when the engine ended it by itself the
-    // window goes back to idle.
     // The capture loop runs: a sender of a start hears that it did.
     camera_->OnStart = [this](engine::TScreenCamera*) {
         runStarted_ = true;
         QMetaObject::invokeMethod(
             this, [this] { AnswerStartReplies({}); }, Qt::QueuedConnection);
     };
+    // The capture loop has ended: when the engine ended it by itself the
+    // window goes back to idle.
     camera_->OnStop = [this](engine::TScreenCamera*) {
         QMetaObject::invokeMethod(
             this, [this] { FollowEngine(); }, Qt::QueuedConnection);
