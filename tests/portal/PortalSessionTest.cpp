@@ -75,7 +75,7 @@ class PortalSessionTest : public testing::Test {
 TEST_F(PortalSessionTest, StartUpAndCompressorListAskNothingAndEachRecordAsksOnce) {
     test::ScriptedHost host;
     std::vector<std::string> errors;
-    engine::TScreenCamera camera(host, folder_);
+    engine::TScreenCamera camera(host);
     camera.OnCameraError = [&errors](engine::TScreenCamera*, const std::string& e) {
         errors.push_back(e);
     };
