@@ -192,6 +192,8 @@ class MainWindow : public QMainWindow {
     // Unmerged recordings in the output folder and in the folders recordings
     // were made in; the list of those forgets folders with nothing left.
     std::vector<engine::TInterruptedRecording> InterruptedRecordings();
+    // Folders with nothing unsaved left leave that list; the rest.
+    std::vector<std::string> ForgetSavedFolders();
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
     void BeginQuit(const QString& why);
@@ -246,6 +248,8 @@ class MainWindow : public QMainWindow {
     // The command line's recording waits for the recovery's merge.
     bool startAfterRecovery_ = false;
     bool recoveryOffered_ = false;
+    // The running recording's folder is in the list of folders recorded into.
+    bool folderListed_ = false;
     QTimer* quitTimer_ = nullptr;
     // The controls show a recording (StartCapture until idle again).
     bool recordingShown_ = false;

@@ -96,25 +96,28 @@ void MainWindow::CreateEngine() {
 }
 
 std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
-    const RecordingFolders list = FoldersRecordedIn();
-    std::vector<std::string> folders{Settings.WorkDir}, remembered, still;
-    for (const std::string& folder : list.Read())
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+    std::vector<std::string> folders{Settings.WorkDir};
+    for (const std::string& folder : ForgetSavedFolders())
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
-            remembered.push_back(folder);
-        }
     std::vector<engine::TInterruptedRecording> found;
-    for (const std::string& folder : folders) {
-        auto in = camera_->FindInterruptedRecordings(folder);
-        // Another copy may still be recording there: its files stay listed.
-        const bool left = !in.empty() || engine::FileExists(folder + engine::kTempVideoName) ||
-                          engine::FileExists(folder + engine::kTempAudioName);
-        if (left && std::find(remembered.begin(), remembered.end(), folder) != remembered.end())
-            still.push_back(folder);
-        for (auto& r : in) found.push_back(std::move(r));
-    }
-    if (still.size() != remembered.size()) list.Replace(still);
+    for (const std::string& folder : folders)
+        for (auto& r : camera_->FindInterruptedRecordings(folder)) found.push_back(std::move(r));
     return found;
+}
+
+std::vector<std::string> MainWindow::ForgetSavedFolders() {
+    const RecordingFolders list = FoldersRecordedIn();
+    const std::vector<std::string> folders = list.Read();
+    std::vector<std::string> still;
+    for (const std::string& folder : folders)
+        // Another copy may still be recording there: its files keep it listed.
+        if (!camera_->FindInterruptedRecordings(folder).empty() ||
+            engine::FileExists(folder + engine::kTempVideoName) ||
+            engine::FileExists(folder + engine::kTempAudioName))
+            still.push_back(folder);
+    if (still.size() != folders.size()) list.Replace(still);
+    return still;
 }
 
 bool MainWindow::OfferRecovery() {
@@ -187,7 +190,7 @@ void MainWindow::StartCapture() {
                          [](const QString& file) { return QFileInfo::exists(file); });
     // Found again at the next start if a crash interrupts it, whatever the
     // output folder is by then.
-    FoldersRecordedIn().Add(FolderOf(path.toStdString()));
+    folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
     WriteLog(QFileInfo(path).fileName());
     SetRecordImage(kImageStop);
@@ -243,6 +246,7 @@ void MainWindow::FollowEngine() {
         // merging state once the worker is gone.
         cancelMergeButton->setEnabled(false);
         mergeProgressBar->setValue(0);
+        if (std::exchange(folderListed_, false)) ForgetSavedFolders();
     }
     if (quitting_) FinishQuit();
     if (startAfterRecovery_ && camera_ && !camera_->WorkerRunning()) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
@@ -28,6 +29,8 @@ bool RecordingFolders::Add(const std::string& folder) const {
 }
 
 bool RecordingFolders::Replace(const std::vector<std::string>& folders) const {
+    // Nothing to remember: no file either.
+    if (folders.empty()) return std::remove(file_.c_str()) == 0 || errno == ENOENT;
     // Through a new file and a rename: a half-written list never replaces the old one.
     const std::string temporary = file_ + ".new";
     {

@@ -15,7 +15,7 @@ class RecordingFolders {
     std::vector<std::string> Read() const;
     // False when the list could not be written.
     bool Add(const std::string& folder) const;
-    // The list becomes exactly these folders.
+    // The list becomes exactly these folders (none: the file goes).
     bool Replace(const std::vector<std::string>& folders) const;
 
   private:

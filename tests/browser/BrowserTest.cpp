@@ -111,7 +111,7 @@ TEST_F(BrowserTest, AKilledMp4RecordingIsSavedAtTheNextStartAsAnMp4ThatPlays) {
     {
         Program program(folder_, {"-vc", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(folder_ / "~tempaudio.wav"); }));
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempaudio.wav"); }));
         std::this_thread::sleep_for(std::chrono::seconds(4));
         ::kill(program.pid(), SIGKILL);
         program.Exit();
