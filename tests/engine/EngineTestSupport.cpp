@@ -192,6 +192,12 @@ void EngineTest::RecordOnWorker(const std::string& target) {
     ASSERT_TRUE(host.RunUntil([this] { return !camera->WorkerRunning(); }));
 }
 
+std::string Text(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& t : texts) all += t + "\n";
+    return all;
+}
+
 std::vector<std::string> EngineTest::Errors() {
     std::lock_guard lock(errorsMutex_);
     return errors_;

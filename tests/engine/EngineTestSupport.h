@@ -165,6 +165,9 @@ class EngineTest : public ::testing::Test {
     std::vector<std::string> errors_;
 };
 
+// The engine's texts one to a line, for failure messages.
+std::string Text(const std::vector<std::string>& texts);
+
 // ffprobe questions.
 std::string Probe(const std::string& file, const std::string& entries,
                   const std::string& select = "v:0");

@@ -25,12 +25,6 @@ bool Has(const std::vector<std::string>& texts, const std::string& part) {
     return false;
 }
 
-std::string Text(const std::vector<std::string>& texts) {
-    std::string all;
-    for (const std::string& t : texts) all += t + "\n";
-    return all;
-}
-
 class FullDiskTest : public EngineTest {
   protected:
     TScreenCamera& MakeRaw(int seconds) {

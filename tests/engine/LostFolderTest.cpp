@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Text(const std::vector<std::string>& texts) {
-    std::string all;
-    for (const std::string& t : texts) all += t + "\n";
-    return all;
-}
-
 class LostFolderTest : public EngineTest {
   protected:
     // Three seconds of full frames with sound; the folder is lost at the
