@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QtMath>
+#include <map>
 
 namespace velmora {
 namespace {
@@ -263,7 +264,12 @@ void Draw(int index, QPainter& p) {
 }  // namespace
 
 QIcon ButtonImageIcon(int index) {
-    QIcon icon;
+    // Drawn once per image: the Record button blinks three times a second,
+    // and the toolkit's pixmap cache keeps the renderings of every new icon.
+    // Never freed, so no pixmap outlives the application object.
+    static auto* const drawn = new std::map<int, QIcon>;
+    if (const auto found = drawn->find(index); found != drawn->end()) return found->second;
+    QIcon& icon = (*drawn)[index];
     for (const qreal scale : {1.0, 1.5, 2.0, 3.0}) {
         const int side = qRound(32 * scale);
         QPixmap pixmap(side, side);

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
+#include <set>
 
 #include "common/ButtonImages.h"
 #include "common/EventLog.h"
@@ -121,6 +122,14 @@ TEST_F(MainWindowTest, RecordButtonAndHotKeysWalkTheStateTable) {
     EXPECT_EQ(form_->RecordImage(), kImageEmpty);
     form_->BlinkRecordImage();
     EXPECT_EQ(form_->RecordImage(), kImageStop);
+    // The same two icons again and again: a new icon at each blink would
+    // leave its renderings in the toolkit's pixmap cache, a megabyte a minute.
+    std::set<qint64> shown;
+    for (int i = 0; i < 20; ++i) {
+        form_->BlinkRecordImage();
+        shown.insert(Button("recordButton")->icon().cacheKey());
+    }
+    EXPECT_EQ(shown.size(), 2u);
 
     Pause(800);
     form_->HotKeyPressed(platform::kVkF9);  // recording: nothing
