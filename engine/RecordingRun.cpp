@@ -288,9 +288,15 @@ void TScreenCamera::AlignSoundTrack() {
     if (!loopStarted_ || firstSampleNs_ < 0 || !FileExists(TempAudioFile)) return;
     // Positive: the first sample was taken after the first frame.
     const std::int64_t shift = clock_->FromSteadyNs(firstSampleNs_) - loopStartMs_;
-    if (shift == 0 || shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return;
+    if (shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return;
     std::string error;
-    if (!ShiftWaveStart(TempAudioFile, shift, error))
+    if (shift != 0 && !ShiftWaveStart(TempAudioFile, shift, error)) {
+        CameraError("Can not line the sound up with the picture: " + error);
+        return;
+    }
+    // Begun with the picture, it ends with it too: what the recorder took
+    // while the last frames were still being compressed is no part of it.
+    if (!CutWaveEnd(TempAudioFile, videoLengthMs_, error))
         CameraError("Can not line the sound up with the picture: " + error);
 }
 
@@ -392,6 +398,7 @@ void TScreenCamera::CaptureLoop() {
     pausedMs_ = 0;
     loopStarted_ = true;
     videoEndMs_ = start + 1000 / fps;
+    videoLengthMs_ = 1000 / fps;
     if (!started) {
         // No memory for the frames is no screen to grab.
         CameraError("Error capturing a frame from screen.");
@@ -524,6 +531,7 @@ void TScreenCamera::CaptureLoop() {
     const std::int64_t fileMs =
         1000 * (static_cast<std::int64_t>(pipeline.LastWrittenIndex()) + 1) / fps;
     videoEndMs_ = RecordingTimeZero() + fileMs;
+    videoLengthMs_ = fileMs;
     // The time shown and logged is the last frame's, to the nearest second as
     // a clock shows it: its 1.93 s in a 2.0 s file at 15 fps say 2s, not 1s.
     if (pipeline.LastWrittenIndex() >= 0) {

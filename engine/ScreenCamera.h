@@ -342,6 +342,7 @@ class TScreenCamera {
     bool framePaused_ = false;  // the frame stands painted as paused (UI thread)
     bool realtimeLogged_ = false;
     std::int64_t videoEndMs_ = 0;
+    std::int64_t videoLengthMs_ = 0;  // the picture's length in the file
     bool loopStarted_ = false;
     std::int64_t firstSampleNs_ = -1;
     bool soundComplete_ = true;  // false: the recorder never finished the WAV

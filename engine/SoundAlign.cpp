@@ -112,6 +112,22 @@ bool ReadLayout(const File& f, WaveLayout& w, std::string& error, bool dataLast 
     return false;
 }
 
+// The data chunk ends after newSize bytes: the file is cut there and the
+// sizes follow, as the writer leaves them (odd data with its pad byte,
+// counted in RIFF).
+bool EndDataAt(File& f, const WaveLayout& w, std::int64_t newSize, std::string& error) {
+    const std::int64_t pad = newSize & 1;
+    const std::int64_t riffSize = w.dataOffset - 8 + newSize + pad;
+    const char zero = 0;
+    if (!f.Truncate(w.dataOffset + newSize) ||
+        (pad && !f.Write(w.dataOffset + newSize, &zero, 1)) ||
+        !f.WriteU32(w.dataSizeAt, SizeField(newSize)) || !f.WriteU32(4, SizeField(riffSize))) {
+        error = "cannot rewrite the sound data";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string WaveFormatFault(const std::string& fileName) {
@@ -199,17 +215,23 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
             done += static_cast<std::int64_t>(n);
         }
     }
-    // As the writer leaves it: odd data with its pad byte, counted in RIFF.
-    const std::int64_t pad = newSize & 1;
-    const std::int64_t riffSize = w.dataOffset - 8 + newSize + pad;
-    const char zero = 0;
-    if (!f.Truncate(w.dataOffset + newSize) ||
-        (pad && !f.Write(w.dataOffset + newSize, &zero, 1)) ||
-        !f.WriteU32(w.dataSizeAt, SizeField(newSize)) || !f.WriteU32(4, SizeField(riffSize))) {
-        error = "cannot rewrite the sound data";
+    return EndDataAt(f, w, newSize, error);
+}
+
+bool CutWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error) {
+    File f(fileName);
+    if (!f.Good()) {
+        error = std::strerror(errno);
         return false;
     }
-    return true;
+    WaveLayout w;
+    if (!ReadLayout(f, w, error)) return false;
+    const std::int64_t frames =
+        (std::max<std::int64_t>(lengthMs, 0) * static_cast<std::int64_t>(w.samplesPerSec) + 500) /
+        1000;
+    const std::int64_t newSize = frames * w.blockAlign;
+    if (newSize >= w.dataSize) return true;
+    return EndDataAt(f, w, newSize, error);
 }
 
 }  // namespace velmora::engine

@@ -21,4 +21,8 @@ std::string WaveFormatFault(const std::string& fileName);
 
 bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error);
 
+// Keeps at most lengthMs of a RIFF WAVE file's sound (whole sample frames),
+// cutting the rest from its end in place; the same failures as above.
+bool CutWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error);
+
 }  // namespace velmora::engine

@@ -103,7 +103,7 @@ void FakeRecorder::SetActive(bool value) {
     Call(value ? "Active=1" : "Active=0");
     if (value || !active || !closes) return;
     if (writeWav && out_) {
-        const std::uint32_t rate = 8000, bytes = rate * 2;
+        const std::uint32_t rate = 8000, bytes = rate * 2 * soundSeconds;
         std::ofstream& out = *out_;
         auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
         auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
@@ -119,7 +119,7 @@ void FakeRecorder::SetActive(bool value) {
         u16(16);
         out.write("data", 4);
         u32(bytes);
-        for (std::uint32_t i = 0; i < rate; ++i) u16(static_cast<std::uint16_t>(i));
+        for (std::uint32_t i = 0; i < rate * soundSeconds; ++i) u16(static_cast<std::uint16_t>(i));
         out_.reset();
     }
     if (writeErrorAtStop) writeError = writeErrorAtStop;

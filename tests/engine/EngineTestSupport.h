@@ -76,7 +76,7 @@ class SizeDriver : public vfw::ICDriver {
     std::shared_ptr<vfw::ICDriver> base_;
 };
 
-// A recorder that writes one second of a ramp (sample i holds i, 8 kHz mono
+// A recorder that writes soundSeconds of a ramp (sample i holds i, 8 kHz mono
 // 16-bit) when it is stopped, so a trimmed start shows in the first sample.
 class FakeRecorder : public TEngineAudioRecorder {
   public:
@@ -110,6 +110,7 @@ class FakeRecorder : public TEngineAudioRecorder {
         return calls;
     }
     bool writeWav = true;
+    std::uint32_t soundSeconds = 1;
     bool closes = true;   // false: the WAV is never finished
     std::string failure;  // what the recorder reports as the sound's end
     std::atomic<int> writeError{0};

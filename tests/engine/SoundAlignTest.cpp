@@ -93,6 +93,37 @@ TEST(SoundAlignTest, DropsAndInsertsWholeFramesAndPatchesTheSizes) {
     EXPECT_EQ(U32At(d, 4), 38u);
 }
 
+TEST(SoundAlignTest, TheEndIsCutAtWholeFramesAndShorterSoundStaysAsItIs) {
+    TempFolder folder;
+    const std::string file = folder.path() + "s.wav";
+    const auto ramp = StereoRamp(4410);  // 100 ms at 44.1 kHz
+    std::string error;
+    WriteWave(file, 2, 44100, 16, ramp);
+    ASSERT_TRUE(CutWaveEnd(file, 40, error)) << error;  // 1764 frames
+    auto d = ReadAll(file);
+    ASSERT_EQ(d.size(), 46u + 1764 * 4);
+    EXPECT_EQ(U32At(d, 42), 1764u * 4);
+    EXPECT_EQ(U32At(d, 4), 38u + 1764 * 4);
+    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.end()),
+              std::vector<unsigned char>(ramp.begin(), ramp.begin() + 1764 * 4));
+    ASSERT_TRUE(CutWaveEnd(file, 500, error)) << error;
+    EXPECT_EQ(ReadAll(file), d);
+
+    // Odd 8-bit data keeps its pad byte, counted in RIFF.
+    WriteWave(file, 1, 8000, 8, std::vector<unsigned char>(20, 7));
+    ASSERT_TRUE(CutWaveEnd(file, 1, error)) << error;  // 1 ms: 8 frames
+    d = ReadAll(file);
+    EXPECT_EQ(U32At(d, 42), 8u);
+    WriteWave(file, 1, 11025, 8, std::vector<unsigned char>(20, 7));
+    ASSERT_TRUE(CutWaveEnd(file, 1, error)) << error;  // 11 frames
+    d = ReadAll(file);
+    ASSERT_EQ(d.size(), 46u + 12);
+    EXPECT_EQ(U32At(d, 42), 11u);
+    EXPECT_EQ(U32At(d, 4), 38u + 12);
+    EXPECT_EQ(d.back(), 0);
+    EXPECT_FALSE(CutWaveEnd(folder.path() + "none.wav", 10, error));
+}
+
 TEST(SoundAlignTest, EightBitSilenceIsTheMiddleValueAndOddSizesKeepTheirPadByte) {
     TempFolder folder;
     const std::string file = folder.path() + "s.wav";
@@ -184,6 +215,20 @@ TEST_F(SoundSyncTest, SoundTakenBeforeTheFirstFrameIsDropped) {
     ASSERT_EQ(s.size(), 6000u);
     EXPECT_EQ(s.front(), 2000);
     EXPECT_EQ(s.back(), 7999);
+    EXPECT_EQ(Errors().size(), 1u) << Errors().back();
+}
+
+// The recorder runs on while the last frames are compressed (a slow codec:
+// seconds): that sound is past the picture's end and goes.
+TEST_F(SoundSyncTest, SoundPastThePicturesEndIsCut) {
+    MakeWithSound();
+    recorder->soundSeconds = 3;
+    recorder->firstSample = [this] { return clock.Now() * 1000000; };
+    RecordOnWorker(Target());
+    const auto s = MergedSamples();
+    ASSERT_EQ(s.size(), 8800u);  // the 11 frames' 1.1 s
+    EXPECT_EQ(s.front(), 0);
+    EXPECT_EQ(s.back(), 8799);
     EXPECT_EQ(Errors().size(), 1u) << Errors().back();
 }
 
