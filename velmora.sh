@@ -28,7 +28,7 @@ packages=(
     desktop-file-utils appstream dpkg-dev file
     # The headless Wayland session of the wayland tests (tests/env/wayland.sh),
     # and what it needs to build its patched xdg-desktop-portal-wlr.
-    sway swaybg pipewire wireplumber xdg-desktop-portal dbus acl grim wf-recorder
+    sway swaybg pipewire pipewire-pulse wireplumber xdg-desktop-portal dbus acl grim wf-recorder
     qt6-wayland python3-dbus python3-gi
     meson libwayland-dev wayland-protocols libpipewire-0.3-dev libinih-dev libsystemd-dev
     libgbm-dev libdrm-dev

@@ -94,6 +94,14 @@ bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
         std::memset(rows.bits, 0, frame->biSizeImage);
         return true;
     }
+    std::shared_ptr<platform::Desktop> desktop;
+    {
+        std::lock_guard lock(desktopLock_);
+        desktop = desktop_;
+    }
+    // Outside the lock: the frame timer's pointer query must not wait for
+    // the user answering the desktop's sharing dialog.
+    if (desktop) desktop->prepareCapture();
     std::lock_guard lock(desktopLock_);
     if (!desktop_) return false;
     // The grab leaves the part off the screen as it was: a frame used

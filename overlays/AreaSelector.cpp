@@ -139,8 +139,14 @@ void AreaSelector::ShowWindows() {
     events.Pressed = [this](QPoint at) {
         if (!nativePointer_) ButtonPressed(PicturePixel(at));
     };
+    seenPointer_.reset();
     events.Moved = [this](QPoint at) {
+        seenPointer_ = at;
         if (!nativePointer_) PointerMoved(PicturePixel(at));
+    };
+    events.Entered = [this](QPoint at) {
+        seenPointer_ = at;
+        RedrawSelection();
     };
     events.Released = [this] {
         if (!nativePointer_) ButtonReleased();
@@ -353,7 +359,9 @@ SelectionWords AreaSelector::LabelWords() {
 QPoint AreaSelector::Mouse() const {
     if (platform::CurrentScreenBackend() == platform::ScreenBackend::Portal) {
         // Wayland tells a client where the pointer is only over its own
-        // windows; these cover the screen.
+        // windows; these cover the screen. The toolkit's own idea of it is
+        // stale until the pointer moves, so what they saw comes first.
+        if (seenPointer_) return *seenPointer_;
         const QPoint logical = QCursor::pos();
         const QPointF pixel = LogicalToPixel(logical, QGuiApplication::screenAt(logical));
         return {qRound(pixel.x()), qRound(pixel.y())};

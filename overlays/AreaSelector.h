@@ -18,6 +18,7 @@
 #include <QRect>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "overlays/SelectionGeometry.h"
@@ -125,6 +126,8 @@ class AreaSelector : public QObject, private QAbstractNativeEventFilter {
     int xinputOpcode_ = 0;
     // The X events reach the filter: Qt's rounded mouse events are not used.
     bool nativePointer_ = false;
+    // Where the windows last saw the pointer (Wayland tells nothing else).
+    std::optional<QPoint> seenPointer_;
     int escapeAtom_ = 0;
     int enterAtom_ = 0;
     // WorkBitmap's canvas: set once, as the drawing attributes of a GDI

@@ -1,6 +1,7 @@
 #include "overlays/SelectorWindow.h"
 
 #include <QCloseEvent>
+#include <QEnterEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -55,7 +56,7 @@ void SelectorWindow::paintEvent(QPaintEvent*) {
     painter.drawImage(QRectF(QPointF(0, 0), QSizeF(pixels.size()) / ratio), picture_, pixels);
 }
 
-QPoint SelectorWindow::PixelOf(QMouseEvent* event) const {
+QPoint SelectorWindow::PixelOf(const QSinglePointEvent* event) const {
     const QPointF pixel = LogicalToPixel(event->globalPosition(), windowHandle()->screen());
     return {qRound(pixel.x()), qRound(pixel.y())};
 }
@@ -66,6 +67,12 @@ void SelectorWindow::mousePressEvent(QMouseEvent* event) {
 
 void SelectorWindow::mouseMoveEvent(QMouseEvent* event) {
     if (events_.Moved) events_.Moved(PixelOf(event));
+}
+
+void SelectorWindow::enterEvent(QEnterEvent* event) {
+    // On Wayland this is the first the program hears of the pointer, which
+    // may not move for a while.
+    if (events_.Entered) events_.Entered(PixelOf(event));
 }
 
 void SelectorWindow::mouseReleaseEvent(QMouseEvent*) {

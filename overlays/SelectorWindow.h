@@ -10,7 +10,9 @@
 #include <QWidget>
 #include <functional>
 
+class QEnterEvent;
 class QScreen;
+class QSinglePointEvent;
 
 namespace velmora {
 
@@ -18,6 +20,8 @@ namespace velmora {
 struct SelectorWindowEvents {
     std::function<void(QPoint)> Pressed;
     std::function<void(QPoint)> Moved;
+    // Where the pointer came into the window, before it moves.
+    std::function<void(QPoint)> Entered;
     std::function<void()> Released;
     // Whether the selector took the key.
     std::function<bool(QKeyEvent*)> KeyPressed;
@@ -42,12 +46,13 @@ class SelectorWindow : public QWidget {
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    QPoint PixelOf(QMouseEvent* event) const;
+    QPoint PixelOf(const QSinglePointEvent* event) const;
 
     const QImage& picture_;
     SelectorWindowEvents events_;

@@ -227,11 +227,11 @@ void MainWindow::StartUp() {
 
     // The status text may come from the recording worker: it is always set on
     // this window's thread.
-    QPointer<QLabel> panel = statusPanel_;
-    ProgramLog().SetStatusSink([panel](const QString& text) {
-        if (panel)
-            QMetaObject::invokeMethod(panel, [panel, text] {
-                if (panel) ShowStatus(panel, text);
+    QPointer<MainWindow> window = this;
+    ProgramLog().SetStatusSink([window](const QString& text) {
+        if (window)
+            QMetaObject::invokeMethod(window, [window, text] {
+                if (window && !window->statusHeld_) ShowStatus(window->statusPanel_, text);
             });
     });
 

@@ -258,6 +258,11 @@ class MainWindow : public QMainWindow {
     std::mutex runErrorsMutex_;
     QStringList runErrors_;
     bool failurePending_ = false;
+    // From a recording's start until its worker is gone; then the status
+    // line keeps that recording's result (later log texts, such as the update
+    // check's, go to the log only) until the next recording starts.
+    bool resultPending_ = false;
+    bool statusHeld_ = false;
     // The run's capture loop began (set on the worker).
     std::atomic<bool> runStarted_{false};
     // Senders of a start waiting to hear whether the recording runs.

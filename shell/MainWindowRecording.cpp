@@ -174,6 +174,8 @@ void MainWindow::StartCapture() {
     }
     failurePending_ = false;
     runStarted_ = false;
+    resultPending_ = true;
+    statusHeld_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
     ApplySettings();
@@ -240,6 +242,10 @@ void MainWindow::FollowEngine() {
     if (failurePending_ && camera_ && !camera_->WorkerRunning()) {
         failurePending_ = false;
         if (!quitting_) ShowRecordingFailure();
+    }
+    if (resultPending_ && camera_ && !camera_->Recording && !camera_->WorkerRunning()) {
+        resultPending_ = false;
+        statusHeld_ = true;
     }
     if (camera_ && !camera_->WorkerRunning()) {
         // A merge that failed sends no final report: the controls leave the
@@ -354,6 +360,9 @@ void MainWindow::ShowRecordingFailure() {
         failureBox_->setTextFormat(Qt::PlainText);
     }
     failureBox_->setText(heading + QStringLiteral("\n\n") + texts.join(u'\n'));
+    // The line under the buttons says it too, with the first text of the run
+    // shown: the reason, where a generic line (a grab that failed) follows it.
+    if (!texts.isEmpty()) ShowStatus(statusPanel_, heading + u' ' + texts.first());
     failureBox_->show();
     failureBox_->raise();
 }

@@ -8,7 +8,9 @@
 // the toolkit sees it.
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/portal/PipeWireStream.h"
 #include "platform/portal/ScreenCastPortal.h"
@@ -36,49 +38,66 @@ class PortalScreen {
     }
 
     void End() {
-        // Not in the middle of a handshake.
-        std::lock_guard open(openMutex_);
-        std::shared_ptr<portal::PipeWireStream> stream;
-        {
-            std::lock_guard lock(mutex_);
-            if (users_ > 0) --users_;
-            if (users_ > 0) return;
-            stream = std::move(stream_);
-            mayAsk_ = false;
-        }
+        std::unique_lock lock(mutex_);
+        if (users_ > 0) --users_;
+        if (users_ > 0) return;
+        mayAsk_ = false;
+        // A handshake under way closes what it opened when it sees no use
+        // left; nobody waits for it here (End may come from the UI thread).
+        if (busy_) return;
+        busy_ = true;
+        auto stream = std::move(stream_);
+        lock.unlock();
         stream.reset();  // the stream goes before its session
         portal_.Close();
+        lock.lock();
+        busy_ = false;
+        idle_.notify_all();
     }
 
     // The stream to grab from, opened now if a use has begun and has not
     // tried yet. A stream that has stopped is handed back as it is, so its
     // grab tells why, until the next use opens a new one.
     std::shared_ptr<portal::PipeWireStream> Ready(std::string& error) {
-        if (auto stream = Current(false)) return stream;
-        // A handshake waits in a local event loop; anything that loop runs
-        // and asks for the screen again must not wait for itself.
-        thread_local bool opening = false;
-        if (opening) {
-            error = "Screen capture is still being set up";
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (stream_ && !stream_->failed()) return stream_;
+            if (!busy_) break;
+            idle_.wait(lock);  // another caller's handshake: one question for both
+        }
+        if (!mayAsk_) {
+            if (stream_) return stream_;
+            error = failure_.empty() ? "Screen capture has not been started" : failure_;
             return nullptr;
         }
-        std::lock_guard open(openMutex_);
-        {
-            std::lock_guard lock(mutex_);
-            if (!mayAsk_) {
-                if (stream_) return stream_;
-                error = failure_.empty() ? "Screen capture has not been started" : failure_;
-                return nullptr;
-            }
-            mayAsk_ = false;
+        mayAsk_ = false;
+        busy_ = true;
+        auto stopped = std::move(stream_);
+        const bool cursor = cursor_;
+        lock.unlock();
+        stopped.reset();  // a stopped stream goes before its session
+
+        // No lock is held through the handshake, and its answers are awaited
+        // in an event loop of a thread of its own: a caller on the UI thread
+        // blocks, but runs none of its events inside the handshake.
+        std::shared_ptr<portal::PipeWireStream> stream;
+        std::string failure;
+        std::thread([&] { stream = Open(cursor, failure); }).join();
+
+        lock.lock();
+        if (users_ == 0 && stream) {
+            // Every use ended during the handshake.
+            lock.unlock();
+            stream.reset();
+            portal_.Close();
+            lock.lock();
+            failure = "Screen capture has not been started";
         }
-        if (auto stream = Current(false)) return stream;
-        opening = true;
-        auto stream = Open(error);
-        opening = false;
-        std::lock_guard lock(mutex_);
-        failure_ = stream ? std::string() : error;
+        failure_ = stream ? std::string() : failure;
         stream_ = stream;
+        busy_ = false;
+        idle_.notify_all();
+        if (!stream) error = failure;
         return stream;
     }
 
@@ -94,20 +113,12 @@ class PortalScreen {
     }
 
   private:
-    std::shared_ptr<portal::PipeWireStream> Open(std::string& error) {
-        {
-            std::lock_guard lock(mutex_);
-            stream_.reset();  // a stopped stream goes before its session
-        }
+    // The handshake and the stream's first frame; only the busy thread.
+    std::shared_ptr<portal::PipeWireStream> Open(bool cursor, std::string& error) {
         if (token_.empty()) {
             token_ = LoadScreenCastToken();
         }
         portal::PortalGrant grant;
-        bool cursor = true;
-        {
-            std::lock_guard lock(mutex_);
-            cursor = cursor_;
-        }
         if (!portal_.Open(token_, cursor, grant, error)) return nullptr;
         if (!grant.restoreToken.empty()) {
             // Each Start hands a new token and the old one is spent.
@@ -118,6 +129,7 @@ class PortalScreen {
         if (!stream->Connect(grant.pipeWireFd, grant.node,
                              grant.cursorMode == portal::kCursorMetadata, error) ||
             !stream->WaitForFirstFrame(5s, error)) {
+            stream.reset();
             portal_.Close();
             return nullptr;
         }
@@ -126,11 +138,13 @@ class PortalScreen {
         return stream;
     }
 
-    std::mutex openMutex_;  // one handshake at a time
+    // The portal and the token belong to the one thread that set busy_.
     portal::ScreenCastPortal portal_;
     std::string token_;
 
     std::mutex mutex_;
+    std::condition_variable idle_;  // busy_ went false
+    bool busy_ = false;             // a handshake or a close is under way
     int users_ = 0;
     bool mayAsk_ = false;
     bool cursor_ = true;  // what the last use to begin asked for
@@ -185,6 +199,10 @@ class PortalDesktop final : public Desktop {
 
     void beginCapture(bool cursor) override { Shared().Begin(cursor); }
     void endCapture() override { Shared().End(); }
+    void prepareCapture() override {
+        std::string ignored;  // the grab that follows tells it
+        Shared().Ready(ignored);
+    }
 
   private:
     static PortalScreen& Shared() { return PortalScreen::Shared(); }

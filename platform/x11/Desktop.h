@@ -65,6 +65,11 @@ class Desktop {
     // is always readable.
     virtual void beginCapture(bool /*cursor*/) {}
     virtual void endCapture() {}
+    // Makes the screen ready for the grabs of a use that has begun: where
+    // the desktop must be asked, this asks (which may wait for the user for
+    // minutes) and the next grab tells how it went. Any thread, holding no
+    // lock another thread waits for; nothing to do elsewhere.
+    virtual void prepareCapture() {}
 };
 
 // Opens the X display named (nullptr: $DISPLAY). Returns nullptr and sets

@@ -5,6 +5,7 @@ fake_screencast_portal.py MODE [LOG]    (on the session bus of the environment)
   refuse   Start answers 2 (the permission was refused)
   cancel   Start answers 1 (the user cancelled the dialog)
   silent   Start never answers
+  slow     Start answers 2 after 1.5 s (a user taking time to refuse)
 CreateSession and SelectSources always answer 0, on the Request path the
 caller's handle_token predicts. With LOG, each call's method name is
 appended to that file as a line, so a test can count the handshakes
@@ -44,13 +45,13 @@ class Portal(dbus.service.Object):
         self.bus = bus
         self.requests = []
 
-    def answer(self, sender, options, code, results):
+    def answer(self, sender, options, code, results, delay=0):
         name = sender[1:].replace(".", "_")
         path = "/org/freedesktop/portal/desktop/request/%s/%s" % (name, options["handle_token"])
         request = Request(self.bus, path)
         self.requests.append(request)
         if code is not None:
-            GLib.idle_add(lambda: request.Response(dbus.UInt32(code), results) and False)
+            GLib.timeout_add(delay, lambda: request.Response(dbus.UInt32(code), results) and False)
         return dbus.ObjectPath(path)
 
     @dbus.service.method(IFACE, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
@@ -67,8 +68,8 @@ class Portal(dbus.service.Object):
     @dbus.service.method(IFACE, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
     def Start(self, session, parent, options, sender=None):
         logged("Start")
-        code = {"refuse": 2, "cancel": 1, "silent": None}[MODE]
-        return self.answer(sender, options, code, {})
+        code = {"refuse": 2, "cancel": 1, "silent": None, "slow": 2}[MODE]
+        return self.answer(sender, options, code, {}, 1500 if MODE == "slow" else 0)
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, prop):

@@ -152,6 +152,10 @@ wait_for 20 'test -S "$XDG_RUNTIME_DIR/pipewire-0"' || { step "pipewire: no sock
 step wireplumber
 wireplumber >"$logs/wireplumber.log" 2>&1 &
 wait_for 20 'pw-cli ls Client | grep -q WirePlumber' || { step "wireplumber: not connected to pipewire"; exit 1; }
+# The sound server GNOME and KDE users run: PipeWire's PulseAudio server.
+step pipewire-pulse
+pipewire-pulse >"$logs/pipewire-pulse.log" 2>&1 &
+wait_for 20 'pactl info' || { step "pipewire-pulse: no PulseAudio server"; exit 1; }
 # The patched backend must own its name before the portal first asks for it,
 # or D-Bus would start an installed stock one.
 step xdg-desktop-portal-wlr

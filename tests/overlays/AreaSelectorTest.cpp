@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEnterEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSpinBox>
@@ -23,6 +24,7 @@
 #include "overlays/SelectorWindow.h"
 #include "platform/x11/Desktop.h"
 #include "platform/x11/HotKeys.h"
+#include "platform/x11/ScreenBackend.h"
 #include "shell/HotKeyFilter.h"
 #include "tests/support/TestEnv.h"
 
@@ -345,6 +347,41 @@ TEST_F(AreaSelectorTest, DrawsTheOutlineOutsideTheAreaTheLabelsAndTheMagnifier) 
     EXPECT_TRUE(Until([&] { return ScreenPixel(*desktop_, 199, 250) == 0xff0000u; }));
     EXPECT_EQ(ScreenPixel(*desktop_, 250, 250), 0x808080u);
     Key("Escape");
+}
+
+// On Wayland the toolkit learns where the pointer is from its windows only,
+// and the pointer may rest where it was when the selector opened: the
+// magnifier is drawn where the pointer entered, not where the toolkit last
+// saw it (here the X pointer, far away at 1200, 700).
+TEST_F(AreaSelectorTest, OnWaylandTheMagnifierIsWhereThePointerEnteredBeforeItMoves) {
+    platform::SetScreenBackend(platform::ScreenBackend::Portal);
+    const QRect screen = ScreenPixelRect(QGuiApplication::primaryScreen());
+    platform::SetOutputSize({0, 0, screen.width(), screen.height()});
+    struct Restore {
+        ~Restore() {
+            platform::SetScreenBackend(platform::ScreenBackend::X11);
+            platform::SetOutputSize({});
+        }
+    } restore;
+    Open();
+    const QPoint pixel(300, 200);
+    SelectorWindow* window = selector_->Windows()[0];
+    const QPointF global = PixelToLogical(pixel, QGuiApplication::primaryScreen());
+    const QPointF local = window->mapFromGlobal(global);
+    QEnterEvent enter(local, local, global);
+    QCoreApplication::sendEvent(window, &enter);
+    const QImage& work = selector_->WorkBitmap;
+    const auto whiteIn = [&work](const QRect& box) {
+        for (int x = box.left(); x <= box.right(); ++x)
+            for (int y = box.top(); y <= box.bottom(); ++y)
+                if (box.intersects(work.rect()) && work.rect().contains(x, y) &&
+                    Rgb(work, x, y) == 0xffffffu)
+                    return true;
+        return false;
+    };
+    const int scale = qRound(selector_->Scale());
+    EXPECT_TRUE(whiteIn(MagnifierRect(pixel, work.rect(), scale))) << "no ring by the pointer";
+    EXPECT_FALSE(whiteIn(MagnifierRect({1200, 700}, work.rect(), scale)));
 }
 
 }  // namespace

@@ -2,13 +2,19 @@
 // that refuses every Start and notes each call, on a private bus. Nothing is
 // asked at the engine's start-up or for the compressor list, a Record asks
 // once however often its grabs fail, and the next Record asks again, for the
-// pointer only when it is to be recorded.
+// pointer only when it is to be recorded. While the desktop's dialog waits
+// for the user, the asking thread runs none of its events and nobody else
+// waits for it.
 
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <thread>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -39,7 +45,10 @@ class PortalSessionTest : public testing::Test {
         log_ = "/tmp/" + test::UniqueName("portal", "calls");
         folder_ = "/tmp/" + test::UniqueName("portal", "out") + "/";
         std::filesystem::create_directories(folder_);
-        portal_ = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "refuse", log_});
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        const bool slow = std::string(info->name()).find("Dialog") != std::string::npos;
+        portal_ =
+            test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, slow ? "slow" : "refuse", log_});
         ASSERT_GT(portal_, 0);
         QDBusConnection probe =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("probe"));
@@ -131,6 +140,64 @@ TEST_F(PortalSessionTest, ARefusalIsRememberedUntilTheNextUseBegins) {
     selector->endCapture();
     desktop->endCapture();
     EXPECT_EQ(Starts(), 2);
+}
+
+// The portal's dialog takes 1.5 s to be refused.
+TEST_F(PortalSessionTest, WhileTheDialogWaitsNoEventRunsAndNothingWaitsForIt) {
+    auto desktop = platform::OpenDesktop();
+    auto selector = platform::OpenDesktop();
+    std::vector<std::uint8_t> bits(16 * 16 * 4);
+    platform::DibRows rows;
+    rows.bits = bits.data();
+    rows.width = rows.height = 16;
+    desktop->beginCapture(true);
+    selector->beginCapture(true);
+    bool timerRan = false;
+    QTimer::singleShot(0, [&timerRan] { timerRan = true; });
+    // Another use ending meanwhile (the selector closed) is not held up.
+    std::atomic<qint64> endTook{-1};
+    std::thread ending([&] {
+        QThread::msleep(300);
+        QElapsedTimer clock;
+        clock.start();
+        selector->endCapture();
+        endTook = clock.elapsed();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(desktop->grab(0, 0, rows));
+    ending.join();
+    EXPECT_GE(clock.elapsed(), 1400);
+    EXPECT_NE(desktop->lastError().find("refused"), std::string::npos) << desktop->lastError();
+    EXPECT_FALSE(timerRan) << "the handshake ran the caller's events";
+    EXPECT_LT(endTook, 500);
+    desktop->endCapture();
+    EXPECT_EQ(Starts(), 1);
+}
+
+// The engine's frame timer asks where the pointer is while its worker's
+// first grab waits for the dialog; the UI thread must not wait with it.
+TEST_F(PortalSessionTest, TheFrameTimerDoesNotWaitForTheDialog) {
+    test::ScriptedHost host;
+    engine::TScreenCamera camera(host);
+    camera.CaptureMode = 0;  // follow the mouse
+    camera.Width = camera.Height = 320;
+    camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
+    camera.StartRecording(folder_ + "out.avi");
+    QElapsedTimer clock, tick;
+    clock.start();
+    qint64 longest = 0;
+    ASSERT_TRUE(host.RunUntil([&] {
+        if (host.timer) {
+            tick.start();
+            host.timer->Fire();
+            longest = std::max(longest, tick.elapsed());
+        }
+        return !camera.Recording && !camera.WorkerRunning();
+    }));
+    EXPECT_GE(clock.elapsed(), 1400);  // the dialog was waited for
+    EXPECT_LT(longest, 500) << "a tick waited " << longest << " ms";
+    EXPECT_EQ(Starts(), 1);
 }
 
 }  // namespace

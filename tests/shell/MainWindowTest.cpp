@@ -35,6 +35,8 @@
 #include "platform/x11/HotKeys.h"
 #include "shell/MainWindow.h"
 #include "shell/StatusLine.h"
+#include "platform/x11/ScreenBackend.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
 
@@ -48,6 +50,17 @@ const QString kShipped = QStringLiteral(VELMORA_LANGUAGE_DIR);
 
 class MainWindowTest : public testing::Test {
   protected:
+    // A private session bus, set before anything reads the address (libdbus
+    // reads it once): a test can put a scripted portal on it.
+    static void SetUpTestSuite() {
+        std::string address;
+        bus_ = test::StartPrivateBus(address);
+        ASSERT_GT(bus_, 0);
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    }
+    static void TearDownTestSuite() { test::StopSpawned(bus_); }
+    static inline pid_t bus_ = -1;
+
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         QDir(dir_.path()).mkdir(QStringLiteral("Language"));
@@ -584,6 +597,17 @@ TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
         return shown;
     };
     const QString reason = QStringLiteral("Not a folder for files (a system folder)");
+    // The status line keeps a reason whole; the folder before it goes first.
+    auto* status = static_cast<StatusLabel*>(Control<QLabel>("StatusPanel"));
+    WriteLog(QStringLiteral("Error on create AVI file. /home/somebody/Videos/recordings/of/this/"
+                            "week/: ") +
+             reason);
+    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Error on")); }));
+    const QString shown = status->ShownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Error"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(reason)) << shown.toStdString();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(shown), status->contentsRect().width());
+    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/of/this/week/")));
     for (int attempt = 0; attempt < 2; ++attempt) {
         Button("recordButton")->click();
         ASSERT_TRUE(Until([&] { return boxes() == 1; })) << Log().toStdString();
@@ -601,18 +625,50 @@ TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
         ExpectIdle();
     }
     EXPECT_TRUE(Recordings().isEmpty());
+}
 
-    // The status line keeps the reason whole; the folder before it goes first.
-    auto* status = static_cast<StatusLabel*>(Control<QLabel>("StatusPanel"));
-    WriteLog(QStringLiteral("Error on create AVI file. /home/somebody/Videos/recordings/of/this/"
-                            "week/: ") +
-             reason);
-    ASSERT_TRUE(Until([&] { return status->text().startsWith(QStringLiteral("Error on")); }));
-    const QString shown = status->ShownText();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("Error"))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(reason)) << shown.toStdString();
-    EXPECT_LE(status->fontMetrics().horizontalAdvance(shown), status->contentsRect().width());
-    EXPECT_TRUE(status->toolTip().contains(QStringLiteral("/of/this/week/")));
+// Where the desktop refuses its screen (a scripted portal on a private bus):
+// the reason is in the failure box and in the status line, and a later log
+// text (the update check's) leaves the line alone until the next recording.
+TEST_F(MainWindowTest, ARefusedScreenSaysWhyInABoxAndTheStatusLineKeepsIt) {
+    const pid_t portal = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "refuse"});
+    ASSERT_GT(portal, 0);
+    // Gone even when an assertion ends the test: it holds ctest's output open.
+    struct Cleanup {
+        pid_t portal;
+        ~Cleanup() {
+            platform::SetScreenBackend(platform::ScreenBackend::X11);
+            platform::SetOutputSize({});
+            test::StopSpawned(portal);
+        }
+    } cleanup{portal};
+    Pause(1000);  // the portal owns its name
+    // The engine opens its desktop when it is made.
+    form_.reset();
+    platform::SetScreenBackend(platform::ScreenBackend::Portal);
+    platform::SetOutputSize({0, 0, 1280, 720});
+    form_ = std::make_unique<MainWindow>();
+    form_->show();
+    auto* status = Control<QLabel>("StatusPanel");
+    Button("recordButton")->click();
+    ASSERT_TRUE(Until([&] {
+        auto* box = form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure"));
+        return box && box->isVisible();
+    })) << Log().toStdString();
+    const QString refused = QStringLiteral("refused by the desktop");
+    EXPECT_TRUE(form_->findChild<QMessageBox*>(QStringLiteral("RecordingFailure"))
+                    ->text()
+                    .contains(refused));
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+    Pause(200);
+    EXPECT_TRUE(status->text().startsWith(QStringLiteral("The recording did not start:")))
+        << status->text().toStdString();
+    EXPECT_TRUE(status->text().contains(refused)) << status->text().toStdString();
+
+    WriteLog(QStringLiteral("Checking for updates - 9.9"));
+    Pause(300);
+    EXPECT_TRUE(status->text().contains(refused)) << status->text().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("Checking for updates - 9.9")));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #       recording opens a new session and records moving content
 #   record_portal.sh VELMORA idle     no screen is shared while the program
 #       waits: not before the first Record, not after the recording ends
+#   record_portal.sh VELMORA sound    PipeWire's PulseAudio server lists a
+#       source playing a 1 kHz tone, and a recording of it has the tone
 # The program gets folders of its own (settings, logs, recordings), so every
 # run of this test starts without a kept token.
 set -euo pipefail
@@ -258,6 +260,32 @@ idle)
     [[ -z $(portal_sessions) && -z $(screen_node) ]] ||
         fail "the screen is still shared after the recording: $(portal_sessions) node $(screen_node)"
     echo "no portal session while idle, one while recording"
+    ;;
+sound)
+    # A null sink playing the tone; its monitor is the source recorded.
+    pactl info | grep -q "PulseAudio (on PipeWire" || fail "no PipeWire PulseAudio server: $(pactl info 2>&1 | head -n 3)"
+    module=$(pactl load-module module-null-sink sink_name=velmora_tone)
+    sox -n -r 44100 -c 2 -b 16 -e signed -t raw - synth 60 sine 1000 |
+        pacat -d velmora_tone --raw --rate=44100 --channels=2 --format=s16le &
+    tone=$!
+    trap 'kill $tone 2>/dev/null; pactl unload-module $module; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    deadline=$((SECONDS + 10))
+    until input=$(pactl list short sources | awk '$2 == "velmora_tone.monitor" { print NR - 1 }') &&
+        [[ -n $input ]]; do
+        ((SECONDS < deadline)) || fail "the tone's source is not listed: $(pactl list short sources)"
+        sleep 0.2
+    done
+    mkdir -p "$(dirname "$ini")"
+    printf '[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex=%s\n' "$input" >"$ini"
+    record 1
+    file=$(ls "$work"/out1/VideoRecord_*.avi | head -n1)
+    [[ $(ffprobe -v error -select_streams a -show_entries stream=codec_type -of csv=p=0 "$file") == audio ]] ||
+        fail "no sound stream in the recording: $(grep -i sound "$work/log" | tail -n 3)"
+    # The tone, not silence: loud within a band around 1 kHz.
+    level=$(ffmpeg -v info -i "$file" -map 0:a -af "bandpass=f=1000:width_type=h:w=200,volumedetect" \
+        -f null - 2>&1 | awk '/mean_volume/ { print int($5) }')
+    [[ -n $level ]] && ((level > -40)) || fail "no 1 kHz tone in the sound (mean volume ${level:-none} dB)"
+    echo "recorded the tone at $level dB from input $input"
     ;;
 *) fail "unknown mode $mode" ;;
 esac
