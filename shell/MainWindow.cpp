@@ -402,6 +402,7 @@ void MainWindow::FullScreenClicked() {
 }
 
 void MainWindow::FolderClicked() {
+    statusHeld_ = false;
     QString folder = QString::fromStdString(Settings.WorkDir);
     BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
                     false, true);
@@ -418,6 +419,8 @@ void MainWindow::FolderClicked() {
 }
 
 void MainWindow::FolderTyped() {
+    // The user's own choice is answered, whatever result the line held.
+    statusHeld_ = false;
     // Leaving the field untouched, or pressing Enter twice, types nothing.
     if (!folderEdit->isModified()) return;
     folderEdit->setModified(false);

@@ -574,6 +574,13 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     Button("recordButton")->click();
     ASSERT_TRUE(Merged()) << Log().toStdString();
     EXPECT_EQ(QDir(typed).entryList({QStringLiteral("VideoRecord_*.avi")}, QDir::Files).size(), 1);
+
+    // The recording's result on the status line gives way to the answer to
+    // the user's next choice.
+    type(QStringLiteral("/proc/"));
+    auto* status = Control<QLabel>("StatusPanel");
+    EXPECT_TRUE(Until([&] { return status->toolTip().contains(QStringLiteral("/proc/")); }))
+        << status->toolTip().toStdString();
 }
 
 // A recording the engine cannot even begin (a system folder in the settings)
