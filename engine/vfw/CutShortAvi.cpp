@@ -32,7 +32,9 @@ bool ReadAt(int fd, std::int64_t at, void* into, std::size_t size) {
 bool WriteLe32At(int fd, std::int64_t at, std::uint32_t value) {
     unsigned char b[4];
     PutLe32(b, value);
-    return ::pwrite(fd, b, 4, at) == 4;
+    const ssize_t written = ::pwrite(fd, b, 4, at);
+    if (written >= 0 && written != 4) errno = EIO;  // a short write sets none
+    return written == 4;
 }
 
 struct Chunk {
@@ -229,7 +231,7 @@ CutShortResult FinishCutShortAvi(int fd, const std::vector<bool>& keyFrames) {
     for (std::size_t i = 0; i < layout.streams.size(); ++i)
         ok = ok && WriteLe32At(fd, layout.streams[i].lengthAt, static_cast<std::uint32_t>(lengths[i]));
     if (!ok || ::fsync(fd) != 0) {
-        result.error = errno ? errno : EIO;
+        result.error = errno;
         return result;
     }
     result.finished = true;
