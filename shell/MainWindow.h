@@ -192,8 +192,9 @@ class MainWindow : public QMainWindow {
     // Unmerged recordings in the output folder and in the folders recordings
     // were made in; the list of those forgets folders with nothing left.
     std::vector<engine::TInterruptedRecording> InterruptedRecordings();
-    // Folders with nothing unsaved left leave that list; the rest.
-    std::vector<std::string> ForgetSavedFolders();
+    // Folders with nothing unsaved left leave that list; the recordings
+    // found in the others are added to *found when it is given.
+    void ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* found = nullptr);
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
     void BeginQuit(const QString& why);

@@ -96,28 +96,30 @@ void MainWindow::CreateEngine() {
 }
 
 std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
-    std::vector<std::string> folders{Settings.WorkDir};
-    for (const std::string& folder : ForgetSavedFolders())
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
-            folders.push_back(folder);
-    std::vector<engine::TInterruptedRecording> found;
-    for (const std::string& folder : folders)
-        for (auto& r : camera_->FindInterruptedRecordings(folder)) found.push_back(std::move(r));
+    std::vector<engine::TInterruptedRecording> found =
+        camera_->FindInterruptedRecordings(Settings.WorkDir);
+    ForgetSavedFolders(&found);
     return found;
 }
 
-std::vector<std::string> MainWindow::ForgetSavedFolders() {
+void MainWindow::ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* found) {
     const RecordingFolders list = FoldersRecordedIn();
     const std::vector<std::string> folders = list.Read();
     std::vector<std::string> still;
-    for (const std::string& folder : folders)
+    for (const std::string& folder : folders) {
+        // The output folder's were looked for already.
+        const bool outputFolder = found && folder == Settings.WorkDir;
+        auto in = outputFolder ? std::vector<engine::TInterruptedRecording>()
+                               : camera_->FindInterruptedRecordings(folder);
         // Another copy may still be recording there: its files keep it listed.
-        if (!camera_->FindInterruptedRecordings(folder).empty() ||
+        if (!in.empty() || (outputFolder && !found->empty()) ||
             engine::FileExists(folder + engine::kTempVideoName) ||
             engine::FileExists(folder + engine::kTempAudioName))
             still.push_back(folder);
+        if (found)
+            for (auto& r : in) found->push_back(std::move(r));
+    }
     if (still.size() != folders.size()) list.Replace(still);
-    return still;
 }
 
 bool MainWindow::OfferRecovery() {
