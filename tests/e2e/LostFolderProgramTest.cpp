@@ -41,7 +41,12 @@ TEST_P(LostFolderProgramTest, TheWholeRecordingIsSavedInTheVideosFolder) {
         << TodaysLog();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     if (GetParam() == Loss::Removed)
-        fs::remove_all(recordings);
+        // As rm -rf does, again while the program adds to it.
+        ASSERT_TRUE(WaitFor([&] {
+            std::error_code ignored;
+            fs::remove_all(recordings, ignored);
+            return !fs::exists(recordings);
+        }));
     else
         ASSERT_EQ(::umount2(disk->Folder().c_str(), MNT_DETACH), 0);
 
