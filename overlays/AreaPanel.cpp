@@ -49,11 +49,14 @@ void SetUpperLimit(QSpinBox* edit, int limit) {
 
 }  // namespace
 
-AreaPanel::AreaPanel(QWidget* owner) : QWidget(owner, Qt::Tool) {
+AreaPanel::AreaPanel(QWidget* owner, bool partOfOwner)
+    : QWidget(owner, partOfOwner ? Qt::Widget : Qt::Tool) {
     setObjectName(QStringLiteral("AreaPanel"));
     setWindowTitle(QStringLiteral("Positions and information"));
     CreateControls();
     ShowSettings();
+    // A child is shown with its parent unless hidden before.
+    if (partOfOwner) hide();
 }
 
 AreaPanel::~AreaPanel() {

@@ -1,7 +1,7 @@
 #pragma once
-// The companion panel docked to the main window's right side: the capture
-// area as four numbers the user can change, and the live figures of the
-// running recording.
+// The companion panel at the main window's right side: the capture area as
+// four numbers the user can change, and the live figures of the running
+// recording.
 
 #include <QWidget>
 
@@ -16,7 +16,10 @@ class AreaPanel : public QWidget {
 
   public:
     // A tool window of owner: it stays above it and out of the task bar.
-    explicit AreaPanel(QWidget* owner);
+    // Where windows cannot be placed (Wayland) a tool window would open
+    // wherever the compositor likes, over the owner's buttons: there the
+    // panel is a part of owner instead, hidden until shown.
+    explicit AreaPanel(QWidget* owner, bool partOfOwner = false);
     ~AreaPanel() override;
 
     // The area edits: top, left, width, height. Each writes its value into
@@ -37,8 +40,8 @@ class AreaPanel : public QWidget {
     // positions to its last pixel, the sizes to its size but never below
     // 5000 x 2500. A value beyond stays the limit until the user lowers it.
     void UpdateLimits();
-    // Puts the panel right beside the window's frame (the main window's
-    // right edge, its top).
+    // Puts the panel, as a window of its own, right beside the window's
+    // frame (the main window's right edge, its top).
     void DockBeside(const QWidget* window);
 
   signals:

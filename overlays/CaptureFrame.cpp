@@ -115,15 +115,11 @@ void CaptureFrame::paintEvent(QPaintEvent*) {
     painter.fillRect(Logical(FrameRect.translated(inset_), ratio), QColor(255, 0, 0));
 }
 
-bool CaptureFrame::Placeable() {
-    return QGuiApplication::platformName() != QLatin1String("wayland");
-}
-
 void CaptureFrame::ShowOnTop() {
     // A Wayland client cannot put a window at a screen position (that needs
     // the layer-shell protocol, which Qt 6 here has no binding for): a frame
     // placed wherever the compositor likes would mark the wrong area.
-    if (!Placeable()) {
+    if (!WindowsPlaceable()) {
         static bool told = false;
         if (!told)
             WriteLog(QStringLiteral(
@@ -136,7 +132,7 @@ void CaptureFrame::ShowOnTop() {
 }
 
 void CaptureFrame::Restore() {
-    if (Placeable() && isMinimized()) showNormal();
+    if (WindowsPlaceable() && isMinimized()) showNormal();
 }
 
 }  // namespace velmora

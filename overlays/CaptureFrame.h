@@ -25,8 +25,6 @@ class CaptureFrame : public QWidget {
     // Not on Wayland, where no window can be placed at screen positions:
     // there it stays hidden and says so once.
     void ShowOnTop();
-    // Whether the frame can stand at screen positions on this platform.
-    static bool Placeable();
     // Brings the window back when a minimise took it along.
     void Restore();
 

@@ -7,6 +7,11 @@
 #include <cmath>
 
 namespace velmora {
+
+bool WindowsPlaceable() {
+    return QGuiApplication::platformName() != QLatin1String("wayland");
+}
+
 namespace {
 
 qreal Ratio(const QScreen* screen) {

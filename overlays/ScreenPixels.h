@@ -15,6 +15,11 @@ class QWidget;
 
 namespace velmora {
 
+// Whether this program can put its windows at screen positions: not on
+// Wayland, where the compositor places every window (Qt 6 here has no
+// binding for the layer-shell protocol).
+bool WindowsPlaceable();
+
 // The screen's rectangle in X pixels.
 QRect ScreenPixelRect(const QScreen* screen);
 

@@ -15,6 +15,7 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 
 #include "common/ButtonImages.h"
 #include "common/DefaultOutputFolder.h"
@@ -31,6 +32,7 @@
 #include "net/UpdateDialog.h"
 #include "overlays/AreaPanel.h"
 #include "overlays/AreaSelector.h"
+#include "overlays/ScreenPixels.h"
 #include "shell/CommandLine.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
@@ -39,6 +41,9 @@
 
 namespace velmora {
 namespace {
+
+// The window without the panel: the controls and the strip.
+constexpr QSize kWindowSize(287, 204);
 
 // The panel strip's caption: which way the panel goes on a click.
 QString StripCaption(QChar arrow) {
@@ -97,7 +102,13 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Hint6", pauseButton}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
-    panel_ = new AreaPanel(this);
+    if (WindowsPlaceable()) {
+        panel_ = new AreaPanel(this);
+    } else {
+        // Right of the controls, where the strip points.
+        panel_ = new AreaPanel(centralWidget(), true);
+        panel_->move(kWindowSize.width(), 0);
+    }
     connect(panel_, &AreaPanel::closed, this, [this] { panelButton->setText(StripCaption(u'>')); });
     CreateAreaSelector();
 }
@@ -119,7 +130,7 @@ MainWindow::~MainWindow() {
 void MainWindow::CreateControls() {
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    setFixedSize(287, 204);
+    setFixedSize(kWindowSize);
     setWindowIcon(ButtonImageIcon(kImageProgram));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -355,7 +366,7 @@ void MainWindow::ShowSaveFailure(const std::string& file, const QString& lost) {
 void MainWindow::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
     // The docked panel follows the window.
-    if (panel_ && panel_->isVisible()) DockPanel();
+    if (panel_ && panel_->isWindow() && panel_->isVisible()) DockPanel();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -445,6 +456,7 @@ void MainWindow::FolderTyped() {
 void MainWindow::PanelClicked() {
     if (panel_->isVisible()) {
         panel_->hide();
+        if (!panel_->isWindow()) setFixedSize(kWindowSize);
         panelButton->setText(StripCaption(u'>'));
         return;
     }
@@ -462,7 +474,14 @@ void MainWindow::LanguageApplied() {
 }
 
 void MainWindow::DockPanel() {
-    panel_->DockBeside(this);
+    if (panel_->isWindow()) {
+        panel_->DockBeside(this);
+        return;
+    }
+    // A panel inside widens the window, which grows to hold it above the
+    // status line.
+    setFixedSize(kWindowSize.width() + panel_->width(),
+                 std::max(kWindowSize.height(), panel_->height() + statusLine->sizeHint().height()));
 }
 
 void MainWindow::StartUpdateCheck() {

@@ -7,12 +7,13 @@
 
 #include "common/EventLog.h"
 #include "overlays/CaptureFrame.h"
+#include "overlays/ScreenPixels.h"
 
 namespace {
 
 TEST(CaptureFrameOnWayland, StaysHiddenAndSaysSoOnce) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
-    EXPECT_FALSE(velmora::CaptureFrame::Placeable());
+    EXPECT_FALSE(velmora::WindowsPlaceable());
     velmora::CaptureFrame wnd;
     wnd.SetupRegion(100, 100, 320, 200, false, QStringLiteral("Recording"));
     QStringList messages;
