@@ -2,8 +2,10 @@
 // Tests that need a second process: a fork whose body's result is its exit
 // status, and names unique to this test process.
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,18 +33,34 @@ int InChild(F body) {
 }
 
 // Starts args[0] (a full path) with this environment; its standard output
-// goes to stdoutFd when given. -1 when it cannot be started.
+// goes to stdoutFd when given. -1 when it cannot be started. The process is
+// killed when this test process ends, however it ends: a stub left behind by
+// a test that crashed would hold the test runner's output pipe open, and the
+// runner would wait for it until its time-out.
 inline pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    const pid_t parent = ::getpid();
+    int ready[2];  // closed by a successful exec, else carries its errno
+    if (::pipe2(ready, O_CLOEXEC) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) _exit(127);  // the parent is already gone
+        if (stdoutFd >= 0) ::dup2(stdoutFd, 1);
+        ::execve(argv[0], argv.data(), environ);
+        const int error = errno;
+        (void)!::write(ready[1], &error, sizeof error);
+        _exit(127);
+    }
+    ::close(ready[1]);
+    int error = 0;
+    const bool failed = pid < 0 || ::read(ready[0], &error, sizeof error) == sizeof error;
+    ::close(ready[0]);
+    if (failed && pid > 0) ::waitpid(pid, nullptr, 0);
+    return failed ? -1 : pid;
 }
 
 // Ends a spawned process and waits for it.
