@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "common/Language.h"
@@ -104,6 +105,8 @@ void AreaSelector::FreeBitmaps() {
 // ------------------------------------------------------------ opening
 
 void AreaSelector::ShowAreaSelector() {
+    // The desktop's sharing question is still open: its answer opens it.
+    if (asking_) return;
     const ScreenRect desktop = GetDesktopRect();
     ScreenShot =
         QImage(std::max(0, desktop.width), std::max(0, desktop.height), QImage::Format_RGB32);
@@ -115,8 +118,43 @@ void AreaSelector::ShowAreaSelector() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     QThread::msleep(10);
-    TakeScreenShot();
+    std::shared_ptr<platform::Desktop> screen = platform::OpenDesktop();
+    // One picture, without the pointer (the selector shows its own): on
+    // Wayland the sharing ends with it.
+    if (screen) screen->beginCapture(false);
+    if (screen && platform::CurrentScreenBackend() == platform::ScreenBackend::Portal) {
+        AwaitScreen(std::move(screen));
+        return;
+    }
+    if (screen) TakeScreenShot(*screen);
+    OpenOnPicture();
+}
 
+void AreaSelector::AwaitScreen(std::shared_ptr<platform::Desktop> screen) {
+    // The desktop may ask the user whether to share the screen, and the user
+    // may take minutes: the answer is awaited on a thread of its own, so the
+    // program's windows go on running meanwhile.
+    asking_ = true;
+    std::thread([screen, alive = std::weak_ptr<AreaSelector*>(alive_)] {
+        screen->prepareCapture();
+        // The picture is taken on the UI thread, by a selector still there.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [screen, alive] {
+                const std::shared_ptr<AreaSelector*> selector = alive.lock();
+                if (!selector) {
+                    screen->endCapture();
+                    return;
+                }
+                (*selector)->asking_ = false;
+                (*selector)->TakeScreenShot(*screen);
+                (*selector)->OpenOnPicture();
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void AreaSelector::OpenOnPicture() {
     WorkBitmap = ScreenShot.copy();
     ShowWindows();
     showing_ = true;
@@ -170,23 +208,17 @@ void AreaSelector::ShowWindows() {
     font_ = SelectionFont(scale_);
 }
 
-bool AreaSelector::TakeScreenShot() {
-    if (ScreenShot.isNull()) return false;
-    std::unique_ptr<platform::Desktop> desktop = platform::OpenDesktop();
-    if (!desktop) return false;
+bool AreaSelector::TakeScreenShot(platform::Desktop& screen) {
     // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
     // are RGB32 pixels in the other row order.
     platform::DibRows rows;
     rows.width = ScreenShot.width();
     rows.height = ScreenShot.height();
     rows.bitCount = 32;
-    std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride() * rows.height));
+    std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride()) * rows.height);
     rows.bits = bits.data();
-    // One picture, without the pointer (the selector shows its own): on
-    // Wayland the sharing ends with it.
-    desktop->beginCapture(false);
-    const bool grabbed = desktop->grab(0, 0, rows);
-    desktop->endCapture();
+    const bool grabbed = !ScreenShot.isNull() && screen.grab(0, 0, rows);
+    screen.endCapture();
     if (!grabbed) return false;
     const auto rowBytes = static_cast<std::size_t>(rows.width) * 4;
     for (int y = 0; y < rows.height; ++y)

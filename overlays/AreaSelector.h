@@ -60,7 +60,11 @@ class AreaSelector : public QObject, private QAbstractNativeEventFilter {
     ~AreaSelector() override;
 
     // Takes a new screenshot of the X screen and shows it over every monitor.
+    // Where the desktop first asks the user whether to share the screen, it
+    // returns at once and opens when the question is answered.
     void ShowAreaSelector();
+    // The desktop's sharing question for the picture is open.
+    bool IsAsking() const { return asking_; }
     // Stores the rectangle as the capture region, saves the settings and
     // closes the selector.
     void AcceptSelection();
@@ -115,11 +119,18 @@ class AreaSelector : public QObject, private QAbstractNativeEventFilter {
     void RedrawSelection();
     QPoint Mouse() const;
     void UnregisterHotKeys();
-    bool TakeScreenShot();
+    // Grabs the whole screen into ScreenShot and ends the desktop's use.
+    bool TakeScreenShot(platform::Desktop& screen);
+    void AwaitScreen(std::shared_ptr<platform::Desktop> screen);
+    void OpenOnPicture();
     // A screen pixel kept on the picture.
     QPoint PicturePixel(QPoint screenPixel) const;
 
     AreaSelectorLinks links_;
+    // Expires with the selector: an answer from the desktop that comes
+    // later finds none to open.
+    std::shared_ptr<AreaSelector*> alive_ = std::make_shared<AreaSelector*>(this);
+    bool asking_ = false;  // the desktop's sharing question is open
     std::vector<std::unique_ptr<SelectorWindow>> windows_;
     bool showing_ = false;
     qreal scale_ = 1.0;

@@ -678,4 +678,48 @@ TEST_F(MainWindowTest, ARefusedScreenSaysWhyInABoxAndTheStatusLineKeepsIt) {
     EXPECT_TRUE(Log().contains(QStringLiteral("Checking for updates - 9.9")));
 }
 
+// The desktop asks the user whether to share the screen before the selector
+// has its picture (a scripted portal that answers after 1.5 s): the window
+// goes on running meanwhile, a second click asks no second question, and
+// the selector opens once the question is answered.
+TEST_F(MainWindowTest, TheSelectorAwaitsTheDesktopsQuestionWithoutHoldingUpTheWindow) {
+    const std::string calls = "/tmp/" + test::UniqueName("selector", "calls");
+    const pid_t portal =
+        test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "slow", calls});
+    ASSERT_GT(portal, 0);
+    struct Cleanup {
+        pid_t portal;
+        std::string calls;
+        ~Cleanup() {
+            platform::SetScreenBackend(platform::ScreenBackend::X11);
+            platform::SetOutputSize({});
+            test::StopSpawned(portal);
+            std::remove(calls.c_str());
+        }
+    } cleanup{portal, calls};
+    Pause(1000);  // the portal owns its name
+    form_.reset();
+    platform::SetScreenBackend(platform::ScreenBackend::Portal);
+    platform::SetOutputSize({0, 0, 1280, 720});
+    form_ = std::make_unique<MainWindow>();
+    form_->show();
+    AreaSelector* selector = form_->Selector();
+
+    bool ticked = false;
+    QTimer::singleShot(100, form_.get(), [&] { ticked = true; });
+    Button("areaButton")->click();
+    EXPECT_TRUE(selector->IsAsking());
+    EXPECT_FALSE(selector->IsShowing());
+    ASSERT_TRUE(Until([&] { return ticked; }));
+    EXPECT_FALSE(selector->IsShowing());
+    Button("areaButton")->click();
+
+    ASSERT_TRUE(Until([&] { return selector->IsShowing(); })) << Log().toStdString();
+    EXPECT_FALSE(selector->IsAsking());
+    selector->CloseSelector();
+    QFile log(QString::fromStdString(calls));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(log.readAll()).count(QStringLiteral("Start")), 1);
+}
+
 }  // namespace
