@@ -480,8 +480,9 @@ void MainWindow::DockPanel() {
     }
     // A panel inside widens the window, which grows to hold it above the
     // status line.
-    setFixedSize(kWindowSize.width() + panel_->width(),
-                 std::max(kWindowSize.height(), panel_->height() + statusLine->sizeHint().height()));
+    setFixedSize(
+        kWindowSize.width() + panel_->width(),
+        std::max(kWindowSize.height(), panel_->height() + statusLine->sizeHint().height()));
 }
 
 void MainWindow::StartUpdateCheck() {

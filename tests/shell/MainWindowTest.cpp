@@ -33,9 +33,9 @@
 #include "overlays/AreaPanel.h"
 #include "overlays/AreaSelector.h"
 #include "platform/x11/HotKeys.h"
+#include "platform/x11/ScreenBackend.h"
 #include "shell/MainWindow.h"
 #include "shell/StatusLine.h"
-#include "platform/x11/ScreenBackend.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
@@ -684,8 +684,7 @@ TEST_F(MainWindowTest, ARefusedScreenSaysWhyInABoxAndTheStatusLineKeepsIt) {
 // the selector opens once the question is answered.
 TEST_F(MainWindowTest, TheSelectorAwaitsTheDesktopsQuestionWithoutHoldingUpTheWindow) {
     const std::string calls = "/tmp/" + test::UniqueName("selector", "calls");
-    const pid_t portal =
-        test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "slow", calls});
+    const pid_t portal = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "slow", calls});
     ASSERT_GT(portal, 0);
     struct Cleanup {
         pid_t portal;
