@@ -97,21 +97,21 @@ bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
     std::shared_ptr<platform::Desktop> desktop;
     {
         std::lock_guard lock(desktopLock_);
-        desktop = desktop_;
+        desktop = CaptureSource();
     }
     // Outside the lock: the frame timer's pointer query must not wait for
     // the user answering the desktop's sharing dialog.
     if (desktop) desktop->prepareCapture();
     std::lock_guard lock(desktopLock_);
-    if (!desktop_) return false;
+    if (!desktop) return false;
     // The grab leaves the part off the screen as it was: a frame used
     // before must not show an old picture there.
-    if (left < 0 || top < 0 || std::int64_t(left) + rows.width > desktop_->width() ||
-        std::int64_t(top) + rows.height > desktop_->height())
+    if (left < 0 || top < 0 || std::int64_t(left) + rows.width > desktop->width() ||
+        std::int64_t(top) + rows.height > desktop->height())
         std::memset(rows.bits, 0, frame->biSizeImage);
-    if (!desktop_->grab(left, top, rows)) return false;
+    if (!desktop->grab(left, top, rows)) return false;
     platform::CursorImage cursor;
-    if (CaptureCursor && desktop_->cursorImage(cursor))
+    if (CaptureCursor && desktop->cursorImage(cursor))
         platform::drawCursor(cursor, cursor.x - cursor.xhot - left, cursor.y - cursor.yhot - top,
                              rows);
     return true;
@@ -121,6 +121,12 @@ void TScreenCamera::FreeFrame(PackedDib& frame) {
     if (!frame) return;
     FreePackedDib(frame);
     frame = nullptr;
+}
+
+bool TScreenCamera::CaptureTargetClosed() {
+    std::lock_guard lock(desktopLock_);
+    const auto source = CaptureSource();
+    return source && source->targetClosed();
 }
 
 platform::ForeignCursor TScreenCamera::QueryForeignCursor() {

@@ -98,7 +98,13 @@ int TScreenCamera::RunRecording(std::string targetFile) {
             if (desktop) desktop->endCapture();
             desktop = nullptr;
         }
-    } screenUse(desktop_.get(), CaptureCursor);
+    } screenUse(
+        [this] {
+            std::lock_guard lock(desktopLock_);
+            return CaptureSource();
+        }()
+            .get(),
+        CaptureCursor);
     PackedDib probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
         CameraError("Error capturing a frame from screen.");
@@ -467,6 +473,12 @@ void TScreenCamera::CaptureLoop() {
         FramePipeline::Slot* slot = wanted ? pipeline.Acquire() : nullptr;
         if (slot && !GrabInto(slot->frame, left, top)) {
             pipeline.Return(slot);
+            if (CaptureTargetClosed()) {
+                // Nothing more to record: saved as after a stop.
+                CameraError("The recorded window was closed.");
+                StopRecording();
+                break;
+            }
             CameraError("Error capturing a frame from screen.");
             grabFailedInLoop_ = true;
             break;

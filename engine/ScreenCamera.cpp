@@ -30,12 +30,18 @@ std::string TempVideoFile, TempAudioFile;
 TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
     : host_(host),
       desktop_(std::move(options.desktop)),
+      openWindow_(std::move(options.openWindow)),
       clock_(options.clock ? std::move(options.clock) : SystemClock()),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
     CurrentEngine = this;
     Recording = false;
     if (!desktop_)
         desktop_ = platform::OpenDesktop([this](const std::string& e) { CameraError(e); });
+    if (!openWindow_)
+        openWindow_ = [](std::uint64_t window, std::function<void(const std::string&)> onNote,
+                         std::string& error) -> std::shared_ptr<platform::Desktop> {
+            return platform::OpenWindowDesktop(window, std::move(onNote), error);
+        };
     if (desktop_) {
         ScreenBitsPerPixel = desktop_->bitsPerPixel();
         ScreenWidth = desktop_->width();
@@ -102,14 +108,22 @@ void TScreenCamera::DeriveModes() {
         case 0:
             FollowMouse = true;
             FullScreen = false;
+            WindowMode = false;
             break;
         case 1:
             FollowMouse = false;
             FullScreen = false;
+            WindowMode = false;
             break;
         case 2:
             FollowMouse = false;
             FullScreen = true;
+            WindowMode = false;
+            break;
+        case 3:
+            FollowMouse = false;
+            FullScreen = false;
+            WindowMode = true;
             break;
         default:
             break;
@@ -125,8 +139,13 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     Paused = false;
     soundPaused_ = framePaused_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
-    frameTimer_->SetEnabled(true);
     DeriveModes();
+    if (WindowMode && !OpenCaptureWindow()) {
+        EndedByFailure = true;
+        if (RestoreAfterRecord) host_.RestoreApplication();
+        return;
+    }
+    frameTimer_->SetEnabled(true);
     TakeScreenGeometry();
     Recording = true;
     if (!StartWorker()) {
@@ -134,7 +153,26 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
         Recording = false;
         frameTimer_->SetEnabled(false);
         frame_->Hide();
+        std::lock_guard lock(desktopLock_);
+        windowSource_.reset();
     }
+}
+
+bool TScreenCamera::OpenCaptureWindow() {
+    std::string error;
+    auto source = openWindow_(
+        CaptureWindow, [this](const std::string& note) { CameraError(note); }, error);
+    if (!source) {
+        CameraError("The window to record cannot be recorded: " + error);
+        return false;
+    }
+    std::lock_guard lock(desktopLock_);
+    windowSource_ = std::move(source);
+    return true;
+}
+
+std::shared_ptr<platform::Desktop> TScreenCamera::CaptureSource() {
+    return windowSource_ ? windowSource_ : desktop_;
 }
 
 bool TScreenCamera::StartWorker() {
@@ -153,6 +191,14 @@ bool TScreenCamera::StartWorker() {
 
 void TScreenCamera::TakeScreenGeometry() {
     std::lock_guard lock(desktopLock_);
+    if (windowSource_) {
+        // The window is the whole picture, at its size now; the compressor's
+        // steps cut it rather than reach past it.
+        Left = Top = 0;
+        Width = ScreenWidth = windowSource_->width();
+        Height = ScreenHeight = windowSource_->height();
+        return;
+    }
     if (!desktop_) {
         if (FullScreen) Width = Height = 0;
         return;
@@ -213,6 +259,8 @@ void TScreenCamera::RecordThreadDone() {
     Recording = false;
     delete worker_;  // joins; the body has already ended
     worker_ = nullptr;
+    std::lock_guard lock(desktopLock_);
+    windowSource_.reset();
 }
 
 int TScreenCamera::EndRun(int result) {
@@ -230,7 +278,8 @@ int TScreenCamera::EndRun(int result) {
 
 void TScreenCamera::FrameTimerTick() {
     if (!Recording) DeriveModes();
-    if (!Recording || FullScreen) {
+    // A recorded window is its own frame.
+    if (!Recording || FullScreen || WindowMode) {
         frame_->Hide();
         return;
     }

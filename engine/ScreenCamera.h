@@ -77,9 +77,15 @@ struct CompressorAbilities {
 };
 
 // What may be injected; null members take the real thing.
+// Opens the window to record as a desktop of its own; nullptr with error set
+// when it cannot be recorded. onNote hears what the log is to tell.
+using WindowOpener = std::function<std::shared_ptr<platform::Desktop>(
+    std::uint64_t window, std::function<void(const std::string&)> onNote, std::string& error)>;
+
 struct CameraOptions {
     std::shared_ptr<platform::Desktop> desktop;  // default: the X11 display
     std::shared_ptr<TEngineClock> clock;         // default: SystemClock()
+    WindowOpener openWindow;                     // default: platform::OpenWindowDesktop
 };
 
 class TScreenCamera {
@@ -94,7 +100,9 @@ class TScreenCamera {
     std::atomic<std::int32_t> Left{0}, Top{0};  // also written by the worker and the frame timer
     // Also written by the worker's negotiation while the frame timer reads them.
     std::atomic<std::int32_t> Width{300}, Height{300};
-    std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen
+    std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen, 3 a window
+    // CaptureMode 3: the window recorded, at its size when the recording starts.
+    std::uint64_t CaptureWindow = 0;
     bool CaptureCursor = true;
     std::uint32_t FramesPerSecond = 10;
     std::int32_t FrameInterval = 100;  // 1000 div FramesPerSecond
@@ -123,7 +131,7 @@ class TScreenCamera {
     // The last recording was ended by a failure, not by a stop or its time
     // limit; cleared by StartRecording.
     std::atomic<bool> EndedByFailure{false};
-    std::atomic<bool> FollowMouse{false}, FullScreen{false};
+    std::atomic<bool> FollowMouse{false}, FullScreen{false}, WindowMode{false};
     bool ShowFrame = true;
     bool CornersOnly = true;
     std::int32_t ScreenBitsPerPixel = 0;
@@ -207,6 +215,8 @@ class TScreenCamera {
     PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
     void FreeFrame(PackedDib& frame);
     platform::ForeignCursor QueryForeignCursor();
+    // The recorded window has gone (closed or unmapped).
+    bool CaptureTargetClosed();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
     // True when the target was written whole. The target's extension
@@ -298,8 +308,18 @@ class TScreenCamera {
     void LeaveRealtimeGrabs();
     std::string EntryShortName(int index) const;
 
+    // The desktop a recording grabs from: the recorded window's while one is
+    // recorded, else the screen's. Under desktopLock_.
+    std::shared_ptr<platform::Desktop> CaptureSource();
+    // Opens the window of CaptureWindow for the recording about to start;
+    // false (reported) when it cannot be recorded.
+    bool OpenCaptureWindow();
+
     CameraHost& host_;
     std::shared_ptr<platform::Desktop> desktop_;
+    WindowOpener openWindow_;
+    // The recorded window, from the start of its recording to the worker's end.
+    std::shared_ptr<platform::Desktop> windowSource_;
     std::shared_ptr<TEngineClock> clock_;
     std::mutex desktopLock_;  // the frame timer and the worker share the desktop
 

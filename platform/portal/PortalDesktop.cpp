@@ -15,6 +15,7 @@
 #include "platform/portal/PipeWireStream.h"
 #include "platform/portal/ScreenCastPortal.h"
 #include "platform/x11/ScreenBackend.h"
+#include "platform/x11/WindowList.h"
 
 namespace velmora::platform {
 namespace {
@@ -219,6 +220,24 @@ std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onE
     auto desktop = openX11Desktop(nullptr, &error);
     if (!desktop && onError) onError(error);
     return desktop;
+}
+
+bool WindowCaptureAvailable(std::string& reason) {
+    if (CurrentScreenBackend() == ScreenBackend::X11) return x11WindowCaptureAvailable(reason);
+    const std::uint32_t types = portal::AvailableSourceTypes(reason);
+    if (types & portal::kSourceWindow) return true;
+    if (reason.empty()) reason = "the desktop's ScreenCast portal offers no window source";
+    return false;
+}
+
+std::unique_ptr<Desktop> OpenWindowDesktop(std::uint64_t window,
+                                           std::function<void(const std::string&)> onNote,
+                                           std::string& error) {
+    if (CurrentScreenBackend() == ScreenBackend::Portal) {
+        error = "the desktop's ScreenCast portal offers no window to record";
+        return nullptr;
+    }
+    return openX11WindowDesktop(window, std::move(onNote), &error);
 }
 
 }  // namespace velmora::platform

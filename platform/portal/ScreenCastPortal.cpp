@@ -94,6 +94,24 @@ std::uint32_t ChooseCursorMode(std::uint32_t available, bool cursor) {
     return kCursorHidden;
 }
 
+std::uint32_t AvailableSourceTypes(std::string& error, std::chrono::milliseconds timeout) {
+    if (!QCoreApplication::instance()) {
+        error = "the portal cannot be asked without the application object";
+        return 0;
+    }
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        kService, kObject, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    message << kScreenCast << QStringLiteral("AvailableSourceTypes");
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        message, QDBus::Block, static_cast<int>(timeout.count()));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        error = "the desktop offers no ScreenCast portal (" + Text(reply.errorMessage()) + ")";
+        return 0;
+    }
+    return reply.arguments().at(0).value<QDBusVariant>().variant().toUInt();
+}
+
 struct ScreenCastPortal::Private {
     PortalTimeouts timeouts;
     QString connectionName;

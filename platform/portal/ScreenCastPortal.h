@@ -26,6 +26,14 @@ enum CursorMode : std::uint32_t { kCursorHidden = 1, kCursorEmbedded = 2, kCurso
 // else the metadata (which we then leave undrawn), else what there is.
 std::uint32_t ChooseCursorMode(std::uint32_t available, bool cursor = true);
 
+// Source types (bit values of AvailableSourceTypes).
+enum SourceType : std::uint32_t { kSourceMonitor = 1, kSourceWindow = 2 };
+
+// The source types the desktop's portal offers; 0 with error set when it
+// cannot be asked. Needs the application object.
+std::uint32_t AvailableSourceTypes(std::string& error,
+                                   std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 struct PortalGrant {
     int pipeWireFd = -1;  // ours to close
     std::uint32_t node = 0;

@@ -70,6 +70,11 @@ class Desktop {
     // minutes) and the next grab tells how it went. Any thread, holding no
     // lock another thread waits for; nothing to do elsewhere.
     virtual void prepareCapture() {}
+
+    // The recorded thing has gone (a recorded window was closed or
+    // unmapped): grabs fail from now on, and the recording ends as if it had
+    // been stopped.
+    virtual bool targetClosed() { return false; }
 };
 
 // Opens the X display named (nullptr: $DISPLAY). Returns nullptr and sets

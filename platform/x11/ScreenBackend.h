@@ -4,6 +4,7 @@
 // Wayland session, where X11 grabs see only XWayland's windows. Chosen once
 // at start; every part of the program then opens its desktop here.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -53,5 +54,17 @@ ScreenRect OutputSize();
 // grab failed (a refused permission, no portal, a timeout, the sharing
 // stopped), on the grabbing thread.
 std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError = {});
+
+// Whether single windows can be recorded on this run's screen: the X
+// server's Composite extension, or a portal that offers window sources.
+// False with reason set when not.
+bool WindowCaptureAvailable(std::string& reason);
+
+// The window to record (its X window id) as a desktop of its own; onNote
+// hears what the log is to tell about it. nullptr with error set when it
+// cannot be recorded.
+std::unique_ptr<Desktop> OpenWindowDesktop(std::uint64_t window,
+                                           std::function<void(const std::string&)> onNote,
+                                           std::string& error);
 
 }  // namespace velmora::platform

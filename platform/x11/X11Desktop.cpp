@@ -3,11 +3,15 @@
 // connection; the shared-memory grabs use its XCB side for pipelined requests.
 // The screen's size follows RandR's notifications, and the monitors are asked
 // for when wanted, so a resolution change while recording is seen.
+// A recorded window is redirected through Composite and read from its own
+// pixmap, so what covers it, or its standing partly off the screen, is not
+// in the picture.
 
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
@@ -16,10 +20,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <vector>
 
 #include "platform/x11/Desktop.h"
+#include "platform/x11/WindowList.h"
 
 namespace velmora::platform {
 namespace {
@@ -30,19 +37,32 @@ namespace {
 std::mutex ownedMutex;
 std::vector<Display*> ownedDisplays;
 XIOErrorHandler previousIOHandler = nullptr;
+XErrorHandler previousErrorHandler = nullptr;
+
+bool owned(Display* display) {
+    std::lock_guard lock(ownedMutex);
+    return std::find(ownedDisplays.begin(), ownedDisplays.end(), display) != ownedDisplays.end();
+}
 
 int ioErrorHandler(Display* display) {
-    {
-        std::lock_guard lock(ownedMutex);
-        if (std::find(ownedDisplays.begin(), ownedDisplays.end(), display) != ownedDisplays.end())
-            return 0;
-    }
+    if (owned(display)) return 0;
     return previousIOHandler ? previousIOHandler(display) : 0;
+}
+
+// A recorded window may go away between any two requests about it; the
+// requests that then fail are seen in their results, not by ending the
+// process as Xlib's default handler would.
+int errorHandler(Display* display, XErrorEvent* event) {
+    if (owned(display)) return 0;
+    return previousErrorHandler ? previousErrorHandler(display, event) : 0;
 }
 
 void own(Display* display) {
     static std::once_flag installed;
-    std::call_once(installed, [] { previousIOHandler = XSetIOErrorHandler(ioErrorHandler); });
+    std::call_once(installed, [] {
+        previousIOHandler = XSetIOErrorHandler(ioErrorHandler);
+        previousErrorHandler = XSetErrorHandler(errorHandler);
+    });
     std::lock_guard lock(ownedMutex);
     ownedDisplays.push_back(display);
 }
@@ -77,20 +97,14 @@ class X11Desktop final : public Desktop {
         Bool pixmaps;
         useShm_ = XShmQueryVersion(display_, &major, &minor, &pixmaps);
         connection_ = XGetXCBConnection(display_);
-        int formats = 0;
-        if (XPixmapFormatValues* list = XListPixmapFormats(display_, &formats)) {
-            for (int i = 0; i < formats; ++i)
-                if (list[i].depth == depth) {
-                    serverBitsPerPixel_ = list[i].bits_per_pixel;
-                    scanlinePad_ = list[i].scanline_pad;
-                }
-            XFree(list);
-        }
+        takePixmapFormat(depth);
         int eventBase, errorBase;
         hasXFixes_ = XFixesQueryExtension(display_, &eventBase, &errorBase);
     }
 
     ~X11Desktop() override {
+        // The redirection ends with the connection.
+        if (pixmap_ && !lost_) XFreePixmap(display_, pixmap_);
         releaseShm();
         if (!lost_) XCloseDisplay(display_);
         disown(display_);
@@ -98,20 +112,63 @@ class X11Desktop final : public Desktop {
         // left to the process exit rather than risking a second failure.
     }
 
+    // Window mode from here on: the window at the size it has now. An
+    // application's window is recorded without the frame a window manager
+    // puts around it (a frame's id records the frame). False with error set
+    // when it is not shown or cannot be redirected.
+    bool recordWindow(Window window, std::function<void(const std::string&)> onNote,
+                      std::string& error) {
+        if (!x11WindowCaptureAvailable(error)) return false;
+        XWindowAttributes attributes;
+        if (!topLevelOf(window) || !XGetWindowAttributes(display_, window, &attributes) ||
+            attributes.map_state != IsViewable) {
+            error = "window " + std::to_string(window) + " is not shown";
+            return false;
+        }
+        window_ = window;
+        border_ = attributes.border_width;
+        frameWidth_ = windowWidth_ = attributes.width;
+        frameHeight_ = windowHeight_ = attributes.height;
+        visual_ = attributes.visual;
+        takePixmapFormat(attributes.depth);
+        onNote_ = std::move(onNote);
+        XSelectInput(display_, window_, StructureNotifyMask);
+        XCompositeRedirectWindow(display_, window_, CompositeRedirectAutomatic);
+        // The off-screen copy starts as the screen showed the window, other
+        // windows over it included: the window is asked to paint itself anew.
+        XClearArea(display_, window_, 0, 0, 0, 0, True);
+        XSync(display_, False);
+        // Gone between the question and the redirection.
+        if (!XGetWindowAttributes(display_, window_, &attributes) ||
+            attributes.map_state != IsViewable) {
+            error = "window " + std::to_string(window) + " is not shown";
+            return false;
+        }
+        return true;
+    }
+
     int width() const override {
         std::lock_guard lock(mutex_);
+        if (window_) return frameWidth_;
         followScreenChanges();
         return width_;
     }
     int height() const override {
         std::lock_guard lock(mutex_);
+        if (window_) return frameHeight_;
         followScreenChanges();
         return height_;
+    }
+
+    bool targetClosed() override {
+        std::lock_guard lock(mutex_);
+        return closed_;
     }
     int bitsPerPixel() const override { return bitsPerPixel_; }
 
     ScreenRect primaryMonitor() override {
         std::lock_guard lock(mutex_);
+        if (window_) return {0, 0, frameWidth_, frameHeight_};
         followScreenChanges();
         const ScreenRect screen{0, 0, width_, height_};
         if (!usable() || !hasMonitors_) return screen;
@@ -136,6 +193,7 @@ class X11Desktop final : public Desktop {
     bool grab(int left, int top, const DibRows& out) override {
         std::lock_guard lock(mutex_);
         if (!usable()) return false;
+        if (window_) return grabWindow(left, top, out);
         followScreenChanges();
         if (grabClipped(left, top, out)) return true;
         // The screen may have shrunk since its last notification reached us:
@@ -147,7 +205,7 @@ class X11Desktop final : public Desktop {
     }
 
   private:
-    bool grabClipped(int left, int top, const DibRows& out) {
+    bool checkFormats(const DibRows& out) {
         if (!isSupportedDibDepth(out.bitCount) || out.width <= 0 || out.height <= 0 || !out.bits) {
             error_ = "grab: unsupported DIB " + std::to_string(out.width) + "x" +
                      std::to_string(out.height) + "x" + std::to_string(out.bitCount);
@@ -157,6 +215,11 @@ class X11Desktop final : public Desktop {
             error_ = "grab: the screen's visual is not TrueColor";
             return false;
         }
+        return true;
+    }
+
+    bool grabClipped(int left, int top, const DibRows& out) {
+        if (!checkFormats(out)) return false;
         const int x0 = std::max(left, 0), y0 = std::max(top, 0);
         const int x1 =
             static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, width_));
@@ -167,21 +230,129 @@ class X11Desktop final : public Desktop {
         if (x1 <= x0 || y1 <= y0) return true;                // wholly off the screen
         const int w = x1 - x0, h = y1 - y0;
 
-        if (useShm_ && attachShm(w, h)) return grabShm(x0, y0, w, h, out, x0 - left, y0 - top);
+        if (useShm_ && attachShm(w, h))
+            return grabShm(root_, x0, y0, w, h, out, x0 - left, y0 - top);
         return grabPlain(x0, y0, w, h, out, x0 - left, y0 - top);
+    }
+
+    // The recording keeps the window's first size: of a larger window the
+    // part past it is left out, a smaller one leaves black around it.
+    bool grabWindow(int left, int top, const DibRows& out) {
+        followWindow();
+        if (closed_ || lost_) {
+            error_ = lost_ ? "the X server connection was lost" : "the recorded window was closed";
+            return false;
+        }
+        if (!checkFormats(out)) return false;
+        if (!pixmap_) {
+            pixmap_ = XCompositeNameWindowPixmap(display_, window_);
+            XSync(display_, False);
+        }
+        const int x0 = std::max(left, 0), y0 = std::max(top, 0);
+        const int x1 =
+            static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, windowWidth_));
+        const int y1 =
+            static_cast<int>(std::min<std::int64_t>(std::int64_t(top) + out.height, windowHeight_));
+        if (x0 > left || y0 > top || x1 - left < out.width || y1 - top < out.height)
+            std::memset(out.bits, 0, static_cast<std::size_t>(out.stride()) * out.height);
+        if (out.bitCount == 8 && out.colorTable) copyToDib(PixelSource{}, 0, 0, 0, 0, out, 0, 0);
+        if (x1 <= x0 || y1 <= y0) return true;
+        const int w = x1 - x0, h = y1 - y0;
+        // The named pixmap holds the border too.
+        const bool ok =
+            useShm_ && attachShm(w, h)
+                ? grabShm(pixmap_, x0 + border_, y0 + border_, w, h, out, x0 - left, y0 - top)
+                : grabDrawable(pixmap_, x0 + border_, y0 + border_, w, h, out, x0 - left, y0 - top);
+        if (ok || lost_) return ok;
+        // Unmapped or destroyed before its notification reached us.
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(display_, window_, &attributes) ||
+            attributes.map_state != IsViewable) {
+            closed_ = true;
+            error_ = "the recorded window was closed";
+        }
+        return false;
+    }
+
+    // The window's notifications received so far: a new size needs a new
+    // pixmap (the old one keeps the old picture); unmapping ends it.
+    void followWindow() {
+        bool resized = false;
+        while (!lost_ && XPending(display_) > 0 && !lost_) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.xany.window != window_) continue;
+            if (event.type == UnmapNotify || event.type == DestroyNotify) closed_ = true;
+            if (event.type == ConfigureNotify && (event.xconfigure.width != windowWidth_ ||
+                                                  event.xconfigure.height != windowHeight_ ||
+                                                  event.xconfigure.border_width != border_)) {
+                windowWidth_ = event.xconfigure.width;
+                windowHeight_ = event.xconfigure.height;
+                border_ = event.xconfigure.border_width;
+                resized = true;
+            }
+        }
+        if (!resized) return;
+        if (pixmap_) XFreePixmap(display_, pixmap_);
+        pixmap_ = 0;
+        if (sizeNoted_ || (windowWidth_ == frameWidth_ && windowHeight_ == frameHeight_)) return;
+        sizeNoted_ = true;
+        if (onNote_)
+            onNote_("The recorded window is now " + std::to_string(windowWidth_) + "x" +
+                    std::to_string(windowHeight_) + "; the recording keeps its size of " +
+                    std::to_string(frameWidth_) + "x" + std::to_string(frameHeight_) +
+                    ", cutting off what is larger and filling what is smaller with black.");
+    }
+
+    // The child of the root that holds the window; 0 for the root or an
+    // unknown window.
+    Window topLevelOf(Window window) {
+        Window current = window;
+        for (int depth = 0; depth < 64; ++depth) {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(display_, current, &root, &parent, &children, &count) || lost_)
+                return 0;
+            if (children) XFree(children);
+            if (current == root) return 0;
+            if (parent == root) return current;
+            current = parent;
+        }
+        return 0;
+    }
+
+    void takePixmapFormat(int depth) {
+        int formats = 0;
+        if (XPixmapFormatValues* list = XListPixmapFormats(display_, &formats)) {
+            for (int i = 0; i < formats; ++i)
+                if (list[i].depth == depth) {
+                    serverBitsPerPixel_ = list[i].bits_per_pixel;
+                    scanlinePad_ = list[i].scanline_pad;
+                }
+            XFree(list);
+        }
     }
 
   public:
     bool cursorImage(CursorImage& out) override {
         std::lock_guard lock(mutex_);
         if (!usable() || !hasXFixes_) return false;
+        // A window's picture takes the pointer where it is over the window
+        // now, which follows the window's moves.
+        int originX = 0, originY = 0;
+        if (window_) {
+            Window child;
+            if (closed_ ||
+                !XTranslateCoordinates(display_, window_, root_, 0, 0, &originX, &originY, &child))
+                return false;
+        }
         XFixesCursorImage* image = XFixesGetCursorImage(display_);
         if (!image || lost_) {
             error_ = "XFixesGetCursorImage failed";
             return false;
         }
-        out.x = image->x;
-        out.y = image->y;
+        out.x = image->x - originX;
+        out.y = image->y - originY;
         out.xhot = image->xhot;
         out.yhot = image->yhot;
         out.width = image->width;
@@ -279,7 +450,8 @@ class X11Desktop final : public Desktop {
     // The rectangle is fetched in horizontal bands, all requested at once:
     // while we convert one band the server already fills the next, so the
     // copy into the DIB costs little beyond the server's own work.
-    bool grabShm(int x, int y, int w, int h, const DibRows& out, int dstX, int dstY) {
+    bool grabShm(Drawable source, int x, int y, int w, int h, const DibRows& out, int dstX,
+                 int dstY) {
         if (!knownServerFormat()) return false;
         const int bytesPerLine = static_cast<int>(
             ((std::int64_t(w) * serverBitsPerPixel_ + scanlinePad_ - 1) / scanlinePad_) *
@@ -290,7 +462,7 @@ class X11Desktop final : public Desktop {
         for (int top = 0; top < h; top += bandRows, ++bands) {
             const int rows = std::min(bandRows, h - top);
             cookies[bands] = xcb_shm_get_image(
-                connection_, static_cast<xcb_drawable_t>(root_), static_cast<std::int16_t>(x),
+                connection_, static_cast<xcb_drawable_t>(source), static_cast<std::int16_t>(x),
                 static_cast<std::int16_t>(y + top), static_cast<std::uint16_t>(w),
                 static_cast<std::uint16_t>(rows), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_,
                 static_cast<std::uint32_t>(std::int64_t(top) * bytesPerLine));
@@ -335,7 +507,12 @@ class X11Desktop final : public Desktop {
         w = std::min(w, width_ - x);
         h = std::min(h, height_ - y);
         if (w <= 0 || h <= 0) return true;
-        XImage* image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w),
+        return grabDrawable(root_, x, y, w, h, out, dstX, dstY);
+    }
+
+    bool grabDrawable(Drawable source, int x, int y, int w, int h, const DibRows& out, int dstX,
+                      int dstY) {
+        XImage* image = XGetImage(display_, source, x, y, static_cast<unsigned>(w),
                                   static_cast<unsigned>(h), AllPlanes, ZPixmap);
         if (!image || lost_) {
             error_ = lost_ ? "the X server connection was lost" : "XGetImage failed";
@@ -415,6 +592,16 @@ class X11Desktop final : public Desktop {
     std::atomic<bool> lost_{false};
     mutable std::mutex mutex_;
     std::string error_;
+    // Window mode: the recorded top-level window, its named pixmap (0: to
+    // be named), its size now and at the start (the recording's).
+    Window window_ = 0;
+    Pixmap pixmap_ = 0;
+    int border_ = 0;
+    int windowWidth_ = 0, windowHeight_ = 0;
+    int frameWidth_ = 0, frameHeight_ = 0;
+    bool closed_ = false;
+    bool sizeNoted_ = false;
+    std::function<void(const std::string&)> onNote_;
 };
 
 }  // namespace
@@ -429,6 +616,38 @@ std::unique_ptr<Desktop> openX11Desktop(const char* displayName, std::string* er
         return nullptr;
     }
     return std::make_unique<X11Desktop>(display);
+}
+
+bool x11WindowCaptureAvailable(std::string& reason) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        reason = "cannot open the X display";
+        return false;
+    }
+    int eventBase = 0, errorBase = 0, major = 0, minor = 2;
+    const bool available = XCompositeQueryExtension(display, &eventBase, &errorBase) &&
+                           XCompositeQueryVersion(display, &major, &minor) &&
+                           (major > 0 || minor >= 2);
+    XCloseDisplay(display);
+    if (!available) reason = "the X server has no Composite extension (0.2 or later)";
+    return available;
+}
+
+std::unique_ptr<Desktop> openX11WindowDesktop(std::uint64_t window,
+                                              std::function<void(const std::string&)> onNote,
+                                              std::string* error) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        if (error) *error = "cannot open the X display";
+        return nullptr;
+    }
+    auto desktop = std::make_unique<X11Desktop>(display);
+    std::string why;
+    if (!desktop->recordWindow(static_cast<Window>(window), std::move(onNote), why)) {
+        if (error) *error = why;
+        return nullptr;
+    }
+    return desktop;
 }
 
 }  // namespace velmora::platform

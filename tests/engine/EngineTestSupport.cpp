@@ -158,6 +158,7 @@ TScreenCamera& EngineTest::Make(int screenWidth, int screenHeight, int bitsPerPi
     CameraOptions options;
     options.desktop = desktop;
     options.clock = std::shared_ptr<TEngineClock>(&clock, [](TEngineClock*) {});
+    options.openWindow = openWindow;
     camera = std::make_unique<TScreenCamera>(host, options);
     camera->OnCameraError = [this](TScreenCamera*, const std::string& text) {
         std::lock_guard lock(errorsMutex_);

@@ -160,6 +160,7 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<TScreenCamera> camera;
     FakeRecorder* recorder = nullptr;  // owned by the camera when made with audio
     bool withAudio = false;
+    WindowOpener openWindow;  // handed to the engine Make makes
 
   private:
     std::mutex errorsMutex_;
