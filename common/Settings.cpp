@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "common/SettingsLocation.h"
@@ -32,6 +34,9 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.Language = ini.ReadString("Setup", "Language", s.Language);
     s.WorkDir = ini.ReadString("SetupVideo", "WorkDir", defaultWorkDir);
     s.TypeCapture = ini.ReadInteger("SetupVideo", "TypeCapture", s.TypeCapture);
+    s.CaptureWindow =
+        std::strtoull(ini.ReadString("SetupVideo", "CaptureWindow", "0").c_str(), nullptr, 0);
+    s.CaptureWindowTitle = ini.ReadString("SetupVideo", "CaptureWindowTitle", "");
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 60);
     s.KeyFramesFreq =
@@ -115,6 +120,13 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteBool("SetupApp", "SendStats", s.SendStats);
     ini.WriteString("SetupVideo", "WorkDir", s.WorkDir);
     ini.WriteInteger("SetupVideo", "TypeCapture", s.TypeCapture);
+    char windowId[24];
+    std::snprintf(windowId, sizeof windowId, "0x%llx",
+                  static_cast<unsigned long long>(s.CaptureWindow));
+    ini.WriteString("SetupVideo", "CaptureWindow", windowId);
+    // A line break would end the value early: such a title is shown, not kept.
+    ini.WriteString("SetupVideo", "CaptureWindowTitle",
+                    StorableFolder(s.CaptureWindowTitle) ? s.CaptureWindowTitle : "");
     ini.WriteInteger("SetupVideo", "VideoFPS", s.VideoFPS);
     ini.WriteInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
     ini.WriteInteger("SetupVideo", "CodecIndex", s.CodecIndex);

@@ -4,6 +4,7 @@
 // options dialog and the area selector read and write them directly on the
 // UI thread; the engine sees them only through ApplySettings.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,12 @@ struct TSettings {
     std::string Language = "English";
     // SetupVideo
     std::string WorkDir;  // output folder, used as a prefix: ends with '/'
-    int TypeCapture = 1;  // 0 specific area, 1 full screen
+    int TypeCapture = 1;  // 0 specific area, 1 full screen, 2 one window
+    // TypeCapture 2: the X window recorded ("CaptureWindow", its id) and its
+    // title when it was picked, for the panel. On Wayland the portal's own
+    // chooser picks the window instead.
+    std::uint64_t CaptureWindow = 0;
+    std::string CaptureWindowTitle;
     bool CaptureCursor = true;
     int VideoFPS = 15;
     int KeyFramesFreq = 8;
@@ -63,6 +69,11 @@ struct TSettings {
     int RecordSeconds = 0;
     // The command line's format=, over FileFormat for this run.
     std::optional<OutputFormat> RunFormat;
+    // The command line's window= (an id or a title), recorded instead of the
+    // stored choice this run; RunWindowId is the window it named when the
+    // recording started.
+    std::optional<std::string> RunWindow;
+    std::optional<std::uint64_t> RunWindowId;
     // What reading the file had to change about the file format and the
     // sound's codec, one line each for the log; empty when nothing.
     std::string FileFormatNote, SoundCodecNote;

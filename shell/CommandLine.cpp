@@ -8,6 +8,8 @@
 #include "common/WritableFolder.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/profile/Profile.h"
+#include "platform/x11/ScreenBackend.h"
+#include "platform/x11/WindowList.h"
 
 namespace velmora {
 namespace {
@@ -56,7 +58,7 @@ int ToolkitOption(const std::string& parameter) {
 }  // namespace
 
 const char* const kUsage =
-    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n"
+    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] [window=ID|TITLE]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -81,6 +83,7 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
             else if (logRefusedPath)
                 logRefusedPath(folder, reason);
         }
+        if (lower.starts_with("window=")) s.RunWindow = parameter.substr(7);
         if (lower.starts_with("format=")) {
             // Refused before the program starts (InvalidParameter).
             if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
@@ -102,11 +105,24 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
 
 std::optional<std::string> InvalidParameter(const std::vector<std::string>& parameters) {
     for (const std::string& parameter : parameters) {
+        if (Lower(parameter) == "window=")
+            return "velmora: window=: name the window to record by its id or its title\n";
         if (!Lower(parameter).starts_with("format=")) continue;
         const std::string value = parameter.substr(7);
         if (!ParseOutputFormat(value))
             return "velmora: " + parameter +
                    ": no such kind of file; use format=avi, format=mp4 or format=mkv\n";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters) {
+    if (platform::CurrentScreenBackend() != platform::ScreenBackend::X11) return std::nullopt;
+    for (const std::string& parameter : parameters) {
+        if (!Lower(parameter).starts_with("window=")) continue;
+        std::string error;
+        if (!platform::findX11Window(parameter.substr(7), error))
+            return "velmora: " + parameter + ": " + error + "\n";
     }
     return std::nullopt;
 }
@@ -124,9 +140,9 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string& parameter = parameters[i];
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
-            lower.starts_with("format=") || parameter.starts_with("--screen=") ||
-            InstanceCommandRequest({parameter}) || parameter == "--help" ||
-            parameter == "--version")
+            lower.starts_with("format=") || lower.starts_with("window=") ||
+            parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
+            parameter == "--help" || parameter == "--version")
             continue;
         if (const int taken = ToolkitOption(parameter)) {
             i += static_cast<std::size_t>(taken - 1);
@@ -180,7 +196,8 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             const auto folder = std::filesystem::absolute(parameter.substr(5), error);
             handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
-                   lower.starts_with("time=") || lower.starts_with("format=")) {
+                   lower.starts_with("time=") || lower.starts_with("format=") ||
+                   lower.starts_with("window=")) {
             handed.push_back(parameter);
         }
     }
@@ -220,6 +237,9 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  time=SECONDS     stop recording after SECONDS\n"
                "  format=KIND      save this run's recordings as avi, mp4 (plays in web\n"
                "                   browsers) or mkv (Matroska); Options keeps the usual one\n"
+               "  window=ID|TITLE  record this window only (an X window id, decimal or 0x..,\n"
+               "                   or its title), whatever covers it; on Wayland the\n"
+               "                   desktop asks which window\n"
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"

@@ -1,8 +1,9 @@
 #pragma once
 // The command line: "-vc" or "/vc" starts a recording once start-up is done,
 // "path=FOLDER" sets the output folder for the run (saved at exit), and
-// "time=SECONDS" sets the time to record and "format=avi|mp4|mkv" the kind
-// of file (both for the run, never saved). Switch names ignore
+// "time=SECONDS" sets the time to record, "format=avi|mp4|mkv" the kind of
+// file and "window=ID|TITLE" the one window to record (all for the run,
+// never saved). Switch names ignore
 // letter case; the folder is taken exactly as written, since Linux file names
 // are case-sensitive.
 
@@ -33,6 +34,11 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
 // Why a parameter of the program's own cannot be taken ("format=" with a
 // kind of file there is none of), as the line to print; nothing when all can.
 std::optional<std::string> InvalidParameter(const std::vector<std::string>& parameters);
+
+// "window=" naming no window shown now on the X server (on Wayland the
+// desktop's chooser picks one, so any name passes): the line to print.
+// Nothing when every window named is there.
+std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters);
 
 // The usage lines, printed by --help and after an unknown option.
 extern const char* const kUsage;

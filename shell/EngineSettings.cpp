@@ -47,6 +47,13 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     e.CaptureHeight = s.RegionHeightPos < 1 ? kSmallestArea : s.RegionHeightPos;
     if (s.TypeCapture == 0) e.CaptureMode = 1;
     if (s.TypeCapture == 1) e.CaptureMode = 2;
+    if (s.TypeCapture == 2) e.CaptureMode = 3;
+    e.CaptureWindow = s.CaptureWindow;
+    // The command line's window this run, whatever mode is stored.
+    if (s.RunWindowId) {
+        e.CaptureMode = 3;
+        e.CaptureWindow = *s.RunWindowId;
+    }
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
         e.Audio = EngineAudio{std::min(s.AudioFormatIndex, kLastAudioFormat), s.AudioInputIndex,
                               std::clamp(s.AudioInputGain, 0, 100)};

@@ -36,7 +36,8 @@ struct EngineSettings {
     // Unset: no time limit and no sound; the engine keeps its capture mode.
     std::optional<EngineTimeLimit> TimeLimit;
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
-    std::optional<int> CaptureMode;  // 1 fixed area, 2 full screen
+    std::optional<int> CaptureMode;   // 1 fixed area, 2 full screen, 3 a window
+    std::uint64_t CaptureWindow = 0;  // CaptureMode 3
     std::optional<EngineAudio> Audio;
     // What the merge writes: always a pair the format holds.
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -75,6 +76,7 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.Height = e.CaptureHeight;
     if (e.CaptureMode)
         camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
+    camera.CaptureWindow = e.CaptureWindow;
     camera.RecordAudio = e.Audio.has_value();
     if (e.Audio) {
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;

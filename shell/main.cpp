@@ -58,6 +58,10 @@ int main(int argc, char* argv[]) {
     std::fputs(message.c_str(), stderr);
     if (handed) return *handed;
     const std::string screen = velmora::ChooseScreen(parameters);
+    if (const auto missing = velmora::MissingWindow(parameters)) {
+        std::fputs(missing->c_str(), stderr);
+        return 2;
+    }
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     const std::string title = velmora::ApplicationTitle(app.applicationFilePath().toStdString());

@@ -133,6 +133,8 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.AudioRecordEnable = true;
     s.AudioInputGain = 77;
     s.AudioInputName = "Monitor of Speakers";
+    s.CaptureWindow = 0x2a00007;
+    s.CaptureWindowTitle = "Terminal \xe2\x80\x94 bash";
     ASSERT_TRUE(WriteSettings(s, Path()));
     const std::string text = Slurp(Path());
     const auto setup = text.find("[Setup]\n"), app = text.find("[SetupApp]"),
@@ -141,13 +143,29 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_LT(setup, app);
     EXPECT_LT(app, video);
     EXPECT_LT(video, audio);
-    for (const char* key :
-         {"Language=",         "MinimizeCapture=", "RestoreAfterRecord=", "SendStats=",
-          "WorkDir=",          "TypeCapture=",     "VideoFPS=",           "KeyFramesFreq=",
-          "CodecIndex=",       "VideoQuality=",    "RegionTopPos=",       "RegionLeftPos=",
-          "RegionWidthPos=",   "RegionHeightPos=", "CaptureCursor=",      "AudioRecordEnable=",
-          "AudioFormatIndex=", "AudioInputIndex=", "AudioInputName=",     "AudioInputGain=",
-          "OutputFormat=",     "AudioCodec="})
+    for (const char* key : {"Language=",
+                            "MinimizeCapture=",
+                            "RestoreAfterRecord=",
+                            "SendStats=",
+                            "WorkDir=",
+                            "TypeCapture=",
+                            "VideoFPS=",
+                            "KeyFramesFreq=",
+                            "CodecIndex=",
+                            "VideoQuality=",
+                            "RegionTopPos=",
+                            "RegionLeftPos=",
+                            "RegionWidthPos=",
+                            "RegionHeightPos=",
+                            "CaptureCursor=",
+                            "AudioRecordEnable=",
+                            "AudioFormatIndex=",
+                            "AudioInputIndex=",
+                            "AudioInputName=",
+                            "AudioInputGain=",
+                            "OutputFormat=",
+                            "AudioCodec=",
+                            "CaptureWindow=0x2a00007"})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -157,6 +175,13 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_TRUE(back.AudioRecordEnable);
     EXPECT_EQ(back.AudioInputGain, 77);
     EXPECT_EQ(back.AudioInputName, "Monitor of Speakers");
+    EXPECT_EQ(back.CaptureWindow, 0x2a00007u);
+    EXPECT_EQ(back.CaptureWindowTitle, "Terminal \xe2\x80\x94 bash");
+    // A title that would break the file is not kept; the window still is.
+    s.CaptureWindowTitle = "two\nlines";
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    EXPECT_EQ(ReadSettings(Path(), "/p/").CaptureWindowTitle, "");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").CaptureWindow, 0x2a00007u);
 }
 
 TEST(ChosenAudioInput, TheStoredNameWinsOverTheIndexWhereTheListHasIt) {
@@ -297,8 +322,9 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
-    EXPECT_TRUE(help->starts_with(
-        "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv]\n"));
+    EXPECT_TRUE(
+        help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] "
+                          "[window=ID|TITLE]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
@@ -334,6 +360,7 @@ struct FakeCamera {
     std::atomic<std::int32_t> Left{-1}, Top{-1};
     std::int32_t Width = 0, Height = 0;
     std::uint8_t CaptureMode = 0;
+    std::uint64_t CaptureWindow = 1;
     bool RecordAudio = false;
     std::int32_t AudioFormatIndex = 5;
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -516,6 +543,35 @@ TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
               "velmora: format=webm: no such kind of file; use format=avi, format=mp4 or "
               "format=mkv\n");
     EXPECT_TRUE(InvalidParameter({"format="}));
+}
+
+TEST(CommandLine, WindowIsForTheRunOnlyAndTheStoredWindowModeReachesTheEngine) {
+    TSettings s;
+    s.TypeCapture = 1;
+    EXPECT_TRUE(ReadCommandLine({"-vc", "WINDOW=Terminal - bash"}, s, {}));
+    EXPECT_EQ(s.RunWindow, "Terminal - bash");
+    EXPECT_EQ(s.TypeCapture, 1);
+    FakeCamera camera;
+    // Not yet looked for: the stored mode records.
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CaptureMode, 2);
+    // Found when the recording starts: that window, whatever is stored.
+    s.RunWindowId = 0x400007;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CaptureMode, 3);
+    EXPECT_EQ(camera.CaptureWindow, 0x400007u);
+
+    s.RunWindowId.reset();
+    s.TypeCapture = 2;
+    s.CaptureWindow = 0x1e00003;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.CaptureMode, 3);
+    EXPECT_EQ(camera.CaptureWindow, 0x1e00003u);
+
+    EXPECT_FALSE(UnknownParameter({"-vc", "window=0x1e00003"}));
+    EXPECT_EQ(InvalidParameter({"-vc", "window="}),
+              "velmora: window=: name the window to record by its id or its title\n");
+    EXPECT_FALSE(InvalidParameter({"window=xterm"}));
 }
 
 }  // namespace
