@@ -54,6 +54,22 @@ void DrawFull(QPainter& p) {
     p.drawPath(hills);
 }
 
+void DrawWindow(QPainter& p) {
+    Monitor(p);
+    p.setBrush(QColor(0xdd, 0xe6, 0xf0));
+    p.drawRect(QRectF(3.5, 6, 25, 16.5));
+    // A grey window half under the recorded one, which keeps its title bar.
+    p.setBrush(QColor(0x9a, 0xa4, 0xb0));
+    p.drawRect(QRectF(16, 8, 11, 8));
+    p.setBrush(QColor(0xff, 0xff, 0xff));
+    p.drawRect(QRectF(6, 10, 14, 10));
+    p.setBrush(QColor(0x2f, 0x6f, 0xc0));
+    p.drawRect(QRectF(6, 10, 14, 2.5));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(kRed, 1.5, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.drawRect(QRectF(6, 10, 14, 10));
+}
+
 void DrawRecord(QPainter& p) {
     QRadialGradient glow(QPointF(13, 12), 14);
     glow.setColorAt(0, QColor(0xff, 0x6b, 0x6b));
@@ -255,6 +271,9 @@ void Draw(int index, QPainter& p) {
             break;
         case kImageFull:
             DrawFull(p);
+            break;
+        case kImageWindow:
+            DrawWindow(p);
             break;
         default:
             break;  // kImageEmpty and anything unknown: transparent

@@ -21,7 +21,8 @@ enum ButtonImage {
     kImageFull = 10,    // a monitor with a full picture
     kImagePause = 11,   // two blue bars
     kImageResume = 12,  // a blue triangle pointing on
-    kImageCount = 13
+    kImageWindow = 13,  // a monitor with one window framed red over another
+    kImageCount = 14
 };
 
 // The image as an icon with pixmaps for scale factors 1, 1.5, 2 and 3.

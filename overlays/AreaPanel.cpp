@@ -100,6 +100,14 @@ void AreaPanel::CreateControls() {
     QLabel* heightUnit =
         MakeLabel(this, "heightUnit", QStringLiteral("px"), {kPxX, row(3), 28, kRowH});
 
+    areaRows_ = {leftLabel,  leftEdit,  leftUnit,  topLabel,    topEdit,    topUnit,
+                 widthLabel, widthEdit, widthUnit, heightLabel, heightEdit, heightUnit};
+    windowLabel = MakeLabel(this, "windowLabel", QString(), {kLabelX, row(0), 220, row(3) + kRowH},
+                            Qt::AlignLeft | Qt::AlignTop);
+    windowLabel->setTextFormat(Qt::PlainText);
+    windowLabel->setWordWrap(true);
+    windowLabel->hide();
+
     figuresGroup = new QGroupBox(QStringLiteral("Information"), this);
     figuresGroup->setObjectName(QStringLiteral("figuresGroup"));
     figuresGroup->setGeometry(4, row(4) - 2, 228, 204 - row(4));
@@ -160,6 +168,18 @@ void AreaPanel::DockBeside(const QWidget* window) {
     QScreen* target = ScreenAtPixel(corner);
     if (QWindow* own = windowHandle(); own && own->screen() != target) own->setScreen(target);
     move(PixelToLogical(corner, target).toPoint());
+}
+
+void AreaPanel::ShowCaptureWindow(const std::optional<platform::TopLevelWindow>& window) {
+    for (QWidget* control : areaRows_) control->setVisible(!window);
+    windowLabel->setVisible(window.has_value());
+    if (!window) return;
+    // The title as the window gives it; a size only where it is known (on
+    // Wayland the desktop's chooser picks the window at Record).
+    QString text = MsgTexts(28) + u'\n' + QString::fromStdString(window->title);
+    if (!window->area.empty())
+        text += QStringLiteral("\n%1 x %2 px").arg(window->area.width).arg(window->area.height);
+    windowLabel->setText(text);
 }
 
 void AreaPanel::SetAreaEditsEnabled(bool enabled) {

@@ -4,6 +4,10 @@
 // recording.
 
 #include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "platform/x11/WindowList.h"
 
 class QGroupBox;
 class QLabel;
@@ -30,6 +34,11 @@ class AreaPanel : public QWidget {
     QSpinBox* heightEdit = nullptr;
     // The live figures of the running recording.
     QLabel* figuresLabel = nullptr;
+
+    // The recorded window's title and size in place of the area's rows;
+    // nothing: the rows again.
+    QLabel* windowLabel = nullptr;
+    void ShowCaptureWindow(const std::optional<platform::TopLevelWindow>& window);
 
     // Enables or disables the four area edits together.
     void SetAreaEditsEnabled(bool enabled);
@@ -64,6 +73,7 @@ class AreaPanel : public QWidget {
     void HeightEdited(int value);
 
     QGroupBox* figuresGroup = nullptr;
+    std::vector<QWidget*> areaRows_;  // the labels, edits and units of the area
 };
 
 }  // namespace velmora

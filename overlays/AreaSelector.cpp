@@ -165,12 +165,7 @@ void AreaSelector::OpenOnPicture() {
 void AreaSelector::ShowWindows() {
     // Made anew at each opening: monitors come and go.
     windows_.clear();
-    const QRect picture = ScreenShot.rect();
-    std::vector<std::pair<QScreen*, QRect>> monitors;
-    for (QScreen* screen : QGuiApplication::screens())
-        if (const QRect m = ScreenPixelRect(screen).intersected(picture); !m.isEmpty())
-            monitors.emplace_back(screen, m);
-    if (monitors.empty()) monitors.emplace_back(QGuiApplication::primaryScreen(), picture);
+    const auto monitors = PictureMonitors(ScreenShot.rect());
 
     SelectorWindowEvents events;
     // Qt's mouse events count only where no X server tells the exact pixels.
@@ -209,21 +204,7 @@ void AreaSelector::ShowWindows() {
 }
 
 bool AreaSelector::TakeScreenShot(platform::Desktop& screen) {
-    // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
-    // are RGB32 pixels in the other row order.
-    platform::DibRows rows;
-    rows.width = ScreenShot.width();
-    rows.height = ScreenShot.height();
-    rows.bitCount = 32;
-    std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride()) * rows.height);
-    rows.bits = bits.data();
-    const bool grabbed = !ScreenShot.isNull() && screen.grab(0, 0, rows);
-    screen.endCapture();
-    if (!grabbed) return false;
-    const auto rowBytes = static_cast<std::size_t>(rows.width) * 4;
-    for (int y = 0; y < rows.height; ++y)
-        std::memcpy(ScreenShot.scanLine(y), rows.row(y), rowBytes);
-    return true;
+    return GrabScreenPicture(ScreenShot, screen);
 }
 
 void AreaSelector::StartSelecting() {

@@ -2,15 +2,45 @@
 
 #include <QCloseEvent>
 #include <QEnterEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
+#include <cstring>
+#include <vector>
 
 #include "overlays/ScreenPixels.h"
+#include "platform/x11/Desktop.h"
 
 namespace velmora {
+
+bool GrabScreenPicture(QImage& picture, platform::Desktop& screen) {
+    // The screen layer fills bottom-up 32-bit DIB rows (B, G, R, 0), which
+    // are RGB32 pixels in the other row order.
+    platform::DibRows rows;
+    rows.width = picture.width();
+    rows.height = picture.height();
+    rows.bitCount = 32;
+    std::vector<std::uint8_t> bits(static_cast<std::size_t>(rows.stride()) * rows.height);
+    rows.bits = bits.data();
+    const bool grabbed = !picture.isNull() && screen.grab(0, 0, rows);
+    screen.endCapture();
+    if (!grabbed) return false;
+    const auto rowBytes = static_cast<std::size_t>(rows.width) * 4;
+    for (int y = 0; y < rows.height; ++y) std::memcpy(picture.scanLine(y), rows.row(y), rowBytes);
+    return true;
+}
+
+std::vector<std::pair<QScreen*, QRect>> PictureMonitors(const QRect& picture) {
+    std::vector<std::pair<QScreen*, QRect>> monitors;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (const QRect m = ScreenPixelRect(screen).intersected(picture); !m.isEmpty())
+            monitors.emplace_back(screen, m);
+    if (monitors.empty()) monitors.emplace_back(QGuiApplication::primaryScreen(), picture);
+    return monitors;
+}
 
 SelectorWindow::SelectorWindow(const QImage& picture, SelectorWindowEvents events)
     // No parent: the frozen picture must not follow the main window down

@@ -9,12 +9,18 @@
 #include <QRect>
 #include <QWidget>
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QEnterEvent;
 class QScreen;
 class QSinglePointEvent;
 
 namespace velmora {
+
+namespace platform {
+class Desktop;
+}
 
 // What the window hands on; pointer positions in X screen pixels.
 struct SelectorWindowEvents {
@@ -28,6 +34,17 @@ struct SelectorWindowEvents {
     // The window manager, or the user through it, closed the window.
     std::function<void()> Closed;
 };
+
+// Fills the picture (already made at the whole X screen's size) with the
+// screen as it is now, from a desktop whose use has begun (without the
+// pointer: the selectors show their own), and ends that use. False when the
+// screen cannot be read.
+bool GrabScreenPicture(QImage& picture, platform::Desktop& screen);
+
+// The monitors, in X screen pixels, that a picture of the whole screen is
+// shown on, each with its Qt screen; the primary screen for all of it when
+// none overlaps it.
+std::vector<std::pair<QScreen*, QRect>> PictureMonitors(const QRect& picture);
 
 class SelectorWindow : public QWidget {
     Q_OBJECT

@@ -33,6 +33,8 @@
 #include "overlays/AreaPanel.h"
 #include "overlays/AreaSelector.h"
 #include "overlays/ScreenPixels.h"
+#include "overlays/WindowPicker.h"
+#include "platform/x11/ScreenBackend.h"
 #include "shell/CommandLine.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
@@ -94,12 +96,14 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Button3", optionsButton},
                        {"Button4", areaButton},
                        {"Button5", fullScreenButton},
+                       {"Button6", windowButton},
                        {"Hint1", aboutButton},
                        {"Hint2", exitButton},
                        {"Hint3", folderButton},
                        {"Hint4", folderEdit},
                        {"Hint5", panelButton},
-                       {"Hint6", pauseButton}});
+                       {"Hint6", pauseButton},
+                       {"Hint7", windowButton}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
     if (WindowsPlaceable()) {
@@ -111,12 +115,17 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
     }
     connect(panel_, &AreaPanel::closed, this, [this] { panelButton->setText(StripCaption(u'>')); });
     CreateAreaSelector();
+    picker_ = std::make_unique<WindowPicker>(
+        [this](const platform::TopLevelWindow& window) { WindowPicked(window); });
+    ShowCaptureMode();
+    ShowWindowAvailability();
 }
 
 MainWindow::~MainWindow() {
     // The field's focus goes as the window goes: that is not a folder typed.
     folderEdit->disconnect(this);
     if (selector_) selector_->FreeBitmaps();
+    picker_.reset();
     // The engine next: its worker may still report, and it may still ask.
     camera_.reset();
     host_.reset();
@@ -136,9 +145,13 @@ void MainWindow::CreateControls() {
         move(screen->availableGeometry().center() - rect().center());
 
     // The images sit behind their buttons and mark the chosen capture type.
-    areaModeMark = Make<QLabel>(client, "areaModeMark", {6, 4, 108, 53});
-    fullScreenModeMark = Make<QLabel>(client, "fullScreenModeMark", {6, 60, 108, 53});
-    for (QLabel* image : {areaModeMark, fullScreenModeMark}) {
+    // Three modes share the height of the two button rows beside them.
+    constexpr QRect kAreaPlace{6, 4, 108, 35}, kFullPlace{6, 41, 108, 35},
+        kWindowPlace{6, 78, 108, 35};
+    areaModeMark = Make<QLabel>(client, "areaModeMark", kAreaPlace);
+    fullScreenModeMark = Make<QLabel>(client, "fullScreenModeMark", kFullPlace);
+    windowModeMark = Make<QLabel>(client, "windowModeMark", kWindowPlace);
+    for (QLabel* image : {areaModeMark, fullScreenModeMark, windowModeMark}) {
         image->setAutoFillBackground(true);
         image->setStyleSheet(QStringLiteral("background-color: rgba(255, 119, 164, 130);"));
     }
@@ -146,9 +159,14 @@ void MainWindow::CreateControls() {
     constexpr auto kUnder = Qt::ToolButtonTextUnderIcon;
     constexpr auto kIconOnly = Qt::ToolButtonIconOnly;
     areaButton = MakeToolButton(client, "areaButton", QStringLiteral("Specific\nArea"), kImageArea,
-                                {6, 4, 108, 53}, kBeside);
+                                kAreaPlace, kBeside);
     fullScreenButton = MakeToolButton(client, "fullScreenButton", QStringLiteral("Full\nScreen"),
-                                      kImageFull, {6, 60, 108, 53}, kBeside);
+                                      kImageFull, kFullPlace, kBeside);
+    windowButton = MakeToolButton(client, "windowButton", QStringLiteral("Window"), kImageWindow,
+                                  kWindowPlace, kBeside);
+    windowButton->setToolTip(QStringLiteral("Record one window, even where others cover it"));
+    for (QToolButton* mode : {areaButton, fullScreenButton, windowButton})
+        mode->setIconSize(QSize(28, 28));
     recordButton = MakeToolButton(client, "recordButton", QStringLiteral("Record (F9)"),
                                   kImageRecord, {117, 4, 78, 53}, kUnder);
     recordImage_ = kImageRecord;
@@ -217,6 +235,7 @@ void MainWindow::CreateControls() {
     connect(optionsButton, &QToolButton::clicked, this, &MainWindow::OptionsClicked);
     connect(areaButton, &QToolButton::clicked, this, &MainWindow::AreaClicked);
     connect(fullScreenButton, &QToolButton::clicked, this, &MainWindow::FullScreenClicked);
+    connect(windowButton, &QToolButton::clicked, this, &MainWindow::WindowClicked);
     connect(folderButton, &QToolButton::clicked, this, &MainWindow::FolderClicked);
     connect(folderEdit, &QLineEdit::editingFinished, this, &MainWindow::FolderTyped);
     connect(panelButton, &QToolButton::clicked, this, &MainWindow::PanelClicked);
@@ -270,8 +289,6 @@ void MainWindow::StartUp() {
     if (Settings.CodecIndex == -1)
         Settings.CodecIndex = DefaultCompressorIndex(Settings.CompressorNames);
 
-    areaModeMark->setVisible(Settings.TypeCapture == 0);
-    fullScreenModeMark->setVisible(Settings.TypeCapture != 0);
     blinkTimer->start();
     // Only now: the first-start report's wait runs the event loop, and the
     // update check needs the settings.
@@ -392,16 +409,12 @@ void MainWindow::AreaClicked() {
 
 void MainWindow::AreaAccepted() {
     Settings.TypeCapture = 0;
-    areaModeMark->show();
-    fullScreenModeMark->hide();
-    panel_->SetAreaEditsEnabled(true);
+    ShowCaptureMode();
 }
 
 void MainWindow::FullScreenClicked() {
     Settings.TypeCapture = 1;
-    areaModeMark->hide();
-    fullScreenModeMark->show();
-    panel_->SetAreaEditsEnabled(false);
+    ShowCaptureMode();
     // The primary monitor at its offset: what a full-screen recording takes.
     const ScreenRect primary = GetPrimaryScreenRect();
     Settings.RegionTopPos = primary.top;
@@ -471,6 +484,63 @@ void MainWindow::LanguageApplied() {
     // The language sets the Record caption; a running recording keeps Stop.
     if (recordingShown_) recordButton->setText(MsgTexts(2));
     ShowPauseState();
+    ShowWindowAvailability();
+}
+
+void MainWindow::WindowClicked() {
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::X11) {
+        if (!picker_->ShowPicker()) WriteLog(QStringLiteral("The windows cannot be listed"));
+        return;
+    }
+    // The portal's own chooser asks at Record.
+    Settings.TypeCapture = 2;
+    Settings.CaptureWindow = 0;
+    Settings.CaptureWindowTitle.clear();
+    ShowCaptureMode();
+    SaveSettings();
+}
+
+void MainWindow::WindowPicked(const platform::TopLevelWindow& window) {
+    Settings.TypeCapture = 2;
+    Settings.CaptureWindow = window.client;
+    Settings.CaptureWindowTitle = window.title;
+    ShowCaptureMode();
+    SaveSettings();
+}
+
+void MainWindow::ShowCaptureMode() {
+    areaModeMark->setVisible(Settings.TypeCapture == 0);
+    fullScreenModeMark->setVisible(Settings.TypeCapture == 1);
+    windowModeMark->setVisible(Settings.TypeCapture == 2);
+    if (!panel_) return;
+    panel_->SetAreaEditsEnabled(Settings.TypeCapture == 0);
+    if (Settings.TypeCapture != 2) {
+        panel_->ShowCaptureWindow(std::nullopt);
+        return;
+    }
+    // The size as the window has it now: what a recording would take.
+    platform::TopLevelWindow shown;
+    shown.title = Settings.CaptureWindowTitle;
+    std::string error;
+    if (platform::CurrentScreenBackend() != platform::ScreenBackend::X11)
+        shown.title = MsgTexts(29).toStdString();
+    else if (Settings.CaptureWindow != 0)
+        if (const auto found =
+                platform::findX11Window(std::to_string(Settings.CaptureWindow), error))
+            shown = *found;
+    panel_->ShowCaptureWindow(shown);
+}
+
+void MainWindow::ShowWindowAvailability() {
+    if (!windowUnavailable_) {
+        std::string reason;
+        windowUnavailable_ = platform::WindowCaptureAvailable(reason) ? std::string() : reason;
+        if (!windowUnavailable_->empty())
+            WriteLog(QString::fromStdString("No window can be recorded: " + *windowUnavailable_));
+    }
+    const bool available = windowUnavailable_->empty();
+    windowButton->setEnabled(available && !recordingShown_);
+    if (!available) windowButton->setToolTip(MsgTexts(27));
 }
 
 void MainWindow::DockPanel() {

@@ -16,10 +16,12 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "net/VendorServers.h"
+#include "platform/x11/WindowList.h"
 #include "shell/EngineSettings.h"
 #include "shell/RecordingTexts.h"
 
@@ -41,8 +43,9 @@ class TScreenCamera;
 namespace platform {
 class InstanceLock;
 class InstanceReply;
-}
+}  // namespace platform
 class HotKeyFilter;
+class WindowPicker;
 class HttpClient;
 class QtCameraHost;
 class AreaPanel;
@@ -138,6 +141,10 @@ class MainWindow : public QMainWindow {
     void AreaClicked();
     void AreaAccepted();
     void FullScreenClicked();
+    // Shows the window chooser (X11); on Wayland the portal's chooser asks
+    // when the recording starts, so the mode changes at once.
+    void WindowClicked();
+    void WindowPicked(const platform::TopLevelWindow& window);
     void FolderClicked();
     // A folder typed into the field, taken on Enter or when the field loses
     // the focus.
@@ -205,12 +212,21 @@ class MainWindow : public QMainWindow {
     void SaveSettingsQuietly();
     void DockPanel();
     void CreateAreaSelector();
+    // The marks behind the mode buttons and the panel, for Settings.TypeCapture.
+    void ShowCaptureMode();
+    // The Window button is off, its tooltip saying why, where the screen
+    // cannot give single windows.
+    void ShowWindowAvailability();
 
     // The capture mode buttons; the mark behind one shows the chosen mode.
     QToolButton* areaButton = nullptr;
     QLabel* areaModeMark = nullptr;
     QToolButton* fullScreenButton = nullptr;
     QLabel* fullScreenModeMark = nullptr;
+    QToolButton* windowButton = nullptr;
+    QLabel* windowModeMark = nullptr;
+    // Why no window can be recorded here; empty when one can (asked once).
+    std::optional<std::string> windowUnavailable_;
     QToolButton* recordButton = nullptr;  // Record, and Stop while recording
     // Pause, and Resume while paused: in the Options button's place while
     // recording, when Options cannot be used.
@@ -236,6 +252,7 @@ class MainWindow : public QMainWindow {
     std::unique_ptr<HotKeyFilter> hotKeys_;
     QSocketNotifier* commands_ = nullptr;
     std::unique_ptr<AreaSelector> selector_;
+    std::unique_ptr<WindowPicker> picker_;
     std::unique_ptr<QtCameraHost> host_;
     std::unique_ptr<engine::TScreenCamera> camera_;
     bool hotKeysRegistered_ = false;

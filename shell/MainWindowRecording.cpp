@@ -23,10 +23,12 @@
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
 #include "platform/instance/SingleInstance.h"
+#include "platform/x11/ScreenBackend.h"
+#include "platform/x11/WindowList.h"
 #include "shell/DeclinedRecordings.h"
-#include "shell/RecordingFolders.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
+#include "shell/RecordingFolders.h"
 
 namespace velmora {
 namespace {
@@ -180,6 +182,19 @@ void MainWindow::StartCapture() {
     statusHeld_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
+    // The command line's window is looked for at each start: it may have
+    // opened since. On Wayland the portal's chooser asks instead.
+    Settings.RunWindowId.reset();
+    if (Settings.RunWindow) {
+        std::string error;
+        const auto window =
+            platform::CurrentScreenBackend() == platform::ScreenBackend::X11
+                ? platform::findX11Window(*Settings.RunWindow, error)
+                : std::optional<platform::TopLevelWindow>(platform::TopLevelWindow{});
+        if (!window)
+            WriteLog(QString::fromStdString("window=" + *Settings.RunWindow + ": " + error));
+        Settings.RunWindowId = window ? window->client : 0;
+    }
     ApplySettings();
     const bool fullScreen = Settings.TypeCapture == 1;
     summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
@@ -196,10 +211,15 @@ void MainWindow::StartCapture() {
     // output folder is by then.
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
+    if (camera_->WindowMode) {
+        summaryWidth_ = camera_->Width.load();
+        summaryHeight_ = camera_->Height.load();
+    }
     WriteLog(QFileInfo(path).fileName());
     SetRecordImage(kImageStop);
     recordButton->setText(MsgTexts(2));
-    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton}) b->setEnabled(false);
+    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton, windowButton})
+        b->setEnabled(false);
     optionsButton->hide();
     pauseButton->show();
     ShowPauseState();
@@ -227,6 +247,7 @@ void MainWindow::ShowIdleControls() {
     optionsButton->show();
     SetRecordImage(kImageRecord);
     recordingShown_ = false;
+    ShowWindowAvailability();
 }
 
 void MainWindow::FollowEngine() {

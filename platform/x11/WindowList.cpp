@@ -93,6 +93,15 @@ std::vector<TopLevelWindow> ListWindows(Display* display) {
         const int border = attributes.border_width;
         window.rect = {attributes.x, attributes.y, attributes.width + 2 * border,
                        attributes.height + 2 * border};
+        window.area = window.rect;
+        XWindowAttributes client;
+        Window child;
+        if (window.client != window.frame &&
+            XGetWindowAttributes(display, static_cast<Window>(window.client), &client) &&
+            XTranslateCoordinates(display, static_cast<Window>(window.client),
+                                  DefaultRootWindow(display), 0, 0, &window.area.left,
+                                  &window.area.top, &child))
+            window.area = {window.area.left, window.area.top, client.width, client.height};
         windows.push_back(std::move(window));
     }
     if (children) XFree(children);

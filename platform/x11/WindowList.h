@@ -22,6 +22,7 @@ struct TopLevelWindow {
     std::uint64_t client = 0;
     std::string title;  // the client's _NET_WM_NAME, else WM_NAME; may be empty
     ScreenRect rect;    // the frame on the screen, its border included
+    ScreenRect area;    // the client on the screen: what a recording of it holds
 };
 
 // The top-level windows shown now, bottom first as they are stacked. Empty

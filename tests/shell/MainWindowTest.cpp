@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <functional>
 #include <set>
 
@@ -480,6 +481,55 @@ TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
     const QString saved = QString::fromUtf8(setup.readAll());
     EXPECT_TRUE(saved.contains(QStringLiteral("RegionWidthPos=160"))) << saved.toStdString();
     EXPECT_TRUE(saved.contains(QStringLiteral("TypeCapture=0"))) << saved.toStdString();
+}
+
+TEST_F(MainWindowTest, WindowButtonPicksTheClickedWindowAndEscapeKeepsTheMode) {
+    AreaPanel* panel = form_->Panel();
+    form_->show();
+    Button("fullScreenButton")->click();
+    ASSERT_TRUE(Until([&] { return form_->windowHandle() && form_->windowHandle()->isExposed(); }));
+    Pause(300);
+    const auto pickerShown = [] {
+        return !test::capture("xdotool search --onlyvisible --name '^Window selection$'").empty();
+    };
+    ASSERT_TRUE(Button("windowButton")->isEnabled());
+    Button("windowButton")->click();
+    ASSERT_TRUE(Until(pickerShown));
+    Pause(300);
+    test::run("xdotool key Escape");
+    ASSERT_TRUE(Until([&] { return !pickerShown(); }));
+    EXPECT_EQ(Settings.TypeCapture, 1);
+    EXPECT_TRUE(Control<QLabel>("fullScreenModeMark")->isVisible());
+
+    // The main window itself is a window like any other.
+    Button("windowButton")->click();
+    ASSERT_TRUE(Until(pickerShown));
+    Pause(300);
+    const QPoint inside = form_->geometry().center();
+    test::run("xdotool mousemove " + std::to_string(inside.x()) + " " + std::to_string(inside.y()) +
+              " sleep 0.2 click 1");
+    ASSERT_TRUE(Until([&] { return Settings.TypeCapture == 2; }));
+    EXPECT_FALSE(pickerShown());
+    EXPECT_EQ(Settings.CaptureWindow, form_->winId());
+    EXPECT_EQ(Settings.CaptureWindowTitle, "Velmora 1.0.4");
+    EXPECT_TRUE(Control<QLabel>("windowModeMark")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("fullScreenModeMark")->isVisible());
+    EXPECT_FALSE(Control<QLabel>("areaModeMark")->isVisible());
+    // The panel names it with its size in place of the area's numbers.
+    EXPECT_FALSE(panel->topEdit->isVisibleTo(panel));
+    EXPECT_TRUE(panel->windowLabel->isVisibleTo(panel));
+    const QSize size = form_->size();  // scale 1: logical are X pixels
+    EXPECT_TRUE(panel->windowLabel->text().endsWith(
+        QStringLiteral("Velmora 1.0.4\n%1 x %2 px").arg(size.width()).arg(size.height())))
+        << panel->windowLabel->text().toStdString();
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(setup.readAll()).contains(QStringLiteral("TypeCapture=2")));
+
+    // Back to an area: its numbers again.
+    Button("fullScreenButton")->click();
+    EXPECT_TRUE(panel->topEdit->isVisibleTo(panel));
+    EXPECT_FALSE(panel->windowLabel->isVisibleTo(panel));
 }
 
 // A reply's HTML (an update check behind a captive portal) is shown as it
