@@ -153,25 +153,31 @@ std::string SettingsFileRefusal(const std::string& file) {
            "): the settings are not read from it, and the settings of this session are not saved";
 }
 
-bool StoreScreenCastToken(const std::string& token, const std::string& file) {
+bool StoreScreenCastToken(const std::string& token, const std::string& file, bool window) {
     if (!StorableFolder(token)) return false;
     std::lock_guard lock(fileMutex);
     platform::PrivateProfile ini(file);
     if (!ini.Load()) return false;
-    ini.WriteString("SetupVideo", "ScreenCastToken", token);
+    ini.WriteString("SetupVideo", window ? "ScreenCastWindowToken" : "ScreenCastToken", token);
     return ini.Save();
 }
 
 void KeepScreenCastTokenInSettings() {
+    using platform::ScreenCastSource;
     platform::SetScreenCastTokenStore(
-        {[] {
+        {[](ScreenCastSource source) {
              std::lock_guard lock(fileMutex);
              platform::PrivateProfile ini(SettingsFile());
              ini.Load();
-             const std::string token = ini.ReadString("SetupVideo", "ScreenCastToken", "");
+             const std::string token = ini.ReadString(
+                 "SetupVideo",
+                 source == ScreenCastSource::Window ? "ScreenCastWindowToken" : "ScreenCastToken",
+                 "");
              return StorableFolder(token) ? token : std::string();
          },
-         [](const std::string& token) { StoreScreenCastToken(token, SettingsFile()); }});
+         [](const std::string& token, ScreenCastSource source) {
+             StoreScreenCastToken(token, SettingsFile(), source == ScreenCastSource::Window);
+         }});
 }
 
 bool StorableFolder(const std::string& folder) {

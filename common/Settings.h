@@ -110,11 +110,12 @@ bool WriteSettings(const TSettings& settings, const std::string& file);
 // user's own), or "" when it is used.
 std::string SettingsFileRefusal(const std::string& file);
 
-// Writes the key ScreenCastToken of section SetupVideo alone, in place,
-// keeping the rest of the file. Safe from any thread, also while
-// WriteSettings runs on another. False when the file could not be written or
-// the token cannot be stored (a line break in it).
-bool StoreScreenCastToken(const std::string& token, const std::string& file);
+// Writes the key ScreenCastToken of section SetupVideo alone (with window:
+// ScreenCastWindowToken, the token of a recorded window), in place, keeping
+// the rest of the file. Safe from any thread, also while WriteSettings runs
+// on another. False when the file could not be written or the token cannot
+// be stored (a line break in it).
+bool StoreScreenCastToken(const std::string& token, const std::string& file, bool window = false);
 
 // Hands the portal layer the token kept in the settings file of this run and
 // a way to keep each new one there.

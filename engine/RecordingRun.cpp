@@ -105,6 +105,22 @@ int TScreenCamera::RunRecording(std::string targetFile) {
         }()
             .get(),
         CaptureCursor);
+    if (WindowMode) {
+        // On the portal the window is picked in the desktop's dialog only
+        // now: the recording takes its size from then.
+        std::shared_ptr<platform::Desktop> source;
+        {
+            std::lock_guard lock(desktopLock_);
+            source = CaptureSource();
+        }
+        if (source) {
+            source->prepareCapture();
+            Width = ScreenWidth = source->width();
+            Height = ScreenHeight = source->height();
+            ActualWidth = static_cast<std::uint32_t>(Width);
+            ActualHeight = static_cast<std::uint32_t>(Height);
+        }
+    }
     PackedDib probe = GrabFrame(Left, Top, Width, Height);
     if (!probe) {
         CameraError("Error capturing a frame from screen.");

@@ -24,10 +24,18 @@ using namespace std::chrono_literals;
 
 class PortalScreen {
   public:
+    explicit PortalScreen(ScreenCastSource source) : source_(source) {}
+
+    // Never destroyed: the bus and PipeWire must not be torn down after the
+    // application object, and the process's end closes the session.
     static PortalScreen& Shared() {
-        // Never destroyed: the bus and PipeWire must not be torn down after
-        // the application object, and the process's end closes the session.
-        static PortalScreen* screen = new PortalScreen;
+        static PortalScreen* screen = new PortalScreen(ScreenCastSource::Monitor);
+        return *screen;
+    }
+    // A recorded window's session: a window chosen in the portal's dialog,
+    // kept by a token of its own.
+    static PortalScreen& Windows() {
+        static PortalScreen* screen = new PortalScreen(ScreenCastSource::Window);
         return *screen;
     }
 
@@ -117,14 +125,17 @@ class PortalScreen {
     // The handshake and the stream's first frame; only the busy thread.
     std::shared_ptr<portal::PipeWireStream> Open(bool cursor, std::string& error) {
         if (token_.empty()) {
-            token_ = LoadScreenCastToken();
+            token_ = LoadScreenCastToken(source_);
         }
         portal::PortalGrant grant;
-        if (!portal_.Open(token_, cursor, grant, error)) return nullptr;
+        if (!portal_.Open(token_, cursor, grant, error,
+                          source_ == ScreenCastSource::Window ? portal::kSourceWindow
+                                                              : portal::kSourceMonitor))
+            return nullptr;
         if (!grant.restoreToken.empty()) {
             // Each Start hands a new token and the old one is spent.
             token_ = grant.restoreToken;
-            SaveScreenCastToken(token_);
+            SaveScreenCastToken(token_, source_);
         }
         auto stream = std::make_shared<portal::PipeWireStream>();
         if (!stream->Connect(grant.pipeWireFd, grant.node,
@@ -139,6 +150,7 @@ class PortalScreen {
         return stream;
     }
 
+    const ScreenCastSource source_;
     // The portal and the token belong to the one thread that set busy_.
     portal::ScreenCastPortal portal_;
     std::string token_;
@@ -157,8 +169,8 @@ class PortalScreen {
 // One caller's view of the shared session, with its own error hook.
 class PortalDesktop final : public Desktop {
   public:
-    explicit PortalDesktop(std::function<void(const std::string&)> onError)
-        : onError_(std::move(onError)) {}
+    PortalDesktop(std::function<void(const std::string&)> onError, PortalScreen& screen)
+        : onError_(std::move(onError)), screen_(screen) {}
 
     // Asks nobody: the stream's size while one runs, else the output's.
     int width() const override {
@@ -205,9 +217,18 @@ class PortalDesktop final : public Desktop {
         Shared().Ready(ignored);
     }
 
+    // A window's stream that ran and has stopped: the window was closed
+    // (or its sharing ended), and the recording ends as if stopped.
+    bool targetClosed() override {
+        if (&screen_ != &PortalScreen::Windows()) return false;
+        auto stream = screen_.Current(true);
+        return stream && stream->failed();
+    }
+
   private:
-    static PortalScreen& Shared() { return PortalScreen::Shared(); }
+    PortalScreen& Shared() const { return screen_; }
     std::function<void(const std::string&)> onError_;
+    PortalScreen& screen_;
     mutable std::string error_;
 };
 
@@ -215,7 +236,7 @@ class PortalDesktop final : public Desktop {
 
 std::unique_ptr<Desktop> OpenDesktop(std::function<void(const std::string&)> onError) {
     if (CurrentScreenBackend() == ScreenBackend::Portal)
-        return std::make_unique<PortalDesktop>(std::move(onError));
+        return std::make_unique<PortalDesktop>(std::move(onError), PortalScreen::Shared());
     std::string error;
     auto desktop = openX11Desktop(nullptr, &error);
     if (!desktop && onError) onError(error);
@@ -233,10 +254,10 @@ bool WindowCaptureAvailable(std::string& reason) {
 std::unique_ptr<Desktop> OpenWindowDesktop(std::uint64_t window,
                                            std::function<void(const std::string&)> onNote,
                                            std::string& error) {
-    if (CurrentScreenBackend() == ScreenBackend::Portal) {
-        error = "the desktop's ScreenCast portal offers no window to record";
-        return nullptr;
-    }
+    // On Wayland no client names another's window: the portal's dialog
+    // asks for it at the first grab.
+    if (CurrentScreenBackend() == ScreenBackend::Portal)
+        return std::make_unique<PortalDesktop>(std::move(onNote), PortalScreen::Windows());
     return openX11WindowDesktop(window, std::move(onNote), &error);
 }
 

@@ -25,7 +25,6 @@ const QString kObject = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kScreenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
-constexpr std::uint32_t kMonitor = 1;
 constexpr std::uint32_t kPersistUntilRevoked = 2;
 
 std::string Text(const QString& s) {
@@ -236,7 +235,7 @@ void ScreenCastPortal::Close() {
 }
 
 bool ScreenCastPortal::Open(const std::string& restoreToken, bool cursor, PortalGrant& grant,
-                            std::string& error) {
+                            std::string& error, SourceType source) {
     Close();
     grant = PortalGrant{};
     Private& d = *d_;
@@ -261,6 +260,14 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, bool cursor, Portal
 
     const std::uint32_t version = d.Property(QStringLiteral("version")).toUInt();
     const std::uint32_t cursors = d.Property(QStringLiteral("AvailableCursorModes")).toUInt();
+    // Asked before any dialog: a portal without windows would offer monitors.
+    if (source != kSourceMonitor &&
+        !(d.Property(QStringLiteral("AvailableSourceTypes")).toUInt() & source)) {
+        d.error =
+            "Recording a window is not possible: the desktop's ScreenCast portal offers no "
+            "window source";
+        return fail();
+    }
 
     QVariantMap results;
     QVariantMap options;
@@ -275,7 +282,7 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, bool cursor, Portal
     }
 
     options.clear();
-    options.insert(QStringLiteral("types"), QVariant::fromValue<uint>(kMonitor));
+    options.insert(QStringLiteral("types"), QVariant::fromValue<uint>(source));
     options.insert(QStringLiteral("multiple"), false);
     grant.cursorMode = version >= 2 ? ChooseCursorMode(cursors, cursor) : kCursorHidden;
     if (version >= 2)
@@ -304,7 +311,7 @@ bool ScreenCastPortal::Open(const std::string& restoreToken, bool cursor, Portal
         streams.beginStructure();
         streams >> node >> properties;
         streams.endStructure();
-        if (found) continue;  // one monitor asked for: the first is it
+        if (found) continue;  // one source asked for: the first is it
         found = true;
         grant.node = node;
         const QDBusArgument size = properties.value(QStringLiteral("size")).value<QDBusArgument>();

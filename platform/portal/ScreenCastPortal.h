@@ -56,8 +56,10 @@ class ScreenCastPortal {
     ScreenCastPortal& operator=(const ScreenCastPortal&) = delete;
 
     // False with error set when any step fails; the session is then closed.
-    // cursor: whether the frames are to show the pointer.
-    bool Open(const std::string& restoreToken, bool cursor, PortalGrant& grant, std::string& error);
+    // cursor: whether the frames are to show the pointer. source: a monitor,
+    // or a window the portal's own dialog lets the user pick.
+    bool Open(const std::string& restoreToken, bool cursor, PortalGrant& grant, std::string& error,
+              SourceType source = kSourceMonitor);
     // Ends the session (the compositor stops sharing); Open may follow.
     void Close();
 

@@ -64,14 +64,14 @@ void SetScreenCastTokenStore(ScreenCastTokenStore store) {
     tokenStore = std::move(store);
 }
 
-std::string LoadScreenCastToken() {
+std::string LoadScreenCastToken(ScreenCastSource source) {
     std::lock_guard lock(storeMutex);
-    return tokenStore.load ? tokenStore.load() : std::string();
+    return tokenStore.load ? tokenStore.load(source) : std::string();
 }
 
-void SaveScreenCastToken(const std::string& token) {
+void SaveScreenCastToken(const std::string& token, ScreenCastSource source) {
     std::lock_guard lock(storeMutex);
-    if (tokenStore.store) tokenStore.store(token);
+    if (tokenStore.store) tokenStore.store(token, source);
 }
 
 void SetOutputSize(ScreenRect size) {

@@ -31,16 +31,21 @@ ScreenBackendChoice ChooseScreenBackend(const std::function<const char*(const ch
 void SetScreenBackend(ScreenBackend backend);
 ScreenBackend CurrentScreenBackend();
 
-// Where the portal's restore token lives between runs. load gives the kept
+// What a portal session shares: one monitor, or one window. Each keeps a
+// restore token of its own.
+enum class ScreenCastSource { Monitor, Window };
+
+// Where the portal's restore tokens live between runs. load gives the kept
 // token (empty: none); store keeps a new one. Either may be unset.
 struct ScreenCastTokenStore {
-    std::function<std::string()> load;
-    std::function<void(const std::string&)> store;
+    std::function<std::string(ScreenCastSource)> load;
+    std::function<void(const std::string&, ScreenCastSource)> store;
 };
 void SetScreenCastTokenStore(ScreenCastTokenStore store);
 // The kept token (empty: none or no store) and keeping a new one.
-std::string LoadScreenCastToken();
-void SaveScreenCastToken(const std::string& token);
+std::string LoadScreenCastToken(ScreenCastSource source = ScreenCastSource::Monitor);
+void SaveScreenCastToken(const std::string& token,
+                         ScreenCastSource source = ScreenCastSource::Monitor);
 
 // The screen as the toolkit sees it (on Wayland: the output, in pixels),
 // kept up to date by the windows' side: the portal's desktop reports it

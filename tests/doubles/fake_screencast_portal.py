@@ -1,15 +1,18 @@
 #!/usr/bin/python3
 """A ScreenCast portal that answers Start as told, for the handshake's tests.
 
-fake_screencast_portal.py MODE [LOG]    (on the session bus of the environment)
+fake_screencast_portal.py MODE[:monitors] [LOG]    (on the session bus of the environment)
   refuse   Start answers 2 (the permission was refused)
   cancel   Start answers 1 (the user cancelled the dialog)
   silent   Start never answers
   slow     Start answers 2 after 1.5 s (a user taking time to refuse)
+It offers monitors and windows as sources; with ":monitors" monitors only,
+as xdg-desktop-portal-wlr does.
 CreateSession and SelectSources always answer 0, on the Request path the
 caller's handle_token predicts. With LOG, each call's method name is
 appended to that file as a line, so a test can count the handshakes
-(SelectSources with the cursor mode asked for).
+(SelectSources with the cursor mode asked for, then a line with the source
+types and one with the restore token, when given).
 """
 import sys
 
@@ -18,7 +21,8 @@ import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
 
-MODE = sys.argv[1]
+MODE, _, SOURCES = sys.argv[1].partition(":")
+SOURCE_TYPES = 1 if SOURCES == "monitors" else 3
 LOG = sys.argv[2] if len(sys.argv) > 2 else None
 
 
@@ -63,6 +67,9 @@ class Portal(dbus.service.Object):
     @dbus.service.method(IFACE, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def SelectSources(self, session, options, sender=None):
         logged("SelectSources:cursor_mode=%d" % int(options.get("cursor_mode", 0)))
+        logged("SelectSources:types=%d" % int(options.get("types", 0)))
+        if "restore_token" in options:
+            logged("SelectSources:restore_token=%s" % options["restore_token"])
         return self.answer(sender, options, 0, {})
 
     @dbus.service.method(IFACE, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
@@ -73,7 +80,8 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method("org.freedesktop.DBus.Properties", in_signature="ss", out_signature="v")
     def Get(self, interface, prop):
-        return dbus.UInt32({"version": 4, "AvailableCursorModes": 7}.get(prop, 0))
+        return dbus.UInt32({"version": 4, "AvailableCursorModes": 7,
+                            "AvailableSourceTypes": SOURCE_TYPES}.get(prop, 0))
 
 
 dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)

@@ -12,6 +12,8 @@
 #include <QThread>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,8 +34,9 @@ class HandshakeTest : public testing::Test {
     }
     static void TearDownTestSuite() { test::StopSpawned(bus_); }
 
-    void StartPortal(const std::string& mode) {
-        portal_ = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
+    void StartPortal(const std::string& mode, const std::string& log = {}) {
+        portal_ = log.empty() ? test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode})
+                              : test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode, log});
         ASSERT_GT(portal_, 0);
         QDBusConnection probe =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("probe"));
@@ -88,6 +91,46 @@ TEST_F(HandshakeTest, APortalThatNeverAnswersIsABoundedWait) {
     const auto took = std::chrono::steady_clock::now() - begin;
     EXPECT_LT(took, std::chrono::seconds(10));
     EXPECT_NE(error.find("no answer"), std::string::npos) << error;
+}
+
+// The calls the scripted portal noted, one a line.
+std::string Calls(const std::string& log) {
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(HandshakeTest, AWindowIsAskedForAsAWindowSourceWhereThePortalOffersOne) {
+    const std::string log = "/tmp/" + test::UniqueName("handshake", "calls");
+    StartPortal("refuse", log);
+    std::string error;
+    EXPECT_EQ(AvailableSourceTypes(error) & kSourceWindow, kSourceWindow) << error;
+    ScreenCastPortal portal;
+    PortalGrant grant;
+    EXPECT_FALSE(portal.Open("kept-window-token", true, grant, error, kSourceWindow));
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    const std::string calls = Calls(log);
+    EXPECT_NE(calls.find("SelectSources:types=2\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("SelectSources:restore_token=kept-window-token\n"), std::string::npos)
+        << calls;
+    std::remove(log.c_str());
+}
+
+TEST_F(HandshakeTest, APortalWithoutWindowsIsRefusedBeforeAnyDialog) {
+    const std::string log = "/tmp/" + test::UniqueName("handshake", "calls");
+    StartPortal("refuse:monitors", log);
+    std::string error;
+    EXPECT_EQ(AvailableSourceTypes(error), kSourceMonitor) << error;
+    ScreenCastPortal portal;
+    PortalGrant grant;
+    EXPECT_FALSE(portal.Open("", true, grant, error, kSourceWindow));
+    EXPECT_NE(error.find("offers no window source"), std::string::npos) << error;
+    EXPECT_EQ(Calls(log), "");
+    // A monitor is still asked for as before.
+    EXPECT_FALSE(portal.Open("", true, grant, error));
+    EXPECT_NE(Calls(log).find("SelectSources:types=1\n"), std::string::npos) << Calls(log);
+    std::remove(log.c_str());
 }
 
 TEST_F(HandshakeTest, NoPortalOnTheBusSaysSo) {

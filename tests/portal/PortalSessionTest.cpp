@@ -200,5 +200,42 @@ TEST_F(PortalSessionTest, TheFrameTimerDoesNotWaitForTheDialog) {
     EXPECT_EQ(Starts(), 1);
 }
 
+TEST_F(PortalSessionTest, AWindowRecordingAsksForAWindowWithItsOwnToken) {
+    platform::SetScreenCastTokenStore(
+        {[](platform::ScreenCastSource source) {
+             return std::string(source == platform::ScreenCastSource::Window ? "window-token"
+                                                                             : "monitor-token");
+         },
+         {}});
+    struct Unset {
+        ~Unset() { platform::SetScreenCastTokenStore({}); }
+    } unset;
+    test::ScriptedHost host;
+    std::vector<std::string> errors;
+    engine::TScreenCamera camera(host);
+    camera.OnCameraError = [&errors](engine::TScreenCamera*, const std::string& e) {
+        errors.push_back(e);
+    };
+    camera.CaptureMode = 3;
+    camera.CaptureWindow = 0;  // no window id on Wayland: the dialog picks it
+    camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
+    camera.StartRecording(folder_ + "out.avi");
+    ASSERT_TRUE(host.RunUntil([&] { return !camera.Recording && !camera.WorkerRunning(); }));
+    EXPECT_TRUE(camera.EndedByFailure);
+    EXPECT_EQ(Starts(), 1);
+    EXPECT_EQ(Calls("SelectSources:types=2"), 1);
+    EXPECT_EQ(Calls("SelectSources:restore_token=window-token"), 1);
+    EXPECT_EQ(Calls("SelectSources:restore_token=monitor-token"), 0);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors.front().find("refused"), std::string::npos) << errors.front();
+
+    // The screen's recording asks for its monitor as before.
+    camera.CaptureMode = 2;
+    camera.StartRecording(folder_ + "out.avi");
+    ASSERT_TRUE(host.RunUntil([&] { return !camera.Recording && !camera.WorkerRunning(); }));
+    EXPECT_EQ(Calls("SelectSources:types=1"), 1);
+    EXPECT_EQ(Calls("SelectSources:restore_token=monitor-token"), 1);
+}
+
 }  // namespace
 }  // namespace velmora

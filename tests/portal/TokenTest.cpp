@@ -46,6 +46,16 @@ TEST_F(TokenTest, KeptInSetupVideoAndReadBack) {
         << text;
 }
 
+TEST_F(TokenTest, AWindowsTokenIsKeptBesideTheScreensAndNeitherTouchesTheOther) {
+    ASSERT_TRUE(StoreScreenCastToken("screen", Path()));
+    ASSERT_TRUE(StoreScreenCastToken("window", Path(), true));
+    ASSERT_TRUE(StoreScreenCastToken("window2", Path(), true));
+    const std::string text = Text();
+    EXPECT_NE(text.find("ScreenCastToken=screen\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ScreenCastWindowToken=window2\n"), std::string::npos) << text;
+    EXPECT_EQ(ReadSettings(Path(), "/p/").ScreenCastToken, "screen");
+}
+
 TEST_F(TokenTest, SavingOlderSettingsKeepsTheNewerToken) {
     ASSERT_TRUE(StoreScreenCastToken("first", Path()));
     TSettings atStart = ReadSettings(Path(), "/p/");

@@ -684,6 +684,43 @@ TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
     EXPECT_TRUE(Recordings().isEmpty());
 }
 
+// On Wayland the Window button depends on the portal: off, saying why, where
+// it offers monitors only (as xdg-desktop-portal-wlr does); where it offers
+// windows, a press records a window the desktop's dialog will ask for.
+TEST_F(MainWindowTest, OnThePortalTheWindowButtonFollowsItsSourceTypes) {
+    for (const char* mode : {"refuse:monitors", "refuse"}) {
+        SCOPED_TRACE(mode);
+        const pid_t portal = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
+        ASSERT_GT(portal, 0);
+        struct Cleanup {
+            pid_t portal;
+            ~Cleanup() {
+                platform::SetScreenBackend(platform::ScreenBackend::X11);
+                platform::SetOutputSize({});
+                test::StopSpawned(portal);
+            }
+        } cleanup{portal};
+        Pause(1000);  // the portal owns its name
+        form_.reset();
+        const auto logged = Log().size();
+        platform::SetScreenBackend(platform::ScreenBackend::Portal);
+        platform::SetOutputSize({0, 0, 1280, 720});
+        form_ = std::make_unique<MainWindow>();
+        form_->show();
+        QToolButton* window = Button("windowButton");
+        const bool offered = std::string(mode) == "refuse";
+        EXPECT_EQ(window->isEnabled(), offered);
+        EXPECT_EQ(window->toolTip() == MsgTexts(27), !offered) << window->toolTip().toStdString();
+        EXPECT_EQ(Log().mid(logged).contains(QStringLiteral("No window can be recorded")),
+                  !offered);
+        if (!offered) continue;
+        window->click();
+        EXPECT_EQ(Settings.TypeCapture, 2);
+        EXPECT_TRUE(Control<QLabel>("windowModeMark")->isVisible());
+        EXPECT_TRUE(form_->Panel()->windowLabel->text().contains(MsgTexts(29)));
+    }
+}
+
 // Where the desktop refuses its screen (a scripted portal on a private bus):
 // the reason is in the failure box and in the status line, and a later log
 // text (the update check's) leaves the line alone until the next recording.

@@ -16,6 +16,8 @@
 #       waits: not before the first Record, not after the recording ends
 #   record_portal.sh VELMORA sound    PipeWire's PulseAudio server lists a
 #       source playing a 1 kHz tone, and a recording of it has the tone
+#   record_portal.sh VELMORA window   a portal without window sources: the
+#       Window button is off with its reason, a window recording is refused
 # The program gets folders of its own (settings, logs, recordings), so every
 # run of this test starts without a kept token.
 set -euo pipefail
@@ -286,6 +288,24 @@ sound)
         -f null - 2>&1 | awk '/mean_volume/ { print int($5) }')
     [[ -n $level ]] && ((level > -40)) || fail "no 1 kHz tone in the sound (mean volume ${level:-none} dB)"
     echo "recorded the tone at $level dB from input $input"
+    ;;
+window)
+    # xdg-desktop-portal-wlr shares monitors only: the Window button is off,
+    # the log says why, and a window mode kept in Setup.ini is refused at
+    # Record without a dialog or a session.
+    mkdir -p "$(dirname "$ini")" "$work/out1"
+    printf '[SetupVideo]\nTypeCapture=2\n[SetupApp]\nSendStats=0\n' >"$ini"
+    run -vc "path=$work/out1/" >"$work/run1.out" 2>&1 &
+    pid=$!
+    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    wait_logged "No window can be recorded: the desktop's ScreenCast portal offers no window source" 30 ||
+        fail "the Window button's reason is not logged"
+    wait_logged "Recording a window is not possible: the desktop's ScreenCast portal offers no window source" 30 ||
+        fail "the window recording was not refused"
+    [[ -z $(portal_sessions) && -z $(screen_node) ]] ||
+        fail "a session was opened for a window: $(portal_sessions) node $(screen_node)"
+    ! ls "$work"/out1/VideoRecord_* >/dev/null 2>&1 || fail "a recording was made"
+    echo "no window source: the button is off with its reason, and Record asks nothing"
     ;;
 *) fail "unknown mode $mode" ;;
 esac
