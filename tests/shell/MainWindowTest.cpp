@@ -117,6 +117,29 @@ class MainWindowTest : public testing::Test {
         EXPECT_FALSE(Control<QPushButton>("cancelMergeButton")->isEnabled());
     }
 
+    // The program on a scripted portal (a mode of fake_screencast_portal.py),
+    // its main window made anew (the engine opens its desktop when it is
+    // made); the X server again when this goes, even when an assertion ends
+    // the test: the portal holds ctest's output open.
+    struct ScriptedPortal {
+        pid_t portal;
+        bool started;
+        ScriptedPortal(MainWindowTest& fixture, const char* mode)
+            : portal(test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode})),
+              started(portal > 0) {
+            Pause(1000);  // the portal owns its name
+            fixture.form_.reset();
+            platform::SetScreenBackend(platform::ScreenBackend::Portal);
+            platform::SetOutputSize({0, 0, 1280, 720});
+            fixture.form_ = std::make_unique<MainWindow>();
+        }
+        ~ScriptedPortal() {
+            platform::SetScreenBackend(platform::ScreenBackend::X11);
+            platform::SetOutputSize({});
+            if (started) test::StopSpawned(portal);
+        }
+    };
+
     QTemporaryDir dir_;
     std::unique_ptr<MainWindow> form_;
 };
@@ -690,22 +713,9 @@ TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {
 TEST_F(MainWindowTest, OnThePortalTheWindowButtonFollowsItsSourceTypes) {
     for (const char* mode : {"refuse:monitors", "refuse"}) {
         SCOPED_TRACE(mode);
-        const pid_t portal = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, mode});
-        ASSERT_GT(portal, 0);
-        struct Cleanup {
-            pid_t portal;
-            ~Cleanup() {
-                platform::SetScreenBackend(platform::ScreenBackend::X11);
-                platform::SetOutputSize({});
-                test::StopSpawned(portal);
-            }
-        } cleanup{portal};
-        Pause(1000);  // the portal owns its name
-        form_.reset();
         const auto logged = Log().size();
-        platform::SetScreenBackend(platform::ScreenBackend::Portal);
-        platform::SetOutputSize({0, 0, 1280, 720});
-        form_ = std::make_unique<MainWindow>();
+        const ScriptedPortal portal(*this, mode);
+        ASSERT_TRUE(portal.started);
         form_->show();
         QToolButton* window = Button("windowButton");
         const bool offered = std::string(mode) == "refuse";
@@ -725,23 +735,8 @@ TEST_F(MainWindowTest, OnThePortalTheWindowButtonFollowsItsSourceTypes) {
 // the reason is in the failure box and in the status line, and a later log
 // text (the update check's) leaves the line alone until the next recording.
 TEST_F(MainWindowTest, ARefusedScreenSaysWhyInABoxAndTheStatusLineKeepsIt) {
-    const pid_t portal = test::Spawn({"/usr/bin/python3", VELMORA_FAKE_PORTAL, "refuse"});
-    ASSERT_GT(portal, 0);
-    // Gone even when an assertion ends the test: it holds ctest's output open.
-    struct Cleanup {
-        pid_t portal;
-        ~Cleanup() {
-            platform::SetScreenBackend(platform::ScreenBackend::X11);
-            platform::SetOutputSize({});
-            test::StopSpawned(portal);
-        }
-    } cleanup{portal};
-    Pause(1000);  // the portal owns its name
-    // The engine opens its desktop when it is made.
-    form_.reset();
-    platform::SetScreenBackend(platform::ScreenBackend::Portal);
-    platform::SetOutputSize({0, 0, 1280, 720});
-    form_ = std::make_unique<MainWindow>();
+    const ScriptedPortal portal(*this, "refuse");
+    ASSERT_TRUE(portal.started);
     form_->show();
     auto* status = Control<QLabel>("StatusPanel");
     Button("recordButton")->click();
