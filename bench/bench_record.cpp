@@ -1,9 +1,11 @@
 // Records the screen of $DISPLAY with the engine, as the program would, and
 // prints what the comparison with ffmpeg needs:
-//   bench_record FOURCC SECONDS FPS FOLDER [WIDTHxHEIGHT]
+//   bench_record FOURCC SECONDS FPS FOLDER [WIDTHxHEIGHT | window=ID]
 // One line: frames=N dropped=N file=PATH bytes=N. A second line tells how
 // late each frame's grab began against the moment its time index was due
-// and how long the grab took (p50, p95, max in ms).
+// and how long the grab took (p50, p95, max in ms). With window=ID the one
+// window (an X window id) is recorded through Composite at its size, as a
+// window recording of the program grabs it.
 
 #include <sys/stat.h>
 
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "engine/ScreenCamera.h"
+#include "platform/x11/WindowList.h"
 
 using namespace velmora::engine;
 
@@ -136,7 +139,8 @@ std::string percentiles(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s FOURCC SECONDS FPS FOLDER [WIDTHxHEIGHT]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FOURCC SECONDS FPS FOLDER [WIDTHxHEIGHT | window=ID]\n",
+                     argv[0]);
         return 2;
     }
     const std::string handler = argv[1];
@@ -147,7 +151,12 @@ int main(int argc, char** argv) {
 
     ConsoleHost host;
     std::string displayError;
-    auto x11 = velmora::platform::openX11Desktop(nullptr, &displayError);
+    const std::string window = argc > 5 && std::string(argv[5]).starts_with("window=")
+                                   ? std::string(argv[5]).substr(7)
+                                   : std::string();
+    auto x11 = window.empty() ? velmora::platform::openX11Desktop(nullptr, &displayError)
+                              : velmora::platform::openX11WindowDesktop(
+                                    std::strtoull(window.c_str(), nullptr, 0), {}, &displayError);
     if (!x11) {
         std::fprintf(stderr, "no X display: %s\n", displayError.c_str());
         return 1;

@@ -74,16 +74,8 @@ declare -A ffargs=(
 # one (-fps_mode vfr): with passthrough its MJPEG encoder stops the run at
 # the first repeated time ("Invalid pts").
 
-# "CPU-SECONDS PEAK-MIB" of a command (user + system; the peak resident set);
-# its output goes to $state/last.
-cpu_of() {
-    /usr/bin/time -f '%U %S %M' -o "$state/time" "$@" >"$state/last" 2>"$state/last.err"
-    awk 'END { printf "%.2f %.0f\n", $1 + $2, $3 / 1024 }' "$state/time"
-}
-real_frames() {
-    ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" |
-        awk '$1 > 0' | wc -l
-}
+# cpu_of, real_frames
+source bench/measure.sh
 
 for entry in "${sizes[@]}"; do
     size=${entry%:*} fps=${entry#*:}
