@@ -1,5 +1,13 @@
 # Sourced by the recording benchmarks; $state is the caller's scratch folder.
 
+# Configures DIR as a Release tree without the tests and builds the targets.
+release_build() {  # release_build DIR TARGET...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/dev/null
+    cmake --build "$dir" --target "$@" >/dev/null
+}
+
 # "CPU-SECONDS PEAK-MIB" of a command (user + system; the peak resident set);
 # its output goes to $state/last.
 cpu_of() {

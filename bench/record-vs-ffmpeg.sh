@@ -31,8 +31,9 @@ while getopts "b:s:c:t:n:" opt; do
 done
 shift $((OPTIND - 1))
 dir=${1:-build-bench}
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/dev/null
-cmake --build "$dir" --target bench_record >/dev/null
+# release_build, cpu_of, real_frames
+source bench/measure.sh
+release_build "$dir" bench_record
 tools=(after ffmpeg)
 if [[ -n $before ]]; then
     cmake --build "$before" --target bench_record >/dev/null
@@ -74,8 +75,6 @@ declare -A ffargs=(
 # one (-fps_mode vfr): with passthrough its MJPEG encoder stops the run at
 # the first repeated time ("Invalid pts").
 
-# cpu_of, real_frames
-source bench/measure.sh
 
 for entry in "${sizes[@]}"; do
     size=${entry%:*} fps=${entry#*:}

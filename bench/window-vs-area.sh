@@ -24,8 +24,9 @@ while getopts "c:f:t:n:" opt; do
 done
 shift $((OPTIND - 1))
 dir=${1:-build-bench}
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/dev/null
-cmake --build "$dir" --target bench_record >/dev/null
+# release_build, cpu_of, real_frames
+source bench/measure.sh
+release_build "$dir" bench_record
 
 state=$(mktemp -d)
 out=$state/out
@@ -39,8 +40,6 @@ window=$(xwininfo -name "moving picture" | sed -n 's/.*Window id: \(0x[0-9a-f]*\
 [[ -n $window ]] || { echo "the moving picture has no window" >&2; exit 1; }
 echo "window $window, $fps fps, load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 
-# cpu_of, real_frames
-source bench/measure.sh
 
 for codec in "${codecs[@]}"; do
     for _ in $(seq "$runs"); do
