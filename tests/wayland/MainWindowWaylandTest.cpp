@@ -1,6 +1,7 @@
 // The main window inside the headless Wayland session, where the compositor
 // places every window: the companion panel opens as a part of the main
-// window, right of its controls, and never over them.
+// window, right of its controls, and never over them; and the Window button
+// follows what the session's portal offers.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/ScreenSize.h"
 #include "common/Settings.h"
@@ -21,21 +23,28 @@ namespace {
 
 using namespace velmora;
 
-TEST(MainWindowOnWayland, PanelOpensInsideTheWindowBesideItsControls) {
-    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QDir(dir.path()).mkdir(QStringLiteral("Language"));
-    QFile::copy(QStringLiteral(VELMORA_LANGUAGE_DIR "/English.lng"),
-                dir.filePath(QStringLiteral("Language/English.lng")));
-    QFile setup(dir.filePath(QStringLiteral("Setup.ini")));
-    ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
-    setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\n[SetupApp]\nSendStats=0\n")
-                    .arg(dir.path())
-                    .toUtf8());
-    setup.close();
-    SetProgramFolder(dir.path().toStdString() + "/");
+// A program folder of the test's own, with the English texts.
+class MainWindowOnWayland : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("wayland"));
+        ASSERT_TRUE(dir_.isValid());
+        QDir(dir_.path()).mkdir(QStringLiteral("Language"));
+        QFile::copy(QStringLiteral(VELMORA_LANGUAGE_DIR "/English.lng"),
+                    dir_.filePath(QStringLiteral("Language/English.lng")));
+        QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+        ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+        setup.write(QStringLiteral("[SetupVideo]\nWorkDir=%1/\n[SetupApp]\nSendStats=0\n")
+                        .arg(dir_.path())
+                        .toUtf8());
+        setup.close();
+        SetProgramFolder(dir_.path().toStdString() + "/");
+    }
+    void TearDown() override { SetProgramFolder(""); }
+    QTemporaryDir dir_;
+};
 
+TEST_F(MainWindowOnWayland, PanelOpensInsideTheWindowBesideItsControls) {
     MainWindow form;
     form.show();
     ASSERT_TRUE(test::Until([&] { return form.isVisible() && form.windowHandle(); }));
@@ -66,7 +75,21 @@ TEST(MainWindowOnWayland, PanelOpensInsideTheWindowBesideItsControls) {
     EXPECT_FALSE(panel->isVisible());
     EXPECT_EQ(form.size(), before);
     EXPECT_TRUE(strip->text().startsWith(QStringLiteral(">")));
-    SetProgramFolder("");
+}
+
+// The session's portal (xdg-desktop-portal-wlr) shares monitors only.
+TEST_F(MainWindowOnWayland, TheWindowButtonIsOffAndItsTooltipSaysWhy) {
+    MainWindow form;
+    form.show();
+    ASSERT_TRUE(test::Until([&] { return form.isVisible(); }));
+    auto* window = form.findChild<QToolButton*>(QStringLiteral("windowButton"));
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(window->isEnabled());
+    EXPECT_EQ(window->toolTip(), MsgTexts(27));
+    EXPECT_TRUE(window->toolTip().contains(QStringLiteral("no single windows")));
+    // The other modes are there as ever.
+    EXPECT_TRUE(form.findChild<QToolButton*>(QStringLiteral("areaButton"))->isEnabled());
+    EXPECT_TRUE(form.findChild<QToolButton*>(QStringLiteral("fullScreenButton"))->isEnabled());
 }
 
 }  // namespace
