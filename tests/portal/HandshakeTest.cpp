@@ -12,6 +12,7 @@
 #include <QThread>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -102,7 +103,8 @@ std::string Calls(const std::string& log) {
 }
 
 TEST_F(HandshakeTest, AWindowIsAskedForAsAWindowSourceWhereThePortalOffersOne) {
-    const std::string log = "/tmp/" + test::UniqueName("handshake", "calls");
+    const std::string log =
+        (std::filesystem::temp_directory_path() / test::UniqueName("handshake", "calls")).string();
     StartPortal("refuse", log);
     std::string error;
     EXPECT_EQ(AvailableSourceTypes(error) & kSourceWindow, kSourceWindow) << error;
@@ -118,7 +120,8 @@ TEST_F(HandshakeTest, AWindowIsAskedForAsAWindowSourceWhereThePortalOffersOne) {
 }
 
 TEST_F(HandshakeTest, APortalWithoutWindowsIsRefusedBeforeAnyDialog) {
-    const std::string log = "/tmp/" + test::UniqueName("handshake", "calls");
+    const std::string log =
+        (std::filesystem::temp_directory_path() / test::UniqueName("handshake", "calls")).string();
     StartPortal("refuse:monitors", log);
     std::string error;
     EXPECT_EQ(AvailableSourceTypes(error), kSourceMonitor) << error;
