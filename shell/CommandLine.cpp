@@ -8,8 +8,6 @@
 #include "common/WritableFolder.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/profile/Profile.h"
-#include "platform/x11/ScreenBackend.h"
-#include "platform/x11/WindowList.h"
 
 namespace velmora {
 namespace {
@@ -116,12 +114,12 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
     return std::nullopt;
 }
 
-std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters) {
-    if (platform::CurrentScreenBackend() != platform::ScreenBackend::X11) return std::nullopt;
+std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters,
+                                         const WindowLookup& shown) {
     for (const std::string& parameter : parameters) {
         if (!Lower(parameter).starts_with("window=")) continue;
         std::string error;
-        if (!platform::findX11Window(parameter.substr(7), error))
+        if (!shown(parameter.substr(7), error))
             return "velmora: " + parameter + ": " + error + "\n";
     }
     return std::nullopt;

@@ -35,10 +35,12 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& sett
 // kind of file there is none of), as the line to print; nothing when all can.
 std::optional<std::string> InvalidParameter(const std::vector<std::string>& parameters);
 
-// "window=" naming no window shown now on the X server (on Wayland the
-// desktop's chooser picks one, so any name passes): the line to print.
-// Nothing when every window named is there.
-std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters);
+// Whether a window of that id or title is shown now; error says why not.
+using WindowLookup = std::function<bool(const std::string& idOrTitle, std::string& error)>;
+// "window=" naming no window that shown finds: the line to print. Nothing
+// when every window named is there.
+std::optional<std::string> MissingWindow(const std::vector<std::string>& parameters,
+                                         const WindowLookup& shown);
 
 // The usage lines, printed by --help and after an unknown option.
 extern const char* const kUsage;

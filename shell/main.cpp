@@ -18,6 +18,8 @@
 #include "net/AboutDialog.h"
 #include "net/UpdateDialog.h"
 #include "platform/instance/SingleInstance.h"
+#include "platform/x11/ScreenBackend.h"
+#include "platform/x11/WindowList.h"
 #include "shell/CommandLine.h"
 #include "shell/CompressorDialog.h"
 #include "shell/MainWindow.h"
@@ -58,7 +60,13 @@ int main(int argc, char* argv[]) {
     std::fputs(message.c_str(), stderr);
     if (handed) return *handed;
     const std::string screen = velmora::ChooseScreen(parameters);
-    if (const auto missing = velmora::MissingWindow(parameters)) {
+    // On Wayland the desktop's chooser picks the window: any name passes.
+    const bool onX11 =
+        velmora::platform::CurrentScreenBackend() == velmora::platform::ScreenBackend::X11;
+    if (const auto missing = velmora::MissingWindow(
+            parameters, [onX11](const std::string& idOrTitle, std::string& error) {
+                return !onX11 || velmora::platform::findX11Window(idOrTitle, error).has_value();
+            })) {
         std::fputs(missing->c_str(), stderr);
         return 2;
     }
