@@ -234,4 +234,55 @@ bool CutWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string&
     return EndDataAt(f, w, newSize, error);
 }
 
+bool ExtendWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error) {
+    File f(fileName);
+    if (!f.Good()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    WaveLayout w;
+    if (!ReadLayout(f, w, error)) return false;
+    const std::int64_t frames =
+        (std::max<std::int64_t>(lengthMs, 0) * static_cast<std::int64_t>(w.samplesPerSec) + 500) /
+        1000;
+    const std::int64_t newSize = frames * w.blockAlign;
+    if (newSize <= w.dataSize) return true;
+    if (w.formatTag != kWaveFormatPcm) {
+        error = "silence is known only for PCM";
+        return false;
+    }
+    // Over the pad byte an odd size leaves, if any.
+    const char silence = w.bitsPerSample == 8 ? '\x80' : '\0';
+    std::vector<char> buffer;
+    for (std::int64_t at = w.dataSize; at < newSize;) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), newSize - at));
+        buffer.assign(n, silence);
+        if (!f.Write(w.dataOffset + static_cast<off_t>(at), buffer.data(), n)) {
+            error = "cannot rewrite the sound data";
+            return false;
+        }
+        at += static_cast<std::int64_t>(n);
+    }
+    return EndDataAt(f, w, newSize, error);
+}
+
+bool ReadWaveData(const std::string& fileName, WaveData& data, std::string& error) {
+    File f(fileName);
+    if (!f.Good()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    WaveLayout w;
+    if (!ReadLayout(f, w, error, false)) return false;
+    data.formatTag = w.formatTag;
+    data.channels = w.channels;
+    data.blockAlign = w.blockAlign;
+    data.bitsPerSample = w.bitsPerSample;
+    data.samplesPerSec = w.samplesPerSec;
+    data.offset = w.dataOffset;
+    data.size = w.dataSize;
+    return true;
+}
+
 }  // namespace velmora::engine
