@@ -155,8 +155,9 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     {
         Program program(folder_, {"-vc", "time=3", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-        ASSERT_TRUE(WaitFor([&] { return TodaysLog().find(" - VideoRecord_") != std::string::npos; }))
-            << TodaysLog();
+        ASSERT_TRUE(WaitFor([&] {
+            return TodaysLog().find(" - VideoRecord_") != std::string::npos;
+        })) << TodaysLog();
         EXPECT_EQ(SourcePercent("fakemic"), 73);
         first = MergedRecording(out);
         ASSERT_FALSE(first.empty()) << TodaysLog();
@@ -172,9 +173,10 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     const std::string main = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(main.empty());
     ASSERT_FALSE(program.OpenOptions(main).empty());
-    // From the compressor list back past Cancel and OK to the slider, the
-    // last control of the sound group; five pages down from 100, Enter for OK.
-    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab "
+    // From the compressor list back past Cancel, OK and "Also record" (the
+    // second input's volume is off while it records none) to the slider;
+    // five pages down from 100, Enter for OK.
+    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab shift+Tab "
                   "Next Next Next Next Next Return"),
               0);
     ASSERT_TRUE(WaitFor([&] { return program.Window("Options").empty(); })) << TodaysLog();
