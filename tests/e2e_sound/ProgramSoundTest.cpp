@@ -45,15 +45,6 @@ TEST_F(SoundProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture
     EXPECT_EQ(program.Exit(), 0);
 }
 
-// Position of a source in the program's input list: the mixer lists the
-// sound server's sources in the server's order.
-std::string InputIndexOf(const std::string& source) {
-    std::string index =
-        capture("pactl list short sources | awk '$2 == \"" + source + "\" { print NR - 1 }'");
-    while (!index.empty() && index.back() == '\n') index.pop_back();
-    return index;
-}
-
 bool Flows(const std::string& source) {
     return capture("timeout 1 parec --latency-msec=20 -d " + source +
                    " --raw 2>/dev/null | head -c 4410 | wc -c") == "4410\n";

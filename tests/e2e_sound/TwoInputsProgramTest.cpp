@@ -22,29 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The speakers play a 1000 Hz tone, as loud as the microphone's 440 Hz.
-class SpeakersTone {
-  public:
-    SpeakersTone() {
-        module_ = capture("pactl load-module module-sine sink=speakers frequency=1000");
-        while (!module_.empty() && module_.back() == '\n') module_.pop_back();
-    }
-    ~SpeakersTone() {
-        if (!module_.empty()) run("pactl unload-module " + module_);
-    }
-    bool Playing() const { return !module_.empty(); }
-
-  private:
-    std::string module_;
-};
-
-std::string InputIndexOf(const std::string& source) {
-    std::string index =
-        capture("pactl list short sources | awk '$2 == \"" + source + "\" { print NR - 1 }'");
-    while (!index.empty() && index.back() == '\n') index.pop_back();
-    return index;
-}
-
 // Amplitude of the tone at hz in channel 0 of 44.1 kHz stereo, after the
 // first `from` frames (the start may ramp): the median over tenths of a
 // second, each measured on its own (Goertzel), so that a frame the capture
@@ -69,15 +46,6 @@ double ToneLevel(const std::vector<std::int16_t>& s, double hz, std::size_t from
 
 double Db(double ratio) {
     return 20 * std::log10(ratio);
-}
-
-// Samples of audio stream n of a file, interleaved stereo.
-std::vector<std::int16_t> TrackSamples(const std::string& file, int n) {
-    const std::string raw =
-        capture("ffmpeg -v error -i '" + file + "' -map 0:a:" + std::to_string(n) + " -f s16le -");
-    std::vector<std::int16_t> s(raw.size() / 2);
-    if (!s.empty()) std::memcpy(s.data(), raw.data(), s.size() * 2);
-    return s;
 }
 
 std::string TrackTitle(const std::string& file, int n) {
@@ -127,8 +95,9 @@ class TwoInputsProgramTest : public ProgramTest {
 };
 
 TEST_F(TwoInputsProgramTest, SpeakersChosenInOptionsAreMixedWithTheMicrophoneAtTheirOwnLevels) {
-    SpeakersTone tone;
-    ASSERT_TRUE(tone.Playing());
+    // The speakers play a 1000 Hz tone, as loud as the microphone's 440 Hz.
+    PulseModule tone("module-sine sink=speakers frequency=1000");
+    ASSERT_TRUE(tone.Loaded());
     ASSERT_TRUE(WaitFor([] { return SourceFlows("speakers.monitor"); })) << "speakers silent";
     // Each input alone, as the one input records it.
     WriteSetup(microphone_, "");
@@ -181,28 +150,14 @@ TEST_F(TwoInputsProgramTest, SpeakersChosenInOptionsAreMixedWithTheMicrophoneAtT
     EXPECT_NEAR(static_cast<double>(mix.size()) / 2 / 44100, video, 1.0 / 15);
 }
 
-// A null sink of the test's own, whose monitor is an input.
-class Sink {
-  public:
-    explicit Sink(const std::string& name, const std::string& description) {
-        module_ = capture("pactl load-module module-null-sink sink_name=" + name +
-                          " sink_properties=device.description=" + description);
-        while (!module_.empty() && module_.back() == '\n') module_.pop_back();
-    }
-    ~Sink() {
-        if (!module_.empty()) run("pactl unload-module " + module_);
-    }
-    bool Good() const { return !module_.empty(); }
-
-  private:
-    std::string module_;
-};
-
 // Two tracks, each named after its input. Beeps played into both at once and
 // a flash of the picture at the same instant line up in the file.
 TEST_F(TwoInputsProgramTest, SeparateTracksLineUpWithEachOtherAndThePicture) {
-    Sink voice("clickvoice", "Voice"), system("clicksystem", "System");
-    ASSERT_TRUE(voice.Good() && system.Good());
+    PulseModule voice(
+        "module-null-sink sink_name=clickvoice "
+        "sink_properties=device.description=Voice"),
+        system("module-null-sink sink_name=clicksystem sink_properties=device.description=System");
+    ASSERT_TRUE(voice.Loaded() && system.Loaded());
     Beeper intoVoice("clickvoice"), intoSystem("clicksystem");
     ASSERT_TRUE(intoVoice.Good() && intoSystem.Good());
     ASSERT_TRUE(Eventually([] { return SourceFlows("clickvoice.monitor"); }, 10s));
@@ -249,8 +204,8 @@ TEST_F(TwoInputsProgramTest, SeparateTracksLineUpWithEachOtherAndThePicture) {
     EXPECT_EQ(TrackTitle(file, 0), "Monitor of Voice");
     EXPECT_EQ(TrackTitle(file, 1), "Monitor of System");
     const auto flashes = FlashTimes(FrameBrightness(file, "48:48:24:24"));
-    const auto voiceBeeps = BeepTimes(TrackSamples(file, 0), 2, 44100);
-    const auto systemBeeps = BeepTimes(TrackSamples(file, 1), 2, 44100);
+    const auto voiceBeeps = BeepTimes(Samples(file, 0), 2, 44100);
+    const auto systemBeeps = BeepTimes(Samples(file, 1), 2, 44100);
     ASSERT_EQ(flashes.size(), 3u);
     ASSERT_EQ(voiceBeeps.size(), 3u);
     ASSERT_EQ(systemBeeps.size(), 3u);
@@ -273,19 +228,13 @@ TEST_F(TwoInputsProgramTest, SeparateTracksLineUpWithEachOtherAndThePicture) {
 // track runs to the end, the speakers' is silent after the stop, and the log
 // names the input that stopped.
 TEST_F(TwoInputsProgramTest, SpeakersGoneMidwayLeaveTheMicrophoneToTheEnd) {
-    SpeakersTone tone;
-    ASSERT_TRUE(tone.Playing());
-    std::string module = capture(
-        "pactl load-module module-remap-source master=speakers.monitor source_name=loudspeakers "
+    // The speakers play a 1000 Hz tone, as loud as the microphone's 440 Hz.
+    PulseModule tone("module-sine sink=speakers frequency=1000");
+    ASSERT_TRUE(tone.Loaded());
+    PulseModule loudspeakers(
+        "module-remap-source master=speakers.monitor source_name=loudspeakers "
         "source_properties=device.description=Loudspeakers");
-    ASSERT_FALSE(module.empty());
-    module.pop_back();
-    struct Unload {
-        std::string& module;
-        ~Unload() {
-            if (!module.empty()) run("pactl unload-module " + module);
-        }
-    } unload{module};
+    ASSERT_TRUE(loudspeakers.Loaded());
     ASSERT_TRUE(WaitFor([] { return SourceFlows("loudspeakers"); }));
     // Xvid, as most recordings are.
     WriteSetup(microphone_, "AudioInput2Name=loudspeakers\nAudioSeparateTracks=1\n",
@@ -295,8 +244,7 @@ TEST_F(TwoInputsProgramTest, SpeakersGoneMidwayLeaveTheMicrophoneToTheEnd) {
     ASSERT_FALSE(window.empty());
     ASSERT_TRUE(WaitFor([&] { return TodaysLog().find("VideoRecord_") != std::string::npos; }));
     std::this_thread::sleep_for(2500ms);
-    ASSERT_EQ(run("pactl unload-module " + module), 0);
-    module.clear();
+    ASSERT_TRUE(loudspeakers.Unload());
     ASSERT_TRUE(WaitFor(
         [&] {
             return Recordings(out_).size() == 1 &&
@@ -311,7 +259,7 @@ TEST_F(TwoInputsProgramTest, SpeakersGoneMidwayLeaveTheMicrophoneToTheEnd) {
     const std::string file = Recordings(out_).front().string();
     ASSERT_EQ(StreamCount(file), 3) << log;
     const double video = std::stod(StreamInfo(file, 0).at("duration"));
-    const auto first = TrackSamples(file, 0), second = TrackSamples(file, 1);
+    const auto first = Samples(file, 0), second = Samples(file, 1);
     std::printf("video %.3f s, tracks %.3f s and %.3f s\n", video,
                 static_cast<double>(first.size()) / 2 / 44100,
                 static_cast<double>(second.size()) / 2 / 44100);

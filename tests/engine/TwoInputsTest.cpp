@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/support/TestEnv.h"
+#include "tests/sound/SoundCheck.h"
 
 namespace velmora::enginetest {
 namespace {
+
+using soundtest::Samples;
 
 // The mixer's list: a microphone (chosen) and the speakers' monitor.
 class TwoSourceMixer : public TEngineMixer {
@@ -25,15 +27,6 @@ class TwoSourceMixer : public TEngineMixer {
     std::string LineName(int i) override { return i == 0 ? "Microphone" : "Monitor of Speakers"; }
     std::string LineSource(int i) override { return i == 0 ? "fakemic" : "speakers.monitor"; }
 };
-
-// The first audio stream's samples (or stream n's), mono 16-bit.
-std::vector<std::int16_t> Samples(const std::string& file, int stream = 0) {
-    const std::string raw = test::capture("ffmpeg -v error -i '" + file +
-                                          "' -map 0:a:" + std::to_string(stream) + " -f s16le -");
-    std::vector<std::int16_t> s(raw.size() / 2);
-    if (!s.empty()) std::memcpy(s.data(), raw.data(), s.size() * 2);
-    return s;
-}
 
 class TwoInputsTest : public EngineTest {
   protected:
