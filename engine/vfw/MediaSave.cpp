@@ -213,8 +213,8 @@ class Save {
 
     // A sound stream keeps its name (several sound tracks of one recording
     // are told apart by it) as the container keeps one: the title (AVI's
-    // strn, Matroska's track name), and in MP4 the handler's name as well,
-    // which players there show. The picture keeps the title it had.
+    // strn, Matroska's track name), and the handler's name, MP4's name of a
+    // track. The picture keeps the title it had.
     static void nameStream(Source& s) {
         if (s.name.empty() || s.ist->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return;
         av_dict_set(&s.ost->metadata, "title", s.name.c_str(), 0);

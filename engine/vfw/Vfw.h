@@ -270,8 +270,8 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
 HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, LONG lSize);
 
 // Renames a stream (its header's szName, cut to 63 bytes): the name the
-// file a save copies it into gives it (AVI's strn, Matroska's and MP4's
-// track title).
+// file a save copies a sound stream into gives it (AVI's strn, Matroska's
+// track title, MP4's handler name).
 HRESULT EditStreamSetName(PAVISTREAM pavi, const char* lpszName);
 
 DWORD AVIStreamAddRef(PAVISTREAM pavi);

@@ -105,6 +105,26 @@ TEST_F(TwoInputsTest, SeparateTracksAreNamedAndAStoppedInputIsSilentToTheEnd) {
         << log;
 }
 
+// Matroska names the tracks by their titles, MP4 by their handlers' names
+// (the name MP4 keeps for a track, which its players show).
+TEST_F(TwoInputsTest, MatroskaAndMp4NameTheTracks) {
+    for (const OutputFormat format : {OutputFormat::Mkv, OutputFormat::Mp4}) {
+        auto& cam = MakeTwo();
+        cam.SeparateSoundTracks = true;
+        cam.FileFormat = format;
+        cam.SoundCompression = SoundCodec::Aac;
+        // MP4 holds MJPEG, not uncompressed frames.
+        cam.CompressorIndex = IndexOf(MakeFourCC('M', 'J', 'P', 'G'));
+        const bool mkv = format == OutputFormat::Mkv;
+        const std::string target = Target(mkv ? "VideoRecord_test.mkv" : "VideoRecord_test.mp4");
+        RecordOnWorker(target);
+        ASSERT_TRUE(FileExists(target)) << Log();
+        const std::string tag = mkv ? "stream_tags=title" : "stream_tags=handler_name";
+        EXPECT_EQ(Probe(target, tag, "a:0"), "Microphone") << target;
+        EXPECT_EQ(Probe(target, tag, "a:1"), "Monitor of Speakers") << target;
+    }
+}
+
 // A settings file naming an input the server does not have: one line, and
 // the first input recorded alone.
 TEST_F(TwoInputsTest, SecondInputThatIsNotThereLeavesTheFirstAlone) {
