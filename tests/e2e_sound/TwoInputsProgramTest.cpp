@@ -298,4 +298,40 @@ TEST_F(TwoInputsProgramTest, SpeakersGoneMidwayLeaveTheMicrophoneToTheEnd) {
     EXPECT_EQ(program.Exit(), 0);
 }
 
+// The second input's volume is a share of its amplitude: at 50 % its tone is
+// 6 dB down in its track. A settings file naming an input the server does not
+// have records the first alone, said once in the log.
+TEST_F(TwoInputsProgramTest, HalfVolumeHalvesTheSecondInputAndOneThatIsNotThereIsLeftOut) {
+    PulseModule tone("module-sine sink=speakers frequency=1000");
+    ASSERT_TRUE(tone.Loaded());
+    ASSERT_TRUE(WaitFor([] { return SourceFlows("speakers.monitor"); })) << "speakers silent";
+    WriteSetup(microphone_,
+               "AudioInput2Name=speakers.monitor\nAudioInput2Volume=50\nAudioSeparateTracks=1\n");
+    const std::string half = Record(3, "half.avi");
+    ASSERT_FALSE(half.empty()) << TodaysLog();
+    ASSERT_EQ(StreamCount(half), 3);
+    const double level = ToneLevel(Samples(half, 1), 1000);
+    std::printf("the speakers' tone at 50 %%: %.0f of 16384, %+.2f dB\n", level, Db(level / 16384));
+    EXPECT_NEAR(Db(level / 16384), -6.02, 0.5);
+    EXPECT_NEAR(Db(ToneLevel(Samples(half, 0), 440) / 16384), 0.0, 0.5);
+
+    WriteSetup(microphone_, "AudioInput2Name=alsa_input.usb-unplugged-headset\n");
+    Program program(folder_, {"-vc", "time=2"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    const std::string file = MergedRecording(out_).string();
+    ASSERT_FALSE(file.empty()) << TodaysLog();
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+    ASSERT_EQ(StreamCount(file), 2);
+    EXPECT_NEAR(ToneHz(Samples(file), 2, 44100), 440.0, 2.0);
+    const std::string log = TodaysLog();
+    const std::string line =
+        "The second sound input \"alsa_input.usb-unplugged-headset\" is not there; the first "
+        "input is recorded alone.";
+    const auto at = log.find(line);
+    EXPECT_NE(at, std::string::npos) << log;
+    EXPECT_EQ(log.find(line, at + 1), std::string::npos) << log;
+}
+
 }  // namespace
