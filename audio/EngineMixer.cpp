@@ -26,6 +26,13 @@ class TEngineMixerAdapter final : public engine::TEngineMixer {
         const TAudioMixerLine* line = Line(index);
         return line ? line->Name() : std::string();
     }
+    std::string LineSource(int index) override {
+        const TAudioMixerLine* line = Line(index);
+        return line ? line->SourceName() : std::string();
+    }
+    bool DefaultSources(std::string& microphone, std::string& outputMonitor) override {
+        return mixer_.DefaultSources(microphone, outputMonitor);
+    }
 
   private:
     TAudioMixerLine* Line(int index) const {

@@ -122,8 +122,15 @@ MMRESULT TWaveAudioIn::ValidateDeviceId(std::uint32_t id) {
     return Driver()->GetDevCaps(id, &caps, sizeof caps);
 }
 
+MMRESULT TWaveAudioIn::DriverOpen(HWAVEIN* handle, const WAVEFORMATEX* record, DWORD_PTR callback,
+                                  DWORD flags) {
+    if (!sourceName_.empty())
+        return Driver()->OpenSource(handle, sourceName_, record, callback, 0, flags);
+    return Driver()->Open(handle, DeviceId(), record, callback, 0, flags);
+}
+
 bool TWaveAudioIn::QueryFormat(const WAVEFORMATEX* record) {
-    return Driver()->Open(nullptr, DeviceId(), record, 0, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
+    return DriverOpen(nullptr, record, 0, WAVE_FORMAT_QUERY) == MMSYSERR_NOERROR;
 }
 
 bool TWaveAudioIn::Open() {
@@ -143,16 +150,16 @@ bool TWaveAudioIn::Open() {
                 [&] {
                     // No record (nonePCM without OnFormat) counts as a format
                     // the device refuses.
-                    const MMRESULT query = record ? Driver()->Open(nullptr, DeviceId(), record, 0,
-                                                                   0, WAVE_FORMAT_QUERY)
-                                                  : WAVERR_BADFORMAT;
+                    const MMRESULT query = record
+                                               ? DriverOpen(nullptr, record, 0, WAVE_FORMAT_QUERY)
+                                               : WAVERR_BADFORMAT;
                     if (!Success(query)) return false;
                     std::memcpy(&waveFormat_, record, sizeof waveFormat_);
                     CreateCallback();
                     try {
                         HWAVEIN h = nullptr;
-                        const MMRESULT rc = Driver()->Open(&h, DeviceId(), record, CallbackHandle(),
-                                                           0, CallbackKind());
+                        const MMRESULT rc =
+                            DriverOpen(&h, record, CallbackHandle(), CallbackKind());
                         if (rc == MMSYSERR_NOERROR) handle_ = h;
                         if (!Success(rc)) {
                             ReleaseCallback();

@@ -24,6 +24,11 @@ class TWaveAudioIn : public TWaveAudioIO {
     // counting as none (see WaveInDriver::SetCapturePause). False when the
     // device is not open or its driver cannot.
     bool PauseCapture(bool paused, std::int64_t steadyNs);
+    // Not in the Windows interface: the sound server's source this device
+    // opens, by the name the server knows it by; empty (the start): the
+    // device DeviceId names. Takes effect at the next open.
+    const std::string& SourceName() const { return sourceName_; }
+    void SetSourceName(const std::string& value) { sourceName_ = value; }
 
     // Supplies the record when PCMFormat is nonePCM. A record handed over
     // with FreeIt true must come from std::malloc.
@@ -54,6 +59,11 @@ class TWaveAudioIn : public TWaveAudioIO {
     virtual void ProcessData(const void* data, std::uint32_t count, bool& Owned);
 
   private:
+    // The driver's open: on the named source where one is set.
+    MMRESULT DriverOpen(HWAVEIN* handle, const WAVEFORMATEX* record, platform::DWORD_PTR callback,
+                        platform::DWORD flags);
+
+    std::string sourceName_;
     std::atomic<HWAVEIN> handle_{nullptr};
     bool paused_ = false;
     TPCMFormat pcmFormat_ = Mono16bit8000Hz;

@@ -52,6 +52,14 @@ std::string TAudioMixerLine::Name() const {
     return FieldText(lineInfo_.szName, sizeof lineInfo_.szName);
 }
 
+std::string TAudioMixerLine::SourceName() const {
+    std::string source;
+    if (!mixer_->Handle() || mixer_->Driver().GetLineSource(mixer_->Handle(), lineInfo_.dwLineID,
+                                                            source) != platform::MMSYSERR_NOERROR)
+        return {};
+    return source;
+}
+
 void TAudioMixerLine::Initialise(std::int32_t sourceIndex) {
     sourceIndex_ = sourceIndex;
     std::memset(&lineInfo_, 0, sizeof lineInfo_);
@@ -280,6 +288,11 @@ std::uint16_t TAudioMixer::DestinationCount() const {
 
 std::uint16_t TAudioMixer::LineCount() const {
     return static_cast<std::uint16_t>(master_->LineInfo().cConnections);
+}
+
+bool TAudioMixer::DefaultSources(std::string& microphone, std::string& outputMonitor) const {
+    return handle_ && driver_->GetDefaultSources(handle_, microphone, outputMonitor) ==
+                          platform::MMSYSERR_NOERROR;
 }
 
 int TAudioMixer::GetDeviceNames(std::vector<std::string>& names) {

@@ -48,6 +48,9 @@ class TAudioMixerLine {
         return controlInfo_[kind];
     }
     std::string Name() const;
+    // The sound server's name of the source this line is, or empty where
+    // the lines are no server's sources.
+    std::string SourceName() const;
 
     // Percent 0..100, or -1.
     std::int32_t GetVolume();
@@ -101,6 +104,9 @@ class TAudioMixer {
     TAudioMixerLine* Line(std::size_t index) const {
         return index < lines_.size() ? lines_[index].get() : nullptr;
     }
+    // The server's default microphone and its default output's monitor by
+    // their source names; false where the mixer is no server's.
+    bool DefaultSources(std::string& microphone, std::string& outputMonitor) const;
     // Append the names in device or destination order; return how many.
     int GetDeviceNames(std::vector<std::string>& names);
     int GetDestinationNames(std::vector<std::string>& names);

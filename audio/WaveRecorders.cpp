@@ -83,7 +83,10 @@ void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, boo
     if (const int gain = gain_; gain < 100 && data) {
         const auto* bytes = static_cast<const char*>(data);
         scaled_.assign(bytes, bytes + count);
-        ScaleWaveAudio(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
+        if (amplitudeScale_)
+            ScaleWaveAmplitude(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
+        else
+            ScaleWaveAudio(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
         data = scaled_.data();
     }
     std::int64_t written = -1;
@@ -94,7 +97,8 @@ void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, boo
         if (!writeError_) writeError_ = e.Error() ? e.Error() : EIO;
     }
     if (written != static_cast<std::int64_t>(count)) {
-        if (!writeError_) writeError_ = writer_ && writer_->WriteError() ? writer_->WriteError() : EIO;
+        if (!writeError_)
+            writeError_ = writer_ && writer_->WriteError() ? writer_->WriteError() : EIO;
         Success(platform::MMSYSERR_ERROR);
     }
 }
@@ -118,10 +122,13 @@ void TStockAudioRecorder::InClosed() {
 }
 
 std::string TStockAudioRecorder::GetErrorText(MMRESULT code) {
+    const std::string whose = title_.empty() ? std::string() : title_ + ": ";
     const int error = writeError_;
-    if (code != platform::MMSYSERR_ERROR || error == 0) return TWaveAudioIn::GetErrorText(code);
-    if (error == ENOSPC || error == EDQUOT) return "The disk is full: the sound cannot be stored.";
-    return std::string("The sound cannot be stored: ") + std::strerror(error) + ".";
+    if (code != platform::MMSYSERR_ERROR || error == 0)
+        return whose + TWaveAudioIn::GetErrorText(code);
+    if (error == ENOSPC || error == EDQUOT)
+        return whose + "The disk is full: the sound cannot be stored.";
+    return whose + "The sound cannot be stored: " + std::strerror(error) + ".";
 }
 
 void TStockAudioRecorder::DoError() {

@@ -196,12 +196,11 @@ int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPe
     return -1;
 }
 
-void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
-    if (data == nullptr || percent >= 100) return;
-    const std::int64_t q = std::max(percent, 0);
-    // The factor in 1/2^20, exact enough for 16 bits.
-    const std::int64_t factor = (q * q * q << 20) / 1000000;
-    // Rounded to nearest, the same both sides of zero.
+namespace {
+
+// Scales PCM samples in place by factor / 2^20 (below 1), rounded to
+// nearest the same both sides of zero.
+void ScaleSamples(void* data, std::uint32_t count, unsigned bitsPerSample, std::int64_t factor) {
     const auto scaled = [factor](std::int64_t sample) {
         const std::int64_t magnitude = (std::abs(sample) * factor + (1 << 19)) >> 20;
         return sample < 0 ? -magnitude : magnitude;
@@ -218,6 +217,21 @@ void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int
             p[i + 1] = static_cast<std::uint8_t>(out >> 8);
         }
     }
+}
+
+}  // namespace
+
+void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
+    if (data == nullptr || percent >= 100) return;
+    const std::int64_t q = std::max(percent, 0);
+    // The factor in 1/2^20, exact enough for 16 bits.
+    ScaleSamples(data, count, bitsPerSample, (q * q * q << 20) / 1000000);
+}
+
+void ScaleWaveAmplitude(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
+    if (data == nullptr || percent >= 100) return;
+    const std::int64_t q = std::max(percent, 0);
+    ScaleSamples(data, count, bitsPerSample, (q << 20) / 100);
 }
 
 void SetWaveExceptionReporter(TExceptionReporter r) {

@@ -82,6 +82,9 @@ int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPe
 // cube of the fraction, as the sound server's percent does (50 % is about
 // -18 dB). 100 and above leave the samples as they are, 0 makes silence.
 void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent);
+// The same with the amplitude in proportion to the percent: 50 % halves it
+// (-6 dB).
+void ScaleWaveAmplitude(void* data, std::uint32_t count, unsigned bitsPerSample, int percent);
 
 class EWaveAudioError : public std::runtime_error {
   public:

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Sound against picture over a long recording: bench_sync records the
 # flash-and-beep scene on a private Xvfb and PulseAudio for MINUTES and
-# prints the offset at the start, at the end and its trend.
-#   bench/run-sync-bench.sh MINUTES [uncorrected] [BUILD-DIR]   (build-bench by default)
+# prints the offset at the start, at the end and its trend, and the CPU time.
+#   bench/run-sync-bench.sh MINUTES [corrected|uncorrected|two] [BUILD-DIR]   (build-bench by default)
+# "two" records a second input beside the first into two tracks and prints
+# each against the picture and the two against each other; compare its CPU
+# time with a "corrected" run's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:?minutes}

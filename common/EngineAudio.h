@@ -26,6 +26,15 @@ class TEngineAudioRecorder {
     // Our gain on the samples, percent on the desktop's volume scale; 100
     // keeps them as captured. Takes effect at once, recording or not.
     virtual void SetGain(int percent) = 0;
+    // Our gain as a share of the amplitude: 50 halves it (-6 dB), 100 keeps
+    // the samples as captured. In place of SetGain's scale from now on.
+    virtual void SetAmplitude(int /*percent*/) {}
+    // The input this recorder takes from its next RecordToFile: the sound
+    // server's name of a source ("speakers.monitor"), or empty for the one
+    // the mixer chose. title ("Monitor of Speakers") begins the errors it
+    // reports, so that beside another recorder they say whose they are;
+    // empty: they name none.
+    virtual void SetInput(const std::string& /*source*/, const std::string& /*title*/) {}
     // When the first sample in the file was taken, as the sound server dates
     // it: steady_clock nanoseconds, -1 while unknown. Kept after the stop so
     // the merge can line the sound up with the picture.
@@ -73,6 +82,16 @@ class TEngineMixer {
     virtual void SelectSource(int index) = 0;
     virtual int LineCount() = 0;
     virtual std::string LineName(int index) = 0;
+    // The sound server's name of the source a line is ("speakers.monitor"),
+    // what a recorder's SetInput takes; empty where the lines are no
+    // server's sources (a sound card's own mixer) and beyond the lines.
+    virtual std::string LineSource(int /*index*/) { return {}; }
+    // The server's default microphone and its default output's monitor by
+    // their source names (either may be empty); false where the mixer is
+    // no server's.
+    virtual bool DefaultSources(std::string& /*microphone*/, std::string& /*outputMonitor*/) {
+        return false;
+    }
 };
 
 }  // namespace velmora::engine

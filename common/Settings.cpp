@@ -69,6 +69,11 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.AudioInputName = ini.ReadString("SetupAudio", "AudioInputName", "");
     s.AudioInputGain =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioInputGain", s.AudioInputGain), 0, 100);
+    s.AudioInput2Name = ini.ReadString("SetupAudio", "AudioInput2Name", "");
+    s.AudioInput2Volume =
+        std::clamp(ini.ReadInteger("SetupAudio", "AudioInput2Volume", s.AudioInput2Volume), 0, 100);
+    s.AudioSeparateTracks =
+        ini.ReadBool("SetupAudio", "AudioSeparateTracks", s.AudioSeparateTracks);
     const std::string format = ini.ReadString("SetupVideo", "OutputFormat", "");
     s.FileFormat = ParseOutputFormat(format).value_or(OutputFormat::Avi);
     if (!format.empty() && !ParseOutputFormat(format))
@@ -96,6 +101,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.ScreenCastToken = ini.ReadString("SetupVideo", "ScreenCastToken", "");
     if (!StorableFolder(s.ScreenCastToken)) s.ScreenCastToken.clear();
     if (!StorableFolder(s.AudioInputName)) s.AudioInputName.clear();
+    if (!StorableFolder(s.AudioInput2Name)) s.AudioInput2Name.clear();
     return s;
 }
 
@@ -142,6 +148,9 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupAudio", "AudioInputIndex", s.AudioInputIndex);
     ini.WriteString("SetupAudio", "AudioInputName", s.AudioInputName);
     ini.WriteInteger("SetupAudio", "AudioInputGain", s.AudioInputGain);
+    ini.WriteString("SetupAudio", "AudioInput2Name", s.AudioInput2Name);
+    ini.WriteInteger("SetupAudio", "AudioInput2Volume", s.AudioInput2Volume);
+    ini.WriteBool("SetupAudio", "AudioSeparateTracks", s.AudioSeparateTracks);
     ini.WriteString("SetupAudio", "AudioCodec", SoundCodecKey(s.AudioCodec));
     return ini.Save();
 }

@@ -57,6 +57,16 @@ struct TSettings {
     // input's own volume belongs to the desktop and is never changed; the
     // older AudioVolumeValue key, which set it, is no longer read.
     int AudioInputGain = 100;
+    // A second input recorded beside the first ("Also record"), by the name
+    // the sound server knows its source by ("speakers.monitor"), so that a
+    // list in another order keeps it; empty: none.
+    std::string AudioInput2Name;
+    // Our gain on the second input as a share of its amplitude in percent:
+    // 50 halves it (-6 dB), 100 leaves its samples as they come.
+    int AudioInput2Volume = 100;
+    // Two inputs go into the file as two sound streams, the first input's
+    // first, instead of one track that mixes them.
+    bool AudioSeparateTracks = false;
     // How the sound is kept in the file ("AudioCodec": PCM, AAC, OPUS,
     // FLAC), always one the file format can hold.
     SoundCodec AudioCodec = SoundCodec::Pcm;

@@ -258,7 +258,7 @@ bool TScreenCamera::ReleaseOutput() {
 
 void TScreenCamera::SetAsideInterruptedRecording() {
     // A planted link is removed as a link; its target is never touched.
-    for (const std::string* path : {&TempVideoFile, &TempAudioFile}) {
+    for (const std::string* path : {&TempVideoFile, &TempAudioFile, &TempAudio2File}) {
         struct stat st;
         if (::lstat(path->c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(path->c_str());
     }
@@ -269,15 +269,20 @@ void TScreenCamera::SetAsideInterruptedRecording() {
         return FileExists(path) && !IsSameFile(path, own) && !IsFileLocked(path);
     };
     const bool video = foreign(TempVideoFile, ownVideo_);
-    const bool audio = foreign(TempAudioFile, ownAudio_);
-    if (!video && !audio) return;
-    const std::time_t started = RecordingStartTime(video ? TempVideoFile : TempAudioFile);
+    bool audio[2];
+    for (std::size_t i = 0; i < sound_.size(); ++i)
+        audio[i] = foreign(*sound_[i].tempFile, sound_[i].own);
+    if (!video && !audio[0] && !audio[1]) return;
+    const std::time_t started = RecordingStartTime(video      ? TempVideoFile
+                                                   : audio[0] ? TempAudioFile
+                                                              : TempAudio2File);
     const std::string name = RecordingNameAt(FolderOf(TempVideoFile), started);
     std::string moved;
     if (video) moved = MoveWithoutReplacing(TempVideoFile, BesideTarget(name, "_video.avi"));
-    if (audio) {
+    for (std::size_t i = 0; i < sound_.size(); ++i) {
+        if (!audio[i]) continue;
         const std::string to =
-            MoveWithoutReplacing(TempAudioFile, BesideTarget(name, "_audio.wav"));
+            MoveWithoutReplacing(*sound_[i].tempFile, BesideTarget(name, sound_[i].keptSuffix));
         if (!to.empty()) moved += (moved.empty() ? "" : ", ") + to;
     }
     if (!moved.empty()) CameraError("An interrupted recording was moved aside: " + moved);

@@ -18,15 +18,15 @@ bool SameFolder(const std::string& a, const FileIdentity& b) {
 
 bool TScreenCamera::RecordingFolderLost() const {
     if (heldVideo_.Held() && !IsSameFile(TempVideoFile, ownVideo_)) return true;
-    if (heldAudio_.Held() && !IsSameFile(TempAudioFile, ownAudio_)) return true;
+    for (const SoundInput& input : sound_)
+        if (input.held.Held() && !IsSameFile(*input.tempFile, input.own)) return true;
     return recordingFolder_.known && !SameFolder(FolderOf(TempVideoFile), recordingFolder_);
 }
 
 std::string TScreenCamera::FolderForLostRecording() const {
     const std::string folder = FolderOf(TempVideoFile);
     // Only the files went: the folder itself still takes them.
-    if (SameFolder(folder, recordingFolder_) && FolderUnusableReason(folder).empty())
-        return folder;
+    if (SameFolder(folder, recordingFolder_) && FolderUnusableReason(folder).empty()) return folder;
     for (const std::string& candidate : FallbackFolders) {
         // A folder unmounted under us leaves its mount point, which is no
         // place the user would look for the recording.
@@ -52,8 +52,10 @@ void TScreenCamera::TellFolderLoss() {
 
 void TScreenCamera::FinishInAnotherFolder(std::string& targetFile) {
     const bool videoLost = heldVideo_.Held() && !IsSameFile(TempVideoFile, ownVideo_);
-    const bool audioLost = heldAudio_.Held() && !IsSameFile(TempAudioFile, ownAudio_);
-    if (!videoLost && !audioLost) return;
+    bool audioLost[2];
+    for (std::size_t i = 0; i < sound_.size(); ++i)
+        audioLost[i] = sound_[i].held.Held() && !IsSameFile(*sound_[i].tempFile, sound_[i].own);
+    if (!videoLost && !audioLost[0] && !audioLost[1]) return;
     TellFolderLoss();
     const std::string lost = FolderOf(TempVideoFile);
     const std::string folder = FolderForLostRecording();
@@ -65,7 +67,7 @@ void TScreenCamera::FinishInAnotherFolder(std::string& targetFile) {
     // The temporary name when it is free, so a crash before the merge still
     // finds it; else a name of the kept recordings'. The errno of a failure.
     auto copyOut = [&](const HeldFile& held, std::string& temp, FileIdentity& own,
-                       const char* tempName, const char* keptSuffix) {
+                       const std::string& tempName, const char* keptSuffix) {
         std::string to = folder + tempName;
         if (FileExists(to)) to = FreeFileName(BesideTarget(target, keptSuffix));
         const int error = held.CopyTo(to);
@@ -84,10 +86,13 @@ void TScreenCamera::FinishInAnotherFolder(std::string& targetFile) {
         }
     }
     // Without its sound file the merge saves the picture alone.
-    if (audioLost)
-        if (const int error =
-                copyOut(heldAudio_, TempAudioFile, ownAudio_, kTempAudioName, "_audio.wav"))
+    for (std::size_t i = 0; i < sound_.size(); ++i) {
+        SoundInput& input = sound_[i];
+        if (!audioLost[i]) continue;
+        if (const int error = copyOut(input.held, *input.tempFile, input.own,
+                                      NameOf(*input.tempFile), input.keptSuffix))
             CameraError("The sound cannot be saved: " + FileErrorReason(folder, error));
+    }
     targetFile = target;
     TargetFile = target;
     if (folder != lost)

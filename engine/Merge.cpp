@@ -1,4 +1,5 @@
-// The merge of "~tempvideo.avi" and "~tempaudio.wav" into the target file (AVI,
+// The merge of "~tempvideo.avi" and the sound ("~tempaudio.wav", with a
+// second input "~tempaudio2.wav" or the two mixed) into the target file (AVI,
 // MP4 or Matroska) with one SaveMediaFile, and the texts of its results.
 
 #include <sys/stat.h>
@@ -171,7 +172,7 @@ std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
 }
 
 void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, bool video,
-                                  bool audio) {
+                                  unsigned audio) {
     // Nothing recorded is lost: the temporary files move beside the target
     // under names of its own, and the result line says where. When the
     // target's folder cannot take them they get such a name in their own
@@ -179,7 +180,8 @@ void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, 
     std::string kept, left;
     const std::tuple<const std::string*, std::string, bool*, bool> files[] = {
         {&TempVideoFile, "_video.avi", &leaveTempVideo_, video},
-        {&TempAudioFile, "_audio.wav", &leaveTempAudio_, audio}};
+        {sound_[0].tempFile, sound_[0].keptSuffix, &sound_[0].leaveTemp, (audio & 1) != 0},
+        {sound_[1].tempFile, sound_[1].keptSuffix, &sound_[1].leaveTemp, (audio & 2) != 0}};
     for (const auto& [from, suffix, leave, wanted] : files) {
         if (!wanted || !FileExists(*from)) continue;
         const std::string beside = BesideTarget(target, suffix);
@@ -254,8 +256,8 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     std::string text = result != AVIERR_OK ? SaveResultText(result)
                        : recovering_       ? "The interrupted recording is saved: " + target
                                            : SummaryLine();
-    if (result == AVIERR_OK && !recovering_ && RecordAudio && !soundFailure_.empty())
-        text += " - the sound is incomplete: " + soundFailure_;
+    if (result == AVIERR_OK && !recovering_ && RecordAudio && !SoundFailures().empty())
+        text += " - the sound is incomplete: " + SoundFailures();
     if (result == AVIERR_OK && !recovering_ && !movedNote_.empty()) text += " - " + movedNote_;
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text.append(" ").append(FileErrorReason(FolderOf(target), error));
@@ -264,16 +266,20 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
         if (result != AVIERR_OK) {
             EraseFile(target);
             text += " The recording is left in: " + recovering_->video;
-            if (!recovering_->audio.empty())
-                text += (recovering_->video.empty() ? "" : ", ") + recovering_->audio;
+            for (const std::string* sound : {&recovering_->audio, &recovering_->audio2})
+                if (!sound->empty()) text += (text.ends_with(": ") ? "" : ", ") + *sound;
         }
     } else if (abandoned) {
         // The program is going away: the part copied so far goes, the whole
         // recording stays in the temporary files for the next start.
         EraseFile(target);
         text += " The recording is left in: " + TempVideoFile;
-        if (RecordAudio && FileExists(TempAudioFile)) text += ", " + TempAudioFile;
-        leaveTempVideo_ = leaveTempAudio_ = true;
+        for (SoundInput& input : sound_) {
+            if (RecordAudio && input.recording && FileExists(*input.tempFile))
+                text += ", " + *input.tempFile;
+            input.leaveTemp = true;
+        }
+        leaveTempVideo_ = true;
     } else if (result != AVIERR_OK) {
         // A cancel too: the part copied so far goes, and the whole recording
         // is kept under names the next recording does not take; the next

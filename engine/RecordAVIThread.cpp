@@ -25,7 +25,8 @@ std::string TRecordAVIThread::KeptAfterFailure(TScreenCamera& engine, std::strin
         engine.KeepTempFiles(TargetFile, text);
     } catch (...) {
         // Not moved: at least the worker leaves them where they are.
-        engine.leaveTempVideo_ = engine.leaveTempAudio_ = true;
+        engine.leaveTempVideo_ = true;
+        for (auto& input : engine.sound_) input.leaveTemp = true;
     }
     return text;
 }
@@ -65,7 +66,8 @@ void TRecordAVIThread::Execute() {
     // Only the files this run made: a name taken over by another file (a
     // crash's recording) is not ours to delete.
     if (!engine.leaveTempVideo_) RemoveOwnFile(TempVideoFile, engine.ownVideo_);
-    if (!engine.leaveTempAudio_) RemoveOwnFile(TempAudioFile, engine.ownAudio_);
+    for (auto& input : engine.sound_)
+        if (!input.leaveTemp) RemoveOwnFile(*input.tempFile, input.own);
 
     std::shared_ptr<std::atomic<bool>> alive = engine.alive_;
     TScreenCamera* target = engine_;

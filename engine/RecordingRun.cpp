@@ -10,6 +10,7 @@
 #include "engine/FramePipeline.h"
 #include "engine/ScreenCamera.h"
 #include "engine/SoundAlign.h"
+#include "engine/SoundMix.h"
 #include "engine/TempFiles.h"
 
 namespace velmora::engine {
@@ -62,20 +63,25 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     // disk, after a full one) takes its temporary files with it.
     TempVideoFile = FolderOf(targetFile) + kTempVideoName;
     TempAudioFile = FolderOf(targetFile) + kTempAudioName;
+    TempAudio2File = FolderOf(targetFile) + kTempAudio2Name;
     ActualWidth = static_cast<std::uint32_t>(Width);
     ActualHeight = static_cast<std::uint32_t>(Height);
     aviErrorPending_ = false;
     grabFailedInLoop_ = false;
-    leaveTempVideo_ = leaveTempAudio_ = false;
+    leaveTempVideo_ = false;
     writeError_ = 0;
     soundWriteFailed_ = false;
     folderError_ = false;
     loopStarted_ = false;
-    firstSampleNs_ = -1;
-    soundComplete_ = true;
-    soundFailure_.clear();
+    for (SoundInput& input : sound_) {
+        input.leaveTemp = false;
+        input.recording = false;
+        input.firstSampleNs = -1;
+        input.complete = true;
+        input.failure.clear();
+        input.held.Release();
+    }
     heldVideo_.Release();
-    heldAudio_.Release();
     recordingFolder_ = {};
     folderLossTold_ = false;
     movedNote_.clear();
@@ -140,33 +146,7 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     if (CreateOutput(probe)) {
         FreeFrame(probe);
         if (OnStart) OnStart(this);
-        bool audioReady = true;
-        if (RecordAudio && recorder_) {
-            try {
-                recorder_->SetPCMFormat(AudioFormatIndex + 1);
-                recorder_->SetAsync(true);
-                if (!RemoveTempFile(TempAudioFile)) {
-                    CameraError("Can not delete audio temp file.");
-                    aviErrorPending_ = true;
-                    folderError_ = true;
-                    audioReady = false;
-                } else {
-                    const bool opened = recorder_->RecordToFile(TempAudioFile);
-                    ownAudio_ = IdentityOf(TempAudioFile);
-                    heldAudio_.Hold(TempAudioFile, ownAudio_);
-                    if (!opened) {
-                        soundFailure_ = recorder_->SoundFailure();
-                        if (soundFailure_.empty()) soundFailure_ = "the sound input did not open";
-                    }
-                }
-            } catch (const std::exception& e) {
-                // Recording goes on without sound; the merge finds no WAV.
-                CameraError(e.what());
-                soundFailure_ = e.what();
-            } catch (...) {
-            }
-        }
-        if (audioReady) CaptureLoop();
+        if (StartSound()) CaptureLoop();
     }
     FreeFrame(probe);
     screenUse.Release();
@@ -191,7 +171,13 @@ int TScreenCamera::RunRecording(std::string targetFile) {
                     (framesInFile ? " The recording was stopped; what was recorded is saved."
                                   : " The recording was stopped."));
     } else if (soundWriteFailed_) {
-        CameraError("Can not write the sound file: " + FileErrorReason(TempAudioFile, writeError_));
+        const std::string* file = &TempAudioFile;
+        for (SoundInput& input : sound_)
+            if (input.recording && input.recorder && input.recorder->WriteError() != 0) {
+                file = input.tempFile;
+                break;
+            }
+        CameraError("Can not write the sound file: " + FileErrorReason(*file, writeError_));
     }
     if (aviErrorPending_ && framesInFile) {
         // What was recorded before the error is not thrown away, whatever
@@ -213,7 +199,7 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     // Files the merge deleted keep their space while they are held.
     heldVideo_.Release();
-    heldAudio_.Release();
+    for (SoundInput& input : sound_) input.held.Release();
     LeaveLibrary();
     // The loop left on its own; the recording is over.
     if (stoppedByWriteError && !aviErrorPending_) return EndRun(0);
@@ -252,7 +238,7 @@ void TScreenCamera::AbandonRun() {
     step([this] { ReleaseOutput(); });
     step([this] { StopAudio(); });
     heldVideo_.Release();
-    heldAudio_.Release();
+    for (SoundInput& input : sound_) input.held.Release();
     for (PAVISTREAM& s : mergeStreams_) {
         if (s) AVIStreamRelease(s);
         s = nullptr;
@@ -261,94 +247,238 @@ void TScreenCamera::AbandonRun() {
     step([this] { EndRun(0); });
 }
 
-void TScreenCamera::StopAudio() {
-    if (!RecordAudio || !recorder_) return;
-    try {
-        if (recorder_->Active() && loopStarted_) {
-            const std::int64_t until = videoEndMs_ + kSoundHandOverMs;
-            for (std::int64_t now = clock_->timeGetTime(); now < until; now = clock_->timeGetTime())
-                clock_->Sleep(std::min(until - now, kMaxSleepMs));
+bool TScreenCamera::StartSound() {
+    if (!RecordAudio) return true;
+    // The second input goes beside the first when it was found as the
+    // recording started.
+    const bool second = !secondTitle_.empty() && sound_[1].recorder;
+    for (std::size_t i = 0; i < sound_.size(); ++i) {
+        SoundInput& input = sound_[i];
+        input.recording = input.recorder && (i == 0 || second);
+        input.title = !input.recording ? std::string() : i == 0 ? firstTitle_ : secondTitle_;
+    }
+    // Both names cleared first: a file in the way stops the run before
+    // either input runs.
+    for (SoundInput& input : sound_) {
+        if (!input.recording || RemoveTempFile(*input.tempFile)) continue;
+        CameraError("Can not delete audio temp file.");
+        aviErrorPending_ = true;
+        folderError_ = true;
+        for (SoundInput& other : sound_) other.recording = false;
+        return false;
+    }
+    const bool two = SoundInputsRecording() == 2;
+    for (std::size_t i = 0; i < sound_.size(); ++i) {
+        SoundInput& input = sound_[i];
+        if (!input.recording) continue;
+        try {
+            input.recorder->SetPCMFormat(AudioFormatIndex + 1);
+            input.recorder->SetAsync(true);
+            // Beside another input its errors say whose they are.
+            input.recorder->SetInput(i == 0 ? std::string() : input.source,
+                                     two ? input.title : std::string());
+            const bool opened = input.recorder->RecordToFile(*input.tempFile);
+            input.own = IdentityOf(*input.tempFile);
+            input.held.Hold(*input.tempFile, input.own);
+            if (!opened) {
+                input.failure = input.recorder->SoundFailure();
+                if (input.failure.empty())
+                    input.failure =
+                        (two ? input.title + ": " : std::string()) + "the sound input did not open";
+            }
+        } catch (const std::exception& e) {
+            // Recording goes on without this sound; the merge finds no WAV.
+            CameraError(e.what());
+            input.failure = e.what();
+        } catch (...) {
         }
-        if (recorder_->Active()) {
+    }
+    return true;
+}
+
+int TScreenCamera::SoundInputsRecording() const {
+    return static_cast<int>(std::count_if(sound_.begin(), sound_.end(),
+                                          [](const SoundInput& i) { return i.recording; }));
+}
+
+std::string TScreenCamera::SoundFailures() const {
+    std::string text;
+    for (const SoundInput& input : sound_)
+        if (input.recording && !input.failure.empty())
+            text += (text.empty() ? "" : "; ") + input.failure;
+    return text;
+}
+
+void TScreenCamera::StopAudio() {
+    if (!RecordAudio) return;
+    // Both run on until the picture's end has been handed over; then each
+    // is stopped.
+    bool active = false;
+    for (SoundInput& input : sound_) {
+        try {
+            active = active || (input.recording && input.recorder && input.recorder->Active());
+        } catch (...) {
+        }
+    }
+    if (active && loopStarted_) {
+        const std::int64_t until = videoEndMs_ + kSoundHandOverMs;
+        for (std::int64_t now = clock_->timeGetTime(); now < until; now = clock_->timeGetTime())
+            clock_->Sleep(std::min(until - now, kMaxSleepMs));
+    }
+    for (SoundInput& input : sound_)
+        if (input.recording && input.recorder) StopSound(input);
+}
+
+void TScreenCamera::StopSound(SoundInput& input) {
+    TEngineAudioRecorder& recorder = *input.recorder;
+    const bool two = SoundInputsRecording() == 2;
+    try {
+        if (recorder.Active()) {
             // The recorder closes the WAV file on its own thread; the merge may
             // read it only once that has happened. The second stop request is
             // made only while the close is pending: after it, it would raise
             // "already closed".
-            recorder_->SetActive(false);
-            if (recorder_->Active()) recorder_->Stop();
-            if (!recorder_->WaitForInactive(kAudioCloseTimeoutMs)) {
-                soundComplete_ = false;
-                CameraError(
-                    "The sound recorder did not finish the sound file; the video is "
-                    "saved without sound.");
+            recorder.SetActive(false);
+            if (recorder.Active()) recorder.Stop();
+            if (!recorder.WaitForInactive(kAudioCloseTimeoutMs)) {
+                input.complete = false;
+                CameraError(two ? "The sound recorder of \"" + input.title +
+                                      "\" did not finish its sound file; the video is saved "
+                                      "without that sound."
+                                : std::string("The sound recorder did not finish the sound file; "
+                                              "the video is saved without sound."));
             }
         }
-        firstSampleNs_ = recorder_->FirstSampleTime();
-        for (const auto& stall : recorder_->Corrections().stalls) {
+        input.firstSampleNs = recorder.FirstSampleTime();
+        for (const auto& stall : recorder.Corrections().stalls) {
             const std::int64_t tenths = (stall.lengthMs + 50) / 100;
-            CameraError("The sound input delivered nothing for " + std::to_string(tenths / 10) +
-                        "." + std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +
-                        " on; the recording has silence there.");
+            CameraError(
+                (two ? "The sound input \"" + input.title + "\"" : std::string("The sound input")) +
+                " delivered nothing for " + std::to_string(tenths / 10) + "." +
+                std::to_string(tenths % 10) + " s from " + FormatElapsed(stall.atMs) +
+                " on; the recording has silence there.");
         }
         // Sound stored after the loop ended (the hand-over, the final sizes)
         // fails unseen by the loop: told like a failed write in it.
         if (loopStarted_ && !soundWriteFailed_)
-            if (const int error = recorder_->WriteError(); error != 0)
+            if (const int error = recorder.WriteError(); error != 0)
                 CameraError("Can not write the sound file: " +
-                            FileErrorReason(TempAudioFile, error));
+                            FileErrorReason(*input.tempFile, error));
         // The file at the name now is the one the recorder finished (the
         // name was cleared before it started).
-        if (loopStarted_ && FileExists(TempAudioFile)) ownAudio_ = IdentityOf(TempAudioFile);
-        if (soundFailure_.empty()) soundFailure_ = recorder_->SoundFailure();
+        if (loopStarted_ && FileExists(*input.tempFile)) input.own = IdentityOf(*input.tempFile);
+        if (input.failure.empty()) input.failure = recorder.SoundFailure();
     } catch (const std::exception& e) {
         CameraError(e.what());
     } catch (...) {
     }
 }
 
-void TScreenCamera::AlignSoundTrack() {
-    if (!loopStarted_ || firstSampleNs_ < 0 || !FileExists(TempAudioFile)) return;
+void TScreenCamera::AlignSoundTrack(SoundInput& input) {
+    const std::string& file = *input.tempFile;
+    if (!loopStarted_ || input.firstSampleNs < 0 || !FileExists(file)) return;
     // Positive: the first sample was taken after the first frame.
-    const std::int64_t shift = clock_->FromSteadyNs(firstSampleNs_) - loopStartMs_;
+    const std::int64_t shift = clock_->FromSteadyNs(input.firstSampleNs) - loopStartMs_;
     if (shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return;
     std::string error;
-    if (shift != 0 && !ShiftWaveStart(TempAudioFile, shift, error)) {
+    if (shift != 0 && !ShiftWaveStart(file, shift, error)) {
         CameraError("Can not line the sound up with the picture: " + error);
         return;
     }
     // Begun with the picture, it ends with it too: what the recorder took
     // while the last frames were still being compressed is no part of it.
-    if (!CutWaveEnd(TempAudioFile, videoLengthMs_, error))
+    if (!CutWaveEnd(file, videoLengthMs_, error))
         CameraError("Can not line the sound up with the picture: " + error);
 }
 
+void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
+    std::vector<SoundInput*> taken;
+    for (std::size_t i = 0; i < sound_.size(); ++i) {
+        SoundInput& input = sound_[i];
+        refused[i] = false;
+        if (!input.recording || !input.complete || !FileExists(*input.tempFile)) continue;
+        // A header the merge cannot trust gives a file nothing opens: the
+        // video goes without it, the sound is kept.
+        if (const std::string fault = WaveFormatFault(*input.tempFile); !fault.empty()) {
+            refused[i] = true;
+            CameraError("The sound file cannot be merged (" + fault + "); the video is saved " +
+                        (SoundInputsRecording() == 2
+                             ? "without the sound of \"" + input.title + "\"."
+                             : std::string("without sound.")));
+            continue;
+        }
+        AlignSoundTrack(input);
+        taken.push_back(&input);
+    }
+    if (taken.size() < 2) {
+        if (!taken.empty()) OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
+        return;
+    }
+    // Two inputs: where one stopped early, its stretch is silence to the
+    // end of the other's.
+    std::int64_t lengthMs = 0;
+    for (SoundInput* input : taken) {
+        WaveData data;
+        std::string error;
+        if (!ReadWaveData(*input->tempFile, data, error)) continue;
+        lengthMs = std::max(lengthMs, data.LengthMs());
+        if (input->failure.empty()) continue;
+        std::string why = input->failure;
+        if (why.starts_with(input->title + ": ")) why.erase(0, input->title.size() + 2);
+        CameraError("The sound input \"" + input->title + "\" stopped at " +
+                    FormatElapsed(data.LengthMs()) + " (" + std::to_string(data.LengthMs()) +
+                    " ms); the recording has silence from it after that: " + why);
+    }
+    if (SeparateSoundTracks) {
+        for (std::size_t i = 0; i < taken.size(); ++i) {
+            std::string error;
+            if (!ExtendWaveEnd(*taken[i]->tempFile, lengthMs, error))
+                CameraError("Can not give the sound of \"" + taken[i]->title +
+                            "\" the length of the other input's: " + error);
+            PAVISTREAM& stream = mergeStreams_[first + static_cast<int>(i)];
+            OpenTempStream(*taken[i]->tempFile, stream);
+            // For editing afterwards: each track says whose it is.
+            if (stream) EditStreamSetName(stream, taken[i]->title.c_str());
+        }
+        return;
+    }
+    mixFile_ = FolderOf(TempVideoFile) + kTempMixName;
+    std::string error;
+    if (!RemoveTempFile(mixFile_) ||
+        !MixWaveFiles(*taken[0]->tempFile, *taken[1]->tempFile, mixFile_, error)) {
+        // The first input alone rather than no sound; the second's is kept.
+        CameraError("Can not mix the two sound inputs" + (error.empty() ? "" : ": " + error) +
+                    "; the sound of \"" + taken[0]->title + "\" is saved alone.");
+        refused[taken[1] - sound_.data()] = true;
+        RemoveTempFile(mixFile_);
+        mixFile_.clear();
+        OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
+        return;
+    }
+    OpenTempStream(mixFile_, mergeStreams_[first]);
+}
+
 void TScreenCamera::MergeRecording(const std::string& targetFile) {
-    mergeStreams_[0] = mergeStreams_[1] = nullptr;
+    for (PAVISTREAM& s : mergeStreams_) s = nullptr;
+    mixFile_.clear();
     if (mergeAbandoned_) {
         // The program is going away before the merge began: the temporary
         // files stay for the next start.
-        leaveTempVideo_ = leaveTempAudio_ = true;
+        leaveTempVideo_ = true;
         std::string text = "The recording was not merged; it is left in: " + TempVideoFile;
-        if (RecordAudio && FileExists(TempAudioFile)) text += ", " + TempAudioFile;
+        for (SoundInput& input : sound_) {
+            input.leaveTemp = true;
+            if (RecordAudio && input.recording && FileExists(*input.tempFile))
+                text += ", " + *input.tempFile;
+        }
         CameraError(text);
         return;
     }
     OpenTempStream(TempVideoFile, mergeStreams_[0]);
-    bool soundRefused = false;
-    if (RecordAudio && soundComplete_ && FileExists(TempAudioFile)) {
-        // A header the merge cannot trust gives a file nothing opens: the
-        // video goes alone, the sound is kept.
-        if (const std::string fault = WaveFormatFault(TempAudioFile); !fault.empty()) {
-            soundRefused = true;
-            CameraError("The sound file cannot be merged (" + fault +
-                        "); the video is saved without sound.");
-        } else {
-            AlignSoundTrack();
-            OpenTempStream(TempAudioFile, mergeStreams_[1]);
-        }
-    }
+    bool refused[2] = {false, false};
+    if (RecordAudio) OpenSoundStreams(1, refused);
     // Only streams that opened are handed on, video first.
-    PAVISTREAM streams[2] = {nullptr, nullptr};
+    PAVISTREAM streams[3] = {nullptr, nullptr, nullptr};
     int count = 0;
     for (PAVISTREAM s : mergeStreams_)
         if (s) streams[count++] = s;
@@ -358,10 +488,18 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
         if (s) AVIStreamRelease(s);
         s = nullptr;
     }
+    // The mix was made for the merge alone: the inputs' files stay the
+    // recording until the merge is done.
+    if (!mixFile_.empty()) RemoveTempFile(mixFile_);
+    mixFile_.clear();
     // A temporary file that did not go into the merge (unreadable video,
     // unfinished sound) may be all there is of it: it is kept, not deleted.
+    unsigned keptSound = 0;
+    for (std::size_t i = 0; i < sound_.size(); ++i)
+        if (RecordAudio && sound_[i].recording && (!sound_[i].complete || refused[i]))
+            keptSound |= 1u << i;
     std::string text;
-    KeepTempFiles(targetFile, text, !videoMerged, RecordAudio && (!soundComplete_ || soundRefused));
+    KeepTempFiles(targetFile, text, !videoMerged, keptSound);
     if (!text.empty()) CameraError(text.substr(1));
 }
 
@@ -512,11 +650,13 @@ void TScreenCamera::CaptureLoop() {
         if (!first) FramesDropped = CurrentFrameIndex + 1 - queued;
         takeFigures();
         // The sound cannot be stored (a full disk): stop here, keep the rest.
-        if (RecordAudio && recorder_ && recorder_->WriteError() != 0) {
-            writeError_ = recorder_->WriteError();
-            soundWriteFailed_ = true;
-            break;
-        }
+        if (RecordAudio)
+            for (SoundInput& input : sound_)
+                if (input.recording && input.recorder && input.recorder->WriteError() != 0) {
+                    writeError_ = input.recorder->WriteError();
+                    soundWriteFailed_ = true;
+                }
+        if (soundWriteFailed_) break;
 
         std::int64_t seconds = elapsed / 1000;
         std::int64_t minutes = seconds / 60;

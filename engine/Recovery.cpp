@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <regex>
+#include <tuple>
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
 #include "engine/SoundAlign.h"
+#include "engine/SoundMix.h"
 #include "engine/TempFiles.h"
 
 namespace velmora::engine {
@@ -50,15 +52,21 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
     const std::string& folder) const {
     std::vector<TInterruptedRecording> found;
     // The temporary files themselves: a recording that never reached its merge.
-    const std::string tempVideo = folder + kTempVideoName, tempAudio = folder + kTempAudioName;
-    const bool video = Available(tempVideo), audio = Available(tempAudio);
-    if (video || audio) {
-        const std::time_t started = RecordingStartTime(video ? tempVideo : tempAudio);
+    const std::string tempVideo = folder + kTempVideoName, tempAudio = folder + kTempAudioName,
+                      tempAudio2 = folder + kTempAudio2Name;
+    const bool video = Available(tempVideo), audio = Available(tempAudio),
+               audio2 = Available(tempAudio2);
+    if (video || audio || audio2) {
+        const std::time_t started = RecordingStartTime(video   ? tempVideo
+                                                       : audio ? tempAudio
+                                                               : tempAudio2);
         const std::string videoFile = video ? tempVideo : std::string();
         found.push_back({videoFile, audio ? tempAudio : "",
-                         OfferedName(RecordingNameAt(folder, started), videoFile, FileFormat)});
+                         OfferedName(RecordingNameAt(folder, started), videoFile, FileFormat),
+                         audio2 ? tempAudio2 : ""});
     }
-    // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav".
+    // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav"
+    // (and "VideoRecord_x_audio2.wav" for a second input).
     static const std::regex kept(R"((VideoRecord_.+)_video(_\d+)?\.avi)");
     if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
         std::vector<std::string> names;
@@ -69,8 +77,10 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
             std::smatch m;
             if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
+            const std::string sound2 = folder + m[1].str() + "_audio2" + m[2].str() + ".wav";
             found.push_back({folder + name, Available(sound) ? sound : "",
-                             OfferedName(folder + m[1].str(), folder + name, FileFormat)});
+                             OfferedName(folder + m[1].str(), folder + name, FileFormat),
+                             Available(sound2) ? sound2 : ""});
         }
     }
     return found;
@@ -89,45 +99,79 @@ void TScreenCamera::RunRecoveries() {
     // A sound file whose header the merge cannot trust stays out of it and is
     // kept; "~tempaudio.wav" under a name of its own, or every start would
     // offer it again.
-    auto refuseSound = [this](TInterruptedRecording& r, const std::string& fault) {
-        if (NameOf(r.audio) == kTempAudioName) {
+    auto refuseSound = [this](TInterruptedRecording& r, std::string& sound, const char* tempName,
+                              const char* keptSuffix, const std::string& fault) {
+        if (NameOf(sound) == tempName) {
             const std::string kept = MoveWithoutReplacing(
-                r.audio, FolderOf(r.audio) + NameOf(BesideTarget(r.target, "_audio.wav")));
-            if (!kept.empty()) r.audio = kept;
+                sound, FolderOf(sound) + NameOf(BesideTarget(r.target, keptSuffix)));
+            if (!kept.empty()) sound = kept;
         }
+        const bool other = !r.audio.empty() && !r.audio2.empty();
         CameraError("The sound file cannot be merged (" + fault + ")" +
-                    (r.video.empty() ? "" : "; the video is saved without sound") +
-                    ". The sound is kept in: " + r.audio);
+                    (r.video.empty() ? ""
+                     : other         ? "; the video is saved without this sound"
+                                     : "; the video is saved without sound") +
+                    ". The sound is kept in: " + sound);
     };
     for (TInterruptedRecording& r : recoveries_) {
         // Its extension is the one its video allows (see OfferedName).
         r.target = FreeFileName(r.target);
         AVIFileInit();
-        PAVISTREAM opened[2] = {nullptr, nullptr};
+        PAVISTREAM opened[3] = {nullptr, nullptr, nullptr};
         if (!r.video.empty()) OpenTempStream(r.video, opened[0]);
-        if (!r.audio.empty()) {
-            if (const std::string fault = WaveFormatFault(r.audio); !fault.empty())
-                refuseSound(r, fault);
+        // The sound files the merge can take, the first input's first.
+        std::vector<std::string*> sounds;
+        const std::tuple<std::string*, const char*, const char*> files[] = {
+            {&r.audio, kTempAudioName, "_audio.wav"}, {&r.audio2, kTempAudio2Name, "_audio2.wav"}};
+        for (const auto& [sound, tempName, keptSuffix] : files) {
+            if (sound->empty()) continue;
+            if (const std::string fault = WaveFormatFault(*sound); !fault.empty())
+                refuseSound(r, *sound, tempName, keptSuffix, fault);
             else
-                OpenTempStream(r.audio, opened[1]);
+                sounds.push_back(sound);
         }
-        PAVISTREAM streams[2] = {nullptr, nullptr};
+        // Two inputs become the recording's sound as a recording's do: their
+        // mix, or two tracks, as chosen now.
+        std::string mix;
+        std::vector<const std::string*> merged;  // the sound files in the merge
+        if (sounds.size() == 2 && !SeparateSoundTracks) {
+            mix = FreeFileName(BesideTarget(r.target, "_mix.wav"));
+            std::string error;
+            if (MixWaveFiles(*sounds[0], *sounds[1], mix, error)) {
+                OpenTempStream(mix, opened[1]);
+                if (opened[1]) merged = {sounds[0], sounds[1]};
+            } else {
+                CameraError("Can not mix the two sound inputs: " + error +
+                            "; the first input's sound is saved alone, the second's kept in: " +
+                            *sounds[1]);
+                OpenTempStream(*sounds[0], opened[1]);
+                if (opened[1]) merged = {sounds[0]};
+            }
+        } else {
+            for (std::size_t i = 0; i < sounds.size(); ++i) {
+                OpenTempStream(*sounds[i], opened[1 + i]);
+                if (opened[1 + i]) merged.push_back(sounds[i]);
+            }
+        }
+        PAVISTREAM streams[3] = {nullptr, nullptr, nullptr};
         int count = 0;
         for (PAVISTREAM s : opened)
             if (s) streams[count++] = s;
         recovering_ = &r;
-        const bool merged = count > 0 && MergeToFile(r.target, count, streams);
+        const bool saved = count > 0 && MergeToFile(r.target, count, streams);
         recovering_ = nullptr;
         for (PAVISTREAM s : opened)
             if (s) AVIStreamRelease(s);
         AVIFileExit();
-        if (merged) {
+        if (!mix.empty()) EraseFile(mix);
+        if (saved) {
             // In the new file now; what did not open stays.
             if (opened[0]) EraseFile(r.video);
-            if (opened[1]) EraseFile(r.audio);
+            for (const std::string* sound : merged) EraseFile(*sound);
         } else if (count == 0) {
             std::string left = r.video;
-            if (!r.audio.empty()) left += (left.empty() ? "" : ", ") + r.audio;
+            for (const std::string* sound : {&r.audio, &r.audio2})
+                if (!sound->empty()) left += (left.empty() ? "" : ", ") + *sound;
             CameraError("The interrupted recording could not be read; it is left in: " + left);
         }
     }

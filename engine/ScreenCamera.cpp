@@ -25,7 +25,7 @@ std::atomic<TScreenCamera*> CurrentEngine{nullptr};
 std::string TargetFile;
 std::atomic<int> StopReason{0};
 std::atomic<std::int32_t> ElapsedHours{0}, ElapsedMinutes{0}, ElapsedSeconds{0};
-std::string TempVideoFile, TempAudioFile;
+std::string TempVideoFile, TempAudioFile, TempAudio2File;
 
 TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
     : host_(host),
@@ -49,7 +49,12 @@ TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
     }
     compressorNames_ = {"Microsoft Video Codec"};
     mixer_ = host_.CreateMixer();
-    recorder_ = host_.CreateAudioRecorder();
+    sound_[0].recorder = host_.CreateAudioRecorder();
+    sound_[0].tempFile = &TempAudioFile;
+    sound_[0].keptSuffix = "_audio.wav";
+    // The second input's recorder is made when one is chosen.
+    sound_[1].tempFile = &TempAudio2File;
+    sound_[1].keptSuffix = "_audio2.wav";
     AudioFormatIndex = -1;
     frame_ = host_.CreateFlashingFrame();
     frame_->Hide();
@@ -77,7 +82,7 @@ TScreenCamera::~TScreenCamera() {
     *alive_ = false;
 
     mixer_.reset();
-    recorder_.reset();
+    for (SoundInput& input : sound_) input.recorder.reset();
     compressorNames_.clear();
     audioFormatNames_.clear();
     audioInputNames_.clear();
@@ -88,7 +93,8 @@ TScreenCamera::~TScreenCamera() {
     // Only what this engine made and did not keep: the files of an
     // interrupted recording wait for the next start.
     if (!leaveTempVideo_) RemoveOwnFile(TempVideoFile, ownVideo_);
-    if (!leaveTempAudio_) RemoveOwnFile(TempAudioFile, ownAudio_);
+    for (SoundInput& input : sound_)
+        if (!input.leaveTemp) RemoveOwnFile(*input.tempFile, input.own);
     TScreenCamera* self = this;
     CurrentEngine.compare_exchange_strong(self, nullptr);
 }
@@ -134,6 +140,16 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     // A worker still merging the previous recording owns the temporary files.
     if (Recording || worker_) return;
     TargetFile = targetFile;
+    // The inputs' titles as the mixer lists them now (the mixer lives on
+    // this thread); a second input that is not there is not recorded.
+    firstTitle_.clear();
+    secondTitle_.clear();
+    if (RecordAudio && !sound_[1].source.empty()) {
+        secondTitle_ = SecondInputTitle();
+        if (!secondTitle_.empty() && audioInput_.selected >= 0 &&
+            static_cast<std::size_t>(audioInput_.selected) < audioInputNames_.size())
+            firstTitle_ = audioInputNames_[static_cast<std::size_t>(audioInput_.selected)];
+    }
     mergeAbandoned_ = false;
     EndedByFailure = false;
     Paused = false;
@@ -236,10 +252,15 @@ bool TScreenCamera::PauseRecording() {
     // The sound is cut by when it was taken, so what is still on its way
     // from the sound server when the pause begins is left out too.
     soundPaused_ = false;
-    if (RecordAudio && recorder_) {
-        soundPaused_ = recorder_->PauseCapture(true, steadyNs);
-        if (!soundPaused_ && recorder_->Active())
-            CameraError("The sound input cannot pause: the sound of the pause is kept.");
+    if (RecordAudio) {
+        bool cannot = false;
+        for (SoundInput& input : sound_) {
+            if (!input.recording || !input.recorder) continue;
+            const bool paused = input.recorder->PauseCapture(true, steadyNs);
+            soundPaused_ = soundPaused_ || paused;
+            cannot = cannot || (!paused && input.recorder->Active());
+        }
+        if (cannot) CameraError("The sound input cannot pause: the sound of the pause is kept.");
     }
     return true;
 }
@@ -247,7 +268,9 @@ bool TScreenCamera::PauseRecording() {
 bool TScreenCamera::ResumeRecording() {
     if (!Paused) return false;
     const std::int64_t steadyNs = SteadyNowNs();
-    if (soundPaused_) recorder_->PauseCapture(false, steadyNs);
+    if (soundPaused_)
+        for (SoundInput& input : sound_)
+            if (input.recording && input.recorder) input.recorder->PauseCapture(false, steadyNs);
     soundPaused_ = false;
     // Before the flag: the loop reads the paused time once it sees the resume.
     pausedMs_ += clock_->timeGetTime() - pausedAtMs_;
@@ -330,17 +353,18 @@ void TScreenCamera::AppMinimized() {
 
 const std::vector<std::string>& TScreenCamera::ListAudioFormats() {
     audioFormatNames_.clear();
-    if (recorder_) {
+    if (TEngineAudioRecorder* recorder = sound_[0].recorder.get()) {
         for (int format = 1; format <= 20; ++format)
-            audioFormatNames_.push_back(recorder_->FormatDescription(format));
-        if (AudioFormatIndex == -1) AudioFormatIndex = recorder_->DefaultPCMFormat() - 1;
+            audioFormatNames_.push_back(recorder->FormatDescription(format));
+        if (AudioFormatIndex == -1) AudioFormatIndex = recorder->DefaultPCMFormat() - 1;
     }
     return audioFormatNames_;
 }
 
 AudioInputInfo TScreenCamera::ListAudioInputs() {
     audioInputNames_.clear();
-    audioInput_ = AudioInputInfo{&audioInputNames_, -1};
+    audioInputSources_.clear();
+    audioInput_ = AudioInputInfo{&audioInputNames_, -1, &audioInputSources_};
     if (!mixer_) return audioInput_;
     mixer_->SetMixerID(0);
     const int destinations = mixer_->DestinationCount();
@@ -350,7 +374,10 @@ AudioInputInfo TScreenCamera::ListAudioInputs() {
         const int selected = mixer_->GetSelectedSource();
         audioInput_.selected = selected;
         const int lines = mixer_->LineCount();
-        for (int i = 0; i < lines; ++i) audioInputNames_.push_back(mixer_->LineName(i));
+        for (int i = 0; i < lines; ++i) {
+            audioInputNames_.push_back(mixer_->LineName(i));
+            audioInputSources_.push_back(mixer_->LineSource(i));
+        }
     }
     return audioInput_;
 }
@@ -362,7 +389,45 @@ void TScreenCamera::SelectAudioInput(int index) {
 }
 
 void TScreenCamera::SetAudioInputVolume(int percent) {
-    if (recorder_) recorder_->SetGain(percent);
+    if (sound_[0].recorder) sound_[0].recorder->SetGain(percent);
+}
+
+void TScreenCamera::SelectSecondAudioInput(const std::string& source) {
+    // Not while a run uses the inputs: the next one takes it.
+    if (worker_) return;
+    sound_[1].source = source;
+    if (!source.empty() && !sound_[1].recorder) {
+        sound_[1].recorder = host_.CreateAudioRecorder();
+        if (sound_[1].recorder) sound_[1].recorder->SetAmplitude(sound_[1].volume);
+    }
+}
+
+bool TScreenCamera::DefaultAudioInputs(std::string& microphone, std::string& outputMonitor) {
+    microphone.clear();
+    outputMonitor.clear();
+    return mixer_ && mixer_->DefaultSources(microphone, outputMonitor);
+}
+
+void TScreenCamera::SetSecondAudioVolume(int percent) {
+    sound_[1].volume = percent;
+    if (sound_[1].recorder) sound_[1].recorder->SetAmplitude(percent);
+}
+
+std::string TScreenCamera::SecondInputTitle() {
+    const std::string& wanted = sound_[1].source;
+    const AudioInputInfo inputs = ListAudioInputs();
+    for (std::size_t i = 0; i < audioInputSources_.size(); ++i) {
+        if (audioInputSources_[i] != wanted) continue;
+        if (static_cast<int>(i) == inputs.selected) {
+            CameraError("The second sound input \"" + audioInputNames_[i] +
+                        "\" is the first input too; it is recorded once.");
+            return {};
+        }
+        return audioInputNames_[i].empty() ? wanted : audioInputNames_[i];
+    }
+    CameraError("The second sound input \"" + wanted +
+                "\" is not there; the first input is recorded alone.");
+    return {};
 }
 
 }  // namespace velmora::engine

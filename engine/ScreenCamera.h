@@ -1,8 +1,9 @@
 #pragma once
 // TScreenCamera, the recording engine: one per process, owned by the main
 // window. It records the screen (or an area of it) on its worker thread into
-// "~tempvideo.avi" beside "~tempaudio.wav", and merges both into the target
-// file when a recording is stopped. It reports only through its events and
+// "~tempvideo.avi" beside "~tempaudio.wav" (and "~tempaudio2.wav" for a
+// second sound input), and merges them into the target file when a
+// recording is stopped. It reports only through its events and
 // the host; nothing is thrown to the caller.
 
 #include <array>
@@ -37,8 +38,9 @@ extern std::string TargetFile;
 extern std::atomic<int> StopReason;
 // Elapsed time of the running recording.
 extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
-// The running recording's, in its target's folder (set as each run begins).
-extern std::string TempVideoFile, TempAudioFile;
+// The running recording's, in its target's folder (set as each run begins):
+// the picture, the first sound input's and the second's.
+extern std::string TempVideoFile, TempAudioFile, TempAudio2File;
 
 using CompressorEntry = vfw::ICINFO;
 
@@ -50,12 +52,17 @@ struct TTimeLimit {
 struct AudioInputInfo {
     const std::vector<std::string>* names = nullptr;  // engine-owned
     std::int32_t selected = -1;
+    // The sound server's name of each input (beside names; empty where the
+    // mixer is no server's): what SelectSecondAudioInput takes.
+    const std::vector<std::string>* sources = nullptr;
 };
 
 // A recording left unmerged by a crash or a failed merge: its video and
-// sound (either may be empty) and the file it is to be merged into.
+// sound (any may be empty: audio2 is the second input's) and the file it is
+// to be merged into.
 struct TInterruptedRecording {
     std::string video, audio, target;
+    std::string audio2;
 };
 
 // How the grabbing thread is scheduled while it records: a real-time
@@ -112,6 +119,9 @@ class TScreenCamera {
     std::uint32_t ThreadPriority = 3;  // 0..6 idle .. time critical; other values: untouched
     bool RecordAudio = false;
     std::int32_t AudioFormatIndex = -1;
+    // Two sound inputs go into the file as two sound streams (the first
+    // input's first) instead of one track that mixes them.
+    bool SeparateSoundTracks = false;
     bool MinimizeOnRecord = true;
     bool RestoreAfterRecord = true;
     TTimeLimit TimeLimit;
@@ -183,6 +193,19 @@ class TScreenCamera {
     // Our gain on the recorded sound (percent, 100 = as the input gives it);
     // the input's own volume stays the desktop's.
     void SetAudioInputVolume(int percent);
+    // A second input recorded beside the first, by the sound server's name
+    // of its source (AudioInputInfo::sources); empty: none. An input that
+    // is not there when a recording starts, or is the first input itself,
+    // leaves the first alone, said once in the log.
+    void SelectSecondAudioInput(const std::string& source);
+    const std::string& SecondAudioInput() const { return sound_[1].source; }
+    // The sound server's default microphone and its default output's
+    // monitor by their source names (either may be empty); false where the
+    // mixer is no server's.
+    bool DefaultAudioInputs(std::string& microphone, std::string& outputMonitor);
+    // Our gain on the second input's sound as a share of its amplitude
+    // (percent: 50 halves it).
+    void SetSecondAudioVolume(int percent);
 
     // Unmerged recordings in folder (ending in '/'): the temporary files
     // (target: the name of their start time there, with the file format's
@@ -276,8 +299,42 @@ class TScreenCamera {
     void WaitWhilePaused();
     // One log line when the compressor cannot keep the rate; true once said.
     bool WarnOfSlowCodec(double meanWriteMs);
+    // A sound input of the recording: [0] the input the mixer chose, [1] the
+    // second one, recorded beside it when one is chosen and there.
+    struct SoundInput {
+        std::unique_ptr<TEngineAudioRecorder> recorder;
+        std::string source;      // the server's name ([1]; empty: none chosen)
+        std::string title;       // as the input list names it: the log, the track's name
+        int volume = 100;        // [1]: its share of the amplitude, percent
+        std::string* tempFile;   // TempAudioFile or TempAudio2File
+        const char* keptSuffix;  // of its file kept beside the target
+        bool recording = false;  // takes part in the run
+        // The temporary file as this engine made it: only that it deletes.
+        FileIdentity own;
+        HeldFile held;  // open while it is written
+        // Could not be moved out of the way of the next recording after a
+        // failure: the worker does not delete it.
+        bool leaveTemp = false;
+        std::int64_t firstSampleNs = -1;  // as the recorder reported it
+        bool complete = true;             // false: the recorder never finished the WAV
+        std::string failure;  // why its sound stopped or never started; empty: it did not
+    };
+    // Sets the run's inputs going into their temporary files; false when a
+    // file is in the way (said).
+    bool StartSound();
+    // The second input's title in the mixer's list now; empty (said in the
+    // log) when it is not there or is the first input.
+    std::string SecondInputTitle();
+    int SoundInputsRecording() const;
+    // Why the run's sound is incomplete, each input's reason; empty when it is not.
+    std::string SoundFailures() const;
     void StopAudio();
-    void AlignSoundTrack();
+    void StopSound(SoundInput& input);
+    void AlignSoundTrack(SoundInput& input);
+    // The run's sound files the merge takes, lined up with the picture, into
+    // streams from slot `first` of mergeStreams_ on: one each, or their mix.
+    // Says what it refused; refused[i] is set for a file left out.
+    void OpenSoundStreams(int first, bool refused[2]);
     // The temporary files' folder went away under the recording (removed,
     // unmounted) or took other files under their names.
     bool RecordingFolderLost() const;
@@ -295,8 +352,9 @@ class TScreenCamera {
     // Starts the worker; false (reported) when the thread cannot start.
     bool StartWorker();
     // Moves the chosen temporary files out of the way and appends where to text.
+    // audio: the sound inputs' files (bit 0 the first's, bit 1 the second's).
     void KeepTempFiles(const std::string& target, std::string& text, bool video = true,
-                       bool audio = true);
+                       unsigned audio = 3);
     // The ending steps of a run that an exception cut short.
     void AbandonRun();
     void RecordThreadDone();
@@ -323,14 +381,16 @@ class TScreenCamera {
     std::shared_ptr<TEngineClock> clock_;
     std::mutex desktopLock_;  // the frame timer and the worker share the desktop
 
-    std::unique_ptr<TEngineAudioRecorder> recorder_;
+    std::array<SoundInput, 2> sound_;
     std::unique_ptr<TEngineMixer> mixer_;
     std::unique_ptr<TFlashingFrame> frame_;
     std::unique_ptr<TEngineTimer> frameTimer_;
     std::vector<std::string> compressorNames_;
     std::vector<std::string> audioFormatNames_;
-    std::vector<std::string> audioInputNames_;
+    std::vector<std::string> audioInputNames_, audioInputSources_;
     AudioInputInfo audioInput_;
+    // The second input's title for this run, found as it starts (UI thread).
+    std::string secondTitle_, firstTitle_;
 
     // The worker; touched on the UI thread only.
     TRecordAVIThread* worker_ = nullptr;
@@ -349,7 +409,10 @@ class TScreenCamera {
     bool grabFailedInLoop_ = false;
     bool skipNegotiation_ = false;
     int appliedPriority_ = -1;
-    vfw::PAVISTREAM mergeStreams_[2] = {nullptr, nullptr};
+    // The picture, and one or two sound streams.
+    vfw::PAVISTREAM mergeStreams_[3] = {nullptr, nullptr, nullptr};
+    // The mix of two inputs the merge made, deleted after it.
+    std::string mixFile_;
     // The sound's place against the picture: the loop's clock zero and the
     // first sample's time as the recorder reported it (-1 unknown).
     std::int64_t loopStartMs_ = 0;
@@ -364,18 +427,14 @@ class TScreenCamera {
     std::int64_t videoEndMs_ = 0;
     std::int64_t videoLengthMs_ = 0;  // the picture's length in the file
     bool loopStarted_ = false;
-    std::int64_t firstSampleNs_ = -1;
-    bool soundComplete_ = true;  // false: the recorder never finished the WAV
-    std::string soundFailure_;   // why the sound stopped or never started; empty: it did not
-    // A temporary file that could not be moved out of the way of the next
+    // A temporary video that could not be moved out of the way of the next
     // recording after a failure: the worker does not delete it.
     bool leaveTempVideo_ = false;
-    bool leaveTempAudio_ = false;
-    // The temporary files as this engine made them: only those it deletes.
-    FileIdentity ownVideo_, ownAudio_;
-    // Open while they are written, so a lost folder loses nothing; and the
-    // folder as it was when they were made.
-    HeldFile heldVideo_, heldAudio_;
+    // The temporary video as this engine made it: only that it deletes.
+    FileIdentity ownVideo_;
+    // Open while it is written (the sound files too, see SoundInput), so a
+    // lost folder loses nothing; and the folder as it was when it was made.
+    HeldFile heldVideo_;
     FileIdentity recordingFolder_;
     bool folderLossTold_ = false;
     // For the summary: where the recording went instead, and why.

@@ -128,6 +128,46 @@ bool EndDataAt(File& f, const WaveLayout& w, std::int64_t newSize, std::string& 
     return true;
 }
 
+// Opens a file for a rewrite of its sound in place (its data chunk last).
+bool OpenForRewrite(File& f, WaveLayout& w, std::string& error) {
+    if (!f.Good()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return ReadLayout(f, w, error);
+}
+
+// The bytes of lengthMs of sound, whole sample frames.
+std::int64_t DataSizeOf(const WaveLayout& w, std::int64_t lengthMs) {
+    const std::int64_t frames =
+        (std::max<std::int64_t>(lengthMs, 0) * static_cast<std::int64_t>(w.samplesPerSec) + 500) /
+        1000;
+    return frames * w.blockAlign;
+}
+
+// Writes `bytes` of silence at `at` in the sound data.
+bool WriteSilence(File& f, const WaveLayout& w, std::int64_t at, std::int64_t bytes,
+                  std::string& error) {
+    if (w.formatTag != kWaveFormatPcm) {
+        error = "silence is known only for PCM";
+        return false;
+    }
+    // 8-bit PCM is unsigned: its silence is the middle value.
+    const char silence = w.bitsPerSample == 8 ? '\x80' : '\0';
+    std::vector<char> buffer;
+    for (std::int64_t done = 0; done < bytes;) {
+        const auto n = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), bytes - done));
+        buffer.assign(n, silence);
+        if (!f.Write(w.dataOffset + at + done, buffer.data(), n)) {
+            error = "cannot rewrite the sound data";
+            return false;
+        }
+        done += static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string WaveFormatFault(const std::string& fileName) {
@@ -156,12 +196,8 @@ std::string WaveFormatFault(const std::string& fileName) {
 
 bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::string& error) {
     File f(fileName);
-    if (!f.Good()) {
-        error = std::strerror(errno);
-        return false;
-    }
     WaveLayout w;
-    if (!ReadLayout(f, w, error)) return false;
+    if (!OpenForRewrite(f, w, error)) return false;
     const std::int64_t frames =
         (std::llabs(shiftMs) * static_cast<std::int64_t>(w.samplesPerSec) + 500) / 1000;
     const std::int64_t bytes = frames * w.blockAlign;
@@ -202,36 +238,46 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
             }
             end -= static_cast<std::int64_t>(n);
         }
-        // 8-bit PCM is unsigned: its silence is the middle value.
-        const char silence = w.bitsPerSample == 8 ? '\x80' : '\0';
-        for (std::int64_t done = 0; done < bytes;) {
-            const std::size_t n = static_cast<std::size_t>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(kCopyChunk), bytes - done));
-            buffer.assign(n, silence);
-            if (!f.Write(w.dataOffset + done, buffer.data(), n)) {
-                error = "cannot rewrite the sound data";
-                return false;
-            }
-            done += static_cast<std::int64_t>(n);
-        }
+        if (!WriteSilence(f, w, 0, bytes, error)) return false;
     }
     return EndDataAt(f, w, newSize, error);
 }
 
 bool CutWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error) {
     File f(fileName);
+    WaveLayout w;
+    if (!OpenForRewrite(f, w, error)) return false;
+    const std::int64_t newSize = DataSizeOf(w, lengthMs);
+    return newSize >= w.dataSize || EndDataAt(f, w, newSize, error);
+}
+
+bool ExtendWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error) {
+    File f(fileName);
+    WaveLayout w;
+    if (!OpenForRewrite(f, w, error)) return false;
+    const std::int64_t newSize = DataSizeOf(w, lengthMs);
+    if (newSize <= w.dataSize) return true;
+    // Over the pad byte an odd size leaves, if any.
+    return WriteSilence(f, w, w.dataSize, newSize - w.dataSize, error) &&
+           EndDataAt(f, w, newSize, error);
+}
+
+bool ReadWaveData(const std::string& fileName, WaveData& data, std::string& error) {
+    File f(fileName);
     if (!f.Good()) {
         error = std::strerror(errno);
         return false;
     }
     WaveLayout w;
-    if (!ReadLayout(f, w, error)) return false;
-    const std::int64_t frames =
-        (std::max<std::int64_t>(lengthMs, 0) * static_cast<std::int64_t>(w.samplesPerSec) + 500) /
-        1000;
-    const std::int64_t newSize = frames * w.blockAlign;
-    if (newSize >= w.dataSize) return true;
-    return EndDataAt(f, w, newSize, error);
+    if (!ReadLayout(f, w, error, false)) return false;
+    data.formatTag = w.formatTag;
+    data.channels = w.channels;
+    data.blockAlign = w.blockAlign;
+    data.bitsPerSample = w.bitsPerSample;
+    data.samplesPerSec = w.samplesPerSec;
+    data.offset = w.dataOffset;
+    data.size = w.dataSize;
+    return true;
 }
 
 }  // namespace velmora::engine

@@ -25,4 +25,22 @@ bool ShiftWaveStart(const std::string& fileName, std::int64_t shiftMs, std::stri
 // cutting the rest from its end in place; the same failures as above.
 bool CutWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error);
 
+// Puts silence after the last sample of a PCM RIFF WAVE file until its sound
+// lasts lengthMs (whole sample frames), in place; a longer sound stays as it
+// is. The same failures as above.
+bool ExtendWaveEnd(const std::string& fileName, std::int64_t lengthMs, std::string& error);
+
+// A RIFF WAVE file's format and where its sound lies, as the functions above
+// read it (a data size the writer left unfinished is the file's rest).
+struct WaveData {
+    std::uint16_t formatTag = 0, channels = 0, blockAlign = 0, bitsPerSample = 0;
+    std::uint32_t samplesPerSec = 0;
+    std::int64_t offset = 0, size = 0;  // the sound's bytes in the file
+    // Milliseconds of sound, whole frames.
+    std::int64_t LengthMs() const {
+        return blockAlign && samplesPerSec ? size / blockAlign * 1000 / samplesPerSec : 0;
+    }
+};
+bool ReadWaveData(const std::string& fileName, WaveData& data, std::string& error);
+
 }  // namespace velmora::engine

@@ -10,9 +10,13 @@
 
 namespace velmora::engine {
 
-// A recording's temporary files, in the folder of the file it becomes.
+// A recording's temporary files, in the folder of the file it becomes: the
+// picture, the first sound input's and the second's; and the mix of the two
+// the merge makes and deletes.
 inline constexpr const char* kTempVideoName = "~tempvideo.avi";
 inline constexpr const char* kTempAudioName = "~tempaudio.wav";
+inline constexpr const char* kTempAudio2Name = "~tempaudio2.wav";
+inline constexpr const char* kTempMixName = "~tempaudiomix.wav";
 
 bool FileExists(const std::string& path);
 

@@ -34,7 +34,7 @@ std::set<Identity> ReadList(const std::string& file) {
 
 bool DeclinedRecordings::Contains(const engine::TInterruptedRecording& recording) const {
     const std::set<Identity> list = ReadList(file_);
-    for (const std::string* path : {&recording.video, &recording.audio}) {
+    for (const std::string* path : {&recording.video, &recording.audio, &recording.audio2}) {
         Identity identity;
         if (IdentityOf(*path, identity) && list.count(identity)) return true;
     }
@@ -43,7 +43,7 @@ bool DeclinedRecordings::Contains(const engine::TInterruptedRecording& recording
 
 bool DeclinedRecordings::Add(const engine::TInterruptedRecording& recording) const {
     std::set<Identity> list = ReadList(file_);
-    for (const std::string* path : {&recording.video, &recording.audio}) {
+    for (const std::string* path : {&recording.video, &recording.audio, &recording.audio2}) {
         Identity identity;
         if (IdentityOf(*path, identity)) list.insert(identity);
     }

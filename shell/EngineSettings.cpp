@@ -55,8 +55,10 @@ EngineSettings ToEngineSettings(const TSettings& s) {
         e.CaptureWindow = *s.RunWindowId;
     }
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)
-        e.Audio = EngineAudio{std::min(s.AudioFormatIndex, kLastAudioFormat), s.AudioInputIndex,
-                              std::clamp(s.AudioInputGain, 0, 100)};
+        e.Audio =
+            EngineAudio{std::min(s.AudioFormatIndex, kLastAudioFormat), s.AudioInputIndex,
+                        std::clamp(s.AudioInputGain, 0, 100),           s.AudioInput2Name,
+                        std::clamp(s.AudioInput2Volume, 0, 100),        s.AudioSeparateTracks};
     return e;
 }
 

@@ -18,9 +18,12 @@ struct EngineTimeLimit {
 };
 
 struct EngineAudio {
-    int AudioFormatIndex = -1;  // engine's RecordAudio becomes true with it
-    int AudioInputIndex = -1;   // SelectAudioInput
-    int AudioInputGain = 100;   // SetAudioInputVolume: our gain, percent
+    int AudioFormatIndex = -1;    // engine's RecordAudio becomes true with it
+    int AudioInputIndex = -1;     // SelectAudioInput
+    int AudioInputGain = 100;     // SetAudioInputVolume: our gain, percent
+    std::string SecondInput;      // SelectSecondAudioInput: the server's name, or empty
+    int SecondInputVolume = 100;  // SetSecondAudioVolume: its share of the amplitude
+    bool SeparateTracks = false;  // SeparateSoundTracks
 };
 
 struct EngineSettings {
@@ -82,6 +85,9 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;
         camera.SelectAudioInput(e.Audio->AudioInputIndex);
         camera.SetAudioInputVolume(e.Audio->AudioInputGain);
+        camera.SelectSecondAudioInput(e.Audio->SecondInput);
+        camera.SetSecondAudioVolume(e.Audio->SecondInputVolume);
+        camera.SeparateSoundTracks = e.Audio->SeparateTracks;
     }
 }
 

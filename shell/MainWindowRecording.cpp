@@ -116,7 +116,8 @@ void MainWindow::ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* 
         // Another copy may still be recording there: its files keep it listed.
         if (!in.empty() || (outputFolder && !found->empty()) ||
             engine::FileExists(folder + engine::kTempVideoName) ||
-            engine::FileExists(folder + engine::kTempAudioName))
+            engine::FileExists(folder + engine::kTempAudioName) ||
+            engine::FileExists(folder + engine::kTempAudio2Name))
             still.push_back(folder);
         if (found)
             for (auto& r : in) found->push_back(std::move(r));
@@ -133,9 +134,10 @@ bool MainWindow::OfferRecovery() {
     QStringList lines;
     for (const auto& r : offered) {
         QString files = QString::fromStdString(r.video);
-        if (!r.audio.empty())
-            files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
-                     QString::fromStdString(r.audio);
+        for (const std::string* sound : {&r.audio, &r.audio2})
+            if (!sound->empty())
+                files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
+                         QString::fromStdString(*sound);
         lines << files;
         WriteLog(QStringLiteral("An interrupted recording was found: ") + files);
     }

@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <algorithm>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
@@ -107,6 +108,8 @@ void OptionsDialog::LoadValues() {
     audioInputCombo->setCurrentIndex(Settings.AudioInputIndex);
     // Our own gain, the same for every input: the input's volume is the desktop's.
     audioVolumeSlider->setValue(Settings.AudioInputGain);
+    audioVolume2Slider->setValue(Settings.AudioInput2Volume);
+    separateTracksCheck->setChecked(Settings.AudioSeparateTracks);
 
     ShowFrameRate(Settings.VideoFPS);
     // The next recording's: the command line's format for this run, if any.
@@ -126,15 +129,7 @@ void OptionsDialog::LoadValues() {
     audioFormatCombo->setCurrentIndex(Settings.AudioFormatIndex >= 0 ? Settings.AudioFormatIndex
                                                                      : camera.AudioFormatIndex);
 
-    const engine::AudioInputInfo input = camera.ListAudioInputs();
-    audioInputCombo->clear();
-    if (input.names) {
-        audioInputCombo->addItems(ToQStringList(*input.names));
-        Settings.AudioInputIndex = ChosenAudioInput(Settings, *input.names);
-    }
-    const int stored = Settings.AudioInputIndex;
-    audioInputCombo->setCurrentIndex(
-        stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
+    FillAudioInputs();
 
     frameRateSlider->setValue(static_cast<int>(camera.FramesPerSecond));
     qualitySlider->setValue(Settings.VideoQuality);
@@ -144,6 +139,56 @@ void OptionsDialog::LoadValues() {
     hoursEdit->setValue(Settings.RecordHours);
     minutesEdit->setValue(Settings.RecordMinutes);
     secondsEdit->setValue(Settings.RecordSeconds);
+}
+
+void OptionsDialog::FillAudioInputs() {
+    engine::TScreenCamera& camera = *mainWindow_.Camera();
+    const engine::AudioInputInfo input = camera.ListAudioInputs();
+    audioInputCombo->clear();
+    audioInput2Combo->clear();
+    inputSources_.clear();
+    bothInputsItem_ = -1;
+    audioInput2Combo->addItem(MsgTexts(30).isEmpty() ? QStringLiteral("(none)") : MsgTexts(30),
+                              QString());
+    if (input.names) {
+        audioInputCombo->addItems(ToQStringList(*input.names));
+        Settings.AudioInputIndex = ChosenAudioInput(Settings, *input.names);
+        for (std::size_t i = 0; i < input.names->size(); ++i) {
+            const std::string source =
+                input.sources && i < input.sources->size() ? (*input.sources)[i] : std::string();
+            inputSources_.push_back(source);
+            // Only a sound server's source can be recorded beside another.
+            if (!source.empty())
+                audioInput2Combo->addItem(QString::fromStdString((*input.names)[i]),
+                                          QString::fromStdString(source));
+        }
+    }
+    const int stored = Settings.AudioInputIndex;
+    audioInputCombo->setCurrentIndex(
+        stored >= 0 && stored < audioInputCombo->count() ? stored : input.selected);
+    // Both at once, where the server can name its microphone and the
+    // monitor of what it plays.
+    std::string microphone, monitor;
+    if (camera.DefaultAudioInputs(microphone, monitor) && !microphone.empty() && !monitor.empty() &&
+        SecondInputItem(monitor) >= 0) {
+        bothInputsItem_ = audioInputCombo->count();
+        audioInputCombo->addItem(
+            MsgTexts(31).isEmpty() ? QStringLiteral("Microphone and system sound") : MsgTexts(31));
+    }
+    int second = SecondInputItem(Settings.AudioInput2Name);
+    if (second < 0 && !Settings.AudioInput2Name.empty()) {
+        // Not there now (a headset unplugged): shown by its name and kept.
+        const QString name = QString::fromStdString(Settings.AudioInput2Name);
+        audioInput2Combo->addItem(name, name);
+        second = audioInput2Combo->count() - 1;
+    }
+    audioInput2Combo->setCurrentIndex(std::max(second, 0));
+    ShowAudioState();
+}
+
+int OptionsDialog::SecondInputItem(const std::string& source) const {
+    if (source.empty()) return -1;
+    return audioInput2Combo->findData(QString::fromStdString(source));
 }
 
 void OptionsDialog::ShowFrameRate(int fps) {
@@ -192,6 +237,9 @@ void OptionsDialog::OkClicked() {
         Settings.AudioInputName = audioInputCombo->currentText().toStdString();
     }
     Settings.AudioInputGain = audioVolumeSlider->value();
+    Settings.AudioInput2Name = audioInput2Combo->currentData().toString().toStdString();
+    Settings.AudioInput2Volume = audioVolume2Slider->value();
+    Settings.AudioSeparateTracks = separateTracksCheck->isChecked();
     Settings.RecordTimeEnabled = timeLimitCheck->isChecked();
     // A recording started with F9 while the dialog was open keeps the values
     // it started with (a new frame rate mid-file would garble its timing);
@@ -274,6 +322,10 @@ void OptionsDialog::AudioVolumeChanged() {
     audioVolumeValue->setText(QString::number(audioVolumeSlider->value()));
 }
 
+void OptionsDialog::SecondAudioVolumeChanged() {
+    audioVolume2Value->setText(QString::number(audioVolume2Slider->value()));
+}
+
 void OptionsDialog::KeyFramesEdited() {
     QLineEdit& edit = *keyFramesText;
     if (edit.text().isEmpty()) {
@@ -322,6 +374,9 @@ void OptionsDialog::LanguageChosen() {
     ShowFrameRate(frameRateSlider->value());
     ShowReportsAvailability();
     ShowFileFormatsFor(codecCombo->currentIndex());  // its tooltip in the new language
+    // The lists' own words.
+    if (audioInput2Combo->count() > 0) audioInput2Combo->setItemText(0, MsgTexts(30));
+    if (bothInputsItem_ >= 0) audioInputCombo->setItemText(bothInputsItem_, MsgTexts(31));
 }
 
 void OptionsDialog::ShowReportsAvailability() {
@@ -332,17 +387,47 @@ void OptionsDialog::ShowReportsAvailability() {
 }
 
 void OptionsDialog::AudioRecordToggled() {
+    ShowAudioState();
+}
+
+void OptionsDialog::ShowAudioState() {
     const bool on = audioRecordCheck->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{
              audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo})
+             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo,
+             audioInput2Label, audioInput2Combo})
         w->setEnabled(on);
+    const bool second = on && !audioInput2Combo->currentData().toString().isEmpty();
+    for (QWidget* w : std::initializer_list<QWidget*>{audioVolume2Label, audioVolume2Slider,
+                                                      audioVolume2Value, separateTracksCheck})
+        w->setEnabled(second);
 }
 
 void OptionsDialog::AudioInputChosen(int index) {
+    if (index >= 0 && index == bothInputsItem_) {
+        // The shortcut: the server's microphone first, the monitor of what
+        // it plays beside it.
+        std::string microphone, monitor;
+        mainWindow_.Camera()->DefaultAudioInputs(microphone, monitor);
+        const auto found = std::find(inputSources_.begin(), inputSources_.end(), microphone);
+        index = found != inputSources_.end() && !microphone.empty()
+                    ? static_cast<int>(found - inputSources_.begin())
+                    : Settings.AudioInputIndex;
+        audioInputCombo->setCurrentIndex(index);
+        if (const int item = SecondInputItem(monitor); item >= 0) {
+            audioInput2Combo->setCurrentIndex(item);
+            SecondAudioInputChosen();
+        }
+        if (index < 0) return;
+    }
     Settings.AudioInputIndex = index;
     Settings.AudioInputName = audioInputCombo->itemText(index).toStdString();
     // The click selects nothing on the mixer until the settings are applied.
+}
+
+void OptionsDialog::SecondAudioInputChosen() {
+    Settings.AudioInput2Name = audioInput2Combo->currentData().toString().toStdString();
+    ShowAudioState();
 }
 
 }  // namespace velmora

@@ -4,11 +4,13 @@
 // record and sound. Created once at start, after the main window, and shown
 // modally by the main window's Options button. OK stores the edited values,
 // hands them to the engine and writes the settings file; the language, the
-// priority, the time to record and the sound input take effect as soon as
+// priority, the time to record and the sound inputs take effect as soon as
 // they are chosen, whichever button closes the dialog. Its controls are made
 // and laid out in OptionsDialogControls.cpp.
 
 #include <QDialog>
+#include <string>
+#include <vector>
 
 #include "common/OutputFormats.h"
 
@@ -58,6 +60,8 @@ class OptionsDialog : public QDialog {
     void AudioRecordToggled();
     void AudioInputChosen(int index);
     void AudioVolumeChanged();
+    void SecondAudioInputChosen();
+    void SecondAudioVolumeChanged();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -65,6 +69,14 @@ class OptionsDialog : public QDialog {
   private:
     void CreateControls();
     void FillLists();
+    // The sound controls on or off: all with the sound box, the second
+    // input's volume and the separate tracks only while one is chosen.
+    void ShowAudioState();
+    // The input lists from the mixer, the stored choices selected; the
+    // first list ends with the entry that picks both inputs at once.
+    void FillAudioInputs();
+    // The item of the second list whose source is `source`, -1 when none.
+    int SecondInputItem(const std::string& source) const;
     // The volume of the input the list shows: the mixer's where that is the
     // input the mixer has selected and it has a volume control, 0 on a
     // disabled slider where it has none, the stored value for another input;
@@ -139,6 +151,20 @@ class OptionsDialog : public QDialog {
     QLabel* audioVolumeLabel = nullptr;
     QSlider* audioVolumeSlider = nullptr;
     QLabel* audioVolumeValue = nullptr;
+    // "Also record": the second input, "(none)" first; each item's data is
+    // its source's name on the sound server.
+    QLabel* audioInput2Label = nullptr;
+    QComboBox* audioInput2Combo = nullptr;
+    QLabel* audioVolume2Label = nullptr;
+    QSlider* audioVolume2Slider = nullptr;
+    QLabel* audioVolume2Value = nullptr;
+    QCheckBox* separateTracksCheck = nullptr;
+    // The first list's item that picks the microphone and the system's
+    // sound together, -1 where the mixer cannot name them.
+    int bothInputsItem_ = -1;
+    // The sound server's name of each input of the first list (empty where
+    // the mixer is no server's).
+    std::vector<std::string> inputSources_;
 
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;

@@ -221,13 +221,31 @@ void OptionsDialog::CreateControls() {
     audioVolumeValue->setText(QStringLiteral("0"));  // the slider's position until the first change
     audioVolumeValue->setMinimumWidth(
         audioVolumeValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    // A second input beside the first: the same list, "(none)" first.
+    audioInput2Label = MakeLabel(audioGroup, "audioInput2Label", "Also record :");
+    audioInput2Combo = Make<QComboBox>(audioGroup, "audioInput2Combo");
+    audioInput2Combo->setMinimumContentsLength(24);
+    audioInput2Combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    audioInput2Label->setBuddy(audioInput2Combo);
+    audioVolume2Label = MakeLabel(audioGroup, "audioVolume2Label", "Also record volume :");
+    audioVolume2Slider = MakeSlider(audioGroup, "audioVolume2Slider", 0, 100);
+    audioVolume2Value = Make<QLabel>(audioGroup, "audioVolume2Value");
+    audioVolume2Value->setText(QStringLiteral("0"));
+    audioVolume2Value->setMinimumWidth(
+        audioVolume2Value->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    separateTracksCheck = MakeCheckBox(audioGroup, "separateTracksCheck", "Separate tracks");
     for (QWidget* w : std::initializer_list<QWidget*>{
              audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo})
+             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo,
+             audioInput2Label, audioInput2Combo, audioVolume2Label, audioVolume2Slider,
+             audioVolume2Value, separateTracksCheck})
         w->setEnabled(false);
     auto* volumeRow = new QHBoxLayout;
     volumeRow->addWidget(audioVolumeSlider, 1);
     volumeRow->addWidget(audioVolumeValue);
+    auto* volume2Row = new QHBoxLayout;
+    volume2Row->addWidget(audioVolume2Slider, 1);
+    volume2Row->addWidget(audioVolume2Value);
     auto* audio = new QGridLayout(audioGroup);
     audio->addWidget(audioRecordCheck, 0, 0, 1, 2);
     audio->addWidget(audioFormatLabel, 1, 0);
@@ -238,6 +256,15 @@ void OptionsDialog::CreateControls() {
     audio->addWidget(audioInputCombo, 2, 1, 1, 3);
     audio->addWidget(audioVolumeLabel, 3, 0);
     audio->addLayout(volumeRow, 3, 1, 1, 3);
+    // The choice of tracks beside the second input it is about, so the
+    // dialog grows by two rows only.
+    auto* input2Row = new QHBoxLayout;
+    input2Row->addWidget(audioInput2Combo, 1);
+    input2Row->addWidget(separateTracksCheck);
+    audio->addWidget(audioInput2Label, 4, 0);
+    audio->addLayout(input2Row, 4, 1, 1, 3);
+    audio->addWidget(audioVolume2Label, 5, 0);
+    audio->addLayout(volume2Row, 5, 1, 1, 3);
     audio->setColumnStretch(1, 1);
 
     okButton = Make<QPushButton>(this, "okButton");
@@ -278,12 +305,15 @@ void OptionsDialog::CreateControls() {
     connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
     connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
     connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);
+    connect(audioInput2Combo, &QComboBox::activated, this, &OptionsDialog::SecondAudioInputChosen);
     // Check boxes follow their state whoever sets it.
     connect(timeLimitCheck, &QCheckBox::toggled, this, &OptionsDialog::TimeLimitToggled);
     connect(audioRecordCheck, &QCheckBox::toggled, this, &OptionsDialog::AudioRecordToggled);
     connect(qualitySlider, &QSlider::valueChanged, this, &OptionsDialog::QualityChanged);
     connect(frameRateSlider, &QSlider::valueChanged, this, &OptionsDialog::FrameRateChanged);
     connect(audioVolumeSlider, &QSlider::valueChanged, this, &OptionsDialog::AudioVolumeChanged);
+    connect(audioVolume2Slider, &QSlider::valueChanged, this,
+            &OptionsDialog::SecondAudioVolumeChanged);
     // Every change of the text, typed or set, not only a valid value.
     connect(keyFramesText, &QLineEdit::textChanged, this, &OptionsDialog::KeyFramesEdited);
     connect(hoursEdit, &QSpinBox::valueChanged, this, &OptionsDialog::HoursChanged);
@@ -296,24 +326,25 @@ void OptionsDialog::CreateControls() {
     // Translated by every ApplyLanguage from here on. The keys are the
     // language files' names of the controls.
     SetLanguageWindow(LanguageWindow::Options, this,
-                      {{"Label1", qualityLabel},       {"Label2", keyFramesLabel},
-                       {"Label3", keyFramesUnit},      {"Label4", languageLabel},
-                       {"Label5", frameRateLabel},     {"Label6", hoursLabel},
-                       {"Label7", minutesLabel},       {"Label8", codecLabel},
-                       {"Label9", audioFormatLabel},   {"Label10", audioVolumeLabel},
-                       {"Label11", audioInputLabel},   {"Label12", secondsLabel},
-                       {"Label13", fileFormatLabel},   {"Label14", soundCodecLabel},
-                       {"Button1", configureButton},   {"Button3", cancelButton},
-                       {"CheckBox1", cursorCheck},     {"CheckBox2", reportsCheck},
-                       {"CheckBox3", timeLimitCheck},  {"CheckBox4", audioRecordCheck},
-                       {"CheckBox5", minimizeCheck},   {"CheckBox6", restoreCheck},
-                       {"GroupBox1", parametersGroup}, {"GroupBox2", timeLimitGroup},
-                       {"GroupBox3", priorityGroup},   {"GroupBox4", videoGroup},
-                       {"GroupBox5", settingsGroup},   {"GroupBox6", audioGroup},
-                       {"Priority1", priorityCombo},   {"Priority2", priorityCombo},
-                       {"Priority3", priorityCombo},   {"Priority4", priorityCombo},
-                       {"Priority5", priorityCombo},   {"Priority6", priorityCombo},
-                       {"Priority7", priorityCombo}});
+                      {{"Label1", qualityLabel},           {"Label2", keyFramesLabel},
+                       {"Label3", keyFramesUnit},          {"Label4", languageLabel},
+                       {"Label5", frameRateLabel},         {"Label6", hoursLabel},
+                       {"Label7", minutesLabel},           {"Label8", codecLabel},
+                       {"Label9", audioFormatLabel},       {"Label10", audioVolumeLabel},
+                       {"Label11", audioInputLabel},       {"Label12", secondsLabel},
+                       {"Label13", fileFormatLabel},       {"Label14", soundCodecLabel},
+                       {"Label15", audioInput2Label},      {"Label16", audioVolume2Label},
+                       {"CheckBox7", separateTracksCheck}, {"Button1", configureButton},
+                       {"Button3", cancelButton},          {"CheckBox1", cursorCheck},
+                       {"CheckBox2", reportsCheck},        {"CheckBox3", timeLimitCheck},
+                       {"CheckBox4", audioRecordCheck},    {"CheckBox5", minimizeCheck},
+                       {"CheckBox6", restoreCheck},        {"GroupBox1", parametersGroup},
+                       {"GroupBox2", timeLimitGroup},      {"GroupBox3", priorityGroup},
+                       {"GroupBox4", videoGroup},          {"GroupBox5", settingsGroup},
+                       {"GroupBox6", audioGroup},          {"Priority1", priorityCombo},
+                       {"Priority2", priorityCombo},       {"Priority3", priorityCombo},
+                       {"Priority4", priorityCombo},       {"Priority5", priorityCombo},
+                       {"Priority6", priorityCombo},       {"Priority7", priorityCombo}});
 }
 
 }  // namespace velmora

@@ -351,6 +351,14 @@ DWORD AVIStreamRelease(PAVISTREAM pavi) {
     return pavi ? pavi->release() : 0;
 }
 
+HRESULT EditStreamSetName(PAVISTREAM pavi, const char* lpszName) {
+    if (!pavi) return AVIERR_BADHANDLE;
+    if (!lpszName) return AVIERR_BADPARAM;
+    std::memset(pavi->info.szName, 0, sizeof pavi->info.szName);
+    std::strncpy(pavi->info.szName, lpszName, sizeof pavi->info.szName - 1);
+    return AVIERR_OK;
+}
+
 HRESULT AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFO* psi) {
     if (!ppavi) return AVIERR_BADPARAM;
     *ppavi = nullptr;

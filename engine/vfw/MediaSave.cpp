@@ -53,6 +53,7 @@ struct Source {
     bool done = false;            // and the encoder has given its last packet
     bool started = false;
     int rowBytes = 0, rows = 0;  // bottom-up full frames to turn the right way up
+    std::string name;            // the stream's name (szName), for the new file's stream
 };
 
 // Turns a bottom-up frame's rows top-down in place.
@@ -177,6 +178,7 @@ class Save {
                     static_cast<int>(i) == s->index() ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
             }
             added.ist = added.in->streams[s->index()];
+            added.name.assign(s->info.szName, strnlen(s->info.szName, sizeof s->info.szName));
             added.timeBase = added.ist->time_base;
         }
         return AVIERR_OK;
@@ -209,6 +211,16 @@ class Save {
         return AVIERR_OK;
     }
 
+    // A sound stream keeps its name (several sound tracks of one recording
+    // are told apart by it) as the container keeps one: the title (AVI's
+    // strn, Matroska's track name), and the handler's name, MP4's name of a
+    // track. The picture keeps the title it had.
+    static void nameStream(Source& s) {
+        if (s.name.empty() || s.ist->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return;
+        av_dict_set(&s.ost->metadata, "title", s.name.c_str(), 0);
+        av_dict_set(&s.ost->metadata, "handler_name", s.name.c_str(), 0);
+    }
+
     HRESULT openOutput(const char* file) {
         const int allocated =
             avformat_alloc_output_context2(&out_, nullptr, format_.container, part_.c_str());
@@ -223,6 +235,7 @@ class Save {
             if (!video && format_.soundEncoder) {
                 if (const HRESULT hr = openEncoder(s); hr != AVIERR_OK) return hr;
                 av_dict_copy(&s.ost->metadata, s.ist->metadata, 0);
+                nameStream(s);
                 continue;
             }
             if (avcodec_parameters_copy(par, s.ist->codecpar) < 0) return AVIERR_MEMORY;
@@ -263,6 +276,7 @@ class Save {
             s.ost->avg_frame_rate = s.ist->avg_frame_rate;
             s.ost->r_frame_rate = s.ist->r_frame_rate;
             av_dict_copy(&s.ost->metadata, s.ist->metadata, 0);
+            nameStream(s);
         }
         if (::access(file, F_OK) == 0) {
             setLastSystemError(EEXIST);

@@ -269,6 +269,11 @@ HRESULT AVIStreamWrite(PAVISTREAM pavi, LONG lStart, LONG lSamples, const void* 
 // the last one written or stored).
 HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, LONG lSize);
 
+// Renames a stream (its header's szName, cut to 63 bytes): the name the
+// file a save copies a sound stream into gives it (AVI's strn, Matroska's
+// track title, MP4's handler name).
+HRESULT EditStreamSetName(PAVISTREAM pavi, const char* lpszName);
+
 DWORD AVIStreamAddRef(PAVISTREAM pavi);
 DWORD AVIStreamRelease(PAVISTREAM pavi);
 

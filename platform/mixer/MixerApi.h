@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/wavein/WaveInApi.h"  // the result codes and integer names
 
@@ -171,6 +172,17 @@ class MixerDriver {
     virtual MMRESULT GetLineControls(HMIXER mixer, MIXERLINECONTROLS* controls, DWORD flags) = 0;
     virtual MMRESULT GetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWORD flags) = 0;
     virtual MMRESULT SetControlDetails(HMIXER mixer, MIXERCONTROLDETAILS* details, DWORD flags) = 0;
+    // Not in the Windows interface: the sound server's name of the source a
+    // source line is (what WaveInDriver::OpenSource opens).
+    // MMSYSERR_NOTSUPPORTED where the lines are no server's sources (a sound
+    // card's own mixer), MIXERR_INVALLINE for an unknown line.
+    virtual MMRESULT GetLineSource(HMIXER mixer, DWORD lineId, std::string& source);
+    // Not in the Windows interface: the server's names of the microphone it
+    // records by default (its default source, or the first that is no
+    // output's monitor when that is one) and of the monitor of the output it
+    // plays to by default; either empty when there is none.
+    virtual MMRESULT GetDefaultSources(HMIXER mixer, std::string& microphone,
+                                       std::string& outputMonitor);
 };
 
 // The driver on the machine's sound system (one per process).

@@ -28,11 +28,17 @@ struct ModelLine {
     DWORD id = 0;
     DWORD componentType = 0;
     std::string name;
+    // The sound server's name of the source this line is; empty for a
+    // sound card's lines.
+    std::string source;
     std::vector<ModelControl> controls;
 };
 
 struct MixerModel {
     std::string product;
+    // The server's names of its default microphone and of its default
+    // output's monitor (GetDefaultSources); empty without a server.
+    std::string defaultMicrophone, defaultOutputMonitor;
     ModelLine destination;  // the one destination, "Recording"
     std::vector<ModelLine> sources;
 

@@ -38,6 +38,14 @@ struct Source {
     pa_cvolume volume{};
     bool mute = false;
     bool monitor = false;
+    std::string monitorOf;  // the sink's name, for a monitor
+};
+
+// The server's defaults as the mixer shows them: its default source unless
+// that is a monitor, else the first source that is none; and the monitor of
+// its default sink.
+struct Defaults {
+    std::string source, sink;
 };
 
 class PulseMixerDevice final : public MixerDevice {
@@ -150,6 +158,7 @@ class PulseMixerDevice final : public MixerDevice {
     static void OnServer(pa_context*, const pa_server_info* info, void* self) {
         auto* d = static_cast<PulseMixerDevice*>(self);
         d->incomingDefault_ = info && info->default_source_name ? info->default_source_name : "";
+        d->incomingSink_ = info && info->default_sink_name ? info->default_sink_name : "";
     }
 
     static void OnSource(pa_context*, const pa_source_info* info, int eol, void* self) {
@@ -162,6 +171,7 @@ class PulseMixerDevice final : public MixerDevice {
             s.volume = info->volume;
             s.mute = info->mute != 0;
             s.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+            if (s.monitor && info->monitor_of_sink_name) s.monitorOf = info->monitor_of_sink_name;
             d->incoming_.push_back(std::move(s));
             return;
         }
@@ -170,8 +180,9 @@ class PulseMixerDevice final : public MixerDevice {
             std::lock_guard lock(d->mutex_);
             d->sources_ = d->incoming_;
             d->default_ = d->incomingDefault_;
+            d->defaultSink_ = d->incomingSink_;
         }
-        d->replaceModel(d->Build(d->incoming_, d->incomingDefault_));
+        d->replaceModel(d->Build(d->incoming_, {d->incomingDefault_, d->incomingSink_}));
         {
             std::lock_guard lock(d->mutex_);
             d->loaded_ = true;
@@ -227,11 +238,11 @@ class PulseMixerDevice final : public MixerDevice {
             static_cast<std::size_t>(std::find(values.begin(), values.end(), 1u) - values.begin());
         if (item >= mux.itemLineIds.size()) return MIXERR_INVALVALUE;
         std::vector<Source> sources;
-        std::string fallback;
+        Defaults fallback;
         {
             std::lock_guard lock(mutex_);
             sources = sources_;
-            fallback = default_;
+            fallback = {default_, defaultSink_};
         }
         const auto chosen = std::find_if(sources.begin(), sources.end(), [&](const Source& s) {
             return s.index == mux.itemLineIds[item];
@@ -249,8 +260,20 @@ class PulseMixerDevice final : public MixerDevice {
         replaceModel(std::move(next));
     }
 
-    MixerModel Build(const std::vector<Source>& sources, const std::string& defaultSource) const {
+    MixerModel Build(const std::vector<Source>& sources, const Defaults& defaults) const {
+        const std::string& defaultSource = defaults.source;
         MixerModel m = RecordingModel("PulseAudio");
+        for (const Source& s : sources) {
+            if (s.name == defaultSource && !s.monitor) m.defaultMicrophone = s.name;
+            if (s.monitor && !defaults.sink.empty() && s.monitorOf == defaults.sink)
+                m.defaultOutputMonitor = s.name;
+        }
+        if (m.defaultMicrophone.empty())
+            for (const Source& s : sources)
+                if (!s.monitor) {
+                    m.defaultMicrophone = s.name;
+                    break;
+                }
         std::vector<std::string> descriptions, keys;
         for (const Source& s : sources) {
             descriptions.push_back(s.description);
@@ -281,6 +304,7 @@ class PulseMixerDevice final : public MixerDevice {
             line.componentType = s.monitor ? MIXERLINE_COMPONENTTYPE_SRC_ANALOG
                                            : MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE;
             line.name = names[i];
+            line.source = s.name;
             std::vector<DWORD> volume;
             for (std::uint8_t c = 0; c < s.volume.channels; ++c)
                 volume.push_back(ToMixer(s.volume.values[c]));
@@ -298,13 +322,13 @@ class PulseMixerDevice final : public MixerDevice {
     // Main loop thread only.
     bool refreshing_ = false, refreshAgain_ = false;
     std::vector<Source> incoming_;
-    std::string incomingDefault_;
+    std::string incomingDefault_, incomingSink_;
 
     // Under mutex_.
     std::mutex mutex_;
     std::condition_variable answered_;
     std::vector<Source> sources_;
-    std::string default_;
+    std::string default_, defaultSink_;
     bool loaded_ = false, failed_ = false, lastSuccess_ = false;
 };
 

@@ -101,6 +101,25 @@ class SystemMixerDriver final : public MixerDriver {
         return h->apply(*control, values);
     }
 
+    MMRESULT GetLineSource(HMIXER h, DWORD lineId, std::string& source) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        const MixerModel model = h->snapshot();
+        const mixer::ModelLine* line = model.lineById(lineId);
+        if (!line) return MIXERR_INVALLINE;
+        if (line->source.empty()) return MMSYSERR_NOTSUPPORTED;
+        source = line->source;
+        return MMSYSERR_NOERROR;
+    }
+
+    MMRESULT GetDefaultSources(HMIXER h, std::string& microphone,
+                               std::string& outputMonitor) override {
+        if (!isLive(h)) return MMSYSERR_INVALHANDLE;
+        const MixerModel model = h->snapshot();
+        microphone = model.defaultMicrophone;
+        outputMonitor = model.defaultOutputMonitor;
+        return MMSYSERR_NOERROR;
+    }
+
   private:
     static bool ProductName(UINT id, std::string& product) {
         if (mixer::PulseMixerAvailable()) {
@@ -115,6 +134,14 @@ class SystemMixerDriver final : public MixerDriver {
 };
 
 }  // namespace
+
+MMRESULT MixerDriver::GetLineSource(HMIXER, DWORD, std::string&) {
+    return MMSYSERR_NOTSUPPORTED;
+}
+
+MMRESULT MixerDriver::GetDefaultSources(HMIXER, std::string&, std::string&) {
+    return MMSYSERR_NOTSUPPORTED;
+}
 
 MixerDriver& systemMixerDriver() {
     static SystemMixerDriver driver;

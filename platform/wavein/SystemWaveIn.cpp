@@ -241,6 +241,29 @@ class SystemDriver final : public WaveInDriver {
         return start(handle, std::move(backend), *format, kind, callback);
     }
 
+    MMRESULT OpenSource(HWAVEIN* handle, const std::string& source, const WAVEFORMATEX* format,
+                        DWORD_PTR callback, DWORD_PTR instance, DWORD flags) override {
+        if (source.empty() || opener_)
+            return Open(handle, WAVE_MAPPER, format, callback, instance, flags);
+        const DWORD kind = flags & CALLBACK_TYPEMASK;
+        if (kind != CALLBACK_NULL && kind != CALLBACK_THREAD) return MMSYSERR_INVALFLAG;
+        if (!format) return MMSYSERR_INVALPARAM;
+        if (!validPcm(format)) return WAVERR_BADFORMAT;
+        // Only a sound server has sources by name; ALSA's default has none.
+        if (wavein::pulseServer() != wavein::SoundServer::Answers) return MMSYSERR_NODRIVER;
+        const auto sources = wavein::pulseSources();
+        if (std::none_of(sources.begin(), sources.end(),
+                         [&](const wavein::SourceInfo& s) { return s.name == source; }))
+            return MMSYSERR_NODRIVER;
+        if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+        if (!handle) return MMSYSERR_INVALPARAM;
+        MMRESULT code = MMSYSERR_NOERROR;
+        std::string error;
+        auto backend = wavein::openPulse(source, *format, error, code);
+        if (!backend) return code ? code : MMSYSERR_ERROR;
+        return start(handle, std::move(backend), *format, kind, callback);
+    }
+
     MMRESULT start(HWAVEIN* handle, std::unique_ptr<CaptureBackend> backend,
                    const WAVEFORMATEX& format, DWORD kind, DWORD_PTR callback) {
         auto dev = std::make_shared<WaveInDevice>(format);
@@ -493,6 +516,14 @@ MMRESULT WaveInDriver::GetCaptureReport(HWAVEIN, WaveInReport*) {
 
 MMRESULT WaveInDriver::SetCapturePause(HWAVEIN, bool, std::int64_t) {
     return MMSYSERR_NOTSUPPORTED;
+}
+
+MMRESULT WaveInDriver::OpenSource(HWAVEIN* handle, const std::string& source,
+                                  const WAVEFORMATEX* format, DWORD_PTR callback,
+                                  DWORD_PTR instance, DWORD flags) {
+    // A driver without sources by name opens only the wave mapper.
+    if (!source.empty()) return MMSYSERR_NODRIVER;
+    return Open(handle, WAVE_MAPPER, format, callback, instance, flags);
 }
 
 void waveInSetClockCorrection(bool on) {

@@ -191,6 +191,15 @@ class WaveInDriver {
     // the cut falls where the picture's does and no sound of the pause is
     // kept that was still on its way.
     virtual MMRESULT SetCapturePause(HWAVEIN handle, bool paused, std::int64_t steadyNs);
+    // Not in the Windows interface: Open on the sound server's source of
+    // this name (as the server knows it: "alsa_input.usb-...",
+    // "speakers.monitor") in place of a device number, so that a second
+    // input can be recorded beside the wave mapper's. MMSYSERR_NODRIVER when
+    // the server has no such source now (or no server answers); an empty
+    // name is the wave mapper.
+    virtual MMRESULT OpenSource(HWAVEIN* handle, const std::string& source,
+                                const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance,
+                                DWORD flags);
 };
 
 // The driver on the machine's sound system (one per process).

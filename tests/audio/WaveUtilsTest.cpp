@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <cmath>
 #include <cstring>
 
 #include "audio/WaveUtils.h"
@@ -141,4 +142,22 @@ TEST(WaveUtils, ScalingFollowsTheCubeOfThePercentBothSidesOfZero) {
     ScaleWaveAudio(kept, sizeof kept, 16, 0);
     EXPECT_EQ(kept[0], 0);
     EXPECT_EQ(kept[1], 0);
+}
+
+// The second input's volume: 50 % halves the amplitude, -6 dB.
+TEST(WaveUtils, AmplitudeScalingIsInProportionToThePercent) {
+    std::int16_t sixteen[] = {16000, -16000, 32767, -32768, 3, -3};
+    ScaleWaveAmplitude(sixteen, sizeof sixteen, 16, 50);
+    EXPECT_EQ(std::vector<std::int16_t>(std::begin(sixteen), std::end(sixteen)),
+              (std::vector<std::int16_t>{8000, -8000, 16384, -16384, 2, -2}));
+    EXPECT_NEAR(20 * std::log10(16384.0 / 32767), -6.0, 0.5);
+    std::uint8_t eight[] = {208, 48, 128};
+    ScaleWaveAmplitude(eight, sizeof eight, 8, 25);
+    EXPECT_EQ(std::vector<std::uint8_t>(std::begin(eight), std::end(eight)),
+              (std::vector<std::uint8_t>{148, 108, 128}));
+    std::int16_t kept[] = {1234, -1234};
+    ScaleWaveAmplitude(kept, sizeof kept, 16, 100);
+    EXPECT_EQ(kept[0], 1234);
+    ScaleWaveAmplitude(kept, sizeof kept, 16, 0);
+    EXPECT_EQ(kept[0], 0);
 }

@@ -60,13 +60,6 @@ std::size_t LongestQuiet(const std::vector<std::int16_t>& samples) {
     return longest;
 }
 
-std::string SourceIndex(const std::string& source) {
-    std::string index =
-        capture("pactl list short sources | awk '$2 == \"" + source + "\" { print NR - 1 }'");
-    while (!index.empty() && index.back() == '\n') index.pop_back();
-    return index;
-}
-
 class PauseTest : public ProgramTest {
   protected:
     static constexpr int kAreaLeft = 32, kAreaTop = 32, kAreaWidth = 160, kAreaHeight = 80;
@@ -87,7 +80,7 @@ class PauseTest : public ProgramTest {
         clock_->PaintLevel(0);
         out_ = root_ / "out";
         fs::create_directory(out_);
-        const std::string input = SourceIndex("lipsync.monitor");
+        const std::string input = InputIndexOf("lipsync.monitor");
         ASSERT_FALSE(input.empty());
         // HuffYUV keeps the clock's levels; 60 frames a second place a flash
         // within 8 ms; no window

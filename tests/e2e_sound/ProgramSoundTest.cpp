@@ -45,15 +45,6 @@ TEST_F(SoundProgramTest, CommandLineRecordingWithSoundHasTheToneBesideThePicture
     EXPECT_EQ(program.Exit(), 0);
 }
 
-// Position of a source in the program's input list: the mixer lists the
-// sound server's sources in the server's order.
-std::string InputIndexOf(const std::string& source) {
-    std::string index =
-        capture("pactl list short sources | awk '$2 == \"" + source + "\" { print NR - 1 }'");
-    while (!index.empty() && index.back() == '\n') index.pop_back();
-    return index;
-}
-
 bool Flows(const std::string& source) {
     return capture("timeout 1 parec --latency-msec=20 -d " + source +
                    " --raw 2>/dev/null | head -c 4410 | wc -c") == "4410\n";
@@ -155,8 +146,9 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     {
         Program program(folder_, {"-vc", "time=3", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-        ASSERT_TRUE(WaitFor([&] { return TodaysLog().find(" - VideoRecord_") != std::string::npos; }))
-            << TodaysLog();
+        ASSERT_TRUE(WaitFor([&] {
+            return TodaysLog().find(" - VideoRecord_") != std::string::npos;
+        })) << TodaysLog();
         EXPECT_EQ(SourcePercent("fakemic"), 73);
         first = MergedRecording(out);
         ASSERT_FALSE(first.empty()) << TodaysLog();
@@ -172,9 +164,10 @@ TEST_F(SoundProgramTest, TheVolumeSliderScalesOurRecordingAndNeverTheDesktopsInp
     const std::string main = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(main.empty());
     ASSERT_FALSE(program.OpenOptions(main).empty());
-    // From the compressor list back past Cancel and OK to the slider, the
-    // last control of the sound group; five pages down from 100, Enter for OK.
-    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab "
+    // From the compressor list back past Cancel, OK and "Also record" (the
+    // second input's volume is off while it records none) to the slider;
+    // five pages down from 100, Enter for OK.
+    ASSERT_EQ(run("xdotool key --delay 60 shift+Tab shift+Tab shift+Tab shift+Tab "
                   "Next Next Next Next Next Return"),
               0);
     ASSERT_TRUE(WaitFor([&] { return program.Window("Options").empty(); })) << TodaysLog();

@@ -149,9 +149,11 @@ TScreenCamera& EngineTest::Make(int screenWidth, int screenHeight, int bitsPerPi
         return static_cast<std::uint32_t>(((x * 7) & 0xFF) << 16 | ((y * 5) & 0xFF) << 8 | 0x40);
     });
     if (withAudio) {
+        recorders.clear();
         host.makeRecorder = [this] {
             auto made = std::make_unique<FakeRecorder>();
-            recorder = made.get();
+            recorders.push_back(made.get());
+            if (recorders.size() == 1) recorder = made.get();
             return made;
         };
     }

@@ -96,6 +96,10 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     void SetGain(int percent) override { Call("Gain=" + std::to_string(percent)); }
+    void SetAmplitude(int percent) override { Call("Amplitude=" + std::to_string(percent)); }
+    void SetInput(const std::string& source, const std::string& title) override {
+        Call("Input=" + source + "|" + title);
+    }
     std::int64_t FirstSampleTime() override { return firstSampleNs; }
     TCorrections Corrections() override { return {0, 0, 0, 0, 0, 0, stalls}; }
     std::string SoundFailure() override { return failure; }
@@ -159,6 +163,8 @@ class EngineTest : public ::testing::Test {
     std::shared_ptr<ClockedDesktop> desktop;
     std::unique_ptr<TScreenCamera> camera;
     FakeRecorder* recorder = nullptr;  // owned by the camera when made with audio
+    // Every recorder the camera made, the first input's first.
+    std::vector<FakeRecorder*> recorders;
     bool withAudio = false;
     WindowOpener openWindow;  // handed to the engine Make makes
 

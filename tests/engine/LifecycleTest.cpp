@@ -193,7 +193,7 @@ TEST_F(LifecycleTest, AudioRecorderIsDrivenAroundTheLoop) {
     cam.SetAudioInputVolume(55);
     RecordOnWorker(Target());
     EXPECT_EQ(recorder->Calls(),
-              (std::vector<std::string>{"Gain=55", "PCMFormat=4", "Async=1",
+              (std::vector<std::string>{"Gain=55", "PCMFormat=4", "Async=1", "Input=|",
                                         "RecordToFile=" + TempAudioFile, "Active=0", "Wait"}));
     EXPECT_EQ(Probe(Target(), "stream=codec_type", "v"), "video");
     EXPECT_EQ(Probe(Target(), "stream=index", "a"), "1");

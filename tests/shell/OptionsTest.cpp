@@ -513,7 +513,12 @@ TEST_F(OptionsTest, SoundControlsFollowTheBoxAndOkStoresTheFormat) {
     // The inputs are the mixer's lines with its selection.
     const engine::AudioInputInfo mixer = Camera().ListAudioInputs();
     ASSERT_NE(mixer.names, nullptr);
-    EXPECT_EQ(inputs->count(), static_cast<int>(mixer.names->size()));
+    // The mixer's lines, and where a sound server names its microphone and
+    // its output's monitor, the entry that picks both.
+    std::string microphone, monitor;
+    const bool both =
+        Camera().DefaultAudioInputs(microphone, monitor) && !microphone.empty() && !monitor.empty();
+    EXPECT_EQ(inputs->count(), static_cast<int>(mixer.names->size()) + (both ? 1 : 0));
     EXPECT_EQ(inputs->currentIndex(), mixer.selected);
 
     box->click();
@@ -562,6 +567,62 @@ TEST_F(OptionsTest, AnInputPickedIsStoredAtOnceAndSelectedOnTheMixerAtOk) {
     // The next opening shows the mixer's choice.
     Open();
     EXPECT_EQ(Control<QComboBox>("audioInputCombo")->currentIndex(), other);
+}
+
+// "Also record": "(none)" and the server's inputs by their sources' names;
+// its volume and the tracks only with one chosen; a name the server does not
+// have now is shown and kept. The shortcut picks the microphone and the
+// output's monitor at once.
+TEST_F(OptionsTest, TheSecondInputIsChosenFromTheSameListAndStoredByItsSourcesName) {
+    Start();
+    const engine::AudioInputInfo inputs = Camera().ListAudioInputs();
+    ASSERT_NE(inputs.names, nullptr);
+    std::string microphone, monitor;
+    if (!Camera().DefaultAudioInputs(microphone, monitor) || monitor.empty())
+        GTEST_SKIP() << "no sound server";
+    Settings.AudioRecordEnable = true;
+    Open();
+    auto* second = Control<QComboBox>("audioInput2Combo");
+    auto* volume = Control<QSlider>("audioVolume2Slider");
+    auto* tracks = Control<QCheckBox>("separateTracksCheck");
+    ASSERT_EQ(second->count(), static_cast<int>(inputs.names->size()) + 1);
+    EXPECT_EQ(second->itemText(0), QStringLiteral("(none)"));
+    EXPECT_EQ(second->currentIndex(), 0);
+    EXPECT_TRUE(second->isEnabled());
+    EXPECT_FALSE(volume->isEnabled());
+    EXPECT_FALSE(tracks->isEnabled());
+    const int item = second->findData(QString::fromStdString(monitor));
+    ASSERT_GT(item, 0);
+    Pick(second, item);
+    EXPECT_EQ(Settings.AudioInput2Name, monitor);
+    EXPECT_TRUE(volume->isEnabled() && tracks->isEnabled());
+    volume->setValue(50);
+    tracks->click();
+    ClickOk();
+    EXPECT_EQ(Camera().SecondAudioInput(), monitor);
+    EXPECT_TRUE(Camera().SeparateSoundTracks);
+    EXPECT_TRUE(
+        SetupIni().contains(QStringLiteral("AudioInput2Name=") + QString::fromStdString(monitor)));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInput2Volume=50")));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioSeparateTracks=1")));
+
+    // A headset that is not plugged in now keeps its place.
+    Settings.AudioInput2Name = "alsa_input.usb-headset";
+    Open();
+    EXPECT_EQ(second->currentText(), QStringLiteral("alsa_input.usb-headset"));
+    ClickOk();
+    EXPECT_EQ(Settings.AudioInput2Name, "alsa_input.usb-headset");
+
+    // Both in one step: the server's microphone first, the monitor beside it.
+    Open();
+    auto* first = Control<QComboBox>("audioInputCombo");
+    Pick(first, first->count() - 1);
+    ASSERT_GE(Settings.AudioInputIndex, 0);
+    EXPECT_EQ(first->currentIndex(), Settings.AudioInputIndex);
+    EXPECT_EQ((*inputs.sources)[static_cast<std::size_t>(Settings.AudioInputIndex)], microphone);
+    EXPECT_EQ(Settings.AudioInput2Name, monitor);
+    EXPECT_EQ(second->currentData().toString().toStdString(), monitor);
+    ClickOk();
 }
 
 TEST_F(OptionsTest, TheDialogShowsTheStoredInputAndFormatAndOkKeepsThem) {

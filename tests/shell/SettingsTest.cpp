@@ -135,6 +135,9 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.AudioInputName = "Monitor of Speakers";
     s.CaptureWindow = 0x2a00007;
     s.CaptureWindowTitle = "Terminal \xe2\x80\x94 bash";
+    s.AudioInput2Name = "speakers.monitor";
+    s.AudioInput2Volume = 50;
+    s.AudioSeparateTracks = true;
     ASSERT_TRUE(WriteSettings(s, Path()));
     const std::string text = Slurp(Path());
     const auto setup = text.find("[Setup]\n"), app = text.find("[SetupApp]"),
@@ -165,7 +168,10 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
                             "AudioInputGain=",
                             "OutputFormat=",
                             "AudioCodec=",
-                            "CaptureWindow=0x2a00007"})
+                            "CaptureWindow=0x2a00007",
+                            "AudioInput2Name=",
+                            "AudioInput2Volume=",
+                            "AudioSeparateTracks="})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -182,6 +188,14 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     ASSERT_TRUE(WriteSettings(s, Path()));
     EXPECT_EQ(ReadSettings(Path(), "/p/").CaptureWindowTitle, "");
     EXPECT_EQ(ReadSettings(Path(), "/p/").CaptureWindow, 0x2a00007u);
+    EXPECT_EQ(back.AudioInput2Name, "speakers.monitor");
+    EXPECT_EQ(back.AudioInput2Volume, 50);
+    EXPECT_TRUE(back.AudioSeparateTracks);
+    // An older file has no second input.
+    Put("[SetupAudio]\nAudioInput2Volume=400\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Name, "");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 100);
+    EXPECT_FALSE(ReadSettings(Path(), "/p/").AudioSeparateTracks);
 }
 
 TEST(ChosenAudioInput, TheStoredNameWinsOverTheIndexWhereTheListHasIt) {
@@ -368,6 +382,9 @@ struct FakeCamera {
     std::vector<std::string> calls;
     void SelectAudioInput(int i) { calls.push_back("select " + std::to_string(i)); }
     void SetAudioInputVolume(int v) { calls.push_back("volume " + std::to_string(v)); }
+    void SelectSecondAudioInput(const std::string& s) { calls.push_back("second " + s); }
+    void SetSecondAudioVolume(int v) { calls.push_back("second volume " + std::to_string(v)); }
+    bool SeparateSoundTracks = false;
 };
 
 TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
@@ -436,13 +453,25 @@ TEST(ApplySettings, AudioOnlyWithRecordingEnabledAndBothIndicesValid) {
     CopyIntoEngine(ToEngineSettings(s), camera);
     EXPECT_TRUE(camera.RecordAudio);
     EXPECT_EQ(camera.AudioFormatIndex, 3);
-    EXPECT_EQ(camera.calls, (std::vector<std::string>{"select 1", "volume 40"}));
+    EXPECT_EQ(camera.calls,
+              (std::vector<std::string>{"select 1", "volume 40", "second ", "second volume 100"}));
+    EXPECT_FALSE(camera.SeparateSoundTracks);
+    // A second input goes by its source's name, its volume held to 0..100.
+    s.AudioInput2Name = "speakers.monitor";
+    s.AudioInput2Volume = 250;
+    s.AudioSeparateTracks = true;
+    camera.calls.clear();
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.calls,
+              (std::vector<std::string>{"select 1", "volume 40", "second speakers.monitor",
+                                        "second volume 100"}));
+    EXPECT_TRUE(camera.SeparateSoundTracks);
     // Switched off again: the next recording has no sound, and the mixer is
     // left alone.
     s.AudioRecordEnable = false;
     CopyIntoEngine(ToEngineSettings(s), camera);
     EXPECT_FALSE(camera.RecordAudio);
-    EXPECT_EQ(camera.calls.size(), 2u);
+    EXPECT_EQ(camera.calls.size(), 4u);
 }
 
 TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {

@@ -37,10 +37,11 @@ inline int StreamCount(const std::string& file) {
     return std::atoi(out.c_str());
 }
 
-// The first audio stream as 16-bit samples, channels kept interleaved.
-inline std::vector<std::int16_t> Samples(const std::string& file) {
-    const std::string raw =
-        test::capture("ffmpeg -v error -i '" + file + "' -map 0:a:0 -f s16le -");
+// Audio stream n (the first by default) as 16-bit samples, channels kept
+// interleaved.
+inline std::vector<std::int16_t> Samples(const std::string& file, int stream = 0) {
+    const std::string raw = test::capture("ffmpeg -v error -i '" + file +
+                                          "' -map 0:a:" + std::to_string(stream) + " -f s16le -");
     std::vector<std::int16_t> s(raw.size() / 2);
     if (!s.empty()) std::memcpy(s.data(), raw.data(), s.size() * 2);
     return s;
@@ -69,5 +70,39 @@ inline double ToneHz(const std::vector<std::int16_t>& s, int channels, int rate)
     if (crossings < 3) return 0.0;
     return (static_cast<double>(crossings - 1) / 2.0) / (static_cast<double>(last - first) / rate);
 }
+
+// A source's place in the program's input list: the mixer lists the sound
+// server's sources in the server's order. Empty when the server has none
+// of that name.
+inline std::string InputIndexOf(const std::string& source) {
+    std::string index =
+        test::capture("pactl list short sources | awk '$2 == \"" + source + "\" { print NR - 1 }'");
+    while (!index.empty() && index.back() == '\n') index.pop_back();
+    return index;
+}
+
+// A module of the test sound server ("module-sine sink=speakers
+// frequency=1000"), loaded while the object lives or until Unload.
+class PulseModule {
+  public:
+    explicit PulseModule(const std::string& moduleAndArguments) {
+        index_ = test::capture("pactl load-module " + moduleAndArguments);
+        while (!index_.empty() && index_.back() == '\n') index_.pop_back();
+    }
+    ~PulseModule() { Unload(); }
+    PulseModule(const PulseModule&) = delete;
+    PulseModule& operator=(const PulseModule&) = delete;
+    bool Loaded() const { return !index_.empty(); }
+    // True when it was loaded and is gone now.
+    bool Unload() {
+        if (index_.empty()) return false;
+        const bool gone = test::run("pactl unload-module " + index_) == 0;
+        index_.clear();
+        return gone;
+    }
+
+  private:
+    std::string index_;
+};
 
 }  // namespace velmora::soundtest
