@@ -194,7 +194,11 @@ TEST_F(PauseTest, TheButtonAndResumeCommandLeaveThePauseOutOfPictureAndSound) {
     ASSERT_FALSE(file.empty()) << TodaysLog();
     StopClock();
     const std::string log = TodaysLog();
-    EXPECT_NE(log.find("Recording paused at 3s"), std::string::npos) << log;
+    // The recording's own time, which began a little after this test's
+    // clock: the click at 3 s may fall before its third second.
+    EXPECT_TRUE(log.find("Recording paused at 3s") != std::string::npos ||
+                log.find("Recording paused at 2s") != std::string::npos)
+        << log;
     EXPECT_NE(log.find("Recording resumed"), std::string::npos) << log;
 
     // One jump in the clock, the pause; everywhere else a frame a 60th.
