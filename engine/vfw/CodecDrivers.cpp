@@ -270,7 +270,9 @@ class EncoderCompressor : public ICCompressor {
         frame_->width = ctx_->width;
         frame_->height = ctx_->height;
         if (av_frame_get_buffer(frame_, 0) < 0) return AVIERR_MEMORY;
-        if (!converter_.init(in, s.colors, s.colorCount, fmt, fullRange)) return AVIERR_BADFORMAT;
+        if (!converter_.init(in, s.colors, s.colorCount, fmt, fullRange,
+                             BandsForSize(in.biWidth, in.biHeight)))
+            return AVIERR_BADFORMAT;
         frameBytes_ = static_cast<std::size_t>(dibRowBytes(in.biWidth, bits) * in.biHeight);
         // The slot holding the DIB is refilled as soon as compress returns, so
         // its rows go in as they are only to an encoder that has let go of

@@ -3,7 +3,11 @@
 #include <libyuv/convert.h>
 #include <libyuv/convert_from_argb.h>
 
+#include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -40,14 +44,22 @@ DibConverter::~DibConverter() {
     sws_freeContext(sws_);
 }
 
+int BandsForSize(int width, int height) {
+    if (std::int64_t(width) * height < std::int64_t(2560) * 1440) return 1;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}
+
 bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount,
-                        AVPixelFormat dst, bool fullRange) {
+                        AVPixelFormat dst, bool fullRange, int bands) {
     src_ = dibPixelFormat(in.biBitCount);
     if (src_ == AV_PIX_FMT_NONE || in.biWidth <= 0 || in.biHeight <= 0) return false;
     width_ = in.biWidth;
     height_ = in.biHeight;
     stride_ = dibRowBytes(width_, in.biBitCount);
     dst_ = dst;
+    // A band of at least two rows, an even number of them, so that no
+    // chroma row is shared by two bands.
+    bands_ = std::clamp(bands, 1, std::max(1, height_ / 2));
     for (int i = 0; i < 256; ++i) {
         palette_[i] = 0xFF000000u;
         if (colors && i < colorCount) {
@@ -98,9 +110,7 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
     }
     // A negative height makes libyuv read the rows bottom-up.
     const int stride = static_cast<int>(stride_);
-    if (toPlanar_)
-        return toPlanar_(bits, stride, dst->data[0], dst->linesize[0], dst->data[1],
-                         dst->linesize[1], dst->data[2], dst->linesize[2], width_, -height_) == 0;
+    if (toPlanar_) return convertPlanar(bits, dst);
     if (toRaw_)
         return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], width_, -height_) ==
                0;
@@ -111,6 +121,38 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
         srcStride[1] = 4;
     }
     return sws_scale(sws_, srcData, srcStride, 0, height_, dst->data, dst->linesize) == height_;
+}
+
+bool DibConverter::convertPlanar(const std::uint8_t* bits, AVFrame* dst) const {
+    const int stride = static_cast<int>(stride_);
+    // Rows top..top+rows-1 of the picture; bottom-up in the DIB, so they
+    // begin at stored row height - top - rows.
+    const auto band = [&](int top, int rows) {
+        return toPlanar_(bits + stride_ * (height_ - top - rows), stride,
+                         dst->data[0] + std::int64_t(dst->linesize[0]) * top, dst->linesize[0],
+                         dst->data[1] + std::int64_t(dst->linesize[1]) * (top / 2),
+                         dst->linesize[1],
+                         dst->data[2] + std::int64_t(dst->linesize[2]) * (top / 2),
+                         dst->linesize[2], width_, -rows) == 0;
+    };
+    if (bands_ < 2) return band(0, height_);
+    const int bandRows = (height_ / bands_) & ~1;
+    std::vector<std::thread> helpers;
+    std::vector<char> done(static_cast<std::size_t>(bands_), 0);
+    try {
+        for (int b = 1; b < bands_; ++b) {
+            const int top = b * bandRows;
+            const int rows = b == bands_ - 1 ? height_ - top : bandRows;
+            helpers.emplace_back([&, b, top, rows] { done[b] = band(top, rows); });
+        }
+    } catch (const std::system_error&) {
+        // No thread to be had: the rest in this one.
+        for (std::thread& helper : helpers) helper.join();
+        return band(0, height_);
+    }
+    done[0] = band(0, bandRows);
+    for (std::thread& helper : helpers) helper.join();
+    return std::all_of(done.begin(), done.end(), [](char ok) { return ok != 0; });
 }
 
 bool DibConverter::borrow(const std::uint8_t* bits, AVFrame* dst) const {

@@ -21,6 +21,12 @@ AVPixelFormat dibPixelFormat(int bitCount);
 // Bytes of one stored DIB row.
 std::int64_t dibRowBytes(std::int64_t width, int bitCount);
 
+// Threads worth sharing the 4:2:0 conversion of frames of this size: from
+// 2560x1440 up, where one core converts a frame in a few milliseconds, the
+// processors there are; below it, one (measured: at 1920x1080 a second
+// thread costs more than it saves).
+int BandsForSize(int width, int height);
+
 class DibConverter {
   public:
     DibConverter() = default;
@@ -28,9 +34,11 @@ class DibConverter {
     DibConverter(const DibConverter&) = delete;
     DibConverter& operator=(const DibConverter&) = delete;
 
-    // fullRange: the codec wants full-range (JPEG) YUV.
+    // fullRange: the codec wants full-range (JPEG) YUV. bands: how many
+    // threads share each 4:2:0 conversion, a band of rows each (see
+    // BandsForSize).
     bool init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount, AVPixelFormat dst,
-              bool fullRange = false);
+              bool fullRange = false, int bands = 1);
     // Fills dst (allocated by the caller in the dst format and the same size).
     bool convert(const std::uint8_t* bits, AVFrame* dst) const;
     // The DIB is already in the dst format: no conversion needed.
@@ -42,14 +50,19 @@ class DibConverter {
 
     // libyuv converts instead of libswscale.
     bool usesLibyuv() const { return toPlanar_ || toRaw_; }
+    // Threads each 4:2:0 conversion is split across.
+    int bands() const { return toPlanar_ ? bands_ : 1; }
 
   private:
+    bool convertPlanar(const std::uint8_t* bits, AVFrame* dst) const;
+
     SwsContext* sws_ = nullptr;
     // libyuv's DIB rows to 4:2:0 planes (source, stride, Y, U, V with
     // their strides, width, height), or to R, G, B bytes.
     using ToPlanar = int (*)(const std::uint8_t*, int, std::uint8_t*, int, std::uint8_t*, int,
                              std::uint8_t*, int, int, int);
     ToPlanar toPlanar_ = nullptr;
+    int bands_ = 1;
     bool toRaw_ = false;
     int width_ = 0;
     int height_ = 0;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -99,6 +100,43 @@ TEST_P(ToYuv, UprightWithBt601ColoursToTheLastOddRowAndColumn) {
 
 INSTANTIATE_TEST_SUITE_P(DepthsAndRanges, ToYuv,
                          testing::Combine(testing::Values(32, 24), testing::Bool()));
+
+// Shared by threads, a band of rows each: the same bytes as in one pass, at
+// odd and even sizes, with bands that do and do not divide the rows evenly.
+TEST(ToYuvInBands, EveryBandCountGivesTheOnePassPicture) {
+    for (const auto& [w, h] : {std::pair{33, 17}, {64, 30}, {7, 5}, {40, 2}})
+        for (const bool full : {false, true}) {
+            auto colour = [&](int x, int y) {
+                return Rgb{(x * 37 + y * 11) % 256, (x * 5 + y * 29) % 256, (x * y) % 256};
+            };
+            const auto bits = MakeDib(w, h, 32, colour);
+            DibConverter whole;
+            ASSERT_TRUE(whole.init(Header(w, h, 32), nullptr, 0, AV_PIX_FMT_YUV420P, full));
+            Frame expected(AV_PIX_FMT_YUV420P, w, h);
+            ASSERT_TRUE(whole.convert(bits.data(), expected.f));
+            for (const int bands : {2, 3, 4}) {
+                DibConverter banded;
+                ASSERT_TRUE(
+                    banded.init(Header(w, h, 32), nullptr, 0, AV_PIX_FMT_YUV420P, full, bands));
+                EXPECT_EQ(banded.bands(), std::min(bands, std::max(1, h / 2)));
+                Frame out(AV_PIX_FMT_YUV420P, w, h);
+                ASSERT_TRUE(banded.convert(bits.data(), out.f));
+                for (int plane = 0; plane < 3; ++plane) {
+                    const int pw = plane ? (w + 1) / 2 : w, ph = plane ? (h + 1) / 2 : h;
+                    for (int y = 0; y < ph; ++y)
+                        for (int x = 0; x < pw; ++x)
+                            ASSERT_EQ(out.at(plane, x, y), expected.at(plane, x, y))
+                                << w << "x" << h << " bands " << bands << " plane " << plane
+                                << " at " << x << "," << y;
+                }
+            }
+        }
+}
+
+TEST(ToYuvInBands, OnlyLargeFramesAreShared) {
+    EXPECT_EQ(BandsForSize(1920, 1080), 1);
+    EXPECT_EQ(BandsForSize(3840, 2160), BandsForSize(2560, 1440));
+}
 
 TEST(ToRgb24, BgrZeroRowsBecomeUprightRgbBytes) {
     const int w = 7, h = 5;
