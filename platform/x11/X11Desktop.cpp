@@ -57,6 +57,16 @@ int errorHandler(Display* display, XErrorEvent* event) {
     return previousErrorHandler ? previousErrorHandler(display, event) : 0;
 }
 
+// Composite 0.2 (named pixmaps) on the display.
+bool hasComposite(Display* display, std::string& reason) {
+    int eventBase = 0, errorBase = 0, major = 0, minor = 2;
+    const bool available = XCompositeQueryExtension(display, &eventBase, &errorBase) &&
+                           XCompositeQueryVersion(display, &major, &minor) &&
+                           (major > 0 || minor >= 2);
+    if (!available) reason = "the X server has no Composite extension (0.2 or later)";
+    return available;
+}
+
 void own(Display* display) {
     static std::once_flag installed;
     std::call_once(installed, [] {
@@ -118,7 +128,7 @@ class X11Desktop final : public Desktop {
     // when it is not shown or cannot be redirected.
     bool recordWindow(Window window, std::function<void(const std::string&)> onNote,
                       std::string& error) {
-        if (!x11WindowCaptureAvailable(error)) return false;
+        if (!hasComposite(display_, error)) return false;
         XWindowAttributes attributes;
         if (!topLevelOf(window) || !XGetWindowAttributes(display_, window, &attributes) ||
             attributes.map_state != IsViewable) {
@@ -624,12 +634,8 @@ bool x11WindowCaptureAvailable(std::string& reason) {
         reason = "cannot open the X display";
         return false;
     }
-    int eventBase = 0, errorBase = 0, major = 0, minor = 2;
-    const bool available = XCompositeQueryExtension(display, &eventBase, &errorBase) &&
-                           XCompositeQueryVersion(display, &major, &minor) &&
-                           (major > 0 || minor >= 2);
+    const bool available = hasComposite(display, reason);
     XCloseDisplay(display);
-    if (!available) reason = "the X server has no Composite extension (0.2 or later)";
     return available;
 }
 
