@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -103,8 +104,25 @@ class TimedDesktop : public velmora::platform::Desktop {
     bool grab(int left, int top, const velmora::platform::DibRows& out) override {
         const std::int64_t begin = steadyNs();
         const bool ok = inner_->grab(left, top, out);
-        if (timing && grabs.size() < grabs.capacity()) grabs.emplace_back(begin, steadyNs());
+        noteGrab(begin);
         return ok;
+    }
+    bool grabLent(int left, int top, int width, int height,
+                  velmora::platform::DibRows& out) override {
+        const std::int64_t begin = steadyNs();
+        const bool ok = inner_->grabLent(left, top, width, height, out);
+        if (ok) noteGrab(begin);
+        return ok;
+    }
+    void noteGrab(std::int64_t begin) {
+        if (timing) {
+            if (grabs.empty()) {
+                std::lock_guard lock(firstMutex);
+                firstGrabNs = begin;
+                firstGrab.notify_all();
+            }
+            if (grabs.size() < grabs.capacity()) grabs.emplace_back(begin, steadyNs());
+        }
     }
     bool cursorImage(velmora::platform::CursorImage& out) override {
         return inner_->cursorImage(out);
@@ -114,6 +132,10 @@ class TimedDesktop : public velmora::platform::Desktop {
 
     std::atomic<bool> timing{false};
     std::vector<std::pair<std::int64_t, std::int64_t>> grabs;  // steady ns
+    // The capture loop's first grab: the recording's time zero.
+    std::mutex firstMutex;
+    std::condition_variable firstGrab;
+    std::int64_t firstGrabNs = -1;
 
   private:
     std::unique_ptr<velmora::platform::Desktop> inner_;
@@ -198,11 +220,29 @@ int main(int argc, char** argv) {
     // Run on this thread and end without the merge: the temporary file is
     // the recording being compared.
     camera.Recording = true;
+    // SECONDS of the recording's own timeline, as ffmpeg's -t counts them:
+    // the setting up before the first frame (codec, frame buffers) is not
+    // part of it. Stopped half a frame before the index after the last is
+    // due, so the timeline holds SECONDS x FPS frames.
+    std::atomic<bool> ended{false};
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        std::unique_lock lock(desktop->firstMutex);
+        if (!desktop->firstGrab.wait_for(lock, std::chrono::seconds(60),
+                                         [&] { return desktop->firstGrabNs >= 0 || ended; }))
+            return;
+        if (ended) return;
+        const std::int64_t stopNs = desktop->firstGrabNs + std::int64_t(seconds) * 1000000000 -
+                                    500000000 / std::max(fps, 1);
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::nanoseconds(stopNs - steadyNs()));
         camera.Recording = false;
     });
     const int result = camera.RunRecording(folder + "unused.avi");
+    {
+        std::lock_guard lock(desktop->firstMutex);
+        ended = true;
+    }
+    desktop->firstGrab.notify_all();
     stopper.join();
     host.ProcessEvents();
     if (result != 1) {

@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
-# Memory over a long recording: bench_record records a private 1920x1080x24
-# Xvfb with a moving picture at 30 fps with Xvid, and the program's peak
-# resident memory (VmHWM) and its resident memory now (VmRSS) are read at
-# 1, 10 and 30 minutes (or at the minutes given).
-#   bench/run-memory-bench.sh [BUILD-DIR] [MINUTES...]   (default: build-bench 1 10 30)
+# Memory over a long recording: bench_record records a private Xvfb
+# (1920x1080x24 unless -s) with a moving picture at 30 fps (-r) with Xvid
+# (-c), and the program's peak resident memory (VmHWM) and its resident
+# memory now (VmRSS) are read at 1, 10 and 30 minutes (or at the minutes
+# given).
+#   bench/run-memory-bench.sh [-s WxH] [-r FPS] [-c FOURCC] [BUILD-DIR] [MINUTES...]
+#   (default: -s 1920x1080 -r 30 -c XVID build-bench 1 10 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+size=1920x1080
+rate=30
+codec=XVID
+while getopts "s:r:c:" opt; do
+    case $opt in
+    s) size=$OPTARG ;;
+    r) rate=$OPTARG ;;
+    c) codec=$OPTARG ;;
+    *) sed -n 7,8p "$0" >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
 dir=${1:-build-bench}
 shift || true
 marks=("$@")
@@ -15,7 +29,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/d
 cmake --build "$dir" --target bench_record >/dev/null
 state=$(mktemp -d)
 mkdir -p "$state/out"
-VELMORA_DEMO_SIZE=1920x1080x24 tests/env/testenv.sh start demo "$state" >/dev/null
+VELMORA_DEMO_SIZE=${size}x24 VELMORA_DEMO_PICTURE=full tests/env/testenv.sh start demo "$state" >/dev/null
 recorder=
 cleanup() {
     [[ -n $recorder ]] && kill "$recorder" 2>/dev/null
@@ -25,7 +39,7 @@ cleanup() {
 trap cleanup EXIT
 set -a && source "$state/demo.env" && set +a
 
-"$dir/bench_record" XVID $((last * 60 + 5)) 30 "$state/out" >"$state/result" 2>"$state/errors" &
+"$dir/bench_record" "$codec" $((last * 60 + 5)) "$rate" "$state/out" >"$state/result" 2>"$state/errors" &
 recorder=$!
 begin=$(date +%s)
 kib() { awk -v k="$1" '$1 == k ":" { print $2 }' "/proc/$recorder/status"; }

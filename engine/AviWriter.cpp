@@ -11,6 +11,7 @@
 #include "common/WritableFolder.h"
 #include "engine/ScreenCamera.h"
 #include "engine/TempFiles.h"
+#include "engine/vfw/PixelConversion.h"
 
 namespace velmora::engine {
 
@@ -229,9 +230,35 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
         compressedStream_ = nullptr;
         return fail("Error on compress AVI stream.");
     }
-    if (AVIStreamSetFormat(compressedStream_, 0, probe, PackedDibFormatSize(probe)) != AVIERR_OK)
+    frameFormat_ = FrameFormatFor(probe);
+    const bool yuv = isYuvFormat(frameFormat_.biCompression);
+    if (AVIStreamSetFormat(compressedStream_, 0, yuv ? &frameFormat_ : probe,
+                           yuv ? sizeof frameFormat_ : PackedDibFormatSize(probe)) != AVIERR_OK)
         return fail("Error on set AVI stream format.");
     return true;
+}
+
+BITMAPINFOHEADER TScreenCamera::FrameFormatFor(PackedDib probe) const {
+    // A compressor that codes 4:2:0 gets it from the grab: converted
+    // straight from the screen's rows, without a copy of the whole picture
+    // in between, in queued frames less than half the size.
+    HIC handle = ICOpen(ICTYPE_VIDEO, CompressorHandler, ICMODE_QUERY);
+    if (handle && (probe->biBitCount == 32 || probe->biBitCount == 24)) {
+        for (const DWORD compression : {BI_I420, BI_J420}) {
+            BITMAPINFOHEADER yuv = *probe;
+            yuv.biBitCount = 12;
+            yuv.biCompression = compression;
+            yuv.biSizeImage =
+                static_cast<DWORD>(yuvLayout(probe->biWidth, probe->biHeight).total());
+            yuv.biClrUsed = yuv.biClrImportant = 0;
+            if (ICCompressQuery(handle, &yuv, nullptr) == ICERR_OK) {
+                ICClose(handle);
+                return yuv;
+            }
+        }
+    }
+    if (handle) ICClose(handle);
+    return *probe;
 }
 
 HRESULT TScreenCamera::WriteFrame(PackedDib frame, std::int32_t index) {

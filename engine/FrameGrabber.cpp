@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/ScreenCamera.h"
+#include "engine/YuvGrab.h"
 #include "platform/realtime/RealtimeThread.h"
 #include "platform/x11/Dib.h"
 
@@ -80,20 +81,34 @@ PackedDib TScreenCamera::GrabFrame(int left, int top, int width, int height) {
 
 bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
     if (Recording) ApplyThreadPriority();
-    platform::DibRows rows;
-    rows.bits = PackedDibBits(frame);
-    rows.width = frame->biWidth;
-    rows.height = frame->biHeight;
-    rows.bitCount = frame->biBitCount;
-    rows.colorTable = rows.bitCount == 8 ? PackedDibColorTable(frame) : nullptr;
-
-    if (!platform::isSupportedDibDepth(rows.bitCount)) {
+    if (vfw::isYuvFormat(frame->biCompression)) return GrabIntoYuv(frame, left, top);
+    if (!platform::isSupportedDibDepth(frame->biBitCount)) {
         // The rows cannot be converted to this depth; the frame is black
         // (a reused one too).
         CameraError("Error retrieving bitmap bits");
-        std::memset(rows.bits, 0, frame->biSizeImage);
+        std::memset(PackedDibBits(frame), 0, frame->biSizeImage);
         return true;
     }
+    return WithCaptureSource(
+        [&](platform::Desktop& desktop) { return GrabRows(desktop, frame, left, top); });
+}
+
+bool TScreenCamera::GrabIntoYuv(PackedDib frame, int left, int top) {
+    if (!yuvGrab_ || !yuvGrab_->Fits(*frame, ScreenBitsPerPixel))
+        yuvGrab_ = std::make_unique<YuvGrab>(*frame, ScreenBitsPerPixel);
+    if (!yuvGrab_->Ready()) return false;
+    return WithCaptureSource([&](platform::Desktop& desktop) {
+        platform::DibRows lent;
+        if (desktop.grabLent(left, top, frame->biWidth, frame->biHeight, lent)) {
+            DrawCursor(desktop, lent, left, top);
+            return yuvGrab_->FromLent(lent, frame);
+        }
+        const PackedDib dib = yuvGrab_->Dib();
+        return dib && GrabRows(desktop, dib, left, top) && yuvGrab_->FromDib(dib, frame);
+    });
+}
+
+bool TScreenCamera::WithCaptureSource(const std::function<bool(platform::Desktop&)>& use) {
     std::shared_ptr<platform::Desktop> desktop;
     {
         std::lock_guard lock(desktopLock_);
@@ -103,18 +118,32 @@ bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
     // the user answering the desktop's sharing dialog.
     if (desktop) desktop->prepareCapture();
     std::lock_guard lock(desktopLock_);
-    if (!desktop) return false;
+    return desktop && use(*desktop);
+}
+
+bool TScreenCamera::GrabRows(platform::Desktop& desktop, PackedDib frame, int left, int top) {
+    platform::DibRows rows;
+    rows.bits = PackedDibBits(frame);
+    rows.width = frame->biWidth;
+    rows.height = frame->biHeight;
+    rows.bitCount = frame->biBitCount;
+    rows.colorTable = rows.bitCount == 8 ? PackedDibColorTable(frame) : nullptr;
     // The grab leaves the part off the screen as it was: a frame used
     // before must not show an old picture there.
-    if (left < 0 || top < 0 || std::int64_t(left) + rows.width > desktop->width() ||
-        std::int64_t(top) + rows.height > desktop->height())
+    if (left < 0 || top < 0 || std::int64_t(left) + rows.width > desktop.width() ||
+        std::int64_t(top) + rows.height > desktop.height())
         std::memset(rows.bits, 0, frame->biSizeImage);
-    if (!desktop->grab(left, top, rows)) return false;
+    if (!desktop.grab(left, top, rows)) return false;
+    DrawCursor(desktop, rows, left, top);
+    return true;
+}
+
+void TScreenCamera::DrawCursor(platform::Desktop& desktop, const platform::DibRows& rows, int left,
+                               int top) {
     platform::CursorImage cursor;
-    if (CaptureCursor && desktop->cursorImage(cursor))
+    if (CaptureCursor && desktop.cursorImage(cursor))
         platform::drawCursor(cursor, cursor.x - cursor.xhot - left, cursor.y - cursor.yhot - top,
                              rows);
-    return true;
 }
 
 void TScreenCamera::FreeFrame(PackedDib& frame) {

@@ -5,12 +5,12 @@
 
 namespace velmora::engine {
 
-FramePipeline::FramePipeline(int width, int height, int bitCount,
+FramePipeline::FramePipeline(const vfw::BITMAPINFOHEADER& format,
                              std::shared_ptr<TEngineClock> clock, WriteFn write)
     : clock_(std::move(clock)), write_(std::move(write)) {
     ready_ = true;
     for (Slot& slot : slots_) {
-        slot.frame = AllocatePackedDib(width, height, bitCount);
+        slot.frame = AllocatePackedFrame(format);
         if (!slot.frame) ready_ = false;
         free_[static_cast<std::size_t>(freeCount_++)] = &slot;
     }

@@ -33,9 +33,9 @@ class FramePipeline {
     // Writes one frame at its sample number; runs on the compression thread.
     using WriteFn = std::function<vfw::HRESULT(PackedDib frame, std::int32_t index)>;
 
-    // Frames of width x height at bitCount; Ready() is false when they
-    // cannot be allocated.
-    FramePipeline(int width, int height, int bitCount, std::shared_ptr<TEngineClock> clock,
+    // Frames of the format (a DIB or a 4:2:0 frame); Ready() is false when
+    // they cannot be allocated.
+    FramePipeline(const vfw::BITMAPINFOHEADER& format, std::shared_ptr<TEngineClock> clock,
                   WriteFn write);
     // Stops the thread; frames still queued are not written (see Finish).
     ~FramePipeline();

@@ -538,9 +538,16 @@ void TScreenCamera::CaptureLoop() {
     const std::uint32_t fps = std::max<std::uint32_t>(FramesPerSecond, 1);
 
     // The frames the loop grabs into, made before the clock starts.
-    FramePipeline pipeline(
-        Width, Height, ScreenBitsPerPixel, clock_,
-        [this](PackedDib frame, std::int32_t index) { return WriteFrame(frame, index); });
+    FramePipeline pipeline(frameFormat_, clock_, [this](PackedDib frame, std::int32_t index) {
+        return WriteFrame(frame, index);
+    });
+    // The conversion into 4:2:0 frames, set up before the clock starts too.
+    if (vfw::isYuvFormat(frameFormat_.biCompression))
+        yuvGrab_ = std::make_unique<YuvGrab>(frameFormat_, ScreenBitsPerPixel);
+    struct YuvGrabEnd {
+        std::unique_ptr<YuvGrab>& grab;
+        ~YuvGrabEnd() { grab.reset(); }
+    } yuvGrabEnd{yuvGrab_};
     const bool started = pipeline.Ready() && pipeline.Start();
     // The writer (and the codec's threads, made before) keep normal
     // scheduling; the request is made before the clock starts, so it cannot

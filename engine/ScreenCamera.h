@@ -21,6 +21,7 @@
 #include "engine/EngineClock.h"
 #include "engine/PackedDib.h"
 #include "engine/TempFiles.h"
+#include "engine/YuvGrab.h"
 #include "engine/vfw/Compressors.h"
 #include "engine/vfw/Vfw.h"
 #include "platform/x11/Desktop.h"
@@ -234,6 +235,15 @@ class TScreenCamera {
     // Grabs the frame's size at (left, top) into a frame made before; false
     // when the screen cannot be read.
     bool GrabInto(PackedDib frame, int left, int top);
+    // A 4:2:0 frame: the rows the desktop lends converted at once, else
+    // grabbed into DIB rows and converted from them.
+    bool GrabIntoYuv(PackedDib frame, int left, int top);
+    // Runs use with the desktop grabbed from, made ready, under desktopLock_;
+    // false without one.
+    bool WithCaptureSource(const std::function<bool(platform::Desktop&)>& use);
+    // The frame's DIB rows from the desktop, the cursor drawn in.
+    bool GrabRows(platform::Desktop& desktop, PackedDib frame, int left, int top);
+    void DrawCursor(platform::Desktop& desktop, const platform::DibRows& rows, int left, int top);
     // Allocates the frame block with its header; the rows stay zero.
     PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
     void FreeFrame(PackedDib& frame);
@@ -283,6 +293,8 @@ class TScreenCamera {
     std::int32_t AlignToCompressor(vfw::HIC handle, PackedDib& probe);
     Negotiation FitToDefaultCompressor(PackedDib& probe, int& result);
     bool CreateOutput(PackedDib probe);
+    // The frames' format for the chosen compressor (see frameFormat_).
+    vfw::BITMAPINFOHEADER FrameFormatFor(PackedDib probe) const;
     vfw::HRESULT WriteFrame(PackedDib frame, std::int32_t index);
     // False when finishing the temporary video failed.
     bool ReleaseOutput();
@@ -380,6 +392,11 @@ class TScreenCamera {
     std::shared_ptr<platform::Desktop> windowSource_;
     std::shared_ptr<TEngineClock> clock_;
     std::mutex desktopLock_;  // the frame timer and the worker share the desktop
+    // The capture loop's conversion into 4:2:0 frames, while it runs.
+    std::unique_ptr<YuvGrab> yuvGrab_;
+    // The format of the frames the capture loop hands to the compressor:
+    // the grabbed DIB's, or 4:2:0 where the compressor takes that.
+    vfw::BITMAPINFOHEADER frameFormat_{};
 
     std::array<SoundInput, 2> sound_;
     std::unique_ptr<TEngineMixer> mixer_;

@@ -155,6 +155,20 @@ int quantiserFor(DWORD quality) {
     return 2 + static_cast<int>(29 * (10000 - quality) / 10000);
 }
 
+// The 4:2:0 frames a codec takes as they are (0: none): those it codes
+// from YUV 4:2:0, in the range it codes.
+DWORD yuvInputOf(Codec codec) {
+    switch (codec) {
+        case Codec::XVID:
+        case Codec::H264:
+            return BI_I420;
+        case Codec::MJPG:
+            return BI_J420;
+        default:
+            return 0;
+    }
+}
+
 std::string optionValue(const std::vector<ICCONFIGOPTION>& options, const char* key) {
     for (auto& o : options) {
         if (o.key == key) return o.value;
@@ -273,7 +287,9 @@ class EncoderCompressor : public ICCompressor {
         if (!converter_.init(in, s.colors, s.colorCount, fmt, fullRange,
                              BandsForSize(in.biWidth, in.biHeight)))
             return AVIERR_BADFORMAT;
-        frameBytes_ = static_cast<std::size_t>(dibRowBytes(in.biWidth, bits) * in.biHeight);
+        frameBytes_ = static_cast<std::size_t>(isYuvFormat(in.biCompression)
+                                                   ? yuvLayout(in.biWidth, in.biHeight).total()
+                                                   : dibRowBytes(in.biWidth, bits) * in.biHeight);
         // The slot holding the DIB is refilled as soon as compress returns, so
         // its rows go in as they are only to an encoder that has let go of
         // them by then: one that keeps no frames back (no delay, no frame
@@ -453,8 +469,12 @@ class CodecDriver : public ICDriver {
     LRESULT compressQuery(const BITMAPINFO* in, const BITMAPINFO* out) const override {
         if (!in) return ICERR_BADPARAM;
         const BITMAPINFOHEADER& bi = in->bmiHeader;
-        if (bi.biCompression != BI_RGB || bi.biPlanes > 1) return ICERR_BADFORMAT;
-        if (std::find(row_.depths.begin(), row_.depths.end(), bi.biBitCount) == row_.depths.end()) {
+        if (bi.biPlanes > 1) return ICERR_BADFORMAT;
+        if (isYuvFormat(bi.biCompression)) {
+            if (bi.biCompression != yuvInputOf(row_.codec) || bi.biBitCount != 12)
+                return ICERR_BADFORMAT;
+        } else if (bi.biCompression != BI_RGB || std::find(row_.depths.begin(), row_.depths.end(),
+                                                           bi.biBitCount) == row_.depths.end()) {
             return ICERR_BADFORMAT;
         }
         // Bottom-up frames only, and no larger than libavcodec takes.

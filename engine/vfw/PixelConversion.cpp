@@ -2,9 +2,11 @@
 
 #include <libyuv/convert.h>
 #include <libyuv/convert_from_argb.h>
+#include <libyuv/planar_functions.h>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -36,6 +38,21 @@ std::int64_t dibRowBytes(std::int64_t width, int bitCount) {
     return ((width * bitCount + 31) / 32) * 4;
 }
 
+YuvLayout yuvLayout(int width, int height) {
+    YuvLayout l;
+    l.width = width;
+    l.height = height;
+    l.chromaWidth = (width + 1) / 2;
+    l.chromaHeight = (height + 1) / 2;
+    l.ySize = std::int64_t(width) * height;
+    l.chromaSize = std::int64_t(l.chromaWidth) * l.chromaHeight;
+    return l;
+}
+
+bool isYuvFormat(DWORD compression) {
+    return compression == BI_I420 || compression == BI_J420;
+}
+
 namespace {
 void keepRows(void*, std::uint8_t*) {}  // the rows belong to the caller
 }  // namespace
@@ -51,12 +68,19 @@ int BandsForSize(int width, int height) {
 
 bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount,
                         AVPixelFormat dst, bool fullRange, int bands) {
-    src_ = dibPixelFormat(in.biBitCount);
-    if (src_ == AV_PIX_FMT_NONE || in.biWidth <= 0 || in.biHeight <= 0) return false;
+    yuvIn_ = isYuvFormat(in.biCompression);
+    if (!yuvIn_ && in.biCompression != BI_RGB) return false;
+    src_ = yuvIn_ ? AV_PIX_FMT_YUV420P : dibPixelFormat(in.biBitCount);
+    if (src_ == AV_PIX_FMT_NONE || in.biWidth <= 0 || in.biHeight == 0 ||
+        in.biHeight == std::numeric_limits<LONG>::min())
+        return false;
     width_ = in.biWidth;
-    height_ = in.biHeight;
-    stride_ = dibRowBytes(width_, in.biBitCount);
+    topDown_ = in.biHeight < 0;
+    height_ = topDown_ ? -in.biHeight : in.biHeight;
+    stride_ = yuvIn_ ? width_ : dibRowBytes(width_, in.biBitCount);
     dst_ = dst;
+    // 4:2:0 frames are only passed on, in the range they were made in.
+    if (yuvIn_) return dst_ == src_ && fullRange == (in.biCompression == BI_J420);
     // A band of at least two rows, an even number of them, so that no
     // chroma row is shared by two bands.
     bands_ = std::clamp(bands, 1, std::max(1, height_ / 2));
@@ -97,25 +121,35 @@ bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int c
 }
 
 bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
-    // Bottom-up rows: start at the last stored row and walk backwards.
-    const std::uint8_t* top = bits + stride_ * (height_ - 1);
+    if (yuvIn_) {
+        const YuvLayout l = yuvLayout(width_, height_);
+        const std::uint8_t* plane[3] = {bits, bits + l.ySize, bits + l.ySize + l.chromaSize};
+        for (int p = 0; p < 3; ++p) {
+            const int w = p == 0 ? width_ : l.chromaWidth;
+            libyuv::CopyPlane(plane[p], w, dst->data[p], dst->linesize[p], w,
+                              p == 0 ? height_ : l.chromaHeight);
+        }
+        return true;
+    }
+    const std::uint8_t* top = topRow(bits);
+    const std::int64_t step = rowStep();
     if (src_ == dst_) {
         const std::int64_t rowBytes = std::min<std::int64_t>(stride_, dst->linesize[0]);
         for (int y = 0; y < height_; ++y) {
             std::memcpy(dst->data[0] + static_cast<std::int64_t>(dst->linesize[0]) * y,
-                        top - stride_ * y, static_cast<std::size_t>(rowBytes));
+                        top + step * y, static_cast<std::size_t>(rowBytes));
         }
         if (src_ == AV_PIX_FMT_PAL8 && dst->data[1]) std::memcpy(dst->data[1], palette_, 1024);
         return true;
     }
     // A negative height makes libyuv read the rows bottom-up.
     const int stride = static_cast<int>(stride_);
-    if (toPlanar_) return convertPlanar(bits, dst);
+    if (toPlanar_) return convertPlanar(bits, dst->data, dst->linesize);
     if (toRaw_)
-        return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], width_, -height_) ==
-               0;
+        return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], width_,
+                                 topDown_ ? height_ : -height_) == 0;
     const std::uint8_t* srcData[4] = {top, nullptr, nullptr, nullptr};
-    int srcStride[4] = {-static_cast<int>(stride_), 0, 0, 0};
+    int srcStride[4] = {static_cast<int>(step), 0, 0, 0};
     if (src_ == AV_PIX_FMT_PAL8) {
         srcData[1] = reinterpret_cast<const std::uint8_t*>(palette_);
         srcStride[1] = 4;
@@ -123,17 +157,26 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
     return sws_scale(sws_, srcData, srcStride, 0, height_, dst->data, dst->linesize) == height_;
 }
 
-bool DibConverter::convertPlanar(const std::uint8_t* bits, AVFrame* dst) const {
+bool DibConverter::convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv) const {
+    if (!toPlanar_) return false;
+    const YuvLayout l = yuvLayout(width_, height_);
+    std::uint8_t* const planes[3] = {yuv, yuv + l.ySize, yuv + l.ySize + l.chromaSize};
+    const int strides[3] = {width_, l.chromaWidth, l.chromaWidth};
+    return convertPlanar(bits, planes, strides);
+}
+
+bool DibConverter::convertPlanar(const std::uint8_t* bits, std::uint8_t* const planes[3],
+                                 const int strides[3]) const {
     const int stride = static_cast<int>(stride_);
-    // Rows top..top+rows-1 of the picture; bottom-up in the DIB, so they
-    // begin at stored row height - top - rows.
+    // Rows top..top+rows-1 of the picture; in a bottom-up DIB they begin at
+    // stored row height - top - rows, and a negative height reads them up.
     const auto band = [&](int top, int rows) {
-        return toPlanar_(bits + stride_ * (height_ - top - rows), stride,
-                         dst->data[0] + std::int64_t(dst->linesize[0]) * top, dst->linesize[0],
-                         dst->data[1] + std::int64_t(dst->linesize[1]) * (top / 2),
-                         dst->linesize[1],
-                         dst->data[2] + std::int64_t(dst->linesize[2]) * (top / 2),
-                         dst->linesize[2], width_, -rows) == 0;
+        const std::uint8_t* first =
+            topDown_ ? bits + stride_ * top : bits + stride_ * (height_ - top - rows);
+        return toPlanar_(first, stride, planes[0] + std::int64_t(strides[0]) * top, strides[0],
+                         planes[1] + std::int64_t(strides[1]) * (top / 2), strides[1],
+                         planes[2] + std::int64_t(strides[2]) * (top / 2), strides[2], width_,
+                         topDown_ ? rows : -rows) == 0;
     };
     if (bands_ < 2) return band(0, height_);
     const int bandRows = (height_ / bands_) & ~1;
@@ -160,14 +203,24 @@ bool DibConverter::borrow(const std::uint8_t* bits, AVFrame* dst) const {
     // A buffer, so that libavcodec takes a reference instead of copying the
     // rows; read-only, so that nothing writes into the caller's DIB.
     auto* rows = const_cast<std::uint8_t*>(bits);
-    dst->buf[0] = av_buffer_create(rows, static_cast<std::size_t>(stride_ * height_), keepRows,
-                                   nullptr, AV_BUFFER_FLAG_READONLY);
+    const YuvLayout l = yuvLayout(width_, height_);
+    const std::int64_t bytes = yuvIn_ ? l.total() : stride_ * height_;
+    dst->buf[0] = av_buffer_create(rows, static_cast<std::size_t>(bytes), keepRows, nullptr,
+                                   AV_BUFFER_FLAG_READONLY);
     if (!dst->buf[0]) return false;
     dst->format = dst_;
     dst->width = width_;
     dst->height = height_;
-    dst->data[0] = rows + stride_ * (height_ - 1);
-    dst->linesize[0] = -static_cast<int>(stride_);
+    if (yuvIn_) {
+        dst->data[0] = rows;
+        dst->data[1] = rows + l.ySize;
+        dst->data[2] = rows + l.ySize + l.chromaSize;
+        dst->linesize[0] = width_;
+        dst->linesize[1] = dst->linesize[2] = l.chromaWidth;
+        return true;
+    }
+    dst->data[0] = const_cast<std::uint8_t*>(topRow(rows));
+    dst->linesize[0] = static_cast<int>(rowStep());
     if (src_ == AV_PIX_FMT_PAL8) {
         dst->data[1] = reinterpret_cast<std::uint8_t*>(const_cast<std::uint32_t*>(palette_));
         dst->linesize[1] = 4;

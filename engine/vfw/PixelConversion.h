@@ -1,7 +1,9 @@
 #pragma once
-// DIB rows (bottom-up BGR0, BGR24, 5-5-5 or 8-bit with a colour table) into
-// the picture format a codec takes: libyuv for the common RGB to 4:2:0 and
-// RGB24 conversions (several times faster), libswscale for the rest.
+// DIB rows (bottom-up BGR0, BGR24, 5-5-5 or 8-bit with a colour table, or
+// top-down ones where biHeight is negative) into the picture format a codec
+// takes: libyuv for the common RGB to 4:2:0 and RGB24 conversions (several
+// times faster), libswscale for the rest. Frames already in 4:2:0 (BI_I420,
+// BI_J420) go to the codec as they are.
 
 #include <cstdint>
 
@@ -20,6 +22,16 @@ namespace velmora::vfw {
 AVPixelFormat dibPixelFormat(int bitCount);
 // Bytes of one stored DIB row.
 std::int64_t dibRowBytes(std::int64_t width, int bitCount);
+
+// Where the planes of a BI_I420 / BI_J420 frame lie.
+struct YuvLayout {
+    int width = 0, height = 0;
+    int chromaWidth = 0, chromaHeight = 0;  // (w+1)/2 x (h+1)/2
+    std::int64_t ySize = 0, chromaSize = 0;
+    std::int64_t total() const { return ySize + 2 * chromaSize; }
+};
+YuvLayout yuvLayout(int width, int height);
+bool isYuvFormat(DWORD compression);
 
 // Threads worth sharing the 4:2:0 conversion of frames of this size: from
 // 2560x1440 up, where one core converts a frame in a few milliseconds, the
@@ -41,11 +53,14 @@ class DibConverter {
               bool fullRange = false, int bands = 1);
     // Fills dst (allocated by the caller in the dst format and the same size).
     bool convert(const std::uint8_t* bits, AVFrame* dst) const;
+    // Fills a packed 4:2:0 frame (yuvLayout) where dst is YUV420P.
+    bool convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv) const;
     // The DIB is already in the dst format: no conversion needed.
     bool sameFormat() const { return src_ == dst_ && src_ != AV_PIX_FMT_NONE; }
-    // Points an empty dst at the DIB's rows (last stored row first, negative
-    // linesize) and the colour table, in a read-only buffer that frees
-    // nothing: bits must outlive every reference to dst. Same format only.
+    // Points an empty dst at the DIB's rows (the picture's top row first, a
+    // negative linesize for bottom-up rows), the colour table or the 4:2:0
+    // planes, in a read-only buffer that frees nothing: bits must outlive
+    // every reference to dst. Same format only.
     bool borrow(const std::uint8_t* bits, AVFrame* dst) const;
 
     // libyuv converts instead of libswscale.
@@ -54,7 +69,13 @@ class DibConverter {
     int bands() const { return toPlanar_ ? bands_ : 1; }
 
   private:
-    bool convertPlanar(const std::uint8_t* bits, AVFrame* dst) const;
+    bool convertPlanar(const std::uint8_t* bits, std::uint8_t* const planes[3],
+                       const int strides[3]) const;
+    // The picture's top row and the step to the next one down.
+    const std::uint8_t* topRow(const std::uint8_t* bits) const {
+        return topDown_ ? bits : bits + stride_ * (height_ - 1);
+    }
+    std::int64_t rowStep() const { return topDown_ ? stride_ : -stride_; }
 
     SwsContext* sws_ = nullptr;
     // libyuv's DIB rows to 4:2:0 planes (source, stride, Y, U, V with
@@ -66,6 +87,8 @@ class DibConverter {
     bool toRaw_ = false;
     int width_ = 0;
     int height_ = 0;
+    bool topDown_ = false;
+    bool yuvIn_ = false;  // BI_I420 / BI_J420 frames
     std::int64_t stride_ = 0;
     AVPixelFormat src_ = AV_PIX_FMT_NONE;
     AVPixelFormat dst_ = AV_PIX_FMT_NONE;

@@ -60,7 +60,7 @@ struct BITMAPINFOHEADER {
     LONG biHeight;  // > 0: rows stored bottom-up, as every frame of the engine is
     WORD biPlanes;
     WORD biBitCount;
-    DWORD biCompression;  // BI_RGB for the engine's frames
+    DWORD biCompression;  // BI_RGB, or one of the 4:2:0 formats below
     DWORD biSizeImage;
     LONG biXPelsPerMeter;
     LONG biYPelsPerMeter;
@@ -86,6 +86,12 @@ struct BITMAPINFO {
 };
 
 constexpr DWORD BI_RGB = 0;
+// 12-bit planar 4:2:0 frames, whatever the sign of biHeight: the Y plane,
+// then U, then V, each top-down and unpadded, chroma of (w+1)/2 x (h+1)/2.
+// I420 is BT.601 studio range, as Windows capture drivers deliver it; J420,
+// the same in full range as JPEG codes it, is this library's own.
+constexpr DWORD BI_I420 = MakeFourCC('I', '4', '2', '0');
+constexpr DWORD BI_J420 = MakeFourCC('J', '4', '2', '0');
 
 #pragma pack(push, 2)
 struct WAVEFORMATEX {

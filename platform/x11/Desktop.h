@@ -48,6 +48,17 @@ class Desktop {
     // from any one thread at a time per object.
     virtual bool grab(int left, int top, const DibRows& out) = 0;
 
+    // The rectangle as the screen shows it now, in the desktop's own buffer,
+    // for a caller that converts the rows at once: no copy into DIB rows.
+    // The rows are top-down B,G,R,x pixels, width x 4 bytes each, and stay
+    // valid (and writable, to draw the cursor in) until the next grab from
+    // this object. False where the desktop cannot lend this rectangle (off
+    // the screen, another pixel format, no shared memory): grab() then.
+    virtual bool grabLent(int /*left*/, int /*top*/, int /*width*/, int /*height*/,
+                          DibRows& /*out*/) {
+        return false;
+    }
+
     // False when no cursor shows on this screen or its image cannot be read.
     virtual bool cursorImage(CursorImage& out) = 0;
 

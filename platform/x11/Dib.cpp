@@ -86,12 +86,12 @@ std::array<std::uint32_t, 256> makePalette() {
     return table;
 }
 
+}  // namespace
+
 bool isStandardBgr0(const PixelSource& s) {
     return s.bitsPerPixel == 32 && !s.msbFirst && s.redMask == 0xff0000 &&
            s.greenMask == 0x00ff00 && s.blueMask == 0x0000ff;
 }
-
-}  // namespace
 
 bool isSupportedDibDepth(int bitCount) {
     return bitCount == 32 || bitCount == 24 || bitCount == 16 || bitCount == 8;

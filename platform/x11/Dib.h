@@ -21,10 +21,11 @@ struct DibRows {
     int height = 0;
     int bitCount = 32;                    // 32, 24, 16 or 8
     std::uint32_t* colorTable = nullptr;  // 256 entries, needed when bitCount is 8
+    bool topDown = false;                 // first stored row = top row (a top-down DIB)
 
     std::int64_t stride() const { return dibStride(width, bitCount); }
     // Start of picture row y counted from the top.
-    std::uint8_t* row(int y) const { return bits + stride() * (height - 1 - y); }
+    std::uint8_t* row(int y) const { return bits + stride() * (topDown ? y : height - 1 - y); }
 };
 
 // A top-down source picture in a server's pixel format (an XImage's fields).
@@ -41,6 +42,8 @@ struct PixelSource {
 };
 
 bool isSupportedDibDepth(int bitCount);
+// 32-bit pixels B,G,R,x in memory: the DIB's own order, but for the unused byte.
+bool isStandardBgr0(const PixelSource& source);
 
 // The fixed palette of 8-bit frames: a 6x6x6 colour cube followed by a
 // 40-step grey ramp, as B,G,R,0 quads.

@@ -214,6 +214,28 @@ class X11Desktop final : public Desktop {
         return grabClipped(left, top, out);
     }
 
+    bool grabLent(int left, int top, int width, int height, DibRows& out) override {
+        std::lock_guard lock(mutex_);
+        if (!usable() || window_ || !useShm_ || width <= 0 || height <= 0) return false;
+        followScreenChanges();
+        if (left < 0 || top < 0 || std::int64_t(left) + width > width_ ||
+            std::int64_t(top) + height > height_)
+            return false;
+        if (visual_->c_class != TrueColor && visual_->c_class != DirectColor) return false;
+        const int bytesPerLine = width * 4;
+        if (!isStandardBgr0(sourceFormat(nullptr, width, height, bytesPerLine)) ||
+            !attachShm(width, height))
+            return false;
+        if (!fetchShm(root_, left, top, width, height, bytesPerLine, [](int, int) {})) return false;
+        out = DibRows{};
+        out.bits = static_cast<std::uint8_t*>(shmAddress_);
+        out.width = width;
+        out.height = height;
+        out.bitCount = 32;
+        out.topDown = true;
+        return true;
+    }
+
   private:
     bool checkFormats(const DibRows& out) {
         if (!isSupportedDibDepth(out.bitCount) || out.width <= 0 || out.height <= 0 || !out.bits) {
@@ -466,6 +488,18 @@ class X11Desktop final : public Desktop {
         const int bytesPerLine = static_cast<int>(
             ((std::int64_t(w) * serverBitsPerPixel_ + scanlinePad_ - 1) / scanlinePad_) *
             (scanlinePad_ / 8));
+        return fetchShm(source, x, y, w, h, bytesPerLine, [&](int top, int rows) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(shmAddress_) +
+                               std::int64_t(top) * bytesPerLine;
+            copyToDib(sourceFormat(data, w, rows, bytesPerLine), 0, 0, w, rows, out, dstX,
+                      dstY + top);
+        });
+    }
+
+    // Fills the segment with the rectangle, top-down at bytesPerLine, and
+    // calls arrived(top, rows) as each band is in.
+    template <class Arrived>
+    bool fetchShm(Drawable source, int x, int y, int w, int h, int bytesPerLine, Arrived arrived) {
         const int bandRows = std::max(32, (h + kBands - 1) / kBands);
         xcb_shm_get_image_cookie_t cookies[kBands];
         int bands = 0;
@@ -491,12 +525,7 @@ class X11Desktop final : public Desktop {
                 continue;  // the remaining replies must still be collected
             }
             free(reply);
-            if (!ok) continue;
-            const int rows = std::min(bandRows, h - top);
-            const auto* data = reinterpret_cast<const std::uint8_t*>(shmAddress_) +
-                               std::int64_t(top) * bytesPerLine;
-            copyToDib(sourceFormat(data, w, rows, bytesPerLine), 0, 0, w, rows, out, dstX,
-                      dstY + top);
+            if (ok) arrived(top, std::min(bandRows, h - top));
         }
         if (xcb_connection_has_error(connection_)) {
             lost_ = true;

@@ -48,6 +48,25 @@ bool FakeDesktop::grab(int left, int top, const platform::DibRows& out) {
     return true;
 }
 
+bool FakeDesktop::grabLent(int left, int top, int width, int height, platform::DibRows& out) {
+    if (!lends || bitsPerPixel_ != 32 || left < 0 || top < 0 || width <= 0 || height <= 0 ||
+        left + width > width_ || top + height > height_)
+        return false;
+    ++lentCount;
+    // 0x00RRGGBB words are B, G, R, 0 in memory: the lent rows' order.
+    lent_.resize(static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        std::copy_n(pixels_.begin() + static_cast<std::ptrdiff_t>(top + y) * width_ + left, width,
+                    lent_.begin() + static_cast<std::ptrdiff_t>(y) * width);
+    out = platform::DibRows{};
+    out.bits = reinterpret_cast<std::uint8_t*>(lent_.data());
+    out.width = width;
+    out.height = height;
+    out.bitCount = 32;
+    out.topDown = true;
+    return true;
+}
+
 bool FakeDesktop::cursorImage(platform::CursorImage& out) {
     if (!cursorShowing) return false;
     out = cursor;

@@ -16,6 +16,9 @@ class FakeDesktop : public platform::Desktop {
     int height() const override { return height_; }
     int bitsPerPixel() const override { return bitsPerPixel_; }
     bool grab(int left, int top, const platform::DibRows& out) override;
+    // Lends a copy of the rectangle, as the X11 desktop lends its segment,
+    // when `lends` and the rectangle lies on the screen.
+    bool grabLent(int left, int top, int width, int height, platform::DibRows& out) override;
     bool cursorImage(platform::CursorImage& out) override;
     platform::ForeignCursor foreignCursor() override;
     std::string lastError() const override { return error_; }
@@ -37,10 +40,13 @@ class FakeDesktop : public platform::Desktop {
     int failGrabNumber = 0;
     int failAllGrabsFrom = 0;
     int grabCount = 0;
+    bool lends = false;
+    int lentCount = 0;
 
   private:
     int width_, height_, bitsPerPixel_;
     std::vector<std::uint32_t> pixels_;
+    std::vector<std::uint32_t> lent_;
     std::string error_;
 };
 

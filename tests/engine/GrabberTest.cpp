@@ -1,10 +1,13 @@
 // The frame grabber: frame layout at each depth, pixels, cursor placement.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "engine/vfw/PixelConversion.h"
 #include "platform/x11/Dib.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestEnv.h"
 
 namespace velmora::enginetest {
 namespace {
@@ -122,6 +125,70 @@ TEST_F(GrabberTest, CursorIsDrawnAtItsHotSpotOnlyWhenShownAndAsked) {
     frame = cam.GrabFrame(100, 200, 20, 20);
     EXPECT_EQ(PixelAt(frame, 0, 0), 0u);
     cam.FreeFrame(frame);
+}
+
+// A 4:2:0 frame is the DIB the same grab gives, cursor and black border
+// included, converted: whether the desktop lends its rows (on the screen)
+// or not (partly off it, or a desktop that cannot lend).
+TEST_F(GrabberTest, FourTwoZeroFramesAreTheGrabbedPictureConvertedLentOrNot) {
+    auto& cam = Make(64, 48, 32);
+    desktop->paint([](int x, int y) {
+        return static_cast<std::uint32_t>((x * 37 + y * 11) % 256) << 16 |
+               static_cast<std::uint32_t>((x * 5 + y * 29) % 256) << 8 |
+               static_cast<std::uint32_t>((x * y) % 256);
+    });
+    desktop->cursor = {20, 14, 1, 1, 3, 3, std::vector<std::uint32_t>(9, 0xFFFFFFFF)};
+    const int w = 30, h = 22;
+    for (const auto compression : {vfw::BI_I420, vfw::BI_J420})
+        for (const auto& [left, top, lends, lent] :
+             {std::tuple{10, 8, true, 1}, {-6, 30, true, 0}, {10, 8, false, 0}}) {
+            SCOPED_TRACE(testing::Message() << left << "," << top << " lends " << lends);
+            desktop->lends = lends;
+            desktop->lentCount = 0;
+            PackedDib dib = cam.GrabFrame(left, top, w, h);
+            ASSERT_NE(dib, nullptr);
+            vfw::DibConverter converter;
+            ASSERT_TRUE(
+                converter.init(*dib, nullptr, 0, AV_PIX_FMT_YUV420P, compression == vfw::BI_J420));
+            PackedDib expected = AllocatePackedYuv(w, h, compression);
+            ASSERT_TRUE(converter.convertToYuv(PackedDibBits(dib), PackedDibBits(expected)));
+
+            PackedDib frame = AllocatePackedYuv(w, h, compression);
+            ASSERT_NE(frame, nullptr);
+            // Written over as a reused frame would be.
+            std::memset(PackedDibBits(frame), 0x5A, frame->biSizeImage);
+            ASSERT_TRUE(cam.GrabInto(frame, left, top));
+            EXPECT_EQ(desktop->lentCount, lent);
+            EXPECT_EQ(frame->biSizeImage, 30u * 22 + 2 * 15 * 11);
+            EXPECT_EQ(
+                std::memcmp(PackedDibBits(frame), PackedDibBits(expected), frame->biSizeImage), 0);
+            cam.FreeFrame(dib);
+            FreePackedDib(expected);
+            FreePackedDib(frame);
+        }
+}
+
+// A recording with a codec that codes 4:2:0 (MJPEG, in full range) is made
+// from the rows the desktop lends and reads back in the screen's colours.
+TEST_F(GrabberTest, AFourTwoZeroCodecRecordsFromTheLentRows) {
+    auto& cam = Make(64, 48, 32);
+    desktop->fill(0x3060c0);
+    desktop->lends = true;
+    desktop->cursorShowing = false;
+    cam.CompressorIndex = IndexOf(MakeFourCC('M', 'J', 'P', 'G'));
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    ASSERT_EQ(RunOnce(Target()), 1) << Text(Errors());
+    EXPECT_GE(cam.FramesWritten, 10);
+    EXPECT_EQ(desktop->lentCount, cam.FramesWritten) << "every frame from lent rows";
+    EXPECT_EQ(Probe(Target(), "stream=codec_tag_string,width,height"), "MJPG,64,48");
+    const std::string rgb = test::capture("ffmpeg -v error -i '" + Target() +
+                                          "' -frames:v 1 -vf crop=2:2:20:20 -f rawvideo "
+                                          "-pix_fmt rgb24 - | od -An -tu1");
+    int r = -1, g = -1, b = -1;
+    ASSERT_EQ(std::sscanf(rgb.c_str(), "%d %d %d", &r, &g, &b), 3) << rgb;
+    EXPECT_NEAR(r, 0x30, 4);
+    EXPECT_NEAR(g, 0x60, 4);
+    EXPECT_NEAR(b, 0xc0, 4);
 }
 
 TEST_F(GrabberTest, FailedGrabGivesNoFrame) {

@@ -105,7 +105,7 @@ TEST_P(X11RecordingTest, ThreeSecondsAtFifteenFramesReadBackCleanly) {
     EXPECT_EQ(Probe(folder.path() + "VideoRecord_x11.avi", "stream=codec_tag_string"), handler);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, X11RecordingTest, ::testing::Values("XVID", "MSVC"));
+INSTANTIATE_TEST_SUITE_P(Codecs, X11RecordingTest, ::testing::Values("XVID", "MSVC", "H264"));
 
 }  // namespace
 }  // namespace velmora::enginetest

@@ -189,6 +189,35 @@ TEST_F(X11Desktop24, RectangleCrossingTheEdgesKeepsTheOutsideZero) {
     EXPECT_EQ(away.value(0, 0), 0u);
 }
 
+// The lent rows are the grabbed picture, top-down, in the desktop's own
+// buffer; a rectangle off the screen is not lent (grab() blacks its outside).
+TEST_F(X11Desktop24, LentRowsAreTheGrabbedPictureTopDown) {
+    painter->fill(0x204060, 0, 0, 1280, 720);
+    painter->fill(0xff8000, 1000, 500, 3, 2);
+    painter->fill(0x00ff00, 1279, 719, 1, 1);
+    for (auto [left, top, w, h] : {std::tuple{1000, 500, 280, 220}, {998, 499, 6, 4}}) {
+        Frame grabbed(w, h, 32);
+        ASSERT_TRUE(desktop->grab(left, top, grabbed.rows));
+        DibRows lent;
+        ASSERT_TRUE(desktop->grabLent(left, top, w, h, lent)) << desktop->lastError();
+        ASSERT_TRUE(lent.topDown);
+        ASSERT_EQ(lent.width, w);
+        ASSERT_EQ(lent.height, h);
+        ASSERT_EQ(lent.stride(), std::int64_t(w) * 4);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t* p = lent.bits + lent.stride() * y + x * 4;
+                ASSERT_EQ(std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0],
+                          grabbed.value(x, y))
+                    << x << "," << y << " of " << w << "x" << h;
+            }
+    }
+    DibRows lent;
+    EXPECT_FALSE(desktop->grabLent(1270, 0, 20, 20, lent));
+    EXPECT_FALSE(desktop->grabLent(-1, 0, 20, 20, lent));
+    EXPECT_FALSE(desktop->grabLent(0, 710, 20, 20, lent));
+}
+
 TEST_F(X11Desktop24, CursorIsDrawnAtItsHotSpot) {
     Display* d = painter->display();
     // A 16x16 cursor whose only visible pixels are a red 4x4 block at
@@ -270,6 +299,8 @@ TEST(X11Desktop16, SixteenBitScreenFollowsTheVisualMasks) {
         EXPECT_EQ(f16.value(i * 4, 0), as555[i]);
         EXPECT_EQ(f32.value(i * 4 + 3, 3), as888[i]);
     }
+    DibRows lent;  // only B,G,R,x rows are lent
+    EXPECT_FALSE(desktop->grabLent(10, 10, 16, 4, lent));
 }
 
 TEST(X11DesktopFailures, NoDisplayIsAnErrorNotACrash) {
@@ -290,6 +321,9 @@ TEST(X11DesktopFailures, ServerWithoutSharedMemoryStillGrabs) {
     ASSERT_TRUE(desktop->grab(300, 200, f.rows)) << desktop->lastError();
     EXPECT_EQ(f.value(0, 0), 0x123456u);
     EXPECT_EQ(f.value(63, 47), 0u);
+    // Nothing to lend without a shared segment: the caller grabs instead.
+    DibRows lent;
+    EXPECT_FALSE(desktop->grabLent(0, 0, 64, 48, lent));
 }
 
 TEST(X11DesktopFailures, LostConnectionMakesGrabsFail) {

@@ -133,6 +133,85 @@ TEST(ToYuvInBands, EveryBandCountGivesTheOnePassPicture) {
         }
 }
 
+// Top-down rows (a negative height, as the desktop lends them) give the
+// picture their bottom-up DIB gives, in one pass or by bands, and into a
+// packed 4:2:0 frame the same planes as into an AVFrame.
+TEST(ToYuvFromTopDownRows, SamePictureAsTheBottomUpDib) {
+    const int w = 33, h = 18;
+    auto colour = [](int x, int y) {
+        return Rgb{(x * 37 + y * 11) % 256, (x * 5 + y * 29) % 256, (x * y) % 256};
+    };
+    const auto bottomUp = MakeDib(w, h, 32, colour);
+    std::vector<std::uint8_t> topDown(bottomUp.size());
+    const std::size_t stride = static_cast<std::size_t>(w) * 4;
+    for (int y = 0; y < h; ++y)
+        std::copy_n(bottomUp.begin() + static_cast<std::ptrdiff_t>(stride * (h - 1 - y)), stride,
+                    topDown.begin() + static_cast<std::ptrdiff_t>(stride * y));
+    for (const bool full : {false, true}) {
+        DibConverter upright;
+        ASSERT_TRUE(upright.init(Header(w, h, 32), nullptr, 0, AV_PIX_FMT_YUV420P, full));
+        Frame expected(AV_PIX_FMT_YUV420P, w, h);
+        ASSERT_TRUE(upright.convert(bottomUp.data(), expected.f));
+        const YuvLayout l = yuvLayout(w, h);
+        for (const int bands : {1, 3}) {
+            DibConverter fromTop;
+            ASSERT_TRUE(
+                fromTop.init(Header(w, -h, 32), nullptr, 0, AV_PIX_FMT_YUV420P, full, bands));
+            std::vector<std::uint8_t> packed(static_cast<std::size_t>(l.total()), 0x5A);
+            ASSERT_TRUE(fromTop.convertToYuv(topDown.data(), packed.data()));
+            for (int plane = 0; plane < 3; ++plane) {
+                const int pw = plane ? l.chromaWidth : w, ph = plane ? l.chromaHeight : h;
+                const std::uint8_t* base =
+                    packed.data() + (plane ? l.ySize + (plane - 1) * l.chromaSize : 0);
+                for (int y = 0; y < ph; ++y)
+                    for (int x = 0; x < pw; ++x)
+                        ASSERT_EQ(base[y * pw + x], expected.at(plane, x, y))
+                            << "full " << full << " bands " << bands << " plane " << plane << " at "
+                            << x << "," << y;
+            }
+        }
+    }
+}
+
+// 4:2:0 frames go on as they are, only in the range they were made in.
+TEST(FourTwoZeroFrames, PassAsTheyAreInTheirOwnRange) {
+    const int w = 7, h = 5;
+    const YuvLayout l = yuvLayout(w, h);
+    EXPECT_EQ(l.chromaWidth, 4);
+    EXPECT_EQ(l.chromaHeight, 3);
+    EXPECT_EQ(l.total(), 35 + 2 * 12);
+    std::vector<std::uint8_t> packed(static_cast<std::size_t>(l.total()));
+    for (std::size_t i = 0; i < packed.size(); ++i) packed[i] = static_cast<std::uint8_t>(i * 7);
+    BITMAPINFOHEADER in = Header(w, h, 12);
+    for (const auto& [compression, full] : {std::pair{BI_I420, false}, {BI_J420, true}}) {
+        in.biCompression = compression;
+        DibConverter other;
+        EXPECT_FALSE(other.init(in, nullptr, 0, AV_PIX_FMT_YUV420P, !full));
+        DibConverter same;
+        ASSERT_TRUE(same.init(in, nullptr, 0, AV_PIX_FMT_YUV420P, full));
+        EXPECT_TRUE(same.sameFormat());
+        Frame copied(AV_PIX_FMT_YUV420P, w, h);
+        ASSERT_TRUE(same.convert(packed.data(), copied.f));
+        AVFrame* borrowed = av_frame_alloc();
+        ASSERT_TRUE(same.borrow(packed.data(), borrowed));
+        for (int plane = 0; plane < 3; ++plane) {
+            const int pw = plane ? l.chromaWidth : w, ph = plane ? l.chromaHeight : h;
+            const std::uint8_t* base =
+                packed.data() + (plane ? l.ySize + (plane - 1) * l.chromaSize : 0);
+            for (int y = 0; y < ph; ++y)
+                for (int x = 0; x < pw; ++x) {
+                    ASSERT_EQ(copied.at(plane, x, y), base[y * pw + x]) << plane << x << y;
+                    ASSERT_EQ(borrowed->data[plane][y * borrowed->linesize[plane] + x],
+                              base[y * pw + x]);
+                }
+        }
+        av_frame_free(&borrowed);
+    }
+    in.biCompression = MakeFourCC('Y', 'U', 'Y', '2');
+    DibConverter unknown;
+    EXPECT_FALSE(unknown.init(in, nullptr, 0, AV_PIX_FMT_YUV420P, false));
+}
+
 TEST(ToYuvInBands, OnlyLargeFramesAreShared) {
     EXPECT_EQ(BandsForSize(1920, 1080), 1);
     EXPECT_EQ(BandsForSize(3840, 2160), BandsForSize(2560, 1440));

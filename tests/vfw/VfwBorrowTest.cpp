@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "engine/vfw/PixelConversion.h"
 #include "tests/vfw/VfwTestSupport.h"
 
 extern "C" {
@@ -166,6 +168,63 @@ TEST(VfwBorrowedFrames, ConvertedOrDelayingEncodersCopyAndStillWork) {
         const Stream s = compressFromOneSlot(*comp, c.bits);
         for (int n = 0; n < kFrames; ++n) EXPECT_FALSE(s.packets[n].empty()) << c.handler << n;
     }
+}
+
+// Frames made 4:2:0 before they reach the codec (as the grab makes them
+// for the codecs that take it) come out as the same packets as the DIB
+// converted by the codec itself, out of one reused slot; the other range,
+// and codecs that do not code 4:2:0, are refused.
+TEST(VfwFourTwoZeroFrames, GiveThePacketsOfTheirDib) {
+    for (const auto& [handler, compression] :
+         {std::pair{"H264", BI_I420}, {"XVID", BI_I420}, {"MJPG", BI_J420}}) {
+        SCOPED_TRACE(handler);
+        Dib format = testFrame(kWidth, kHeight, 32, 0);
+        auto fromDib = openFor(handler, format, true);
+        ASSERT_TRUE(fromDib);
+        const Stream expected = compressFromOneSlot(*fromDib, 32);
+
+        BITMAPINFOHEADER yuv = *format.header();
+        yuv.biBitCount = 12;
+        yuv.biCompression = compression;
+        yuv.biSizeImage = static_cast<DWORD>(yuvLayout(kWidth, kHeight).total());
+        ICCOMPRESSSETUP setup;
+        setup.input = &yuv;
+        setup.keyFrameEvery = 3;
+        HRESULT error = AVIERR_OK;
+        auto driver =
+            ICGetBuiltinDriver(MakeFourCC(handler[0], handler[1], handler[2], handler[3]));
+        auto fromYuv = driver->openCompressor(setup, &error);
+        ASSERT_TRUE(fromYuv) << error;
+        BITMAPINFOHEADER otherRange = yuv;
+        otherRange.biCompression = compression == BI_I420 ? BI_J420 : BI_I420;
+        setup.input = &otherRange;
+        EXPECT_FALSE(driver->openCompressor(setup, &error));
+
+        DibConverter converter;
+        ASSERT_TRUE(converter.init(*format.header(), nullptr, 0, AV_PIX_FMT_YUV420P,
+                                   compression == BI_J420));
+        std::vector<std::uint8_t> slot(yuv.biSizeImage);
+        AVPacket* pkt = av_packet_alloc();
+        for (int n = 0; n < kFrames; ++n) {
+            const Dib frame = testFrame(kWidth, kHeight, 32, n);
+            ASSERT_TRUE(converter.convertToYuv(frame.bits(), slot.data()));
+            ASSERT_EQ(fromYuv->compress(slot.data(), slot.size(), pkt), AVIERR_OK) << n;
+            std::fill(slot.begin(), slot.end(), 0xA5);
+            EXPECT_EQ(std::vector<std::uint8_t>(pkt->data, pkt->data + pkt->size),
+                      expected.packets[n])
+                << "frame " << n;
+            av_packet_unref(pkt);
+        }
+        av_packet_free(&pkt);
+    }
+    BITMAPINFOHEADER yuv = *testFrame(kWidth, kHeight, 32, 0).header();
+    yuv.biBitCount = 12;
+    yuv.biCompression = BI_I420;
+    for (const char* handler : {"HFYU", "FFV1", "ZMBV", "MSVC", "DIB "})
+        EXPECT_NE(ICGetBuiltinDriver(MakeFourCC(handler[0], handler[1], handler[2], handler[3]))
+                      ->compressQuery(reinterpret_cast<const BITMAPINFO*>(&yuv), nullptr),
+                  ICERR_OK)
+            << handler;
 }
 
 }  // namespace
