@@ -74,10 +74,13 @@ void MainWindow::ExitClicked() {
 
 void MainWindow::QuitRequested(const QString& why) {
     if (quitUnattended_) {
-        WriteLog(why + QStringLiteral(
-                           " again: the merge is given up; the recording stays in the temporary "
-                           "files for the next start"));
-        if (camera_) camera_->AbandonMerge();
+        // timeout(1) and a logout signal the process and its group: the
+        // second request may come with nothing left to give up.
+        const bool saving = camera_ && (camera_->Recording || camera_->WorkerRunning());
+        WriteLog(why + (saving ? QStringLiteral(" again: the merge is given up; the recording "
+                                                "stays in the temporary files for the next start")
+                               : QStringLiteral(" again: exit")));
+        if (saving) camera_->AbandonMerge();
         FinishQuit();
         return;
     }

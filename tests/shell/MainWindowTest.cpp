@@ -407,6 +407,17 @@ TEST_F(MainWindowTest, ASignalWhileAClosedWindowWaitsForTheMergeStillSavesTheRec
     EXPECT_EQ(Recordings().size(), 1) << Log().toStdString();
 }
 
+TEST_F(MainWindowTest, ASecondSignalWithNothingRecordedGivesNothingUp) {
+    form_->show();
+    form_->QuitRequested(QStringLiteral("SIGTERM"));
+    form_->QuitRequested(QStringLiteral("SIGTERM"));
+    ASSERT_TRUE(Until([&] { return !form_->isVisible(); })) << Log().toStdString();
+    const QString log = Log();
+    EXPECT_TRUE(log.contains(QStringLiteral("SIGTERM: exit"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("SIGTERM again: exit"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("given up"))) << log.toStdString();
+}
+
 TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigures) {
     form_->move(100, 100);
     form_->show();
