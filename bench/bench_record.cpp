@@ -222,8 +222,9 @@ int main(int argc, char** argv) {
     camera.Recording = true;
     // SECONDS of the recording's own timeline, as ffmpeg's -t counts them:
     // the setting up before the first frame (codec, frame buffers) is not
-    // part of it. Stopped half a frame before the index after the last is
-    // due, so the timeline holds SECONDS x FPS frames.
+    // part of it. Index i is due half a frame before i / FPS seconds, so the
+    // stop comes a whole frame before SECONDS: after the last index of the
+    // timeline is due and before the next one, SECONDS x FPS frames.
     std::atomic<bool> ended{false};
     std::thread stopper([&] {
         std::unique_lock lock(desktop->firstMutex);
@@ -232,7 +233,7 @@ int main(int argc, char** argv) {
             return;
         if (ended) return;
         const std::int64_t stopNs = desktop->firstGrabNs + std::int64_t(seconds) * 1000000000 -
-                                    500000000 / std::max(fps, 1);
+                                    1000000000 / std::max(fps, 1);
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::nanoseconds(stopNs - steadyNs()));
         camera.Recording = false;

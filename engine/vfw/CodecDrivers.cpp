@@ -297,8 +297,11 @@ class EncoderCompressor : public ICCompressor {
         // instead of copying it; ZMBV and MS Video 1 walk the rows by
         // linesize, so bottom-up rows need no flip. FFV1 keeps a reference
         // to the last frame until the next one (and says it delays): copied.
+        // x264 could delay, but with zerolatency (always set here) it copies
+        // each picture in before it returns. compress() checks it all the
+        // same on the first frame.
         borrow_ = s.borrowFrames && converter_.sameFormat() &&
-                  !(codec->capabilities & AV_CODEC_CAP_DELAY) &&
+                  (!(codec->capabilities & AV_CODEC_CAP_DELAY) || row.codec == Codec::H264) &&
                   !(ctx_->active_thread_type & FF_THREAD_FRAME);
         return AVIERR_OK;
     }

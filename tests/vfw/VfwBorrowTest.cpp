@@ -171,9 +171,10 @@ TEST(VfwBorrowedFrames, ConvertedOrDelayingEncodersCopyAndStillWork) {
 }
 
 // Frames made 4:2:0 before they reach the codec (as the grab makes them
-// for the codecs that take it) come out as the same packets as the DIB
-// converted by the codec itself, out of one reused slot; the other range,
-// and codecs that do not code 4:2:0, are refused.
+// for the codecs that take it) go in without a copy and come out as the
+// same packets as the DIB converted by the codec itself, out of one reused
+// slot written over after each frame; the other range, and codecs that do
+// not code 4:2:0, are refused.
 TEST(VfwFourTwoZeroFrames, GiveThePacketsOfTheirDib) {
     for (const auto& [handler, compression] :
          {std::pair{"H264", BI_I420}, {"XVID", BI_I420}, {"MJPG", BI_J420}}) {
@@ -216,6 +217,8 @@ TEST(VfwFourTwoZeroFrames, GiveThePacketsOfTheirDib) {
             av_packet_unref(pkt);
         }
         av_packet_free(&pkt);
+        // Lent to the encoder without a copy, and still lent after seven frames.
+        EXPECT_TRUE(fromYuv->borrowsFrames());
     }
     BITMAPINFOHEADER yuv = *testFrame(kWidth, kHeight, 32, 0).header();
     yuv.biBitCount = 12;
