@@ -53,7 +53,8 @@ class Desktop {
     // The rows are top-down B,G,R,x pixels, width x 4 bytes each, and stay
     // valid (and writable, to draw the cursor in) until the next grab from
     // this object. False where the desktop cannot lend this rectangle (off
-    // the screen, another pixel format, no shared memory): grab() then.
+    // the screen or past a recorded window's size, another pixel format, no
+    // shared memory): grab() then.
     virtual bool grabLent(int /*left*/, int /*top*/, int /*width*/, int /*height*/,
                           DibRows& /*out*/) {
         return false;

@@ -216,17 +216,35 @@ class X11Desktop final : public Desktop {
 
     bool grabLent(int left, int top, int width, int height, DibRows& out) override {
         std::lock_guard lock(mutex_);
-        if (!usable() || window_ || !useShm_ || width <= 0 || height <= 0) return false;
-        followScreenChanges();
-        if (left < 0 || top < 0 || std::int64_t(left) + width > width_ ||
-            std::int64_t(top) + height > height_)
-            return false;
+        if (!usable() || !useShm_ || width <= 0 || height <= 0) return false;
+        Drawable source = root_;
+        int x = left, y = top;
+        if (window_) {
+            // The window's own pixmap at its recorded size; a window grown
+            // or shrunk since is cut or padded by grab(), and a closed one
+            // is told there.
+            followWindow();
+            if (closed_ || lost_ || left != 0 || top != 0 || width != windowWidth_ ||
+                height != windowHeight_)
+                return false;
+            if (!pixmap_) {
+                pixmap_ = XCompositeNameWindowPixmap(display_, window_);
+                XSync(display_, False);
+            }
+            source = pixmap_;
+            x = y = border_;  // the named pixmap holds the border too
+        } else {
+            followScreenChanges();
+            if (left < 0 || top < 0 || std::int64_t(left) + width > width_ ||
+                std::int64_t(top) + height > height_)
+                return false;
+        }
         if (visual_->c_class != TrueColor && visual_->c_class != DirectColor) return false;
         const int bytesPerLine = width * 4;
         if (!isStandardBgr0(sourceFormat(nullptr, width, height, bytesPerLine)) ||
             !attachShm(width, height))
             return false;
-        if (!fetchShm(root_, left, top, width, height, bytesPerLine, [](int, int) {})) return false;
+        if (!fetchShm(source, x, y, width, height, bytesPerLine, [](int, int) {})) return false;
         out = DibRows{};
         out.bits = static_cast<std::uint8_t*>(shmAddress_);
         out.width = width;

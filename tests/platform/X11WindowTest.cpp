@@ -125,6 +125,30 @@ TEST_F(X11Window, CoveringWindowsAndTheScreenEdgeChangeNothing) {
     EXPECT_FALSE(desktop->targetClosed());
 }
 
+// The window's own pixels are lent, covered or not; once its size is no
+// longer the recorded one, nothing is lent (grab() cuts or pads it).
+TEST_F(X11Window, TheWindowsPixelsAreLentAtItsSize) {
+    auto desktop = open();
+    ASSERT_TRUE(desktop);
+    windows.make(kGreen, 160, 60, 200, 200, "covering green");
+    DibRows lent;
+    ASSERT_TRUE(desktop->grabLent(0, 0, 120, 80, lent)) << desktop->lastError();
+    ASSERT_TRUE(lent.topDown);
+    int red = 0;
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 120; ++x) {
+            const std::uint8_t* p = lent.bits + lent.stride() * y + x * 4;
+            red += (std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0]) == kRed;
+        }
+    EXPECT_EQ(red, 120 * 80);
+    EXPECT_FALSE(desktop->grabLent(10, 0, 110, 80, lent));
+    windows.resize(recorded, 140, 80);
+    EXPECT_FALSE(desktop->grabLent(0, 0, 120, 80, lent));
+    Frame cut(120, 80);
+    ASSERT_TRUE(desktop->grab(0, 0, cut.rows));
+    EXPECT_EQ(cut.count(kRed, 0, 0, 120, 80), 120 * 80);
+}
+
 TEST_F(X11Window, CursorIsGivenInTheWindowAsItMoves) {
     auto desktop = open();
     ASSERT_TRUE(desktop);
