@@ -79,6 +79,21 @@ PackedDib TScreenCamera::GrabFrame(int left, int top, int width, int height) {
     return frame;
 }
 
+// A template, not a std::function: no allocation per grab.
+template <class Use>
+bool TScreenCamera::WithCaptureSource(Use use) {
+    std::shared_ptr<platform::Desktop> desktop;
+    {
+        std::lock_guard lock(desktopLock_);
+        desktop = CaptureSource();
+    }
+    // Outside the lock: the frame timer's pointer query must not wait for
+    // the user answering the desktop's sharing dialog.
+    if (desktop) desktop->prepareCapture();
+    std::lock_guard lock(desktopLock_);
+    return desktop && use(*desktop);
+}
+
 bool TScreenCamera::GrabInto(PackedDib frame, int left, int top) {
     if (Recording) ApplyThreadPriority();
     if (vfw::isYuvFormat(frame->biCompression)) return GrabIntoYuv(frame, left, top);
@@ -106,19 +121,6 @@ bool TScreenCamera::GrabIntoYuv(PackedDib frame, int left, int top) {
         const PackedDib dib = yuvGrab_->Dib();
         return dib && GrabRows(desktop, dib, left, top) && yuvGrab_->FromDib(dib, frame);
     });
-}
-
-bool TScreenCamera::WithCaptureSource(const std::function<bool(platform::Desktop&)>& use) {
-    std::shared_ptr<platform::Desktop> desktop;
-    {
-        std::lock_guard lock(desktopLock_);
-        desktop = CaptureSource();
-    }
-    // Outside the lock: the frame timer's pointer query must not wait for
-    // the user answering the desktop's sharing dialog.
-    if (desktop) desktop->prepareCapture();
-    std::lock_guard lock(desktopLock_);
-    return desktop && use(*desktop);
 }
 
 bool TScreenCamera::GrabRows(platform::Desktop& desktop, PackedDib frame, int left, int top) {

@@ -240,7 +240,8 @@ class TScreenCamera {
     bool GrabIntoYuv(PackedDib frame, int left, int top);
     // Runs use with the desktop grabbed from, made ready, under desktopLock_;
     // false without one.
-    bool WithCaptureSource(const std::function<bool(platform::Desktop&)>& use);
+    template <class Use>
+    bool WithCaptureSource(Use use);  // defined where it is used (FrameGrabber)
     // The frame's DIB rows from the desktop, the cursor drawn in.
     bool GrabRows(platform::Desktop& desktop, PackedDib frame, int left, int top);
     void DrawCursor(platform::Desktop& desktop, const platform::DibRows& rows, int left, int top);
