@@ -3,6 +3,9 @@
 #   ./velmora.sh        install what is missing, build (Release) and run the program
 #   ./velmora.sh test   install what is missing, build (Debug with AddressSanitizer
 #                       and UBSan) and run every test
+#   ./velmora.sh test ARGS...  the same, with ctest's ARGS (-L e2e, -R NAME)
+#   ./velmora.sh fuzz   build the libFuzzer targets (clang) and fuzz each from
+#                       its seeds for about 20 s
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -61,17 +64,20 @@ build() {  # build DIR TYPE [CMAKE ARGS...]
 
 run_tests() {
     local dir=build-test
-    # The fuzz targets need clang's libFuzzer: a tree of their own, whose
-    # targets the test tree runs briefly (label fuzz).
+    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_BENCH=OFF
+    # The tests start and stop their own private Xvfb, PulseAudio and headless
+    # Wayland servers (tests/env): no display or sound card is needed. Tests
+    # that need servers run side by side, each on a set of its own
+    # (test-slots.json); those that only wait take no processor.
+    ctest --test-dir "$dir" --output-on-failure --resource-spec-file "$root/$dir/test-slots.json" \
+        -j"$(($(nproc) + 2))" --timeout 300 "$@"
+}
+
+run_fuzz() {
     CC=clang CXX=clang++ cmake -S "$root" -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
         -DVELMORA_FUZZ=ON -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
     cmake --build build-fuzz --target fuzz
-    build "$dir" Debug -DVELMORA_SANITIZE=ON -DVELMORA_WERROR=ON -DVELMORA_FUZZ_TREE="$root/build-fuzz"
-    # The fixtures start and stop private Xvfb and PulseAudio servers
-    # (tests/env/testenv.sh) and a headless Wayland session for the tests
-    # labelled wayland (tests/env/wayland.sh); no display or sound card is
-    # needed.
-    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 300
+    ctest --test-dir build-fuzz --output-on-failure -L fuzz "$@"
 }
 
 run_program() {
@@ -129,7 +135,8 @@ run_program() {
 }
 
 case ${1:-} in
-test) install_missing "${packages[@]}" "${test_packages[@]}" && run_tests ;;
+test) shift && install_missing "${packages[@]}" "${test_packages[@]}" && run_tests "$@" ;;
+fuzz) shift && install_missing "${packages[@]}" && run_fuzz "$@" ;;
 "") install_missing "${packages[@]}" && run_program ;;
 *) install_missing "${packages[@]}" && run_program "$@" ;;
 esac

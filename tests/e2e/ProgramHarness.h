@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,40 +65,26 @@ class Program {
     // environment: NAME=VALUE pairs added to the program's environment.
     Program(const fs::path& folder, std::vector<std::string> args,
             const std::vector<std::string>& environment = {}) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            for (const std::string& pair : environment) {
-                const auto eq = pair.find('=');
-                ::setenv(pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str(), 1);
-            }
-            // The sanitizer build of the program leaves the system libraries'
-            // caches (D-Bus, fonts) for the exit; they are not our leaks.
-            const std::string suppressions = (folder.parent_path() / "lsan.supp").string();
-            ::setenv("LSAN_OPTIONS",
-                     ("suppressions=" + suppressions + ":print_suppressions=0").c_str(), 1);
-            if (::chdir(folder.c_str()) != 0) _exit(126);
-            const std::string exe = (folder / "velmora").string();
-            std::vector<char*> argv{const_cast<char*>(exe.c_str())};
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(exe.c_str(), argv.data());
-            _exit(127);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        // The sanitizer build of the program leaves the system libraries'
+        // caches (D-Bus, fonts) for the exit; they are not our leaks.
+        std::vector<std::string> added = environment;
+        added.push_back("LSAN_OPTIONS=suppressions=" + (folder.parent_path() / "lsan.supp").string() +
+                        ":print_suppressions=0");
+        for (const std::string& pair : added) {
+            if (pair.find('=') == std::string::npos) continue;
+            const std::string name = pair.substr(0, pair.find('=') + 1);
+            std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+            env.push_back(pair);
         }
+        args.insert(args.begin(), (folder / "velmora").string());
+        Start(args, env, folder, false);
     }
     // Runs command (found on PATH) in folder with exactly this environment.
     Program(std::vector<std::string> command, std::vector<std::string> environment,
             const fs::path& folder) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (::chdir(folder.c_str()) != 0) _exit(126);
-            std::vector<char*> argv, envp;
-            for (auto& a : command) argv.push_back(a.data());
-            for (auto& e : environment) envp.push_back(e.data());
-            argv.push_back(nullptr);
-            envp.push_back(nullptr);
-            ::execvpe(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
+        Start(command, environment, folder, true);
     }
     ~Program() {
         if (!exited_) {
@@ -166,6 +153,32 @@ class Program {
     }
 
   private:
+    // Everything is made before the fork: the test runs threads, and the
+    // child may only make async-signal-safe calls before exec (a malloc
+    // there can wait forever on a lock another thread held at the fork).
+    void Start(std::vector<std::string>& command, std::vector<std::string>& environment,
+               const fs::path& folder, bool searchPath) {
+        std::vector<char*> argv, envp;
+        for (auto& a : command) argv.push_back(a.data());
+        for (auto& e : environment) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const std::string dir = folder.string();
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ != 0) return;
+        // A test that crashes or is killed by its time-out takes the program
+        // with it, so it cannot hold the slot's hot keys and lock for the next.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) _exit(127);
+        if (::chdir(dir.c_str()) != 0) _exit(126);
+        if (searchPath)
+            ::execvpe(argv[0], argv.data(), envp.data());
+        else
+            ::execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+
     pid_t pid_ = -1;
     bool exited_ = false;
     int status_ = -1;
@@ -175,16 +188,23 @@ class ProgramTest : public testing::Test {
   protected:
     void SetUp() override {
         if (display24().empty()) GTEST_SKIP() << "no test display";
-        std::string pattern = (fs::temp_directory_path() / "velmora-e2e-XXXXXX").string();
+        // In the build tree, on the program's own file system, so the
+        // program folder can link the program instead of copying it.
+        const fs::path build = VELMORA_BUILD_DIR;
+        fs::create_directories(build / "test-tmp");
+        std::string pattern = (build / "test-tmp" / "velmora-e2e-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
         folder_ = root_ / "program";
         fs::create_directory(folder_);
         std::ofstream(root_ / "lsan.supp") << "leak:libfontconfig.so\nleak:libharfbuzz.so\n"
                                               "leak:libfreetype.so\nleak:libdbus-1.so\n";
-        const fs::path build = VELMORA_BUILD_DIR;
-        fs::copy_file(build / "velmora", folder_ / "velmora");
-        fs::copy(build / "Language", folder_ / "Language", fs::copy_options::recursive);
+        // The program finds its folder through /proc/self/exe: a hard link
+        // (not a symbolic one, which it would resolve) makes it this folder.
+        fs::create_hard_link(build / "velmora", folder_ / "velmora");
+        fs::create_directory(folder_ / "Language");
+        for (const auto& file : fs::directory_iterator(build / "Language"))
+            fs::create_hard_link(file.path(), folder_ / "Language" / file.path().filename());
     }
     void TearDown() override {
         if (!root_.empty()) fs::remove_all(root_);

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Starts and stops the private servers the tests need, as CTest fixtures:
 #   testenv.sh start|stop x11|audio|demo DIR
+#   testenv.sh start slots DIR N   N independent sets of x11 and audio, in
+#                                  DIR/slot-0 .. DIR/slot-N-1, started side by side
+#   testenv.sh stop slots DIR      stops every set in DIR/slot-*
 # x11: a 1280x720x24 Xvfb with openbox, a 1280x720x16 Xvfb, and an Xvfb with
 # openbox at 1920x1080x24 (RandR sizes 7680x2160, 1920x1080 and 1280x720)
 # whose size, monitors and X resources (Xft.dpi) the geometry tests change;
@@ -19,8 +22,36 @@ kind=${2:?x11 or audio}
 dir=${3:?state folder}
 # The headless Wayland session has a script of its own.
 [[ $kind == wayland ]] && exec "$(dirname "$0")/wayland.sh" "$action" "$dir"
+if [[ $kind == slots ]]; then
+    # Each slot is the x11 and audio kinds in a folder of its own; a slot that
+    # fails to start fails the whole start, after stopping every slot.
+    self=$(readlink -f "$0")
+    if [[ $action == stop ]]; then
+        for slot in "$dir"/slot-*; do
+            [[ -d $slot ]] || continue
+            "$self" stop audio "$slot" &
+            "$self" stop x11 "$slot" &
+        done
+        wait
+        exit 0
+    fi
+    count=${4:?number of slots}
+    jobs=()
+    for ((k = 0; k < count; k++)); do
+        ("$self" start x11 "$dir/slot-$k" >/dev/null && "$self" start audio "$dir/slot-$k" >/dev/null) &
+        jobs+=($!)
+    done
+    status=0
+    for job in "${jobs[@]}"; do wait "$job" || status=1; done
+    if ((status)); then "$self" stop slots "$dir"; exit 1; fi
+    echo "started $count slots in $dir"
+    exit 0
+fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
+# Every server started here carries the mark, so that tests/env/leftovers.sh
+# can tell that none outlived its stop.
+export VELMORA_TEST_SERVER=$dir
 pids="$dir/$kind.pids"
 envfile="$dir/$kind.env"
 

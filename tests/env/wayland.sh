@@ -2,6 +2,8 @@
 # Starts and stops a headless Wayland desktop with the ScreenCast portal, as a
 # CTest fixture:
 #   wayland.sh start|stop DIR      (also: testenv.sh start|stop wayland DIR)
+#   wayland.sh start DIR N         N sessions side by side, in DIR/slot-0 ..
+#                                  DIR/slot-N-1; stop DIR stops each of them
 # The session: headless sway (pixman, one 1280x720 output HEADLESS-1),
 # PipeWire, WirePlumber, xdg-desktop-portal-wlr built here with one change
 # (below), xdg-desktop-portal, and a test client that shows a solid colour
@@ -22,6 +24,25 @@ set -euo pipefail
 action=${1:?start or stop}
 dir=${2:?state folder}
 mkdir -p "$dir"
+if [[ -n ${3:-} || ($action == stop && -n $(compgen -G "$dir/slot-*")) ]]; then
+    self=$(readlink -f "$0")
+    if [[ $action == stop ]]; then
+        for slot in "$dir"/slot-*; do "$self" stop "$slot" & done
+        wait
+        exit 0
+    fi
+    # The first session builds the patched portal backend; the others wait on its lock.
+    jobs=()
+    for ((k = 0; k < $3; k++)); do
+        "$self" start "$dir/slot-$k" >/dev/null &
+        jobs+=($!)
+    done
+    status=0
+    for job in "${jobs[@]}"; do wait "$job" || status=1; done
+    if ((status)); then "$self" stop "$dir"; exit 1; fi
+    echo "started $3 wayland sessions in $dir"
+    exit 0
+fi
 dir=$(cd "$dir" && pwd)
 pids="$dir/wayland.pids"
 envfile="$dir/wayland.env"
@@ -284,6 +305,7 @@ start_session() {
         XDG_CURRENT_DESKTOP=sway XDG_SESSION_TYPE=wayland XDG_DESKTOP_PORTAL_DIR="$state/portals"
         WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman WLR_HEADLESS_OUTPUTS=1
         VELMORA_WL_STATE="$state" VELMORA_WL_CLIENT="${VELMORA_WAYLAND_CLIENT:-}"
+        VELMORA_TEST_SERVER="$dir"
         VELMORA_WL_CLIENT_COLOUR="$client_colour" VELMORA_WL_CLIENT_PLACE="$client_geometry"
     )
     # setsid: the whole session is one process group, stopped as one.

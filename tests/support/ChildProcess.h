@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -71,16 +72,31 @@ inline void StopSpawned(pid_t pid) {
 }
 
 // A private dbus-daemon; address receives its address (empty on failure).
+// It starts no service on demand: the machine's own (xdg-desktop-portal,
+// for one) would answer in place of the test's, and outlive the test.
 inline pid_t StartPrivateBus(std::string& address) {
     address.clear();
+    const std::string config = "/tmp/" + UniqueName("velmora-bus-", ".conf");
+    if (FILE* f = std::fopen(config.c_str(), "w")) {
+        std::fputs(
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>\n"
+            "<auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/>\n"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n",
+            f);
+        std::fclose(f);
+    }
     int fds[2];
     if (::pipe(fds) != 0) return -1;
-    const pid_t bus =
-        Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, fds[1]);
+    const pid_t bus = Spawn({"/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork",
+                             "--print-address=1"},
+                            fds[1]);
     ::close(fds[1]);
     char c;
     while (bus > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') address += c;
     ::close(fds[0]);
+    std::remove(config.c_str());
     return bus;
 }
 

@@ -1,9 +1,14 @@
 #include "tests/support/TestEnv.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <iterator>
 
 // Leaks inside the system's own libraries (font, shaping and bus caches
 // that live until exit) are theirs, not ours.
@@ -34,12 +39,51 @@ void loadEnvFile(const std::string& path) {
 }
 }  // namespace
 
+// The slot CTest gave this test ("id:K,slots:1"), else 0.
+std::string serverSlot() {
+    const std::string group = var("CTEST_RESOURCE_GROUP_0_SERVERS");
+    if (group.rfind("id:", 0) != 0) return "0";
+    return group.substr(3, group.find(',') - 3);
+}
+
 void loadFixtureEnvironment() {
     if (const char* dir = std::getenv("VELMORA_TEST_ENV")) {
-        const std::string base = dir;
+        const std::string base = std::string(dir) + "/slot-" + serverSlot();
         loadEnvFile(base + "/x11.env");
         loadEnvFile(base + "/audio.env");
     }
+    // Everything this test starts inherits the mark, so what is left
+    // running at its end can be found (finishTests).
+    setenv("VELMORA_TEST_OWNER", std::to_string(::getpid()).c_str(), 1);
+}
+
+int finishTests(int result) {
+    namespace fs = std::filesystem;
+    const std::string mark = "VELMORA_TEST_OWNER=" + std::to_string(::getpid());
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            pid == std::to_string(::getpid()))
+            continue;
+        std::ifstream environ(entry.path() / "environ", std::ios::binary);
+        const std::string vars{std::istreambuf_iterator<char>(environ),
+                               std::istreambuf_iterator<char>()};
+        if (vars.find(mark + '\0') == std::string::npos) continue;
+        std::ifstream statusFile(entry.path() / "status");
+        std::string line, state;
+        while (std::getline(statusFile, line))
+            if (line.rfind("State:", 0) == 0) state = line;
+        if (state.find('Z') != std::string::npos) continue;  // ended, not yet reaped
+        std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+        std::string command{std::istreambuf_iterator<char>(cmdline),
+                            std::istreambuf_iterator<char>()};
+        for (char& c : command)
+            if (c == '\0') c = ' ';
+        std::cerr << "A test left this process running: " << pid << " " << command << "\n";
+        result = 1;
+    }
+    return result;
 }
 
 std::string display24() {

@@ -5,9 +5,12 @@
 
 namespace velmora::test {
 
-// Takes the variables the fixtures wrote into the environment; test mains
-// call it before anything else.
+// Takes the variables the fixtures wrote for this test's slot into the
+// environment; test mains call it before anything else.
 void loadFixtureEnvironment();
+// The test program's exit status: result, or 1 when a process this program
+// started (whatever started it in turn) still runs. Test mains return it.
+int finishTests(int result);
 
 // The 24-bit test display (":N"), or empty when the x11 fixture is absent.
 std::string display24();

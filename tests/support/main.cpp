@@ -8,5 +8,5 @@
 int main(int argc, char** argv) {
     velmora::test::loadFixtureEnvironment();
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return velmora::test::finishTests(RUN_ALL_TESTS());
 }

@@ -30,10 +30,3 @@ TEST(CaptureFrameOnWayland, StaysHiddenAndSaysSoOnce) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "wayland");
-    QApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

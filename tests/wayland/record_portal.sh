@@ -24,7 +24,29 @@ set -euo pipefail
 velmora=${1:?velmora}
 mode=${2:?frames or token}
 work=$(mktemp -d /tmp/velmora-portal-test.XXXXXX)
-trap '[[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+# Everything this test starts carries the mark and is ended with the test,
+# however it ends: a copy left running would hold the session's
+# single-instance lock and its screen for the next test.
+export VELMORA_PORTAL_TEST=$work
+undo=()  # commands that put the session back, run at the end
+marked() {
+    local p
+    for p in /proc/[0-9]*; do
+        [[ ${p#/proc/} == "$$" ]] && continue
+        grep -qzx "VELMORA_PORTAL_TEST=$work" "$p/environ" 2>/dev/null &&
+            ! grep -q '^State:.*Z' "$p/status" 2>/dev/null && echo "${p#/proc/}"
+    done
+    return 0
+}
+cleanup() {
+    local c p
+    for c in "${undo[@]}"; do eval "$c" >/dev/null 2>&1 || true; done
+    for p in $(marked); do kill -TERM "$p" 2>/dev/null || true; done
+    for _ in $(seq 50); do [[ -z $(marked) ]] && break; sleep 0.1; done
+    for p in $(marked); do kill -KILL "$p" 2>/dev/null || true; done
+    [[ -n ${KEEP:-} ]] || rm -rf "$work"
+}
+trap cleanup EXIT
 xdpw_log=$VELMORA_WL_LOGS/xdg-desktop-portal-wlr.log
 ini=$work/config/velmora/Setup.ini
 
@@ -116,8 +138,6 @@ frames)
     IFS=x read -r sw sh <<<"$VELMORA_WL_SCREEN"
     px=$((cx + 200)) py=$((cy + 200))
     "$pointer" $px $py $sw $sh >"$work/pointer.out" 2>&1 &
-    pointer_pid=$!
-    trap 'kill $pointer_pid 2>/dev/null; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     for _ in $(seq 50); do grep -q ready "$work/pointer.out" && break; sleep 0.1; done
     grep -q ready "$work/pointer.out" || fail "no virtual pointer: $(cat "$work/pointer.out")"
     record 1
@@ -172,9 +192,6 @@ toggle)
     env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
         VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "path=$out/" >"$work/run1.out" 2>&1 &
     pid=$!
-    # Waited for: a copy still closing would hold the single-instance lock
-    # and its window the screen when the next test starts.
-    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     # The first --toggle that reaches the copy starts the recording.
     deadline=$((SECONDS + 30))
     until run --toggle 2>>"$work/toggle.err"; do
@@ -203,7 +220,6 @@ lost)
         VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" -vc time=30 "path=$out/" \
         >"$work/run1.out" 2>&1 &
     pid=$!
-    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     node=""
     deadline=$((SECONDS + 30))
     until node=$(screen_node) && [[ -n $node ]]; do
@@ -242,7 +258,6 @@ idle)
     env XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=wayland \
         VELMORA_SCREEN= ASAN_OPTIONS=detect_leaks=0 "$velmora" "path=$out/" >"$work/run1.out" 2>&1 &
     pid=$!
-    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     # This copy answers commands once its window is up (and has logged).
     deadline=$((SECONDS + 30))
     until ls "$work"/state/velmora/Logs/*.log >/dev/null 2>&1 && run --stop 2>/dev/null; do
@@ -269,8 +284,7 @@ sound)
     module=$(pactl load-module module-null-sink sink_name=velmora_tone)
     sox -n -r 44100 -c 2 -b 16 -e signed -t raw - synth 60 sine 1000 |
         pacat -d velmora_tone --raw --rate=44100 --channels=2 --format=s16le &
-    tone=$!
-    trap 'kill $tone 2>/dev/null; pactl unload-module $module; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
+    undo+=("pactl unload-module $module")
     deadline=$((SECONDS + 10))
     until input=$(pactl list short sources | awk '$2 == "velmora_tone.monitor" { print NR - 1 }') &&
         [[ -n $input ]]; do
@@ -297,7 +311,6 @@ window)
     printf '[SetupVideo]\nTypeCapture=2\n[SetupApp]\nSendStats=0\n' >"$ini"
     run -vc "path=$work/out1/" >"$work/run1.out" 2>&1 &
     pid=$!
-    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; [[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
     wait_logged "No window can be recorded: the desktop's ScreenCast portal offers no window source" 30 ||
         fail "the Window button's reason is not logged"
     wait_logged "Recording a window is not possible: the desktop's ScreenCast portal offers no window source" 30 ||

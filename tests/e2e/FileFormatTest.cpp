@@ -3,7 +3,7 @@
 // picture, length and sound placement, in its own codecs. A format= the
 // program does not know records nothing.
 
-#include "tests/e2e_sound/FormatRecording.h"
+#include "tests/e2e/FormatRecording.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;

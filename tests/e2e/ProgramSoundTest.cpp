@@ -6,7 +6,7 @@
 #include <cmath>
 #include <thread>
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 
 #include <regex>
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <thread>
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 #include "tests/sound/FlashBeepScene.h"
 #include "tests/sound/RootSquare.h"
 

@@ -3,7 +3,7 @@
 // area of the screen with the microphone's tone, and what ffprobe says of
 // their timing.
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 
 namespace velmora::e2e {
 

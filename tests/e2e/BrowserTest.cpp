@@ -11,7 +11,7 @@
 #include <regex>
 #include <vector>
 
-#include "tests/e2e_sound/FormatRecording.h"
+#include "tests/e2e/FormatRecording.h"
 
 namespace fs = std::filesystem;
 using namespace velmora::e2e;

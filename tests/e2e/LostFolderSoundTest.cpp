@@ -2,7 +2,7 @@
 // into the file the recorder holds, is saved with the picture in the videos
 // folder, whole and in step.
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/e2e_sound/SoundProgram.h"
+#include "tests/e2e/SoundProgram.h"
 #include "tests/sound/FlashBeepScene.h"
 #include "tests/sound/RootSquare.h"
 
