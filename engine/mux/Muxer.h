@@ -1,0 +1,76 @@
+#pragma once
+// Writes a recording's final file while it is recorded: the streams'
+// packets go into "<name>.part" beside the name it will have, interleaved by
+// time, and Finish gives it that name (no copy). What is written reaches the
+// disk about once a second, so a killed recording leaves a file that plays
+// to about its last second:
+// - AVI: written as it comes, its index at the end (OpenDML past 1 GiB);
+// - Matroska: clusters as they come, cues at the end;
+// - MP4: fragmented (about one fragment a second, the index at the front),
+//   as GNOME's recorder and Kooha write it.
+// The file is created readable by its owner alone (0600), never through a
+// symbolic link and never over an existing file, and locked (flock) while it
+// is written, so another copy's search for interrupted recordings leaves it
+// alone.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/OutputFormats.h"
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+struct AVCodecParameters;
+struct AVPacket;
+
+namespace velmora::engine {
+
+struct MuxerStream {
+    const AVCodecParameters* parameters = nullptr;
+    AVRational timeBase{};   // of the packets Write gets
+    AVRational frameRate{};  // video: frames per second
+    // Packets start this much before the stream's time zero (an encoder's
+    // priming, in timeBase units): the container is told, so that the first
+    // real sample lands at zero.
+    std::int64_t delay = 0;
+    std::string title;  // a sound track's name (the input's), empty: none
+};
+
+class Muxer {
+  public:
+    // Creates finalPath + ".part" and writes the container's header. Null,
+    // with the errno in systemError (0: the streams cannot go into this
+    // container, reason in error), when that fails.
+    static std::unique_ptr<Muxer> Create(const std::string& finalPath, OutputFormat format,
+                                         const std::vector<MuxerStream>& streams, int& systemError,
+                                         std::string& error);
+    virtual ~Muxer() = default;
+
+    // The file being written (finalPath + ".part").
+    virtual const std::string& PartPath() const = 0;
+
+    // A packet of stream (its index in Create's list), pts and dts in that
+    // stream's time base; any thread. Packets of one stream come in order.
+    // The packet's data is taken. 0 or an AVERROR; after a failure every
+    // later write fails too, and SystemError says why (ENOSPC: the disk is
+    // full).
+    virtual int Write(int stream, AVPacket* packet) = 0;
+    virtual int SystemError() const = 0;
+    // Bytes in the file so far.
+    virtual std::int64_t Size() const = 0;
+
+    // Writes what is buffered and the container's end (index, cues,
+    // duration), closes the file and gives it finalPath, or the first free
+    // "<stem>_2<ext>"... when that is taken by then. The saved name, or
+    // empty with SystemError set; the .part then stays as it is.
+    virtual std::string Finish() = 0;
+    // Closes the file as it is, without its end, and leaves it under the
+    // .part name (the next start offers to finish it).
+    virtual void Abandon() = 0;
+};
+
+}  // namespace velmora::engine
