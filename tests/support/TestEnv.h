@@ -20,7 +20,7 @@ std::string display16();
 // (putting them back), or empty.
 std::string displayRandr();
 
-// Scaling asked for on the command line of a Qt test (velmora_run_scaled in
+// Scaling asked for on the command line of a Qt test (velmora_server_tests ARGS in
 // tests/CMakeLists.txt): "--qt-scale=F" sets QT_SCALE_FACTOR; "--xft-dpi=N"
 // moves the test to the RandR display (which becomes $DISPLAY and
 // display24()) and sets its Xft.dpi resource, as a desktop does. Without
