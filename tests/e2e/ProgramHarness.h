@@ -59,6 +59,30 @@ bool WaitFor(F condition, std::chrono::milliseconds patience = kPatience) {
     return condition();
 }
 
+// A file's size now; 0 while it is not there.
+inline std::uintmax_t SizeOf(const fs::path& file) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    return error ? 0 : size;
+}
+
+// Waits until a file a recording writes has grown `times` times after this
+// call. The recorder appends each frame as it is taken, so every growth seen
+// is at least one more frame on the disk.
+inline bool WaitForGrowth(const fs::path& file, int times = 1,
+                          std::chrono::milliseconds patience = kPatience) {
+    std::uintmax_t last = SizeOf(file);
+    int grown = 0;
+    return WaitFor(
+        [&] {
+            const std::uintmax_t now = SizeOf(file);
+            if (now > last) ++grown;
+            last = now;
+            return grown >= times;
+        },
+        patience);
+}
+
 // A running copy of the program.
 class Program {
   public:
@@ -70,8 +94,8 @@ class Program {
         // The sanitizer build of the program leaves the system libraries'
         // caches (D-Bus, fonts) for the exit; they are not our leaks.
         std::vector<std::string> added = environment;
-        added.push_back("LSAN_OPTIONS=suppressions=" + (folder.parent_path() / "lsan.supp").string() +
-                        ":print_suppressions=0");
+        added.push_back("LSAN_OPTIONS=suppressions=" +
+                        (folder.parent_path() / "lsan.supp").string() + ":print_suppressions=0");
         for (const std::string& pair : added) {
             if (pair.find('=') == std::string::npos) continue;
             const std::string name = pair.substr(0, pair.find('=') + 1);

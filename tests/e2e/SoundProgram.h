@@ -26,6 +26,19 @@ inline std::string MicrophoneSettings() {
     return "[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex=" + input;
 }
 
+// Seconds of stereo 16-bit sound at `rate` a recorder has stored so far in
+// the WAV it writes (after its 46-byte header); it adds about a second at a
+// time.
+inline double StoredSoundSeconds(const fs::path& wav, int rate = 44100) {
+    const std::uintmax_t size = SizeOf(wav);
+    return size > 46 ? static_cast<double>(size - 46) / (4.0 * rate) : 0.0;
+}
+
+// Waits until the recorder has stored `seconds` of sound in wav.
+inline bool WaitForSound(const fs::path& wav, double seconds, int rate = 44100) {
+    return WaitFor([&] { return StoredSoundSeconds(wav, rate) >= seconds; });
+}
+
 // A program folder whose settings record the microphone, and an output
 // folder beside it.
 class SoundProgramTest : public ProgramTest {
