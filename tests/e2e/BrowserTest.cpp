@@ -111,8 +111,8 @@ TEST_F(BrowserTest, AKilledMp4RecordingIsSavedAtTheNextStartAsAnMp4ThatPlays) {
     {
         Program program(folder_, {"-vc", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempaudio.wav"); }));
-        std::this_thread::sleep_for(std::chrono::seconds(4));
+        // Two seconds of sound stored: the saved file has sound to play.
+        ASSERT_TRUE(WaitForSound(out_ / "~tempaudio.wav", 2.0)) << TodaysLog();
         ::kill(program.pid(), SIGKILL);
         program.Exit();
     }

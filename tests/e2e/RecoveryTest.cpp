@@ -1,4 +1,5 @@
-// A recording with sound killed with SIGKILL 5 s in: the next start finds it,
+// A recording with sound killed with SIGKILL once two seconds of its sound are
+// stored: the next start finds it,
 // asks once, and Yes saves it under the name of its start time; No leaves it
 // alone, it is not asked about again, and a new recording moves it aside
 // instead of deleting it.
@@ -18,14 +19,18 @@ namespace {
 
 class RecoveryTest : public SoundProgramTest {
   protected:
-    // A recording with sound into path=, killed 5 s in; its temporary files
-    // stay in that folder, where the recording was being made.
+    // A recording with sound into path=, killed once two seconds of its
+    // sound are stored; its temporary files stay in that folder, where the
+    // recording was being made.
     void RecordAndKill() {
         Program program(folder_, {"-vc", OutArg()});
         ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
         ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempaudio.wav"); }));
-        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(WaitForSound(out_ / "~tempaudio.wav", 2.0)) << TodaysLog();
         ::kill(program.pid(), SIGKILL);
+        killedAfter_ =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         program.Exit();
         ASSERT_TRUE(fs::exists(out_ / "~tempvideo.avi"));
         ASSERT_TRUE(fs::exists(out_ / "~tempaudio.wav"));
@@ -35,12 +40,12 @@ class RecoveryTest : public SoundProgramTest {
         const std::string frames = capture(
             "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
             (out_ / "~tempvideo.avi").string() + "'");
-        EXPECT_GE(std::atoi(frames.c_str()), 4 * 15) << frames;
+        EXPECT_GE(std::atoi(frames.c_str()), (killedAfter_ - 1) * 15) << frames;
         std::ifstream wav(out_ / "~tempaudio.wav", std::ios::binary);
         std::uint32_t dataSize = 0;
         wav.seekg(42);
         wav.read(reinterpret_cast<char*>(&dataSize), 4);
-        EXPECT_GE(dataSize, 4u * 176400u);
+        EXPECT_GE(dataSize, (killedAfter_ - 1) * 176400) << killedAfter_ << " s recorded";
         EXPECT_LE(dataSize, fs::file_size(out_ / "~tempaudio.wav") - 46);
     }
     // Answers the start's question by key: Return is Yes, Escape is No.
@@ -51,6 +56,7 @@ class RecoveryTest : public SoundProgramTest {
         ASSERT_TRUE(WaitFor([&] { return program.Window("Notice").empty(); }));
     }
     std::uintmax_t videoSize_ = 0;
+    double killedAfter_ = 0;  // seconds from the sound file's start to the kill
 };
 
 TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
@@ -82,7 +88,7 @@ TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
     EXPECT_TRUE(late == 0 || late == 1) << name << "\n" << log;
     // The sound reaches the last one-second buffer the recorder had stored;
     // the one being filled at the kill is lost.
-    ExpectRecordingWithSound(file, 5.0, 1.5);
+    ExpectRecordingWithSound(file, killedAfter_, 1.5);
     EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
     EXPECT_FALSE(fs::exists(out_ / "~tempaudio.wav"));
     ::kill(program.pid(), SIGTERM);
