@@ -1,7 +1,9 @@
-// The whole program recording 3 s of the moving picture with the tone into
-// each file format with each sound codec it holds: every file has the AVI's
-// picture, length and sound placement, in its own codecs. A format= the
-// program does not know records nothing.
+// The whole program recording 2 s of the moving picture with the tone into
+// MP4 with AAC and Matroska with Opus: each file has the AVI's picture,
+// length and sound placement, in its own codecs. (Every container with every
+// sound codec is saved and read back in tests/vfw/MediaSaveTest.cpp; the
+// engine's choice of encoder for each in tests/engine/X11RecordingTest.cpp.)
+// A format= the program does not know records nothing.
 
 #include "tests/e2e/FormatRecording.h"
 #include "tests/sound/SoundCheck.h"
@@ -14,21 +16,20 @@ namespace {
 
 using FileFormatTest = FormatProgramTest;
 
-TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
+TEST_F(FileFormatTest, Mp4AndMatroskaKeepWhatTheAviKeeps) {
     ScreenPicture picture(MovingPicture());
     ASSERT_TRUE(picture.Shown());
     const std::string avi = Record("AVI", "PCM");
     ASSERT_FALSE(avi.empty()) << TodaysLog();
     const double aviSeconds = VideoSeconds(avi);
     const double aviOffset = FirstFrameTime(avi, "a") - FirstFrameTime(avi, "v");
-    EXPECT_NEAR(aviSeconds, 3.0, 0.2);
+    EXPECT_NEAR(aviSeconds, 2.0, 0.2);
 
     struct Case {
         const char *format, *codec, *extension, *soundName, *rate;
     } cases[] = {
-        {"MP4", "AAC", ".mp4", "aac", "44100"},   {"MP4", "OPUS", ".mp4", "opus", "48000"},
-        {"MKV", "OPUS", ".mkv", "opus", "48000"}, {"MKV", "AAC", ".mkv", "aac", "44100"},
-        {"MKV", "FLAC", ".mkv", "flac", "44100"}, {"MKV", "PCM", ".mkv", "pcm_s16le", "44100"},
+        {"MP4", "AAC", ".mp4", "aac", "44100"},
+        {"MKV", "OPUS", ".mkv", "opus", "48000"},
     };
     const double frame = 1.0 / 15;
     for (const Case& c : cases) {
@@ -47,7 +48,7 @@ TEST_F(FileFormatTest, EachFormatAndSoundCodecKeepsWhatTheAviKeeps) {
         EXPECT_EQ(sound.at("channels"), "2");
         EXPECT_NEAR(VideoSeconds(file), aviSeconds, frame);
         const double offset = FirstFrameTime(file, "a") - FirstFrameTime(file, "v");
-        EXPECT_NEAR(offset + UnsignalledPriming(c.format, c.codec), aviOffset, 0.005);
+        EXPECT_NEAR(offset, aviOffset, 0.005);
         const auto samples = Samples(file);
         EXPECT_NEAR(ToneHz(samples, 2, std::atoi(c.rate)), 440.0, 2.0);
         EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / std::atoi(c.rate), aviSeconds, 0.15);
