@@ -1,6 +1,8 @@
-// The folder of a recording with sound removed 2 s in: the sound, written on
-// into the file the recorder holds, is saved with the picture in the videos
-// folder, whole and in step.
+// The folder of a recording with sound removed (rm -rf) as soon as the
+// recording has begun: the program says so at once, goes on, and saves the
+// whole recording, picture and sound in step, in the user's videos folder,
+// saying where. (Each way a folder is lost, the unmounted disk among them,
+// and when the loss is said: tests/engine/LostFolderTest.cpp.)
 
 #include "tests/e2e/SoundProgram.h"
 #include "tests/sound/SoundCheck.h"
@@ -11,28 +13,47 @@ using namespace velmora::soundtest;
 
 namespace {
 
-TEST_F(SoundProgramTest, ARecordingWhoseFolderIsRemovedKeepsItsSound) {
+TEST_F(SoundProgramTest, ARemovedFolderIsToldAndTheWholeRecordingIsSavedInTheVideosFolder) {
     const fs::path home = root_ / "home", videos = home / "Videos";
     fs::create_directories(videos);
-    Program program(folder_, {"-vc", "time=5", OutArg()},
+    const std::string lost = (out_ / "").string();
+    Program program(folder_, {"-vc", "time=3", OutArg()},
                     {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string()});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempaudio.wav"); })) << TodaysLog();
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_TRUE(WaitFor([&] {
+        return fs::exists(out_ / "~tempvideo.avi") && fs::exists(out_ / "~tempaudio.wav");
+    })) << TodaysLog();
     // As rm -rf does, again while the program adds to it.
     ASSERT_TRUE(WaitFor([&] {
         std::error_code ignored;
         fs::remove_all(out_, ignored);
         return !fs::exists(out_);
     }));
+
+    const std::string told = " - The folder " + lost +
+                             " was removed or unmounted during the recording; it goes on and is "
+                             "saved in " +
+                             (videos / "").string() + ".\n";
+    EXPECT_TRUE(WaitFor([&] { return TodaysLog().find(told) != std::string::npos; },
+                        std::chrono::seconds(3)))
+        << TodaysLog();
     ASSERT_TRUE(WaitFor([&] {
         return TodaysLog().find(" - Video file saved\n") != std::string::npos;
     })) << TodaysLog();
     const auto files = Recordings(videos);
     ASSERT_EQ(files.size(), 1u) << TodaysLog();
-    ExpectRecordingWithSound(files.front().string(), 5.0, 0.1);
-    EXPECT_NEAR(ToneHz(Samples(files.front().string()), 2, 44100), 440.0, 2.0);
+    const std::string file = files.front().string();
+    EXPECT_NE(TodaysLog().find(" - saved in " + file + " because the folder " + lost +
+                               " was removed or unmounted during the recording"),
+              std::string::npos)
+        << TodaysLog();
+    // All three seconds, not the moment before the loss.
+    ExpectRecordingWithSound(file, 3.0, 0.1);
+    EXPECT_NEAR(std::stod(StreamInfo(file, 0).at("duration")), 3.0, 0.3);
+    EXPECT_NEAR(ToneHz(Samples(file), 2, 44100), 440.0, 2.0);
+    for (const auto& entry : fs::directory_iterator(videos))
+        EXPECT_EQ(entry.path().string(), file) << "left behind";
     program.Close(window);
     EXPECT_EQ(program.Exit(), 0);
 }
