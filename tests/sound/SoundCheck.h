@@ -3,6 +3,7 @@
 // the independent reader.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,33 @@ inline double ToneHz(const std::vector<std::int16_t>& s, int channels, int rate)
     }
     if (crossings < 3) return 0.0;
     return (static_cast<double>(crossings - 1) / 2.0) / (static_cast<double>(last - first) / rate);
+}
+
+// Amplitude of the tone at hz in channel 0 of stereo samples at rate, after
+// the first skipSeconds (the start may ramp): the median over tenths of a
+// second, each measured on its own (Goertzel), so that a frame the capture
+// clock added or left out, which moves the tone's phase, costs nothing.
+inline double ToneLevel(const std::vector<std::int16_t>& s, double hz, int rate = 44100,
+                        double skipSeconds = 0.5) {
+    const std::size_t block = static_cast<std::size_t>(rate / 10);
+    std::vector<double> levels;
+    for (auto at = static_cast<std::size_t>(skipSeconds * rate); at + block <= s.size() / 2;
+         at += block) {
+        double re = 0, im = 0;
+        for (std::size_t i = at; i < at + block; ++i) {
+            const double phase = 2 * M_PI * hz * static_cast<double>(i) / rate;
+            re += s[2 * i] * std::cos(phase);
+            im += s[2 * i] * std::sin(phase);
+        }
+        levels.push_back(2 * std::hypot(re, im) / static_cast<double>(block));
+    }
+    if (levels.empty()) return 0;
+    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+    return levels[levels.size() / 2];
+}
+
+inline double Db(double ratio) {
+    return 20 * std::log10(ratio);
 }
 
 // A source's place in the program's input list: the mixer lists the sound
