@@ -42,13 +42,13 @@ TEST_F(InstanceCommandTest, ToggleTwiceRecordsAndMergesAndStopWhenIdleDoesNothin
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
 
+    // The copy carries commands out in the order they come: had the --stop
+    // while idle started a recording, the --toggle after it would stop that.
     EXPECT_EQ(Send("--stop"), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 0u) << "--stop started something";
-
     EXPECT_EQ(Send("--toggle"), 0);
     ASSERT_TRUE(WaitFor([&] { return Count(TodaysLog(), " - VideoRecord_") == 1; })) << TodaysLog();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(Count(TodaysLog(), " - Saving the video file"), 0u) << "--stop started something";
+    ASSERT_TRUE(WaitForGrowth(out_ / "~tempvideo.avi", 5)) << TodaysLog();
     EXPECT_EQ(Send("--start"), 0);  // already recording: nothing new
     EXPECT_EQ(Send("--toggle"), 0);
     const fs::path file = MergedRecording(out_);
@@ -61,7 +61,7 @@ TEST_F(InstanceCommandTest, ToggleTwiceRecordsAndMergesAndStopWhenIdleDoesNothin
     EXPECT_NE(probe.find("codec_type=video"), std::string::npos) << probe;
     const auto at = probe.find("duration=");
     ASSERT_NE(at, std::string::npos) << probe;
-    EXPECT_GT(std::stod(probe.substr(at + 9)), 1.0) << probe;
+    EXPECT_GT(std::stod(probe.substr(at + 9)), 0.3) << probe;
 
     EXPECT_EQ(Send("--stop"), 0);  // idle again
     EXPECT_TRUE(program.Running());
@@ -89,7 +89,9 @@ TEST_F(InstanceCommandTest, CommandsDuringTheMergeAreRefusedWithTheReason) {
     }
     merge.Release();
     ASSERT_FALSE(MergedRecording(out_).empty()) << TodaysLog();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // A refused command left for later would start within some tens of
+    // milliseconds of the merge's end; nothing else tells that none did.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(Count(TodaysLog(), " - VideoRecord_"), 1u) << TodaysLog();
     EXPECT_EQ(Send("--stop"), 0);  // idle again: taken
 }
