@@ -154,6 +154,14 @@ class Program {
         return id;
     }
     void Close(const std::string& windowId) const { run("wmctrl -i -c " + windowId); }
+    // Waits until the window is mapped with its frame: the window manager
+    // lists it a little before, when clicks may still go past it.
+    static bool WaitViewable(const std::string& window) {
+        return !window.empty() && WaitFor([&] {
+            return capture("xwininfo -id " + window + " 2>/dev/null").find("IsViewable") !=
+                   std::string::npos;
+        });
+    }
     // Clicks the point (x, y) of a window at scale 1; false when the window
     // has no place on the screen.
     static bool Click(const std::string& window, int x, int y) {

@@ -51,6 +51,12 @@ class ColourWindows {
         XSync(display_, False);
         return window;
     }
+    // Mapped by the window manager, in its frame.
+    bool Viewable(Window window) {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display_, window, &attributes) &&
+               attributes.map_state == IsViewable;
+    }
     void Destroy(Window window) {
         XDestroyWindow(display_, window);
         XSync(display_, False);
@@ -90,7 +96,7 @@ class WindowRecordingTest : public ProgramTest {
         // move takes the red one partly off the screen.
         red_ = windows_.Make(kRed, 940, 440, kWidth, kHeight, "velmora-e2e red");
         green_ = windows_.Make(kGreen, 60, 480, 200, 200, "velmora-e2e green");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(WaitFor([&] { return windows_.Viewable(red_) && windows_.Viewable(green_); }));
     }
     void TearDown() override {
         run("xdotool mouseup 1");
@@ -98,19 +104,25 @@ class WindowRecordingTest : public ProgramTest {
     }
 
     // While recording: the green window over the red one's right half, then
-    // the red one moved on by 200 pixels, then closed.
+    // the red one moved on by 200 pixels, then closed; five frames are
+    // written after each change has taken effect.
     void CoverMoveAndClose() {
-        ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempvideo.avi"); })) << TodaysLog();
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        const fs::path video = out_ / "~tempvideo.avi";
+        ASSERT_TRUE(WaitFor([&] { return fs::exists(video); })) << TodaysLog();
+        ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
         const auto [x, y] = windows_.Position(red_);
+        const auto green = windows_.Position(green_);
         run("xdotool windowmove " + std::to_string(green_) + " " + std::to_string(x + kWidth / 2) +
             " " + std::to_string(y) + " windowraise " + std::to_string(green_));
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        ASSERT_TRUE(WaitFor([&] { return windows_.Position(green_) != green; }));
+        ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
         run("xdotool windowmove " + std::to_string(red_) + " " + std::to_string(x + 200) + " " +
             std::to_string(y));
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        ASSERT_TRUE(WaitFor([&] { return windows_.Position(red_).first != x; }));
+        ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
         windows_.Destroy(red_);
     }
+    static constexpr int kFramesEach = 5;
 
     // The merged file: the window's size, and every pixel of every frame red.
     void ExpectOnlyTheWindow() {
@@ -132,7 +144,7 @@ class WindowRecordingTest : public ProgramTest {
                   0);
         const std::string pixels = Slurp(frames);
         const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 3;
-        ASSERT_GE(pixels.size(), frameBytes * 20) << "too few frames: " << probe;
+        ASSERT_GE(pixels.size(), frameBytes * 3 * kFramesEach) << "too few frames: " << probe;
         ASSERT_EQ(pixels.size() % frameBytes, 0u);
         std::size_t notRed = 0, green = 0;
         for (std::size_t i = 0; i + 2 < pixels.size(); i += 3) {
@@ -159,13 +171,11 @@ TEST_P(WindowPickTest, ClickedWindowIsRecordedAloneUntilItCloses) {
     const int scale = GetParam();
     Program program(folder_, {}, {"QT_SCALE_FACTOR=" + std::to_string(scale)});
     const std::string main = program.WaitForWindow(kMainTitle);
-    ASSERT_FALSE(main.empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(Program::WaitViewable(main));
     // The Window button, third of the mode buttons.
     run("xdotool mousemove --window " + main + " " + std::to_string(50 * scale) + " " +
         std::to_string(95 * scale) + " click 1");
-    ASSERT_FALSE(program.WaitForWindow("Window selection").empty()) << TodaysLog();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(Program::WaitViewable(program.WaitForWindow("Window selection"))) << TodaysLog();
     const auto [x, y] = windows_.Position(red_);
     run("xdotool mousemove " + std::to_string(x + 40) + " " + std::to_string(y + 30) +
         " sleep 0.3 click 1");
