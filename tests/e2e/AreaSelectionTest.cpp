@@ -81,27 +81,27 @@ class AreaSelectionTest : public ProgramTest, public testing::WithParamInterface
     void OpenSelector(Program& program, const std::string& window) {
         run("xdotool mousemove --window " + window + " " + std::to_string(50 * Scale()) + " " +
             std::to_string(30 * Scale()) + " click 1");
-        ASSERT_FALSE(program.WaitForWindow("Area selection").empty()) << "no selector";
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(Program::WaitViewable(program.WaitForWindow("Area selection")))
+            << "no selector";
     }
     // A user's drag: press, move in steps, hold still, let go.
     static void Drag(int x0, int y0, int x1, int y1) {
         ASSERT_EQ(
             run("xdotool mousemove " + std::to_string(x0) + " " + std::to_string(y0) +
-                " sleep 0.2 mousedown 1 sleep 0.2 mousemove " + std::to_string((x0 + x1) / 2) +
-                " " + std::to_string((y0 + y1) / 2) + " sleep 0.2 mousemove " + std::to_string(x1) +
-                " " + std::to_string(y1) + " sleep 0.2 mouseup 1 sleep 0.2"),
+                " sleep 0.1 mousedown 1 sleep 0.1 mousemove " + std::to_string((x0 + x1) / 2) +
+                " " + std::to_string((y0 + y1) / 2) + " sleep 0.1 mousemove " + std::to_string(x1) +
+                " " + std::to_string(y1) + " sleep 0.1 mouseup 1"),
             0);
     }
 
-    // Records the stored area for a moment; the file must be the area's size
-    // and show exactly the desktop's pixels there.
+    // Records the stored area until a frame is written; the file must be the
+    // area's size and its first frame show exactly the desktop's pixels there.
     void ExpectRecordingShows(int left, int top, int width, int height) {
         run("xdotool mousemove " + std::to_string(screenWidth_ - 10) + " " +
             std::to_string(screenHeight_ - 10));
         run("xdotool key F9");
         ASSERT_TRUE(WaitFor([&] { return fs::exists(out_ / "~tempvideo.avi"); })) << TodaysLog();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ASSERT_TRUE(WaitForGrowth(out_ / "~tempvideo.avi")) << TodaysLog();
         run("xdotool key F10");
         const fs::path file = MergedRecording(out_);
         ASSERT_FALSE(file.empty()) << TodaysLog();
@@ -150,6 +150,8 @@ TEST_P(AreaSelectionTest, EnterStoresTheDraggedAreaAndTheNextRecordingShowsExact
     Drag(600, 500, 900, 650);
     run("xdotool key Escape");
     ASSERT_TRUE(WaitFor([&] { return program.Window("Area selection").empty(); }));
+    // No event tells that Escape wrote nothing: the file is read a moment
+    // after the selector has gone, when a write would have come.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(IniValue(Setup(), "RegionWidthPos"), "500");
     EXPECT_EQ(IniValue(Setup(), "TypeCapture"), "1") << "nothing is saved by Escape";
