@@ -1,7 +1,7 @@
-// The folder of a recording with sound removed (rm -rf) as soon as the
-// recording has begun: the program says so at once, goes on, and saves the
-// whole recording, picture and sound in step, in the user's videos folder,
-// saying where. (Each way a folder is lost, the unmounted disk among them,
+// The folder of a recording with sound removed (rm -rf) once its first
+// second of sound is stored: the program says so at once, goes on, and saves
+// the whole recording, picture and sound in step, in the user's videos
+// folder, saying where. (Each way a folder is lost, the unmounted disk among them,
 // and when the loss is said: tests/engine/LostFolderTest.cpp.)
 
 #include "tests/e2e/SoundProgram.h"
@@ -21,9 +21,7 @@ TEST_F(SoundProgramTest, ARemovedFolderIsToldAndTheWholeRecordingIsSavedInTheVid
                     {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / ".config").string()});
     const std::string window = program.WaitForWindow(kMainTitle);
     ASSERT_FALSE(window.empty());
-    ASSERT_TRUE(WaitFor([&] {
-        return fs::exists(out_ / "~tempvideo.avi") && fs::exists(out_ / "~tempaudio.wav");
-    })) << TodaysLog();
+    ASSERT_TRUE(WaitForSound(out_ / "~tempaudio.wav", 1.0)) << TodaysLog();
     // As rm -rf does, again while the program adds to it.
     ASSERT_TRUE(WaitFor([&] {
         std::error_code ignored;
@@ -48,7 +46,7 @@ TEST_F(SoundProgramTest, ARemovedFolderIsToldAndTheWholeRecordingIsSavedInTheVid
                                " was removed or unmounted during the recording"),
               std::string::npos)
         << TodaysLog();
-    // All three seconds, not the moment before the loss.
+    // All three seconds, not the one before the loss.
     ExpectRecordingWithSound(file, 3.0, 0.1);
     EXPECT_NEAR(std::stod(StreamInfo(file, 0).at("duration")), 3.0, 0.3);
     EXPECT_NEAR(ToneHz(Samples(file), 2, 44100), 440.0, 2.0);
