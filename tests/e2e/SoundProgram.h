@@ -2,6 +2,8 @@
 // The whole program set up to record the test sound server's microphone:
 // its line number in Setup.ini and the recordings it leaves.
 
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 
 #include "tests/e2e/ProgramHarness.h"
@@ -37,6 +39,20 @@ inline double StoredSoundSeconds(const fs::path& wav, int rate = 44100) {
 // Waits until the recorder has stored `seconds` of sound in wav.
 inline bool WaitForSound(const fs::path& wav, double seconds, int rate = 44100) {
     return WaitFor([&] { return StoredSoundSeconds(wav, rate) >= seconds; });
+}
+
+// Seconds of stereo 16-bit sound at `rate` stored in wav from its first
+// sample louder than `level` on: a stream new on a sink's monitor may begin
+// with silence.
+inline double SoundingSeconds(const fs::path& wav, int rate = 44100, int level = 1000) {
+    const std::string bytes = Slurp(wav);
+    for (std::size_t at = 46; at + 2 <= bytes.size(); at += 2) {
+        const auto sample = static_cast<std::int16_t>(
+            static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+        if (std::abs(int(sample)) > level)
+            return static_cast<double>(bytes.size() - at) / (4.0 * rate);
+    }
+    return 0.0;
 }
 
 // A program folder whose settings record the microphone, and an output

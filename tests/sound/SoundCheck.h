@@ -72,12 +72,12 @@ inline double ToneHz(const std::vector<std::int16_t>& s, int channels, int rate)
     return (static_cast<double>(crossings - 1) / 2.0) / (static_cast<double>(last - first) / rate);
 }
 
-// Amplitude of the tone at hz in channel 0 of stereo samples at rate, after
-// the first skipSeconds (the start may ramp): the median over tenths of a
-// second, each measured on its own (Goertzel), so that a frame the capture
-// clock added or left out, which moves the tone's phase, costs nothing.
-inline double ToneLevel(const std::vector<std::int16_t>& s, double hz, int rate = 44100,
-                        double skipSeconds = 0.5) {
+// Amplitude of the tone at hz in channel 0 of stereo samples at rate, in
+// each tenth of a second after the first skipSeconds, each measured on its
+// own (Goertzel), so that a frame the capture clock added or left out, which
+// moves the tone's phase, costs nothing.
+inline std::vector<double> ToneLevels(const std::vector<std::int16_t>& s, double hz,
+                                      int rate = 44100, double skipSeconds = 0.5) {
     const std::size_t block = static_cast<std::size_t>(rate / 10);
     std::vector<double> levels;
     for (auto at = static_cast<std::size_t>(skipSeconds * rate); at + block <= s.size() / 2;
@@ -90,9 +90,20 @@ inline double ToneLevel(const std::vector<std::int16_t>& s, double hz, int rate 
         }
         levels.push_back(2 * std::hypot(re, im) / static_cast<double>(block));
     }
-    if (levels.empty()) return 0;
-    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
-    return levels[levels.size() / 2];
+    return levels;
+}
+
+inline double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The tone's amplitude over the samples after skipSeconds (the start may
+// ramp): the median of its tenths of a second.
+inline double ToneLevel(const std::vector<std::int16_t>& s, double hz, int rate = 44100,
+                        double skipSeconds = 0.5) {
+    return Median(ToneLevels(s, hz, rate, skipSeconds));
 }
 
 inline double Db(double ratio) {
