@@ -23,8 +23,18 @@ class ScreenPicture {
         shown_ =
             WaitFor([] { return run("xwininfo -name 'moving picture' >/dev/null 2>&1") == 0; });
     }
+    // Gone when the test ends, which checks that nothing it started runs on.
     ~ScreenPicture() {
-        if (!pid_.empty()) run("kill " + pid_ + " 2>/dev/null");
+        if (pid_.empty()) return;
+        run("kill " + pid_ + " 2>/dev/null");
+        const fs::path process = "/proc/" + pid_;
+        if (!WaitFor(
+                [&] {
+                    return !fs::exists(process) ||
+                           Slurp(process / "status").find("State:\tZ") != std::string::npos;
+                },
+                std::chrono::seconds(5)))
+            run("kill -9 " + pid_ + " 2>/dev/null");
     }
     bool Shown() const { return shown_; }
 

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/engine/EngineTestSupport.h"
@@ -30,8 +32,19 @@ class MovingPicture {
         while (!(shown_ = Drawn()) && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // Gone when the test ends, which checks that nothing it started runs on.
     ~MovingPicture() {
-        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const std::string status = "/proc/" + std::to_string(pid_) + "/status";
+        for (int i = 0; i < 100; ++i) {
+            std::ifstream in(status);
+            std::stringstream text;
+            text << in.rdbuf();
+            if (!in || text.str().find("State:\tZ") != std::string::npos) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ::kill(pid_, SIGKILL);
     }
     bool Shown() const { return shown_; }
 
