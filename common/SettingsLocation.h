@@ -12,7 +12,7 @@ namespace velmora {
 struct SettingsLocation {
     std::string programFolder;   // the folder the choice was made for
     bool besideProgram = true;   // false: the user's XDG folders
-    std::string settingsFolder;  // Setup.ini and the pending list; ends with '/'
+    std::string settingsFolder;  // Setup.ini; ends with '/'
     std::string stateFolder;     // Logs/ goes in here; ends with '/'
     std::string reason;          // why, for the log
 };

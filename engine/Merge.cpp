@@ -231,9 +231,9 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     std::string target = WithFormatExtension(requested, choice.format);
     if (target != requested) target = FreeFileName(target);
     if (!choice.change.empty()) CameraError(choice.change + ": " + target);
-    // A file held open elsewhere is only arranged for deletion at the next
-    // start; it is still in the way now.
-    if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
+    // A file another writer holds locked (another copy recording to it) is
+    // not taken from under it.
+    if (FileExists(target) && (IsFileLocked(target) || !EraseFile(target))) {
         std::string text = "Can not delete existing video file.";
         if (!recovering_) KeepTempFiles(target, text);
         CameraError(text);

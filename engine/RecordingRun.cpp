@@ -86,11 +86,6 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     folderLossTold_ = false;
     movedNote_.clear();
 
-    if ((VideoForWindowsVersion() >> 16) < 0x010A) {
-        CameraError("Failure: Video for windows version too old!");
-        EndedByFailure = true;
-        return EndRun(0);
-    }
     // The screen is held from the probe to the loop's end: on Wayland the
     // sharing (and the desktop's indicator of it) lasts while the recording
     // does, not through its merge, and a Record may ask for it once.

@@ -90,7 +90,7 @@ bool FileExists(const std::string& path) {
 }
 
 bool RemoveTempFile(const std::string& path) {
-    return EraseFile(path) && !FileExists(path);
+    return !IsFileLocked(path) && EraseFile(path);
 }
 
 FileIdentity IdentityOf(const std::string& path) {

@@ -20,8 +20,8 @@ inline constexpr const char* kTempMixName = "~tempaudiomix.wav";
 
 bool FileExists(const std::string& path);
 
-// EraseFile, and the file really gone: a file held open elsewhere is only
-// arranged for deletion at the next start and would still be in the way.
+// EraseFile, except for a file another writer holds locked (another copy
+// recording in the same folder): that one is not taken from under it.
 bool RemoveTempFile(const std::string& path);
 
 // A file as the system knows it, so that a name taken over by another file

@@ -108,7 +108,6 @@ int main(int argc, char* argv[]) {
     velmora::WriteLog(QString::fromStdString(screen));
     velmora::KeepScreenCastTokenInSettings();
     velmora::FollowOutputSize();
-    velmora::ProcessPendingDeletions();
     velmora::InstallCompressorDialog();
 
     // Before the windows: the engine's recorder exists from the main

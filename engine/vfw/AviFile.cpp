@@ -310,10 +310,6 @@ void AVIFileExit() {
     if (initCount > 0) --initCount;
 }
 
-DWORD VideoForWindowsVersion() {
-    return 0x010A0000;
-}
-
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, UINT uMode, const void*) {
     if (!ppfile) return AVIERR_BADPARAM;
     *ppfile = nullptr;

@@ -215,9 +215,6 @@ int AVIGetLastSystemError();
 void AVIFileInit();
 void AVIFileExit();
 
-// 0x010A0000 or later: the high word is the version (1.10).
-DWORD VideoForWindowsVersion();
-
 // OF_READ opens an AVI or RIFF WAVE file (a WAV is a file with one audio
 // stream). OF_WRITE | OF_CREATE creates a new AVI file; it is finished
 // (headers and index written) when its last reference is released. The new

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/FileEraser.h"
 #include "common/ProgramFolder.h"
 
 using namespace velmora;
@@ -108,7 +107,7 @@ TEST_F(LayoutTest, LanguageFilesBesideTheProgramOrInShareVelmoraDecideTheLayout)
     EXPECT_EQ(DataFolder(), bin);
 }
 
-TEST_F(LayoutTest, InstalledCopyCreatesPrivateXdgFoldersAndKeepsThePendingListThere) {
+TEST_F(LayoutTest, InstalledCopyCreatesPrivateXdgFolders) {
     fs::create_directories(root / "share/velmora/Language");
     SetProgramFolder(bin);
     const SettingsLocation location = CurrentSettingsLocation();
@@ -120,13 +119,12 @@ TEST_F(LayoutTest, InstalledCopyCreatesPrivateXdgFoldersAndKeepsThePendingListTh
         ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
         EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
     }
-    EXPECT_EQ(PendingDeletionsFile(), location.settingsFolder + "PendingDeletions.lst");
 
     // The choice follows the program folder (tests move it), nothing else.
     fs::create_directories(root / "elsewhere/portable");
     SetProgramFolder((root / "elsewhere/portable").string());
     EXPECT_TRUE(CurrentSettingsLocation().besideProgram);
-    EXPECT_EQ(PendingDeletionsFile(), (root / "elsewhere/portable/PendingDeletions.lst").string());
+    EXPECT_EQ(CurrentSettingsLocation().settingsFolder, (root / "elsewhere/portable/").string());
 }
 
 }  // namespace

@@ -217,9 +217,5 @@ TEST(VfwCodecSettings, ZipMotionBlocksQualityBuysZlibLevelsNotSearch) {
     EXPECT_EQ(zmbvSettings(70000).zlibLevel, 6);
 }
 
-TEST(VfwLibrary, VersionIsAtLeastOnePointTen) {
-    EXPECT_GE(VideoForWindowsVersion() >> 16, 0x010Au);
-}
-
 }  // namespace
 }  // namespace velmora::vfwtest
