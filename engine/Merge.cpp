@@ -234,7 +234,7 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     // A file held open elsewhere is only arranged for deletion at the next
     // start; it is still in the way now.
     if (FileExists(target) && (!EraseFile(target) || FileExists(target))) {
-        std::string text = "Can not delete existing video file.";
+        std::string text = "Can not delete existing video file: " + target + ".";
         if (!recovering_) KeepTempFiles(target, text);
         CameraError(text);
         return false;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <set>
 #include <utility>
 
 #include "common/ButtonImages.h"
@@ -43,6 +44,14 @@ std::string FileNameOf(const std::string& path) {
 
 RecordingFolders FoldersRecordedIn() {
     return RecordingFolders(FolderOf(SettingsFile()) + "RecordingFolders.lst");
+}
+
+// What the searches for interrupted recordings left alone, each told once a
+// run: the folders are searched again after every recording.
+void LogLeftAlone(const std::vector<std::string>& texts) {
+    static std::set<std::string> told;
+    for (const std::string& text : texts)
+        if (told.insert(text).second) WriteLog(QString::fromStdString(text));
 }
 
 }  // namespace
@@ -98,8 +107,10 @@ void MainWindow::CreateEngine() {
 }
 
 std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
+    std::vector<std::string> leftAlone;
     std::vector<engine::TInterruptedRecording> found =
-        camera_->FindInterruptedRecordings(Settings.WorkDir);
+        camera_->FindInterruptedRecordings(Settings.WorkDir, &leftAlone);
+    LogLeftAlone(leftAlone);
     ForgetSavedFolders(&found);
     return found;
 }
@@ -111,8 +122,10 @@ void MainWindow::ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* 
     for (const std::string& folder : folders) {
         // The output folder's were looked for already.
         const bool outputFolder = found && folder == Settings.WorkDir;
+        std::vector<std::string> leftAlone;
         auto in = outputFolder ? std::vector<engine::TInterruptedRecording>()
-                               : camera_->FindInterruptedRecordings(folder);
+                               : camera_->FindInterruptedRecordings(folder, &leftAlone);
+        LogLeftAlone(leftAlone);
         // Another copy may still be recording there: its files keep it listed.
         if (!in.empty() || (outputFolder && !found->empty()) ||
             engine::FileExists(folder + engine::kTempVideoName) ||
