@@ -252,7 +252,7 @@ class TScreenCamera {
     PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
     void FreeFrame(PackedDib& frame);
     platform::ForeignCursor QueryForeignCursor();
-    // The recorded window has gone (closed or unmapped).
+    // The recorded window has gone (destroyed; a hidden one records on).
     bool CaptureTargetClosed();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);

@@ -9,8 +9,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -30,6 +32,7 @@
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
+#include "shell/StoredWindow.h"
 
 namespace velmora {
 namespace {
@@ -176,6 +179,8 @@ bool MainWindow::OfferRecovery() {
 }
 
 void MainWindow::StartCapture() {
+    const bool ownCommandLine = std::exchange(ownCommandLineStart_, false);
+    const bool handed = std::exchange(handedCommandLineStart_, false);
     // Leaving: the command line's recording after a recovery does not start.
     if (quitting_) return;
     if (!camera_ || camera_->Recording) return;
@@ -210,6 +215,11 @@ void MainWindow::StartCapture() {
             WriteLog(QString::fromStdString("window=" + *Settings.RunWindow + ": " + error));
         Settings.RunWindowId = window ? window->client : 0;
     }
+    if (!ConfirmRecordedWindow(ownCommandLine, handed)) {
+        resultPending_ = false;
+        UpdateRecordEnabled();
+        return;
+    }
     ApplySettings();
     const bool fullScreen = Settings.TypeCapture == 1;
     summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
@@ -241,6 +251,49 @@ void MainWindow::StartCapture() {
     recordingShown_ = true;
     // A run that fails at once has already told the UI thread; look now too.
     FollowEngine();
+}
+
+bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
+    if (platform::CurrentScreenBackend() != platform::ScreenBackend::X11) return true;
+    const std::uint64_t id = Settings.RunWindow          ? Settings.RunWindowId.value_or(0)
+                             : Settings.TypeCapture == 2 ? Settings.CaptureWindow
+                                                         : 0;
+    std::string error;
+    const auto window = id ? platform::findX11Window(std::to_string(id), error) : std::nullopt;
+    // Not shown: the engine says so as the recording starts.
+    if (!window) return true;
+    if (!Settings.RunWindow && !IsStoredWindow(Settings, *window)) {
+        const std::string refusal = StoredWindowRefusal(Settings, *window);
+        WriteLog(QString::fromStdString("Not recorded unasked: " + refusal));
+        if (ownCommandLine || handed) {
+            {
+                std::lock_guard lock(runErrorsMutex_);
+                runErrors_ << QString::fromStdString(refusal);
+            }
+            if (ownCommandLine) {
+                std::fprintf(stderr, "velmora: -vc: %s\n", refusal.c_str());
+                QTimer::singleShot(0, [] { QCoreApplication::exit(2); });
+            }
+            return false;
+        }
+        QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
+                        StoredWindowQuestion(Settings, *window), QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setObjectName(QStringLiteral("OtherWindowQuestion"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes || quitting_) return false;
+        // Chosen now: asked no more about this one.
+        Settings.CaptureWindowTitle = window->title;
+        Settings.CaptureWindowClass = window->windowClass;
+        SaveSettings();
+    }
+    QString line = LogTexts(20);
+    if (line.isEmpty()) line = QStringLiteral("Recording the window %1, id %2");
+    WriteLog(line.replace(QStringLiteral("%1"), QString::fromStdString(WindowDescription(
+                                                    window->title, window->windowClass)))
+                 .replace(QStringLiteral("%2"),
+                          QStringLiteral("0x") + QString::number(window->client, 16)));
+    return true;
 }
 
 void MainWindow::StopCapture() {
