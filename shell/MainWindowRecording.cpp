@@ -264,8 +264,8 @@ bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
     if (!window) return true;
     if (!Settings.RunWindow && !IsStoredWindow(Settings, *window)) {
         const std::string refusal = StoredWindowRefusal(Settings, *window);
-        WriteLog(QString::fromStdString("Not recorded unasked: " + refusal));
         if (ownCommandLine || handed) {
+            WriteLog(NotRecordedText(Settings, *window));
             {
                 std::lock_guard lock(runErrorsMutex_);
                 runErrors_ << QString::fromStdString(refusal);
@@ -281,18 +281,16 @@ bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
                         this);
         box.setObjectName(QStringLiteral("OtherWindowQuestion"));
         box.setDefaultButton(QMessageBox::No);
-        if (box.exec() != QMessageBox::Yes || quitting_) return false;
+        if (box.exec() != QMessageBox::Yes || quitting_) {
+            WriteLog(NotRecordedText(Settings, *window));
+            return false;
+        }
         // Chosen now: asked no more about this one.
         Settings.CaptureWindowTitle = window->title;
         Settings.CaptureWindowClass = window->windowClass;
         SaveSettings();
     }
-    QString line = LogTexts(20);
-    if (line.isEmpty()) line = QStringLiteral("Recording the window %1, id %2");
-    WriteLog(line.replace(QStringLiteral("%1"), QString::fromStdString(WindowDescription(
-                                                    window->title, window->windowClass)))
-                 .replace(QStringLiteral("%2"),
-                          QStringLiteral("0x") + QString::number(window->client, 16)));
+    WriteLog(RecordedWindowText(*window));
     return true;
 }
 

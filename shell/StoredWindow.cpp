@@ -38,6 +38,27 @@ QString StoredWindowQuestion(const TSettings& settings, const platform::TopLevel
                  QString::fromStdString(WindowDescription(now.title, now.windowClass)));
 }
 
+QString NotRecordedText(const TSettings& settings, const platform::TopLevelWindow& now) {
+    QString text = LogTexts(21);
+    if (text.isEmpty())
+        text = QStringLiteral("Not recorded: the window %1 is now %2, not %3 as chosen");
+    return text.replace(QStringLiteral("%1"), QString::fromStdString(Hex(settings.CaptureWindow)))
+        .replace(QStringLiteral("%2"),
+                 QString::fromStdString(WindowDescription(now.title, now.windowClass)))
+        .replace(QStringLiteral("%3"),
+                 QString::fromStdString(
+                     WindowDescription(settings.CaptureWindowTitle, settings.CaptureWindowClass)));
+}
+
+QString RecordedWindowText(const platform::TopLevelWindow& window) {
+    QString text = LogTexts(20);
+    if (text.isEmpty()) text = QStringLiteral("Recording the window %1, id %2");
+    return text
+        .replace(QStringLiteral("%1"),
+                 QString::fromStdString(WindowDescription(window.title, window.windowClass)))
+        .replace(QStringLiteral("%2"), QString::fromStdString(Hex(window.client)));
+}
+
 std::string StoredWindowRefusal(const TSettings& settings, const platform::TopLevelWindow& now) {
     return "the window " + Hex(settings.CaptureWindow) + " is now " +
            WindowDescription(now.title, now.windowClass) + ", not " +

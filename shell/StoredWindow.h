@@ -23,7 +23,12 @@ std::string WindowDescription(const std::string& title, const std::string& windo
 // both windows named, from the language file's text.
 QString StoredWindowQuestion(const TSettings& settings, const platform::TopLevelWindow& now);
 
-// The same for the log and for -vc, which refuses instead of asking:
+// For the log, when the window is not recorded (refused, or answered No).
+QString NotRecordedText(const TSettings& settings, const platform::TopLevelWindow& now);
+// For the log at every start of a window recording: which window it is.
+QString RecordedWindowText(const platform::TopLevelWindow& window);
+
+// For -vc, which refuses instead of asking, and the log's English:
 // "the window 0x... is now "B" (Class), not "A" (Class) as chosen; ...".
 std::string StoredWindowRefusal(const TSettings& settings, const platform::TopLevelWindow& now);
 

@@ -355,8 +355,7 @@ TEST_F(WindowRecordingTest, AStoredIdThatNowHasAnotherWindowIsNotRecordedUnasked
     const std::string log = TodaysLog();
     EXPECT_NE(log.find("\"velmora-e2e green\" (VelmoraE2E), id " + Hex(green_)), std::string::npos)
         << log;
-    EXPECT_NE(log.find("Not recorded unasked: the window " + Hex(green_) + " is now"),
-              std::string::npos)
+    EXPECT_NE(log.find("Not recorded: the window " + Hex(green_) + " is now"), std::string::npos)
         << log;
     run("xdotool key F10");
     ASSERT_FALSE(MergedRecording(out_).empty()) << TodaysLog();
