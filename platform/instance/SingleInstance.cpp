@@ -211,6 +211,13 @@ std::string InstanceLock::PrivateFolderIn(const std::string& base, std::string* 
     if (problem.empty()) return folder + "/";
     // Someone else may have had the name first, or opened it up: a folder of
     // our own beside it, found again by every copy and command of this user.
+    // A failure of our own (no descriptors left) makes none.
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 ||
+        (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0)) {
+        if (why) *why = problem;
+        return {};
+    }
     std::string other = PrivateFolderNamed(folder + "-");
     if (other.empty()) {
         std::string pattern = folder + "-XXXXXX";
