@@ -58,9 +58,27 @@ std::optional<QString> UsableLogFile(const QString& path, QString& why) {
     return path;
 }
 
+// Why the Logs folder may not be used: a link of another user's, or one
+// leading to what is not a folder of the user's; empty when it may.
+QString RefusedLogFolder(const QString& folder) {
+    const platform::LinkCheck link =
+        platform::CheckLink(QFile::encodeName(folder.chopped(1)).toStdString(), true);
+    return link.kind == platform::LinkCheck::Foreign ? QString::fromStdString(link.why) : QString();
+}
+
+// mkdir -p with the user's alone: the log names files and folders.
+void MakeFolders(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    for (qsizetype slash = path.indexOf('/', 1); slash >= 0; slash = path.indexOf('/', slash + 1))
+        ::mkdir(path.left(slash).constData(), 0700);
+}
+
 }  // namespace
 
-EventLog::EventLog(QString folder) : folder_(std::move(folder)), locale_(QLocale::system()) {
+EventLog::EventLog(QString folder, QString fallbackFolder)
+    : folder_(std::move(folder)),
+      fallbackFolder_(std::move(fallbackFolder)),
+      locale_(QLocale::system()) {
     clock_ = [] { return QDateTime::currentDateTime(); };
 }
 
@@ -140,8 +158,23 @@ void EventLog::Write(const QString& text) {
     std::lock_guard lock(mutex_);
     if (sink_) sink_(text);
     const QDateTime now = clock_();
-    const QString folder = LogFolder();
-    if (!QDir(folder).exists()) QDir().mkdir(folder);
+    QString folder = LogFolder();
+    QString refusal;  // why the Logs folder is not used, for the first line
+    if (const QString why = RefusedLogFolder(folder); !why.isEmpty()) {
+        // Followed, a planted link would have our files made where it leads.
+        const QString base =
+            fallbackFolder_.isEmpty() ? QString::fromStdString(UserStateFolder()) : fallbackFolder_;
+        const QString refused = folder;
+        folder = base + QStringLiteral("Logs/");
+        if (folder == refused) folder = base;
+        MakeFolders(folder);
+        if (refusedSaid_ != refused)
+            refusal = refused.chopped(1) + QStringLiteral(" is a link not followed (") + why +
+                      QStringLiteral("): the log is kept in ") + folder;
+        refusedSaid_ = refused;
+    } else if (!QDir(folder).exists()) {
+        QDir().mkdir(folder);
+    }
     const QString dayFile = folder + FileNameFor(now.date());
     QString path, why;  // stays empty when no file of ours can be had
     if (const auto usable = UsableLogFile(dayFile, why)) {
@@ -165,6 +198,7 @@ void EventLog::Write(const QString& text) {
                              .toUtf8()))
             redirectSaid_ = dayFile;
     }
+    if (!refusal.isEmpty()) Append(path, (LineFor(now, locale_, refusal) + u'\n').toUtf8());
     if (Append(path, (LineFor(now, locale_, text) + u'\n').toUtf8())) {
         failureShown_ = false;
         return;

@@ -7,7 +7,8 @@
 // write that fails is reported once in the status bar and never stops the
 // caller. A day's file that is another user's, or a link not the user's own
 // (see platform/profile/OwnFiles.h), is left alone: the lines go to a file of
-// our own beside it.
+// our own beside it. A Logs folder that is such a link is not used either:
+// the log goes to the user's state folder, and its first line there says why.
 
 #include <QDateTime>
 #include <QLocale>
@@ -21,8 +22,9 @@ class EventLog {
   public:
     // folder: where Logs/ goes, ending with '/'; empty: the run's state
     // folder (beside the program or the user's, see SettingsLocation.h) as
-    // it is at each write.
-    explicit EventLog(QString folder = {});
+    // it is at each write. fallbackFolder: where Logs/ goes instead when
+    // folder's is refused; empty: the user's state folder.
+    explicit EventLog(QString folder = {}, QString fallbackFolder = {});
 
     // Set before the first Write, from the UI thread. The sink runs under the
     // log's lock and must not wait for another thread.
@@ -43,13 +45,14 @@ class EventLog {
   private:
     bool Append(const QString& path, const QByteArray& line);
 
-    const QString folder_;
+    const QString folder_, fallbackFolder_;
     std::function<void(const QString&)> sink_;
     std::function<QDateTime()> clock_;
     QLocale locale_;
     std::mutex mutex_;
     bool failureShown_ = false;
     QString redirectSaid_;  // the day's file whose replacement the log has named
+    QString refusedSaid_;   // the Logs folder whose refusal the log has told
 };
 
 // The program's log, in the run's state folder.

@@ -22,10 +22,12 @@ struct TSettings {
     std::string WorkDir;  // output folder, used as a prefix: ends with '/'
     int TypeCapture = 1;  // 0 specific area, 1 full screen, 2 one window
     // TypeCapture 2: the X window recorded ("CaptureWindow", its id) and its
-    // title when it was picked, for the panel. On Wayland the portal's own
-    // chooser picks the window instead.
+    // title and class when it was picked, for the panel and to tell another
+    // window that has the id since (X reuses ids). On Wayland the portal's
+    // own chooser picks the window instead.
     std::uint64_t CaptureWindow = 0;
     std::string CaptureWindowTitle;
+    std::string CaptureWindowClass;
     bool CaptureCursor = true;
     int VideoFPS = 15;
     int KeyFramesFreq = 8;

@@ -88,6 +88,12 @@ SettingsLocation CurrentSettingsLocation() {
     return *chosen;
 }
 
+std::string UserStateFolder() {
+    LocationFacts facts = GatherLocationFacts(ProgramFolder());
+    facts.programFolderWritable = false;
+    return ChooseSettingsLocation(facts).stateFolder;
+}
+
 std::string DescribeSettingsLocation(const SettingsLocation& location) {
     return "Settings: " + location.settingsFolder + "Setup.ini, log: " + location.stateFolder +
            "Logs/ (" + location.reason + ")";

@@ -39,6 +39,11 @@ SettingsLocation ChooseSettingsLocation(const LocationFacts& facts);
 // Chosen again only when tests move the program folder.
 SettingsLocation CurrentSettingsLocation();
 
+// The user's own state folder ($XDG_STATE_HOME/velmora/, ending with '/'),
+// whatever the run's location: where the log goes when the run's Logs is a
+// link that is not followed.
+std::string UserStateFolder();
+
 // One line for the log: where the settings file and the log are, and why.
 std::string DescribeSettingsLocation(const SettingsLocation& location);
 

@@ -176,9 +176,11 @@ bool TScreenCamera::CreateOutput(PackedDib probe) {
         return false;
     }
     SetAsideInterruptedRecording();
-    if (!RemoveTempFile(TempVideoFile)) {
+    if (const std::string kept = ClearTempName(TempVideoFile); !kept.empty()) {
         folderError_ = true;
-        return fail("Can not delete video temp file.");
+        CameraError("Can not delete video temp file: " + kept + ".");
+        aviErrorPending_ = true;
+        return false;
     }
     if (AVIFileOpen(&aviFile_, TempVideoFile.c_str(), OF_WRITE | OF_CREATE, nullptr) != AVIERR_OK) {
         aviFile_ = nullptr;
@@ -291,9 +293,10 @@ void TScreenCamera::SetAsideInterruptedRecording() {
     }
     // Files this run did not make are an interrupted recording: they go
     // aside under the name of its start, where the next start offers them.
-    // A locked file is another recording's, still being written.
+    // A locked file is another recording's, still being written; what is no
+    // regular file of this user is no recording and stays where it is.
     auto foreign = [](const std::string& path, const FileIdentity& own) {
-        return FileExists(path) && !IsSameFile(path, own) && !IsFileLocked(path);
+        return !IsSameFile(path, own) && InspectLeftFile(path) == LeftFile::Usable;
     };
     const bool video = foreign(TempVideoFile, ownVideo_);
     bool audio[2];

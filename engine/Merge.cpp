@@ -234,7 +234,7 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     // A file another writer holds locked (another copy recording to it) is
     // not taken from under it.
     if (FileExists(target) && (IsFileLocked(target) || !EraseFile(target))) {
-        std::string text = "Can not delete existing video file.";
+        std::string text = "Can not delete existing video file: " + target + ".";
         if (!recovering_) KeepTempFiles(target, text);
         CameraError(text);
         return false;

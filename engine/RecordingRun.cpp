@@ -255,8 +255,10 @@ bool TScreenCamera::StartSound() {
     // Both names cleared first: a file in the way stops the run before
     // either input runs.
     for (SoundInput& input : sound_) {
-        if (!input.recording || RemoveTempFile(*input.tempFile)) continue;
-        CameraError("Can not delete audio temp file.");
+        if (!input.recording) continue;
+        const std::string kept = ClearTempName(*input.tempFile);
+        if (kept.empty()) continue;
+        CameraError("Can not delete audio temp file: " + kept + ".");
         aviErrorPending_ = true;
         folderError_ = true;
         for (SoundInput& other : sound_) other.recording = false;

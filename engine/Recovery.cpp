@@ -21,8 +21,14 @@ using namespace vfw;
 
 namespace {
 
-bool Available(const std::string& path) {
-    return FileExists(path) && !IsFileLocked(path);
+// A regular file of this user that no recording writes now; anything else
+// under the name is told in leftAlone and never opened by a reader that
+// could wait.
+bool Available(const std::string& path, std::vector<std::string>* leftAlone) {
+    std::string reason;
+    const LeftFile state = InspectLeftFile(path, &reason);
+    if (state == LeftFile::Foreign && leftAlone) leftAlone->push_back(LeftAloneText(path, reason));
+    return state == LeftFile::Usable;
 }
 
 // The name a recording is offered under: the chosen format's extension, or
@@ -49,13 +55,13 @@ std::string OfferedName(const std::string& stem, const std::string& video, Outpu
 }  // namespace
 
 std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
-    const std::string& folder) const {
+    const std::string& folder, std::vector<std::string>* leftAlone) const {
     std::vector<TInterruptedRecording> found;
     // The temporary files themselves: a recording that never reached its merge.
     const std::string tempVideo = folder + kTempVideoName, tempAudio = folder + kTempAudioName,
                       tempAudio2 = folder + kTempAudio2Name;
-    const bool video = Available(tempVideo), audio = Available(tempAudio),
-               audio2 = Available(tempAudio2);
+    const bool video = Available(tempVideo, leftAlone), audio = Available(tempAudio, leftAlone),
+               audio2 = Available(tempAudio2, leftAlone);
     if (video || audio || audio2) {
         const std::time_t started = RecordingStartTime(video   ? tempVideo
                                                        : audio ? tempAudio
@@ -75,12 +81,12 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
             std::smatch m;
-            if (!std::regex_match(name, m, kept) || !Available(folder + name)) continue;
+            if (!std::regex_match(name, m, kept) || !Available(folder + name, leftAlone)) continue;
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
             const std::string sound2 = folder + m[1].str() + "_audio2" + m[2].str() + ".wav";
-            found.push_back({folder + name, Available(sound) ? sound : "",
+            found.push_back({folder + name, Available(sound, leftAlone) ? sound : "",
                              OfferedName(folder + m[1].str(), folder + name, FileFormat),
-                             Available(sound2) ? sound2 : ""});
+                             Available(sound2, leftAlone) ? sound2 : ""});
         }
     }
     return found;
@@ -114,6 +120,12 @@ void TScreenCamera::RunRecoveries() {
                     ". The sound is kept in: " + sound);
     };
     for (TInterruptedRecording& r : recoveries_) {
+        // Planted in the files' place while the question was open: left alone.
+        std::vector<std::string> leftAlone;
+        for (std::string* file : {&r.video, &r.audio, &r.audio2})
+            if (!file->empty() && !Available(*file, &leftAlone)) file->clear();
+        for (const std::string& text : leftAlone) CameraError(text);
+        if (r.video.empty() && r.audio.empty() && r.audio2.empty()) continue;
         // Its extension is the one its video allows (see OfferedName).
         r.target = FreeFileName(r.target);
         AVIFileInit();

@@ -212,7 +212,10 @@ class TScreenCamera {
     // (target: the name of their start time there, with the file format's
     // extension) and recordings kept aside after a failed merge; none another
     // recording still writes.
-    std::vector<TInterruptedRecording> FindInterruptedRecordings(const std::string& folder) const;
+    // A file under one of their names that is not a regular file of this
+    // user is left alone and told in leftAlone, one log line each.
+    std::vector<TInterruptedRecording> FindInterruptedRecordings(
+        const std::string& folder, std::vector<std::string>* leftAlone = nullptr) const;
     // Merges them on the worker, one after another, each reported like a
     // merge; merged files are deleted, the others stay. False while a worker
     // runs.
@@ -249,7 +252,7 @@ class TScreenCamera {
     PackedDib BitmapToPackedDib(int width, int height, int bitsPerPixel);
     void FreeFrame(PackedDib& frame);
     platform::ForeignCursor QueryForeignCursor();
-    // The recorded window has gone (closed or unmapped).
+    // The recorded window has gone (destroyed; a hidden one records on).
     bool CaptureTargetClosed();
 
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);

@@ -1,6 +1,7 @@
 #include "engine/TempFiles.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "common/Functions.h"
+#include "platform/profile/OwnFiles.h"
 
 namespace velmora::engine {
 
@@ -87,6 +89,72 @@ int HeldFile::CopyTo(const std::string& to) const {
 bool FileExists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+// Empty for a regular file of this user; else what the file is.
+std::string ForeignFile(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return "a symbolic link, not a regular file";
+    if (S_ISFIFO(st.st_mode)) return "a named pipe, not a regular file";
+    if (S_ISDIR(st.st_mode)) return "a folder, not a regular file";
+    if (S_ISSOCK(st.st_mode)) return "a socket, not a regular file";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device, not a regular file";
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "a file of " + platform::UserName(st.st_uid) + ", not of this user";
+    return {};
+}
+
+}  // namespace
+
+LeftFile InspectLeftFile(const std::string& path, std::string* reason) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return LeftFile::Absent;
+    std::string why = ForeignFile(st);
+    if (why.empty()) {
+        // For writing too: an exclusive flock over NFS needs it.
+        const int fd =
+            ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) return LeftFile::Absent;
+        if (fd < 0) {
+            why = std::string("it cannot be opened: ") + std::strerror(errno);
+        } else {
+            // The name may have been given to another file since the lstat.
+            struct stat opened;
+            why =
+                ::fstat(fd, &opened) != 0 ? std::string("it cannot be read") : ForeignFile(opened);
+            const bool locked = why.empty() && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            ::close(fd);
+            if (locked) return LeftFile::Busy;
+        }
+    }
+    if (why.empty()) return LeftFile::Usable;
+    if (reason) *reason = why;
+    return LeftFile::Foreign;
+}
+
+std::string LeftAloneText(const std::string& path, const std::string& reason) {
+    return "Not taken for an interrupted recording and left alone: " + path + " (" + reason + ")";
+}
+
+std::string ClearTempName(const std::string& path) {
+    std::string reason;
+    switch (InspectLeftFile(path, &reason)) {
+        case LeftFile::Absent:
+            return {};
+        case LeftFile::Busy:
+            reason = "another recording writes it";
+            break;
+        case LeftFile::Foreign:
+            reason += "; it is left alone";
+            break;
+        case LeftFile::Usable:
+            if (RemoveTempFile(path)) return {};
+            reason = "it cannot be deleted";
+            break;
+    }
+    return path + " (" + reason + ")";
 }
 
 bool RemoveTempFile(const std::string& path) {

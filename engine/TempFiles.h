@@ -20,6 +20,26 @@ inline constexpr const char* kTempMixName = "~tempaudiomix.wav";
 
 bool FileExists(const std::string& path);
 
+// A file a crash may have left in a folder others can write too, as the
+// search for interrupted recordings finds it. It is opened without
+// following a link and without waiting (a named pipe planted under the name
+// would hold the opener until someone writes into it), and only a regular
+// file of this user is taken.
+enum class LeftFile {
+    Absent,
+    Usable,
+    Busy,     // a running recording writes it
+    Foreign,  // anything else: reason says what it is
+};
+LeftFile InspectLeftFile(const std::string& path, std::string* reason = nullptr);
+// The log's line for a file InspectLeftFile refused.
+std::string LeftAloneText(const std::string& path, const std::string& reason);
+// Frees a temporary file's name for a new recording: a file of this user's
+// that no recording writes is deleted; anything else stays. Empty when the
+// name is free, else the file and why it stays: "PATH (a folder, not a
+// regular file; it is left alone)".
+std::string ClearTempName(const std::string& path);
+
 // EraseFile, except for a file another writer holds locked (another copy
 // recording in the same folder): that one is not taken from under it.
 bool RemoveTempFile(const std::string& path);

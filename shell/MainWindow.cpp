@@ -339,6 +339,7 @@ void MainWindow::ShownByProgram() {
     if (start) recordRequested_ = true;
     const bool firstShow = !recoveryOffered_;
     recoveryOffered_ = true;
+    ownCommandLineStart_ = start;
     if (firstShow && camera_ && !InterruptedRecordings().empty()) {
         // The question comes once the window is up; the recording after it.
         QTimer::singleShot(0, this, [this, start] {
@@ -496,6 +497,7 @@ void MainWindow::WindowClicked() {
     Settings.TypeCapture = 2;
     Settings.CaptureWindow = 0;
     Settings.CaptureWindowTitle.clear();
+    Settings.CaptureWindowClass.clear();
     ShowCaptureMode();
     SaveSettings();
 }
@@ -504,6 +506,7 @@ void MainWindow::WindowPicked(const platform::TopLevelWindow& window) {
     Settings.TypeCapture = 2;
     Settings.CaptureWindow = window.client;
     Settings.CaptureWindowTitle = window.title;
+    Settings.CaptureWindowClass = window.windowClass;
     ShowCaptureMode();
     SaveSettings();
 }

@@ -214,6 +214,11 @@ class MainWindow : public QMainWindow {
     void CreateAreaSelector();
     // The marks behind the mode buttons and the panel, for Settings.TypeCapture.
     void ShowCaptureMode();
+    // Before a window recording: logs which window it records, and when the
+    // stored id now has another window (X reuses ids), asks whether to record
+    // it, or refuses for a command line: this copy's own (ownCommandLine:
+    // exit status 2) or one handed over. True when the recording may start.
+    bool ConfirmRecordedWindow(bool ownCommandLine, bool handed);
     // The Window button is off, its tooltip saying why, where the screen
     // cannot give single windows.
     void ShowWindowAvailability();
@@ -265,6 +270,10 @@ class MainWindow : public QMainWindow {
     bool quitClosing_ = false;
     // The command line's recording waits for the recovery's merge.
     bool startAfterRecovery_ = false;
+    // The start under way is this copy's own -vc (refused with exit status
+    // 2), or a -vc another copy handed over (refused to its sender).
+    bool ownCommandLineStart_ = false;
+    bool handedCommandLineStart_ = false;
     bool recoveryOffered_ = false;
     // The running recording's folder is in the list of folders recorded into.
     bool folderListed_ = false;

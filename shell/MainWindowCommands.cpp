@@ -92,10 +92,12 @@ void MainWindow::RunCommand(const std::string& command, const std::vector<std::s
         // A recording still running or being merged keeps its folder and
         // time limit; StartCapture says why nothing starts.
         if (!camera_ || camera_->Recording || quitting_) return;
-        if (camera_->WorkerRunning())
+        if (camera_->WorkerRunning()) {
             StartCapture();
-        else if (ReadParameters(arguments))
+        } else if (ReadParameters(arguments)) {
+            handedCommandLineStart_ = true;
             StartCapture();
+        }
     } else if (command == "start")
         HotKeyPressed(platform::kVkF9);
     else if (command == "stop")

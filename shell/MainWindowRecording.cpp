@@ -9,8 +9,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <cstdio>
+#include <set>
 #include <utility>
 
 #include "common/ButtonImages.h"
@@ -29,6 +32,7 @@
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
+#include "shell/StoredWindow.h"
 
 namespace velmora {
 namespace {
@@ -43,6 +47,14 @@ std::string FileNameOf(const std::string& path) {
 
 RecordingFolders FoldersRecordedIn() {
     return RecordingFolders(FolderOf(SettingsFile()) + "RecordingFolders.lst");
+}
+
+// What the searches for interrupted recordings left alone, each told once a
+// run: the folders are searched again after every recording.
+void LogLeftAlone(const std::vector<std::string>& texts) {
+    static std::set<std::string> told;
+    for (const std::string& text : texts)
+        if (told.insert(text).second) WriteLog(QString::fromStdString(text));
 }
 
 }  // namespace
@@ -98,8 +110,10 @@ void MainWindow::CreateEngine() {
 }
 
 std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
+    std::vector<std::string> leftAlone;
     std::vector<engine::TInterruptedRecording> found =
-        camera_->FindInterruptedRecordings(Settings.WorkDir);
+        camera_->FindInterruptedRecordings(Settings.WorkDir, &leftAlone);
+    LogLeftAlone(leftAlone);
     ForgetSavedFolders(&found);
     return found;
 }
@@ -111,8 +125,10 @@ void MainWindow::ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* 
     for (const std::string& folder : folders) {
         // The output folder's were looked for already.
         const bool outputFolder = found && folder == Settings.WorkDir;
+        std::vector<std::string> leftAlone;
         auto in = outputFolder ? std::vector<engine::TInterruptedRecording>()
-                               : camera_->FindInterruptedRecordings(folder);
+                               : camera_->FindInterruptedRecordings(folder, &leftAlone);
+        LogLeftAlone(leftAlone);
         // Another copy may still be recording there: its files keep it listed.
         if (!in.empty() || (outputFolder && !found->empty()) ||
             engine::FileExists(folder + engine::kTempVideoName) ||
@@ -163,6 +179,8 @@ bool MainWindow::OfferRecovery() {
 }
 
 void MainWindow::StartCapture() {
+    const bool ownCommandLine = std::exchange(ownCommandLineStart_, false);
+    const bool handed = std::exchange(handedCommandLineStart_, false);
     // Leaving: the command line's recording after a recovery does not start.
     if (quitting_) return;
     if (!camera_ || camera_->Recording) return;
@@ -197,6 +215,11 @@ void MainWindow::StartCapture() {
             WriteLog(QString::fromStdString("window=" + *Settings.RunWindow + ": " + error));
         Settings.RunWindowId = window ? window->client : 0;
     }
+    if (!ConfirmRecordedWindow(ownCommandLine, handed)) {
+        resultPending_ = false;
+        UpdateRecordEnabled();
+        return;
+    }
     ApplySettings();
     const bool fullScreen = Settings.TypeCapture == 1;
     summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
@@ -228,6 +251,47 @@ void MainWindow::StartCapture() {
     recordingShown_ = true;
     // A run that fails at once has already told the UI thread; look now too.
     FollowEngine();
+}
+
+bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
+    if (platform::CurrentScreenBackend() != platform::ScreenBackend::X11) return true;
+    const std::uint64_t id = Settings.RunWindow          ? Settings.RunWindowId.value_or(0)
+                             : Settings.TypeCapture == 2 ? Settings.CaptureWindow
+                                                         : 0;
+    std::string error;
+    const auto window = id ? platform::findX11Window(std::to_string(id), error) : std::nullopt;
+    // Not shown: the engine says so as the recording starts.
+    if (!window) return true;
+    if (!Settings.RunWindow && !IsStoredWindow(Settings, *window)) {
+        const std::string refusal = StoredWindowRefusal(Settings, *window);
+        if (ownCommandLine || handed) {
+            WriteLog(NotRecordedText(Settings, *window));
+            {
+                std::lock_guard lock(runErrorsMutex_);
+                runErrors_ << QString::fromStdString(refusal);
+            }
+            if (ownCommandLine) {
+                std::fprintf(stderr, "velmora: -vc: %s\n", refusal.c_str());
+                QTimer::singleShot(0, [] { QCoreApplication::exit(2); });
+            }
+            return false;
+        }
+        QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
+                        StoredWindowQuestion(Settings, *window), QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setObjectName(QStringLiteral("OtherWindowQuestion"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes || quitting_) {
+            WriteLog(NotRecordedText(Settings, *window));
+            return false;
+        }
+        // Chosen now: asked no more about this one.
+        Settings.CaptureWindowTitle = window->title;
+        Settings.CaptureWindowClass = window->windowClass;
+        SaveSettings();
+    }
+    WriteLog(RecordedWindowText(*window));
+    return true;
 }
 
 void MainWindow::StopCapture() {

@@ -98,6 +98,7 @@ int main(int argc, char* argv[]) {
     // Chosen once for the run, before anything is read or written.
     velmora::WriteLog(QString::fromStdString(
         velmora::DescribeSettingsLocation(velmora::CurrentSettingsLocation())));
+    if (!lock.note().empty()) velmora::WriteLog(QString::fromStdString(lock.note()));
     if (!lock.trouble().empty())
         velmora::WriteLog(QString::fromStdString(
             "Running without the single-instance lock (" + lock.trouble() +

@@ -1,5 +1,6 @@
 #include "platform/instance/SingleInstance.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/profile/OwnFiles.h"
 
@@ -55,9 +57,9 @@ std::string WithoutTrailingSlashes(std::string folder) {
 }
 
 // Why folder is not a private folder of this user's own (a folder, not a
-// link, closed to others), or "" when it is. fixMode closes a folder of our
-// own that is open to others.
-std::string PrivateFolderProblem(const std::string& folder, bool fixMode) {
+// link, closed to others), or "" when it is. One of ours that was opened up
+// is not closed again: others may have put files in it meanwhile.
+std::string PrivateFolderProblem(const std::string& folder) {
     struct stat link {};
     if (::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
         return folder + " is a symbolic link";
@@ -69,10 +71,29 @@ std::string PrivateFolderProblem(const std::string& folder, bool fixMode) {
         why = folder + ": " + std::strerror(errno);
     else if (info.st_uid != ::geteuid())
         why = folder + " belongs to " + UserName(info.st_uid);
-    else if ((info.st_mode & 077) != 0 && !(fixMode && ::fchmod(fd, 0700) == 0))
+    else if ((info.st_mode & 077) != 0)
         why = folder + " is open to other users";
     ::close(fd);
     return why;
+}
+
+// The first private folder of ours (in name order) whose name is prefix and
+// six more characters, as mkdtemp makes them; "" when there is none.
+std::string PrivateFolderNamed(const std::string& prefix) {
+    const auto slash = prefix.find_last_of('/');
+    const std::string parent = prefix.substr(0, slash + 1), start = prefix.substr(slash + 1);
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(parent.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() == start.size() + 6 && name.starts_with(start)) names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+        if (PrivateFolderProblem(parent + name).empty()) return parent + name;
+    return {};
 }
 
 // A short, fixed-length file name for a lock name of any length.
@@ -178,35 +199,55 @@ std::string InstanceLock::CurrentDisplay() {
     return std::string(runtime) + "/" + wayland;
 }
 
-std::string InstanceLock::PrivateFolderIn(const std::string& base, std::string* why) {
+std::string InstanceLock::PrivateFolderIn(const std::string& base, std::string* why,
+                                          std::string* note) {
     const std::string folder =
         WithoutTrailingSlashes(base) + "/velmora-" + std::to_string(::geteuid());
     std::string problem;
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         problem = folder + ": " + std::strerror(errno);
     else
-        problem = PrivateFolderProblem(folder, true);
+        problem = PrivateFolderProblem(folder);
     if (problem.empty()) return folder + "/";
-    if (why) *why = problem;
-    return {};
+    // Someone else may have had the name first, or opened it up: a folder of
+    // our own beside it, found again by every copy and command of this user.
+    // A failure of our own (no descriptors left) makes none.
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 ||
+        (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0)) {
+        if (why) *why = problem;
+        return {};
+    }
+    std::string other = PrivateFolderNamed(folder + "-");
+    if (other.empty()) {
+        std::string pattern = folder + "-XXXXXX";
+        if (!::mkdtemp(pattern.data())) {
+            if (why) *why = problem + ", and " + pattern + ": " + std::strerror(errno);
+            return {};
+        }
+        other = pattern;
+    }
+    if (note) *note = "The runtime folder is not used (" + problem + "): " + other + " instead";
+    return other + "/";
 }
 
-std::string InstanceLock::RuntimeFolder(std::string* why) {
+std::string InstanceLock::RuntimeFolder(std::string* why, std::string* note) {
     std::string runtimeProblem;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
         const std::string folder = WithoutTrailingSlashes(runtime);
         // Not ours to change: a runtime folder open to others is passed over.
-        runtimeProblem = PrivateFolderProblem(folder, false);
+        runtimeProblem = PrivateFolderProblem(folder);
         if (runtimeProblem.empty()) return folder + "/";
     }
-    const std::string folder = PrivateFolderIn("/tmp", why);
+    const std::string folder = PrivateFolderIn("/tmp", why, note);
     if (folder.empty() && why && !runtimeProblem.empty())
         *why = "XDG_RUNTIME_DIR " + runtimeProblem + ", and " + *why;
     return folder;
 }
 
-std::string InstanceLock::SocketPath(const std::string& title, std::string* why) {
-    const std::string folder = RuntimeFolder(why);
+std::string InstanceLock::SocketPath(const std::string& title, std::string* why,
+                                     std::string* note) {
+    const std::string folder = RuntimeFolder(why, note);
     if (folder.empty()) return {};
     return folder + "velmora-" + Fingerprint(NameFor(title, ::geteuid(), CurrentDisplay())) +
            ".sock";
@@ -216,11 +257,12 @@ bool InstanceLock::Acquire(const std::string& title) {
     if (fd_ >= 0) return true;
     trouble_.clear();
     holder_.clear();
+    note_.clear();
     // Only a lock held by another process means another copy. Any other
     // failure (no private folder, no descriptors left, sockets forbidden)
     // must not keep the program from starting: it then runs without the lock.
     std::string why;
-    const std::string socketPath = SocketPath(title, &why);
+    const std::string socketPath = SocketPath(title, &why, &note_);
     if (socketPath.empty()) {
         trouble_ = why;
         return true;

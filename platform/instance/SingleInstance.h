@@ -5,10 +5,11 @@
 // kernel frees the lock when the holder's last descriptor closes, so a
 // crashed copy never keeps a later one from starting (its socket file is
 // replaced). The folder is $XDG_RUNTIME_DIR, or a folder of our own under
-// $TMPDIR or /tmp named with the uid; either must be the user's own (no
-// link) and closed to everyone else, so no other user can take the name
-// first. Both ends still check the other's user id (SO_PEERCRED): root can
-// reach any folder.
+// /tmp named with the uid; either must be the user's own (no link) and
+// closed to everyone else. Where another user (or a link) has the uid's
+// name first, a folder made by mkdtemp beside it is used, which every copy
+// and command of the user finds. Both ends still check the other's user id
+// (SO_PEERCRED): root can reach any folder.
 // The same socket takes commands for the running copy ("start", "stop",
 // "toggle", "pause", "resume", "pause-toggle"), so a desktop's own key
 // bindings can reach it where global key grabs do not exist (Wayland).
@@ -70,6 +71,8 @@ class InstanceLock {
     // The listening socket, readable when a command waits; -1 when not held.
     int fd() const { return fd_; }
     const std::string& trouble() const { return trouble_; }
+    // For the log: the private folder used in place of one that was not ours.
+    const std::string& note() const { return note_; }
     const std::string& holder() const { return holder_; }
 
     // Why a command cannot be carried out now, or "" when it can.
@@ -91,14 +94,18 @@ class InstanceLock {
     static std::string NameFor(const std::string& title, unsigned uid, const std::string& display);
     // The user's private folder the lock and socket files go in (ending with
     // '/'; made when it is the fallback and missing), or "" with why.
-    static std::string RuntimeFolder(std::string* why = nullptr);
+    static std::string RuntimeFolder(std::string* why = nullptr, std::string* note = nullptr);
     // The fallback folder under base for a user: base + "velmora-UID/", made
     // 0700 when missing, used when it is a folder of that user's own (no
-    // link) and closed to others; "" with why otherwise.
-    static std::string PrivateFolderIn(const std::string& base, std::string* why = nullptr);
+    // link) and closed to others. Otherwise the first such folder named
+    // base + "velmora-UID-XXXXXX/", made by mkdtemp when there is none, and
+    // note says why; "" with why when none can be had.
+    static std::string PrivateFolderIn(const std::string& base, std::string* why = nullptr,
+                                       std::string* note = nullptr);
     // The socket of title's lock on this user and display, "" with why when
     // there is no folder for it.
-    static std::string SocketPath(const std::string& title, std::string* why = nullptr);
+    static std::string SocketPath(const std::string& title, std::string* why = nullptr,
+                                  std::string* note = nullptr);
     // The display the lock is named after: $DISPLAY, else the path of the
     // Wayland socket (a Wayland session without XWayland), else empty.
     static std::string CurrentDisplay();
@@ -107,7 +114,7 @@ class InstanceLock {
     int fd_ = -1;
     int lockFd_ = -1;
     std::string socketPath_, lockPath_;
-    std::string trouble_, holder_;
+    std::string trouble_, holder_, note_;
 };
 
 // The process-wide lock of the program, held until the process ends.

@@ -9,7 +9,7 @@
 
 namespace velmora::platform {
 
-LinkCheck CheckLink(const std::string& path) {
+LinkCheck CheckLink(const std::string& path, bool folder) {
     // As many links in a row as the kernel itself follows.
     constexpr int kMaxLinks = 40;
     const uid_t me = ::geteuid();
@@ -26,7 +26,9 @@ LinkCheck CheckLink(const std::string& path) {
         if (!S_ISLNK(info.st_mode)) {
             if (links == 0) return check;
             check.kind = LinkCheck::Foreign;
-            if (!S_ISREG(info.st_mode))
+            if (folder && !S_ISDIR(info.st_mode))
+                check.why = "it leads to " + at.string() + ", which is not a folder";
+            else if (!folder && !S_ISREG(info.st_mode))
                 check.why = "it leads to " + at.string() + ", which is not a regular file";
             else if (info.st_uid != me)
                 check.why =

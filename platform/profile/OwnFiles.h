@@ -20,7 +20,8 @@ struct LinkCheck {
     std::string why;
 };
 
-LinkCheck CheckLink(const std::string& path);
+// folder: the end must be a folder of the user's instead of a regular file.
+LinkCheck CheckLink(const std::string& path, bool folder = false);
 
 // "name (uid N)", or "uid N" for a user without a name.
 std::string UserName(unsigned uid);

@@ -83,9 +83,9 @@ class Desktop {
     // lock another thread waits for; nothing to do elsewhere.
     virtual void prepareCapture() {}
 
-    // The recorded thing has gone (a recorded window was closed or
-    // unmapped): grabs fail from now on, and the recording ends as if it had
-    // been stopped.
+    // The recorded thing has gone (a recorded window was destroyed; one
+    // merely hidden is not gone): grabs fail from now on, and the recording
+    // ends as if it had been stopped.
     virtual bool targetClosed() { return false; }
 };
 

@@ -75,6 +75,17 @@ std::string TitleOf(Display* display, Window window) {
     return title;
 }
 
+std::string ClassOf(Display* display, Window window) {
+    XClassHint hint{};
+    if (!XGetClassHint(display, window, &hint)) return {};
+    std::string name = hint.res_class && *hint.res_class ? hint.res_class
+                       : hint.res_name                   ? hint.res_name
+                                                         : "";
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return name;
+}
+
 std::vector<TopLevelWindow> ListWindows(Display* display) {
     std::vector<TopLevelWindow> windows;
     Window root, parent, *children = nullptr;
@@ -90,6 +101,7 @@ std::vector<TopLevelWindow> ListWindows(Display* display) {
         window.frame = children[i];
         window.client = ClientOf(display, children[i]);
         window.title = TitleOf(display, static_cast<Window>(window.client));
+        window.windowClass = ClassOf(display, static_cast<Window>(window.client));
         const int border = attributes.border_width;
         window.rect = {attributes.x, attributes.y, attributes.width + 2 * border,
                        attributes.height + 2 * border};

@@ -21,6 +21,7 @@ struct TopLevelWindow {
     std::uint64_t frame = 0;
     std::uint64_t client = 0;
     std::string title;  // the client's _NET_WM_NAME, else WM_NAME; may be empty
+    std::string windowClass;  // the class of its WM_CLASS ("XTerm"); may be empty
     ScreenRect rect;    // the frame on the screen, its border included
     ScreenRect area;    // the client on the screen: what a recording of it holds
 };
@@ -45,7 +46,9 @@ bool x11WindowCaptureAvailable(std::string& reason);
 // The window's own contents as a desktop whose screen is the window at the
 // size it has now (a client without its window manager's frame), whatever covers it or wherever it
 // stands; the cursor is given in the window's coordinates. A size change later is cut or filled
-// with black, and told once through onNote. nullptr (error says why) when
+// with black, and told once through onNote; while the window is not shown
+// (minimised, on another desktop) its last picture stands, told once too,
+// and only its destruction ends the grabs. nullptr (error says why) when
 // the window is not shown or the server has no Composite extension.
 std::unique_ptr<Desktop> openX11WindowDesktop(std::uint64_t window,
                                               std::function<void(const std::string&)> onNote,

@@ -130,12 +130,14 @@ class X11Desktop final : public Desktop {
                       std::string& error) {
         if (!hasComposite(display_, error)) return false;
         XWindowAttributes attributes;
-        if (!topLevelOf(window) || !XGetWindowAttributes(display_, window, &attributes) ||
+        const Window frame = topLevelOf(window);
+        if (!frame || !XGetWindowAttributes(display_, window, &attributes) ||
             attributes.map_state != IsViewable) {
             error = "window " + std::to_string(window) + " is not shown";
             return false;
         }
         window_ = window;
+        frame_ = frame;
         border_ = attributes.border_width;
         frameWidth_ = windowWidth_ = attributes.width;
         frameHeight_ = windowHeight_ = attributes.height;
@@ -143,6 +145,8 @@ class X11Desktop final : public Desktop {
         takePixmapFormat(attributes.depth);
         onNote_ = std::move(onNote);
         XSelectInput(display_, window_, StructureNotifyMask);
+        // A window manager may hide a window by unmapping its frame alone.
+        if (frame_ != window_) XSelectInput(display_, frame_, StructureNotifyMask);
         XCompositeRedirectWindow(display_, window_, CompositeRedirectAutomatic);
         // The off-screen copy starts as the screen showed the window, other
         // windows over it included: the window is asked to paint itself anew.
@@ -223,16 +227,11 @@ class X11Desktop final : public Desktop {
             // The window's own pixmap at its recorded size; a window grown
             // or shrunk since is cut or padded by grab(), and a closed one
             // is told there.
-            followWindow();
-            if (closed_ || lost_ || left != 0 || top != 0 || width != windowWidth_ ||
-                height != windowHeight_)
+            if (!takeWindowPicture() || hidden_ || left != 0 || top != 0 ||
+                width != pictureWidth_ || height != pictureHeight_)
                 return false;
-            if (!pixmap_) {
-                pixmap_ = XCompositeNameWindowPixmap(display_, window_);
-                XSync(display_, False);
-            }
             source = pixmap_;
-            x = y = border_;  // the named pixmap holds the border too
+            x = y = pictureBorder_;  // the named pixmap holds the border too
         } else {
             followScreenChanges();
             if (left < 0 || top < 0 || std::int64_t(left) + width > width_ ||
@@ -286,53 +285,95 @@ class X11Desktop final : public Desktop {
     }
 
     // The recording keeps the window's first size: of a larger window the
-    // part past it is left out, a smaller one leaves black around it.
+    // part past it is left out, a smaller one leaves black around it. While
+    // the window is not shown its last picture stands in for it.
     bool grabWindow(int left, int top, const DibRows& out) {
-        followWindow();
-        if (closed_ || lost_) {
+        if (!takeWindowPicture()) {
             error_ = lost_ ? "the X server connection was lost" : "the recorded window was closed";
             return false;
         }
         if (!checkFormats(out)) return false;
-        if (!pixmap_) {
-            pixmap_ = XCompositeNameWindowPixmap(display_, window_);
-            XSync(display_, False);
-        }
         const int x0 = std::max(left, 0), y0 = std::max(top, 0);
         const int x1 =
-            static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, windowWidth_));
-        const int y1 =
-            static_cast<int>(std::min<std::int64_t>(std::int64_t(top) + out.height, windowHeight_));
-        if (x0 > left || y0 > top || x1 - left < out.width || y1 - top < out.height)
+            static_cast<int>(std::min<std::int64_t>(std::int64_t(left) + out.width, pictureWidth_));
+        const int y1 = static_cast<int>(
+            std::min<std::int64_t>(std::int64_t(top) + out.height, pictureHeight_));
+        if (!pixmap_ || x0 > left || y0 > top || x1 - left < out.width || y1 - top < out.height)
             std::memset(out.bits, 0, static_cast<std::size_t>(out.stride()) * out.height);
         if (out.bitCount == 8 && out.colorTable) copyToDib(PixelSource{}, 0, 0, 0, 0, out, 0, 0);
-        if (x1 <= x0 || y1 <= y0) return true;
+        // Hidden before its first picture was taken: black until it shows.
+        if (!pixmap_ || x1 <= x0 || y1 <= y0) return true;
         const int w = x1 - x0, h = y1 - y0;
         // The named pixmap holds the border too.
-        const bool ok =
-            useShm_ && attachShm(w, h)
-                ? grabShm(pixmap_, x0 + border_, y0 + border_, w, h, out, x0 - left, y0 - top)
-                : grabDrawable(pixmap_, x0 + border_, y0 + border_, w, h, out, x0 - left, y0 - top);
+        const int b = pictureBorder_;
+        const bool ok = useShm_ && attachShm(w, h)
+                            ? grabShm(pixmap_, x0 + b, y0 + b, w, h, out, x0 - left, y0 - top)
+                            : grabDrawable(pixmap_, x0 + b, y0 + b, w, h, out, x0 - left, y0 - top);
         if (ok || lost_) return ok;
-        // Unmapped or destroyed before its notification reached us.
+        // Hidden or destroyed before its notification reached us: asked anew
+        // at the next grab, and this frame is black.
+        XFreePixmap(display_, pixmap_);
+        pixmap_ = 0;
+        stale_ = true;
         XWindowAttributes attributes;
-        if (!XGetWindowAttributes(display_, window_, &attributes) ||
-            attributes.map_state != IsViewable) {
+        if (!XGetWindowAttributes(display_, window_, &attributes)) {
             closed_ = true;
             error_ = "the recorded window was closed";
+            return false;
         }
-        return false;
+        std::memset(out.bits, 0, static_cast<std::size_t>(out.stride()) * out.height);
+        return true;
     }
 
-    // The window's notifications received so far: a new size needs a new
-    // pixmap (the old one keeps the old picture); unmapping ends it.
+    // Brings pixmap_ up to date with the window: a new storage once it has
+    // been mapped again or resized, its last one (the last picture) while it
+    // is not shown. False once the window is gone.
+    bool takeWindowPicture() {
+        followWindow();
+        if (closed_ || lost_) return false;
+        if (!stale_ && pixmap_) return true;
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(display_, window_, &attributes) || lost_) {
+            closed_ = true;
+            return false;
+        }
+        // Asked again at each grab until it shows: the window manager may map
+        // its frame after the window itself.
+        if (attributes.map_state != IsViewable) {
+            stale_ = true;
+            if (!hiddenNoted_ && onNote_)
+                onNote_(
+                    "The recorded window is not shown (minimised, on another desktop or "
+                    "withdrawn); the recording holds its last picture until it is shown "
+                    "again.");
+            hiddenNoted_ = true;
+            hidden_ = true;
+            return true;
+        }
+        if (pixmap_) XFreePixmap(display_, pixmap_);
+        pixmap_ = XCompositeNameWindowPixmap(display_, window_);
+        XSync(display_, False);
+        pictureWidth_ = attributes.width;
+        pictureHeight_ = attributes.height;
+        pictureBorder_ = attributes.border_width;
+        stale_ = hidden_ = false;
+        return !lost_;
+    }
+
+    // The window's notifications received so far: a new size, a map or an
+    // unmap (of the window or its frame) asks for its storage anew; only its
+    // destruction ends the recording.
     void followWindow() {
         bool resized = false;
         while (!lost_ && XPending(display_) > 0 && !lost_) {
             XEvent event;
             XNextEvent(display_, &event);
+            if (event.xany.window != window_ && event.xany.window != frame_) continue;
+            if (event.type == MapNotify || event.type == UnmapNotify ||
+                event.type == ReparentNotify)
+                stale_ = true;
             if (event.xany.window != window_) continue;
-            if (event.type == UnmapNotify || event.type == DestroyNotify) closed_ = true;
+            if (event.type == DestroyNotify) closed_ = true;
             if (event.type == ConfigureNotify && (event.xconfigure.width != windowWidth_ ||
                                                   event.xconfigure.height != windowHeight_ ||
                                                   event.xconfigure.border_width != border_)) {
@@ -343,8 +384,7 @@ class X11Desktop final : public Desktop {
             }
         }
         if (!resized) return;
-        if (pixmap_) XFreePixmap(display_, pixmap_);
-        pixmap_ = 0;
+        stale_ = true;
         if (sizeNoted_ || (windowWidth_ == frameWidth_ && windowHeight_ == frameHeight_)) return;
         sizeNoted_ = true;
         if (onNote_)
@@ -392,7 +432,8 @@ class X11Desktop final : public Desktop {
         int originX = 0, originY = 0;
         if (window_) {
             Window child;
-            if (closed_ ||
+            // Not drawn over the last picture of a hidden window.
+            if (closed_ || hidden_ ||
                 !XTranslateCoordinates(display_, window_, root_, 0, 0, &originX, &originY, &child))
                 return false;
         }
@@ -649,15 +690,19 @@ class X11Desktop final : public Desktop {
     std::atomic<bool> lost_{false};
     mutable std::mutex mutex_;
     std::string error_;
-    // Window mode: the recorded top-level window, its named pixmap (0: to
-    // be named), its size now and at the start (the recording's).
-    Window window_ = 0;
+    // Window mode: the recorded window and the child of the root holding it,
+    // its size now and at the start (the recording's), and the named pixmap
+    // the pictures come from with the size it was named at (0: none yet).
+    Window window_ = 0, frame_ = 0;
     Pixmap pixmap_ = 0;
     int border_ = 0;
     int windowWidth_ = 0, windowHeight_ = 0;
     int frameWidth_ = 0, frameHeight_ = 0;
+    int pictureWidth_ = 0, pictureHeight_ = 0, pictureBorder_ = 0;
+    bool stale_ = true;    // the window may have a new storage: name it anew
+    bool hidden_ = false;  // not shown: pixmap_ holds its last picture
     bool closed_ = false;
-    bool sizeNoted_ = false;
+    bool sizeNoted_ = false, hiddenNoted_ = false;
     std::function<void(const std::string&)> onNote_;
 };
 

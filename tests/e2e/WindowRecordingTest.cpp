@@ -47,6 +47,10 @@ class ColourWindows {
         hints.height = h;
         XSetWMNormalHints(display_, window, &hints);
         XStoreName(display_, window, title);
+        XClassHint hint{};
+        hint.res_name = const_cast<char*>("velmora-e2e");
+        hint.res_class = const_cast<char*>("VelmoraE2E");
+        XSetClassHint(display_, window, &hint);
         XMapRaised(display_, window);
         XSync(display_, False);
         return window;
@@ -56,6 +60,12 @@ class ColourWindows {
         XWindowAttributes attributes{};
         return XGetWindowAttributes(display_, window, &attributes) &&
                attributes.map_state == IsViewable;
+    }
+    // The colour it paints itself with from now on (at once where shown).
+    void Paint(Window window, unsigned long colour) {
+        XSetWindowBackground(display_, window, colour);
+        XClearWindow(display_, window);
+        XSync(display_, False);
     }
     void Destroy(Window window) {
         XDestroyWindow(display_, window);
@@ -165,6 +175,28 @@ class WindowRecordingTest : public ProgramTest {
 
 class WindowPickTest : public WindowRecordingTest, public testing::WithParamInterface<int> {};
 
+// Each frame of the file as its one colour (0xRRGGBB), or -1 for a frame of
+// more than one.
+std::vector<long> FrameColours(const fs::path& file, const fs::path& scratch) {
+    std::vector<long> colours;
+    if (run("ffmpeg -v error -y -i '" + file.string() + "' -f rawvideo -pix_fmt rgb24 '" +
+            scratch.string() + "'") != 0)
+        return colours;
+    const std::string pixels = Slurp(scratch);
+    const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 3;
+    for (std::size_t at = 0; at + frameBytes <= pixels.size(); at += frameBytes) {
+        long colour = -2;
+        for (std::size_t i = at; i < at + frameBytes && colour != -1; i += 3) {
+            const long pixel = long(static_cast<unsigned char>(pixels[i])) << 16 |
+                               long(static_cast<unsigned char>(pixels[i + 1])) << 8 |
+                               static_cast<unsigned char>(pixels[i + 2]);
+            colour = colour == -2 || colour == pixel ? pixel : -1;
+        }
+        colours.push_back(colour);
+    }
+    return colours;
+}
+
 }  // namespace
 
 TEST_P(WindowPickTest, ClickedWindowIsRecordedAloneUntilItCloses) {
@@ -211,4 +243,124 @@ TEST_F(WindowRecordingTest, CommandLineNamesTheWindowByTitleOrRefusesAMissingOne
     program.Close(program.Window(kMainTitle));
     EXPECT_EQ(program.Exit(), 0);
     EXPECT_NE(Slurp(folder_ / "Setup.ini").find("TypeCapture=1"), std::string::npos);
+}
+
+// Minimised, then on another desktop: the recording goes on with the
+// window's last picture (painted blue while it is minimised, it shows red
+// until it is restored), says so once, and shows the window again when it
+// is back; only closing the window ends it.
+TEST_F(WindowRecordingTest, HiddenWindowKeepsItsLastPictureUntilItIsShownAgain) {
+    constexpr unsigned long kBlue = 0x0000ff;
+    Program program(folder_, {"-vc", "window=velmora-e2e red"});
+    ASSERT_FALSE(program.WaitForWindow(kMainTitle).empty());
+    const fs::path video = out_ / "~tempvideo.avi";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(video); })) << TodaysLog();
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+    EXPECT_NE(TodaysLog().find("\"velmora-e2e red\" (VelmoraE2E), id " + Hex(red_)),
+              std::string::npos)
+        << TodaysLog();
+
+    const std::string red = std::to_string(red_);
+    run("xdotool windowminimize " + red);
+    ASSERT_TRUE(WaitFor([&] { return !windows_.Viewable(red_); }));
+    windows_.Paint(red_, kBlue);
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+    run("wmctrl -i -a " + Hex(red_));
+    ASSERT_TRUE(WaitFor([&] { return windows_.Viewable(red_); }));
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+
+    run("wmctrl -s 1");
+    ASSERT_TRUE(WaitFor([&] { return !windows_.Viewable(red_); }));
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+    run("wmctrl -s 0");
+    ASSERT_TRUE(WaitFor([&] { return windows_.Viewable(red_); }));
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+    EXPECT_TRUE(program.Running());
+    EXPECT_EQ(TodaysLog().find("The recorded window was closed."), std::string::npos)
+        << TodaysLog();
+    windows_.Destroy(red_);
+
+    const fs::path file = MergedRecording(out_);
+    ASSERT_FALSE(file.empty()) << TodaysLog();
+    const std::string log = TodaysLog();
+    EXPECT_NE(log.find("The recorded window was closed."), std::string::npos) << log;
+    const std::string hidden = "The recorded window is not shown";
+    ASSERT_NE(log.find(hidden), std::string::npos) << log;
+    EXPECT_EQ(log.find(hidden, log.find(hidden) + 1), std::string::npos) << log;
+    // Red until it was restored, blue from then on: never black, never a
+    // mixture, never red again.
+    const std::vector<long> colours = FrameColours(file, root_ / "frames.rgb");
+    std::size_t reds = 0, blues = 0, others = 0;
+    bool blueSeen = false, redAfterBlue = false;
+    for (long colour : colours) {
+        reds += colour == long(kRed);
+        blues += colour == long(kBlue);
+        others += colour != long(kRed) && colour != long(kBlue);
+        redAfterBlue = redAfterBlue || (blueSeen && colour == long(kRed));
+        blueSeen = blueSeen || colour == long(kBlue);
+    }
+    EXPECT_GE(reds, std::size_t{2 * kFramesEach}) << colours.size() << " frames";
+    EXPECT_GE(blues, std::size_t{3 * kFramesEach}) << colours.size() << " frames";
+    EXPECT_EQ(others, 0u);
+    EXPECT_FALSE(redAfterBlue);
+    program.Close(program.Window(kMainTitle));
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+// X gives a closed window's id to later windows: a stored window id that
+// now has another window (the green one here, as if it had been given the
+// red one's id) is not recorded unasked. -vc refuses with exit status 2,
+// naming both windows; F9 asks, No records nothing, Yes records it and
+// keeps it as the chosen window.
+TEST_F(WindowRecordingTest, AStoredIdThatNowHasAnotherWindowIsNotRecordedUnasked) {
+    std::ofstream(folder_ / "Setup.ini")
+        << "[SetupVideo]\nWorkDir=" << out_.string()
+        << "/\nTypeCapture=2\nCaptureWindow=" << Hex(green_)
+        << "\nCaptureWindowTitle=velmora-e2e red\nCaptureWindowClass=VelmoraE2E\n"
+        << "CaptureCursor=0\nCodecIndex=4\nVideoFPS=10\n"
+        << "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
+    const fs::path errors = root_ / "stderr.txt";
+    {
+        std::vector<std::string> environment;
+        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+        environment.push_back("LSAN_OPTIONS=suppressions=" + (root_ / "lsan.supp").string());
+        Program refused({"sh", "-c", "exec ./velmora -vc 2>'" + errors.string() + "'"}, environment,
+                        folder_);
+        EXPECT_EQ(refused.Exit(), 2) << TodaysLog();
+    }
+    const std::string message = Slurp(errors);
+    EXPECT_NE(message.find("velmora: -vc: the window " + Hex(green_) +
+                           " is now \"velmora-e2e green\" (VelmoraE2E), not \"velmora-e2e "
+                           "red\" (VelmoraE2E) as chosen"),
+              std::string::npos)
+        << message;
+    EXPECT_TRUE(Recordings(out_).empty());
+    EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
+
+    Program program(folder_, {});
+    const std::string main = program.WaitForWindow(kMainTitle);
+    ASSERT_TRUE(Program::WaitViewable(main));
+    for (const char* answer : {"Escape", "alt+y"}) {
+        run("xdotool key F9");
+        const std::string box = program.WaitForWindow("Velmora");
+        ASSERT_TRUE(Program::WaitViewable(box)) << TodaysLog();
+        run("xdotool windowactivate --sync " + box + " key " + answer);
+        ASSERT_TRUE(WaitFor([&] { return program.Window("Velmora").empty(); }));
+    }
+    const fs::path video = out_ / "~tempvideo.avi";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(video); })) << TodaysLog();
+    ASSERT_TRUE(WaitForGrowth(video, kFramesEach)) << TodaysLog();
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("CaptureWindowTitle=velmora-e2e green"),
+              std::string::npos);
+    const std::string log = TodaysLog();
+    EXPECT_NE(log.find("\"velmora-e2e green\" (VelmoraE2E), id " + Hex(green_)), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Not recorded: the window " + Hex(green_) + " is now"), std::string::npos)
+        << log;
+    run("xdotool key F10");
+    ASSERT_FALSE(MergedRecording(out_).empty()) << TodaysLog();
+    // The second F9 was the one recorded: the first was answered No.
+    EXPECT_EQ(Recordings(out_).size(), 1u);
+    program.Close(main);
+    EXPECT_EQ(program.Exit(), 0);
 }

@@ -162,9 +162,8 @@ TEST_F(MergeTest, TargetThatCannotBeReplacedKeepsTheRecording) {
     ::close(fd);
     const std::string video = folder.path() + "VideoRecord_test_video.avi";
     const std::string audio = folder.path() + "VideoRecord_test_audio.wav";
-    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete existing video file. Recording "
-                                                 "kept in: " +
-                                                 video + ", " + audio});
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete existing video file: " + Target() +
+                                                 ". Recording kept in: " + video + ", " + audio});
     std::ifstream in(Target());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
     EXPECT_EQ(Probe(video, "stream=codec_type"), "video");

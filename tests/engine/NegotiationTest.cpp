@@ -258,7 +258,8 @@ TEST_F(NegotiationTest, TemporaryFilesThatCannotBeCreatedOrDeleted) {
         // Another recording's file, still being written: neither deleted nor moved.
         LockedFile lock(folder.path() + "~tempvideo.avi");
         RunOnce(Target());
-        EXPECT_EQ(Errors()[1], "Can not delete video temp file.");
+        EXPECT_EQ(Errors()[1], "Can not delete video temp file: " + folder.path() +
+                                   "~tempvideo.avi (another recording writes it).");
         EXPECT_TRUE(FileExists(TempVideoFile));
     }
     EXPECT_EQ(cam.FramesWritten, 0);
@@ -271,7 +272,9 @@ TEST_F(NegotiationTest, LockedAudioTempFileEndsTheRunWithoutAQuestion) {
     cam.RecordAudio = true;
     LockedFile lock(folder.path() + "~tempaudio.wav");
     EXPECT_EQ(RunOnce(Target()), 0);
-    EXPECT_EQ(Errors(), (std::vector<std::string>{"Can not delete audio temp file."}));
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{"Can not delete audio temp file: " + folder.path() +
+                                        "~tempaudio.wav (another recording writes it)."}));
     EXPECT_TRUE(host.Questions().empty());
     EXPECT_EQ(cam.FramesWritten, 0);
 }

@@ -1,7 +1,10 @@
 // A second sound input beside the first: each has its recorder and WAV, the
 // merge mixes them into one track or keeps two named tracks, an input that
 // stops leaves silence and a log line, one that is not there leaves the first
-// alone, and a crash's two WAVs are recovered together.
+// alone, a crash's two WAVs are recovered together, and what is no file of
+// this user at their names is left alone.
+
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -165,6 +168,43 @@ TEST_F(TwoInputsTest, BothSoundFilesOfAnInterruptedRecordingAreRecoveredTogether
     EXPECT_EQ(mix[4000], 8000);
     EXPECT_FALSE(FileExists(audio2));
     EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
+}
+
+// What stands at a temporary file's name and is no regular file of this
+// user (a folder, a named pipe another user planted) is neither deleted,
+// moved aside nor opened: the run is refused naming the file, and the
+// search for interrupted recordings names it once and leaves it out.
+TEST_F(TwoInputsTest, ForeignFilesAtTemporaryNamesAreNamedAndLeftAlone) {
+    auto& cam = MakeTwo();
+    const std::string folder2 = folder.path() + "~tempaudio2.wav";
+    ASSERT_TRUE(std::filesystem::create_directory(folder2));
+    RecordOnWorker(Target());
+    EXPECT_EQ(Errors(), std::vector<std::string>{"Can not delete audio temp file: " + folder2 +
+                                                 " (a folder, not a regular file; it is left "
+                                                 "alone)."});
+    EXPECT_TRUE(std::filesystem::is_directory(folder2));
+    EXPECT_FALSE(FileExists(Target()));
+    ASSERT_TRUE(std::filesystem::remove(folder2));
+
+    const std::string pipe = folder.path() + "~tempvideo.avi";
+    std::filesystem::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string kept = folder.path() + "VideoRecord_20200101_000000_video.avi";
+    ASSERT_EQ(::mkfifo(kept.c_str(), 0600), 0);
+    std::vector<std::string> leftAlone;
+    EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path(), &leftAlone).empty());
+    EXPECT_EQ(leftAlone, (std::vector<std::string>{
+                             "Not taken for an interrupted recording and left alone: " + pipe +
+                                 " (a named pipe, not a regular file)",
+                             "Not taken for an interrupted recording and left alone: " + kept +
+                                 " (a named pipe, not a regular file)"}));
+    RecordOnWorker(Target());
+    EXPECT_EQ(Errors().back(), "Can not delete video temp file: " + pipe +
+                                   " (a named pipe, not a regular file; it is left alone).");
+    struct stat st {};
+    EXPECT_TRUE(::lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(::lstat(kept.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_FALSE(FileExists(Target()));
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ TEST_F(ProgramReportsTest, AVideoFileThatCannotBeReplacedSendsNoReport) {
         if (file == target) {
             std::lock_guard lock(mutex);
             ASSERT_FALSE(errors.empty());
-            EXPECT_EQ(errors.back().rfind("Can not delete existing video file.", 0), 0u)
+            EXPECT_EQ(errors.back().rfind("Can not delete existing video file: " + target, 0), 0u)
                 << errors.back();
             EXPECT_TRUE(Requests(kUsage).empty());
         }

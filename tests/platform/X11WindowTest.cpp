@@ -71,6 +71,9 @@ class Windows {
     }
     void raise(Window w) { sync(XRaiseWindow(display_, w)); }
     void unmap(Window w) { sync(XUnmapWindow(display_, w)); }
+    void map(Window w) { sync(XMapRaised(display_, w)); }
+    // The background it paints itself with from its next exposure on.
+    void paint(Window w, unsigned long colour) { sync(XSetWindowBackground(display_, w, colour)); }
     void destroy(Window w) { sync(XDestroyWindow(display_, w)); }
     void pointer(int x, int y) {
         sync(XWarpPointer(display_, 0, DefaultRootWindow(display_), 0, 0, 0, 0, x, y));
@@ -182,21 +185,36 @@ TEST_F(X11Window, SizeChangesAreCutOrFilledBlackAndToldOnce) {
     EXPECT_NE(notes[0].find("60x40"), std::string::npos) << notes[0];
 }
 
-TEST_F(X11Window, UnmappedOrDestroyedWindowEndsTheGrabs) {
-    for (bool destroy : {false, true}) {
-        SCOPED_TRACE(destroy ? "destroyed" : "unmapped");
-        auto desktop = open();
-        ASSERT_TRUE(desktop);
-        Frame frame(120, 80);
-        ASSERT_TRUE(desktop->grab(0, 0, frame.rows));
-        if (destroy)
-            windows.destroy(recorded);
-        else
-            windows.unmap(recorded);
-        EXPECT_FALSE(desktop->grab(0, 0, frame.rows));
-        EXPECT_TRUE(desktop->targetClosed());
-        recorded = windows.make(kRed, 100, 100, 120, 80, "recorded red");
+// Only the window's destruction ends the grabs; unmapped (minimised, on
+// another desktop) it is held at its last picture, told once, and its own
+// picture comes back when it is mapped again.
+TEST_F(X11Window, HiddenWindowHoldsItsLastPictureAndOnlyDestructionEndsTheGrabs) {
+    auto desktop = open();
+    ASSERT_TRUE(desktop);
+    Frame frame(120, 80);
+    ASSERT_TRUE(desktop->grab(0, 0, frame.rows)) << desktop->lastError();
+    for (int round = 0; round < 2; ++round) {
+        windows.unmap(recorded);
+        windows.paint(recorded, round == 0 ? kGreen : kRed);
+        Frame held(120, 80);
+        ASSERT_TRUE(desktop->grab(0, 0, held.rows)) << desktop->lastError();
+        EXPECT_EQ(held.count(round == 0 ? kRed : kGreen, 0, 0, 120, 80), 120 * 80);
+        DibRows lent;
+        EXPECT_FALSE(desktop->grabLent(0, 0, 120, 80, lent));
+        EXPECT_FALSE(desktop->targetClosed());
+        windows.map(recorded);
+        Frame shown(120, 80);
+        ASSERT_TRUE(desktop->grab(0, 0, shown.rows)) << desktop->lastError();
+        EXPECT_EQ(shown.count(round == 0 ? kGreen : kRed, 0, 0, 120, 80), 120 * 80);
+        EXPECT_TRUE(desktop->grabLent(0, 0, 120, 80, lent));
     }
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_NE(notes[0].find("not shown"), std::string::npos) << notes[0];
+
+    windows.destroy(recorded);
+    EXPECT_FALSE(desktop->grab(0, 0, frame.rows));
+    EXPECT_TRUE(desktop->targetClosed());
+    recorded = windows.make(kRed, 100, 100, 120, 80, "recorded red");
     std::string error;
     windows.unmap(recorded);
     EXPECT_FALSE(openX11WindowDesktop(recorded, {}, &error));

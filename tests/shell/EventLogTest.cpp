@@ -162,3 +162,53 @@ TEST_F(EventLogTest, AppendsFromSeveralThreadsStayWholeLines) {
 }
 
 }  // namespace
+
+// A Logs folder that is a link not the user's own (another user's link, or
+// one leading to a folder of another user's) is not followed: the log goes
+// to the user's state folder, and its first line there says why, once. The
+// user's own link to a folder of the user's is followed.
+TEST_F(EventLogTest, ALogsFolderThatIsALinkNotOursIsNotFollowed) {
+    QTemporaryDir own, state;
+    const QByteArray logs = QFile::encodeName(dir_.filePath(QStringLiteral("Logs")));
+    ASSERT_EQ(::symlink(QFile::encodeName(own.path()).constData(), logs.constData()), 0);
+    EventLog log(dir_.path() + u'/', state.path() + u'/');
+    log.SetClock([this] { return now_; });
+    log.Write(QStringLiteral("through our own link"));
+    EXPECT_TRUE(QFile::exists(own.filePath(QStringLiteral("Log_2024-01-31.log"))));
+
+    // As root the link is given to another user; otherwise it leads to the
+    // root folder, which is root's.
+    ASSERT_EQ(::unlink(logs.constData()), 0);
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::symlink(root ? QFile::encodeName(own.path()).constData() : "/", logs.constData()),
+              0);
+    if (root) {
+        ASSERT_EQ(::lchown(logs.constData(), 65534, 65534), 0);
+    }
+    EventLog refused(dir_.path() + u'/', state.path() + u'/');
+    refused.SetClock([this] { return now_; });
+    refused.SetLocale(QLocale(QLocale::German, QLocale::Germany));
+    refused.Write(QStringLiteral("one"));
+    refused.Write(QStringLiteral("two"));
+    QFile file(state.filePath(QStringLiteral("Logs/Log_2024-01-31.log")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("31.01.2024 14:25:03 - ") + dir_.path() +
+                                    QStringLiteral("/Logs is a link not followed (")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains(root ? QStringLiteral("belongs to nobody")
+                                       : QStringLiteral("belongs to root")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("): the log is kept in ") + state.path() +
+                                  QStringLiteral("/Logs/")))
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[1], QStringLiteral("31.01.2024 14:25:03 - one"));
+    EXPECT_EQ(lines[2], QStringLiteral("31.01.2024 14:25:03 - two"));
+    // Nothing more where the link leads.
+    EXPECT_EQ(QDir(own.path()).entryList(QDir::Files).size(), 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(state.filePath(QStringLiteral("Logs"))).constData(), &st),
+              0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}

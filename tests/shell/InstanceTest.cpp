@@ -129,36 +129,66 @@ TEST(InstanceLock, TheSocketLivesInThePrivateRuntimeFolderWhileHeld) {
 }
 
 // Without a usable runtime folder the lock goes in a folder of our own
-// under the temporary folder; one that is a link or another user's is not
-// taken over, and the reason names its owner.
-TEST(InstanceLock, TheFallbackFolderIsOursAloneOrNotUsed) {
+// under the temporary folder. Where that name is a link, another user's or
+// open to others, it is not used: a folder made by mkdtemp beside it is,
+// found again by the next call (a command to the running copy), and the
+// note says why.
+TEST(InstanceLock, TheFallbackFolderIsOursAloneOrAnotherOfOursIsMade) {
     TestFolder base;
     ASSERT_FALSE(base.path.empty());
     const std::string own = base.path + "/velmora-" + std::to_string(::geteuid());
-    std::string why;
-    EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path, &why), own + "/") << why;
+    std::string why, note;
+    EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path, &why, &note), own + "/") << why;
+    EXPECT_EQ(note, "");
     struct stat info {};
     ASSERT_EQ(::stat(own.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    ::chmod(own.c_str(), 0777);  // ours, but opened up: closed again
-    EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path), own + "/");
-    ASSERT_EQ(::stat(own.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
 
-    fs::remove(own);
-    fs::create_directory(base.path + "/elsewhere");
-    fs::create_directory_symlink(base.path + "/elsewhere", own);
-    EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path, &why), "");
-    EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
-
-    if (::geteuid() != 0) GTEST_SKIP() << "another user's folder needs root";
-    fs::remove(own);
-    fs::create_directory(own);
-    ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
-    ::chmod(own.c_str(), 0700);
-    EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path, &why), "");
-    EXPECT_NE(why.find(" belongs to "), std::string::npos) << why;
-    EXPECT_NE(why.find("uid 65534"), std::string::npos) << why;
+    // Each way of not being ours, with a folder of another user's that only
+    // looks like one of our replacements (root can make one) passed over.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        fs::create_directory(own + "-AAAAAA");
+        ::chmod((own + "-AAAAAA").c_str(), 0700);
+        ASSERT_EQ(::chown((own + "-AAAAAA").c_str(), 65534, 65534), 0);
+    }
+    const char* ways[] = {"is open to other users", "is a symbolic link", " belongs to "};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        fs::remove_all(own);
+        if (way == ways[0]) {
+            fs::create_directory(own);
+            ::chmod(own.c_str(), 0777);
+        } else if (way == ways[1]) {
+            fs::create_directory(base.path + "/elsewhere");
+            fs::create_directory_symlink(base.path + "/elsewhere", own);
+        } else {
+            if (!root) continue;
+            fs::create_directory(own);
+            ::chmod(own.c_str(), 0700);
+            ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+        }
+        note.clear();
+        const std::string made = InstanceLock::PrivateFolderIn(base.path, &why, &note);
+        ASSERT_EQ(made.rfind(own + "-", 0), 0u) << made << " " << why;
+        ASSERT_EQ(made.size(), own.size() + 8) << made;
+        EXPECT_NE(note.find(way), std::string::npos) << note;
+        EXPECT_NE(note.find(made.substr(0, made.size() - 1)), std::string::npos) << note;
+        ASSERT_EQ(::lstat(made.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(info.st_uid, ::geteuid());
+        EXPECT_EQ(InstanceLock::PrivateFolderIn(base.path), made);
+        fs::remove(made);
+    }
+    EXPECT_TRUE(fs::is_empty(base.path + "/elsewhere"));
+    if (root) {
+        EXPECT_TRUE(fs::exists(own + "-AAAAAA"));
+        EXPECT_EQ(::stat((own + "-AAAAAA").c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 65534u);
+    } else {
+        GTEST_SKIP() << "another user's folder needs root: only links and open folders were tried";
+    }
 }
 
 // A lock held by a process of another user (only root could have put it in

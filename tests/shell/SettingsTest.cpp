@@ -135,6 +135,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.AudioInputName = "Monitor of Speakers";
     s.CaptureWindow = 0x2a00007;
     s.CaptureWindowTitle = "Terminal \xe2\x80\x94 bash";
+    s.CaptureWindowClass = "XTerm";
     s.AudioInput2Name = "speakers.monitor";
     s.AudioInput2Volume = 50;
     s.AudioSeparateTracks = true;
@@ -183,6 +184,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_EQ(back.AudioInputName, "Monitor of Speakers");
     EXPECT_EQ(back.CaptureWindow, 0x2a00007u);
     EXPECT_EQ(back.CaptureWindowTitle, "Terminal \xe2\x80\x94 bash");
+    EXPECT_EQ(back.CaptureWindowClass, "XTerm");
     // A title that would break the file is not kept; the window still is.
     s.CaptureWindowTitle = "two\nlines";
     ASSERT_TRUE(WriteSettings(s, Path()));
