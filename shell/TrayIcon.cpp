@@ -18,8 +18,9 @@ namespace {
 QIcon StateIcon(TrayIcon::State state, int countdown) {
     QIcon icon;
     for (const int side : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap = ButtonImageIcon(kImageProgram).pixmap(side, side);
-        if (pixmap.isNull() || pixmap.width() != side) {
+        // In pixels: the tray scales what it is given.
+        QPixmap pixmap = ButtonImageIcon(kImageProgram).pixmap(QSize(side, side), 1.0);
+        if (pixmap.isNull()) {
             pixmap = QPixmap(side, side);
             pixmap.fill(Qt::transparent);
         }
