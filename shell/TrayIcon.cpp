@@ -125,8 +125,11 @@ bool TrayIcon::Show() {
         icon_->setContextMenu(menu_);
         connect(icon_, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
+                    // The second click of a double click only shows it.
                     if (reason == QSystemTrayIcon::Trigger && actions_.toggleWindow)
                         actions_.toggleWindow();
+                    else if (reason == QSystemTrayIcon::DoubleClick && actions_.showWindow)
+                        actions_.showWindow();
                 });
     }
     shownKey_ = -1;
