@@ -60,7 +60,7 @@ TEST_F(SavedRecordingTest, RecoveredAndKeptFilesAreReadFromTheLine) {
     const QString sound = Make(QStringLiteral("Talk, part 1_audio.wav"));
     saved = SavedRecordingOf(QStringLiteral("Disk full. Recording kept in: ") + video +
                                  QStringLiteral(", ") + sound +
-                                 QStringLiteral(" Recording left in: /tmp/~tempaudio.wav"),
+                                 QStringLiteral(" Recording left in: /media/usb/~tempaudio.wav"),
                              kPrefix, QStringLiteral("/elsewhere.avi"), {});
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->kind, SavedRecording::Kind::Kept);
