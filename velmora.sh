@@ -37,8 +37,8 @@ packages=(
     libgbm-dev libdrm-dev
 )
 # Only the tests need these: the browser that plays the MP4 and Matroska
-# recordings (label browser).
-test_packages=(chromium)
+# recordings (label browser), and an XEmbed system tray for the tray icon.
+test_packages=(chromium trayer)
 
 install_missing() {  # install_missing PACKAGE...
     local missing=()

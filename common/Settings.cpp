@@ -48,6 +48,10 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.MinimizeCapture = ini.ReadBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
     s.RestoreAfterRecord = ini.ReadBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
     s.SendStats = ini.ReadBool("SetupApp", "SendStats", s.SendStats);
+    s.Countdown =
+        std::clamp(ini.ReadInteger("SetupApp", "Countdown", s.Countdown), 0, kMaxCountdown);
+    s.TrayIcon = ini.ReadBool("SetupApp", "TrayIcon", s.TrayIcon);
+    s.NotifySaved = ini.ReadBool("SetupApp", "NotifySaved", s.NotifySaved);
     // X screens are at most 32767 pixels each way: the area is held to what
     // one can show, so corner plus size never overflows.
     constexpr int kScreenLimit = 32767;
@@ -114,6 +118,10 @@ SoundCodec RunSoundCodec(const TSettings& s) {
     return RunFileFormat(s) == s.FileFormat ? s.AudioCodec : DefaultSoundCodec(RunFileFormat(s));
 }
 
+int RunCountdownSeconds(const TSettings& s) {
+    return s.RunCountdown.value_or(s.Countdown);
+}
+
 bool WriteSettings(const TSettings& s, const std::string& file) {
     // ScreenCastToken is not written: the copy here may be older than the
     // one StoreScreenCastToken has put into the file since.
@@ -125,6 +133,9 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
     ini.WriteBool("SetupApp", "RestoreAfterRecord", s.RestoreAfterRecord);
     ini.WriteBool("SetupApp", "SendStats", s.SendStats);
+    ini.WriteInteger("SetupApp", "Countdown", s.Countdown);
+    ini.WriteBool("SetupApp", "TrayIcon", s.TrayIcon);
+    ini.WriteBool("SetupApp", "NotifySaved", s.NotifySaved);
     ini.WriteString("SetupVideo", "WorkDir", s.WorkDir);
     ini.WriteInteger("SetupVideo", "TypeCapture", s.TypeCapture);
     char windowId[24];

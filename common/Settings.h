@@ -14,6 +14,10 @@
 namespace velmora {
 
 inline constexpr const char* AppVersion = "1.0.4";
+// The longest countdown Options offers; the command line's delay= may ask
+// for up to kMaxRunCountdown.
+inline constexpr int kMaxCountdown = 10;
+inline constexpr int kMaxRunCountdown = 600;
 
 struct TSettings {
     // Setup
@@ -47,6 +51,13 @@ struct TSettings {
     bool MinimizeCapture = false;
     bool RestoreAfterRecord = true;
     bool SendStats = true;
+    // Seconds counted down on the screen before a recording starts (0..10;
+    // 0 starts at once).
+    int Countdown = 0;
+    // The status icon in the desktop's tray, and the notification when a
+    // recording is saved.
+    bool TrayIcon = true;
+    bool NotifySaved = true;
     // SetupAudio
     bool AudioRecordEnable = false;
     int AudioFormatIndex = -1;
@@ -79,6 +90,8 @@ struct TSettings {
     int RecordHours = 0;
     int RecordMinutes = 0;
     int RecordSeconds = 0;
+    // The command line's delay=, over Countdown for this run.
+    std::optional<int> RunCountdown;
     // The command line's format=, over FileFormat for this run.
     std::optional<OutputFormat> RunFormat;
     // The command line's window= (an id or a title), recorded instead of the
@@ -113,6 +126,9 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
 // stored format's choice).
 OutputFormat RunFileFormat(const TSettings& settings);
 SoundCodec RunSoundCodec(const TSettings& settings);
+
+// The countdown this run's recordings start after, in seconds.
+int RunCountdownSeconds(const TSettings& settings);
 
 // Writes every stored setting in one replacement of the file, keeping other
 // sections, keys and comments. False when the file could not be written.

@@ -53,10 +53,18 @@ int ToolkitOption(const std::string& parameter) {
         if (name.starts_with(option)) return 1;
     return 0;
 }
+// The seconds of a delay= value: a whole number 0..kMaxRunCountdown.
+std::optional<int> CountdownSeconds(const std::string& value) {
+    const auto seconds = platform::ParseProfileInt(value);
+    if (!seconds || *seconds < 0 || *seconds > kMaxRunCountdown) return std::nullopt;
+    return *seconds;
+}
+
 }  // namespace
 
 const char* const kUsage =
-    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] [window=ID|TITLE]\n"
+    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
+    "               [window=ID|TITLE]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -82,6 +90,11 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
                 logRefusedPath(folder, reason);
         }
         if (lower.starts_with("window=")) s.RunWindow = parameter.substr(7);
+        if (lower.starts_with("delay=")) {
+            // Refused before the program starts (InvalidParameter).
+            if (const auto seconds = CountdownSeconds(parameter.substr(6)))
+                s.RunCountdown = *seconds;
+        }
         if (lower.starts_with("format=")) {
             // Refused before the program starts (InvalidParameter).
             if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
@@ -105,6 +118,9 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
     for (const std::string& parameter : parameters) {
         if (Lower(parameter) == "window=")
             return "velmora: window=: name the window to record by its id or its title\n";
+        if (Lower(parameter).starts_with("delay=") && !CountdownSeconds(parameter.substr(6)))
+            return "velmora: " + parameter + ": give the seconds to count down before recording, " +
+                   "0 to " + std::to_string(kMaxRunCountdown) + "\n";
         if (!Lower(parameter).starts_with("format=")) continue;
         const std::string value = parameter.substr(7);
         if (!ParseOutputFormat(value))
@@ -139,8 +155,9 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
             lower.starts_with("format=") || lower.starts_with("window=") ||
-            parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
-            parameter == "--help" || parameter == "--version")
+            lower.starts_with("delay=") || parameter.starts_with("--screen=") ||
+            InstanceCommandRequest({parameter}) || parameter == "--help" ||
+            parameter == "--version")
             continue;
         if (const int taken = ToolkitOption(parameter)) {
             i += static_cast<std::size_t>(taken - 1);
@@ -195,7 +212,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
                    lower.starts_with("time=") || lower.starts_with("format=") ||
-                   lower.starts_with("window=")) {
+                   lower.starts_with("window=") || lower.starts_with("delay=")) {
             handed.push_back(parameter);
         }
     }
@@ -233,6 +250,8 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
                "                   name is used as written, so end it with '/'\n"
                "  time=SECONDS     stop recording after SECONDS\n"
+               "  delay=SECONDS    count SECONDS down on the screen before each recording\n"
+               "                   of this run starts (0 to 600; Options keeps the usual one)\n"
                "  format=KIND      save this run's recordings as avi, mp4 (plays in web\n"
                "                   browsers) or mkv (Matroska); Options keeps the usual one\n"
                "  window=ID|TITLE  record this window only (an X window id, decimal or 0x..,\n"

@@ -1,7 +1,8 @@
 #pragma once
 // The command line: "-vc" or "/vc" starts a recording once start-up is done,
 // "path=FOLDER" sets the output folder for the run (saved at exit), and
-// "time=SECONDS" sets the time to record, "format=avi|mp4|mkv" the kind of
+// "time=SECONDS" sets the time to record, "delay=SECONDS" the countdown
+// before it, "format=avi|mp4|mkv" the kind of
 // file and "window=ID|TITLE" the one window to record (all for the run,
 // never saved). Switch names ignore
 // letter case; the folder is taken exactly as written, since Linux file names
@@ -45,7 +46,7 @@ std::optional<std::string> MissingWindow(const std::vector<std::string>& paramet
 // The usage lines, printed by --help and after an unknown option.
 extern const char* const kUsage;
 
-// The first parameter that is neither the program's own (-vc, path=, time=, format=,
+// The first parameter that is neither the program's own (-vc, path=, time=, delay=, format=,
 // --start, --stop, --toggle, --pause, --resume, --pause-toggle, --screen=, --help,
 // --version) nor one Qt takes
 // (-platform NAME, -session ID, -style NAME, ...): a typo must not start a

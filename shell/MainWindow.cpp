@@ -87,6 +87,7 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
       reporter_(std::make_unique<TStatsReporter>(*http_, servers_.reports)) {
     setObjectName(QStringLiteral("MainWindow"));
     CreateControls();
+    CreateDesktopParts();
     // Translated by every ApplyLanguage from here on, StartUp's included.
     // The keys are the language files' names of the controls.
     SetLanguageWindow(LanguageWindow::Main, this,
@@ -362,6 +363,7 @@ void MainWindow::ApplySettings() {
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
     if (camera_) CopyIntoEngine(engineSettings_, *camera_);
+    ShowTrayAsSet();
 }
 
 bool MainWindow::SaveSettings() {

@@ -7,7 +7,8 @@
 // Its members are defined by job: MainWindow.cpp the window and its controls,
 // MainWindowRecording.cpp the recording control, MainWindowQuit.cpp the quit
 // and logout sequence, MainWindowCommands.cpp the hot keys and the commands
-// of other copies.
+// of other copies, MainWindowDesktop.cpp the countdown, the tray icon, the
+// notification of a saved recording and the folder button's menu.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -24,6 +25,7 @@
 #include "platform/x11/WindowList.h"
 #include "shell/EngineSettings.h"
 #include "shell/RecordingTexts.h"
+#include "shell/TrayIcon.h"
 
 class QLabel;
 class QLineEdit;
@@ -51,6 +53,8 @@ class QtCameraHost;
 class AreaPanel;
 class AreaSelector;
 class TStatsReporter;
+class Countdown;
+class SavedNotification;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -161,6 +165,14 @@ class MainWindow : public QMainWindow {
     void CameraUpdate(engine::TScreenCamera* sender);
     void CameraSaveProgress(engine::TScreenCamera* sender, std::int32_t percent, bool& Continue);
 
+    // ---- countdown, tray icon, notification (UI thread)
+    // The seconds before a recording run (StartCapture began them); F10,
+    // Escape and Stop cancel them.
+    bool CountingDown() const;
+    // The icon in the tray (TrayIcon in Setup.ini), whether or not shown.
+    TrayIcon* Tray() const { return tray_; }
+    TrayIcon::Status TrayStatus() const;
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -222,6 +234,19 @@ class MainWindow : public QMainWindow {
     // The Window button is off, its tooltip saying why, where the screen
     // cannot give single windows.
     void ShowWindowAvailability();
+    void CreateDesktopParts();
+    void BeginCountdown(int seconds);
+    void CancelCountdown();
+    // Where the number stands: the area the recording will take, in X pixels.
+    QRect CountdownArea() const;
+    // The tray icon shown or not as the settings say.
+    void ShowTrayAsSet();
+    void ShowFromTray();
+    // With a tray icon shown, the window goes there instead of the task bar
+    // (MinimizeCapture); false where there is none.
+    bool HideToTray();
+    // On the worker, after a merge: its result line, for the notification.
+    void AnnounceMergeResult(const std::string& resultLine);
 
     // The capture mode buttons; the mark behind one shows the chosen mode.
     QToolButton* areaButton = nullptr;
@@ -250,6 +275,11 @@ class MainWindow : public QMainWindow {
     QTimer* blinkTimer = nullptr;        // the Stop image while recording, not paused
     QTimer* updateCheckTimer = nullptr;  // the update check, once after start
     AreaPanel* panel_ = nullptr;
+    Countdown* countdown_ = nullptr;
+    TrayIcon* tray_ = nullptr;
+    SavedNotification* notification_ = nullptr;
+    // The countdown has ended: StartCapture starts the recording itself.
+    bool countdownDone_ = false;
 
     const TNetServers servers_;
     std::unique_ptr<HttpClient> http_;

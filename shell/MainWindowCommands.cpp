@@ -51,7 +51,10 @@ void MainWindow::HotKeyPressed(int virtualKey) {
         // The selector holds these keys only while it shows; a press still
         // queued when it has closed is dropped.
         case platform::kVkEscape:
-            if (selector_ && selector_->IsShowing()) selector_->CloseSelector();
+            if (CountingDown())
+                CancelCountdown();
+            else if (selector_ && selector_->IsShowing())
+                selector_->CloseSelector();
             break;
         case platform::kVkReturn:
             if (selector_ && selector_->IsShowing()) selector_->AcceptSelection();
@@ -60,7 +63,7 @@ void MainWindow::HotKeyPressed(int virtualKey) {
             if (camera_ && !camera_->Recording) StartCapture();
             break;
         case platform::kVkF10:
-            if (camera_ && camera_->Recording) StopCapture();
+            if (camera_ && (camera_->Recording || CountingDown())) StopCapture();
             break;
         case platform::kVkF11:
             if (camera_ && camera_->Recording) TogglePause();
@@ -73,10 +76,10 @@ void MainWindow::HotKeyPressed(int virtualKey) {
 void MainWindow::RemoteCommand(const std::string& command,
                                const std::vector<std::string>& arguments,
                                std::shared_ptr<platform::InstanceReply> reply) {
-    const bool wasRecording = camera_ && camera_->Recording;
+    const bool wasRecording = camera_ && (camera_->Recording || CountingDown());
     RunCommand(command, arguments);
     if (!reply) return;
-    if (camera_ && camera_->Recording) {
+    if (camera_ && (camera_->Recording || CountingDown())) {
         if (wasRecording) return reply->Answer({});
         // Answered when the capture loop starts or the run ends.
         startReplies_.push_back(std::move(reply));
@@ -91,7 +94,7 @@ void MainWindow::RunCommand(const std::string& command, const std::vector<std::s
     if (command == "start" && !arguments.empty()) {
         // A recording still running or being merged keeps its folder and
         // time limit; StartCapture says why nothing starts.
-        if (!camera_ || camera_->Recording || quitting_) return;
+        if (!camera_ || camera_->Recording || CountingDown() || quitting_) return;
         if (camera_->WorkerRunning()) {
             StartCapture();
         } else if (ReadParameters(arguments)) {
@@ -103,7 +106,8 @@ void MainWindow::RunCommand(const std::string& command, const std::vector<std::s
     else if (command == "stop")
         HotKeyPressed(platform::kVkF10);
     else if (command == "toggle")
-        HotKeyPressed(camera_ && camera_->Recording ? platform::kVkF10 : platform::kVkF9);
+        HotKeyPressed(camera_ && (camera_->Recording || CountingDown()) ? platform::kVkF10
+                                                                        : platform::kVkF9);
     else if (command == "pause")
         PauseCapture();
     else if (command == "resume")
@@ -131,7 +135,8 @@ void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
         // A command that starts a recording is answered once it runs or has
         // failed, so a script learns that nothing is being recorded.
         const auto startsRecording = [this](const platform::InstanceCommand& c) {
-            return c.name == "start" || (c.name == "toggle" && !(camera_ && camera_->Recording));
+            return c.name == "start" ||
+                   (c.name == "toggle" && !(camera_ && (camera_->Recording || CountingDown())));
         };
         if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); },
                                                startsRecording))

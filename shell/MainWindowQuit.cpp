@@ -23,6 +23,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing must not lose a recording: it is stopped as F10 stops it and
     // merged, with the progress in this window, and the window closes once
     // the worker is done (Cancel there keeps the recording for the next start).
+    // A countdown ends without a recording.
+    CancelCountdown();
     if (camera_ && (camera_->Recording || camera_->WorkerRunning())) {
         event->ignore();
         if (!quitting_)

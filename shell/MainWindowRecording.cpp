@@ -72,10 +72,12 @@ void MainWindow::CreateEngine() {
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
     hooks.leaving = [this] { return quitting_; };
+    hooks.hideToTray = [this] { return HideToTray(); };
     // On the worker, after the result line has been logged: handed to this
     // window's client, which sends it without anybody waiting for the answer,
     // so an unanswering server holds up neither Record nor the exit.
     hooks.reportMergeResult = [this](const std::string& text) {
+        AnnounceMergeResult(text);
         if (!reportsAllowed_ || servers_.reports.isEmpty()) return;
         const QString result = ReportableResult(QString::fromStdString(text));
         QMetaObject::invokeMethod(
@@ -183,12 +185,17 @@ void MainWindow::StartCapture() {
     const bool handed = std::exchange(handedCommandLineStart_, false);
     // Leaving: the command line's recording after a recovery does not start.
     if (quitting_) return;
-    if (!camera_ || camera_->Recording) return;
+    if (!camera_ || camera_->Recording || CountingDown()) return;
     // A previous recording still being merged owns the temporary files; the
     // user learns why nothing starts.
     if (camera_->WorkerRunning()) {
         ShowStatus(statusPanel_, LogTexts(2));
         UpdateRecordEnabled();
+        return;
+    }
+    // The countdown first; its end comes back here.
+    if (const int seconds = RunCountdownSeconds(Settings); seconds > 0 && !countdownDone_) {
+        BeginCountdown(seconds);
         return;
     }
     WriteLog(QString());
@@ -295,6 +302,7 @@ bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
 }
 
 void MainWindow::StopCapture() {
+    if (CountingDown()) return CancelCountdown();
     ShowIdleControls();
     if (camera_) camera_->StopRecording();
     UpdateRecordEnabled();
@@ -318,7 +326,7 @@ void MainWindow::ShowIdleControls() {
 
 void MainWindow::FollowEngine() {
     // The run ended before its loop began: the senders learn why.
-    if (!startReplies_.empty() && camera_ && !camera_->Recording) {
+    if (!startReplies_.empty() && camera_ && !camera_->Recording && !CountingDown()) {
         const std::string errors = RunErrorsText();
         AnswerStartReplies(errors.empty() ? std::string("the recording did not start") : errors);
     }
@@ -365,7 +373,7 @@ void MainWindow::SetRecordImage(int index) {
 }
 
 void MainWindow::StartOrStopClicked() {
-    if (camera_ && camera_->Recording)
+    if (camera_ && (camera_->Recording || CountingDown()))
         StopCapture();
     else
         StartCapture();

@@ -100,6 +100,9 @@ void OptionsDialog::LoadValues() {
     ShowReportsAvailability();
     minimizeCheck->setChecked(Settings.MinimizeCapture);
     restoreCheck->setChecked(Settings.RestoreAfterRecord);
+    trayCheck->setChecked(Settings.TrayIcon);
+    notifyCheck->setChecked(Settings.NotifySaved);
+    countdownEdit->setValue(Settings.Countdown);
     frameRateSlider->setValue(Settings.VideoFPS);
     keyFramesText->setText(QString::number(Settings.KeyFramesFreq));
     qualitySlider->setValue(Settings.VideoQuality);
@@ -220,6 +223,9 @@ void OptionsDialog::OkClicked() {
     Settings.SendStats = reportsCheck->isChecked();
     Settings.MinimizeCapture = minimizeCheck->isChecked();
     Settings.RestoreAfterRecord = restoreCheck->isChecked();
+    Settings.TrayIcon = trayCheck->isChecked();
+    Settings.NotifySaved = notifyCheck->isChecked();
+    Settings.Countdown = countdownEdit->value();
     Settings.CodecIndex = codecCombo->currentIndex();
     // A format or sound chosen here is the usual one again, over the command
     // line's; the command line's, left as it was, stays for this run only.

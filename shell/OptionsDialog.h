@@ -127,6 +127,11 @@ class OptionsDialog : public QDialog {
     QCheckBox* reportsCheck = nullptr;
     QLabel* languageLabel = nullptr;
     QComboBox* languageCombo = nullptr;
+    QLabel* countdownLabel = nullptr;
+    QSpinBox* countdownEdit = nullptr;
+    QLabel* countdownUnit = nullptr;
+    QCheckBox* trayCheck = nullptr;
+    QCheckBox* notifyCheck = nullptr;
     // Time to record
     QGroupBox* timeLimitGroup = nullptr;
     QCheckBox* timeLimitCheck = nullptr;

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "common/Language.h"
+#include "common/Settings.h"
 #include "shell/OptionsDialog.h"
 
 namespace velmora {
@@ -153,9 +154,21 @@ void OptionsDialog::CreateControls() {
     auto* languageRow = new QHBoxLayout;
     languageRow->addWidget(languageLabel);
     languageRow->addWidget(languageCombo, 1);
+    countdownLabel = MakeLabel(settingsGroup, "countdownLabel", "Countdown before recording:");
+    countdownEdit = MakeSpinBox(settingsGroup, "countdownEdit", kMaxCountdown);
+    countdownUnit = MakeLabel(settingsGroup, "countdownUnit", "s");
+    auto* countdownRow = new QHBoxLayout;
+    countdownRow->addWidget(countdownLabel);
+    countdownRow->addWidget(countdownEdit);
+    countdownRow->addWidget(countdownUnit);
+    countdownRow->addStretch(1);
+    trayCheck = MakeCheckBox(settingsGroup, "trayCheck", "Show an icon in the tray");
+    notifyCheck = MakeCheckBox(settingsGroup, "notifyCheck", "Notify when a recording is saved");
     auto* settings = new QVBoxLayout(settingsGroup);
-    for (QCheckBox* box : {restoreCheck, minimizeCheck, cursorCheck, reportsCheck})
+    for (QCheckBox* box :
+         {restoreCheck, minimizeCheck, cursorCheck, reportsCheck, trayCheck, notifyCheck})
         settings->addWidget(box);
+    settings->addLayout(countdownRow);
     settings->addLayout(languageRow);
 
     // Time to record, below it: an untitled group with its check box on the
@@ -334,6 +347,8 @@ void OptionsDialog::CreateControls() {
                        {"Label11", audioInputLabel},       {"Label12", secondsLabel},
                        {"Label13", fileFormatLabel},       {"Label14", soundCodecLabel},
                        {"Label15", audioInput2Label},      {"Label16", audioVolume2Label},
+                       {"Label17", countdownLabel},        {"Label18", countdownUnit},
+                       {"CheckBox8", trayCheck},           {"CheckBox9", notifyCheck},
                        {"CheckBox7", separateTracksCheck}, {"Button1", configureButton},
                        {"Button3", cancelButton},          {"CheckBox1", cursorCheck},
                        {"CheckBox2", reportsCheck},        {"CheckBox3", timeLimitCheck},

@@ -84,7 +84,8 @@ bool QtCameraHost::AskYesNo(const std::string& caption, const std::string& text)
 
 void QtCameraHost::RestoreApplication() {
     PostToUiThread([this] {
-        if (window_ && window_->isMinimized()) {
+        // Minimised, or hidden in the tray.
+        if (window_ && (window_->isMinimized() || window_->isHidden())) {
             window_->showNormal();
             window_->raise();
             window_->activateWindow();
@@ -128,6 +129,7 @@ std::string QtCameraHost::MessageText(int n) {
 }
 
 void QtCameraHost::MinimizeApplication() {
+    if (hooks_.hideToTray && hooks_.hideToTray()) return;
     if (window_) window_->showMinimized();
 }
 

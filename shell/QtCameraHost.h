@@ -26,6 +26,8 @@ class QtCameraHost : public engine::CameraHost {
         // True once the program is leaving: a question then gets No without a
         // box, as nobody will answer it. Called on the UI thread.
         std::function<bool()> leaving;
+        // Minimise: true when the window went to the tray instead.
+        std::function<bool()> hideToTray;
     };
 
     // mainWindow owns the questions and is what minimise and restore act on.

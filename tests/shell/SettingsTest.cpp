@@ -139,6 +139,9 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     s.AudioInput2Name = "speakers.monitor";
     s.AudioInput2Volume = 50;
     s.AudioSeparateTracks = true;
+    s.Countdown = 7;
+    s.TrayIcon = false;
+    s.NotifySaved = false;
     ASSERT_TRUE(WriteSettings(s, Path()));
     const std::string text = Slurp(Path());
     const auto setup = text.find("[Setup]\n"), app = text.find("[SetupApp]"),
@@ -172,7 +175,10 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
                             "CaptureWindow=0x2a00007",
                             "AudioInput2Name=",
                             "AudioInput2Volume=",
-                            "AudioSeparateTracks="})
+                            "AudioSeparateTracks=",
+                            "Countdown=",
+                            "TrayIcon=",
+                            "NotifySaved="})
         EXPECT_NE(text.find(std::string("\n") + key), std::string::npos) << key;
     const TSettings back = ReadSettings(Path(), "/p/");
     EXPECT_EQ(back.WorkDir, "/out/");
@@ -193,7 +199,15 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_EQ(back.AudioInput2Name, "speakers.monitor");
     EXPECT_EQ(back.AudioInput2Volume, 50);
     EXPECT_TRUE(back.AudioSeparateTracks);
-    // An older file has no second input.
+    EXPECT_EQ(back.Countdown, 7);
+    EXPECT_FALSE(back.TrayIcon || back.NotifySaved);
+    // An older file has no second input, no countdown, and shows the icon
+    // and the notification; a countdown past Options' longest is cut to it.
+    Put("[SetupApp]\nCountdown=99\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").Countdown, kMaxCountdown);
+    Put("[SetupApp]\nCountdown=-3\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").Countdown, 0);
+    EXPECT_TRUE(ReadSettings(Path(), "/p/").TrayIcon && ReadSettings(Path(), "/p/").NotifySaved);
     Put("[SetupAudio]\nAudioInput2Volume=400\n");
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Name, "");
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 100);
@@ -339,8 +353,8 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
     EXPECT_TRUE(
-        help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] "
-                          "[window=ID|TITLE]\n"));
+        help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] "
+                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
@@ -603,6 +617,28 @@ TEST(CommandLine, WindowIsForTheRunOnlyAndTheStoredWindowModeReachesTheEngine) {
     EXPECT_EQ(InvalidParameter({"-vc", "window="}),
               "velmora: window=: name the window to record by its id or its title\n");
     EXPECT_FALSE(InvalidParameter({"window=xterm"}));
+}
+
+// delay= counts down before each recording of the run, over the stored
+// countdown, which it leaves as it was; a value that is no number of seconds
+// in range is refused before the program starts, and a running copy is
+// handed it with the recording.
+TEST(CommandLine, DelayIsForTheRunOnlyAndABadOneIsRefusedBeforeTheStart) {
+    TSettings s;
+    s.Countdown = 5;
+    EXPECT_EQ(RunCountdownSeconds(s), 5);
+    EXPECT_TRUE(ReadCommandLine({"-vc", "DELAY=3"}, s, {}));
+    EXPECT_EQ(s.RunCountdown, 3);
+    EXPECT_EQ(s.Countdown, 5);
+    EXPECT_EQ(RunCountdownSeconds(s), 3);
+    EXPECT_TRUE(ReadCommandLine({"delay=0", "-vc"}, s, {}));
+    EXPECT_EQ(RunCountdownSeconds(s), 0);
+    EXPECT_FALSE(UnknownParameter({"-vc", "delay=600"}));
+    EXPECT_FALSE(InvalidParameter({"-vc", "delay=600", "delay=0"}));
+    for (const char* bad : {"delay=", "delay=3s", "delay=-1", "delay=601"})
+        EXPECT_EQ(InvalidParameter({"-vc", bad}),
+                  std::string("velmora: ") + bad +
+                      ": give the seconds to count down before recording, 0 to 600\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/sound/RootSquare.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "tests/support/TestEnv.h"
 
@@ -42,6 +43,19 @@ void RootSquare::PaintLevel(int level) {
     XFillRectangle(d, DefaultRootWindow(d), impl_->gc, impl_->left, impl_->top,
                    static_cast<unsigned>(impl_->size), static_cast<unsigned>(impl_->size));
     XSync(d, False);
+}
+
+std::vector<unsigned> RootSquare::Pixels(int left, int top, int width, int height) const {
+    std::vector<unsigned> pixels;
+    Display* d = impl_->display;
+    XImage* image = XGetImage(d, DefaultRootWindow(d), left, top, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixels.push_back(static_cast<unsigned>(XGetPixel(image, x, y) & 0xffffff));
+    XDestroyImage(image);
+    return pixels;
 }
 
 }  // namespace velmora::soundtest

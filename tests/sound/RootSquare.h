@@ -4,6 +4,7 @@
 // test sources.)
 
 #include <memory>
+#include <vector>
 
 namespace velmora::soundtest {
 
@@ -15,6 +16,9 @@ class RootSquare {
     void Paint(bool white);
     // 0 black .. 255 white.
     void PaintLevel(int level);
+    // The screen's pixels (0xRRGGBB) in a rectangle, whatever window shows
+    // them; empty when they cannot be read.
+    std::vector<unsigned> Pixels(int left, int top, int width, int height) const;
 
   private:
     struct Impl;

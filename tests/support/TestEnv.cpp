@@ -16,7 +16,10 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n"
            "leak:libharfbuzz.so\n"
            "leak:libfreetype.so\n"
-           "leak:libdbus-1.so\n";
+           "leak:libdbus-1.so\n"
+           // Qt DBus keeps what it learnt of a remote interface (a tray
+           // watcher's) for the connection's life.
+           "leak:libQt6DBus.so\n";
 }
 
 namespace velmora::test {

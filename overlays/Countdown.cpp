@@ -1,0 +1,153 @@
+#include "overlays/Countdown.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRegion>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+#include "overlays/ScreenPixels.h"
+
+namespace velmora {
+
+// A disc with the number in it, above every window, taking no clicks and no
+// focus. The disc is the window's shape, so it needs no compositor to leave
+// the rest of the area visible; with one it is translucent too.
+class CountdownNumber : public QWidget {
+  public:
+    CountdownNumber()
+        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                               Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus |
+                               Qt::X11BypassWindowManagerHint) {
+        setObjectName(QStringLiteral("CountdownNumber"));
+        setWindowTitle(QStringLiteral("Velmora countdown"));
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setWindowOpacity(0.8);
+    }
+
+    void Place(const QRect& area) {
+        QScreen* screen =
+            area.isEmpty() ? QGuiApplication::primaryScreen() : ScreenAtPixel(area.center());
+        if (!screen) return;
+        QRect logical = area.isEmpty() ? screen->geometry()
+                                       : LogicalRectCovering(area, screen) & screen->geometry();
+        if (logical.isEmpty()) logical = screen->geometry();
+        // Large, yet leaving most of a small area visible.
+        const int side = std::clamp(std::min(logical.width(), logical.height()) * 3 / 5, 64, 320);
+        const QRect disc(logical.center() - QPoint(side / 2, side / 2), QSize(side, side));
+        if (WindowsPlaceable())
+            setGeometry(disc);
+        else
+            resize(disc.size());  // the compositor places it
+        setMask(QRegion(rect(), QRegion::Ellipse));
+    }
+
+    // Called once after the number's first painting.
+    std::function<void()> painted;
+
+    void Show(int seconds) {
+        seconds_ = seconds;
+        update();
+        if (!isVisible()) show();
+        raise();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillRect(rect(), QColor(24, 24, 24));
+        painter.setPen(QPen(QColor(220, 40, 40), std::max(3, width() / 24)));
+        painter.drawEllipse(QRectF(rect()).adjusted(2, 2, -2, -2));
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(height() * 3 / 5);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, QString::number(seconds_));
+        if (painted) std::exchange(painted, nullptr)();
+    }
+
+  private:
+    int seconds_ = 0;
+};
+
+Countdown::Countdown(Events events, QObject* parent)
+    : QObject(parent), events_(std::move(events)), timer_(new QTimer(this)) {
+    timer_->setSingleShot(true);
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, [this] { Step(); });
+}
+
+Countdown::~Countdown() = default;
+
+void Countdown::Start(int seconds, const QRect& area) {
+    if (!number_) number_ = std::make_unique<CountdownNumber>();
+    number_->Place(area);
+    totalMs_ = 1000 * qint64{std::max(1, seconds)};
+    running_ = true;
+    counting_ = false;
+    shown_ = std::max(1, seconds);
+    // The seconds count from when the number is on the screen: making the
+    // window and its first painting take a while on a busy desktop. A
+    // screen that never paints it (no compositor answer) waits no longer
+    // than kFirstPaintMs.
+    number_->painted = [this] { BeginCounting(); };
+    number_->Show(shown_);
+    timer_->start(kFirstPaintMs);
+    if (events_.tick) events_.tick(shown_);
+}
+
+void Countdown::BeginCounting() {
+    if (!running_ || counting_) return;
+    counting_ = true;
+    clock_.start();
+    Step();
+}
+
+void Countdown::Cancel() {
+    running_ = false;
+    if (number_) number_->painted = nullptr;
+    timer_->stop();
+    if (number_) number_->hide();
+}
+
+int Countdown::SecondsLeft() const {
+    if (!running_) return 0;
+    if (!counting_) return shown_;
+    const qint64 left = std::max<qint64>(0, totalMs_ - clock_.elapsed());
+    return static_cast<int>((left + 999) / 1000);
+}
+
+void Countdown::Step() {
+    if (!running_) return;
+    if (!counting_) return BeginCounting();
+    const qint64 left = totalMs_ - clock_.elapsed();
+    if (left <= 0) {
+        running_ = false;
+        number_->hide();
+        if (events_.finished) events_.finished();
+        return;
+    }
+    if (left <= kLeaveAheadMs) {
+        number_->hide();
+        timer_->start(static_cast<int>(left));
+        return;
+    }
+    const int seconds = SecondsLeft();
+    if (seconds != shown_) {
+        shown_ = seconds;
+        number_->Show(seconds);
+        if (events_.tick) events_.tick(seconds);
+    }
+    // Next: the number's change, or the moment the number leaves.
+    const qint64 nextChange = left - 1000 * (seconds - 1);
+    const qint64 toLeave = left - kLeaveAheadMs;
+    timer_->start(static_cast<int>(std::max<qint64>(1, std::min(nextChange, toLeave))));
+}
+
+}  // namespace velmora
