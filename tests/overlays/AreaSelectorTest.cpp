@@ -169,7 +169,11 @@ TEST_F(AreaSelectorTest, OpensOverTheWholeScreenWithItsPictureAndHoldsEnterAndEs
     EXPECT_EQ(selector_->Monitors(), std::vector<QRect>{QRect(0, 0, 1280, 720)});
     const QScreen* screen = window->windowHandle()->screen();
     EXPECT_EQ(ScreenPixelRect(screen), QRect(0, 0, 1280, 720));
-    EXPECT_EQ(WindowPixelRect(window->frameGeometry(), screen), QRect(0, 0, 1280, 720));
+    // The window manager places a full-screen window a moment after it is shown.
+    EXPECT_TRUE(Until([&] {
+        return WindowPixelRect(window->frameGeometry(), screen) == QRect(0, 0, 1280, 720);
+    })) << "frame " << WindowPixelRect(window->frameGeometry(), screen).width() << "x"
+        << WindowPixelRect(window->frameGeometry(), screen).height();
     ASSERT_EQ(selector_->ScreenShot.size(), QSize(1280, 720));
     EXPECT_EQ(Rgb(selector_->ScreenShot, 10, 10), 0x808080u);
     EXPECT_EQ(Rgb(selector_->ScreenShot, 620, 420), 0x0000ffu);
