@@ -20,7 +20,7 @@
 namespace velmora {
 namespace {
 
-constexpr int kTableSize = 50;
+constexpr int kTableSize = 100;
 
 struct Registered {
     QWidget* window = nullptr;

@@ -31,8 +31,8 @@ struct LanguageKey {
 // translated by every ApplyLanguage from then on; nullptr when it goes.
 void SetLanguageWindow(LanguageWindow which, QWidget* window, std::vector<LanguageKey> keys = {});
 
-// Entry n (1..50) of the tables filled from [Messages] keys "Log" + n and
-// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..50.
+// Entry n (1..100) of the tables filled from [Messages] keys "Log" + n and
+// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..100.
 // Safe to call from any thread.
 QString LogTexts(int n);
 QString MsgTexts(int n);

@@ -77,11 +77,15 @@ struct TSettings {
     int RecordHours = 0;
     int RecordMinutes = 0;
     int RecordSeconds = 0;
-    // The command line's format=, over FileFormat for this run.
+    // The command line's choices for the one recording it starts (or, given
+    // without -vc, the next one): they are dropped once that recording has
+    // started, and never shown in Options as the user's own.
+    // format=, over FileFormat.
     std::optional<OutputFormat> RunFormat;
-    // The command line's window= (an id or a title), recorded instead of the
-    // stored choice this run; RunWindowId is the window it named when the
-    // recording started.
+    // time= in seconds, over the time to record; 0: no limit.
+    std::optional<int> RunTimeLimit;
+    // window= (an id or a title), recorded instead of the stored choice;
+    // RunWindowId is the window it named when the recording started.
     std::optional<std::string> RunWindow;
     std::optional<std::uint64_t> RunWindowId;
     // What reading the file had to change about the file format and the

@@ -56,7 +56,7 @@ int ToolkitOption(const std::string& parameter) {
 }  // namespace
 
 const char* const kUsage =
-    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] [window=ID|TITLE]\n"
+    "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [format=avi|mp4|mkv] [window=ID|TITLE]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -75,6 +75,12 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
         if (IsRecordSwitch(lower)) start = true;
         if (lower.starts_with("path=")) {
             std::string folder = parameter.substr(5);
+            // An existing folder is meant, with or without its closing '/';
+            // any other name stays a prefix of the file names.
+            std::error_code error;
+            if (!folder.empty() && !folder.ends_with('/') &&
+                std::filesystem::is_directory(folder, error))
+                folder += '/';
             const std::string reason = RefusedFolderReason(folder);
             if (reason.empty())
                 s.WorkDir = std::move(folder);
@@ -92,10 +98,8 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
                 if (logInvalidTime) logInvalidTime();
                 return false;
             }
-            if (*seconds > 0) s.RecordTimeEnabled = true;
-            s.RecordHours = *seconds / 3600;
-            s.RecordMinutes = (*seconds - s.RecordHours * 3600) / 60;
-            s.RecordSeconds = *seconds - s.RecordHours * 3600 - s.RecordMinutes * 60;
+            // For the recording this command line starts; Options keeps its own.
+            s.RunTimeLimit = std::max(*seconds, 0);
         }
     }
     return start;
@@ -229,12 +233,14 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "Records the screen, or an area of it, into AVI, MP4 or Matroska files.\n"
                "\n"
                "  -vc, /vc         start recording once the window is up; with a copy\n"
-               "                   running, that copy records (with path=, time=, format=)\n"
-               "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
-               "                   name is used as written, so end it with '/'\n"
-               "  time=SECONDS     stop recording after SECONDS\n"
-               "  format=KIND      save this run's recordings as avi, mp4 (plays in web\n"
-               "                   browsers) or mkv (Matroska); Options keeps the usual one\n"
+               "                   running, that copy records (with path=, time=, format=,\n"
+               "                   window=)\n"
+               "  path=FOLDER      save recordings in FOLDER (kept for the next runs); a\n"
+               "                   name that is no folder starts the file names:\n"
+               "                   path=/tmp/demo- saves /tmp/demo-VideoRecord_....avi\n"
+               "  time=SECONDS     stop that recording after SECONDS\n"
+               "  format=KIND      save that recording as avi, mp4 or mkv (Matroska); mp4\n"
+               "                   records H.264 video, whatever codec Options has\n"
                "  window=ID|TITLE  record this window only (an X window id, decimal or 0x..,\n"
                "                   or its title), whatever covers it; on Wayland the\n"
                "                   desktop asks which window\n"
@@ -250,6 +256,12 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  --help           print this help and exit\n"
                "  --version        print the version and exit\n"
                "\n"
+               "time=, format= and window= count for the one recording they start (given\n"
+               "without -vc, the next one); Options keeps the usual choices.\n"
+               "Where recordings play: MP4 and Matroska with H.264 video play in web\n"
+               "browsers (Chromium, Firefox) and desktop players (VLC, mpv); AVI (the\n"
+               "usual format, with Xvid) and MP4 with Xvid or Motion JPEG play in desktop\n"
+               "players only.\n"
                "Any other option is refused (exit status 2).\n"
                "F9 starts, F10 stops and F11 pauses or resumes a recording from any window.\n"
                "Where the desktop offers no global keys (Wayland), bind keys to\n"

@@ -24,7 +24,7 @@ int PositionOf(const std::vector<std::string>& names, const std::string& wanted)
 
 EngineSettings ToEngineSettings(const TSettings& s) {
     EngineSettings e;
-    e.CompressorIndex = s.CodecIndex;
+    e.CompressorIndex = RunCompressorIndex(s);
     e.FileFormat = RunFileFormat(s);
     e.SoundCompression = RunSoundCodec(s);
     // Options set at run time pass here unchecked too; the product must not overflow.
@@ -37,10 +37,18 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     const int fps = std::clamp(s.VideoFPS, 1, 60);
     e.FrameInterval = 1000 / fps;
     e.FramesPerSecond = fps;
-    if (s.RecordTimeEnabled)
+    if (s.RunTimeLimit) {
+        // The command line's, for its recording only: 0 is none.
+        const int seconds = *s.RunTimeLimit;
+        if (seconds > 0)
+            e.TimeLimit = EngineTimeLimit{static_cast<std::uint8_t>((seconds / 3600) & 0xff),
+                                          static_cast<std::uint8_t>(seconds / 60 % 60),
+                                          static_cast<std::uint8_t>(seconds % 60)};
+    } else if (s.RecordTimeEnabled) {
         e.TimeLimit = EngineTimeLimit{static_cast<std::uint8_t>(s.RecordHours & 0xff),
                                       static_cast<std::uint8_t>(s.RecordMinutes & 0xff),
                                       static_cast<std::uint8_t>(s.RecordSeconds & 0xff)};
+    }
     e.CaptureLeft = s.RegionLeftPos;
     e.CaptureTop = s.RegionTopPos;
     e.CaptureWidth = s.RegionWidthPos < 1 ? kSmallestArea : s.RegionWidthPos;
@@ -67,6 +75,16 @@ int ChosenAudioInput(const TSettings& s, const std::vector<std::string>& names) 
         for (std::size_t i = 0; i < names.size(); ++i)
             if (names[i] == s.AudioInputName) return static_cast<int>(i);
     return s.AudioInputIndex;
+}
+
+int H264CompressorIndex(const std::vector<std::string>& names) {
+    return PositionOf(names, "H.264 (x264)");
+}
+
+int RunCompressorIndex(const TSettings& s) {
+    if (s.RunFormat != OutputFormat::Mp4) return s.CodecIndex;
+    const int h264 = H264CompressorIndex(s.CompressorNames);
+    return h264 >= 0 ? h264 : s.CodecIndex;
 }
 
 int DefaultCompressorIndex(const std::vector<std::string>& names) {

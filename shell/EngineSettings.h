@@ -95,6 +95,14 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
 // its name where one is stored, else the stored index.
 int ChosenAudioInput(const TSettings& settings, const std::vector<std::string>& inputNames);
 
+// The catalogue's H.264 compressor, by its whole name; -1 when there is none.
+int H264CompressorIndex(const std::vector<std::string>& compressorNames);
+
+// The compressor the next recording records with: the stored one, or H.264
+// for a command line's MP4 while another is stored, since web browsers play
+// MP4 files with H.264 video only.
+int RunCompressorIndex(const TSettings& settings);
+
 // The compressor a first run records with: "Xvid MPEG-4 Codec", else
 // "Microsoft Video 1" (whole names, any letter case), else -1.
 int DefaultCompressorIndex(const std::vector<std::string>& compressorNames);

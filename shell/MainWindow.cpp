@@ -1,6 +1,7 @@
 #include "shell/MainWindow.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -75,6 +76,14 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
 QString FolderRefusedText(const std::string& folder, const std::string& reason) {
     return QStringLiteral("The folder cannot be used for recordings: %1: %2")
         .arg(QString::fromStdString(folder), QString::fromStdString(reason));
+}
+
+// Where the files of a WorkDir go: the folder itself, or for a name prefix
+// (no closing '/') the folder the prefixed names are in.
+QString FolderShown(const std::string& workDir) {
+    const auto slash = workDir.find_last_of('/');
+    if (slash != std::string::npos) return QString::fromStdString(workDir.substr(0, slash + 1));
+    return workDir.empty() ? QString() : QDir::currentPath() + u'/';
 }
 
 }  // namespace
@@ -318,13 +327,20 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 bool MainWindow::ReadParameters(const std::vector<std::string>& parameters) {
+    const std::string folderBefore = Settings.WorkDir;
     const bool requested = ReadCommandLine(
         parameters, Settings, [] { WriteLog(LogTexts(1)); },
         [](const std::string& folder, const std::string& reason) {
             WriteLog(FolderRefusedText(folder, reason));
         });
     ApplySettings();
-    folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+    // A name that is no folder stays a prefix of the file names: the field
+    // shows where the files go, the log how they are named.
+    const std::string& workDir = Settings.WorkDir;
+    if (workDir != folderBefore && !workDir.empty() && !workDir.ends_with('/'))
+        WriteLog(LogTexts(52).arg(QString::fromStdString(workDir), FolderShown(workDir),
+                                  QString::fromStdString(workDir.substr(workDir.rfind('/') + 1))));
+    folderEdit->setText(FolderShown(workDir));
     return requested;
 }
 
@@ -459,7 +475,7 @@ void MainWindow::FolderTyped() {
                                                 : RefusedFolderReason(folder.toStdString());
     if (!reason.empty()) {
         WriteLog(FolderRefusedText(folder.toStdString(), reason));
-        folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+        folderEdit->setText(FolderShown(Settings.WorkDir));
         return;
     }
     Settings.WorkDir = folder.toStdString();

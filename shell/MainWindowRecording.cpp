@@ -26,6 +26,7 @@
 #include "platform/x11/ScreenBackend.h"
 #include "platform/x11/WindowList.h"
 #include "shell/DeclinedRecordings.h"
+#include "shell/EngineSettings.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
@@ -198,6 +199,16 @@ void MainWindow::StartCapture() {
         Settings.RunWindowId = window ? window->client : 0;
     }
     ApplySettings();
+    if (const int run = RunCompressorIndex(Settings);
+        run != Settings.CodecIndex && run >= 0 &&
+        run < static_cast<int>(Settings.CompressorNames.size())) {
+        const auto name = [](int index) {
+            return index >= 0 && index < static_cast<int>(Settings.CompressorNames.size())
+                       ? QString::fromStdString(Settings.CompressorNames[index])
+                       : QStringLiteral("-");
+        };
+        WriteLog(LogTexts(51).arg(name(run), name(Settings.CodecIndex)));
+    }
     const bool fullScreen = Settings.TypeCapture == 1;
     summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
     summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
@@ -213,6 +224,11 @@ void MainWindow::StartCapture() {
     // output folder is by then.
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
+    // The command line's choices were for this recording alone.
+    Settings.RunFormat.reset();
+    Settings.RunTimeLimit.reset();
+    Settings.RunWindow.reset();
+    Settings.RunWindowId.reset();
     if (camera_->WindowMode) {
         summaryWidth_ = camera_->Width.load();
         summaryHeight_ = camera_->Height.load();

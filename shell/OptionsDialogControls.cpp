@@ -111,6 +111,10 @@ void OptionsDialog::CreateControls() {
         fileFormatCombo->addItem(QString::fromStdString(FormatTitle(format)),
                                  static_cast<int>(format));
     fileFormatLabel->setBuddy(fileFormatCombo);
+    // What a codec or format chosen did to the other, said where it happened.
+    formatNote = Make<QLabel>(videoGroup, "formatNote");
+    formatNote->setWordWrap(true);
+    formatNote->hide();
 
     auto* codecRow = new QHBoxLayout;
     codecRow->addWidget(codecCombo, 1);
@@ -134,6 +138,7 @@ void OptionsDialog::CreateControls() {
     video->addWidget(codecLabel);
     video->addLayout(codecRow);
     video->addLayout(fileFormatRow);
+    video->addWidget(formatNote);
     video->addWidget(qualityLabel);
     video->addLayout(qualityRow);
     video->addWidget(parametersGroup);
@@ -302,6 +307,8 @@ void OptionsDialog::CreateControls() {
     // User choices only: lists filled or selected from code run no handler.
     connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
     connect(fileFormatCombo, &QComboBox::activated, this, &OptionsDialog::FileFormatChosen);
+    connect(soundCodecCombo, &QComboBox::activated, this,
+            [this] { userSound_ = ChosenSoundCodec(); });
     connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
     connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
     connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);

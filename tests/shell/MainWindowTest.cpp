@@ -667,6 +667,23 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
         << status->toolTip().toStdString();
 }
 
+TEST_F(MainWindowTest, TheFolderFieldShowsWhereACommandLinesPathSavesTheFiles) {
+    const QString out = dir_.filePath(QStringLiteral("out"));
+    auto* field = Control<QLineEdit>("folderEdit");
+    // Another copy's command line, without -vc: nothing starts.
+    form_->RunCommand("start", {"path=" + out.toStdString()});
+    EXPECT_FALSE(Recording());
+    EXPECT_EQ(Settings.WorkDir, out.toStdString() + "/");
+    EXPECT_EQ(field->text(), out + u'/');
+    // No such folder: a prefix of the names, in the folder shown.
+    form_->RunCommand("start", {"path=" + out.toStdString() + "/demo-"});
+    EXPECT_EQ(Settings.WorkDir, out.toStdString() + "/demo-");
+    EXPECT_EQ(field->text(), out + u'/');
+    EXPECT_TRUE(Log().contains(
+        LogTexts(52).arg(out + QStringLiteral("/demo-"), out + u'/', QStringLiteral("demo-"))))
+        << Log().toStdString();
+}
+
 // A recording the engine cannot even begin (a system folder in the settings)
 // says why in one box, and the status line keeps the reason in view.
 TEST_F(MainWindowTest, AnErrorThatEndsARecordingShowsOneBoxAndItsReason) {

@@ -259,16 +259,27 @@ Parsed Parse(std::vector<std::string> parameters) {
     return p;
 }
 
-TEST(CommandLine, TimeSetsHoursMinutesSecondsAndEnablesOnlyAboveZero) {
+TEST(CommandLine, TimeIsForItsRecordingAndLeavesTheTimeToRecordAlone) {
     Parsed p = Parse({"time=3725"});
     EXPECT_FALSE(p.start);
-    EXPECT_TRUE(p.settings.RecordTimeEnabled);
-    EXPECT_EQ(p.settings.RecordHours, 1);
-    EXPECT_EQ(p.settings.RecordMinutes, 2);
-    EXPECT_EQ(p.settings.RecordSeconds, 5);
-    p = Parse({"TIME=0"});
+    EXPECT_EQ(p.settings.RunTimeLimit, 3725);
     EXPECT_FALSE(p.settings.RecordTimeEnabled);
     EXPECT_EQ(p.settings.RecordHours + p.settings.RecordMinutes + p.settings.RecordSeconds, 0);
+    std::optional<EngineTimeLimit> limit = ToEngineSettings(p.settings).TimeLimit;
+    ASSERT_TRUE(limit);
+    EXPECT_EQ(limit->Hours, 1);
+    EXPECT_EQ(limit->Minutes, 2);
+    EXPECT_EQ(limit->Seconds, 5);
+    // Over the user's own time to record, which it leaves as it was: 0 is
+    // no limit for that recording.
+    p.settings.RecordTimeEnabled = true;
+    p.settings.RecordSeconds = 9;
+    EXPECT_EQ(ToEngineSettings(p.settings).TimeLimit->Seconds, 5);
+    p.settings.RunTimeLimit = 0;
+    EXPECT_FALSE(ToEngineSettings(p.settings).TimeLimit);
+    p.settings.RunTimeLimit.reset();
+    EXPECT_EQ(ToEngineSettings(p.settings).TimeLimit->Seconds, 9);
+    EXPECT_EQ(Parse({"TIME=0"}).settings.RunTimeLimit, 0);
 }
 
 TEST(CommandLine, BadTimeLogsCancelsRecordingAndStopsReading) {
@@ -295,8 +306,12 @@ TEST(CommandLine, PathSwitchIgnoresCaseButKeepsTheFolderAsWritten) {
     OutFolder out;
     std::filesystem::create_directory(out.path + "Out");
     EXPECT_EQ(Parse({"PATH=" + out.path + "Out/"}).settings.WorkDir, out.path + "Out/");
-    // No separator is added: the folder is a prefix of the file names.
-    EXPECT_EQ(Parse({"path=" + out.path + "Out"}).settings.WorkDir, out.path + "Out");
+    // An existing folder is that folder; another name stays a prefix of
+    // the file names.
+    EXPECT_EQ(Parse({"path=" + out.path + "Out"}).settings.WorkDir, out.path + "Out/");
+    EXPECT_EQ(Parse({"path=" + out.path + "out"}).settings.WorkDir, out.path + "out");
+    std::ofstream(out.path + "file") << "x";
+    EXPECT_EQ(Parse({"path=" + out.path + "file"}).settings.WorkDir, out.path + "file");
     EXPECT_EQ(Parse({"-vc", "Path=" + out.path, "unknown"}).settings.WorkDir, out.path);
 }
 
@@ -337,7 +352,7 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
     EXPECT_TRUE(
-        help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [format=avi|mp4|mkv] "
+        help->starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [format=avi|mp4|mkv] "
                           "[window=ID|TITLE]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
@@ -566,6 +581,22 @@ TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
     s.FileFormat = OutputFormat::Avi;
     s.AudioCodec = SoundCodec::Pcm;
     EXPECT_EQ(ToEngineSettings(s).SoundCompression, SoundCodec::Opus);
+
+    // MP4 records H.264, which browsers play, over another stored codec;
+    // the stored one stays, and records the other formats.
+    s.CompressorNames = {"Xvid MPEG-4 Codec", "Motion JPEG", "H.264 (x264)"};
+    s.CodecIndex = 0;
+    s.RunFormat = OutputFormat::Mp4;
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 2);
+    EXPECT_EQ(s.CodecIndex, 0);
+    s.RunFormat = OutputFormat::Mkv;
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
+    s.RunFormat.reset();
+    s.FileFormat = OutputFormat::Mp4;  // the user's own MP4 with Xvid is left alone
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
+    s.RunFormat = OutputFormat::Mp4;
+    s.CompressorNames.pop_back();  // no H.264 here: the stored codec records
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
 
     EXPECT_FALSE(InvalidParameter({"-vc", "format=mkv", "format=AVI", "time=abc"}));
     EXPECT_EQ(InvalidParameter({"-vc", "format=webm"}),
