@@ -208,6 +208,9 @@ class MainWindow : public QMainWindow {
     // Every open dialog and question closed with its safe answer.
     void AnswerOpenDialogs();
     void FinishQuit();
+    // Exit's "Discard": the recording's temporary files deleted, once its
+    // worker has ended without saving it.
+    void DiscardRecording();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();
     void DockPanel();
@@ -263,6 +266,8 @@ class MainWindow : public QMainWindow {
     bool quitting_ = false;
     bool quitUnattended_ = false;
     bool quitClosing_ = false;
+    // Exit was answered "Discard": the recording is not saved but deleted.
+    bool discardOnExit_ = false;
     // The command line's recording waits for the recovery's merge.
     bool startAfterRecovery_ = false;
     bool recoveryOffered_ = false;

@@ -27,6 +27,7 @@
 #include "platform/x11/WindowList.h"
 #include "shell/DeclinedRecordings.h"
 #include "shell/EngineSettings.h"
+#include "shell/ExitQuestion.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
@@ -277,6 +278,8 @@ void MainWindow::FollowEngine() {
     if (recordingShown_ && camera_ && !camera_->Recording) {
         failurePending_ = camera_->EndedByFailure;
         ShowIdleControls();
+        // Exit's question has nothing left to ask about.
+        CloseExitQuestions(this);
     }
     UpdateRecordEnabled();
     // Every text of the run is in once the worker is gone.

@@ -351,28 +351,99 @@ TEST_F(MainWindowTest, CancelDuringTheMergeKeepsTheRecordingAndSaysWhere) {
     EXPECT_EQ(camera.FindInterruptedRecordings(Settings.WorkDir).size(), 1u);
 }
 
-TEST_F(MainWindowTest, ExitDuringARecordingKeepsItForTheNextStart) {
+// Answers the message box named box once it shows, with the button named
+// button, or with Enter (its default) when button is empty.
+class Answer {
+  public:
+    Answer(const char* box, const char* button = "") {
+        QObject::connect(
+            &timer_, &QTimer::timeout,
+            [this, box = QString::fromLatin1(box), button = QString::fromLatin1(button)] {
+                auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!shown || shown->objectName() != box) return;
+                timer_.stop();
+                text_ = shown->text() + u' ' + shown->informativeText();
+                if (button.isEmpty())
+                    QTest::keyClick(shown, Qt::Key_Return);
+                else
+                    shown->findChild<QPushButton*>(button)->click();
+            });
+        timer_.start(20);
+    }
+    bool Given() const { return !timer_.isActive(); }
+    const QString& Text() const { return text_; }
+
+  private:
+    QTimer timer_;
+    QString text_;
+};
+
+TEST_F(MainWindowTest, ExitDuringARecordingAsksAndItsDefaultSavesTheRecordingAndExits) {
     form_->show();
     form_->StartCapture();
-    Pause(1000);
-    // The question is answered Yes as soon as it shows.
-    QTimer::singleShot(0, [] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w);
-                box && box->objectName() == QStringLiteral("ExitQuestion"))
-                box->button(QMessageBox::Yes)->click();
-    });
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    Answer question("ExitQuestion");
     form_->ExitClicked();
+    ASSERT_TRUE(question.Given());
+    // It says what happens, and where the file goes.
+    EXPECT_TRUE(question.Text().contains(MsgTexts(51))) << question.Text().toStdString();
+    EXPECT_TRUE(question.Text().contains(QString::fromStdString(engine::TargetFile)));
     ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
         << Log().toStdString();
     const QString log = Log();
-    EXPECT_TRUE(log.contains(QStringLiteral("The recording was not merged; it is left in: ")))
-        << log.toStdString();
+    EXPECT_TRUE(log.contains(LogTexts(53))) << log.toStdString();
+    EXPECT_TRUE(log.contains(LogTexts(3))) << log.toStdString();
+    EXPECT_EQ(Recordings().size(), 1);
+    EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
+}
+
+TEST_F(MainWindowTest, ExitCanKeepRecordingAndDiscardsOnlyWhenAskedTwice) {
+    form_->show();
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    {
+        Answer keep("ExitQuestion", "keepRecordingButton");
+        form_->ExitClicked();
+        ASSERT_TRUE(keep.Given());
+    }
+    EXPECT_TRUE(Recording());
+    {
+        Answer discard("ExitQuestion", "discardButton");
+        Answer back("DiscardQuestion", "backButton");
+        form_->ExitClicked();
+        ASSERT_TRUE(back.Given());
+    }
+    EXPECT_TRUE(Recording());
+    EXPECT_TRUE(form_->isVisible());
+    Answer discard("ExitQuestion", "discardButton");
+    Answer remove("DiscardQuestion", "deleteButton");
+    form_->ExitClicked();
+    ASSERT_TRUE(remove.Given());
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
+        << Log().toStdString();
+    EXPECT_TRUE(Log().contains(LogTexts(54))) << Log().toStdString();
     EXPECT_TRUE(Recordings().isEmpty());
-    const auto found = form_->Camera()->FindInterruptedRecordings(Settings.WorkDir);
-    ASSERT_EQ(found.size(), 1u) << log.toStdString();
-    EXPECT_EQ(QFileInfo(QString::fromStdString(found.front().video)).fileName(),
-              QStringLiteral("~tempvideo.avi"));
+    EXPECT_TRUE(QDir(dir_.filePath(QStringLiteral("out"))).isEmpty()) << Log().toStdString();
+    EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
+}
+
+TEST_F(MainWindowTest, ARecordingThatEndsWhileExitAsksClosesTheQuestionAndIsSaved) {
+    form_->show();
+    Settings.RecordTimeEnabled = true;
+    Settings.RecordSeconds = 1;
+    form_->StartCapture();
+    ASSERT_TRUE(Recording());
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        asked = QApplication::activeModalWidget() &&
+                QApplication::activeModalWidget()->objectName() == QStringLiteral("ExitQuestion");
+    });
+    form_->ExitClicked();  // returns once the time limit has closed it
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(Recording());
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_EQ(Recordings().size(), 1);
 }
 
 TEST_F(MainWindowTest, ClosingDuringARecordingStopsItAndClosesOnceItIsSaved) {
