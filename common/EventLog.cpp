@@ -136,9 +136,9 @@ bool EventLog::Append(const QString& path, const QByteArray& line) {
     return (::close(fd) == 0) && ok;
 }
 
-void EventLog::Write(const QString& text) {
+void EventLog::Write(const QString& text, bool status) {
     std::lock_guard lock(mutex_);
-    if (sink_) sink_(text);
+    if (sink_ && status) sink_(text);
     const QDateTime now = clock_();
     const QString folder = LogFolder();
     if (!QDir(folder).exists()) QDir().mkdir(folder);
@@ -183,6 +183,10 @@ EventLog& ProgramLog() {
 
 void WriteLog(const QString& text) {
     ProgramLog().Write(text);
+}
+
+void WriteLogOnly(const QString& text) {
+    ProgramLog().Write(text, false);
 }
 
 }  // namespace velmora

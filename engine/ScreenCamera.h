@@ -142,6 +142,10 @@ class TScreenCamera {
     // The last recording was ended by a failure, not by a stop or its time
     // limit; cleared by StartRecording.
     std::atomic<bool> EndedByFailure{false};
+    // The file the last recording was saved as, for the window to name;
+    // empty until it is (cleared by StartRecording). Written on the worker,
+    // read once it has ended.
+    std::string SavedFile;
     std::atomic<bool> FollowMouse{false}, FullScreen{false}, WindowMode{false};
     bool ShowFrame = true;
     bool CornersOnly = true;

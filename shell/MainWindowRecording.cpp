@@ -6,11 +6,14 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <utility>
 
 #include "common/ButtonImages.h"
@@ -22,6 +25,7 @@
 #include "engine/ScreenCamera.h"
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
+#include "overlays/WindowPicker.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/x11/ScreenBackend.h"
 #include "platform/x11/WindowList.h"
@@ -31,6 +35,7 @@
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
+#include "shell/RecordingStatus.h"
 
 namespace velmora {
 namespace {
@@ -53,11 +58,19 @@ void MainWindow::CreateEngine() {
     QtCameraHost::Hooks hooks;
     hooks.summaryFigures = [this] {
         engine::MergeSummaryFigures figures;
-        // The area as this window holds it for the recording (the screen in
-        // full-screen mode), fixed when the recording started.
         figures.areaWidth = summaryWidth_;
         figures.areaHeight = summaryHeight_;
         figures.droppedPercent = droppedPercent_;
+        // Gone while the window goes: the merge it waits for still ends.
+        if (!camera_) return figures;
+        // The size the file has: the codec may have rounded the area's.
+        if (camera_->ActualWidth > 0 && camera_->ActualHeight > 0) {
+            figures.areaWidth = static_cast<int>(camera_->ActualWidth);
+            figures.areaHeight = static_cast<int>(camera_->ActualHeight);
+        }
+        // The panel's figures as the result line has them: the time of the
+        // last frame to the nearest second, not the running clock's.
+        CameraUpdate(camera_.get());
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
@@ -78,8 +91,9 @@ void MainWindow::CreateEngine() {
         CameraError(sender, text);
     };
     camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    // How frames are grabbed is for the log: nothing the user can act on.
     camera_->OnRealtimeGrabs = [](engine::TScreenCamera*, const engine::TRealtimeGrabs& grabs) {
-        WriteLog(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
+        WriteLogOnly(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
     };
     camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
                                      bool& proceed) {
@@ -175,6 +189,7 @@ void MainWindow::StartCapture() {
         UpdateRecordEnabled();
         return;
     }
+    if (AskForGoneWindow()) return;
     WriteLog(QString());
     {
         std::lock_guard lock(runErrorsMutex_);
@@ -186,6 +201,7 @@ void MainWindow::StartCapture() {
     statusHeld_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
+    areaShown_ = false;
     // The command line's window is looked for at each start: it may have
     // opened since. On Wayland the portal's chooser asks instead.
     Settings.RunWindowId.reset();
@@ -243,8 +259,25 @@ void MainWindow::StartCapture() {
     pauseButton->show();
     ShowPauseState();
     recordingShown_ = true;
+    ShowElapsed();
     // A run that fails at once has already told the UI thread; look now too.
     FollowEngine();
+}
+
+bool MainWindow::AskForGoneWindow() {
+    recordAfterPick_ = false;
+    if (Settings.RunWindow || Settings.TypeCapture != 2 || Settings.CaptureWindow == 0 ||
+        platform::CurrentScreenBackend() != platform::ScreenBackend::X11)
+        return false;
+    std::string error;
+    if (platform::findX11Window(std::to_string(Settings.CaptureWindow), error)) return false;
+    const QString title = Settings.CaptureWindowTitle.empty()
+                              ? QStringLiteral("0x%1").arg(Settings.CaptureWindow, 0, 16)
+                              : QString::fromStdString(Settings.CaptureWindowTitle);
+    recordAfterPick_ = picker_->ShowPicker();
+    statusHeld_ = false;
+    WriteLog((recordAfterPick_ ? MsgTexts(67) : MsgTexts(68)).arg(title));
+    return true;
 }
 
 void MainWindow::StopCapture() {
@@ -266,6 +299,7 @@ void MainWindow::ShowIdleControls() {
     optionsButton->show();
     SetRecordImage(kImageRecord);
     recordingShown_ = false;
+    ShowElapsed();
     ShowWindowAvailability();
 }
 
@@ -290,6 +324,7 @@ void MainWindow::FollowEngine() {
     if (resultPending_ && camera_ && !camera_->Recording && !camera_->WorkerRunning()) {
         resultPending_ = false;
         statusHeld_ = true;
+        if (!camera_->SavedFile.empty()) ShowSavedFile(QString::fromStdString(camera_->SavedFile));
     }
     if (camera_ && !camera_->WorkerRunning()) {
         // A merge that failed sends no final report: the controls leave the
@@ -335,8 +370,8 @@ void MainWindow::TogglePause() {
 
 void MainWindow::PauseCapture() {
     if (!camera_ || !camera_->Recording || !camera_->PauseRecording()) return;
-    const std::int64_t recordedSeconds = 3600 * std::int64_t{engine::ElapsedHours} +
-                                         60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const std::int64_t recordedSeconds =
+        RecordedSeconds(camera_->CurrentFrameIndex, camera_->FramesPerSecond);
     // In the log and the status line; the panel says so with its figures.
     QString text = LogTexts(10);
     text.replace(
@@ -358,6 +393,7 @@ void MainWindow::ShowPauseState() {
     pauseButton->setIcon(ButtonImageIcon(paused ? kImageResume : kImagePause));
     // The blinking stops while nothing is recorded.
     if (paused) SetRecordImage(kImageStop);
+    ShowElapsed();
 }
 
 void MainWindow::CancelMergeClicked() {
@@ -368,6 +404,41 @@ void MainWindow::BlinkRecordImage() {
     // The stop square blinks while recording, and stands while paused.
     if (camera_ && camera_->Recording && !camera_->Paused)
         SetRecordImage(recordImage_ == kImageStop ? kImageEmpty : kImageStop);
+    ShowElapsed();
+}
+
+void MainWindow::ShowElapsed() {
+    const bool recording = recordingShown_ && camera_ && camera_->Recording;
+    if (!recording) {
+        if (elapsedLabel_->isVisible()) {
+            elapsedLabel_->hide();
+            aboutButton->show();
+            setWindowTitle(QStringLiteral("Velmora ") + QLatin1String(AppVersion));
+        }
+        return;
+    }
+    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
+                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    aboutButton->hide();
+    elapsedLabel_->setText(ElapsedClock(seconds));
+    elapsedLabel_->setToolTip(MsgTexts(4));
+    elapsedLabel_->show();
+    setWindowTitle(RecordingTitle(seconds, camera_->Paused, QCoreApplication::applicationName()));
+}
+
+void MainWindow::ShowSavedFile(const QString& path) {
+    savedPath_ = path;
+    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
+                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const QString duration = DurationText(seconds, MsgTexts(64), MsgTexts(65), MsgTexts(66));
+    const QString size = FileSizeText(QFileInfo(path).size(), QLocale());
+    const int room = statusPanel_->width() > 0 ? statusPanel_->width() : width() - 12;
+    savedFileLink_->setText(
+        SavedFileLine(MsgTexts(63), path, duration, size, savedFileLink_->fontMetrics(), room));
+    // The whole result line and where the file is.
+    savedFileLink_->setToolTip(statusPanel_->text() + u'\n' + path);
+    statusPanel_->hide();
+    savedFileLink_->show();
 }
 
 void MainWindow::CameraError(engine::TScreenCamera*, const std::string& text) {
@@ -411,6 +482,12 @@ void MainWindow::ShowRecordingFailure() {
     failureBox_->raise();
 }
 
+QString MainWindow::FiguresText(const LiveFigures& figures) {
+    return LiveFiguresText(
+        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7), MsgTexts(24)},
+        QLocale());
+}
+
 void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     // On the worker, which writes these figures itself.
     LiveFigures figures;
@@ -423,12 +500,28 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     figures.paused = sender->Paused;
-    const QString text = LiveFiguresText(
-        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7), MsgTexts(24)},
-        QLocale());
+    // Standing still, the time is the last frame's as the result line will
+    // count it, not the running clock's a second behind.
+    if (figures.paused)
+        figures.elapsedText = QString::fromStdString(engine::TScreenCamera::FormatElapsed(
+            1000 * RecordedSeconds(sender->CurrentFrameIndex, sender->FramesPerSecond)));
+    const QString text = FiguresText(figures);
     droppedPercent_ = DroppedPercentOf(figures.framesWritten, figures.framesDropped);
+    // The area as the engine records it, once frames are taken: it may have
+    // moved a typed area back onto the screen or rounded its size.
+    std::optional<std::array<int, 4>> area;
+    if (figures.framesWritten > 0 && !sender->WindowMode && !areaShown_.exchange(true))
+        area = std::array<int, 4>{sender->Left.load(), sender->Top.load(),
+                                  static_cast<int>(sender->ActualWidth),
+                                  static_cast<int>(sender->ActualHeight)};
     QMetaObject::invokeMethod(
-        this, [this, text] { panel_->figuresLabel->setText(text); }, Qt::QueuedConnection);
+        this,
+        [this, text, area, figures] {
+            shownFigures_ = figures;
+            panel_->figuresLabel->setText(text);
+            if (area) panel_->ShowRegion((*area)[0], (*area)[1], (*area)[2], (*area)[3]);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::CameraSaveProgress(engine::TScreenCamera*, std::int32_t percent, bool& Continue) {

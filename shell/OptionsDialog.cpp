@@ -67,10 +67,13 @@ void OptionsDialog::FillLists() {
     codecCombo->setCurrentIndex(Settings.CodecIndex);
     for (QSpinBox* spin : {hoursEdit, minutesEdit, secondsEdit}) spin->setEnabled(false);
 
-    languageCombo->addItems(LanguageNames());
+    // Each language in its own words; the file's name is what is stored.
+    for (const QString& name : LanguageNames())
+        languageCombo->addItem(LanguageTitle(name.toStdString()), name);
     // Exact names: "english" in the settings file is not "English".
-    const int language = languageCombo->findText(QString::fromStdString(Settings.Language),
-                                                 Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int language =
+        languageCombo->findData(QString::fromStdString(Settings.Language), Qt::UserRole,
+                                Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (language >= 0) {
         languageCombo->setCurrentIndex(language);
     } else {
@@ -93,6 +96,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
 
 void OptionsDialog::LoadValues() {
     engine::TScreenCamera& camera = *mainWindow_.Camera();
+    openedLanguage_ = Settings.Language;
 
     codecCombo->setCurrentIndex(Settings.CodecIndex);
     cursorCheck->setChecked(Settings.CaptureCursor);
@@ -250,7 +254,15 @@ void OptionsDialog::OkClicked() {
 }
 
 void OptionsDialog::CancelClicked() {
-    // Nothing is reverted: what the live handlers set stays for the run.
+    // The language chosen meanwhile is undone; what the other live
+    // handlers set stays for the run.
+    if (Settings.Language != openedLanguage_) {
+        Settings.Language = openedLanguage_;
+        languageCombo->setCurrentIndex(
+            languageCombo->findData(QString::fromStdString(openedLanguage_), Qt::UserRole,
+                                    Qt::MatchExactly | Qt::MatchCaseSensitive));
+        LanguageChosen();
+    }
     reject();
 }
 
@@ -395,7 +407,8 @@ void OptionsDialog::PriorityChosen() {
 }
 
 void OptionsDialog::LanguageChosen() {
-    Settings.Language = languageCombo->currentText().toStdString();
+    if (languageCombo->currentIndex() >= 0)
+        Settings.Language = languageCombo->currentData().toString().toStdString();
     ApplyLanguage();
     mainWindow_.LanguageApplied();
     // The language's frame rate caption has no figure in it: show the

@@ -5,7 +5,8 @@
 // modally by the main window's Options button. OK stores the edited values,
 // hands them to the engine and writes the settings file; the language, the
 // priority, the time to record and the sound inputs take effect as soon as
-// they are chosen, whichever button closes the dialog. Its controls are made
+// they are chosen, and all but the language stay whichever button closes
+// the dialog: Cancel goes back to the language it opened with. Its controls are made
 // and laid out in OptionsDialogControls.cpp.
 
 #include <QDialog>
@@ -103,6 +104,8 @@ class OptionsDialog : public QDialog {
     SoundCodec userSound_ = SoundCodec::Pcm;
     // The codec the choice of MP4 replaced by H.264; empty when none did.
     QString replacedCodec_;
+    // The language when the dialog opened, for Cancel.
+    std::string openedLanguage_;
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.
     void ShowReportsAvailability();

@@ -150,7 +150,7 @@ void OptionsDialog::CreateControls() {
     restoreCheck = MakeCheckBox(settingsGroup, "restoreCheck", "Restore application after capture");
     minimizeCheck =
         MakeCheckBox(settingsGroup, "minimizeCheck", "Minimize application on start capture");
-    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record cursor in area capture");
+    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record the mouse cursor");
     reportsCheck = MakeCheckBox(settingsGroup, "reportsCheck",
                                 "Check updates, send statistics and crash reports");
     languageLabel = MakeLabel(settingsGroup, "languageLabel", "Language");

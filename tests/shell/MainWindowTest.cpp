@@ -502,7 +502,7 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
 
     Button("panelButton")->click();
     ASSERT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::LeftArrow);
     EXPECT_TRUE(Until(docked)) << panel->frameGeometry().x() << " " << form_->frameGeometry().x();
 
     form_->move(300, 160);
@@ -517,7 +517,7 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     // Opening the panel again re-reads the language; Stop keeps its caption.
     Button("panelButton")->click();
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::RightArrow);
     Button("panelButton")->click();
     ExpectRecording();
     form_->StopCapture();
@@ -527,10 +527,10 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     ASSERT_TRUE(panel->isVisible());
     ASSERT_TRUE(panel->close());
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::RightArrow);
     Button("panelButton")->click();
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::LeftArrow);
 }
 
 TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
@@ -637,6 +637,118 @@ TEST_F(MainWindowTest, WindowButtonPicksTheClickedWindowAndEscapeKeepsTheMode) {
     EXPECT_FALSE(panel->windowLabel->isVisibleTo(panel));
 }
 
+TEST_F(MainWindowTest, ARecordedWindowThatHasGoneMakesRecordAskForAnother) {
+    form_->show();
+    ASSERT_TRUE(Until([&] { return form_->windowHandle() && form_->windowHandle()->isExposed(); }));
+    // Another window to pick, away from the main window.
+    QWidget notes;
+    notes.setWindowTitle(QStringLiteral("Notes"));
+    notes.setGeometry(60, 400, 320, 200);
+    notes.show();
+    ASSERT_TRUE(Until([&] { return notes.windowHandle() && notes.windowHandle()->isExposed(); }));
+    // Picked in an earlier session, closed since.
+    Settings.TypeCapture = 2;
+    Settings.CaptureWindow = 0x3ffff01;
+    Settings.CaptureWindowTitle = "Notes - editor";
+    const auto pickerShown = [] {
+        return !test::capture("xdotool search --onlyvisible --name '^Window selection$'").empty();
+    };
+    form_->HotKeyPressed(platform::kVkF9);
+    EXPECT_FALSE(Recording());
+    ASSERT_TRUE(Until(pickerShown));
+    EXPECT_TRUE(Log().contains(MsgTexts(67).arg(QStringLiteral("Notes - editor"))))
+        << Log().toStdString();
+    EXPECT_FALSE(Log().contains(QStringLiteral("is not shown"))) << Log().toStdString();
+    // The window picked is recorded at once.
+    Pause(300);
+    const QPoint inside = notes.geometry().center();
+    test::run("xdotool mousemove " + std::to_string(inside.x()) + " " + std::to_string(inside.y()) +
+              " sleep 0.2 click 1");
+    ASSERT_TRUE(Until([&] { return Recording(); })) << Log().toStdString();
+    EXPECT_EQ(Settings.CaptureWindow, notes.winId());
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; })) << Log().toStdString();
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+}
+
+TEST_F(MainWindowTest, TheTimeRecordedShowsBesideStopAndInTheTitleAndTheSavedFileAfter) {
+    form_->show();
+    const QString idle = form_->windowTitle();
+    const QString program = QStringLiteral(" - ") + QCoreApplication::applicationName();
+    form_->StartCapture();
+    ASSERT_TRUE(Recording());
+    auto* elapsed = Control<QLabel>("elapsedLabel");
+    EXPECT_TRUE(elapsed->isVisible());
+    EXPECT_FALSE(Button("aboutButton")->isVisible());
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u25CF 0:0")))
+        << form_->windowTitle().toStdString();
+    EXPECT_TRUE(form_->windowTitle().endsWith(program));
+    // It counts: one second on.
+    ASSERT_TRUE(Until([&] { return elapsed->text() == QStringLiteral("0:01"); }, 5000));
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u25CF 0:01")));
+    form_->PauseCapture();
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u275A\u275A 0:0")))
+        << form_->windowTitle().toStdString();
+    form_->StopCapture();
+    EXPECT_EQ(form_->windowTitle(), idle);
+    EXPECT_FALSE(elapsed->isVisible());
+    EXPECT_TRUE(Button("aboutButton")->isVisible());
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+
+    // The status line names the file, a link to it, with its length and
+    // size; the whole result line is in the tooltip.
+    auto* saved = Control<QLabel>("savedFileLink");
+    ASSERT_TRUE(Until([&] { return saved->isVisible(); })) << Log().toStdString();
+    ASSERT_EQ(Recordings().size(), 1);
+    const QString file = Recordings().front();
+    EXPECT_TRUE(saved->text().startsWith(QStringLiteral("Saved: <a href=\"file://")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->text().contains(QStringLiteral("/out/") + file + QStringLiteral("\">")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->text().contains(QStringLiteral("</a> (1 s, ")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->toolTip().contains(MsgTexts(12))) << saved->toolTip().toStdString();
+    EXPECT_FALSE(Control<QLabel>("StatusPanel")->isVisible());
+    // The next text takes its place.
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return !saved->isVisible(); }));
+    form_->StopCapture();
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+}
+
+TEST_F(MainWindowTest, ThePanelAndTheResultLineShowTheAreaAsItIsRecorded) {
+    // Partly off the screen and of an odd width: moved back onto it, and
+    // recorded a pixel wider by Xvid.
+    Settings.RegionLeftPos = 1100;
+    Settings.RegionWidthPos = 321;
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    AreaPanel* panel = form_->Panel();
+    const int left = form_->Camera()->Left, width = static_cast<int>(form_->Camera()->ActualWidth);
+    EXPECT_NE(left, 1100);
+    EXPECT_NE(width, 321);
+    ASSERT_TRUE(Until([&] { return panel->leftEdit->value() == left; }));
+    EXPECT_EQ(panel->widthEdit->value(), width);
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("; %1x240; ").arg(width))) << Log().toStdString();
+
+    // Full-screen mode at start shows the screen, not a stored area.
+    form_.reset();
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
+    QByteArray text = setup.readAll();
+    setup.close();
+    text.replace("TypeCapture=0", "TypeCapture=1");
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    setup.write(text);
+    setup.close();
+    Settings = TSettings{};
+    form_ = std::make_unique<MainWindow>();
+    EXPECT_EQ(form_->Panel()->widthEdit->value(), 1280);
+    EXPECT_EQ(form_->Panel()->heightEdit->value(), 720);
+}
+
 // A reply's HTML (an update check behind a captive portal) is shown as it
 // was written, on one line, and does not push the controls above aside.
 TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
@@ -709,8 +821,7 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
     EXPECT_EQ(field->text(), typed + u'/');
 
-    for (const QString& refused :
-         {QStringLiteral("/proc/"), dir_.filePath(QStringLiteral("missing/")), QString()}) {
+    for (const QString& refused : {QStringLiteral("/proc/"), QString()}) {
         type(refused);
         EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString()) << refused.toStdString();
         EXPECT_EQ(field->text(), typed + u'/');
@@ -718,9 +829,27 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     const QString log = Log();
     EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: /proc/")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: ") +
-                             dir_.filePath(QStringLiteral("missing/"))))
-        << log.toStdString();
+
+    // A folder that is not there: the window asks whether to make it.
+    const QString missing = dir_.filePath(QStringLiteral("missing/deeper/"));
+    {
+        Answer no("CreateFolderQuestion", "keepFolderButton");
+        type(missing);
+        ASSERT_TRUE(no.Given());
+        EXPECT_TRUE(no.Text().contains(missing)) << no.Text().toStdString();
+    }
+    EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
+    EXPECT_EQ(field->text(), typed + u'/');
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    {
+        Answer yes("CreateFolderQuestion", "createFolderButton");
+        type(missing);
+        ASSERT_TRUE(yes.Given());
+    }
+    EXPECT_TRUE(QFileInfo(missing).isDir());
+    EXPECT_EQ(Settings.WorkDir, missing.toStdString());
+    EXPECT_EQ(field->text(), missing);
+    type(typed);
 
     // A recording goes to the typed folder.
     Button("recordButton")->click();

@@ -366,16 +366,19 @@ TEST_F(OptionsTest, ACommandLinesChoicesCountForItsRecordingOnlyAndOptionsKeepsI
     ASSERT_TRUE(Until([&] { return !Camera().WorkerRunning(); })) << Log().toStdString();
 }
 
-TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
+TEST_F(OptionsTest, LanguagesAreListedInTheirOwnWordsAndCancelUndoesTheOneChosen) {
     // Only regular files are languages.
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Language/Folder.lng")));
     Start();
     Open();
     auto* languages = Control<QComboBox>("languageCombo");
     ASSERT_EQ(languages->count(), 3);
+    // Each in its own words.
     EXPECT_EQ(languages->itemText(0), QStringLiteral("English"));
+    EXPECT_EQ(languages->itemText(1), QStringLiteral("Deutsch"));
+    EXPECT_EQ(languages->itemText(2), QStringLiteral("Русский"));
     EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
-    const int german = languages->findText(QStringLiteral("German"));
+    const int german = languages->findData(QStringLiteral("German"));
     Pick(languages, german);
     EXPECT_EQ(options_->windowTitle(), QStringLiteral("Optionen"));
     EXPECT_EQ(Control<QGroupBox>("audioGroup")->title(), QStringLiteral("Audio"));
@@ -386,14 +389,20 @@ TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
     EXPECT_EQ(Control<QCheckBox>("audioRecordCheck")->text(), QStringLiteral("Ton aufnehmen"));
     EXPECT_EQ(Control<QComboBox>("priorityCombo")->itemText(0), QStringLiteral("Leerlauf"));
     EXPECT_EQ(Control<QComboBox>("priorityCombo")->currentText(), QStringLiteral("Normal"));
-    Control<QPushButton>("cancelButton")->click();
-    EXPECT_FALSE(options_->isVisible());
-
     auto* optionsButton = form_->findChild<QToolButton*>(QStringLiteral("optionsButton"));
     EXPECT_EQ(optionsButton->text(), QStringLiteral("Optionen"));
-    EXPECT_FALSE(SetupIni().contains(QStringLiteral("Language=")));
+    // Cancel undoes it, on screen and in what is saved.
+    Control<QPushButton>("cancelButton")->click();
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(optionsButton->text(), QStringLiteral("Options"));
+    EXPECT_EQ(Settings.Language, "English");
+    Open();
+    EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
+    Pick(languages, languages->findData(QStringLiteral("Russian")));
+    ClickOk();
+    EXPECT_EQ(optionsButton->text(), QStringLiteral("Настройки"));
     ASSERT_TRUE(form_->close());
-    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=German")));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=Russian")));
 }
 
 TEST_F(OptionsTest, ALanguageNameInAnotherCaseIsLoggedAndBecomesEnglish) {
@@ -719,7 +728,7 @@ TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCapti
     ASSERT_TRUE(Camera().Recording);
     // A language chosen meanwhile keeps the Record button's Stop caption.
     auto* languages = Control<QComboBox>("languageCombo");
-    Pick(languages, languages->findText(QStringLiteral("German")));
+    Pick(languages, languages->findData(QStringLiteral("German")));
     EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("recordButton"))->text(),
               QStringLiteral("Stopp (F10)"));
     Control<QSlider>("frameRateSlider")->setValue(50);
