@@ -129,7 +129,7 @@ std::string TScreenCamera::SaveResultText(HRESULT result) {
         case AVIERR_CANTCOMPRESS:
             return "Error cannot compress!";
         case AVIERR_USERABORT:
-            return "Error user abort!";
+            return "Saving cancelled: nothing is deleted.";
         case AVIERR_ERROR:
             return "Error generic!";
         default:
