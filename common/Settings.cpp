@@ -37,6 +37,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.CaptureWindow =
         std::strtoull(ini.ReadString("SetupVideo", "CaptureWindow", "0").c_str(), nullptr, 0);
     s.CaptureWindowTitle = ini.ReadString("SetupVideo", "CaptureWindowTitle", "");
+    s.FullScreenMonitor = ini.ReadString("SetupVideo", "FullScreenMonitor", "");
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 60);
     s.KeyFramesFreq =
@@ -133,6 +134,8 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     // A line break would end the value early: such a title is shown, not kept.
     ini.WriteString("SetupVideo", "CaptureWindowTitle",
                     StorableFolder(s.CaptureWindowTitle) ? s.CaptureWindowTitle : "");
+    ini.WriteString("SetupVideo", "FullScreenMonitor",
+                    StorableFolder(s.FullScreenMonitor) ? s.FullScreenMonitor : "");
     ini.WriteInteger("SetupVideo", "VideoFPS", s.VideoFPS);
     ini.WriteInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
     ini.WriteInteger("SetupVideo", "CodecIndex", s.CodecIndex);

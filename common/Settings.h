@@ -26,6 +26,9 @@ struct TSettings {
     // chooser picks the window instead.
     std::uint64_t CaptureWindow = 0;
     std::string CaptureWindowTitle;
+    // The monitor Full Screen records ("FullScreenMonitor"): RandR's name for
+    // it, "all" for every monitor together, empty for the primary one.
+    std::string FullScreenMonitor;
     bool CaptureCursor = true;
     int VideoFPS = 15;
     int KeyFramesFreq = 8;
@@ -88,6 +91,9 @@ struct TSettings {
     // RunWindowId is the window it named when the recording started.
     std::optional<std::string> RunWindow;
     std::optional<std::uint64_t> RunWindowId;
+    // monitor= (a name or "all"): that monitor in Full Screen, whatever mode
+    // and monitor are stored.
+    std::optional<std::string> RunMonitor;
     // What reading the file had to change about the file format and the
     // sound's codec, one line each for the log; empty when nothing.
     std::string FileFormatNote, SoundCodecNote;

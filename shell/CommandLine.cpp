@@ -57,6 +57,7 @@ int ToolkitOption(const std::string& parameter) {
 
 const char* const kUsage =
     "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [format=avi|mp4|mkv] [window=ID|TITLE]\n"
+    "               [monitor=NAME|all]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -88,6 +89,8 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
                 logRefusedPath(folder, reason);
         }
         if (lower.starts_with("window=")) s.RunWindow = parameter.substr(7);
+        // A monitor's name, or "all"; looked for when the recording starts.
+        if (lower.starts_with("monitor=")) s.RunMonitor = parameter.substr(8);
         if (lower.starts_with("format=")) {
             // Refused before the program starts (InvalidParameter).
             if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
@@ -109,6 +112,9 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
     for (const std::string& parameter : parameters) {
         if (Lower(parameter) == "window=")
             return "velmora: window=: name the window to record by its id or its title\n";
+        if (Lower(parameter) == "monitor=")
+            return "velmora: monitor=: name the monitor to record (as xrandr --listmonitors "
+                   "shows it) or all\n";
         if (!Lower(parameter).starts_with("format=")) continue;
         const std::string value = parameter.substr(7);
         if (!ParseOutputFormat(value))
@@ -143,8 +149,9 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
             lower.starts_with("format=") || lower.starts_with("window=") ||
-            parameter.starts_with("--screen=") || InstanceCommandRequest({parameter}) ||
-            parameter == "--help" || parameter == "--version")
+            lower.starts_with("monitor=") || parameter.starts_with("--screen=") ||
+            InstanceCommandRequest({parameter}) || parameter == "--help" ||
+            parameter == "--version")
             continue;
         if (const int taken = ToolkitOption(parameter)) {
             i += static_cast<std::size_t>(taken - 1);
@@ -199,7 +206,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
                    lower.starts_with("time=") || lower.starts_with("format=") ||
-                   lower.starts_with("window=")) {
+                   lower.starts_with("window=") || lower.starts_with("monitor=")) {
             handed.push_back(parameter);
         }
     }
@@ -234,7 +241,7 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "\n"
                "  -vc, /vc         start recording once the window is up; with a copy\n"
                "                   running, that copy records (with path=, time=, format=,\n"
-               "                   window=)\n"
+               "                   window=, monitor=)\n"
                "  path=FOLDER      save recordings in FOLDER (kept for the next runs); a\n"
                "                   name that is no folder starts the file names:\n"
                "                   path=/tmp/demo- saves /tmp/demo-VideoRecord_....avi\n"
@@ -244,6 +251,9 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  window=ID|TITLE  record this window only (an X window id, decimal or 0x..,\n"
                "                   or its title), whatever covers it; on Wayland the\n"
                "                   desktop asks which window\n"
+               "  monitor=NAME     record that whole monitor (its RandR name, as\n"
+               "                   xrandr --listmonitors shows it); monitor=all records\n"
+               "                   every monitor together\n"
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"
@@ -256,8 +266,8 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  --help           print this help and exit\n"
                "  --version        print the version and exit\n"
                "\n"
-               "time=, format= and window= count for the one recording they start (given\n"
-               "without -vc, the next one); Options keeps the usual choices.\n"
+               "time=, format=, window= and monitor= count for the one recording they\n"
+               "start (given without -vc, the next one); Options keeps the usual choices.\n"
                "Where recordings play: MP4 and Matroska with H.264 video play in web\n"
                "browsers (Chromium, Firefox) and desktop players (VLC, mpv); AVI (the\n"
                "usual format, with Xvid) and MP4 with Xvid or Motion JPEG play in desktop\n"

@@ -57,6 +57,12 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     if (s.TypeCapture == 1) e.CaptureMode = 2;
     if (s.TypeCapture == 2) e.CaptureMode = 3;
     e.CaptureWindow = s.CaptureWindow;
+    e.Monitor = s.FullScreenMonitor;
+    // The command line's monitor this run, whatever mode is stored.
+    if (s.RunMonitor) {
+        e.CaptureMode = 2;
+        e.Monitor = *s.RunMonitor;
+    }
     // The command line's window this run, whatever mode is stored.
     if (s.RunWindowId) {
         e.CaptureMode = 3;

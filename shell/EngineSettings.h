@@ -41,6 +41,7 @@ struct EngineSettings {
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
     std::optional<int> CaptureMode;   // 1 fixed area, 2 full screen, 3 a window
     std::uint64_t CaptureWindow = 0;  // CaptureMode 3
+    std::string Monitor;              // CaptureMode 2: a name, "all", or "" (the primary)
     std::optional<EngineAudio> Audio;
     // What the merge writes: always a pair the format holds.
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -80,6 +81,7 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     if (e.CaptureMode)
         camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
     camera.CaptureWindow = e.CaptureWindow;
+    camera.Monitor = e.Monitor;
     camera.RecordAudio = e.Audio.has_value();
     if (e.Audio) {
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;

@@ -133,6 +133,7 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
     // Not the stored area: full-screen mode records the screen.
     if (Settings.TypeCapture == 1) ShowFullScreenArea();
     ShowWindowAvailability();
+    ShowMonitorChoice();
 }
 
 MainWindow::~MainWindow() {
@@ -462,8 +463,9 @@ void MainWindow::FullScreenClicked() {
 }
 
 void MainWindow::ShowFullScreenArea() {
-    // The primary monitor at its offset: what a full-screen recording takes.
-    const ScreenRect primary = GetPrimaryScreenRect();
+    // The chosen monitor at its offset: what a full-screen recording takes.
+    const ScreenRect primary =
+        GetFullScreenRect(Settings.FullScreenMonitor).value_or(GetPrimaryScreenRect());
     Settings.RegionTopPos = primary.top;
     Settings.RegionHeightPos = primary.height;
     Settings.RegionLeftPos = primary.left;
@@ -536,6 +538,7 @@ void MainWindow::LanguageApplied() {
     if (recordingShown_) recordButton->setText(MsgTexts(2));
     ShowPauseState();
     ShowWindowAvailability();
+    ShowMonitorChoice();
     // What is shown already, in the new language's words.
     if (shownFigures_) panel_->figuresLabel->setText(FiguresText(*shownFigures_));
     if (savedFileLink_->isVisible()) ShowSavedFile(savedPath_);

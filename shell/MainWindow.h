@@ -27,6 +27,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMessageBox;
 class QSocketNotifier;
 class QProgressBar;
@@ -143,6 +144,14 @@ class MainWindow : public QMainWindow {
     void FullScreenClicked();
     // The area full-screen mode records, in the settings and the panel.
     void ShowFullScreenArea();
+    // With more than one monitor, Full Screen's button gets a menu of them
+    // (and of all together); with one, the button is a plain button again.
+    void ShowMonitorChoice();
+    void FillMonitorMenu();
+    void MonitorChosen(const std::string& monitor);
+    // Where a monitor= or the stored monitor is gone: the line for the log
+    // (empty when it is there); run: the command line's.
+    QString MissingMonitorText(const std::string& monitor, bool run) const;
     // Shows the window chooser (X11); on Wayland the portal's chooser asks
     // when the recording starts, so the mode changes at once.
     void WindowClicked();
@@ -326,6 +335,8 @@ class MainWindow : public QMainWindow {
     std::atomic<int> summaryWidth_{0}, summaryHeight_{0};
     // The panel shows the area as the engine records it (set on the worker).
     std::atomic<bool> areaShown_{false};
+    QMenu* monitorMenu_ = nullptr;
+    int fullWidth_ = 0;  // Full Screen's width without the monitors' arrow
 };
 
 }  // namespace velmora

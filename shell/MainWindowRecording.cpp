@@ -21,6 +21,7 @@
 #include "common/EventLog.h"
 #include "common/Functions.h"
 #include "common/Language.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/StatsReports.h"
@@ -215,6 +216,31 @@ void MainWindow::StartCapture() {
             WriteLog(QString::fromStdString("window=" + *Settings.RunWindow + ": " + error));
         Settings.RunWindowId = window ? window->client : 0;
     }
+    // A monitor= naming none records nothing; a stored one since unplugged
+    // leaves Full Screen to the primary monitor.
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::X11) {
+        if (Settings.RunMonitor) {
+            if (const QString missing = MissingMonitorText(*Settings.RunMonitor, true);
+                !missing.isEmpty()) {
+                // The rest of that command line went with it.
+                Settings.RunFormat.reset();
+                Settings.RunTimeLimit.reset();
+                Settings.RunWindow.reset();
+                Settings.RunMonitor.reset();
+                WriteLog(missing);
+                AnswerStartReplies(missing.toStdString());
+                UpdateRecordEnabled();
+                return;
+            }
+        } else if (Settings.TypeCapture == 1) {
+            if (const QString missing = MissingMonitorText(Settings.FullScreenMonitor, false);
+                !missing.isEmpty())
+                WriteLog(missing);
+        }
+    }
+    // The panel's figures are the user's area: a monitor for one recording
+    // must not take their place.
+    if (Settings.RunMonitor) areaShown_ = true;
     ApplySettings();
     if (const int run = RunCompressorIndex(Settings);
         run != Settings.CodecIndex && run >= 0 &&
@@ -226,9 +252,12 @@ void MainWindow::StartCapture() {
         };
         WriteLog(LogTexts(51).arg(name(run), name(Settings.CodecIndex)));
     }
-    const bool fullScreen = Settings.TypeCapture == 1;
-    summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
-    summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
+    const bool fullScreen = Settings.TypeCapture == 1 || Settings.RunMonitor;
+    const ScreenRect whole =
+        GetFullScreenRect(Settings.RunMonitor.value_or(Settings.FullScreenMonitor))
+            .value_or(GetPrimaryScreenRect());
+    summaryWidth_ = fullScreen ? whole.width : Settings.RegionWidthPos;
+    summaryHeight_ = fullScreen ? whole.height : Settings.RegionHeightPos;
     // Named for the file the merge will write: a format the codec does not
     // go into is AVI (the merge says so in the log).
     const OutputFormat format = camera_->SavedFormat(camera_->CompressorIndex, camera_->FileFormat);
@@ -246,6 +275,7 @@ void MainWindow::StartCapture() {
     Settings.RunTimeLimit.reset();
     Settings.RunWindow.reset();
     Settings.RunWindowId.reset();
+    Settings.RunMonitor.reset();
     if (camera_->WindowMode) {
         summaryWidth_ = camera_->Width.load();
         summaryHeight_ = camera_->Height.load();

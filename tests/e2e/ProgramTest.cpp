@@ -56,7 +56,8 @@ std::string RunQuietly(const fs::path& folder, const std::string& line) {
 TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
     const std::string usage =
         "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [format=avi|mp4|mkv] "
-        "[window=ID|TITLE]\n";
+        "[window=ID|TITLE]\n"
+        "               [monitor=NAME|all]\n";
     // No display is needed to be told: it is answered before the toolkit.
     EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --record"),
               "velmora: unknown option --record\n" + usage +

@@ -353,7 +353,7 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     ASSERT_TRUE(help);
     EXPECT_TRUE(
         help->starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [format=avi|mp4|mkv] "
-                          "[window=ID|TITLE]\n"));
+                          "[window=ID|TITLE]\n               [monitor=NAME|all]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
@@ -390,6 +390,7 @@ struct FakeCamera {
     std::int32_t Width = 0, Height = 0;
     std::uint8_t CaptureMode = 0;
     std::uint64_t CaptureWindow = 1;
+    std::string Monitor = "untouched";
     bool RecordAudio = false;
     std::int32_t AudioFormatIndex = 5;
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -562,6 +563,32 @@ TEST_F(SettingsFileTest, FileFormatAndSoundCodecAreTheStoredOnesOrTheFormatsOwn)
     const std::string text = Slurp(Path());
     EXPECT_NE(text.find("\nOutputFormat=MKV\n"), std::string::npos);
     EXPECT_NE(text.find("\nAudioCodec=FLAC\n"), std::string::npos);
+}
+
+// monitor= records that monitor in Full Screen for the run, whatever mode
+// and monitor are stored; the stored monitor goes into Setup.ini.
+TEST(CommandLine, MonitorIsFullScreenOnThatMonitorForTheRunOnly) {
+    TSettings s;
+    s.TypeCapture = 0;
+    s.FullScreenMonitor = "DP-1";
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 1);
+    EXPECT_EQ(ToEngineSettings(s).Monitor, "DP-1");
+    EXPECT_TRUE(ReadCommandLine({"-vc", "Monitor=HDMI-2"}, s, {}));
+    EXPECT_EQ(s.RunMonitor, "HDMI-2");
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 2);
+    EXPECT_EQ(ToEngineSettings(s).Monitor, "HDMI-2");
+    EXPECT_EQ(s.FullScreenMonitor, "DP-1");
+    FakeCamera camera;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.Monitor, "HDMI-2");
+    EXPECT_FALSE(UnknownParameter({"-vc", "monitor=all"}));
+    EXPECT_TRUE(InvalidParameter({"monitor="}));
+
+    QTemporaryDir folder;
+    const std::string file = folder.filePath(QStringLiteral("Setup.ini")).toStdString();
+    EXPECT_EQ(ReadSettings(file, "/p/").FullScreenMonitor, "");
+    ASSERT_TRUE(WriteSettings(s, file));
+    EXPECT_EQ(ReadSettings(file, "/p/").FullScreenMonitor, "DP-1");
 }
 
 TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
