@@ -41,7 +41,7 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 60);
     s.KeyFramesFreq =
-        std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 50);
+        std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 300);
     s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);
     s.VideoQuality =
         std::clamp(ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality), 0, 100);

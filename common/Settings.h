@@ -108,7 +108,7 @@ std::string SettingsFile();
 
 // Every stored setting from the file; missing keys, a missing file and values
 // that are not integers give the defaults (WorkDir: defaultWorkDir). The frame
-// rate is brought into 1..60, the key-frame interval into 1..50, quality and
+// rate is brought into 1..60, the key-frame interval into 1..300, quality and
 // gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
 // no stored value can break a recording. An unknown file format is AVI; a
 // sound codec the format cannot hold (or none) is the format's own; an

@@ -33,7 +33,7 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     e.CaptureCursor = s.CaptureCursor;
     e.RestoreAfterRecord = s.RestoreAfterRecord;
     e.MinimizeOnRecord = s.MinimizeCapture;
-    e.KeyFrameEvery = std::clamp(s.KeyFramesFreq, 1, 50);
+    e.KeyFrameEvery = std::clamp(s.KeyFramesFreq, 1, 300);
     const int fps = std::clamp(s.VideoFPS, 1, 60);
     e.FrameInterval = 1000 / fps;
     e.FramesPerSecond = fps;

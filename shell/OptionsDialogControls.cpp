@@ -100,7 +100,7 @@ void OptionsDialog::CreateControls() {
     keyFramesEdit = typedKeyFrames;
     keyFramesText = typedKeyFrames->lineEdit();
     keyFramesEdit->setObjectName(QStringLiteral("keyFramesEdit"));
-    keyFramesEdit->setRange(1, 50);
+    keyFramesEdit->setRange(1, 300);
     keyFramesUnit = MakeLabel(parametersGroup, "keyFramesUnit", "frames");
     frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
     frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 60);

@@ -243,14 +243,17 @@ TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("CodecIndex=-1")));
 }
 
-TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneToFiftyAndRefusesNonNumbers) {
+TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneTo300AndRefusesNonNumbers) {
     Start();
     Open();
     QLineEdit* edit = KeyFrames();
     Type(edit, QStringLiteral("0"));
     EXPECT_EQ(edit->text(), QStringLiteral("1"));
-    Type(edit, QStringLiteral("75"));
-    EXPECT_EQ(edit->text(), QStringLiteral("50"));
+    // Two seconds at 30 fps fits; ten seconds at 30 fps is the most.
+    Type(edit, QStringLiteral("60"));
+    EXPECT_EQ(edit->text(), QStringLiteral("60"));
+    Type(edit, QStringLiteral("750"));
+    EXPECT_EQ(edit->text(), QStringLiteral("300"));
     Settings.KeyFramesFreq = 30;
     Type(edit, QString());
     EXPECT_EQ(edit->text(), QStringLiteral("8"));

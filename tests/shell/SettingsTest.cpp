@@ -95,7 +95,10 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     Put("[SetupVideo]\nVideoQuality=-7\nKeyFramesFreq=1000\n[SetupAudio]\nAudioInputGain=101\n");
     s = ReadSettings(Path(), "/p/");
     EXPECT_EQ(s.VideoQuality, 0);
-    EXPECT_EQ(s.KeyFramesFreq, 50);
+    EXPECT_EQ(s.KeyFramesFreq, 300);
+    // Two seconds at 30 fps is kept as it is.
+    Put("[SetupVideo]\nKeyFramesFreq=60\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").KeyFramesFreq, 60);
     EXPECT_EQ(s.AudioInputGain, 100);
     // The older key set the input's own volume, written at every exit: it
     // says nothing about our gain.
@@ -512,11 +515,11 @@ TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
     ASSERT_TRUE(high.Audio);
     EXPECT_EQ(high.Audio->AudioInputGain, 100);
     s.VideoQuality = -3;
-    s.KeyFramesFreq = 99;
+    s.KeyFramesFreq = 999;
     s.AudioInputGain = -1;
     const EngineSettings low = ToEngineSettings(s);
     EXPECT_EQ(low.Quality, 0);
-    EXPECT_EQ(low.KeyFrameEvery, 50);
+    EXPECT_EQ(low.KeyFrameEvery, 300);
     EXPECT_EQ(low.Audio->AudioInputGain, 0);
 }
 
