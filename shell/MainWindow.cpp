@@ -115,7 +115,8 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Hint4", folderEdit},
                        {"Hint5", panelButton},
                        {"Hint6", pauseButton},
-                       {"Hint7", windowButton}});
+                       {"Hint7", windowButton},
+                       {"Hint8", CreateMonitorButton()}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
     if (WindowsPlaceable()) {

@@ -147,6 +147,7 @@ class MainWindow : public QMainWindow {
     // With more than one monitor, Full Screen's button gets a menu of them
     // (and of all together); with one, the button is a plain button again.
     void ShowMonitorChoice();
+    QToolButton* CreateMonitorButton();
     void FillMonitorMenu();
     void MonitorChosen(const std::string& monitor);
     // Where a monitor= or the stored monitor is gone: the line for the log

@@ -33,32 +33,34 @@ QString MonitorList(const std::vector<platform::Monitor>& monitors) {
 
 }  // namespace
 
-void MainWindow::ShowMonitorChoice() {
+QToolButton* MainWindow::CreateMonitorButton() {
     // A flat arrow of its own at Full Screen's right edge, so that the
     // button keeps its look and the mode's mark shows through both.
-    auto* arrow = centralWidget()->findChild<QToolButton*>(QStringLiteral("monitorButton"));
-    if (!arrow) {
-        arrow = new QToolButton(centralWidget());
-        arrow->setObjectName(QStringLiteral("monitorButton"));
-        arrow->setAutoRaise(true);
-        arrow->setArrowType(Qt::DownArrow);
-        arrow->setPopupMode(QToolButton::InstantPopup);
-        arrow->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
-        const QRect full = fullScreenButton->geometry();
-        arrow->setGeometry(full.right() - kMonitorArrowWidth + 1, full.top(), kMonitorArrowWidth,
-                           full.height());
-        monitorMenu_ = new QMenu(arrow);
-        monitorMenu_->setObjectName(QStringLiteral("monitorMenu"));
-        arrow->setMenu(monitorMenu_);
-        connect(monitorMenu_, &QMenu::aboutToShow, this, &MainWindow::FillMonitorMenu);
-        // Monitors plugged in or out while the program runs.
-        for (auto signal : {&QGuiApplication::screenAdded, &QGuiApplication::screenRemoved})
-            connect(qApp, signal, this, [this] { ShowMonitorChoice(); });
-        fullWidth_ = fullScreenButton->width();
-    }
+    auto* arrow = new QToolButton(fullScreenButton->parentWidget());
+    arrow->setObjectName(QStringLiteral("monitorButton"));
+    arrow->setAutoRaise(true);
+    arrow->setArrowType(Qt::DownArrow);
+    arrow->setPopupMode(QToolButton::InstantPopup);
+    arrow->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    arrow->setToolTip(QStringLiteral("Choose the monitor Full Screen records"));
+    const QRect full = fullScreenButton->geometry();
+    arrow->setGeometry(full.right() - kMonitorArrowWidth + 1, full.top(), kMonitorArrowWidth,
+                       full.height());
+    arrow->hide();
+    fullWidth_ = full.width();
+    monitorMenu_ = new QMenu(arrow);
+    monitorMenu_->setObjectName(QStringLiteral("monitorMenu"));
+    arrow->setMenu(monitorMenu_);
+    connect(monitorMenu_, &QMenu::aboutToShow, this, &MainWindow::FillMonitorMenu);
+    // Monitors plugged in or out while the program runs.
+    for (auto signal : {&QGuiApplication::screenAdded, &QGuiApplication::screenRemoved})
+        connect(qApp, signal, this, [this] { ShowMonitorChoice(); });
+    return arrow;
+}
+
+void MainWindow::ShowMonitorChoice() {
     const bool several = GetMonitors().size() > 1;
-    arrow->setVisible(several);
-    arrow->setToolTip(MsgTexts(81));
+    qobject_cast<QWidget*>(monitorMenu_->parent())->setVisible(several);
     fullScreenButton->resize(several ? fullWidth_ - kMonitorArrowWidth : fullWidth_,
                              fullScreenButton->height());
 }
