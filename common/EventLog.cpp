@@ -154,9 +154,9 @@ bool EventLog::Append(const QString& path, const QByteArray& line) {
     return (::close(fd) == 0) && ok;
 }
 
-void EventLog::Write(const QString& text) {
+void EventLog::Write(const QString& text, bool status) {
     std::lock_guard lock(mutex_);
-    if (sink_) sink_(text);
+    if (sink_ && status) sink_(text);
     const QDateTime now = clock_();
     QString folder = LogFolder();
     QString refusal;  // why the Logs folder is not used, for the first line
@@ -217,6 +217,10 @@ EventLog& ProgramLog() {
 
 void WriteLog(const QString& text) {
     ProgramLog().Write(text);
+}
+
+void WriteLogOnly(const QString& text) {
+    ProgramLog().Write(text, false);
 }
 
 }  // namespace velmora

@@ -32,7 +32,8 @@ class EventLog {
     void SetClock(std::function<QDateTime()> clock);
     void SetLocale(const QLocale& locale);
 
-    void Write(const QString& text);
+    // status false: the log file only, for what the user need not read.
+    void Write(const QString& text, bool status = true);
 
     QString LogFolder() const;
     // "Log_2024-01-31.log"
@@ -60,5 +61,7 @@ EventLog& ProgramLog();
 
 // Writes through the program's log.
 void WriteLog(const QString& text);
+// The same into the log file only, not the status line.
+void WriteLogOnly(const QString& text);
 
 }  // namespace velmora

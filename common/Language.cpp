@@ -20,7 +20,7 @@
 namespace velmora {
 namespace {
 
-constexpr int kTableSize = 80;
+constexpr int kTableSize = 100;
 
 struct Registered {
     QWidget* window = nullptr;
@@ -207,6 +207,19 @@ std::string LanguageFilePath(const std::string& name) {
                 return (folder + entry).toStdString();
     }
     return (folder + exact).toStdString();
+}
+
+std::string LanguageForLocale(const QLocale& locale) {
+    const std::string name = QLocale::languageToString(locale.language()).toStdString();
+    const std::string path = LanguageFilePath(name);
+    return !path.empty() && QFileInfo::exists(QString::fromStdString(path)) ? name : "English";
+}
+
+QString LanguageTitle(const std::string& name) {
+    platform::PrivateProfile file(LanguageFilePath(name));
+    file.Load();
+    const auto title = file.Value("Language", "Name");
+    return title && !title->empty() ? QString::fromStdString(*title) : QString::fromStdString(name);
 }
 
 void ApplyLanguage() {

@@ -9,6 +9,7 @@
 // control shows now, so a key missing from a language keeps the previous language's text. A value
 // may hold "\n" for a line break.
 
+#include <QLocale>
 #include <QString>
 #include <string>
 #include <vector>
@@ -31,8 +32,8 @@ struct LanguageKey {
 // translated by every ApplyLanguage from then on; nullptr when it goes.
 void SetLanguageWindow(LanguageWindow which, QWidget* window, std::vector<LanguageKey> keys = {});
 
-// Entry n (1..80) of the tables filled from [Messages] keys "Log" + n and
-// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..80.
+// Entry n (1..100) of the tables filled from [Messages] keys "Log" + n and
+// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..100.
 // Safe to call from any thread.
 QString LogTexts(int n);
 QString MsgTexts(int n);
@@ -41,6 +42,14 @@ QString MsgTexts(int n);
 // folder, or a file there whose name differs only in letter case. Empty (no
 // file) for a name that is not a bare file name: empty, ".", ".." or with a '/'.
 std::string LanguageFilePath(const std::string& name);
+
+// The language file of locale's language ("German" for de_DE) where the
+// language folder has one, else "English": a first start's language.
+std::string LanguageForLocale(const QLocale& locale);
+
+// What the language file of name calls its language in its own words
+// ("Deutsch"), or name where it does not say.
+QString LanguageTitle(const std::string& name);
 
 // Re-reads the language file of Settings.Language and re-captions the
 // registered windows, then sets the Record button's caption to MsgTexts(1).

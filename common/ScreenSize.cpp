@@ -15,6 +15,17 @@ ScreenRect GetPrimaryScreenRect() {
     return desktop ? desktop->primaryMonitor() : ScreenRect{};
 }
 
+std::optional<ScreenRect> GetFullScreenRect(const std::string& monitor) {
+    auto desktop = platform::OpenDesktop();
+    if (!desktop) return std::nullopt;
+    return platform::FullScreenRect(*desktop, monitor);
+}
+
+std::vector<platform::Monitor> GetMonitors() {
+    auto desktop = platform::OpenDesktop();
+    return desktop ? desktop->monitors() : std::vector<platform::Monitor>{};
+}
+
 ScreenRect GetDesktopRect() {
     auto desktop = platform::OpenDesktop();
     return desktop ? ScreenRect{0, 0, desktop->width(), desktop->height()} : ScreenRect{};

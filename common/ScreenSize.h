@@ -4,9 +4,11 @@
 // the settings and the panel hold is in these pixels; windows convert them to
 // Qt's coordinates at the one place that places them (overlays/ScreenPixels).
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/x11/Desktop.h"
 #include "platform/x11/ScreenRect.h"
 
 namespace velmora {
@@ -17,6 +19,13 @@ using platform::ScreenRect;
 // the first one; the whole screen where RandR knows none). This is what
 // "Full Screen" records. Empty when there is no display.
 ScreenRect GetPrimaryScreenRect();
+
+// What Full Screen records for a monitor choice (see platform::FullScreenRect);
+// nothing when no monitor has that name, or there is no display.
+std::optional<ScreenRect> GetFullScreenRect(const std::string& monitor);
+
+// The monitors RandR knows now, in its order; empty without RandR or a display.
+std::vector<platform::Monitor> GetMonitors();
 
 // The whole X screen, every monitor together. Empty when there is no display.
 ScreenRect GetDesktopRect();

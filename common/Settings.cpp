@@ -38,10 +38,11 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
         std::strtoull(ini.ReadString("SetupVideo", "CaptureWindow", "0").c_str(), nullptr, 0);
     s.CaptureWindowTitle = ini.ReadString("SetupVideo", "CaptureWindowTitle", "");
     s.CaptureWindowClass = ini.ReadString("SetupVideo", "CaptureWindowClass", "");
+    s.FullScreenMonitor = ini.ReadString("SetupVideo", "FullScreenMonitor", "");
     s.CaptureCursor = ini.ReadBool("SetupVideo", "CaptureCursor", s.CaptureCursor);
     s.VideoFPS = std::clamp(ini.ReadInteger("SetupVideo", "VideoFPS", s.VideoFPS), 1, 60);
     s.KeyFramesFreq =
-        std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 50);
+        std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 300);
     s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);
     s.VideoQuality =
         std::clamp(ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality), 0, 100);
@@ -147,6 +148,8 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
                     StorableFolder(s.CaptureWindowTitle) ? s.CaptureWindowTitle : "");
     ini.WriteString("SetupVideo", "CaptureWindowClass",
                     StorableFolder(s.CaptureWindowClass) ? s.CaptureWindowClass : "");
+    ini.WriteString("SetupVideo", "FullScreenMonitor",
+                    StorableFolder(s.FullScreenMonitor) ? s.FullScreenMonitor : "");
     ini.WriteInteger("SetupVideo", "VideoFPS", s.VideoFPS);
     ini.WriteInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
     ini.WriteInteger("SetupVideo", "CodecIndex", s.CodecIndex);

@@ -32,6 +32,9 @@ struct TSettings {
     std::uint64_t CaptureWindow = 0;
     std::string CaptureWindowTitle;
     std::string CaptureWindowClass;
+    // The monitor Full Screen records ("FullScreenMonitor"): RandR's name for
+    // it, "all" for every monitor together, empty for the primary one.
+    std::string FullScreenMonitor;
     bool CaptureCursor = true;
     int VideoFPS = 15;
     int KeyFramesFreq = 8;
@@ -90,15 +93,22 @@ struct TSettings {
     int RecordHours = 0;
     int RecordMinutes = 0;
     int RecordSeconds = 0;
-    // The command line's delay=, over Countdown for this run.
+    // The command line's choices for the one recording it starts (or, given
+    // without -vc, the next one): they are dropped once that recording has
+    // started, and never shown in Options as the user's own.
+    // delay=, over Countdown.
     std::optional<int> RunCountdown;
-    // The command line's format=, over FileFormat for this run.
+    // format=, over FileFormat.
     std::optional<OutputFormat> RunFormat;
-    // The command line's window= (an id or a title), recorded instead of the
-    // stored choice this run; RunWindowId is the window it named when the
-    // recording started.
+    // time= in seconds, over the time to record; 0: no limit.
+    std::optional<int> RunTimeLimit;
+    // window= (an id or a title), recorded instead of the stored choice;
+    // RunWindowId is the window it named when the recording started.
     std::optional<std::string> RunWindow;
     std::optional<std::uint64_t> RunWindowId;
+    // monitor= (a name or "all"): that monitor in Full Screen, whatever mode
+    // and monitor are stored.
+    std::optional<std::string> RunMonitor;
     // What reading the file had to change about the file format and the
     // sound's codec, one line each for the log; empty when nothing.
     std::string FileFormatNote, SoundCodecNote;
@@ -113,7 +123,7 @@ std::string SettingsFile();
 
 // Every stored setting from the file; missing keys, a missing file and values
 // that are not integers give the defaults (WorkDir: defaultWorkDir). The frame
-// rate is brought into 1..60, the key-frame interval into 1..50, quality and
+// rate is brought into 1..60, the key-frame interval into 1..300, quality and
 // gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
 // no stored value can break a recording. An unknown file format is AVI; a
 // sound codec the format cannot hold (or none) is the format's own; an

@@ -129,7 +129,7 @@ std::string TScreenCamera::SaveResultText(HRESULT result) {
         case AVIERR_CANTCOMPRESS:
             return "Error cannot compress!";
         case AVIERR_USERABORT:
-            return "Error user abort!";
+            return "Saving cancelled: nothing is deleted.";
         case AVIERR_ERROR:
             return "Error generic!";
         default:
@@ -259,6 +259,7 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     if (result == AVIERR_OK && !recovering_ && RecordAudio && !SoundFailures().empty())
         text += " - the sound is incomplete: " + SoundFailures();
     if (result == AVIERR_OK && !recovering_ && !movedNote_.empty()) text += " - " + movedNote_;
+    if (result == AVIERR_OK && !recovering_) SavedFile = target;
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text.append(" ").append(FileErrorReason(FolderOf(target), error));
     if (recovering_) {

@@ -152,6 +152,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     }
     mergeAbandoned_ = false;
     EndedByFailure = false;
+    SavedFile.clear();
     Paused = false;
     soundPaused_ = framePaused_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();
@@ -224,11 +225,12 @@ void TScreenCamera::TakeScreenGeometry() {
     ScreenWidth = desktop_->width();
     ScreenHeight = desktop_->height();
     if (FullScreen) {
-        const platform::ScreenRect primary = desktop_->primaryMonitor();
-        Left = primary.left;
-        Top = primary.top;
-        Width = primary.width;
-        Height = primary.height;
+        const platform::ScreenRect whole =
+            platform::FullScreenRect(*desktop_, Monitor).value_or(desktop_->primaryMonitor());
+        Left = whole.left;
+        Top = whole.top;
+        Width = whole.width;
+        Height = whole.height;
     } else if (!FollowMouse) {
         const platform::ScreenRect fitted =
             platform::FitIntoScreen({Left, Top, Width, Height}, {0, 0, ScreenWidth, ScreenHeight});

@@ -111,6 +111,9 @@ class TScreenCamera {
     std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen, 3 a window
     // CaptureMode 3: the window recorded, at its size when the recording starts.
     std::uint64_t CaptureWindow = 0;
+    // CaptureMode 2: the monitor recorded, by RandR's name; "all" for every
+    // monitor, empty (or one since unplugged) for the primary one.
+    std::string Monitor;
     bool CaptureCursor = true;
     std::uint32_t FramesPerSecond = 10;
     std::int32_t FrameInterval = 100;  // 1000 div FramesPerSecond
@@ -142,6 +145,10 @@ class TScreenCamera {
     // The last recording was ended by a failure, not by a stop or its time
     // limit; cleared by StartRecording.
     std::atomic<bool> EndedByFailure{false};
+    // The file the last recording was saved as, for the window to name;
+    // empty until it is (cleared by StartRecording). Written on the worker,
+    // read once it has ended.
+    std::string SavedFile;
     std::atomic<bool> FollowMouse{false}, FullScreen{false}, WindowMode{false};
     bool ShowFrame = true;
     bool CornersOnly = true;

@@ -47,7 +47,8 @@ AboutDialog::AboutDialog(const QUrl& site, QWidget* parent)
     Version->setObjectName(QStringLiteral("Version"));
     VersionLabel = new QLabel(this);
     VersionLabel->setObjectName(QStringLiteral("VersionLabel"));
-    auto* description = new QLabel(QStringLiteral("Screen recorder for the X11 desktop"), this);
+    auto* description =
+        new QLabel(QStringLiteral("Screen recorder for the Linux desktop (X11 and Wayland)"), this);
     description->setObjectName(QStringLiteral("Comments"));
 
     linkPanel = new LinkPanel(this);

@@ -52,7 +52,7 @@ void SetUpperLimit(QSpinBox* edit, int limit) {
 AreaPanel::AreaPanel(QWidget* owner, bool partOfOwner)
     : QWidget(owner, partOfOwner ? Qt::Widget : Qt::Tool) {
     setObjectName(QStringLiteral("AreaPanel"));
-    setWindowTitle(QStringLiteral("Positions and information"));
+    setWindowTitle(QStringLiteral("Details"));
     CreateControls();
     ShowSettings();
     // A child is shown with its parent unless hidden before.

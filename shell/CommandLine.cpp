@@ -63,8 +63,8 @@ std::optional<int> CountdownSeconds(const std::string& value) {
 }  // namespace
 
 const char* const kUsage =
-    "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
-    "               [window=ID|TITLE]\n"
+    "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
+    "               [window=ID|TITLE] [monitor=NAME|all]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -83,6 +83,12 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
         if (IsRecordSwitch(lower)) start = true;
         if (lower.starts_with("path=")) {
             std::string folder = parameter.substr(5);
+            // An existing folder is meant, with or without its closing '/';
+            // any other name stays a prefix of the file names.
+            std::error_code error;
+            if (!folder.empty() && !folder.ends_with('/') &&
+                std::filesystem::is_directory(folder, error))
+                folder += '/';
             const std::string reason = RefusedFolderReason(folder);
             if (reason.empty())
                 s.WorkDir = std::move(folder);
@@ -95,6 +101,8 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
             if (const auto seconds = CountdownSeconds(parameter.substr(6)))
                 s.RunCountdown = *seconds;
         }
+        // A monitor's name, or "all"; looked for when the recording starts.
+        if (lower.starts_with("monitor=")) s.RunMonitor = parameter.substr(8);
         if (lower.starts_with("format=")) {
             // Refused before the program starts (InvalidParameter).
             if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
@@ -105,10 +113,8 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
                 if (logInvalidTime) logInvalidTime();
                 return false;
             }
-            if (*seconds > 0) s.RecordTimeEnabled = true;
-            s.RecordHours = *seconds / 3600;
-            s.RecordMinutes = (*seconds - s.RecordHours * 3600) / 60;
-            s.RecordSeconds = *seconds - s.RecordHours * 3600 - s.RecordMinutes * 60;
+            // For the recording this command line starts; Options keeps its own.
+            s.RunTimeLimit = std::max(*seconds, 0);
         }
     }
     return start;
@@ -121,6 +127,9 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
         if (Lower(parameter).starts_with("delay=") && !CountdownSeconds(parameter.substr(6)))
             return "velmora: " + parameter + ": give the seconds to count down before recording, " +
                    "0 to " + std::to_string(kMaxRunCountdown) + "\n";
+        if (Lower(parameter) == "monitor=")
+            return "velmora: monitor=: name the monitor to record (as xrandr --listmonitors "
+                   "shows it) or all\n";
         if (!Lower(parameter).starts_with("format=")) continue;
         const std::string value = parameter.substr(7);
         if (!ParseOutputFormat(value))
@@ -155,7 +164,8 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
             lower.starts_with("format=") || lower.starts_with("window=") ||
-            lower.starts_with("delay=") || parameter.starts_with("--screen=") ||
+            lower.starts_with("delay=") || lower.starts_with("monitor=") ||
+            parameter.starts_with("--screen=") ||
             InstanceCommandRequest({parameter}) || parameter == "--help" ||
             parameter == "--version")
             continue;
@@ -212,7 +222,8 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
             handed.push_back(error ? parameter : parameter.substr(0, 5) + folder.string());
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
                    lower.starts_with("time=") || lower.starts_with("format=") ||
-                   lower.starts_with("window=") || lower.starts_with("delay=")) {
+                   lower.starts_with("window=") || lower.starts_with("delay=") ||
+                   lower.starts_with("monitor=")) {
             handed.push_back(parameter);
         }
     }
@@ -246,17 +257,22 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "Records the screen, or an area of it, into AVI, MP4 or Matroska files.\n"
                "\n"
                "  -vc, /vc         start recording once the window is up; with a copy\n"
-               "                   running, that copy records (with path=, time=, format=)\n"
-               "  path=FOLDER/     save recordings in FOLDER (kept for the next runs); the\n"
-               "                   name is used as written, so end it with '/'\n"
-               "  time=SECONDS     stop recording after SECONDS\n"
-               "  delay=SECONDS    count SECONDS down on the screen before each recording\n"
-               "                   of this run starts (0 to 600; Options keeps the usual one)\n"
-               "  format=KIND      save this run's recordings as avi, mp4 (plays in web\n"
-               "                   browsers) or mkv (Matroska); Options keeps the usual one\n"
+               "                   running, that copy records (with path=, time=, delay=,\n"
+               "                   format=, window=, monitor=)\n"
+               "  path=FOLDER      save recordings in FOLDER (kept for the next runs); a\n"
+               "                   name that is no folder starts the file names:\n"
+               "                   path=/tmp/demo- saves /tmp/demo-VideoRecord_....avi\n"
+               "  time=SECONDS     stop that recording after SECONDS\n"
+               "  delay=SECONDS    count SECONDS down on the screen before that recording\n"
+               "                   starts (0 to 600; Options keeps the usual one)\n"
+               "  format=KIND      save that recording as avi, mp4 or mkv (Matroska); mp4\n"
+               "                   records H.264 video, whatever codec Options has\n"
                "  window=ID|TITLE  record this window only (an X window id, decimal or 0x..,\n"
                "                   or its title), whatever covers it; on Wayland the\n"
                "                   desktop asks which window\n"
+               "  monitor=NAME     record that whole monitor (its RandR name, as\n"
+               "                   xrandr --listmonitors shows it); monitor=all records\n"
+               "                   every monitor together\n"
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"
@@ -269,6 +285,12 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  --help           print this help and exit\n"
                "  --version        print the version and exit\n"
                "\n"
+               "time=, delay=, format=, window= and monitor= count for the one recording they\n"
+               "start (given without -vc, the next one); Options keeps the usual choices.\n"
+               "Where recordings play: MP4 and Matroska with H.264 video play in web\n"
+               "browsers (Chromium, Firefox) and desktop players (VLC, mpv); AVI (the\n"
+               "usual format, with Xvid) and MP4 with Xvid or Motion JPEG play in desktop\n"
+               "players only.\n"
                "Any other option is refused (exit status 2).\n"
                "F9 starts, F10 stops and F11 pauses or resumes a recording from any window.\n"
                "Where the desktop offers no global keys (Wayland), bind keys to\n"

@@ -1,12 +1,14 @@
 #pragma once
 // The command line: "-vc" or "/vc" starts a recording once start-up is done,
-// "path=FOLDER" sets the output folder for the run (saved at exit), and
+// "path=FOLDER" sets the output folder (kept, and saved at exit), and
 // "time=SECONDS" sets the time to record, "delay=SECONDS" the countdown
-// before it, "format=avi|mp4|mkv" the kind of
-// file and "window=ID|TITLE" the one window to record (all for the run,
-// never saved). Switch names ignore
-// letter case; the folder is taken exactly as written, since Linux file names
-// are case-sensitive.
+// before it, "format=avi|mp4|mkv" the kind of file, "window=ID|TITLE" the one
+// window to record and "monitor=NAME|all" the monitor Full Screen records,
+// each for the one recording the command line starts (without -vc, the next
+// one), never saved and never shown in Options. Switch names ignore letter
+// case; the folder is taken exactly as written, since Linux file names are
+// case-sensitive: an existing folder is that folder, any other name without
+// a closing '/' a prefix of the file names.
 
 #include <functional>
 #include <optional>

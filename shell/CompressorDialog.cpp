@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QSpinBox>
 
@@ -20,8 +21,15 @@ bool ShowCompressorDialog(QWidget* parent, const vfw::ICINFO& info,
                           std::vector<vfw::ICCONFIGOPTION>& options) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("CompressorDialog"));
-    dialog.setWindowTitle(fromUtf16(info.szDescription, 128));
+    const QString title = fromUtf16(info.szDescription, 128);
+    dialog.setWindowTitle(title);
+    // Wide enough for the title with the frame's buttons beside it: a
+    // window manager cuts a title that does not fit.
+    QFont titleFont = dialog.font();
+    titleFont.setBold(true);
+    dialog.setMinimumWidth(QFontMetrics(titleFont).horizontalAdvance(title) + 160);
     auto* form = new QFormLayout(&dialog);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     std::vector<QWidget*> editors;
     for (const auto& option : options) {
         const QString label = QString::fromStdString(option.label);

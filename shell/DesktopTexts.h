@@ -8,7 +8,7 @@
 namespace velmora {
 
 enum class DesktopTextId {
-    CountdownStatus = 60,
+    CountdownStatus = 81,
     TrayIdle,
     TrayCountdown,
     TrayRecording,

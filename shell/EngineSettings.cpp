@@ -24,7 +24,7 @@ int PositionOf(const std::vector<std::string>& names, const std::string& wanted)
 
 EngineSettings ToEngineSettings(const TSettings& s) {
     EngineSettings e;
-    e.CompressorIndex = s.CodecIndex;
+    e.CompressorIndex = RunCompressorIndex(s);
     e.FileFormat = RunFileFormat(s);
     e.SoundCompression = RunSoundCodec(s);
     // Options set at run time pass here unchecked too; the product must not overflow.
@@ -33,14 +33,22 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     e.CaptureCursor = s.CaptureCursor;
     e.RestoreAfterRecord = s.RestoreAfterRecord;
     e.MinimizeOnRecord = s.MinimizeCapture;
-    e.KeyFrameEvery = std::clamp(s.KeyFramesFreq, 1, 50);
+    e.KeyFrameEvery = std::clamp(s.KeyFramesFreq, 1, 300);
     const int fps = std::clamp(s.VideoFPS, 1, 60);
     e.FrameInterval = 1000 / fps;
     e.FramesPerSecond = fps;
-    if (s.RecordTimeEnabled)
+    if (s.RunTimeLimit) {
+        // The command line's, for its recording only: 0 is none.
+        const int seconds = *s.RunTimeLimit;
+        if (seconds > 0)
+            e.TimeLimit = EngineTimeLimit{static_cast<std::uint8_t>((seconds / 3600) & 0xff),
+                                          static_cast<std::uint8_t>(seconds / 60 % 60),
+                                          static_cast<std::uint8_t>(seconds % 60)};
+    } else if (s.RecordTimeEnabled) {
         e.TimeLimit = EngineTimeLimit{static_cast<std::uint8_t>(s.RecordHours & 0xff),
                                       static_cast<std::uint8_t>(s.RecordMinutes & 0xff),
                                       static_cast<std::uint8_t>(s.RecordSeconds & 0xff)};
+    }
     e.CaptureLeft = s.RegionLeftPos;
     e.CaptureTop = s.RegionTopPos;
     e.CaptureWidth = s.RegionWidthPos < 1 ? kSmallestArea : s.RegionWidthPos;
@@ -49,6 +57,12 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     if (s.TypeCapture == 1) e.CaptureMode = 2;
     if (s.TypeCapture == 2) e.CaptureMode = 3;
     e.CaptureWindow = s.CaptureWindow;
+    e.Monitor = s.FullScreenMonitor;
+    // The command line's monitor this run, whatever mode is stored.
+    if (s.RunMonitor) {
+        e.CaptureMode = 2;
+        e.Monitor = *s.RunMonitor;
+    }
     // The command line's window this run, whatever mode is stored.
     if (s.RunWindowId) {
         e.CaptureMode = 3;
@@ -67,6 +81,16 @@ int ChosenAudioInput(const TSettings& s, const std::vector<std::string>& names) 
         for (std::size_t i = 0; i < names.size(); ++i)
             if (names[i] == s.AudioInputName) return static_cast<int>(i);
     return s.AudioInputIndex;
+}
+
+int H264CompressorIndex(const std::vector<std::string>& names) {
+    return PositionOf(names, "H.264 (x264)");
+}
+
+int RunCompressorIndex(const TSettings& s) {
+    if (s.RunFormat != OutputFormat::Mp4) return s.CodecIndex;
+    const int h264 = H264CompressorIndex(s.CompressorNames);
+    return h264 >= 0 ? h264 : s.CodecIndex;
 }
 
 int DefaultCompressorIndex(const std::vector<std::string>& names) {

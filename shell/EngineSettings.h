@@ -41,6 +41,7 @@ struct EngineSettings {
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
     std::optional<int> CaptureMode;   // 1 fixed area, 2 full screen, 3 a window
     std::uint64_t CaptureWindow = 0;  // CaptureMode 3
+    std::string Monitor;              // CaptureMode 2: a name, "all", or "" (the primary)
     std::optional<EngineAudio> Audio;
     // What the merge writes: always a pair the format holds.
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -80,6 +81,7 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     if (e.CaptureMode)
         camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
     camera.CaptureWindow = e.CaptureWindow;
+    camera.Monitor = e.Monitor;
     camera.RecordAudio = e.Audio.has_value();
     if (e.Audio) {
         camera.AudioFormatIndex = e.Audio->AudioFormatIndex;
@@ -94,6 +96,14 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
 // The stored sound input's place in the list the mixer gives now: found by
 // its name where one is stored, else the stored index.
 int ChosenAudioInput(const TSettings& settings, const std::vector<std::string>& inputNames);
+
+// The catalogue's H.264 compressor, by its whole name; -1 when there is none.
+int H264CompressorIndex(const std::vector<std::string>& compressorNames);
+
+// The compressor the next recording records with: the stored one, or H.264
+// for a command line's MP4 while another is stored, since web browsers play
+// MP4 files with H.264 video only.
+int RunCompressorIndex(const TSettings& settings);
 
 // The compressor a first run records with: "Xvid MPEG-4 Codec", else
 // "Microsoft Video 1" (whole names, any letter case), else -1.

@@ -1,10 +1,12 @@
 #include "shell/MainWindow.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
@@ -16,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 
 #include "common/ButtonImages.h"
 #include "common/DefaultOutputFolder.h"
@@ -36,6 +39,7 @@
 #include "overlays/WindowPicker.h"
 #include "platform/x11/ScreenBackend.h"
 #include "shell/CommandLine.h"
+#include "shell/CreateFolderQuestion.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
 #include "shell/QtCameraHost.h"
@@ -47,9 +51,9 @@ namespace {
 // The window without the panel: the controls and the strip.
 constexpr QSize kWindowSize(287, 204);
 
-// The panel strip's caption: which way the panel goes on a click.
-QString StripCaption(QChar arrow) {
-    return QStringList(12, QString(arrow)).join(u'\n');
+// The panel button's arrow: which way the panel goes on a click.
+void PointPanelButton(QToolButton* button, bool panelShown) {
+    button->setArrowType(panelShown ? Qt::LeftArrow : Qt::RightArrow);
 }
 
 template <typename T>
@@ -75,6 +79,14 @@ QToolButton* MakeToolButton(QWidget* parent, const char* name, const QString& te
 QString FolderRefusedText(const std::string& folder, const std::string& reason) {
     return QStringLiteral("The folder cannot be used for recordings: %1: %2")
         .arg(QString::fromStdString(folder), QString::fromStdString(reason));
+}
+
+// Where the files of a WorkDir go: the folder itself, or for a name prefix
+// (no closing '/') the folder the prefixed names are in.
+QString FolderShown(const std::string& workDir) {
+    const auto slash = workDir.find_last_of('/');
+    if (slash != std::string::npos) return QString::fromStdString(workDir.substr(0, slash + 1));
+    return workDir.empty() ? QString() : QDir::currentPath() + u'/';
 }
 
 }  // namespace
@@ -104,7 +116,8 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
                        {"Hint4", folderEdit},
                        {"Hint5", panelButton},
                        {"Hint6", pauseButton},
-                       {"Hint7", windowButton}});
+                       {"Hint7", windowButton},
+                       {"Hint8", CreateMonitorButton()}});
     StartUp();
     // The panel reads the settings StartUp has just loaded.
     if (WindowsPlaceable()) {
@@ -114,12 +127,15 @@ MainWindow::MainWindow(TNetServers servers, QWidget* parent)
         panel_ = new AreaPanel(centralWidget(), true);
         panel_->move(kWindowSize.width(), 0);
     }
-    connect(panel_, &AreaPanel::closed, this, [this] { panelButton->setText(StripCaption(u'>')); });
+    connect(panel_, &AreaPanel::closed, this, [this] { PointPanelButton(panelButton, false); });
     CreateAreaSelector();
     picker_ = std::make_unique<WindowPicker>(
         [this](const platform::TopLevelWindow& window) { WindowPicked(window); });
     ShowCaptureMode();
+    // Not the stored area: full-screen mode records the screen.
+    if (Settings.TypeCapture == 1) ShowFullScreenArea();
     ShowWindowAvailability();
+    ShowMonitorChoice();
 }
 
 MainWindow::~MainWindow() {
@@ -203,12 +219,8 @@ void MainWindow::CreateControls() {
     cancelMergeButton->setText(QStringLiteral("Cancel"));
     cancelMergeButton->setEnabled(false);
     panelButton = Make<QToolButton>(client, "panelButton", {273, 0, 14, 177});
-    panelButton->setAutoRaise(true);
-    panelButton->setText(StripCaption(u'>'));
-    QFont strip = panelButton->font();
-    strip.setBold(true);
-    strip.setPixelSize(11);
-    panelButton->setFont(strip);
+    // A button of its own frame, its arrow pointing where the panel goes.
+    PointPanelButton(panelButton, false);
     panelButton->setToolTip(QStringLiteral("Show or hide the positions and information panel"));
 
     statusLine = new QStatusBar(this);
@@ -219,7 +231,23 @@ void MainWindow::CreateControls() {
     statusPanel_->setObjectName(QStringLiteral("StatusPanel"));
     statusPanel_->setMinimumWidth(200);
     statusLine->addWidget(statusPanel_, 1);
+    savedFileLink_ = new QLabel(statusLine);
+    savedFileLink_->setObjectName(QStringLiteral("savedFileLink"));
+    savedFileLink_->setTextFormat(Qt::RichText);
+    savedFileLink_->setOpenExternalLinks(true);
+    savedFileLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                            Qt::LinksAccessibleByKeyboard);
+    statusLine->addWidget(savedFileLink_, 1);
+    savedFileLink_->hide();
     setStatusBar(statusLine);
+    // The time recorded so far, large enough to read at a glance.
+    elapsedLabel_ = Make<QLabel>(client, "elapsedLabel", {117, 60, 78, 53});
+    elapsedLabel_->setAlignment(Qt::AlignCenter);
+    QFont clock = elapsedLabel_->font();
+    if (clock.pointSizeF() > 0) clock.setPointSizeF(clock.pointSizeF() * 1.6);
+    clock.setBold(true);
+    elapsedLabel_->setFont(clock);
+    elapsedLabel_->hide();
 
     blinkTimer = new QTimer(this);
     blinkTimer->setObjectName(QStringLiteral("blinkTimer"));
@@ -245,6 +273,14 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::ShowStatus(QLabel* panel, const QString& text) {
+    // A new text takes the place of the saved file's line.
+    if (QWidget* line = panel->parentWidget())
+        if (auto* saved = line->findChild<QLabel*>(QStringLiteral("savedFileLink"),
+                                                   Qt::FindDirectChildrenOnly);
+            saved && saved != panel && saved->isVisible()) {
+            saved->hide();
+            panel->show();
+        }
     // One line, so that a text with line breaks does not push the controls
     // above it aside.
     panel->setText(text.simplified());
@@ -271,6 +307,8 @@ void MainWindow::StartUp() {
     const std::string settingsFile = SettingsFile();
     firstRun_ = !QFileInfo::exists(QString::fromStdString(settingsFile));
     Settings = ReadSettings(settingsFile, DefaultOutputFolder());
+    // A first start speaks the desktop's language where there is a file of it.
+    if (firstRun_) Settings.Language = LanguageForLocale(QLocale::system());
     for (const std::string* note : {&Settings.FileFormatNote, &Settings.SoundCodecNote})
         if (!note->empty()) WriteLog(QString::fromStdString(*note));
     // A first start is reported like everything else: when reports are
@@ -319,13 +357,20 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 bool MainWindow::ReadParameters(const std::vector<std::string>& parameters) {
+    const std::string folderBefore = Settings.WorkDir;
     const bool requested = ReadCommandLine(
         parameters, Settings, [] { WriteLog(LogTexts(1)); },
         [](const std::string& folder, const std::string& reason) {
             WriteLog(FolderRefusedText(folder, reason));
         });
     ApplySettings();
-    folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+    // A name that is no folder stays a prefix of the file names: the field
+    // shows where the files go, the log how they are named.
+    const std::string& workDir = Settings.WorkDir;
+    if (workDir != folderBefore && !workDir.empty() && !workDir.ends_with('/'))
+        WriteLog(LogTexts(52).arg(QString::fromStdString(workDir), FolderShown(workDir),
+                                  QString::fromStdString(workDir.substr(workDir.rfind('/') + 1))));
+    folderEdit->setText(FolderShown(workDir));
     return requested;
 }
 
@@ -418,8 +463,13 @@ void MainWindow::AreaAccepted() {
 void MainWindow::FullScreenClicked() {
     Settings.TypeCapture = 1;
     ShowCaptureMode();
-    // The primary monitor at its offset: what a full-screen recording takes.
-    const ScreenRect primary = GetPrimaryScreenRect();
+    ShowFullScreenArea();
+}
+
+void MainWindow::ShowFullScreenArea() {
+    // The chosen monitor at its offset: what a full-screen recording takes.
+    const ScreenRect primary =
+        GetFullScreenRect(Settings.FullScreenMonitor).value_or(GetPrimaryScreenRect());
     Settings.RegionTopPos = primary.top;
     Settings.RegionHeightPos = primary.height;
     Settings.RegionLeftPos = primary.left;
@@ -458,11 +508,15 @@ void MainWindow::FolderTyped() {
         return;
     }
     // Refused as a picked folder is; the field goes back to the folder in use.
-    const std::string reason = folder.isEmpty() ? std::string("no folder given")
-                                                : RefusedFolderReason(folder.toStdString());
+    std::string reason = folder.isEmpty() ? std::string("no folder given")
+                                          : RefusedFolderReason(folder.toStdString());
+    // One that is not there yet the user may want made.
+    if (!reason.empty() && !folder.isEmpty() && !QFileInfo::exists(folder) &&
+        OfferToCreateFolder(this, folder))
+        reason = RefusedFolderReason(folder.toStdString());
     if (!reason.empty()) {
         WriteLog(FolderRefusedText(folder.toStdString(), reason));
-        folderEdit->setText(QString::fromStdString(Settings.WorkDir));
+        folderEdit->setText(FolderShown(Settings.WorkDir));
         return;
     }
     Settings.WorkDir = folder.toStdString();
@@ -473,12 +527,12 @@ void MainWindow::PanelClicked() {
     if (panel_->isVisible()) {
         panel_->hide();
         if (!panel_->isWindow()) setFixedSize(kWindowSize);
-        panelButton->setText(StripCaption(u'>'));
+        PointPanelButton(panelButton, false);
         return;
     }
     DockPanel();
     panel_->show();
-    panelButton->setText(StripCaption(u'<'));
+    PointPanelButton(panelButton, true);
     ApplyLanguage();
     LanguageApplied();
 }
@@ -488,9 +542,14 @@ void MainWindow::LanguageApplied() {
     if (recordingShown_) recordButton->setText(MsgTexts(2));
     ShowPauseState();
     ShowWindowAvailability();
+    ShowMonitorChoice();
+    // What is shown already, in the new language's words.
+    if (shownFigures_) panel_->figuresLabel->setText(FiguresText(*shownFigures_));
+    if (savedFileLink_->isVisible()) ShowSavedFile(savedPath_);
 }
 
 void MainWindow::WindowClicked() {
+    recordAfterPick_ = false;
     if (platform::CurrentScreenBackend() == platform::ScreenBackend::X11) {
         if (!picker_->ShowPicker()) WriteLog(QStringLiteral("The windows cannot be listed"));
         return;
@@ -511,6 +570,9 @@ void MainWindow::WindowPicked(const platform::TopLevelWindow& window) {
     Settings.CaptureWindowClass = window.windowClass;
     ShowCaptureMode();
     SaveSettings();
+    // Picked for a Record whose window had gone: that recording starts now.
+    if (std::exchange(recordAfterPick_, false))
+        QTimer::singleShot(0, this, [this] { StartCapture(); });
 }
 
 void MainWindow::ShowCaptureMode() {

@@ -29,6 +29,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMessageBox;
 class QSocketNotifier;
 class QProgressBar;
@@ -145,6 +146,17 @@ class MainWindow : public QMainWindow {
     void AreaClicked();
     void AreaAccepted();
     void FullScreenClicked();
+    // The area full-screen mode records, in the settings and the panel.
+    void ShowFullScreenArea();
+    // With more than one monitor, Full Screen's button gets a menu of them
+    // (and of all together); with one, the button is a plain button again.
+    void ShowMonitorChoice();
+    QToolButton* CreateMonitorButton();
+    void FillMonitorMenu();
+    void MonitorChosen(const std::string& monitor);
+    // Where a monitor= or the stored monitor is gone: the line for the log
+    // (empty when it is there); run: the command line's.
+    QString MissingMonitorText(const std::string& monitor, bool run) const;
     // Shows the window chooser (X11); on Wayland the portal's chooser asks
     // when the recording starts, so the mode changes at once.
     void WindowClicked();
@@ -202,6 +214,14 @@ class MainWindow : public QMainWindow {
     void SetRecordImage(int index);
     // The Pause button's caption and image, and the Stop image steady while paused.
     void ShowPauseState();
+    // The time recorded so far in the About button's place and in the
+    // title while a recording runs; About and the program's title otherwise.
+    void ShowElapsed();
+    // The status line names the file the recording was saved as, a link to
+    // it, with the whole result line in its tooltip.
+    void ShowSavedFile(const QString& path);
+    // The panel's figures in the language's words.
+    static QString FiguresText(const LiveFigures& figures);
     // A recording the engine ended by a failure: once its worker is gone,
     // one box says why (the engine's texts of that run).
     void ShowRecordingFailure();
@@ -220,6 +240,9 @@ class MainWindow : public QMainWindow {
     // Every open dialog and question closed with its safe answer.
     void AnswerOpenDialogs();
     void FinishQuit();
+    // Exit's "Discard": the recording's temporary files deleted, once its
+    // worker has ended without saving it.
+    void DiscardRecording();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();
     void DockPanel();
@@ -247,6 +270,10 @@ class MainWindow : public QMainWindow {
     bool HideToTray();
     // On the worker, after a merge: its result line, for the notification.
     void AnnounceMergeResult(const std::string& resultLine);
+    // Window mode's window has closed since it was picked: says so with its
+    // title and opens the picker, whose pick starts the recording. False
+    // when there is a window to record.
+    bool AskForGoneWindow();
 
     // The capture mode buttons; the mark behind one shows the chosen mode.
     QToolButton* areaButton = nullptr;
@@ -271,6 +298,13 @@ class MainWindow : public QMainWindow {
     QProgressBar* mergeProgressBar = nullptr;
     QStatusBar* statusLine = nullptr;
     QLabel* statusPanel_ = nullptr;
+    // In the status panel's place after a save until the next status text.
+    QLabel* savedFileLink_ = nullptr;
+    QLabel* elapsedLabel_ = nullptr;  // in About's place while recording
+    // What the saved file's line and the panel's figures show, to show
+    // again in another language.
+    QString savedPath_;
+    std::optional<LiveFigures> shownFigures_;
     QToolButton* panelButton = nullptr;  // the strip that shows and hides the panel
     QTimer* blinkTimer = nullptr;        // the Stop image while recording, not paused
     QTimer* updateCheckTimer = nullptr;  // the update check, once after start
@@ -298,12 +332,16 @@ class MainWindow : public QMainWindow {
     bool quitting_ = false;
     bool quitUnattended_ = false;
     bool quitClosing_ = false;
+    // Exit was answered "Discard": the recording is not saved but deleted.
+    bool discardOnExit_ = false;
     // The command line's recording waits for the recovery's merge.
     bool startAfterRecovery_ = false;
     // The start under way is this copy's own -vc (refused with exit status
     // 2), or a -vc another copy handed over (refused to its sender).
     bool ownCommandLineStart_ = false;
     bool handedCommandLineStart_ = false;
+    // Record opened the picker for a window that had gone: its pick starts.
+    bool recordAfterPick_ = false;
     bool recoveryOffered_ = false;
     // The running recording's folder is in the list of folders recorded into.
     bool folderListed_ = false;
@@ -335,6 +373,10 @@ class MainWindow : public QMainWindow {
     std::atomic<bool> reportsAllowed_{false};
     // The area for the merge's summary line; read on the worker.
     std::atomic<int> summaryWidth_{0}, summaryHeight_{0};
+    // The panel shows the area as the engine records it (set on the worker).
+    std::atomic<bool> areaShown_{false};
+    QMenu* monitorMenu_ = nullptr;
+    int fullWidth_ = 0;  // Full Screen's width without the monitors' arrow
 };
 
 }  // namespace velmora

@@ -7,14 +7,17 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 
 #include "common/EventLog.h"
+#include "common/Language.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "overlays/AreaSelector.h"
+#include "shell/ExitQuestion.h"
 #include "shell/MainWindow.h"
 
 namespace velmora {
@@ -57,21 +60,35 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::ExitClicked() {
     if (camera_ && camera_->Recording) {
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                        QStringLiteral("Video capturing is running.  Exit now?"),
-                        QMessageBox::Yes | QMessageBox::Cancel, this);
-        box.setObjectName(QStringLiteral("ExitQuestion"));
-        if (box.exec() != QMessageBox::Yes) return;
-        // Exit now: no merge to wait for, but nothing recorded is thrown away
-        // either; the next start offers to save it.
-        if (camera_->Recording) {
+        const ExitAnswer answer =
+            AskExitDuringRecording(this, QString::fromStdString(engine::TargetFile));
+        // Ended by itself meanwhile (its time limit): the question has
+        // closed and the status line tells where the file went.
+        if (!camera_->Recording || answer == ExitAnswer::KeepRecording) return;
+        if (answer == ExitAnswer::Discard) {
+            if (!ConfirmDiscard(this) || !camera_->Recording) return;
+            // Not saved: the temporary files go once the worker has ended.
+            discardOnExit_ = true;
             camera_->AbandonMerge();
-            BeginQuit(QStringLiteral(
-                "Exit during the recording: it stays in the temporary files for the next start"));
+            BeginQuit(LogTexts(54));
             return;
         }
+        BeginQuit(LogTexts(53));
+        return;
     }
     close();
+}
+
+void MainWindow::DiscardRecording() {
+    discardOnExit_ = false;
+    QStringList deleted;
+    for (const std::string* file :
+         {&engine::TempVideoFile, &engine::TempAudioFile, &engine::TempAudio2File})
+        if (!file->empty() && QFile::exists(QString::fromStdString(*file)) &&
+            QFile::remove(QString::fromStdString(*file)))
+            deleted << QString::fromStdString(*file);
+    if (!deleted.isEmpty()) WriteLog(LogTexts(55).arg(deleted.join(QStringLiteral(", "))));
+    ForgetSavedFolders();
 }
 
 void MainWindow::QuitRequested(const QString& why) {
@@ -132,6 +149,7 @@ void MainWindow::AnswerOpenDialogs() {
 
 void MainWindow::FinishQuit() {
     if (quitClosing_ || (camera_ && camera_->WorkerRunning())) return;
+    if (discardOnExit_) DiscardRecording();
     quitClosing_ = true;
     // Closed from the event loop, not from inside the engine's report.
     QTimer::singleShot(0, this, [this] { close(); });

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <array>
+#include <optional>
 #include <utility>
 
 #include "common/ButtonImages.h"
@@ -21,18 +24,23 @@
 #include "common/EventLog.h"
 #include "common/Functions.h"
 #include "common/Language.h"
+#include "common/ScreenSize.h"
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "net/StatsReports.h"
 #include "overlays/AreaPanel.h"
+#include "overlays/WindowPicker.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/x11/ScreenBackend.h"
 #include "platform/x11/WindowList.h"
 #include "shell/DeclinedRecordings.h"
+#include "shell/EngineSettings.h"
+#include "shell/ExitQuestion.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
 #include "shell/StoredWindow.h"
+#include "shell/RecordingStatus.h"
 
 namespace velmora {
 namespace {
@@ -63,11 +71,19 @@ void MainWindow::CreateEngine() {
     QtCameraHost::Hooks hooks;
     hooks.summaryFigures = [this] {
         engine::MergeSummaryFigures figures;
-        // The area as this window holds it for the recording (the screen in
-        // full-screen mode), fixed when the recording started.
         figures.areaWidth = summaryWidth_;
         figures.areaHeight = summaryHeight_;
         figures.droppedPercent = droppedPercent_;
+        // Gone while the window goes: the merge it waits for still ends.
+        if (!camera_) return figures;
+        // The size the file has: the codec may have rounded the area's.
+        if (camera_->ActualWidth > 0 && camera_->ActualHeight > 0) {
+            figures.areaWidth = static_cast<int>(camera_->ActualWidth);
+            figures.areaHeight = static_cast<int>(camera_->ActualHeight);
+        }
+        // The panel's figures as the result line has them: the time of the
+        // last frame to the nearest second, not the running clock's.
+        CameraUpdate(camera_.get());
         return figures;
     };
     hooks.afterEngineWork = [this] { FollowEngine(); };
@@ -90,8 +106,9 @@ void MainWindow::CreateEngine() {
         CameraError(sender, text);
     };
     camera_->OnUpdate = [this](engine::TScreenCamera* sender) { CameraUpdate(sender); };
+    // How frames are grabbed is for the log: nothing the user can act on.
     camera_->OnRealtimeGrabs = [](engine::TScreenCamera*, const engine::TRealtimeGrabs& grabs) {
-        WriteLog(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
+        WriteLogOnly(RealtimeGrabsStatus(grabs, LogTexts(7), LogTexts(8), LogTexts(9)));
     };
     camera_->OnSaveProgress = [this](engine::TScreenCamera* sender, std::int32_t percent,
                                      bool& proceed) {
@@ -193,6 +210,7 @@ void MainWindow::StartCapture() {
         UpdateRecordEnabled();
         return;
     }
+    if (AskForGoneWindow()) return;
     // The countdown first; its end comes back here.
     if (const int seconds = RunCountdownSeconds(Settings); seconds > 0 && !countdownDone_) {
         BeginCountdown(seconds);
@@ -209,6 +227,7 @@ void MainWindow::StartCapture() {
     statusHeld_ = false;
     mergeProgress_.Reset();
     droppedPercent_ = 0.0;
+    areaShown_ = false;
     // The command line's window is looked for at each start: it may have
     // opened since. On Wayland the portal's chooser asks instead.
     Settings.RunWindowId.reset();
@@ -227,10 +246,49 @@ void MainWindow::StartCapture() {
         UpdateRecordEnabled();
         return;
     }
+    // A monitor= naming none records nothing; a stored one since unplugged
+    // leaves Full Screen to the primary monitor.
+    if (platform::CurrentScreenBackend() == platform::ScreenBackend::X11) {
+        if (Settings.RunMonitor) {
+            if (const QString missing = MissingMonitorText(*Settings.RunMonitor, true);
+                !missing.isEmpty()) {
+                // The rest of that command line went with it.
+                Settings.RunCountdown.reset();
+                Settings.RunFormat.reset();
+                Settings.RunTimeLimit.reset();
+                Settings.RunWindow.reset();
+                Settings.RunMonitor.reset();
+                WriteLog(missing);
+                AnswerStartReplies(missing.toStdString());
+                UpdateRecordEnabled();
+                return;
+            }
+        } else if (Settings.TypeCapture == 1) {
+            if (const QString missing = MissingMonitorText(Settings.FullScreenMonitor, false);
+                !missing.isEmpty())
+                WriteLog(missing);
+        }
+    }
+    // The panel's figures are the user's area: a monitor for one recording
+    // must not take their place.
+    if (Settings.RunMonitor) areaShown_ = true;
     ApplySettings();
-    const bool fullScreen = Settings.TypeCapture == 1;
-    summaryWidth_ = fullScreen ? GetScreenWidth() : Settings.RegionWidthPos;
-    summaryHeight_ = fullScreen ? GetScreenHeight() : Settings.RegionHeightPos;
+    if (const int run = RunCompressorIndex(Settings);
+        run != Settings.CodecIndex && run >= 0 &&
+        run < static_cast<int>(Settings.CompressorNames.size())) {
+        const auto name = [](int index) {
+            return index >= 0 && index < static_cast<int>(Settings.CompressorNames.size())
+                       ? QString::fromStdString(Settings.CompressorNames[index])
+                       : QStringLiteral("-");
+        };
+        WriteLog(LogTexts(51).arg(name(run), name(Settings.CodecIndex)));
+    }
+    const bool fullScreen = Settings.TypeCapture == 1 || Settings.RunMonitor;
+    const ScreenRect whole =
+        GetFullScreenRect(Settings.RunMonitor.value_or(Settings.FullScreenMonitor))
+            .value_or(GetPrimaryScreenRect());
+    summaryWidth_ = fullScreen ? whole.width : Settings.RegionWidthPos;
+    summaryHeight_ = fullScreen ? whole.height : Settings.RegionHeightPos;
     // Named for the file the merge will write: a format the codec does not
     // go into is AVI (the merge says so in the log).
     const OutputFormat format = camera_->SavedFormat(camera_->CompressorIndex, camera_->FileFormat);
@@ -243,6 +301,13 @@ void MainWindow::StartCapture() {
     // output folder is by then.
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
+    // The command line's choices were for this recording alone.
+    Settings.RunCountdown.reset();
+    Settings.RunFormat.reset();
+    Settings.RunTimeLimit.reset();
+    Settings.RunWindow.reset();
+    Settings.RunWindowId.reset();
+    Settings.RunMonitor.reset();
     if (camera_->WindowMode) {
         summaryWidth_ = camera_->Width.load();
         summaryHeight_ = camera_->Height.load();
@@ -256,6 +321,7 @@ void MainWindow::StartCapture() {
     pauseButton->show();
     ShowPauseState();
     recordingShown_ = true;
+    ShowElapsed();
     // A run that fails at once has already told the UI thread; look now too.
     FollowEngine();
 }
@@ -301,6 +367,22 @@ bool MainWindow::ConfirmRecordedWindow(bool ownCommandLine, bool handed) {
     return true;
 }
 
+bool MainWindow::AskForGoneWindow() {
+    recordAfterPick_ = false;
+    if (Settings.RunWindow || Settings.TypeCapture != 2 || Settings.CaptureWindow == 0 ||
+        platform::CurrentScreenBackend() != platform::ScreenBackend::X11)
+        return false;
+    std::string error;
+    if (platform::findX11Window(std::to_string(Settings.CaptureWindow), error)) return false;
+    const QString title = Settings.CaptureWindowTitle.empty()
+                              ? QStringLiteral("0x%1").arg(Settings.CaptureWindow, 0, 16)
+                              : QString::fromStdString(Settings.CaptureWindowTitle);
+    recordAfterPick_ = picker_->ShowPicker();
+    statusHeld_ = false;
+    WriteLog((recordAfterPick_ ? MsgTexts(67) : MsgTexts(68)).arg(title));
+    return true;
+}
+
 void MainWindow::StopCapture() {
     if (CountingDown()) return CancelCountdown();
     ShowIdleControls();
@@ -321,6 +403,7 @@ void MainWindow::ShowIdleControls() {
     optionsButton->show();
     SetRecordImage(kImageRecord);
     recordingShown_ = false;
+    ShowElapsed();
     ShowWindowAvailability();
 }
 
@@ -333,6 +416,8 @@ void MainWindow::FollowEngine() {
     if (recordingShown_ && camera_ && !camera_->Recording) {
         failurePending_ = camera_->EndedByFailure;
         ShowIdleControls();
+        // Exit's question has nothing left to ask about.
+        CloseExitQuestions(this);
     }
     UpdateRecordEnabled();
     // Every text of the run is in once the worker is gone.
@@ -343,6 +428,7 @@ void MainWindow::FollowEngine() {
     if (resultPending_ && camera_ && !camera_->Recording && !camera_->WorkerRunning()) {
         resultPending_ = false;
         statusHeld_ = true;
+        if (!camera_->SavedFile.empty()) ShowSavedFile(QString::fromStdString(camera_->SavedFile));
     }
     if (camera_ && !camera_->WorkerRunning()) {
         // A merge that failed sends no final report: the controls leave the
@@ -388,8 +474,8 @@ void MainWindow::TogglePause() {
 
 void MainWindow::PauseCapture() {
     if (!camera_ || !camera_->Recording || !camera_->PauseRecording()) return;
-    const std::int64_t recordedSeconds = 3600 * std::int64_t{engine::ElapsedHours} +
-                                         60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const std::int64_t recordedSeconds =
+        RecordedSeconds(camera_->CurrentFrameIndex, camera_->FramesPerSecond);
     // In the log and the status line; the panel says so with its figures.
     QString text = LogTexts(10);
     text.replace(
@@ -411,6 +497,7 @@ void MainWindow::ShowPauseState() {
     pauseButton->setIcon(ButtonImageIcon(paused ? kImageResume : kImagePause));
     // The blinking stops while nothing is recorded.
     if (paused) SetRecordImage(kImageStop);
+    ShowElapsed();
 }
 
 void MainWindow::CancelMergeClicked() {
@@ -421,6 +508,41 @@ void MainWindow::BlinkRecordImage() {
     // The stop square blinks while recording, and stands while paused.
     if (camera_ && camera_->Recording && !camera_->Paused)
         SetRecordImage(recordImage_ == kImageStop ? kImageEmpty : kImageStop);
+    ShowElapsed();
+}
+
+void MainWindow::ShowElapsed() {
+    const bool recording = recordingShown_ && camera_ && camera_->Recording;
+    if (!recording) {
+        if (elapsedLabel_->isVisible()) {
+            elapsedLabel_->hide();
+            aboutButton->show();
+            setWindowTitle(QStringLiteral("Velmora ") + QLatin1String(AppVersion));
+        }
+        return;
+    }
+    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
+                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    aboutButton->hide();
+    elapsedLabel_->setText(ElapsedClock(seconds));
+    elapsedLabel_->setToolTip(MsgTexts(4));
+    elapsedLabel_->show();
+    setWindowTitle(RecordingTitle(seconds, camera_->Paused, QCoreApplication::applicationName()));
+}
+
+void MainWindow::ShowSavedFile(const QString& path) {
+    savedPath_ = path;
+    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
+                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const QString duration = DurationText(seconds, MsgTexts(64), MsgTexts(65), MsgTexts(66));
+    const QString size = FileSizeText(QFileInfo(path).size(), QLocale());
+    const int room = statusPanel_->width() > 0 ? statusPanel_->width() : width() - 12;
+    savedFileLink_->setText(
+        SavedFileLine(MsgTexts(63), path, duration, size, savedFileLink_->fontMetrics(), room));
+    // The whole result line and where the file is.
+    savedFileLink_->setToolTip(statusPanel_->text() + u'\n' + path);
+    statusPanel_->hide();
+    savedFileLink_->show();
 }
 
 void MainWindow::CameraError(engine::TScreenCamera*, const std::string& text) {
@@ -464,6 +586,12 @@ void MainWindow::ShowRecordingFailure() {
     failureBox_->raise();
 }
 
+QString MainWindow::FiguresText(const LiveFigures& figures) {
+    return LiveFiguresText(
+        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7), MsgTexts(24)},
+        QLocale());
+}
+
 void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     // On the worker, which writes these figures itself.
     LiveFigures figures;
@@ -476,12 +604,28 @@ void MainWindow::CameraUpdate(engine::TScreenCamera* sender) {
     figures.framesWritten = sender->FramesWritten;
     figures.framesDropped = sender->FramesDropped;
     figures.paused = sender->Paused;
-    const QString text = LiveFiguresText(
-        figures, {MsgTexts(3), MsgTexts(4), MsgTexts(5), MsgTexts(6), MsgTexts(7), MsgTexts(24)},
-        QLocale());
+    // Standing still, the time is the last frame's as the result line will
+    // count it, not the running clock's a second behind.
+    if (figures.paused)
+        figures.elapsedText = QString::fromStdString(engine::TScreenCamera::FormatElapsed(
+            1000 * RecordedSeconds(sender->CurrentFrameIndex, sender->FramesPerSecond)));
+    const QString text = FiguresText(figures);
     droppedPercent_ = DroppedPercentOf(figures.framesWritten, figures.framesDropped);
+    // The area as the engine records it, once frames are taken: it may have
+    // moved a typed area back onto the screen or rounded its size.
+    std::optional<std::array<int, 4>> area;
+    if (figures.framesWritten > 0 && !sender->WindowMode && !areaShown_.exchange(true))
+        area = std::array<int, 4>{sender->Left.load(), sender->Top.load(),
+                                  static_cast<int>(sender->ActualWidth),
+                                  static_cast<int>(sender->ActualHeight)};
     QMetaObject::invokeMethod(
-        this, [this, text] { panel_->figuresLabel->setText(text); }, Qt::QueuedConnection);
+        this,
+        [this, text, area, figures] {
+            shownFigures_ = figures;
+            panel_->figuresLabel->setText(text);
+            if (area) panel_->ShowRegion((*area)[0], (*area)[1], (*area)[2], (*area)[3]);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::CameraSaveProgress(engine::TScreenCamera*, std::int32_t percent, bool& Continue) {

@@ -67,10 +67,13 @@ void OptionsDialog::FillLists() {
     codecCombo->setCurrentIndex(Settings.CodecIndex);
     for (QSpinBox* spin : {hoursEdit, minutesEdit, secondsEdit}) spin->setEnabled(false);
 
-    languageCombo->addItems(LanguageNames());
+    // Each language in its own words; the file's name is what is stored.
+    for (const QString& name : LanguageNames())
+        languageCombo->addItem(LanguageTitle(name.toStdString()), name);
     // Exact names: "english" in the settings file is not "English".
-    const int language = languageCombo->findText(QString::fromStdString(Settings.Language),
-                                                 Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int language =
+        languageCombo->findData(QString::fromStdString(Settings.Language), Qt::UserRole,
+                                Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (language >= 0) {
         languageCombo->setCurrentIndex(language);
     } else {
@@ -93,6 +96,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
 
 void OptionsDialog::LoadValues() {
     engine::TScreenCamera& camera = *mainWindow_.Camera();
+    openedLanguage_ = Settings.Language;
 
     codecCombo->setCurrentIndex(Settings.CodecIndex);
     cursorCheck->setChecked(Settings.CaptureCursor);
@@ -115,11 +119,13 @@ void OptionsDialog::LoadValues() {
     separateTracksCheck->setChecked(Settings.AudioSeparateTracks);
 
     ShowFrameRate(Settings.VideoFPS);
-    // The next recording's: the command line's format for this run, if any.
+    // The user's own: a command line's format is for its recording only.
+    userFormat_ = Settings.FileFormat;
+    userSound_ = Settings.AudioCodec;
+    replacedCodec_.clear();
     fileFormatCombo->setCurrentIndex(
-        fileFormatCombo->findData(static_cast<int>(RunFileFormat(Settings))));
+        fileFormatCombo->findData(static_cast<int>(Settings.FileFormat)));
     ShowFileFormatsFor(Settings.CodecIndex);
-    ShowSoundCodecs(RunSoundCodec(Settings));
     shownFormat_ = ChosenFileFormat();
     shownSound_ = ChosenSoundCodec();
     qualityValue->setText(QString::number(Settings.VideoQuality) + u'%');
@@ -227,14 +233,12 @@ void OptionsDialog::OkClicked() {
     Settings.NotifySaved = notifyCheck->isChecked();
     Settings.Countdown = countdownEdit->value();
     Settings.CodecIndex = codecCombo->currentIndex();
-    // A format or sound chosen here is the usual one again, over the command
-    // line's; the command line's, left as it was, stays for this run only.
-    if (!Settings.RunFormat || ChosenFileFormat() != shownFormat_ ||
-        ChosenSoundCodec() != shownSound_) {
-        Settings.FileFormat = ChosenFileFormat();
+    // A format or sound chosen here wins over a command line's that still
+    // waits for its recording; left as shown, that one stays.
+    if (ChosenFileFormat() != shownFormat_ || ChosenSoundCodec() != shownSound_)
         Settings.RunFormat.reset();
-        Settings.AudioCodec = ChosenSoundCodec();
-    }
+    Settings.FileFormat = ChosenFileFormat();
+    Settings.AudioCodec = ChosenSoundCodec();
     Settings.VideoQuality = qualitySlider->value();
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
@@ -256,7 +260,15 @@ void OptionsDialog::OkClicked() {
 }
 
 void OptionsDialog::CancelClicked() {
-    // Nothing is reverted: what the live handlers set stays for the run.
+    // The language chosen meanwhile is undone; what the other live
+    // handlers set stays for the run.
+    if (Settings.Language != openedLanguage_) {
+        Settings.Language = openedLanguage_;
+        languageCombo->setCurrentIndex(
+            languageCombo->findData(QString::fromStdString(openedLanguage_), Qt::UserRole,
+                                    Qt::MatchExactly | Qt::MatchCaseSensitive));
+        LanguageChosen();
+    }
     reject();
 }
 
@@ -271,27 +283,56 @@ void OptionsDialog::CodecChosen() {
     const engine::CompressorAbilities abilities = mainWindow_.Camera()->QueryCompressor(
         static_cast<std::uint8_t>(codecCombo->currentIndex()));
     configureButton->setEnabled(abilities.hasConfigure);
+    replacedCodec_.clear();
     ShowFileFormatsFor(codecCombo->currentIndex());
 }
 
 void OptionsDialog::FileFormatChosen() {
-    ShowSoundCodecs(ChosenSoundCodec());
+    userFormat_ = ChosenFileFormat();
+    replacedCodec_.clear();
+    // Web browsers play MP4 with H.264 video only: MP4 brings it along.
+    const int h264 = H264CompressorIndex(Settings.CompressorNames);
+    if (userFormat_ == OutputFormat::Mp4 && h264 >= 0 && codecCombo->currentIndex() != h264) {
+        replacedCodec_ = codecCombo->currentText();
+        codecCombo->setCurrentIndex(h264);
+        configureButton->setEnabled(
+            mainWindow_.Camera()->QueryCompressor(static_cast<std::uint8_t>(h264)).hasConfigure);
+    }
+    ShowSoundCodecs(userSound_);
+    ShowFormatNote();
 }
 
 void OptionsDialog::ShowFileFormatsFor(int codecIndex) {
     const bool mp4 =
         mainWindow_.Camera()->SavedFormat(codecIndex, OutputFormat::Mp4) == OutputFormat::Mp4;
+    const bool h264 = H264CompressorIndex(Settings.CompressorNames) >= 0;
     auto* model = qobject_cast<QStandardItemModel*>(fileFormatCombo->model());
     QStandardItem* item =
         model->item(fileFormatCombo->findData(static_cast<int>(OutputFormat::Mp4)));
-    item->setEnabled(mp4);
+    item->setEnabled(mp4 || h264);
     // Browsers drop the picture of the other two MP4 codecs.
-    item->setToolTip(mp4 ? MsgTexts(20) : MsgTexts(19));
-    if (!mp4 && ChosenFileFormat() == OutputFormat::Mp4) {
-        fileFormatCombo->setCurrentIndex(
-            fileFormatCombo->findData(static_cast<int>(OutputFormat::Avi)));
-        ShowSoundCodecs(ChosenSoundCodec());
-    }
+    item->setToolTip(mp4 ? MsgTexts(20) : h264 ? MsgTexts(60) : MsgTexts(19));
+    // The user's format wherever the codec allows it: back to it when a
+    // codec that cannot go into it gives way to one that can.
+    const OutputFormat shown =
+        mp4 || userFormat_ != OutputFormat::Mp4 ? userFormat_ : OutputFormat::Avi;
+    fileFormatCombo->setCurrentIndex(fileFormatCombo->findData(static_cast<int>(shown)));
+    ShowSoundCodecs(userSound_);
+    ShowFormatNote();
+}
+
+void OptionsDialog::ShowFormatNote() {
+    QString note;
+    if (ChosenFileFormat() != userFormat_)
+        note = MsgTexts(61).arg(codecCombo->currentText(),
+                                QString::fromStdString(FormatTitle(userFormat_)));
+    else if (!replacedCodec_.isEmpty())
+        note = MsgTexts(59).arg(codecCombo->currentText(), replacedCodec_);
+    else if (ChosenFileFormat() == OutputFormat::Mp4 &&
+             codecCombo->currentIndex() != H264CompressorIndex(Settings.CompressorNames))
+        note = MsgTexts(20);
+    formatNote->setText(note);
+    formatNote->setVisible(!note.isEmpty());
 }
 
 void OptionsDialog::ShowSoundCodecs(SoundCodec wanted) {
@@ -372,14 +413,15 @@ void OptionsDialog::PriorityChosen() {
 }
 
 void OptionsDialog::LanguageChosen() {
-    Settings.Language = languageCombo->currentText().toStdString();
+    if (languageCombo->currentIndex() >= 0)
+        Settings.Language = languageCombo->currentData().toString().toStdString();
     ApplyLanguage();
     mainWindow_.LanguageApplied();
     // The language's frame rate caption has no figure in it: show the
     // slider's again.
     ShowFrameRate(frameRateSlider->value());
     ShowReportsAvailability();
-    ShowFileFormatsFor(codecCombo->currentIndex());  // its tooltip in the new language
+    ShowFileFormatsFor(codecCombo->currentIndex());  // its tooltip and note in the new language
     // The lists' own words.
     if (audioInput2Combo->count() > 0) audioInput2Combo->setItemText(0, MsgTexts(30));
     if (bothInputsItem_ >= 0) audioInputCombo->setItemText(bothInputsItem_, MsgTexts(31));

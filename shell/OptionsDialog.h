@@ -5,10 +5,12 @@
 // modally by the main window's Options button. OK stores the edited values,
 // hands them to the engine and writes the settings file; the language, the
 // priority, the time to record and the sound inputs take effect as soon as
-// they are chosen, whichever button closes the dialog. Its controls are made
+// they are chosen, and all but the language stay whichever button closes
+// the dialog: Cancel goes back to the language it opened with. Its controls are made
 // and laid out in OptionsDialogControls.cpp.
 
 #include <QDialog>
+#include <QString>
 #include <string>
 #include <vector>
 
@@ -82,16 +84,28 @@ class OptionsDialog : public QDialog {
     // disabled slider where it has none, the stored value for another input;
     // the slider is enabled when enable is set.
     void ShowFrameRate(int fps);
-    // MP4 is offered only for the codecs it holds; the list falls back to
-    // AVI when the chosen codec leaves MP4 out.
+    // The user's format where the codec allows it, else AVI, said in the
+    // note; MP4 is offered for every codec where H.264 is there to switch to.
     void ShowFileFormatsFor(int codecIndex);
+    // The line under the format list: why the format is not the one the
+    // user chose, that the codec was switched for MP4, or that browsers
+    // play MP4 with H.264 only; hidden when there is nothing to say.
+    void ShowFormatNote();
     void ShowSoundCodecs(SoundCodec wanted);
     OutputFormat ChosenFileFormat() const;
     SoundCodec ChosenSoundCodec() const;
-    // What the lists showed when the dialog opened: a command line's format
-    // for this run is stored only when the user changes it.
+    // What the lists showed when the dialog opened: a change drops a command
+    // line's format still waiting for its recording.
     OutputFormat shownFormat_ = OutputFormat::Avi;
     SoundCodec shownSound_ = SoundCodec::Pcm;
+    // The format and sound the user chose last: a codec that cannot go into
+    // that format shows AVI for as long as it is chosen, and no longer.
+    OutputFormat userFormat_ = OutputFormat::Avi;
+    SoundCodec userSound_ = SoundCodec::Pcm;
+    // The codec the choice of MP4 replaced by H.264; empty when none did.
+    QString replacedCodec_;
+    // The language when the dialog opened, for Cancel.
+    std::string openedLanguage_;
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.
     void ShowReportsAvailability();
@@ -107,6 +121,7 @@ class OptionsDialog : public QDialog {
     QPushButton* configureButton = nullptr;
     QLabel* fileFormatLabel = nullptr;
     QComboBox* fileFormatCombo = nullptr;
+    QLabel* formatNote = nullptr;
     QLabel* qualityLabel = nullptr;
     QSlider* qualitySlider = nullptr;
     QLabel* qualityValue = nullptr;

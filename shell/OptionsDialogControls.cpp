@@ -101,7 +101,7 @@ void OptionsDialog::CreateControls() {
     keyFramesEdit = typedKeyFrames;
     keyFramesText = typedKeyFrames->lineEdit();
     keyFramesEdit->setObjectName(QStringLiteral("keyFramesEdit"));
-    keyFramesEdit->setRange(1, 50);
+    keyFramesEdit->setRange(1, 300);
     keyFramesUnit = MakeLabel(parametersGroup, "keyFramesUnit", "frames");
     frameRateLabel = MakeLabel(parametersGroup, "frameRateLabel", "Frame Rate FPS: 10 fps");
     frameRateSlider = MakeSlider(parametersGroup, "frameRateSlider", 1, 60);
@@ -112,6 +112,10 @@ void OptionsDialog::CreateControls() {
         fileFormatCombo->addItem(QString::fromStdString(FormatTitle(format)),
                                  static_cast<int>(format));
     fileFormatLabel->setBuddy(fileFormatCombo);
+    // What a codec or format chosen did to the other, said where it happened.
+    formatNote = Make<QLabel>(videoGroup, "formatNote");
+    formatNote->setWordWrap(true);
+    formatNote->hide();
 
     auto* codecRow = new QHBoxLayout;
     codecRow->addWidget(codecCombo, 1);
@@ -135,6 +139,7 @@ void OptionsDialog::CreateControls() {
     video->addWidget(codecLabel);
     video->addLayout(codecRow);
     video->addLayout(fileFormatRow);
+    video->addWidget(formatNote);
     video->addWidget(qualityLabel);
     video->addLayout(qualityRow);
     video->addWidget(parametersGroup);
@@ -146,7 +151,7 @@ void OptionsDialog::CreateControls() {
     restoreCheck = MakeCheckBox(settingsGroup, "restoreCheck", "Restore application after capture");
     minimizeCheck =
         MakeCheckBox(settingsGroup, "minimizeCheck", "Minimize application on start capture");
-    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record cursor in area capture");
+    cursorCheck = MakeCheckBox(settingsGroup, "cursorCheck", "Record the mouse cursor");
     reportsCheck = MakeCheckBox(settingsGroup, "reportsCheck",
                                 "Check updates, send statistics and crash reports");
     languageLabel = MakeLabel(settingsGroup, "languageLabel", "Language");
@@ -315,6 +320,8 @@ void OptionsDialog::CreateControls() {
     // User choices only: lists filled or selected from code run no handler.
     connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
     connect(fileFormatCombo, &QComboBox::activated, this, &OptionsDialog::FileFormatChosen);
+    connect(soundCodecCombo, &QComboBox::activated, this,
+            [this] { userSound_ = ChosenSoundCodec(); });
     connect(priorityCombo, &QComboBox::activated, this, &OptionsDialog::PriorityChosen);
     connect(languageCombo, &QComboBox::activated, this, &OptionsDialog::LanguageChosen);
     connect(audioInputCombo, &QComboBox::activated, this, &OptionsDialog::AudioInputChosen);

@@ -452,7 +452,13 @@ class CodecDriver : public ICDriver {
                  "none"});
         } else if (row.codec == Codec::XVID || row.codec == Codec::MJPG) {
             // 0: follow the quality setting.
-            options_.push_back({"quantizer", "Quantizer (0: from quality)", {}, 0, 31, "0"});
+            options_.push_back({"quantizer",
+                                "Fixed quantizer, 1 (best) to 31 (smallest); 0 follows the "
+                                "quality slider",
+                                {},
+                                0,
+                                31,
+                                "0"});
         }
     }
 

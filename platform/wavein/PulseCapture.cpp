@@ -227,7 +227,18 @@ std::unique_ptr<CaptureBackend> openPulse(const std::string& source, const WAVEF
     sampleFormat.rate = format.nSamplesPerSec;
     sampleFormat.channels = static_cast<std::uint8_t>(format.nChannels);
     capture->byteRate = format.nAvgBytesPerSec;
-    capture->stream = pa_stream_new(capture->conn.ctx, "Velmora capture", &sampleFormat, nullptr);
+    // Named after its input, so that the desktop's sound settings tell our
+    // two streams apart.
+    std::vector<SourceInfo> input;
+    if (!source.empty())
+        capture->conn.wait(pa_context_get_source_info_by_name(capture->conn.ctx, source.c_str(),
+                                                              collectSource, &input));
+    const std::string title = !input.empty() && !input.front().description.empty()
+                                  ? input.front().description
+                              : source.empty() ? std::string("default input")
+                                               : source;
+    capture->stream =
+        pa_stream_new(capture->conn.ctx, ("Velmora: " + title).c_str(), &sampleFormat, nullptr);
     if (!capture->stream) {
         code = WAVERR_BADFORMAT;
         error = pa_strerror(pa_context_errno(capture->conn.ctx));

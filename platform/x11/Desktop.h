@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,14 @@ struct CursorImage {
     int xhot = 0, yhot = 0;  // hot spot inside the image
     int width = 0, height = 0;
     std::vector<std::uint32_t> argb;  // premultiplied ARGB, rows top-down
+};
+
+// One monitor: RandR's name for it ("DP-1", "HDMI-A-0") and its pixels.
+struct Monitor {
+    std::string name;
+    ScreenRect rect;
+    bool primary = false;
+    bool operator==(const Monitor&) const = default;
 };
 
 // The pointer and the cursor shown by whatever window lies under it.
@@ -39,6 +48,9 @@ class Desktop {
     // The primary monitor, in screen pixels at its offset: the monitor marked
     // primary, else the first one; the whole screen where none is known.
     virtual ScreenRect primaryMonitor() { return {0, 0, width(), height()}; }
+    // Every monitor RandR knows, in its order, each cut to the screen; empty
+    // where none is known (no RandR, a recorded window, the portal).
+    virtual std::vector<Monitor> monitors() { return {}; }
     // 32 for 24- and 32-bit visuals, 16 for 15/16-bit ones, 8 for 8-bit.
     virtual int bitsPerPixel() const = 0;
 
@@ -97,5 +109,10 @@ std::unique_ptr<Desktop> openX11Desktop(const char* displayName = nullptr,
 // Blends the cursor image into the rows with its top-left at picture position
 // (originX, originY); pixels falling outside the rows are skipped.
 void drawCursor(const CursorImage& cursor, int originX, int originY, const DibRows& out);
+
+// What Full Screen records for a monitor choice: "" the primary monitor,
+// "all" the whole screen, else the monitor of that name (letter case aside
+// where no name matches exactly). Nothing when no monitor has that name.
+std::optional<ScreenRect> FullScreenRect(Desktop& desktop, const std::string& monitor);
 
 }  // namespace velmora::platform

@@ -181,26 +181,37 @@ class X11Desktop final : public Desktop {
     int bitsPerPixel() const override { return bitsPerPixel_; }
 
     ScreenRect primaryMonitor() override {
+        const std::vector<Monitor> all = monitors();
         std::lock_guard lock(mutex_);
         if (window_) return {0, 0, frameWidth_, frameHeight_};
+        if (all.empty()) return {0, 0, width_, height_};
+        const Monitor* chosen = &all.front();
+        for (const Monitor& monitor : all)
+            if (monitor.primary) chosen = &monitor;
+        return chosen->rect;
+    }
+
+    std::vector<Monitor> monitors() override {
+        std::lock_guard lock(mutex_);
+        std::vector<Monitor> result;
+        if (window_) return result;
         followScreenChanges();
-        const ScreenRect screen{0, 0, width_, height_};
-        if (!usable() || !hasMonitors_) return screen;
+        if (!usable() || !hasMonitors_) return result;
         int count = 0;
-        XRRMonitorInfo* monitors = XRRGetMonitors(display_, root_, True, &count);
-        if (!monitors || lost_) return screen;
-        const XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
-        for (int i = 0; i < count; ++i)
-            if (monitors[i].primary) chosen = &monitors[i];
-        ScreenRect result = screen;
-        if (chosen) {
+        XRRMonitorInfo* found = XRRGetMonitors(display_, root_, True, &count);
+        if (!found || lost_) return result;
+        for (int i = 0; i < count; ++i) {
+            const XRRMonitorInfo& m = found[i];
             // A monitor reaching past the screen counts only for its part on it.
-            const int x0 = std::max(chosen->x, 0), y0 = std::max(chosen->y, 0);
-            const int x1 = std::min(chosen->x + chosen->width, width_);
-            const int y1 = std::min(chosen->y + chosen->height, height_);
-            if (x1 > x0 && y1 > y0) result = {x0, y0, x1 - x0, y1 - y0};
+            const int x0 = std::max(m.x, 0), y0 = std::max(m.y, 0);
+            const int x1 = std::min(m.x + m.width, width_);
+            const int y1 = std::min(m.y + m.height, height_);
+            if (x1 <= x0 || y1 <= y0) continue;
+            char* atom = XGetAtomName(display_, m.name);
+            result.push_back({atom ? atom : "", {x0, y0, x1 - x0, y1 - y0}, m.primary != 0});
+            if (atom) XFree(atom);
         }
-        XRRFreeMonitors(monitors);
+        XRRFreeMonitors(found);
         return result;
     }
 

@@ -83,6 +83,15 @@ inline bool WaitForGrowth(const fs::path& file, int times = 1,
         patience);
 }
 
+inline constexpr const char* kMainTitle = "Velmora 1.0.4";
+
+// The main window's title while it records: "● 0:42 - Velmora", or with
+// "❚❚" while paused.
+inline bool RecordingTitle(const std::string& name) {
+    return name.ends_with(" - Velmora") &&
+           (name.starts_with("\u25CF ") || name.starts_with("\u275A\u275A "));
+}
+
 // A running copy of the program.
 class Program {
   public:
@@ -135,7 +144,8 @@ class Program {
     }
     bool Running() { return !Exit(std::chrono::milliseconds(0)); }
 
-    // The id of this process's window with exactly this title, or "".
+    // The id of this process's window with exactly this title, or "". The
+    // main window is found by its own title while it records too.
     std::string Window(const std::string& title) const {
         std::istringstream lines(capture("wmctrl -lp"));
         std::string line;
@@ -144,7 +154,9 @@ class Program {
             std::string id, desktop, pid, host, name;
             fields >> id >> desktop >> pid >> host;
             std::getline(fields >> std::ws, name);
-            if (pid == std::to_string(pid_) && name == title) return id;
+            if (pid == std::to_string(pid_) &&
+                (name == title || (title == kMainTitle && RecordingTitle(name))))
+                return id;
         }
         return {};
     }
@@ -262,7 +274,5 @@ class ProgramTest : public testing::Test {
 
     fs::path root_, folder_;
 };
-
-inline constexpr const char* kMainTitle = "Velmora 1.0.4";
 
 }  // namespace velmora::e2e

@@ -55,8 +55,8 @@ std::string RunQuietly(const fs::path& folder, const std::string& line) {
 
 TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
     const std::string usage =
-        "Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
-        "               [window=ID|TITLE]\n";
+        "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
+        "               [window=ID|TITLE] [monitor=NAME|all]\n";
     // No display is needed to be told: it is answered before the toolkit.
     EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --record"),
               "velmora: unknown option --record\n" + usage +
@@ -116,8 +116,8 @@ TEST_F(ProgramTest, FirstStartCreatesSettingsAtExitAndHoldsTheHotKeysWhileRunnin
                             "VideoQuality=90\n",
                             "RegionTopPos=0\n",
                             "RegionLeftPos=0\n",
-                            "RegionWidthPos=500\n",
-                            "RegionHeightPos=500\n",
+                            "RegionWidthPos=1280\n",
+                            "RegionHeightPos=720\n",
                             "CaptureCursor=1\n",
                             "[SetupAudio]\n",
                             "AudioRecordEnable=0\n",

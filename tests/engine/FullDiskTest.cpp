@@ -178,8 +178,8 @@ TEST_F(FullDiskTest, AnAbandonedMergeLeavesTheTemporaryFilesForTheNextStart) {
     EXPECT_FALSE(fs::exists(Target() + ".part"));
     const auto errors = Errors();
     ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back(), "Error user abort! The recording is left in: " + TempVideoFile + ", " +
-                                 TempAudioFile);
+    EXPECT_EQ(errors.back(), "Saving cancelled: nothing is deleted. The recording is left in: " +
+                                 TempVideoFile + ", " + TempAudioFile);
     camera.reset();
     EXPECT_EQ(WrittenIndices(TempVideoFile).size(), 11u);
     EXPECT_TRUE(fs::exists(TempAudioFile));

@@ -38,7 +38,7 @@ TEST(MergeTextTest, EverySaveResultHasItsText) {
         {0x80044073, "Error no data!"},
         {0x80044074, "Error buffer too small!"},
         {0x80044075, "Error cannot compress!"},
-        {0x800440C6, "Error user abort!"},
+        {0x800440C6, "Saving cancelled: nothing is deleted."},
         {0x800440C7, "Error generic!"},
         {0x80044076, "Avi error number: 2147762294"}};
     for (const auto& [code, text] : rows)
@@ -137,7 +137,8 @@ TEST_F(MergeTest, CancelRemovesThePartialFileAndKeepsTheRecordingForTheNextStart
     };
     RecordOnWorker(Target());
     const std::string kept = folder.path() + "VideoRecord_test_video.avi";
-    EXPECT_EQ(Errors(), std::vector<std::string>{"Error user abort! Recording kept in: " + kept});
+    EXPECT_EQ(Errors(), std::vector<std::string>{
+                            "Saving cancelled: nothing is deleted. Recording kept in: " + kept});
     // No "saved" report, and no file under the target's name.
     ASSERT_FALSE(progress.empty());
     EXPECT_NE(progress.back(), 100);
@@ -183,8 +184,8 @@ TEST_F(MergeTest, FailedSaveKeepsTheRecordingOutOfTheNextOnesWay) {
     RecordOnWorker(target);
     ASSERT_EQ(Errors().size(), 1u);
     // The reason follows the described text.
-    EXPECT_EQ(Errors()[0], "Error opening files! " + folder.path() +
-                               ": File exists Recording kept in: " + kept);
+    EXPECT_EQ(Errors()[0],
+              "Error opening files! " + folder.path() + ": File exists Recording kept in: " + kept);
     EXPECT_FALSE(FileExists(TempVideoFile));
     EXPECT_EQ(Probe(kept, "stream=codec_type"), "video");
 

@@ -1,7 +1,7 @@
 // The screen as it is on real desktops, on the private RandR-capable X server
 // (1920x1080): two monitors side by side, where "Full Screen" means the
-// primary one at its offset, and a resolution change while the engine lives.
-// Each test puts the server's size and monitors back.
+// primary one at its offset unless another (or all) is chosen, and a resolution change while the
+// engine lives. Each test puts the server's size and monitors back.
 
 #include <stdlib.h>
 
@@ -114,6 +114,45 @@ TEST_F(ScreenGeometryTest, FullScreenIsThePrimaryMonitorAtItsOffset) {
     const auto corners = Corners(file);
     EXPECT_EQ(corners.size(), 4u);
     for (const std::string& pixel : corners) EXPECT_EQ(pixel, "0,0,256");
+}
+
+// The monitor chosen for Full Screen, by its RandR name in any letter case,
+// or all of them; a name no monitor has records the primary one.
+TEST_F(ScreenGeometryTest, FullScreenRecordsTheChosenMonitorOrAllOfThem) {
+    server.AddMonitor("VELMORA-LEFT", {0, 0, 960, 1080}, false, true);
+    server.AddMonitor("VELMORA-RIGHT", {960, 0, 960, 1080}, true, false);
+    server.Paint({0, 0, 960, 1080}, 0x00ff00);
+    server.Paint({960, 0, 960, 1080}, 0x0000ff);
+    // RandR lists the primary monitor first.
+    EXPECT_EQ(desktop->monitors(),
+              (std::vector<platform::Monitor>{{"VELMORA-RIGHT", {960, 0, 960, 1080}, true},
+                                              {"VELMORA-LEFT", {0, 0, 960, 1080}, false}}));
+    EXPECT_EQ(platform::FullScreenRect(*desktop, "velmora-left"), (ScreenRect{0, 0, 960, 1080}));
+    EXPECT_EQ(platform::FullScreenRect(*desktop, "All"), (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(platform::FullScreenRect(*desktop, "VELMORA-GONE"), std::nullopt);
+
+    TScreenCamera cam(host, {desktop});
+    cam.CaptureMode = 2;
+    cam.Monitor = "VELMORA-LEFT";
+    const std::string left = Record(cam, "VideoRecord_left.avi");
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(cam.Left.load(), 0);
+    EXPECT_EQ(Probe(left, "stream=width,height"), "960,1080");
+    for (const std::string& pixel : Corners(left))
+        EXPECT_TRUE(pixel.starts_with("0,256,")) << pixel;
+
+    cam.Monitor = "all";
+    const std::string all = Record(cam, "VideoRecord_all.avi");
+    EXPECT_EQ(Probe(all, "stream=width,height"), "1920,1080");
+    const auto corners = Corners(all);
+    ASSERT_EQ(corners.size(), 4u);
+    EXPECT_TRUE(corners[0].starts_with("0,256,")) << corners[0];
+    EXPECT_EQ(corners[1], "0,0,256");
+
+    cam.Monitor = "VELMORA-GONE";
+    const std::string gone = Record(cam, "VideoRecord_gone.avi");
+    EXPECT_EQ(cam.Left.load(), 960);
+    EXPECT_EQ(Probe(gone, "stream=width,height"), "960,1080");
 }
 
 TEST_F(ScreenGeometryTest, WithoutAMarkedMonitorTheFirstIsPrimary) {

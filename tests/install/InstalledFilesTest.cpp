@@ -122,8 +122,8 @@ TEST_F(InstalledFiles, HelpAndVersionPrintAndExitWithoutADisplay) {
     EXPECT_EQ(capture(program + " --version; echo status $?"), "Velmora 1.0.4\nstatus 0\n");
     const std::string help = capture(program + " -vc --help; echo status $?");
     EXPECT_TRUE(
-        help.starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] "
-                         "[format=avi|mp4|mkv]\n               [window=ID|TITLE]\n"))
+        help.starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
+                         "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all]\n"))
         << help;
     EXPECT_TRUE(help.ends_with("\nstatus 0\n")) << help;
     // Nothing was read or written: no settings, no log.

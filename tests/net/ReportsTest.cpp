@@ -87,9 +87,10 @@ TEST(ReportableResult, LeavesLocalPathsOutOfTheReport) {
               QStringLiteral("Error writing files!"));
     EXPECT_EQ(ReportableResult(QStringLiteral("Error generic! Recording left in: /tmp/x")),
               QStringLiteral("Error generic!"));
-    EXPECT_EQ(ReportableResult(QStringLiteral(
-                  "Error user abort! The recording is left in: /home/u/~tempvideo.avi")),
-              QStringLiteral("Error user abort!"));
+    EXPECT_EQ(ReportableResult(
+                  QStringLiteral("Saving cancelled: nothing is deleted. The recording is left in: "
+                                 "/home/u/~tempvideo.avi")),
+              QStringLiteral("Saving cancelled: nothing is deleted."));
     // A folder in an error's reason, a recovered file's name.
     EXPECT_EQ(ReportableResult(QStringLiteral(
                   "Error writing files! /home/u/My Videos/: No space left on device")),

@@ -43,7 +43,7 @@ TEST_F(AreaPanelTest, ShowsTheStoredAreaWithItsCaptionsAndLimits) {
     StoreArea(40, 30, 320, 240);
     AreaPanel form(nullptr);
 
-    EXPECT_EQ(form.windowTitle(), QStringLiteral("Positions and information"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Details"));
     EXPECT_EQ(Text(&form, "leftLabel"), QStringLiteral("Left :"));
     EXPECT_EQ(Text(&form, "topLabel"), QStringLiteral("Top :"));
     EXPECT_EQ(Text(&form, "widthLabel"), QStringLiteral("Width :"));

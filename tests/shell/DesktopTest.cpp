@@ -180,12 +180,12 @@ TEST_F(DesktopTest, CountdownCancelsByF10EscapeAndStopAndStartsTheRecordingAtIts
     // Past the time the countdowns had: none of them started anything.
     Pause(2500);
     EXPECT_FALSE(Recording());
-    EXPECT_EQ(Log().count(MsgTexts(77)), 3) << Log().toStdString();
+    EXPECT_EQ(Log().count(MsgTexts(98)), 3) << Log().toStdString();
     EXPECT_FALSE(Log().contains(QStringLiteral("VideoRecord_")));
 
     record->click();
     form_->HotKeyPressed(platform::kVkF9);  // counting: no second countdown, no recording
-    EXPECT_EQ(Log().count(MsgTexts(76).arg(2)), 4);
+    EXPECT_EQ(Log().count(MsgTexts(97).arg(2)), 4);
     EXPECT_FALSE(Recording());
     ASSERT_TRUE(Until([&] { return Recording(); }, 4000));
     EXPECT_FALSE(form_->CountingDown());
@@ -211,11 +211,11 @@ TEST_F(DesktopTest, SavedRecordingIsNotifiedAndShowInFolderAsksTheFileManager) {
         << Log().toStdString();
     const QList<QJsonObject> notes = CallsOf(calls, "Notify");
     ASSERT_EQ(notes.size(), 1);
-    EXPECT_EQ(notes[0][QStringLiteral("summary")].toString(), MsgTexts(68));
+    EXPECT_EQ(notes[0][QStringLiteral("summary")].toString(), MsgTexts(89));
     EXPECT_TRUE(notes[0][QStringLiteral("body")].toString().contains(Recordings().front()));
     EXPECT_EQ(
         notes[0][QStringLiteral("actions")].toArray(),
-        QJsonArray({QStringLiteral("open"), MsgTexts(72), QStringLiteral("folder"), MsgTexts(73)}));
+        QJsonArray({QStringLiteral("open"), MsgTexts(93), QStringLiteral("folder"), MsgTexts(94)}));
     const QList<QJsonObject> shown = CallsOf(calls, "ShowItems");
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0][QStringLiteral("uris")].toArray(),
@@ -241,7 +241,7 @@ TEST_F(DesktopTest, WithoutAServiceOneLogLineSaysSo) {
     RecordASecond();
     RecordASecond();
     EXPECT_EQ(Recordings().size(), 2);
-    const QString missing = MsgTexts(79).section(QStringLiteral("%1"), 0, 0);
+    const QString missing = MsgTexts(100).section(QStringLiteral("%1"), 0, 0);
     ASSERT_TRUE(Until([&] { return Log().contains(missing); })) << Log().toStdString();
     Pause(500);
     EXPECT_EQ(Log().count(missing), 1) << Log().toStdString();
@@ -269,17 +269,17 @@ TEST_F(DesktopTest, TrayItemFollowsTheRecordingAndItsMenuStopsAndSavesIt) {
     const auto tipSays = [&](const QString& text) {
         return Until([&] { return panel("ToolTip").contains(text); }, 5000);
     };
-    EXPECT_TRUE(tipSays(MsgTexts(61))) << panel("ToolTip").toStdString();
+    EXPECT_TRUE(tipSays(MsgTexts(82))) << panel("ToolTip").toStdString();
     // Stop and Pause are off while nothing records.
     EXPECT_EQ(panel("Click", {MsgTexts(2)}), QString());
 
     ASSERT_NE(panel("Click", {MsgTexts(1)}), QString()) << Text(items).toStdString();
     ASSERT_TRUE(Until([&] { return Recording(); }));
-    EXPECT_TRUE(tipSays(MsgTexts(63).section(QStringLiteral("%1"), 0, 0)));
+    EXPECT_TRUE(tipSays(MsgTexts(84).section(QStringLiteral("%1"), 0, 0)));
     Pause(600);
     ASSERT_NE(panel("Click", {MsgTexts(21)}), QString());
     ASSERT_TRUE(Until([&] { return form_->Camera()->Paused.load(); }));
-    EXPECT_TRUE(tipSays(MsgTexts(64).section(QStringLiteral("%1"), 0, 0)));
+    EXPECT_TRUE(tipSays(MsgTexts(85).section(QStringLiteral("%1"), 0, 0)));
     ASSERT_NE(panel("Click", {MsgTexts(22)}), QString());
     ASSERT_TRUE(Until([&] { return !form_->Camera()->Paused.load(); }));
     Pause(600);
@@ -287,7 +287,7 @@ TEST_F(DesktopTest, TrayItemFollowsTheRecordingAndItsMenuStopsAndSavesIt) {
     ASSERT_NE(panel("Click", {MsgTexts(2)}), QString());
     ASSERT_TRUE(Merged()) << Log().toStdString();
     EXPECT_EQ(Recordings().size(), 1);
-    EXPECT_TRUE(tipSays(MsgTexts(61)));
+    EXPECT_TRUE(tipSays(MsgTexts(82)));
     // The same lines as the window's own buttons leave.
     EXPECT_TRUE(Log().contains(LogTexts(11)));
 }
@@ -306,7 +306,7 @@ TEST_F(DesktopTest, MinimizeCaptureHidesTheWindowInTheTray) {
     EXPECT_FALSE(form_->isMinimized());
     const QDBusMessage reply = CallDouble(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-        QStringLiteral("org.velmora.TestPanel"), QStringLiteral("Click"), {MsgTexts(66)});
+        QStringLiteral("org.velmora.TestPanel"), QStringLiteral("Click"), {MsgTexts(87)});
     EXPECT_NE(reply.arguments().value(0).toString(), QString());
     EXPECT_TRUE(Until([&] { return form_->isVisible(); }));
     Pause(800);

@@ -38,8 +38,10 @@ class EventLogTest : public testing::Test {
 TEST_F(EventLogTest, LineUsesTheLocaleSeparatorsAndStatusShowsTheBareText) {
     log_.Write(QStringLiteral("Hello"));
     log_.Write(QString());
+    log_.Write(QStringLiteral("For the log"), false);  // never in the status line
     EXPECT_EQ(FileText(QStringLiteral("Log_2024-01-31.log")),
-              QStringLiteral("31.01.2024 14:25:03 - Hello\n31.01.2024 14:25:03 - \n"));
+              QStringLiteral("31.01.2024 14:25:03 - Hello\n31.01.2024 14:25:03 - \n"
+                             "31.01.2024 14:25:03 - For the log\n"));
     EXPECT_EQ(status_, (std::vector<QString>{QStringLiteral("Hello"), QString()}));
 
     const QDateTime t(QDate(2024, 1, 31), QTime(9, 5, 7));

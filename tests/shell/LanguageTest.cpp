@@ -86,8 +86,8 @@ TEST_F(LanguageTest, ShippedLanguagesHaveEveryKeyOfEnglish) {
         return keys;
     };
     const auto english = keys(kShipped + QStringLiteral("/English.lng"));
-    // 14 + 10 + 43 + 5 + 3 window keys, 65 messages
-    EXPECT_EQ(english.size(), 140u);
+    // its own name, 15 + 10 + 43 + 5 + 3 window keys, 94 messages
+    EXPECT_EQ(english.size(), 171u);
     for (int n = 1; n <= 11; ++n)
         EXPECT_NE(std::find(english.begin(), english.end(),
                             std::pair{QStringLiteral("Messages"), QStringLiteral("Log%1").arg(n)}),
@@ -169,7 +169,7 @@ TEST_F(LanguageTest, OneKeyFileChangesOneControlAndMissingKeysKeepThePreviousLan
     EXPECT_EQ(MsgTexts(2), QStringLiteral("Stop (F10)"));
     EXPECT_EQ(LogTexts(3), QStringLiteral("Video file saved"));
     EXPECT_EQ(MsgTexts(0), QString());
-    EXPECT_EQ(MsgTexts(51), QString());
+    EXPECT_EQ(MsgTexts(101), QString());
 
     // A missing file changes nothing either.
     Use("Klingon");
@@ -195,6 +195,18 @@ TEST_F(LanguageTest, MainSectionLeavesThePanelsControlsToTheAddSection) {
     EXPECT_EQ(panelWidth->text(), QStringLiteral("Breite"));
     EXPECT_EQ(form.Panel()->figuresLabel->text(), QString());
     EXPECT_EQ(Captions(&form)[QStringLiteral("folderLabel")], QStringLiteral("Ordner"));
+}
+
+TEST_F(LanguageTest, AFirstStartSpeaksTheDesktopsLanguageWhereThereIsAFileOfIt) {
+    Use("English");
+    EXPECT_EQ(LanguageForLocale(QLocale(QStringLiteral("de_DE"))), "German");
+    EXPECT_EQ(LanguageForLocale(QLocale(QStringLiteral("ru_RU"))), "Russian");
+    EXPECT_EQ(LanguageForLocale(QLocale(QStringLiteral("fr_FR"))), "English");
+    EXPECT_EQ(LanguageForLocale(QLocale::c()), "English");
+    EXPECT_EQ(LanguageTitle("German"), QStringLiteral("Deutsch"));
+    EXPECT_EQ(LanguageTitle("Russian"), QStringLiteral("Русский"));
+    Language(QStringLiteral("Plain"), QStringLiteral("[Main]\nButton3=Plain\n"));
+    EXPECT_EQ(LanguageTitle("Plain"), QStringLiteral("Plain"));
 }
 
 TEST_F(LanguageTest, LanguageNameMustBeABareFileName) {

@@ -351,28 +351,99 @@ TEST_F(MainWindowTest, CancelDuringTheMergeKeepsTheRecordingAndSaysWhere) {
     EXPECT_EQ(camera.FindInterruptedRecordings(Settings.WorkDir).size(), 1u);
 }
 
-TEST_F(MainWindowTest, ExitDuringARecordingKeepsItForTheNextStart) {
+// Answers the message box named box once it shows, with the button named
+// button, or with Enter (its default) when button is empty.
+class Answer {
+  public:
+    Answer(const char* box, const char* button = "") {
+        QObject::connect(
+            &timer_, &QTimer::timeout,
+            [this, box = QString::fromLatin1(box), button = QString::fromLatin1(button)] {
+                auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!shown || shown->objectName() != box) return;
+                timer_.stop();
+                text_ = shown->text() + u' ' + shown->informativeText();
+                if (button.isEmpty())
+                    QTest::keyClick(shown, Qt::Key_Return);
+                else
+                    shown->findChild<QPushButton*>(button)->click();
+            });
+        timer_.start(20);
+    }
+    bool Given() const { return !timer_.isActive(); }
+    const QString& Text() const { return text_; }
+
+  private:
+    QTimer timer_;
+    QString text_;
+};
+
+TEST_F(MainWindowTest, ExitDuringARecordingAsksAndItsDefaultSavesTheRecordingAndExits) {
     form_->show();
     form_->StartCapture();
-    Pause(1000);
-    // The question is answered Yes as soon as it shows.
-    QTimer::singleShot(0, [] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w);
-                box && box->objectName() == QStringLiteral("ExitQuestion"))
-                box->button(QMessageBox::Yes)->click();
-    });
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    Answer question("ExitQuestion");
     form_->ExitClicked();
+    ASSERT_TRUE(question.Given());
+    // It says what happens, and where the file goes.
+    EXPECT_TRUE(question.Text().contains(MsgTexts(51))) << question.Text().toStdString();
+    EXPECT_TRUE(question.Text().contains(QString::fromStdString(engine::TargetFile)));
     ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
         << Log().toStdString();
     const QString log = Log();
-    EXPECT_TRUE(log.contains(QStringLiteral("The recording was not merged; it is left in: ")))
-        << log.toStdString();
+    EXPECT_TRUE(log.contains(LogTexts(53))) << log.toStdString();
+    EXPECT_TRUE(log.contains(LogTexts(3))) << log.toStdString();
+    EXPECT_EQ(Recordings().size(), 1);
+    EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
+}
+
+TEST_F(MainWindowTest, ExitCanKeepRecordingAndDiscardsOnlyWhenAskedTwice) {
+    form_->show();
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    {
+        Answer keep("ExitQuestion", "keepRecordingButton");
+        form_->ExitClicked();
+        ASSERT_TRUE(keep.Given());
+    }
+    EXPECT_TRUE(Recording());
+    {
+        Answer discard("ExitQuestion", "discardButton");
+        Answer back("DiscardQuestion", "backButton");
+        form_->ExitClicked();
+        ASSERT_TRUE(back.Given());
+    }
+    EXPECT_TRUE(Recording());
+    EXPECT_TRUE(form_->isVisible());
+    Answer discard("ExitQuestion", "discardButton");
+    Answer remove("DiscardQuestion", "deleteButton");
+    form_->ExitClicked();
+    ASSERT_TRUE(remove.Given());
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
+        << Log().toStdString();
+    EXPECT_TRUE(Log().contains(LogTexts(54))) << Log().toStdString();
     EXPECT_TRUE(Recordings().isEmpty());
-    const auto found = form_->Camera()->FindInterruptedRecordings(Settings.WorkDir);
-    ASSERT_EQ(found.size(), 1u) << log.toStdString();
-    EXPECT_EQ(QFileInfo(QString::fromStdString(found.front().video)).fileName(),
-              QStringLiteral("~tempvideo.avi"));
+    EXPECT_TRUE(QDir(dir_.filePath(QStringLiteral("out"))).isEmpty()) << Log().toStdString();
+    EXPECT_TRUE(form_->Camera()->FindInterruptedRecordings(Settings.WorkDir).empty());
+}
+
+TEST_F(MainWindowTest, ARecordingThatEndsWhileExitAsksClosesTheQuestionAndIsSaved) {
+    form_->show();
+    Settings.RecordTimeEnabled = true;
+    Settings.RecordSeconds = 1;
+    form_->StartCapture();
+    ASSERT_TRUE(Recording());
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        asked = QApplication::activeModalWidget() &&
+                QApplication::activeModalWidget()->objectName() == QStringLiteral("ExitQuestion");
+    });
+    form_->ExitClicked();  // returns once the time limit has closed it
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(Recording());
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_TRUE(form_->isVisible());
+    EXPECT_EQ(Recordings().size(), 1);
 }
 
 TEST_F(MainWindowTest, ClosingDuringARecordingStopsItAndClosesOnceItIsSaved) {
@@ -431,7 +502,7 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
 
     Button("panelButton")->click();
     ASSERT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::LeftArrow);
     EXPECT_TRUE(Until(docked)) << panel->frameGeometry().x() << " " << form_->frameGeometry().x();
 
     form_->move(300, 160);
@@ -446,7 +517,7 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     // Opening the panel again re-reads the language; Stop keeps its caption.
     Button("panelButton")->click();
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::RightArrow);
     Button("panelButton")->click();
     ExpectRecording();
     form_->StopCapture();
@@ -456,10 +527,10 @@ TEST_F(MainWindowTest, PanelDocksAtTheRightEdgeFollowsMovesAndShowsTheLiveFigure
     ASSERT_TRUE(panel->isVisible());
     ASSERT_TRUE(panel->close());
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral(">\n>")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::RightArrow);
     Button("panelButton")->click();
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_TRUE(Button("panelButton")->text().startsWith(QStringLiteral("<\n<")));
+    EXPECT_EQ(Button("panelButton")->arrowType(), Qt::LeftArrow);
 }
 
 TEST_F(MainWindowTest, CaptureTypeButtonsSetTheAreaAndThePanelsEdits) {
@@ -566,6 +637,118 @@ TEST_F(MainWindowTest, WindowButtonPicksTheClickedWindowAndEscapeKeepsTheMode) {
     EXPECT_FALSE(panel->windowLabel->isVisibleTo(panel));
 }
 
+TEST_F(MainWindowTest, ARecordedWindowThatHasGoneMakesRecordAskForAnother) {
+    form_->show();
+    ASSERT_TRUE(Until([&] { return form_->windowHandle() && form_->windowHandle()->isExposed(); }));
+    // Another window to pick, away from the main window.
+    QWidget notes;
+    notes.setWindowTitle(QStringLiteral("Notes"));
+    notes.setGeometry(60, 400, 320, 200);
+    notes.show();
+    ASSERT_TRUE(Until([&] { return notes.windowHandle() && notes.windowHandle()->isExposed(); }));
+    // Picked in an earlier session, closed since.
+    Settings.TypeCapture = 2;
+    Settings.CaptureWindow = 0x3ffff01;
+    Settings.CaptureWindowTitle = "Notes - editor";
+    const auto pickerShown = [] {
+        return !test::capture("xdotool search --onlyvisible --name '^Window selection$'").empty();
+    };
+    form_->HotKeyPressed(platform::kVkF9);
+    EXPECT_FALSE(Recording());
+    ASSERT_TRUE(Until(pickerShown));
+    EXPECT_TRUE(Log().contains(MsgTexts(67).arg(QStringLiteral("Notes - editor"))))
+        << Log().toStdString();
+    EXPECT_FALSE(Log().contains(QStringLiteral("is not shown"))) << Log().toStdString();
+    // The window picked is recorded at once.
+    Pause(300);
+    const QPoint inside = notes.geometry().center();
+    test::run("xdotool mousemove " + std::to_string(inside.x()) + " " + std::to_string(inside.y()) +
+              " sleep 0.2 click 1");
+    ASSERT_TRUE(Until([&] { return Recording(); })) << Log().toStdString();
+    EXPECT_EQ(Settings.CaptureWindow, notes.winId());
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; })) << Log().toStdString();
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+}
+
+TEST_F(MainWindowTest, TheTimeRecordedShowsBesideStopAndInTheTitleAndTheSavedFileAfter) {
+    form_->show();
+    const QString idle = form_->windowTitle();
+    const QString program = QStringLiteral(" - ") + QCoreApplication::applicationName();
+    form_->StartCapture();
+    ASSERT_TRUE(Recording());
+    auto* elapsed = Control<QLabel>("elapsedLabel");
+    EXPECT_TRUE(elapsed->isVisible());
+    EXPECT_FALSE(Button("aboutButton")->isVisible());
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u25CF 0:0")))
+        << form_->windowTitle().toStdString();
+    EXPECT_TRUE(form_->windowTitle().endsWith(program));
+    // It counts: one second on.
+    ASSERT_TRUE(Until([&] { return elapsed->text() == QStringLiteral("0:01"); }, 5000));
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u25CF 0:01")));
+    form_->PauseCapture();
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("\u275A\u275A 0:0")))
+        << form_->windowTitle().toStdString();
+    form_->StopCapture();
+    EXPECT_EQ(form_->windowTitle(), idle);
+    EXPECT_FALSE(elapsed->isVisible());
+    EXPECT_TRUE(Button("aboutButton")->isVisible());
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+
+    // The status line names the file, a link to it, with its length and
+    // size; the whole result line is in the tooltip.
+    auto* saved = Control<QLabel>("savedFileLink");
+    ASSERT_TRUE(Until([&] { return saved->isVisible(); })) << Log().toStdString();
+    ASSERT_EQ(Recordings().size(), 1);
+    const QString file = Recordings().front();
+    EXPECT_TRUE(saved->text().startsWith(QStringLiteral("Saved: <a href=\"file://")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->text().contains(QStringLiteral("/out/") + file + QStringLiteral("\">")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->text().contains(QStringLiteral("</a> (1 s, ")))
+        << saved->text().toStdString();
+    EXPECT_TRUE(saved->toolTip().contains(MsgTexts(12))) << saved->toolTip().toStdString();
+    EXPECT_FALSE(Control<QLabel>("StatusPanel")->isVisible());
+    // The next text takes its place.
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return !saved->isVisible(); }));
+    form_->StopCapture();
+    ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning(); }));
+}
+
+TEST_F(MainWindowTest, ThePanelAndTheResultLineShowTheAreaAsItIsRecorded) {
+    // Partly off the screen and of an odd width: moved back onto it, and
+    // recorded a pixel wider by Xvid.
+    Settings.RegionLeftPos = 1100;
+    Settings.RegionWidthPos = 321;
+    form_->StartCapture();
+    ASSERT_TRUE(Until([&] { return form_->Camera()->FramesWritten > 0; }));
+    AreaPanel* panel = form_->Panel();
+    const int left = form_->Camera()->Left, width = static_cast<int>(form_->Camera()->ActualWidth);
+    EXPECT_NE(left, 1100);
+    EXPECT_NE(width, 321);
+    ASSERT_TRUE(Until([&] { return panel->leftEdit->value() == left; }));
+    EXPECT_EQ(panel->widthEdit->value(), width);
+    form_->StopCapture();
+    ASSERT_TRUE(Merged()) << Log().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("; %1x240; ").arg(width))) << Log().toStdString();
+
+    // Full-screen mode at start shows the screen, not a stored area.
+    form_.reset();
+    QFile setup(dir_.filePath(QStringLiteral("Setup.ini")));
+    ASSERT_TRUE(setup.open(QIODevice::ReadOnly));
+    QByteArray text = setup.readAll();
+    setup.close();
+    text.replace("TypeCapture=0", "TypeCapture=1");
+    ASSERT_TRUE(setup.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    setup.write(text);
+    setup.close();
+    Settings = TSettings{};
+    form_ = std::make_unique<MainWindow>();
+    EXPECT_EQ(form_->Panel()->widthEdit->value(), 1280);
+    EXPECT_EQ(form_->Panel()->heightEdit->value(), 720);
+}
+
 // A reply's HTML (an update check behind a captive portal) is shown as it
 // was written, on one line, and does not push the controls above aside.
 TEST_F(MainWindowTest, StatusTextsShowAsWrittenOnOneLine) {
@@ -638,8 +821,7 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
     EXPECT_EQ(field->text(), typed + u'/');
 
-    for (const QString& refused :
-         {QStringLiteral("/proc/"), dir_.filePath(QStringLiteral("missing/")), QString()}) {
+    for (const QString& refused : {QStringLiteral("/proc/"), QString()}) {
         type(refused);
         EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString()) << refused.toStdString();
         EXPECT_EQ(field->text(), typed + u'/');
@@ -647,9 +829,27 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     const QString log = Log();
     EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: /proc/")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("The folder cannot be used for recordings: ") +
-                             dir_.filePath(QStringLiteral("missing/"))))
-        << log.toStdString();
+
+    // A folder that is not there: the window asks whether to make it.
+    const QString missing = dir_.filePath(QStringLiteral("missing/deeper/"));
+    {
+        Answer no("CreateFolderQuestion", "keepFolderButton");
+        type(missing);
+        ASSERT_TRUE(no.Given());
+        EXPECT_TRUE(no.Text().contains(missing)) << no.Text().toStdString();
+    }
+    EXPECT_EQ(Settings.WorkDir, (typed + u'/').toStdString());
+    EXPECT_EQ(field->text(), typed + u'/');
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    {
+        Answer yes("CreateFolderQuestion", "createFolderButton");
+        type(missing);
+        ASSERT_TRUE(yes.Given());
+    }
+    EXPECT_TRUE(QFileInfo(missing).isDir());
+    EXPECT_EQ(Settings.WorkDir, missing.toStdString());
+    EXPECT_EQ(field->text(), missing);
+    type(typed);
 
     // A recording goes to the typed folder.
     Button("recordButton")->click();
@@ -665,6 +865,23 @@ TEST_F(MainWindowTest, AFolderTypedIsUsedAndARefusedOneIsSaidAndUndone) {
     auto* status = Control<QLabel>("StatusPanel");
     EXPECT_TRUE(Until([&] { return status->toolTip().contains(QStringLiteral("/proc/")); }))
         << status->toolTip().toStdString();
+}
+
+TEST_F(MainWindowTest, TheFolderFieldShowsWhereACommandLinesPathSavesTheFiles) {
+    const QString out = dir_.filePath(QStringLiteral("out"));
+    auto* field = Control<QLineEdit>("folderEdit");
+    // Another copy's command line, without -vc: nothing starts.
+    form_->RunCommand("start", {"path=" + out.toStdString()});
+    EXPECT_FALSE(Recording());
+    EXPECT_EQ(Settings.WorkDir, out.toStdString() + "/");
+    EXPECT_EQ(field->text(), out + u'/');
+    // No such folder: a prefix of the names, in the folder shown.
+    form_->RunCommand("start", {"path=" + out.toStdString() + "/demo-"});
+    EXPECT_EQ(Settings.WorkDir, out.toStdString() + "/demo-");
+    EXPECT_EQ(field->text(), out + u'/');
+    EXPECT_TRUE(Log().contains(
+        LogTexts(52).arg(out + QStringLiteral("/demo-"), out + u'/', QStringLiteral("demo-"))))
+        << Log().toStdString();
 }
 
 // A recording the engine cannot even begin (a system folder in the settings)

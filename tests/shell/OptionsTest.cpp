@@ -243,14 +243,17 @@ TEST_F(OptionsTest, NoCompressorSelectedStoresMinusOne) {
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("CodecIndex=-1")));
 }
 
-TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneToFiftyAndRefusesNonNumbers) {
+TEST_F(OptionsTest, KeyFrameBoxKeepsItsTextWithinOneTo300AndRefusesNonNumbers) {
     Start();
     Open();
     QLineEdit* edit = KeyFrames();
     Type(edit, QStringLiteral("0"));
     EXPECT_EQ(edit->text(), QStringLiteral("1"));
-    Type(edit, QStringLiteral("75"));
-    EXPECT_EQ(edit->text(), QStringLiteral("50"));
+    // Two seconds at 30 fps fits; ten seconds at 30 fps is the most.
+    Type(edit, QStringLiteral("60"));
+    EXPECT_EQ(edit->text(), QStringLiteral("60"));
+    Type(edit, QStringLiteral("750"));
+    EXPECT_EQ(edit->text(), QStringLiteral("300"));
     Settings.KeyFramesFreq = 30;
     Type(edit, QString());
     EXPECT_EQ(edit->text(), QStringLiteral("8"));
@@ -341,16 +344,44 @@ TEST_F(OptionsTest, TimeToRecordOfZeroStopsTheNextRecordingInItsFirstSecond) {
     EXPECT_LT(Camera().CurrentFrameIndex, 15);
 }
 
-TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
+TEST_F(OptionsTest, ACommandLinesChoicesCountForItsRecordingOnlyAndOptionsKeepsItsOwn) {
+    Start();
+    // A command line sent by another copy while this one is idle.
+    form_->RunCommand("start", {"-vc", "format=mkv", "time=1"});
+    ASSERT_TRUE(Camera().Recording);
+    EXPECT_EQ(Camera().FileFormat, OutputFormat::Mkv);
+    EXPECT_TRUE(Camera().TimeLimit.Enabled);
+    ASSERT_TRUE(Merged()) << Log().toStdString();  // ended by its time limit
+
+    Open();
+    EXPECT_FALSE(Control<QCheckBox>("timeLimitCheck")->isChecked());
+    EXPECT_EQ(Control<QComboBox>("fileFormatCombo")->currentText(), QStringLiteral("AVI"));
+    ClickOk();
+    EXPECT_EQ(Settings.FileFormat, OutputFormat::Avi);
+    EXPECT_FALSE(SetupIni().contains(QStringLiteral("OutputFormat=MKV")));
+
+    // F9's recording is the user's own: the stored format, and no end but F10.
+    form_->HotKeyPressed(platform::kVkF9);
+    ASSERT_TRUE(Camera().Recording);
+    EXPECT_FALSE(Camera().TimeLimit.Enabled);
+    EXPECT_EQ(Camera().FileFormat, OutputFormat::Avi);
+    form_->StopCapture();
+    ASSERT_TRUE(Until([&] { return !Camera().WorkerRunning(); })) << Log().toStdString();
+}
+
+TEST_F(OptionsTest, LanguagesAreListedInTheirOwnWordsAndCancelUndoesTheOneChosen) {
     // Only regular files are languages.
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Language/Folder.lng")));
     Start();
     Open();
     auto* languages = Control<QComboBox>("languageCombo");
     ASSERT_EQ(languages->count(), 3);
+    // Each in its own words.
     EXPECT_EQ(languages->itemText(0), QStringLiteral("English"));
+    EXPECT_EQ(languages->itemText(1), QStringLiteral("Deutsch"));
+    EXPECT_EQ(languages->itemText(2), QStringLiteral("Русский"));
     EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
-    const int german = languages->findText(QStringLiteral("German"));
+    const int german = languages->findData(QStringLiteral("German"));
     Pick(languages, german);
     EXPECT_EQ(options_->windowTitle(), QStringLiteral("Optionen"));
     EXPECT_EQ(Control<QGroupBox>("audioGroup")->title(), QStringLiteral("Audio"));
@@ -361,14 +392,20 @@ TEST_F(OptionsTest, LanguageChosenThenCancelStaysOnScreenAndIsSavedAtExit) {
     EXPECT_EQ(Control<QCheckBox>("audioRecordCheck")->text(), QStringLiteral("Ton aufnehmen"));
     EXPECT_EQ(Control<QComboBox>("priorityCombo")->itemText(0), QStringLiteral("Leerlauf"));
     EXPECT_EQ(Control<QComboBox>("priorityCombo")->currentText(), QStringLiteral("Normal"));
-    Control<QPushButton>("cancelButton")->click();
-    EXPECT_FALSE(options_->isVisible());
-
     auto* optionsButton = form_->findChild<QToolButton*>(QStringLiteral("optionsButton"));
     EXPECT_EQ(optionsButton->text(), QStringLiteral("Optionen"));
-    EXPECT_FALSE(SetupIni().contains(QStringLiteral("Language=")));
+    // Cancel undoes it, on screen and in what is saved.
+    Control<QPushButton>("cancelButton")->click();
+    EXPECT_FALSE(options_->isVisible());
+    EXPECT_EQ(optionsButton->text(), QStringLiteral("Options"));
+    EXPECT_EQ(Settings.Language, "English");
+    Open();
+    EXPECT_EQ(languages->currentText(), QStringLiteral("English"));
+    Pick(languages, languages->findData(QStringLiteral("Russian")));
+    ClickOk();
+    EXPECT_EQ(optionsButton->text(), QStringLiteral("Настройки"));
     ASSERT_TRUE(form_->close());
-    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=German")));
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("Language=Russian")));
 }
 
 TEST_F(OptionsTest, ALanguageNameInAnotherCaseIsLoggedAndBecomesEnglish) {
@@ -447,19 +484,42 @@ TEST_F(OptionsTest, FileFormatFollowsTheCodecAndTheSoundListFollowsTheFormat) {
     EXPECT_TRUE(model->item(1)->isEnabled());
     EXPECT_EQ(model->item(1)->toolTip(), MsgTexts(20));
 
-    // Microsoft Video 1 has no place in MP4: the item is off and says why.
+    auto* note = Control<QLabel>("formatNote");
+    EXPECT_TRUE(note->isHidden());
+
+    // Microsoft Video 1 has no place in MP4: AVI with PCM for as long as it
+    // is chosen, said under the list; MP4 stays on offer, with H.264.
     Pick(codecs, msvc);
-    EXPECT_FALSE(model->item(1)->isEnabled());
-    EXPECT_EQ(model->item(1)->toolTip(), MsgTexts(19));
-    EXPECT_FALSE(MsgTexts(19).isEmpty());
+    EXPECT_TRUE(model->item(1)->isEnabled());
+    EXPECT_EQ(model->item(1)->toolTip(), MsgTexts(60));
     EXPECT_EQ(formats->currentText(), QStringLiteral("AVI"));
     EXPECT_EQ(items(sounds), QStringList{"PCM"});
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(),
+              MsgTexts(61).arg(QStringLiteral("Microsoft Video 1"), QStringLiteral("MP4")));
+    // H.264 again: the user's MP4 with Opus is back, and nothing to say.
     Pick(codecs, x264);
-    EXPECT_TRUE(model->item(1)->isEnabled());
+    EXPECT_EQ(formats->currentText(), QStringLiteral("MP4"));
+    EXPECT_EQ(sounds->currentText(), QStringLiteral("Opus"));
+    EXPECT_TRUE(note->isHidden());
+
+    // Xvid in MP4 plays in no browser: said. Choosing MP4 with it switches
+    // the codec to H.264 and says so.
+    const int xvid = CompressorPosition("Xvid MPEG-4 Codec");
+    ASSERT_GE(xvid, 0);
+    Pick(codecs, xvid);
+    EXPECT_EQ(formats->currentText(), QStringLiteral("MP4"));
+    EXPECT_EQ(note->text(), MsgTexts(20));
+    Pick(formats, 0);
+    EXPECT_TRUE(note->isHidden());
     Pick(formats, 1);
-    Pick(sounds, 1);  // Opus
+    EXPECT_EQ(codecs->currentIndex(), x264);
+    EXPECT_EQ(note->text(), MsgTexts(59).arg(QStringLiteral("H.264 (x264)"),
+                                             QStringLiteral("Xvid MPEG-4 Codec")));
+    EXPECT_EQ(sounds->currentText(), QStringLiteral("Opus"));
 
     ClickOk();
+    EXPECT_EQ(Settings.CodecIndex, x264);
     EXPECT_EQ(Settings.FileFormat, OutputFormat::Mp4);
     EXPECT_EQ(Settings.AudioCodec, SoundCodec::Opus);
     EXPECT_FALSE(Settings.RunFormat);
@@ -468,11 +528,12 @@ TEST_F(OptionsTest, FileFormatFollowsTheCodecAndTheSoundListFollowsTheFormat) {
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("OutputFormat=MP4\n")));
     EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioCodec=OPUS\n")));
 
-    // A format= of this run shows, and stays the run's when OK is pressed
-    // for something else; picked in the list, it is the usual one.
+    // A format= waiting for its recording is not shown as the user's own,
+    // and stays when OK is pressed for something else; a format picked in
+    // the list wins.
     Settings.RunFormat = OutputFormat::Mkv;
     Open();
-    EXPECT_EQ(formats->currentText(), QStringLiteral("Matroska (MKV)"));
+    EXPECT_EQ(formats->currentText(), QStringLiteral("MP4"));
     ClickOk();
     EXPECT_EQ(Settings.FileFormat, OutputFormat::Mp4);
     EXPECT_EQ(Settings.AudioCodec, SoundCodec::Opus);
@@ -670,7 +731,7 @@ TEST_F(OptionsTest, OkDuringARecordingKeepsItsValuesForTheNextOneAndItsStopCapti
     ASSERT_TRUE(Camera().Recording);
     // A language chosen meanwhile keeps the Record button's Stop caption.
     auto* languages = Control<QComboBox>("languageCombo");
-    Pick(languages, languages->findText(QStringLiteral("German")));
+    Pick(languages, languages->findData(QStringLiteral("German")));
     EXPECT_EQ(form_->findChild<QToolButton*>(QStringLiteral("recordButton"))->text(),
               QStringLiteral("Stopp (F10)"));
     Control<QSlider>("frameRateSlider")->setValue(50);

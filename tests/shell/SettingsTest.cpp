@@ -95,7 +95,10 @@ TEST_F(SettingsFileTest, ValuesReadAsStoredAndOddOnesMadeSafe) {
     Put("[SetupVideo]\nVideoQuality=-7\nKeyFramesFreq=1000\n[SetupAudio]\nAudioInputGain=101\n");
     s = ReadSettings(Path(), "/p/");
     EXPECT_EQ(s.VideoQuality, 0);
-    EXPECT_EQ(s.KeyFramesFreq, 50);
+    EXPECT_EQ(s.KeyFramesFreq, 300);
+    // Two seconds at 30 fps is kept as it is.
+    Put("[SetupVideo]\nKeyFramesFreq=60\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").KeyFramesFreq, 60);
     EXPECT_EQ(s.AudioInputGain, 100);
     // The older key set the input's own volume, written at every exit: it
     // says nothing about our gain.
@@ -275,16 +278,27 @@ Parsed Parse(std::vector<std::string> parameters) {
     return p;
 }
 
-TEST(CommandLine, TimeSetsHoursMinutesSecondsAndEnablesOnlyAboveZero) {
+TEST(CommandLine, TimeIsForItsRecordingAndLeavesTheTimeToRecordAlone) {
     Parsed p = Parse({"time=3725"});
     EXPECT_FALSE(p.start);
-    EXPECT_TRUE(p.settings.RecordTimeEnabled);
-    EXPECT_EQ(p.settings.RecordHours, 1);
-    EXPECT_EQ(p.settings.RecordMinutes, 2);
-    EXPECT_EQ(p.settings.RecordSeconds, 5);
-    p = Parse({"TIME=0"});
+    EXPECT_EQ(p.settings.RunTimeLimit, 3725);
     EXPECT_FALSE(p.settings.RecordTimeEnabled);
     EXPECT_EQ(p.settings.RecordHours + p.settings.RecordMinutes + p.settings.RecordSeconds, 0);
+    std::optional<EngineTimeLimit> limit = ToEngineSettings(p.settings).TimeLimit;
+    ASSERT_TRUE(limit);
+    EXPECT_EQ(limit->Hours, 1);
+    EXPECT_EQ(limit->Minutes, 2);
+    EXPECT_EQ(limit->Seconds, 5);
+    // Over the user's own time to record, which it leaves as it was: 0 is
+    // no limit for that recording.
+    p.settings.RecordTimeEnabled = true;
+    p.settings.RecordSeconds = 9;
+    EXPECT_EQ(ToEngineSettings(p.settings).TimeLimit->Seconds, 5);
+    p.settings.RunTimeLimit = 0;
+    EXPECT_FALSE(ToEngineSettings(p.settings).TimeLimit);
+    p.settings.RunTimeLimit.reset();
+    EXPECT_EQ(ToEngineSettings(p.settings).TimeLimit->Seconds, 9);
+    EXPECT_EQ(Parse({"TIME=0"}).settings.RunTimeLimit, 0);
 }
 
 TEST(CommandLine, BadTimeLogsCancelsRecordingAndStopsReading) {
@@ -311,8 +325,12 @@ TEST(CommandLine, PathSwitchIgnoresCaseButKeepsTheFolderAsWritten) {
     OutFolder out;
     std::filesystem::create_directory(out.path + "Out");
     EXPECT_EQ(Parse({"PATH=" + out.path + "Out/"}).settings.WorkDir, out.path + "Out/");
-    // No separator is added: the folder is a prefix of the file names.
-    EXPECT_EQ(Parse({"path=" + out.path + "Out"}).settings.WorkDir, out.path + "Out");
+    // An existing folder is that folder; another name stays a prefix of
+    // the file names.
+    EXPECT_EQ(Parse({"path=" + out.path + "Out"}).settings.WorkDir, out.path + "Out/");
+    EXPECT_EQ(Parse({"path=" + out.path + "out"}).settings.WorkDir, out.path + "out");
+    std::ofstream(out.path + "file") << "x";
+    EXPECT_EQ(Parse({"path=" + out.path + "file"}).settings.WorkDir, out.path + "file");
     EXPECT_EQ(Parse({"-vc", "Path=" + out.path, "unknown"}).settings.WorkDir, out.path);
 }
 
@@ -353,8 +371,8 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
     EXPECT_TRUE(
-        help->starts_with("Usage: velmora [-vc] [path=FOLDER/] [time=SECONDS] [delay=SECONDS] "
-                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE]\n"));
+        help->starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
+                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
@@ -391,6 +409,7 @@ struct FakeCamera {
     std::int32_t Width = 0, Height = 0;
     std::uint8_t CaptureMode = 0;
     std::uint64_t CaptureWindow = 1;
+    std::string Monitor = "untouched";
     bool RecordAudio = false;
     std::int32_t AudioFormatIndex = 5;
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -512,11 +531,11 @@ TEST(ApplySettings, ValuesSetAtRunTimeCannotBreakTheEngine) {
     ASSERT_TRUE(high.Audio);
     EXPECT_EQ(high.Audio->AudioInputGain, 100);
     s.VideoQuality = -3;
-    s.KeyFramesFreq = 99;
+    s.KeyFramesFreq = 999;
     s.AudioInputGain = -1;
     const EngineSettings low = ToEngineSettings(s);
     EXPECT_EQ(low.Quality, 0);
-    EXPECT_EQ(low.KeyFrameEvery, 50);
+    EXPECT_EQ(low.KeyFrameEvery, 300);
     EXPECT_EQ(low.Audio->AudioInputGain, 0);
 }
 
@@ -565,6 +584,32 @@ TEST_F(SettingsFileTest, FileFormatAndSoundCodecAreTheStoredOnesOrTheFormatsOwn)
     EXPECT_NE(text.find("\nAudioCodec=FLAC\n"), std::string::npos);
 }
 
+// monitor= records that monitor in Full Screen for the run, whatever mode
+// and monitor are stored; the stored monitor goes into Setup.ini.
+TEST(CommandLine, MonitorIsFullScreenOnThatMonitorForTheRunOnly) {
+    TSettings s;
+    s.TypeCapture = 0;
+    s.FullScreenMonitor = "DP-1";
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 1);
+    EXPECT_EQ(ToEngineSettings(s).Monitor, "DP-1");
+    EXPECT_TRUE(ReadCommandLine({"-vc", "Monitor=HDMI-2"}, s, {}));
+    EXPECT_EQ(s.RunMonitor, "HDMI-2");
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 2);
+    EXPECT_EQ(ToEngineSettings(s).Monitor, "HDMI-2");
+    EXPECT_EQ(s.FullScreenMonitor, "DP-1");
+    FakeCamera camera;
+    CopyIntoEngine(ToEngineSettings(s), camera);
+    EXPECT_EQ(camera.Monitor, "HDMI-2");
+    EXPECT_FALSE(UnknownParameter({"-vc", "monitor=all"}));
+    EXPECT_TRUE(InvalidParameter({"monitor="}));
+
+    QTemporaryDir folder;
+    const std::string file = folder.filePath(QStringLiteral("Setup.ini")).toStdString();
+    EXPECT_EQ(ReadSettings(file, "/p/").FullScreenMonitor, "");
+    ASSERT_TRUE(WriteSettings(s, file));
+    EXPECT_EQ(ReadSettings(file, "/p/").FullScreenMonitor, "DP-1");
+}
+
 TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
     TSettings s;
     s.FileFormat = OutputFormat::Mkv;
@@ -582,6 +627,22 @@ TEST(CommandLine, FormatIsForTheRunOnlyAndAnUnknownOneIsRefusedBeforeTheStart) {
     s.FileFormat = OutputFormat::Avi;
     s.AudioCodec = SoundCodec::Pcm;
     EXPECT_EQ(ToEngineSettings(s).SoundCompression, SoundCodec::Opus);
+
+    // MP4 records H.264, which browsers play, over another stored codec;
+    // the stored one stays, and records the other formats.
+    s.CompressorNames = {"Xvid MPEG-4 Codec", "Motion JPEG", "H.264 (x264)"};
+    s.CodecIndex = 0;
+    s.RunFormat = OutputFormat::Mp4;
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 2);
+    EXPECT_EQ(s.CodecIndex, 0);
+    s.RunFormat = OutputFormat::Mkv;
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
+    s.RunFormat.reset();
+    s.FileFormat = OutputFormat::Mp4;  // the user's own MP4 with Xvid is left alone
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
+    s.RunFormat = OutputFormat::Mp4;
+    s.CompressorNames.pop_back();  // no H.264 here: the stored codec records
+    EXPECT_EQ(ToEngineSettings(s).CompressorIndex, 0);
 
     EXPECT_FALSE(InvalidParameter({"-vc", "format=mkv", "format=AVI", "time=abc"}));
     EXPECT_EQ(InvalidParameter({"-vc", "format=webm"}),
