@@ -1,9 +1,11 @@
 // The command line from fuzzed parameters (the input cut at NUL bytes): the
-// time to record splits into hours, minutes and seconds that add up again,
+// time to record is for its recording alone and leaves the stored one be,
 // and a folder it accepts is saved and read back unchanged.
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include "platform/profile/Profile.h"
@@ -29,7 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& p : parameters) {
         std::string lower = p.substr(0, 5);
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == "path=" && RefusedFolderReason(p.substr(5)).empty()) folder = p.substr(5);
+        if (lower == "path=") {
+            std::string named = p.substr(5);
+            std::error_code error;
+            if (!named.empty() && !named.ends_with('/') && std::filesystem::is_directory(named, error))
+                named += '/';
+            if (RefusedFolderReason(named).empty()) folder = named;
+        }
         if (lower == "time=") {
             const auto parsed = platform::ParseProfileInt(p.substr(5));
             if (!parsed) break;
@@ -37,10 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     FUZZ_CHECK(s.WorkDir == folder);
-    if (seconds) {
-        FUZZ_CHECK(s.RecordHours * 3600 + s.RecordMinutes * 60 + s.RecordSeconds == *seconds);
-        if (*seconds >= 0) FUZZ_CHECK(s.RecordMinutes < 60 && s.RecordSeconds < 60);
-    }
+    FUZZ_CHECK(s.RunTimeLimit == (seconds ? std::optional<int>(std::max(*seconds, 0)) : std::nullopt));
+    FUZZ_CHECK(s.RecordHours == 0 && s.RecordMinutes == 0 && s.RecordSeconds == 0);
 
     const std::string file = fuzz::ScratchFolder() + "Setup.ini";
     std::remove(file.c_str());
