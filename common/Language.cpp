@@ -192,6 +192,11 @@ QString MsgTexts(int n) {
     return n >= 1 && n <= kTableSize ? msgTexts[static_cast<std::size_t>(n)] : QString();
 }
 
+QString MsgTextOr(int n, const char* english) {
+    const QString text = MsgTexts(n);
+    return text.isEmpty() ? QString::fromUtf8(english) : text;
+}
+
 std::string LanguageFilePath(const std::string& name) {
     // The name comes from the settings file: it may only name a file in the
     // language folder, never reach out of it.

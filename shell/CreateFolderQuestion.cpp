@@ -12,17 +12,15 @@
 namespace velmora {
 
 bool OfferToCreateFolder(QWidget* parent, const QString& folder) {
-    const auto text = [](int n, const char* english) {
-        return MsgTexts(n).isEmpty() ? QString::fromUtf8(english) : MsgTexts(n);
-    };
     QMessageBox box(
         QMessageBox::Question, QCoreApplication::applicationName(),
-        text(69, "The folder %1 does not exist. Create it for the recordings?").arg(folder),
+        MsgTextOr(69, "The folder %1 does not exist. Create it for the recordings?").arg(folder),
         QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("CreateFolderQuestion"));
     box.setTextFormat(Qt::PlainText);
-    QPushButton* create = box.addButton(text(70, "&Create"), QMessageBox::AcceptRole);
-    QPushButton* keep = box.addButton(text(71, "&Keep the folder in use"), QMessageBox::RejectRole);
+    QPushButton* create = box.addButton(MsgTextOr(70, "&Create"), QMessageBox::AcceptRole);
+    QPushButton* keep =
+        box.addButton(MsgTextOr(71, "&Keep the folder in use"), QMessageBox::RejectRole);
     create->setObjectName(QStringLiteral("createFolderButton"));
     keep->setObjectName(QStringLiteral("keepFolderButton"));
     box.setDefaultButton(create);
@@ -32,7 +30,7 @@ bool OfferToCreateFolder(QWidget* parent, const QString& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder.toStdString(), error);
     if (error && !QFileInfo(folder).isDir()) {
-        WriteLog(text(72, "The folder %1 cannot be created: %2")
+        WriteLog(MsgTextOr(72, "The folder %1 cannot be created: %2")
                      .arg(folder, QString::fromStdString(error.message())));
         return false;
     }

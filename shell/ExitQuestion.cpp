@@ -9,12 +9,6 @@
 namespace velmora {
 namespace {
 
-// The language's text; English where a language file lacks it.
-QString Text(int n, const char* english) {
-    const QString text = MsgTexts(n);
-    return text.isEmpty() ? QString::fromUtf8(english) : text;
-}
-
 const QString kExitQuestion = QStringLiteral("ExitQuestion");
 const QString kDiscardQuestion = QStringLiteral("DiscardQuestion");
 
@@ -22,17 +16,18 @@ const QString kDiscardQuestion = QStringLiteral("DiscardQuestion");
 
 ExitAnswer AskExitDuringRecording(QWidget* parent, const QString& target) {
     QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(),
-                    Text(51, "A recording is running. Save it and exit?"), QMessageBox::NoButton,
-                    parent);
+                    MsgTextOr(51, "A recording is running. Save it and exit?"),
+                    QMessageBox::NoButton, parent);
     box.setObjectName(kExitQuestion);
     box.setTextFormat(Qt::PlainText);
-    box.setInformativeText(Text(52,
-                                "Save and exit stops the recording and saves it as %1. "
-                                "Discard deletes it; you are asked again first.")
+    box.setInformativeText(MsgTextOr(52,
+                                     "Save and exit stops the recording and saves it as %1. "
+                                     "Discard deletes it; you are asked again first.")
                                .arg(target));
-    QPushButton* save = box.addButton(Text(53, "&Save and exit"), QMessageBox::AcceptRole);
-    QPushButton* keep = box.addButton(Text(54, "&Keep recording"), QMessageBox::RejectRole);
-    QPushButton* discard = box.addButton(Text(55, "&Discard..."), QMessageBox::DestructiveRole);
+    QPushButton* save = box.addButton(MsgTextOr(53, "&Save and exit"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(MsgTextOr(54, "&Keep recording"), QMessageBox::RejectRole);
+    QPushButton* discard =
+        box.addButton(MsgTextOr(55, "&Discard..."), QMessageBox::DestructiveRole);
     save->setObjectName(QStringLiteral("saveAndExitButton"));
     keep->setObjectName(QStringLiteral("keepRecordingButton"));
     discard->setObjectName(QStringLiteral("discardButton"));
@@ -46,14 +41,15 @@ ExitAnswer AskExitDuringRecording(QWidget* parent, const QString& target) {
 
 bool ConfirmDiscard(QWidget* parent) {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                    Text(56,
-                         "Delete the recording made so far and exit? It cannot be brought "
-                         "back."),
+                    MsgTextOr(56,
+                              "Delete the recording made so far and exit? It cannot be brought "
+                              "back."),
                     QMessageBox::NoButton, parent);
     box.setObjectName(kDiscardQuestion);
     box.setTextFormat(Qt::PlainText);
-    QPushButton* remove = box.addButton(Text(57, "&Delete and exit"), QMessageBox::AcceptRole);
-    QPushButton* back = box.addButton(Text(58, "&Back to the recording"), QMessageBox::RejectRole);
+    QPushButton* remove = box.addButton(MsgTextOr(57, "&Delete and exit"), QMessageBox::AcceptRole);
+    QPushButton* back =
+        box.addButton(MsgTextOr(58, "&Back to the recording"), QMessageBox::RejectRole);
     remove->setObjectName(QStringLiteral("deleteButton"));
     back->setObjectName(QStringLiteral("backButton"));
     box.setDefaultButton(back);
