@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "common/Functions.h"
+#include "engine/ReadBack.h"
 #include "engine/ScreenCamera.h"
 #include "engine/TempFiles.h"
 
@@ -67,6 +68,18 @@ std::string FormatGeneral(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.15g", value);
     return buffer;
+}
+
+// What the streams hold, by their headers: the length a merge of them gives.
+double LongestStreamSeconds(int count, PAVISTREAM* streams) {
+    double longest = 0;
+    for (int i = 0; i < count; ++i) {
+        AVISTREAMINFO info{};
+        if (AVIStreamInfo(streams[i], &info, sizeof info) == AVIERR_OK && info.dwRate > 0)
+            longest = std::max(longest, static_cast<double>(info.dwLength) * info.dwScale /
+                                            info.dwRate);
+    }
+    return longest;
 }
 
 }  // namespace
@@ -242,9 +255,15 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     RemoveStalePart(target);
     CurrentEngine = this;
     host_.SetBusyCursor(true);
-    const HRESULT result =
+    HRESULT result =
         SaveMediaFile(target.c_str(), MediaFormatOf(choice), &SaveProgressCallback, count, streams);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
+    // A recovered file is the only copy once its sources go: it must play.
+    std::string unplayable;
+    if (result == AVIERR_OK && recovering_) {
+        unplayable = ReadBackFault(target, LongestStreamSeconds(count, streams));
+        if (!unplayable.empty()) result = AVIERR_FILEWRITE;
+    }
     host_.SetBusyCursor(false);
     const bool abandoned = result == AVIERR_USERABORT && mergeAbandoned_;
     // The final 100 tells the window the file is saved: not after a failure
@@ -253,9 +272,12 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
         bool proceed = true;
         OnSaveProgress(this, 100, proceed);
     }
-    std::string text = result != AVIERR_OK ? SaveResultText(result)
-                       : recovering_       ? "The interrupted recording is saved: " + target
-                                           : SummaryLine();
+    std::string text = !unplayable.empty()
+                           ? "The recovered file cannot be played back (" + unplayable +
+                                 "); it is removed."
+                       : result != AVIERR_OK ? SaveResultText(result)
+                       : recovering_         ? "The interrupted recording is saved: " + target
+                                             : SummaryLine();
     if (result == AVIERR_OK && !recovering_ && RecordAudio && !SoundFailures().empty())
         text += " - the sound is incomplete: " + SoundFailures();
     if (result == AVIERR_OK && !recovering_ && !movedNote_.empty()) text += " - " + movedNote_;

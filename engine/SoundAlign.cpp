@@ -176,17 +176,22 @@ std::string WaveFormatFault(const std::string& fileName) {
     WaveLayout w;
     std::string error;
     if (!ReadLayout(f, w, error, false)) return error;
-    // More than any capture input delivers; the rate a bound of the same kind.
+    // More than any capture input delivers; the rates bounds of the same kind
+    // (5512 Hz is the lowest a sound card runs at): a header claiming 1 Hz
+    // kept a merge into MP4 busy for ever.
     constexpr std::uint16_t kMaxChannels = 64;
-    constexpr std::uint32_t kMaxRate = 768000;
+    constexpr std::uint32_t kMinRate = 5512, kMaxRate = 768000;
     if (w.channels == 0 || w.channels > kMaxChannels)
         return std::to_string(w.channels) + " channels";
-    if (w.samplesPerSec > kMaxRate) return std::to_string(w.samplesPerSec) + " samples a second";
+    if (w.samplesPerSec < kMinRate || w.samplesPerSec > kMaxRate)
+        return std::to_string(w.samplesPerSec) + " samples a second";
     const bool floating = w.formatTag == kWaveFormatFloat;
     if (w.formatTag != kWaveFormatPcm && !floating && w.formatTag != kWaveFormatExtensible)
         return "format " + std::to_string(w.formatTag);
     const std::uint16_t bits = w.bitsPerSample;
-    if (bits == 0 || bits % 8 != 0 || bits > (floating ? 64 : 32))
+    if (floating && bits != 32 && bits != 64)
+        return std::to_string(bits) + "-bit floating-point samples";
+    if (!floating && (bits == 0 || bits % 8 != 0 || bits > 32))
         return std::to_string(bits) + " bits a sample";
     if (w.blockAlign != w.channels * (bits / 8))
         return "block align " + std::to_string(w.blockAlign) + " for " +

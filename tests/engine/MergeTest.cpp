@@ -424,5 +424,49 @@ TEST_F(MergeTest, RecoveryRefusesASoundFileWithAnImpossibleHeader) {
     EXPECT_TRUE(cam.FindInterruptedRecordings(folder.path()).empty());
 }
 
+// A kept video whose header names another codec than its frames: the merge
+// copies it into a file nothing plays. That file goes; the recording stays.
+TEST_F(MergeTest, RecoveryKeepsTheRecordingWhenItsCopyDoesNotPlay) {
+    withAudio = false;
+    auto& cam = Make();
+    cam.CompressorIndex = IndexOf(MakeFourCC('X', 'V', 'I', 'D'));
+    cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    cam.OnSaveProgress = nullptr;
+    const std::string video = folder.path() + "VideoRecord_test_video.avi";
+    ASSERT_TRUE(FileExists(video));
+    {
+        // Every fourcc of the header says H.264 now; the frames stay MPEG-4.
+        std::fstream f(video, std::ios::in | std::ios::out | std::ios::binary);
+        std::string head(4096, '\0');
+        f.read(head.data(), static_cast<std::streamsize>(head.size()));
+        int patched = 0;
+        for (const char* fourcc : {"XVID", "xvid", "FMP4"})
+            for (auto at = head.find(fourcc); at != std::string::npos; at = head.find(fourcc, at + 4)) {
+                f.clear();
+                f.seekp(static_cast<std::streamoff>(at));
+                f.write("H264", 4);
+                ++patched;
+            }
+        ASSERT_GT(patched, 0);
+    }
+    cam.FileFormat = OutputFormat::Mp4;
+    const auto found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 1u);
+    const std::string mp4 = found[0].target;
+    ASSERT_TRUE(cam.RecoverRecordings(found));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    const auto errors = Errors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind("The recovered file cannot be played back (", 0), 0u)
+        << errors.back();
+    EXPECT_NE(errors.back().find("it is removed. The recording is left in: " + video),
+              std::string::npos)
+        << errors.back();
+    EXPECT_FALSE(FileExists(mp4));
+    EXPECT_TRUE(FileExists(video));
+}
+
 }  // namespace
 }  // namespace velmora::enginetest

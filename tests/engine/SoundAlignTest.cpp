@@ -173,6 +173,8 @@ TEST(SoundAlignTest, FormatFaultNamesTheImpossibleHeaderValue) {
                   {34, 0, "0 bits a sample"},
                   {34, 12, "12 bits a sample"},
                   {20, 0x55, "format 85"},
+                  {20, 3, "16-bit floating-point samples"},
+                  {24, 1, "1 samples a second"},
                   {26, 16, "1092676 samples a second"}};  // rate 16 * 65536 + 44100
     for (const auto& s : spoilt) {
         WriteWave(file, 2, 44100, 16, StereoRamp(100));
