@@ -23,7 +23,6 @@ extern "C" {
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/opt.h>
 }
 
 namespace velmora::vfw {
@@ -137,10 +136,6 @@ class Save {
         part_ = std::string(file) + ".part";
         hr = openOutput(file);
         if (hr == AVIERR_OK) hr = copy(callback);
-        // What an abort leaves is readable as it is: moving its index to the
-        // front would rewrite the whole file on the way out.
-        if (hr == AVIERR_USERABORT && out_ && std::strcmp(format_.container, "mp4") == 0)
-            av_opt_set(out_->priv_data, "movflags", "-faststart", 0);
         const HRESULT closed = finish();
         if (hr == AVIERR_OK) hr = closed;
         // A failed copy leaves nothing; a finished or aborted one (readable
@@ -297,9 +292,13 @@ class Save {
         // Matroska keeps full frames as Video for Windows does, header and all.
         if (std::strcmp(format_.container, "matroska") == 0)
             av_dict_set(&opts, "allow_raw_vfw", "1", 0);
-        // A browser starts playing an MP4 before the whole of it arrived.
-        if (std::strcmp(format_.container, "mp4") == 0)
-            av_dict_set(&opts, "movflags", "+faststart", 0);
+        // Fragmented, as GNOME's recorder and Kooha write it: the header a
+        // browser needs comes first without a second pass over the file at
+        // the end, and what an abort leaves plays up to its last fragment.
+        if (std::strcmp(format_.container, "mp4") == 0) {
+            av_dict_set(&opts, "movflags", "+delay_moov+default_base_moof+frag_keyframe", 0);
+            av_dict_set(&opts, "frag_duration", "1000000", 0);
+        }
         e = avformat_write_header(out_, &opts);
         av_dict_free(&opts);
         if (e < 0) {

@@ -47,8 +47,12 @@ TEST_F(FileFormatTest, Mp4AndMatroskaKeepWhatTheAviKeeps) {
         EXPECT_EQ(sound.at("sample_rate"), c.rate);
         EXPECT_EQ(sound.at("channels"), "2");
         EXPECT_NEAR(VideoSeconds(file), aviSeconds, frame);
+        // A fragmented MP4 says in an edit list that AAC's priming precedes
+        // the sound; FFmpeg's reader does not apply it to fragments, so the
+        // priming shows before the picture's zero, the tone still on time.
+        const double priming = std::string(c.soundName) == "aac" ? 1024.0 / 44100 : 0.0;
         const double offset = FirstFrameTime(file, "a") - FirstFrameTime(file, "v");
-        EXPECT_NEAR(offset, aviOffset, 0.005);
+        EXPECT_NEAR(offset, aviOffset - priming, 0.005);
         const auto samples = Samples(file);
         EXPECT_NEAR(ToneHz(samples, 2, std::atoi(c.rate)), 440.0, 2.0);
         EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / std::atoi(c.rate), aviSeconds, 0.15);

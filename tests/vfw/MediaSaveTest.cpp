@@ -109,9 +109,13 @@ TEST_P(MediaSaveEach, KeepsThePictureItsGapsAndTheSoundsPlace) {
         target + "' | grep -v N/A | head -n1"));
     EXPECT_NEAR(videoSeconds, (indices.back() + 1) * frame, frame);
     // Matroska cannot tell a reader of AAC's priming: the picture starts
-    // that much later instead.
+    // that much later instead. A fragmented MP4 tells it in an edit list
+    // that FFmpeg's reader does not apply to fragments: the priming comes
+    // before the picture's zero.
     const bool aac = encoder && std::string(encoder) == "aac";
-    const double priming = aac && std::string(container) == "matroska" ? 1024.0 / rate : 0.0;
+    const bool matroska = std::string(container) == "matroska";
+    const double priming = aac && matroska ? 1024.0 / rate : 0.0;
+    const double soundLead = aac ? 1024.0 / rate : 0.0;
     const std::vector<double> times = packetTimes(target);
     ASSERT_EQ(times.size(), indices.size());
     for (std::size_t i = 0; i < times.size(); ++i)
@@ -125,10 +129,10 @@ TEST_P(MediaSaveEach, KeepsThePictureItsGapsAndTheSoundsPlace) {
     EXPECT_LT(difference / shown.size(), 8.0);
     // The sound starts with the picture and lasts as recorded (FFmpeg's
     // reader keeps the padding of the last frame of a lossy codec).
-    EXPECT_NEAR(firstFrameTime(target, "v") - firstFrameTime(target, "a"), priming, 0.002);
+    EXPECT_NEAR(firstFrameTime(target, "v") - firstFrameTime(target, "a"), soundLead, 0.002);
     const bool opus = encoder && std::string(encoder) == "libopus";
     const double lastFrame = aac ? 1024.0 / rate : opus ? 0.025 : 0.01;
-    EXPECT_NEAR(decodedSoundSeconds(target), 2.0 + priming, lastFrame);
+    EXPECT_NEAR(decodedSoundSeconds(target), 2.0 + soundLead, lastFrame);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -149,7 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(MediaSave, Mp4HasItsIndexFirstAndTheDecodersSetup) {
+// Fragmented: the decoder's setup in the header before any picture, then a
+// fragment about every second, so nothing has to move at the end.
+TEST_F(MediaSave, Mp4HasTheDecodersSetupFirstAndFragmentsOfASecond) {
     open(MakeFourCC('H', '2', '6', '4'));
     const std::string target = dir.file("web.mp4");
     ASSERT_EQ(SaveMediaFile(target.c_str(), {"mp4", "aac", 160000}, nullptr, 2, streams),
@@ -158,7 +164,12 @@ TEST_F(MediaSave, Mp4HasItsIndexFirstAndTheDecodersSetup) {
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
     ASSERT_NE(bytes.find("moov"), std::string::npos);
     EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
-    EXPECT_NE(bytes.find("avcC"), std::string::npos);
+    EXPECT_LT(bytes.find("avcC"), bytes.find("mdat"));
+    std::size_t fragments = 0;
+    for (auto at = bytes.find("moof"); at != std::string::npos; at = bytes.find("moof", at + 4))
+        ++fragments;
+    EXPECT_GE(fragments, 2u) << "two seconds of picture";
+    EXPECT_EQ(decodeErrors(target), "");
     EXPECT_EQ(probeStream(target, 0, "pix_fmt"), "yuv420p");
     EXPECT_EQ(probeStream(target, 0, "color_range"), "tv");
     EXPECT_EQ(probeStream(target, 0, "color_space"), "smpte170m");
@@ -191,10 +202,6 @@ TEST_F(MediaSave, AnAbortedMp4IsFinishedAndPlays) {
     const std::size_t frames = probePackets(target).size();
     EXPECT_GT(frames, 0u);
     EXPECT_LT(frames, indices.size());
-    // Not rewritten to move its index to the front on the way out.
-    std::ifstream in(target, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_GT(bytes.find("moov"), bytes.find("mdat"));
 }
 
 }  // namespace
