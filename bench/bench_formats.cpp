@@ -49,7 +49,9 @@ int main(int argc, char** argv) {
     const fs::path folder = argc > 2 ? argv[2] : fs::path(input).parent_path();
     const Kind kinds[] = {
         {"AVI + PCM", {"avi", nullptr, 0}, ".avi", "-c:a copy"},
-        {"MP4 + AAC", {"mp4", "aac", 160000}, ".mp4", "-c:a aac -b:a 160k -movflags +faststart"},
+        {"MP4 + AAC", {"mp4", "aac", 160000}, ".mp4",
+         "-c:a aac -b:a 160k -movflags +delay_moov+default_base_moof+frag_keyframe "
+         "-frag_duration 1000000"},
         {"MKV + Opus", {"matroska", "libopus", 128000}, ".mkv", "-c:a libopus -b:a 128k"},
         {"MKV + FLAC", {"matroska", "flac", 0}, ".mkv", "-c:a flac"},
     };
