@@ -26,7 +26,7 @@ packages=(
     xvfb openbox x11-utils x11-xserver-utils xdotool wmctrl imagemagick
     pulseaudio pulseaudio-utils alsa-utils ffmpeg sox
     # A second reader of the recordings, as many players use it.
-    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
     fonts-liberation
     desktop-file-utils appstream dpkg-dev file
     # The headless Wayland session of the wayland tests (tests/env/wayland.sh),

@@ -16,6 +16,26 @@ namespace {
 
 using FileFormatTest = FormatProgramTest;
 
+// Seconds of picture (320x240) and of sound (stereo, at rate) that
+// GStreamer's own demuxers and libav decoders give, as its players read it.
+std::pair<double, double> GstreamerSeconds(const fs::path& file, int rate, const fs::path& work) {
+    const fs::path picture = work / "gst-picture.raw", sound = work / "gst-sound.raw";
+    fs::remove(picture);
+    fs::remove(sound);
+    run("gst-launch-1.0 -q uridecodebin uri='file://" + file.string() +
+        "' name=d d. ! queue ! videoconvert ! video/x-raw,format=I420 ! filesink location='" +
+        picture.string() +
+        "' d. ! queue ! audioconvert ! audio/x-raw,format=S16LE,channels=2 ! filesink "
+        "location='" +
+        sound.string() + "' >/dev/null 2>&1");
+    const auto size = [](const fs::path& p) {
+        std::error_code e;
+        const auto n = fs::file_size(p, e);
+        return e ? 0.0 : static_cast<double>(n);
+    };
+    return {size(picture) / (320 * 240 * 3 / 2) / 15, size(sound) / 4 / rate};
+}
+
 TEST_F(FileFormatTest, Mp4AndMatroskaKeepWhatTheAviKeeps) {
     ScreenPicture picture(MovingPicture());
     ASSERT_TRUE(picture.Shown());
@@ -57,6 +77,9 @@ TEST_F(FileFormatTest, Mp4AndMatroskaKeepWhatTheAviKeeps) {
         EXPECT_NEAR(ToneHz(samples, 2, std::atoi(c.rate)), 440.0, 2.0);
         EXPECT_NEAR(static_cast<double>(samples.size()) / 2 / std::atoi(c.rate), aviSeconds, 0.15);
         EXPECT_EQ(capture("ffmpeg -v error -i '" + file + "' -f null - 2>&1"), "");
+        const auto [gstPicture, gstSound] = GstreamerSeconds(file, std::atoi(c.rate), out_);
+        EXPECT_NEAR(gstPicture, aviSeconds, frame) << "GStreamer's picture";
+        EXPECT_NEAR(gstSound, aviSeconds, 0.15) << "GStreamer's sound";
     }
 }
 
