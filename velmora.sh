@@ -18,7 +18,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 # needs (dpkg-shlibdeps, file).
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev ccache pkg-config
-    qt6-base-dev libgl-dev libpipewire-0.3-dev libspa-0.2-dev
+    qt6-base-dev qt6-translations-l10n libgl-dev libpipewire-0.3-dev libspa-0.2-dev
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libyuv-dev
     libx11-dev libxext-dev libxfixes-dev libxrandr-dev libx11-xcb-dev libxcb1-dev libxcb-shm0-dev
     libasound2-dev libpulse-dev libasound2-plugins

@@ -3,11 +3,14 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QPushButton>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWidget>
 #include <array>
 #include <cstring>
@@ -227,9 +230,33 @@ QString LanguageTitle(const std::string& name) {
     return title && !title->empty() ? QString::fromStdString(*title) : QString::fromStdString(name);
 }
 
+namespace {
+
+// Qt's own words (a question's Yes and No, a file dialog's) in the
+// language's locale, from Qt's translations where they are installed.
+void TranslateQtsOwnTexts(const QString& locale) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (locale.isEmpty() || locale.startsWith(QLatin1String("en"))) return;
+    auto* translator = new QTranslator;
+    if (translator->load(QStringLiteral("qtbase_") + locale,
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        installed = translator;
+    else
+        delete translator;
+}
+
+}  // namespace
+
 void ApplyLanguage() {
     platform::PrivateProfile file(LanguageFilePath(Settings.Language));
     file.Load();
+    TranslateQtsOwnTexts(Read(file, "Language", QStringLiteral("Locale"), QString()));
     for (const Section& section : Sections())
         if (const Registered& registered = windows[static_cast<std::size_t>(section.window)];
             registered.window)

@@ -20,6 +20,8 @@ or Microsoft Video 1.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # rtkit lets the grabbing thread run at real-time priority without root.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, fonts-liberation, rtkit")
+# Qt's translations word its own buttons (Yes, No) in German and Russian.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "pulseaudio | pipewire-pulse, fonts-liberation, rtkit, qt6-translations-l10n")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -86,8 +87,8 @@ TEST_F(LanguageTest, ShippedLanguagesHaveEveryKeyOfEnglish) {
         return keys;
     };
     const auto english = keys(kShipped + QStringLiteral("/English.lng"));
-    // its own name, 15 + 10 + 43 + 5 + 3 window keys, 94 messages
-    EXPECT_EQ(english.size(), 171u);
+    // its own name and locale, 15 + 10 + 43 + 5 + 3 window keys, 94 messages
+    EXPECT_EQ(english.size(), 172u);
     for (int n = 1; n <= 11; ++n)
         EXPECT_NE(std::find(english.begin(), english.end(),
                             std::pair{QStringLiteral("Messages"), QStringLiteral("Log%1").arg(n)}),
@@ -207,6 +208,27 @@ TEST_F(LanguageTest, AFirstStartSpeaksTheDesktopsLanguageWhereThereIsAFileOfIt) 
     EXPECT_EQ(LanguageTitle("Russian"), QStringLiteral("Русский"));
     Language(QStringLiteral("Plain"), QStringLiteral("[Main]\nButton3=Plain\n"));
     EXPECT_EQ(LanguageTitle("Plain"), QStringLiteral("Plain"));
+}
+
+// The buttons Qt words itself, a question's Yes and No, speak the language
+// too, and go back to English with it; a file without a locale keeps them
+// English.
+TEST_F(LanguageTest, QuestionsButtonsFollowTheLanguage) {
+    const auto buttons = [] {
+        QMessageBox box(QMessageBox::Question, QString(), QString(),
+                        QMessageBox::Yes | QMessageBox::No);
+        return box.button(QMessageBox::Yes)->text() + u'/' + box.button(QMessageBox::No)->text();
+    };
+    Use("German");
+    EXPECT_EQ(buttons(), QStringLiteral("&Ja/&Nein"));
+    Use("Russian");
+    EXPECT_EQ(buttons(), QStringLiteral("&Да/&Нет"));
+    Use("English");
+    EXPECT_EQ(buttons(), QStringLiteral("&Yes/&No"));
+    Use("German");
+    Language(QStringLiteral("Plain"), QStringLiteral("[Main]\nButton3=Plain\n"));
+    Use("Plain");
+    EXPECT_EQ(buttons(), QStringLiteral("&Yes/&No"));
 }
 
 TEST_F(LanguageTest, LanguageNameMustBeABareFileName) {
