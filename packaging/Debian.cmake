@@ -2,7 +2,7 @@
 # velmora_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VENDOR "Velmora")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screen recorder for X11 desktops, recording into AVI files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screen recorder for X11 and Wayland desktops, into AVI, MP4 or Matroska")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY velmora)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -11,10 +11,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora developers <velmora@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_PACKAGE_DESCRIPTION
-    "Velmora records the whole screen or a chosen rectangle, with the mouse \
-cursor and, when asked, the sound of a chosen input, into an AVI file \
-compressed with Xvid, Motion JPEG, H.264, HuffYUV, FFV1, Zip Motion Blocks \
-or Microsoft Video 1.")
+    "Velmora records the whole screen, a chosen rectangle or one window, with \
+the mouse cursor and, when asked, the sound of one or two inputs, into an \
+AVI, MP4 or Matroska file compressed with Xvid, Motion JPEG, H.264, \
+HuffYUV, FFV1, Zip Motion Blocks or Microsoft Video 1.")
 # The libraries come from dpkg-shlibdeps; Qt's X11 platform plugin is loaded
 # at run time, so no library dependency names it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
