@@ -605,7 +605,12 @@ void TScreenCamera::CaptureLoop() {
         TimeLimit.Enabled
             ? 1000 * (TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             : -1;
-    while (Recording && !pipeline.Failed()) {
+    // A user's stop that came during the set-up still gets the first frame:
+    // a recording they started and stopped is a file, not nothing.
+    const auto stoppedBeforeTheFirstFrame = [&] {
+        return first && StopReason == 1 && !destroying_.load();
+    };
+    while ((Recording || stoppedBeforeTheFirstFrame()) && !pipeline.Failed()) {
         if (Paused) {
             // Nothing is grabbed while paused, and recording time stands
             // still: the window learns of it once, with the figures as they are.

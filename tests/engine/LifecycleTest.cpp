@@ -66,6 +66,23 @@ TEST_F(LifecycleTest, StartWhileRecordingChangesNothingAndStopMerges) {
     EXPECT_FALSE(host.frame->showing);
 }
 
+// A stop that comes while the run is still being set up (the probe grab,
+// the codec) is a stop like any other: the first frame is recorded and
+// saved, not a file-less end that nothing reports.
+TEST_F(LifecycleTest, AStopDuringTheSetUpStillSavesTheFirstFrame) {
+    auto& cam = MakeRaw();
+    std::atomic<bool> stopped{false};
+    desktop->onGrab = [&](int) {
+        if (!stopped.exchange(true)) cam.StopRecording();
+    };
+    cam.StartRecording(Target());
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    ASSERT_TRUE(FileExists(Target()));
+    EXPECT_EQ(Probe(Target(), "stream=nb_frames", "v"), "1");
+    ASSERT_FALSE(Errors().empty());
+    EXPECT_EQ(Errors().back().rfind("L12 ", 0), 0u) << Errors().back();
+}
+
 TEST_F(LifecycleTest, FrameTimerMarksTheAreaWhileRecording) {
     auto& cam = Make();
     cam.Recording = true;  // as seen from the UI thread during a recording
