@@ -33,6 +33,8 @@ constexpr std::int64_t kSoundHandOverMs = 30;
 // How often the loop looks whether the recording's folder is still there.
 constexpr std::int64_t kFolderCheckMs = 1000;
 const char* const kWriteError = "Error on write data to AVI stream.";
+const char* const kStoppedBeforeTheFirstFrame =
+    "The recording was stopped before its first frame: nothing was recorded.";
 }  // namespace
 
 std::int32_t TScreenCamera::FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond) {
@@ -192,6 +194,11 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     if (grabFailedInLoop_ || stoppedByWriteError || (aviErrorPending_ && folderError_))
         EndedByFailure = true;
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
+    // Stopped before a frame was taken (F10 or --stop right after the start,
+    // or during a question): no file, and the user is told why.
+    if (StopReason == 1 && FramesWritten == 0 && !aviErrorPending_ && !stoppedByWriteError &&
+        !grabFailedInLoop_ && !destroying_.load())
+        CameraError(kStoppedBeforeTheFirstFrame);
     // Files the merge deleted keep their space while they are held.
     heldVideo_.Release();
     for (SoundInput& input : sound_) input.held.Release();
@@ -605,12 +612,7 @@ void TScreenCamera::CaptureLoop() {
         TimeLimit.Enabled
             ? 1000 * (TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             : -1;
-    // A user's stop that came during the set-up still gets the first frame:
-    // a recording they started and stopped is a file, not nothing.
-    const auto stoppedBeforeTheFirstFrame = [&] {
-        return first && StopReason == 1 && !destroying_.load();
-    };
-    while ((Recording || stoppedBeforeTheFirstFrame()) && !pipeline.Failed()) {
+    while (Recording && !pipeline.Failed()) {
         if (Paused) {
             // Nothing is grabbed while paused, and recording time stands
             // still: the window learns of it once, with the figures as they are.

@@ -444,7 +444,7 @@ TEST_F(NegotiationTest, FailureToFinishTheTemporaryFileIsAnAviError) {
 }
 
 // Stop pressed while a question is open, then Yes: no frame was recorded, so
-// no empty target is written and reported as a recording.
+// no empty target is written and reported as a recording; the log says so.
 TEST_F(NegotiationTest, StopDuringAQuestionWritesNoTarget) {
     auto& cam = MakeWith([](int, int) { return true; });
     cam.CompressorIndex = -1;
@@ -456,7 +456,9 @@ TEST_F(NegotiationTest, StopDuringAQuestionWritesNoTarget) {
     EXPECT_EQ(RunOnce(Target()), 1);
     EXPECT_EQ(host.Questions(), std::vector<std::string>{kNoCompressor});
     EXPECT_EQ(cam.FramesWritten, 0);
-    EXPECT_TRUE(Errors().empty());
+    EXPECT_EQ(Errors(), std::vector<std::string>{
+                            "The recording was stopped before its first frame: nothing was "
+                            "recorded."});
     EXPECT_FALSE(FileExists(Target()));
 }
 
