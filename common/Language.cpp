@@ -84,7 +84,9 @@ const std::vector<Section>& Sections() {
           {"Button", kPushButton | kToolButton},
           {"CheckBox", kCheckBox},
           {"GroupBox", kGroupBox},
-          {"Priority", kComboBox, Role::Item}}},
+          {"Priority", kComboBox, Role::Item},
+          {"Preset", kComboBox, Role::Item},
+          {"Hint", kAnyKind, Role::Hint}}},
         {LanguageWindow::Update, "Update", true, 10, {{"Label", kLabel}, {"Button", kPushButton}}},
         {LanguageWindow::About, "About", true, 10, {{"Label", kLabel}}},
     };

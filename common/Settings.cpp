@@ -44,6 +44,13 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.KeyFramesFreq =
         std::clamp(ini.ReadInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq), 1, 300);
     s.CodecIndex = ini.ReadInteger("SetupVideo", "CodecIndex", s.CodecIndex);
+    const std::string x264 = ini.ReadString("SetupVideo", "X264Preset", s.X264Preset);
+    if (IsX264Preset(x264))
+        s.X264Preset = x264;
+    else
+        s.X264PresetNote = "Setup.ini: X264Preset=" + x264 +
+                           " is no x264 preset (ultrafast ... veryslow); H.264 records with " +
+                           s.X264Preset;
     s.VideoQuality =
         std::clamp(ini.ReadInteger("SetupVideo", "VideoQuality", s.VideoQuality), 0, 100);
     s.MinimizeCapture = ini.ReadBool("SetupApp", "MinimizeCapture", s.MinimizeCapture);
@@ -153,6 +160,8 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupVideo", "VideoFPS", s.VideoFPS);
     ini.WriteInteger("SetupVideo", "KeyFramesFreq", s.KeyFramesFreq);
     ini.WriteInteger("SetupVideo", "CodecIndex", s.CodecIndex);
+    ini.WriteString("SetupVideo", "X264Preset",
+                    IsX264Preset(s.X264Preset) ? s.X264Preset : kDefaultX264Preset);
     ini.WriteInteger("SetupVideo", "VideoQuality", s.VideoQuality);
     ini.WriteInteger("SetupVideo", "RegionTopPos", s.RegionTopPos);
     ini.WriteInteger("SetupVideo", "RegionLeftPos", s.RegionLeftPos);
@@ -204,6 +213,11 @@ void KeepScreenCastTokenInSettings() {
          [](const std::string& token, ScreenCastSource source) {
              StoreScreenCastToken(token, SettingsFile(), source == ScreenCastSource::Window);
          }});
+}
+
+bool IsX264Preset(const std::string& name) {
+    return std::find(std::begin(kX264Presets), std::end(kX264Presets), name) !=
+           std::end(kX264Presets);
 }
 
 bool StorableFolder(const std::string& folder) {

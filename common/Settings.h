@@ -19,6 +19,16 @@ inline constexpr const char* AppVersion = "1.0.4";
 inline constexpr int kMaxCountdown = 10;
 inline constexpr int kMaxRunCountdown = 600;
 
+// The speed x264 trades for size, fastest first: what its "preset" option
+// takes. Recording keeps up at any of them on a fast machine; ultrafast is
+// the one that keeps up everywhere.
+inline constexpr const char* kX264Presets[] = {
+    "ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow", "slower", "veryslow"};
+inline constexpr const char* kDefaultX264Preset = "ultrafast";
+
+// The quick settings Options offers and preset= names; see shell/Presets.h.
+enum class Preset { Default, WebVideo, SmallFile, Lossless };
+
 struct TSettings {
     // Setup
     std::string Language = "English";
@@ -39,6 +49,8 @@ struct TSettings {
     int VideoFPS = 15;
     int KeyFramesFreq = 8;
     int CodecIndex = -1;  // position in the compressor list, -1 none chosen
+    // The H.264 compressor's x264 preset ("X264Preset"), one of kX264Presets.
+    std::string X264Preset = kDefaultX264Preset;
     int VideoQuality = 90;
     int RegionLeftPos = 0;
     int RegionTopPos = 0;
@@ -109,9 +121,13 @@ struct TSettings {
     // monitor= (a name or "all"): that monitor in Full Screen, whatever mode
     // and monitor are stored.
     std::optional<std::string> RunMonitor;
+    // preset=: its codec, format, frame rate and sound over the stored ones.
+    std::optional<Preset> RunPreset;
     // What reading the file had to change about the file format and the
     // sound's codec, one line each for the log; empty when nothing.
     std::string FileFormatNote, SoundCodecNote;
+    // The same for an X264Preset x264 does not have.
+    std::string X264PresetNote;
     std::vector<std::string> CompressorNames;  // the catalogue's names, for the options dialog
 };
 
@@ -127,8 +143,10 @@ std::string SettingsFile();
 // gain into 0..100, and an area narrower or lower than 1 pixel becomes 16, so
 // no stored value can break a recording. An unknown file format is AVI; a
 // sound codec the format cannot hold (or none) is the format's own; an
-// unknown or changed value is told in FileFormatNote and SoundCodecNote. A text with a line break
-// in it (a lone CR) gives the default, as it could not be written back.
+// unknown or changed value is told in FileFormatNote and SoundCodecNote. An
+// X264Preset x264 does not have is kDefaultX264Preset, told in
+// X264PresetNote. A text with a line break in it (a lone CR) gives the
+// default, as it could not be written back.
 TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDir);
 
 // The file format and sound codec this run records with: the stored ones,
@@ -158,6 +176,9 @@ bool StoreScreenCastToken(const std::string& token, const std::string& file, boo
 // Hands the portal layer the token kept in the settings file of this run and
 // a way to keep each new one there.
 void KeepScreenCastTokenInSettings();
+
+// Whether name is one of kX264Presets (exactly: x264 knows them in lower case).
+bool IsX264Preset(const std::string& name);
 
 // Whether a folder can be kept as WorkDir: the settings file has no room for
 // a name with a line break in it (legal on Linux).

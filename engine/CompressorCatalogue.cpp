@@ -80,4 +80,24 @@ CompressorAbilities TScreenCamera::QueryCompressor(std::uint8_t index) {
     return abilities;
 }
 
+namespace {
+const FOURCC kH264 = MakeFourCC('H', '2', '6', '4');
+}  // namespace
+
+std::string TScreenCamera::H264Preset() {
+    if (const auto driver = ICGetBuiltinDriver(kH264))
+        for (const ICCONFIGOPTION& option : driver->options())
+            if (option.key == "preset") return option.value;
+    return {};
+}
+
+void TScreenCamera::SetH264Preset(const std::string& preset) {
+    const auto driver = ICGetBuiltinDriver(kH264);
+    if (!driver) return;
+    std::vector<ICCONFIGOPTION> options = driver->options();
+    for (ICCONFIGOPTION& option : options)
+        if (option.key == "preset") option.value = preset;
+    driver->setOptions(options);  // takes only a preset among its choices
+}
+
 }  // namespace velmora::engine

@@ -195,6 +195,11 @@ class TScreenCamera {
     const std::vector<std::string>& ListCompressors();
     void ConfigureCompressor(std::uint8_t index, vfw::HWND parent);
     CompressorAbilities QueryCompressor(std::uint8_t index);
+    // The H.264 compressor's x264 preset, which its dialog edits too; kept by
+    // the compressor for the process, so the settings file carries it over.
+    // A name x264 does not have changes nothing.
+    static std::string H264Preset();
+    static void SetH264Preset(const std::string& preset);
     const std::vector<std::string>& ListAudioFormats();
     AudioInputInfo ListAudioInputs();
     void SelectAudioInput(int index);

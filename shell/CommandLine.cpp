@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/WritableFolder.h"
+#include "shell/Presets.h"
 #include "platform/instance/SingleInstance.h"
 #include "platform/profile/Profile.h"
 
@@ -64,7 +65,7 @@ std::optional<int> CountdownSeconds(const std::string& value) {
 
 const char* const kUsage =
     "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
-    "               [window=ID|TITLE] [monitor=NAME|all]\n"
+    "               [window=ID|TITLE] [monitor=NAME|all] [preset=NAME]\n"
     "       velmora --start | --stop | --toggle | --pause | --resume | --pause-toggle\n";
 
 std::string RefusedFolderReason(const std::string& folder) {
@@ -103,6 +104,10 @@ bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
         }
         // A monitor's name, or "all"; looked for when the recording starts.
         if (lower.starts_with("monitor=")) s.RunMonitor = parameter.substr(8);
+        if (lower.starts_with("preset=")) {
+            // Refused before the program starts (InvalidParameter).
+            if (const auto preset = ParsePreset(parameter.substr(7))) s.RunPreset = preset;
+        }
         if (lower.starts_with("format=")) {
             // Refused before the program starts (InvalidParameter).
             if (const auto format = ParseOutputFormat(parameter.substr(7))) s.RunFormat = format;
@@ -130,6 +135,8 @@ std::optional<std::string> InvalidParameter(const std::vector<std::string>& para
         if (Lower(parameter) == "monitor=")
             return "velmora: monitor=: name the monitor to record (as xrandr --listmonitors "
                    "shows it) or all\n";
+        if (Lower(parameter).starts_with("preset=") && !ParsePreset(parameter.substr(7)))
+            return "velmora: " + parameter + ": no such preset; use " + PresetKeys() + "\n";
         if (!Lower(parameter).starts_with("format=")) continue;
         const std::string value = parameter.substr(7);
         if (!ParseOutputFormat(value))
@@ -165,7 +172,7 @@ std::optional<std::string> UnknownParameter(const std::vector<std::string>& para
         if (IsRecordSwitch(lower) || lower.starts_with("path=") || lower.starts_with("time=") ||
             lower.starts_with("format=") || lower.starts_with("window=") ||
             lower.starts_with("delay=") || lower.starts_with("monitor=") ||
-            parameter.starts_with("--screen=") ||
+            lower.starts_with("preset=") || parameter.starts_with("--screen=") ||
             InstanceCommandRequest({parameter}) || parameter == "--help" ||
             parameter == "--version")
             continue;
@@ -223,7 +230,7 @@ std::optional<int> HandRecordingToRunningCopy(const std::string& title,
         } else if (IsRecordSwitch(lower) || lower.starts_with("path=") ||
                    lower.starts_with("time=") || lower.starts_with("format=") ||
                    lower.starts_with("window=") || lower.starts_with("delay=") ||
-                   lower.starts_with("monitor=")) {
+                   lower.starts_with("monitor=") || lower.starts_with("preset=")) {
             handed.push_back(parameter);
         }
     }
@@ -258,7 +265,7 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "\n"
                "  -vc, /vc         start recording once the window is up; with a copy\n"
                "                   running, that copy records (with path=, time=, delay=,\n"
-               "                   format=, window=, monitor=)\n"
+               "                   format=, window=, monitor=, preset=)\n"
                "  path=FOLDER      save recordings in FOLDER (kept for the next runs); a\n"
                "                   name that is no folder starts the file names:\n"
                "                   path=/tmp/demo- saves /tmp/demo-VideoRecord_....avi\n"
@@ -273,6 +280,12 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  monitor=NAME     record that whole monitor (its RandR name, as\n"
                "                   xrandr --listmonitors shows it); monitor=all records\n"
                "                   every monitor together\n"
+               "  preset=NAME      record that recording with one of Options' presets:\n"
+               "                   web (MP4, H.264 at 30 fps, AAC sound from the default\n"
+               "                   input: plays in web browsers), small (the same at\n"
+               "                   15 fps, smaller), lossless (Matroska, FFV1, FLAC) or\n"
+               "                   default (AVI, Xvid, 15 fps, no sound); format= wins\n"
+               "                   over its file format\n"
                "  --start          tell the running copy to start recording (as F9 does)\n"
                "  --stop           tell the running copy to stop recording (as F10 does)\n"
                "  --toggle         tell the running copy to start or stop recording\n"
@@ -285,8 +298,9 @@ std::optional<std::string> InformationRequest(const std::vector<std::string>& pa
                "  --help           print this help and exit\n"
                "  --version        print the version and exit\n"
                "\n"
-               "time=, delay=, format=, window= and monitor= count for the one recording they\n"
-               "start (given without -vc, the next one); Options keeps the usual choices.\n"
+               "time=, delay=, format=, window=, monitor= and preset= count for the one\n"
+               "recording they start (given without -vc, the next one); Options keeps the\n"
+               "usual choices.\n"
                "Where recordings play: MP4 and Matroska with H.264 video play in web\n"
                "browsers (Chromium, Firefox) and desktop players (VLC, mpv); AVI (the\n"
                "usual format, with Xvid) and MP4 with Xvid or Motion JPEG play in desktop\n"

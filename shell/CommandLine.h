@@ -3,7 +3,8 @@
 // "path=FOLDER" sets the output folder (kept, and saved at exit), and
 // "time=SECONDS" sets the time to record, "delay=SECONDS" the countdown
 // before it, "format=avi|mp4|mkv" the kind of file, "window=ID|TITLE" the one
-// window to record and "monitor=NAME|all" the monitor Full Screen records,
+// window to record, "monitor=NAME|all" the monitor Full Screen records and
+// "preset=NAME" the codec, format, frame rate and sound of a preset,
 // each for the one recording the command line starts (without -vc, the next
 // one), never saved and never shown in Options. Switch names ignore letter
 // case; the folder is taken exactly as written, since Linux file names are
@@ -48,11 +49,11 @@ std::optional<std::string> MissingWindow(const std::vector<std::string>& paramet
 // The usage lines, printed by --help and after an unknown option.
 extern const char* const kUsage;
 
-// The first parameter that is neither the program's own (-vc, path=, time=, delay=, format=,
-// --start, --stop, --toggle, --pause, --resume, --pause-toggle, --screen=, --help,
-// --version) nor one Qt takes
-// (-platform NAME, -session ID, -style NAME, ...): a typo must not start a
-// copy that ignores it. Nothing when every parameter is known.
+// The first parameter that is neither the program's own (-vc, path=, time=,
+// delay=, format=, window=, monitor=, preset=, --start, --stop, --toggle,
+// --pause, --resume, --pause-toggle, --screen=, --help, --version) nor one Qt
+// takes (-platform NAME, -session ID, -style NAME, ...): a typo must not start
+// a copy that ignores it. Nothing when every parameter is known.
 std::optional<std::string> UnknownParameter(const std::vector<std::string>& parameters);
 
 // With "-vc" among the parameters, hands the recording to the running copy:

@@ -309,7 +309,8 @@ void MainWindow::StartUp() {
     Settings = ReadSettings(settingsFile, DefaultOutputFolder());
     // A first start speaks the desktop's language where there is a file of it.
     if (firstRun_) Settings.Language = LanguageForLocale(QLocale::system());
-    for (const std::string* note : {&Settings.FileFormatNote, &Settings.SoundCodecNote})
+    for (const std::string* note :
+         {&Settings.FileFormatNote, &Settings.SoundCodecNote, &Settings.X264PresetNote})
         if (!note->empty()) WriteLog(QString::fromStdString(*note));
     // A first start is reported like everything else: when reports are
     // allowed and the build has a server. A failure changes nothing.
@@ -403,12 +404,39 @@ void MainWindow::ApplySettings() {
     if (camera_ && !Settings.AudioInputName.empty())
         if (const engine::AudioInputInfo inputs = camera_->ListAudioInputs(); inputs.names)
             Settings.AudioInputIndex = ChosenAudioInput(Settings, *inputs.names);
-    engineSettings_ = ToEngineSettings(Settings);
+    // A command line's preset counts for its recording only: it changes a
+    // copy, never what Options shows and the file keeps.
+    const TSettings run =
+        Settings.RunPreset ? RunSettings(Settings, PresetSurroundings()) : Settings;
+    engineSettings_ = ToEngineSettings(run);
+    engine::TScreenCamera::SetH264Preset(run.X264Preset);
     reportsAllowed_ = Settings.SendStats;
     CaptureArea = {engineSettings_.CaptureLeft, engineSettings_.CaptureTop,
                    engineSettings_.CaptureWidth, engineSettings_.CaptureHeight};
     if (camera_) CopyIntoEngine(engineSettings_, *camera_);
     ShowTrayAsSet();
+}
+
+PresetContext MainWindow::PresetSurroundings() const {
+    PresetContext context;
+    context.compressorNames = Settings.CompressorNames;
+    if (!camera_) return context;
+    const engine::AudioInputInfo inputs = camera_->ListAudioInputs();
+    if (!inputs.names) return context;
+    // The sound server's default source; the mixer's own choice without one.
+    std::string microphone, monitor;
+    camera_->DefaultAudioInputs(microphone, monitor);
+    int input = inputs.selected;
+    if (inputs.sources && !microphone.empty())
+        if (const auto found =
+                std::find(inputs.sources->begin(), inputs.sources->end(), microphone);
+            found != inputs.sources->end())
+            input = static_cast<int>(found - inputs.sources->begin());
+    if (input >= 0 && input < static_cast<int>(inputs.names->size())) {
+        context.defaultInput = input;
+        context.defaultInputName = (*inputs.names)[static_cast<std::size_t>(input)];
+    }
+    return context;
 }
 
 bool MainWindow::SaveSettings() {

@@ -24,6 +24,7 @@
 #include "net/VendorServers.h"
 #include "platform/x11/WindowList.h"
 #include "shell/EngineSettings.h"
+#include "shell/Presets.h"
 #include "shell/RecordingTexts.h"
 #include "shell/TrayIcon.h"
 
@@ -68,6 +69,9 @@ class MainWindow : public QMainWindow {
     // Hands the settings to the recording engine; also refreshes the window's
     // copy of the capture area.
     void ApplySettings();
+    // What the presets depend on now: the compressors, and the desktop's
+    // default sound input in the mixer's list.
+    PresetContext PresetSurroundings() const;
     // Writes the settings file; on failure shows "Unable to write to <file>"
     // and returns false.
     bool SaveSettings();

@@ -258,6 +258,7 @@ void MainWindow::StartCapture() {
                 Settings.RunTimeLimit.reset();
                 Settings.RunWindow.reset();
                 Settings.RunMonitor.reset();
+                Settings.RunPreset.reset();
                 WriteLog(missing);
                 AnswerStartReplies(missing.toStdString());
                 UpdateRecordEnabled();
@@ -308,6 +309,7 @@ void MainWindow::StartCapture() {
     Settings.RunWindow.reset();
     Settings.RunWindowId.reset();
     Settings.RunMonitor.reset();
+    Settings.RunPreset.reset();
     if (camera_->WindowMode) {
         summaryWidth_ = camera_->Width.load();
         summaryHeight_ = camera_->Height.load();

@@ -148,6 +148,10 @@ void OptionsDialog::LoadValues() {
     hoursEdit->setValue(Settings.RecordHours);
     minutesEdit->setValue(Settings.RecordMinutes);
     secondsEdit->setValue(Settings.RecordSeconds);
+
+    x264Preset_ = Settings.X264Preset;
+    presetContext_ = mainWindow_.PresetSurroundings();
+    ShowMatchingPreset();
 }
 
 void OptionsDialog::FillAudioInputs() {
@@ -240,6 +244,7 @@ void OptionsDialog::OkClicked() {
     Settings.FileFormat = ChosenFileFormat();
     Settings.AudioCodec = ChosenSoundCodec();
     Settings.VideoQuality = qualitySlider->value();
+    Settings.X264Preset = x264Preset_;
     Settings.AudioRecordEnable = audioRecordCheck->isChecked();
     Settings.AudioFormatIndex = audioFormatCombo->currentIndex();
     if (audioInputCombo->currentIndex() >= 0) {
@@ -260,6 +265,9 @@ void OptionsDialog::OkClicked() {
 }
 
 void OptionsDialog::CancelClicked() {
+    // x264's preset goes back to the stored one, whatever the compressor's
+    // dialog gave it meanwhile.
+    engine::TScreenCamera::SetH264Preset(Settings.X264Preset);
     // The language chosen meanwhile is undone; what the other live
     // handlers set stays for the run.
     if (Settings.Language != openedLanguage_) {
@@ -275,8 +283,65 @@ void OptionsDialog::CancelClicked() {
 // ------------------------------------------------------------ live handlers
 
 void OptionsDialog::ConfigureClicked() {
+    // The compressor's dialog shows and edits the preset this dialog holds.
+    engine::TScreenCamera::SetH264Preset(x264Preset_);
     mainWindow_.Camera()->ConfigureCompressor(static_cast<std::uint8_t>(codecCombo->currentIndex()),
                                               this);
+    if (const std::string edited = engine::TScreenCamera::H264Preset(); !edited.empty())
+        x264Preset_ = edited;
+    ShowMatchingPreset();
+}
+
+void OptionsDialog::PresetChosen() {
+    const QVariant data = presetCombo->currentData();
+    if (!data.isValid() || data.toInt() < 0) return;
+    const PresetChoices c = PresetChoicesOf(static_cast<Preset>(data.toInt()), presetContext_);
+    if (c.codecIndex >= 0 && c.codecIndex < codecCombo->count()) {
+        codecCombo->setCurrentIndex(c.codecIndex);
+        configureButton->setEnabled(mainWindow_.Camera()
+                                        ->QueryCompressor(static_cast<std::uint8_t>(c.codecIndex))
+                                        .hasConfigure);
+    }
+    // The preset's format and sound become the user's, as if chosen in their lists.
+    userFormat_ = c.format;
+    userSound_ = c.sound;
+    replacedCodec_.clear();
+    ShowFileFormatsFor(codecCombo->currentIndex());
+    frameRateSlider->setValue(c.framesPerSecond);
+    // A lossless preset leaves what its codec ignores as it was.
+    if (SetsQuality(c, presetContext_.compressorNames)) {
+        keyFramesText->setText(QString::number(c.keyFrames));
+        qualitySlider->setValue(c.quality);
+        x264Preset_ = c.x264Preset;
+    }
+    audioRecordCheck->setChecked(c.soundOn);
+    if (c.soundOn) {
+        if (c.audioFormatIndex < audioFormatCombo->count())
+            audioFormatCombo->setCurrentIndex(c.audioFormatIndex);
+        if (c.audioInput >= 0 && c.audioInput < audioInputCombo->count())
+            audioInputCombo->setCurrentIndex(c.audioInput);
+    }
+    ShowMatchingPreset();
+}
+
+PresetChoices OptionsDialog::ShownChoices() const {
+    PresetChoices c;
+    c.codecIndex = codecCombo->currentIndex();
+    c.format = ChosenFileFormat();
+    c.sound = ChosenSoundCodec();
+    c.framesPerSecond = frameRateSlider->value();
+    c.keyFrames = keyFramesText->text().toInt();
+    c.quality = qualitySlider->value();
+    c.x264Preset = x264Preset_;
+    c.soundOn = audioRecordCheck->isChecked();
+    c.audioFormatIndex = audioFormatCombo->currentIndex();
+    c.audioInput = audioInputCombo->currentIndex();
+    return c;
+}
+
+void OptionsDialog::ShowMatchingPreset() {
+    const std::optional<Preset> preset = MatchingPreset(ShownChoices(), presetContext_);
+    presetCombo->setCurrentIndex(presetCombo->findData(preset ? static_cast<int>(*preset) : -1));
 }
 
 void OptionsDialog::CodecChosen() {

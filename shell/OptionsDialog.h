@@ -1,7 +1,8 @@
 #pragma once
 // The options dialog: compressor, file format, quality, frame rate, key frames, cursor,
 // minimise and restore, statistics, language, worker priority, time to
-// record and sound. Created once at start, after the main window, and shown
+// record and sound, and the presets that set several of them in one step.
+// Created once at start, after the main window, and shown
 // modally by the main window's Options button. OK stores the edited values,
 // hands them to the engine and writes the settings file; the language, the
 // priority, the time to record and the sound inputs take effect as soon as
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "common/OutputFormats.h"
+#include "shell/Presets.h"
 
 class QCheckBox;
 class QComboBox;
@@ -64,6 +66,8 @@ class OptionsDialog : public QDialog {
     void AudioVolumeChanged();
     void SecondAudioInputChosen();
     void SecondAudioVolumeChanged();
+    // Sets the controls a preset governs; OK keeps them, Cancel drops them.
+    void PresetChosen();
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -109,11 +113,23 @@ class OptionsDialog : public QDialog {
     // The updates and statistics box: off, saying why, in a build without a
     // vendor server.
     void ShowReportsAvailability();
+    // What the controls hold now, as a preset would set it.
+    PresetChoices ShownChoices() const;
+    // Selects the preset the controls match, else "Custom".
+    void ShowMatchingPreset();
+    // What the presets depend on, taken when the dialog opens.
+    PresetContext presetContext_;
+    // x264's preset as the dialog holds it: chosen with a preset or in the
+    // compressor's own dialog, stored at OK.
+    std::string x264Preset_ = kDefaultX264Preset;
     // The conversion error a text that is not a number gives.
     void ShowNotANumber(const QString& text);
 
     MainWindow& mainWindow_;
 
+    // Quick settings: the presets, then "Custom", which only code selects.
+    QLabel* presetLabel = nullptr;
+    QComboBox* presetCombo = nullptr;
     // Video Settings
     QGroupBox* videoGroup = nullptr;
     QLabel* codecLabel = nullptr;

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -78,6 +79,28 @@ QSpinBox* MakeSpinBox(QWidget* parent, const char* name, int maximum) {
 }  // namespace
 
 void OptionsDialog::CreateControls() {
+    // Quick settings, above the rest: a preset sets controls of both the
+    // video and the sound groups.
+    presetLabel = MakeLabel(this, "presetLabel", "Preset:");
+    presetCombo = Make<QComboBox>(this, "presetCombo");
+    for (const auto& [preset, title] :
+         {std::pair{Preset::WebVideo, "Web video"}, std::pair{Preset::SmallFile, "Small file"},
+          std::pair{Preset::Lossless, "Lossless"}, std::pair{Preset::Default, "Default"}})
+        presetCombo->addItem(QString::fromUtf8(title), static_cast<int>(preset));
+    presetCombo->addItem(QStringLiteral("Custom"), -1);
+    // "Custom" says the controls match no preset; choosing it would set nothing.
+    qobject_cast<QStandardItemModel*>(presetCombo->model())
+        ->item(presetCombo->count() - 1)
+        ->setEnabled(false);
+    presetCombo->setToolTip(
+        QStringLiteral("Sets the codec, file format, frame rate, key frames, quality and sound "
+                       "below in one step; each can be changed after."));
+    presetLabel->setBuddy(presetCombo);
+    auto* presetRow = new QHBoxLayout;
+    presetRow->addWidget(presetLabel);
+    presetRow->addWidget(presetCombo);
+    presetRow->addStretch(1);
+
     // Video Settings, on the left.
     videoGroup = Make<QGroupBox>(this, "videoGroup");
     videoGroup->setTitle(QStringLiteral("Video Settings"));
@@ -308,6 +331,7 @@ void OptionsDialog::CreateControls() {
     buttons->addWidget(cancelButton);
     buttons->addStretch(1);
     auto* form = new QVBoxLayout(this);
+    form->addLayout(presetRow);
     form->addLayout(top);
     form->addWidget(audioGroup);
     form->addLayout(buttons);
@@ -318,6 +342,7 @@ void OptionsDialog::CreateControls() {
     setTabOrder(configureButton, fileFormatCombo);
 
     // User choices only: lists filled or selected from code run no handler.
+    connect(presetCombo, &QComboBox::activated, this, &OptionsDialog::PresetChosen);
     connect(codecCombo, &QComboBox::activated, this, &OptionsDialog::CodecChosen);
     connect(fileFormatCombo, &QComboBox::activated, this, &OptionsDialog::FileFormatChosen);
     connect(soundCodecCombo, &QComboBox::activated, this,
@@ -336,6 +361,14 @@ void OptionsDialog::CreateControls() {
             &OptionsDialog::SecondAudioVolumeChanged);
     // Every change of the text, typed or set, not only a valid value.
     connect(keyFramesText, &QLineEdit::textChanged, this, &OptionsDialog::KeyFramesEdited);
+    // The preset shown follows every control a preset sets, whoever sets it.
+    for (QComboBox* list :
+         {codecCombo, fileFormatCombo, soundCodecCombo, audioFormatCombo, audioInputCombo})
+        connect(list, &QComboBox::currentIndexChanged, this, &OptionsDialog::ShowMatchingPreset);
+    for (QSlider* slider : {frameRateSlider, qualitySlider})
+        connect(slider, &QSlider::valueChanged, this, &OptionsDialog::ShowMatchingPreset);
+    connect(keyFramesText, &QLineEdit::textChanged, this, &OptionsDialog::ShowMatchingPreset);
+    connect(audioRecordCheck, &QCheckBox::toggled, this, &OptionsDialog::ShowMatchingPreset);
     connect(hoursEdit, &QSpinBox::valueChanged, this, &OptionsDialog::HoursChanged);
     connect(minutesEdit, &QSpinBox::valueChanged, this, &OptionsDialog::MinutesChanged);
     connect(secondsEdit, &QSpinBox::valueChanged, this, &OptionsDialog::SecondsChanged);
@@ -345,28 +378,55 @@ void OptionsDialog::CreateControls() {
 
     // Translated by every ApplyLanguage from here on. The keys are the
     // language files' names of the controls.
-    SetLanguageWindow(LanguageWindow::Options, this,
-                      {{"Label1", qualityLabel},           {"Label2", keyFramesLabel},
-                       {"Label3", keyFramesUnit},          {"Label4", languageLabel},
-                       {"Label5", frameRateLabel},         {"Label6", hoursLabel},
-                       {"Label7", minutesLabel},           {"Label8", codecLabel},
-                       {"Label9", audioFormatLabel},       {"Label10", audioVolumeLabel},
-                       {"Label11", audioInputLabel},       {"Label12", secondsLabel},
-                       {"Label13", fileFormatLabel},       {"Label14", soundCodecLabel},
-                       {"Label15", audioInput2Label},      {"Label16", audioVolume2Label},
-                       {"Label17", countdownLabel},        {"Label18", countdownUnit},
-                       {"CheckBox8", trayCheck},           {"CheckBox9", notifyCheck},
-                       {"CheckBox7", separateTracksCheck}, {"Button1", configureButton},
-                       {"Button3", cancelButton},          {"CheckBox1", cursorCheck},
-                       {"CheckBox2", reportsCheck},        {"CheckBox3", timeLimitCheck},
-                       {"CheckBox4", audioRecordCheck},    {"CheckBox5", minimizeCheck},
-                       {"CheckBox6", restoreCheck},        {"GroupBox1", parametersGroup},
-                       {"GroupBox2", timeLimitGroup},      {"GroupBox3", priorityGroup},
-                       {"GroupBox4", videoGroup},          {"GroupBox5", settingsGroup},
-                       {"GroupBox6", audioGroup},          {"Priority1", priorityCombo},
-                       {"Priority2", priorityCombo},       {"Priority3", priorityCombo},
-                       {"Priority4", priorityCombo},       {"Priority5", priorityCombo},
-                       {"Priority6", priorityCombo},       {"Priority7", priorityCombo}});
+    SetLanguageWindow(LanguageWindow::Options, this, {{"Label1", qualityLabel},
+                                                      {"Label2", keyFramesLabel},
+                                                      {"Label3", keyFramesUnit},
+                                                      {"Label4", languageLabel},
+                                                      {"Label5", frameRateLabel},
+                                                      {"Label6", hoursLabel},
+                                                      {"Label7", minutesLabel},
+                                                      {"Label8", codecLabel},
+                                                      {"Label9", audioFormatLabel},
+                                                      {"Label10", audioVolumeLabel},
+                                                      {"Label11", audioInputLabel},
+                                                      {"Label12", secondsLabel},
+                                                      {"Label13", fileFormatLabel},
+                                                      {"Label14", soundCodecLabel},
+                                                      {"Label15", audioInput2Label},
+                                                      {"Label16", audioVolume2Label},
+                                                      {"Label17", countdownLabel},
+                                                      {"Label18", countdownUnit},
+                                                      {"CheckBox8", trayCheck},
+                                                      {"CheckBox9", notifyCheck},
+                                                      {"CheckBox7", separateTracksCheck},
+                                                      {"Button1", configureButton},
+                                                      {"Button3", cancelButton},
+                                                      {"CheckBox1", cursorCheck},
+                                                      {"CheckBox2", reportsCheck},
+                                                      {"CheckBox3", timeLimitCheck},
+                                                      {"CheckBox4", audioRecordCheck},
+                                                      {"CheckBox5", minimizeCheck},
+                                                      {"CheckBox6", restoreCheck},
+                                                      {"GroupBox1", parametersGroup},
+                                                      {"GroupBox2", timeLimitGroup},
+                                                      {"GroupBox3", priorityGroup},
+                                                      {"GroupBox4", videoGroup},
+                                                      {"GroupBox5", settingsGroup},
+                                                      {"GroupBox6", audioGroup},
+                                                      {"Priority1", priorityCombo},
+                                                      {"Priority2", priorityCombo},
+                                                      {"Priority3", priorityCombo},
+                                                      {"Priority4", priorityCombo},
+                                                      {"Priority5", priorityCombo},
+                                                      {"Priority6", priorityCombo},
+                                                      {"Priority7", priorityCombo},
+                                                      {"Label19", presetLabel},
+                                                      {"Hint1", presetCombo},
+                                                      {"Preset1", presetCombo},
+                                                      {"Preset2", presetCombo},
+                                                      {"Preset3", presetCombo},
+                                                      {"Preset4", presetCombo},
+                                                      {"Preset5", presetCombo}});
 }
 
 }  // namespace velmora

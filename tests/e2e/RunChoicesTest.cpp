@@ -1,7 +1,8 @@
 // What a command line asks for counts for the recording it starts: a copy
 // running already takes `-vc format=mp4 time=3` from another, records that
 // one in H.264 MP4 for 3 s, and records its next F9 as the user set it up.
-// A path= naming a folder without its closing '/' is that folder.
+// A path= naming a folder without its closing '/' is that folder. preset=web
+// records MP4 with H.264 at 30 fps and AAC sound, for that recording only.
 
 #include "tests/e2e/ProgramHarness.h"
 #include "tests/sound/SoundCheck.h"
@@ -97,6 +98,37 @@ TEST_F(RunChoicesTest, APathWithoutItsSlashIsTheFolderItNames) {
     EXPECT_EQ(program.Exit(), 0);
     const std::string setup = Slurp(folder_ / "Setup.ini");
     EXPECT_NE(setup.find("\nWorkDir=" + named.string() + "/\n"), std::string::npos) << setup;
+}
+
+TEST_F(RunChoicesTest, TheWebPresetGivesAnMp4ABrowserPlaysForThatRecordingOnly) {
+    ASSERT_FALSE(velmora::test::pulseServer().empty()) << "needs the audio fixture";
+    Program program(folder_, {"-vc", "preset=web", "time=2"});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(WaitFor([&] { return Count(TodaysLog(), Saved()) == 1; }, std::chrono::seconds(40)))
+        << TodaysLog();
+    ASSERT_EQ(Recordings(out_).size(), 1u) << TodaysLog();
+    const fs::path mp4 = Recordings(out_).front();
+    EXPECT_EQ(mp4.extension(), ".mp4");
+    EXPECT_EQ(StreamInfo(mp4.string(), 0).at("codec_name"), "h264");
+    EXPECT_EQ(capture("ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate "
+                      "-of csv=p=0 '" +
+                      mp4.string() + "'"),
+              "30/1\n");
+    const auto sound = StreamInfo(mp4.string(), 1);
+    EXPECT_EQ(sound.at("codec_name"), "aac");
+    EXPECT_EQ(sound.at("sample_rate"), "48000");
+    EXPECT_EQ(sound.at("channels"), "2");
+    EXPECT_NEAR(Seconds(mp4), 2.0, 0.3);
+
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
+    // Options' choices stay the user's: Xvid into AVI at 15 fps, no sound.
+    const std::string setup = Slurp(folder_ / "Setup.ini");
+    for (const char* line :
+         {"\nCodecIndex=1\n", "\nOutputFormat=AVI\n", "\nVideoFPS=15\n", "\nKeyFramesFreq=8\n",
+          "\nAudioRecordEnable=0\n", "\nX264Preset=ultrafast\n", "\nAudioCodec=PCM\n"})
+        EXPECT_NE(setup.find(line), std::string::npos) << line << setup;
 }
 
 }  // namespace

@@ -767,4 +767,58 @@ TEST_F(OptionsTest, TheMainWindowsOptionsButtonOpensTheOneDialogModally) {
     EXPECT_EQ(Camera().FrameInterval, 40);
 }
 
+TEST_F(OptionsTest, APresetSetsTheControlsOkKeepsThemAndCancelDropsThem) {
+    Start();
+    const int x264 = CompressorPosition("H.264 (x264)");
+    ASSERT_GE(x264, 0);
+    Open();
+    auto* presets = Control<QComboBox>("presetCombo");
+    auto* codecs = Control<QComboBox>("codecCombo");
+    auto* fps = Control<QSlider>("frameRateSlider");
+    // A first start's settings are the Default preset.
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Default"));
+    const auto pick = [&](const char* title) {
+        const int item = presets->findText(QLatin1String(title));
+        ASSERT_GE(item, 0) << title;
+        Pick(presets, item);
+    };
+
+    pick("Small file");
+    EXPECT_EQ(codecs->currentIndex(), x264);
+    EXPECT_EQ(Control<QComboBox>("fileFormatCombo")->currentText(), QStringLiteral("MP4"));
+    EXPECT_EQ(Control<QComboBox>("soundCodecCombo")->currentText(), QStringLiteral("AAC"));
+    EXPECT_EQ(KeyFrames()->text(), QStringLiteral("30"));
+    EXPECT_TRUE(Control<QCheckBox>("audioRecordCheck")->isChecked());
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Small file"));
+    // Cancel: nothing of it stays, x264's preset neither.
+    Control<QPushButton>("cancelButton")->click();
+    EXPECT_EQ(Settings.CodecIndex, CompressorPosition("Xvid MPEG-4 Codec"));
+    EXPECT_FALSE(Settings.AudioRecordEnable);
+    EXPECT_EQ(Settings.X264Preset, "ultrafast");
+    EXPECT_EQ(engine::TScreenCamera::H264Preset(), "ultrafast");
+
+    // Chosen, then changed: "Custom", and OK keeps what the controls show.
+    Open();
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Default"));
+    pick("Small file");
+    fps->setValue(20);
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Custom"));
+    ClickOk();
+    EXPECT_EQ(Settings.CodecIndex, x264);
+    EXPECT_EQ(Settings.AudioCodec, SoundCodec::Aac);
+    EXPECT_EQ(Settings.VideoFPS, 20);
+    EXPECT_EQ(Settings.X264Preset, "veryfast");
+    EXPECT_EQ(engine::TScreenCamera::H264Preset(), "veryfast");
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("\nX264Preset=veryfast\n")))
+        << SetupIni().toStdString();
+    Open();
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Custom"));
+    fps->setValue(15);
+    EXPECT_EQ(presets->currentText(), QStringLiteral("Small file"));
+    pick("Default");
+    ClickOk();
+    EXPECT_EQ(Settings.FileFormat, OutputFormat::Avi);
+    EXPECT_EQ(engine::TScreenCamera::H264Preset(), "ultrafast");
+}
+
 }  // namespace

@@ -217,6 +217,26 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_FALSE(ReadSettings(Path(), "/p/").AudioSeparateTracks);
 }
 
+TEST_F(SettingsFileTest, X264PresetRoundTripsAndOneX264LacksIsTheFastest) {
+    EXPECT_EQ(ReadSettings(Path(), "/p/").X264Preset, "ultrafast");  // as before the key
+    TSettings s;
+    s.X264Preset = "veryfast";
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    EXPECT_NE(Slurp(Path()).find("\nX264Preset=veryfast\n"), std::string::npos) << Slurp(Path());
+    EXPECT_EQ(ReadSettings(Path(), "/p/").X264Preset, "veryfast");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").X264PresetNote, "");
+    for (const char* bad : {"VeryFast", "placebo-ish", "", "slow\rer"}) {
+        Put(std::string("[SetupVideo]\nX264Preset=") + bad + "\n");
+        const TSettings back = ReadSettings(Path(), "/p/");
+        EXPECT_EQ(back.X264Preset, "ultrafast") << bad;
+        EXPECT_NE(back.X264PresetNote.find("X264Preset="), std::string::npos) << bad;
+    }
+    // A value set at run time that x264 lacks is never written.
+    s.X264Preset = "warp";
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    EXPECT_EQ(ReadSettings(Path(), "/p/").X264Preset, "ultrafast");
+}
+
 TEST(ChosenAudioInput, TheStoredNameWinsOverTheIndexWhereTheListHasIt) {
     TSettings s;
     s.AudioInputIndex = 0;
@@ -372,7 +392,8 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     ASSERT_TRUE(help);
     EXPECT_TRUE(
         help->starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
-                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all]\n"));
+                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all] "
+                          "[preset=NAME]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
