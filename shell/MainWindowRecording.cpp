@@ -586,7 +586,9 @@ void MainWindow::ShowRecordingFailure() {
     failureBox_->setText(heading + QStringLiteral("\n\n") + texts.join(u'\n'));
     // The line under the buttons says it too, with the first text of the run
     // shown: the reason, where a generic line (a grab that failed) follows it.
-    if (!texts.isEmpty()) ShowStatus(statusPanel_, heading + u' ' + texts.first());
+    // A failed save's reason is its result, the last text.
+    if (!texts.isEmpty())
+        ShowStatus(statusPanel_, heading + u' ' + (saveFailed ? texts.last() : texts.first()));
     failureBox_->show();
     failureBox_->raise();
 }
