@@ -7,8 +7,17 @@
 namespace velmora::audio {
 namespace {
 
+// A recording's sound reaches its file in blocks of this length, so that a
+// crash loses about that much; the queue holds two seconds, as the stock
+// recorder's two one-second buffers do, for a writer held up by its disk.
+constexpr std::uint16_t kBlockMs = 100, kBlocks = 20;
+
 class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
   public:
+    TEngineRecorderAdapter() {
+        recorder_.SetBufferLength(kBlockMs);
+        recorder_.SetBufferCount(kBlocks);
+    }
     void SetPCMFormat(int format) override {
         recorder_.SetPCMFormat(static_cast<TPCMFormat>(format));
     }

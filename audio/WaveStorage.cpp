@@ -279,10 +279,10 @@ std::int64_t TWaveStreamAdapter::Write(const void* data, std::int64_t count) {
     if (state_ != TWaveStreamState::wssWriting) return -1;
     const std::int64_t written = chunkIO_->Write(data, count);
     if (written != count && !writeError_) writeError_ = chunkIO_->Error() ? chunkIO_->Error() : EIO;
-    // About once a second of sound the sizes cover what is stored, so a file
-    // left by a killed process reads to there.
+    // About every tenth of a second of sound the sizes cover what is stored,
+    // so a file left by a killed process reads to there.
     const std::int64_t end = chunkIO_->Position();
-    if (written > 0 && end - sizesWrittenAt_ >= std::max<std::int64_t>(bytesPerSecond_, 1)) {
+    if (written > 0 && end - sizesWrittenAt_ >= std::max<std::int64_t>(bytesPerSecond_ / 10, 1)) {
         sizesWrittenAt_ = end;
         const std::uint32_t dataSize = SizeField(end - dataChunk_.dwDataOffset);
         const std::uint32_t riffSize = SizeField(end - riffChunk_.dwDataOffset);

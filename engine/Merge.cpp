@@ -309,6 +309,12 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
         // start offers to save it.
         if (result == AVIERR_USERABORT) EraseFile(target);
         KeepTempFiles(target, text);
+        // A save that failed by itself is told as a failure, in a box that
+        // says where the files are; a cancel is no failure.
+        if (result != AVIERR_USERABORT) {
+            SaveFailed = true;
+            EndedByFailure = true;
+        }
     }
     CameraError(text);
     try {

@@ -419,8 +419,11 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
         return;
     }
     // Two inputs: where one stopped early, its stretch is silence to the
-    // end of the other's.
-    std::int64_t lengthMs = 0;
+    // end of the other's; where both did (the sound server went away), to
+    // the picture's end, as the log says.
+    const bool bothStopped = std::all_of(taken.begin(), taken.end(),
+                                         [](const SoundInput* i) { return !i->failure.empty(); });
+    std::int64_t lengthMs = bothStopped && loopStarted_ ? videoLengthMs_ : 0;
     for (SoundInput* input : taken) {
         WaveData data;
         std::string error;
@@ -433,12 +436,14 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
                     FormatElapsed(data.LengthMs()) + " (" + std::to_string(data.LengthMs()) +
                     " ms); the recording has silence from it after that: " + why);
     }
+    for (SoundInput* input : taken) {
+        std::string error;
+        if (!ExtendWaveEnd(*input->tempFile, lengthMs, error))
+            CameraError("Can not give the sound of \"" + input->title +
+                        "\" the length of the recording: " + error);
+    }
     if (SeparateSoundTracks) {
         for (std::size_t i = 0; i < taken.size(); ++i) {
-            std::string error;
-            if (!ExtendWaveEnd(*taken[i]->tempFile, lengthMs, error))
-                CameraError("Can not give the sound of \"" + taken[i]->title +
-                            "\" the length of the other input's: " + error);
             PAVISTREAM& stream = mergeStreams_[first + static_cast<int>(i)];
             OpenTempStream(*taken[i]->tempFile, stream);
             // For editing afterwards: each track says whose it is.

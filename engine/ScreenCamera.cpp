@@ -152,6 +152,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     }
     mergeAbandoned_ = false;
     EndedByFailure = false;
+    SaveFailed = false;
     SavedFile.clear();
     Paused = false;
     soundPaused_ = framePaused_ = false;

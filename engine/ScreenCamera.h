@@ -145,6 +145,8 @@ class TScreenCamera {
     // The last recording was ended by a failure, not by a stop or its time
     // limit; cleared by StartRecording.
     std::atomic<bool> EndedByFailure{false};
+    // ... and the failure was the save after it (its files are kept).
+    std::atomic<bool> SaveFailed{false};
     // The file the last recording was saved as, for the window to name;
     // empty until it is (cleared by StartRecording). Written on the worker,
     // read once it has ended.

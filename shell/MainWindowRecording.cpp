@@ -422,6 +422,11 @@ void MainWindow::FollowEngine() {
         CloseExitQuestions(this);
     }
     UpdateRecordEnabled();
+    // A save that failed after the loop (a full disk during the merge) is
+    // known only once the worker is done.
+    if (resultPending_ && camera_ && !camera_->Recording && !camera_->WorkerRunning() &&
+        camera_->EndedByFailure)
+        failurePending_ = true;
     // Every text of the run is in once the worker is gone.
     if (failurePending_ && camera_ && !camera_->WorkerRunning()) {
         failurePending_ = false;
@@ -565,11 +570,11 @@ void MainWindow::ShowRecordingFailure() {
     }
     // A run that ended before its capture loop never recorded: it did not
     // start, and the reason is what the user must see.
-    const int text = runStarted_ ? 18 : 25;
-    const QString heading = !MsgTexts(text).isEmpty()
-                                ? MsgTexts(text)
-                                : QString::fromLatin1(runStarted_ ? "The recording was stopped:"
-                                                                  : "The recording did not start:");
+    // The save after a recording can fail too: the recording itself is kept.
+    const bool saveFailed = runStarted_ && camera_ && camera_->SaveFailed;
+    const QString heading = saveFailed    ? MsgTextOr(79, "The recording could not be saved:")
+                            : runStarted_ ? MsgTextOr(18, "The recording was stopped:")
+                                          : MsgTextOr(25, "The recording did not start:");
     // Not modal: the window stays usable, and a program ending by itself
     // (a signal, a logout) is not held up by it.
     if (!failureBox_) {
@@ -583,7 +588,9 @@ void MainWindow::ShowRecordingFailure() {
     failureBox_->setText(heading + QStringLiteral("\n\n") + texts.join(u'\n'));
     // The line under the buttons says it too, with the first text of the run
     // shown: the reason, where a generic line (a grab that failed) follows it.
-    if (!texts.isEmpty()) ShowStatus(statusPanel_, heading + u' ' + texts.first());
+    // A failed save's reason is its result, the last text.
+    if (!texts.isEmpty())
+        ShowStatus(statusPanel_, heading + u' ' + (saveFailed ? texts.last() : texts.first()));
     failureBox_->show();
     failureBox_->raise();
 }

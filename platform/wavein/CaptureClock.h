@@ -52,6 +52,9 @@ class CaptureClock {
     // reference to learn anew.
     void resume(std::int64_t atNs);
     bool paused() const { return !pauses_.empty() && pauses_.back().toNs == kOpen; }
+    // A pause is on and the reads have reached its start: nothing more is
+    // put out until the resume.
+    bool pauseReached() const { return paused() && pauses_.back().fromFrame != kUnplaced; }
 
     // When the first frame put out was taken (the median of the first
     // estimates), -1 while unknown.

@@ -490,6 +490,13 @@ void WaveInDevice::capture() {
             clock.idle(now, std::chrono::nanoseconds(kStallLimit).count(), corrected);
         }
         deliver(corrected);
+        // The sound taken before a pause goes to its owner now, not when the
+        // buffer fills after the resume: a crash in the pause keeps it.
+        if (clock.pauseReached() && !queue.empty() && queue.front()->dwBytesRecorded > 0) {
+            WAVEHDR* front = queue.front();
+            queue.pop_front();
+            giveBack(front);
+        }
     }
     if (running) backend->setRunning(false, error);
     std::lock_guard lock(mutex);

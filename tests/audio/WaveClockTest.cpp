@@ -186,5 +186,36 @@ TEST_F(WaveClock, QuestionsDuringTheCloseAreSafe) {
     EXPECT_GT(answers.load(), 0);
 }
 
+// The sound taken before a pause reaches the file while the pause lasts, not
+// once its block fills after the resume: a crash in the pause keeps it.
+TEST_F(WaveClock, TheLastBlockBeforeAPauseIsStoredInThePause) {
+    const auto driver = platform::wavein::makeDriver([](const platform::WAVEFORMATEX& format) {
+        return std::make_unique<ScriptedCapture>(format.nSamplesPerSec, 0,
+                                                 std::vector<ScriptedCapture::Gap>{});
+    });
+    const auto file = dir / "paused.wav";
+    audio::TStockAudioRecorder rec;
+    rec.SetDriver(driver.get());
+    rec.SetPCMFormat(audio::Mono16bit48000Hz);
+    rec.SetAsync(true);
+    rec.SetBufferLength(100);
+    rec.SetBufferCount(20);
+    ASSERT_TRUE(rec.RecordToFile(file.string()));
+    ASSERT_TRUE(eventually([&] { return rec.FirstSampleTime() >= 0; }));
+    // Half a block after the tenth.
+    const std::int64_t pauseNs = rec.FirstSampleTime() + 1'050'000'000;
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(pauseNs + 20'000'000)));
+    ASSERT_TRUE(rec.PauseCapture(true, pauseNs));
+    const auto storedS = [&] {
+        return (static_cast<double>(std::filesystem::file_size(file)) - 46) / 2 / kRate;
+    };
+    EXPECT_TRUE(eventually([&] { return storedS() > 1.04; })) << storedS() << " s stored";
+    EXPECT_NEAR(storedS(), 1.05, 0.01);
+    rec.SetActive(false);
+    EXPECT_TRUE(rec.WaitForInactive(5s));
+    EXPECT_TRUE(errors.texts().empty());
+}
+
 }  // namespace
 }  // namespace velmora::test

@@ -313,21 +313,21 @@ TEST(WaveStorage, SoundPastFourGibibytesIsKeptWhole) {
     EXPECT_EQ(u32(stream.head, 42), 0xFFFFFFFFu);
 }
 
-// While sound is written, the sizes are brought up to date about once a
-// second of sound: a file whose writer was killed reads to there.
+// While sound is written, the sizes are brought up to date about every
+// tenth of a second of sound: a file whose writer was killed reads to there.
 TEST(WaveStorage, SizesFollowTheSoundWhileItIsWritten) {
     TMemoryStream stream;
     TWaveStreamAdapter w(&stream, TStreamOwnership::soReference);
     const WAVEFORMATEX f = format(3);
     ASSERT_TRUE(w.BeginRewrite(&f));
     EXPECT_EQ(u32(stream.Data(), 42), 0u);
-    record(w, f.nAvgBytesPerSec / 2);
-    EXPECT_EQ(u32(stream.Data(), 42), 0u) << "sizes written before a second of sound";
+    record(w, f.nAvgBytesPerSec / 20);
+    EXPECT_EQ(u32(stream.Data(), 42), 0u) << "sizes written before a tenth of a second";
     record(w, 3 * f.nAvgBytesPerSec);
     const std::uint32_t data = u32(stream.Data(), 42);
     EXPECT_GE(data, 3 * f.nAvgBytesPerSec);
     EXPECT_LE(data, static_cast<std::uint32_t>(stream.Size() - 46));
     EXPECT_EQ(u32(stream.Data(), 4), data + 38);
     // Still appended at the end.
-    EXPECT_EQ(stream.Size(), 46 + 3 * f.nAvgBytesPerSec + f.nAvgBytesPerSec / 2);
+    EXPECT_EQ(stream.Size(), 46 + 3 * f.nAvgBytesPerSec + f.nAvgBytesPerSec / 20);
 }

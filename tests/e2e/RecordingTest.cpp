@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "tests/e2e/ProgramHarness.h"
+#include "tests/support/SmallDisk.h"
 
 namespace fs = std::filesystem;
 using namespace velmora::e2e;
@@ -201,6 +202,45 @@ TEST_F(RecordingTest, LeavingDuringARecordingAsksFirstAndItsDefaultSavesTheRecor
     EXPECT_EQ(Recordings(out_).size(), 1u) << "Save and exit did not save the recording";
     EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi")) << TodaysLog();
     EXPECT_TRUE(fs::exists(folder_ / "Setup.ini"));
+}
+
+// A disk that holds the recording but not its saved copy: the save fails
+// during the merge, and one box says so and where the recording is kept.
+TEST_F(RecordingTest, ADiskFillingDuringTheSaveShowsOneBoxNamingTheKeptFile) {
+    velmora::test::SmallDisk disk(8192);
+    if (!disk.Mounted()) GTEST_SKIP() << disk.Why();
+    // HuffYUV of the whole screen: megabytes a second.
+    std::ofstream(folder_ / "Setup.ini")
+        << "[SetupVideo]\nTypeCapture=1\nCodecIndex=4\nCaptureCursor=0\n"
+           "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n";
+    Program program(folder_, {"-vc", "path=" + disk.Folder()});
+    const std::string window = program.WaitForWindow(kMainTitle);
+    ASSERT_FALSE(window.empty());
+    const fs::path temp = disk.Folder() + "~tempvideo.avi";
+    // More than half the disk recorded: its copy cannot fit beside it.
+    ASSERT_TRUE(WaitFor([&] { return SizeOf(temp) > 4500u * 1024; }, kRecordingPatience))
+        << SizeOf(temp) << "\n"
+        << TodaysLog();
+    run("xdotool key F10");
+    const std::string box = program.WaitForWindow("Velmora");
+    ASSERT_FALSE(box.empty()) << "no box\n" << TodaysLog();
+    const std::string log = TodaysLog();
+    EXPECT_NE(log.find(" - Error writing files! The disk is full: " + disk.Folder()),
+              std::string::npos)
+        << log;
+    std::smatch kept;
+    ASSERT_TRUE(std::regex_search(log, kept, std::regex(" Recording kept in: (\\S+_video\\.avi)")))
+        << log;
+    EXPECT_TRUE(fs::exists(kept[1].str())) << kept[1];
+    EXPECT_TRUE(Recordings(disk.Folder()).empty());
+    EXPECT_EQ(Count(log, "The disk is full"), 1u) << "a failure of the recording itself\n" << log;
+    // One box: the window lists no other of the program's.
+    EXPECT_EQ(Count(capture("wmctrl -lp"), " " + std::to_string(program.pid()) + " "), 2u)
+        << capture("wmctrl -lp");
+    program.Close(box);
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Velmora").empty(); }));
+    program.Close(window);
+    EXPECT_EQ(program.Exit(), 0);
 }
 
 }  // namespace

@@ -2,13 +2,16 @@
 // stored: the next start finds it,
 // asks once, and Yes saves it under the name of its start time; No leaves it
 // alone, it is not asked about again, and a new recording moves it aside
-// instead of deleting it.
+// instead of deleting it. Killed at random moments, a recording's sound
+// reaches about as far as its picture, in AVI and in MP4.
 
 #include <signal.h>
 
+#include <random>
 #include <regex>
+#include <thread>
 
-#include "tests/e2e/SoundProgram.h"
+#include "tests/e2e/FormatRecording.h"
 #include "tests/sound/SoundCheck.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +58,35 @@ class RecoveryTest : public SoundProgramTest {
         run("xdotool windowactivate --sync " + box + " key " + key);
         ASSERT_TRUE(WaitFor([&] { return program.Window("Notice").empty(); }));
     }
+    // Kills a recording with sound in format ms after its sound began, and
+    // saves it at the next start: the recovered file, or "".
+    std::string KillAndRecover(const std::string& format, int ms) {
+        fs::remove_all(out_);
+        fs::create_directory(out_);
+        fs::remove_all(folder_ / "Logs");
+        std::ofstream(folder_ / "Setup.ini")
+            << FormatSettings(MicrophoneSettings(), format, format == "AVI" ? "PCM" : "AAC");
+        {
+            Program program(folder_, {"-vc", OutArg()});
+            if (program.WaitForWindow(kMainTitle).empty()) return {};
+            if (!WaitFor([&] { return StoredSoundSeconds(out_ / "~tempaudio.wav") > 0; }))
+                return {};
+            // The moment of the crash is the test's input: any may come.
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            ::kill(program.pid(), SIGKILL);
+            program.Exit();
+        }
+        Program program(folder_, {OutArg()});
+        if (program.WaitForWindow(kMainTitle).empty()) return {};
+        Answer(program, "Return");
+        const bool saved = WaitFor([&] {
+            return TodaysLog().find(" - The interrupted recording is saved: ") != std::string::npos;
+        });
+        ::kill(program.pid(), SIGTERM);
+        EXPECT_EQ(program.Exit(), 0);
+        const auto files = Recordings(out_);
+        return saved && files.size() == 1 ? files.front().string() : std::string();
+    }
     std::uintmax_t videoSize_ = 0;
     double killedAfter_ = 0;  // seconds from the sound file's start to the kill
 };
@@ -86,8 +118,8 @@ TEST_F(RecoveryTest, YesSavesTheKilledRecordingWithItsSound) {
     const int late = seconds(name.substr(21, 6)) - seconds(started[2].str());
     EXPECT_EQ(name.substr(12, 8), started[1].str()) << log;
     EXPECT_TRUE(late == 0 || late == 1) << name << "\n" << log;
-    // The sound reaches the last one-second buffer the recorder had stored;
-    // the one being filled at the kill is lost.
+    // The sound reaches the last block the recorder had stored; the one
+    // being filled at the kill is lost.
     ExpectRecordingWithSound(file, killedAfter_, 1.5);
     EXPECT_FALSE(fs::exists(out_ / "~tempvideo.avi"));
     EXPECT_FALSE(fs::exists(out_ / "~tempaudio.wav"));
@@ -123,6 +155,25 @@ TEST_F(RecoveryTest, NoLeavesItAloneAndANewRecordingMovesItAside) {
     EXPECT_NE(TodaysLog().find("An interrupted recording was moved aside: "), std::string::npos);
     ::kill(program.pid(), SIGTERM);
     EXPECT_EQ(program.Exit(), 0);
+}
+
+// Sound reaches its file in blocks of a tenth of a second: a crash at any
+// moment loses about as much of it as of the picture.
+TEST_F(RecoveryTest, AKillAtAnyMomentLosesLittleMoreSoundThanPicture) {
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> moment(300, 2500);
+    for (const std::string format : {"AVI", "MP4"})
+        for (int kill = 0; kill < 2; ++kill) {
+            const int ms = moment(random);
+            SCOPED_TRACE(format + " killed " + std::to_string(ms) + " ms after its sound began");
+            const std::string file = KillAndRecover(format, ms);
+            ASSERT_FALSE(file.empty()) << TodaysLog();
+            const double picture = VideoSeconds(file);
+            const double sound = static_cast<double>(Samples(file).size()) / 2 / 44100;
+            std::printf("%s killed %d ms after its sound began: picture %.3f s, sound %.3f s\n",
+                        format.c_str(), ms, picture, sound);
+            EXPECT_NEAR(sound, picture, 0.3);
+        }
 }
 
 }  // namespace

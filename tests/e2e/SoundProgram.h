@@ -29,8 +29,8 @@ inline std::string MicrophoneSettings() {
 }
 
 // Seconds of stereo 16-bit sound at `rate` a recorder has stored so far in
-// the WAV it writes (after its 46-byte header); it adds about a second at a
-// time.
+// the WAV it writes (after its 46-byte header); it adds a tenth of a second
+// at a time.
 inline double StoredSoundSeconds(const fs::path& wav, int rate = 44100) {
     const std::uintmax_t size = SizeOf(wav);
     return size > 46 ? static_cast<double>(size - 46) / (4.0 * rate) : 0.0;

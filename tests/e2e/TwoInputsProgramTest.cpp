@@ -4,7 +4,10 @@
 // its track, gone midway, the microphone's 440 Hz kept to the end, the
 // speakers' 1000 Hz until then. (Both inputs chosen in Options and mixed into
 // one track: tests/e2e/OptionsProgramTest.cpp; the mix, the tracks' names and
-// an input that is not there: tests/engine/TwoInputsTest.cpp.)
+// an input that is not there: tests/engine/TwoInputsTest.cpp.) And the
+// sound server killed midway: both inputs silent from then to the end.
+
+#include <signal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -225,6 +228,134 @@ TEST_F(TwoInputsProgramTest, SpeakersAtHalfVolumeGoneMidwayLeaveTheMicrophoneToT
     if (!box.empty()) program.Close(box);
     program.Close(window);
     EXPECT_EQ(program.Exit(), 0);
+}
+
+// A sound server of this test's own, which it may kill: the microphone's
+// 440 Hz and the speakers' 1000 Hz, each from a null sink.
+class PrivateSoundServer {
+  public:
+    explicit PrivateSoundServer(const fs::path& dir) : dir_(dir) {
+        fs::create_directories(dir / "runtime");
+        fs::create_directories(dir / "home");
+        fs::permissions(dir / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        std::ofstream(dir / "server.pa")
+            << "load-module module-native-protocol-unix\n"
+               "load-module module-null-sink sink_name=speakers\n"
+               "load-module module-null-sink sink_name=micsink\n"
+               "load-module module-sine sink=micsink frequency=440\n"
+               "load-module module-sine sink=speakers frequency=1000\n"
+               "load-module module-remap-source master=micsink.monitor source_name=fakemic\n";
+        std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + (dir / "runtime").string(),
+                                                "HOME=" + (dir / "home").string()};
+        if (const char* path = std::getenv("PATH"))
+            environment.push_back(std::string("PATH=") + path);
+        server_.emplace(
+            std::vector<std::string>{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1",
+                                     "--system=false", "--disallow-exit", "-n", "-F",
+                                     (dir / "server.pa").string(),
+                                     "--log-target=file:" + (dir / "log").string()},
+            environment, dir);
+    }
+    ~PrivateSoundServer() { Kill(); }
+    std::string Address() const {
+        return "unix:" + (dir_ / "runtime" / "pulse" / "native").string();
+    }
+    std::string Pactl(const std::string& arguments) const {
+        return capture("PULSE_SERVER=" + Address() + " pactl " + arguments + " 2>/dev/null");
+    }
+    bool Up() const {
+        return WaitFor([&] { return Pactl("info").find("Server Name") != std::string::npos; });
+    }
+    // Where the program lists a source.
+    std::string InputIndex(const std::string& source) const {
+        std::string index =
+            capture("PULSE_SERVER=" + Address() + " pactl list short sources | awk '$2 == \"" +
+                    source + "\" { print NR - 1 }'");
+        while (!index.empty() && index.back() == '\n') index.pop_back();
+        return index;
+    }
+    void Kill() {
+        if (!server_ || !server_->Running()) return;
+        ::kill(server_->pid(), SIGKILL);
+        server_->Exit();
+    }
+
+  private:
+    fs::path dir_;
+    std::optional<Program> server_;
+};
+
+// The sound server killed midway through a recording of both inputs: each
+// input has silence from then to the end of the picture, as the log says,
+// in separate tracks and in the mix alike.
+TEST_F(TwoInputsProgramTest, SoundServerKilledMidwayLeavesSilenceToThePicturesEnd) {
+    for (const bool tracks : {true, false}) {
+        SCOPED_TRACE(tracks ? "separate tracks" : "mixed");
+        fs::remove_all(folder_ / "Logs");
+        const fs::path out = root_ / (tracks ? "tracks" : "mix");
+        fs::create_directory(out);
+        PrivateSoundServer server(root_ / (tracks ? "server-tracks" : "server-mix"));
+        ASSERT_TRUE(server.Up());
+        const std::string microphone = server.InputIndex("fakemic");
+        ASSERT_FALSE(microphone.empty());
+        std::ofstream(folder_ / "Setup.ini")
+            << "[SetupVideo]\nWorkDir=" << out.string() << "/\nCodecIndex=1\n"
+            << "[SetupApp]\nMinimizeCapture=0\nRestoreAfterRecord=0\nSendStats=0\n"
+            << "[SetupAudio]\nAudioRecordEnable=1\nAudioFormatIndex=15\nAudioInputIndex="
+            << microphone
+            << "\nAudioInput2Name=speakers.monitor\nAudioSeparateTracks=" << (tracks ? 1 : 0)
+            << "\n";
+        Program program(folder_, {"-vc"}, {"PULSE_SERVER=" + server.Address()});
+        const std::string window = program.WaitForWindow(kMainTitle);
+        ASSERT_FALSE(window.empty());
+        ASSERT_TRUE(WaitForSound(out / "~tempaudio.wav", 1.0)) << TodaysLog();
+        ASSERT_TRUE(WaitForSound(out / "~tempaudio2.wav", 1.0)) << TodaysLog();
+        server.Kill();
+        const double stored = std::min(StoredSoundSeconds(out / "~tempaudio.wav"),
+                                       StoredSoundSeconds(out / "~tempaudio2.wav"));
+        // Both losses told, then two seconds more of picture (30 frames).
+        ASSERT_TRUE(WaitFor([&] {
+            const std::string log = TodaysLog();
+            const auto first = log.find(" - Sound recording stopped: ");
+            return first != std::string::npos &&
+                   log.find(" - Sound recording stopped: ", first + 1) != std::string::npos;
+        })) << TodaysLog();
+        ASSERT_TRUE(WaitForGrowth(out / "~tempvideo.avi", 30)) << TodaysLog();
+        run("xdotool key F10");
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return Recordings(out).size() == 1 &&
+                       TodaysLog().find(" - the sound is incomplete: ") != std::string::npos;
+            },
+            40s))
+            << TodaysLog();
+        const std::string log = TodaysLog();
+        EXPECT_NE(log.find("the recording has silence from it after that"), std::string::npos)
+            << log;
+
+        const std::string file = Recordings(out).front().string();
+        ASSERT_EQ(StreamCount(file), tracks ? 3 : 2) << log;
+        const double video = std::stod(StreamInfo(file, 0).at("duration"));
+        for (int n = 0; n < (tracks ? 2 : 1); ++n) {
+            const auto samples = Samples(file, n);
+            const double seconds = static_cast<double>(samples.size()) / 2 / 44100;
+            std::printf("video %.3f s, sound %d %.3f s; the server was killed with %.3f s stored\n",
+                        video, n, seconds, stored);
+            EXPECT_NEAR(seconds, video, 0.2) << n;
+            // The tone until the kill (its start may be silence the
+            // alignment put there), silence in its last half second.
+            const double hz = tracks && n == 1 ? 1000 : 440;
+            const auto levels = ToneLevels(samples, hz, 44100, 0);
+            ASSERT_FALSE(levels.empty()) << n;
+            EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 1000.0) << n;
+            const std::vector<std::int16_t> end(samples.end() - 44100, samples.end());
+            EXPECT_LT(ToneLevel(end, hz, 44100, 0), 10.0) << n;
+        }
+        // Each input's loss left its box open: the program ends as a
+        // desktop's logout ends it.
+        ::kill(program.pid(), SIGTERM);
+        EXPECT_EQ(program.Exit(), 0) << TodaysLog();
+    }
 }
 
 }  // namespace
