@@ -1,5 +1,6 @@
 #include "overlays/CaptureFrame.h"
 
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPainter>
@@ -125,6 +126,14 @@ void CaptureFrame::ShowOnTop() {
             WriteLog(QStringLiteral(
                 "No frame around the recorded area on Wayland: windows cannot be placed there."));
         told = true;
+        return;
+    }
+    // One of the program's own questions is open (the exit question during
+    // a recording): the caption must not cover it. The frame passes the
+    // window manager, which cannot stack the question above it: it is away
+    // until the question is answered.
+    if (QApplication::activeModalWidget()) {
+        hide();
         return;
     }
     if (!isVisible()) show();

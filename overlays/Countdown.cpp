@@ -1,5 +1,6 @@
 #include "overlays/Countdown.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRegion>
@@ -26,7 +27,14 @@ class CountdownNumber : public QWidget {
         setObjectName(QStringLiteral("CountdownNumber"));
         setWindowTitle(QStringLiteral("Velmora countdown"));
         setAttribute(Qt::WA_ShowWithoutActivating);
-        setWindowOpacity(0.8);
+        if (WindowsPlaceable()) {
+            setWindowOpacity(0.8);
+        } else {
+            // A Wayland compositor takes neither a window's opacity nor its
+            // shape, but blends what the window paints: the disc is painted
+            // translucent on a clear window.
+            setAttribute(Qt::WA_TranslucentBackground);
+        }
     }
 
     void Place(const QRect& area) {
@@ -39,11 +47,15 @@ class CountdownNumber : public QWidget {
         // Large, yet leaving most of a small area visible.
         const int side = std::clamp(std::min(logical.width(), logical.height()) * 3 / 5, 64, 320);
         const QRect disc(logical.center() - QPoint(side / 2, side / 2), QSize(side, side));
-        if (WindowsPlaceable())
+        if (WindowsPlaceable()) {
             setGeometry(disc);
-        else
-            resize(disc.size());  // the compositor places it
-        setMask(QRegion(rect(), QRegion::Ellipse));
+            setMask(QRegion(rect(), QRegion::Ellipse));
+        } else {
+            // The compositor places it: a window of one fixed size is a
+            // dialog to tiling ones, which float it in the middle of the
+            // output instead of giving it a tile of the screen.
+            setFixedSize(disc.size());
+        }
     }
 
     // Called once after the number's first painting.
@@ -60,8 +72,19 @@ class CountdownNumber : public QWidget {
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillRect(rect(), QColor(24, 24, 24));
-        painter.setPen(QPen(QColor(220, 40, 40), std::max(3, width() / 24)));
+        const int ring = std::max(3, width() / 24);
+        if (WindowsPlaceable()) {
+            painter.fillRect(rect(), QColor(24, 24, 24));  // the mask makes it a disc
+        } else {
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(rect(), Qt::transparent);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(24, 24, 24, 204));
+            painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+            painter.setBrush(Qt::NoBrush);
+        }
+        painter.setPen(QPen(QColor(220, 40, 40), ring));
         painter.drawEllipse(QRectF(rect()).adjusted(2, 2, -2, -2));
         QFont font = painter.font();
         font.setBold(true);
@@ -85,13 +108,35 @@ Countdown::Countdown(Events events, QObject* parent)
 
 Countdown::~Countdown() = default;
 
-void Countdown::Start(int seconds, const QRect& area) {
+void Countdown::Start(int seconds, const QRect& area, QWindow* under) {
     if (!number_) number_ = std::make_unique<CountdownNumber>();
     number_->Place(area);
     totalMs_ = 1000 * qint64{std::max(1, seconds)};
     running_ = true;
+    numberUp_ = false;
     counting_ = false;
     shown_ = std::max(1, seconds);
+    if (events_.tick) events_.tick(shown_);
+    if (under && !under->isExposed() && !WindowsPlaceable()) {
+        under_ = under;
+        under->installEventFilter(this);
+        timer_->start(kWindowWaitMs);
+        return;
+    }
+    ShowNumber();
+}
+
+bool Countdown::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == under_ && under_->isExposed() &&
+        running_ && !numberUp_)
+        ShowNumber();
+    return QObject::eventFilter(watched, event);
+}
+
+void Countdown::ShowNumber() {
+    if (under_) under_->removeEventFilter(this);
+    under_ = nullptr;
+    numberUp_ = true;
     // The seconds count from when the number is on the screen: making the
     // window and its first painting take a while on a busy desktop. A
     // screen that never paints it (no compositor answer) waits no longer
@@ -99,7 +144,6 @@ void Countdown::Start(int seconds, const QRect& area) {
     number_->painted = [this] { BeginCounting(); };
     number_->Show(shown_);
     timer_->start(kFirstPaintMs);
-    if (events_.tick) events_.tick(shown_);
 }
 
 void Countdown::BeginCounting() {
@@ -111,6 +155,8 @@ void Countdown::BeginCounting() {
 
 void Countdown::Cancel() {
     running_ = false;
+    if (under_) under_->removeEventFilter(this);
+    under_ = nullptr;
     if (number_) number_->painted = nullptr;
     timer_->stop();
     if (number_) number_->hide();
@@ -125,6 +171,7 @@ int Countdown::SecondsLeft() const {
 
 void Countdown::Step() {
     if (!running_) return;
+    if (!numberUp_) return ShowNumber();
     if (!counting_) return BeginCounting();
     const qint64 left = totalMs_ - clock_.elapsed();
     if (left <= 0) {

@@ -7,10 +7,13 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <QWindow>
 #include <QRect>
 #include <functional>
 #include <memory>
 
+class QEvent;
 class QTimer;
 
 namespace velmora {
@@ -30,8 +33,11 @@ class Countdown : public QObject {
     ~Countdown() override;
 
     // Counts seconds (>= 1) down over the middle of area (X screen pixels;
-    // empty: the primary screen's middle).
-    void Start(int seconds, const QRect& area);
+    // empty: the primary screen's middle). Where the compositor stacks
+    // windows in the order they appear (Wayland), the number waits for
+    // under, a window being shown, to be on the screen, so as to stand above
+    // it; at most kWindowWaitMs.
+    void Start(int seconds, const QRect& area, QWindow* under = nullptr);
     // Stops counting and takes the number away; nothing follows.
     void Cancel();
     bool Running() const { return running_; }
@@ -42,8 +48,13 @@ class Countdown : public QObject {
     // and the windows under it need that long to paint what it covered.
     static constexpr int kLeaveAheadMs = 60;
     static constexpr int kFirstPaintMs = 500;
+    static constexpr int kWindowWaitMs = 2000;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void ShowNumber();
     void BeginCounting();
     void Step();
 
@@ -53,7 +64,9 @@ class Countdown : public QObject {
     QElapsedTimer clock_;
     qint64 totalMs_ = 0;
     int shown_ = 0;
+    QPointer<QWindow> under_;  // waited for before the number shows
     bool running_ = false;
+    bool numberUp_ = false;  // the number is shown (it may not be painted yet)
     bool counting_ = false;  // the number is up and the clock runs
 };
 

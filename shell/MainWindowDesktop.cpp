@@ -106,7 +106,9 @@ void MainWindow::BeginCountdown(int seconds) {
         b->setEnabled(false);
     // Escape cancels from any window, as F10 does.
     if (hotKeys_) hotKeys_->Register(kCountdownEscapeId, platform::kVkEscape);
-    countdown_->Start(seconds, CountdownArea());
+    // On Wayland the window may be on its way to the screen (a command
+    // line's countdown starts as it is shown): the number comes above it.
+    countdown_->Start(seconds, CountdownArea(), isVisible() ? windowHandle() : nullptr);
 }
 
 void MainWindow::CancelCountdown() {

@@ -13,6 +13,10 @@ QString ElidedStatusText(const QString& text, const QFontMetrics& metrics, int w
     // as fits; the folder between goes first.
     const qsizetype colon = text.lastIndexOf(QStringLiteral(": "));
     const QString reason = colon > 0 ? text.mid(colon + 2) : QString();
+    // "Recording starts in 3 s - F10 or Esc cancels": the state comes first
+    // and matters most; the keys' hint after the dash goes.
+    if (reason.isEmpty() && text.contains(QStringLiteral(" - ")))
+        return metrics.elidedText(text, Qt::ElideRight, width);
     if (reason.isEmpty() || metrics.horizontalAdvance(ellipsis + reason) > width)
         return metrics.elidedText(text, Qt::ElideLeft, width);
     qsizetype headEnd = -1;  // after the first ". " or ": "

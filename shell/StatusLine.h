@@ -13,6 +13,7 @@ namespace velmora {
 // Else the reason (after the last ": ") stays whole, after as much of the
 // beginning as fits (what happened, up to the first ". " or ": ", before the
 // file or folder between); without a reason that fits, the end of the text.
+// A state with a hint after " - " and no reason keeps its beginning.
 QString ElidedStatusText(const QString& text, const QFontMetrics& metrics, int width);
 
 // A label that shows its text as ElidedStatusText to its own width; text()

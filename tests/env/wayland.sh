@@ -206,7 +206,16 @@ write_configs() {
     local x y w h
     read -r x y w h <<<"$client_geometry"
     mkdir -p "$state/config/xdg-desktop-portal-wlr" "$state/portals" "$state/logs" \
-        "$state/home" "$state/data" "$state/state"
+        "$state/home" "$state/data/dbus-1/services" "$state/state"
+    # No notification daemon of the machine's (dunst, mako) is started for
+    # the program's first notification: it would hold the name for the rest
+    # of the session, and the tests' own scripted service could not take it.
+    # The session's own folder comes first, and its entry starts nothing.
+    cat >"$state/data/dbus-1/services/org.freedesktop.Notifications.service" <<'CONF'
+[D-BUS Service]
+Name=org.freedesktop.Notifications
+Exec=/bin/false
+CONF
     cat >"$state/sway.config" <<CONF
 output HEADLESS-1 resolution 1280x720 position 0,0 bg $background solid_color
 default_border none

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPalette>
 #include <QScreen>
 #include <QThread>
 
@@ -154,5 +155,48 @@ TEST(CaptureFrame, FollowsAMovingArea) {
     EXPECT_EQ(screen.at(596, 396), 0xff0000u);
     EXPECT_EQ(screen.at(721, 481), 0xff0000u);
     EXPECT_NE(screen.at(96, 96), 0xff0000u);
+    frame.hide();
+}
+
+// One of the program's own questions (the exit question during an area
+// recording) stays readable: the frame, raised on every tick, stays away
+// while it is open and comes back after.
+TEST(CaptureFrame, StaysUnderTheProgramsOpenQuestion) {
+    ASSERT_FALSE(test::display24().empty()) << "no test display: run the test through ctest";
+    CaptureFrame frame;
+    const QString text = QStringLiteral("Recording");
+    frame.SetupRegion(200, 150, 300, 200, true, text);
+    frame.PaintFrame(text);
+    frame.ShowOnTop();
+    settle();
+    // A plain grey window over the whole frame, modal as the questions are.
+    QWidget question(nullptr, Qt::Dialog | Qt::FramelessWindowHint);
+    question.setWindowModality(Qt::ApplicationModal);
+    question.setPalette(QPalette(QColor(128, 128, 128)));
+    question.setAutoFillBackground(true);
+    const qreal ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
+    question.setGeometry(QRectF(100 / ratio, 50 / ratio, 500 / ratio, 400 / ratio).toRect());
+    question.show();
+    settle();
+    // The ticks go on while the question is open.
+    for (int tick = 0; tick < 3; ++tick) {
+        frame.ShowOnTop();
+        settle(50);
+    }
+    Screen screen;
+    ASSERT_TRUE(screen.desktop);
+    screen.grab(150, 100, 400, 300);
+    int frameShown = 0;
+    for (int y = 110; y < 360; ++y)
+        for (int x = 190; x < 510; ++x) {
+            const std::uint32_t p = screen.at(x, y);
+            frameShown += p == 0xff0000u || p == 0x0000ffu || p == 0xffffffu;
+        }
+    EXPECT_EQ(frameShown, 0) << "the frame's caption or corners over the question";
+    question.hide();
+    frame.ShowOnTop();
+    settle();
+    screen.grab(150, 100, 400, 300);
+    EXPECT_EQ(screen.at(196, 146), 0xff0000u) << "the frame is not back on top";
     frame.hide();
 }

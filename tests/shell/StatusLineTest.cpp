@@ -52,6 +52,22 @@ TEST(StatusLineTest, ALongTextKeepsItsReasonWholeAndAsMuchOfTheBeginningAsFits) 
     EXPECT_TRUE(fitted.startsWith(QStringLiteral("Can"))) << fitted.toStdString();
 }
 
+// The countdown and the recording's state in a narrow line (German at scale
+// 2): the seconds and the state stay, the keys' hint after the dash goes.
+TEST(StatusLineTest, AStateKeepsItsBeginningAndGivesUpTheHintAfterTheDash) {
+    const QFontMetrics metrics(QApplication::font());
+    for (const QString& state : {QStringLiteral("Die Aufnahme beginnt in 3 s"),
+                                QStringLiteral("Запись начнётся через 3 с"),
+                                QStringLiteral("Aufnahme läuft")}) {
+        const QString text = state + QStringLiteral(" - F10 oder Esc bricht ab");
+        const int width = metrics.horizontalAdvance(state + QStringLiteral(" - F1"));
+        const QString shown = ElidedStatusText(text, metrics, width);
+        EXPECT_LE(metrics.horizontalAdvance(shown), width);
+        EXPECT_TRUE(shown.startsWith(state)) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(kEllipsis)) << shown.toStdString();
+    }
+}
+
 TEST(StatusLineTest, AReasonTooLongForTheLineShowsTheEndOfTheText) {
     const QFontMetrics metrics(QApplication::font());
     const QString text = QStringLiteral(
