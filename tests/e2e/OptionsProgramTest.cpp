@@ -37,12 +37,13 @@ TEST_F(ProgramTest, OptionsChosenByKeyboardGiveAnH264RecordingOfTheSpeakersAndTh
     ASSERT_FALSE(main.empty());
     ASSERT_FALSE(program.OpenOptions(main).empty());
 
-    // Focus starts on the compressor list.
+    // Focus starts on the presets at the top; the compressor list is next.
+    Keys("Tab");
     ASSERT_EQ(run("xdotool type --delay 40 'H.264'"), 0);
-    // Back past Cancel and OK to the sound box, tick it, the last format
-    // (stereo, 16 bits, 48 kHz); past the sound compression beside it, open
-    // the input list, type the name, Enter picks it.
-    Keys("shift+Tab shift+Tab shift+Tab space Tab End Tab Tab space");
+    // Back past the presets, Cancel and OK to the sound box, tick it, the
+    // last format (stereo, 16 bits, 48 kHz); past the sound compression
+    // beside it, open the input list, type the name, Enter picks it.
+    Keys("shift+Tab shift+Tab shift+Tab shift+Tab space Tab End Tab Tab space");
     ASSERT_EQ(run("xdotool type --delay 40 'Monitor of Speakers'"), 0);
     Keys("Return");
     // Past its volume to "Also record": open it, the microphone, Enter picks

@@ -56,7 +56,7 @@ std::string RunQuietly(const fs::path& folder, const std::string& line) {
 TEST_F(ProgramTest, AnUnknownOptionIsRefusedBeforeAnythingStartsAndExitsTwo) {
     const std::string usage =
         "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] [format=avi|mp4|mkv]\n"
-        "               [window=ID|TITLE] [monitor=NAME|all]\n";
+        "               [window=ID|TITLE] [monitor=NAME|all] [preset=NAME]\n";
     // No display is needed to be told: it is answered before the toolkit.
     EXPECT_EQ(RunQuietly(folder_, "env -u DISPLAY -u WAYLAND_DISPLAY ./velmora -VC --record"),
               "velmora: unknown option --record\n" + usage +

@@ -123,7 +123,8 @@ TEST_F(InstalledFiles, HelpAndVersionPrintAndExitWithoutADisplay) {
     const std::string help = capture(program + " -vc --help; echo status $?");
     EXPECT_TRUE(
         help.starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
-                         "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all]\n"))
+                         "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all] "
+                         "[preset=NAME]\n"))
         << help;
     EXPECT_TRUE(help.ends_with("\nstatus 0\n")) << help;
     // Nothing was read or written: no settings, no log.
