@@ -202,6 +202,11 @@ QString MsgTextOr(int n, const char* english) {
     return text.isEmpty() ? QString::fromUtf8(english) : text;
 }
 
+QString LogTextOr(int n, const char* english) {
+    const QString text = LogTexts(n);
+    return text.isEmpty() ? QString::fromUtf8(english) : text;
+}
+
 std::string LanguageFilePath(const std::string& name) {
     // The name comes from the settings file: it may only name a file in the
     // language folder, never reach out of it.

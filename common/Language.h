@@ -39,6 +39,8 @@ QString LogTexts(int n);
 QString MsgTexts(int n);
 // MsgTexts(n), or the English text where the language file lacks it.
 QString MsgTextOr(int n, const char* english);
+// LogTexts(n), or the English text where the language file lacks it.
+QString LogTextOr(int n, const char* english);
 
 // Path of the language file for a name: Language/<name>.lng in the program
 // folder, or a file there whose name differs only in letter case. Empty (no

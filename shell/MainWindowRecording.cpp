@@ -174,12 +174,11 @@ bool MainWindow::OfferRecovery() {
                 files += (files.isEmpty() ? QString() : QStringLiteral(", ")) +
                          QString::fromStdString(*sound);
         lines << files;
-        WriteLog(QStringLiteral("An interrupted recording was found: ") + files);
+        WriteLog(LogTextOr(62, "An interrupted recording was found: %1").arg(files));
     }
     QMessageBox box(
-        QMessageBox::Question, QStringLiteral("Notice"),
-        QStringLiteral("A recording was interrupted before it was saved:\n%1\n\n"
-                       "Save it now as %2?")
+        QMessageBox::Question, MsgTextOr(73, "Notice"),
+        MsgTextOr(74, "A recording was interrupted before it was saved:\n%1\n\nSave it now as %2?")
             .arg(lines.join(u'\n'), QString::fromStdString(FileNameOf(offered.front().target))),
         QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("RecoveryQuestion"));
@@ -188,8 +187,8 @@ bool MainWindow::OfferRecovery() {
         // comes again at the next start.
         if (!quitting_)
             for (const auto& r : offered) declined.Add(r);
-        WriteLog(QStringLiteral("The interrupted recording is left as it is: ") +
-                 lines.join(QStringLiteral("; ")));
+        WriteLog(LogTextOr(63, "The interrupted recording is left as it is: %1")
+                     .arg(lines.join(QStringLiteral("; "))));
         return false;
     }
     const bool started = camera_->RecoverRecordings(std::move(offered));
