@@ -130,6 +130,16 @@ int RunCountdownSeconds(const TSettings& s) {
     return s.RunCountdown.value_or(s.Countdown);
 }
 
+void ForgetRunChoices(TSettings& s) {
+    s.RunCountdown.reset();
+    s.RunFormat.reset();
+    s.RunTimeLimit.reset();
+    s.RunWindow.reset();
+    s.RunWindowId.reset();
+    s.RunMonitor.reset();
+    s.RunPreset.reset();
+}
+
 bool WriteSettings(const TSettings& s, const std::string& file) {
     // ScreenCastToken is not written: the copy here may be older than the
     // one StoreScreenCastToken has put into the file since.

@@ -158,6 +158,9 @@ SoundCodec RunSoundCodec(const TSettings& settings);
 // The countdown this run's recordings start after, in seconds.
 int RunCountdownSeconds(const TSettings& settings);
 
+// Drops the command line's choices: their recording has started, or will not.
+void ForgetRunChoices(TSettings& settings);
+
 // Writes every stored setting in one replacement of the file, keeping other
 // sections, keys and comments. False when the file could not be written.
 bool WriteSettings(const TSettings& settings, const std::string& file);

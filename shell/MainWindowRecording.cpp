@@ -252,12 +252,7 @@ void MainWindow::StartCapture() {
             if (const QString missing = MissingMonitorText(*Settings.RunMonitor, true);
                 !missing.isEmpty()) {
                 // The rest of that command line went with it.
-                Settings.RunCountdown.reset();
-                Settings.RunFormat.reset();
-                Settings.RunTimeLimit.reset();
-                Settings.RunWindow.reset();
-                Settings.RunMonitor.reset();
-                Settings.RunPreset.reset();
+                ForgetRunChoices(Settings);
                 WriteLog(missing);
                 AnswerStartReplies(missing.toStdString());
                 UpdateRecordEnabled();
@@ -302,13 +297,7 @@ void MainWindow::StartCapture() {
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
     camera_->StartRecording(path.toStdString());
     // The command line's choices were for this recording alone.
-    Settings.RunCountdown.reset();
-    Settings.RunFormat.reset();
-    Settings.RunTimeLimit.reset();
-    Settings.RunWindow.reset();
-    Settings.RunWindowId.reset();
-    Settings.RunMonitor.reset();
-    Settings.RunPreset.reset();
+    ForgetRunChoices(Settings);
     if (camera_->WindowMode) {
         summaryWidth_ = camera_->Width.load();
         summaryHeight_ = camera_->Height.load();
