@@ -14,6 +14,8 @@
 #include "engine/vfw/Vfw.h"
 
 using namespace velmora::vfw;
+using velmora::OutputFormat;
+using velmora::SoundCodec;
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,12 +50,12 @@ int main(int argc, char** argv) {
     const std::string input = argv[1];
     const fs::path folder = argc > 2 ? argv[2] : fs::path(input).parent_path();
     const Kind kinds[] = {
-        {"AVI + PCM", {"avi", nullptr, 0}, ".avi", "-c:a copy"},
-        {"MP4 + AAC", {"mp4", "aac", 160000}, ".mp4",
+        {"AVI + PCM", {OutputFormat::Avi, SoundCodec::Pcm}, ".avi", "-c:a copy"},
+        {"MP4 + AAC", {OutputFormat::Mp4, SoundCodec::Aac}, ".mp4",
          "-c:a aac -b:a 160k -movflags +delay_moov+default_base_moof+frag_keyframe "
          "-frag_duration 1000000"},
-        {"MKV + Opus", {"matroska", "libopus", 128000}, ".mkv", "-c:a libopus -b:a 128k"},
-        {"MKV + FLAC", {"matroska", "flac", 0}, ".mkv", "-c:a flac"},
+        {"MKV + Opus", {OutputFormat::Mkv, SoundCodec::Opus}, ".mkv", "-c:a libopus -b:a 128k"},
+        {"MKV + FLAC", {OutputFormat::Mkv, SoundCodec::Flac}, ".mkv", "-c:a flac"},
     };
     AVIFileInit();
     PAVISTREAM streams[2] = {openStream(input, streamtypeVIDEO),

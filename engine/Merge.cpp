@@ -33,31 +33,6 @@ void RemoveStalePart(const std::string& target) {
     ::unlink(part.c_str());
 }
 
-// The container and sound encoder of a choice, as libavformat and
-// libavcodec name them, with the bit rates a listener expects of each.
-vfw::MediaFileFormat MediaFormatOf(const OutputChoice& choice) {
-    vfw::MediaFileFormat format;
-    format.container = choice.format == OutputFormat::Mp4   ? "mp4"
-                       : choice.format == OutputFormat::Mkv ? "matroska"
-                                                            : "avi";
-    switch (choice.sound) {
-        case SoundCodec::Aac:
-            format.soundEncoder = "aac";
-            format.soundBitRate = 160000;
-            break;
-        case SoundCodec::Opus:
-            format.soundEncoder = "libopus";
-            format.soundBitRate = 128000;
-            break;
-        case SoundCodec::Flac:
-            format.soundEncoder = "flac";
-            break;
-        case SoundCodec::Pcm:
-            break;
-    }
-    return format;
-}
-
 std::string FourCCText(FOURCC code) {
     std::string text;
     for (int shift = 0; shift < 32; shift += 8) text += static_cast<char>((code >> shift) & 0xff);
@@ -256,7 +231,8 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     CurrentEngine = this;
     host_.SetBusyCursor(true);
     HRESULT result =
-        SaveMediaFile(target.c_str(), MediaFormatOf(choice), &SaveProgressCallback, count, streams);
+        SaveMediaFile(target.c_str(), {choice.format, choice.sound}, &SaveProgressCallback, count,
+                      streams);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     // A recovered file is the only copy once its sources go: it must play.
     std::string unplayable;

@@ -21,22 +21,26 @@ struct AVPacket;
 
 namespace velmora::engine {
 
-// The samples the inputs deliver: 8-bit unsigned or 16-bit signed,
-// interleaved.
+// Interleaved samples as the inputs deliver them (8-bit unsigned, 16-bit
+// signed) or as a recovered WAV file holds them (also 24- and 32-bit
+// integers, 32- and 64-bit floats), little-endian.
 struct PcmFormat {
     int samplesPerSecond = 44100;
     int channels = 2;
     int bitsPerSample = 16;
+    bool floating = false;
     int BytesPerFrame() const { return channels * bitsPerSample / 8; }
 };
 
 class SoundEncoder {
   public:
-    // Null, with the reason in error, when the codec cannot take the format.
-    // AAC at 160 kbit/s and Opus at 128 kbit/s per stereo pair (half for
-    // mono); globalHeader as for video.
+    // Null, with the reason in error, when the codec cannot take the format
+    // (missing: this FFmpeg has no encoder for it). AAC at 160 kbit/s and
+    // Opus at 128 kbit/s per stereo pair (half for mono); globalHeader when
+    // the container keeps the codec's setup in its header.
     static std::unique_ptr<SoundEncoder> Open(SoundCodec codec, const PcmFormat& input,
-                                              bool globalHeader, std::string& error);
+                                              bool globalHeader, std::string& error,
+                                              bool* missing = nullptr);
     virtual ~SoundEncoder() = default;
 
     virtual const AVCodecParameters* Parameters() const = 0;

@@ -38,16 +38,26 @@ struct MuxerStream {
     // real sample lands at zero.
     std::int64_t delay = 0;
     std::string title;  // a sound track's name (the input's), empty: none
+    // Raw RGB rows stored bottom-up, as a DIB keeps them: AVI says so in its
+    // header; other containers need them top-down (the caller turns them).
+    bool bottomUp = false;
+};
+
+// Why Create gave no muxer: the streams do not go into the container, the
+// file could not be created, or its header could not be written; with the
+// system's errno where there is one.
+struct MuxerFault {
+    enum Kind { None, Streams, Create, Write } kind = None;
+    int systemError = 0;
 };
 
 class Muxer {
   public:
-    // Creates finalPath + ".part" and writes the container's header. Null,
-    // with the errno in systemError (0: the streams cannot go into this
-    // container, reason in error), when that fails.
+    // Creates finalPath + ".part" and writes the container's header; null,
+    // with the fault, when that fails (nothing is left then).
     static std::unique_ptr<Muxer> Create(const std::string& finalPath, OutputFormat format,
-                                         const std::vector<MuxerStream>& streams, int& systemError,
-                                         std::string& error);
+                                         const std::vector<MuxerStream>& streams,
+                                         MuxerFault& fault);
     virtual ~Muxer() = default;
 
     // The file being written (finalPath + ".part").
@@ -64,12 +74,11 @@ class Muxer {
     virtual std::int64_t Size() const = 0;
 
     // Writes what is buffered and the container's end (index, cues,
-    // duration), closes the file and gives it finalPath, or the first free
-    // "<stem>_2<ext>"... when that is taken by then. The saved name, or
-    // empty with SystemError set; the .part then stays as it is.
-    virtual std::string Finish() = 0;
-    // Closes the file as it is, without its end, and leaves it under the
-    // .part name (the next start offers to finish it).
+    // duration), closes the file and gives it finalPath, never replacing a
+    // file there. True, or false with SystemError set (EEXIST: the name was
+    // taken meanwhile); the .part then stays as it is.
+    virtual bool Finish() = 0;
+    // Closes the file as it is, without its end, under the .part name.
     virtual void Abandon() = 0;
 };
 

@@ -9,7 +9,7 @@
 
 #include "engine/vfw/AviObjects.h"
 #include "engine/vfw/CutShortAvi.h"
-#include "engine/vfw/FileOutput.h"
+#include "engine/mux/FileOutput.h"
 #include "engine/vfw/RiffInfoLists.h"
 
 extern "C" {
@@ -127,7 +127,7 @@ HRESULT AviFile::openForWriting() {
     if (e < 0 || !ctx_) return AVIERR_MEMORY;
     // Opened by us: a link planted at the name is not followed, and nothing
     // existing is overwritten.
-    out_ = std::make_unique<FileOutput>();
+    out_ = std::make_unique<engine::FileOutput>();
     if (const int error = out_->create(path_)) {
         out_.reset();
         avformat_free_context(ctx_);

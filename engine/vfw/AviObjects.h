@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/vfw/Compressors.h"
-#include "engine/vfw/FileOutput.h"
+#include "engine/mux/FileOutput.h"
 #include "engine/vfw/Vfw.h"
 
 struct AVFormatContext;
@@ -63,7 +63,7 @@ class AviFile {
   private:
     void finish();
 
-    std::unique_ptr<FileOutput> out_;
+    std::unique_ptr<engine::FileOutput> out_;
 
     std::atomic<DWORD> refs_{1};
     std::string path_;

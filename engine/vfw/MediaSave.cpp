@@ -1,11 +1,10 @@
 // AVISaveV and SaveMediaFile: the streams of opened files copied into a new
-// AVI, MP4 or Matroska file, interleaved by time; the sound encoded on the
-// way when asked.
+// AVI, MP4 or Matroska file through the recording's muxer, interleaved by
+// time; the sound encoded on the way when asked.
 
-#include <fcntl.h>
-#include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -13,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/encode/SoundEncoder.h"
+#include "engine/mux/Muxer.h"
 #include "engine/vfw/AviObjects.h"
 #include "engine/vfw/CodecDrivers.h"
-#include "engine/vfw/FileOutput.h"
-#include "engine/vfw/SoundEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,28 +28,18 @@ namespace velmora::vfw {
 
 namespace {
 
-// Gives a finished file its name, never replacing one there; 0 or the errno.
-int NameWithoutReplacing(const std::string& from, const char* to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // A file system without the flag: a hard link refuses to replace too.
-    if (::link(from.c_str(), to) != 0) return errno;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 struct Source {
     AVFormatContext* in = nullptr;
     AVStream* ist = nullptr;
-    AVStream* ost = nullptr;
-    AVPacket* next = nullptr;  // the packet to write next, or empty
-    AVRational timeBase{};     // of next: the source's, or the encoder's
-    std::unique_ptr<SoundEncoder> encoder;
-    AVPacket* raw = nullptr;      // the source's packet on its way into the encoder
-    std::int64_t delayShift = 0;  // added to the encoder's times, in its time base
-    bool eof = false;             // the source is read to its end
-    bool done = false;            // and the encoder has given its last packet
+    AVCodecParameters* par = nullptr;  // what the new file's stream holds
+    AVPacket* next = nullptr;          // the packet to write next, or empty
+    AVRational timeBase{};             // of next: the source's, or the encoder's
+    std::unique_ptr<engine::SoundEncoder> encoder;
+    AVPacket* raw = nullptr;  // the source's packet on its way into the encoder
+    bool eof = false;         // the source is read to its end
+    bool done = false;        // and the encoder has given its last packet
     bool started = false;
+    bool bottomUp = false;       // raw rows kept bottom-up (AVI)
     int rowBytes = 0, rows = 0;  // bottom-up full frames to turn the right way up
     std::string name;            // the stream's name (szName), for the new file's stream
 };
@@ -95,29 +84,16 @@ void TakeExtradataFrom(const AVPacket* frame, AVCodecParameters* par) {
 class Save {
   public:
     ~Save() {
-        finish();
+        if (muxer_) {
+            muxer_->Abandon();
+            ::unlink(muxer_->PartPath().c_str());
+        }
         for (auto& s : sources_) {
             av_packet_free(&s.next);
             av_packet_free(&s.raw);
+            avcodec_parameters_free(&s.par);
             avformat_close_input(&s.in);
         }
-    }
-
-    // Writes the index and closes the file, also after an abort: what was
-    // copied stays readable. AVIERR_FILEWRITE when that fails.
-    HRESULT finish() {
-        if (!out_) return AVIERR_OK;
-        bool failed = false;
-        if (headerWritten_) failed = av_write_trailer(out_) < 0;
-        if (out_->pb) failed = out_->pb->error < 0 || failed;
-        const int error = file_ ? file_->close() : 0;
-        failed = failed || error != 0;
-        out_->pb = nullptr;
-        file_.reset();
-        avformat_free_context(out_);
-        out_ = nullptr;
-        if (failed) setLastSystemError(error ? error : EIO);
-        return failed && headerWritten_ ? AVIERR_FILEWRITE : AVIERR_OK;
     }
 
     explicit Save(const MediaFileFormat& format) : format_(format) {}
@@ -133,20 +109,25 @@ class Save {
         }
         HRESULT hr = openSources(ordered);
         if (hr != AVIERR_OK) return hr;
-        part_ = std::string(file) + ".part";
         hr = openOutput(file);
         if (hr == AVIERR_OK) hr = copy(callback);
-        const HRESULT closed = finish();
-        if (hr == AVIERR_OK) hr = closed;
+        if (!muxer_) return hr;
         // A failed copy leaves nothing; a finished or aborted one (readable
         // up to where it stopped) takes its name.
-        if ((hr == AVIERR_OK || hr == AVIERR_USERABORT) && created_) {
-            if (const int error = NameWithoutReplacing(part_, file)) {
-                setLastSystemError(error);
-                hr = AVIERR_FILEOPEN;
-            }
+        if (hr != AVIERR_OK && hr != AVIERR_USERABORT) {
+            muxer_->Abandon();
+            ::unlink(muxer_->PartPath().c_str());
+            muxer_.reset();
+            return hr;
         }
-        if (hr != AVIERR_OK && hr != AVIERR_USERABORT && created_) ::unlink(part_.c_str());
+        if (!muxer_->Finish()) {
+            const int error = muxer_->SystemError();
+            setLastSystemError(error);
+            if (error != EEXIST) ::unlink(muxer_->PartPath().c_str());
+            muxer_.reset();
+            return error == EEXIST ? AVIERR_FILEOPEN : AVIERR_FILEWRITE;
+        }
+        muxer_.reset();
         // Only once the file carries its name is the save complete.
         if (hr == AVIERR_OK && callback) callback(100);
         return hr;
@@ -164,9 +145,10 @@ class Save {
                 return AVIERR_FILEREAD;
             }
             src.next = av_packet_alloc();
+            src.par = avcodec_parameters_alloc();
             const bool inRange = static_cast<unsigned>(s->index()) < src.in->nb_streams;
             Source& added = sources_.emplace_back(std::move(src));
-            if (!added.next) return AVIERR_MEMORY;
+            if (!added.next || !added.par) return AVIERR_MEMORY;
             if (!inRange) return AVIERR_BADHANDLE;
             for (unsigned i = 0; i < added.in->nb_streams; ++i) {
                 added.in->streams[i]->discard =
@@ -179,138 +161,92 @@ class Save {
         return AVIERR_OK;
     }
 
-    bool avi() const { return std::strcmp(format_.container, "avi") == 0; }
+    bool avi() const { return format_.container == OutputFormat::Avi; }
 
     // The sound of s goes through an encoder: its packets come from there.
     HRESULT openEncoder(Source& s) {
-        s.encoder = std::make_unique<SoundEncoder>();
+        const AVCodecParameters* in = s.ist->codecpar;
+        engine::PcmFormat pcm;
+        pcm.samplesPerSecond = in->sample_rate;
+        pcm.channels = in->ch_layout.nb_channels;
+        pcm.bitsPerSample = in->bits_per_coded_sample;
+        pcm.floating =
+            in->codec_id == AV_CODEC_ID_PCM_F32LE || in->codec_id == AV_CODEC_ID_PCM_F64LE;
+        std::string error;
+        bool missing = false;
+        s.encoder = engine::SoundEncoder::Open(format_.sound, pcm, !avi(), error, &missing);
         s.raw = av_packet_alloc();
         if (!s.raw) return AVIERR_MEMORY;
-        const bool globalHeader = out_->oformat->flags & AVFMT_GLOBALHEADER;
-        const int e = s.encoder->open(s.ist->codecpar, format_.soundEncoder, format_.soundBitRate,
-                                      globalHeader);
-        if (e == AVERROR_ENCODER_NOT_FOUND) return AVIERR_NOCOMPRESSOR;
-        if (e == AVERROR(ENOMEM)) return AVIERR_MEMORY;
-        if (e < 0 || s.encoder->describe(s.ost->codecpar) < 0) return AVIERR_COMPRESSOR;
-        s.timeBase = AVRational{s.encoder->timeBaseNum(), s.encoder->timeBaseDen()};
-        s.ost->time_base = s.timeBase;
-        // The encoder's first packet starts before the first sample by its
-        // delay. Matroska holds an Opus delay in its header (CodecDelay) and
-        // counts it off every block's time: there the packets are written
-        // from 0, so the sound's first sample lands on the picture's first
-        // frame, not the whole file a delay later.
-        if (std::strcmp(format_.container, "matroska") == 0 &&
-            s.ost->codecpar->codec_id == AV_CODEC_ID_OPUS) {
-            s.delayShift = s.ost->codecpar->initial_padding;
+        if (!s.encoder) return missing ? AVIERR_NOCOMPRESSOR : AVIERR_COMPRESSOR;
+        s.timeBase = s.encoder->TimeBase();
+        return avcodec_parameters_copy(s.par, s.encoder->Parameters()) < 0 ? AVIERR_MEMORY
+                                                                           : AVIERR_OK;
+    }
+
+    // The new file's stream of a copied video or sound stream.
+    HRESULT describeCopy(Source& s) {
+        AVCodecParameters* par = s.par;
+        if (avcodec_parameters_copy(par, s.ist->codecpar) < 0) return AVIERR_MEMORY;
+        const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+        if (video && !avi()) {
+            DescribeColours(par);
+            HRESULT hr = AVIERR_OK;
+            const bool setupInFrames =
+                par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_MPEG4;
+            if (setupInFrames && par->extradata_size == 0 && fill(s, hr))
+                TakeExtradataFrom(s.next, par);
+            if (hr != AVIERR_OK) return hr;
+        }
+        if (par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0 &&
+            par->extradata_size >= 9 &&
+            std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0) {
+            // The reader's row-order marker: the rows stay bottom-up in
+            // AVI; other containers keep full frames top-down.
+            par->extradata_size -= 9;
+            if (par->extradata_size == 0) av_freep(&par->extradata);
+            s.bottomUp = avi();
+            if (!avi()) {
+                s.rowBytes = (par->width * par->bits_per_coded_sample + 31) / 32 * 4;
+                s.rows = par->height;
+            }
         }
         return AVIERR_OK;
     }
 
-    // A sound stream keeps its name (several sound tracks of one recording
-    // are told apart by it) as the container keeps one: the title (AVI's
-    // strn, Matroska's track name), and the handler's name, MP4's name of a
-    // track. The picture keeps the title it had.
-    static void nameStream(Source& s) {
-        if (s.name.empty() || s.ist->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return;
-        av_dict_set(&s.ost->metadata, "title", s.name.c_str(), 0);
-        av_dict_set(&s.ost->metadata, "handler_name", s.name.c_str(), 0);
-    }
-
     HRESULT openOutput(const char* file) {
-        const int allocated =
-            avformat_alloc_output_context2(&out_, nullptr, format_.container, part_.c_str());
-        if (allocated == AVERROR(ENOMEM)) return AVIERR_MEMORY;
-        if (allocated < 0 || !out_) return AVIERR_BADPARAM;
-        bool flipped = false;
+        std::vector<engine::MuxerStream> streams;
         for (auto& s : sources_) {
-            s.ost = avformat_new_stream(out_, nullptr);
-            if (!s.ost) return AVIERR_MEMORY;
-            AVCodecParameters* par = s.ost->codecpar;
             const bool video = s.ist->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-            if (!video && format_.soundEncoder) {
-                if (const HRESULT hr = openEncoder(s); hr != AVIERR_OK) return hr;
-                av_dict_copy(&s.ost->metadata, s.ist->metadata, 0);
-                nameStream(s);
-                continue;
-            }
-            if (avcodec_parameters_copy(par, s.ist->codecpar) < 0) return AVIERR_MEMORY;
-            // Keep the fourcc when AVI knows it for this codec.
-            const unsigned tag = par->codec_tag;
-            unsigned known = 0;
-            if (tag && av_codec_get_id(out_->oformat->codec_tag, tag) != par->codec_id &&
-                av_codec_get_tag2(out_->oformat->codec_tag, par->codec_id, &known)) {
-                par->codec_tag = 0;
-            }
-            if (!avi()) {
-                // Other containers name the codec their own way.
-                par->codec_tag = 0;
-                if (video) {
-                    DescribeColours(par);
-                    HRESULT hr = AVIERR_OK;
-                    const bool setupInFrames =
-                        par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_MPEG4;
-                    if (setupInFrames && par->extradata_size == 0 && fill(s, hr))
-                        TakeExtradataFrom(s.next, par);
-                    if (hr != AVIERR_OK) return hr;
-                }
-            }
-            if (par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0 &&
-                par->extradata_size >= 9 &&
-                std::memcmp(par->extradata + par->extradata_size - 9, "BottomUp", 9) == 0) {
-                // The reader's row-order marker: the rows stay bottom-up in
-                // AVI; other containers keep full frames top-down.
-                par->extradata_size -= 9;
-                if (par->extradata_size == 0) av_freep(&par->extradata);
-                flipped = true;
-                if (!avi()) {
-                    s.rowBytes = (par->width * par->bits_per_coded_sample + 31) / 32 * 4;
-                    s.rows = par->height;
-                }
-            }
-            s.ost->time_base = s.ist->time_base;
-            s.ost->avg_frame_rate = s.ist->avg_frame_rate;
-            s.ost->r_frame_rate = s.ist->r_frame_rate;
-            av_dict_copy(&s.ost->metadata, s.ist->metadata, 0);
-            nameStream(s);
+            const bool encode = !video && format_.sound != SoundCodec::Pcm;
+            if (const HRESULT hr = encode ? openEncoder(s) : describeCopy(s); hr != AVIERR_OK)
+                return hr;
+            engine::MuxerStream stream;
+            stream.parameters = s.par;
+            stream.timeBase = s.timeBase;
+            stream.frameRate = video ? s.ist->avg_frame_rate : AVRational{};
+            stream.delay = s.encoder ? s.encoder->Delay() : 0;
+            // A sound stream keeps its name: several sound tracks of one
+            // recording are told apart by it.
+            if (!video) stream.title = s.name;
+            stream.bottomUp = s.bottomUp;
+            streams.push_back(stream);
         }
         if (::access(file, F_OK) == 0) {
             setLastSystemError(EEXIST);
             return AVIERR_FILEOPEN;
         }
-        file_ = std::make_unique<FileOutput>();
-        if (const int error = file_->create(part_)) {
-            file_.reset();
-            setLastSystemError(error);
-            return error == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
-        }
-        created_ = true;
-        out_->pb = file_->context();
-        out_->flags |= AVFMT_FLAG_CUSTOM_IO;
-        int e = 0;
-        AVDictionary* opts = nullptr;
-        if (flipped && avi()) av_dict_set(&opts, "flipped_raw_rgb", "1", 0);
-        // Matroska keeps full frames as Video for Windows does, header and all.
-        if (std::strcmp(format_.container, "matroska") == 0)
-            av_dict_set(&opts, "allow_raw_vfw", "1", 0);
-        // Fragmented, as GNOME's recorder and Kooha write it: the header a
-        // browser needs comes first without a second pass over the file at
-        // the end, and what an abort leaves plays up to its last fragment.
-        if (std::strcmp(format_.container, "mp4") == 0) {
-            av_dict_set(&opts, "movflags", "+delay_moov+default_base_moof+frag_keyframe", 0);
-            av_dict_set(&opts, "frag_duration", "1000000", 0);
-        }
-        e = avformat_write_header(out_, &opts);
-        av_dict_free(&opts);
-        if (e < 0) {
-            if (!file_->error() &&
-                (e == AVERROR(EINVAL) || e == AVERROR_EXPERIMENTAL || e == AVERROR_PATCHWELCOME)) {
+        engine::MuxerFault fault;
+        muxer_ = engine::Muxer::Create(file, format_.container, streams, fault);
+        if (muxer_) return AVIERR_OK;
+        setLastSystemError(fault.systemError);
+        switch (fault.kind) {
+            case engine::MuxerFault::Streams:
                 return AVIERR_UNSUPPORTED;  // a stream the container cannot take
-            }
-            setLastSystemError(file_->error() ? file_->error() : systemErrorOf(e));
-            return aviErrorFromWrite(e);
+            case engine::MuxerFault::Create:
+                return fault.systemError == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+            default:
+                return fault.systemError == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEWRITE;
         }
-        headerWritten_ = true;
-        return AVIERR_OK;
     }
 
     double seconds(const Source& s, std::int64_t ts) const {
@@ -355,8 +291,9 @@ class Save {
     // Makes s.next the next packet to write; false at the end.
     bool fill(Source& s, HRESULT& hr) {
         if (!s.encoder) return s.next->data || read(s, s.next, hr);
+        const int blockAlign = std::max(s.ist->codecpar->block_align, 1);
         while (!s.next->data && !s.done) {
-            const int e = s.encoder->receive(s.next);
+            const int e = s.encoder->Receive(s.next);
             if (e == 0) break;
             if (e != AVERROR(EAGAIN)) {
                 // The end, or an encoder that failed: no more sound.
@@ -366,7 +303,8 @@ class Save {
             }
             const bool more = read(s, s.raw, hr);
             if (hr != AVIERR_OK) return false;
-            const int sent = s.encoder->send(more ? s.raw : nullptr);
+            const int sent = more ? s.encoder->Send(s.raw->data, s.raw->size / blockAlign)
+                                  : s.encoder->Finish();
             av_packet_unref(s.raw);
             if (sent < 0) {
                 s.done = true;
@@ -420,7 +358,13 @@ class Save {
         return AVIERR_OK;
     }
 
+    HRESULT fail(int averror) {
+        setLastSystemError(muxer_->SystemError() ? muxer_->SystemError() : systemErrorOf(averror));
+        return aviErrorFromWrite(averror);
+    }
+
     HRESULT write(Source& s) {
+        const int index = static_cast<int>(&s - sources_.data());
         AVPacket* pkt = s.next;
         const bool video = s.ist->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
         if (pkt->dts == AV_NOPTS_VALUE) pkt->dts = pkt->pts;
@@ -434,43 +378,24 @@ class Save {
             // The muxer fills gaps only after a first chunk; keep the leading one.
             AVPacket* empty = av_packet_alloc();
             if (!empty) return AVIERR_MEMORY;
-            empty->stream_index = s.ost->index;
             empty->pts = empty->dts = 0;
             empty->duration = 1;
-            av_packet_rescale_ts(empty, s.ist->time_base, s.ost->time_base);
-            int e = av_interleaved_write_frame(out_, empty);
+            const int e = muxer_->Write(index, empty);
             av_packet_free(&empty);
-            if (e < 0) return aviErrorFromWrite(e);
+            if (e < 0) return fail(e);
         }
         s.started = true;
-        pkt->stream_index = s.ost->index;
-        pkt->pos = -1;
         if (s.rowBytes > 0 && pkt->size >= s.rowBytes * s.rows) {
             if (av_packet_make_writable(pkt) < 0) return AVIERR_MEMORY;
             FlipRows(pkt->data, s.rowBytes, s.rows);
         }
-        if (s.delayShift) {
-            pkt->pts += s.delayShift;
-            pkt->dts += s.delayShift;
-        }
-        av_packet_rescale_ts(pkt, s.timeBase, s.ost->time_base);
-        int e = av_interleaved_write_frame(out_, pkt);  // takes the packet's data
-        av_packet_unref(pkt);
-        if (e < 0 || out_->pb->error < 0) {
-            setLastSystemError(file_->error() ? file_->error()
-                                              : systemErrorOf(e < 0 ? e : out_->pb->error));
-            return e < 0 ? aviErrorFromWrite(e) : AVIERR_FILEWRITE;
-        }
-        return AVIERR_OK;
+        const int e = muxer_->Write(index, pkt);  // takes the packet's data
+        return e < 0 ? fail(e) : AVIERR_OK;
     }
 
     const MediaFileFormat format_;
     std::vector<Source> sources_;
-    std::unique_ptr<FileOutput> file_;
-    std::string part_;
-    bool created_ = false;
-    AVFormatContext* out_ = nullptr;
-    bool headerWritten_ = false;
+    std::unique_ptr<engine::Muxer> muxer_;
 };
 
 }  // namespace
@@ -483,7 +408,7 @@ HRESULT AVISaveV(const char* szFile, const void*, AVISAVECALLBACK lpfnCallback, 
 
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
                       AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi) {
-    if (!szFile || !*szFile || nStreams <= 0 || !ppavi || !format.container) return AVIERR_BADPARAM;
+    if (!szFile || !*szFile || nStreams <= 0 || !ppavi) return AVIERR_BADPARAM;
     for (int i = 0; i < nStreams; ++i) {
         if (!ppavi[i]) return AVIERR_BADHANDLE;
         if (ppavi[i]->file()->writing())

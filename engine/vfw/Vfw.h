@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/OutputFormats.h"
+
 namespace velmora::vfw {
 
 using BYTE = std::uint8_t;
@@ -297,20 +299,19 @@ HRESULT AVISaveOptionsFree(int nStreams, AVICOMPRESSOPTIONS** plpOptions);
 HRESULT AVISaveV(const char* szFile, const void* pclsidHandler, AVISAVECALLBACK lpfnCallback,
                  int nStreams, PAVISTREAM* ppavi, AVICOMPRESSOPTIONS** plpOptions);
 
-// The file a save writes: libavformat's container ("avi", "mp4", "matroska")
-// and, for the sound, libavcodec's encoder ("aac", "libopus", "flac") with
-// its bit rate per stereo pair, or none to copy the sound as it is.
+// The file a save writes: its container and its sound's codec (PCM: the
+// sound copied as it is).
 struct MediaFileFormat {
-    const char* container = "avi";
-    const char* soundEncoder = nullptr;
-    std::int64_t soundBitRate = 0;
+    OutputFormat container = OutputFormat::Avi;
+    SoundCodec sound = SoundCodec::Pcm;
 };
 
 // AVISaveV into any of those: the video copied, the sound encoded from its
 // first sample on, time stamps from the frame indices (gaps kept as time),
-// MP4 with its index at the front. The same results, progress, abort and
-// ".part" naming as AVISaveV; AVIERR_UNSUPPORTED when the container cannot
-// take a stream, AVIERR_NOCOMPRESSOR when the sound's encoder is missing.
+// MP4 fragmented with its index at the front. The same results, progress,
+// abort and ".part" naming as AVISaveV; AVIERR_UNSUPPORTED when the
+// container cannot take a stream, AVIERR_NOCOMPRESSOR when the sound's
+// encoder is missing.
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
                       AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi);
 

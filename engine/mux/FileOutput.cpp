@@ -1,4 +1,4 @@
-#include "engine/vfw/FileOutput.h"
+#include "engine/mux/FileOutput.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-namespace velmora::vfw {
+namespace velmora::engine {
 
 namespace {
 constexpr int kBufferSize = 1 << 16;
@@ -107,4 +107,4 @@ int FileOutput::close() {
     return error_;
 }
 
-}  // namespace velmora::vfw
+}  // namespace velmora::engine

@@ -4,7 +4,7 @@
 // (flock) while it is open, with the
 // system's reason of the first failure kept, and the buffered bytes handed to
 // the system about once a second so that a killed process leaves a readable
-// file. Private to engine/vfw.
+// file.
 
 #include <chrono>
 #include <cstdint>
@@ -12,7 +12,7 @@
 
 struct AVIOContext;
 
-namespace velmora::vfw {
+namespace velmora::engine {
 
 class FileOutput {
   public:
@@ -44,4 +44,4 @@ class FileOutput {
     std::chrono::steady_clock::time_point lastFlush_{};
 };
 
-}  // namespace velmora::vfw
+}  // namespace velmora::engine
