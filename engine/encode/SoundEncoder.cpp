@@ -294,7 +294,12 @@ std::unique_ptr<SoundEncoder> SoundEncoder::Open(SoundCodec codec, const PcmForm
                                                  bool* missing) {
     if (missing) *missing = false;
     const AVCodecID pcm = PcmCodecOf(input);
-    if (pcm == AV_CODEC_ID_NONE || input.channels <= 0 || input.samplesPerSecond <= 0) {
+    if (input.channels <= 0 || input.samplesPerSecond <= 0) {
+        error = std::to_string(input.channels) + " channels of " +
+                std::to_string(input.samplesPerSecond) + " samples a second";
+        return nullptr;
+    }
+    if (pcm == AV_CODEC_ID_NONE) {
         error = "no encoder takes " + std::to_string(input.bitsPerSample) +
                 (input.floating ? "-bit floating-point samples" : "-bit samples");
         return nullptr;
