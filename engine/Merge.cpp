@@ -214,7 +214,8 @@ OutputFormat TScreenCamera::SavedFormat(int compressorIndex, OutputFormat wanted
     return ContainerTakesVideo(wanted, handler) ? wanted : OutputFormat::Avi;
 }
 
-bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTREAM* streams) {
+bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTREAM* streams,
+                                const SoundPlacing* placings) {
     const OutputChoice choice = ChooseOutput(count, streams);
     std::string target = WithFormatExtension(requested, choice.format);
     if (target != requested) target = FreeFileName(target);
@@ -232,7 +233,7 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     host_.SetBusyCursor(true);
     HRESULT result =
         SaveMediaFile(target.c_str(), {choice.format, choice.sound}, &SaveProgressCallback, count,
-                      streams);
+                      streams, placings);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     // A recovered file is the only copy once its sources go: it must play.
     std::string unplayable;

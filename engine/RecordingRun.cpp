@@ -9,7 +9,7 @@
 #include "common/Functions.h"
 #include "engine/FramePipeline.h"
 #include "engine/ScreenCamera.h"
-#include "engine/SoundAlign.h"
+#include "engine/WaveHeader.h"
 #include "engine/SoundMix.h"
 #include "engine/TempFiles.h"
 
@@ -378,21 +378,14 @@ void TScreenCamera::StopSound(SoundInput& input) {
     }
 }
 
-void TScreenCamera::AlignSoundTrack(SoundInput& input) {
-    const std::string& file = *input.tempFile;
-    if (!loopStarted_ || input.firstSampleNs < 0 || !FileExists(file)) return;
+SoundPlacing TScreenCamera::PlacingOf(const SoundInput& input) const {
+    if (!loopStarted_ || input.firstSampleNs < 0) return {};
     // Positive: the first sample was taken after the first frame.
     const std::int64_t shift = clock_->FromSteadyNs(input.firstSampleNs) - loopStartMs_;
-    if (shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return;
-    std::string error;
-    if (shift != 0 && !ShiftWaveStart(file, shift, error)) {
-        CameraError("Can not line the sound up with the picture: " + error);
-        return;
-    }
+    if (shift > kMaxSoundShiftMs || shift < -kMaxSoundShiftMs) return {};
     // Begun with the picture, it ends with it too: what the recorder took
     // while the last frames were still being compressed is no part of it.
-    if (!CutWaveEnd(file, videoLengthMs_, error))
-        CameraError("Can not line the sound up with the picture: " + error);
+    return {shift, videoLengthMs_, -1};
 }
 
 void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
@@ -411,11 +404,13 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
                              : std::string("without sound.")));
             continue;
         }
-        AlignSoundTrack(input);
         taken.push_back(&input);
     }
     if (taken.size() < 2) {
-        if (!taken.empty()) OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
+        if (!taken.empty()) {
+            OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
+            mergePlacing_[first] = PlacingOf(*taken[0]);
+        }
         return;
     }
     // Two inputs: where one stopped early, its stretch is silence to the
@@ -424,28 +419,30 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
     const bool bothStopped = std::all_of(taken.begin(), taken.end(),
                                          [](const SoundInput* i) { return !i->failure.empty(); });
     std::int64_t lengthMs = bothStopped && loopStarted_ ? videoLengthMs_ : 0;
+    std::vector<SoundPlacing> placings;
     for (SoundInput* input : taken) {
+        const SoundPlacing placing = placings.emplace_back(PlacingOf(*input));
         WaveData data;
         std::string error;
         if (!ReadWaveData(*input->tempFile, data, error)) continue;
-        lengthMs = std::max(lengthMs, data.LengthMs());
+        // Its length on the picture's timeline.
+        std::int64_t placedMs = std::max<std::int64_t>(data.LengthMs() + placing.startMs, 0);
+        if (placing.cutAtMs >= 0) placedMs = std::min(placedMs, placing.cutAtMs);
+        lengthMs = std::max(lengthMs, placedMs);
         if (input->failure.empty()) continue;
         std::string why = input->failure;
         if (why.starts_with(input->title + ": ")) why.erase(0, input->title.size() + 2);
         CameraError("The sound input \"" + input->title + "\" stopped at " +
-                    FormatElapsed(data.LengthMs()) + " (" + std::to_string(data.LengthMs()) +
+                    FormatElapsed(placedMs) + " (" + std::to_string(placedMs) +
                     " ms); the recording has silence from it after that: " + why);
     }
-    for (SoundInput* input : taken) {
-        std::string error;
-        if (!ExtendWaveEnd(*input->tempFile, lengthMs, error))
-            CameraError("Can not give the sound of \"" + input->title +
-                        "\" the length of the recording: " + error);
-    }
+    for (SoundPlacing& placing : placings) placing.padToMs = lengthMs;
     if (SeparateSoundTracks) {
         for (std::size_t i = 0; i < taken.size(); ++i) {
-            PAVISTREAM& stream = mergeStreams_[first + static_cast<int>(i)];
+            const int slot = first + static_cast<int>(i);
+            PAVISTREAM& stream = mergeStreams_[slot];
             OpenTempStream(*taken[i]->tempFile, stream);
+            mergePlacing_[slot] = placings[i];
             // For editing afterwards: each track says whose it is.
             if (stream) EditStreamSetName(stream, taken[i]->title.c_str());
         }
@@ -454,7 +451,8 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
     mixFile_ = FolderOf(TempVideoFile) + kTempMixName;
     std::string error;
     if (!RemoveTempFile(mixFile_) ||
-        !MixWaveFiles(*taken[0]->tempFile, *taken[1]->tempFile, mixFile_, error)) {
+        !MixWaveFiles(*taken[0]->tempFile, placings[0], *taken[1]->tempFile, placings[1],
+                      mixFile_, error)) {
         // The first input alone rather than no sound; the second's is kept.
         CameraError("Can not mix the two sound inputs" + (error.empty() ? "" : ": " + error) +
                     "; the sound of \"" + taken[0]->title + "\" is saved alone.");
@@ -462,6 +460,7 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
         RemoveTempFile(mixFile_);
         mixFile_.clear();
         OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
+        mergePlacing_[first] = placings[0];
         return;
     }
     OpenTempStream(mixFile_, mergeStreams_[first]);
@@ -469,6 +468,7 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
 
 void TScreenCamera::MergeRecording(const std::string& targetFile) {
     for (PAVISTREAM& s : mergeStreams_) s = nullptr;
+    for (SoundPlacing& p : mergePlacing_) p = {};
     mixFile_.clear();
     if (mergeAbandoned_) {
         // The program is going away before the merge began: the temporary
@@ -488,10 +488,14 @@ void TScreenCamera::MergeRecording(const std::string& targetFile) {
     if (RecordAudio) OpenSoundStreams(1, refused);
     // Only streams that opened are handed on, video first.
     PAVISTREAM streams[3] = {nullptr, nullptr, nullptr};
+    SoundPlacing placings[3];
     int count = 0;
-    for (PAVISTREAM s : mergeStreams_)
-        if (s) streams[count++] = s;
-    if (count > 0) MergeToFile(targetFile, count, streams);
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (!mergeStreams_[i]) continue;
+        placings[count] = mergePlacing_[i];
+        streams[count++] = mergeStreams_[i];
+    }
+    if (count > 0) MergeToFile(targetFile, count, streams, placings);
     const bool videoMerged = mergeStreams_[0] != nullptr;
     for (PAVISTREAM& s : mergeStreams_) {
         if (s) AVIStreamRelease(s);

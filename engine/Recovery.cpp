@@ -11,7 +11,7 @@
 
 #include "common/Functions.h"
 #include "engine/ScreenCamera.h"
-#include "engine/SoundAlign.h"
+#include "engine/WaveHeader.h"
 #include "engine/SoundMix.h"
 #include "engine/TempFiles.h"
 
@@ -149,7 +149,7 @@ void TScreenCamera::RunRecoveries() {
         if (sounds.size() == 2 && !SeparateSoundTracks) {
             mix = FreeFileName(BesideTarget(r.target, "_mix.wav"));
             std::string error;
-            if (MixWaveFiles(*sounds[0], *sounds[1], mix, error)) {
+            if (MixWaveFiles(*sounds[0], {}, *sounds[1], {}, mix, error)) {
                 OpenTempStream(mix, opened[1]);
                 if (opened[1]) merged = {sounds[0], sounds[1]};
             } else {

@@ -19,6 +19,7 @@
 #include "common/OutputFormats.h"
 #include "engine/CameraHost.h"
 #include "engine/EngineClock.h"
+#include "engine/encode/SoundPlacement.h"
 #include "engine/PackedDib.h"
 #include "engine/TempFiles.h"
 #include "engine/YuvGrab.h"
@@ -272,7 +273,10 @@ class TScreenCamera {
     void OpenTempStream(const std::string& fileName, vfw::PAVISTREAM& stream);
     // True when the target was written whole. The target's extension
     // follows the file format the streams allow.
-    bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams);
+    // placings: where each sound stream lies on the picture's timeline
+    // (null: as recorded).
+    bool MergeToFile(const std::string& target, int count, vfw::PAVISTREAM* streams,
+                     const SoundPlacing* placings = nullptr);
     // The file format and sound these streams are saved with.
     OutputChoice ChooseOutput(int count, vfw::PAVISTREAM* streams) const;
     // The format a recording with the catalogue's compressor at index is
@@ -360,9 +364,12 @@ class TScreenCamera {
     std::string SoundFailures() const;
     void StopAudio();
     void StopSound(SoundInput& input);
-    void AlignSoundTrack(SoundInput& input);
-    // The run's sound files the merge takes, lined up with the picture, into
-    // streams from slot `first` of mergeStreams_ on: one each, or their mix.
+    // Where an input's sound lies on the picture's timeline: from the first
+    // frame's time to the last frame's.
+    SoundPlacing PlacingOf(const SoundInput& input) const;
+    // The run's sound files the merge takes into streams from slot `first`
+    // of mergeStreams_ on, with their placings in mergePlacing_: one each,
+    // or their mix (a new file; the recorded ones are only read).
     // Says what it refused; refused[i] is set for a file left out.
     void OpenSoundStreams(int first, bool refused[2]);
     // The temporary files' folder went away under the recording (removed,
@@ -446,6 +453,7 @@ class TScreenCamera {
     int appliedPriority_ = -1;
     // The picture, and one or two sound streams.
     vfw::PAVISTREAM mergeStreams_[3] = {nullptr, nullptr, nullptr};
+    SoundPlacing mergePlacing_[3];
     // The mix of two inputs the merge made, deleted after it.
     std::string mixFile_;
     // The sound's place against the picture: the loop's clock zero and the

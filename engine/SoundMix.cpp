@@ -8,7 +8,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/SoundAlign.h"
+#include "engine/WaveHeader.h"
+#include "engine/encode/SoundPlacement.h"
 
 namespace velmora::engine {
 
@@ -174,10 +175,62 @@ void PutSample(std::vector<char>& out, float v, unsigned bits) {
     out.push_back(static_cast<char>(q >> 8));
 }
 
+// One input's sound as the mix reads it: from its file, through its
+// placement, silence after its end.
+class PlacedInput {
+  public:
+    PlacedInput(const std::string& name, const WaveData& w, const SoundPlacing& placing)
+        : in_(name, O_RDONLY),
+          w_(w),
+          placement_(placing, static_cast<int>(w.samplesPerSec), w.blockAlign,
+                     w.bitsPerSample == 8 ? 0x80 : 0) {}
+    bool Good() const { return in_.Good(); }
+    std::int64_t Frames() const { return placement_.PlacedFrames(w_.size / w_.blockAlign); }
+
+    // Fills raw with the next n frames; false when the file cannot be read.
+    bool Take(std::size_t n, std::vector<std::uint8_t>& raw) {
+        const std::size_t want = n * w_.blockAlign;
+        while (placed_.size() - at_ < want && !finished_) {
+            placed_.erase(placed_.begin(), placed_.begin() + static_cast<std::ptrdiff_t>(at_));
+            at_ = 0;
+            const std::int64_t left = w_.size / w_.blockAlign - read_;
+            if (left <= 0) {
+                placement_.Finish(placed_);
+                finished_ = true;
+                break;
+            }
+            const auto frames = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(kChunkFrames), left));
+            chunk_.resize(frames * w_.blockAlign);
+            if (in_.Read(w_.offset + read_ * w_.blockAlign, reinterpret_cast<char*>(chunk_.data()),
+                         chunk_.size()) !=
+                static_cast<long>(chunk_.size()))
+                return false;
+            read_ += static_cast<std::int64_t>(frames);
+            placement_.Push(chunk_.data(), static_cast<std::int64_t>(frames), placed_);
+        }
+        raw.assign(want, w_.bitsPerSample == 8 ? 0x80 : 0);
+        const std::size_t have = std::min(want, placed_.size() - at_);
+        std::copy_n(placed_.begin() + static_cast<std::ptrdiff_t>(at_), have, raw.begin());
+        at_ += have;
+        return true;
+    }
+
+  private:
+    Fd in_;
+    const WaveData w_;
+    SoundPlacement placement_;
+    std::vector<std::uint8_t> placed_, chunk_;
+    std::size_t at_ = 0;     // what of placed_ is taken
+    std::int64_t read_ = 0;  // frames read from the file
+    bool finished_ = false;
+};
+
 }  // namespace
 
-bool MixWaveFiles(const std::string& first, const std::string& second, const std::string& mixed,
-                  std::string& error) {
+bool MixWaveFiles(const std::string& first, const SoundPlacing& firstPlacing,
+                  const std::string& second, const SoundPlacing& secondPlacing,
+                  const std::string& mixed, std::string& error) {
     WaveData a, b;
     if (!ReadWaveData(first, a, error) || !ReadWaveData(second, b, error)) return false;
     const auto pcm = [](const WaveData& w) {
@@ -193,19 +246,18 @@ bool MixWaveFiles(const std::string& first, const std::string& second, const std
         error = "the two inputs were recorded in different formats";
         return false;
     }
-    Fd inA(first, O_RDONLY), inB(second, O_RDONLY);
+    PlacedInput inA(first, a, firstPlacing), inB(second, b, secondPlacing);
     if (!inA.Good() || !inB.Good()) {
         error = std::strerror(errno);
         return false;
     }
-    Fd out(mixed, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Fd out(mixed, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (!out.Good()) {
         error = mixed + ": " + std::strerror(errno);
         return false;
     }
     const unsigned channels = a.channels, bits = a.bitsPerSample, bytes = bits / 8;
-    const std::int64_t framesA = a.size / a.blockAlign, framesB = b.size / b.blockAlign;
-    const std::int64_t frames = std::max(framesA, framesB);
+    const std::int64_t frames = std::max(inA.Frames(), inB.Frames());
     const std::int64_t dataSize = frames * a.blockAlign;
     const auto writeFailed = [&] {
         error = mixed + ": " + std::strerror(errno ? errno : EIO);
@@ -214,7 +266,7 @@ bool MixWaveFiles(const std::string& first, const std::string& second, const std
     if (!out.Write(WaveHeader(a, dataSize).data(), 44)) return writeFailed();
 
     SoundLimiter limiter(channels, a.samplesPerSec);
-    std::vector<char> rawA(kChunkFrames * a.blockAlign), rawB(kChunkFrames * b.blockAlign);
+    std::vector<std::uint8_t> rawA, rawB;
     std::vector<float> sum, limited;
     std::vector<char> encoded;
     const auto flush = [&] {
@@ -226,24 +278,15 @@ bool MixWaveFiles(const std::string& first, const std::string& second, const std
     for (std::int64_t at = 0; at < frames; at += static_cast<std::int64_t>(kChunkFrames)) {
         const auto n = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(kChunkFrames), frames - at));
-        // Past its end an input is silence.
-        const auto readInto = [&](const Fd& in, const WaveData& w, std::int64_t total,
-                                  std::vector<char>& raw) {
-            const std::int64_t have =
-                std::clamp<std::int64_t>(total - at, 0, static_cast<std::int64_t>(n));
-            std::fill(raw.begin(), raw.end(), bits == 8 ? '\x80' : '\0');
-            if (have == 0) return true;
-            const auto want = static_cast<std::size_t>(have) * w.blockAlign;
-            return in.Read(w.offset + at * w.blockAlign, raw.data(), want) ==
-                   static_cast<long>(want);
-        };
-        if (!readInto(inA, a, framesA, rawA) || !readInto(inB, b, framesB, rawB)) {
+        if (!inA.Take(n, rawA) || !inB.Take(n, rawB)) {
             error = "cannot read the sound of the inputs";
             return false;
         }
         sum.resize(n * channels);
-        for (std::size_t i = 0; i < n * channels; ++i)
-            sum[i] = SampleOf(&rawA[i * bytes], bits) + SampleOf(&rawB[i * bytes], bits);
+        for (std::size_t i = 0; i < n * channels; ++i) {
+            sum[i] = SampleOf(reinterpret_cast<const char*>(&rawA[i * bytes]), bits) +
+                     SampleOf(reinterpret_cast<const char*>(&rawB[i * bytes]), bits);
+        }
         limiter.Push(sum.data(), n, limited);
         if (!flush()) return writeFailed();
     }

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/encode/SoundPlacement.h"
+
 namespace velmora::engine {
 
 // A look-ahead peak limiter on interleaved frames, samples as fractions of
@@ -50,10 +52,13 @@ class SoundLimiter {
 };
 
 // Mixes two PCM RIFF WAVE files of one format (8 or 16 bits, as the inputs
-// are recorded) into a new file `mixed` of that format: sample by sample,
-// through the limiter. The shorter is silence after its end. False with a
-// reason (formats that differ, a file that cannot be read or written).
-bool MixWaveFiles(const std::string& first, const std::string& second, const std::string& mixed,
-                  std::string& error);
+// are recorded), each placed on the picture's timeline by its placing, into
+// a new file `mixed` of that format (created, never over an existing file):
+// sample by sample, through the limiter. The shorter is silence after its
+// end. The inputs are only read. False with a reason (formats that differ,
+// a file that cannot be read or written).
+bool MixWaveFiles(const std::string& first, const SoundPlacing& firstPlacing,
+                  const std::string& second, const SoundPlacing& secondPlacing,
+                  const std::string& mixed, std::string& error);
 
 }  // namespace velmora::engine

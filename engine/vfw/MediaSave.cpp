@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/encode/SoundEncoder.h"
+#include "engine/encode/SoundPlacement.h"
 #include "engine/mux/Muxer.h"
 #include "engine/vfw/AviObjects.h"
 #include "engine/vfw/CodecDrivers.h"
@@ -35,7 +36,10 @@ struct Source {
     AVPacket* next = nullptr;          // the packet to write next, or empty
     AVRational timeBase{};             // of next: the source's, or the encoder's
     std::unique_ptr<engine::SoundEncoder> encoder;
-    AVPacket* raw = nullptr;  // the source's packet on its way into the encoder
+    engine::SoundPlacing placing;  // where its sound lies on the picture's timeline
+    std::unique_ptr<engine::SoundPlacement> placement;
+    std::vector<std::uint8_t> placed;  // what the placement made of the last packet
+    AVPacket* raw = nullptr;           // the source's packet on its way into the encoder
     bool eof = false;         // the source is read to its end
     bool done = false;        // and the encoder has given its last packet
     bool started = false;
@@ -98,16 +102,20 @@ class Save {
 
     explicit Save(const MediaFileFormat& format) : format_(format) {}
 
-    HRESULT run(const char* file, AVISAVECALLBACK callback, int n, PAVISTREAM* streams) {
+    HRESULT run(const char* file, AVISAVECALLBACK callback, int n, PAVISTREAM* streams,
+                const engine::SoundPlacing* placing) {
         // Video first, otherwise in the caller's order.
         std::vector<PAVISTREAM> ordered;
+        std::vector<engine::SoundPlacing> placings;
         for (int pass = 0; pass < 2; ++pass) {
             for (int i = 0; i < n; ++i) {
                 const bool video = streams[i]->info.fccType == streamtypeVIDEO;
-                if (video == (pass == 0)) ordered.push_back(streams[i]);
+                if (video != (pass == 0)) continue;
+                ordered.push_back(streams[i]);
+                placings.push_back(placing && !video ? placing[i] : engine::SoundPlacing{});
             }
         }
-        HRESULT hr = openSources(ordered);
+        HRESULT hr = openSources(ordered, placings);
         if (hr != AVIERR_OK) return hr;
         hr = openOutput(file);
         if (hr == AVIERR_OK) hr = copy(callback);
@@ -134,9 +142,12 @@ class Save {
     }
 
   private:
-    HRESULT openSources(const std::vector<PAVISTREAM>& streams) {
-        for (PAVISTREAM s : streams) {
+    HRESULT openSources(const std::vector<PAVISTREAM>& streams,
+                        const std::vector<engine::SoundPlacing>& placings) {
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            PAVISTREAM s = streams[i];
             Source src;
+            src.placing = placings[i];
             // Each stream reads its own file: two streams of one file then
             // never disturb each other's position.
             int e = avformat_open_input(&src.in, s->file()->path().c_str(), nullptr, nullptr);
@@ -163,7 +174,8 @@ class Save {
 
     bool avi() const { return format_.container == OutputFormat::Avi; }
 
-    // The sound of s goes through an encoder: its packets come from there.
+    // The sound of s goes through its placement and an encoder (PCM: a
+    // passage): its packets come from there.
     HRESULT openEncoder(Source& s) {
         const AVCodecParameters* in = s.ist->codecpar;
         engine::PcmFormat pcm;
@@ -178,6 +190,9 @@ class Save {
         s.raw = av_packet_alloc();
         if (!s.raw) return AVIERR_MEMORY;
         if (!s.encoder) return missing ? AVIERR_NOCOMPRESSOR : AVIERR_COMPRESSOR;
+        const bool unsigned8 = pcm.bitsPerSample == 8 && !pcm.floating;
+        s.placement = std::make_unique<engine::SoundPlacement>(
+            s.placing, pcm.samplesPerSecond, pcm.BytesPerFrame(), unsigned8 ? 0x80 : 0);
         s.timeBase = s.encoder->TimeBase();
         return avcodec_parameters_copy(s.par, s.encoder->Parameters()) < 0 ? AVIERR_MEMORY
                                                                            : AVIERR_OK;
@@ -217,7 +232,13 @@ class Save {
         std::vector<engine::MuxerStream> streams;
         for (auto& s : sources_) {
             const bool video = s.ist->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-            const bool encode = !video && format_.sound != SoundCodec::Pcm;
+            // Sound that is no plain PCM (read from another program's file)
+            // is copied as it is.
+            const AVCodecID id = s.ist->codecpar->codec_id;
+            const bool pcm = id == AV_CODEC_ID_PCM_U8 || id == AV_CODEC_ID_PCM_S16LE ||
+                             id == AV_CODEC_ID_PCM_S24LE || id == AV_CODEC_ID_PCM_S32LE ||
+                             id == AV_CODEC_ID_PCM_F32LE || id == AV_CODEC_ID_PCM_F64LE;
+            const bool encode = !video && (pcm || format_.sound != SoundCodec::Pcm);
             if (const HRESULT hr = encode ? openEncoder(s) : describeCopy(s); hr != AVIERR_OK)
                 return hr;
             engine::MuxerStream stream;
@@ -291,7 +312,8 @@ class Save {
     // Makes s.next the next packet to write; false at the end.
     bool fill(Source& s, HRESULT& hr) {
         if (!s.encoder) return s.next->data || read(s, s.next, hr);
-        const int blockAlign = std::max(s.ist->codecpar->block_align, 1);
+        const AVCodecParameters* in = s.ist->codecpar;
+        const int frameBytes = std::max(in->ch_layout.nb_channels * in->bits_per_coded_sample / 8, 1);
         while (!s.next->data && !s.done) {
             const int e = s.encoder->Receive(s.next);
             if (e == 0) break;
@@ -303,9 +325,17 @@ class Save {
             }
             const bool more = read(s, s.raw, hr);
             if (hr != AVIERR_OK) return false;
-            const int sent = more ? s.encoder->Send(s.raw->data, s.raw->size / blockAlign)
-                                  : s.encoder->Finish();
+            s.placed.clear();
+            if (more)
+                s.placement->Push(s.raw->data, s.raw->size / frameBytes, s.placed);
+            else
+                s.placement->Finish(s.placed);
             av_packet_unref(s.raw);
+            int sent = s.placed.empty() ? 0
+                                        : s.encoder->Send(s.placed.data(),
+                                                          static_cast<std::int64_t>(s.placed.size()) /
+                                                              frameBytes);
+            if (!more && sent >= 0) sent = s.encoder->Finish();
             if (sent < 0) {
                 s.done = true;
                 hr = AVIERR_COMPRESSOR;
@@ -407,7 +437,8 @@ HRESULT AVISaveV(const char* szFile, const void*, AVISAVECALLBACK lpfnCallback, 
 }
 
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
-                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi) {
+                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi,
+                      const engine::SoundPlacing* placing) {
     if (!szFile || !*szFile || nStreams <= 0 || !ppavi) return AVIERR_BADPARAM;
     for (int i = 0; i < nStreams; ++i) {
         if (!ppavi[i]) return AVIERR_BADHANDLE;
@@ -415,7 +446,7 @@ HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
             return AVIERR_UNSUPPORTED;  // sources must be finished files
     }
     Save save(format);
-    return save.run(szFile, lpfnCallback, nStreams, ppavi);
+    return save.run(szFile, lpfnCallback, nStreams, ppavi, placing);
 }
 
 }  // namespace velmora::vfw

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "common/OutputFormats.h"
+#include "engine/encode/SoundPlacement.h"
 
 namespace velmora::vfw {
 
@@ -312,7 +313,10 @@ struct MediaFileFormat {
 // abort and ".part" naming as AVISaveV; AVIERR_UNSUPPORTED when the
 // container cannot take a stream, AVIERR_NOCOMPRESSOR when the sound's
 // encoder is missing.
+// placing (may be null): where each sound stream of ppavi lies on the
+// picture's timeline (ignored for video); the files are read, never changed.
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
-                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi);
+                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi,
+                      const engine::SoundPlacing* placing = nullptr);
 
 }  // namespace velmora::vfw

@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-#include "engine/SoundAlign.h"
+#include "engine/WaveHeader.h"
 #include "engine/SoundMix.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -70,7 +71,9 @@ class SoundMixTest : public ::testing::Test {
         WriteWave(Path("a.wav"), a, 2);
         WriteWave(Path("b.wav"), b, 2);
         std::string error;
-        EXPECT_TRUE(MixWaveFiles(Path("a.wav"), Path("b.wav"), Path("mix.wav"), error)) << error;
+        std::remove(Path("mix.wav").c_str());
+        EXPECT_TRUE(MixWaveFiles(Path("a.wav"), {}, Path("b.wav"), {}, Path("mix.wav"), error))
+            << error;
         return ReadWave(Path("mix.wav"));
     }
     TempFolder folder;
@@ -134,23 +137,38 @@ TEST_F(SoundMixTest, InputsOfDifferentFormatsAreNotMixed) {
     WriteWave(Path("a.wav"), Sine(440, 8000, 0.1), 2);
     WriteWave(Path("mono.wav"), std::vector<std::int16_t>(4410, 100), 1);
     std::string error;
-    EXPECT_FALSE(MixWaveFiles(Path("a.wav"), Path("mono.wav"), Path("mix.wav"), error));
+    EXPECT_FALSE(MixWaveFiles(Path("a.wav"), {}, Path("mono.wav"), {}, Path("mix.wav"), error));
     EXPECT_EQ(error, "the two inputs were recorded in different formats");
-    EXPECT_FALSE(MixWaveFiles(Path("a.wav"), Path("none.wav"), Path("mix2.wav"), error));
+    EXPECT_FALSE(MixWaveFiles(Path("a.wav"), {}, Path("none.wav"), {}, Path("mix2.wav"), error));
 }
 
-// A stopped input's track is silence to the other's end.
-TEST_F(SoundMixTest, ExtendingASoundAddsSilenceAndLeavesALongerOneAlone) {
-    WriteWave(Path("a.wav"), std::vector<std::int16_t>(2 * 4410, 1234), 2);
+// Each input placed on the picture's timeline as the merge reads it, the
+// recorded files left as they are: a late one after silence, an early one
+// without its lead, both to the common length (a stopped input's stretch is
+// silence).
+TEST_F(SoundMixTest, InputsArePlacedOnThePicturesTimelineAndLeftAsRecorded) {
+    std::vector<std::int16_t> late(2 * 4410, 1000), early(2 * 4410);
+    for (std::size_t i = 0; i < early.size(); ++i) early[i] = static_cast<std::int16_t>(i / 2);
+    WriteWave(Path("a.wav"), late, 2);
+    WriteWave(Path("b.wav"), early, 2);
     std::string error;
-    ASSERT_TRUE(ExtendWaveEnd(Path("a.wav"), 250, error)) << error;
-    const auto longer = ReadWave(Path("a.wav"));
-    ASSERT_EQ(longer.size(), 2u * kRate / 4);
-    EXPECT_EQ(longer[2 * 4410 - 1], 1234);
-    EXPECT_EQ(longer[2 * 4410], 0);
-    EXPECT_EQ(longer.back(), 0);
-    ASSERT_TRUE(ExtendWaveEnd(Path("a.wav"), 100, error)) << error;
-    EXPECT_EQ(ReadWave(Path("a.wav")).size(), longer.size());
+    // 10 ms late, 10 ms early (441 frames each), both to 250 ms.
+    ASSERT_TRUE(MixWaveFiles(Path("a.wav"), {10, 250, 250}, Path("b.wav"), {-10, 250, 250},
+                             Path("mix.wav"), error))
+        << error;
+    const auto mixed = ReadWave(Path("mix.wav"));
+    ASSERT_EQ(mixed.size(), 2u * kRate / 4);
+    EXPECT_EQ(mixed[0], 441);                   // b's frame 441, a's silence
+    EXPECT_EQ(mixed[2 * 440], 441 + 440);       // still before a
+    EXPECT_EQ(mixed[2 * 441], 1000 + 441 + 441);  // a's first sample
+    EXPECT_EQ(mixed[2 * (4410 - 441)], 1000);   // b has ended
+    EXPECT_EQ(mixed[2 * 4850], 1000);           // a's last sample
+    EXPECT_EQ(mixed[2 * 4851], 0);              // then silence to the end
+    EXPECT_EQ(mixed.back(), 0);
+    EXPECT_EQ(ReadWave(Path("a.wav")), late);
+    EXPECT_EQ(ReadWave(Path("b.wav")), early);
+    // The mix is a new file, never one planted under its name.
+    EXPECT_FALSE(MixWaveFiles(Path("a.wav"), {}, Path("b.wav"), {}, Path("mix.wav"), error));
 }
 
 }  // namespace

@@ -44,9 +44,12 @@ TestVideo::TestVideo(int frames, bool globalHeader) {
     frame->format = AV_PIX_FMT_YUV420P;
     av_frame_get_buffer(frame, 0);
     const auto drain = [&] {
-        for (AVPacket* p = av_packet_alloc(); avcodec_receive_packet(c, p) == 0;
-             p = av_packet_alloc())
+        AVPacket* p = av_packet_alloc();
+        while (avcodec_receive_packet(c, p) == 0) {
             packets_.push_back(p);
+            p = av_packet_alloc();
+        }
+        av_packet_free(&p);
     };
     for (int i = 0; i < frames; ++i) {
         av_frame_make_writable(frame);

@@ -1,25 +1,15 @@
-// The sound file lined up with the picture before the merge: the file
-// rewrite on its own, and the engine using the recorder's first-sample time.
+// The sound lined up with the picture in the merge, by the recorder's
+// first-sample time; and the header checks before it.
 
 #include <cstring>
 #include <fstream>
 
-#include "engine/SoundAlign.h"
+#include "engine/WaveHeader.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TestEnv.h"
 
 namespace velmora::enginetest {
 namespace {
-
-std::vector<unsigned char> ReadAll(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-std::uint32_t U32At(const std::vector<unsigned char>& d, std::size_t at) {
-    std::uint32_t v;
-    std::memcpy(&v, d.data() + at, 4);
-    return v;
-}
 
 // A WAV laid out as the recorder writes it: 18-byte fmt chunk, data at 46.
 void WriteWave(const std::string& file, std::uint16_t channels, std::uint32_t rate,
@@ -56,101 +46,6 @@ std::vector<unsigned char> StereoRamp(std::size_t frames) {
     return d;
 }
 
-TEST(SoundAlignTest, DropsAndInsertsWholeFramesAndPatchesTheSizes) {
-    TempFolder folder;
-    const std::string file = folder.path() + "s.wav";
-    const auto ramp = StereoRamp(4410);  // 100 ms at 44.1 kHz
-    std::string error;
-
-    // 10 ms too early: 441 frames go, frame 441 becomes the first.
-    WriteWave(file, 2, 44100, 16, ramp);
-    ASSERT_TRUE(ShiftWaveStart(file, -10, error)) << error;
-    auto d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + (4410 - 441) * 4);
-    EXPECT_EQ(U32At(d, 42), (4410u - 441) * 4);
-    EXPECT_EQ(U32At(d, 4), 38u + (4410 - 441) * 4);
-    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.end()),
-              std::vector<unsigned char>(ramp.begin() + 441 * 4, ramp.end()));
-
-    // 10 ms late: 441 silent frames, then all of it.
-    WriteWave(file, 2, 44100, 16, ramp);
-    ASSERT_TRUE(ShiftWaveStart(file, 10, error)) << error;
-    d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + (4410 + 441) * 4);
-    EXPECT_EQ(U32At(d, 42), (4410u + 441) * 4);
-    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.begin() + 46 + 441 * 4),
-              std::vector<unsigned char>(441 * 4, 0));
-    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46 + 441 * 4, d.end()), ramp);
-    EXPECT_EQ(
-        test::capture("ffprobe -v error -show_entries stream=duration -of csv=p=0 '" + file + "'"),
-        "0.110000\n");
-
-    // More dropped than recorded leaves an empty, valid file.
-    ASSERT_TRUE(ShiftWaveStart(file, -1000, error)) << error;
-    d = ReadAll(file);
-    EXPECT_EQ(d.size(), 46u);
-    EXPECT_EQ(U32At(d, 42), 0u);
-    EXPECT_EQ(U32At(d, 4), 38u);
-}
-
-TEST(SoundAlignTest, TheEndIsCutAtWholeFramesAndShorterSoundStaysAsItIs) {
-    TempFolder folder;
-    const std::string file = folder.path() + "s.wav";
-    const auto ramp = StereoRamp(4410);  // 100 ms at 44.1 kHz
-    std::string error;
-    WriteWave(file, 2, 44100, 16, ramp);
-    ASSERT_TRUE(CutWaveEnd(file, 40, error)) << error;  // 1764 frames
-    auto d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + 1764 * 4);
-    EXPECT_EQ(U32At(d, 42), 1764u * 4);
-    EXPECT_EQ(U32At(d, 4), 38u + 1764 * 4);
-    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.end()),
-              std::vector<unsigned char>(ramp.begin(), ramp.begin() + 1764 * 4));
-    ASSERT_TRUE(CutWaveEnd(file, 500, error)) << error;
-    EXPECT_EQ(ReadAll(file), d);
-
-    // Odd 8-bit data keeps its pad byte, counted in RIFF.
-    WriteWave(file, 1, 8000, 8, std::vector<unsigned char>(20, 7));
-    ASSERT_TRUE(CutWaveEnd(file, 1, error)) << error;  // 1 ms: 8 frames
-    d = ReadAll(file);
-    EXPECT_EQ(U32At(d, 42), 8u);
-    WriteWave(file, 1, 11025, 8, std::vector<unsigned char>(20, 7));
-    ASSERT_TRUE(CutWaveEnd(file, 1, error)) << error;  // 11 frames
-    d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + 12);
-    EXPECT_EQ(U32At(d, 42), 11u);
-    EXPECT_EQ(U32At(d, 4), 38u + 12);
-    EXPECT_EQ(d.back(), 0);
-    EXPECT_FALSE(CutWaveEnd(folder.path() + "none.wav", 10, error));
-}
-
-TEST(SoundAlignTest, EightBitSilenceIsTheMiddleValueAndOddSizesKeepTheirPadByte) {
-    TempFolder folder;
-    const std::string file = folder.path() + "s.wav";
-    WriteWave(file, 1, 8000, 8, std::vector<unsigned char>(11, 7));
-    std::string error;
-    ASSERT_TRUE(ShiftWaveStart(file, 2, error)) << error;  // 16 frames
-    const auto d = ReadAll(file);
-    ASSERT_EQ(d.size(), 46u + 28);
-    EXPECT_EQ(U32At(d, 42), 27u);
-    EXPECT_EQ(U32At(d, 4), 38u + 28);
-    EXPECT_EQ(std::vector<unsigned char>(d.begin() + 46, d.begin() + 62),
-              std::vector<unsigned char>(16, 0x80));
-    EXPECT_EQ(d[46 + 26], 7);
-    EXPECT_EQ(d.back(), 0);
-}
-
-TEST(SoundAlignTest, RefusesWhatIsNoWaveFile) {
-    TempFolder folder;
-    const std::string file = folder.path() + "s.wav";
-    std::ofstream(file) << "RIFF....AVI LIST";
-    std::string error;
-    EXPECT_FALSE(ShiftWaveStart(file, -10, error));
-    EXPECT_EQ(error, "not a RIFF WAVE file");
-    EXPECT_EQ(ReadAll(file).size(), 16u);
-    EXPECT_FALSE(ShiftWaveStart(folder.path() + "none.wav", -10, error));
-}
-
 void PatchU16(const std::string& file, std::streamoff at, std::uint16_t value) {
     std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(at);
@@ -158,7 +53,7 @@ void PatchU16(const std::string& file, std::streamoff at, std::uint16_t value) {
 }
 
 // Each value the merge takes from the header, spoilt on its own.
-TEST(SoundAlignTest, FormatFaultNamesTheImpossibleHeaderValue) {
+TEST(WaveHeaderTest, FormatFaultNamesTheImpossibleHeaderValue) {
     TempFolder folder;
     const std::string file = folder.path() + "s.wav";
     WriteWave(file, 2, 44100, 16, StereoRamp(100));
