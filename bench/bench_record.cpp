@@ -114,6 +114,7 @@ class TimedDesktop : public velmora::platform::Desktop {
         if (ok) noteGrab(begin);
         return ok;
     }
+    void endLent() override { inner_->endLent(); }
     void noteGrab(std::int64_t begin) {
         if (timing) {
             if (grabs.empty()) {

@@ -116,7 +116,9 @@ bool TScreenCamera::GrabIntoYuv(PackedDib frame, int left, int top) {
         platform::DibRows lent;
         if (desktop.grabLent(left, top, frame->biWidth, frame->biHeight, lent)) {
             DrawCursor(desktop, lent, left, top);
-            return yuvGrab_->FromLent(lent, frame);
+            const bool converted = yuvGrab_->FromLent(lent, frame);
+            desktop.endLent();
+            return converted;
         }
         const PackedDib dib = yuvGrab_->Dib();
         return dib && GrabRows(desktop, dib, left, top) && yuvGrab_->FromDib(dib, frame);

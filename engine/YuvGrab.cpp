@@ -46,7 +46,7 @@ bool YuvGrab::FromLent(const platform::DibRows& rows, PackedDib frame) const {
     if (!ready_ || !rows.topDown || rows.bitCount != 32 || rows.width != width_ ||
         rows.height != height_)
         return false;
-    return lent_.convertToYuv(rows.bits, PackedDibBits(frame));
+    return lent_.convertToYuv(rows.bits, PackedDibBits(frame), rows.stride());
 }
 
 PackedDib YuvGrab::Dib() {

@@ -24,8 +24,8 @@ class YuvGrab {
     // False when the conversions cannot be set up for this format.
     bool Ready() const { return ready_; }
 
-    // The desktop's lent rows (top-down B,G,R,x at the frame's size) into
-    // the frame.
+    // The desktop's lent rows (top-down B,G,R,x at the frame's size, each
+    // row where the rows' stride puts it) into the frame.
     bool FromLent(const platform::DibRows& rows, PackedDib frame) const;
     // DIB rows at the screen's depth to grab into where nothing is lent;
     // made on first use. Null when they cannot be allocated.

@@ -1,15 +1,16 @@
 #include "engine/vfw/PixelConversion.h"
 
+#include "engine/vfw/BandThreads.h"
+
 #include <libyuv/convert.h>
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
-#include <system_error>
 #include <thread>
-#include <vector>
 
 extern "C" {
 #include <libavutil/buffer.h>
@@ -57,6 +58,8 @@ namespace {
 void keepRows(void*, std::uint8_t*) {}  // the rows belong to the caller
 }  // namespace
 
+DibConverter::DibConverter() = default;
+
 DibConverter::~DibConverter() {
     sws_freeContext(sws_);
 }
@@ -84,6 +87,7 @@ bool DibConverter::init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int c
     // A band of at least two rows, an even number of them, so that no
     // chroma row is shared by two bands.
     bands_ = std::clamp(bands, 1, std::max(1, height_ / 2));
+    threads_.reset();
     for (int i = 0; i < 256; ++i) {
         palette_[i] = 0xFF000000u;
         if (colors && i < colorCount) {
@@ -144,7 +148,7 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
     }
     // A negative height makes libyuv read the rows bottom-up.
     const int stride = static_cast<int>(stride_);
-    if (toPlanar_) return convertPlanar(bits, dst->data, dst->linesize);
+    if (toPlanar_) return convertPlanar(bits, stride_, dst->data, dst->linesize);
     if (toRaw_)
         return libyuv::ARGBToRAW(bits, stride, dst->data[0], dst->linesize[0], width_,
                                  topDown_ ? height_ : -height_) == 0;
@@ -157,45 +161,46 @@ bool DibConverter::convert(const std::uint8_t* bits, AVFrame* dst) const {
     return sws_scale(sws_, srcData, srcStride, 0, height_, dst->data, dst->linesize) == height_;
 }
 
-bool DibConverter::convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv) const {
-    if (!toPlanar_) return false;
+bool DibConverter::convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv,
+                                std::int64_t stride) const {
+    if (!toPlanar_ || (stride != 0 && stride < stride_) || stride > INT_MAX) return false;
     const YuvLayout l = yuvLayout(width_, height_);
     std::uint8_t* const planes[3] = {yuv, yuv + l.ySize, yuv + l.ySize + l.chromaSize};
     const int strides[3] = {width_, l.chromaWidth, l.chromaWidth};
-    return convertPlanar(bits, planes, strides);
+    return convertPlanar(bits, stride > 0 ? stride : stride_, planes, strides);
 }
 
-bool DibConverter::convertPlanar(const std::uint8_t* bits, std::uint8_t* const planes[3],
-                                 const int strides[3]) const {
-    const int stride = static_cast<int>(stride_);
+bool DibConverter::convertPlanar(const std::uint8_t* bits, std::int64_t bitsStride,
+                                 std::uint8_t* const planes[3], const int strides[3]) const {
+    const int stride = static_cast<int>(bitsStride);
     // Rows top..top+rows-1 of the picture; in a bottom-up DIB they begin at
     // stored row height - top - rows, and a negative height reads them up.
     const auto band = [&](int top, int rows) {
         const std::uint8_t* first =
-            topDown_ ? bits + stride_ * top : bits + stride_ * (height_ - top - rows);
+            topDown_ ? bits + bitsStride * top : bits + bitsStride * (height_ - top - rows);
         return toPlanar_(first, stride, planes[0] + std::int64_t(strides[0]) * top, strides[0],
                          planes[1] + std::int64_t(strides[1]) * (top / 2), strides[1],
                          planes[2] + std::int64_t(strides[2]) * (top / 2), strides[2], width_,
                          topDown_ ? rows : -rows) == 0;
     };
     if (bands_ < 2) return band(0, height_);
-    const int bandRows = (height_ / bands_) & ~1;
-    std::vector<std::thread> helpers;
-    std::vector<char> done(static_cast<std::size_t>(bands_), 0);
-    try {
-        for (int b = 1; b < bands_; ++b) {
-            const int top = b * bandRows;
-            const int rows = b == bands_ - 1 ? height_ - top : bandRows;
-            helpers.emplace_back([&, b, top, rows] { done[b] = band(top, rows); });
-        }
-    } catch (const std::system_error&) {
-        // No thread to be had: the rest in this one.
-        for (std::thread& helper : helpers) helper.join();
-        return band(0, height_);
-    }
-    done[0] = band(0, bandRows);
-    for (std::thread& helper : helpers) helper.join();
-    return std::all_of(done.begin(), done.end(), [](char ok) { return ok != 0; });
+    // The helpers are made at the first banded frame and kept for the
+    // converter's life; none to be had: the whole frame in this thread.
+    if (!threads_) threads_ = std::make_unique<BandThreads>(bands_ - 1);
+    const int bands = threads_->helpers() + 1;
+    if (bands < 2) return band(0, height_);
+    const int bandRows = (height_ / bands) & ~1;
+    struct Bands {
+        const decltype(band)& convert;
+        int count, rows, height;
+    } bandsOf{band, bands, bandRows, height_};
+    return threads_->Run(
+        [](void* context, int b) {
+            const auto& d = *static_cast<const Bands*>(context);
+            const int top = b * d.rows;
+            return d.convert(top, b == d.count - 1 ? d.height - top : d.rows);
+        },
+        &bandsOf);
 }
 
 bool DibConverter::borrow(const std::uint8_t* bits, AVFrame* dst) const {

@@ -6,6 +6,7 @@
 // BI_J420) go to the codec as they are.
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/vfw/Vfw.h"
 
@@ -17,6 +18,8 @@ struct AVFrame;
 struct SwsContext;
 
 namespace velmora::vfw {
+
+class BandThreads;
 
 // Pixel format of DIB rows of this depth (AV_PIX_FMT_NONE: not a DIB depth).
 AVPixelFormat dibPixelFormat(int bitCount);
@@ -41,20 +44,24 @@ int BandsForSize(int width, int height);
 
 class DibConverter {
   public:
-    DibConverter() = default;
+    DibConverter();
     ~DibConverter();
     DibConverter(const DibConverter&) = delete;
     DibConverter& operator=(const DibConverter&) = delete;
 
     // fullRange: the codec wants full-range (JPEG) YUV. bands: how many
     // threads share each 4:2:0 conversion, a band of rows each (see
-    // BandsForSize).
+    // BandsForSize); the helpers are made at the first such conversion
+    // and kept until the converter goes, at normal scheduling.
     bool init(const BITMAPINFOHEADER& in, const RGBQUAD* colors, int colorCount, AVPixelFormat dst,
               bool fullRange = false, int bands = 1);
-    // Fills dst (allocated by the caller in the dst format and the same size).
+    // Fills dst (allocated by the caller in the dst format and the same
+    // size). One thread at a time.
     bool convert(const std::uint8_t* bits, AVFrame* dst) const;
-    // Fills a packed 4:2:0 frame (yuvLayout) where dst is YUV420P.
-    bool convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv) const;
+    // Fills a packed 4:2:0 frame (yuvLayout) where dst is YUV420P. stride:
+    // bytes from one stored row to the next where the rows lie in a wider
+    // buffer (0: the DIB's own).
+    bool convertToYuv(const std::uint8_t* bits, std::uint8_t* yuv, std::int64_t stride = 0) const;
     // The DIB is already in the dst format: no conversion needed.
     bool sameFormat() const { return src_ == dst_ && src_ != AV_PIX_FMT_NONE; }
     // Points an empty dst at the DIB's rows (the picture's top row first, a
@@ -69,8 +76,8 @@ class DibConverter {
     int bands() const { return toPlanar_ ? bands_ : 1; }
 
   private:
-    bool convertPlanar(const std::uint8_t* bits, std::uint8_t* const planes[3],
-                       const int strides[3]) const;
+    bool convertPlanar(const std::uint8_t* bits, std::int64_t bitsStride,
+                       std::uint8_t* const planes[3], const int strides[3]) const;
     // The picture's top row and the step to the next one down.
     const std::uint8_t* topRow(const std::uint8_t* bits) const {
         return topDown_ ? bits : bits + stride_ * (height_ - 1);
@@ -84,6 +91,7 @@ class DibConverter {
                              std::uint8_t*, int, int, int);
     ToPlanar toPlanar_ = nullptr;
     int bands_ = 1;
+    mutable std::unique_ptr<BandThreads> threads_;
     bool toRaw_ = false;
     int width_ = 0;
     int height_ = 0;

@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 // PipeWire's headers are C: their pod-building macros use compound literals.
 #pragma GCC diagnostic push
@@ -62,7 +64,16 @@ struct PipeWireStream::Private {
     int width = 0, height = 0;
     StreamFormat format = StreamFormat::BGRx;
     bool negotiated = false;
+    // The newest buffer, kept from the compositor, and its picture.
+    pw_buffer* held = nullptr;
     StreamFrame frame;
+    // The buffer a grab reads now, and those replaced while it was read:
+    // they go back when it ends (giveBack wakes the loop for them).
+    pw_buffer* read = nullptr;
+    std::condition_variable readEnded;
+    std::vector<pw_buffer*> retired;
+    spa_source* giveBack = nullptr;
+    LentRows lent;  // the grabbing thread's
     std::string failure;
     std::atomic<bool> failed{false};
     bool cursorVisible = false;
@@ -121,7 +132,7 @@ struct PipeWireStream::Private {
         // Shared memory only: we read the pixels with the CPU.
         std::uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
-        const spa_pod* params[3];
+        const spa_pod* params[4];
         std::uint32_t count = 0;
         params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
@@ -130,6 +141,12 @@ struct PipeWireStream::Private {
             spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
                                        SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
                                        SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+        // Where a compositor streams a part of its buffers (a window in a
+        // larger one), it says which.
+        params[count++] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                       SPA_PARAM_META_type, SPA_POD_Id(SPA_META_VideoCrop),
+                                       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_region))));
         if (self->cursorMetadata)
             params[count++] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
                 &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
@@ -178,22 +195,82 @@ struct PipeWireStream::Private {
         const spa_data& plane = buffer->datas[0];
         const bool corrupted = (header && (header->flags & SPA_META_HEADER_FLAG_CORRUPTED)) ||
                                (plane.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED);
+        bool kept = false;
         if (plane.data && plane.chunk->size > 0 && !corrupted) {
-            bool stored = false;
-            {
-                std::lock_guard lock(self->mutex);
-                const std::uint32_t offset = std::min(plane.chunk->offset, plane.maxsize);
-                const std::size_t size =
-                    std::min<std::size_t>(plane.chunk->size, plane.maxsize - offset);
-                const int stride = plane.chunk->stride > 0 ? plane.chunk->stride : self->width * 4;
-                stored =
-                    self->negotiated &&
-                    StoreStreamBuffer(static_cast<const std::uint8_t*>(plane.data) + offset, size,
-                                      self->width, self->height, stride, self->format, self->frame);
+            ScreenRect crop;
+            const auto* region = static_cast<spa_meta_region*>(
+                spa_buffer_find_meta_data(buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+            if (region && spa_meta_region_is_valid(region))
+                crop = {region->region.position.x, region->region.position.y,
+                        static_cast<int>(region->region.size.width),
+                        static_cast<int>(region->region.size.height)};
+            std::lock_guard lock(self->mutex);
+            const std::uint32_t offset = std::min(plane.chunk->offset, plane.maxsize);
+            const std::size_t size =
+                std::min<std::size_t>(plane.chunk->size, plane.maxsize - offset);
+            const int stride = plane.chunk->stride > 0 ? plane.chunk->stride : self->width * 4;
+            StreamFrame next = self->frame;
+            kept = self->negotiated &&
+                   FrameOfBuffer(static_cast<const std::uint8_t*>(plane.data) + offset, size,
+                                 self->width, self->height, stride, self->format, &crop, next);
+            if (kept) {
+                if (self->held && self->held == self->read)
+                    self->retired.push_back(self->held);
+                else if (self->held)
+                    pw_stream_queue_buffer(self->stream, self->held);
+                self->held = newest;
+                self->frame = next;
             }
-            if (stored) self->arrived.notify_all();
         }
-        pw_stream_queue_buffer(self->stream, newest);
+        if (kept)
+            self->arrived.notify_all();
+        else
+            pw_stream_queue_buffer(self->stream, newest);
+    }
+
+    // The buffers replaced while a grab read one, once it has ended.
+    static void OnGiveBack(void* data, std::uint64_t) {
+        auto* self = static_cast<Private*>(data);
+        std::lock_guard lock(self->mutex);
+        std::erase_if(self->retired, [self](pw_buffer* b) {
+            if (b == self->read) return false;
+            pw_stream_queue_buffer(self->stream, b);
+            return true;
+        });
+    }
+
+    // The stream takes its buffers away (a new format, the end): not one a
+    // grab reads now, which it ends within a conversion.
+    static void OnRemoveBuffer(void* data, pw_buffer* buffer) {
+        auto* self = static_cast<Private*>(data);
+        std::unique_lock lock(self->mutex);
+        self->readEnded.wait(lock, [&] { return self->read != buffer; });
+        if (self->held == buffer) {
+            self->held = nullptr;
+            self->frame.pixels = nullptr;
+        }
+        std::erase(self->retired, buffer);
+    }
+
+    // The newest frame, kept from the compositor until EndRead.
+    bool BeginRead(StreamFrame& out) {
+        std::lock_guard lock(mutex);
+        if (failed || !held || frame.empty()) return false;
+        read = held;
+        out = frame;
+        return true;
+    }
+
+    void EndRead() {
+        bool giveBackNow;
+        {
+            std::lock_guard lock(mutex);
+            if (!read) return;
+            read = nullptr;
+            giveBackNow = !retired.empty();
+        }
+        readEnded.notify_all();
+        if (giveBackNow) pw_loop_signal_event(pw_thread_loop_get_loop(loop), giveBack);
     }
 };
 
@@ -203,6 +280,7 @@ PipeWireStream::PipeWireStream() : d_(std::make_unique<Private>()) {
 }
 
 PipeWireStream::~PipeWireStream() {
+    EndLend();
     if (d_->loop) {
         pw_thread_loop_lock(d_->loop);
         if (d_->stream) {
@@ -214,6 +292,7 @@ PipeWireStream::~PipeWireStream() {
             pw_proxy_destroy(reinterpret_cast<pw_proxy*>(d_->registry));
         }
         if (d_->core) pw_core_disconnect(d_->core);
+        if (d_->giveBack) pw_loop_destroy_source(pw_thread_loop_get_loop(d_->loop), d_->giveBack);
         pw_thread_loop_unlock(d_->loop);
         pw_thread_loop_stop(d_->loop);
         if (d_->context) pw_context_destroy(d_->context);
@@ -237,6 +316,7 @@ bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata, st
         return false;
     }
     pw_thread_loop_lock(d.loop);
+    d.giveBack = pw_loop_add_event(pw_thread_loop_get_loop(d.loop), &Private::OnGiveBack, &d);
     d.core = pw_context_connect_fd(d.context, fd, nullptr, 0);  // owns fd from here
     if (!d.core) {
         pw_thread_loop_unlock(d.loop);
@@ -275,6 +355,7 @@ bool PipeWireStream::Connect(int fd, std::uint32_t node, bool cursorMetadata, st
         events.state_changed = &Private::OnState;
         events.param_changed = &Private::OnParamChanged;
         events.process = &Private::OnProcess;
+        events.remove_buffer = &Private::OnRemoveBuffer;
         return events;
     }();
     pw_stream_add_listener(d.stream, &d.streamListener, &streamEvents, &d);
@@ -320,13 +401,34 @@ bool PipeWireStream::WaitForFirstFrame(std::chrono::milliseconds timeout, std::s
 }
 
 bool PipeWireStream::Grab(int left, int top, const DibRows& out, std::string& error) {
+    EndLend();
+    StreamFrame frame;
+    if (d_->BeginRead(frame)) {
+        // Copied outside the lock: the stream's thread goes on meanwhile.
+        FrameToDib(frame, left, top, out);
+        d_->EndRead();
+    }
     std::lock_guard lock(d_->mutex);
     if (d_->failed) {
         error = d_->failure;
         return false;
     }
-    FrameToDib(d_->frame, left, top, out);
     return true;
+}
+
+bool PipeWireStream::Lend(int left, int top, int width, int height, const ScreenRect* cursor,
+                          DibRows& out) {
+    EndLend();
+    StreamFrame frame;
+    if (!d_->BeginRead(frame)) return false;
+    if (d_->lent.Lend(frame, left, top, width, height, cursor, out)) return true;
+    d_->EndRead();
+    return false;
+}
+
+void PipeWireStream::EndLend() {
+    d_->lent.End();
+    d_->EndRead();
 }
 
 int PipeWireStream::width() const {

@@ -1,8 +1,10 @@
 #pragma once
 // The portal's video stream: a PipeWire consumer on its own thread loop. Each
-// buffer is taken as it comes and only the newest is kept (shared memory,
-// BGRx/BGRA/RGBx/RGBA); grabs read that frame, so a grab never waits for the
-// compositor once the first frame is in.
+// buffer is taken as it comes and only the newest is kept, unread (shared
+// memory, BGRx/BGRA/RGBx/RGBA); grabs read that buffer, so a grab never
+// waits for the compositor once the first frame is in, and the compositor's
+// thread never waits for a copy. A buffer a grab reads goes back to the
+// compositor when the grab has ended.
 
 #include <chrono>
 #include <condition_variable>
@@ -33,6 +35,12 @@ class PipeWireStream {
     // The newest frame's rectangle into the rows; false once the stream has
     // failed (the compositor ended the sharing, PipeWire went away).
     bool Grab(int left, int top, const DibRows& out, std::string& error);
+    // The newest frame's rectangle lent in place (LentRows::Lend) until
+    // EndLend(); the pixels under cursor (frame pixels; null: none) are put
+    // back then. False where it cannot be lent or the stream has failed.
+    // One grabbing thread at a time.
+    bool Lend(int left, int top, int width, int height, const ScreenRect* cursor, DibRows& out);
+    void EndLend();
 
     int width() const;
     int height() const;

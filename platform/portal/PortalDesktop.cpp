@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/portal/PipeWireStream.h"
@@ -171,6 +172,7 @@ class PortalDesktop final : public Desktop {
   public:
     PortalDesktop(std::function<void(const std::string&)> onError, PortalScreen& screen)
         : onError_(std::move(onError)), screen_(screen) {}
+    ~PortalDesktop() override { endLent(); }
 
     // Asks nobody: the stream's size while one runs, else the output's.
     int width() const override {
@@ -185,6 +187,7 @@ class PortalDesktop final : public Desktop {
     int bitsPerPixel() const override { return 32; }
 
     bool grab(int left, int top, const DibRows& out) override {
+        endLent();
         std::string error;
         auto stream = Shared().Ready(error);
         if (stream && stream->Grab(left, top, out, error)) return true;
@@ -193,7 +196,39 @@ class PortalDesktop final : public Desktop {
         return false;
     }
 
+    // The stream's buffer itself, converted in place: no copy of the frame.
+    // The cursor to be drawn into it is the one of this moment, so that
+    // exactly the pixels under it are put back.
+    bool grabLent(int left, int top, int width, int height, DibRows& out) override {
+        endLent();
+        std::string error;
+        auto stream = Shared().Ready(error);
+        if (!stream) return false;  // grab() tells why
+        lentCursor_.reset();
+        CursorImage cursor;
+        if (Shared().cursorMode() == portal::kCursorMetadata && stream->Cursor(cursor))
+            lentCursor_ = std::move(cursor);
+        ScreenRect under;
+        if (lentCursor_)
+            under = {lentCursor_->x - lentCursor_->xhot, lentCursor_->y - lentCursor_->yhot,
+                     lentCursor_->width, lentCursor_->height};
+        if (!stream->Lend(left, top, width, height, lentCursor_ ? &under : nullptr, out))
+            return false;
+        lentFrom_ = std::move(stream);
+        return true;
+    }
+
+    void endLent() override {
+        if (lentFrom_) lentFrom_->EndLend();
+        lentFrom_.reset();
+    }
+
     bool cursorImage(CursorImage& out) override {
+        if (lentFrom_) {
+            if (!lentCursor_) return false;
+            out = *lentCursor_;
+            return true;
+        }
         // Embedded: the compositor has drawn it into the frames already;
         // hidden: there is none to draw.
         if (Shared().cursorMode() != portal::kCursorMetadata) return false;
@@ -230,6 +265,10 @@ class PortalDesktop final : public Desktop {
     std::function<void(const std::string&)> onError_;
     PortalScreen& screen_;
     mutable std::string error_;
+    // The stream lending the rows of the last grabLent, and the cursor as
+    // it was then.
+    std::shared_ptr<portal::PipeWireStream> lentFrom_;
+    std::optional<CursorImage> lentCursor_;
 };
 
 }  // namespace

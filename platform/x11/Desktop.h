@@ -62,15 +62,20 @@ class Desktop {
 
     // The rectangle as the screen shows it now, in the desktop's own buffer,
     // for a caller that converts the rows at once: no copy into DIB rows.
-    // The rows are top-down B,G,R,x pixels, width x 4 bytes each, and stay
-    // valid (and writable, to draw the cursor in) until the next grab from
-    // this object. False where the desktop cannot lend this rectangle (off
-    // the screen or past a recorded window's size, another pixel format, no
-    // shared memory): grab() then.
+    // The rows are top-down B,G,R,x pixels, width x 4 bytes each, stride()
+    // bytes apart, and stay valid (and writable, to draw the cursor in)
+    // until endLent() or the next grab from this object. False where the
+    // desktop cannot lend this rectangle (off the screen or past a recorded
+    // window's size, another pixel format, no shared memory): grab() then.
     virtual bool grabLent(int /*left*/, int /*top*/, int /*width*/, int /*height*/,
                           DibRows& /*out*/) {
         return false;
     }
+    // The lent rows are no longer read: where they lie in a buffer the
+    // screen's producer fills again, it gets the buffer back as it was
+    // (without the cursor drawn in). cursorImage() between grabLent() and
+    // this tells the cursor as it was at the grab.
+    virtual void endLent() {}
 
     // False when no cursor shows on this screen or its image cannot be read.
     virtual bool cursorImage(CursorImage& out) = 0;

@@ -22,8 +22,11 @@ struct DibRows {
     int bitCount = 32;                    // 32, 24, 16 or 8
     std::uint32_t* colorTable = nullptr;  // 256 entries, needed when bitCount is 8
     bool topDown = false;                 // first stored row = top row (a top-down DIB)
+    // Bytes from one stored row to the next where they are not a DIB's
+    // (rows lent inside a wider buffer); 0: the DIB's own.
+    std::int64_t pitch = 0;
 
-    std::int64_t stride() const { return dibStride(width, bitCount); }
+    std::int64_t stride() const { return pitch > 0 ? pitch : dibStride(width, bitCount); }
     // Start of picture row y counted from the top.
     std::uint8_t* row(int y) const { return bits + stride() * (topDown ? y : height - 1 - y); }
 };
