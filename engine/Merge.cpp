@@ -15,6 +15,7 @@
 #include "engine/ReadBack.h"
 #include "engine/ScreenCamera.h"
 #include "engine/TempFiles.h"
+#include "engine/WaveHeader.h"
 
 namespace velmora::engine {
 
@@ -172,6 +173,10 @@ void TScreenCamera::KeepTempFiles(const std::string& target, std::string& text, 
         {sound_[1].tempFile, sound_[1].keptSuffix, &sound_[1].leaveTemp, (audio & 2) != 0}};
     for (const auto& [from, suffix, leave, wanted] : files) {
         if (!wanted || !FileExists(*from)) continue;
+        // A sound the merge had placed keeps its place for the next try.
+        for (const SoundInput& input : sound_)
+            if (input.tempFile == from && (input.placing.startMs || input.placing.cutAtMs >= 0))
+                WriteWavePlacing(*from, input.placing);
         const std::string beside = BesideTarget(target, suffix);
         std::string name = MoveWithoutReplacing(*from, beside);
         if (name.empty()) name = MoveWithoutReplacing(*from, FolderOf(*from) + NameOf(beside));

@@ -79,6 +79,7 @@ int TScreenCamera::RunRecording(std::string targetFile) {
         input.leaveTemp = false;
         input.recording = false;
         input.firstSampleNs = -1;
+        input.placing = {};
         input.complete = true;
         input.failure.clear();
         input.held.Release();
@@ -409,7 +410,7 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
     if (taken.size() < 2) {
         if (!taken.empty()) {
             OpenTempStream(*taken[0]->tempFile, mergeStreams_[first]);
-            mergePlacing_[first] = PlacingOf(*taken[0]);
+            mergePlacing_[first] = taken[0]->placing = PlacingOf(*taken[0]);
         }
         return;
     }
@@ -436,7 +437,10 @@ void TScreenCamera::OpenSoundStreams(int first, bool refused[2]) {
                     FormatElapsed(placedMs) + " (" + std::to_string(placedMs) +
                     " ms); the recording has silence from it after that: " + why);
     }
-    for (SoundPlacing& placing : placings) placing.padToMs = lengthMs;
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        placings[i].padToMs = lengthMs;
+        taken[i]->placing = placings[i];
+    }
     if (SeparateSoundTracks) {
         for (std::size_t i = 0; i < taken.size(); ++i) {
             const int slot = first + static_cast<int>(i);

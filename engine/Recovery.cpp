@@ -146,10 +146,13 @@ void TScreenCamera::RunRecoveries() {
         // mix, or two tracks, as chosen now.
         std::string mix;
         std::vector<const std::string*> merged;  // the sound files in the merge
+        // Where a kept recording's sound lies, as its first save placed it.
+        SoundPlacing placings[3];
         if (sounds.size() == 2 && !SeparateSoundTracks) {
             mix = FreeFileName(BesideTarget(r.target, "_mix.wav"));
             std::string error;
-            if (MixWaveFiles(*sounds[0], {}, *sounds[1], {}, mix, error)) {
+            if (MixWaveFiles(*sounds[0], ReadWavePlacing(*sounds[0]), *sounds[1],
+                             ReadWavePlacing(*sounds[1]), mix, error)) {
                 OpenTempStream(mix, opened[1]);
                 if (opened[1]) merged = {sounds[0], sounds[1]};
             } else {
@@ -157,20 +160,26 @@ void TScreenCamera::RunRecoveries() {
                             "; the first input's sound is saved alone, the second's kept in: " +
                             *sounds[1]);
                 OpenTempStream(*sounds[0], opened[1]);
+                placings[1] = ReadWavePlacing(*sounds[0]);
                 if (opened[1]) merged = {sounds[0]};
             }
         } else {
             for (std::size_t i = 0; i < sounds.size(); ++i) {
                 OpenTempStream(*sounds[i], opened[1 + i]);
+                placings[1 + i] = ReadWavePlacing(*sounds[i]);
                 if (opened[1 + i]) merged.push_back(sounds[i]);
             }
         }
         PAVISTREAM streams[3] = {nullptr, nullptr, nullptr};
+        SoundPlacing placed[3];
         int count = 0;
-        for (PAVISTREAM s : opened)
-            if (s) streams[count++] = s;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!opened[i]) continue;
+            placed[count] = placings[i];
+            streams[count++] = opened[i];
+        }
         recovering_ = &r;
-        const bool saved = count > 0 && MergeToFile(r.target, count, streams);
+        const bool saved = count > 0 && MergeToFile(r.target, count, streams, placed);
         recovering_ = nullptr;
         for (PAVISTREAM s : opened)
             if (s) AVIStreamRelease(s);

@@ -350,6 +350,7 @@ class TScreenCamera {
         // failure: the worker does not delete it.
         bool leaveTemp = false;
         std::int64_t firstSampleNs = -1;  // as the recorder reported it
+        SoundPlacing placing;             // where the merge put its sound
         bool complete = true;             // false: the recorder never finished the WAV
         std::string failure;  // why its sound stopped or never started; empty: it did not
     };

@@ -21,11 +21,11 @@ std::uint16_t U16(const unsigned char* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
 
-// Read only: the recorded file is never changed.
 class File {
   public:
     explicit File(const std::string& name)
         : fd_(::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)) {}
+    explicit File(int fd) : fd_(fd) {}
     ~File() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -118,6 +118,73 @@ std::string WaveFormatFault(const std::string& fileName) {
     if (w.blockAlign != w.channels * (bits / 8))
         return "block align " + std::to_string(w.blockAlign) + " for " +
                std::to_string(w.channels) + " channels of " + std::to_string(bits) + " bits";
+    return {};
+}
+
+namespace {
+
+constexpr char kPlacingChunk[4] = {'v', 'l', 'p', 'l'};
+constexpr std::uint32_t kPlacingBytes = 24;  // three little-endian 64-bit values
+
+// Where the chunks after the sound data begin, or -1 when the data's size
+// is not known (a writer that was killed): nothing may follow it then.
+off_t EndOfData(const File& f, WaveLayout& w) {
+    std::string error;
+    if (!ReadLayout(f, w, error)) return -1;
+    unsigned char field[4];
+    if (!f.Read(w.dataOffset - 4, field, 4)) return -1;
+    const std::uint32_t length = U32(field);
+    if (length == 0 || length == 0xFFFFFFFFu || length != w.dataSize) return -1;
+    return w.dataOffset + static_cast<off_t>(w.dataSize + (w.dataSize & 1));
+}
+
+}  // namespace
+
+bool WriteWavePlacing(const std::string& fileName, const SoundPlacing& placing) {
+    const int fd = ::open(fileName.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    File f(fd);
+    WaveLayout w;
+    const off_t end = EndOfData(f, w);
+    if (end < 0 || f.Size() != end) return false;  // unfinished, or chunks follow already
+    unsigned char chunk[8 + kPlacingBytes];
+    std::memcpy(chunk, kPlacingChunk, 4);
+    const auto put = [](unsigned char* at, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    put(chunk + 4, kPlacingBytes, 4);
+    put(chunk + 8, static_cast<std::uint64_t>(placing.startMs), 8);
+    put(chunk + 16, static_cast<std::uint64_t>(placing.cutAtMs), 8);
+    put(chunk + 24, static_cast<std::uint64_t>(placing.padToMs), 8);
+    unsigned char riff[4];
+    const std::uint64_t riffSize = static_cast<std::uint64_t>(end) + sizeof chunk - 8;
+    put(riff, riffSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : riffSize, 4);
+    return ::pwrite(fd, chunk, sizeof chunk, end) == static_cast<ssize_t>(sizeof chunk) &&
+           ::pwrite(fd, riff, 4, 4) == 4;
+}
+
+SoundPlacing ReadWavePlacing(const std::string& fileName) {
+    File f(fileName);
+    WaveLayout w;
+    const off_t end = f.Good() ? EndOfData(f, w) : -1;
+    if (end < 0) return {};
+    const off_t size = f.Size();
+    for (off_t at = end; at + 8 <= size;) {
+        unsigned char head[8];
+        if (!f.Read(at, head, 8)) break;
+        const std::uint32_t length = U32(head + 4);
+        if (std::memcmp(head, kPlacingChunk, 4) == 0 && length == kPlacingBytes) {
+            unsigned char v[kPlacingBytes];
+            if (!f.Read(at + 8, v, kPlacingBytes)) break;
+            const auto get = [&](int i) {
+                std::uint64_t x = 0;
+                for (int b = 7; b >= 0; --b) x = x << 8 | v[8 * i + b];
+                return static_cast<std::int64_t>(x);
+            };
+            return {get(0), get(1), get(2)};
+        }
+        at += 8 + static_cast<off_t>(length) + (length & 1);
+    }
     return {};
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 // What a recorded RIFF WAVE file holds, read from its header: whether the
-// merge can trust it, its format and where its sound lies. The file is only
-// read.
+// merge can trust it, its format and where its sound lies; and where its
+// sound lies on the picture's timeline, for a recording kept to be saved
+// later.
 
 #include <cstdint>
 #include <string>
+
+#include "engine/encode/SoundPlacement.h"
 
 namespace velmora::engine {
 
@@ -25,5 +28,14 @@ struct WaveData {
     }
 };
 bool ReadWaveData(const std::string& fileName, WaveData& data, std::string& error);
+
+// A finished file kept when its recording could not be saved carries its
+// placing in a chunk of its own after the sound (players skip it), so that
+// the save at the next start lines it up as this one would have: only that
+// chunk and the RIFF size are written, never the sound. False for a file
+// whose writer did not finish it, or that has chunks after its sound.
+bool WriteWavePlacing(const std::string& fileName, const SoundPlacing& placing);
+// The placing such a file carries; as recorded ({}) when it has none.
+SoundPlacing ReadWavePlacing(const std::string& fileName);
 
 }  // namespace velmora::engine

@@ -115,6 +115,30 @@ TEST_F(SoundSyncTest, SoundTakenBeforeTheFirstFrameIsDropped) {
     EXPECT_EQ(Errors().size(), 1u) << Errors().back();
 }
 
+// A save that did not happen (cancelled) keeps the sound as it was
+// recorded, with where the merge put it: the save at the next start lines
+// it up the same way.
+TEST_F(SoundSyncTest, AKeptRecordingKeepsTheSoundsPlaceForTheNextStart) {
+    auto& cam = MakeWithSound();
+    recorder->firstSample = [this] { return (clock.Now() - 250) * 1000000; };
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    RecordOnWorker(Target());
+    const std::string kept = folder.path() + "VideoRecord_test_audio.wav";
+    WaveData data;
+    std::string error;
+    ASSERT_TRUE(ReadWaveData(kept, data, error)) << error;
+    EXPECT_EQ(data.size, 16000) << "the whole recorded sound, nothing cut";
+    EXPECT_EQ(ReadWavePlacing(kept).startMs, -250);
+
+    cam.OnSaveProgress = nullptr;
+    ASSERT_TRUE(cam.RecoverRecordings(cam.FindInterruptedRecordings(folder.path())));
+    ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    const auto s = MergedSamples();
+    ASSERT_EQ(s.size(), 6000u);
+    EXPECT_EQ(s.front(), 2000);
+    EXPECT_EQ(s.back(), 7999);
+}
+
 // The recorder runs on while the last frames are compressed (a slow codec:
 // seconds): that sound is past the picture's end and goes.
 TEST_F(SoundSyncTest, SoundPastThePicturesEndIsCut) {
