@@ -263,7 +263,11 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     if (result == AVIERR_OK && !recovering_ && RecordAudio && !SoundFailures().empty())
         text += " - the sound is incomplete: " + SoundFailures();
     if (result == AVIERR_OK && !recovering_ && !movedNote_.empty()) text += " - " + movedNote_;
-    if (result == AVIERR_OK && !recovering_) SavedFile = target;
+    if (result == AVIERR_OK && !recovering_) {
+        SavedFile = target;
+        struct stat st {};
+        SavedFileSize = ::stat(target.c_str(), &st) == 0 ? st.st_size : 0;
+    }
     if (result != AVIERR_OK && result != AVIERR_USERABORT && error)
         text.append(" ").append(FileErrorReason(FolderOf(target), error));
     if (recovering_) {

@@ -56,6 +56,12 @@ std::string OfferedName(const std::string& stem, const std::string& video, Outpu
 
 std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
     const std::string& folder, std::vector<std::string>* leftAlone) const {
+    return engine::FindInterruptedRecordings(folder, FileFormat, leftAlone);
+}
+
+std::vector<TInterruptedRecording> FindInterruptedRecordings(const std::string& folder,
+                                                             OutputFormat chosen,
+                                                             std::vector<std::string>* leftAlone) {
     std::vector<TInterruptedRecording> found;
     // The temporary files themselves: a recording that never reached its merge.
     const std::string tempVideo = folder + kTempVideoName, tempAudio = folder + kTempAudioName,
@@ -68,7 +74,7 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
                                                                : tempAudio2);
         const std::string videoFile = video ? tempVideo : std::string();
         found.push_back({videoFile, audio ? tempAudio : "",
-                         OfferedName(RecordingNameAt(folder, started), videoFile, FileFormat),
+                         OfferedName(RecordingNameAt(folder, started), videoFile, chosen),
                          audio2 ? tempAudio2 : ""});
     }
     // Recordings kept aside: "VideoRecord_x_video.avi" with "VideoRecord_x_audio.wav"
@@ -85,7 +91,7 @@ std::vector<TInterruptedRecording> TScreenCamera::FindInterruptedRecordings(
             const std::string sound = folder + m[1].str() + "_audio" + m[2].str() + ".wav";
             const std::string sound2 = folder + m[1].str() + "_audio2" + m[2].str() + ".wav";
             found.push_back({folder + name, Available(sound, leftAlone) ? sound : "",
-                             OfferedName(folder + m[1].str(), folder + name, FileFormat),
+                             OfferedName(folder + m[1].str(), folder + name, chosen),
                              Available(sound2, leftAlone) ? sound2 : ""});
         }
     }

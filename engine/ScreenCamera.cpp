@@ -154,6 +154,7 @@ void TScreenCamera::StartRecording(const std::string& targetFile) {
     EndedByFailure = false;
     SaveFailed = false;
     SavedFile.clear();
+    SavedFileSize = 0;
     Paused = false;
     soundPaused_ = framePaused_ = false;
     if (MinimizeOnRecord) host_.MinimizeApplication();

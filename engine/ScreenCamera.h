@@ -67,6 +67,12 @@ struct TInterruptedRecording {
     std::string audio2;
 };
 
+// TScreenCamera::FindInterruptedRecordings for the file format chosen. It
+// reads the folder and nothing of an engine, so it may run on any thread (a
+// folder that does not answer then holds only that thread).
+std::vector<TInterruptedRecording> FindInterruptedRecordings(
+    const std::string& folder, OutputFormat chosen, std::vector<std::string>* leftAlone = nullptr);
+
 // How the grabbing thread is scheduled while it records: a real-time
 // priority (set by the thread itself or granted by RealtimeKit), or normal
 // scheduling and the system's reason.
@@ -152,6 +158,9 @@ class TScreenCamera {
     // empty until it is (cleared by StartRecording). Written on the worker,
     // read once it has ended.
     std::string SavedFile;
+    // Its size in bytes as the worker saw it (the window's result line shows
+    // it, and must not stat a folder that may not answer).
+    std::int64_t SavedFileSize = 0;
     std::atomic<bool> FollowMouse{false}, FullScreen{false}, WindowMode{false};
     bool ShowFrame = true;
     bool CornersOnly = true;

@@ -386,17 +386,14 @@ void MainWindow::ShownByProgram() {
     if (start) recordRequested_ = true;
     const bool firstShow = !recoveryOffered_;
     recoveryOffered_ = true;
-    ownCommandLineStart_ = start;
-    if (firstShow && camera_ && !InterruptedRecordings().empty()) {
-        // The question comes once the window is up; the recording after it.
-        QTimer::singleShot(0, this, [this, start] {
-            if (OfferRecovery() && start)
-                startAfterRecovery_ = true;
-            else if (start)
-                StartCapture();
-        });
+    if (firstShow && camera_) {
+        // The question comes once the folders are searched, the command
+        // line's recording after it; the window is usable meanwhile.
+        startAfterSearch_ = start;
+        SearchFolders(true);
         return;
     }
+    ownCommandLineStart_ = start;
     if (start) StartCapture();
 }
 
@@ -573,7 +570,7 @@ void MainWindow::LanguageApplied() {
     ShowMonitorChoice();
     // What is shown already, in the new language's words.
     if (shownFigures_) panel_->figuresLabel->setText(FiguresText(*shownFigures_));
-    if (savedFileLink_->isVisible()) ShowSavedFile(savedPath_);
+    if (savedFileLink_->isVisible()) ShowSavedFile(savedPath_, savedSize_);
 }
 
 void MainWindow::WindowClicked() {

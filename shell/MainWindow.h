@@ -57,6 +57,7 @@ class AreaSelector;
 class TStatsReporter;
 class Countdown;
 class SavedNotification;
+struct FolderSearch;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -141,6 +142,9 @@ class MainWindow : public QMainWindow {
     // The session manager's logout: the same, done before it returns.
     void FinishForLogout();
     static constexpr int kQuitMergeWaitMs = 30000;
+    // How long the exit waits for the recordings' folder to delete a
+    // discarded recording's files.
+    static constexpr int kFolderWaitMs = 5000;
 
     // ---- control handlers (UI thread)
     void StartOrStopClicked();
@@ -223,7 +227,7 @@ class MainWindow : public QMainWindow {
     void ShowElapsed();
     // The status line names the file the recording was saved as, a link to
     // it, with the whole result line in its tooltip.
-    void ShowSavedFile(const QString& path);
+    void ShowSavedFile(const QString& path, std::int64_t size);
     // The panel's figures in the language's words.
     static QString FiguresText(const LiveFigures& figures);
     // A recording the engine ended by a failure: once its worker is gone,
@@ -231,13 +235,15 @@ class MainWindow : public QMainWindow {
     void ShowRecordingFailure();
     // Offers the recordings a crash or a failed merge left unmerged, once;
     // true when their merge has started.
-    bool OfferRecovery();
-    // Unmerged recordings in the output folder and in the folders recordings
-    // were made in; the list of those forgets folders with nothing left.
-    std::vector<engine::TInterruptedRecording> InterruptedRecordings();
-    // Folders with nothing unsaved left leave that list; the recordings
-    // found in the others are added to *found when it is given.
-    void ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* found = nullptr);
+    bool OfferRecovery(std::vector<engine::TInterruptedRecording> found);
+    // Searches the folders recordings were made in on FolderSearchPool();
+    // those with nothing unsaved left leave their list when it is done.
+    // offer: the start's search, the output folder too, whose recordings are
+    // offered then (dropped, with a log line, when a recording began
+    // meanwhile: they are offered at the next start).
+    void SearchFolders(bool offer);
+    void FolderSearchDone(FolderSearch search, bool offer);
+    void ForgetFolders(const std::vector<std::string>& emptied);
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
     void BeginQuit(const QString& why);
@@ -245,7 +251,8 @@ class MainWindow : public QMainWindow {
     void AnswerOpenDialogs();
     void FinishQuit();
     // Exit's "Discard": the recording's temporary files deleted, once its
-    // worker has ended without saving it.
+    // worker has ended without saving it; the window closes when they are
+    // gone, or after kFolderWaitMs with them left.
     void DiscardRecording();
     // Settings saved at a leave nobody can answer: a failure is only logged.
     void SaveSettingsQuietly();
@@ -308,6 +315,7 @@ class MainWindow : public QMainWindow {
     // What the saved file's line and the panel's figures show, to show
     // again in another language.
     QString savedPath_;
+    std::int64_t savedSize_ = 0;
     std::optional<LiveFigures> shownFigures_;
     QToolButton* panelButton = nullptr;  // the strip that shows and hides the panel
     QTimer* blinkTimer = nullptr;        // the Stop image while recording, not paused
@@ -347,6 +355,11 @@ class MainWindow : public QMainWindow {
     // Record opened the picker for a window that had gone: its pick starts.
     bool recordAfterPick_ = false;
     bool recoveryOffered_ = false;
+    // The start's search for interrupted recordings while it runs; a
+    // recording has begun since; the command line's recording waits for it.
+    QObject* offerSearch_ = nullptr;
+    bool searchOutdated_ = false;
+    bool startAfterSearch_ = false;
     // The running recording's folder is in the list of folders recorded into.
     bool folderListed_ = false;
     QTimer* quitTimer_ = nullptr;

@@ -189,12 +189,15 @@ void MainWindow::AnnounceMergeResult(const std::string& resultLine) {
     const QString line = QString::fromStdString(resultLine);
     const QString target = QString::fromStdString(engine::TargetFile);
     const QString length = camera_ ? QString::fromStdString(camera_->ElapsedText) : QString();
+    // The file is looked at here: the recordings' folder may not answer, and
+    // only this thread may wait for it.
+    const std::optional<SavedRecording> saved =
+        SavedRecordingOf(line, MsgTexts(12), target, length);
+    if (!saved) return;
     QMetaObject::invokeMethod(
         this,
-        [this, line, target, length] {
-            if (!Settings.NotifySaved || !notification_) return;
-            if (const auto saved = SavedRecordingOf(line, MsgTexts(12), target, length))
-                notification_->Notify(*saved);
+        [this, saved] {
+            if (Settings.NotifySaved && notification_) notification_->Notify(*saved);
         },
         Qt::QueuedConnection);
 }

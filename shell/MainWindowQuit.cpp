@@ -8,9 +8,11 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
@@ -18,6 +20,7 @@
 #include "engine/ScreenCamera.h"
 #include "overlays/AreaSelector.h"
 #include "shell/ExitQuestion.h"
+#include "shell/FolderSearch.h"
 #include "shell/MainWindow.h"
 
 namespace velmora {
@@ -81,14 +84,38 @@ void MainWindow::ExitClicked() {
 
 void MainWindow::DiscardRecording() {
     discardOnExit_ = false;
-    QStringList deleted;
+    QStringList files;
     for (const std::string* file :
          {&engine::TempVideoFile, &engine::TempAudioFile, &engine::TempAudio2File})
-        if (!file->empty() && QFile::exists(QString::fromStdString(*file)) &&
-            QFile::remove(QString::fromStdString(*file)))
-            deleted << QString::fromStdString(*file);
-    if (!deleted.isEmpty()) WriteLog(LogTexts(55).arg(deleted.join(QStringLiteral(", "))));
-    ForgetSavedFolders();
+        if (!file->empty()) files << QString::fromStdString(*file);
+    // Deleted on a thread of their own, and waited for only so long: a folder
+    // that does not answer must not keep the program. The list of folders
+    // recorded in forgets this one at the next start.
+    auto* deletion = new QFutureWatcher<QStringList>(this);
+    auto* patience = new QTimer(this);
+    patience->setSingleShot(true);
+    const auto done = [this, deletion, patience](const QString& line) {
+        deletion->disconnect(this);
+        patience->disconnect(this);
+        if (!line.isEmpty()) WriteLog(line);
+        QTimer::singleShot(0, this, [this] { close(); });
+    };
+    connect(deletion, &QFutureWatcherBase::finished, this, [deletion, done] {
+        const QStringList deleted = deletion->result();
+        done(deleted.isEmpty() ? QString() : LogTexts(55).arg(deleted.join(QStringLiteral(", "))));
+    });
+    connect(patience, &QTimer::timeout, this, [done] {
+        done(
+            QStringLiteral("The recordings' folder does not answer: the temporary files are "
+                           "left for the next start"));
+    });
+    patience->start(kFolderWaitMs);
+    deletion->setFuture(QtConcurrent::run(&FolderSearchPool(), [files] {
+        QStringList deleted;
+        for (const QString& file : files)
+            if (QFile::exists(file) && QFile::remove(file)) deleted << file;
+        return deleted;
+    }));
 }
 
 void MainWindow::QuitRequested(const QString& why) {
@@ -149,8 +176,9 @@ void MainWindow::AnswerOpenDialogs() {
 
 void MainWindow::FinishQuit() {
     if (quitClosing_ || (camera_ && camera_->WorkerRunning())) return;
-    if (discardOnExit_) DiscardRecording();
     quitClosing_ = true;
+    // Closed once the discarded recording's files are gone.
+    if (discardOnExit_) return DiscardRecording();
     // Closed from the event loop, not from inside the engine's report.
     QTimer::singleShot(0, this, [this] { close(); });
 }

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -36,6 +38,7 @@
 #include "shell/DeclinedRecordings.h"
 #include "shell/EngineSettings.h"
 #include "shell/ExitQuestion.h"
+#include "shell/FolderSearch.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
@@ -128,42 +131,62 @@ void MainWindow::CreateEngine() {
     };
 }
 
-std::vector<engine::TInterruptedRecording> MainWindow::InterruptedRecordings() {
-    std::vector<std::string> leftAlone;
-    std::vector<engine::TInterruptedRecording> found =
-        camera_->FindInterruptedRecordings(Settings.WorkDir, &leftAlone);
-    LogLeftAlone(leftAlone);
-    ForgetSavedFolders(&found);
-    return found;
+void MainWindow::SearchFolders(bool offer) {
+    auto* watcher = new QFutureWatcher<FolderSearch>(this);
+    if (offer) offerSearch_ = watcher;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, offer] {
+        watcher->deleteLater();
+        FolderSearchDone(watcher->result(), offer);
+    });
+    // Copies only: the search may end after this window and its engine.
+    watcher->setFuture(QtConcurrent::run(
+        &FolderSearchPool(), [workDir = Settings.WorkDir, listed = FoldersRecordedIn().Read(),
+                              format = camera_->FileFormat, offer] {
+            return velmora::SearchFolders(workDir, offer, listed, format);
+        }));
 }
 
-void MainWindow::ForgetSavedFolders(std::vector<engine::TInterruptedRecording>* found) {
-    const RecordingFolders list = FoldersRecordedIn();
-    const std::vector<std::string> folders = list.Read();
-    std::vector<std::string> still;
-    for (const std::string& folder : folders) {
-        // The output folder's were looked for already.
-        const bool outputFolder = found && folder == Settings.WorkDir;
-        std::vector<std::string> leftAlone;
-        auto in = outputFolder ? std::vector<engine::TInterruptedRecording>()
-                               : camera_->FindInterruptedRecordings(folder, &leftAlone);
-        LogLeftAlone(leftAlone);
-        // Another copy may still be recording there: its files keep it listed.
-        if (!in.empty() || (outputFolder && !found->empty()) ||
-            engine::FileExists(folder + engine::kTempVideoName) ||
-            engine::FileExists(folder + engine::kTempAudioName) ||
-            engine::FileExists(folder + engine::kTempAudio2Name))
-            still.push_back(folder);
-        if (found)
-            for (auto& r : in) found->push_back(std::move(r));
+void MainWindow::FolderSearchDone(FolderSearch search, bool offer) {
+    LogLeftAlone(search.leftAlone);
+    const bool outdated = offer && std::exchange(searchOutdated_, false);
+    if (offer) offerSearch_ = nullptr;
+    // A recording begun meanwhile may have made files there: its own end
+    // searches again.
+    if (!outdated && camera_ && !camera_->Recording && !camera_->WorkerRunning())
+        ForgetFolders(search.emptied);
+    if (!offer) return;
+    const bool start = std::exchange(startAfterSearch_, false);
+    if (quitting_) return;
+    if (outdated) {
+        // Its temporary files may be among them: asked at the next start.
+        if (!search.found.empty())
+            WriteLog(
+                QStringLiteral("A recording started before the search for interrupted "
+                               "recordings ended: they are offered at the next start"));
+        return;
     }
-    if (still.size() != folders.size()) list.Replace(still);
+    ownCommandLineStart_ = start;
+    if (OfferRecovery(std::move(search.found)) && start)
+        startAfterRecovery_ = true;
+    else if (start)
+        StartCapture();
 }
 
-bool MainWindow::OfferRecovery() {
+void MainWindow::ForgetFolders(const std::vector<std::string>& emptied) {
+    if (emptied.empty()) return;
+    const RecordingFolders list = FoldersRecordedIn();
+    std::vector<std::string> still = list.Read();
+    const auto before = still.size();
+    std::erase_if(still, [&](const std::string& folder) {
+        return std::find(emptied.begin(), emptied.end(), folder) != emptied.end();
+    });
+    if (still.size() != before) list.Replace(still);
+}
+
+bool MainWindow::OfferRecovery(std::vector<engine::TInterruptedRecording> found) {
     const DeclinedRecordings declined(FolderOf(SettingsFile()) + "RecoveryDeclined.lst");
     std::vector<engine::TInterruptedRecording> offered;
-    for (auto& r : InterruptedRecordings())
+    for (auto& r : found)
         if (!declined.Contains(r)) offered.push_back(std::move(r));
     if (offered.empty()) return false;
     QStringList lines;
@@ -295,6 +318,7 @@ void MainWindow::StartCapture() {
     // Found again at the next start if a crash interrupts it, whatever the
     // output folder is by then.
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
+    if (offerSearch_) searchOutdated_ = true;
     camera_->StartRecording(path.toStdString());
     // The command line's choices were for this recording alone.
     ForgetRunChoices(Settings);
@@ -423,14 +447,15 @@ void MainWindow::FollowEngine() {
     if (resultPending_ && camera_ && !camera_->Recording && !camera_->WorkerRunning()) {
         resultPending_ = false;
         statusHeld_ = true;
-        if (!camera_->SavedFile.empty()) ShowSavedFile(QString::fromStdString(camera_->SavedFile));
+        if (!camera_->SavedFile.empty())
+            ShowSavedFile(QString::fromStdString(camera_->SavedFile), camera_->SavedFileSize);
     }
     if (camera_ && !camera_->WorkerRunning()) {
         // A merge that failed sends no final report: the controls leave the
         // merging state once the worker is gone.
         cancelMergeButton->setEnabled(false);
         mergeProgressBar->setValue(0);
-        if (std::exchange(folderListed_, false)) ForgetSavedFolders();
+        if (std::exchange(folderListed_, false)) SearchFolders(false);
     }
     if (quitting_) FinishQuit();
     if (startAfterRecovery_ && camera_ && !camera_->WorkerRunning()) {
@@ -525,15 +550,16 @@ void MainWindow::ShowElapsed() {
     setWindowTitle(RecordingTitle(seconds, camera_->Paused, QCoreApplication::applicationName()));
 }
 
-void MainWindow::ShowSavedFile(const QString& path) {
+void MainWindow::ShowSavedFile(const QString& path, std::int64_t size) {
     savedPath_ = path;
+    savedSize_ = size;
     const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
                                  60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
     const QString duration = DurationText(seconds, MsgTexts(64), MsgTexts(65), MsgTexts(66));
-    const QString size = FileSizeText(QFileInfo(path).size(), QLocale());
     const int room = statusPanel_->width() > 0 ? statusPanel_->width() : width() - 12;
-    savedFileLink_->setText(
-        SavedFileLine(MsgTexts(63), path, duration, size, savedFileLink_->fontMetrics(), room));
+    savedFileLink_->setText(SavedFileLine(MsgTexts(63), path, duration,
+                                          FileSizeText(size, QLocale()),
+                                          savedFileLink_->fontMetrics(), room));
     // The whole result line and where the file is.
     savedFileLink_->setToolTip(statusPanel_->text() + u'\n' + path);
     statusPanel_->hide();

@@ -31,7 +31,8 @@ struct SavedRecording {
 // recording saved, Kept when the line names files kept after a failure (the
 // first of them); target: the file the merge wrote, or the first of its kind
 // beside it when the merge changed its extension. Nothing when the line tells
-// of no file (a cancel, a failure that kept nothing).
+// of no file (a cancel, a failure that kept nothing). It looks at the files:
+// called on the worker that wrote them, never on the UI thread.
 std::optional<SavedRecording> SavedRecordingOf(const QString& resultLine,
                                                const QString& savedPrefix, const QString& target,
                                                const QString& length);

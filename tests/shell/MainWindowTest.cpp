@@ -36,6 +36,7 @@
 #include "platform/x11/HotKeys.h"
 #include "platform/x11/ScreenBackend.h"
 #include "shell/MainWindow.h"
+#include "shell/RecordingStatus.h"
 #include "shell/StatusLine.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
@@ -706,6 +707,9 @@ TEST_F(MainWindowTest, TheTimeRecordedShowsBesideStopAndInTheTitleAndTheSavedFil
     EXPECT_TRUE(saved->text().contains(QStringLiteral("/out/") + file + QStringLiteral("\">")))
         << saved->text().toStdString();
     EXPECT_TRUE(saved->text().contains(QStringLiteral("</a> (1 s, ")))
+        << saved->text().toStdString();
+    const qint64 bytes = QFileInfo(dir_.filePath(QStringLiteral("out/") + file)).size();
+    EXPECT_TRUE(saved->text().contains(FileSizeText(bytes, QLocale()) + u')'))
         << saved->text().toStdString();
     EXPECT_TRUE(saved->toolTip().contains(MsgTexts(12))) << saved->toolTip().toStdString();
     EXPECT_FALSE(Control<QLabel>("StatusPanel")->isVisible());
