@@ -75,7 +75,6 @@ class TEngineRecorderAdapter final : public engine::TEngineAudioRecorder {
 
     int WriteError() override { return recorder_.WriteError(); }
     void SetGain(int percent) override { recorder_.SetGain(percent); }
-    void SetAmplitude(int percent) override { recorder_.SetAmplitude(percent); }
     void SetInput(const std::string& source, const std::string& title) override {
         recorder_.SetSourceName(source);
         recorder_.SetTitle(title);

@@ -83,10 +83,7 @@ void TStockAudioRecorder::ProcessData(const void* data, std::uint32_t count, boo
     if (const int gain = gain_; gain < 100 && data) {
         const auto* bytes = static_cast<const char*>(data);
         scaled_.assign(bytes, bytes + count);
-        if (amplitudeScale_)
-            ScaleWaveAmplitude(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
-        else
-            ScaleWaveAudio(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
+        ScaleWaveAudio(scaled_.data(), count, WaveFormat().wBitsPerSample, gain);
         data = scaled_.data();
     }
     std::int64_t written = -1;

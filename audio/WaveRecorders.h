@@ -48,17 +48,8 @@ class TStockAudioRecorder : public TWaveAudioIn {
     int WriteError() const { return writeError_; }
     // Our gain on what is stored, percent on the desktop's volume scale
     // (ScaleWaveAudio); 100, the start, stores the samples as captured.
-    void SetGain(int percent) {
-        amplitudeScale_ = false;
-        gain_ = percent;
-    }
+    void SetGain(int percent) { gain_ = percent; }
     int Gain() const { return gain_; }
-    // Our gain as a share of the amplitude (ScaleWaveAmplitude): 50 halves
-    // it. In place of SetGain's scale until SetGain is called again.
-    void SetAmplitude(int percent) {
-        amplitudeScale_ = true;
-        gain_ = percent;
-    }
     // What the errors this recorder reports begin with ("Microphone: ..."),
     // so that beside another recorder they say whose they are; empty: none.
     void SetTitle(const std::string& title) { title_ = title; }
@@ -66,7 +57,6 @@ class TStockAudioRecorder : public TWaveAudioIn {
   private:
     std::atomic<int> writeError_{0};
     std::atomic<int> gain_{100};
-    std::atomic<bool> amplitudeScale_{false};
     std::string title_;
     std::vector<char> scaled_;  // the capture thread's copy of a scaled buffer
     void FinishWriter();

@@ -3,11 +3,14 @@
 #include <QLocale>
 #include <QString>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+
+#include "common/VolumeLaw.h"
 
 namespace velmora::audio {
 namespace {
@@ -223,15 +226,8 @@ void ScaleSamples(void* data, std::uint32_t count, unsigned bitsPerSample, std::
 
 void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
     if (data == nullptr || percent >= 100) return;
-    const std::int64_t q = std::max(percent, 0);
     // The factor in 1/2^20, exact enough for 16 bits.
-    ScaleSamples(data, count, bitsPerSample, (q * q * q << 20) / 1000000);
-}
-
-void ScaleWaveAmplitude(void* data, std::uint32_t count, unsigned bitsPerSample, int percent) {
-    if (data == nullptr || percent >= 100) return;
-    const std::int64_t q = std::max(percent, 0);
-    ScaleSamples(data, count, bitsPerSample, (q << 20) / 100);
+    ScaleSamples(data, count, bitsPerSample, std::llround(VolumeFactor(percent) * (1 << 20)));
 }
 
 void SetWaveExceptionReporter(TExceptionReporter r) {

@@ -78,13 +78,9 @@ std::uint32_t DurationForBytes(const WAVEFORMATEX& format, std::uint32_t bytes);
 int GetWaveAudioPeakLevel(const void* data, std::uint32_t count, unsigned bitsPerSample);
 
 // Scales PCM samples (8 and 16 bits; other sizes are left alone) in place by
-// a volume in percent on the desktop's scale: the amplitude goes with the
-// cube of the fraction, as the sound server's percent does (50 % is about
+// a volume in percent on the desktop's scale (VolumeFactor: 50 % is about
 // -18 dB). 100 and above leave the samples as they are, 0 makes silence.
 void ScaleWaveAudio(void* data, std::uint32_t count, unsigned bitsPerSample, int percent);
-// The same with the amplitude in proportion to the percent: 50 % halves it
-// (-6 dB).
-void ScaleWaveAmplitude(void* data, std::uint32_t count, unsigned bitsPerSample, int percent);
 
 class EWaveAudioError : public std::runtime_error {
   public:

@@ -23,12 +23,10 @@ class TEngineAudioRecorder {
     virtual bool WaitForInactive(int timeoutMs) = 0;
     virtual int DefaultPCMFormat() = 0;
     virtual std::string FormatDescription(int format) = 0;
-    // Our gain on the samples, percent on the desktop's volume scale; 100
-    // keeps them as captured. Takes effect at once, recording or not.
+    // Our gain on the samples, percent on the desktop's volume scale
+    // (VolumeFactor); 100 keeps them as captured. Takes effect at once,
+    // recording or not.
     virtual void SetGain(int percent) = 0;
-    // Our gain as a share of the amplitude: 50 halves it (-6 dB), 100 keeps
-    // the samples as captured. In place of SetGain's scale from now on.
-    virtual void SetAmplitude(int /*percent*/) {}
     // The input this recorder takes from its next RecordToFile: the sound
     // server's name of a source ("speakers.monitor"), or empty for the one
     // the mixer chose. title ("Monitor of Speakers") begins the errors it

@@ -32,6 +32,7 @@ struct Registered {
 std::array<Registered, 5> windows{};
 std::mutex tablesMutex;
 std::array<QString, kTableSize + 1> logTexts, msgTexts;  // [0] unused
+QString languageLocale;  // the language file's Locale key; UI thread only
 
 enum Kind {
     kLabel = 1,
@@ -260,10 +261,15 @@ void TranslateQtsOwnTexts(const QString& locale) {
 
 }  // namespace
 
+QLocale LanguageLocale() {
+    return QLocale(languageLocale.isEmpty() ? QStringLiteral("en") : languageLocale);
+}
+
 void ApplyLanguage() {
     platform::PrivateProfile file(LanguageFilePath(Settings.Language));
     file.Load();
-    TranslateQtsOwnTexts(Read(file, "Language", QStringLiteral("Locale"), QString()));
+    languageLocale = Read(file, "Language", QStringLiteral("Locale"), QString());
+    TranslateQtsOwnTexts(languageLocale);
     for (const Section& section : Sections())
         if (const Registered& registered = windows[static_cast<std::size_t>(section.window)];
             registered.window)

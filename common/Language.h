@@ -55,6 +55,10 @@ std::string LanguageForLocale(const QLocale& locale);
 // ("Deutsch"), or name where it does not say.
 QString LanguageTitle(const std::string& name);
 
+// The locale the language file names (its Locale key; English where it
+// names none), for the numbers in its texts. UI thread only.
+QLocale LanguageLocale();
+
 // Re-reads the language file of Settings.Language and re-captions the
 // registered windows, then sets the Record button's caption to MsgTexts(1).
 // UI thread only.

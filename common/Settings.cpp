@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "common/SettingsLocation.h"
+#include "common/VolumeLaw.h"
 #include "platform/profile/OwnFiles.h"
 #include "platform/profile/Profile.h"
 #include "platform/x11/ScreenBackend.h"
@@ -18,6 +19,8 @@ TSettings Settings;
 namespace {
 constexpr int kSmallestArea = 16;
 constexpr int kLastAudioFormat = 19;  // the catalogue's twenty formats, stored minus one
+// Marks AudioInput2Volume as a percent of VolumeFactor's scale.
+constexpr const char* kCubicVolumeLaw = "cubic";
 // The portal's token arrives on whatever thread grabbed first; the file's
 // writers must not interleave their load and save.
 std::mutex fileMutex;
@@ -85,6 +88,8 @@ TSettings ReadSettings(const std::string& file, const std::string& defaultWorkDi
     s.AudioInput2Name = ini.ReadString("SetupAudio", "AudioInput2Name", "");
     s.AudioInput2Volume =
         std::clamp(ini.ReadInteger("SetupAudio", "AudioInput2Volume", s.AudioInput2Volume), 0, 100);
+    if (ini.ReadString("SetupAudio", "AudioInput2VolumeLaw", "") != kCubicVolumeLaw)
+        s.AudioInput2Volume = VolumeFromLinearPercent(s.AudioInput2Volume);
     s.AudioSeparateTracks =
         ini.ReadBool("SetupAudio", "AudioSeparateTracks", s.AudioSeparateTracks);
     const std::string format = ini.ReadString("SetupVideo", "OutputFormat", "");
@@ -186,6 +191,7 @@ bool WriteSettings(const TSettings& s, const std::string& file) {
     ini.WriteInteger("SetupAudio", "AudioInputGain", s.AudioInputGain);
     ini.WriteString("SetupAudio", "AudioInput2Name", s.AudioInput2Name);
     ini.WriteInteger("SetupAudio", "AudioInput2Volume", s.AudioInput2Volume);
+    ini.WriteString("SetupAudio", "AudioInput2VolumeLaw", kCubicVolumeLaw);
     ini.WriteBool("SetupAudio", "AudioSeparateTracks", s.AudioSeparateTracks);
     ini.WriteString("SetupAudio", "AudioCodec", SoundCodecKey(s.AudioCodec));
     return ini.Save();

@@ -89,8 +89,10 @@ struct TSettings {
     // the sound server knows its source by ("speakers.monitor"), so that a
     // list in another order keeps it; empty: none.
     std::string AudioInput2Name;
-    // Our gain on the second input as a share of its amplitude in percent:
-    // 50 halves it (-6 dB), 100 leaves its samples as they come.
+    // Our gain on the second input, on the same scale as AudioInputGain.
+    // Older files kept it as a share of the amplitude (50 halved it); such a
+    // file, without AudioInput2VolumeLaw=cubic, is read as the percent that
+    // keeps its level.
     int AudioInput2Volume = 100;
     // Two inputs go into the file as two sound streams, the first input's
     // first, instead of one track that mixes them.

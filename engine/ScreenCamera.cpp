@@ -402,7 +402,7 @@ void TScreenCamera::SelectSecondAudioInput(const std::string& source) {
     sound_[1].source = source;
     if (!source.empty() && !sound_[1].recorder) {
         sound_[1].recorder = host_.CreateAudioRecorder();
-        if (sound_[1].recorder) sound_[1].recorder->SetAmplitude(sound_[1].volume);
+        if (sound_[1].recorder) sound_[1].recorder->SetGain(sound_[1].volume);
     }
 }
 
@@ -414,7 +414,7 @@ bool TScreenCamera::DefaultAudioInputs(std::string& microphone, std::string& out
 
 void TScreenCamera::SetSecondAudioVolume(int percent) {
     sound_[1].volume = percent;
-    if (sound_[1].recorder) sound_[1].recorder->SetAmplitude(percent);
+    if (sound_[1].recorder) sound_[1].recorder->SetGain(percent);
 }
 
 std::string TScreenCamera::SecondInputTitle() {

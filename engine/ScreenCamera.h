@@ -215,8 +215,8 @@ class TScreenCamera {
     const std::vector<std::string>& ListAudioFormats();
     AudioInputInfo ListAudioInputs();
     void SelectAudioInput(int index);
-    // Our gain on the recorded sound (percent, 100 = as the input gives it);
-    // the input's own volume stays the desktop's.
+    // Our gain on the recorded sound (percent on the desktop's volume scale,
+    // 100 = as the input gives it); the input's own volume stays the desktop's.
     void SetAudioInputVolume(int percent);
     // A second input recorded beside the first, by the sound server's name
     // of its source (AudioInputInfo::sources); empty: none. An input that
@@ -228,8 +228,7 @@ class TScreenCamera {
     // monitor by their source names (either may be empty); false where the
     // mixer is no server's.
     bool DefaultAudioInputs(std::string& microphone, std::string& outputMonitor);
-    // Our gain on the second input's sound as a share of its amplitude
-    // (percent: 50 halves it).
+    // Our gain on the second input's sound, on the same scale as the first's.
     void SetSecondAudioVolume(int percent);
 
     // Unmerged recordings in folder (ending in '/'): the temporary files
@@ -348,7 +347,7 @@ class TScreenCamera {
         std::unique_ptr<TEngineAudioRecorder> recorder;
         std::string source;      // the server's name ([1]; empty: none chosen)
         std::string title;       // as the input list names it: the log, the track's name
-        int volume = 100;        // [1]: its share of the amplitude, percent
+        int volume = 100;        // [1]: our gain on it, percent
         std::string* tempFile;   // TempAudioFile or TempAudio2File
         const char* keptSuffix;  // of its file kept beside the target
         bool recording = false;  // takes part in the run

@@ -22,7 +22,7 @@ struct EngineAudio {
     int AudioInputIndex = -1;     // SelectAudioInput
     int AudioInputGain = 100;     // SetAudioInputVolume: our gain, percent
     std::string SecondInput;      // SelectSecondAudioInput: the server's name, or empty
-    int SecondInputVolume = 100;  // SetSecondAudioVolume: its share of the amplitude
+    int SecondInputVolume = 100;  // SetSecondAudioVolume: our gain on it, percent
     bool SeparateTracks = false;  // SeparateSoundTracks
 };
 

@@ -14,11 +14,13 @@
 #include <QSpinBox>
 #include <QStandardItemModel>
 #include <algorithm>
+#include <cmath>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
 #include "common/ProgramFolder.h"
 #include "common/Settings.h"
+#include "common/VolumeLaw.h"
 #include "engine/ScreenCamera.h"
 #include "shell/EngineSettings.h"
 #include "shell/MainWindow.h"
@@ -35,6 +37,15 @@ QStringList LanguageNames() {
          folder.entryInfoList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name))
         if (file.isFile()) names << file.fileName().chopped(4);
     return names;
+}
+
+// "-18.1 dB": the level change of a volume slider at percent.
+QString DecibelsText(int percent) {
+    const QLocale locale = LanguageLocale();
+    const double decibels = VolumeDecibels(percent);
+    const QString figure = std::isinf(decibels) ? locale.negativeSign() + QChar(0x221E)
+                                                : locale.toString(decibels, 'f', 1);
+    return MsgTextOr(44, "%1 dB").arg(figure);
 }
 
 QStringList ToQStringList(const std::vector<std::string>& items) {
@@ -82,6 +93,7 @@ void OptionsDialog::FillLists() {
         languageCombo->setCurrentIndex(-1);
     }
     ApplyLanguage();
+    ShowDecibels();
 }
 
 void OptionsDialog::showEvent(QShowEvent* event) {
@@ -432,10 +444,23 @@ void OptionsDialog::FrameRateChanged() {
 
 void OptionsDialog::AudioVolumeChanged() {
     audioVolumeValue->setText(QString::number(audioVolumeSlider->value()));
+    audioVolumeDecibels->setText(DecibelsText(audioVolumeSlider->value()));
 }
 
 void OptionsDialog::SecondAudioVolumeChanged() {
     audioVolume2Value->setText(QString::number(audioVolume2Slider->value()));
+    audioVolume2Decibels->setText(DecibelsText(audioVolume2Slider->value()));
+}
+
+void OptionsDialog::ShowDecibels() {
+    int widest = 0;
+    for (int percent = 0; percent <= 100; ++percent)
+        widest = std::max(
+            widest, audioVolumeDecibels->fontMetrics().horizontalAdvance(DecibelsText(percent)));
+    for (QLabel* label : {audioVolumeDecibels, audioVolume2Decibels})
+        label->setMinimumWidth(widest);
+    AudioVolumeChanged();
+    SecondAudioVolumeChanged();
 }
 
 void OptionsDialog::KeyFramesEdited() {
@@ -487,6 +512,7 @@ void OptionsDialog::LanguageChosen() {
     ShowFrameRate(frameRateSlider->value());
     ShowReportsAvailability();
     ShowFileFormatsFor(codecCombo->currentIndex());  // its tooltip and note in the new language
+    ShowDecibels();
     // The lists' own words.
     if (audioInput2Combo->count() > 0) audioInput2Combo->setItemText(0, MsgTexts(30));
     if (bothInputsItem_ >= 0) audioInputCombo->setItemText(bothInputsItem_, MsgTexts(31));
@@ -507,12 +533,13 @@ void OptionsDialog::ShowAudioState() {
     const bool on = audioRecordCheck->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{
              audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo,
-             audioInput2Label, audioInput2Combo})
+             audioVolumeSlider, audioVolumeValue, audioVolumeDecibels, soundCodecLabel,
+             soundCodecCombo, audioInput2Label, audioInput2Combo})
         w->setEnabled(on);
     const bool second = on && !audioInput2Combo->currentData().toString().isEmpty();
-    for (QWidget* w : std::initializer_list<QWidget*>{audioVolume2Label, audioVolume2Slider,
-                                                      audioVolume2Value, separateTracksCheck})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{audioVolume2Label, audioVolume2Slider, audioVolume2Value,
+                                         audioVolume2Decibels, separateTracksCheck})
         w->setEnabled(second);
 }
 

@@ -83,11 +83,11 @@ class OptionsDialog : public QDialog {
     void FillAudioInputs();
     // The item of the second list whose source is `source`, -1 when none.
     int SecondInputItem(const std::string& source) const;
-    // The volume of the input the list shows: the mixer's where that is the
-    // input the mixer has selected and it has a volume control, 0 on a
-    // disabled slider where it has none, the stored value for another input;
-    // the slider is enabled when enable is set.
     void ShowFrameRate(int fps);
+    // The level change beside each volume slider in the language's words,
+    // each label as wide as its widest figure so the sliders keep their
+    // length.
+    void ShowDecibels();
     // The user's format where the codec allows it, else AVI, said in the
     // note; MP4 is offered for every codec where H.264 is there to switch to.
     void ShowFileFormatsFor(int codecIndex);
@@ -187,6 +187,7 @@ class OptionsDialog : public QDialog {
     QLabel* audioVolumeLabel = nullptr;
     QSlider* audioVolumeSlider = nullptr;
     QLabel* audioVolumeValue = nullptr;
+    QLabel* audioVolumeDecibels = nullptr;
     // "Also record": the second input, "(none)" first; each item's data is
     // its source's name on the sound server.
     QLabel* audioInput2Label = nullptr;
@@ -194,6 +195,7 @@ class OptionsDialog : public QDialog {
     QLabel* audioVolume2Label = nullptr;
     QSlider* audioVolume2Slider = nullptr;
     QLabel* audioVolume2Value = nullptr;
+    QLabel* audioVolume2Decibels = nullptr;
     QCheckBox* separateTracksCheck = nullptr;
     // The first list's item that picks the microphone and the system's
     // sound together, -1 where the mixer cannot name them.

@@ -262,6 +262,9 @@ void OptionsDialog::CreateControls() {
     audioVolumeValue->setText(QStringLiteral("0"));  // the slider's position until the first change
     audioVolumeValue->setMinimumWidth(
         audioVolumeValue->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    // The level change beside it, the same for every input.
+    audioVolumeDecibels = Make<QLabel>(audioGroup, "audioVolumeDecibels");
+    audioVolumeDecibels->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // A second input beside the first: the same list, "(none)" first.
     audioInput2Label = MakeLabel(audioGroup, "audioInput2Label", "Also record :");
     audioInput2Combo = Make<QComboBox>(audioGroup, "audioInput2Combo");
@@ -274,19 +277,23 @@ void OptionsDialog::CreateControls() {
     audioVolume2Value->setText(QStringLiteral("0"));
     audioVolume2Value->setMinimumWidth(
         audioVolume2Value->fontMetrics().horizontalAdvance(QStringLiteral("100")));
+    audioVolume2Decibels = Make<QLabel>(audioGroup, "audioVolume2Decibels");
+    audioVolume2Decibels->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     separateTracksCheck = MakeCheckBox(audioGroup, "separateTracksCheck", "Separate tracks");
     for (QWidget* w : std::initializer_list<QWidget*>{
              audioFormatCombo, audioInputCombo, audioFormatLabel, audioInputLabel, audioVolumeLabel,
-             audioVolumeSlider, audioVolumeValue, soundCodecLabel, soundCodecCombo,
-             audioInput2Label, audioInput2Combo, audioVolume2Label, audioVolume2Slider,
-             audioVolume2Value, separateTracksCheck})
+             audioVolumeSlider, audioVolumeValue, audioVolumeDecibels, soundCodecLabel,
+             soundCodecCombo, audioInput2Label, audioInput2Combo, audioVolume2Label,
+             audioVolume2Slider, audioVolume2Value, audioVolume2Decibels, separateTracksCheck})
         w->setEnabled(false);
     auto* volumeRow = new QHBoxLayout;
     volumeRow->addWidget(audioVolumeSlider, 1);
     volumeRow->addWidget(audioVolumeValue);
+    volumeRow->addWidget(audioVolumeDecibels);
     auto* volume2Row = new QHBoxLayout;
     volume2Row->addWidget(audioVolume2Slider, 1);
     volume2Row->addWidget(audioVolume2Value);
+    volume2Row->addWidget(audioVolume2Decibels);
     auto* audio = new QGridLayout(audioGroup);
     audio->addWidget(audioRecordCheck, 0, 0, 1, 2);
     audio->addWidget(audioFormatLabel, 1, 0);

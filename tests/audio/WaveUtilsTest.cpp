@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/WaveUtils.h"
+#include "common/VolumeLaw.h"
 
 using namespace velmora::audio;
 
@@ -144,20 +145,16 @@ TEST(WaveUtils, ScalingFollowsTheCubeOfThePercentBothSidesOfZero) {
     EXPECT_EQ(kept[1], 0);
 }
 
-// The second input's volume: 50 % halves the amplitude, -6 dB.
-TEST(WaveUtils, AmplitudeScalingIsInProportionToThePercent) {
-    std::int16_t sixteen[] = {16000, -16000, 32767, -32768, 3, -3};
-    ScaleWaveAmplitude(sixteen, sizeof sixteen, 16, 50);
-    EXPECT_EQ(std::vector<std::int16_t>(std::begin(sixteen), std::end(sixteen)),
-              (std::vector<std::int16_t>{8000, -8000, 16384, -16384, 2, -2}));
-    EXPECT_NEAR(20 * std::log10(16384.0 / 32767), -6.0, 0.5);
-    std::uint8_t eight[] = {208, 48, 128};
-    ScaleWaveAmplitude(eight, sizeof eight, 8, 25);
-    EXPECT_EQ(std::vector<std::uint8_t>(std::begin(eight), std::end(eight)),
-              (std::vector<std::uint8_t>{148, 108, 128}));
-    std::int16_t kept[] = {1234, -1234};
-    ScaleWaveAmplitude(kept, sizeof kept, 16, 100);
-    EXPECT_EQ(kept[0], 1234);
-    ScaleWaveAmplitude(kept, sizeof kept, 16, 0);
-    EXPECT_EQ(kept[0], 0);
+// Every volume of the sliders scales by the level their dB figure shows:
+// 50 % is -18.06 dB.
+TEST(WaveUtils, ScalingIsTheLevelTheSlidersShow) {
+    for (int percent = 1; percent < 100; ++percent) {
+        std::int16_t sample[] = {32000};
+        ScaleWaveAudio(sample, sizeof sample, 16, percent);
+        EXPECT_NEAR(sample[0], 32000 * std::pow(10, velmora::VolumeDecibels(percent) / 20), 1.0)
+            << percent;
+    }
+    std::int16_t half[] = {32000};
+    ScaleWaveAudio(half, sizeof half, 16, 50);
+    EXPECT_NEAR(20 * std::log10(half[0] / 32000.0), -18.06, 0.01);
 }

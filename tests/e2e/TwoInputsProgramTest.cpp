@@ -1,11 +1,11 @@
 // The microphone and what the speakers play in one recording, where the real
 // sound server matters: two named tracks that line short beeps up with each
-// other and the picture; and the speakers' input at half volume, 6 dB down in
-// its track, gone midway, the microphone's 440 Hz kept to the end, the
-// speakers' 1000 Hz until then. (Both inputs chosen in Options and mixed into
-// one track: tests/e2e/OptionsProgramTest.cpp; the mix, the tracks' names and
-// an input that is not there: tests/engine/TwoInputsTest.cpp.) And the
-// sound server killed midway: both inputs silent from then to the end.
+// other and the picture; and both inputs at 50 %, each 18 dB down in its
+// track, the speakers' input gone midway, the microphone's 440 Hz kept to the
+// end, the speakers' 1000 Hz until then. (Both inputs chosen in Options and
+// mixed into one track: tests/e2e/OptionsProgramTest.cpp; the mix, the
+// tracks' names and an input that is not there: tests/engine/TwoInputsTest.cpp.)
+// And the sound server killed midway: both inputs silent from then to the end.
 
 #include <signal.h>
 
@@ -138,11 +138,11 @@ TEST_F(TwoInputsProgramTest, SeparateTracksLineUpWithEachOtherAndThePicture) {
     }
 }
 
-// The speakers' input, recorded at half volume beside the microphone, goes
-// away midway: its track is 6 dB down until then and silent after, the
-// microphone's runs to the end at its own level, and the log names the
-// input that stopped.
-TEST_F(TwoInputsProgramTest, SpeakersAtHalfVolumeGoneMidwayLeaveTheMicrophoneToTheEnd) {
+// Both volumes at 50 %: the same level change on both inputs. The speakers'
+// input goes away midway: its track is 18 dB down until then and silent
+// after, the microphone's runs to the end 18 dB down too, and the log names
+// the input that stopped.
+TEST_F(TwoInputsProgramTest, BothAtHalfVolumeTheSpeakersGoneMidwayLeaveTheMicrophoneToTheEnd) {
     // The speakers play a 1000 Hz tone, as loud as the microphone's 440 Hz
     // (half of full scale).
     PulseModule tone("module-sine sink=speakers frequency=1000");
@@ -154,7 +154,8 @@ TEST_F(TwoInputsProgramTest, SpeakersAtHalfVolumeGoneMidwayLeaveTheMicrophoneToT
     ASSERT_TRUE(WaitFor([] { return SourceFlows("loudspeakers"); }));
     // Xvid, as most recordings are.
     WriteSetup(microphone_,
-               "AudioInput2Name=loudspeakers\nAudioInput2Volume=50\nAudioSeparateTracks=1\n",
+               "AudioInputGain=50\nAudioInput2Name=loudspeakers\nAudioInput2Volume=50\n"
+               "AudioInput2VolumeLaw=cubic\nAudioSeparateTracks=1\n",
                "CodecIndex=1\n");
     Program program(folder_, {"-vc"});
     const std::string window = program.WaitForWindow(kMainTitle);
@@ -195,10 +196,11 @@ TEST_F(TwoInputsProgramTest, SpeakersAtHalfVolumeGoneMidwayLeaveTheMicrophoneToT
     EXPECT_NEAR(static_cast<double>(second.size()) / 2 / 44100, video, 1.0 / 15);
     ASSERT_GT(first.size(), 2u * 44100);
     ASSERT_GT(second.size(), 2u * 44100);
-    // The microphone's 440 Hz at its own level in the first track, to the
-    // end: its tone in the last second too.
+    // The microphone's 440 Hz in the first track, to the end: its tone in
+    // the last second too. At 50 % on the desktop's scale: 18 dB down.
     EXPECT_NEAR(ToneHz(first, 2, 44100), 440.0, 2.0);
-    EXPECT_NEAR(Db(ToneLevel(first, 440) / 16384), 0.0, 0.5);
+    const double microphoneDb = Db(ToneLevel(first, 440) / 16384);
+    EXPECT_NEAR(microphoneDb, -18.06, 0.5);
     const std::vector<std::int16_t> lastSecond(first.end() - 2 * 44100, first.end());
     EXPECT_GT(ToneLevel(lastSecond, 440, 44100, 0), 1000.0);
     // The speakers until the loss, silence after it. (A stream newly on the
@@ -217,10 +219,12 @@ TEST_F(TwoInputsProgramTest, SpeakersAtHalfVolumeGoneMidwayLeaveTheMicrophoneToT
     const std::vector<std::int16_t> sounding(second.begin() + firstSound,
                                              second.begin() + firstSound + 2 * 44100);
     EXPECT_NEAR(ToneHz(sounding, 2, 44100), 1000.0, 5.0);
-    // At 50 % its amplitude is half: 6 dB down.
+    // At 50 % as far down as the microphone at 50 %.
     const double level = ToneLevel(sounding, 1000, 44100, 0.1);
-    std::printf("the speakers' tone at 50 %%: %.0f of 16384, %+.2f dB\n", level, Db(level / 16384));
-    EXPECT_NEAR(Db(level / 16384), -6.02, 0.5);
+    std::printf("at 50 %%: the speakers' tone %+.2f dB, the microphone's %+.2f dB\n",
+                Db(level / 16384), microphoneDb);
+    EXPECT_NEAR(Db(level / 16384), -18.06, 0.5);
+    EXPECT_NEAR(Db(level / 16384), microphoneDb, 0.5);
     EXPECT_NEAR(stoppedAt, goneAt, 1.5);
     EXPECT_LT(stoppedAt, video - 0.8) << "silence after the loss";
 

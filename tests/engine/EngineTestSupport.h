@@ -96,7 +96,6 @@ class FakeRecorder : public TEngineAudioRecorder {
     int DefaultPCMFormat() override { return 8; }
     std::string FormatDescription(int format) override { return "F" + std::to_string(format); }
     void SetGain(int percent) override { Call("Gain=" + std::to_string(percent)); }
-    void SetAmplitude(int percent) override { Call("Amplitude=" + std::to_string(percent)); }
     void SetInput(const std::string& source, const std::string& title) override {
         Call("Input=" + source + "|" + title);
     }

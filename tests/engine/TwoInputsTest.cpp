@@ -43,6 +43,7 @@ class TwoInputsTest : public EngineTest {
         cam.TimeLimit = TTimeLimit{true, 0, 0, 2};
         cam.RecordAudio = true;
         cam.SelectSecondAudioInput(second);
+        cam.SetAudioInputVolume(50);
         cam.SetSecondAudioVolume(50);
         recorder->soundSeconds = 2;
         if (recorders.size() == 2) recorders[1]->soundSeconds = 2;
@@ -64,12 +65,14 @@ TEST_F(TwoInputsTest, BothInputsAreMixedSampleBySampleIntoOneTrack) {
     for (std::size_t i = 0; i < 14000; i += 997) EXPECT_EQ(mix[i], int(2 * i)) << i;
     for (std::size_t i = 14000; i < mix.size(); ++i)
         ASSERT_TRUE(mix[i] > 27000 && mix[i] < 32767) << i;
-    // Each took its own input into its own file; the second at its volume,
-    // as a share of the amplitude; beside each other their errors say whose.
+    // Each took its own input into its own file; both at 50 % as the same
+    // gain, so the same slider position is the same level; beside each
+    // other their errors say whose.
     const auto first = recorders[0]->Calls(), second = recorders[1]->Calls();
+    EXPECT_NE(std::find(first.begin(), first.end(), "Gain=50"), first.end());
     EXPECT_NE(std::find(first.begin(), first.end(), "Input=|Microphone"), first.end());
     EXPECT_NE(std::find(first.begin(), first.end(), "RecordToFile=" + TempAudioFile), first.end());
-    EXPECT_NE(std::find(second.begin(), second.end(), "Amplitude=50"), second.end());
+    EXPECT_NE(std::find(second.begin(), second.end(), "Gain=50"), second.end());
     EXPECT_NE(std::find(second.begin(), second.end(), "Input=speakers.monitor|Monitor of Speakers"),
               second.end());
     EXPECT_NE(std::find(second.begin(), second.end(), "RecordToFile=" + TempAudio2File),

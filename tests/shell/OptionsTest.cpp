@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -684,6 +685,56 @@ TEST_F(OptionsTest, TheSecondInputIsChosenFromTheSameListAndStoredByItsSourcesNa
     EXPECT_EQ(Settings.AudioInput2Name, monitor);
     EXPECT_EQ(second->currentData().toString().toStdString(), monitor);
     ClickOk();
+}
+
+// Beside each volume slider the level it records at, on the one scale both
+// inputs use, in the language's words and numbers; the figure never pushes
+// the sliders about. An older file's second volume shows its old level.
+TEST_F(OptionsTest, EachVolumeShowsItsLevelInDecibelsOnTheSameScale) {
+    Start(
+        QStringLiteral("[SetupAudio]\nAudioRecordEnable=1\nAudioInputGain=50\n"
+                       "AudioInput2Name=speakers.monitor\nAudioInput2Volume=50\n"));
+    Open();
+    auto* first = Control<QSlider>("audioVolumeSlider");
+    auto* second = Control<QSlider>("audioVolume2Slider");
+    auto* firstDb = Control<QLabel>("audioVolumeDecibels");
+    auto* secondDb = Control<QLabel>("audioVolume2Decibels");
+    EXPECT_EQ(first->value(), 50);
+    EXPECT_EQ(firstDb->text(), QStringLiteral("-18.1 dB"));
+    EXPECT_EQ(second->value(), 79);
+    EXPECT_EQ(secondDb->text(), QStringLiteral("-6.1 dB"));
+    EXPECT_TRUE(firstDb->isEnabled() && secondDb->isEnabled());
+    second->setValue(50);
+    EXPECT_EQ(secondDb->text(), firstDb->text());
+
+    const auto shown = [&](QSlider* slider, QLabel* label) {
+        QStringList texts;
+        options_->layout()->activate();
+        const int length = slider->width();
+        for (int percent : {100, 1, 0, 37}) {
+            slider->setValue(percent);
+            options_->layout()->activate();
+            EXPECT_EQ(slider->width(), length) << percent;
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
+            texts << label->text();
+        }
+        return texts;
+    };
+    EXPECT_EQ(shown(first, firstDb),
+              (QStringList{"0.0 dB", "-120.0 dB", QStringLiteral("-\u221e dB"), "-25.9 dB"}));
+    auto* languages = Control<QComboBox>("languageCombo");
+    Pick(languages, languages->findData(QStringLiteral("German")));
+    EXPECT_EQ(secondDb->text(), QStringLiteral("-18,1 dB"));
+    EXPECT_EQ(shown(second, secondDb),
+              (QStringList{"0,0 dB", "-120,0 dB", QStringLiteral("-\u221e dB"), "-25,9 dB"}));
+    Pick(languages, languages->findData(QStringLiteral("Russian")));
+    EXPECT_EQ(shown(first, firstDb),
+              (QStringList{"0,0 дБ", "-120,0 дБ", QStringLiteral("-\u221e дБ"), "-25,9 дБ"}));
+    ClickOk();
+    EXPECT_EQ(Settings.AudioInputGain, 37);
+    EXPECT_EQ(Settings.AudioInput2Volume, 37);
+    EXPECT_TRUE(SetupIni().contains(QStringLiteral("AudioInput2VolumeLaw=cubic")));
 }
 
 TEST_F(OptionsTest, TheDialogShowsTheStoredInputAndFormatAndOkKeepsThem) {

@@ -178,6 +178,7 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
                             "CaptureWindow=0x2a00007",
                             "AudioInput2Name=",
                             "AudioInput2Volume=",
+                            "AudioInput2VolumeLaw=cubic",
                             "AudioSeparateTracks=",
                             "Countdown=",
                             "TrayIcon=",
@@ -215,6 +216,37 @@ TEST_F(SettingsFileTest, NewFileHasItsSectionsInOrderAndEveryKeyRoundTrips) {
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Name, "");
     EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 100);
     EXPECT_FALSE(ReadSettings(Path(), "/p/").AudioSeparateTracks);
+}
+
+// An older file kept the second input's volume as a share of the amplitude;
+// it becomes the percent of the sliders' one scale at the same level, once:
+// what is saved from then on is marked and read as it is.
+TEST_F(SettingsFileTest, AnOlderFilesSecondVolumeKeepsItsLevelAndIsConvertedOnce) {
+    Put("[SetupAudio]\nAudioInputGain=50\nAudioInput2Name=speakers.monitor\n"
+        "AudioInput2Volume=50\n");
+    TSettings s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.AudioInputGain, 50);  // always on the desktop's scale
+    EXPECT_EQ(s.AudioInput2Volume, 79);
+    // Until it is saved the file says what it said: read again, the same.
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 79);
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    EXPECT_NE(Slurp(Path()).find("\nAudioInput2Volume=79\n"), std::string::npos) << Slurp(Path());
+    EXPECT_NE(Slurp(Path()).find("\nAudioInput2VolumeLaw=cubic\n"), std::string::npos);
+    s = ReadSettings(Path(), "/p/");
+    EXPECT_EQ(s.AudioInput2Volume, 79);
+    EXPECT_EQ(s.AudioInputGain, 50);
+    ASSERT_TRUE(WriteSettings(s, Path()));
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 79);
+    // The ends stay where they were; a law this version does not know is
+    // the older one.
+    Put("[SetupAudio]\nAudioInput2Volume=0\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 0);
+    Put("[SetupAudio]\nAudioInput2Volume=100\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 100);
+    Put("[SetupAudio]\nAudioInput2Volume=25\nAudioInput2VolumeLaw=linear\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 63);
+    Put("[SetupAudio]\nAudioInput2Volume=25\nAudioInput2VolumeLaw=cubic\n");
+    EXPECT_EQ(ReadSettings(Path(), "/p/").AudioInput2Volume, 25);
 }
 
 TEST_F(SettingsFileTest, X264PresetRoundTripsAndOneX264LacksIsTheFastest) {
@@ -390,10 +422,10 @@ TEST(CommandLine, HelpAndVersionAnywhereAnswerInsteadOfStarting) {
     EXPECT_EQ(InformationRequest({"-vc", "--version"}), "Velmora 1.0.4\n");
     const auto help = InformationRequest({"--version", "path=/a/", "--help"});
     ASSERT_TRUE(help);
-    EXPECT_TRUE(
-        help->starts_with("Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
-                          "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all] "
-                          "[preset=NAME]\n"));
+    EXPECT_TRUE(help->starts_with(
+        "Usage: velmora [-vc] [path=FOLDER] [time=SECONDS] [delay=SECONDS] "
+        "[format=avi|mp4|mkv]\n               [window=ID|TITLE] [monitor=NAME|all] "
+        "[preset=NAME]\n"));
     EXPECT_NE(help->find("$XDG_CONFIG_HOME/velmora/"), std::string::npos);
     // The program's own switches, and look-alikes, start it as before.
     EXPECT_FALSE(InformationRequest({}));
