@@ -10,8 +10,8 @@
 # the save) over the final file's size, the file's size, and the lengths of
 # its picture and sound.
 #   bench/stop-vs-ffmpeg.sh [-t SECONDS] [-n RUNS] [-s WxH:FPS] [BUILD-DIR]
-# BUILD-DIR (build-bench) is configured and built here in Release unless it
-# already holds a velmora built in Release (another tree's, passed by path).
+# build-bench is configured and built here in Release; a BUILD-DIR given
+# that holds a velmora already (another tree's) is measured as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=90
@@ -29,7 +29,7 @@ while getopts "t:n:s:" opt; do
 done
 shift $((OPTIND - 1))
 dir=${1:-build-bench}
-if ! grep -qs '^CMAKE_BUILD_TYPE:STRING=Release$' "$dir/CMakeCache.txt" || [[ ! -x $dir/velmora ]]; then
+if [[ $# == 0 || ! -x $dir/velmora ]]; then
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF >/dev/null
     cmake --build "$dir" --target velmora velmora_language >/dev/null
 fi
@@ -40,9 +40,8 @@ program=$work/program
 pid="" sampler="" ffin="" file="" ready=""
 shopt -s nullglob
 cleanup() {
-    [[ -n $sampler ]] && kill "$sampler" 2>/dev/null
-    [[ -n $pid ]] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    true
+    [[ -z $sampler ]] || kill "$sampler" 2>/dev/null || true
+    [[ -z $pid ]] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; } || true
     tests/env/testenv.sh stop audio "$state" >/dev/null 2>&1 || true
     tests/env/testenv.sh stop demo "$state" >/dev/null 2>&1 || true
     rm -rf "$work"
@@ -89,7 +88,7 @@ sample() {  # sample FOLDER FILE
         sleep 0.1
     done >"$2"
 }
-stop_sampling() { kill "$sampler" 2>/dev/null; wait "$sampler" 2>/dev/null || true; sampler=; }
+stop_sampling() { kill "$sampler" 2>/dev/null || true; wait "$sampler" 2>/dev/null || true; sampler=; }
 
 # Waits (20 ms steps) for the first file in FOLDER; prints when it came.
 wait_started() {  # wait_started FOLDER LIMIT-SECONDS
