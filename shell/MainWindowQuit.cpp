@@ -105,8 +105,7 @@ void MainWindow::DiscardRecording() {
         done(deleted.isEmpty() ? QString() : LogTexts(55).arg(deleted.join(QStringLiteral(", "))));
     });
     connect(patience, &QTimer::timeout, this, [done] {
-        done(
-            QStringLiteral("The recordings' folder does not answer: the temporary files are "
+        done(LogTextOr(64, "The recordings' folder does not answer: the temporary files are "
                            "left for the next start"));
     });
     patience->start(kFolderWaitMs);

@@ -160,9 +160,8 @@ void MainWindow::FolderSearchDone(FolderSearch search, bool offer) {
     if (outdated) {
         // Its temporary files may be among them: asked at the next start.
         if (!search.found.empty())
-            WriteLog(
-                QStringLiteral("A recording started before the search for interrupted "
-                               "recordings ended: they are offered at the next start"));
+            WriteLog(LogTextOr(65, "A recording started before the search for interrupted "
+                                   "recordings ended: they are offered at the next start"));
         return;
     }
     ownCommandLineStart_ = start;
