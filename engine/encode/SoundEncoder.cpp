@@ -40,26 +40,6 @@ AVSampleFormat FormatFor(const AVCodec* codec, AVSampleFormat source) {
     return codec->sample_fmts[0];
 }
 
-AVCodecID PcmCodecOf(const PcmFormat& f) {
-    if (f.floating) {
-        return f.bitsPerSample == 32   ? AV_CODEC_ID_PCM_F32LE
-               : f.bitsPerSample == 64 ? AV_CODEC_ID_PCM_F64LE
-                                       : AV_CODEC_ID_NONE;
-    }
-    switch (f.bitsPerSample) {
-        case 8:
-            return AV_CODEC_ID_PCM_U8;
-        case 16:
-            return AV_CODEC_ID_PCM_S16LE;
-        case 24:
-            return AV_CODEC_ID_PCM_S24LE;
-        case 32:
-            return AV_CODEC_ID_PCM_S32LE;
-        default:
-            return AV_CODEC_ID_NONE;
-    }
-}
-
 // Encoders that take frames of any length get this many samples at a time.
 constexpr int kVariableFrameSamples = 4096;
 
@@ -288,6 +268,26 @@ class CodecEncoder final : public SoundEncoder {
 };
 
 }  // namespace
+
+AVCodecID PcmCodecOf(const PcmFormat& f) {
+    if (f.floating) {
+        return f.bitsPerSample == 32   ? AV_CODEC_ID_PCM_F32LE
+               : f.bitsPerSample == 64 ? AV_CODEC_ID_PCM_F64LE
+                                       : AV_CODEC_ID_NONE;
+    }
+    switch (f.bitsPerSample) {
+        case 8:
+            return AV_CODEC_ID_PCM_U8;
+        case 16:
+            return AV_CODEC_ID_PCM_S16LE;
+        case 24:
+            return AV_CODEC_ID_PCM_S24LE;
+        case 32:
+            return AV_CODEC_ID_PCM_S32LE;
+        default:
+            return AV_CODEC_ID_NONE;
+    }
+}
 
 std::unique_ptr<SoundEncoder> SoundEncoder::Open(SoundCodec codec, const PcmFormat& input,
                                                  bool globalHeader, std::string& error,

@@ -13,6 +13,7 @@
 #include "common/OutputFormats.h"
 
 extern "C" {
+#include <libavcodec/codec_id.h>
 #include <libavutil/rational.h>
 }
 
@@ -31,6 +32,10 @@ struct PcmFormat {
     bool floating = false;
     int BytesPerFrame() const { return channels * bitsPerSample / 8; }
 };
+
+// libavcodec's PCM codec of such samples; AV_CODEC_ID_NONE for a sample
+// size no sound card delivers.
+AVCodecID PcmCodecOf(const PcmFormat& format);
 
 class SoundEncoder {
   public:

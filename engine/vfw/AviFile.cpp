@@ -9,6 +9,7 @@
 
 #include "engine/vfw/AviObjects.h"
 #include "engine/vfw/CutShortAvi.h"
+#include "engine/encode/SoundEncoder.h"
 #include "engine/mux/FileOutput.h"
 #include "engine/vfw/RiffInfoLists.h"
 
@@ -48,21 +49,6 @@ FOURCC fourccOfType(AVMediaType type) {
             return streamtypeAUDIO;
         default:
             return MakeFourCC('t', 'x', 't', 's');
-    }
-}
-
-AVCodecID pcmCodec(int bits) {
-    switch (bits) {
-        case 8:
-            return AV_CODEC_ID_PCM_U8;
-        case 16:
-            return AV_CODEC_ID_PCM_S16LE;
-        case 24:
-            return AV_CODEC_ID_PCM_S24LE;
-        case 32:
-            return AV_CODEC_ID_PCM_S32LE;
-        default:
-            return AV_CODEC_ID_NONE;
     }
 }
 
@@ -458,7 +444,7 @@ HRESULT setRawFormat(AviStream* s, const void* lpFormat, LONG cbFormat) {
         if (cbFormat < 16) return AVIERR_BADSIZE;
         WAVEFORMATEX wf{};
         std::memcpy(&wf, lpFormat, std::min<std::size_t>(cbFormat, sizeof(wf)));
-        AVCodecID id = pcmCodec(wf.wBitsPerSample);
+        AVCodecID id = engine::PcmCodecOf({1, 1, wf.wBitsPerSample});
         if (wf.wFormatTag != WAVE_FORMAT_PCM || id == AV_CODEC_ID_NONE || wf.nChannels == 0 ||
             wf.nSamplesPerSec == 0) {
             return AVIERR_BADFORMAT;

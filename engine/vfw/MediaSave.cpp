@@ -234,10 +234,12 @@ class Save {
             const bool video = s.ist->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
             // Sound that is no plain PCM (read from another program's file)
             // is copied as it is.
-            const AVCodecID id = s.ist->codecpar->codec_id;
-            const bool pcm = id == AV_CODEC_ID_PCM_U8 || id == AV_CODEC_ID_PCM_S16LE ||
-                             id == AV_CODEC_ID_PCM_S24LE || id == AV_CODEC_ID_PCM_S32LE ||
-                             id == AV_CODEC_ID_PCM_F32LE || id == AV_CODEC_ID_PCM_F64LE;
+            const AVCodecParameters* in = s.ist->codecpar;
+            const bool floating =
+                in->codec_id == AV_CODEC_ID_PCM_F32LE || in->codec_id == AV_CODEC_ID_PCM_F64LE;
+            const bool pcm =
+                in->codec_id != AV_CODEC_ID_NONE &&
+                in->codec_id == engine::PcmCodecOf({1, 1, in->bits_per_coded_sample, floating});
             const bool encode = !video && (pcm || format_.sound != SoundCodec::Pcm);
             if (const HRESULT hr = encode ? openEncoder(s) : describeCopy(s); hr != AVIERR_OK)
                 return hr;
