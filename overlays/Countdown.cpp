@@ -92,11 +92,30 @@ class CountdownNumber : public QWidget {
         painter.setFont(font);
         painter.setPen(Qt::white);
         painter.drawText(rect(), Qt::AlignCenter, QString::number(seconds_));
-        if (painted) std::exchange(painted, nullptr)();
+        // Painted is not shown yet: a Wayland compositor puts the buffer on
+        // the screen at its next frame, which on a busy desktop comes a
+        // good while later. The window's next update request is delivered
+        // when the compositor has presented this one.
+        if (painted && windowHandle()) {
+            awaitingFrame_ = true;
+            windowHandle()->installEventFilter(this);
+            windowHandle()->requestUpdate();
+        }
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (awaitingFrame_ && event->type() == QEvent::UpdateRequest &&
+            watched == windowHandle()) {
+            awaitingFrame_ = false;
+            watched->removeEventFilter(this);
+            if (painted) std::exchange(painted, nullptr)();
+        }
+        return QWidget::eventFilter(watched, event);
     }
 
   private:
     int seconds_ = 0;
+    bool awaitingFrame_ = false;
 };
 
 Countdown::Countdown(Events events, QObject* parent)

@@ -47,7 +47,7 @@ class Countdown : public QObject {
     // How long before the end the number leaves the screen: the X server
     // and the windows under it need that long to paint what it covered.
     static constexpr int kLeaveAheadMs = 60;
-    static constexpr int kFirstPaintMs = 500;
+    static constexpr int kFirstPaintMs = 1500;
     static constexpr int kWindowWaitMs = 2000;
 
   protected:
