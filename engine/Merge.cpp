@@ -151,12 +151,11 @@ void TScreenCamera::OpenTempStream(const std::string& fileName, PAVISTREAM& stre
     AVIFileRelease(file);
 }
 
-std::int32_t TScreenCamera::SaveProgressCallback(std::int32_t percent) {
-    TScreenCamera* engine = CurrentEngine;
-    if (engine && engine->mergeAbandoned_) return -1;
-    if (!engine || !engine->OnSaveProgress) return 0;
+std::int32_t TScreenCamera::ReportSaveProgress(std::int32_t percent) {
+    if (mergeAbandoned_) return -1;
+    if (!OnSaveProgress) return 0;
     bool proceed = true;
-    engine->OnSaveProgress(engine, percent, proceed);
+    OnSaveProgress(this, percent, proceed);
     return proceed ? 0 : -1;
 }
 
@@ -234,10 +233,9 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
         return false;
     }
     RemoveStalePart(target);
-    CurrentEngine = this;
     host_.SetBusyCursor(true);
     HRESULT result =
-        SaveMediaFile(target.c_str(), {choice.format, choice.sound}, &SaveProgressCallback, count,
+        SaveMediaFile(target.c_str(), {choice.format, choice.sound}, [this](std::int32_t percent) { return ReportSaveProgress(percent); }, count,
                       streams, placings);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     // A recovered file is the only copy once its sources go: it must play.

@@ -190,14 +190,14 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     const bool stoppedByWriteError = diskFull || soundWriteFailed_;
     const bool merge =
         loopStarted_ && FramesWritten > 0 &&
-        (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load() : StopReason == 1);
+        (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load() : LastStop == StopReason::Stopped);
     // What ends the recording here is a failure; a No to a question is not.
     if (grabFailedInLoop_ || stoppedByWriteError || (aviErrorPending_ && folderError_))
         EndedByFailure = true;
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     // Stopped before a frame was taken (F10 or --stop right after the start,
     // or during a question): no file, and the user is told why.
-    if (StopReason == 1 && FramesWritten == 0 && !aviErrorPending_ && !stoppedByWriteError &&
+    if (LastStop == StopReason::Stopped && FramesWritten == 0 && !aviErrorPending_ && !stoppedByWriteError &&
         !grabFailedInLoop_ && !destroying_.load())
         CameraError(kStoppedBeforeTheFirstFrame);
     // Files the merge deleted keep their space while they are held.
@@ -215,7 +215,7 @@ int TScreenCamera::RunRecording(std::string targetFile) {
                     "compressor? ")) {
                 CompressorHandler = kDefaultHandler;
                 CompressorName = "MS Video Codec";
-                StopReason = 2;
+                LastStop = StopReason::Aborted;
                 skipNegotiation_ = true;
                 return -1;
             }

@@ -21,9 +21,7 @@ std::int64_t SteadyNowNs() {
 
 }  // namespace
 
-std::atomic<TScreenCamera*> CurrentEngine{nullptr};
 std::string TargetFile;
-std::atomic<int> StopReason{0};
 std::atomic<std::int32_t> ElapsedHours{0}, ElapsedMinutes{0}, ElapsedSeconds{0};
 std::string TempVideoFile, TempAudioFile, TempAudio2File;
 
@@ -33,7 +31,6 @@ TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
       openWindow_(std::move(options.openWindow)),
       clock_(options.clock ? std::move(options.clock) : SystemClock()),
       alive_(std::make_shared<std::atomic<bool>>(true)) {
-    CurrentEngine = this;
     Recording = false;
     if (!desktop_)
         desktop_ = platform::OpenDesktop([this](const std::string& e) { CameraError(e); });
@@ -61,7 +58,6 @@ TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
     ListAudioFormats();
     ListAudioInputs();
     ListCompressors();
-    StopReason = 0;
     frameTimer_ = host_.CreateTimer(20, [this] { FrameTimerTick(); });
 }
 
@@ -69,7 +65,7 @@ TScreenCamera::~TScreenCamera() {
     destroying_ = true;
     if (Recording) {
         Recording = false;
-        StopReason = 2;
+        LastStop = StopReason::Aborted;
     }
     // The worker uses the recorder, the lists and the desktop: wait for it. It
     // may be waiting for an answer from the UI thread, so keep serving it.
@@ -95,8 +91,6 @@ TScreenCamera::~TScreenCamera() {
     if (!leaveTempVideo_) RemoveOwnFile(TempVideoFile, ownVideo_);
     for (SoundInput& input : sound_)
         if (!input.leaveTemp) RemoveOwnFile(*input.tempFile, input.own);
-    TScreenCamera* self = this;
-    CurrentEngine.compare_exchange_strong(self, nullptr);
 }
 
 void TScreenCamera::CameraError(const std::string& text) {
@@ -244,7 +238,7 @@ void TScreenCamera::TakeScreenGeometry() {
 }
 
 void TScreenCamera::StopRecording() {
-    StopReason = 1;
+    LastStop = StopReason::Stopped;
     Recording = false;
 }
 
@@ -292,7 +286,7 @@ void TScreenCamera::RecordThreadDone() {
 
 int TScreenCamera::EndRun(int result) {
     Recording = false;
-    StopReason = 2;
+    LastStop = StopReason::Aborted;
     auto alive = alive_;
     host_.PostToUiThread([this, alive] {
         if (!*alive) return;

@@ -33,11 +33,8 @@ class TScreenCamera;
 class TRecordAVIThread;
 
 // Process-wide values of the engine.
-extern std::atomic<TScreenCamera*> CurrentEngine;
 // Final file of the running recording: written by StartRecording, read by the worker.
 extern std::string TargetFile;
-// 0 none, 1 stopped, 2 aborted; set to 0 only by the constructor.
-extern std::atomic<int> StopReason;
 // Elapsed time of the running recording.
 extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
 // The running recording's, in its target's folder (set as each run begins):
@@ -45,6 +42,11 @@ extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
 extern std::string TempVideoFile, TempAudioFile, TempAudio2File;
 
 using CompressorEntry = vfw::ICINFO;
+
+// How the running or last recording ended: not yet, by a stop (the user's,
+// the time limit's, the recorded window's closing), or aborted (a failure,
+// a refusal, the engine going away).
+enum class StopReason { None, Stopped, Aborted };
 
 struct TTimeLimit {
     bool Enabled = false;
@@ -146,6 +148,7 @@ class TScreenCamera {
 
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
+    std::atomic<StopReason> LastStop{StopReason::None};
     // The running recording is paused: nothing is grabbed, compressed or
     // stored, and its time stands still.
     std::atomic<bool> Paused{false};
@@ -292,7 +295,8 @@ class TScreenCamera {
     // hold the codec; `wanted` for an index outside the catalogue (the
     // default compressor records, and the merge judges it).
     OutputFormat SavedFormat(int compressorIndex, OutputFormat wanted) const;
-    static std::int32_t SaveProgressCallback(std::int32_t percent);
+    // The save's progress to OnSaveProgress: 0 goes on, -1 aborts it.
+    std::int32_t ReportSaveProgress(std::int32_t percent);
 
     // Time index of a moment of the recording, rounded half to even.
     static std::int32_t FrameIndexAt(std::int64_t elapsedMs, std::uint32_t framesPerSecond);

@@ -102,7 +102,7 @@ class Save {
 
     explicit Save(const MediaFileFormat& format) : format_(format) {}
 
-    HRESULT run(const char* file, AVISAVECALLBACK callback, int n, PAVISTREAM* streams,
+    HRESULT run(const char* file, const SaveProgress& callback, int n, PAVISTREAM* streams,
                 const engine::SoundPlacing* placing) {
         // Video first, otherwise in the caller's order.
         std::vector<PAVISTREAM> ordered;
@@ -346,7 +346,7 @@ class Save {
         return s.next->data != nullptr;
     }
 
-    HRESULT copy(AVISAVECALLBACK callback) {
+    HRESULT copy(const SaveProgress& callback) {
         using Clock = std::chrono::steady_clock;
         const double total = totalSeconds();
         int lastPercent = 0;
@@ -435,11 +435,13 @@ class Save {
 HRESULT AVISaveV(const char* szFile, const void*, AVISAVECALLBACK lpfnCallback, int nStreams,
                  PAVISTREAM* ppavi,
                  AVICOMPRESSOPTIONS** /*plpOptions: streams are always copied*/) {
-    return SaveMediaFile(szFile, MediaFileFormat{}, lpfnCallback, nStreams, ppavi);
+    return SaveMediaFile(szFile, MediaFileFormat{},
+                         lpfnCallback ? SaveProgress(lpfnCallback) : SaveProgress(), nStreams,
+                         ppavi);
 }
 
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
-                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi,
+                      const SaveProgress& progress, int nStreams, PAVISTREAM* ppavi,
                       const engine::SoundPlacing* placing) {
     if (!szFile || !*szFile || nStreams <= 0 || !ppavi) return AVIERR_BADPARAM;
     for (int i = 0; i < nStreams; ++i) {
@@ -448,7 +450,7 @@ HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
             return AVIERR_UNSUPPORTED;  // sources must be finished files
     }
     Save save(format);
-    return save.run(szFile, lpfnCallback, nStreams, ppavi, placing);
+    return save.run(szFile, progress, nStreams, ppavi, placing);
 }
 
 }  // namespace velmora::vfw

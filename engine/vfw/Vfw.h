@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "common/OutputFormats.h"
 #include "engine/encode/SoundPlacement.h"
@@ -315,8 +316,11 @@ struct MediaFileFormat {
 // encoder is missing.
 // placing (may be null): where each sound stream of ppavi lies on the
 // picture's timeline (ignored for video); the files are read, never changed.
+// progress: as AVISaveV's callback (0 goes on, anything else aborts); may be
+// empty.
+using SaveProgress = std::function<std::int32_t(std::int32_t percent)>;
 HRESULT SaveMediaFile(const char* szFile, const MediaFileFormat& format,
-                      AVISAVECALLBACK lpfnCallback, int nStreams, PAVISTREAM* ppavi,
+                      const SaveProgress& progress, int nStreams, PAVISTREAM* ppavi,
                       const engine::SoundPlacing* placing = nullptr);
 
 }  // namespace velmora::vfw

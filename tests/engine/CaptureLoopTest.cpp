@@ -121,9 +121,8 @@ TEST_F(CaptureLoopTest, UpdatesComeAtMostEvery50Milliseconds) {
 TEST_F(CaptureLoopTest, TimeLimitStopsInItsSecondAndTheRecordingIsMerged) {
     auto& cam = MakeRaw();
     cam.TimeLimit = TTimeLimit{true, 0, 0, 5};
-    StopReason = 0;
     EXPECT_EQ(RunOnce(Target()), 1);
-    EXPECT_EQ(StopReason, 1);
+    EXPECT_EQ(cam.LastStop, StopReason::Stopped);
     EXPECT_EQ(ElapsedSeconds, 5);
     EXPECT_EQ(ElapsedMinutes, 0);
     EXPECT_GE(cam.CurrentFrameIndex, 50);

@@ -28,8 +28,7 @@ TEST_F(LifecycleTest, ConstructionSetsDefaultsAndReadsTheDesktop) {
                      vfw::ICGetBuiltinDriver(MakeFourCC('M', 'S', 'V', 'C'))}});
     desktop.reset();
     auto& cam = Make(800, 600, 16);
-    EXPECT_EQ(CurrentEngine, &cam);
-    EXPECT_EQ(StopReason, 0);
+    EXPECT_EQ(cam.LastStop, StopReason::None);
     EXPECT_EQ(cam.ScreenBitsPerPixel, 16);
     EXPECT_EQ(cam.ScreenWidth, 800);
     EXPECT_EQ(cam.ScreenHeight, 600);
@@ -54,7 +53,7 @@ TEST_F(LifecycleTest, StartWhileRecordingChangesNothingAndStopMerges) {
 
     cam.StopRecording();
     EXPECT_FALSE(cam.Recording);
-    EXPECT_EQ(StopReason, 1);
+    EXPECT_EQ(cam.LastStop, StopReason::Stopped);
     ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
     EXPECT_TRUE(FileExists(Target("a.avi")));
     EXPECT_FALSE(FileExists(Target("b.avi")));
@@ -173,10 +172,8 @@ TEST_F(LifecycleTest, DestructionDuringARecordingWaitsAndWritesNoTarget) {
     cam.StartRecording(Target());
     WaitForFrames();
     camera.reset();
-    EXPECT_EQ(StopReason, 2);
     EXPECT_FALSE(FileExists(Target()));
     EXPECT_FALSE(FileExists(TempVideoFile));
-    EXPECT_EQ(CurrentEngine, nullptr);
     host.ProcessEvents();  // the worker's end hook finds the engine gone
 }
 
@@ -288,7 +285,7 @@ TEST_F(LifecycleTest, HandlerThrowingOnTheWorkerStillEndsTheRun) {
     EXPECT_TRUE(FileExists(folder.path() + "VideoRecord_test_video.avi"));
     EXPECT_FALSE(recorder->active);
     EXPECT_FALSE(cam.Recording);
-    EXPECT_EQ(StopReason, 2);
+    EXPECT_EQ(cam.LastStop, StopReason::Aborted);
     EXPECT_FALSE(host.timer->enabled);
     EXPECT_FALSE(FileExists(Target()));
 

@@ -147,7 +147,7 @@ TEST_F(NegotiationTest, RefusedQuestionEndsTheRun) {
     EXPECT_EQ(RunOnce(Target()), 0);
     EXPECT_EQ(Errors(), std::vector<std::string>{"User aborted!"});
     EXPECT_FALSE(cam.Recording);
-    EXPECT_EQ(StopReason, 2);
+    EXPECT_EQ(cam.LastStop, StopReason::Aborted);
     EXPECT_FALSE(host.frame->showing);
     EXPECT_FALSE(host.timer->enabled);
     EXPECT_EQ(host.Restores(), 1);
@@ -196,7 +196,7 @@ TEST_F(NegotiationTest, AviErrorOffersTheDefaultAndTheRepeatSkipsNegotiation) {
     EXPECT_EQ(Errors(), std::vector<std::string>{"Error on set AVI stream format."});
     EXPECT_EQ(host.Questions(), std::vector<std::string>{kCannotUse});
     EXPECT_EQ(cam.CompressorHandler, kMsvc);
-    EXPECT_EQ(StopReason, 2);
+    EXPECT_EQ(cam.LastStop, StopReason::Aborted);
     EXPECT_TRUE(cam.Recording);
 
     const int queries = driver->queries;
@@ -299,7 +299,7 @@ TEST_F(NegotiationTest, GrabFailures) {
 TEST_F(NegotiationTest, GrabFailureInTheLoopKeepsWhatWasRecorded) {
     auto& cam = MakeWith([](int, int) { return true; });
     cam.TimeLimit.Enabled = false;
-    StopReason = 2;                                    // the previous recording was aborted
+    cam.LastStop = StopReason::Aborted;                // the previous recording was aborted
     desktop->failGrabNumber = desktop->grabCount + 5;  // probe, then 3 frames
     EXPECT_EQ(RunOnce(Target()), 1);
     EXPECT_EQ(cam.FramesWritten, 3);
@@ -309,7 +309,7 @@ TEST_F(NegotiationTest, GrabFailureInTheLoopKeepsWhatWasRecorded) {
 
     // Nothing written: nothing to merge, whatever the last stop was.
     std::remove(Target().c_str());
-    StopReason = 1;
+    cam.LastStop = StopReason::Stopped;
     desktop->failGrabNumber = desktop->grabCount + 2;
     EXPECT_EQ(RunOnce(Target()), 1);
     EXPECT_FALSE(FileExists(Target()));

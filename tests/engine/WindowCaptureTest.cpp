@@ -63,7 +63,7 @@ TEST_F(WindowCaptureTest, ClosedWindowEndsTheRecordingAsAStopAndItIsMerged) {
     EXPECT_EQ(std::count(errors.begin(), errors.end(), "Error capturing a frame from screen."), 0)
         << Text(errors);
     EXPECT_FALSE(cam.EndedByFailure);
-    EXPECT_EQ(StopReason, 1);
+    EXPECT_EQ(cam.LastStop, StopReason::Stopped);
     // The window's size, from its corner, whatever area was set.
     EXPECT_EQ(Probe(Target(), "stream=width,height"), "96,60");
     EXPECT_EQ(cam.Left, 0);
