@@ -94,7 +94,7 @@ void TScreenCamera::FinishInAnotherFolder(std::string& targetFile) {
             CameraError("The sound cannot be saved: " + FileErrorReason(folder, error));
     }
     targetFile = target;
-    TargetFile = target;
+    SetTargetFile(target);
     if (folder != lost)
         movedNote_ = "saved in " + target + " because the folder " + lost +
                      " was removed or unmounted during the recording";

@@ -22,7 +22,7 @@ void ReportQuietly(TScreenCamera& engine, const std::string& text) {
 
 std::string TRecordAVIThread::KeptAfterFailure(TScreenCamera& engine, std::string text) {
     try {
-        engine.KeepTempFiles(TargetFile, text);
+        engine.KeepTempFiles(engine.TargetFile(), text);
     } catch (...) {
         // Not moved: at least the worker leaves them where they are.
         engine.leaveTempVideo_ = true;
@@ -48,7 +48,7 @@ void TRecordAVIThread::Execute() {
         if (!engine.recoveries_.empty())
             engine.RunRecoveries();
         else
-            while (engine.RunRecording(TargetFile) == -1) {
+            while (engine.RunRecording(engine.TargetFile()) == -1) {
             }
     } catch (const std::exception& e) {
         // An event handler threw through the run: end the run properly all

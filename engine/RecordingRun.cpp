@@ -543,7 +543,7 @@ void TScreenCamera::WaitWhilePaused() {
 }
 
 void TScreenCamera::CaptureLoop() {
-    ElapsedHours = ElapsedMinutes = ElapsedSeconds = 0;
+    SetRecordedSeconds(0);
     std::int64_t lastUpdate = 0;
     // The last frame queued for writing, and how many were queued.
     std::int32_t lastIndex = 0, queued = 0;
@@ -682,14 +682,7 @@ void TScreenCamera::CaptureLoop() {
                 }
         if (soundWriteFailed_) break;
 
-        std::int64_t seconds = elapsed / 1000;
-        std::int64_t minutes = seconds / 60;
-        const std::int64_t hours = seconds / 3600;
-        seconds -= 60 * minutes;
-        minutes -= 60 * hours;
-        ElapsedHours = static_cast<std::int32_t>(hours);
-        ElapsedMinutes = static_cast<std::int32_t>(minutes);
-        ElapsedSeconds = static_cast<std::int32_t>(seconds);
+        SetRecordedSeconds(elapsed / 1000);
         ElapsedText = FormatElapsed(elapsed);
 
         if (!rateWarned) rateWarned = WarnOfSlowCodec(pipeline.MeanWriteMs());
@@ -704,9 +697,8 @@ void TScreenCamera::CaptureLoop() {
             if (OnUpdate) OnUpdate(this);
         }
         // Reached rather than equal: a pass that comes late must not miss the limit.
-        if (TimeLimit.Enabled &&
-            hours * 3600 + minutes * 60 + seconds >=
-                TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
+        if (TimeLimit.Enabled && elapsed / 1000 >= TimeLimit.Hours * 3600 +
+                                                       TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             StopRecording();
 
         // Nothing new can be written before the next index is due: sleep
@@ -729,9 +721,7 @@ void TScreenCamera::CaptureLoop() {
     if (pipeline.LastWrittenIndex() >= 0) {
         const std::int64_t lastFrameMs = 1000 * std::int64_t{pipeline.LastWrittenIndex()} / fps;
         const std::int64_t seconds = (lastFrameMs + 500) / 1000;
-        ElapsedHours = static_cast<std::int32_t>(seconds / 3600);
-        ElapsedMinutes = static_cast<std::int32_t>(seconds / 60 % 60);
-        ElapsedSeconds = static_cast<std::int32_t>(seconds % 60);
+        SetRecordedSeconds(seconds);
         ElapsedText = FormatElapsed(seconds * 1000);
     }
 }

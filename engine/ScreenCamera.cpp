@@ -21,8 +21,6 @@ std::int64_t SteadyNowNs() {
 
 }  // namespace
 
-std::string TargetFile;
-std::atomic<std::int32_t> ElapsedHours{0}, ElapsedMinutes{0}, ElapsedSeconds{0};
 std::string TempVideoFile, TempAudioFile, TempAudio2File;
 
 TScreenCamera::TScreenCamera(CameraHost& host, CameraOptions options)
@@ -133,7 +131,7 @@ void TScreenCamera::DeriveModes() {
 void TScreenCamera::StartRecording(const std::string& targetFile) {
     // A worker still merging the previous recording owns the temporary files.
     if (Recording || worker_) return;
-    TargetFile = targetFile;
+    SetTargetFile(targetFile);
     // The inputs' titles as the mixer lists them now (the mixer lives on
     // this thread); a second input that is not there is not recorded.
     firstTitle_.clear();
@@ -235,6 +233,16 @@ void TScreenCamera::TakeScreenGeometry() {
         Width = fitted.width;
         Height = fitted.height;
     }
+}
+
+std::string TScreenCamera::TargetFile() const {
+    std::lock_guard lock(targetLock_);
+    return targetFile_;
+}
+
+void TScreenCamera::SetTargetFile(const std::string& file) {
+    std::lock_guard lock(targetLock_);
+    targetFile_ = file;
 }
 
 void TScreenCamera::StopRecording() {

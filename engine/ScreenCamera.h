@@ -33,10 +33,6 @@ class TScreenCamera;
 class TRecordAVIThread;
 
 // Process-wide values of the engine.
-// Final file of the running recording: written by StartRecording, read by the worker.
-extern std::string TargetFile;
-// Elapsed time of the running recording.
-extern std::atomic<std::int32_t> ElapsedHours, ElapsedMinutes, ElapsedSeconds;
 // The running recording's, in its target's folder (set as each run begins):
 // the picture, the first sound input's and the second's.
 extern std::string TempVideoFile, TempAudioFile, TempAudio2File;
@@ -149,6 +145,12 @@ class TScreenCamera {
     // ---------------------------------------------------------------- state and results
     std::atomic<bool> Recording{false};
     std::atomic<StopReason> LastStop{StopReason::None};
+    // The file the running (or last) recording goes to: set by
+    // StartRecording, moved by the worker when the folder is lost. Any thread.
+    std::string TargetFile() const;
+    // The running (or last) recording's time, whole seconds as its clock
+    // shows them. Any thread.
+    std::int64_t RecordedSeconds() const { return recordedSeconds_; }
     // The running recording is paused: nothing is grabbed, compressed or
     // stored, and its time stands still.
     std::atomic<bool> Paused{false};
@@ -312,6 +314,11 @@ class TScreenCamera {
 
   private:
     friend class TRecordAVIThread;
+    void SetTargetFile(const std::string& file);
+    void SetRecordedSeconds(std::int64_t seconds) { recordedSeconds_ = seconds; }
+    mutable std::mutex targetLock_;
+    std::string targetFile_;  // under targetLock_
+    std::atomic<std::int64_t> recordedSeconds_{0};
     enum class Negotiation { Continue, Ended };
 
     void CameraError(const std::string& text);

@@ -146,8 +146,7 @@ TrayIcon::Status MainWindow::TrayStatus() const {
         status.countdown = countdown_->SecondsLeft();
     } else if (camera_ && camera_->Recording) {
         status.state = camera_->Paused ? TrayIcon::State::Paused : TrayIcon::State::Recording;
-        const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
-                                     60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+        const std::int64_t seconds = camera_->RecordedSeconds();
         status.elapsed =
             QString::fromStdString(engine::TScreenCamera::FormatElapsed(1000 * seconds));
     } else if (camera_ && camera_->WorkerRunning()) {
@@ -187,7 +186,7 @@ bool MainWindow::HideToTray() {
 void MainWindow::AnnounceMergeResult(const std::string& resultLine) {
     // On the worker, which owns these until it is gone.
     const QString line = QString::fromStdString(resultLine);
-    const QString target = QString::fromStdString(engine::TargetFile);
+    const QString target = QString::fromStdString(camera_->TargetFile());
     const QString length = camera_ ? QString::fromStdString(camera_->ElapsedText) : QString();
     // The file is looked at here: the recordings' folder may not answer, and
     // only this thread may wait for it.

@@ -64,7 +64,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::ExitClicked() {
     if (camera_ && camera_->Recording) {
         const ExitAnswer answer =
-            AskExitDuringRecording(this, QString::fromStdString(engine::TargetFile));
+            AskExitDuringRecording(this, QString::fromStdString(camera_->TargetFile()));
         // Ended by itself meanwhile (its time limit): the question has
         // closed and the status line tells where the file went.
         if (!camera_->Recording || answer == ExitAnswer::KeepRecording) return;

@@ -540,8 +540,7 @@ void MainWindow::ShowElapsed() {
         }
         return;
     }
-    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
-                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const std::int64_t seconds = camera_->RecordedSeconds();
     aboutButton->hide();
     elapsedLabel_->setText(ElapsedClock(seconds));
     elapsedLabel_->setToolTip(MsgTexts(4));
@@ -552,8 +551,7 @@ void MainWindow::ShowElapsed() {
 void MainWindow::ShowSavedFile(const QString& path, std::int64_t size) {
     savedPath_ = path;
     savedSize_ = size;
-    const std::int64_t seconds = 3600 * std::int64_t{engine::ElapsedHours} +
-                                 60 * engine::ElapsedMinutes + engine::ElapsedSeconds;
+    const std::int64_t seconds = camera_->RecordedSeconds();
     const QString duration = DurationText(seconds, MsgTexts(64), MsgTexts(65), MsgTexts(66));
     const int room = statusPanel_->width() > 0 ? statusPanel_->width() : width() - 12;
     savedFileLink_->setText(SavedFileLine(MsgTexts(63), path, duration,

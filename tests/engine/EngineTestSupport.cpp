@@ -183,7 +183,6 @@ int EngineTest::IndexOf(FOURCC handler) const {
 }
 
 int EngineTest::RunOnce(const std::string& target) {
-    TargetFile = target;
     camera->Recording = true;
     const int result = camera->RunRecording(target);
     host.ProcessEvents();

@@ -48,7 +48,7 @@ TEST_F(LifecycleTest, StartWhileRecordingChangesNothingAndStopMerges) {
     EXPECT_TRUE(host.timer->enabled);
     WaitForFrames();
     cam.StartRecording(Target("b.avi"));
-    EXPECT_EQ(TargetFile, Target("a.avi"));
+    EXPECT_EQ(cam.TargetFile(), Target("a.avi"));
     EXPECT_EQ(host.minimizes, 1);
 
     cam.StopRecording();

@@ -388,7 +388,7 @@ TEST_F(MainWindowTest, ExitDuringARecordingAsksAndItsDefaultSavesTheRecordingAnd
     ASSERT_TRUE(question.Given());
     // It says what happens, and where the file goes.
     EXPECT_TRUE(question.Text().contains(MsgTexts(51))) << question.Text().toStdString();
-    EXPECT_TRUE(question.Text().contains(QString::fromStdString(engine::TargetFile)));
+    EXPECT_TRUE(question.Text().contains(QString::fromStdString(form_->Camera()->TargetFile())));
     ASSERT_TRUE(Until([&] { return !form_->Camera()->WorkerRunning() && !form_->isVisible(); }))
         << Log().toStdString();
     const QString log = Log();
