@@ -234,9 +234,10 @@ bool TScreenCamera::MergeToFile(const std::string& requested, int count, PAVISTR
     }
     RemoveStalePart(target);
     host_.SetBusyCursor(true);
-    HRESULT result =
-        SaveMediaFile(target.c_str(), {choice.format, choice.sound}, [this](std::int32_t percent) { return ReportSaveProgress(percent); }, count,
-                      streams, placings);
+    HRESULT result = SaveMediaFile(
+        target.c_str(), {choice.format, choice.sound},
+        [this](std::int32_t percent) { return ReportSaveProgress(percent); }, count, streams,
+        placings);
     const int error = result == AVIERR_OK ? 0 : AVIGetLastSystemError();
     // A recovered file is the only copy once its sources go: it must play.
     std::string unplayable;

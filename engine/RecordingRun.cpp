@@ -188,17 +188,17 @@ int TScreenCamera::RunRecording(std::string targetFile) {
     // A failing grab must not lose what was recorded before it.
     // Nothing written (a stop during a question): there is no recording to merge.
     const bool stoppedByWriteError = diskFull || soundWriteFailed_;
-    const bool merge =
-        loopStarted_ && FramesWritten > 0 &&
-        (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load() : LastStop == StopReason::Stopped);
+    const bool merge = loopStarted_ && FramesWritten > 0 &&
+                       (grabFailedInLoop_ || stoppedByWriteError ? !destroying_.load()
+                                                                 : LastStop == StopReason::Stopped);
     // What ends the recording here is a failure; a No to a question is not.
     if (grabFailedInLoop_ || stoppedByWriteError || (aviErrorPending_ && folderError_))
         EndedByFailure = true;
     if (!aviErrorPending_ && merge) MergeRecording(targetFile);
     // Stopped before a frame was taken (F10 or --stop right after the start,
     // or during a question): no file, and the user is told why.
-    if (LastStop == StopReason::Stopped && FramesWritten == 0 && !aviErrorPending_ && !stoppedByWriteError &&
-        !grabFailedInLoop_ && !destroying_.load())
+    if (LastStop == StopReason::Stopped && FramesWritten == 0 && !aviErrorPending_ &&
+        !stoppedByWriteError && !grabFailedInLoop_ && !destroying_.load())
         CameraError(kStoppedBeforeTheFirstFrame);
     // Files the merge deleted keep their space while they are held.
     heldVideo_.Release();
@@ -697,8 +697,8 @@ void TScreenCamera::CaptureLoop() {
             if (OnUpdate) OnUpdate(this);
         }
         // Reached rather than equal: a pass that comes late must not miss the limit.
-        if (TimeLimit.Enabled && elapsed / 1000 >= TimeLimit.Hours * 3600 +
-                                                       TimeLimit.Minutes * 60 + TimeLimit.Seconds)
+        if (TimeLimit.Enabled &&
+            elapsed / 1000 >= TimeLimit.Hours * 3600 + TimeLimit.Minutes * 60 + TimeLimit.Seconds)
             StopRecording();
 
         // Nothing new can be written before the next index is due: sleep
