@@ -102,30 +102,9 @@ bool TScreenCamera::Ask(const std::string& text) {
 }
 
 void TScreenCamera::DeriveModes() {
-    switch (CaptureMode) {
-        case 0:
-            FollowMouse = true;
-            FullScreen = false;
-            WindowMode = false;
-            break;
-        case 1:
-            FollowMouse = false;
-            FullScreen = false;
-            WindowMode = false;
-            break;
-        case 2:
-            FollowMouse = false;
-            FullScreen = true;
-            WindowMode = false;
-            break;
-        case 3:
-            FollowMouse = false;
-            FullScreen = false;
-            WindowMode = true;
-            break;
-        default:
-            break;
-    }
+    FollowMouse = Mode == CaptureMode::FollowMouse;
+    FullScreen = Mode == CaptureMode::FullScreen;
+    WindowMode = Mode == CaptureMode::Window;
 }
 
 void TScreenCamera::StartRecording(const std::string& targetFile) {

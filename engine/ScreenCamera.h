@@ -17,6 +17,7 @@
 
 #include "common/EngineAudio.h"
 #include "common/OutputFormats.h"
+#include "engine/CaptureMode.h"
 #include "engine/CameraHost.h"
 #include "engine/EngineClock.h"
 #include "engine/encode/SoundPlacement.h"
@@ -113,10 +114,10 @@ class TScreenCamera {
     std::atomic<std::int32_t> Left{0}, Top{0};  // also written by the worker and the frame timer
     // Also written by the worker's negotiation while the frame timer reads them.
     std::atomic<std::int32_t> Width{300}, Height{300};
-    std::uint8_t CaptureMode = 0;  // 0 follow mouse, 1 fixed area, 2 full screen, 3 a window
-    // CaptureMode 3: the window recorded, at its size when the recording starts.
+    CaptureMode Mode = CaptureMode::FollowMouse;
+    // CaptureMode::Window: the window recorded, at its size when the recording starts.
     std::uint64_t CaptureWindow = 0;
-    // CaptureMode 2: the monitor recorded, by RandR's name; "all" for every
+    // CaptureMode::FullScreen: the monitor recorded, by RandR's name; "all" for every
     // monitor, empty (or one since unplugged) for the primary one.
     std::string Monitor;
     bool CaptureCursor = true;

@@ -53,19 +53,19 @@ EngineSettings ToEngineSettings(const TSettings& s) {
     e.CaptureTop = s.RegionTopPos;
     e.CaptureWidth = s.RegionWidthPos < 1 ? kSmallestArea : s.RegionWidthPos;
     e.CaptureHeight = s.RegionHeightPos < 1 ? kSmallestArea : s.RegionHeightPos;
-    if (s.TypeCapture == 0) e.CaptureMode = 1;
-    if (s.TypeCapture == 1) e.CaptureMode = 2;
-    if (s.TypeCapture == 2) e.CaptureMode = 3;
+    if (s.TypeCapture == 0) e.CaptureMode = engine::CaptureMode::FixedArea;
+    if (s.TypeCapture == 1) e.CaptureMode = engine::CaptureMode::FullScreen;
+    if (s.TypeCapture == 2) e.CaptureMode = engine::CaptureMode::Window;
     e.CaptureWindow = s.CaptureWindow;
     e.Monitor = s.FullScreenMonitor;
     // The command line's monitor this run, whatever mode is stored.
     if (s.RunMonitor) {
-        e.CaptureMode = 2;
+        e.CaptureMode = engine::CaptureMode::FullScreen;
         e.Monitor = *s.RunMonitor;
     }
     // The command line's window this run, whatever mode is stored.
     if (s.RunWindowId) {
-        e.CaptureMode = 3;
+        e.CaptureMode = engine::CaptureMode::Window;
         e.CaptureWindow = *s.RunWindowId;
     }
     if (s.AudioInputIndex >= 0 && s.AudioRecordEnable && s.AudioFormatIndex >= 0)

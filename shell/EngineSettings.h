@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Settings.h"
+#include "engine/CaptureMode.h"
 
 namespace velmora {
 
@@ -39,9 +40,9 @@ struct EngineSettings {
     // Unset: no time limit and no sound; the engine keeps its capture mode.
     std::optional<EngineTimeLimit> TimeLimit;
     int CaptureLeft = 0, CaptureTop = 0, CaptureWidth = 0, CaptureHeight = 0;
-    std::optional<int> CaptureMode;   // 1 fixed area, 2 full screen, 3 a window
-    std::uint64_t CaptureWindow = 0;  // CaptureMode 3
-    std::string Monitor;              // CaptureMode 2: a name, "all", or "" (the primary)
+    std::optional<engine::CaptureMode> CaptureMode;
+    std::uint64_t CaptureWindow = 0;  // CaptureMode::Window
+    std::string Monitor;              // CaptureMode::FullScreen: a name, "all", or "" (the primary)
     std::optional<EngineAudio> Audio;
     // What the merge writes: always a pair the format holds.
     OutputFormat FileFormat = OutputFormat::Avi;
@@ -78,8 +79,7 @@ void CopyIntoEngine(const EngineSettings& e, Camera& camera) {
     camera.Top = e.CaptureTop;
     camera.Width = e.CaptureWidth;
     camera.Height = e.CaptureHeight;
-    if (e.CaptureMode)
-        camera.CaptureMode = static_cast<decltype(camera.CaptureMode)>(*e.CaptureMode);
+    if (e.CaptureMode) camera.Mode = *e.CaptureMode;
     camera.CaptureWindow = e.CaptureWindow;
     camera.Monitor = e.Monitor;
     camera.RecordAudio = e.Audio.has_value();

@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, FileTimeTest, ::testing::Values(15, 30, 60));
 
 TEST_F(CaptureLoopTest, FollowMouseCentresTheAreaOnThePointerUnclamped) {
     auto& cam = MakeRaw();
-    cam.CaptureMode = 0;
+    cam.Mode = engine::CaptureMode::FollowMouse;
     cam.Width = 100;
     cam.Height = 50;
     desktop->cursor.x = 20;

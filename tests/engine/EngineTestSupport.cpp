@@ -168,7 +168,7 @@ TScreenCamera& EngineTest::Make(int screenWidth, int screenHeight, int bitsPerPi
     };
     desktop->grabs = 0;  // the catalogue's probe does not count
     camera->MinimizeOnRecord = false;
-    camera->CaptureMode = 1;
+    camera->Mode = engine::CaptureMode::FixedArea;
     camera->FramesPerSecond = 10;
     camera->FrameInterval = 100;
     camera->Width = 64;

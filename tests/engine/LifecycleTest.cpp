@@ -130,24 +130,27 @@ TEST_F(LifecycleTest, APausedRecordingsFrameStandsWithThePausedCaption) {
     cam.Recording = false;
 }
 
-TEST_F(LifecycleTest, CaptureModeDerivesFollowMouseAndFullScreen) {
+TEST_F(LifecycleTest, CaptureModeDerivesFollowMouseFullScreenAndWindow) {
     auto& cam = Make();
-    const std::pair<bool, bool> expected[] = {{true, false}, {false, false}, {false, true}};
-    for (std::uint8_t mode = 0; mode < 3; ++mode) {
-        cam.CaptureMode = mode;
+    struct Expected {
+        CaptureMode mode;
+        bool followMouse, fullScreen, window;
+    };
+    for (const Expected& e : {Expected{CaptureMode::FollowMouse, true, false, false},
+                              Expected{CaptureMode::FixedArea, false, false, false},
+                              Expected{CaptureMode::FullScreen, false, true, false},
+                              Expected{CaptureMode::Window, false, false, true}}) {
+        cam.Mode = e.mode;
         cam.FrameTimerTick();
-        EXPECT_EQ(cam.FollowMouse, expected[mode].first) << int(mode);
-        EXPECT_EQ(cam.FullScreen, expected[mode].second) << int(mode);
+        EXPECT_EQ(cam.FollowMouse, e.followMouse) << int(e.mode);
+        EXPECT_EQ(cam.FullScreen, e.fullScreen) << int(e.mode);
+        EXPECT_EQ(cam.WindowMode, e.window) << int(e.mode);
     }
-    cam.CaptureMode = 7;  // leaves both as they were
-    cam.FrameTimerTick();
-    EXPECT_FALSE(cam.FollowMouse);
-    EXPECT_TRUE(cam.FullScreen);
 }
 
 TEST_F(LifecycleTest, FullScreenTakesTheDesktopSize) {
     auto& cam = MakeRaw();
-    cam.CaptureMode = 2;
+    cam.Mode = engine::CaptureMode::FullScreen;
     cam.Left = 9;
     cam.TimeLimit = TTimeLimit{true, 0, 0, 0};
     RecordOnWorker(Target());

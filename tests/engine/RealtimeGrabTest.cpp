@@ -44,7 +44,7 @@ TEST(RealtimeGrabTest, OnlyTheLoopsGrabsRunRealtime) {
     TScreenCamera cam(host, options);
     cam.Width = 64;
     cam.Height = 48;
-    cam.CaptureMode = 1;
+    cam.Mode = engine::CaptureMode::FixedArea;
     cam.FramesPerSecond = 20;
     cam.FrameInterval = 50;
     cam.ListCompressors();

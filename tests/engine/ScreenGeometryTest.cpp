@@ -105,7 +105,7 @@ TEST_F(ScreenGeometryTest, FullScreenIsThePrimaryMonitorAtItsOffset) {
     }
 
     TScreenCamera cam(host, {desktop});
-    cam.CaptureMode = 2;
+    cam.Mode = engine::CaptureMode::FullScreen;
     const std::string file = Record(cam, "VideoRecord_primary.avi");
     EXPECT_TRUE(errors.empty()) << errors.front();
     EXPECT_EQ(cam.Left.load(), 960);
@@ -132,7 +132,7 @@ TEST_F(ScreenGeometryTest, FullScreenRecordsTheChosenMonitorOrAllOfThem) {
     EXPECT_EQ(platform::FullScreenRect(*desktop, "VELMORA-GONE"), std::nullopt);
 
     TScreenCamera cam(host, {desktop});
-    cam.CaptureMode = 2;
+    cam.Mode = engine::CaptureMode::FullScreen;
     cam.Monitor = "VELMORA-LEFT";
     const std::string left = Record(cam, "VideoRecord_left.avi");
     EXPECT_TRUE(errors.empty()) << errors.front();
@@ -167,7 +167,7 @@ TEST_F(ScreenGeometryTest, RecordingsAfterAResolutionChangeTakeTheNewScreen) {
     server.Paint({0, 0, 1920, 1080}, 0x808080);
     ASSERT_EQ(server.Resize("1280x720"), 0);
 
-    cam.CaptureMode = 2;
+    cam.Mode = engine::CaptureMode::FullScreen;
     const std::string full = Record(cam, "VideoRecord_full.avi");
     EXPECT_TRUE(errors.empty()) << errors.front();
     EXPECT_EQ(Probe(full, "stream=width,height"), "1280,720");
@@ -175,7 +175,7 @@ TEST_F(ScreenGeometryTest, RecordingsAfterAResolutionChangeTakeTheNewScreen) {
     EXPECT_EQ(cam.ScreenHeight, 720);
 
     // An area stored on the larger screen is moved onto the smaller one.
-    cam.CaptureMode = 1;
+    cam.Mode = engine::CaptureMode::FixedArea;
     cam.Left = 1500;
     cam.Top = 800;
     cam.Width = 400;

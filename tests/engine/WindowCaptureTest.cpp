@@ -38,7 +38,7 @@ class WindowCaptureTest : public EngineTest {
         };
         auto& cam = Make();
         cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
-        cam.CaptureMode = 3;
+        cam.Mode = engine::CaptureMode::Window;
         cam.CaptureWindow = 0x2a00007;
         // An area that must play no part in it.
         cam.Left = 5;
@@ -95,7 +95,7 @@ TEST_F(WindowCaptureTest, AWindowThatCannotBeRecordedStartsNothing) {
               "The window to record cannot be recorded: window 44040199 is not "
               "shown\n");
     // The next recording of an area takes the screen again.
-    cam.CaptureMode = 1;
+    cam.Mode = engine::CaptureMode::FixedArea;
     cam.Width = 64;
     cam.Height = 32;
     desktop->onGrab = [this](int number) {

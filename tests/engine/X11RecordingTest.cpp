@@ -100,7 +100,7 @@ TEST_P(X11RecordingTest, TwoSecondsAtFifteenFramesReadBackCleanly) {
     const FOURCC fourcc = MakeFourCC(handler[0], handler[1], handler[2], handler[3]);
     cam.Width = 320;
     cam.Height = 240;
-    cam.CaptureMode = 1;
+    cam.Mode = engine::CaptureMode::FixedArea;
     cam.FramesPerSecond = 15;
     cam.FrameInterval = 1000 / 15;
     cam.KeyFrameEvery = 15;

@@ -255,7 +255,7 @@ TEST_F(ProgramReportsTest, AVideoFileThatCannotBeReplacedSendsNoReport) {
     const auto& names = camera.ListCompressors();
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == "Full Frames (Uncompressed)") camera.CompressorIndex = int(i);
-    camera.CaptureMode = 1;
+    camera.Mode = engine::CaptureMode::FixedArea;
     camera.Width = 160;
     camera.Height = 120;
     camera.FramesPerSecond = 10;

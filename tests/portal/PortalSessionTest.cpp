@@ -94,7 +94,7 @@ TEST_F(PortalSessionTest, StartUpAndCompressorListAskNothingAndEachRecordAsksOnc
     EXPECT_FALSE(camera.ListCompressors().empty());
     EXPECT_EQ(Starts(), 0);
 
-    camera.CaptureMode = 2;
+    camera.Mode = engine::CaptureMode::FullScreen;
     camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
     for (int record = 1; record <= 2; ++record) {
         errors.clear();
@@ -180,7 +180,7 @@ TEST_F(PortalSessionTest, WhileTheDialogWaitsNoEventRunsAndNothingWaitsForIt) {
 TEST_F(PortalSessionTest, TheFrameTimerDoesNotWaitForTheDialog) {
     test::ScriptedHost host;
     engine::TScreenCamera camera(host);
-    camera.CaptureMode = 0;  // follow the mouse
+    camera.Mode = engine::CaptureMode::FollowMouse;  // follow the mouse
     camera.Width = camera.Height = 320;
     camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
     camera.StartRecording(folder_ + "out.avi");
@@ -216,7 +216,7 @@ TEST_F(PortalSessionTest, AWindowRecordingAsksForAWindowWithItsOwnToken) {
     camera.OnCameraError = [&errors](engine::TScreenCamera*, const std::string& e) {
         errors.push_back(e);
     };
-    camera.CaptureMode = 3;
+    camera.Mode = engine::CaptureMode::Window;
     camera.CaptureWindow = 0;  // no window id on Wayland: the dialog picks it
     camera.MinimizeOnRecord = camera.RestoreAfterRecord = false;
     camera.StartRecording(folder_ + "out.avi");
@@ -230,7 +230,7 @@ TEST_F(PortalSessionTest, AWindowRecordingAsksForAWindowWithItsOwnToken) {
     EXPECT_NE(errors.front().find("refused"), std::string::npos) << errors.front();
 
     // The screen's recording asks for its monitor as before.
-    camera.CaptureMode = 2;
+    camera.Mode = engine::CaptureMode::FullScreen;
     camera.StartRecording(folder_ + "out.avi");
     ASSERT_TRUE(host.RunUntil([&] { return !camera.Recording && !camera.WorkerRunning(); }));
     EXPECT_EQ(Calls("SelectSources:types=1"), 1);

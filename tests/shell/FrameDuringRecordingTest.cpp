@@ -85,7 +85,7 @@ class FrameDuringRecording : public ::testing::Test {
         for (std::size_t i = 0; i < names.size(); ++i)
             if (names[i] == "Full Frames (Uncompressed)") camera->CompressorIndex = int(i);
         ASSERT_GE(camera->CompressorIndex, 0);
-        camera->CaptureMode = 1;
+        camera->Mode = engine::CaptureMode::FixedArea;
         camera->Left = kLeft;
         camera->Top = kTop;
         camera->Width = kWidth;

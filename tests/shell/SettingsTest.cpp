@@ -460,7 +460,7 @@ struct FakeCamera {
     bool CaptureCursor = false, RestoreAfterRecord = false, MinimizeOnRecord = true;
     std::atomic<std::int32_t> Left{-1}, Top{-1};
     std::int32_t Width = 0, Height = 0;
-    std::uint8_t CaptureMode = 0;
+    engine::CaptureMode Mode = engine::CaptureMode::FollowMouse;
     std::uint64_t CaptureWindow = 1;
     std::string Monitor = "untouched";
     bool RecordAudio = false;
@@ -496,7 +496,7 @@ TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
     EXPECT_EQ(camera.Top, 20);
     EXPECT_EQ(camera.Width, 300);
     EXPECT_EQ(camera.Height, 200);
-    EXPECT_EQ(camera.CaptureMode, 1);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::FixedArea);
     // Switched off: no limit and no sound; the engine keeps its other values.
     EXPECT_FALSE(camera.TimeLimit.Enabled);
     EXPECT_EQ(camera.TimeLimit.Hours, 9);
@@ -509,7 +509,7 @@ TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
     s.RecordTimeEnabled = true;
     s.RecordHours = 257, s.RecordMinutes = 2, s.RecordSeconds = 5;  // hours in one byte
     CopyIntoEngine(ToEngineSettings(s), camera);
-    EXPECT_EQ(camera.CaptureMode, 2);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::FullScreen);
     EXPECT_EQ(camera.FrameInterval, 20);
     EXPECT_TRUE(camera.TimeLimit.Enabled);
     EXPECT_EQ(camera.TimeLimit.Hours, 1);
@@ -521,9 +521,9 @@ TEST(ApplySettings, MapsEveryValueIntoTheEngine) {
     EXPECT_FALSE(camera.TimeLimit.Enabled);
 
     s.TypeCapture = 7;  // neither: the mode stays
-    camera.CaptureMode = 0;
+    camera.Mode = engine::CaptureMode::FollowMouse;
     CopyIntoEngine(ToEngineSettings(s), camera);
-    EXPECT_EQ(camera.CaptureMode, 0);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::FollowMouse);
 }
 
 TEST(ApplySettings, AudioOnlyWithRecordingEnabledAndBothIndicesValid) {
@@ -643,11 +643,11 @@ TEST(CommandLine, MonitorIsFullScreenOnThatMonitorForTheRunOnly) {
     TSettings s;
     s.TypeCapture = 0;
     s.FullScreenMonitor = "DP-1";
-    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 1);
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, engine::CaptureMode::FixedArea);
     EXPECT_EQ(ToEngineSettings(s).Monitor, "DP-1");
     EXPECT_TRUE(ReadCommandLine({"-vc", "Monitor=HDMI-2"}, s, {}));
     EXPECT_EQ(s.RunMonitor, "HDMI-2");
-    EXPECT_EQ(ToEngineSettings(s).CaptureMode, 2);
+    EXPECT_EQ(ToEngineSettings(s).CaptureMode, engine::CaptureMode::FullScreen);
     EXPECT_EQ(ToEngineSettings(s).Monitor, "HDMI-2");
     EXPECT_EQ(s.FullScreenMonitor, "DP-1");
     FakeCamera camera;
@@ -713,18 +713,18 @@ TEST(CommandLine, WindowIsForTheRunOnlyAndTheStoredWindowModeReachesTheEngine) {
     FakeCamera camera;
     // Not yet looked for: the stored mode records.
     CopyIntoEngine(ToEngineSettings(s), camera);
-    EXPECT_EQ(camera.CaptureMode, 2);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::FullScreen);
     // Found when the recording starts: that window, whatever is stored.
     s.RunWindowId = 0x400007;
     CopyIntoEngine(ToEngineSettings(s), camera);
-    EXPECT_EQ(camera.CaptureMode, 3);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::Window);
     EXPECT_EQ(camera.CaptureWindow, 0x400007u);
 
     s.RunWindowId.reset();
     s.TypeCapture = 2;
     s.CaptureWindow = 0x1e00003;
     CopyIntoEngine(ToEngineSettings(s), camera);
-    EXPECT_EQ(camera.CaptureMode, 3);
+    EXPECT_EQ(camera.Mode, engine::CaptureMode::Window);
     EXPECT_EQ(camera.CaptureWindow, 0x1e00003u);
 
     EXPECT_FALSE(UnknownParameter({"-vc", "window=0x1e00003"}));

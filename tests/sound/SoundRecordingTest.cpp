@@ -37,7 +37,7 @@ class SoundRecordingTest : public ::testing::Test {
     }
     std::unique_ptr<TScreenCamera> MakeCamera(int left, int top, int width, int height) {
         auto cam = std::make_unique<TScreenCamera>(host);
-        cam->CaptureMode = 1;
+        cam->Mode = engine::CaptureMode::FixedArea;
         cam->Left = left;
         cam->Top = top;
         cam->Width = width;
