@@ -133,6 +133,7 @@ class FileMuxer final : public Muxer {
             Discard();
             return false;
         }
+        headerWritten_ = true;
         return true;
     }
 
@@ -195,6 +196,11 @@ class FileMuxer final : public Muxer {
     void Abandon() override {
         std::lock_guard lock(mutex_);
         if (!out_) return;
+        // What the muxer still holds (packets waiting to be interleaved,
+        // Matroska's open cluster, MP4's open fragment) is the recording's
+        // end: it goes into the file too.
+        if (headerWritten_ && !systemError_ && av_interleaved_write_frame(out_, nullptr) >= 0)
+            (void)av_write_frame(out_, nullptr);
         if (file_) file_->close();
         Release();
     }
@@ -223,6 +229,7 @@ class FileMuxer final : public Muxer {
     std::vector<AVRational> timeBases_;
     std::vector<std::int64_t> shift_;
     int systemError_ = 0;
+    bool headerWritten_ = false;
 };
 
 }  // namespace

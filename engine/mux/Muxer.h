@@ -79,7 +79,8 @@ class Muxer {
     // file there. True, or false with SystemError set (EEXIST: the name was
     // taken meanwhile); the .part then stays as it is.
     virtual bool Finish() = 0;
-    // Closes the file as it is, without its end, under the .part name.
+    // Closes the file with what was written, without its end, under the
+    // .part name.
     virtual void Abandon() = 0;
 };
 

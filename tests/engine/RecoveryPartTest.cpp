@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -21,6 +22,7 @@
 #include "engine/mux/FinishPart.h"
 #include "engine/mux/Muxer.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/media/MediaTestSupport.h"
 #include "tests/support/TestEnv.h"
 
 extern "C" {
@@ -178,8 +180,8 @@ TEST_P(KilledRecording, IsFinishedInItsOwnContainerUpToWhatReachedTheDisk) {
     const double killed = static_cast<double>(written) / kFps;
     ASSERT_TRUE(FileExists(target + ".part"));
     ASSERT_FALSE(FileExists(target));
-        std::cerr << "DEBUG part holds " << PictureSeconds(target + ".part") << " of " << killed
-                  << " size " << fs::file_size(target + ".part") << "\n";
+    std::cerr << "DEBUG part holds " << PictureSeconds(target + ".part") << " of " << killed
+              << " size " << fs::file_size(target + ".part") << "\n";
 
     auto& cam = Make();
     const auto found = cam.FindInterruptedRecordings(folder.path());
@@ -224,6 +226,120 @@ TEST_P(KilledRecording, IsFinishedInItsOwnContainerUpToWhatReachedTheDisk) {
 INSTANTIATE_TEST_SUITE_P(Containers, KilledRecording,
                          ::testing::Values(OutputFormat::Avi, OutputFormat::Mp4, OutputFormat::Mkv),
                          [](const auto& info) { return FormatKey(info.param); });
+
+class RecoveryPartTest : public EngineTest {
+  protected:
+    // What a killed recording leaves under target + ".part".
+    void LeaveKilled(const std::string& target, OutputFormat format) {
+        mediatest::Recording recording(format);
+        engine::MuxerFault fault;
+        auto muxer = engine::Muxer::Create(target, format, recording.streams, fault);
+        ASSERT_TRUE(muxer);
+        ASSERT_EQ(recording.WriteAll(*muxer, 2.0), 0);
+        muxer->Abandon();
+    }
+    // A second's recording whose save is cancelled: kept as
+    // "<stem>_video.avi", as a failed save keeps it.
+    TScreenCamera& RecordAndKeep(const std::string& stem) {
+        auto& cam = Make();
+        cam.CompressorIndex = IndexOf(MakeFourCC('D', 'I', 'B', ' '));
+        cam.TimeLimit = TTimeLimit{true, 0, 0, 1};
+        cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+        RecordOnWorker(Target(stem + ".avi"));
+        cam.OnSaveProgress = nullptr;
+        return cam;
+    }
+    void Recover(TScreenCamera& cam, const std::vector<TInterruptedRecording>& found) {
+        ASSERT_TRUE(cam.RecoverRecordings(found));
+        ASSERT_TRUE(host.RunUntil([&] { return !cam.WorkerRunning(); }));
+    }
+};
+
+// Only a recording's own unfinished file is offered: what is no such file
+// is named in the log and left alone, and a file a running recording still
+// writes is not touched at all.
+TEST_F(RecoveryPartTest, OnlyARecordingsOwnUnfinishedFileIsOffered) {
+    const std::string killed = Target("VideoRecord_20240131_142503.mkv");
+    LeaveKilled(killed, OutputFormat::Mkv);
+    const std::string garbage = Target("VideoRecord_20240131_142504.mp4.part");
+    std::ofstream(garbage) << "912 MB of something else";
+    const std::string pipe = Target("VideoRecord_20240131_142505.mkv.part");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string link = Target("VideoRecord_20240131_142506.avi.part");
+    fs::create_symlink(killed + ".part", link);
+    mediatest::Recording recording(OutputFormat::Mp4);
+    engine::MuxerFault fault;
+    auto running = engine::Muxer::Create(Target("VideoRecord_20240131_142507.mp4"),
+                                         OutputFormat::Mp4, recording.streams, fault);
+    ASSERT_TRUE(running);
+    ASSERT_EQ(recording.WriteAll(*running, 1.0), 0);
+
+    const int frames = mediatest::DecodedFrames(killed + ".part");
+    ASSERT_GT(frames, 10);
+
+    std::vector<std::string> leftAlone;
+    const auto found = FindInterruptedRecordings(folder.path(), OutputFormat::Avi, &leftAlone);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].video, killed + ".part");
+    EXPECT_EQ(found[0].target, killed);
+    EXPECT_TRUE(found[0].part);
+    const std::string left = Text(leftAlone);
+    ASSERT_EQ(leftAlone.size(), 3u) << left;
+    for (const std::string& line :
+         {garbage + " (it does not hold MP4)", pipe + " (a named pipe, not a regular file)",
+          link + " (a symbolic link, not a regular file)"})
+        EXPECT_NE(left.find("left alone: " + line), std::string::npos) << line << "\n" << left;
+
+    // Finished, the others untouched; the running recording ends as it would.
+    auto& cam = Make();
+    Recover(cam, found);
+    EXPECT_EQ(Errors(), std::vector<std::string>{"The interrupted recording is saved: " + killed});
+    EXPECT_EQ(mediatest::DecodedFrames(killed), frames);
+    EXPECT_TRUE(FileExists(garbage) && FileExists(pipe) && FileExists(link));
+    EXPECT_TRUE(running->Finish());
+}
+
+// A save killed on the way left its copy beside the recording's files: the
+// files are offered as before (one recording), saved under a name the copy
+// does not hold, and the copy goes only once they are saved. A recording of
+// its own started later is not taken for such a copy.
+TEST_F(RecoveryPartTest, ACopyAKilledSaveLeftGoesOnlyOnceItsFilesAreSaved) {
+    auto& cam = RecordAndKeep("VideoRecord_20240131_142503");
+    const std::string kept = Target("VideoRecord_20240131_142503_video.avi");
+    ASSERT_TRUE(FileExists(kept));
+    const std::string copy = Target("VideoRecord_20240131_142503.avi.part");
+    std::ofstream(copy) << "half a copy";
+    const std::string later = Target("VideoRecord_20240131_150000.mkv");
+    LeaveKilled(later, OutputFormat::Mkv);
+
+    auto found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].video, kept);
+    EXPECT_EQ(found[0].staleParts, std::vector<std::string>{copy});
+    EXPECT_EQ(found[1].video, later + ".part");
+    EXPECT_TRUE(found[1].part);
+
+    // Cancelled: the copy stays with the files.
+    cam.OnSaveProgress = [](TScreenCamera*, std::int32_t, bool& proceed) { proceed = false; };
+    Recover(cam, {found[0]});
+    EXPECT_TRUE(FileExists(kept));
+    EXPECT_TRUE(FileExists(copy));
+
+    cam.OnSaveProgress = nullptr;
+    host.texts[109] = "deleted: %1";
+    found = cam.FindInterruptedRecordings(folder.path());
+    ASSERT_EQ(found.size(), 2u);
+    Recover(cam, {found[0]});
+    const std::string saved = Target("VideoRecord_20240131_142503_2.avi");
+    const auto errors = Errors();
+    ASSERT_GE(errors.size(), 2u);
+    EXPECT_EQ(errors[errors.size() - 2], "The interrupted recording is saved: " + saved);
+    EXPECT_EQ(errors.back(), "deleted: " + copy);
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_FALSE(FileExists(kept));
+    EXPECT_EQ(Probe(saved, "stream=codec_type"), "video");
+    EXPECT_TRUE(FileExists(later + ".part"));
+}
 
 }  // namespace
 }  // namespace velmora::enginetest
