@@ -297,6 +297,19 @@ TEST_F(RecoveryPartTest, OnlyARecordingsOwnUnfinishedFileIsOffered) {
     EXPECT_EQ(mediatest::DecodedFrames(killed), frames);
     EXPECT_TRUE(FileExists(garbage) && FileExists(pipe) && FileExists(link));
     EXPECT_TRUE(running->Finish());
+
+    // Offered anyway (planted after the search), it is refused in the
+    // language's words and stays.
+    host.texts[106] = "cannot finish %1 (%2)";
+    TInterruptedRecording planted;
+    planted.video = garbage;
+    planted.target = garbage.substr(0, garbage.size() - 5);
+    planted.part = true;
+    Recover(cam, {planted});
+    EXPECT_EQ(Errors().back().rfind("cannot finish " + garbage + " (not a recording's file", 0), 0u)
+        << Errors().back();
+    EXPECT_TRUE(FileExists(garbage));
+    EXPECT_FALSE(FileExists(planted.target));
 }
 
 // A save killed on the way left its copy beside the recording's files: the

@@ -146,6 +146,15 @@ TEST(FinishPart, RefusesWhatIsNoRecordingOfOursAndLeavesItAsItIs) {
     EXPECT_EQ(DecodedFrames(running), 20);
 
     refused(folder.file("VideoRecord_20240131_142505.webm.part"), "not the name");
+
+    // Another user's file, planted in a folder both can write.
+    if (::geteuid() == 0) {
+        const std::string foreign = folder.file("VideoRecord_20240131_142506.avi.part");
+        fs::copy_file(elsewhere, foreign);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        refused(foreign, "not of this user");
+        EXPECT_EQ(Contents(foreign), before);
+    }
 }
 
 // Cancelled (the user, or the program going away): nothing is left of the
