@@ -23,7 +23,7 @@
 namespace velmora {
 namespace {
 
-constexpr int kTableSize = 100;
+constexpr int kTableSize = 110;
 
 struct Registered {
     QWidget* window = nullptr;

@@ -32,8 +32,8 @@ struct LanguageKey {
 // translated by every ApplyLanguage from then on; nullptr when it goes.
 void SetLanguageWindow(LanguageWindow which, QWidget* window, std::vector<LanguageKey> keys = {});
 
-// Entry n (1..100) of the tables filled from [Messages] keys "Log" + n and
-// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..100.
+// Entry n (1..110) of the tables filled from [Messages] keys "Log" + n and
+// "TextMsg" + n; empty before the first ApplyLanguage and outside 1..110.
 // Safe to call from any thread.
 QString LogTexts(int n);
 QString MsgTexts(int n);

@@ -64,6 +64,12 @@ struct AudioInputInfo {
 struct TInterruptedRecording {
     std::string video, audio, target;
     std::string audio2;
+    // video is a recording's own file as its writer left it ("<target>.part",
+    // no sound files): it is finished in its own container, not merged.
+    bool part = false;
+    // Copies a killed merge of these files left ("<name>.part"): deleted
+    // once the files are saved.
+    std::vector<std::string> staleParts;
 };
 
 // TScreenCamera::FindInterruptedRecordings for the file format chosen. It
@@ -407,6 +413,8 @@ class TScreenCamera {
     void MergeRecording(const std::string& targetFile);
     void SetAsideInterruptedRecording();
     void RunRecoveries();
+    // A ".part" a killed writer left, finished in its own container.
+    void FinishInterruptedPart(const TInterruptedRecording& r);
     // Starts the worker; false (reported) when the thread cannot start.
     bool StartWorker();
     // Moves the chosen temporary files out of the way and appends where to text.

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "common/Functions.h"
-#include "platform/profile/OwnFiles.h"
+#include "engine/mux/FileOutput.h"
 
 namespace velmora::engine {
 
@@ -91,27 +91,10 @@ bool FileExists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-namespace {
-
-// Empty for a regular file of this user; else what the file is.
-std::string ForeignFile(const struct stat& st) {
-    if (S_ISLNK(st.st_mode)) return "a symbolic link, not a regular file";
-    if (S_ISFIFO(st.st_mode)) return "a named pipe, not a regular file";
-    if (S_ISDIR(st.st_mode)) return "a folder, not a regular file";
-    if (S_ISSOCK(st.st_mode)) return "a socket, not a regular file";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device, not a regular file";
-    if (!S_ISREG(st.st_mode)) return "not a regular file";
-    if (st.st_uid != ::geteuid())
-        return "a file of " + platform::UserName(st.st_uid) + ", not of this user";
-    return {};
-}
-
-}  // namespace
-
 LeftFile InspectLeftFile(const std::string& path, std::string* reason) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return LeftFile::Absent;
-    std::string why = ForeignFile(st);
+    std::string why = NotOwnRegularFile(st);
     if (why.empty()) {
         // For writing too: an exclusive flock over NFS needs it.
         const int fd =
@@ -122,8 +105,8 @@ LeftFile InspectLeftFile(const std::string& path, std::string* reason) {
         } else {
             // The name may have been given to another file since the lstat.
             struct stat opened;
-            why =
-                ::fstat(fd, &opened) != 0 ? std::string("it cannot be read") : ForeignFile(opened);
+            why = ::fstat(fd, &opened) != 0 ? std::string("it cannot be read")
+                                            : NotOwnRegularFile(opened);
             const bool locked = why.empty() && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
             ::close(fd);
             if (locked) return LeftFile::Busy;

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/profile/OwnFiles.h"
+
 extern "C" {
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
@@ -15,9 +17,23 @@ extern "C" {
 
 namespace velmora::engine {
 
+std::string NotOwnRegularFile(const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return "a symbolic link, not a regular file";
+    if (S_ISFIFO(st.st_mode)) return "a named pipe, not a regular file";
+    if (S_ISDIR(st.st_mode)) return "a folder, not a regular file";
+    if (S_ISSOCK(st.st_mode)) return "a socket, not a regular file";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device, not a regular file";
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "a file of " + platform::UserName(st.st_uid) + ", not of this user";
+    return {};
+}
+
 namespace {
 constexpr int kBufferSize = 1 << 16;
-constexpr auto kFlushEvery = std::chrono::seconds(1);
+// Often enough that a kill loses well under a second; a few writes a second
+// cost nothing beside the encoding.
+constexpr auto kFlushEvery = std::chrono::milliseconds(250);
 }  // namespace
 
 FileOutput::~FileOutput() {

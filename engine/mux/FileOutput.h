@@ -3,7 +3,7 @@
 // (never through a symbolic link, never over an existing file), locked
 // (flock) while it is open, with the
 // system's reason of the first failure kept, and the buffered bytes handed to
-// the system about once a second so that a killed process leaves a readable
+// the system about four times a second so that a killed process leaves a readable
 // file.
 
 #include <chrono>
@@ -11,8 +11,14 @@
 #include <string>
 
 struct AVIOContext;
+struct stat;
 
 namespace velmora::engine {
+
+// Empty for a regular file of this user; else what the file is, e.g. "a
+// named pipe, not a regular file": a file left in a folder others can write
+// too is taken only when it is a recording's own.
+std::string NotOwnRegularFile(const struct stat& st);
 
 class FileOutput {
   public:
@@ -26,7 +32,7 @@ class FileOutput {
     AVIOContext* context() const { return pb_; }
     // The errno of the first failed write or seek, 0 while none failed.
     int error() const { return error_; }
-    // Flushes the buffer when the last flush is a second old.
+    // Flushes the buffer when the last flush is a quarter of a second old.
     void flushIfDue();
     // Flushes, syncs and closes; 0 or the errno of the first failure.
     int close();

@@ -46,8 +46,10 @@ int SystemErrorOf(int averror) {
 
 class FileMuxer final : public Muxer {
   public:
-    FileMuxer(std::string finalPath, OutputFormat format)
-        : final_(std::move(finalPath)), part_(final_ + ".part"), format_(format) {}
+    FileMuxer(std::string finalPath, OutputFormat format, const std::string& writePath)
+        : final_(std::move(finalPath)),
+          part_(writePath.empty() ? final_ + ".part" : writePath),
+          format_(format) {}
 
     ~FileMuxer() override {
         if (out_) Abandon();
@@ -72,8 +74,8 @@ class FileMuxer final : public Muxer {
             // name the codec their own way.
             unsigned known = 0;
             if (format_ != OutputFormat::Avi ||
-                (par->codec_tag && av_codec_get_id(out_->oformat->codec_tag, par->codec_tag) !=
-                                       par->codec_id &&
+                (par->codec_tag &&
+                 av_codec_get_id(out_->oformat->codec_tag, par->codec_tag) != par->codec_id &&
                  av_codec_get_tag2(out_->oformat->codec_tag, par->codec_id, &known))) {
                 par->codec_tag = 0;
             }
@@ -107,24 +109,31 @@ class FileMuxer final : public Muxer {
             av_dict_set(&options, "flipped_raw_rgb", "1", 0);
         // Matroska keeps full frames as Video for Windows does, header and all.
         if (format_ == OutputFormat::Mkv) av_dict_set(&options, "allow_raw_vfw", "1", 0);
+        // A cluster reaches the file only when it is closed: short ones lose
+        // little to a kill.
+        if (format_ == OutputFormat::Mkv) av_dict_set(&options, "cluster_time_limit", "500", 0);
         // Fragmented, as GNOME's recorder and Kooha write it: the header a
         // browser needs comes first without a second pass over the file at
-        // the end, and what a kill leaves plays up to its last fragment.
+        // the end, and what a kill leaves plays up to its last fragment
+        // (half a second, as Matroska's clusters).
         if (format_ == OutputFormat::Mp4) {
             av_dict_set(&options, "movflags", "+delay_moov+default_base_moof+frag_keyframe", 0);
-            av_dict_set(&options, "frag_duration", "1000000", 0);
+            av_dict_set(&options, "frag_duration", "500000", 0);
         }
         const int e = avformat_write_header(out_, &options);
         av_dict_free(&options);
         if (e < 0) {
-            const bool refused = !file_->error() && (e == AVERROR(EINVAL) ||
-                                                     e == AVERROR_EXPERIMENTAL ||
-                                                     e == AVERROR_PATCHWELCOME);
-            fault = {refused ? MuxerFault::Streams : MuxerFault::Write,
-                     refused ? 0 : file_->error() ? file_->error() : SystemErrorOf(e)};
+            const bool refused =
+                !file_->error() &&
+                (e == AVERROR(EINVAL) || e == AVERROR_EXPERIMENTAL || e == AVERROR_PATCHWELCOME);
+            fault = {refused ? MuxerFault::Streams : MuxerFault::Write, refused ? 0
+                                                                        : file_->error()
+                                                                            ? file_->error()
+                                                                            : SystemErrorOf(e)};
             Discard();
             return false;
         }
+        headerWritten_ = true;
         return true;
     }
 
@@ -150,7 +159,8 @@ class FileMuxer final : public Muxer {
         const int e = av_interleaved_write_frame(out_, packet);  // takes the data
         av_packet_unref(packet);
         if (e < 0 || out_->pb->error < 0) {
-            systemError_ = file_->error() ? file_->error() : SystemErrorOf(e < 0 ? e : out_->pb->error);
+            systemError_ =
+                file_->error() ? file_->error() : SystemErrorOf(e < 0 ? e : out_->pb->error);
             return e < 0 ? e : out_->pb->error;
         }
         file_->flushIfDue();
@@ -186,6 +196,11 @@ class FileMuxer final : public Muxer {
     void Abandon() override {
         std::lock_guard lock(mutex_);
         if (!out_) return;
+        // What the muxer still holds (packets waiting to be interleaved,
+        // Matroska's open cluster, MP4's open fragment) is the recording's
+        // end: it goes into the file too.
+        if (headerWritten_ && !systemError_ && av_interleaved_write_frame(out_, nullptr) >= 0)
+            (void)av_write_frame(out_, nullptr);
         if (file_) file_->close();
         Release();
     }
@@ -214,14 +229,16 @@ class FileMuxer final : public Muxer {
     std::vector<AVRational> timeBases_;
     std::vector<std::int64_t> shift_;
     int systemError_ = 0;
+    bool headerWritten_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<Muxer> Muxer::Create(const std::string& finalPath, OutputFormat format,
-                                     const std::vector<MuxerStream>& streams, MuxerFault& fault) {
+                                     const std::vector<MuxerStream>& streams, MuxerFault& fault,
+                                     const std::string& writePath) {
     fault = {};
-    auto muxer = std::make_unique<FileMuxer>(finalPath, format);
+    auto muxer = std::make_unique<FileMuxer>(finalPath, format, writePath);
     if (!muxer->Open(streams, fault)) return nullptr;
     return muxer;
 }

@@ -2,12 +2,12 @@
 // Writes a recording's final file while it is recorded: the streams'
 // packets go into "<name>.part" beside the name it will have, interleaved by
 // time, and Finish gives it that name (no copy). What is written reaches the
-// disk about once a second, so a killed recording leaves a file that plays
-// to about its last second:
+// disk within about half a second, so a killed recording leaves a file that
+// plays to within a second of the kill:
 // - AVI: written as it comes, its index at the end (OpenDML past 1 GiB);
-// - Matroska: clusters as they come, cues at the end;
-// - MP4: fragmented (about one fragment a second, the index at the front),
-//   as GNOME's recorder and Kooha write it.
+// - Matroska: clusters of at most half a second, cues at the end;
+// - MP4: fragmented (a fragment at each key frame and at least every half
+//   second, the index at the front), as GNOME's recorder and Kooha write it.
 // The file is created readable by its owner alone (0600), never through a
 // symbolic link and never over an existing file, and locked (flock) while it
 // is written, so another copy's search for interrupted recordings leaves it
@@ -53,14 +53,15 @@ struct MuxerFault {
 
 class Muxer {
   public:
-    // Creates finalPath + ".part" and writes the container's header; null,
-    // with the fault, when that fails (nothing is left then).
+    // Creates finalPath + ".part" (or writePath, when given) and writes the
+    // container's header; null, with the fault, when that fails (nothing is
+    // left then).
     static std::unique_ptr<Muxer> Create(const std::string& finalPath, OutputFormat format,
-                                         const std::vector<MuxerStream>& streams,
-                                         MuxerFault& fault);
+                                         const std::vector<MuxerStream>& streams, MuxerFault& fault,
+                                         const std::string& writePath = {});
     virtual ~Muxer() = default;
 
-    // The file being written (finalPath + ".part").
+    // The file being written (finalPath + ".part", or the writePath given).
     virtual const std::string& PartPath() const = 0;
 
     // A packet of stream (its index in Create's list), pts and dts in that
@@ -78,7 +79,8 @@ class Muxer {
     // file there. True, or false with SystemError set (EEXIST: the name was
     // taken meanwhile); the .part then stays as it is.
     virtual bool Finish() = 0;
-    // Closes the file as it is, without its end, under the .part name.
+    // Closes the file with what was written, without its end, under the
+    // .part name.
     virtual void Abandon() = 0;
 };
 

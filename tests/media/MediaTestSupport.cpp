@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/TestEnv.h"
 
@@ -15,8 +16,12 @@ extern "C" {
 
 namespace velmora::mediatest {
 
+using engine::MuxerStream;
+using engine::SoundEncoder;
+
 Folder::Folder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velmora-media-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velmora-media-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
@@ -55,7 +60,8 @@ TestVideo::TestVideo(int frames, bool globalHeader) {
         av_frame_make_writable(frame);
         for (int y = 0; y < 48; ++y)
             for (int x = 0; x < 64; ++x)
-                frame->data[0][y * frame->linesize[0] + x] = static_cast<std::uint8_t>(x + y + i * 8);
+                frame->data[0][y * frame->linesize[0] + x] =
+                    static_cast<std::uint8_t>(x + y + i * 8);
         for (int p = 1; p < 3; ++p)
             for (int y = 0; y < 24; ++y)
                 for (int x = 0; x < 32; ++x) frame->data[p][y * frame->linesize[p] + x] = 128;
@@ -76,6 +82,59 @@ TestVideo::~TestVideo() {
 
 std::vector<AVPacket*> TestVideo::take() {
     return std::exchange(packets_, {});
+}
+
+SoundCodec SoundOf(OutputFormat format) {
+    return format == OutputFormat::Avi   ? SoundCodec::Pcm
+           : format == OutputFormat::Mp4 ? SoundCodec::Aac
+                                         : SoundCodec::Opus;
+}
+
+Recording::Recording(OutputFormat format, int frames) : video(frames, format != OutputFormat::Avi) {
+    std::string error;
+    sound = SoundEncoder::Open(SoundOf(format), pcm, format != OutputFormat::Avi, error);
+    EXPECT_TRUE(sound) << error;
+    MuxerStream picture;
+    picture.parameters = video.parameters();
+    picture.timeBase = {1, 10};
+    picture.frameRate = {10, 1};
+    MuxerStream microphone;
+    microphone.parameters = sound->Parameters();
+    microphone.timeBase = sound->TimeBase();
+    microphone.delay = sound->Delay();
+    microphone.title = "Microphone";
+    streams = {picture, microphone};
+}
+
+int Recording::WriteAll(engine::Muxer& muxer, double soundSeconds) {
+    int soundResult = 0;
+    std::thread soundThread([&] {
+        const std::vector<std::int16_t> tone = Tone(pcm.samplesPerSecond, 2, soundSeconds);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(tone.data());
+        const std::int64_t frames = static_cast<std::int64_t>(tone.size() / 2);
+        AVPacket* packet = av_packet_alloc();
+        for (std::int64_t at = 0; at <= frames && soundResult == 0; at += 2205) {
+            const std::int64_t n = std::min<std::int64_t>(2205, frames - at);
+            int e = n > 0 ? sound->Send(bytes + at * pcm.BytesPerFrame(), n) : sound->Finish();
+            while (e == 0 && (e = sound->Receive(packet)) == 0) e = muxer.Write(1, packet);
+            if (e != AVERROR(EAGAIN) && e != AVERROR_EOF) soundResult = e;
+        }
+        av_packet_free(&packet);
+    });
+    int videoResult = 0;
+    for (AVPacket* packet : video.take()) {
+        if (videoResult == 0) videoResult = muxer.Write(0, packet);
+        av_packet_free(&packet);
+    }
+    soundThread.join();
+    return videoResult ? videoResult : soundResult;
+}
+
+int DecodedFrames(const std::string& file) {
+    return std::atoi(test::capture("ffprobe -v error -select_streams v:0 -count_frames "
+                                   "-show_entries stream=nb_read_frames -of csv=p=0 '" +
+                                   file + "'")
+                         .c_str());
 }
 
 std::vector<std::int16_t> Tone(int rate, int channels, double seconds) {

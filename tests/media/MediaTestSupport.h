@@ -2,8 +2,13 @@
 // Packets to write: a few frames of MPEG-4 video and a tone's samples.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "common/OutputFormats.h"
+#include "engine/encode/SoundEncoder.h"
+#include "engine/mux/Muxer.h"
 
 struct AVCodecParameters;
 struct AVPacket;
@@ -35,6 +40,26 @@ class TestVideo {
     AVCodecParameters* par_ = nullptr;
     std::vector<AVPacket*> packets_;
 };
+
+// The sound codec a recording into the container takes by default: PCM in
+// AVI, AAC in MP4, Opus in Matroska.
+SoundCodec SoundOf(OutputFormat format);
+
+// A recording's two streams: the picture and a microphone's tone.
+struct Recording {
+    explicit Recording(OutputFormat format, int frames = 20);
+    // Writes the picture from this thread and the sound from another, as a
+    // recording does; the first failure's AVERROR, or 0.
+    int WriteAll(engine::Muxer& muxer, double soundSeconds);
+
+    engine::PcmFormat pcm{44100, 2, 16};
+    TestVideo video;
+    std::unique_ptr<engine::SoundEncoder> sound;
+    std::vector<engine::MuxerStream> streams;
+};
+
+// Frames of the file's first video stream a player decodes.
+int DecodedFrames(const std::string& file);
 
 // seconds of a 440 Hz tone, 16-bit interleaved.
 std::vector<std::int16_t> Tone(int rate, int channels, double seconds);

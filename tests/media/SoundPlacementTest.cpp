@@ -44,7 +44,8 @@ TEST(SoundPlacement, LeavesOutOrPutsSilenceBeforeWholeFrames) {
     const auto ramp = StereoRamp(4410);  // 100 ms at 44.1 kHz
     for (const std::int64_t block : {1, 100, 441, 4410}) {
         // 10 ms too early: 441 frames go, frame 441 comes first.
-        EXPECT_EQ(Place({-10}, ramp, block), std::vector<std::uint8_t>(ramp.begin() + 441 * 4, ramp.end()))
+        EXPECT_EQ(Place({-10}, ramp, block),
+                  std::vector<std::uint8_t>(ramp.begin() + 441 * 4, ramp.end()))
             << block;
         // 10 ms late: 441 silent frames, then all of it.
         auto late = Place({10}, ramp, block);
@@ -76,7 +77,7 @@ TEST(SoundPlacement, EndsAtTheCutOrIsPaddedToItsLength) {
 }
 
 TEST(SoundPlacement, EightBitSilenceIsTheMiddleValue) {
-    const std::vector<std::uint8_t> sound(11, 7);  // 8 kHz mono 8-bit
+    const std::vector<std::uint8_t> sound(11, 7);                  // 8 kHz mono 8-bit
     const auto late = Place({2, -1, 5}, sound, 3, 8000, 1, 0x80);  // 16 frames late, to 40
     ASSERT_EQ(late.size(), 40u);
     EXPECT_EQ(std::vector<std::uint8_t>(late.begin(), late.begin() + 16),
