@@ -326,10 +326,9 @@ void TScreenCamera::RunRecoveries() {
 
 void TScreenCamera::FinishInterruptedPart(const TInterruptedRecording& r) {
     const std::string target = FreeFileName(r.target);
-    CurrentEngine = this;
     host_.SetBusyCursor(true);
-    const PartFinish done =
-        FinishPart(r.video, target, [](int percent) { return SaveProgressCallback(percent) == 0; });
+    const PartFinish done = FinishPart(
+        r.video, target, [this](int percent) { return ReportSaveProgress(percent) == 0; });
     host_.SetBusyCursor(false);
     std::string text;
     switch (done.kind) {
