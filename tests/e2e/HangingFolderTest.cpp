@@ -175,6 +175,23 @@ TEST_F(HangingFolderTest, AFolderTypedThereIsUsedOnceItAnswers) {
         << Slurp(folder_ / "Setup.ini");
 }
 
+// The chooser opens elsewhere than in the folder in use, which would hold it.
+TEST_F(HangingFolderTest, TheFolderChooserOpensWhileTheFolderInUseHangs) {
+    Program program(folder_, {}, Environment());
+    const std::string main = program.WaitForWindow(kMainTitle);
+    ASSERT_TRUE(Program::WaitViewable(main)) << TodaysLog();
+    run("xdotool mousemove --window " + main + " 250 144 click 1");
+    const std::string chooser = program.WaitForWindow("Select directory");
+    ASSERT_FALSE(chooser.empty()) << "the window does not answer\n" << TodaysLog();
+    run("xdotool windowactivate --sync " + chooser + " key Escape");
+    ASSERT_TRUE(WaitFor([&] { return program.Window("Select directory").empty(); }));
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.Exit(), 0) << TodaysLog();
+    // Cancelled: the folder in use stays.
+    EXPECT_NE(Slurp(folder_ / "Setup.ini").find("WorkDir=" + out_.string() + "/\n"),
+              std::string::npos);
+}
+
 // The folder answers, but making one in it hangs (a mount gone read-only
 // behind a dead server): the question's Create does not hold the window.
 TEST_F(HangingFolderTest, AFolderMadeThereIsUsedOnceItIsMade) {
