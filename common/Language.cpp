@@ -23,7 +23,8 @@
 namespace velmora {
 namespace {
 
-constexpr int kTableSize = 110;
+// Room for the numbers the files use, with some to spare.
+constexpr int kTableSize = 200;
 
 struct Registered {
     QWidget* window = nullptr;

@@ -74,27 +74,33 @@ std::string RefusedFolderReason(const std::string& folder) {
     return FolderUnusableReason(folder);
 }
 
-bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& s,
-                     const std::function<void()>& logInvalidTime,
-                     const std::function<void(const std::string& folder,
-                                              const std::string& reason)>& logRefusedPath) {
+PathCheck CheckPath(const std::string& value) {
+    PathCheck check{value, {}};
+    // An existing folder is meant, with or without its closing '/'; any
+    // other name stays a prefix of the file names.
+    std::error_code error;
+    if (!value.empty() && !value.ends_with('/') && std::filesystem::is_directory(value, error))
+        check.folder += '/';
+    check.refusal = RefusedFolderReason(check.folder);
+    return check;
+}
+
+bool ReadCommandLine(
+    const std::vector<std::string>& parameters, TSettings& s,
+    const std::function<void()>& logInvalidTime,
+    const std::function<void(const std::string& folder, const std::string& reason)>& logRefusedPath,
+    const std::function<PathCheck(const std::string&)>& checkPath) {
     bool start = false;
     for (const std::string& parameter : parameters) {
         const std::string lower = Lower(parameter);
         if (IsRecordSwitch(lower)) start = true;
         if (lower.starts_with("path=")) {
-            std::string folder = parameter.substr(5);
-            // An existing folder is meant, with or without its closing '/';
-            // any other name stays a prefix of the file names.
-            std::error_code error;
-            if (!folder.empty() && !folder.ends_with('/') &&
-                std::filesystem::is_directory(folder, error))
-                folder += '/';
-            const std::string reason = RefusedFolderReason(folder);
-            if (reason.empty())
-                s.WorkDir = std::move(folder);
+            PathCheck path =
+                checkPath ? checkPath(parameter.substr(5)) : CheckPath(parameter.substr(5));
+            if (path.refusal.empty())
+                s.WorkDir = std::move(path.folder);
             else if (logRefusedPath)
-                logRefusedPath(folder, reason);
+                logRefusedPath(path.folder, path.refusal);
         }
         if (lower.starts_with("window=")) s.RunWindow = parameter.substr(7);
         if (lower.starts_with("delay=")) {

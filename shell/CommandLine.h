@@ -24,16 +24,27 @@ namespace velmora {
 // empty when they can.
 std::string RefusedFolderReason(const std::string& folder);
 
+// What a "path=" value is: the folder as it is used (an existing folder
+// named without its closing '/' gets one) and why recordings cannot go there
+// ("" when they can). Reads the folder: any thread.
+struct PathCheck {
+    std::string folder;
+    std::string refusal;
+};
+PathCheck CheckPath(const std::string& value);
+
 // Applies the parameters (without the program name) to the settings in order.
 // A "time=" value that is not a number is reported through logInvalidTime,
 // cancels a "-vc" seen before it and ends the reading. True when a recording
 // is to start. A folder that cannot take recordings (missing, not a folder,
 // not writable, a line break in its name) leaves WorkDir as it was and is
-// reported through logRefusedPath with the folder and the reason.
+// reported through logRefusedPath with the folder and the reason. checkPath
+// replaces CheckPath (the window asks it away from its thread).
 bool ReadCommandLine(const std::vector<std::string>& parameters, TSettings& settings,
                      const std::function<void()>& logInvalidTime,
                      const std::function<void(const std::string& folder,
-                                              const std::string& reason)>& logRefusedPath = {});
+                                              const std::string& reason)>& logRefusedPath = {},
+                     const std::function<PathCheck(const std::string&)>& checkPath = {});
 
 // Why a parameter of the program's own cannot be taken ("format=" with a
 // kind of file there is none of), as the line to print; nothing when all can.

@@ -1,17 +1,14 @@
 #include "shell/CreateFolderQuestion.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <filesystem>
 
-#include "common/EventLog.h"
 #include "common/Language.h"
 
 namespace velmora {
 
-bool OfferToCreateFolder(QWidget* parent, const QString& folder) {
+bool AskToCreateFolder(QWidget* parent, const QString& folder) {
     QMessageBox box(
         QMessageBox::Question, QCoreApplication::applicationName(),
         MsgTextOr(69, "The folder %1 does not exist. Create it for the recordings?").arg(folder),
@@ -26,15 +23,7 @@ bool OfferToCreateFolder(QWidget* parent, const QString& folder) {
     box.setDefaultButton(create);
     box.setEscapeButton(keep);
     box.exec();
-    if (box.clickedButton() != create) return false;
-    std::error_code error;
-    std::filesystem::create_directories(folder.toStdString(), error);
-    if (error && !QFileInfo(folder).isDir()) {
-        WriteLog(MsgTextOr(72, "The folder %1 cannot be created: %2")
-                     .arg(folder, QString::fromStdString(error.message())));
-        return false;
-    }
-    return true;
+    return box.clickedButton() == create;
 }
 
 }  // namespace velmora

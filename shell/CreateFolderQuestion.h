@@ -8,9 +8,8 @@ class QWidget;
 
 namespace velmora {
 
-// Asks over parent ("CreateFolderQuestion") and makes folder with every
-// folder above it that is missing. True when it is there afterwards; a
-// failure is said in the log with the system's reason.
-bool OfferToCreateFolder(QWidget* parent, const QString& folder);
+// Asks over parent ("CreateFolderQuestion") whether to make folder: true for
+// Create. The caller makes it (CheckFolder), away from the UI thread.
+bool AskToCreateFolder(QWidget* parent, const QString& folder);
 
 }  // namespace velmora

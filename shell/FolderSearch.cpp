@@ -1,6 +1,12 @@
 #include "shell/FolderSearch.h"
 
+#include <deque>
+#include <map>
+
+#include <filesystem>
+
 #include "engine/TempFiles.h"
+#include "shell/CommandLine.h"
 
 namespace velmora {
 
@@ -25,9 +31,56 @@ FolderSearch SearchFolders(const std::string& workDir, bool searchWorkDir,
     return result;
 }
 
+FolderCheck CheckFolder(const std::string& folder, bool create) {
+    FolderCheck check;
+    std::error_code error, ignored;
+    if (create && !std::filesystem::create_directories(folder, error) && error &&
+        !std::filesystem::is_directory(folder, ignored))
+        check.createError = error.message();
+    check.refusal = RefusedFolderReason(folder);
+    check.exists = std::filesystem::exists(folder, ignored);
+    return check;
+}
+
 QThreadPool& FolderSearchPool() {
-    static QThreadPool* pool = new QThreadPool;
+    static QThreadPool* pool = [] {
+        auto* threads = new QThreadPool;
+        // Each folder that stopped answering keeps a thread for good: the
+        // folders that still answer must find one free all the same.
+        threads->setMaxThreadCount(64);
+        return threads;
+    }();
     return *pool;
+}
+
+namespace {
+std::mutex queuesMutex;
+// A folder is listed while a thread works through its jobs.
+std::map<std::string, std::deque<std::function<void()>>> queues;
+
+void WorkThrough(const std::string& folder) {
+    for (;;) {
+        std::function<void()> job;
+        {
+            std::lock_guard lock(queuesMutex);
+            auto& jobs = queues[folder];
+            if (jobs.empty()) {
+                queues.erase(folder);
+                return;
+            }
+            job = std::move(jobs.front());
+            jobs.pop_front();
+        }
+        job();
+    }
+}
+}  // namespace
+
+void RunInFolder(const std::string& folder, std::function<void()> job) {
+    std::lock_guard lock(queuesMutex);
+    const auto [jobs, first] = queues.try_emplace(folder);
+    jobs->second.push_back(std::move(job));
+    if (first) FolderSearchPool().start([folder] { WorkThrough(folder); });
 }
 
 }  // namespace velmora

@@ -40,6 +40,7 @@
 #include "platform/x11/ScreenBackend.h"
 #include "shell/CommandLine.h"
 #include "shell/CreateFolderQuestion.h"
+#include "shell/FolderSearch.h"
 #include "shell/HotKeyFilter.h"
 #include "shell/OptionsDialog.h"
 #include "shell/QtCameraHost.h"
@@ -363,6 +364,14 @@ bool MainWindow::ReadParameters(const std::vector<std::string>& parameters) {
         parameters, Settings, [] { WriteLog(LogTexts(1)); },
         [](const std::string& folder, const std::string& reason) {
             WriteLog(FolderRefusedText(folder, reason));
+        },
+        [this](const std::string& value) {
+            // Whether it is a folder cannot be known until it answers: refused
+            // as an unusable one is, the folder in use is kept.
+            return AskFolder<PathCheck>(
+                       value, kFolderAnswerMs, [value] { return CheckPath(value); }, this,
+                       [](const PathCheck&) {})
+                .value_or(PathCheck{value, "Does not answer"});
         });
     ApplySettings();
     // A name that is no folder stays a prefix of the file names: the field
@@ -391,6 +400,17 @@ void MainWindow::ShownByProgram() {
         // line's recording after it; the window is usable meanwhile.
         startAfterSearch_ = start;
         SearchFolders(true);
+        // A folder that does not answer holds up the search, and the
+        // recording only as long as its own folder does not answer.
+        if (start)
+            QTimer::singleShot(kFolderWaitMs, this, [this] {
+                if (!std::exchange(startAfterSearch_, false)) return;
+                WriteLog(MsgTextOr(102,
+                                   "The search for interrupted recordings has not ended: "
+                                   "the recording starts without it"));
+                ownCommandLineStart_ = true;
+                StartCapture();
+            });
         return;
     }
     ownCommandLineStart_ = start;
@@ -505,19 +525,20 @@ void MainWindow::ShowFullScreenArea() {
 
 void MainWindow::FolderClicked() {
     statusHeld_ = false;
+    // The chooser opens in the folder in use only where that folder answers:
+    // on a dead network mount the dialog would freeze with it.
     QString folder = QString::fromStdString(Settings.WorkDir);
-    BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder, false,
-                    false, true);
-    if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
-    if (!folder.isEmpty()) {
-        if (const std::string reason = RefusedFolderReason(folder.toStdString()); !reason.empty()) {
-            WriteLog(FolderRefusedText(folder.toStdString(), reason));
-            return;
-        }
-    }
-    Settings.WorkDir = folder.toStdString();
-    if (folder.isEmpty()) return;
-    folderEdit->setText(folder);
+    const std::string current = Settings.WorkDir;
+    const auto there = AskFolder<bool>(
+        current, kFolderAnswerMs,
+        [folder] { return !folder.isEmpty() && QFileInfo(folder).isDir(); }, this, [](bool) {});
+    if (!there || !*there) folder.clear();
+    if (!BrowseForFolder(QStringLiteral("Select directory"), QStringLiteral("desktop"), folder,
+                         false, false, true) ||
+        folder.isEmpty())
+        return;
+    if (!folder.endsWith(u'/')) folder += u'/';
+    TakeFolder(folder, FolderStep::Picked);
 }
 
 void MainWindow::FolderTyped() {
@@ -529,18 +550,52 @@ void MainWindow::FolderTyped() {
     QString folder = folderEdit->text().trimmed();
     if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
     if (folder.toStdString() == Settings.WorkDir) {
+        // The answer still to come for another folder typed before is no
+        // longer wanted.
+        ++folderChoiceId_;
         folderEdit->setText(folder);
         return;
     }
-    // Refused as a picked folder is; the field goes back to the folder in use.
-    std::string reason = folder.isEmpty() ? std::string("no folder given")
-                                          : RefusedFolderReason(folder.toStdString());
-    // One that is not there yet the user may want made.
-    if (!reason.empty() && !folder.isEmpty() && !QFileInfo::exists(folder) &&
-        OfferToCreateFolder(this, folder))
-        reason = RefusedFolderReason(folder.toStdString());
-    if (!reason.empty()) {
-        WriteLog(FolderRefusedText(folder.toStdString(), reason));
+    if (folder.isEmpty()) {
+        ++folderChoiceId_;
+        WriteLog(FolderRefusedText(std::string(), "no folder given"));
+        folderEdit->setText(FolderShown(Settings.WorkDir));
+        return;
+    }
+    folderEdit->setText(folder);
+    TakeFolder(folder, FolderStep::Typed);
+}
+
+void MainWindow::TakeFolder(const QString& folder, FolderStep step) {
+    const std::uint64_t choice = ++folderChoiceId_;
+    const std::string name = folder.toStdString();
+    const bool create = step == FolderStep::Create;
+    const auto check = AskFolder<FolderCheck>(
+        name, kFolderAnswerMs, [name, create] { return CheckFolder(name, create); }, this,
+        [this, folder, choice, step](const FolderCheck& late) {
+            if (choice != folderChoiceId_) return;
+            FolderChecked(folder, late, step);
+            if (Settings.WorkDir == folder.toStdString())
+                WriteLog(MsgTextOr(101, "The folder %1 answers: the recordings are saved there")
+                             .arg(folder));
+        });
+    if (check) return FolderChecked(folder, *check, step);
+    WriteLog(LogTextOr(69, "Recordings go to %2 until the folder answers: %1 does not answer")
+                 .arg(folder, FolderShown(Settings.WorkDir)));
+}
+
+void MainWindow::FolderChecked(const QString& folder, const FolderCheck& check, FolderStep step) {
+    if (!check.createError.empty())
+        WriteLog(MsgTextOr(72, "The folder %1 cannot be created: %2")
+                     .arg(folder, QString::fromStdString(check.createError)));
+    // One typed that is not there yet the user may want made: made on the
+    // folder's own thread too, and checked again.
+    if (!check.refusal.empty() && step == FolderStep::Typed && !check.exists &&
+        AskToCreateFolder(this, folder))
+        return TakeFolder(folder, FolderStep::Create);
+    if (!check.refusal.empty()) {
+        // Refused as a picked folder is; the field goes back to the folder in use.
+        WriteLog(FolderRefusedText(folder.toStdString(), check.refusal));
         folderEdit->setText(FolderShown(Settings.WorkDir));
         return;
     }

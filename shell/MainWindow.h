@@ -58,6 +58,7 @@ class TStatsReporter;
 class Countdown;
 class SavedNotification;
 struct FolderSearch;
+struct FolderCheck;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -189,6 +190,11 @@ class MainWindow : public QMainWindow {
     // The seconds before a recording run (StartCapture began them); F10,
     // Escape and Stop cancel them.
     bool CountingDown() const;
+    // Between Record and the recording: the countdown, or a folder that has
+    // not answered yet. F10, Escape and Stop cancel either.
+    bool StartPending() const;
+    // The start waits for its recordings' folder (a dead network mount).
+    bool WaitingForFolder() const { return waitingForFolder_; }
     // The icon in the tray (TrayIcon in Setup.ini), whether or not shown.
     TrayIcon* Tray() const { return tray_; }
     TrayIcon::Status TrayStatus() const;
@@ -271,6 +277,22 @@ class MainWindow : public QMainWindow {
     void CreateDesktopParts();
     void BeginCountdown(int seconds);
     void CancelCountdown();
+    // The controls while a start is pending: Stop cancels, nothing else can
+    // change.
+    void ShowPendingStart();
+    // StartCapture's last step, once the folder has named the file.
+    void BeginRecording(const QString& path);
+    // The folder has not named the file in time: the window says so and the
+    // recording starts when it does (FolderAnswered) unless it is cancelled.
+    void WaitForFolder(const std::string& folder);
+    void FolderAnswered(const QString& path);
+    void CancelFolderWait();
+    // A folder picked, typed (not there: offered to be made), or to be made:
+    // checked on a thread of the folder's own, and taken or refused when it
+    // answers.
+    enum class FolderStep { Picked, Typed, Create };
+    void TakeFolder(const QString& folder, FolderStep step);
+    void FolderChecked(const QString& folder, const FolderCheck& check, FolderStep step);
     // Where the number stands: the area the recording will take, in X pixels.
     QRect CountdownArea() const;
     // The tray icon shown or not as the settings say.
@@ -326,6 +348,13 @@ class MainWindow : public QMainWindow {
     SavedNotification* notification_ = nullptr;
     // The countdown has ended: StartCapture starts the recording itself.
     bool countdownDone_ = false;
+    // A start waits for its folder; each start's question is numbered, so
+    // that only the last one's late answer starts anything.
+    bool waitingForFolder_ = false;
+    std::uint64_t folderWaitId_ = 0;
+    QString waitedFolder_;
+    // The same for the folder typed or picked last.
+    std::uint64_t folderChoiceId_ = 0;
 
     const TNetServers servers_;
     std::unique_ptr<HttpClient> http_;

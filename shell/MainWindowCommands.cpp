@@ -51,8 +51,8 @@ void MainWindow::HotKeyPressed(int virtualKey) {
         // The selector holds these keys only while it shows; a press still
         // queued when it has closed is dropped.
         case platform::kVkEscape:
-            if (CountingDown())
-                CancelCountdown();
+            if (StartPending())
+                StopCapture();
             else if (selector_ && selector_->IsShowing())
                 selector_->CloseSelector();
             break;
@@ -63,7 +63,7 @@ void MainWindow::HotKeyPressed(int virtualKey) {
             if (camera_ && !camera_->Recording) StartCapture();
             break;
         case platform::kVkF10:
-            if (camera_ && (camera_->Recording || CountingDown())) StopCapture();
+            if (camera_ && (camera_->Recording || StartPending())) StopCapture();
             break;
         case platform::kVkF11:
             if (camera_ && camera_->Recording) TogglePause();
@@ -76,10 +76,10 @@ void MainWindow::HotKeyPressed(int virtualKey) {
 void MainWindow::RemoteCommand(const std::string& command,
                                const std::vector<std::string>& arguments,
                                std::shared_ptr<platform::InstanceReply> reply) {
-    const bool wasRecording = camera_ && (camera_->Recording || CountingDown());
+    const bool wasRecording = camera_ && (camera_->Recording || StartPending());
     RunCommand(command, arguments);
     if (!reply) return;
-    if (camera_ && (camera_->Recording || CountingDown())) {
+    if (camera_ && (camera_->Recording || StartPending())) {
         if (wasRecording) return reply->Answer({});
         // Answered when the capture loop starts or the run ends.
         startReplies_.push_back(std::move(reply));
@@ -94,7 +94,7 @@ void MainWindow::RunCommand(const std::string& command, const std::vector<std::s
     if (command == "start" && !arguments.empty()) {
         // A recording still running or being merged keeps its folder and
         // time limit; StartCapture says why nothing starts.
-        if (!camera_ || camera_->Recording || CountingDown() || quitting_) return;
+        if (!camera_ || camera_->Recording || StartPending() || quitting_) return;
         if (camera_->WorkerRunning()) {
             StartCapture();
         } else if (ReadParameters(arguments)) {
@@ -106,7 +106,7 @@ void MainWindow::RunCommand(const std::string& command, const std::vector<std::s
     else if (command == "stop")
         HotKeyPressed(platform::kVkF10);
     else if (command == "toggle")
-        HotKeyPressed(camera_ && (camera_->Recording || CountingDown()) ? platform::kVkF10
+        HotKeyPressed(camera_ && (camera_->Recording || StartPending()) ? platform::kVkF10
                                                                         : platform::kVkF9);
     else if (command == "pause")
         PauseCapture();
@@ -136,7 +136,7 @@ void MainWindow::ListenForCommands(platform::InstanceLock& lock) {
         // failed, so a script learns that nothing is being recorded.
         const auto startsRecording = [this](const platform::InstanceCommand& c) {
             return c.name == "start" ||
-                   (c.name == "toggle" && !(camera_ && (camera_->Recording || CountingDown())));
+                   (c.name == "toggle" && !(camera_ && (camera_->Recording || StartPending())));
         };
         if (auto command = lock.ReceiveCommand([this](const auto&) { return CommandRefusal(); },
                                                startsRecording))

@@ -54,10 +54,10 @@ void MainWindow::CreateDesktopParts() {
     // Each the window's own control, so that the same questions come and
     // the same lines go to the log.
     actions.record = [this] {
-        if (!CountingDown() && !(camera_ && camera_->Recording)) StartOrStopClicked();
+        if (!StartPending() && !(camera_ && camera_->Recording)) StartOrStopClicked();
     };
     actions.stop = [this] {
-        if (CountingDown() || (camera_ && camera_->Recording)) StartOrStopClicked();
+        if (StartPending() || (camera_ && camera_->Recording)) StartOrStopClicked();
     };
     actions.pauseOrResume = [this] { TogglePause(); };
     actions.showWindow = [this] { ShowFromTray(); };
@@ -99,11 +99,7 @@ bool MainWindow::CountingDown() const {
 
 void MainWindow::BeginCountdown(int seconds) {
     WriteLog(DesktopText(DesktopTextId::CountdownStarted).arg(seconds));
-    // The controls of a recording: Stop cancels, nothing else can change.
-    SetRecordImage(kImageStop);
-    recordButton->setText(MsgTexts(2));
-    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton, windowButton})
-        b->setEnabled(false);
+    ShowPendingStart();
     // Escape cancels from any window, as F10 does.
     if (hotKeys_) hotKeys_->Register(kCountdownEscapeId, platform::kVkEscape);
     // On Wayland the window may be on its way to the screen (a command

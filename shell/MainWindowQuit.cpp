@@ -29,8 +29,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing must not lose a recording: it is stopped as F10 stops it and
     // merged, with the progress in this window, and the window closes once
     // the worker is done (Cancel there keeps the recording for the next start).
-    // A countdown ends without a recording.
+    // A countdown, or a start waiting for its folder, ends without a recording.
     CancelCountdown();
+    CancelFolderWait();
     if (camera_ && (camera_->Recording || camera_->WorkerRunning())) {
         event->ignore();
         if (!quitting_)

@@ -33,20 +33,25 @@
 #include "overlays/AreaPanel.h"
 #include "overlays/WindowPicker.h"
 #include "platform/instance/SingleInstance.h"
+#include "platform/x11/HotKeys.h"
 #include "platform/x11/ScreenBackend.h"
 #include "platform/x11/WindowList.h"
 #include "shell/DeclinedRecordings.h"
 #include "shell/EngineSettings.h"
 #include "shell/ExitQuestion.h"
 #include "shell/FolderSearch.h"
+#include "shell/HotKeyFilter.h"
 #include "shell/MainWindow.h"
 #include "shell/QtCameraHost.h"
 #include "shell/RecordingFolders.h"
-#include "shell/StoredWindow.h"
 #include "shell/RecordingStatus.h"
+#include "shell/StoredWindow.h"
 
 namespace velmora {
 namespace {
+
+// Escape's grab while a start waits for its folder.
+constexpr int kFolderWaitEscapeId = 0xC011;
 
 std::string FolderOf(const std::string& path) {
     return path.substr(0, path.find_last_of('/') + 1);
@@ -148,7 +153,8 @@ void MainWindow::SearchFolders(bool offer) {
 
 void MainWindow::FolderSearchDone(FolderSearch search, bool offer) {
     LogLeftAlone(search.leftAlone);
-    const bool outdated = offer && std::exchange(searchOutdated_, false);
+    // A start waiting for its folder will make files there too.
+    const bool outdated = offer && (std::exchange(searchOutdated_, false) || waitingForFolder_);
     if (offer) offerSearch_ = nullptr;
     // A recording begun meanwhile may have made files there: its own end
     // searches again.
@@ -223,7 +229,7 @@ void MainWindow::StartCapture() {
     const bool handed = std::exchange(handedCommandLineStart_, false);
     // Leaving: the command line's recording after a recovery does not start.
     if (quitting_) return;
-    if (!camera_ || camera_->Recording || CountingDown()) return;
+    if (!camera_ || camera_->Recording || StartPending()) return;
     // A previous recording still being merged owns the temporary files; the
     // user learns why nothing starts.
     if (camera_->WorkerRunning()) {
@@ -311,9 +317,74 @@ void MainWindow::StartCapture() {
     const OutputFormat format = camera_->SavedFormat(camera_->CompressorIndex, camera_->FileFormat);
     const QString name = QString::fromStdString(
         WithFormatExtension(TargetFileName(QDateTime::currentDateTime()).toStdString(), format));
-    const QString path =
-        UniqueTargetPath(QString::fromStdString(Settings.WorkDir), name,
-                         [](const QString& file) { return QFileInfo::exists(file); });
+    // The folder may be a network mount that no longer answers: asked on a
+    // thread of its own, and waited for here only briefly.
+    const std::string folder = FolderOf(Settings.WorkDir);
+    const std::uint64_t start = ++folderWaitId_;
+    const auto path = AskFolder<QString>(
+        folder, kFolderAnswerMs,
+        [workDir = QString::fromStdString(Settings.WorkDir), name] {
+            return UniqueTargetPath(workDir, name,
+                                    [](const QString& file) { return QFileInfo::exists(file); });
+        },
+        this,
+        [this, start](const QString& answer) {
+            if (start == folderWaitId_ && waitingForFolder_) FolderAnswered(answer);
+        });
+    if (!path) return WaitForFolder(folder);
+    BeginRecording(*path);
+}
+
+void MainWindow::WaitForFolder(const std::string& folder) {
+    waitingForFolder_ = true;
+    waitedFolder_ = QString::fromStdString(folder.empty() ? Settings.WorkDir : folder);
+    // The end shows on the status line: the folder that keeps it waiting.
+    WriteLog(LogTextOr(66,
+                       "The recording waits (Stop or Escape cancels): the folder %1 does "
+                       "not answer")
+                 .arg(waitedFolder_));
+    ShowPendingStart();
+    if (hotKeys_) hotKeys_->Register(kFolderWaitEscapeId, platform::kVkEscape);
+    if (tray_) tray_->Refresh();
+}
+
+void MainWindow::FolderAnswered(const QString& path) {
+    waitingForFolder_ = false;
+    if (hotKeys_) hotKeys_->Unregister(kFolderWaitEscapeId);
+    if (quitting_) return;
+    WriteLog(LogTextOr(67, "The folder %1 answers: the recording starts").arg(waitedFolder_));
+    BeginRecording(path);
+}
+
+void MainWindow::CancelFolderWait() {
+    if (!waitingForFolder_) return;
+    waitingForFolder_ = false;
+    // Its answer, when it comes, starts nothing.
+    ++folderWaitId_;
+    if (hotKeys_) hotKeys_->Unregister(kFolderWaitEscapeId);
+    resultPending_ = false;
+    const QString text =
+        LogTextOr(68, "Nothing was recorded: the folder %1 did not answer").arg(waitedFolder_);
+    WriteLog(text);
+    ShowIdleControls();
+    UpdateRecordEnabled();
+    AnswerStartReplies(text.toStdString());
+    if (tray_) tray_->Refresh();
+}
+
+void MainWindow::ShowPendingStart() {
+    // The controls of a recording: Stop cancels, nothing else can change.
+    SetRecordImage(kImageStop);
+    recordButton->setText(MsgTexts(2));
+    for (QToolButton* b : {optionsButton, areaButton, fullScreenButton, windowButton})
+        b->setEnabled(false);
+}
+
+bool MainWindow::StartPending() const {
+    return CountingDown() || waitingForFolder_;
+}
+
+void MainWindow::BeginRecording(const QString& path) {
     // Found again at the next start if a crash interrupts it, whatever the
     // output folder is by then.
     folderListed_ = FoldersRecordedIn().Add(FolderOf(path.toStdString()));
@@ -398,6 +469,7 @@ bool MainWindow::AskForGoneWindow() {
 
 void MainWindow::StopCapture() {
     if (CountingDown()) return CancelCountdown();
+    if (waitingForFolder_) return CancelFolderWait();
     ShowIdleControls();
     if (camera_) camera_->StopRecording();
     UpdateRecordEnabled();
@@ -422,7 +494,7 @@ void MainWindow::ShowIdleControls() {
 
 void MainWindow::FollowEngine() {
     // The run ended before its loop began: the senders learn why.
-    if (!startReplies_.empty() && camera_ && !camera_->Recording && !CountingDown()) {
+    if (!startReplies_.empty() && camera_ && !camera_->Recording && !StartPending()) {
         const std::string errors = RunErrorsText();
         AnswerStartReplies(errors.empty() ? std::string("the recording did not start") : errors);
     }
@@ -478,7 +550,7 @@ void MainWindow::SetRecordImage(int index) {
 }
 
 void MainWindow::StartOrStopClicked() {
-    if (camera_ && (camera_->Recording || CountingDown()))
+    if (camera_ && (camera_->Recording || StartPending()))
         StopCapture();
     else
         StartCapture();

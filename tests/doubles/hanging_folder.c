@@ -1,7 +1,9 @@
 // A folder that does not answer, as on a network mount whose server is gone:
 // preloaded into the program (LD_PRELOAD), every call below that names a path
 // under $VELMORA_TEST_HANG_UNDER waits until the file $VELMORA_TEST_HANG_UNTIL
-// exists. The other paths go straight to the C library.
+// exists. The other paths go straight to the C library. With
+// $VELMORA_TEST_HANG_CALLS (names separated by commas, such as "mkdir"), only
+// those calls wait.
 
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -16,10 +18,20 @@
 #include <time.h>
 #include <unistd.h>
 
-static void wait_if_under(const char* path) {
+static int named(const char* call) {
+    const char* calls = getenv("VELMORA_TEST_HANG_CALLS");
+    if (!calls || !*calls) return 1;
+    const size_t length = strlen(call);
+    for (const char* at = calls; (at = strstr(at, call)) != NULL; at += length)
+        if ((at == calls || at[-1] == ',') && (at[length] == ',' || at[length] == '\0')) return 1;
+    return 0;
+}
+
+static void wait_if_under(const char* call, const char* path) {
     const char* under = getenv("VELMORA_TEST_HANG_UNDER");
     const char* until = getenv("VELMORA_TEST_HANG_UNTIL");
     if (!path || !under || !until || !*under || strncmp(path, under, strlen(under)) != 0) return;
+    if (!named(call)) return;
     // The system call itself: the library's access() is one of ours.
     while (syscall(SYS_faccessat, AT_FDCWD, until, F_OK) != 0) {
         const struct timespec step = {0, 10 * 1000 * 1000};
@@ -30,7 +42,7 @@ static void wait_if_under(const char* path) {
 // POSIX lets dlsym's result be stored through a void* view of the pointer.
 #define HANG_PATH(ret, name, params, args, path)             \
     ret name params {                                        \
-        wait_if_under(path);                                 \
+        wait_if_under(#name, path);                          \
         static ret(*next) params;                            \
         if (!next) *(void**)&next = dlsym(RTLD_NEXT, #name); \
         return next args;                                    \
@@ -54,6 +66,8 @@ HANG_PATH(int, __open64_2, (const char* p, int f), (p, f), p)
 HANG_PATH(int, rename, (const char* p, const char* q), (p, q), p)
 HANG_PATH(int, unlink, (const char* p), (p), p)
 HANG_PATH(int, remove, (const char* p), (p), p)
+HANG_PATH(int, mkdir, (const char* p, mode_t m), (p, m), p)
+HANG_PATH(int, mkdirat, (int d, const char* p, mode_t m), (d, p, m), p)
 
 static mode_t mode_of(int flags, va_list arguments) {
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(arguments, int) : 0;
@@ -65,7 +79,7 @@ static mode_t mode_of(int flags, va_list arguments) {
         va_start(arguments, flags);                          \
         const mode_t mode = mode_of(flags, arguments);       \
         va_end(arguments);                                   \
-        wait_if_under(path);                                 \
+        wait_if_under(#name, path);                          \
         static int (*next)(const char*, int, ...);           \
         if (!next) *(void**)&next = dlsym(RTLD_NEXT, #name); \
         return next(path, flags, mode);                      \
@@ -76,7 +90,7 @@ static mode_t mode_of(int flags, va_list arguments) {
         va_start(arguments, flags);                          \
         const mode_t mode = mode_of(flags, arguments);       \
         va_end(arguments);                                   \
-        wait_if_under(path);                                 \
+        wait_if_under(#name, path);                          \
         static int (*next)(int, const char*, int, ...);      \
         if (!next) *(void**)&next = dlsym(RTLD_NEXT, #name); \
         return next(dir, path, flags, mode);                 \
