@@ -127,7 +127,7 @@ std::vector<TInterruptedRecording> FindInterruptedRecordings(const std::string& 
     }
     // Files being written or left as a killed writer left them: the Muxer's
     // and the merge's "<name>.part" (a running one holds it locked).
-    static const std::regex partName(R"((.*VideoRecord_\d{8}_\d{6}.*)\.(avi|mp4|mkv)\.part)");
+    static const std::regex partName(R"((.*)\.(avi|mp4|mkv)\.part)");
     struct Part {
         std::string name, stem;  // stem: the name without ".<ext>.part"
         bool taken = false;
@@ -135,7 +135,8 @@ std::vector<TInterruptedRecording> FindInterruptedRecordings(const std::string& 
     std::vector<Part> parts;
     for (const std::string& name : names) {
         std::smatch m;
-        if (std::regex_match(name, m, partName) && Available(folder + name, leftAlone))
+        if (IsRecordingPartName(name) && std::regex_match(name, m, partName) &&
+            Available(folder + name, leftAlone))
             parts.push_back({name, m[1].str()});
     }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 
 #include "common/Functions.h"
 #include "engine/mux/FileOutput.h"
@@ -58,6 +59,11 @@ int CopyToNewFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
+
+bool IsRecordingPartName(const std::string& name) {
+    static const std::regex part(R"(.*VideoRecord_\d{8}_\d{6}.*\.(avi|mp4|mkv)\.part)");
+    return std::regex_match(name, part);
+}
 
 HeldFile::~HeldFile() {
     Release();

@@ -19,6 +19,9 @@ inline constexpr const char* kTempAudio2Name = "~tempaudio2.wav";
 inline constexpr const char* kTempMixName = "~tempaudiomix.wav";
 
 bool FileExists(const std::string& path);
+// "...VideoRecord_<date>_<time>....<avi|mp4|mkv>.part": a recording's file
+// while it is written (or as a killed writer left it).
+bool IsRecordingPartName(const std::string& name);
 
 // A file a crash may have left in a folder others can write too, as the
 // search for interrupted recordings finds it. It is opened without

@@ -9,6 +9,16 @@
 #include "shell/CommandLine.h"
 
 namespace velmora {
+namespace {
+
+bool HoldsRecordingPart(const std::string& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (engine::IsRecordingPartName(entry.path().filename().string())) return true;
+    return false;
+}
+
+}  // namespace
 
 FolderSearch SearchFolders(const std::string& workDir, bool searchWorkDir,
                            const std::vector<std::string>& listed, OutputFormat format) {
@@ -21,9 +31,12 @@ FolderSearch SearchFolders(const std::string& workDir, bool searchWorkDir,
         auto in = outputFolder
                       ? std::vector<engine::TInterruptedRecording>()
                       : engine::FindInterruptedRecordings(folder, format, &result.leftAlone);
+        // Another copy records there (its temporary files, or the file it
+        // writes, locked): the folder stays listed for when that copy is killed.
         const bool busy = engine::FileExists(folder + engine::kTempVideoName) ||
                           engine::FileExists(folder + engine::kTempAudioName) ||
-                          engine::FileExists(folder + engine::kTempAudio2Name);
+                          engine::FileExists(folder + engine::kTempAudio2Name) ||
+                          HoldsRecordingPart(folder);
         if (in.empty() && !(outputFolder && workDirHolds) && !busy)
             result.emptied.push_back(folder);
         for (auto& r : in) result.found.push_back(std::move(r));

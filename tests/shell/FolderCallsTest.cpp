@@ -8,11 +8,17 @@
 #include <QObject>
 #include <QThread>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <vector>
 
 #include "shell/FolderSearch.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -77,6 +83,30 @@ TEST(FolderCallsTest, HangingFoldersHoldNeitherTheCallerNorTheFoldersThatAnswer)
     EXPECT_TRUE(Until([] { return FolderSearchPool().activeThreadCount() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(lateToGone, 0);
+}
+
+// A listed folder where another copy writes its recording stays listed,
+// so that its file is found if that copy is killed; an empty one goes.
+TEST(FolderCallsTest, AFolderWhereAnotherCopyWritesItsRecordingStaysListed) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/velmora-folders.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root(pattern);
+    const std::string writing = (root / "writing").string() + "/",
+                      empty = (root / "empty").string() + "/";
+    fs::create_directory(writing);
+    fs::create_directory(empty);
+    const std::string part = writing + "VideoRecord_20261211_120000.mp4.part";
+    std::ofstream(part) << "being written";
+    const int held = ::open(part.c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    const FolderSearch search = SearchFolders("", false, {writing, empty}, OutputFormat::Mp4);
+    EXPECT_TRUE(search.found.empty());
+    EXPECT_EQ(search.emptied, std::vector<std::string>{empty});
+    ::close(held);
+    fs::remove_all(root);
 }
 
 }  // namespace
