@@ -252,6 +252,9 @@ class MainWindow : public QMainWindow {
     void ForgetFolders(const std::vector<std::string>& emptied);
     // Leaving: logs the line given, stops a running recording (merged unless
     // the merge was given up) and closes the window once no worker runs.
+    // After a second quit request: ends the process when the worker is still
+    // held kFolderWaitMs later.
+    void ExitIfTheWorkerHangs();
     void BeginQuit(const QString& why);
     // Every open dialog and question closed with its safe answer.
     void AnswerOpenDialogs();

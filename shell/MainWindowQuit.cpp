@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <cstdlib>
 
 #include "common/EventLog.h"
 #include "common/Language.h"
@@ -128,6 +129,7 @@ void MainWindow::QuitRequested(const QString& why) {
                                : QStringLiteral(" again: exit")));
         if (saving) camera_->AbandonMerge();
         FinishQuit();
+        if (saving) ExitIfTheWorkerHangs();
         return;
     }
     quitUnattended_ = true;
@@ -145,6 +147,20 @@ void MainWindow::QuitRequested(const QString& why) {
     }
     BeginQuit(why + (busy ? QStringLiteral(": the recording is stopped and saved before the exit")
                           : QStringLiteral(": exit")));
+}
+
+void MainWindow::ExitIfTheWorkerHangs() {
+    // The worker is held in a folder that does not answer (a dead network
+    // mount): waiting for it would keep the process for ever, and the
+    // engine's end waits for it too. What it recorded is in its temporary
+    // files, which the next start offers.
+    QTimer::singleShot(kFolderWaitMs, this, [this] {
+        if (!camera_ || !camera_->WorkerRunning()) return;
+        WriteLog(LogTextOr(70, "The recording's folder does not answer: the program ends without "
+                               "waiting for it; what was recorded is offered at the next start"));
+        SaveSettingsQuietly();
+        std::_Exit(0);
+    });
 }
 
 void MainWindow::BeginQuit(const QString& why) {

@@ -153,6 +153,27 @@ TEST_F(HangingFolderTest, ARecordingStartedThereBeginsWhenTheFolderAnswers) {
     EXPECT_EQ(program.Exit(), 0) << TodaysLog();
 }
 
+// A folder that stops answering during a recording (a network mount that
+// dies): the first signal stops the recording and waits for its save, the
+// second ends the program all the same, and the recording stays there for
+// the next start.
+TEST_F(HangingFolderTest, TwoSignalsEndTheProgramThoughTheFolderDiedDuringTheRecording) {
+    fs::remove(out_ / "~tempvideo.avi");
+    Answer();
+    Program program(folder_, {"-vc"}, Environment());
+    ASSERT_TRUE(WaitForGrowth(out_ / "~tempvideo.avi")) << TodaysLog();
+    fs::remove(answers_);
+    ::kill(program.pid(), SIGTERM);
+    ASSERT_TRUE(Logged(": the recording is stopped and saved before the exit")) << TodaysLog();
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_EQ(program.Exit(), 0) << "the program waits for the folder\n" << TodaysLog();
+    EXPECT_TRUE(Logged("The recording's folder does not answer: the program ends without "
+                       "waiting for it"))
+        << TodaysLog();
+    Answer();
+    EXPECT_TRUE(fs::exists(out_ / "~tempvideo.avi"));
+}
+
 TEST_F(HangingFolderTest, AFolderTypedThereIsUsedOnceItAnswers) {
     const fs::path typed = hanging_ / "typed";
     fs::create_directories(typed);
