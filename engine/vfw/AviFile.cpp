@@ -1,5 +1,7 @@
 // AVIFile*/AVIStream* on libavformat's avi muxer and avi/wav demuxers.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -91,6 +93,7 @@ HRESULT aviErrorFromWrite(int e) {
 
 AviFile::~AviFile() {
     finish();
+    if (readFd_ >= 0) ::close(readFd_);
 }
 
 int AviFile::outputError() const {
@@ -127,8 +130,18 @@ HRESULT AviFile::openForWriting() {
 }
 
 HRESULT AviFile::openForReading() {
-    if (!InfoListsFitFile(path_)) return AVIERR_BADFORMAT;
-    int e = avformat_open_input(&ctx_, path_.c_str(), nullptr, nullptr);
+    // Never through a link, never waiting on a FIFO or device: a folder
+    // others can write may hold either under a recording's name.
+    readFd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (readFd_ < 0 || ::fstat(readFd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        setLastSystemError(readFd_ < 0 ? errno : EINVAL);
+        return AVIERR_FILEOPEN;
+    }
+    readName_ = "/proc/self/fd/" + std::to_string(readFd_);
+    if (::access(readName_.c_str(), R_OK) != 0) readName_ = path_;  // no /proc
+    if (!InfoListsFitFile(readName_)) return AVIERR_BADFORMAT;
+    int e = avformat_open_input(&ctx_, readName_.c_str(), nullptr, nullptr);
     if (e < 0) {
         ctx_ = nullptr;
         setLastSystemError(systemErrorOf(e, 0));

@@ -44,6 +44,10 @@ class AviFile {
     HRESULT openForReading();
 
     const std::string& path() const { return path_; }
+    // What libavformat opens to read the file: the file opened and checked
+    // at openForReading, by its descriptor's name, so that a link or FIFO
+    // put in its place since is never read.
+    const std::string& readName() const { return readName_; }
     bool writing() const { return writing_; }
     AVFormatContext* context() const { return ctx_; }
 
@@ -67,6 +71,8 @@ class AviFile {
 
     std::atomic<DWORD> refs_{1};
     std::string path_;
+    int readFd_ = -1;
+    std::string readName_;
     bool writing_;
     AVFormatContext* ctx_ = nullptr;
     std::string muxerOptions_;

@@ -150,7 +150,7 @@ class Save {
             src.placing = placings[i];
             // Each stream reads its own file: two streams of one file then
             // never disturb each other's position.
-            int e = avformat_open_input(&src.in, s->file()->path().c_str(), nullptr, nullptr);
+            int e = avformat_open_input(&src.in, s->file()->readName().c_str(), nullptr, nullptr);
             if (e < 0) {
                 src.in = nullptr;
                 return AVIERR_FILEREAD;

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
+#include <future>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -290,6 +296,33 @@ TEST(VfwWrite, CreatingNeverFollowsALinkNorReplacesAFile) {
     EXPECT_EQ(writeVideo(dir.file("link.avi"), setup, {0}), AVIERR_FILEOPEN);
     EXPECT_EQ(readText(existing), "keep");
     EXPECT_EQ(readText(target), "victim");
+}
+
+// Reading takes the file itself: a link (to a recording elsewhere) is not
+// followed, and a FIFO under a recording's name answers at once instead of
+// holding the reader until someone writes into it.
+TEST(VfwWrite, ReadingNeverFollowsALinkNorWaitsOnAFifo) {
+    TempDir dir;
+    WriteSetup setup;
+    const std::string real = dir.file("real.avi"), fifo = dir.file("fifo.avi");
+    ASSERT_EQ(writeVideo(real, setup, {0, 1, 2}), AVIERR_OK);
+    std::filesystem::create_symlink(real, dir.file("link.avi"));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    PAVISTREAM stream = nullptr;
+    EXPECT_EQ(openStream(dir.file("link.avi"), &stream, streamtypeVIDEO), AVIERR_FILEOPEN);
+    auto opened = std::async(std::launch::async, [&] {
+        PAVISTREAM s = nullptr;
+        return openStream(fifo, &s, streamtypeVIDEO);
+    });
+    if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the old open go, or the test never ends.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        FAIL() << "the open waits on the FIFO";
+    }
+    EXPECT_EQ(opened.get(), AVIERR_FILEOPEN);
+    ASSERT_EQ(openStream(real, &stream, streamtypeVIDEO), AVIERR_OK);
+    AVIStreamRelease(stream);
 }
 
 // The index and the buffered tail are written when the last reference goes;
