@@ -140,6 +140,8 @@ TrayIcon::Status MainWindow::TrayStatus() const {
     if (CountingDown()) {
         status.state = TrayIcon::State::CountingDown;
         status.countdown = countdown_->SecondsLeft();
+    } else if (WaitingForFolder()) {
+        status.state = TrayIcon::State::Waiting;
     } else if (camera_ && camera_->Recording) {
         status.state = camera_->Paused ? TrayIcon::State::Paused : TrayIcon::State::Recording;
         const std::int64_t seconds = camera_->RecordedSeconds();

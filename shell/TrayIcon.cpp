@@ -56,6 +56,16 @@ QIcon StateIcon(TrayIcon::State state, int countdown) {
                 p.drawLine(QPointF(place.center().x() + mark * 0.2, place.center().y()),
                            QPointF(place.center().x(), place.bottom() - mark * 0.25));
                 break;
+            case TrayIcon::State::Waiting: {
+                p.setPen(Qt::NoPen);
+                p.setBrush(QColor(230, 120, 0));
+                p.drawEllipse(place);
+                p.setBrush(Qt::white);
+                const qreal dot = mark / 8;
+                for (int i = -1; i <= 1; ++i)
+                    p.drawEllipse(place.center() + QPointF(i * mark * 0.27, 0), dot, dot);
+                break;
+            }
             case TrayIcon::State::CountingDown: {
                 p.setPen(Qt::NoPen);
                 p.setBrush(QColor(230, 120, 0));
@@ -160,7 +170,8 @@ void TrayIcon::Refresh() {
     stop_->setText(MsgTexts(2));
     show_->setText(DesktopText(DesktopTextId::ShowWindow));
     exit_->setText(DesktopText(DesktopTextId::Exit));
-    stop_->setEnabled(running || status.state == State::CountingDown);
+    stop_->setEnabled(running || status.state == State::CountingDown ||
+                      status.state == State::Waiting);
     if (!icon_) return;
     QString tip;
     switch (status.state) {
@@ -169,6 +180,9 @@ void TrayIcon::Refresh() {
             break;
         case State::CountingDown:
             tip = DesktopText(DesktopTextId::TrayCountdown).arg(status.countdown);
+            break;
+        case State::Waiting:
+            tip = MsgTextOr(103, "waiting for the recordings' folder to answer");
             break;
         case State::Recording:
             tip = DesktopText(DesktopTextId::TrayRecording).arg(status.elapsed);

@@ -19,7 +19,8 @@ namespace velmora {
 
 class TrayIcon : public QObject {
   public:
-    enum class State { Idle, CountingDown, Recording, Paused, Saving };
+    // Waiting: a recording started in a folder that does not answer yet.
+    enum class State { Idle, CountingDown, Waiting, Recording, Paused, Saving };
     struct Status {
         State state = State::Idle;
         int countdown = 0;  // seconds left, while counting down

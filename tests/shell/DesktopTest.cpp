@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -25,7 +27,9 @@
 #include "common/Settings.h"
 #include "engine/ScreenCamera.h"
 #include "platform/x11/HotKeys.h"
+#include "shell/FolderSearch.h"
 #include "shell/MainWindow.h"
+#include "shell/TrayIcon.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/WindowTestSupport.h"
@@ -290,6 +294,41 @@ TEST_F(DesktopTest, TrayItemFollowsTheRecordingAndItsMenuStopsAndSavesIt) {
     EXPECT_TRUE(tipSays(MsgTexts(82)));
     // The same lines as the window's own buttons leave.
     EXPECT_TRUE(Log().contains(LogTexts(11)));
+}
+
+// A recording started in a folder that does not answer yet: the tray says it
+// waits, and its Stop cancels the wait as the window's does.
+TEST_F(DesktopTest, TrayShowsARecordingWaitingForItsFolderAndItsStopCancelsIt) {
+    const QString items = dir_.filePath(QStringLiteral("items.log"));
+    StartDouble("fake_status_notifier_watcher.py", QStringLiteral("org.kde.StatusNotifierWatcher"),
+                {items.toStdString()});
+    MakeWindow("NotifySaved=0\n");
+    ASSERT_TRUE(Until([&] {
+        QFile file(items);
+        return file.open(QIODevice::ReadOnly) && file.readAll().startsWith("item ");
+    })) << "the icon never registered";
+    const auto panel = [&](const char* method, const QVariantList& args = {}) {
+        const QDBusMessage reply =
+            CallDouble(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                       QStringLiteral("/StatusNotifierWatcher"),
+                       QStringLiteral("org.velmora.TestPanel"), QLatin1String(method), args);
+        return reply.arguments().value(0).toString();
+    };
+    // The folder's questions queue behind one that does not come back yet.
+    std::promise<void> gate;
+    RunInFolder(Settings.WorkDir, [answered = gate.get_future().share()] { answered.wait(); });
+    ASSERT_NE(panel("Click", {MsgTexts(1)}), QString());
+    EXPECT_TRUE(Until([&] { return panel("ToolTip").contains(MsgTexts(103)); }, 5000))
+        << panel("ToolTip").toStdString();
+    EXPECT_EQ(form_->TrayStatus().state, TrayIcon::State::Waiting);
+    ASSERT_NE(panel("Click", {MsgTexts(2)}), QString()) << "Stop is off while it waits";
+    EXPECT_TRUE(Until([&] { return Log().contains(QStringLiteral("Nothing was recorded")); }))
+        << Log().toStdString();
+    EXPECT_TRUE(Until([&] { return panel("ToolTip").contains(MsgTexts(82)); }, 5000));
+    gate.set_value();
+    Pause(300);
+    EXPECT_FALSE(Recording());
+    EXPECT_EQ(Recordings().size(), 0);
 }
 
 // MinimizeCapture with a tray: the window goes to the tray while recording,

@@ -88,7 +88,7 @@ TEST_F(LanguageTest, ShippedLanguagesHaveEveryKeyOfEnglish) {
     };
     const auto english = keys(kShipped + QStringLiteral("/English.lng"));
     // its own name and locale, 15 + 10 + 50 + 5 + 3 window keys, 106 messages
-    EXPECT_EQ(english.size(), 198u);
+    EXPECT_EQ(english.size(), 199u);
     for (int n = 1; n <= 11; ++n)
         EXPECT_NE(std::find(english.begin(), english.end(),
                             std::pair{QStringLiteral("Messages"), QStringLiteral("Log%1").arg(n)}),
