@@ -93,6 +93,26 @@ class DesktopTest : public testing::Test {
         })) << script;
     }
 
+    // A window whose tray item has registered with a scripted panel; Panel
+    // calls the panel ("Click" an item by its text, "ToolTip").
+    void MakeWindowWithPanel() {
+        const QString items = dir_.filePath(QStringLiteral("items.log"));
+        StartDouble("fake_status_notifier_watcher.py",
+                    QStringLiteral("org.kde.StatusNotifierWatcher"), {items.toStdString()});
+        MakeWindow("NotifySaved=0\n");
+        ASSERT_TRUE(Until([&] {
+            QFile file(items);
+            return file.open(QIODevice::ReadOnly) && file.readAll().startsWith("item ");
+        })) << "the icon never registered";
+    }
+    QString Panel(const char* method, const QVariantList& args = {}) {
+        const QDBusMessage reply =
+            CallDouble(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                       QStringLiteral("/StatusNotifierWatcher"),
+                       QStringLiteral("org.velmora.TestPanel"), QLatin1String(method), args);
+        return reply.arguments().value(0).toString();
+    }
+
     // A call to a double that may call this process back: the window answers
     // while the call waits.
     QDBusMessage CallDouble(const QString& service, const QString& path, const QString& interface,
@@ -255,40 +275,26 @@ TEST_F(DesktopTest, WithoutAServiceOneLogLineSaysSo) {
 // record, pause and stop; the menu, clicked over D-Bus as a panel does,
 // records, pauses and stops, and the recording it stopped is saved.
 TEST_F(DesktopTest, TrayItemFollowsTheRecordingAndItsMenuStopsAndSavesIt) {
-    const QString items = dir_.filePath(QStringLiteral("items.log"));
-    StartDouble("fake_status_notifier_watcher.py", QStringLiteral("org.kde.StatusNotifierWatcher"),
-                {items.toStdString()});
-    MakeWindow("NotifySaved=0\n");
-    ASSERT_TRUE(Until([&] {
-        QFile file(items);
-        return file.open(QIODevice::ReadOnly) && file.readAll().startsWith("item ");
-    })) << "the icon never registered";
-    const auto panel = [&](const char* method, const QVariantList& args = {}) {
-        const QDBusMessage reply =
-            CallDouble(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                       QStringLiteral("/StatusNotifierWatcher"),
-                       QStringLiteral("org.velmora.TestPanel"), QLatin1String(method), args);
-        return reply.arguments().value(0).toString();
-    };
+    ASSERT_NO_FATAL_FAILURE(MakeWindowWithPanel());
     const auto tipSays = [&](const QString& text) {
-        return Until([&] { return panel("ToolTip").contains(text); }, 5000);
+        return Until([&] { return Panel("ToolTip").contains(text); }, 5000);
     };
-    EXPECT_TRUE(tipSays(MsgTexts(82))) << panel("ToolTip").toStdString();
+    EXPECT_TRUE(tipSays(MsgTexts(82))) << Panel("ToolTip").toStdString();
     // Stop and Pause are off while nothing records.
-    EXPECT_EQ(panel("Click", {MsgTexts(2)}), QString());
+    EXPECT_EQ(Panel("Click", {MsgTexts(2)}), QString());
 
-    ASSERT_NE(panel("Click", {MsgTexts(1)}), QString()) << Text(items).toStdString();
+    ASSERT_NE(Panel("Click", {MsgTexts(1)}), QString()) << Log().toStdString();
     ASSERT_TRUE(Until([&] { return Recording(); }));
     EXPECT_TRUE(tipSays(MsgTexts(84).section(QStringLiteral("%1"), 0, 0)));
     Pause(600);
-    ASSERT_NE(panel("Click", {MsgTexts(21)}), QString());
+    ASSERT_NE(Panel("Click", {MsgTexts(21)}), QString());
     ASSERT_TRUE(Until([&] { return form_->Camera()->Paused.load(); }));
     EXPECT_TRUE(tipSays(MsgTexts(85).section(QStringLiteral("%1"), 0, 0)));
-    ASSERT_NE(panel("Click", {MsgTexts(22)}), QString());
+    ASSERT_NE(Panel("Click", {MsgTexts(22)}), QString());
     ASSERT_TRUE(Until([&] { return !form_->Camera()->Paused.load(); }));
     Pause(600);
 
-    ASSERT_NE(panel("Click", {MsgTexts(2)}), QString());
+    ASSERT_NE(Panel("Click", {MsgTexts(2)}), QString());
     ASSERT_TRUE(Merged()) << Log().toStdString();
     EXPECT_EQ(Recordings().size(), 1);
     EXPECT_TRUE(tipSays(MsgTexts(82)));
@@ -299,32 +305,18 @@ TEST_F(DesktopTest, TrayItemFollowsTheRecordingAndItsMenuStopsAndSavesIt) {
 // A recording started in a folder that does not answer yet: the tray says it
 // waits, and its Stop cancels the wait as the window's does.
 TEST_F(DesktopTest, TrayShowsARecordingWaitingForItsFolderAndItsStopCancelsIt) {
-    const QString items = dir_.filePath(QStringLiteral("items.log"));
-    StartDouble("fake_status_notifier_watcher.py", QStringLiteral("org.kde.StatusNotifierWatcher"),
-                {items.toStdString()});
-    MakeWindow("NotifySaved=0\n");
-    ASSERT_TRUE(Until([&] {
-        QFile file(items);
-        return file.open(QIODevice::ReadOnly) && file.readAll().startsWith("item ");
-    })) << "the icon never registered";
-    const auto panel = [&](const char* method, const QVariantList& args = {}) {
-        const QDBusMessage reply =
-            CallDouble(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                       QStringLiteral("/StatusNotifierWatcher"),
-                       QStringLiteral("org.velmora.TestPanel"), QLatin1String(method), args);
-        return reply.arguments().value(0).toString();
-    };
+    ASSERT_NO_FATAL_FAILURE(MakeWindowWithPanel());
     // The folder's questions queue behind one that does not come back yet.
     std::promise<void> gate;
     RunInFolder(Settings.WorkDir, [answered = gate.get_future().share()] { answered.wait(); });
-    ASSERT_NE(panel("Click", {MsgTexts(1)}), QString());
-    EXPECT_TRUE(Until([&] { return panel("ToolTip").contains(MsgTexts(103)); }, 5000))
-        << panel("ToolTip").toStdString();
+    ASSERT_NE(Panel("Click", {MsgTexts(1)}), QString());
+    EXPECT_TRUE(Until([&] { return Panel("ToolTip").contains(MsgTexts(103)); }, 5000))
+        << Panel("ToolTip").toStdString();
     EXPECT_EQ(form_->TrayStatus().state, TrayIcon::State::Waiting);
-    ASSERT_NE(panel("Click", {MsgTexts(2)}), QString()) << "Stop is off while it waits";
+    ASSERT_NE(Panel("Click", {MsgTexts(2)}), QString()) << "Stop is off while it waits";
     EXPECT_TRUE(Until([&] { return Log().contains(QStringLiteral("Nothing was recorded")); }))
         << Log().toStdString();
-    EXPECT_TRUE(Until([&] { return panel("ToolTip").contains(MsgTexts(82)); }, 5000));
+    EXPECT_TRUE(Until([&] { return Panel("ToolTip").contains(MsgTexts(82)); }, 5000));
     gate.set_value();
     Pause(300);
     EXPECT_FALSE(Recording());
